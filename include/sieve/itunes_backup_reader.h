@@ -1,0 +1,135 @@
+// The one class the library exports: lists iTunes-style backups, shows their
+// properties, scans one and reports its records through a callback, and
+// decrypts single stored files. Text in and out is UTF-8.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sieve/file_key.h"
+#include "sieve/info_type.h"
+
+namespace sieve {
+
+class CBackupRecord;
+
+// Called once per record on the scanning thread. `record` points at the record
+// structure of `type` (records.h); it stays valid until the next scan of the same
+// backup or the reader's destruction, so receivers copy what they keep.
+using RecordCallback = void (*)(void* record, _InfoType type, void* user);
+
+// Why the last operation on a backup failed (or ReaderError::None).
+enum class ReaderError {
+  None,
+  MissingFolder,    // the folder is not there
+  NotABackup,       // no Info.plist
+  NewerIndex,       // the backup has Manifest.db, a layout this version does not read
+  MissingIndex,     // no Manifest.mbdb
+  BadIndex,         // Manifest.mbdb is not an index file
+  TruncatedIndex,   // Manifest.mbdb ends inside a record; the entries before it were read
+  NoKeyBag,         // encrypted, but Manifest.plist holds no usable key bag
+  WrongPassword,
+  FileNotFound,     // no such domain and path in the index, or its stored file is missing
+  ReadFailed,
+  WriteFailed,
+  Stopped,
+};
+
+// One entry of a backup's file index, as the command line and the program list it.
+struct BackupFileEntry {
+  std::string Domain;
+  std::string Path;
+  std::string StoredName;    // as it is on disk, or the computed name when the file is missing
+  std::string StoredPath;    // full path of the stored file, or "" when it is missing
+  std::string LinkTarget;
+  std::uint64_t Size = 0;
+  std::uint16_t Mode = 0;
+  std::uint32_t ModifiedTime = 0;  // seconds since 1970
+  int ProtectionClass = 0;
+  std::string Category;      // category names of the rules it matched, comma-separated, or ""
+  bool IsDirectory = false;
+  bool HasKey = false;
+};
+
+class CItunesBackupReader {
+ public:
+  // Size of the text buffers of the classic getters; longer values are cut there.
+  static constexpr std::size_t kTextBufferSize = 1024;
+
+  CItunesBackupReader();
+  ~CItunesBackupReader();
+  // A reader owns its backups and their scan results; copies would share them.
+  CItunesBackupReader(const CItunesBackupReader&) = delete;
+  CItunesBackupReader& operator=(const CItunesBackupReader&) = delete;
+  CItunesBackupReader(CItunesBackupReader&&) noexcept;
+  CItunesBackupReader& operator=(CItunesBackupReader&&) noexcept;
+
+  // Adds every backup folder found directly under `folder`. Always 1.
+  int GetItunesBackList(const char* folder);
+  // Adds one backup folder; returns its index, or -1 when it holds no Info.plist.
+  int ReadItunesbackFromPath(const char* folder);
+  int GetBackuplistCount() const;
+
+  // Getters copy into out (outSize bytes, cut at a character boundary, NUL-terminated);
+  // an invalid index leaves out untouched.
+  void GetBackupNameAt(int index, char* out, std::size_t outSize = kTextBufferSize) const;
+  void GetDeviceName(int index, char* out, std::size_t outSize = kTextBufferSize) const;
+  void GetDevice(int index, char* out, std::size_t outSize = kTextBufferSize) const;
+  void GetIosVersion(int index, char* out, std::size_t outSize = kTextBufferSize) const;
+  void GetBackTime(int index, char* out, std::size_t outSize = kTextBufferSize) const;
+  void GetBackSeriousNumber(int index, char* out, std::size_t outSize = kTextBufferSize) const;
+  int GetIsEncrypt(int index) const;
+
+  // The same values as strings ("" for an invalid index).
+  std::string BackupName(int index) const;
+  std::string DeviceName(int index) const;
+  std::string ProductType(int index) const;
+  std::string ProductVersion(int index) const;
+  std::string BackupTime(int index) const;
+  std::string SerialNumber(int index) const;
+  std::string BackupFolder(int index) const;
+
+  // The password's bytes are used as given, whatever their length.
+  void SetPassword(int index, const char* password);
+  void SetPassword(int index, const std::string& password);
+  // 1 when the stored password opens the key bag, -1 when it is wrong, 0 when the
+  // backup is not encrypted or has no usable key bag (see LastError).
+  int CheckPassword(int index);
+
+  void SetCallBack(RecordCallback callback, void* user);
+  // Scans the backup: -1 wrong password; 0 no index, no key bag or invalid index;
+  // 1 stopped; otherwise the notes extractor's result (0 when all went well).
+  int ReadBackup(int index);
+  float GetPrg(int index) const;
+  void SetPause(int index, int flag);
+  void SetStop(int index, int flag);
+
+  // Decrypts one stored file with a record's key: 1 written, 0 failed.
+  int DecrpytFile(int index, const char* in, const char* out, const unsigned char* key);
+
+  // Reads the backup's file index: 1 read (possibly partly, see LastError), 0 failed.
+  int ReadFileIndex(int index, std::vector<BackupFileEntry>& out);
+  // Writes the plain content of one indexed file to outPath (decrypted when the
+  // backup is encrypted): 1 written, 0 failed, -1 wrong password.
+  int ExtractFile(int index, const std::string& domain, const std::string& path,
+                  const std::string& outPath);
+
+  ReaderError LastError(int index) const;
+  std::string LastErrorText(int index) const;
+
+  // The reader's private folder for decrypted copies and pictures (mode 0700),
+  // created on first use and removed with the reader; "" before that.
+  std::string PrivateFolder(int index) const;
+
+ private:
+  CBackupRecord* At(int index) const;
+
+  std::map<std::string, std::unique_ptr<CBackupRecord>> backups_;
+  int count_ = 0;
+};
+
+}  // namespace sieve

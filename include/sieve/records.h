@@ -1,0 +1,164 @@
+// Record structures a scan delivers. Both the library and the desktop program
+// use these definitions; text is UTF-8, dates are "YYYY-MM-DD hh:mm:ss" texts
+// ("2001-01-01 08:00:00" stands for no date). Every record kind that can come
+// from free space carries Deleted: 0 for a live row, 1 for a recovered one.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "sieve/file_key.h"
+
+namespace sieve {
+
+struct ContactRecord {
+  std::int32_t RowID = 0;  // 0 for a recovered person
+  std::string First;
+  std::string Last;
+  std::string Middle;
+  std::string Organization;
+  std::string Department;
+  std::string Note;
+  std::string Birthday;
+  std::string JobTitle;
+  std::string Prefix;
+  std::string Suffix;
+  std::string HomePhone;
+  std::string WorkPhone;
+  std::string Address;
+  std::string Phone;
+  std::string HomeEmail;
+  std::string WorkEmail;
+  std::string HomePage;
+  std::string ImagePath;  // picture written to the reader's private folder, or empty
+  std::int32_t Reserved1 = 0;
+  std::int32_t Reserved2 = 0;
+  std::vector<std::string> Others;  // multi-values without a field of their own
+  std::int32_t Deleted = 0;
+};
+
+struct SmsMessage {
+  std::int32_t Deleted = 0;
+  std::int32_t IsFromMe = 0;
+  std::int32_t RowId = 0;
+  std::string Text;
+  std::string Date;
+  std::string Direction;  // "IN" or "OUT"
+  std::string AttachmentPath;
+  std::string MimeType;
+};
+
+struct SmsConversation {
+  std::int32_t Deleted = 0;
+  std::string Address;
+  std::string ContactName;
+  std::vector<SmsMessage> Messages;
+};
+
+struct SmsAttachment {
+  std::string FileName;
+  std::string BackupFile;
+  std::string MimeType;
+  std::string RelativePath;
+  OptionalFileKey Key;
+};
+
+struct CallRecord {
+  std::int32_t Deleted = 0;
+  std::string Address;
+  std::string Date;
+  std::string Duration;
+  std::string Direction;  // "IN" or "OUT"
+  std::int32_t Flags = 0;
+  float Seconds = 0.0f;
+  std::string Name;
+};
+
+struct WaMessage {
+  std::int32_t Deleted = 0;
+  std::int32_t IsIncoming = 0;
+  std::int32_t MessageType = 0;
+  std::string Text;
+  std::string Date;
+  std::string MediaPath;
+};
+
+struct WaChat {
+  std::string PartnerName;
+  std::string PhoneNumber;
+  std::vector<WaMessage> Messages;
+};
+
+struct WaAttachment {
+  std::string Text;      // what the attachment list shows
+  std::string FilePath;  // file in the backup folder or the private folder
+  OptionalFileKey Key;
+};
+
+struct NoteRecord {
+  std::int32_t Deleted = 0;
+  std::string Title;
+  std::string Date;
+  std::string Content;
+};
+
+struct CalendarRecord {
+  std::int32_t Deleted = 0;
+  std::string Summary;
+  std::string StartDate;
+  std::string EndDate;
+  std::string Description;
+  std::string Location;
+  std::int32_t Status = 0;
+  std::int32_t Availability = 0;
+};
+
+struct ReminderRecord {
+  std::string Summary;
+  std::string StartDate;
+  std::string EndDate;  // the due date
+  std::string Description;
+  std::string Location;
+  std::int32_t Completed = 0;
+  std::int32_t Priority = 0;
+  std::string ListTitle;
+  std::int32_t Deleted = 0;
+};
+
+struct BookmarkRecord {
+  std::string Title;
+  std::string Url;
+  std::int32_t Deleted = 0;
+};
+
+struct VoiceMemoRecord {
+  std::string Date;
+  std::string Duration;
+  std::string FileName;
+  std::string CustomLabel;
+  std::string OrgPath;
+  OptionalFileKey FileKey;
+};
+
+struct VoicemailRecord {
+  std::string Date;
+  std::string TrashDate;
+  std::string FileName;
+  std::int32_t Duration = 0;
+  std::string Sender;
+};
+
+struct MediaFile {
+  std::int32_t Deleted = 0;  // 1: a camera-roll picture known only from its thumbnail
+  std::string FileName;
+  std::string FilePath;      // stored file in the backup folder
+  OptionalFileKey FileKey;
+};
+
+struct MediaGroup {
+  std::string Name;
+  std::vector<MediaFile> Files;
+};
+
+}  // namespace sieve

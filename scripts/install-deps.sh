@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages needed to build, test and run the project.
+set -euo pipefail
+packages=(
+  build-essential cmake ninja-build pkg-config git
+  libssl-dev libplist-dev libsqlite3-dev zlib1g-dev
+  googletest libgtest-dev
+  clang
+  python3 python3-cryptography python3-pil sqlite3
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  $SUDO apt-get update
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
+fi
