@@ -1,0 +1,1 @@
+"""Generator of sample iTunes-style backups; mkbackup.py is its command line."""

@@ -1,0 +1,51 @@
+"""Category databases a profile adds to a backup.
+
+Each category gets a module here that builds its database (with live and
+deleted rows) and registers a contributor:
+
+    from . import register, Contribution
+
+    @register("contacts")
+    def contacts(context):
+        return Contribution(entries=[...BackupEntry...], truth={...rows...})
+
+and is imported at the bottom of this file. The backup writer stores the
+entries like any other file; the truth goes under "databases"/<name> in the
+ground-truth file.
+"""
+
+from dataclasses import dataclass, field
+
+_CONTRIBUTORS = {}
+
+
+@dataclass
+class Context:
+    profile: str
+    rng: object             # SeededRandom for this contributor
+    props: object           # BackupProperties
+    base_time: int          # seconds since 1970: "now" on the device
+
+
+@dataclass
+class Contribution:
+    entries: list = field(default_factory=list)
+    truth: dict = field(default_factory=dict)
+
+
+def register(name):
+    def decorate(function):
+        if name in _CONTRIBUTORS:
+            raise ValueError(f"database contributor {name} registered twice")
+        _CONTRIBUTORS[name] = function
+        return function
+    return decorate
+
+
+def contribute(profile, rng, props, base_time):
+    """Runs every registered contributor in name order: {name: Contribution}."""
+    return {name: _CONTRIBUTORS[name](Context(profile, rng.derive("db/" + name), props, base_time))
+            for name in sorted(_CONTRIBUTORS)}
+
+
+# Category modules register themselves on import; none are written yet.
