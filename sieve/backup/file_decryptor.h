@@ -1,0 +1,33 @@
+// Decryption of one stored file of an encrypted backup with its file key.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "sieve/file_key.h"
+
+namespace sieve {
+
+enum class DecryptStatus { Ok, OpenFailed, CreateFailed, ReadFailed, WriteFailed };
+
+// Bytes read and decrypted per step when streaming a file.
+inline constexpr std::size_t kDecryptBufferSize = std::size_t{1} << 20;
+
+// AES-256-CBC with a zero initial value. A final partial block is recovered by
+// ciphertext stealing (the last full block and the tail are swapped, as the device
+// writes them). Inputs shorter than one block give no output. When the input is whole
+// blocks and the plaintext ends in a valid PKCS#7 padding (1 to 16 bytes, each equal
+// to the count) the padding is dropped; otherwise every byte is kept. The output is
+// never cut to any other size.
+//
+// DecryptFile streams in -> out through a fixed buffer, so files of any size work. The
+// target is created with owner-only permissions and replaced if it exists; a target
+// that is the source itself is refused (CreateFailed). On failure no target is left.
+DecryptStatus DecryptFile(const std::string& inPath, const std::string& outPath, const FileKey& key);
+
+// The same rules in memory.
+std::vector<std::uint8_t> DecryptBuffer(const std::uint8_t* data, std::size_t size, const FileKey& key);
+
+}  // namespace sieve
