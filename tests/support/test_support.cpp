@@ -1,0 +1,468 @@
+#include "support/test_support.h"
+
+#include <fcntl.h>
+#include <openssl/evp.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace sieve::test {
+namespace fs = std::filesystem;
+
+namespace {
+
+std::runtime_error SystemError(const std::string& what) {
+  return std::runtime_error(what + ": " + std::strerror(errno));
+}
+
+// An unnamed temporary file, closed with the object.
+struct ScratchFile {
+  ScratchFile() : file(std::tmpfile()) {
+    if (file == nullptr) throw SystemError("tmpfile");
+  }
+  ~ScratchFile() { std::fclose(file); }
+  ScratchFile(const ScratchFile&) = delete;
+  ScratchFile& operator=(const ScratchFile&) = delete;
+  int Fd() const { return fileno(file); }
+  std::string Contents() const {
+    std::string text;
+    if (::lseek(Fd(), 0, SEEK_SET) != 0) throw SystemError("lseek");
+    char buffer[65536];
+    for (;;) {
+      const ssize_t n = ::read(Fd(), buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) throw SystemError("read");
+      if (n == 0) break;
+      text.append(buffer, static_cast<std::size_t>(n));
+    }
+    return text;
+  }
+  std::FILE* file;
+};
+
+std::vector<std::string> ChildEnvironment(const std::vector<std::string>& changes) {
+  std::vector<std::string> env;
+  for (char** e = environ; *e != nullptr; ++e) env.emplace_back(*e);
+  for (const std::string& change : changes) {
+    const std::string name = change.substr(0, change.find('='));
+    std::erase_if(env, [&](const std::string& v) {
+      return v.compare(0, name.size() + 1, name + "=") == 0;
+    });
+    if (change.find('=') != std::string::npos) env.push_back(change);
+  }
+  return env;
+}
+
+std::vector<char*> PointerList(std::vector<std::string>& texts) {
+  std::vector<char*> list;
+  for (std::string& t : texts) list.push_back(t.data());
+  list.push_back(nullptr);
+  return list;
+}
+
+}  // namespace
+
+TempDir::TempDir() {
+  const char* base = std::getenv("TMPDIR");
+  std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
+                        "/quarry-test-XXXXXX";
+  if (::mkdtemp(pattern.data()) == nullptr) throw SystemError("mkdtemp");
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  // Tests may leave read-only folders behind; make them removable first.
+  for (auto it = fs::recursive_directory_iterator(path_, ignored);
+       it != fs::recursive_directory_iterator(); it.increment(ignored)) {
+    if (it->is_directory(ignored) && !it->is_symlink(ignored)) {
+      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+    }
+  }
+  fs::remove_all(path_, ignored);
+}
+
+std::string TempDir::Join(std::string_view name) const {
+  return path_ + "/" + std::string(name);
+}
+
+CommandResult RunCommand(const std::vector<std::string>& argv, std::string_view input,
+                         const std::vector<std::string>& environment) {
+  if (argv.empty()) throw std::runtime_error("RunCommand: empty argument list");
+  ScratchFile in, out, err;
+  if (!input.empty() && std::fwrite(input.data(), 1, input.size(), in.file) != input.size()) {
+    throw SystemError("writing standard input");
+  }
+  std::fflush(in.file);
+  if (::lseek(in.Fd(), 0, SEEK_SET) != 0) throw SystemError("lseek");
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, in.Fd(), STDIN_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, out.Fd(), STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, err.Fd(), STDERR_FILENO);
+
+  std::vector<std::string> args = argv;
+  std::vector<std::string> env = ChildEnvironment(environment);
+  std::vector<char*> argPointers = PointerList(args);
+  std::vector<char*> envPointers = PointerList(env);
+  pid_t pid = 0;
+  const int spawned = ::posix_spawn(&pid, args[0].c_str(), &actions, nullptr,
+                                    argPointers.data(), envPointers.data());
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) {
+    errno = spawned;
+    throw SystemError("cannot start " + args[0]);
+  }
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) throw SystemError("waitpid");
+  }
+  CommandResult result;
+  if (WIFEXITED(status)) result.ExitCode = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) result.Signal = WTERMSIG(status);
+  result.Out = out.Contents();
+  result.Err = err.Contents();
+  return result;
+}
+
+CommandResult RunSieve(const std::vector<std::string>& args, std::string_view input,
+                       const std::vector<std::string>& environment) {
+  std::vector<std::string> argv{SIEVE_CLI};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return RunCommand(argv, input, environment);
+}
+
+GeneratedBackup MakeBackup(const TempDir& parent, const std::string& name,
+                           const std::vector<std::string>& args) {
+  GeneratedBackup backup{parent.Join(name), parent.Join(name + ".truth.json")};
+  std::vector<std::string> argv{PYTHON3_EXECUTABLE, MKBACKUP_SCRIPT, backup.Folder, "--truth",
+                                backup.TruthPath};
+  argv.insert(argv.end(), args.begin(), args.end());
+  const CommandResult run = RunCommand(argv);
+  if (run.ExitCode != 0) {
+    throw std::runtime_error("mkbackup failed (exit " + std::to_string(run.ExitCode) +
+                             "): " + run.Err);
+  }
+  return backup;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void WriteFile(const std::string& path, std::string_view data) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(data.data(), static_cast<std::streamsize>(data.size()));
+  if (!out.flush()) throw std::runtime_error("cannot write " + path);
+}
+
+std::string WritePasswordFile(const TempDir& dir, std::string_view password,
+                              const std::string& name) {
+  const std::string path = dir.Join(name);
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) throw SystemError("cannot create " + path);
+  const std::string line = std::string(password) + "\n";
+  const bool written = ::write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+  ::close(fd);
+  if (!written) throw SystemError("cannot write " + path);
+  return path;
+}
+
+std::string Sha256Hex(std::string_view data) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  if (EVP_Digest(data.data(), data.size(), digest, &length, EVP_sha256(), nullptr) != 1) {
+    throw std::runtime_error("SHA-256 failed");
+  }
+  static const char kHex[] = "0123456789abcdef";
+  std::string hex;
+  for (unsigned int i = 0; i < length; ++i) {
+    hex += kHex[digest[i] >> 4];
+    hex += kHex[digest[i] & 15];
+  }
+  return hex;
+}
+
+std::vector<std::string> ListFilesBelow(const std::string& folder) {
+  std::vector<std::string> found;
+  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+    if (entry.is_symlink() || !entry.is_directory()) {
+      found.push_back(fs::relative(entry.path(), folder).generic_string());
+    }
+  }
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
+// ---- JSON ----
+
+const JsonValue* JsonValue::Find(std::string_view key) const {
+  if (Type != Kind::Object) return nullptr;
+  for (std::size_t i = 0; i < Keys.size(); ++i) {
+    if (Keys[i] == key) return &Items[i];
+  }
+  return nullptr;
+}
+
+const JsonValue& JsonValue::operator[](std::string_view key) const {
+  const JsonValue* value = Find(key);
+  if (value == nullptr) throw std::runtime_error("JSON member missing: " + std::string(key));
+  return *value;
+}
+
+std::string JsonValue::Text(std::string_view key) const {
+  const JsonValue* value = Find(key);
+  return value != nullptr && value->Type == Kind::String ? value->String : std::string();
+}
+
+std::int64_t JsonValue::Int(std::string_view key, std::int64_t fallback) const {
+  const JsonValue* value = Find(key);
+  return value != nullptr && value->Type == Kind::Number
+             ? static_cast<std::int64_t>(value->Number)
+             : fallback;
+}
+
+namespace {
+
+class JsonParser {
+ public:
+  explicit JsonParser(std::string_view text) : text_(text) {}
+
+  JsonValue Document() {
+    JsonValue value = Value(0);
+    SkipSpace();
+    if (pos_ != text_.size()) Fail("text after the value");
+    return value;
+  }
+
+ private:
+  [[noreturn]] void Fail(const std::string& what) const {
+    throw std::runtime_error("JSON error at byte " + std::to_string(pos_) + ": " + what);
+  }
+
+  void SkipSpace() {
+    while (pos_ < text_.size() && (text_[pos_] == ' ' || text_[pos_] == '\t' ||
+                                   text_[pos_] == '\n' || text_[pos_] == '\r')) {
+      ++pos_;
+    }
+  }
+
+  bool Take(char c) {
+    SkipSpace();
+    if (pos_ < text_.size() && text_[pos_] == c) {
+      ++pos_;
+      return true;
+    }
+    return false;
+  }
+
+  void Expect(char c) {
+    if (!Take(c)) Fail(std::string("expected '") + c + "'");
+  }
+
+  bool TakeWord(std::string_view word) {
+    if (text_.substr(pos_, word.size()) != word) return false;
+    pos_ += word.size();
+    return true;
+  }
+
+  JsonValue Value(int depth) {
+    if (depth > 64) Fail("nested too deeply");
+    SkipSpace();
+    if (pos_ >= text_.size()) Fail("unexpected end");
+    JsonValue v;
+    const char c = text_[pos_];
+    if (c == '{') {
+      ++pos_;
+      v.Type = JsonValue::Kind::Object;
+      if (Take('}')) return v;
+      do {
+        SkipSpace();
+        v.Keys.push_back(String());
+        Expect(':');
+        v.Items.push_back(Value(depth + 1));
+      } while (Take(','));
+      Expect('}');
+    } else if (c == '[') {
+      ++pos_;
+      v.Type = JsonValue::Kind::Array;
+      if (Take(']')) return v;
+      do {
+        v.Items.push_back(Value(depth + 1));
+      } while (Take(','));
+      Expect(']');
+    } else if (c == '"') {
+      v.Type = JsonValue::Kind::String;
+      v.String = String();
+    } else if (TakeWord("true") || TakeWord("false")) {
+      v.Type = JsonValue::Kind::Bool;
+      v.Bool = c == 't';
+    } else if (TakeWord("null")) {
+      v.Type = JsonValue::Kind::Null;
+    } else {
+      v.Type = JsonValue::Kind::Number;
+      v.Number = Number();
+    }
+    return v;
+  }
+
+  double Number() {
+    const std::size_t start = pos_;
+    if (pos_ < text_.size() && text_[pos_] == '-') ++pos_;
+    const auto digits = [&] {
+      const std::size_t from = pos_;
+      while (pos_ < text_.size() && text_[pos_] >= '0' && text_[pos_] <= '9') ++pos_;
+      return pos_ > from;
+    };
+    if (!digits()) Fail("bad number");
+    if (pos_ < text_.size() && text_[pos_] == '.') {
+      ++pos_;
+      if (!digits()) Fail("bad fraction");
+    }
+    if (pos_ < text_.size() && (text_[pos_] == 'e' || text_[pos_] == 'E')) {
+      ++pos_;
+      if (pos_ < text_.size() && (text_[pos_] == '+' || text_[pos_] == '-')) ++pos_;
+      if (!digits()) Fail("bad exponent");
+    }
+    return std::strtod(std::string(text_.substr(start, pos_ - start)).c_str(), nullptr);
+  }
+
+  unsigned Hex4() {
+    if (pos_ + 4 > text_.size()) Fail("short \\u escape");
+    unsigned value = 0;
+    for (int i = 0; i < 4; ++i) {
+      const char h = text_[pos_++];
+      value <<= 4;
+      if (h >= '0' && h <= '9') value |= static_cast<unsigned>(h - '0');
+      else if (h >= 'a' && h <= 'f') value |= static_cast<unsigned>(h - 'a' + 10);
+      else if (h >= 'A' && h <= 'F') value |= static_cast<unsigned>(h - 'A' + 10);
+      else Fail("bad \\u escape");
+    }
+    return value;
+  }
+
+  static void AppendUtf8(std::string& out, unsigned cp) {
+    if (cp < 0x80) {
+      out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+      out += static_cast<char>(0xC0 | (cp >> 6));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+      out += static_cast<char>(0xE0 | (cp >> 12));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (cp >> 18));
+      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+  }
+
+  std::string String() {
+    if (pos_ >= text_.size() || text_[pos_] != '"') Fail("expected a string");
+    ++pos_;
+    std::string out;
+    for (;;) {
+      if (pos_ >= text_.size()) Fail("unterminated string");
+      const char c = text_[pos_++];
+      if (c == '"') return out;
+      if (static_cast<unsigned char>(c) < 0x20) Fail("raw control character in a string");
+      if (c != '\\') {
+        out += c;
+        continue;
+      }
+      if (pos_ >= text_.size()) Fail("unterminated escape");
+      const char e = text_[pos_++];
+      switch (e) {
+        case '"': out += '"'; break;
+        case '\\': out += '\\'; break;
+        case '/': out += '/'; break;
+        case 'b': out += '\b'; break;
+        case 'f': out += '\f'; break;
+        case 'n': out += '\n'; break;
+        case 'r': out += '\r'; break;
+        case 't': out += '\t'; break;
+        case 'u': {
+          unsigned cp = Hex4();
+          if (cp >= 0xD800 && cp < 0xDC00) {
+            if (!TakeWord("\\u")) Fail("lone high surrogate");
+            const unsigned low = Hex4();
+            if (low < 0xDC00 || low >= 0xE000) Fail("bad low surrogate");
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+          } else if (cp >= 0xDC00 && cp < 0xE000) {
+            Fail("lone low surrogate");
+          }
+          AppendUtf8(out, cp);
+          break;
+        }
+        default: Fail("unknown escape");
+      }
+    }
+  }
+
+  std::string_view text_;
+  std::size_t pos_ = 0;
+};
+
+}  // namespace
+
+JsonValue ParseJson(std::string_view text) { return JsonParser(text).Document(); }
+
+std::vector<JsonValue> ParseJsonLines(std::string_view text) {
+  std::vector<JsonValue> values;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) end = text.size();
+    const std::string_view line = text.substr(start, end - start);
+    if (line.find_first_not_of(" \t\r") != std::string_view::npos) {
+      values.push_back(ParseJson(line));
+    }
+    start = end + 1;
+  }
+  return values;
+}
+
+std::vector<TruthFile> ReadTruthFiles(const std::string& truthPath) {
+  const JsonValue truth = ParseJson(ReadFile(truthPath));
+  std::vector<TruthFile> files;
+  for (const JsonValue& f : truth["files"].Items) {
+    TruthFile t;
+    t.Domain = f.Text("domain");
+    t.Path = f.Text("path");
+    t.Kind = f.Text("kind");
+    t.StoredName = f.Text("stored_name");
+    t.Sha256 = f.Text("sha256");
+    t.ModeOctal = f.Text("mode_octal");
+    t.LinkTarget = f.Text("link_target");
+    t.Size = static_cast<std::uint64_t>(f.Int("size"));
+    t.ModifiedTime = static_cast<std::uint32_t>(f.Int("mtime"));
+    t.ProtectionClass = static_cast<int>(f.Int("protection_class"));
+    const JsonValue* encrypted = f.Find("encrypted");
+    t.Encrypted = encrypted != nullptr && encrypted->Bool;
+    files.push_back(std::move(t));
+  }
+  return files;
+}
+
+}  // namespace sieve::test
