@@ -1,0 +1,60 @@
+#include "sieve/reader/private_folder.h"
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <vector>
+
+#include "sieve/path_safety.h"
+
+namespace sieve {
+namespace fs = std::filesystem;
+
+PrivateFolder::~PrivateFolder() { Remove(); }
+
+bool PrivateFolder::Ensure() {
+  if (!path_.empty()) return true;
+  const char* base = std::getenv("TMPDIR");
+  std::string pattern = (base != nullptr && *base != '\0') ? base : "/tmp";
+  pattern += "/sieve-XXXXXX";
+  std::vector<char> buffer(pattern.begin(), pattern.end());
+  buffer.push_back('\0');
+  // mkdtemp creates the folder with mode 0700.
+  if (mkdtemp(buffer.data()) == nullptr) return false;
+  path_ = buffer.data();
+  ::chmod(path_.c_str(), S_IRWXU);
+  return true;
+}
+
+std::string PrivateFolder::NewFilePath(std::string_view name) {
+  if (!Ensure()) return {};
+  const std::string safe = SafeFileName(name);
+  const std::size_t dot = safe.rfind('.');
+  const bool hasExtension = dot != std::string::npos && dot > 0;
+  const std::string stem = hasExtension ? safe.substr(0, dot) : safe;
+  const std::string extension = hasExtension ? safe.substr(dot) : std::string();
+  std::string candidate = safe;
+  for (int n = 2; used_.count(candidate) != 0 || fs::exists(fs::path(path_) / candidate); ++n) {
+    candidate = stem + "-" + std::to_string(n) + extension;
+  }
+  used_.insert(candidate);
+  return (fs::path(path_) / candidate).string();
+}
+
+void PrivateFolder::Clear() {
+  used_.clear();
+  if (path_.empty()) return;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(path_, ec)) fs::remove_all(entry.path(), ec);
+}
+
+void PrivateFolder::Remove() {
+  used_.clear();
+  if (path_.empty()) return;
+  std::error_code ec;
+  fs::remove_all(path_, ec);
+  path_.clear();
+}
+
+}  // namespace sieve
