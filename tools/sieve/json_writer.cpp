@@ -1,0 +1,142 @@
+#include "tools/sieve/json_writer.h"
+
+#include <charconv>
+#include <cmath>
+
+#include "tools/sieve/utf8.h"
+
+namespace sieve::cli {
+namespace {
+
+void AppendQuoted(std::string& out, std::string_view text) {
+  static const char kHex[] = "0123456789abcdef";
+  out += '"';
+  for (std::size_t i = 0; i < text.size();) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x80) {
+      const std::size_t length = Utf8SequenceLength(text, i);
+      if (length == 0) {
+        out += kReplacementCharacter;
+        ++i;
+      } else {
+        out.append(text.substr(i, length));
+        i += length;
+      }
+      continue;
+    }
+    if (c == '"') {
+      out += "\\\"";
+    } else if (c == '\\') {
+      out += "\\\\";
+    } else if (c < 0x20 || c == 0x7F) {
+      out += "\\u00";
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    } else {
+      out += static_cast<char>(c);
+    }
+    ++i;
+  }
+  out += '"';
+}
+
+}  // namespace
+
+std::string JsonQuote(std::string_view text) {
+  std::string out;
+  AppendQuoted(out, text);
+  return out;
+}
+
+void JsonWriter::BeforeValue() {
+  if (afterKey_) {
+    afterKey_ = false;
+    return;
+  }
+  if (!hasMembers_.empty()) {
+    if (hasMembers_.back()) out_ += ',';
+    hasMembers_.back() = true;
+  }
+}
+
+JsonWriter& JsonWriter::BeginObject() {
+  BeforeValue();
+  out_ += '{';
+  hasMembers_.push_back(false);
+  return *this;
+}
+
+JsonWriter& JsonWriter::EndObject() {
+  out_ += '}';
+  hasMembers_.pop_back();
+  return *this;
+}
+
+JsonWriter& JsonWriter::BeginArray() {
+  BeforeValue();
+  out_ += '[';
+  hasMembers_.push_back(false);
+  return *this;
+}
+
+JsonWriter& JsonWriter::EndArray() {
+  out_ += ']';
+  hasMembers_.pop_back();
+  return *this;
+}
+
+JsonWriter& JsonWriter::Key(std::string_view name) {
+  BeforeValue();
+  AppendQuoted(out_, name);
+  out_ += ':';
+  afterKey_ = true;
+  return *this;
+}
+
+JsonWriter& JsonWriter::String(std::string_view text) {
+  BeforeValue();
+  AppendQuoted(out_, text);
+  return *this;
+}
+
+JsonWriter& JsonWriter::Int(std::int64_t value) {
+  BeforeValue();
+  out_ += std::to_string(value);
+  return *this;
+}
+
+JsonWriter& JsonWriter::Uint(std::uint64_t value) {
+  BeforeValue();
+  out_ += std::to_string(value);
+  return *this;
+}
+
+JsonWriter& JsonWriter::Double(double value) {
+  if (!std::isfinite(value)) return Null();
+  BeforeValue();
+  char buffer[32];
+  // Shortest text that reads back as the same value, independent of the locale.
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  out_.append(buffer, result.ptr);
+  return *this;
+}
+
+JsonWriter& JsonWriter::Bool(bool value) {
+  BeforeValue();
+  out_ += value ? "true" : "false";
+  return *this;
+}
+
+JsonWriter& JsonWriter::Null() {
+  BeforeValue();
+  out_ += "null";
+  return *this;
+}
+
+void JsonWriter::Clear() {
+  out_.clear();
+  hasMembers_.clear();
+  afterKey_ = false;
+}
+
+}  // namespace sieve::cli

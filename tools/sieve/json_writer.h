@@ -1,0 +1,56 @@
+// A small JSON writer. Text is expected in UTF-8; bytes that are not valid
+// UTF-8 (a hostile backup can hold any) are written as U+FFFD so that the
+// output is always valid JSON.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sieve::cli {
+
+class JsonWriter {
+ public:
+  JsonWriter& BeginObject();
+  JsonWriter& EndObject();
+  JsonWriter& BeginArray();
+  JsonWriter& EndArray();
+  // The name of the next member of the open object.
+  JsonWriter& Key(std::string_view name);
+
+  JsonWriter& String(std::string_view text);
+  JsonWriter& Int(std::int64_t value);
+  JsonWriter& Uint(std::uint64_t value);
+  // Non-finite values have no JSON form and become null.
+  JsonWriter& Double(double value);
+  JsonWriter& Bool(bool value);
+  JsonWriter& Null();
+
+  // Key(name) followed by the value.
+  JsonWriter& Field(std::string_view name, std::string_view text) { return Key(name).String(text); }
+  JsonWriter& Field(std::string_view name, const char* text) { return Key(name).String(text); }
+  JsonWriter& Field(std::string_view name, const std::string& text) { return Key(name).String(text); }
+  JsonWriter& Field(std::string_view name, std::int32_t value) { return Key(name).Int(value); }
+  JsonWriter& Field(std::string_view name, std::int64_t value) { return Key(name).Int(value); }
+  JsonWriter& Field(std::string_view name, std::uint64_t value) { return Key(name).Uint(value); }
+  JsonWriter& Field(std::string_view name, std::uint32_t value) { return Key(name).Uint(value); }
+  JsonWriter& Field(std::string_view name, double value) { return Key(name).Double(value); }
+  JsonWriter& Field(std::string_view name, bool value) { return Key(name).Bool(value); }
+
+  const std::string& Text() const { return out_; }
+  // Empties the text for the next document.
+  void Clear();
+
+ private:
+  void BeforeValue();
+
+  std::string out_;
+  std::vector<bool> hasMembers_;  // one entry per open object or array
+  bool afterKey_ = false;
+};
+
+// The JSON string literal of `text`, quotes included.
+std::string JsonQuote(std::string_view text);
+
+}  // namespace sieve::cli
