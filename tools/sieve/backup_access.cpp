@@ -1,0 +1,83 @@
+#include "tools/sieve/backup_access.h"
+
+#include <sys/stat.h>
+
+#include "tools/sieve/text_output.h"
+
+namespace sieve::cli {
+
+int LoadBackup(CItunesBackupReader& reader, const std::string& folder) {
+  struct stat st {};
+  if (::stat(folder.c_str(), &st) != 0) {
+    throw CommandError(kExitNotABackup, "no such folder: " + Printable(folder));
+  }
+  if (!S_ISDIR(st.st_mode)) {
+    throw CommandError(kExitNotABackup, Printable(folder) + " is not a folder");
+  }
+  const int index = reader.ReadItunesbackFromPath(folder.c_str());
+  if (index < 0) {
+    throw CommandError(kExitNotABackup,
+                       Printable(folder) + " is not a backup folder (it has no Info.plist)");
+  }
+  return index;
+}
+
+void Unlock(CItunesBackupReader& reader, int index, const PasswordSource& source) {
+  if (reader.GetIsEncrypt(index) == 0) return;
+  std::string password = ObtainPassword(source, reader.BackupName(index));
+  reader.SetPassword(index, password);
+  Wipe(password);
+  const int checked = reader.CheckPassword(index);
+  if (checked == 1) return;
+  if (checked < 0) throw CommandError(kExitWrongPassword, "wrong password");
+  throw ReaderFailure(reader, index, "the backup is encrypted but has no usable key bag");
+}
+
+ExitCode ExitCodeFor(ReaderError error) {
+  switch (error) {
+    case ReaderError::None: return kExitOk;
+    case ReaderError::MissingFolder:
+    case ReaderError::NotABackup: return kExitNotABackup;
+    case ReaderError::WrongPassword: return kExitWrongPassword;
+    case ReaderError::NewerIndex:
+    case ReaderError::MissingIndex:
+    case ReaderError::BadIndex:
+    case ReaderError::TruncatedIndex:
+    case ReaderError::NoKeyBag:
+    case ReaderError::FileNotFound:
+    case ReaderError::ReadFailed:
+    case ReaderError::WriteFailed:
+    case ReaderError::Stopped: return kExitFailure;
+  }
+  return kExitFailure;
+}
+
+CommandError ReaderFailure(const CItunesBackupReader& reader, int index,
+                           const std::string& fallback) {
+  const ReaderError error = reader.LastError(index);
+  const std::string folder = Printable(reader.BackupFolder(index));
+  std::string message;
+  switch (error) {
+    case ReaderError::NewerIndex:
+      message = folder + " has a Manifest.db index, a newer layout this version does not read "
+                "(it reads Manifest.mbdb)";
+      break;
+    case ReaderError::MissingIndex:
+      message = folder + " has no Manifest.mbdb";
+      break;
+    case ReaderError::WrongPassword:
+      message = "wrong password";
+      break;
+    case ReaderError::Stopped:
+      message = "stopped";
+      break;
+    default: {
+      const std::string text = reader.LastErrorText(index);
+      message = text.empty() ? fallback : Printable(text);
+    }
+  }
+  const ExitCode code = error == ReaderError::None ? kExitFailure : ExitCodeFor(error);
+  return CommandError(code, message);
+}
+
+}  // namespace sieve::cli

@@ -1,0 +1,36 @@
+// The commands of `sieve`. Each takes the words after its name and returns
+// the exit status; failures are thrown as CommandError.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sieve::cli {
+
+using Arguments = std::vector<std::string>;
+
+int RunList(const Arguments& args);
+int RunInfo(const Arguments& args);
+int RunFiles(const Arguments& args);
+int RunExtract(const Arguments& args);
+int RunScan(const Arguments& args);
+int RunUnpack(const Arguments& args);
+
+inline constexpr std::string_view kListUsage = "sieve list [--root DIR] [--json]";
+inline constexpr std::string_view kInfoUsage = "sieve info BACKUP [--json]";
+inline constexpr std::string_view kFilesUsage = "sieve files BACKUP [--json]";
+inline constexpr std::string_view kExtractUsage =
+    "sieve extract BACKUP DOMAIN PATH -o FILE [password option]";
+inline constexpr std::string_view kScanUsage = "sieve scan BACKUP [--json] [password option]";
+inline constexpr std::string_view kUnpackUsage =
+    "sieve unpack BACKUP -o DIR [--domain D] [password option]";
+
+// Default folder of `list`: $XDG_DATA_HOME/MobileSync/Backup, else
+// ~/.local/share/MobileSync/Backup.
+std::string DefaultBackupRoot();
+
+// Writes the whole text to standard output.
+void WriteOut(std::string_view text);
+
+}  // namespace sieve::cli

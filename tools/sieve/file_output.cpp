@@ -1,0 +1,47 @@
+#include "tools/sieve/file_output.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+#include "tools/sieve/text_output.h"
+
+namespace sieve::cli {
+
+ExtractOutcome ExtractInto(CItunesBackupReader& reader, int index, const std::string& domain,
+                           const std::string& path, const std::string& target) {
+  ExtractOutcome outcome;
+  struct stat st {};
+  if (::lstat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    outcome.error = Printable(target) + " is a folder";
+    return outcome;
+  }
+  const std::filesystem::path targetPath(target);
+  const std::string folder = targetPath.has_parent_path() ? targetPath.parent_path().string() : ".";
+  std::string temporary = folder + "/.sieve-partial-XXXXXX";
+  const int fd = ::mkstemp(temporary.data());
+  if (fd < 0) {
+    outcome.error = "cannot create a file in " + Printable(folder) + ": " + std::strerror(errno);
+    return outcome;
+  }
+  ::close(fd);
+  outcome.result = reader.ExtractFile(index, domain, path, temporary);
+  if (outcome.result == 1 && ::rename(temporary.c_str(), target.c_str()) != 0) {
+    outcome.result = 0;
+    outcome.error = "cannot write " + Printable(target) + ": " + std::strerror(errno);
+  }
+  if (outcome.result != 1) ::unlink(temporary.c_str());
+  return outcome;
+}
+
+std::string OctalMode(std::uint32_t mode) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%o", static_cast<unsigned>(mode));
+  return text;
+}
+
+}  // namespace sieve::cli

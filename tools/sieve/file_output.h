@@ -1,0 +1,25 @@
+// Writing one extracted file into place: through a private temporary name in
+// the target's folder, renamed over the target only when it is complete, so
+// that a failure never leaves a partial or foreign file under the target name.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "sieve/itunes_backup_reader.h"
+
+namespace sieve::cli {
+
+struct ExtractOutcome {
+  int result = 0;  // as ExtractFile: 1 written, 0 failed, -1 wrong password
+  std::string error;  // why it failed, when the reader did not say
+};
+
+// Extracts domain/path of the backup to `target`.
+ExtractOutcome ExtractInto(CItunesBackupReader& reader, int index, const std::string& domain,
+                           const std::string& path, const std::string& target);
+
+// Octal text of a file mode ("100644").
+std::string OctalMode(std::uint32_t mode);
+
+}  // namespace sieve::cli

@@ -1,0 +1,191 @@
+// `scan`: runs the reader's scan on a worker thread, prints each record as a
+// JSON line or a per-category summary, and shows progress on a terminal.
+#include <signal.h>
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "sieve/itunes_backup_reader.h"
+#include "tools/sieve/backup_access.h"
+#include "tools/sieve/commands.h"
+#include "tools/sieve/json_writer.h"
+#include "tools/sieve/options.h"
+#include "tools/sieve/progress.h"
+#include "tools/sieve/record_json.h"
+#include "tools/sieve/record_tally.h"
+#include "tools/sieve/text_output.h"
+
+namespace sieve::cli {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Lock-free, so both safe in a signal handler and seen by the polling thread.
+std::atomic<int> interrupted{0};
+static_assert(std::atomic<int>::is_always_lock_free);
+
+void OnInterrupt(int) { interrupted = 1; }
+
+// Ctrl-C asks the scan to stop instead of killing the process, so that what was
+// delivered is still summed up and the reader cleans up its private folder.
+class InterruptGuard {
+ public:
+  InterruptGuard() {
+    interrupted = 0;
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, &previousInt_);
+    ::sigaction(SIGTERM, &action, &previousTerm_);
+  }
+  ~InterruptGuard() {
+    ::sigaction(SIGINT, &previousInt_, nullptr);
+    ::sigaction(SIGTERM, &previousTerm_, nullptr);
+  }
+  InterruptGuard(const InterruptGuard&) = delete;
+  InterruptGuard& operator=(const InterruptGuard&) = delete;
+
+ private:
+  struct sigaction previousInt_ {};
+  struct sigaction previousTerm_ {};
+};
+
+struct ScanSession {
+  bool jsonLines = false;
+  ScanTally tally;
+  JsonWriter json;
+};
+
+// Runs on the scan thread; records are only valid during the scan, so each is
+// written out at once.
+void OnRecord(void* record, _InfoType type, void* user) {
+  auto* session = static_cast<ScanSession*>(user);
+  session->tally.Add(record, type);
+  if (!session->jsonLines) return;
+  session->json.Clear();
+  WriteRecord(session->json, record, type);
+  std::string line = session->json.Text();
+  line += '\n';
+  std::fwrite(line.data(), 1, line.size(), stdout);
+}
+
+void WriteCounts(JsonWriter& json, std::string_view name,
+                 const std::array<std::uint64_t, kInfoTypeCount>& counts) {
+  json.Key(name).BeginObject();
+  for (int t = 0; t < kInfoTypeCount; ++t) json.Field(std::to_string(t), counts[static_cast<std::size_t>(t)]);
+  json.EndObject();
+}
+
+void PrintJsonSummary(const ScanTally& tally, double elapsed, int result) {
+  JsonWriter json;
+  json.BeginObject().Field("summary", true);
+  WriteCounts(json, "counts", tally.records);
+  WriteCounts(json, "deleted", tally.deleted);
+  json.Field("elapsed_seconds", elapsed).Field("result", static_cast<std::int32_t>(result)).EndObject();
+  WriteOut(json.Text() + "\n");
+}
+
+void PrintTextSummary(const ScanTally& tally, double elapsed) {
+  TextTable table({"Category", "Records", "Deleted"});
+  table.AlignRight(1);
+  table.AlignRight(2);
+  std::uint64_t records = 0, deleted = 0;
+  for (int t = 0; t < kInfoTypeCount; ++t) {
+    const auto i = static_cast<std::size_t>(t);
+    table.AddRow({InfoTypeName(t), std::to_string(tally.records[i]), std::to_string(tally.deleted[i])});
+    records += tally.records[i];
+    deleted += tally.deleted[i];
+  }
+  table.AddRow({"total", std::to_string(records), std::to_string(deleted)});
+  std::fflush(stdout);
+  table.Print(stdout);
+  char line[64];
+  std::snprintf(line, sizeof line, "scanned in %.2f s\n", elapsed);
+  WriteOut(line);
+}
+
+// Failures where the scan never got to the records: no summary is printed.
+bool NothingScanned(ReaderError error) {
+  return error == ReaderError::WrongPassword || error == ReaderError::NoKeyBag ||
+         error == ReaderError::NewerIndex || error == ReaderError::MissingIndex ||
+         error == ReaderError::BadIndex;
+}
+
+// Runs ReadBackup on a worker thread while this thread draws progress and
+// forwards Ctrl-C as a stop request; returns the scan's result.
+int RunScanThread(CItunesBackupReader& reader, int index, Clock::time_point started) {
+  ProgressBar bar(stderr);
+  InterruptGuard guard;
+  std::mutex mutex;
+  std::condition_variable finished;
+  bool done = false;
+  int result = 0;
+  std::thread worker([&] {
+    const int r = reader.ReadBackup(index);
+    const std::lock_guard<std::mutex> lock(mutex);
+    result = r;
+    done = true;
+    finished.notify_one();
+  });
+  bool stopSent = false;
+  {
+    std::unique_lock<std::mutex> lock(mutex);
+    while (!finished.wait_for(lock, std::chrono::milliseconds(100), [&] { return done; })) {
+      if (interrupted.load() != 0 && !stopSent) {
+        reader.SetStop(index, 1);
+        stopSent = true;
+      }
+      bar.Update(reader.GetPrg(index),
+                 std::chrono::duration<double>(Clock::now() - started).count());
+    }
+  }
+  worker.join();
+  bar.Finish();
+  return result;
+}
+
+}  // namespace
+
+int RunScan(const Arguments& args) {
+  const Options options(args, {"--json", std::string_view(kPasswordStdinOption)},
+                        {std::string_view(kPasswordFileOption)});
+  options.RequirePositional(1, kScanUsage);
+  const PasswordSource password = PasswordSourceFrom(options);
+  CItunesBackupReader reader;
+  const int index = LoadBackup(reader, options.Positional()[0]);
+  Unlock(reader, index, password);
+
+  ScanSession session;
+  session.jsonLines = options.Has("--json");
+  reader.SetCallBack(OnRecord, &session);
+  const Clock::time_point started = Clock::now();
+  const int result = RunScanThread(reader, index, started);
+  const double elapsed = std::chrono::duration<double>(Clock::now() - started).count();
+
+  const ReaderError error = reader.LastError(index);
+  if (result < 0) throw CommandError(kExitWrongPassword, "wrong password");
+  if (NothingScanned(error)) throw ReaderFailure(reader, index, "the scan failed");
+
+  if (session.jsonLines) {
+    PrintJsonSummary(session.tally, elapsed, result);
+  } else {
+    PrintTextSummary(session.tally, elapsed);
+  }
+  if (error == ReaderError::Stopped) {
+    throw CommandError(kExitFailure, "the scan was stopped before it ended");
+  }
+  if (error != ReaderError::None) throw ReaderFailure(reader, index, "the scan failed");
+  if (result != 0) {
+    throw CommandError(kExitFailure, "the notes database could not be read (SQLite result " +
+                                         std::to_string(result) + ")");
+  }
+  return kExitOk;
+}
+
+}  // namespace sieve::cli

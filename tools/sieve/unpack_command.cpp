@@ -1,0 +1,185 @@
+// `unpack`: every file of a backup, decrypted, into DIR/domain/path with its
+// original modification time - a plain copy that other tools can read.
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "sieve/itunes_backup_reader.h"
+#include "sieve/path_safety.h"
+#include "tools/sieve/backup_access.h"
+#include "tools/sieve/commands.h"
+#include "tools/sieve/file_output.h"
+#include "tools/sieve/options.h"
+#include "tools/sieve/text_output.h"
+
+namespace sieve::cli {
+namespace {
+namespace fs = std::filesystem;
+
+constexpr std::uint32_t kTypeMask = 0xF000;
+constexpr std::uint32_t kTypeLink = 0xA000;
+
+struct UnpackCounts {
+  std::size_t written = 0;
+  std::size_t unsafe = 0;
+  std::size_t links = 0;
+  std::size_t failed = 0;
+};
+
+void Warn(const std::string& message) { std::fprintf(stderr, "sieve: warning: %s\n", message.c_str()); }
+
+// Domain and path become one relative path; a domain is one folder name.
+bool SafeTarget(const BackupFileEntry& e) {
+  if (!IsSafeRelativePath(e.Domain) || e.Domain.find('/') != std::string::npos) return false;
+  if (e.Path.empty()) return e.IsDirectory;  // the domain's own folder
+  return IsSafeRelativePath(e.Path);
+}
+
+void SetModifiedTime(const std::string& path, std::uint32_t seconds) {
+  const timespec times[2] = {{static_cast<time_t>(seconds), 0}, {static_cast<time_t>(seconds), 0}};
+  if (::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
+    Warn("cannot set the time of " + Printable(path) + ": " + std::strerror(errno));
+  }
+}
+
+class Unpacker {
+ public:
+  Unpacker(CItunesBackupReader& reader, int index, std::string root)
+      : reader_(reader), index_(index), root_(std::move(root)) {}
+
+  void Entry(const BackupFileEntry& e) {
+    const std::string shown = Printable(e.Domain + "/" + e.Path);
+    if (!SafeTarget(e)) {
+      Warn("skipped an entry with an unsafe name: " + shown);
+      ++counts_.unsafe;
+      return;
+    }
+    // Links are neither followed nor recreated: the copy stays inside its folder.
+    if ((e.Mode & kTypeMask) == kTypeLink || !e.LinkTarget.empty()) {
+      ++counts_.links;
+      return;
+    }
+    const std::string target = e.Path.empty() ? root_ + "/" + e.Domain
+                                              : root_ + "/" + e.Domain + "/" + e.Path;
+    if (e.IsDirectory) {
+      if (MakeFolders(target, shown)) folders_.push_back({target, e.ModifiedTime});
+      return;
+    }
+    if (!MakeFolders(fs::path(target).parent_path().string(), shown)) return;
+    const ExtractOutcome outcome = ExtractInto(reader_, index_, e.Domain, e.Path, target);
+    if (outcome.result != 1) {
+      const std::string why = !outcome.error.empty() ? outcome.error : reader_.LastErrorText(index_);
+      Warn("cannot unpack " + shown + (why.empty() ? "" : ": " + Printable(why)));
+      ++counts_.failed;
+      return;
+    }
+    // Readable by the owner whatever the index says; never executable or set-id.
+    ::chmod(target.c_str(), static_cast<mode_t>((e.Mode & 0644) | 0600));
+    SetModifiedTime(target, e.ModifiedTime);
+    ++counts_.written;
+  }
+
+  // Writing files into the folders changed their times; set them last, deepest first.
+  void Finish() {
+    std::stable_sort(folders_.begin(), folders_.end(), [](const Folder& a, const Folder& b) {
+      return a.path.size() > b.path.size();
+    });
+    for (const Folder& f : folders_) SetModifiedTime(f.path, f.modifiedTime);
+  }
+
+  const UnpackCounts& Counts() const { return counts_; }
+
+ private:
+  struct Folder {
+    std::string path;
+    std::uint32_t modifiedTime;
+  };
+
+  bool MakeFolders(const std::string& folder, const std::string& shown) {
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    if (ec || !fs::is_directory(folder, ec)) {
+      Warn("cannot create the folder for " + shown + ": " + (ec ? ec.message() : "not a folder"));
+      ++counts_.failed;
+      return false;
+    }
+    return true;
+  }
+
+  CItunesBackupReader& reader_;
+  int index_;
+  std::string root_;
+  UnpackCounts counts_;
+  std::vector<Folder> folders_;
+};
+
+void CreateOutputFolder(const std::string& root) {
+  struct stat st {};
+  if (::stat(root.c_str(), &st) == 0) {
+    if (!S_ISDIR(st.st_mode)) throw CommandError(kExitFailure, Printable(root) + " is not a folder");
+    return;
+  }
+  // Decrypted content is private: a new output folder is the owner's alone.
+  if (::mkdir(root.c_str(), 0700) != 0) {
+    throw CommandError(kExitFailure, "cannot create " + Printable(root) + ": " + std::strerror(errno));
+  }
+}
+
+}  // namespace
+
+int RunUnpack(const Arguments& args) {
+  const Options options(args, {std::string_view(kPasswordStdinOption)},
+                        {"-o", "--output", "--domain", std::string_view(kPasswordFileOption)});
+  options.RequirePositional(1, kUnpackUsage);
+  const auto root = options.Value("-o") ? options.Value("-o") : options.Value("--output");
+  if (!root || root->empty()) {
+    throw UsageError("unpack needs -o DIR; usage: " + std::string(kUnpackUsage));
+  }
+  const auto domain = options.Value("--domain");
+  const PasswordSource password = PasswordSourceFrom(options);
+  CItunesBackupReader reader;
+  const int index = LoadBackup(reader, options.Positional()[0]);
+  Unlock(reader, index, password);
+
+  std::vector<BackupFileEntry> entries;
+  if (reader.ReadFileIndex(index, entries) != 1) {
+    throw ReaderFailure(reader, index, "cannot read the file index");
+  }
+  const ReaderError indexState = reader.LastError(index);
+  const CommandError indexFailure = ReaderFailure(reader, index, "the file index is damaged");
+
+  CreateOutputFolder(*root);
+  Unpacker unpacker(reader, index, *root);
+  std::size_t matched = 0;
+  for (const BackupFileEntry& e : entries) {
+    if (domain && e.Domain != *domain) continue;
+    ++matched;
+    unpacker.Entry(e);
+  }
+  unpacker.Finish();
+
+  const UnpackCounts& c = unpacker.Counts();
+  std::string summary = "written " + std::to_string(c.written) + ", skipped " +
+                        std::to_string(c.unsafe + c.links) + " (" + std::to_string(c.unsafe) +
+                        " unsafe names, " + std::to_string(c.links) + " links), failed " +
+                        std::to_string(c.failed) + "\n";
+  WriteOut(summary);
+  if (indexState != ReaderError::None) throw indexFailure;
+  if (domain && matched == 0) {
+    throw CommandError(kExitFailure, "no entries in domain " + Printable(*domain));
+  }
+  if (c.failed > 0) {
+    throw CommandError(kExitFailure, std::to_string(c.failed) + " entries could not be unpacked");
+  }
+  return kExitOk;
+}
+
+}  // namespace sieve::cli
