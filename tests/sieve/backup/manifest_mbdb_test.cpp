@@ -1,0 +1,326 @@
+#include "sieve/backup/manifest_mbdb.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sieve/backup/stored_name.h"
+#include "support/test_support.h"
+
+namespace sieve {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+void PutNumber(Bytes& out, std::uint64_t value, int width) {
+  for (int i = width - 1; i >= 0; --i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+}
+
+void PutField(Bytes& out, const std::optional<std::string>& text) {
+  if (!text) return PutNumber(out, 0xFFFF, 2);
+  PutNumber(out, text->size(), 2);
+  out.insert(out.end(), text->begin(), text->end());
+}
+
+struct Entry {
+  std::optional<std::string> domain = "HomeDomain", path = "Library/file", link, digest, key;
+  std::uint16_t mode = 0x81A4;
+  std::uint64_t inode = 7, size = 1234;
+  std::uint32_t uid = 501, gid = 502, mtime = 1400000000, atime = 1400000001, ctime = 1400000002;
+  std::uint8_t protection = 3;
+  int properties = 0;
+};
+
+Bytes Header() { return {'m', 'b', 'd', 'b', 5, 0}; }
+
+void PutEntry(Bytes& out, const Entry& e) {
+  PutField(out, e.domain);
+  PutField(out, e.path);
+  PutField(out, e.link);
+  PutField(out, e.digest);
+  PutField(out, e.key);
+  PutNumber(out, e.mode, 2);
+  PutNumber(out, e.inode, 8);
+  PutNumber(out, e.uid, 4);
+  PutNumber(out, e.gid, 4);
+  PutNumber(out, e.mtime, 4);
+  PutNumber(out, e.atime, 4);
+  PutNumber(out, e.ctime, 4);
+  PutNumber(out, e.size, 8);
+  PutNumber(out, e.protection, 1);
+  PutNumber(out, static_cast<std::uint64_t>(e.properties), 1);
+  for (int i = 0; i < e.properties; ++i) {
+    PutField(out, "name" + std::to_string(i));
+    PutField(out, i % 2 == 0 ? std::optional<std::string>("value") : std::nullopt);
+  }
+}
+
+// Parses a copy that ends exactly where the input ends, so a sanitizer build reports
+// any read past it.
+MbdbResult ParseExact(const Bytes& bytes, std::vector<CManifestRecord>& out, const MbdbProgress& progress = {}) {
+  auto copy = std::make_unique<std::uint8_t[]>(bytes.size() + 1);
+  std::copy(bytes.begin(), bytes.end(), copy.get());
+  return ParseMbdb(bytes.empty() ? nullptr : copy.get(), bytes.size(), out, progress);
+}
+
+// Three records of different shapes, and the offset where each one ends.
+Bytes ThreeRecords(std::vector<std::size_t>& ends) {
+  Bytes bytes = Header();
+  Entry folder;
+  folder.path = "Library";
+  folder.mode = 0x41ED;
+  PutEntry(bytes, folder);
+  ends.push_back(bytes.size());
+  Entry file;
+  file.key = std::string(44, '\x5a');
+  file.properties = 3;
+  PutEntry(bytes, file);
+  ends.push_back(bytes.size());
+  Entry link;
+  link.path = "Library/link";
+  link.mode = 0xA1ED;
+  link.link = "/var/mobile/target";
+  PutEntry(bytes, link);
+  ends.push_back(bytes.size());
+  return bytes;
+}
+
+TEST(ManifestMbdb, ReadsEveryFieldAndAbsentFields) {
+  Bytes bytes = Header();
+  Entry full;
+  full.domain = "AppDomain-com.example.Reader";
+  full.path = "Documents/a.PDF";
+  full.link = "";
+  full.digest = std::string(20, '\x01');
+  full.key = std::string("\x00\x00\x00\x03", 4) + std::string(40, '\xee');
+  full.inode = 0x0102030405060708ULL;
+  full.size = 0xF0000000FULL;
+  full.uid = 0xFFFFFFFFu;
+  full.protection = 0xFF;
+  PutEntry(bytes, full);
+  Entry absent;
+  absent.domain = absent.path = std::nullopt;
+  absent.mode = 0x41ED;
+  PutEntry(bytes, absent);
+  Entry emptyKey;
+  emptyKey.key = "";
+  emptyKey.mode = 0xA1FF;
+  emptyKey.link = "../elsewhere";
+  PutEntry(bytes, emptyKey);
+
+  std::vector<CManifestRecord> out;
+  const MbdbResult result = ParseExact(bytes, out);
+  ASSERT_EQ(result.status, MbdbStatus::Ok);
+  EXPECT_EQ(result.errorOffset, bytes.size());
+  ASSERT_EQ(out.size(), 3u);
+
+  const CManifestRecord& a = out[0];
+  EXPECT_EQ(a.Domain, "AppDomain-com.example.Reader");
+  EXPECT_EQ(a.Path, "Documents/a.PDF");
+  EXPECT_EQ(a.LinkTarget, "");
+  EXPECT_TRUE(a.HasEncryptionKey);
+  ASSERT_EQ(a.EncryptionKey.size(), 44u);
+  EXPECT_EQ(a.EncryptionKey[3], 3);
+  EXPECT_EQ(a.EncryptionKey[43], 0xEE);
+  EXPECT_EQ(a.Mode, 0x81A4);
+  EXPECT_EQ(a.Inode, 0x0102030405060708ULL);
+  EXPECT_EQ(a.UserId, 0xFFFFFFFFu);
+  EXPECT_EQ(a.GroupId, 502u);
+  EXPECT_EQ(a.ModifiedTime, 1400000000u);
+  EXPECT_EQ(a.AccessTime, 1400000001u);
+  EXPECT_EQ(a.CreatedTime, 1400000002u);
+  EXPECT_EQ(a.Size, 0xF0000000FULL);
+  EXPECT_EQ(a.ProtectionClass, 0xFF);
+  EXPECT_TRUE(a.IsRegularFile());
+  EXPECT_FALSE(a.IsDirectory());
+  EXPECT_EQ(a.StoredName.size(), 40u);
+
+  // Absent domain and path read as "NULL" and hash as "NULL-NULL".
+  const CManifestRecord& b = out[1];
+  EXPECT_EQ(b.Domain, "NULL");
+  EXPECT_EQ(b.Path, "NULL");
+  EXPECT_FALSE(b.HasEncryptionKey);
+  EXPECT_TRUE(b.EncryptionKey.empty());
+  EXPECT_TRUE(b.IsDirectory());
+  EXPECT_EQ(b.StoredName, StoredFileName("NULL", "NULL"));
+
+  // A present but empty key is still "present"; callers test its length.
+  const CManifestRecord& c = out[2];
+  EXPECT_TRUE(c.HasEncryptionKey);
+  EXPECT_TRUE(c.EncryptionKey.empty());
+  EXPECT_TRUE(c.IsSymlink());
+  EXPECT_EQ(c.LinkTarget, "../elsewhere");
+  EXPECT_EQ(c.StoredName, StoredFileName("HomeDomain", "Library/file"));
+}
+
+TEST(ManifestMbdb, PropertyCountIsUnsigned) {
+  // 200 properties: read as a signed byte it would be negative, none would be skipped,
+  // and the next record would be read from the middle of the properties.
+  Bytes bytes = Header();
+  Entry many;
+  many.properties = 200;
+  PutEntry(bytes, many);
+  Entry next;
+  next.path = "Library/after";
+  PutEntry(bytes, next);
+  std::vector<CManifestRecord> out;
+  ASSERT_EQ(ParseExact(bytes, out).status, MbdbStatus::Ok);
+  ASSERT_EQ(out.size(), 2u);
+  EXPECT_EQ(out[1].Path, "Library/after");
+
+  Entry maximum;
+  maximum.properties = 255;
+  Bytes most = Header();
+  PutEntry(most, maximum);
+  EXPECT_EQ(ParseExact(most, out).status, MbdbStatus::Ok);
+  EXPECT_EQ(out.size(), 1u);
+}
+
+TEST(ManifestMbdb, CutAtEveryOffsetKeepsTheWholeRecords) {
+  std::vector<std::size_t> ends;
+  const Bytes bytes = ThreeRecords(ends);
+  std::vector<CManifestRecord> out;
+  for (std::size_t cut = 0; cut <= bytes.size(); ++cut) {
+    const Bytes part(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(cut));
+    const MbdbResult result = ParseExact(part, out);
+    if (cut < 6) {
+      EXPECT_EQ(result.status, MbdbStatus::NotAnIndex) << cut;
+      EXPECT_TRUE(out.empty());
+      continue;
+    }
+    std::size_t whole = 0;
+    while (whole < ends.size() && ends[whole] <= cut) ++whole;
+    ASSERT_EQ(out.size(), whole) << "cut at " << cut;
+    const bool atBoundary = cut == 6 || (whole > 0 && ends[whole - 1] == cut);
+    EXPECT_EQ(result.status, atBoundary ? MbdbStatus::Ok : MbdbStatus::Truncated) << cut;
+    if (!atBoundary) {
+      EXPECT_EQ(result.errorOffset, whole == 0 ? 6 : ends[whole - 1]) << cut;
+    }
+  }
+  EXPECT_EQ(out.size(), 3u);
+  EXPECT_EQ(out[2].LinkTarget, "/var/mobile/target");
+}
+
+TEST(ManifestMbdb, HostileInputFailsClearly) {
+  std::vector<CManifestRecord> out;
+  EXPECT_EQ(ParseExact({}, out).status, MbdbStatus::NotAnIndex);
+  EXPECT_EQ(ParseMbdb(nullptr, 100, out).status, MbdbStatus::NotAnIndex);
+
+  std::vector<std::size_t> ends;
+  const Bytes good = ThreeRecords(ends);
+  for (std::size_t i = 0; i < 6; ++i) {
+    Bytes bad = good;
+    bad[i] ^= 0x20;
+    EXPECT_EQ(ParseExact(bad, out).status, MbdbStatus::NotAnIndex) << i;
+    EXPECT_TRUE(out.empty());
+  }
+
+  // A length that points far past the end of the file.
+  Bytes lying = Header();
+  PutNumber(lying, 0xFFFE, 2);
+  lying.insert(lying.end(), 10, 'x');
+  MbdbResult result = ParseExact(lying, out);
+  EXPECT_EQ(result.status, MbdbStatus::Truncated);
+  EXPECT_EQ(result.errorOffset, 6u);
+  EXPECT_TRUE(out.empty());
+
+  // A lying property-name length in the second record keeps the first.
+  Bytes second = Header();
+  PutEntry(second, Entry{});
+  Entry props;
+  props.properties = 1;
+  PutEntry(second, props);
+  const std::size_t nameLength = second.size() - (2 + 5) - (2 + 5);  // name "name0", value "value"
+  second[nameLength] = 0x7F;
+  result = ParseExact(second, out);
+  EXPECT_EQ(result.status, MbdbStatus::Truncated);
+  EXPECT_EQ(out.size(), 1u);
+
+  // Every single-bit flip of a valid index: a clear status, never more records than bytes allow.
+  for (std::size_t i = 0; i < good.size(); ++i) {
+    for (int bit = 0; bit < 8; ++bit) {
+      Bytes flipped = good;
+      flipped[i] ^= static_cast<std::uint8_t>(1u << bit);
+      result = ParseExact(flipped, out);
+      const bool clear = result.status == MbdbStatus::Ok || result.status == MbdbStatus::Truncated ||
+                         result.status == MbdbStatus::NotAnIndex;
+      ASSERT_TRUE(clear) << i << ":" << bit;
+      // The smallest record (five absent strings, the fixed block) takes 50 bytes.
+      EXPECT_LE(out.size(), (flipped.size() - 6) / 50) << i << ":" << bit;
+      if (i < 6) {
+        EXPECT_EQ(result.status, MbdbStatus::NotAnIndex);
+      }
+    }
+  }
+}
+
+TEST(ManifestMbdb, ProgressAfterEveryRecordAndStop) {
+  std::vector<std::size_t> ends;
+  const Bytes bytes = ThreeRecords(ends);
+  std::vector<CManifestRecord> out;
+  std::vector<std::uint64_t> seen;
+  MbdbResult result = ParseExact(bytes, out, [&](std::uint64_t consumed, std::uint64_t total) {
+    EXPECT_EQ(total, bytes.size());
+    seen.push_back(consumed);
+    return true;
+  });
+  EXPECT_EQ(result.status, MbdbStatus::Ok);
+  EXPECT_EQ(seen, std::vector<std::uint64_t>(ends.begin(), ends.end()));
+
+  int calls = 0;
+  result = ParseExact(bytes, out, [&](std::uint64_t, std::uint64_t) { return ++calls < 2; });
+  EXPECT_EQ(result.status, MbdbStatus::Stopped);
+  EXPECT_EQ(result.errorOffset, ends[1]);
+  EXPECT_EQ(out.size(), 2u);
+  EXPECT_STREQ(MbdbStatusText(MbdbStatus::Stopped), "stopped");
+}
+
+TEST(ManifestMbdb, ReadsFilesAndNamesWhyNot) {
+  test::TempDir dir;
+  std::vector<std::size_t> ends;
+  const Bytes bytes = ThreeRecords(ends);
+  test::WriteFile(dir.Join("Manifest.mbdb"), std::string(bytes.begin(), bytes.end()));
+  std::vector<CManifestRecord> out(5);
+  EXPECT_EQ(ReadMbdbFile(dir.Join("Manifest.mbdb"), out).status, MbdbStatus::Ok);
+  EXPECT_EQ(out.size(), 3u);
+
+  EXPECT_EQ(ReadMbdbFile(dir.Join("absent"), out).status, MbdbStatus::Missing);
+  EXPECT_TRUE(out.empty());
+  EXPECT_EQ(ReadMbdbFile(dir.Path(), out).status, MbdbStatus::ReadError);
+  test::WriteFile(dir.Join("empty"), "");
+  EXPECT_EQ(ReadMbdbFile(dir.Join("empty"), out).status, MbdbStatus::NotAnIndex);
+  if (::geteuid() != 0) {  // root reads any file whatever its mode
+    ::chmod(dir.Join("Manifest.mbdb").c_str(), 0);
+    EXPECT_EQ(ReadMbdbFile(dir.Join("Manifest.mbdb"), out).status, MbdbStatus::ReadError);
+  }
+}
+
+TEST(ManifestMbdb, ReadsTheGeneratorsIndex) {
+  test::TempDir dir;
+  const test::GeneratedBackup backup = test::MakeBackup(dir, "b", {"--profile", "small", "--seed", "5"});
+  std::vector<CManifestRecord> out;
+  ASSERT_EQ(ReadMbdbFile(backup.Folder + "/Manifest.mbdb", out).status, MbdbStatus::Ok);
+  const std::vector<test::TruthFile> truth = test::ReadTruthFiles(backup.TruthPath);
+  ASSERT_EQ(out.size(), truth.size());
+  for (std::size_t i = 0; i < out.size(); ++i) {
+    EXPECT_EQ(out[i].Domain, truth[i].Domain);
+    EXPECT_EQ(out[i].Path, truth[i].Path);
+    EXPECT_EQ(out[i].Size, truth[i].Size) << truth[i].Path;
+    EXPECT_EQ(out[i].ModifiedTime, truth[i].ModifiedTime);
+    EXPECT_EQ(out[i].ProtectionClass, truth[i].ProtectionClass);
+    EXPECT_EQ(out[i].IsDirectory(), truth[i].Kind == "dir");
+    EXPECT_EQ(out[i].IsSymlink(), truth[i].Kind == "symlink");
+    if (!truth[i].StoredName.empty()) {
+      EXPECT_EQ(out[i].StoredName, truth[i].StoredName);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace sieve
