@@ -1,0 +1,172 @@
+#include "sieve/sqlite/record_decoder.h"
+
+#include <bit>
+#include <charconv>
+#include <cstring>
+
+#include "sieve/reader/text.h"
+
+namespace sieve::sqlite {
+
+Varint ReadVarint(const std::uint8_t* p, const std::uint8_t* end) {
+  std::uint64_t value = 0;
+  for (std::size_t i = 0; i < 9; ++i) {
+    if (p + i >= end) return {};
+    const std::uint8_t byte = p[i];
+    if (i == 8) return {(value << 8) | byte, 9};
+    value = (value << 7) | (byte & 0x7F);
+    if ((byte & 0x80) == 0) return {value, i + 1};
+  }
+  return {};
+}
+
+std::int64_t SerialTypeSize(std::uint64_t serialType) {
+  static constexpr std::int64_t kFixed[12] = {0, 1, 2, 3, 4, 6, 8, 8, 0, 0, -1, -1};
+  if (serialType < 12) return kFixed[serialType];
+  // Types near 2^64 would give sizes that do not fit; no real value is that long.
+  if (serialType > (std::uint64_t{1} << 62)) return -1;
+  return static_cast<std::int64_t>((serialType - 12) / 2);
+}
+
+std::optional<ValueKind> SerialTypeKind(std::uint64_t serialType) {
+  if (serialType == 0) return ValueKind::kNull;
+  if (serialType == 7) return ValueKind::kReal;
+  if (serialType <= 9) return ValueKind::kInteger;
+  if (serialType < 12) return std::nullopt;
+  return (serialType & 1) ? ValueKind::kText : ValueKind::kBlob;
+}
+
+std::optional<std::int64_t> SerialInteger(std::uint64_t serialType, const std::uint8_t*& p,
+                                          const std::uint8_t* end) {
+  if (serialType == 0 || serialType == 8) return 0;
+  if (serialType == 9) return 1;
+  if (serialType > 6) return std::nullopt;
+  const auto size = static_cast<std::size_t>(SerialTypeSize(serialType));
+  if (end < p || static_cast<std::size_t>(end - p) < size) return std::nullopt;
+  // Sign-extend from the first byte, then shift in the rest.
+  std::uint64_t value = (p[0] & 0x80) ? ~std::uint64_t{0} : 0;
+  for (std::size_t i = 0; i < size; ++i) value = (value << 8) | p[i];
+  p += size;
+  return static_cast<std::int64_t>(value);
+}
+
+double BigEndianDouble(const std::uint8_t* p) {
+  std::uint64_t bits = 0;
+  for (int i = 0; i < 8; ++i) bits = (bits << 8) | p[i];
+  return std::bit_cast<double>(bits);
+}
+
+std::uint16_t BigEndian16(const std::uint8_t* p) {
+  return static_cast<std::uint16_t>((p[0] << 8) | p[1]);
+}
+
+std::uint32_t BigEndian32(const std::uint8_t* p) {
+  return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
+         p[3];
+}
+
+bool DecodeValue(std::uint64_t serialType, const std::uint8_t*& p, const std::uint8_t* end,
+                 bool allowCut, Value& out) {
+  const auto kind = SerialTypeKind(serialType);
+  const std::int64_t size = SerialTypeSize(serialType);
+  if (!kind || size < 0 || end < p) return false;
+  out = Value{};
+  out.kind = *kind;
+  const auto available = static_cast<std::uint64_t>(end - p);
+  const bool fits = static_cast<std::uint64_t>(size) <= available;
+  if (!fits && !allowCut) return false;
+  switch (*kind) {
+    case ValueKind::kNull:
+      return true;
+    case ValueKind::kInteger:
+    case ValueKind::kReal:
+      if (!fits) {
+        out = Value{};
+        out.truncated = true;
+        p = end;
+        return true;
+      }
+      if (*kind == ValueKind::kReal) {
+        out.real = BigEndianDouble(p);
+        p += 8;
+      } else {
+        out.integer = *SerialInteger(serialType, p, end);
+      }
+      return true;
+    case ValueKind::kText:
+    case ValueKind::kBlob: {
+      const auto taken = fits ? static_cast<std::size_t>(size) : static_cast<std::size_t>(available);
+      out.bytes = std::string_view(reinterpret_cast<const char*>(p), taken);
+      out.truncated = !fits;
+      p += taken;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool DecodeRecord(const std::uint8_t* p, const std::uint8_t* end, std::vector<Value>& values,
+                  bool allowCut) {
+  values.clear();
+  if (p == nullptr || end <= p) return false;
+  const Varint headerLength = ReadVarint(p, end);
+  if (headerLength.length == 0 || headerLength.value < headerLength.length ||
+      headerLength.value > static_cast<std::uint64_t>(end - p)) {
+    return false;
+  }
+  const std::uint8_t* type = p + headerLength.length;
+  const std::uint8_t* headerEnd = p + headerLength.value;
+  const std::uint8_t* body = headerEnd;
+  while (type < headerEnd) {
+    const Varint serialType = ReadVarint(type, headerEnd);
+    if (serialType.length == 0) return false;
+    type += serialType.length;
+    Value value;
+    if (!DecodeValue(serialType.value, body, end, allowCut, value)) return false;
+    values.push_back(value);
+  }
+  return true;
+}
+
+namespace {
+
+std::string Utf16Text(std::string_view bytes, bool bigEndian) {
+  std::u16string units;
+  units.reserve(bytes.size() / 2);
+  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    const auto a = static_cast<unsigned char>(bytes[i]);
+    const auto b = static_cast<unsigned char>(bytes[i + 1]);
+    units.push_back(static_cast<char16_t>(bigEndian ? (a << 8) | b : (b << 8) | a));
+  }
+  std::string text = Utf16ToUtf8(units);
+  if (bytes.size() % 2 != 0) text += "\xEF\xBF\xBD";  // a lone trailing byte is a broken unit
+  return text;
+}
+
+std::string RealText(double value) {
+  char buffer[64];
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  return std::string(buffer, result.ptr);
+}
+
+}  // namespace
+
+std::string ValueText(const Value& value, TextEncoding encoding) {
+  switch (value.kind) {
+    case ValueKind::kNull:
+      return {};
+    case ValueKind::kInteger:
+      return std::to_string(value.integer);
+    case ValueKind::kReal:
+      return RealText(value.real);
+    case ValueKind::kText:
+      if (encoding == TextEncoding::kUtf16le) return Utf16Text(value.bytes, false);
+      if (encoding == TextEncoding::kUtf16be) return Utf16Text(value.bytes, true);
+      return SanitizeUtf8(value.bytes);
+    case ValueKind::kBlob:
+      return SanitizeUtf8(value.bytes);
+  }
+  return {};
+}
+
+}  // namespace sieve::sqlite

@@ -1,0 +1,67 @@
+// Decoding of SQLite's on-disk record format: varints, serial types and whole records.
+// Every function takes an explicit end pointer and never reads at or past it, because the
+// bytes come from files we do not trust.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sieve::sqlite {
+
+struct Varint {
+  std::uint64_t value = 0;
+  std::size_t length = 0;  // 0 when the bytes ran out before the varint ended
+};
+
+// Up to nine bytes, big-endian groups of seven bits; the ninth byte gives all eight bits.
+Varint ReadVarint(const std::uint8_t* p, const std::uint8_t* end);
+
+// Bytes a value of this serial type occupies, or -1 for the reserved types 10 and 11.
+std::int64_t SerialTypeSize(std::uint64_t serialType);
+
+enum class ValueKind : std::uint8_t { kNull, kInteger, kReal, kText, kBlob };
+
+// nullopt for the reserved types 10 and 11.
+std::optional<ValueKind> SerialTypeKind(std::uint64_t serialType);
+
+// Integer of serial type 0..9 (0, 8 and 9 occupy no bytes). Advances p past the field.
+// nullopt when the type is not an integer type or the field runs past end.
+std::optional<std::int64_t> SerialInteger(std::uint64_t serialType, const std::uint8_t*& p,
+                                          const std::uint8_t* end);
+
+// Eight bytes, big-endian IEEE 754.
+double BigEndianDouble(const std::uint8_t* p);
+std::uint16_t BigEndian16(const std::uint8_t* p);
+std::uint32_t BigEndian32(const std::uint8_t* p);
+
+struct Value {
+  ValueKind kind = ValueKind::kNull;
+  std::int64_t integer = 0;
+  double real = 0.0;
+  std::string_view bytes;  // text or blob bytes, pointing into the decoded buffer
+  bool truncated = false;  // the stored value was longer than the bytes available
+};
+
+// Decodes one value of the given serial type at p. With allowCut, a text or blob that runs
+// past end is cut at end (truncated set) and a number that does is Null (truncated set);
+// without it such a value is a failure. Advances p by the stored size on success.
+bool DecodeValue(std::uint64_t serialType, const std::uint8_t*& p, const std::uint8_t* end,
+                 bool allowCut, Value& out);
+
+// A whole record (header length, serial types, values) in [p, end). Fails when the header
+// is malformed or a value runs past end. With allowCut, values past end are cut instead
+// (the payload continued on overflow pages that were not followed).
+bool DecodeRecord(const std::uint8_t* p, const std::uint8_t* end, std::vector<Value>& values,
+                  bool allowCut = false);
+
+enum class TextEncoding : std::uint8_t { kUtf8 = 1, kUtf16le = 2, kUtf16be = 3 };
+
+// Text of a value as valid UTF-8: text is converted from the database encoding (broken
+// sequences become U+FFFD), numbers are written in decimal, blobs are read as UTF-8, Null is "".
+std::string ValueText(const Value& value, TextEncoding encoding);
+
+}  // namespace sieve::sqlite
