@@ -1,0 +1,36 @@
+// Where deleted rows survive in a database file: the unallocated gap and the freeblocks of
+// every b-tree page, whole freelist leaf pages, the unused tail of freelist trunk pages,
+// and pages that belong to nothing at all.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+#include "sieve/sqlite/page_map.h"
+#include "sieve/sqlite/paged_file.h"
+
+namespace sieve::sqlite {
+
+enum class RegionKind : std::uint8_t {
+  kUnallocated,    // between a b-tree page's cell pointer array and its cell content
+  kFreeblock,      // one entry of a b-tree page's freeblock chain (starts with its 4-byte header)
+  kFreelistLeaf,   // a whole page on the freelist, old content kept
+  kFreelistTrunk,  // the part of a freelist trunk page after its list of leaf pages
+  kLostPage        // a page that no b-tree, overflow chain or freelist claims
+};
+
+const char* RegionKindName(RegionKind kind);
+
+struct FreeRegion {
+  std::uint32_t page = 0;
+  RegionKind kind = RegionKind::kUnallocated;
+  std::size_t fileOffset = 0;  // first byte of the region in the file
+  std::size_t length = 0;      // never reaches past the page's usable bytes
+};
+
+// Every region of the searchable pages, in page order.
+void EnumerateFreeRegions(const PagedFile& file, const PageMap& map,
+                          const std::function<void(const FreeRegion&)>& visit);
+
+}  // namespace sieve::sqlite

@@ -1,0 +1,41 @@
+// What each page of a database file is used for, found by walking every b-tree from its
+// root, the overflow chains of their cells, and the freelist.
+#pragma once
+
+#include <cstdint>
+#include <unordered_map>
+#include <vector>
+
+#include "sieve/sqlite/paged_file.h"
+
+namespace sieve::sqlite {
+
+enum class PageRole : std::uint8_t {
+  kUnclaimed,  // reached by nothing: left over, e.g. after an interrupted vacuum
+  kBtree,
+  kOverflow,
+  kFreelistTrunk,
+  kFreelistLeaf,
+  kPointerMap,  // auto-vacuum bookkeeping
+  kLockByte     // the page holding byte offset 2^30, never used for data
+};
+
+class PageMap {
+ public:
+  // roots: the root pages named in the schema; page 1 is always walked.
+  static PageMap Build(const PagedFile& file, const std::vector<std::uint32_t>& roots);
+
+  PageRole Role(std::uint32_t page) const;
+  // Number of leaf page numbers a trunk page lists (as far as it holds them).
+  std::uint32_t TrunkLeafCount(std::uint32_t trunkPage) const;
+  std::uint32_t PageCount() const { return roles_.empty() ? 0 : static_cast<std::uint32_t>(roles_.size() - 1); }
+
+ private:
+  std::vector<PageRole> roles_;  // indexed by page number; entry 0 unused
+  std::unordered_map<std::uint32_t, std::uint32_t> trunkLeafCounts_;
+};
+
+// Leaf page numbers one trunk page can hold.
+std::uint32_t MaxTrunkLeaves(std::uint32_t usableSize);
+
+}  // namespace sieve::sqlite
