@@ -1,0 +1,340 @@
+#include "sieve/sqlite/record_carver.h"
+
+#include <algorithm>
+#include <unordered_set>
+
+#include "sieve/sqlite/btree_page.h"
+
+namespace sieve::sqlite {
+
+std::uint8_t KindBit(ValueKind kind) {
+  switch (kind) {
+    case ValueKind::kNull: return kNull;
+    case ValueKind::kInteger: return kInteger;
+    case ValueKind::kReal: return kReal;
+    case ValueKind::kText: return kText;
+    case ValueKind::kBlob: return kBlob;
+  }
+  return 0;
+}
+
+namespace {
+
+// Serial types a lost leading column may have had, one per stored size: the sizes are all
+// that matter for finding the later values, and the lost value itself is reported as Null.
+std::vector<std::uint64_t> AssumableTypes(std::uint8_t kinds, bool rowidAlias) {
+  if (rowidAlias) return {0};
+  std::vector<std::uint64_t> types;
+  if (kinds & kNull) types.push_back(0);
+  if (kinds & kInteger) {
+    for (const std::uint64_t type : {8u, 1u, 2u, 3u, 4u, 5u, 6u}) {
+      if (type != 8 || !(kinds & kNull)) types.push_back(type);  // 8 and 0 both take no bytes
+    }
+  }
+  if ((kinds & kReal) && !(kinds & kInteger)) types.push_back(7);  // same size as type 6
+  return types;
+}
+
+// The first cell bytes of a freed cell hold the next freeblock's offset and this block's
+// size; stale copies of such headers stay behind when blocks merge.
+bool LooksLikeFreeblockHeader(const std::uint8_t* p, std::size_t pageOffset,
+                              std::uint32_t usableSize) {
+  const std::uint32_t next = BigEndian16(p);
+  const std::uint32_t size = BigEndian16(p + 2);
+  if (size < 4 || pageOffset + size > usableSize) return false;
+  return next == 0 || (next >= pageOffset + size && next + 4 <= usableSize);
+}
+
+constexpr std::size_t kFreeblockHeaderSize = 4;
+// Payload length (<= 3 bytes for any payload a page can hold locally), rowid (<= 9) and
+// header length (<= 2): the serial types start at most this far into the cell.
+constexpr std::size_t kMaxTypesOffset = 14;
+
+}  // namespace
+
+struct RecordCarver::Header {
+  std::size_t count = 0;  // serial types read, assumed ones included
+  int lost = 0;           // leading serial types assumed
+  const std::uint8_t* typesEnd = nullptr;
+  std::uint64_t bodySize = 0;  // serial types themselves are kept in types_
+};
+
+RecordCarver::RecordCarver(const PagedFile& file, const RecordShape& shape)
+    : file_(file),
+      shape_(shape),
+      minColumns_(shape.minColumns == 0 || shape.minColumns > shape.columns.size()
+                      ? shape.columns.size()
+                      : shape.minColumns),
+      types_(shape.columns.size()) {}
+
+bool RecordCarver::AcceptType(std::size_t column, std::uint64_t serialType) const {
+  if (column >= shape_.columns.size()) return false;
+  if (static_cast<int>(column) == shape_.rowidAliasColumn) return serialType == 0;
+  const auto kind = SerialTypeKind(serialType);
+  if (!kind || !(shape_.columns[column] & KindBit(*kind))) return false;
+  if (column < shape_.maxBytes.size() && shape_.maxBytes[column] != 0 &&
+      SerialTypeSize(serialType) > shape_.maxBytes[column]) {
+    return false;
+  }
+  return true;
+}
+
+bool RecordCarver::ReadTypes(const std::uint8_t* p, const std::uint8_t* limit,
+                             std::size_t firstColumn, std::size_t count, Header& header) const {
+  for (std::size_t column = firstColumn; column < firstColumn + count; ++column) {
+    const Varint type = ReadVarint(p, limit);
+    if (type.length == 0 || !AcceptType(column, type.value)) return false;
+    types_[column] = type.value;
+    header.bodySize += static_cast<std::uint64_t>(SerialTypeSize(type.value));
+    p += type.length;
+  }
+  header.count = firstColumn + count;
+  header.typesEnd = p;
+  return true;
+}
+
+bool RecordCarver::ReadTypesUntil(const std::uint8_t* p, const std::uint8_t* headerEnd,
+                                  std::size_t firstColumn, Header& header) const {
+  std::size_t column = firstColumn;
+  while (p < headerEnd) {
+    const Varint type = ReadVarint(p, headerEnd);
+    if (type.length == 0 || !AcceptType(column, type.value)) return false;
+    types_[column++] = type.value;
+    header.bodySize += static_cast<std::uint64_t>(SerialTypeSize(type.value));
+    p += type.length;
+  }
+  if (column < minColumns_) return false;
+  header.count = column;
+  header.typesEnd = p;
+  return true;
+}
+
+std::optional<CarvedRecord> RecordCarver::Build(const Header& header, const std::uint8_t* cellStart,
+                                                const std::uint8_t* recordStart,
+                                                const std::uint8_t* limit) const {
+  const auto headerLength = static_cast<std::uint64_t>(header.typesEnd - recordStart);
+  const std::uint64_t payload = headerLength + header.bodySize;
+  const std::uint32_t local = LocalPayloadSize(payload, file_.header.usableSize, true);
+  const bool overflow = local < payload;
+  if (local < headerLength) return std::nullopt;
+  const std::uint64_t cellLength =
+      static_cast<std::uint64_t>(recordStart - cellStart) + local + (overflow ? 4 : 0);
+  if (cellLength > static_cast<std::uint64_t>(limit - cellStart)) return std::nullopt;
+
+  CarvedRecord record;
+  record.fileOffset = static_cast<std::size_t>(cellStart - file_.bytes.data());
+  record.length = static_cast<std::size_t>(cellLength);
+  record.lostLeadingColumns = header.lost;
+  record.truncated = overflow;
+  record.values.assign(shape_.columns.size(), Value{});
+  const std::uint8_t* body = header.typesEnd;
+  const std::uint8_t* localEnd = recordStart + local;
+  for (std::size_t column = 0; column < header.count; ++column) {
+    Value value;
+    if (!DecodeValue(types_[column], body, localEnd, overflow, value)) return std::nullopt;
+    if (static_cast<int>(column) >= header.lost) record.values[column] = value;
+  }
+  return record;
+}
+
+std::optional<CarvedRecord> RecordCarver::IntactCell(const std::uint8_t* cell,
+                                                     const std::uint8_t* end) const {
+  const std::size_t columns = shape_.columns.size();
+  if (columns == 0) return std::nullopt;
+  const Varint payload = ReadVarint(cell, end);
+  if (payload.length == 0 || payload.value == 0 || payload.value > file_.bytes.size()) {
+    return std::nullopt;
+  }
+  const Varint rowid = ReadVarint(cell + payload.length, end);
+  if (rowid.length == 0) return std::nullopt;
+  const std::uint8_t* record = cell + payload.length + rowid.length;
+  const Varint headerLength = ReadVarint(record, end);
+  if (headerLength.length == 0) return std::nullopt;
+  const std::uint64_t h = headerLength.value;
+  if (h < headerLength.length + minColumns_ || h > headerLength.length + 9 * columns ||
+      h > payload.value || h > static_cast<std::uint64_t>(end - record)) {
+    return std::nullopt;
+  }
+  Header header;
+  if (!ReadTypesUntil(record + headerLength.length, record + h, 0, header)) return std::nullopt;
+  if (h + header.bodySize != payload.value) return std::nullopt;
+  auto built = Build(header, cell, record, end);
+  if (!built) return std::nullopt;
+  built->rowid = static_cast<std::int64_t>(rowid.value);
+  if (shape_.rowidAliasColumn >= 0 && static_cast<std::size_t>(shape_.rowidAliasColumn) < header.count) {
+    Value& alias = built->values[static_cast<std::size_t>(shape_.rowidAliasColumn)];
+    alias.kind = ValueKind::kInteger;
+    alias.integer = built->rowid;
+  }
+  return built;
+}
+
+std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
+                                                      const std::uint8_t* end,
+                                                      std::size_t pageOffset,
+                                                      DamageReport* report) const {
+  const std::size_t columns = shape_.columns.size();
+  if (columns == 0 || end - cell < static_cast<std::ptrdiff_t>(kFreeblockHeaderSize + 1) ||
+      !LooksLikeFreeblockHeader(cell, pageOffset, file_.header.usableSize)) {
+    return std::nullopt;
+  }
+  // The cell cannot have reached past the block its header describes.
+  const std::uint8_t* limit = std::min(end, cell + BigEndian16(cell + 2));
+  const std::uint8_t* known = cell + kFreeblockHeaderSize;
+
+  std::optional<CarvedRecord> best;
+  DamageReport bestReport;
+  int bestScore = -1;
+  const auto consider = [&](std::optional<CarvedRecord> candidate, bool verified) {
+    if (!candidate) return;
+    // A freed cell that merged with nothing fills its block up to a fragment of < 4 bytes.
+    const bool tight = static_cast<std::size_t>(limit - cell) - candidate->length < 4;
+    const int score = (tight ? 4 : 0) + (verified ? 2 : 0) + (candidate->lostLeadingColumns == 0 ? 1 : 0);
+    if (score > bestScore) {
+      bestScore = score;
+      best = std::move(candidate);
+      bestReport = {verified, tight};
+    }
+  };
+
+  for (std::size_t offset = 3; offset <= kMaxTypesOffset; ++offset) {
+    const std::uint8_t* types = cell + offset;
+    if (types >= limit) break;
+    if (types < known) {
+      // Payload length, rowid and header length took one byte each: the first serial type
+      // was overwritten too.
+      const auto column0 = static_cast<std::size_t>(0);
+      for (const std::uint64_t assumed :
+           AssumableTypes(shape_.columns[column0], shape_.rowidAliasColumn == 0)) {
+        Header header;
+        header.lost = 1;
+        types_[0] = assumed;
+        header.bodySize = static_cast<std::uint64_t>(SerialTypeSize(assumed));
+        if (!ReadTypes(known, limit, 1, columns - 1, header)) continue;
+        consider(Build(header, cell, types - 1, limit), false);
+      }
+      continue;
+    }
+    // Header length lost (it sat just before the first known byte): take the shape's
+    // column count.
+    if (types == known) {
+      Header header;
+      if (ReadTypes(types, limit, 0, columns, header)) consider(Build(header, cell, types - 1, limit), false);
+    }
+    // Header length still readable just before the serial types: it must agree.
+    for (std::size_t lengthBytes = 1; lengthBytes <= 2; ++lengthBytes) {
+      const std::uint8_t* record = types - lengthBytes;
+      if (record < known) break;
+      const Varint h = ReadVarint(record, limit);
+      if (h.length != lengthBytes || h.value <= lengthBytes ||
+          h.value > static_cast<std::uint64_t>(limit - record)) {
+        continue;
+      }
+      Header header;
+      if (ReadTypesUntil(types, record + h.value, 0, header)) consider(Build(header, cell, record, limit), true);
+    }
+  }
+  if (best && report) *report = bestReport;
+  return best;
+}
+
+namespace {
+
+struct Candidate {
+  CarvedRecord record;
+  int weight = 0;
+  std::size_t begin = 0;
+  std::size_t end = 0;
+};
+
+// How much a candidate is to be believed on its own: an intact cell passed the payload
+// length check; a damaged one is stronger when its header length could still be checked or
+// it fills its freeblock exactly.
+constexpr int kIntactWeight = 100;
+
+int DamagedWeight(const CarvedRecord& record, const RecordCarver::DamageReport& report) {
+  return (report.verified ? 60 : 20) + (report.tight ? 25 : 0) - 5 * record.lostLeadingColumns;
+}
+
+// Freed cells lie side by side, as they were allocated: a candidate that starts where
+// another ends, or ends where another starts (or at the region's edge), is more likely real.
+void AddAdjacency(std::vector<Candidate>& candidates, std::size_t regionBegin, std::size_t regionEnd) {
+  std::unordered_set<std::size_t> begins;
+  std::unordered_set<std::size_t> ends;
+  for (const Candidate& c : candidates) {
+    begins.insert(c.begin);
+    ends.insert(c.end);
+  }
+  for (Candidate& c : candidates) {
+    if (c.begin == regionBegin || ends.count(c.begin)) c.weight += 15;
+    if (c.end == regionEnd || begins.count(c.end)) c.weight += 15;
+  }
+}
+
+// The set of non-overlapping candidates with the greatest total weight, in offset order.
+std::vector<std::size_t> ChooseNonOverlapping(std::vector<Candidate>& candidates) {
+  std::sort(candidates.begin(), candidates.end(),
+            [](const Candidate& a, const Candidate& b) { return a.end < b.end || (a.end == b.end && a.begin < b.begin); });
+  const std::size_t n = candidates.size();
+  std::vector<long> best(n + 1, 0);
+  std::vector<std::size_t> previous(n, 0);  // 1-based index of the last candidate ending before this one
+  for (std::size_t i = 0; i < n; ++i) {
+    const auto it = std::upper_bound(candidates.begin(), candidates.begin() + static_cast<std::ptrdiff_t>(i),
+                                     candidates[i].begin,
+                                     [](std::size_t begin, const Candidate& c) { return begin < c.end; });
+    previous[i] = static_cast<std::size_t>(it - candidates.begin());
+    best[i + 1] = std::max(best[i], best[previous[i]] + candidates[i].weight);
+  }
+  std::vector<std::size_t> chosen;
+  for (std::size_t i = n; i > 0;) {
+    if (best[i] == best[i - 1]) {
+      --i;
+    } else {
+      chosen.push_back(i - 1);
+      i = previous[i - 1];
+    }
+  }
+  std::reverse(chosen.begin(), chosen.end());
+  return chosen;
+}
+
+}  // namespace
+
+std::vector<CarvedRecord> RecordCarver::Carve(
+    const FreeRegion& region, const std::function<bool(const CarvedRecord&)>& admit) const {
+  std::vector<CarvedRecord> records;
+  if (region.fileOffset > file_.bytes.size() || region.length > file_.bytes.size() - region.fileOffset) {
+    return records;
+  }
+  const std::uint8_t* begin = file_.bytes.data() + region.fileOffset;
+  const std::uint8_t* end = begin + region.length;
+  const std::size_t pageStart = file_.PageOffset(region.page);
+  std::vector<Candidate> candidates;
+  const auto add = [&](std::optional<CarvedRecord> record, int weight) {
+    if (!record) return;
+    record->page = region.page;
+    record->region = region.kind;
+    if (admit && !admit(*record)) return;
+    const std::size_t at = record->fileOffset;
+    const std::size_t length = record->length;
+    candidates.push_back({std::move(*record), weight, at, at + length});
+  };
+  for (const std::uint8_t* p = begin; end - p >= 3; ++p) {
+    add(IntactCell(p, end), kIntactWeight);
+    if (end - p > 4) {
+      DamageReport report;
+      auto damaged = DamagedCell(p, end, static_cast<std::size_t>(p - file_.bytes.data()) - pageStart, &report);
+      if (damaged) {
+        const int weight = DamagedWeight(*damaged, report);
+        add(std::move(damaged), weight);
+      }
+    }
+  }
+  AddAdjacency(candidates, region.fileOffset, region.fileOffset + region.length);
+  for (const std::size_t index : ChooseNonOverlapping(candidates)) {
+    records.push_back(std::move(candidates[index].record));
+  }
+  return records;
+}
+
+}  // namespace sieve::sqlite

@@ -1,0 +1,58 @@
+// Finds records of one shape in a free region, both intact cells and cells whose first
+// bytes were overwritten by a freeblock header.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include "sieve/sqlite/free_space.h"
+#include "sieve/sqlite/paged_file.h"
+#include "sieve/sqlite/record_shape.h"
+
+namespace sieve::sqlite {
+
+class RecordCarver {
+ public:
+  struct DamageReport {
+    bool verified = false;  // the header length byte survived and agrees
+    bool tight = false;     // the cell fills its freeblock but for a fragment of < 4 bytes
+  };
+
+  RecordCarver(const PagedFile& file, const RecordShape& shape);
+
+  // The records of the region, in offset order. Every offset is tried, both as an intact
+  // and as a damaged cell; candidates that `admit` refuses are dropped, and of the rest the
+  // non-overlapping set that is most believable as a whole is kept (intact cells above
+  // damaged ones, cells that adjoin each other above strays).
+  std::vector<CarvedRecord> Carve(const FreeRegion& region,
+                                  const std::function<bool(const CarvedRecord&)>& admit) const;
+
+  // A whole table-leaf cell (payload length, rowid, record) starting at `cell`.
+  std::optional<CarvedRecord> IntactCell(const std::uint8_t* cell, const std::uint8_t* end) const;
+
+  // A cell whose first four bytes (payload length, rowid and possibly the header length and
+  // the first serial type) became a freeblock header when it was freed. `pageOffset` is the
+  // cell's offset within its page, used to check the header's next pointer. A lost first
+  // serial type is assumed only for kinds of fixed size (rowid alias, null, integer, real):
+  // the length of a lost text or blob cannot be guessed, so such a cell is not found.
+  std::optional<CarvedRecord> DamagedCell(const std::uint8_t* cell, const std::uint8_t* end,
+                                          std::size_t pageOffset, DamageReport* report = nullptr) const;
+
+ private:
+  struct Header;
+  bool AcceptType(std::size_t column, std::uint64_t serialType) const;
+  bool ReadTypes(const std::uint8_t* p, const std::uint8_t* limit, std::size_t firstColumn,
+                 std::size_t count, Header& header) const;
+  bool ReadTypesUntil(const std::uint8_t* p, const std::uint8_t* headerEnd, std::size_t firstColumn,
+                      Header& header) const;
+  std::optional<CarvedRecord> Build(const Header& header, const std::uint8_t* cellStart,
+                                    const std::uint8_t* recordStart, const std::uint8_t* limit) const;
+
+  const PagedFile& file_;
+  const RecordShape& shape_;
+  std::size_t minColumns_;
+  mutable std::vector<std::uint64_t> types_;  // serial types of the candidate being checked
+};
+
+}  // namespace sieve::sqlite

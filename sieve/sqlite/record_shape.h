@@ -1,0 +1,49 @@
+// What a carving search looks for (a table's column kinds) and what it finds.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "sieve/sqlite/free_space.h"
+#include "sieve/sqlite/record_decoder.h"
+
+namespace sieve::sqlite {
+
+// Bit set of the value kinds a column may hold.
+enum ColumnKind : std::uint8_t {
+  kNull = 1,
+  kInteger = 2,
+  kReal = 4,
+  kText = 8,
+  kBlob = 16,
+  kAny = 31
+};
+
+std::uint8_t KindBit(ValueKind kind);
+
+struct RecordShape {
+  std::vector<std::uint8_t> columns;  // allowed kinds per column, in table column order
+  int rowidAliasColumn = -1;          // INTEGER PRIMARY KEY column: always stored as NULL
+  // Longest text or blob accepted per column (0 or a missing entry: no limit but the region).
+  std::vector<std::uint32_t> maxBytes;
+  // Rows written before ALTER TABLE ADD COLUMN have fewer columns; 0 means all are required.
+  std::size_t minColumns = 0;
+};
+
+struct CarvedRecord {
+  std::uint32_t page = 0;
+  std::size_t fileOffset = 0;  // where the cell began (for a damaged cell: where its remains begin)
+  std::size_t length = 0;      // bytes of the cell found in the region
+  RegionKind region = RegionKind::kUnallocated;
+  std::int64_t rowid = -1;     // -1 when the cell prefix was overwritten
+  // One per shape column; Null where lost or missing. The rowid alias column carries the
+  // rowid when it is known. Text and blob bytes point into the loaded file.
+  std::vector<Value> values;
+  int lostLeadingColumns = 0;  // leading serial types that were overwritten and had to be assumed
+  // The payload continued on overflow pages; values are cut at the end of the part kept on the
+  // page (texts and blobs shortened, numbers past it Null), each marked truncated.
+  bool truncated = false;
+};
+
+}  // namespace sieve::sqlite
