@@ -1,0 +1,67 @@
+#include "sieve/extractors/database_info.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "sieve/backup/file_decryptor.h"
+#include "sieve/reader/private_folder.h"
+
+namespace sieve {
+namespace {
+
+// Copies or decrypts one stored file to target; false when it could not be written.
+bool PlainCopy(const StoredFile& file, const std::string& target) {
+  if (file.key) return DecryptFile(file.path, target, *file.key) == DecryptStatus::Ok;
+  std::error_code ec;
+  std::filesystem::copy_file(file.path, target, std::filesystem::copy_options::overwrite_existing, ec);
+  return !ec;
+}
+
+}  // namespace
+
+CDatabaseInfo::~CDatabaseInfo() = default;
+
+int CDatabaseInfo::read(std::string /*backupFolder*/) { return 0; }
+
+int CDatabaseInfo::dump(std::string /*path*/) { return 0; }
+
+void CDatabaseInfo::SetDatabase(RuleAction role, const DatabaseSource& source) {
+  if (role == RuleAction::SecondDatabase) {
+    SecondDatabase = source;
+  } else {
+    MainDatabase = source;
+  }
+}
+
+void CDatabaseInfo::Register(const FileRegistration& /*file*/) {}
+
+std::size_t CDatabaseInfo::RecordCount(_InfoType /*type*/) const { return 0; }
+
+void* CDatabaseInfo::RecordAt(_InfoType /*type*/, std::size_t /*index*/) { return nullptr; }
+
+OpenableDatabase CDatabaseInfo::PrepareDatabase(const DatabaseSource& source,
+                                                std::string_view copyName) const {
+  OpenableDatabase result;
+  if (!source.IsSet()) return result;
+  const bool needsCopy = source.main.key.has_value() || source.wal.IsSet();
+  if (!needsCopy) {
+    result.path = source.main.path;
+    result.immutable = true;
+    result.ok = std::filesystem::is_regular_file(source.main.path);
+    return result;
+  }
+  if (context_ == nullptr || context_->privateFolder == nullptr) return result;
+  // SQLite finds the companions by name, so they take the copy's name plus their suffix.
+  const std::string target = context_->privateFolder->NewFilePath(copyName);
+  if (target.empty() || !PlainCopy(source.main, target)) return result;
+  if (source.wal.IsSet()) {
+    PlainCopy(source.wal, target + "-wal");
+    if (source.shm.IsSet()) PlainCopy(source.shm, target + "-shm");
+  }
+  result.path = target;
+  result.immutable = !source.wal.IsSet();
+  result.ok = true;
+  return result;
+}
+
+}  // namespace sieve

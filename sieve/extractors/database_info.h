@@ -1,0 +1,92 @@
+// The common base of the category extractors: the databases and files the index
+// walk assigned to it, and the way to open a database safely.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "sieve/backup/category_rules.h"
+#include "sieve/file_key.h"
+#include "sieve/info_type.h"
+
+namespace sieve {
+
+class PrivateFolder;
+
+// One stored file of the backup and, in an encrypted backup, its key.
+struct StoredFile {
+  std::string path;  // full path in the backup folder ("" when the index names no file)
+  OptionalFileKey key;
+  bool IsSet() const { return !path.empty(); }
+};
+
+// A database with its write-ahead log and shared-memory companions, when the index has them.
+struct DatabaseSource {
+  StoredFile main;
+  StoredFile wal;
+  StoredFile shm;
+  bool IsSet() const { return main.IsSet(); }
+};
+
+// A file handed to an extractor by the index walk.
+struct FileRegistration {
+  RuleAction action = RuleAction::File;
+  std::string group;
+  std::string name;
+  std::string domain;
+  std::string devicePath;  // the path inside its domain, as the index holds it
+  StoredFile file;
+};
+
+// What a scan shares with every extractor.
+struct ScanContext {
+  std::string backupFolder;
+  std::string productVersion;
+  PrivateFolder* privateFolder = nullptr;
+  bool encrypted = false;
+};
+
+// Where a database can be opened: the stored file itself (read-only, immutable) or a
+// private copy (decrypted, or placed beside its write-ahead log).
+struct OpenableDatabase {
+  std::string path;
+  bool immutable = true;
+  bool ok = false;
+};
+
+class CDatabaseInfo {
+ public:
+  CDatabaseInfo() = default;
+  virtual ~CDatabaseInfo();
+  CDatabaseInfo(const CDatabaseInfo&) = delete;
+  CDatabaseInfo& operator=(const CDatabaseInfo&) = delete;
+
+  // Fills the record lists; 0 on success, otherwise an SQLite result code.
+  virtual int read(std::string backupFolder);
+  // Writes the records as "key=value" text lines; 0 on success.
+  virtual int dump(std::string path);
+
+  // The index walk hands over databases and files of this category.
+  virtual void SetDatabase(RuleAction role, const DatabaseSource& source);
+  virtual void Register(const FileRegistration& file);
+
+  // Records delivered for one record kind, in delivery order.
+  virtual std::size_t RecordCount(_InfoType type) const;
+  virtual void* RecordAt(_InfoType type, std::size_t index);
+
+  void SetContext(const ScanContext* context) { context_ = context; }
+
+  DatabaseSource MainDatabase;
+  DatabaseSource SecondDatabase;
+
+ protected:
+  // Makes the database openable without ever writing to the backup: an unencrypted
+  // file without a write-ahead log opens in place; otherwise the file (decrypted with
+  // its key) and its companions are copied into the private folder under copyName.
+  OpenableDatabase PrepareDatabase(const DatabaseSource& source, std::string_view copyName) const;
+
+  const ScanContext* context_ = nullptr;
+};
+
+}  // namespace sieve

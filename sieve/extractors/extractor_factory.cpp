@@ -1,0 +1,26 @@
+#include "sieve/extractors/extractor_factory.h"
+
+#include "sieve/extractors/media_files_info.h"
+
+namespace sieve {
+
+std::unique_ptr<CDatabaseInfo> CreateExtractor(ExtractorSlot slot) {
+  switch (slot) {
+    case ExtractorSlot::CameraRoll:
+      return std::make_unique<CCameraInfo>();
+    case ExtractorSlot::PhotoStream:
+      return std::make_unique<CPhotostreamInfo>();
+    case ExtractorSlot::AppDocuments:
+      return std::make_unique<CAppDocumentInfo>();
+    case ExtractorSlot::AppPictures:
+      return std::make_unique<CAppImageInfo>();
+    case ExtractorSlot::AppVideos:
+      return std::make_unique<CAppVideoInfo>();
+    case ExtractorSlot::Music:
+      return std::make_unique<CMusicInfo>();
+    default:
+      return nullptr;
+  }
+}
+
+}  // namespace sieve

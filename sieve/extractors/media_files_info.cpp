@@ -1,0 +1,71 @@
+#include "sieve/extractors/media_files_info.h"
+
+#include <fstream>
+
+namespace sieve {
+
+CAppDocumentInfo::~CAppDocumentInfo() = default;
+
+MediaGroup& CAppDocumentInfo::GroupNamed(const std::string& name) {
+  for (MediaGroup& group : groups_) {
+    if (group.Name == name) return group;
+  }
+  groups_.push_back(MediaGroup{name, {}});
+  return groups_.back();
+}
+
+void CAppDocumentInfo::AddFile(const std::string& groupName, MediaFile file) {
+  MediaGroup& group = GroupNamed(groupName);
+  MediaFile* sameName = nullptr;
+  for (MediaFile& existing : group.Files) {
+    if (existing.FileName == file.FileName) {
+      sameName = &existing;
+      break;
+    }
+  }
+  if (sameName != nullptr) {
+    if (file.Deleted != 0) return;  // the picture is already listed
+    if (sameName->Deleted != 0) {
+      // The full file replaces the thumbnail that stood for it.
+      *sameName = file;
+      return;
+    }
+  }
+  group.Files.push_back(std::move(file));
+}
+
+void CAppDocumentInfo::Register(const FileRegistration& registration) {
+  MediaFile file;
+  file.Deleted = registration.action == RuleAction::Thumbnail ? 1 : 0;
+  file.FileName = registration.name;
+  file.FilePath = registration.file.path;
+  file.FileKey = registration.file.key;
+  AddFile(registration.group, std::move(file));
+}
+
+std::size_t CAppDocumentInfo::RecordCount(_InfoType type) const {
+  if (type != type_) return 0;
+  if (DeliversFiles()) return groups_.empty() ? 0 : groups_.front().Files.size();
+  return groups_.size();
+}
+
+void* CAppDocumentInfo::RecordAt(_InfoType type, std::size_t index) {
+  if (index >= RecordCount(type)) return nullptr;
+  if (DeliversFiles()) return &groups_.front().Files[index];
+  return &groups_[index];
+}
+
+int CAppDocumentInfo::dump(std::string path) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out) return 1;
+  for (const MediaGroup& group : groups_) {
+    out << "AppName=" << group.Name << '\n';
+    for (const MediaFile& file : group.Files) {
+      out << (file.Deleted != 0 ? "DeL=1 " : "DeL=0 ") << "Doc Name=" << file.FileName
+          << " Doc Path=" << file.FilePath << '\n';
+    }
+  }
+  return out ? 0 : 1;
+}
+
+}  // namespace sieve

@@ -1,0 +1,76 @@
+// Photos, videos, documents and music are files of the backup, not rows of a
+// database: the index walk hands them over and these extractors group them.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "sieve/records.h"
+#include "sieve/extractors/database_info.h"
+
+namespace sieve {
+
+// Documents of applications; the base of every file-list extractor.
+class CAppDocumentInfo : public CDatabaseInfo {
+ public:
+  CAppDocumentInfo() : CAppDocumentInfo(INFO_APP_DOCUMENT) {}
+  ~CAppDocumentInfo() override;
+
+  int dump(std::string path) override;
+  void Register(const FileRegistration& file) override;
+  std::size_t RecordCount(_InfoType type) const override;
+  void* RecordAt(_InfoType type, std::size_t index) override;
+
+  // Adds a file to its group. A thumbnail stands for a picture whose full file may be
+  // gone: it is listed, marked deleted, only while no file of that name is in the group;
+  // a full file arriving later takes over the first entry of its name.
+  void AddFile(const std::string& group, MediaFile file);
+
+  const std::vector<MediaGroup>& Groups() const { return groups_; }
+
+ protected:
+  explicit CAppDocumentInfo(_InfoType type) : type_(type) {}
+  // Camera roll and photo stream deliver the files of their first group one by one;
+  // the others deliver whole groups.
+  virtual bool DeliversFiles() const { return false; }
+
+ private:
+  MediaGroup& GroupNamed(const std::string& name);
+
+  _InfoType type_;
+  std::vector<MediaGroup> groups_;
+};
+
+class CAppImageInfo : public CAppDocumentInfo {
+ public:
+  CAppImageInfo() : CAppDocumentInfo(INFO_APP_PICTURE) {}
+};
+
+class CAppVideoInfo : public CAppDocumentInfo {
+ public:
+  CAppVideoInfo() : CAppDocumentInfo(INFO_APP_VIDEO) {}
+};
+
+class CCameraInfo : public CAppDocumentInfo {
+ public:
+  CCameraInfo() : CAppDocumentInfo(INFO_CAMERA_ROLL) {}
+
+ protected:
+  explicit CCameraInfo(_InfoType type) : CAppDocumentInfo(type) {}
+  bool DeliversFiles() const override { return true; }
+};
+
+class CPhotostreamInfo : public CCameraInfo {
+ public:
+  CPhotostreamInfo() : CCameraInfo(INFO_PHOTO_STREAM) {}
+};
+
+class CMusicInfo : public CCameraInfo {
+ public:
+  CMusicInfo() : CCameraInfo(INFO_MUSIC) {}
+
+ protected:
+  bool DeliversFiles() const override { return false; }
+};
+
+}  // namespace sieve

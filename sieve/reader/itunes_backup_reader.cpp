@@ -1,0 +1,262 @@
+#include "sieve/itunes_backup_reader.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+#include <vector>
+
+#include "sieve/backup/file_decryptor.h"
+#include "sieve/reader/backup_record.h"
+#include "sieve/reader/index_walk.h"
+#include "sieve/reader/scan_driver.h"
+#include "sieve/reader/text.h"
+
+namespace sieve {
+namespace fs = std::filesystem;
+
+CItunesBackupReader::CItunesBackupReader() = default;
+CItunesBackupReader::~CItunesBackupReader() = default;
+CItunesBackupReader::CItunesBackupReader(CItunesBackupReader&&) noexcept = default;
+CItunesBackupReader& CItunesBackupReader::operator=(CItunesBackupReader&&) noexcept = default;
+
+CBackupRecord* CItunesBackupReader::At(int index) const {
+  if (index < 0 || index >= count_) return nullptr;
+  auto it = backups_.begin();
+  std::advance(it, index);
+  return it->second.get();
+}
+
+int CItunesBackupReader::GetItunesBackList(const char* folder) {
+  if (folder == nullptr) return 1;
+  std::error_code ec;
+  std::vector<fs::path> candidates;
+  for (const auto& entry : fs::directory_iterator(folder, ec)) {
+    if (entry.is_directory(ec)) candidates.push_back(entry.path());
+  }
+  // Directory order differs between file systems; "first found" must not.
+  std::sort(candidates.begin(), candidates.end());
+  for (const fs::path& path : candidates) ReadItunesbackFromPath(path.c_str());
+  return 1;
+}
+
+int CItunesBackupReader::ReadItunesbackFromPath(const char* folder) {
+  if (folder == nullptr) return -1;
+  auto record = std::make_unique<CBackupRecord>();
+  if (!record->Load(folder)) return -1;
+  const std::string key = record->Key();
+  if (backups_.emplace(key, std::move(record)).second) ++count_;
+  return static_cast<int>(std::distance(backups_.begin(), backups_.find(key)));
+}
+
+int CItunesBackupReader::GetBackuplistCount() const { return count_; }
+
+namespace {
+
+void CopyText(const CBackupRecord* record, std::string CBackupRecord::*member, char* out, std::size_t size) {
+  if (record != nullptr) CopyToBuffer(record->*member, out, size);
+}
+
+std::string TextOf(const CBackupRecord* record, std::string CBackupRecord::*member) {
+  return record != nullptr ? record->*member : std::string();
+}
+
+}  // namespace
+
+void CItunesBackupReader::GetBackupNameAt(int index, char* out, std::size_t size) const {
+  CopyText(At(index), &CBackupRecord::displayName, out, size);
+}
+void CItunesBackupReader::GetDeviceName(int index, char* out, std::size_t size) const {
+  CopyText(At(index), &CBackupRecord::deviceName, out, size);
+}
+void CItunesBackupReader::GetDevice(int index, char* out, std::size_t size) const {
+  CopyText(At(index), &CBackupRecord::productType, out, size);
+}
+void CItunesBackupReader::GetIosVersion(int index, char* out, std::size_t size) const {
+  CopyText(At(index), &CBackupRecord::productVersion, out, size);
+}
+void CItunesBackupReader::GetBackTime(int index, char* out, std::size_t size) const {
+  CopyText(At(index), &CBackupRecord::lastBackupDate, out, size);
+}
+void CItunesBackupReader::GetBackSeriousNumber(int index, char* out, std::size_t size) const {
+  CopyText(At(index), &CBackupRecord::serialNumber, out, size);
+}
+
+int CItunesBackupReader::GetIsEncrypt(int index) const {
+  const CBackupRecord* record = At(index);
+  return record != nullptr ? record->encrypted : 0;
+}
+
+std::string CItunesBackupReader::BackupName(int i) const { return TextOf(At(i), &CBackupRecord::displayName); }
+std::string CItunesBackupReader::DeviceName(int i) const { return TextOf(At(i), &CBackupRecord::deviceName); }
+std::string CItunesBackupReader::ProductType(int i) const { return TextOf(At(i), &CBackupRecord::productType); }
+std::string CItunesBackupReader::ProductVersion(int i) const {
+  return TextOf(At(i), &CBackupRecord::productVersion);
+}
+std::string CItunesBackupReader::BackupTime(int i) const { return TextOf(At(i), &CBackupRecord::lastBackupDate); }
+std::string CItunesBackupReader::SerialNumber(int i) const { return TextOf(At(i), &CBackupRecord::serialNumber); }
+std::string CItunesBackupReader::BackupFolder(int i) const { return TextOf(At(i), &CBackupRecord::folder); }
+
+void CItunesBackupReader::SetPassword(int index, const char* password) {
+  SetPassword(index, std::string(password != nullptr ? password : ""));
+}
+
+void CItunesBackupReader::SetPassword(int index, const std::string& password) {
+  CBackupRecord* record = At(index);
+  if (record == nullptr) return;
+  record->password = password;
+  record->keyBag.Clear();
+}
+
+int CItunesBackupReader::CheckPassword(int index) {
+  CBackupRecord* record = At(index);
+  if (record == nullptr) return 0;
+  return record->OpenKeyBag();
+}
+
+void CItunesBackupReader::SetCallBack(RecordCallback callback, void* user) {
+  for (auto& entry : backups_) {
+    entry.second->callback = callback;
+    entry.second->callbackUser = user;
+  }
+}
+
+int CItunesBackupReader::ReadBackup(int index) {
+  CBackupRecord* record = At(index);
+  if (record == nullptr) return 0;
+  return RunScan(*record);
+}
+
+float CItunesBackupReader::GetPrg(int index) const {
+  const CBackupRecord* record = At(index);
+  return record != nullptr ? record->progress.load() : 0.0f;
+}
+
+void CItunesBackupReader::SetPause(int index, int flag) {
+  if (CBackupRecord* record = At(index)) record->pause = flag;
+}
+
+void CItunesBackupReader::SetStop(int index, int flag) {
+  if (CBackupRecord* record = At(index)) record->stop = flag;
+}
+
+int CItunesBackupReader::DecrpytFile(int index, const char* in, const char* out, const unsigned char* key) {
+  if (At(index) == nullptr || in == nullptr || out == nullptr || key == nullptr) return 0;
+  FileKey fileKey{};
+  std::copy(key, key + fileKey.size(), fileKey.begin());
+  return DecryptFile(in, out, fileKey) == DecryptStatus::Ok ? 1 : 0;
+}
+
+namespace {
+
+// Opens the key bag of an encrypted backup and reads its index once, so that many
+// single-file extractions cost one index read; 1, 0 or -1 as ExtractFile.
+int PrepareIndex(CBackupRecord& record) {
+  record.SetError(ReaderError::None, {});
+  if (record.encrypted != 0 && !record.keyBag.IsOpen()) {
+    const int bag = record.OpenKeyBag();
+    if (bag <= 0) return bag;
+  }
+  if (record.lookup) return 1;
+  if (!record.ReadIndex({})) return 0;
+  record.Lookup();
+  return 1;
+}
+
+std::string CategoriesOf(const CManifestRecord& entry, bool exists) {
+  std::vector<RuleMatch> matches;
+  MatchCategoryRules(entry, exists, matches);
+  std::string names;
+  for (const RuleMatch& match : matches) {
+    const std::string name = SlotName(match.slot);
+    if (names.find(name) != std::string::npos) continue;
+    if (!names.empty()) names += ",";
+    names += name;
+  }
+  return names;
+}
+
+}  // namespace
+
+int CItunesBackupReader::ReadFileIndex(int index, std::vector<BackupFileEntry>& out) {
+  out.clear();
+  CBackupRecord* record = At(index);
+  if (record == nullptr) return 0;
+  // Listing needs no password: names, sizes and categories are not encrypted.
+  record->SetError(ReaderError::None, {});
+  if (!record->ReadIndex({})) return 0;
+  const ReaderError indexState = record->lastError;
+  const std::string indexText = record->lastErrorText;
+  const IndexWalk& walk = record->Lookup();
+  out.reserve(record->index.size());
+  for (const CManifestRecord& entry : record->index) {
+    BackupFileEntry file;
+    file.Domain = entry.Domain;
+    file.Path = entry.Path;
+    file.LinkTarget = entry.LinkTarget;
+    file.Size = entry.Size;
+    file.Mode = entry.Mode;
+    file.ModifiedTime = entry.ModifiedTime;
+    file.ProtectionClass = entry.ProtectionClass;
+    file.IsDirectory = entry.IsDirectory();
+    file.HasKey = entry.EncryptionKey.size() >= 44;
+    const bool exists = walk.Exists(entry);
+    file.StoredPath = exists ? walk.StoredFileOf(entry).path : std::string();
+    file.StoredName = exists ? fs::path(file.StoredPath).filename().string() : entry.StoredName;
+    file.Category = CategoriesOf(entry, exists);
+    out.push_back(std::move(file));
+  }
+  record->SetError(indexState, indexText);
+  return 1;
+}
+
+int CItunesBackupReader::ExtractFile(int index, const std::string& domain, const std::string& path,
+                                     const std::string& outPath) {
+  CBackupRecord* record = At(index);
+  if (record == nullptr) return 0;
+  const int prepared = PrepareIndex(*record);
+  if (prepared <= 0) return prepared;
+  const IndexWalk& walk = record->Lookup();
+  const CManifestRecord* found = walk.Find(domain, path);
+  if (found == nullptr || !walk.Exists(*found)) {
+    record->SetError(ReaderError::FileNotFound, "no stored file for " + domain + " " + path);
+    return 0;
+  }
+  const StoredFile file = walk.StoredFileOf(*found);
+  if (record->encrypted != 0) {
+    if (!file.key) {
+      record->SetError(ReaderError::ReadFailed, "the key of " + path + " cannot be unwrapped");
+      return 0;
+    }
+    const DecryptStatus status = DecryptFile(file.path, outPath, *file.key);
+    if (status == DecryptStatus::Ok) return 1;
+    record->SetError(status == DecryptStatus::OpenFailed || status == DecryptStatus::ReadFailed
+                         ? ReaderError::ReadFailed
+                         : ReaderError::WriteFailed,
+                     "cannot decrypt " + path + " to " + outPath);
+    return 0;
+  }
+  std::error_code ec;
+  fs::copy_file(file.path, outPath, fs::copy_options::overwrite_existing, ec);
+  if (ec) {
+    record->SetError(ReaderError::WriteFailed, "cannot write " + outPath + ": " + ec.message());
+    return 0;
+  }
+  return 1;
+}
+
+ReaderError CItunesBackupReader::LastError(int index) const {
+  const CBackupRecord* record = At(index);
+  return record != nullptr ? record->lastError : ReaderError::None;
+}
+
+std::string CItunesBackupReader::LastErrorText(int index) const {
+  const CBackupRecord* record = At(index);
+  return record != nullptr ? record->lastErrorText : std::string();
+}
+
+std::string CItunesBackupReader::PrivateFolder(int index) const {
+  const CBackupRecord* record = At(index);
+  return record != nullptr ? record->privateFolder.Path() : std::string();
+}
+
+}  // namespace sieve

@@ -1,0 +1,211 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <thread>
+
+#include "sieve/itunes_backup_reader.h"
+#include "sieve/records.h"
+#include "support/test_support.h"
+
+namespace sieve {
+namespace {
+namespace fs = std::filesystem;
+using test::MakeBackup;
+using test::TempDir;
+
+// What a scan delivered, copied as the program copies it.
+struct Collected {
+  CItunesBackupReader* reader = nullptr;
+  std::map<std::string, std::set<std::string>> files;  // category -> "group/name/deleted"
+  std::vector<MediaFile> mediaFiles;
+  std::vector<float> progress;
+  int count = 0;
+};
+
+void Collect(void* record, _InfoType type, void* user) {
+  auto* c = static_cast<Collected*>(user);
+  ++c->count;
+  c->progress.push_back(c->reader->GetPrg(0));
+  const std::string category = InfoTypeName(type);
+  const auto add = [&](const std::string& group, const MediaFile& file) {
+    c->files[category].insert(group + "/" + file.FileName + "/" + std::to_string(file.Deleted));
+    c->mediaFiles.push_back(file);
+  };
+  if (type == INFO_CAMERA_ROLL || type == INFO_PHOTO_STREAM) {
+    add(type == INFO_CAMERA_ROLL ? "Camera Roll" : "PhotoStream", *static_cast<MediaFile*>(record));
+  } else if (type == INFO_APP_DOCUMENT || type == INFO_APP_PICTURE || type == INFO_APP_VIDEO ||
+             type == INFO_MUSIC) {
+    const auto* group = static_cast<MediaGroup*>(record);
+    for (const MediaFile& file : group->Files) add(group->Name, file);
+  }
+}
+
+std::map<std::string, std::set<std::string>> ExpectedFiles(const std::string& truthPath) {
+  const test::JsonValue truth = test::ParseJson(test::ReadFile(truthPath));
+  std::map<std::string, std::set<std::string>> expected;
+  const test::JsonValue& categories = truth["expected"];
+  for (std::size_t i = 0; i < categories.Keys.size(); ++i) {
+    for (const test::JsonValue& group : categories.Items[i].Items) {
+      for (const test::JsonValue& file : group["files"].Items) {
+        expected[categories.Keys[i]].insert(group.Text("group") + "/" + file.Text("name") + "/" +
+                                            (file["deleted"].Bool ? "1" : "0"));
+      }
+    }
+  }
+  return expected;
+}
+
+std::map<std::string, std::string> ShaByStoredName(const std::string& truthPath) {
+  std::map<std::string, std::string> sha;
+  for (const test::TruthFile& f : test::ReadTruthFiles(truthPath)) sha[f.StoredName] = f.Sha256;
+  return sha;
+}
+
+Collected Scan(CItunesBackupReader& reader, int& result) {
+  Collected c;
+  c.reader = &reader;
+  reader.SetCallBack(Collect, &c);
+  result = reader.ReadBackup(0);
+  return c;
+}
+
+TEST(Scan, PlainAndEncryptedBackupsDeliverTheSameMediaRecords) {
+  TempDir dir;
+  const std::string password = "correct horse ✓";
+  const auto plain = MakeBackup(dir, "plain", {"--seed", "5"});
+  const auto encrypted = MakeBackup(dir, "enc", {"--seed", "5", "--encrypted", "--password-file",
+                                                 test::WritePasswordFile(dir, password)});
+  const auto expected = ExpectedFiles(plain.TruthPath);
+  ASSERT_FALSE(expected.empty());
+
+  CItunesBackupReader plainReader;
+  ASSERT_EQ(plainReader.ReadItunesbackFromPath(plain.Folder.c_str()), 0);
+  int result = -9;
+  const Collected fromPlain = Scan(plainReader, result);
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(fromPlain.files, expected);
+  EXPECT_EQ(plainReader.GetPrg(0), 100.0f);
+  for (std::size_t i = 1; i < fromPlain.progress.size(); ++i) {
+    EXPECT_LE(fromPlain.progress[i - 1], fromPlain.progress[i]);
+  }
+  for (const MediaFile& file : fromPlain.mediaFiles) EXPECT_FALSE(file.FileKey.has_value());
+
+  CItunesBackupReader reader;
+  ASSERT_EQ(reader.ReadItunesbackFromPath(encrypted.Folder.c_str()), 0);
+  ASSERT_EQ(reader.GetIsEncrypt(0), 1);
+  reader.SetPassword(0, "wrong");
+  EXPECT_EQ(reader.CheckPassword(0), -1);
+  Collected wrong = Scan(reader, result);
+  EXPECT_EQ(result, -1);
+  EXPECT_EQ(wrong.count, 0);
+  EXPECT_EQ(reader.GetPrg(0), 0.0f);
+  EXPECT_EQ(reader.LastError(0), ReaderError::WrongPassword);
+
+  reader.SetPassword(0, password);
+  EXPECT_EQ(reader.CheckPassword(0), 1);
+  const Collected fromEncrypted = Scan(reader, result);
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(fromEncrypted.files, expected);
+
+  // Every delivered file decrypts, with its own key, to the original bytes.
+  const auto sha = ShaByStoredName(encrypted.TruthPath);
+  int decrypted = 0;
+  for (const MediaFile& file : fromEncrypted.mediaFiles) {
+    ASSERT_TRUE(file.FileKey.has_value()) << file.FileName;
+    const std::string out = dir.Join("out-" + std::to_string(decrypted++));
+    ASSERT_EQ(reader.DecrpytFile(0, file.FilePath.c_str(), out.c_str(), file.FileKey->data()), 1);
+    EXPECT_EQ(test::Sha256Hex(test::ReadFile(out)), sha.at(fs::path(file.FilePath).filename().string()))
+        << file.FileName;
+  }
+  EXPECT_GT(decrypted, 5);
+  EXPECT_EQ(reader.DecrpytFile(0, dir.Join("missing").c_str(), dir.Join("x").c_str(),
+                               fromEncrypted.mediaFiles[0].FileKey->data()),
+            0);
+  EXPECT_FALSE(fs::exists(dir.Join("x")));
+}
+
+TEST(Scan, WithoutCallbackOrIndexAndWithStopWhilePaused) {
+  TempDir dir;
+  const auto backup = MakeBackup(dir, "b", {"--profile", "small"});
+  CItunesBackupReader reader;
+  ASSERT_EQ(reader.ReadItunesbackFromPath(backup.Folder.c_str()), 0);
+  EXPECT_EQ(reader.ReadBackup(0), 0);  // no callback: runs, delivers nothing
+  EXPECT_EQ(reader.GetPrg(0), 100.0f);
+
+  // Stop asked while paused ends the scan at the next wake-up. The pause comes from
+  // inside the first delivery, as a user's click would arrive mid-scan.
+  struct Pauser {
+    CItunesBackupReader* reader;
+    std::atomic<int> calls{0};
+  } pauser{&reader};
+  reader.SetCallBack(
+      [](void*, _InfoType, void* user) {
+        auto* p = static_cast<Pauser*>(user);
+        if (p->calls++ == 0) p->reader->SetPause(0, 1);
+      },
+      &pauser);
+  std::atomic<int> result{-9};
+  std::thread scan([&] { result = reader.ReadBackup(0); });
+  while (pauser.calls.load() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  std::this_thread::sleep_for(std::chrono::milliseconds(350));
+  EXPECT_EQ(result.load(), -9);
+  EXPECT_EQ(pauser.calls.load(), 1);
+  const auto asked = std::chrono::steady_clock::now();
+  reader.SetStop(0, 1);
+  scan.join();
+  EXPECT_EQ(result.load(), 1);
+  EXPECT_EQ(pauser.calls.load(), 1);
+  EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(2));
+  EXPECT_EQ(reader.LastError(0), ReaderError::Stopped);
+  // The next scan clears both flags and runs to the end.
+  EXPECT_EQ(reader.ReadBackup(0), 0);
+  EXPECT_EQ(reader.GetPrg(0), 100.0f);
+
+  // A backup whose index is missing, foreign or of the newer layout.
+  fs::rename(fs::path(backup.Folder) / "Manifest.mbdb", fs::path(backup.Folder) / "moved");
+  EXPECT_EQ(reader.ReadBackup(0), 0);
+  EXPECT_EQ(reader.LastError(0), ReaderError::MissingIndex);
+  test::WriteFile(backup.Folder + "/Manifest.mbdb", "mbdx\x05");
+  EXPECT_EQ(reader.ReadBackup(0), 0);
+  EXPECT_EQ(reader.LastError(0), ReaderError::BadIndex);
+  const auto newer = MakeBackup(dir, "newer", {"--profile", "small", "--manifest-db"});
+  CItunesBackupReader other;
+  ASSERT_EQ(other.ReadItunesbackFromPath(newer.Folder.c_str()), 0);
+  EXPECT_EQ(other.ReadBackup(0), 0);
+  EXPECT_EQ(other.LastError(0), ReaderError::NewerIndex);
+  EXPECT_NE(other.LastErrorText(0).find("Manifest.db"), std::string::npos);
+}
+
+TEST(Scan, SingleFilesExtractDecrypted) {
+  TempDir dir;
+  const auto backup = MakeBackup(dir, "b", {"--profile", "small", "--encrypted", "--password-file",
+                                            test::WritePasswordFile(dir, "pw")});
+  {
+    CItunesBackupReader reader;
+    ASSERT_EQ(reader.ReadItunesbackFromPath(backup.Folder.c_str()), 0);
+    std::vector<BackupFileEntry> files;
+    ASSERT_EQ(reader.ReadFileIndex(0, files), 1);
+    const auto truth = test::ReadTruthFiles(backup.TruthPath);
+    EXPECT_EQ(files.size(), truth.size());
+    EXPECT_EQ(reader.ExtractFile(0, truth[0].Domain, "no/such/file", dir.Join("none")), -1);
+    reader.SetPassword(0, "pw");
+    int extracted = 0;
+    for (const test::TruthFile& file : truth) {
+      if (file.Kind != "file") continue;
+      const std::string out = dir.Join("x" + std::to_string(extracted++));
+      ASSERT_EQ(reader.ExtractFile(0, file.Domain, file.Path, out), 1) << reader.LastErrorText(0);
+      EXPECT_EQ(test::Sha256Hex(test::ReadFile(out)), file.Sha256) << file.Path;
+    }
+    EXPECT_GT(extracted, 3);
+    EXPECT_EQ(reader.ExtractFile(0, "HomeDomain", "no/such/file", dir.Join("none")), 0);
+    EXPECT_EQ(reader.LastError(0), ReaderError::FileNotFound);
+    EXPECT_FALSE(fs::exists(dir.Join("none")));
+  }
+}
+
+}  // namespace
+}  // namespace sieve
