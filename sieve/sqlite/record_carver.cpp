@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <unordered_set>
 
+#include "sieve/reader/text.h"
 #include "sieve/sqlite/btree_page.h"
 
 namespace sieve::sqlite {
@@ -129,11 +130,22 @@ std::optional<CarvedRecord> RecordCarver::Build(const Header& header, const std:
   record.values.assign(shape_.columns.size(), Value{});
   const std::uint8_t* body = header.typesEnd;
   const std::uint8_t* localEnd = recordStart + local;
+  bool saysSomething = false;
+  const bool utf8 = file_.header.encoding == TextEncoding::kUtf8;
   for (std::size_t column = 0; column < header.count; ++column) {
     Value value;
     if (!DecodeValue(types_[column], body, localEnd, overflow, value)) return std::nullopt;
-    if (static_cast<int>(column) >= header.lost) record.values[column] = value;
+    // UTF-8 text with a NUL in it is nearly always zeroed or foreign bytes, not a row.
+    if (value.kind == ValueKind::kText && utf8 && !shape_.allowNulInText &&
+        value.bytes.find('\0') != std::string_view::npos) {
+      return std::nullopt;
+    }
+    if (static_cast<int>(column) < header.lost) continue;
+    record.values[column] = value;
+    saysSomething |= value.kind != ValueKind::kNull && static_cast<int>(column) != shape_.rowidAliasColumn;
   }
+  // A record of nothing but NULLs carries no data and is most often a run of zero bytes.
+  if (!saysSomething) return std::nullopt;
   return record;
 }
 
@@ -182,14 +194,23 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
   const std::uint8_t* limit = std::min(end, cell + BigEndian16(cell + 2));
   const std::uint8_t* known = cell + kFreeblockHeaderSize;
 
+  const bool utf8 = file_.header.encoding == TextEncoding::kUtf8;
   std::optional<CarvedRecord> best;
   DamageReport bestReport;
   int bestScore = -1;
   const auto consider = [&](std::optional<CarvedRecord> candidate, bool verified) {
     if (!candidate) return;
-    // A freed cell that merged with nothing fills its block up to a fragment of < 4 bytes.
-    const bool tight = static_cast<std::size_t>(limit - cell) - candidate->length < 4;
-    const int score = (tight ? 4 : 0) + (verified ? 2 : 0) + (candidate->lostLeadingColumns == 0 ? 1 : 0);
+    // A freed cell that merged with nothing fills its block exactly, or up to a fragment of
+    // fewer than 4 bytes that was absorbed with it.
+    const std::size_t slack = static_cast<std::size_t>(limit - cell) - candidate->length;
+    const bool tight = slack < 4;
+    // Values read from a wrong offset mostly make broken UTF-8 of the texts.
+    bool textsValid = true;
+    for (const Value& value : candidate->values) {
+      if (value.kind == ValueKind::kText && utf8 && !value.truncated) textsValid &= IsValidUtf8(value.bytes);
+    }
+    const int score = (slack == 0 ? 8 : tight ? 6 : 0) + (verified ? 4 : 0) + (textsValid ? 2 : 0) +
+                      (candidate->lostLeadingColumns == 0 ? 1 : 0);
     if (score > bestScore) {
       bestScore = score;
       best = std::move(candidate);

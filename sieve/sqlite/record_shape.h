@@ -29,8 +29,12 @@ struct RecordShape {
   std::vector<std::uint32_t> maxBytes;
   // Rows written before ALTER TABLE ADD COLUMN have fewer columns; 0 means all are required.
   std::size_t minColumns = 0;
+  // Texts of UTF-8 files with a NUL byte are refused unless this is set.
+  bool allowNulInText = false;
 };
 
+// Records whose values are all NULL (the rowid alias aside) are never reported: they carry
+// nothing and mostly are zeroed bytes.
 struct CarvedRecord {
   std::uint32_t page = 0;
   std::size_t fileOffset = 0;  // where the cell began (for a damaged cell: where its remains begin)
