@@ -46,6 +46,16 @@ bool LooksLikeFreeblockHeader(const std::uint8_t* p, std::size_t pageOffset,
   return next == 0 || (next >= pageOffset + size && next + 4 <= usableSize);
 }
 
+// Payload length and rowid varints followed by a header length in the range the shape
+// allows; only the common one-byte forms are tested, longer varints always pass.
+bool MayStartIntactCell(const std::uint8_t* p, const std::uint8_t* end, std::size_t minColumns,
+                        std::size_t maxHeader) {
+  if (p[0] >= 0x80 || p[1] >= 0x80) return true;
+  if (p[0] == 0 || end - p < 3) return false;
+  const std::uint8_t header = p[2];
+  return header >= 0x80 || (header > minColumns && header <= maxHeader && header <= p[0]);
+}
+
 constexpr std::size_t kFreeblockHeaderSize = 4;
 // Payload length (<= 3 bytes for any payload a page can hold locally), rowid (<= 9) and
 // header length (<= 2): the serial types start at most this far into the cell.
@@ -340,9 +350,12 @@ std::vector<CarvedRecord> RecordCarver::Carve(
     const std::size_t length = record->length;
     candidates.push_back({std::move(*record), weight, at, at + length});
   };
+  const std::size_t maxHeader = 2 + 9 * shape_.columns.size();
   for (const std::uint8_t* p = begin; end - p >= 3; ++p) {
-    add(IntactCell(p, end), kIntactWeight);
-    if (end - p > 4) {
+    // Most offsets fail these cheap tests; the full checks run only where they pass.
+    if (MayStartIntactCell(p, end, minColumns_, maxHeader)) add(IntactCell(p, end), kIntactWeight);
+    if (end - p > 4 && LooksLikeFreeblockHeader(p, static_cast<std::size_t>(p - file_.bytes.data()) - pageStart,
+                                                 file_.header.usableSize)) {
       DamageReport report;
       auto damaged = DamagedCell(p, end, static_cast<std::size_t>(p - file_.bytes.data()) - pageStart, &report);
       if (damaged) {

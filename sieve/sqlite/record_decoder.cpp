@@ -8,7 +8,7 @@
 
 namespace sieve::sqlite {
 
-Varint ReadVarint(const std::uint8_t* p, const std::uint8_t* end) {
+Varint ReadLongVarint(const std::uint8_t* p, const std::uint8_t* end) {
   std::uint64_t value = 0;
   for (std::size_t i = 0; i < 9; ++i) {
     if (p + i >= end) return {};
@@ -54,15 +54,6 @@ double BigEndianDouble(const std::uint8_t* p) {
   std::uint64_t bits = 0;
   for (int i = 0; i < 8; ++i) bits = (bits << 8) | p[i];
   return std::bit_cast<double>(bits);
-}
-
-std::uint16_t BigEndian16(const std::uint8_t* p) {
-  return static_cast<std::uint16_t>((p[0] << 8) | p[1]);
-}
-
-std::uint32_t BigEndian32(const std::uint8_t* p) {
-  return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
-         p[3];
 }
 
 bool DecodeValue(std::uint64_t serialType, const std::uint8_t*& p, const std::uint8_t* end,

@@ -17,8 +17,14 @@ struct Varint {
   std::size_t length = 0;  // 0 when the bytes ran out before the varint ended
 };
 
+Varint ReadLongVarint(const std::uint8_t* p, const std::uint8_t* end);
+
 // Up to nine bytes, big-endian groups of seven bits; the ninth byte gives all eight bits.
-Varint ReadVarint(const std::uint8_t* p, const std::uint8_t* end);
+// Inline because the carver calls it at every byte of free space.
+inline Varint ReadVarint(const std::uint8_t* p, const std::uint8_t* end) {
+  if (p < end && p[0] < 0x80) return {p[0], 1};
+  return ReadLongVarint(p, end);
+}
 
 // Bytes a value of this serial type occupies, or -1 for the reserved types 10 and 11.
 std::int64_t SerialTypeSize(std::uint64_t serialType);
@@ -35,8 +41,12 @@ std::optional<std::int64_t> SerialInteger(std::uint64_t serialType, const std::u
 
 // Eight bytes, big-endian IEEE 754.
 double BigEndianDouble(const std::uint8_t* p);
-std::uint16_t BigEndian16(const std::uint8_t* p);
-std::uint32_t BigEndian32(const std::uint8_t* p);
+inline std::uint16_t BigEndian16(const std::uint8_t* p) {
+  return static_cast<std::uint16_t>((p[0] << 8) | p[1]);
+}
+inline std::uint32_t BigEndian32(const std::uint8_t* p) {
+  return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3];
+}
 
 struct Value {
   ValueKind kind = ValueKind::kNull;

@@ -1,6 +1,7 @@
 #include "sieve/sqlite/sqlite_delete.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <unordered_set>
 
@@ -29,10 +30,16 @@ int CSqliteDelete::Load(const std::string& path) {
   Release();
   const std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(std::fopen(path.c_str(), "rb"), &std::fclose);
   if (!in) return -1;
-  std::vector<std::uint8_t> bytes;
+  // One read into a buffer sized from the file's length; the loop only runs should the file
+  // have grown since.
+  std::error_code ec;
+  const std::uintmax_t expected = std::filesystem::file_size(path, ec);
+  std::vector<std::uint8_t> bytes(ec ? 0 : static_cast<std::size_t>(expected));
+  bytes.resize(std::fread(bytes.data(), 1, bytes.size(), in.get()));
   std::uint8_t chunk[1 << 16];
-  std::size_t got = 0;
-  while ((got = std::fread(chunk, 1, sizeof chunk, in.get())) > 0) bytes.insert(bytes.end(), chunk, chunk + got);
+  for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, in.get())) > 0;) {
+    bytes.insert(bytes.end(), chunk, chunk + got);
+  }
   // A folder opens on some systems but fails on the first read.
   if (std::ferror(in.get())) return -1;
   return LoadBytes(std::move(bytes));
