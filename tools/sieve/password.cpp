@@ -32,14 +32,12 @@ struct termios savedTerminal;
 volatile std::sig_atomic_t echoHidden = 0;
 
 void RestoreEchoAndExit(int signal) {
-  if (echoHidden != 0) ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedTerminal);
+  if (echoHidden != 0) ::tcsetattr(STDIN_FILENO, TCSANOW, &savedTerminal);
   std::signal(signal, SIG_DFL);
   std::raise(signal);
 }
 
 std::string PromptWithoutEcho(std::string_view backupName) {
-  std::fprintf(stderr, "Password for %.*s: ", static_cast<int>(backupName.size()), backupName.data());
-  std::fflush(stderr);
   const bool haveTerminal = ::tcgetattr(STDIN_FILENO, &savedTerminal) == 0;
   void (*previousInt)(int) = SIG_DFL;
   void (*previousTerm)(int) = SIG_DFL;
@@ -51,9 +49,12 @@ std::string PromptWithoutEcho(std::string_view backupName) {
     previousTerm = std::signal(SIGTERM, RestoreEchoAndExit);
     echoHidden = ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) == 0 ? 1 : 0;
   }
+  // Only now: switching echo off flushes pending input, which must not hold the answer.
+  std::fprintf(stderr, "Password for %.*s: ", static_cast<int>(backupName.size()), backupName.data());
+  std::fflush(stderr);
   std::string password = ReadLineFrom(STDIN_FILENO);
   if (echoHidden != 0) {
-    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedTerminal);
+    ::tcsetattr(STDIN_FILENO, TCSANOW, &savedTerminal);
     echoHidden = 0;
   }
   if (haveTerminal) {
