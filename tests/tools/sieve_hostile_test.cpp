@@ -1,0 +1,132 @@
+// `sieve` on damaged and hostile backups: clear failures, no crash, and
+// nothing written outside the folder it was asked to write into.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/test_support.h"
+#include "hostile_entries.h"
+
+namespace sieve::test {
+namespace {
+
+bool OneErrorLine(const CommandResult& run) {
+  return run.Err.rfind("sieve: ", 0) == 0 && run.Err.find('\n') == run.Err.size() - 1;
+}
+
+TEST(SieveHostileIndex, DamagedIndexFailsClearlyAndNewerLayoutIsNamed) {
+  TempDir dir;
+  const GeneratedBackup backup = MakeBackup(dir, "plain", {"--profile", "sample", "--seed", "9"});
+  const std::string index = backup.Folder + "/Manifest.mbdb";
+  const std::string original = ReadFile(index);
+  ASSERT_GT(original.size(), 200u);
+  const std::vector<TruthFile> truth = ReadTruthFiles(backup.TruthPath);
+
+  // Cut inside a record: what came before is listed, then one error line.
+  WriteFile(index, original.substr(0, original.size() * 3 / 5));
+  const CommandResult truncated = RunSieve({"files", backup.Folder, "--json"});
+  EXPECT_EQ(truncated.ExitCode, 1);
+  EXPECT_TRUE(OneErrorLine(truncated)) << truncated.Err;
+  const JsonValue partial = ParseJson(truncated.Out);
+  EXPECT_GT(partial.Items.size(), 0u);
+  EXPECT_LT(partial.Items.size(), truth.size());
+  EXPECT_EQ(partial.Items[0].Text("path"), truth[0].Path);
+  const CommandResult truncatedScan = RunSieve({"scan", backup.Folder, "--json"});
+  EXPECT_EQ(truncatedScan.ExitCode, 1);
+  EXPECT_TRUE(OneErrorLine(truncatedScan)) << truncatedScan.Err;
+  EXPECT_NO_THROW(ParseJsonLines(truncatedScan.Out));
+
+  WriteFile(index, "");
+  for (const char* command : {"files", "scan"}) {
+    const CommandResult empty = RunSieve({command, backup.Folder});
+    EXPECT_EQ(empty.ExitCode, 1) << command;
+    EXPECT_TRUE(OneErrorLine(empty)) << empty.Err;
+  }
+
+  // Single flipped bits all over the file: any outcome but a crash, and
+  // whatever is printed is valid JSON.
+  for (std::size_t k = 0; k < 24; ++k) {
+    std::string flipped = original;
+    const std::size_t at = (k * 7919) % flipped.size();
+    flipped[at] = static_cast<char>(flipped[at] ^ (1 << (k % 8)));
+    WriteFile(index, flipped);
+    for (const char* command : {"files", "scan"}) {
+      SCOPED_TRACE(std::string(command) + " with byte " + std::to_string(at) + " flipped");
+      const CommandResult run = RunSieve({command, backup.Folder, "--json"});
+      EXPECT_EQ(run.Signal, 0);
+      EXPECT_TRUE(run.ExitCode == 0 || run.ExitCode == 1) << run.ExitCode;
+      if (run.ExitCode != 0) {
+        EXPECT_TRUE(OneErrorLine(run)) << run.Err;
+      }
+      EXPECT_NO_THROW(ParseJsonLines(run.Out)) << run.Out;
+    }
+  }
+
+  const GeneratedBackup newer = MakeBackup(dir, "newer", {"--profile", "small", "--seed", "3", "--manifest-db"});
+  for (const char* command : {"files", "scan"}) {
+    const CommandResult run = RunSieve({command, newer.Folder});
+    EXPECT_EQ(run.ExitCode, 1) << command;
+    EXPECT_TRUE(OneErrorLine(run)) << run.Err;
+    EXPECT_NE(run.Err.find("Manifest.db"), std::string::npos) << run.Err;
+  }
+}
+
+TEST(SieveHostileIndex, HostileNamesStayInsideTheOutputFolder) {
+  TempDir dir;
+  const GeneratedBackup backup = MakeBackup(dir, "plain", {"--profile", "small", "--seed", "4"});
+  const std::vector<HandMadeEntry> hostile = {
+      {"HomeDomain", "../escape.txt", "climbs out", std::nullopt},
+      {"HomeDomain", "Library/../../up.txt", "climbs out too", std::nullopt},
+      {"..", "beside.txt", "a domain that climbs", std::nullopt},
+      {"HomeDomain", "/etc/absolute.txt", "absolute", std::nullopt},
+      {"HomeDomain", "Library/evil-link", "", std::string("/etc/passwd")},
+  };
+  for (const HandMadeEntry& e : hostile) AppendEntry(backup.Folder, e);
+  const std::string oddName = "Library/odd\x1b[31m\xff\x01name.txt";
+  AppendEntry(backup.Folder, {"HomeDomain", oddName, "odd but harmless", std::nullopt});
+  AppendEntry(backup.Folder, {"HomeDomain", "Library/extra.txt", "extra", std::nullopt, 1300000000});
+
+  // Names reach JSON as valid text and the terminal without control characters.
+  const CommandResult json = RunSieve({"files", backup.Folder, "--json"});
+  ASSERT_EQ(json.ExitCode, 0) << json.Err;
+  bool sawOdd = false;
+  for (const JsonValue& e : ParseJson(json.Out).Items) {
+    if (e.Text("path").find("odd") == std::string::npos) continue;
+    sawOdd = true;
+    EXPECT_EQ(e.Text("path"), "Library/odd\x1b[31m\xEF\xBF\xBD\x01name.txt");
+  }
+  EXPECT_TRUE(sawOdd);
+  EXPECT_NE(json.Out.find("\\u001b[31m"), std::string::npos);
+  const CommandResult table = RunSieve({"files", backup.Folder});
+  ASSERT_EQ(table.ExitCode, 0) << table.Err;
+  EXPECT_EQ(table.Out.find('\x1b'), std::string::npos);
+  EXPECT_EQ(table.Out.find('\x01'), std::string::npos);
+  EXPECT_NE(table.Out.find("evil-link -> /etc/passwd"), std::string::npos);
+
+  const std::string root = dir.Join("nested/out");
+  std::filesystem::create_directories(root);
+  const CommandResult unpack = RunSieve({"unpack", backup.Folder, "-o", root});
+  EXPECT_EQ(unpack.ExitCode, 0) << unpack.Err;
+  EXPECT_NE(unpack.Out.find("4 unsafe names, 1 links"), std::string::npos) << unpack.Out;
+  EXPECT_EQ(ReadFile(root + "/HomeDomain/Library/extra.txt"), "extra");
+  struct stat st {};
+  ASSERT_EQ(::stat((root + "/HomeDomain/Library/extra.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mtime, 1300000000);
+  EXPECT_EQ(ReadFile(root + "/HomeDomain/" + oddName), "odd but harmless");
+  EXPECT_NE(::lstat((root + "/HomeDomain/Library/evil-link").c_str(), &st), 0);
+  // Nothing beside the output folder: only what the test and the generator made.
+  for (const std::string& f : ListFilesBelow(dir.Path())) {
+    EXPECT_TRUE(f.rfind("nested/out/", 0) == 0 || f.rfind("plain/", 0) == 0 || f == "plain.truth.json")
+        << f;
+    EXPECT_EQ(f.find("escape"), std::string::npos) << f;
+    EXPECT_EQ(f.find("up.txt"), std::string::npos) << f;
+    EXPECT_EQ(f.find("beside"), std::string::npos) << f;
+    EXPECT_EQ(f.find("absolute"), std::string::npos) << f;
+  }
+}
+
+}  // namespace
+}  // namespace sieve::test

@@ -1,0 +1,69 @@
+// `sieve list`: the backups of a folder in name-then-date order, and the
+// default folder from the XDG base directory rules.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/test_support.h"
+
+namespace sieve::test {
+namespace {
+
+std::vector<std::string> FolderNames(const CommandResult& run) {
+  std::vector<std::string> names;
+  for (const JsonValue& b : ParseJson(run.Out).Items) {
+    names.push_back(std::filesystem::path(b.Text("folder")).filename().string());
+  }
+  return names;
+}
+
+TEST(SieveList, OrdersByNameThenDateAndFindsTheDefaultFolder) {
+  TempDir dir;
+  const std::string root = dir.Join("root");
+  // Folder order, name order and date order all differ; an upper-case name sorts first.
+  MakeBackup(dir, "root/a1", {"--profile", "small", "--display-name", "beta", "--backup-date", "2016-01-01T00:00:00Z"});
+  MakeBackup(dir, "root/a2", {"--profile", "small", "--display-name", "Alpha", "--backup-date", "2017-03-01T00:00:00Z"});
+  MakeBackup(dir, "root/a3", {"--profile", "small", "--display-name", "Alpha", "--backup-date", "2015-05-01T00:00:00Z"});
+  std::filesystem::create_directories(root + "/not-a-backup");
+
+  const CommandResult json = RunSieve({"list", "--root", root, "--json"});
+  ASSERT_EQ(json.ExitCode, 0) << json.Err;
+  EXPECT_EQ(FolderNames(json), (std::vector<std::string>{"a3", "a2", "a1"}));
+  const JsonValue listed = ParseJson(json.Out);
+  ASSERT_EQ(listed.Items.size(), 3u);
+  EXPECT_EQ(listed.Items[0].Int("index", -1), 0);
+  EXPECT_EQ(listed.Items[2].Text("name"), "beta");
+  EXPECT_FALSE(listed.Items[0]["encrypted"].Bool);
+
+  const CommandResult table = RunSieve({"list", "--root", root});
+  ASSERT_EQ(table.ExitCode, 0) << table.Err;
+  const std::size_t first = table.Out.find("a3");
+  const std::size_t last = table.Out.find("a1");
+  EXPECT_NE(first, std::string::npos);
+  EXPECT_LT(first, table.Out.find("a2"));
+  EXPECT_LT(table.Out.find("a2"), last);
+  EXPECT_NE(table.Out.find("Serial"), std::string::npos);
+
+  // $XDG_DATA_HOME wins; without it, ~/.local/share.
+  MakeBackup(dir, "xdg/MobileSync/Backup/x1", {"--profile", "small", "--display-name", "From XDG"});
+  MakeBackup(dir, "home/.local/share/MobileSync/Backup/h1", {"--profile", "small", "--display-name", "From home"});
+  const CommandResult xdg = RunSieve({"list", "--json"}, {}, {"XDG_DATA_HOME=" + dir.Join("xdg"), "HOME=" + dir.Join("home")});
+  ASSERT_EQ(xdg.ExitCode, 0) << xdg.Err;
+  EXPECT_EQ(FolderNames(xdg), std::vector<std::string>{"x1"});
+  const CommandResult home = RunSieve({"list", "--json"}, {}, {"XDG_DATA_HOME", "HOME=" + dir.Join("home")});
+  ASSERT_EQ(home.ExitCode, 0) << home.Err;
+  EXPECT_EQ(FolderNames(home), std::vector<std::string>{"h1"});
+  const CommandResult none = RunSieve({"list"}, {}, {"XDG_DATA_HOME", "HOME=" + dir.Join("nobody")});
+  EXPECT_EQ(none.ExitCode, 4);
+
+  // An empty folder is a valid, empty list.
+  std::filesystem::create_directories(dir.Join("empty"));
+  const CommandResult empty = RunSieve({"list", "--root", dir.Join("empty"), "--json"});
+  EXPECT_EQ(empty.ExitCode, 0);
+  EXPECT_EQ(ParseJson(empty.Out).Items.size(), 0u);
+}
+
+}  // namespace
+}  // namespace sieve::test
