@@ -63,46 +63,65 @@ class Cursor {
   std::size_t offset_;
 };
 
+// One record as views into the index bytes; nothing is copied until it is known to be whole.
+struct RawRecord {
+  std::string_view domain, path, link, key;
+  bool hasDomain = false, hasPath = false, hasKey = false;
+  std::uint64_t fixed[10] = {};  // mode .. property count, in file order
+};
+
+constexpr int kFixedWidths[10] = {2, 8, 4, 4, 4, 4, 4, 8, 1, 1};
+constexpr int kPropertyCount = 9;
+
+// False when the data ends inside the record.
+bool ReadRawRecord(Cursor& in, RawRecord& r) {
+  std::string_view skipped;
+  bool present = false;
+  if (!in.Field(r.domain, r.hasDomain) || !in.Field(r.path, r.hasPath) || !in.Field(r.link, present) ||
+      !in.Field(skipped, present) || !in.Field(r.key, r.hasKey)) {
+    return false;
+  }
+  for (int i = 0; i < 10; ++i) {
+    if (!in.Number(kFixedWidths[i], r.fixed[i])) return false;
+  }
+  // Unsigned: up to 255 name/value pairs, none of them kept.
+  for (std::uint64_t i = 0; i < r.fixed[kPropertyCount]; ++i) {
+    if (!in.Field(skipped, present) || !in.Field(skipped, present)) return false;
+  }
+  return true;
+}
+
 std::string TextOrNull(std::string_view bytes, bool present) {
   return present ? std::string(bytes) : std::string("NULL");
 }
 
-// One whole record into `record`; false when the data ends inside it.
-bool ReadRecord(Cursor& in, CManifestRecord& record) {
-  std::string_view bytes;
-  bool present = false;
-  if (!in.Field(bytes, present)) return false;
-  record.Domain = TextOrNull(bytes, present);
-  if (!in.Field(bytes, present)) return false;
-  record.Path = TextOrNull(bytes, present);
-  if (!in.Field(bytes, present)) return false;
-  record.LinkTarget = std::string(bytes);
-  if (!in.Field(bytes, present)) return false;  // content digest: not needed
-  if (!in.Field(bytes, present)) return false;
-  record.EncryptionKey.assign(bytes.begin(), bytes.end());
-  record.HasEncryptionKey = present;
-
-  std::uint64_t v[10] = {};
-  static constexpr int kWidths[10] = {2, 8, 4, 4, 4, 4, 4, 8, 1, 1};
-  for (int i = 0; i < 10; ++i) {
-    if (!in.Number(kWidths[i], v[i])) return false;
-  }
-  record.Mode = static_cast<std::uint16_t>(v[0]);
-  record.Inode = v[1];
-  record.UserId = static_cast<std::uint32_t>(v[2]);
-  record.GroupId = static_cast<std::uint32_t>(v[3]);
-  record.ModifiedTime = static_cast<std::uint32_t>(v[4]);
-  record.AccessTime = static_cast<std::uint32_t>(v[5]);
-  record.CreatedTime = static_cast<std::uint32_t>(v[6]);
-  record.Size = v[7];
-  record.ProtectionClass = static_cast<std::uint8_t>(v[8]);
-  const std::uint64_t propertyCount = v[9];  // unsigned: up to 255 name/value pairs
-
-  for (std::uint64_t i = 0; i < propertyCount; ++i) {
-    if (!in.Field(bytes, present) || !in.Field(bytes, present)) return false;
-  }
+CManifestRecord ToRecord(const RawRecord& r) {
+  CManifestRecord record;
+  record.Domain = TextOrNull(r.domain, r.hasDomain);
+  record.Path = TextOrNull(r.path, r.hasPath);
+  record.LinkTarget = std::string(r.link);
+  record.EncryptionKey.assign(r.key.begin(), r.key.end());
+  record.HasEncryptionKey = r.hasKey;
+  record.Mode = static_cast<std::uint16_t>(r.fixed[0]);
+  record.Inode = r.fixed[1];
+  record.UserId = static_cast<std::uint32_t>(r.fixed[2]);
+  record.GroupId = static_cast<std::uint32_t>(r.fixed[3]);
+  record.ModifiedTime = static_cast<std::uint32_t>(r.fixed[4]);
+  record.AccessTime = static_cast<std::uint32_t>(r.fixed[5]);
+  record.CreatedTime = static_cast<std::uint32_t>(r.fixed[6]);
+  record.Size = r.fixed[7];
+  record.ProtectionClass = static_cast<std::uint8_t>(r.fixed[8]);
   record.StoredName = StoredFileName(record.Domain, record.Path);
-  return true;
+  return record;
+}
+
+// A first pass that copies nothing, so the list is allocated once at its final size.
+std::size_t CountWholeRecords(const std::uint8_t* data, std::size_t size, std::size_t offset) {
+  Cursor in(data, size, offset);
+  RawRecord raw;
+  std::size_t count = 0;
+  while (!in.AtEnd() && ReadRawRecord(in, raw)) ++count;
+  return count;
 }
 
 }  // namespace
@@ -117,12 +136,13 @@ MbdbResult ParseMbdb(const std::uint8_t* data, std::size_t size, std::vector<CMa
   if (data == nullptr || size < sizeof kHeader || std::memcmp(data, kHeader, sizeof kHeader) != 0) {
     return {MbdbStatus::NotAnIndex, 0};
   }
+  out.reserve(CountWholeRecords(data, size, sizeof kHeader));
   Cursor in(data, size, sizeof kHeader);
+  RawRecord raw;
   while (!in.AtEnd()) {
     const std::size_t start = in.Offset();
-    CManifestRecord record;
-    if (!ReadRecord(in, record)) return {MbdbStatus::Truncated, start};
-    out.push_back(std::move(record));
+    if (!ReadRawRecord(in, raw)) return {MbdbStatus::Truncated, start};
+    out.push_back(ToRecord(raw));
     if (onRecord && !onRecord(in.Offset(), size)) return {MbdbStatus::Stopped, in.Offset()};
   }
   return {MbdbStatus::Ok, size};
