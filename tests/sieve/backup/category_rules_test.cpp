@@ -153,11 +153,6 @@ TEST(CategoryRules, ExtensionTables) {
   EXPECT_TRUE(IsDocumentPath("d.ePub"));
   EXPECT_TRUE(IsDocumentPath("d.chm"));
   EXPECT_FALSE(IsDocumentPath("d.pdf.bak"));
-  for (int s = 0; s < kExtractorSlotCount; ++s) {
-    EXPECT_STRNE(SlotName(static_cast<ExtractorSlot>(s)), "unknown") << s;
-  }
-  EXPECT_STREQ(SlotName(ExtractorSlot::CallHistory), "call-history");
-  EXPECT_STREQ(SlotName(ExtractorSlot::Music), "music");
 }
 
 }  // namespace
