@@ -7,6 +7,7 @@ packages=(
   googletest libgtest-dev
   clang
   python3 python3-cryptography python3-pil sqlite3
+  qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev xvfb xauth
 )
 missing=()
 for p in "${packages[@]}"; do

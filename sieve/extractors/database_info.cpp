@@ -39,6 +39,10 @@ std::size_t CDatabaseInfo::RecordCount(_InfoType /*type*/) const { return 0; }
 
 void* CDatabaseInfo::RecordAt(_InfoType /*type*/, std::size_t /*index*/) { return nullptr; }
 
+std::string CDatabaseInfo::FindContactName(std::string_view /*address*/) const { return {}; }
+
+void CDatabaseInfo::FillContactNames(const ContactNameLookup& /*lookup*/) {}
+
 OpenableDatabase CDatabaseInfo::PrepareDatabase(const DatabaseSource& source,
                                                 std::string_view copyName) const {
   OpenableDatabase result;

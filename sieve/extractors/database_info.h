@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -55,6 +56,9 @@ struct OpenableDatabase {
   bool ok = false;
 };
 
+// The name of the contact a phone number or e-mail address belongs to; "" when none.
+using ContactNameLookup = std::function<std::string(std::string_view address)>;
+
 class CDatabaseInfo {
  public:
   CDatabaseInfo() = default;
@@ -74,6 +78,12 @@ class CDatabaseInfo {
   // Records delivered for one record kind, in delivery order.
   virtual std::size_t RecordCount(_InfoType type) const;
   virtual void* RecordAt(_InfoType type, std::size_t index);
+
+  // The address book answers name lookups for the other categories; the base knows no one.
+  virtual std::string FindContactName(std::string_view address) const;
+  // Called after read, before delivery, when the backup has an address book: categories
+  // that show the other party's name fill it in. The base has no names to fill.
+  virtual void FillContactNames(const ContactNameLookup& lookup);
 
   void SetContext(const ScanContext* context) { context_ = context; }
 

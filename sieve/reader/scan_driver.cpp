@@ -71,12 +71,18 @@ bool Scan::Deliver(CDatabaseInfo& extractor, const Delivery& delivery) {
 }
 
 bool Scan::RunSteps(int& result) {
+  const CDatabaseInfo* contacts = r_.extractors[static_cast<std::size_t>(ExtractorSlot::Contacts)].get();
+  const ContactNameLookup lookup = [contacts](std::string_view address) {
+    return contacts->FindContactName(address);
+  };
   for (const Step& step : kSteps) {
     if (r_.StopRequested()) return false;
     CDatabaseInfo* extractor = r_.extractors[static_cast<std::size_t>(step.slot)].get();
     if (extractor != nullptr) {
       const int readResult = extractor->read(r_.folder);
       if (step.slot == ExtractorSlot::Notes) result = readResult;
+      // Contacts come first in the order, so their names are ready for every later step.
+      if (contacts != nullptr && step.slot != ExtractorSlot::Contacts) extractor->FillContactNames(lookup);
       if (!Deliver(*extractor, step.first) || !Deliver(*extractor, step.second)) return false;
     }
     r_.progress = step.progressAtEnd;

@@ -105,7 +105,8 @@ TEST(ManifestMbdb, ReadsEveryFieldAndAbsentFields) {
   full.protection = 0xFF;
   PutEntry(bytes, full);
   Entry absent;
-  absent.domain = absent.path = std::nullopt;
+  absent.domain.reset();
+  absent.path.reset();
   absent.mode = 0x41ED;
   PutEntry(bytes, absent);
   Entry emptyKey;
