@@ -140,20 +140,5 @@ TEST(CategoryRules, ApplicationFilesFormOneElseChain) {
             Texts{"music file Music|song.mp3"});
 }
 
-TEST(CategoryRules, ExtensionTables) {
-  EXPECT_TRUE(IsPicturePath("a/b.JPEG"));
-  EXPECT_TRUE(IsPicturePath("x.crd"));
-  EXPECT_FALSE(IsPicturePath("a/b.jpgx"));
-  EXPECT_FALSE(IsPicturePath("jpg"));
-  EXPECT_FALSE(IsPicturePath("a.jpg/"));
-  EXPECT_FALSE(IsPicturePath(""));
-  EXPECT_TRUE(IsVideoPath("m.RMVB"));
-  EXPECT_TRUE(IsVideoPath("m.rm"));
-  EXPECT_FALSE(IsVideoPath("m.mp3"));
-  EXPECT_TRUE(IsDocumentPath("d.ePub"));
-  EXPECT_TRUE(IsDocumentPath("d.chm"));
-  EXPECT_FALSE(IsDocumentPath("d.pdf.bak"));
-}
-
 }  // namespace
 }  // namespace sieve

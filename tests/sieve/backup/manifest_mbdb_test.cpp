@@ -302,26 +302,5 @@ TEST(ManifestMbdb, ReadsFilesAndNamesWhyNot) {
   }
 }
 
-TEST(ManifestMbdb, ReadsTheGeneratorsIndex) {
-  test::TempDir dir;
-  const test::GeneratedBackup backup = test::MakeBackup(dir, "b", {"--profile", "small", "--seed", "5"});
-  std::vector<CManifestRecord> out;
-  ASSERT_EQ(ReadMbdbFile(backup.Folder + "/Manifest.mbdb", out).status, MbdbStatus::Ok);
-  const std::vector<test::TruthFile> truth = test::ReadTruthFiles(backup.TruthPath);
-  ASSERT_EQ(out.size(), truth.size());
-  for (std::size_t i = 0; i < out.size(); ++i) {
-    EXPECT_EQ(out[i].Domain, truth[i].Domain);
-    EXPECT_EQ(out[i].Path, truth[i].Path);
-    EXPECT_EQ(out[i].Size, truth[i].Size) << truth[i].Path;
-    EXPECT_EQ(out[i].ModifiedTime, truth[i].ModifiedTime);
-    EXPECT_EQ(out[i].ProtectionClass, truth[i].ProtectionClass);
-    EXPECT_EQ(out[i].IsDirectory(), truth[i].Kind == "dir");
-    EXPECT_EQ(out[i].IsSymlink(), truth[i].Kind == "symlink");
-    if (!truth[i].StoredName.empty()) {
-      EXPECT_EQ(out[i].StoredName, truth[i].StoredName);
-    }
-  }
-}
-
 }  // namespace
 }  // namespace sieve
