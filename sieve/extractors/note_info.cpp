@@ -1,0 +1,183 @@
+#include "sieve/extractors/note_info.h"
+
+#include <algorithm>
+#include <fstream>
+#include <set>
+
+#include <sqlite3.h>
+
+#include "sieve/extractors/html_text.h"
+#include "sieve/extractors/note_body.h"
+#include "sieve/extractors/note_sqlite.h"
+#include "sieve/reader/time_text.h"
+#include "sieve/reader/text.h"
+#include "sieve/reader/version.h"
+#include "sieve/sqlite/database.h"
+
+namespace sieve {
+namespace {
+
+// The first system version whose notes live in the newer store.
+constexpr char kNoteStoreVersion[] = "9";
+constexpr std::size_t kLongestRecoveredTitle = 80;
+
+// The first column of the candidates the table has; "" when none. The names are ours, never
+// taken from the file, so they can be written into a query.
+std::string FirstColumn(sqlite::Database& db, std::string_view table,
+                        std::initializer_list<std::string_view> candidates) {
+  for (std::string_view column : candidates) {
+    if (db.HasColumn(table, column)) return std::string(column);
+  }
+  return {};
+}
+
+// A title for a recovered body whose note row is gone: its first line of text.
+std::string TitleFromText(const std::string& text) {
+  const std::string firstLine = text.substr(0, text.find('\n'));
+  return std::string(Utf8Prefix(firstLine, kLongestRecoveredTitle));
+}
+
+}  // namespace
+
+CNoteInfo::~CNoteInfo() = default;
+
+std::size_t CNoteInfo::RecordCount(_InfoType type) const {
+  return type == INFO_NOTE ? records_.size() : 0;
+}
+
+void* CNoteInfo::RecordAt(_InfoType type, std::size_t index) {
+  if (type != INFO_NOTE || index >= records_.size()) return nullptr;
+  return records_[index].get();
+}
+
+int CNoteInfo::read(std::string /*backupFolder*/) {
+  records_.clear();
+  if (context_ != nullptr && CompareVersions(context_->productVersion, kNoteStoreVersion) >= 0) {
+    ReadNoteStore();
+  }
+  return ReadOlderStore();
+}
+
+void CNoteInfo::ReadNoteStore() {
+  if (!SecondDatabase.IsSet()) return;
+  const OpenableDatabase openable = PrepareDatabase(SecondDatabase, "NoteStore.sqlite");
+  if (!openable.ok) return;
+  sqlite::Database db;
+  if (db.Open(openable.path, openable.immutable) != SQLITE_OK) return;
+  constexpr std::string_view kTable = "ZICCLOUDSYNCINGOBJECT";
+  if (!db.TableExists(kTable) || !db.HasColumn(kTable, "ZTITLE1")) return;
+  // Notes moved their creation date to a new column in later systems.
+  const std::string dateColumn = FirstColumn(db, kTable, {"ZCREATIONDATE3", "ZCREATIONDATE1", "ZCREATIONDATE"});
+  const std::string snippetColumn = FirstColumn(db, kTable, {"ZSNIPPET"});
+  const std::string deletionColumn = FirstColumn(db, kTable, {"ZMARKEDFORDELETION"});
+  const std::string sql = "SELECT Z_PK, " + (deletionColumn.empty() ? "0" : deletionColumn) + ", " +
+                          (dateColumn.empty() ? "NULL" : dateColumn) + ", ZTITLE1, " +
+                          (snippetColumn.empty() ? "NULL" : snippetColumn) +
+                          " FROM ZICCLOUDSYNCINGOBJECT WHERE ZTITLE1 IS NOT NULL AND ZTITLE1 <> '' ORDER BY Z_PK";
+  sqlite::Statement notes = db.Prepare(sql);
+  if (!notes.Ok()) return;
+  const bool hasBodies = db.TableExists("ZICNOTEDATA");
+  sqlite::Statement body;
+  if (hasBodies) body = db.Prepare("SELECT ZDATA FROM ZICNOTEDATA WHERE ZNOTE = ?1 ORDER BY Z_PK LIMIT 1");
+  while (notes.Step()) {
+    auto record = std::make_unique<NoteRecord>();
+    record->Deleted = notes.Int(1) != 0 ? 1 : 0;
+    record->Date = MacTimeTextFromDouble(notes.Double(2));
+    record->Title = notes.Text(3);
+    bool hasData = false;
+    if (body.Ok()) {
+      body.Reset();
+      body.Bind(1, notes.Int64(0));
+      if (body.Step() && !body.IsNull(0)) {
+        hasData = true;
+        const std::vector<std::uint8_t> data = body.Blob(0);
+        record->Content = NoteBodyText(data);
+      }
+    }
+    // A note whose text is not stored in this file is known by its snippet only.
+    if (!hasData) record->Content = notes.Text(4);
+    records_.push_back(std::move(record));
+  }
+}
+
+int CNoteInfo::ReadOlderStore() {
+  if (!MainDatabase.IsSet()) return 0;
+  const OpenableDatabase openable = PrepareDatabase(MainDatabase, "notes.sqlite");
+  if (!openable.ok) return SQLITE_CANTOPEN;
+  sqlite::Database db;
+  if (const int rc = db.Open(openable.path, openable.immutable); rc != SQLITE_OK) return rc;
+  sqlite::Statement notes = db.Prepare("SELECT Z_PK, ZTITLE, ZMODIFICATIONDATE FROM ZNOTE ORDER BY Z_PK");
+  if (!notes.Ok()) return notes.Result() != SQLITE_OK ? notes.Result() : SQLITE_ERROR;
+  sqlite::Statement body = db.Prepare("SELECT ZCONTENT FROM ZNOTEBODY WHERE ZOWNER = ?1 ORDER BY Z_PK LIMIT 1");
+  while (notes.Step()) {
+    auto record = std::make_unique<NoteRecord>();
+    record->Title = notes.Text(1);
+    record->Date = MacTimeTextFromDouble(notes.Double(2));
+    if (body.Ok()) {
+      body.Reset();
+      body.Bind(1, notes.Int64(0));
+      if (body.Step()) record->Content = HtmlToText(body.Text(0));
+    }
+    records_.push_back(std::move(record));
+  }
+  notes = sqlite::Statement();
+  body = sqlite::Statement();
+  db.Close();
+  RecoverDeleted(openable.path);
+  return 0;
+}
+
+bool CNoteInfo::HasContent(const std::string& content) const {
+  return std::any_of(records_.begin(), records_.end(),
+                     [&](const std::unique_ptr<NoteRecord>& r) { return r->Content == content; });
+}
+
+void CNoteInfo::RecoverDeleted(const std::string& path) {
+  CNoteSqlite engine;
+  if (engine.Load(path) != 0 || engine.scan() < 0) return;
+  std::set<std::int64_t> notesUsed;
+  for (const RecoveredNoteBody& body : engine.Bodies()) {
+    const std::string text = HtmlToText(body.Text);
+    if (text.empty() || HasContent(text)) continue;
+    auto record = std::make_unique<NoteRecord>();
+    record->Deleted = 1;
+    record->Content = text;
+    const auto& found = engine.Notes();
+    const auto note = std::find_if(found.begin(), found.end(), [&](const RecoveredNote& n) {
+      return body.Owner >= 0 && n.Key == body.Owner;
+    });
+    if (note != found.end()) {
+      notesUsed.insert(note->Key);
+      record->Title = note->Title;
+      record->Date = MacTimeTextFromDouble(note->ModificationTime);
+    } else {
+      record->Title = TitleFromText(text);
+      record->Date = kEmptyDateText;
+    }
+    records_.push_back(std::move(record));
+  }
+  // A note row whose body was overwritten still tells its title and date.
+  for (const RecoveredNote& note : engine.Notes()) {
+    if (note.Key >= 0 && notesUsed.count(note.Key) != 0) continue;
+    const bool titleKnown = std::any_of(records_.begin(), records_.end(), [&](const std::unique_ptr<NoteRecord>& r) {
+      return r->Title == note.Title && r->Date == MacTimeTextFromDouble(note.ModificationTime);
+    });
+    if (titleKnown) continue;
+    auto record = std::make_unique<NoteRecord>();
+    record->Deleted = 1;
+    record->Title = note.Title;
+    record->Date = MacTimeTextFromDouble(note.ModificationTime);
+    records_.push_back(std::move(record));
+  }
+}
+
+int CNoteInfo::dump(std::string path) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out) return 1;
+  for (const auto& r : records_) {
+    out << "Title=" << r->Title << "\nDate=" << r->Date << "\nContent=" << r->Content << "\n\n";
+  }
+  return out ? 0 : 1;
+}
+
+}  // namespace sieve

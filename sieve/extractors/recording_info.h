@@ -1,0 +1,37 @@
+// Voice memos: the rows of "Recordings.db" joined with the ".m4a" files the backup holds.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "sieve/extractors/database_info.h"
+#include "sieve/records.h"
+
+namespace sieve {
+
+// The recording file a device path names: its last component ("/" or "\" separated) made a
+// safe file name; "" when the path ends in a separator or names no file.
+std::string RecordingFileName(std::string_view devicePath);
+
+class CRecordingInfo : public CDatabaseInfo {
+ public:
+  ~CRecordingInfo() override;
+
+  int read(std::string backupFolder) override;
+  int dump(std::string path) override;
+  void Register(const FileRegistration& file) override;
+  std::size_t RecordCount(_InfoType type) const override;
+  void* RecordAt(_InfoType type, std::size_t index) override;
+
+  const std::vector<std::unique_ptr<VoiceMemoRecord>>& Records() const { return records_; }
+
+ private:
+  // Recording file name -> its stored file (path and, when encrypted, key).
+  std::map<std::string, StoredFile> files_;
+  std::vector<std::unique_ptr<VoiceMemoRecord>> records_;
+};
+
+}  // namespace sieve
