@@ -1,6 +1,9 @@
 #include "sieve/extractors/extractor_factory.h"
 
 #include "sieve/extractors/media_files_info.h"
+#include "sieve/extractors/note_info.h"
+#include "sieve/extractors/recording_info.h"
+#include "sieve/extractors/voicemail_info.h"
 
 namespace sieve {
 
@@ -18,6 +21,12 @@ std::unique_ptr<CDatabaseInfo> CreateExtractor(ExtractorSlot slot) {
       return std::make_unique<CAppVideoInfo>();
     case ExtractorSlot::Music:
       return std::make_unique<CMusicInfo>();
+    case ExtractorSlot::Notes:
+      return std::make_unique<CNoteInfo>();
+    case ExtractorSlot::VoiceMemos:
+      return std::make_unique<CRecordingInfo>();
+    case ExtractorSlot::Voicemail:
+      return std::make_unique<CVoiceMailInfo>();
     default:
       return nullptr;
   }

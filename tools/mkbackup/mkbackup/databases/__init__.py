@@ -51,3 +51,5 @@ def contribute(profile, rng, props, base_time):
 # Category modules register themselves on import; none are written yet.
 from . import messages  # noqa: E402,F401
 from . import calls  # noqa: E402,F401
+from . import notes  # noqa: E402,F401
+from . import voice  # noqa: E402,F401
