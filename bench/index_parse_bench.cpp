@@ -136,7 +136,7 @@ std::string RunPython(const std::string& script, const std::string& file) {
 
 int main(int argc, char** argv) {
   std::size_t entries = 100000;
-  std::string script = (fs::path(__FILE__).parent_path() / "mbdb_parse.py").string();
+  std::string script = (fs::path(BENCH_SOURCE_DIR) / "mbdb_parse.py").string();
   std::string keep;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string option = argv[i];
