@@ -1,0 +1,87 @@
+#include "sieve/extractors/bookmark_info.h"
+
+#include <fstream>
+#include <set>
+#include <utility>
+
+#include <sqlite3.h>
+
+#include "sieve/extractors/bookmark_sqlite.h"
+#include "sieve/sqlite/database.h"
+
+namespace sieve {
+
+int CBookmarkInfo::read(std::string /*backupFolder*/) {
+  records_.clear();
+  const OpenableDatabase file = PrepareDatabase(MainDatabase, "Bookmarks.db");
+  if (!file.ok) return SQLITE_CANTOPEN;
+  {
+    sqlite::Database db;
+    const int opened = db.Open(file.path, file.immutable);
+    if (opened != SQLITE_OK) return opened;
+    sqlite::Statement query = db.Prepare("SELECT title, url FROM bookmarks ORDER BY id");
+    if (!query.Ok()) return query.Result();
+    while (query.Step()) {
+      BookmarkRecord record;
+      record.Title = query.Text(0);
+      record.Url = query.Text(1);
+      // Folders and bookmarks without an address have nothing to open.
+      if (!record.Url.empty()) records_.push_back(std::move(record));
+    }
+  }
+  ReadHistory();
+  AddRecovered(file.path);
+  return 0;
+}
+
+void CBookmarkInfo::ReadHistory() {
+  const OpenableDatabase file = PrepareDatabase(SecondDatabase, "history.db");
+  if (!file.ok) return;
+  sqlite::Database db;
+  if (db.Open(file.path, file.immutable) != SQLITE_OK) return;
+  // Every visit is its own record, so a page seen twice is listed twice.
+  sqlite::Statement visits = db.Prepare("SELECT history_item, title FROM history_visits ORDER BY id");
+  sqlite::Statement page = db.Prepare("SELECT url FROM history_items WHERE id = ?");
+  if (!visits.Ok() || !page.Ok()) return;
+  while (visits.Step()) {
+    page.Reset();
+    page.Bind(1, visits.Int64(0));
+    BookmarkRecord record;
+    record.Title = visits.Text(1);
+    if (page.Step()) record.Url = page.Text(0);
+    if (!record.Url.empty()) records_.push_back(std::move(record));
+  }
+}
+
+void CBookmarkInfo::AddRecovered(const std::string& bookmarksPath) {
+  CBookmarkSqlite engine;
+  if (engine.Load(bookmarksPath) != 0 || engine.scan() <= 0) return;
+  // A bookmark identical to one already listed (live, a visit, or found twice) adds nothing.
+  std::set<std::pair<std::string, std::string>> listed;
+  for (const BookmarkRecord& record : records_) listed.emplace(record.Title, record.Url);
+  for (const RecoveredBookmark& found : engine.Bookmarks()) {
+    if (!listed.emplace(found.title, found.url).second) continue;
+    BookmarkRecord record;
+    record.Title = found.title;
+    record.Url = found.url;
+    record.Deleted = 1;
+    records_.push_back(std::move(record));
+  }
+}
+
+int CBookmarkInfo::dump(std::string path) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out) return 1;
+  for (const BookmarkRecord& r : records_) {
+    out << "bDel=" << r.Deleted << "\ntitle=" << r.Title << "\nurl=" << r.Url << "\n\n";
+  }
+  return out ? 0 : 1;
+}
+
+std::size_t CBookmarkInfo::RecordCount(_InfoType type) const { return type == INFO_BOOKMARK ? records_.size() : 0; }
+
+void* CBookmarkInfo::RecordAt(_InfoType type, std::size_t index) {
+  return type == INFO_BOOKMARK && index < records_.size() ? &records_[index] : nullptr;
+}
+
+}  // namespace sieve

@@ -1,0 +1,133 @@
+"""Library/Safari/Bookmarks.db and History.db.
+
+Bookmarks sit in folders (folders have no url); some bookmarks are deleted
+the way Safari does it. The history has several visits of some pages, and a
+visit whose page row is missing.
+"""
+
+from . import Contribution, register
+from .sqlite_file import DatabaseFile, database_entry
+
+HOME = "HomeDomain"
+BOOKMARKS_PATH = "Library/Safari/Bookmarks.db"
+HISTORY_PATH = "Library/Safari/History.db"
+MAC_EPOCH = 978307200
+
+BOOKMARKS_SCHEMA = """
+CREATE TABLE generations (generation INTEGER NOT NULL);
+CREATE TABLE sync_properties (key TEXT NOT NULL, value TEXT NOT NULL);
+CREATE TABLE bookmarks (id INTEGER PRIMARY KEY, special_id INTEGER DEFAULT 0, parent INTEGER, type INTEGER, title TEXT, url TEXT COLLATE NOCASE, num_children INTEGER DEFAULT 0, editable INTEGER DEFAULT 1, deletable INTEGER DEFAULT 1, hidden INTEGER DEFAULT 0, hidden_ancestor_count INTEGER DEFAULT 0, order_index INTEGER NOT NULL, external_uuid TEXT, read INTEGER DEFAULT NULL, last_modified REAL DEFAULT NULL, server_id TEXT, sync_key TEXT, sync_data BLOB, added INTEGER DEFAULT 1, deleted INTEGER DEFAULT 0, extra_attributes BLOB DEFAULT NULL, local_attributes BLOB DEFAULT NULL, fetched_icon BOOL DEFAULT 0, icon BLOB DEFAULT NULL, dav_generation INTEGER DEFAULT 0, locally_added BOOL DEFAULT 0, archive_status INTEGER DEFAULT 0, syncable BOOL DEFAULT 1, web_filter_status INTEGER DEFAULT 0);
+CREATE TABLE bookmark_title_words (id INTEGER PRIMARY KEY, bookmark_id INTEGER NOT NULL CONSTRAINT fk_bookmark_id REFERENCES bookmarks(id) ON DELETE CASCADE, word TEXT, word_index INTEGER);
+CREATE TABLE folder_ancestors (id INTEGER PRIMARY KEY, folder_id INTEGER NOT NULL CONSTRAINT fk_ancestors_folder_id REFERENCES bookmarks(id) ON DELETE CASCADE, ancestor_id INTEGER NOT NULL);
+"""
+
+HISTORY_SCHEMA = """
+CREATE TABLE history_items (id INTEGER PRIMARY KEY AUTOINCREMENT,url TEXT NOT NULL UNIQUE,domain_expansion TEXT NULL,visit_count INTEGER NOT NULL,daily_visit_counts BLOB NOT NULL,weekly_visit_counts BLOB NULL,autocomplete_triggers BLOB NULL,should_recompute_derived_visit_counts INTEGER NOT NULL,visit_count_score INTEGER NOT NULL);
+CREATE TABLE history_visits (id INTEGER PRIMARY KEY AUTOINCREMENT,history_item INTEGER NOT NULL REFERENCES history_items(id) ON DELETE CASCADE,visit_time REAL NOT NULL,title TEXT NULL,load_successful BOOLEAN NOT NULL DEFAULT 1,http_non_get BOOLEAN NOT NULL DEFAULT 0,synthesized BOOLEAN NOT NULL DEFAULT 0,redirect_source INTEGER NULL UNIQUE REFERENCES history_visits(id) ON DELETE CASCADE,redirect_destination INTEGER NULL UNIQUE REFERENCES history_visits(id) ON DELETE CASCADE,origin INTEGER NOT NULL DEFAULT 0,generation INTEGER NOT NULL DEFAULT 0,attributes INTEGER NOT NULL DEFAULT 0,score INTEGER NOT NULL DEFAULT 0);
+CREATE TABLE history_tombstones (id INTEGER PRIMARY KEY AUTOINCREMENT,start_time REAL NOT NULL,end_time REAL NOT NULL,url TEXT,generation INTEGER NOT NULL DEFAULT 0);
+CREATE TABLE metadata (key TEXT NOT NULL UNIQUE, value);
+CREATE TABLE history_client_versions (client_version INTEGER PRIMARY KEY,last_seen REAL NOT NULL);
+CREATE TABLE history_event_listeners (listener_name TEXT PRIMARY KEY NOT NULL UNIQUE,last_seen REAL NOT NULL);
+CREATE TABLE history_events (id INTEGER PRIMARY KEY AUTOINCREMENT,event_type TEXT NOT NULL,event_time REAL NOT NULL,pending_listeners TEXT NOT NULL,value BLOB);
+"""
+
+SITES = [("Wikipedia – Die freie Enzyklopädie", "https://de.wikipedia.org/wiki/"),
+         ("Новости", "https://news.example.ru/"), ("天気予報", "https://tenki.example.jp/"),
+         ("Rezepte \"schnell\", einfach", "https://kochen.example.de/rezepte"),
+         ("<script>alert('x')</script>", "https://evil.example.com/?q=<script>"),
+         ("Emoji 🎉 party", "https://party.example.org/🎉"), ("Bank, online", "https://bank.example.com/login"),
+         ("Maps", "https://maps.example.com/@52.5,13.4"), ("Café ☕ finder", "https://cafe.example.net/")]
+FOLDERS = ["BookmarksBar", "Favoriten", "Reisen ✈", "Work, old"]
+
+
+def _counts(profile):
+    return {"sample": (30, 40), "small": (40, 50), "large": (3000, 5000)}.get(profile, (30, 40))
+
+
+def _bookmarks(context):
+    rng = context.rng
+    db = DatabaseFile(page_size=4096, auto_vacuum=0, journal_mode="wal")
+    db.script(BOOKMARKS_SCHEMA)
+    db.insert("generations", {"generation": 1})
+    db.db.execute("BEGIN")
+    root = db.insert("bookmarks", {"special_id": 0, "parent": None, "type": 1, "title": "Root",
+                                   "url": None, "order_index": 0, "external_uuid": "Root"})
+    folders = [root]
+    for order, title in enumerate(FOLDERS):
+        folders.append(db.insert("bookmarks", {"parent": root, "type": 1, "title": title, "url": None,
+                                               "order_index": order, "num_children": 3,
+                                               "external_uuid": rng.uuid_text()}))
+    count, _ = _counts(context.profile)
+    rows = []
+    for index in range(count):
+        title, url = SITES[index % len(SITES)]
+        title = f"{title} {index}" if index % 5 else f"{title} ({rng.hex(6)})"
+        if index % 13 == 6:
+            title = None  # a bookmark may have no title
+        url = f"{url}{index}?ref={rng.hex(8)}"
+        if index % 17 == 8:
+            url += "&pad=" + "x" * rng.randint(4200, 6000)  # longer than a page
+        row = {"parent": rng.choice(folders), "type": 0, "title": title, "url": url,
+               "order_index": index, "external_uuid": rng.uuid_text(), "read": None,
+               "last_modified": float(context.base_time - MAC_EPOCH - rng.randint(0, 9_000_000)),
+               "added": 1, "deleted": 0, "fetched_icon": rng.randint(0, 1), "syncable": 1}
+        row["id"] = db.insert("bookmarks", row)
+        rows.append(row)
+    db.db.execute("COMMIT")
+    doomed = [row for i, row in enumerate(rows) if i % 4 == 2]
+    for row in doomed:
+        db.delete("bookmarks", "id = ?", (row["id"],))
+    db.delete("bookmarks", "id = ?", (folders[-1],))  # a deleted folder has no url: never listed
+    # Bookmarks added after the deletions reuse space and possibly the largest freed id.
+    db.db.execute("BEGIN")
+    for extra in range(3):
+        row = {"parent": root, "type": 0, "title": f"Later {extra} – {rng.hex(4)}",
+               "url": f"https://later.example.com/{extra}", "order_index": count + extra,
+               "external_uuid": rng.uuid_text()}
+        row["id"] = db.insert("bookmarks", row)
+        rows.append(row)
+    db.db.execute("COMMIT")
+    data = db.finish()
+    doomed_ids = {row["id"] for row in doomed}
+    live = [{"title": r["title"] or "", "url": r["url"]} for r in rows if r["id"] not in doomed_ids]
+    deleted = [{"title": r["title"] or "", "url": r["url"],
+                "intact": r["external_uuid"].encode() in data and r["url"][:60].encode("utf-8") in data}
+               for r in doomed]
+    return data, live, deleted
+
+
+def _history(context):
+    rng = context.rng.derive("history")
+    db = DatabaseFile(page_size=4096, auto_vacuum=0, journal_mode="wal")
+    db.script(HISTORY_SCHEMA)
+    _, count = _counts(context.profile)
+    db.db.execute("BEGIN")
+    items = []
+    for index in range(max(3, count // 3)):
+        title, url = SITES[index % len(SITES)]
+        url = f"{url}page/{index}"
+        item = db.insert("history_items", {"url": url, "visit_count": 0, "daily_visit_counts": b"",
+                                           "should_recompute_derived_visit_counts": 0,
+                                           "visit_count_score": 0})
+        items.append((item, url, title))
+    visits = []
+    for index in range(count):
+        item, url, title = items[index % len(items)] if index % 2 else rng.choice(items)
+        visit_title = None if index % 10 == 7 else f"{title} · {index % 3}"
+        db.insert("history_visits", {"history_item": item, "title": visit_title,
+                                     "visit_time": float(context.base_time - MAC_EPOCH - index * 97)})
+        visits.append({"title": visit_title or "", "url": url})
+    # A visit whose page row is gone has no url and is not listed.
+    db.insert("history_visits", {"history_item": 999999, "title": "Orphan visit", "visit_time": 1.0})
+    db.db.execute("COMMIT")
+    return db.finish(), visits
+
+
+@register("safari")
+def safari(context):
+    bookmarks, live, deleted = _bookmarks(context)
+    history, visits = _history(context)
+    entries = [database_entry(HOME, BOOKMARKS_PATH, bookmarks, context.base_time - 3600),
+               database_entry(HOME, HISTORY_PATH, history, context.base_time - 600)]
+    truth = {"bookmarks": live, "deleted_bookmarks": deleted, "visits": visits}
+    return Contribution(entries=entries, truth=truth)
