@@ -1,5 +1,6 @@
 #include "sieve/extractors/extractor_factory.h"
 
+#include "sieve/extractors/contact_info.h"
 #include "sieve/extractors/media_files_info.h"
 #include "sieve/extractors/note_info.h"
 #include "sieve/extractors/recording_info.h"
@@ -27,6 +28,8 @@ std::unique_ptr<CDatabaseInfo> CreateExtractor(ExtractorSlot slot) {
       return std::make_unique<CRecordingInfo>();
     case ExtractorSlot::Voicemail:
       return std::make_unique<CVoiceMailInfo>();
+    case ExtractorSlot::Contacts:
+      return std::make_unique<CContactInfo>();
     default:
       return nullptr;
   }

@@ -53,3 +53,4 @@ from . import messages  # noqa: E402,F401
 from . import calls  # noqa: E402,F401
 from . import notes  # noqa: E402,F401
 from . import voice  # noqa: E402,F401
+from . import contacts  # noqa: E402,F401

@@ -1,0 +1,188 @@
+#include "sieve/extractors/contact_sqlite.h"
+
+#include <algorithm>
+#include <map>
+
+#include "sieve/reader/text.h"
+
+namespace sieve {
+namespace {
+
+using sqlite::Value;
+using sqlite::ValueKind;
+
+constexpr const char* kPersonTable = "ABPerson";
+constexpr const char* kMultiValueTable = "ABMultiValue";
+constexpr std::array<const char*, kPersonTextCount> kPersonColumnNames = {
+    "First", "Last", "Middle", "Organization", "Department", "Note", "Birthday", "JobTitle", "Prefix", "Suffix"};
+
+// Index of a column among the columns a record stores; -1 when the table has none of that name.
+int StoredIndex(const std::vector<sqlite::TableColumn>& columns, std::string_view name) {
+  const std::string wanted = ToLowerAscii(name);
+  int stored = 0;
+  for (const sqlite::TableColumn& column : columns) {
+    if (!column.stored) continue;
+    if (ToLowerAscii(column.name) == wanted) return stored;
+    ++stored;
+  }
+  return -1;
+}
+
+const Value* At(const std::vector<Value>& values, int index) {
+  if (index < 0 || static_cast<std::size_t>(index) >= values.size()) return nullptr;
+  return &values[static_cast<std::size_t>(index)];
+}
+
+bool IsInteger(const Value* value) { return value != nullptr && value->kind == ValueKind::kInteger; }
+
+std::int64_t IntegerOr(const Value* value, std::int64_t fallback) {
+  return IsInteger(value) ? value->integer : fallback;
+}
+
+}  // namespace
+
+void CContactSqlite::FindColumns() {
+  const auto person = TableColumns(kPersonTable);
+  havePeople_ = !person.empty();
+  for (std::size_t i = 0; i < kPersonTextCount; ++i) columns_.person[i] = StoredIndex(person, kPersonColumnNames[i]);
+  columns_.nickname = StoredIndex(person, "Nickname");
+  const auto multi = TableColumns(kMultiValueTable);
+  columns_.recordId = StoredIndex(multi, "record_id");
+  columns_.property = StoredIndex(multi, "property");
+  columns_.identifier = StoredIndex(multi, "identifier");
+  columns_.label = StoredIndex(multi, "label");
+  columns_.value = StoredIndex(multi, "value");
+  columns_.guid = StoredIndex(multi, "guid");  // the iOS 5 table has none
+  haveMultiValues_ = columns_.recordId >= 0 && columns_.property >= 0 && columns_.value >= 0;
+}
+
+PersonTexts CContactSqlite::TextsOf(const CarvedRecord& record) const {
+  PersonTexts texts;
+  for (std::size_t i = 0; i < kPersonTextCount; ++i) {
+    if (const Value* v = At(record.values, columns_.person[i])) texts[i] = Text(*v);
+  }
+  return texts;
+}
+
+CContactSqlite::MultiValueKey CContactSqlite::KeyOf(const RecoveredMultiValue& v) const {
+  return {v.recordId, v.property, v.identifier, v.label, v.value, v.guid};
+}
+
+void CContactSqlite::CollectLiveRows() {
+  livePeople_ = LiveRowids(kPersonTable);
+  ForEachLiveRow(kPersonTable, [&](std::int64_t, const std::vector<Value>& values) {
+    CarvedRecord row;
+    row.values = values;
+    livePersonTexts_.insert(TextsOf(row));
+  });
+  ForEachLiveRow(kMultiValueTable, [&](std::int64_t, const std::vector<Value>& values) {
+    RecoveredMultiValue v;
+    v.recordId = IntegerOr(At(values, columns_.recordId), 0);
+    v.property = IntegerOr(At(values, columns_.property), 0);
+    v.identifier = IntegerOr(At(values, columns_.identifier), 0);
+    v.label = IntegerOr(At(values, columns_.label), -1);
+    if (const Value* text = At(values, columns_.value)) v.value = Text(*text);
+    if (const Value* guid = At(values, columns_.guid)) v.guid = Text(*guid);
+    liveMultiValues_.insert(KeyOf(v));
+  });
+}
+
+int CContactSqlite::Recover() {
+  people_.clear();
+  multiValues_.clear();
+  seenMultiValues_.clear();
+  seenPeople_.clear();
+  if (!IsLoaded()) return kNotLoaded;
+  if (!Searchable()) return kNotSearchable;
+  FindColumns();
+  CollectLiveRows();
+  const int carved = scan();
+  if (carved < 0) return carved;
+  Link();
+  return static_cast<int>(people_.size());
+}
+
+std::vector<RecordShape> CContactSqlite::Shapes() const {
+  std::vector<RecordShape> shapes(2);
+  // An empty shape finds nothing, so a table the file lacks costs no search.
+  if (havePeople_) {
+    if (auto person = ShapeForTable(kPersonTable)) shapes[kPersonShape] = *person;
+  }
+  if (haveMultiValues_) {
+    if (auto multi = ShapeForTable(kMultiValueTable)) {
+      // Without the person, the kind and the value a multi-value row is worth nothing.
+      multi->columns[static_cast<std::size_t>(columns_.recordId)] = sqlite::kInteger;
+      multi->columns[static_cast<std::size_t>(columns_.property)] = sqlite::kInteger;
+      multi->columns[static_cast<std::size_t>(columns_.value)] = sqlite::kText;
+      shapes[kMultiValueShape] = *multi;
+    }
+  }
+  return shapes;
+}
+
+bool CContactSqlite::Accept(std::size_t shapeIndex, const CarvedRecord& record) const {
+  if (shapeIndex == kPersonShape) {
+    if (record.rowid >= 0 && livePeople_.count(record.rowid) != 0) return false;
+    // A person is worth reporting only with something that names them.
+    for (const int column : {columns_.person[kFirst], columns_.person[kLast], columns_.person[kMiddle],
+                             columns_.person[kOrganization], columns_.person[kDepartment], columns_.nickname,
+                             columns_.person[kJobTitle], columns_.person[kNote]}) {
+      const Value* v = At(record.values, column);
+      if (v != nullptr && v->kind == ValueKind::kText && !v->bytes.empty()) return true;
+    }
+    return false;
+  }
+  const Value* recordId = At(record.values, columns_.recordId);
+  const Value* property = At(record.values, columns_.property);
+  const Value* value = At(record.values, columns_.value);
+  return IsInteger(recordId) && recordId->integer > 0 && IsInteger(property) && property->integer > 0 &&
+         value != nullptr && value->kind == ValueKind::kText && !value->bytes.empty();
+}
+
+void CContactSqlite::OnRecord(std::size_t shapeIndex, const CarvedRecord& record) {
+  if (shapeIndex == kPersonShape) {
+    RecoveredPerson person;
+    person.rowid = record.rowid;
+    person.texts = TextsOf(record);
+    if (livePersonTexts_.count(person.texts) != 0) return;  // an older copy of a live row
+    if (!seenPeople_.insert({person.rowid, person.texts}).second) return;
+    people_.push_back(std::move(person));
+    return;
+  }
+  RecoveredMultiValue v;
+  v.uid = record.rowid;
+  v.recordId = IntegerOr(At(record.values, columns_.recordId), 0);
+  v.property = IntegerOr(At(record.values, columns_.property), 0);
+  v.identifier = IntegerOr(At(record.values, columns_.identifier), 0);
+  v.label = IntegerOr(At(record.values, columns_.label), -1);
+  v.value = Text(*At(record.values, columns_.value));
+  if (const Value* guid = At(record.values, columns_.guid)) v.guid = Text(*guid);
+  const MultiValueKey key = KeyOf(v);
+  if (liveMultiValues_.count(key) != 0 || !seenMultiValues_.insert(key).second) return;
+  multiValues_.push_back(std::move(v));
+}
+
+void CContactSqlite::Link() {
+  std::map<std::int64_t, std::size_t> personByRowid;
+  for (std::size_t i = 0; i < people_.size(); ++i) {
+    if (people_[i].rowid >= 0) personByRowid.emplace(people_[i].rowid, i);
+  }
+  std::map<std::int64_t, std::size_t> notFoundByRecordId;
+  for (RecoveredMultiValue& v : multiValues_) {
+    if (auto it = personByRowid.find(v.recordId); it != personByRowid.end()) {
+      people_[it->second].values.push_back(std::move(v));
+      continue;
+    }
+    auto [it, added] = notFoundByRecordId.emplace(v.recordId, people_.size());
+    if (added) {
+      RecoveredPerson nameless;
+      nameless.found = false;
+      nameless.rowid = v.recordId;
+      people_.push_back(std::move(nameless));
+    }
+    people_[it->second].values.push_back(std::move(v));
+  }
+  multiValues_.clear();
+}
+
+}  // namespace sieve
