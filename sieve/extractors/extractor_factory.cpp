@@ -1,5 +1,7 @@
 #include "sieve/extractors/extractor_factory.h"
 
+#include "sieve/extractors/bookmark_info.h"
+#include "sieve/extractors/calendar_info.h"
 #include "sieve/extractors/contact_info.h"
 #include "sieve/extractors/media_files_info.h"
 #include "sieve/extractors/note_info.h"
@@ -30,6 +32,12 @@ std::unique_ptr<CDatabaseInfo> CreateExtractor(ExtractorSlot slot) {
       return std::make_unique<CVoiceMailInfo>();
     case ExtractorSlot::Contacts:
       return std::make_unique<CContactInfo>();
+    case ExtractorSlot::Calendar:
+      return std::make_unique<CCalendarInfo>();
+    case ExtractorSlot::Reminders:
+      return std::make_unique<CRemainderInfo>();
+    case ExtractorSlot::Safari:
+      return std::make_unique<CBookmarkInfo>();
     default:
       return nullptr;
   }

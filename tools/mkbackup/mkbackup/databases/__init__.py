@@ -51,6 +51,8 @@ def contribute(profile, rng, props, base_time):
 # Category modules register themselves on import; none are written yet.
 from . import messages  # noqa: E402,F401
 from . import calls  # noqa: E402,F401
+from . import calendar  # noqa: E402,F401
+from . import safari  # noqa: E402,F401
 from . import notes  # noqa: E402,F401
 from . import voice  # noqa: E402,F401
 from . import contacts  # noqa: E402,F401
