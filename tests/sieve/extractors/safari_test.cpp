@@ -1,0 +1,173 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "sieve/extractors/bookmark_info.h"
+#include "sieve/extractors/bookmark_sqlite.h"
+#include "support/test_support.h"
+
+namespace sieve {
+namespace {
+
+using test::JsonValue;
+using Entry = std::pair<std::string, std::string>;  // title, url
+
+class SafariTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = new test::TempDir();
+    backup_ = new test::GeneratedBackup(test::MakeBackup(*dir_, "b", {"--profile", "small", "--seed", "5"}));
+    truth_ = new JsonValue(test::ParseJson(test::ReadFile(backup_->TruthPath))["databases"]["safari"]);
+    for (const test::TruthFile& file : test::ReadTruthFiles(backup_->TruthPath)) {
+      const std::string path = backup_->Folder + "/" + file.StoredName;
+      if (file.Path == "Library/Safari/Bookmarks.db") bookmarks_ = path;
+      if (file.Path == "Library/Safari/History.db") history_ = path;
+    }
+  }
+  static void TearDownTestSuite() {
+    delete truth_;
+    delete backup_;
+    delete dir_;
+  }
+
+  static std::vector<BookmarkRecord> Read(const std::string& bookmarks, const std::string& history,
+                                          int* result = nullptr) {
+    CBookmarkInfo info;
+    DatabaseSource main, second;
+    main.main.path = bookmarks;
+    second.main.path = history;
+    info.SetDatabase(RuleAction::MainDatabase, main);
+    info.SetDatabase(RuleAction::SecondDatabase, second);
+    const int rc = info.read("");
+    if (result) *result = rc;
+    return info.Records();
+  }
+
+  static std::multimap<Entry, int> Tally(const JsonValue& list) {
+    std::multimap<Entry, int> entries;
+    for (const JsonValue& row : list.Items) entries.emplace(Entry{row.Text("title"), row.Text("url")}, 0);
+    return entries;
+  }
+
+  static inline test::TempDir* dir_ = nullptr;
+  static inline test::GeneratedBackup* backup_ = nullptr;
+  static inline JsonValue* truth_ = nullptr;
+  static inline std::string bookmarks_, history_;
+};
+
+// Bookmarks in id order, then every visit (two visits of one page are two records).
+TEST_F(SafariTest, LiveBookmarksAndEveryVisitAreExact) {
+  int result = -1;
+  const auto records = Read(bookmarks_, history_, &result);
+  EXPECT_EQ(result, 0);
+  std::vector<Entry> live;
+  for (const BookmarkRecord& r : records) {
+    EXPECT_FALSE(r.Url.empty());
+    if (r.Deleted == 0) live.emplace_back(r.Title, r.Url);
+  }
+  std::vector<Entry> want;
+  for (const char* list : {"bookmarks", "visits"}) {
+    for (const JsonValue& row : (*truth_)[list].Items) want.emplace_back(row.Text("title"), row.Text("url"));
+  }
+  EXPECT_EQ(live, want);  // no folder, no orphan visit, nothing merged
+  std::map<Entry, int> visits;
+  for (const JsonValue& row : (*truth_)["visits"].Items) ++visits[{row.Text("title"), row.Text("url")}];
+  bool repeated = false;
+  for (const auto& [entry, count] : visits) repeated |= count > 1;
+  EXPECT_TRUE(repeated) << "the generator should visit some page twice";
+}
+
+TEST_F(SafariTest, DeletedBookmarksRecallAndPrecision) {
+  std::vector<BookmarkRecord> recovered;
+  for (const BookmarkRecord& r : Read(bookmarks_, history_)) {
+    if (r.Deleted) recovered.push_back(r);
+  }
+  const JsonValue& deleted = (*truth_)["deleted_bookmarks"];
+  // A url longer than the page is carved up to its first overflow page: a prefix is a match.
+  const auto matches = [](const BookmarkRecord& got, const JsonValue& want) {
+    return got.Title == want.Text("title") && !got.Url.empty() && want.Text("url").starts_with(got.Url);
+  };
+  int intact = 0, found = 0, correct = 0;
+  for (const JsonValue& want : deleted.Items) {
+    if (!want["intact"].Bool) continue;
+    ++intact;
+    for (const BookmarkRecord& got : recovered) {
+      if (matches(got, want)) {
+        ++found;
+        break;
+      }
+    }
+  }
+  for (const BookmarkRecord& got : recovered) {
+    for (const JsonValue& want : deleted.Items) {
+      if (matches(got, want)) {
+        ++correct;
+        break;
+      }
+    }
+  }
+  const double recall = intact ? static_cast<double>(found) / intact : 1.0;
+  const double precision = recovered.empty() ? 1.0 : static_cast<double>(correct) / recovered.size();
+  std::printf("[ figures  ] bookmarks: deleted %zu, intact %d, recovered %zu, recall %.3f, precision %.3f\n",
+              deleted.Items.size(), intact, recovered.size(), recall, precision);
+  EXPECT_GT(intact, 0);
+  EXPECT_GE(recall, 0.9);
+  EXPECT_GE(precision, 0.95);
+  // Live bookmarks are never among the recovered ones.
+  const auto live = Tally((*truth_)["bookmarks"]);
+  for (const BookmarkRecord& got : recovered) EXPECT_FALSE(live.contains({got.Title, got.Url})) << got.Title;
+}
+
+TEST_F(SafariTest, MissingOrHostileFilesGiveAClearResult) {
+  test::TempDir dir;
+  // Without History.db the bookmarks still come; without Bookmarks.db nothing does.
+  int result = -1;
+  const auto withoutHistory = Read(bookmarks_, dir.Join("absent"), &result);
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(withoutHistory.size(), Read(bookmarks_, history_).size() - (*truth_)["visits"].Items.size());
+  EXPECT_TRUE(Read(dir.Join("absent"), history_, &result).empty());
+  EXPECT_NE(result, 0);
+
+  const std::string good = test::ReadFile(bookmarks_);
+  std::vector<std::pair<const char*, std::string>> cases = {{"empty", ""}, {"half", good.substr(0, good.size() / 2)}};
+  std::string zeroPage = good;
+  zeroPage[16] = zeroPage[17] = 0;
+  cases.emplace_back("page size 0", zeroPage);
+  std::string lying = good;
+  lying[28] = '\x7f';
+  cases.emplace_back("lying page count", lying);
+  std::string scribbled = good;
+  for (std::size_t i = 4096; i < scribbled.size(); i += 5) scribbled[i] = static_cast<char>(i * 131);
+  cases.emplace_back("scribbled pages", scribbled);
+  for (const auto& [name, bytes] : cases) {
+    SCOPED_TRACE(name);
+    const std::string path = dir.Join(name);
+    test::WriteFile(path, bytes);
+    int rc = 0;
+    for (const BookmarkRecord& r : Read(path, history_, &rc)) EXPECT_FALSE(r.Url.empty());
+    CBookmarkSqlite engine;
+    ASSERT_EQ(engine.Load(path), 0);
+    EXPECT_GE(engine.scan(), CSqliteDelete::kNotSearchable);
+  }
+}
+
+TEST_F(SafariTest, ScanJsonCarriesEveryBookmarkField) {
+  const test::CommandResult scan = test::RunSieve({"scan", backup_->Folder, "--json"});
+  ASSERT_EQ(scan.ExitCode, 0) << scan.Err;
+  std::vector<std::pair<Entry, int>> json;
+  for (const JsonValue& line : test::ParseJsonLines(scan.Out)) {
+    if (line.Int("type", -1) == INFO_BOOKMARK) {
+      json.push_back({{line.Text("Title"), line.Text("Url")}, static_cast<int>(line.Int("Deleted", -1))});
+    }
+  }
+  std::vector<std::pair<Entry, int>> want;
+  for (const BookmarkRecord& r : Read(bookmarks_, history_)) want.push_back({{r.Title, r.Url}, r.Deleted});
+  EXPECT_EQ(json, want);
+}
+
+}  // namespace
+}  // namespace sieve
