@@ -94,6 +94,7 @@ struct WaAttachment {
   std::string Text;      // what the attachment list shows
   std::string FilePath;  // file in the backup folder or the private folder
   OptionalFileKey Key;
+  std::string Date;      // date of the message the attachment came with
 };
 
 struct NoteRecord {

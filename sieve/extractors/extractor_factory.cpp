@@ -7,6 +7,7 @@
 #include "sieve/extractors/note_info.h"
 #include "sieve/extractors/recording_info.h"
 #include "sieve/extractors/voicemail_info.h"
+#include "sieve/extractors/whatsapp_info.h"
 
 namespace sieve {
 
@@ -38,6 +39,8 @@ std::unique_ptr<CDatabaseInfo> CreateExtractor(ExtractorSlot slot) {
       return std::make_unique<CRemainderInfo>();
     case ExtractorSlot::Safari:
       return std::make_unique<CBookmarkInfo>();
+    case ExtractorSlot::WhatsApp:
+      return std::make_unique<CWhatAppInfo>();
     default:
       return nullptr;
   }

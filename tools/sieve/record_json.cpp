@@ -103,7 +103,10 @@ void WriteFields(JsonWriter& json, const WaChat& r) {
 }
 
 void WriteFields(JsonWriter& json, const WaAttachment& r) {
-  json.Field("Text", r.Text).Field("FilePath", r.FilePath).Field("Key", r.Key.has_value());
+  json.Field("Text", r.Text)
+      .Field("FilePath", r.FilePath)
+      .Field("Key", r.Key.has_value())
+      .Field("Date", r.Date);
 }
 
 void WriteFields(JsonWriter& json, const NoteRecord& r) {

@@ -53,6 +53,7 @@ from . import messages  # noqa: E402,F401
 from . import calls  # noqa: E402,F401
 from . import calendar  # noqa: E402,F401
 from . import safari  # noqa: E402,F401
+from . import whatsapp  # noqa: E402,F401
 from . import notes  # noqa: E402,F401
 from . import voice  # noqa: E402,F401
 from . import contacts  # noqa: E402,F401

@@ -1,0 +1,50 @@
+// Deleted WhatsApp messages carved out of the free space of ChatStorage.sqlite.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "sieve/sqlite/sqlite_delete.h"
+
+namespace sieve {
+
+// What a recovered ZWAMESSAGE cell tells: enough to put it into its chat.
+struct RecoveredWaMessage {
+  std::string chatJid;  // ZFROMJID for an incoming message, else ZTOJID
+  bool incoming = false;
+  std::int32_t messageType = 0;
+  std::string text;
+  double date = 0.0;    // ZMESSAGEDATE, seconds since 2001 as stored
+  bool truncated = false;
+};
+
+class CWhatAppUndelete : public CSqliteDelete {
+ public:
+  // Carves, then keeps only messages that are not live: rowids of the live table and
+  // copies identical to a live row (left behind when the app rewrote a row) are dropped,
+  // as are repeats of one message found in several places. Returns the number kept, or
+  // the base's failure codes.
+  int scan() override;
+  const std::vector<RecoveredWaMessage>& Messages() const { return messages_; }
+
+ protected:
+  std::vector<RecordShape> Shapes() const override;
+  bool Accept(std::size_t shapeIndex, const CarvedRecord& record) const override;
+  void OnRecord(std::size_t shapeIndex, const CarvedRecord& record) override;
+
+ private:
+  // Positions of the columns read, in the stored record; -1 when the table lacks one.
+  struct Columns {
+    int ent = -1, type = -1, date = -1, from = -1, to = -1, text = -1;
+  };
+  Columns Locate() const;
+  bool Decode(const std::vector<sqlite::Value>& values, RecoveredWaMessage& out) const;
+
+  Columns columns_;
+  std::vector<std::pair<std::int64_t, RecoveredWaMessage>> found_;
+  std::vector<RecoveredWaMessage> messages_;
+};
+
+}  // namespace sieve

@@ -1,0 +1,436 @@
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "sieve/extractors/whatsapp_info.h"
+#include "sieve/extractors/whatsapp_undelete.h"
+#include "sieve/itunes_backup_reader.h"
+#include "sieve/path_safety.h"
+#include "sieve/reader/private_folder.h"
+#include "sieve/reader/time_text.h"
+#include "support/test_support.h"
+
+namespace sieve {
+namespace {
+
+using test::JsonValue;
+using test::TempDir;
+
+struct Scanned {
+  std::vector<WaChat> chats;
+  std::vector<WaAttachment> attachments;
+};
+
+void Collect(void* record, _InfoType type, void* user) {
+  auto* out = static_cast<Scanned*>(user);
+  if (type == INFO_WHATSAPP) out->chats.push_back(*static_cast<WaChat*>(record));
+  if (type == INFO_WHATSAPP_ATTACHMENT) out->attachments.push_back(*static_cast<WaAttachment*>(record));
+}
+
+// Whole scan through the reader, so the index walk hands over database, media and thumbnails.
+Scanned Scan(const std::string& folder, const std::string& password = "") {
+  CItunesBackupReader reader;
+  const int index = reader.ReadItunesbackFromPath(folder.c_str());
+  Scanned scanned;
+  if (index < 0) return scanned;
+  if (!password.empty()) reader.SetPassword(index, password);
+  reader.SetCallBack(&Collect, &scanned);
+  reader.ReadBackup(index);
+  // The vCards live in the reader's private folder, which goes with the reader.
+  for (WaAttachment& a : scanned.attachments) {
+    if (a.FilePath.ends_with(".vcf")) a.FilePath = test::ReadFile(a.FilePath);
+  }
+  return scanned;
+}
+
+std::string PhoneOf(const std::string& jid) { return jid.substr(0, jid.rfind('@')); }
+
+std::string ExpectedText(const JsonValue& m) {
+  const JsonValue& card = m["vcard_name"];
+  if (!card.IsNull()) return SafeFileName(card.String) + ".vcf";
+  return m.Text("text");
+}
+
+class WhatsAppBackup : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = new TempDir();
+    backup_ = test::MakeBackup(*dir_, "plain", {"--profile", "small", "--seed", "3"});
+    truth_ = test::ParseJson(test::ReadFile(backup_.TruthPath))["databases"]["whatsapp"];
+    for (const test::TruthFile& f : test::ReadTruthFiles(backup_.TruthPath)) {
+      if (f.Domain == truth_.Text("domain")) stored_[f.Path] = backup_.Folder + "/" + f.StoredName;
+    }
+    scanned_ = Scan(backup_.Folder);
+  }
+  static void TearDownTestSuite() {
+    delete dir_;
+    dir_ = nullptr;
+  }
+  static const WaChat* ChatWithPhone(const Scanned& s, const std::string& phone) {
+    for (const WaChat& chat : s.chats) {
+      if (chat.PhoneNumber == phone) return &chat;
+    }
+    return nullptr;
+  }
+
+  static TempDir* dir_;
+  static test::GeneratedBackup backup_;
+  static JsonValue truth_;
+  static std::map<std::string, std::string> stored_;  // device path -> stored file
+  static Scanned scanned_;
+};
+
+TempDir* WhatsAppBackup::dir_ = nullptr;
+test::GeneratedBackup WhatsAppBackup::backup_;
+JsonValue WhatsAppBackup::truth_;
+std::map<std::string, std::string> WhatsAppBackup::stored_;
+Scanned WhatsAppBackup::scanned_;
+
+TEST_F(WhatsAppBackup, LiveChatsAndMessagesCarryEveryField) {
+  std::size_t compared = 0;
+  for (const JsonValue& chat : truth_["chats"].Items) {
+    const std::string jid = chat.Text("jid");
+    SCOPED_TRACE(jid);
+    const WaChat* found = ChatWithPhone(scanned_, PhoneOf(jid));
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(found->PartnerName, chat.Text("partner"));
+    std::vector<const WaMessage*> live;
+    for (const WaMessage& m : found->Messages) {
+      if (m.Deleted == 0) live.push_back(&m);
+    }
+    std::size_t i = 0;
+    for (const JsonValue& m : truth_["messages"].Items) {
+      if (m.Text("jid") != jid) continue;
+      SCOPED_TRACE(m.Int("pk"));
+      ASSERT_LT(i, live.size());
+      const WaMessage& got = *live[i++];
+      EXPECT_EQ(got.IsIncoming, m.Int("incoming"));
+      EXPECT_EQ(got.MessageType, m.Int("type"));
+      EXPECT_EQ(got.Text, ExpectedText(m));
+      EXPECT_EQ(got.Date, MacTimeTextFromDouble(m["date"].Number));
+      // The full picture when the backup has it, else its thumbnail, else nothing.
+      const std::string file = m["media_file"].IsNull() ? "" : stored_.at(m.Text("media_file"));
+      EXPECT_EQ(got.MediaPath, file);
+      ++compared;
+    }
+    EXPECT_EQ(i, live.size());
+  }
+  EXPECT_EQ(compared, truth_["messages"].Items.size());
+  // The group's picture is known only by its thumbnail, one chat's photo has no file at all.
+  std::size_t thumbs = 0, none = 0;
+  for (const JsonValue& m : truth_["messages"].Items) {
+    if (m.Int("type") != 1) continue;
+    if (m["media_file"].IsNull()) ++none;
+    else if (m.Text("media_file").ends_with(".thumb")) ++thumbs;
+  }
+  EXPECT_GE(thumbs, 2u);
+  EXPECT_GE(none, 1u);
+}
+
+TEST_F(WhatsAppBackup, AttachmentsAreLinkedFilesAndWrittenCards) {
+  std::vector<const JsonValue*> expected;
+  for (const JsonValue& a : truth_["attachments"].Items) {
+    if (!a["file"].IsNull() || !a["vcard_name"].IsNull()) expected.push_back(&a);
+  }
+  ASSERT_EQ(scanned_.attachments.size(), expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    const JsonValue& a = *expected[i];
+    const WaAttachment& got = scanned_.attachments[i];
+    SCOPED_TRACE(i);
+    EXPECT_EQ(got.Date, MacTimeTextFromDouble(a["date"].Number));
+    EXPECT_FALSE(got.Key.has_value());
+    if (!a["vcard_name"].IsNull()) {
+      EXPECT_EQ(got.Text, SafeFileName(a.Text("vcard_name")) + ".vcf");
+      EXPECT_EQ(got.FilePath, a.Text("vcard"));  // Scan() replaced the path by the content
+    } else {
+      EXPECT_EQ(got.FilePath, stored_.at(a.Text("file")));
+      EXPECT_EQ(got.Text, std::filesystem::path(a.Text("file")).filename().string());
+    }
+  }
+}
+
+TEST_F(WhatsAppBackup, DeletedMessagesAreRecoveredIntoTheirChats) {
+  std::map<std::string, const JsonValue*> truth;  // phone|direction|date|text
+  std::size_t intact = 0;
+  for (const JsonValue& d : truth_["deleted"].Items) {
+    const std::string key = PhoneOf(d.Text("jid")) + "|" + std::to_string(d.Int("incoming")) + "|" +
+                            MacTimeTextFromDouble(d["date"].Number) + "|" + d.Text("text");
+    truth[key] = &d;
+    if (d["intact"].Bool) ++intact;
+  }
+  ASSERT_GT(intact, 8u);
+  std::size_t reported = 0, correct = 0, intactFound = 0;
+  for (const WaChat& chat : scanned_.chats) {
+    for (const WaMessage& m : chat.Messages) {
+      if (m.Deleted == 0) continue;
+      ++reported;
+      const auto hit = truth.find(chat.PhoneNumber + "|" + std::to_string(m.IsIncoming) + "|" + m.Date + "|" + m.Text);
+      if (hit == truth.end()) {
+        ADD_FAILURE() << "not deleted: " << chat.PhoneNumber << " " << m.Date << " " << m.Text;
+        continue;
+      }
+      ++correct;
+      if ((*hit->second)["intact"].Bool) ++intactFound;
+    }
+  }
+  const double recall = static_cast<double>(intactFound) / static_cast<double>(intact);
+  const double precision = reported == 0 ? 0.0 : static_cast<double>(correct) / static_cast<double>(reported);
+  std::printf("whatsapp deleted messages: recall %.3f (%zu/%zu intact), precision %.3f (%zu/%zu)\n", recall,
+              intactFound, intact, precision, correct, reported);
+  EXPECT_GE(recall, 0.9);
+  EXPECT_GE(precision, 0.95);
+  // The whole deleted chat comes back as a chat of its own, without a partner name.
+  const WaChat* gone = ChatWithPhone(scanned_, "33612345678");
+  ASSERT_NE(gone, nullptr);
+  EXPECT_TRUE(gone->PartnerName.empty());
+  EXPECT_FALSE(gone->Messages.empty());
+}
+
+TEST_F(WhatsAppBackup, EncryptedBackupGivesTheSameRecords) {
+  const std::string password = "wa-secret ✓";
+  const std::string passwordFile = test::WritePasswordFile(*dir_, password, "wa-password");
+  const test::GeneratedBackup encrypted =
+      test::MakeBackup(*dir_, "encrypted", {"--profile", "small", "--seed", "3", "--encrypted", "--password-file", passwordFile});
+  const Scanned got = Scan(encrypted.Folder, password);
+  ASSERT_EQ(got.chats.size(), scanned_.chats.size());
+  for (std::size_t c = 0; c < got.chats.size(); ++c) {
+    ASSERT_EQ(got.chats[c].Messages.size(), scanned_.chats[c].Messages.size());
+    for (std::size_t i = 0; i < got.chats[c].Messages.size(); ++i) {
+      const WaMessage& a = got.chats[c].Messages[i];
+      const WaMessage& b = scanned_.chats[c].Messages[i];
+      EXPECT_EQ(a.Text, b.Text);
+      EXPECT_EQ(a.Date, b.Date);
+      EXPECT_EQ(a.Deleted, b.Deleted);
+      EXPECT_EQ(std::filesystem::path(a.MediaPath).filename(), std::filesystem::path(b.MediaPath).filename());
+    }
+  }
+  ASSERT_EQ(got.attachments.size(), scanned_.attachments.size());
+  for (std::size_t i = 0; i < got.attachments.size(); ++i) {
+    EXPECT_EQ(got.attachments[i].Text, scanned_.attachments[i].Text);
+    // Media files stay encrypted in the backup: the view decrypts them with the key.
+    EXPECT_EQ(got.attachments[i].Key.has_value(), !got.attachments[i].Text.ends_with(".vcf"));
+  }
+}
+
+TEST_F(WhatsAppBackup, ScanJsonShowsChatsAndAttachmentsWithTheirFields) {
+  const test::CommandResult run = test::RunSieve({"scan", backup_.Folder, "--json"});
+  ASSERT_EQ(run.ExitCode, 0) << run.Err;
+  std::size_t chats = 0, attachments = 0;
+  for (const JsonValue& line : test::ParseJsonLines(run.Out)) {
+    if (line.Int("type", -1) == INFO_WHATSAPP) {
+      ++chats;
+      ASSERT_NE(line.Find("PartnerName"), nullptr);
+      ASSERT_NE(line.Find("PhoneNumber"), nullptr);
+      for (const JsonValue& m : line["Messages"].Items) {
+        for (const char* field : {"Deleted", "IsIncoming", "MessageType", "Text", "Date", "MediaPath"}) {
+          EXPECT_NE(m.Find(field), nullptr) << field;
+        }
+      }
+    } else if (line.Int("type", -1) == INFO_WHATSAPP_ATTACHMENT) {
+      ++attachments;
+      for (const char* field : {"Text", "FilePath", "Key", "Date"}) EXPECT_NE(line.Find(field), nullptr) << field;
+    }
+  }
+  EXPECT_EQ(chats, scanned_.chats.size());
+  EXPECT_EQ(attachments, scanned_.attachments.size());
+}
+
+// Hand-made databases for the rules the generator does not vary.
+class WhatsAppDatabase : public testing::Test {
+ protected:
+  void SetUp() override {
+    path_ = dir_.Join("ChatStorage.sqlite");
+    ASSERT_EQ(sqlite3_open(path_.c_str(), &db_), SQLITE_OK);
+    Exec("CREATE TABLE ZWACHATSESSION ( Z_PK INTEGER PRIMARY KEY, ZCONTACTJID VARCHAR, ZPARTNERNAME VARCHAR );"
+         "CREATE TABLE ZWAMEDIAITEM ( Z_PK INTEGER PRIMARY KEY, ZMESSAGE INTEGER, ZMEDIALOCALPATH VARCHAR,"
+         " ZVCARDNAME VARCHAR, ZVCARDSTRING VARCHAR, ZXMPPTHUMBPATH VARCHAR );"
+         "CREATE TABLE ZWAMESSAGE ( Z_PK INTEGER PRIMARY KEY, Z_ENT INTEGER, ZMESSAGETYPE INTEGER,"
+         " ZMEDIAITEM INTEGER, ZMESSAGEDATE TIMESTAMP, ZFROMJID VARCHAR, ZTEXT VARCHAR, ZTOJID VARCHAR );");
+  }
+  void TearDown() override {
+    if (db_ != nullptr) sqlite3_close(db_);
+  }
+  void Exec(const std::string& sql) { ASSERT_EQ(sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sql; }
+  // One message, with a media item when item is not empty: {local path, card name, card, thumb path}.
+  void Message(const std::string& jid, int type, const std::string& text, const std::vector<std::string>& item = {}) {
+    sqlite3_stmt* stmt = nullptr;
+    const int pk = ++messages_;
+    if (!item.empty()) {
+      sqlite3_prepare_v2(db_, "INSERT INTO ZWAMEDIAITEM VALUES (?, ?, ?, ?, ?, ?)", -1, &stmt, nullptr);
+      sqlite3_bind_int(stmt, 1, pk);
+      sqlite3_bind_int(stmt, 2, pk);
+      for (int i = 0; i < 4; ++i) {
+        sqlite3_bind_text(stmt, 3 + i, item[i].data(), static_cast<int>(item[i].size()), SQLITE_TRANSIENT);
+      }
+      ASSERT_EQ(sqlite3_step(stmt), SQLITE_DONE);
+      sqlite3_finalize(stmt);
+    }
+    sqlite3_prepare_v2(db_, "INSERT INTO ZWAMESSAGE VALUES (?, 9, ?, ?, ?, ?, ?, NULL)", -1, &stmt, nullptr);
+    sqlite3_bind_int(stmt, 1, pk);
+    sqlite3_bind_int(stmt, 2, type);
+    if (!item.empty()) sqlite3_bind_int(stmt, 3, pk);
+    sqlite3_bind_double(stmt, 4, 500000000.0 + pk);
+    sqlite3_bind_text(stmt, 5, jid.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(stmt, 6, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+    ASSERT_EQ(sqlite3_step(stmt), SQLITE_DONE);
+    sqlite3_finalize(stmt);
+  }
+  void Read(const std::vector<std::string>& media = {}, const std::vector<std::string>& thumbs = {}) {
+    sqlite3_close(db_);
+    db_ = nullptr;
+    context_.privateFolder = &private_;
+    info_.SetContext(&context_);
+    DatabaseSource source;
+    source.main.path = path_;
+    info_.SetDatabase(RuleAction::MainDatabase, source);
+    for (const auto& [list, action] : {std::pair{&media, RuleAction::File}, std::pair{&thumbs, RuleAction::Thumbnail}}) {
+      for (const std::string& devicePath : *list) {
+        FileRegistration r;
+        r.action = action;
+        r.devicePath = devicePath;
+        r.file.path = "/backup/" + devicePath;
+        info_.Register(r);
+      }
+    }
+    ASSERT_EQ(info_.read(""), 0);
+  }
+
+  TempDir dir_;
+  std::string path_;
+  sqlite3* db_ = nullptr;
+  int messages_ = 0;
+  ScanContext context_;
+  PrivateFolder private_;
+  CWhatAppInfo info_;
+};
+
+TEST_F(WhatsAppDatabase, JidsAreBoundAndChatsWithoutAnAtAreSkipped) {
+  const std::string quoted = "49\" OR \"1\"=\"1@s.whatsapp.net";
+  Exec("INSERT INTO ZWACHATSESSION VALUES (1, 'no-at-sign', 'Skipped');"
+       "INSERT INTO ZWACHATSESSION VALUES (2, '49\" OR \"1\"=\"1@s.whatsapp.net', 'Quoted');"
+       "INSERT INTO ZWACHATSESSION VALUES (3, '120363@g.us', 'Group');");
+  Message("no-at-sign", 0, "hidden");
+  Message(quoted, 0, "one");
+  Message("120363@g.us", 0, "two");
+  Read();
+  ASSERT_EQ(info_.Chats().size(), 2u);
+  EXPECT_EQ(info_.Chats()[0].PhoneNumber, "49\" OR \"1\"=\"1");
+  ASSERT_EQ(info_.Chats()[0].Messages.size(), 1u);  // spliced into SQL, the quotes would select all
+  EXPECT_EQ(info_.Chats()[0].Messages[0].Text, "one");
+  EXPECT_EQ(info_.Chats()[0].Messages[0].IsIncoming, 1);
+  EXPECT_EQ(info_.Chats()[1].PhoneNumber, "120363");
+}
+
+TEST_F(WhatsAppDatabase, ContactsAreTypeFourOrCardTextAndTheirNamesAreCleaned) {
+  Exec("INSERT INTO ZWACHATSESSION VALUES (1, 'a@s.whatsapp.net', 'A');");
+  const std::string card = "BEGIN:VCARD\nFN:Fallback Name\nEND:VCARD";
+  struct Case {
+    int type;
+    std::string text, cardName, cardString, expectedText;
+  };
+  const std::vector<Case> cases = {
+      // Photos carry a MIME type and a hash in the card columns: not a contact.
+      {1, "", "c2VjcmV0aGFzaA==", "image/jpeg", ""},
+      {4, "Anna", "Anna", card, "Anna.vcf"},
+      {4, "", "../../etc/passwd", card, ".._.._etc_passwd.vcf"},
+      {4, "", "/abs<>:\"|?*\\x", card, "_abs________x.vcf"},
+      {4, "", std::string("nul\0byte", 8), card, "nul_byte.vcf"},
+      {4, "", "..", card, "_.vcf"},
+      {4, "", "", card, "Fallback Name.vcf"},
+      {0, card, "", "", "Fallback Name.vcf"},  // an old client's card sent as text
+  };
+  for (const Case& c : cases) Message("a@s.whatsapp.net", c.type, c.text, {"", c.cardName, c.cardString, ""});
+  Read();
+  ASSERT_EQ(info_.Chats().size(), 1u);
+  const auto& messages = info_.Chats()[0].Messages;
+  ASSERT_EQ(messages.size(), cases.size());
+  for (std::size_t i = 0; i < cases.size(); ++i) EXPECT_EQ(messages[i].Text, cases[i].expectedText) << i;
+  // Every card became a file inside the private folder, none anywhere else.
+  std::size_t cards = 0;
+  for (const WaAttachment& a : info_.Attachments()) {
+    if (!a.Text.ends_with(".vcf")) continue;
+    ++cards;
+    EXPECT_EQ(std::filesystem::path(a.FilePath).parent_path(), std::filesystem::path(private_.Path())) << a.FilePath;
+    EXPECT_EQ(test::ReadFile(a.FilePath), card);
+  }
+  EXPECT_EQ(cards, cases.size() - 1);
+}
+
+TEST_F(WhatsAppDatabase, MediaLinksToTheFullFileThenTheThumbnail) {
+  Exec("INSERT INTO ZWACHATSESSION VALUES (1, 'a@s.whatsapp.net', 'A');");
+  Message("a@s.whatsapp.net", 1, "", {"Media/a@s.whatsapp.net/1/x.jpg", "h", "image/jpeg", "Media/a@s.whatsapp.net/1/x.thumb"});
+  Message("a@s.whatsapp.net", 1, "", {"Media/a@s.whatsapp.net/2/y.jpg", "h", "image/jpeg", "Media/a@s.whatsapp.net/2/y.thumb"});
+  Message("a@s.whatsapp.net", 1, "", {"Media/a@s.whatsapp.net/3/z.jpg", "h", "image/jpeg", ""});
+  Message("a@s.whatsapp.net", 1, "", {"/var/mobile/Library/Media/a@s.whatsapp.net/4/w.jpg", "h", "image/jpeg", ""});
+  Read({"Library/Media/a@s.whatsapp.net/1/x.jpg", "Library/Media/a@s.whatsapp.net/4/w.jpg",
+        "Library/Media/a@s.whatsapp.net/1/x.thumb"},
+       {"Library/Media/a@s.whatsapp.net/1/x.thumb", "Library/Media/a@s.whatsapp.net/2/y.thumb",
+        "Library/Media/b/3/z.thumb"});
+  const auto& messages = info_.Chats().at(0).Messages;
+  ASSERT_EQ(messages.size(), 4u);
+  EXPECT_EQ(messages[0].MediaPath, "/backup/Library/Media/a@s.whatsapp.net/1/x.jpg");
+  EXPECT_EQ(messages[1].MediaPath, "/backup/Library/Media/a@s.whatsapp.net/2/y.thumb");
+  EXPECT_EQ(messages[2].MediaPath, "");  // a thumbnail of the same name in another folder is not its own
+  EXPECT_EQ(messages[3].MediaPath, "/backup/Library/Media/a@s.whatsapp.net/4/w.jpg");
+  ASSERT_EQ(info_.Attachments().size(), 3u);
+  EXPECT_EQ(info_.Attachments()[1].Text, "y.thumb");
+}
+
+// Damaged copies of a generated ChatStorage.sqlite: a clear result from read and the
+// engine, no crash (the sanitizer build checks the reads).
+TEST_F(WhatsAppBackup, HostileDatabasesGiveAClearResult) {
+  const std::string original = test::ReadFile(stored_.at("ChatStorage.sqlite"));
+  ASSERT_GT(original.size(), 8192u);
+  const auto put32 = [](std::string& s, std::size_t at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) s[at + static_cast<std::size_t>(i)] = static_cast<char>(v >> (24 - 8 * i));
+  };
+  struct Damage {
+    const char* name;
+    void (*apply)(std::string&, decltype(put32)&);
+  };
+  const std::vector<Damage> damages = {
+      {"truncated", [](std::string& s, decltype(put32)&) { s.resize(s.size() / 2 + 17); }},
+      {"random page", [](std::string& s, decltype(put32)&) {
+         for (std::size_t i = 4096; i < 8192; ++i) s[i] = static_cast<char>((i * 2654435761u) >> 13);
+       }},
+      {"page count lies", [](std::string& s, decltype(put32)& p) { p(s, 28, 0x7FFFFFFF); }},
+      {"page size 0", [](std::string& s, decltype(put32)&) { s[16] = 0, s[17] = 0; }},
+      {"cell pointer past page", [](std::string& s, decltype(put32)&) {
+         for (std::size_t page = 4096; page + 4096 <= s.size(); page += 4096) s[page + 8] = s[page + 9] = '\xFF';
+       }},
+      {"cyclic freelist", [](std::string& s, decltype(put32)& p) {
+         p(s, 32, 2);
+         p(s, 36, 50);
+         p(s, 4096, 2);
+       }},
+  };
+  TempDir dir;
+  for (const Damage& damage : damages) {
+    SCOPED_TRACE(damage.name);
+    std::string bytes = original;
+    damage.apply(bytes, put32);
+    const std::string path = dir.Join(std::string(damage.name) + ".sqlite");
+    test::WriteFile(path, bytes);
+    CWhatAppInfo info;
+    DatabaseSource source;
+    source.main.path = path;
+    info.SetDatabase(RuleAction::MainDatabase, source);
+    const int rc = info.read("");
+    EXPECT_TRUE(rc == 0 || rc == SQLITE_CORRUPT || rc == SQLITE_NOTADB || rc == SQLITE_CANTOPEN) << rc;
+    for (const WaChat& chat : info.Chats()) EXPECT_FALSE(chat.PhoneNumber.empty());
+    CWhatAppUndelete engine;
+    ASSERT_EQ(engine.LoadBytes(std::vector<std::uint8_t>(bytes.begin(), bytes.end())), 0);
+    EXPECT_GE(engine.scan(), CSqliteDelete::kNotSearchable);
+  }
+  CWhatAppUndelete missing;
+  EXPECT_EQ(missing.Load(dir.Join("absent.sqlite")), -1);
+  EXPECT_EQ(missing.scan(), CSqliteDelete::kNotLoaded);
+}
+
+}  // namespace
+}  // namespace sieve
