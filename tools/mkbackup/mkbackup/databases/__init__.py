@@ -48,9 +48,8 @@ def contribute(profile, rng, props, base_time):
             for name in sorted(_CONTRIBUTORS)}
 
 
-# Category modules register themselves on import; none are written yet.
+# Category modules register themselves on import.
 from . import messages  # noqa: E402,F401
-from . import calls  # noqa: E402,F401
 from . import calendar  # noqa: E402,F401
 from . import safari  # noqa: E402,F401
 from . import whatsapp  # noqa: E402,F401
