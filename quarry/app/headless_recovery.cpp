@@ -1,0 +1,287 @@
+#include "quarry/app/headless_recovery.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <optional>
+#include <thread>
+
+#include "quarry/views/contacts_model.h"
+#include "quarry/views/recovery_run.h"
+#include "quarry/views/scan_session.h"
+
+namespace quarry::app {
+
+namespace {
+
+using views::ContactsModel;
+
+constexpr char kUsage[] =
+    "usage: quarry --recover BACKUP --out DIR [--categories LIST] [--deleted-only] [--password-file FILE]\n"
+    "  LIST: comma-separated category names (contacts, sms, ...) or \"all\" (the default)\n";
+
+struct Options {
+  QString Backup;
+  QString Out;
+  QString PasswordFile;
+  std::vector<int> Categories;  // _InfoType values, in the order given
+  bool DeletedOnly = false;
+};
+
+void Err(const QString& text) {
+  const QByteArray bytes = text.toUtf8();
+  std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stderr);
+  std::fflush(stderr);
+}
+
+int UsageError(const QString& message) {
+  Err(QStringLiteral("quarry: %1\n").arg(message) + QLatin1String(kUsage));
+  return kHeadlessUsage;
+}
+
+int Fail(int code, const QString& message) {
+  Err(QStringLiteral("quarry: %1\n").arg(message));
+  return code;
+}
+
+int CategoryByName(const QString& name) {
+  for (int t = 0; t < sieve::kInfoTypeCount; ++t) {
+    if (name == QLatin1String(sieve::InfoTypeName(t))) return t;
+  }
+  return -1;
+}
+
+// Parses the arguments; on a mistake returns nullopt with `error` set.
+std::optional<Options> Parse(const QStringList& args, QString& error) {
+  Options options;
+  bool categoriesGiven = false;
+  for (qsizetype i = 0; i < args.size(); ++i) {
+    const QString& arg = args[i];
+    const auto value = [&](QString& into) {
+      if (i + 1 >= args.size()) {
+        error = QStringLiteral("%1 needs a value").arg(arg);
+        return false;
+      }
+      if (!into.isEmpty()) {
+        error = QStringLiteral("%1 given twice").arg(arg);
+        return false;
+      }
+      into = args[++i];
+      if (into.isEmpty()) error = QStringLiteral("%1 needs a value").arg(arg);
+      return !into.isEmpty();
+    };
+    if (arg == QLatin1String("--recover")) {
+      if (!value(options.Backup)) return std::nullopt;
+    } else if (arg == QLatin1String("--out")) {
+      if (!value(options.Out)) return std::nullopt;
+    } else if (arg == QLatin1String("--password-file")) {
+      if (!value(options.PasswordFile)) return std::nullopt;
+    } else if (arg == QLatin1String("--deleted-only")) {
+      options.DeletedOnly = true;
+    } else if (arg == QLatin1String("--categories")) {
+      QString list;
+      if (categoriesGiven) {
+        error = QStringLiteral("--categories given twice");
+        return std::nullopt;
+      }
+      if (!value(list)) return std::nullopt;
+      categoriesGiven = true;
+      for (const QString& piece : list.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        const QString name = piece.trimmed();
+        if (name == QLatin1String("all")) {
+          for (int t = 0; t < sieve::kInfoTypeCount; ++t) options.Categories.push_back(t);
+          continue;
+        }
+        const int type = CategoryByName(name);
+        if (type < 0) {
+          error = QStringLiteral("unknown category \"%1\"").arg(name);
+          return std::nullopt;
+        }
+        options.Categories.push_back(type);
+      }
+      if (options.Categories.empty()) {
+        error = QStringLiteral("--categories names no category");
+        return std::nullopt;
+      }
+    } else {
+      error = QStringLiteral("unknown argument \"%1\"").arg(arg);
+      return std::nullopt;
+    }
+  }
+  if (options.Backup.isEmpty()) {
+    error = QStringLiteral("--recover BACKUP is missing");
+    return std::nullopt;
+  }
+  if (options.Out.isEmpty()) {
+    error = QStringLiteral("--out DIR is missing");
+    return std::nullopt;
+  }
+  if (!categoriesGiven) {
+    for (int t = 0; t < sieve::kInfoTypeCount; ++t) options.Categories.push_back(t);
+  }
+  // A category named twice is exported once.
+  std::vector<int> unique;
+  for (const int t : options.Categories) {
+    if (std::find(unique.begin(), unique.end(), t) == unique.end()) unique.push_back(t);
+  }
+  options.Categories = unique;
+  return options;
+}
+
+// The first line of the password file without its line ending.
+std::optional<QByteArray> ReadPassword(const QString& path, QString& error) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) {
+    error = QStringLiteral("cannot read the password file %1: %2").arg(path, file.errorString());
+    return std::nullopt;
+  }
+  QByteArray bytes = file.readAll();
+  const qsizetype end = bytes.indexOf('\n');
+  if (end >= 0) bytes.truncate(end);
+  if (bytes.endsWith('\r')) bytes.chop(1);
+  return bytes;
+}
+
+int ExitFor(sieve::ReaderError error) {
+  switch (error) {
+    case sieve::ReaderError::None: return kHeadlessOk;
+    case sieve::ReaderError::MissingFolder:
+    case sieve::ReaderError::NotABackup: return kHeadlessNotABackup;
+    case sieve::ReaderError::WrongPassword: return kHeadlessWrongPassword;
+    default: return kHeadlessFailure;
+  }
+}
+
+QString ReaderMessage(const sieve::CItunesBackupReader& reader, int index) {
+  const sieve::ReaderError error = reader.LastError(index);
+  const QString folder = QString::fromStdString(reader.BackupFolder(index));
+  if (error == sieve::ReaderError::NewerIndex) {
+    return QStringLiteral("%1 has a Manifest.db index, a newer layout this version does not read").arg(folder);
+  }
+  if (error == sieve::ReaderError::WrongPassword) return QStringLiteral("wrong password");
+  const QString text = QString::fromStdString(reader.LastErrorText(index));
+  return text.isEmpty() ? QStringLiteral("the backup cannot be read") : text;
+}
+
+// Runs the scan on a worker while this thread reports progress and takes the
+// records into the models.
+int Scan(views::ScanSession& session, const views::ScanTargets& targets) {
+  int result = 0;
+  std::atomic<bool> done{false};
+  std::thread worker([&] {
+    result = session.Run();
+    done = true;
+  });
+  int shown = -1;
+  while (!done) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    session.Deliver(targets);
+    const int percent = static_cast<int>(session.Progress());
+    if (percent != shown) {
+      Err(QStringLiteral("scanning: %1%\n").arg(percent));
+      shown = percent;
+    }
+  }
+  worker.join();
+  session.Deliver(targets);
+  const int percent = static_cast<int>(session.Progress());
+  if (percent != shown) Err(QStringLiteral("scanning: %1%\n").arg(percent));
+  return result;
+}
+
+}  // namespace
+
+bool IsHeadlessRequest(const QStringList& arguments) { return arguments.contains(QStringLiteral("--recover")); }
+
+int RunHeadlessRecovery(const QStringList& arguments) {
+  QString error;
+  const std::optional<Options> parsed = Parse(arguments, error);
+  if (!parsed) return UsageError(error);
+  const Options& options = *parsed;
+
+  std::optional<QByteArray> password;
+  if (!options.PasswordFile.isEmpty()) {
+    password = ReadPassword(options.PasswordFile, error);
+    if (!password) return Fail(kHeadlessFailure, error);
+  }
+
+  const QFileInfo backupInfo(options.Backup);
+  if (!backupInfo.exists()) return Fail(kHeadlessNotABackup, QStringLiteral("no such folder: %1").arg(options.Backup));
+  if (!backupInfo.isDir()) return Fail(kHeadlessNotABackup, QStringLiteral("%1 is not a folder").arg(options.Backup));
+
+  sieve::CItunesBackupReader reader;
+  const int index = reader.ReadItunesbackFromPath(QFile::encodeName(options.Backup).constData());
+  if (index < 0) {
+    return Fail(kHeadlessNotABackup, QStringLiteral("%1 is not a backup (no Info.plist)").arg(options.Backup));
+  }
+
+  if (reader.GetIsEncrypt(index) != 0) {
+    if (!password) return UsageError(QStringLiteral("the backup is encrypted: give its password with --password-file"));
+    std::string secret(password->constData(), static_cast<std::size_t>(password->size()));
+    reader.SetPassword(index, secret);
+    std::fill(secret.begin(), secret.end(), '\0');
+    password->fill('\0');
+    const int checked = reader.CheckPassword(index);
+    if (checked < 0) return Fail(kHeadlessWrongPassword, QStringLiteral("wrong password"));
+    if (checked == 0) return Fail(ExitFor(reader.LastError(index)) == kHeadlessOk ? kHeadlessFailure : ExitFor(reader.LastError(index)),
+                                  ReaderMessage(reader, index));
+  }
+
+  ContactsModel contacts;
+  views::ScanTargets targets;
+  targets.Contacts = &contacts;
+  views::ScanSession session(reader, index);
+  const QDateTime started = QDateTime::currentDateTime();
+  const int result = Scan(session, targets);
+  if (result == -1) return Fail(kHeadlessWrongPassword, QStringLiteral("wrong password"));
+  const sieve::ReaderError scanError = reader.LastError(index);
+  if (result == 1 || (result == 0 && scanError != sieve::ReaderError::None)) {
+    const int code = ExitFor(scanError);
+    return Fail(code == kHeadlessOk ? kHeadlessFailure : code, ReaderMessage(reader, index));
+  }
+  if (result != 0) Err(QStringLiteral("quarry: note: a database was read only in part (result %1)\n").arg(result));
+
+  if (options.DeletedOnly) {
+    // Only recovered (deleted) items are written; the filter alone would keep
+    // hidden items checked.
+    contacts.CheckAll(false);
+    for (qsizetype i = 0; i < contacts.FoundCount(); ++i) {
+      if (contacts.Item(i).Deleted) contacts.SetChecked(i, true);
+    }
+  }
+
+  std::vector<std::unique_ptr<views::CategoryExport>> exports;
+  for (const int type : options.Categories) {
+    const QString name = QLatin1String(sieve::InfoTypeName(type));
+    if (type == sieve::INFO_CONTACT) {
+      Err(QStringLiteral("%1: %2 found, %3 to recover\n").arg(name).arg(contacts.FoundCount()).arg(contacts.CheckedCount()));
+      exports.push_back(contacts.SnapshotChecked());
+    } else {
+      const std::int64_t found = session.FoundCount(static_cast<sieve::_InfoType>(type));
+      Err(QStringLiteral("%1: %2 found, not yet exported\n").arg(name).arg(found));
+    }
+  }
+
+  const QString folder = views::CreateRecoveryFolder(options.Out, QString::fromStdString(reader.BackupName(index)),
+                                                     QString::fromStdString(reader.SerialNumber(index)), started, &error);
+  if (folder.isEmpty()) return Fail(kHeadlessFailure, error);
+
+  views::RecoveryRun run(folder, std::move(exports));
+  const views::RecoverySummary summary = run.Run();
+  for (const QString& skipped : summary.Report.Skipped) Err(QStringLiteral("skipped: %1\n").arg(skipped));
+  for (const QString& failed : summary.Report.Failed) Err(QStringLiteral("failed: %1\n").arg(failed));
+  Err(QStringLiteral("recovered into %1: %2 written, %3 skipped, %4 failed\n")
+          .arg(QDir::toNativeSeparators(folder))
+          .arg(summary.Report.Written.size())
+          .arg(summary.Report.Skipped.size())
+          .arg(summary.Report.Failed.size()));
+  const QByteArray line = (QDir::toNativeSeparators(folder) + QLatin1Char('\n')).toUtf8();
+  std::fwrite(line.constData(), 1, static_cast<std::size_t>(line.size()), stdout);
+  return summary.Report.Failed.isEmpty() ? kHeadlessOk : kHeadlessFailure;
+}
+
+}  // namespace quarry::app

@@ -1,0 +1,165 @@
+#include "quarry/views/category_model.h"
+
+#include <QBrush>
+#include <QColor>
+
+namespace quarry::views {
+
+CategoryModel::CategoryModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+int CategoryModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+}
+
+int CategoryModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(Headers().size());
+}
+
+qsizetype CategoryModel::ItemAtRow(int row) const {
+  if (row < 0 || static_cast<std::size_t>(row) >= rows_.size()) return -1;
+  return rows_[static_cast<std::size_t>(row)];
+}
+
+QVariant CategoryModel::data(const QModelIndex& index, int role) const {
+  const qsizetype item = index.isValid() ? ItemAtRow(index.row()) : -1;
+  if (item < 0) return {};
+  switch (role) {
+    case Qt::DisplayRole:
+      return CellText(item, index.column());
+    case Qt::CheckStateRole:
+      if (index.column() != 0) return {};
+      return IsChecked(item) ? Qt::Checked : Qt::Unchecked;
+    case Qt::ForegroundRole:
+      return ItemDeleted(item) ? QBrush(QColor(255, 0, 0)) : QBrush(Qt::black);
+    case kDeletedRole:
+      return ItemDeleted(item);
+    case kItemRole:
+      return QVariant::fromValue<qlonglong>(item);
+    default:
+      return {};
+  }
+}
+
+bool CategoryModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+  const qsizetype item = index.isValid() ? ItemAtRow(index.row()) : -1;
+  if (item < 0 || role != Qt::CheckStateRole || index.column() != 0) return false;
+  SetChecked(item, value.value<Qt::CheckState>() == Qt::Checked);
+  return true;
+}
+
+Qt::ItemFlags CategoryModel::flags(const QModelIndex& index) const {
+  if (!index.isValid()) return Qt::NoItemFlags;
+  Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+  if (index.column() == 0) f |= Qt::ItemIsUserCheckable;
+  return f;
+}
+
+QVariant CategoryModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
+  const QStringList headers = Headers();
+  return section >= 0 && section < headers.size() ? QVariant(headers[section]) : QVariant();
+}
+
+bool CategoryModel::IsChecked(qsizetype item) const {
+  return item >= 0 && static_cast<std::size_t>(item) < checked_.size() &&
+         checked_[static_cast<std::size_t>(item)];
+}
+
+void CategoryModel::SetChecked(qsizetype item, bool checked) {
+  if (item < 0 || static_cast<std::size_t>(item) >= checked_.size() || IsChecked(item) == checked) return;
+  checked_[static_cast<std::size_t>(item)] = checked;
+  const qint64 size = ItemSize(item);
+  checkedCount_ += checked ? 1 : -1;
+  checkedSize_ += checked ? size : -size;
+  for (std::size_t row = 0; row < rows_.size(); ++row) {
+    if (rows_[row] == item) {
+      const QModelIndex cell = this->index(static_cast<int>(row), 0);
+      emit dataChanged(cell, cell, {Qt::CheckStateRole});
+      break;
+    }
+  }
+  emit SelectionChanged(checked ? 1 : -1, checked ? size : -size);
+}
+
+void CategoryModel::CheckAll(bool checked) {
+  qint64 count = 0;
+  qint64 size = 0;
+  for (const qsizetype item : rows_) {
+    if (IsChecked(item) == checked) continue;
+    checked_[static_cast<std::size_t>(item)] = checked;
+    count += checked ? 1 : -1;
+    size += checked ? ItemSize(item) : -ItemSize(item);
+  }
+  checkedCount_ += count;
+  checkedSize_ += size;
+  if (!rows_.empty()) emit dataChanged(index(0, 0), index(rowCount() - 1, 0), {Qt::CheckStateRole});
+  if (count != 0) emit SelectionChanged(count, size);
+}
+
+void CategoryModel::InvertCheck() {
+  qint64 count = 0;
+  qint64 size = 0;
+  for (const qsizetype item : rows_) {
+    const bool now = !IsChecked(item);
+    checked_[static_cast<std::size_t>(item)] = now;
+    count += now ? 1 : -1;
+    size += now ? ItemSize(item) : -ItemSize(item);
+  }
+  checkedCount_ += count;
+  checkedSize_ += size;
+  if (!rows_.empty()) emit dataChanged(index(0, 0), index(rowCount() - 1, 0), {Qt::CheckStateRole});
+  if (count != 0) emit SelectionChanged(count, size);
+}
+
+void CategoryModel::ShowDeletedOnly(bool deletedOnly) {
+  deletedOnly_ = deletedOnly;
+  Rebuild();
+}
+
+void CategoryModel::SearchText(const QString& text) {
+  search_ = text.toLower();
+  Rebuild();
+}
+
+void CategoryModel::Clear() {
+  beginResetModel();
+  ClearItems();
+  checked_.clear();
+  rows_.clear();
+  checkedCount_ = 0;
+  checkedSize_ = 0;
+  foundSize_ = 0;
+  endResetModel();
+}
+
+void CategoryModel::ItemAppended() {
+  const qsizetype item = static_cast<qsizetype>(checked_.size());
+  checked_.push_back(true);
+  const qint64 size = ItemSize(item);
+  ++checkedCount_;
+  checkedSize_ += size;
+  foundSize_ += size;
+  if (Visible(item)) {
+    const int row = static_cast<int>(rows_.size());
+    beginInsertRows(QModelIndex(), row, row);
+    rows_.push_back(item);
+    endInsertRows();
+  }
+  emit ItemFound(size);
+}
+
+bool CategoryModel::Visible(qsizetype item) const {
+  if (deletedOnly_ && !ItemDeleted(item)) return false;
+  return search_.isEmpty() || ItemMatches(item, search_);
+}
+
+void CategoryModel::Rebuild() {
+  beginResetModel();
+  rows_.clear();
+  for (qsizetype item = 0; item < FoundCount(); ++item) {
+    if (Visible(item)) rows_.push_back(item);
+  }
+  endResetModel();
+}
+
+}  // namespace quarry::views

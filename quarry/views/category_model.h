@@ -1,0 +1,94 @@
+// Base of the category view models: the list rows shown for the current
+// filters, and the check state of every item. Checks belong to the items, so
+// a filter or a search only changes which items have rows; a hidden checked
+// item stays checked and is still recovered.
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QString>
+#include <QStringList>
+#include <memory>
+#include <vector>
+
+#include "quarry/views/category_export.h"
+
+namespace quarry::views {
+
+class CategoryModel : public QAbstractTableModel {
+  Q_OBJECT
+
+ public:
+  // True for an item recovered from deleted records (the list draws it red
+  // with the deleted marker).
+  static constexpr int kDeletedRole = Qt::UserRole + 1;
+  // Position of the row's item in arrival order.
+  static constexpr int kItemRole = Qt::UserRole + 2;
+
+  explicit CategoryModel(QObject* parent = nullptr);
+
+  int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+  int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+  QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+  bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
+  Qt::ItemFlags flags(const QModelIndex& index) const override;
+  QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+
+  // Items found, whatever the filters and checks.
+  qsizetype FoundCount() const { return static_cast<qsizetype>(checked_.size()); }
+  qint64 FoundSize() const { return foundSize_; }
+  qsizetype CheckedCount() const { return checkedCount_; }
+  qint64 CheckedSize() const { return checkedSize_; }
+
+  bool IsChecked(qsizetype item) const;
+  void SetChecked(qsizetype item, bool checked);
+  // The item shown in `row`, or -1.
+  qsizetype ItemAtRow(int row) const;
+
+  // Check or clear every item that has a row; hidden items keep their checks.
+  void CheckAll(bool checked);
+  // Invert the checks of every item that has a row.
+  void InvertCheck();
+  void ShowDeletedOnly(bool deletedOnly);
+  void SearchText(const QString& text);
+  bool DeletedOnly() const { return deletedOnly_; }
+  QString Search() const { return search_; }
+
+  // Removes every item (a new scan starts).
+  void Clear();
+
+  // A copy of the checked items (in arrival order) that can write them.
+  virtual std::unique_ptr<CategoryExport> SnapshotChecked() const = 0;
+
+ signals:
+  // Items were checked (positive) or cleared (negative) by the user.
+  void SelectionChanged(qint64 countDelta, qint64 sizeDelta);
+  // One item was found; it arrives checked.
+  void ItemFound(qint64 size);
+
+ protected:
+  virtual QStringList Headers() const = 0;
+  virtual QString CellText(qsizetype item, int column) const = 0;
+  virtual bool ItemDeleted(qsizetype item) const = 0;
+  // `lowerText` is lower-case and not empty.
+  virtual bool ItemMatches(qsizetype item, const QString& lowerText) const = 0;
+  virtual qint64 ItemSize(qsizetype /*item*/) const { return 0; }
+  virtual void ClearItems() = 0;
+
+  // The subclass calls this right after storing a new item at the end of its
+  // list: the item is checked, gets a row when the filters let it, and is reported.
+  void ItemAppended();
+
+ private:
+  bool Visible(qsizetype item) const;
+  void Rebuild();
+
+  std::vector<bool> checked_;      // per item, in arrival order
+  std::vector<qsizetype> rows_;    // items that have a row, in arrival order
+  qsizetype checkedCount_ = 0;
+  qint64 checkedSize_ = 0;
+  qint64 foundSize_ = 0;
+  bool deletedOnly_ = false;
+  QString search_;                 // lower-case
+};
+
+}  // namespace quarry::views

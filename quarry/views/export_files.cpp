@@ -1,0 +1,64 @@
+#include "quarry/views/export_files.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace quarry::views {
+
+void ExportReport::Append(const ExportReport& other) {
+  Written += other.Written;
+  Skipped += other.Skipped;
+  Failed += other.Failed;
+}
+
+QString UniqueFilePath(const QString& dir, const QString& base, const QString& extension) {
+  const QDir folder(dir);
+  QString candidate = folder.filePath(base + extension);
+  for (int n = 2; QFileInfo::exists(candidate) || QFileInfo(candidate).isSymLink(); ++n) {
+    candidate = folder.filePath(QStringLiteral("%1 (%2)%3").arg(base).arg(n).arg(extension));
+  }
+  return candidate;
+}
+
+bool MakeFolder(const QString& path, ExportReport& report) {
+  if (QDir().mkpath(path)) return true;
+  report.Failed.append(QStringLiteral("%1: the folder cannot be created").arg(QDir::toNativeSeparators(path)));
+  return false;
+}
+
+bool WriteBinaryFile(const QString& path, const QByteArray& bytes, ExportReport& report) {
+  QFile file(path);
+  // NewOnly: an earlier file of the same name is never replaced.
+  if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+    report.Failed.append(QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), file.errorString()));
+    return false;
+  }
+  const bool wrote = file.write(bytes) == bytes.size() && file.flush();
+  const QString error = file.errorString();
+  file.close();
+  if (!wrote || file.error() != QFileDevice::NoError) {
+    report.Failed.append(QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), error));
+    file.remove();
+    return false;
+  }
+  report.Written.append(path);
+  return true;
+}
+
+bool WriteUtf8File(const QString& path, const QString& text, ExportReport& report) {
+  QByteArray bytes("\xEF\xBB\xBF");
+  bytes += text.toUtf8();
+  return WriteBinaryFile(path, bytes, report);
+}
+
+bool CopyIntoExport(const QString& source, const QString& target, ExportReport& report) {
+  QFile in(source);
+  if (!in.open(QIODevice::ReadOnly)) {
+    report.Skipped.append(QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(source), in.errorString()));
+    return false;
+  }
+  return WriteBinaryFile(target, in.readAll(), report);
+}
+
+}  // namespace quarry::views

@@ -1,0 +1,36 @@
+// Writing export files: UTF-8 with a byte-order mark, names that never replace
+// an existing file, and a tally of what was written, skipped or failed.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace quarry::views {
+
+// What one recovery wrote. Failed entries name the file and the reason.
+struct ExportReport {
+  QStringList Written;
+  QStringList Skipped;
+  QStringList Failed;
+
+  void Append(const ExportReport& other);
+};
+
+// dir/base+extension, or dir/"base (2)"+extension, "base (3)"... the first
+// that does not exist yet. `extension` includes its dot (or is empty).
+QString UniqueFilePath(const QString& dir, const QString& base, const QString& extension);
+
+// Creates the folder (and its parents); a failure is recorded in `report`.
+bool MakeFolder(const QString& path, ExportReport& report);
+
+// Creates `path` (which must not exist yet) holding the bytes EF BB BF and the
+// UTF-8 of `text`. Records the outcome in `report`.
+bool WriteUtf8File(const QString& path, const QString& text, ExportReport& report);
+// The same for raw bytes, without a byte-order mark.
+bool WriteBinaryFile(const QString& path, const QByteArray& bytes, ExportReport& report);
+
+// Copies `source` to `target` (which must not exist yet). A missing source is
+// recorded as skipped, a failed write as failed.
+bool CopyIntoExport(const QString& source, const QString& target, ExportReport& report);
+
+}  // namespace quarry::views

@@ -1,0 +1,113 @@
+// Checks, filters and counts of the contacts model (the shared base does the work).
+#include <gtest/gtest.h>
+
+#include "quarry/views/contacts_model.h"
+
+namespace quarry::views {
+namespace {
+
+sieve::ContactRecord Contact(const std::string& first, const std::string& last, bool deleted,
+                             const std::string& phone = {}) {
+  sieve::ContactRecord r;
+  r.First = first;
+  r.Last = last;
+  r.Phone = phone;
+  r.Deleted = deleted ? 1 : 0;
+  return r;
+}
+
+class ContactsModelTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    QObject::connect(&model_, &CategoryModel::SelectionChanged, [this](qint64 count, qint64) { reported_ += count; });
+    QObject::connect(&model_, &CategoryModel::ItemFound, [this](qint64) { ++found_; });
+    model_.AddContact(Contact("Jo", "anna", false, "555"));
+    model_.AddContact(Contact("Bob", "", true));
+    model_.AddContact(Contact("", "", false));
+    model_.AddContact(Contact("Ann", "Lee", true));
+    model_.AddContact(Contact("Carl", "", false));
+  }
+  ContactsModel model_;
+  qint64 reported_ = 0;
+  int found_ = 0;
+};
+
+TEST_F(ContactsModelTest, FoundItemsArriveCheckedAndAreCountedApartFromChecks) {
+  EXPECT_EQ(found_, 5);
+  EXPECT_EQ(model_.FoundCount(), 5);
+  EXPECT_EQ(model_.CheckedCount(), 5);
+  EXPECT_EQ(reported_, 0);  // a find is not a user check
+  EXPECT_EQ(model_.Item(2).Name, QStringLiteral("Unknown"));
+  EXPECT_TRUE(model_.Item(2).NameUnknown);
+  EXPECT_EQ(model_.data(model_.index(1, 0), CategoryModel::kDeletedRole).toBool(), true);
+  EXPECT_EQ(model_.data(model_.index(0, 1)).toString(), QStringLiteral("555"));
+
+  model_.CheckAll(true);  // nothing to change: no count, no report
+  EXPECT_EQ(model_.CheckedCount(), 5);
+  EXPECT_EQ(model_.FoundCount(), 5);
+  EXPECT_EQ(reported_, 0);
+}
+
+TEST_F(ContactsModelTest, InvertChangesCheckedCountByNMinusTwoC) {
+  model_.SetChecked(0, false);
+  model_.SetChecked(4, false);
+  const qsizetype c = model_.CheckedCount();
+  ASSERT_EQ(c, 3);
+  const qint64 before = reported_;
+  model_.InvertCheck();
+  EXPECT_EQ(model_.CheckedCount(), model_.FoundCount() - c);
+  EXPECT_EQ(reported_ - before, model_.FoundCount() - 2 * c);
+  EXPECT_TRUE(model_.IsChecked(0));
+  EXPECT_FALSE(model_.IsChecked(1));
+  EXPECT_EQ(model_.FoundCount(), 5);
+}
+
+TEST_F(ContactsModelTest, FiltersNeverLoseOrAddChecksAndHiddenCheckedItemsAreRecovered) {
+  model_.SetChecked(1, false);  // Bob, deleted
+  model_.ShowDeletedOnly(true);
+  ASSERT_EQ(model_.rowCount(), 2);
+  EXPECT_EQ(model_.ItemAtRow(0), 1);
+  EXPECT_EQ(model_.data(model_.index(0, 0), Qt::CheckStateRole).value<Qt::CheckState>(), Qt::Unchecked);
+  EXPECT_EQ(model_.data(model_.index(1, 0), Qt::CheckStateRole).value<Qt::CheckState>(), Qt::Checked);
+
+  // Invert acts on visible rows only: Bob checked, Ann cleared; hidden items untouched.
+  model_.InvertCheck();
+  EXPECT_TRUE(model_.IsChecked(1));
+  EXPECT_FALSE(model_.IsChecked(3));
+  EXPECT_TRUE(model_.IsChecked(0));
+  EXPECT_EQ(model_.CheckedCount(), 4);
+
+  model_.ShowDeletedOnly(false);
+  model_.SearchText(QStringLiteral("ANN"));  // case-insensitive, inside words: Joanna and Ann Lee
+  ASSERT_EQ(model_.rowCount(), 2);
+  EXPECT_EQ(model_.ItemAtRow(0), 0);
+  EXPECT_EQ(model_.ItemAtRow(1), 3);
+  model_.CheckAll(false);
+  model_.SearchText(QString());
+  EXPECT_EQ(model_.rowCount(), 5);
+  EXPECT_EQ(model_.CheckedCount(), 3);
+
+  // Toggling through the list row reaches the item behind it.
+  ASSERT_TRUE(model_.setData(model_.index(3, 0), Qt::Checked, Qt::CheckStateRole));
+  EXPECT_TRUE(model_.IsChecked(3));
+
+  model_.SearchText(QStringLiteral("carl"));
+  const auto snapshot = model_.SnapshotChecked();
+  EXPECT_EQ(snapshot->ItemCount(), 4);  // hidden but checked still go
+}
+
+TEST_F(ContactsModelTest, NewItemsRespectTheActiveFilterAndClearEmptiesEverything) {
+  model_.ShowDeletedOnly(true);
+  model_.AddContact(Contact("Live", "", false));
+  model_.AddContact(Contact("Gone", "", true));
+  EXPECT_EQ(model_.rowCount(), 3);
+  EXPECT_EQ(model_.FoundCount(), 7);
+  EXPECT_EQ(model_.CheckedCount(), 7);
+  model_.Clear();
+  EXPECT_EQ(model_.rowCount(), 0);
+  EXPECT_EQ(model_.FoundCount(), 0);
+  EXPECT_EQ(model_.CheckedCount(), 0);
+}
+
+}  // namespace
+}  // namespace quarry::views
