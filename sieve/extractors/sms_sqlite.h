@@ -1,0 +1,70 @@
+// Deleted handles and messages of sms.db, carved out of the file's free space. Shapes
+// follow the columns the file really has, so every system version's layout is found.
+#pragma once
+
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "sieve/sqlite/sqlite_delete.h"
+
+namespace sieve {
+
+enum class SmsLayout { Older, Newer };  // one message table (before iOS 6) / handle and message tables
+
+struct RecoveredSmsHandle {
+  std::int64_t rowid = -1;
+  std::string id;
+};
+
+struct RecoveredSmsMessage {
+  std::int64_t rowid = -1;
+  std::int64_t handleId = 0;  // newer layout: the handle row the message belonged to
+  std::string address;        // older layout: the party, from address or madrid_handle
+  std::int64_t date = 0;
+  bool dateSince2001 = true;  // older SMS rows count from 1970
+  int isFromMe = 0;
+  std::string text;
+};
+
+class CSmsSqlite : public CSqliteDelete {
+ public:
+  explicit CSmsSqlite(SmsLayout layout) : layout_(layout) {}
+  ~CSmsSqlite() override;
+
+  // Learns the live rows first, so that no live row (nor a stale copy of one) is reported.
+  int scan() override;
+
+  const std::vector<RecoveredSmsHandle>& Handles() const { return handles_; }
+  const std::vector<RecoveredSmsMessage>& Messages() const { return messages_; }
+
+ protected:
+  std::vector<RecordShape> Shapes() const override;
+  bool Accept(std::size_t shapeIndex, const CarvedRecord& record) const override;
+  void OnRecord(std::size_t shapeIndex, const CarvedRecord& record) override;
+
+ private:
+  struct Columns {  // positions in the message / handle shapes; -1 when the file lacks one
+    int guid = -1, text = -1, handleId = -1, date = -1, isFromMe = -1;
+    int address = -1, flags = -1, isMadrid = -1, madridHandle = -1, madridFlags = -1;
+    int handleIdText = -1;
+  };
+  enum ShapeIndex : std::size_t { kMessageShape = 0, kHandleShape = 1 };
+
+  int ColumnOf(const std::string& table, const std::string& name) const;
+  void LearnLiveRows();
+  std::string MessageKey(const std::vector<sqlite::Value>& values) const;
+  std::int64_t IntegerAt(const std::vector<sqlite::Value>& values, int column) const;
+  std::string TextAt(const std::vector<sqlite::Value>& values, int column) const;
+
+  SmsLayout layout_;
+  Columns columns_;
+  std::set<std::int64_t> liveMessageRowids_;
+  std::set<std::int64_t> liveHandleRowids_;
+  std::set<std::string> knownMessages_;  // live rows, then every row already reported
+  std::vector<RecoveredSmsHandle> handles_;
+  std::vector<RecoveredSmsMessage> messages_;
+};
+
+}  // namespace sieve
