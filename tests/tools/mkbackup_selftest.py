@@ -6,6 +6,7 @@ compares the plaintext with the ground truth. Run with /usr/bin/python3."""
 import filecmp
 import hashlib
 import io
+import re
 import json
 import os
 import plistlib
@@ -105,6 +106,9 @@ def iso_boxes(data):
         pos += size
     assert pos == len(data), "boxes do not fill the file"
     return kinds
+
+
+ATTACHMENT_PLACES = re.compile(r"SMS/|Recordings|Voicemail|whatsapp|Library/Media", re.IGNORECASE)
 
 
 class Generated(unittest.TestCase):
@@ -213,6 +217,8 @@ class Generated(unittest.TestCase):
         files = self.plaintexts(folder, truth)
         kinds = set()
         for (domain, path), data in files.items():
+            if ATTACHMENT_PLACES.search(domain + "/" + path):
+                continue  # attachments of the category databases carry their own checks
             ext = path.rsplit(".", 1)[-1].lower()
             if ext in ("jpg", "jpeg"):
                 image = Image.open(io.BytesIO(data))

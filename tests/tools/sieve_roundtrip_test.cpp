@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -65,7 +66,10 @@ std::string Normalized(std::string line, const std::string& folder) {
       line.replace(at, flag.size(), flag.substr(0, flag.find(':') + 1) + "false");
     }
   }
-  return line;
+  // Pictures and recordings written or decrypted into the scan's own private folder have
+  // names of that folder; only whether a path is there can be compared.
+  static const std::regex kPrivatePaths("\"(ImagePath|OrgPath)\":\"[^\"]+\"");
+  return std::regex_replace(line, kPrivatePaths, "\"$1\":\"set\"");
 }
 
 std::vector<std::string> RecordLines(const std::string& out) {
