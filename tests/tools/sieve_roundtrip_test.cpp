@@ -68,8 +68,11 @@ std::string Normalized(std::string line, const std::string& folder) {
   }
   // Pictures and recordings written or decrypted into the scan's own private folder have
   // names of that folder; only whether a path is there can be compared.
-  static const std::regex kPrivatePaths("\"(ImagePath|OrgPath)\":\"[^\"]+\"");
-  return std::regex_replace(line, kPrivatePaths, "\"$1\":\"set\"");
+  // A recording is read in place from a plain backup and from its decrypted copy otherwise.
+  static const std::regex kPrivateFolder("\"/[^\"]*/sieve-[A-Za-z0-9]{6}/");
+  static const std::regex kRecordingPath("\"OrgPath\":\"[^\"]+\"");
+  line = std::regex_replace(line, kPrivateFolder, "\"<private>/");
+  return std::regex_replace(line, kRecordingPath, "\"OrgPath\":\"set\"");
 }
 
 std::vector<std::string> RecordLines(const std::string& out) {
