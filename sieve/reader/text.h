@@ -3,10 +3,14 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
 namespace sieve {
+
+// Appends the UTF-8 form of one code point (the caller has checked it is a valid scalar value).
+void AppendCodePoint(std::string& out, std::uint32_t cp);
 
 // Converts UTF-16 (host byte order) to UTF-8; unpaired surrogates become U+FFFD.
 std::string Utf16ToUtf8(std::u16string_view text);
