@@ -19,6 +19,7 @@ import tempfile
 from PIL import Image, ImageDraw
 
 from . import Contribution, register
+from .cell_bytes import survives
 from .sqlite_file import DatabaseFile, database_entry
 from ..properties import version_key
 
@@ -135,7 +136,9 @@ def birthday_text(stored):
     except ValueError:
         return stored
     whole = int(seconds)  # truncated toward zero, as the reader does
-    unix = whole if abs(seconds) >= 1e9 else whole + SECONDS_1970_TO_2001
+    # Only a count too large for seconds since 2001 is taken as seconds since 1970; birthdays
+    # before 1970 are large negative counts since 2001.
+    unix = whole if seconds >= 1e9 else whole + SECONDS_1970_TO_2001
     moment = datetime.datetime(1970, 1, 1) + datetime.timedelta(seconds=unix + 8 * 3600)
     return f"{moment.year}-{moment.month:02d}-{moment.day:02d}"
 
@@ -327,10 +330,11 @@ def contacts(context):
                         truth=truth)
 
 
-def _survives(data, *texts):
-    """Whether a deleted row's texts still stand side by side in the file."""
-    joined = "".join(t for t in texts if t).encode("utf-8")
-    return len(joined) > 0 and joined in data
+def _row_survives(data, row):
+    """Whether a deleted row's record body still stands in the file. The row comes from a
+    delete (rowid first, then the columns); the rowid alias column is stored as NULL."""
+    values = list(row.values())[1:]
+    return survives(data, [None] + values[1:])
 
 
 TEXTS = ["First", "Last", "Middle", "Organization", "Department", "Note", "Birthday", "JobTitle", "Prefix", "Suffix"]
@@ -360,15 +364,18 @@ def _truth(b, book_bytes, victims, lone, modern):
                 record["Emails"].append(value)
         live.append(record)
 
+    gone_rows = {row["UID"]: row for row in b.book.deleted.get("ABMultiValue", [])}
+
     def value_truth(uid, prop, label, value):
+        row = gone_rows.get(uid)
         return {"UID": uid, "property": prop, "label": label, "value": value,
-                "intact": value is not None and _survives(book_bytes, value)}
+                "intact": row is not None and row["value"] is not None and _row_survives(book_bytes, row)}
 
     deleted_people = []
     for person, values in victims:
         deleted_people.append({
             "rowid": person["rowid"], **{k: person.get(k) or "" for k in TEXTS},
-            "intact": _survives(book_bytes, person.get("First"), person.get("Last")),
+            "intact": _row_survives(book_bytes, person),
             "values": [value_truth(uid, prop, label, value) for uid, prop, label, value in values
                        if prop != ADDRESS],
         })

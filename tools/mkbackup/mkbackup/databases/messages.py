@@ -12,6 +12,7 @@ nanoseconds since 2001).
 import datetime
 
 from . import Contribution, register
+from .cell_bytes import survives
 from .sqlite_file import DatabaseFile, database_entry
 from ..entries import BackupEntry
 from ..properties import version_key
@@ -260,13 +261,14 @@ def build_modern(context, layout):
     entries.append(database_entry(HOME, DB_PATH, data, mtime))
 
     gone_ids = {m["rowid"] for m in deleted}
+    gone_rows = {row["rowid"]: row for row in db.deleted.get("message", [])}
     live = [m for m in messages if m["rowid"] not in gone_ids]
     names = {handles[h]: NAMES[i % len(NAMES)] for i, h in enumerate(handles)}
     return Contribution(entries=entries, truth={
         "layout": layout,
         "group": {"identifier": group_identifier, "members": [handles[h] for h in group_members]},
         "live": [live_truth(m) for m in live],
-        "deleted": [deleted_truth(m, data) for m in deleted],
+        "deleted": [deleted_truth(m, data, gone_rows) for m in deleted],
         "names": names,
     })
 
@@ -278,9 +280,11 @@ def live_truth(m):
             "attachment_name": first["name"] if first else None, "mime": first["mime"] if first else None}
 
 
-def deleted_truth(m, data):
-    # The text's bytes still in the file mean the cell survived (texts are unique).
-    intact = m["text"].encode("utf-8") in data and len(m["text"].encode("utf-8")) < 3000
+def deleted_truth(m, data, rows):
+    # The row's record body still in the file means its cell survived (guids and texts are
+    # unique). The rowid alias column is stored as NULL.
+    row = rows[m["rowid"]]
+    intact = survives(data, [None] + list(row.values())[2:])
     return {"address": m["address"], "text": m["text"], "date": date_text(m["unix"]),
             "is_from_me": m["is_from_me"], "intact": intact}
 
@@ -355,11 +359,12 @@ def build_ios5(context):
     data = db.finish()
     entries.append(database_entry(HOME, DB_PATH, data, mtime))
     gone_ids = {m["rowid"] for m in deleted}
+    gone_rows = {row["rowid"]: row for row in db.deleted.get("message", [])}
     live = [m for m in messages if m["rowid"] not in gone_ids]
     return Contribution(entries=entries, truth={
         "layout": "ios5",
         "group": None,
         "live": [live_truth(m) for m in live],
-        "deleted": [deleted_truth(m, data) for m in deleted],
+        "deleted": [deleted_truth(m, data, gone_rows) for m in deleted],
         "names": {a: NAMES[i % len(NAMES)] for i, a in enumerate(addresses)},
     })
