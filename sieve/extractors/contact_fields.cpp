@@ -87,6 +87,9 @@ std::string PhoneKey(std::string_view number) {
 }
 
 bool SamePhone(std::string_view keyA, std::string_view keyB) {
+  // Leading zeros are trunk or international prefixes ("020 ...", "0044 ..."), not the line.
+  while (!keyA.empty() && keyA.front() == '0') keyA.remove_prefix(1);
+  while (!keyB.empty() && keyB.front() == '0') keyB.remove_prefix(1);
   const std::size_t n = std::min(keyA.size(), keyB.size());
   if (n < kMinPhoneDigits) return false;
   return keyA.substr(keyA.size() - n) == keyB.substr(keyB.size() - n);

@@ -35,7 +35,8 @@ std::string BirthdayText(std::string_view stored);
 inline constexpr std::size_t kMinPhoneDigits = 7;
 std::string PhoneKey(std::string_view number);
 // True when two phone keys name the same line: their trailing digits agree over the length
-// of the shorter one (so a country code or trunk prefix on one side does not matter).
+// of the shorter one, leading zeros aside (so a country code or trunk prefix on one side
+// does not matter), and that tail holds at least kMinPhoneDigits digits.
 bool SamePhone(std::string_view keyA, std::string_view keyB);
 // An e-mail address trimmed and in lower case (ASCII), "" when it has no "@".
 std::string EmailKey(std::string_view address);

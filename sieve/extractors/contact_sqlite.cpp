@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 
+#include "sieve/extractors/index_entry.h"
 #include "sieve/reader/text.h"
 
 namespace sieve {
@@ -46,6 +47,7 @@ void CContactSqlite::FindColumns() {
   havePeople_ = !person.empty();
   for (std::size_t i = 0; i < kPersonTextCount; ++i) columns_.person[i] = StoredIndex(person, kPersonColumnNames[i]);
   columns_.nickname = StoredIndex(person, "Nickname");
+  columns_.personGuid = StoredIndex(person, "guid");  // the iOS 5 table has none
   const auto multi = TableColumns(kMultiValueTable);
   columns_.recordId = StoredIndex(multi, "record_id");
   columns_.property = StoredIndex(multi, "property");
@@ -98,6 +100,8 @@ int CContactSqlite::Recover() {
   CollectLiveRows();
   const int carved = scan();
   if (carved < 0) return carved;
+  DropRowidlessCopies();
+  FindLostRowids();
   Link();
   return static_cast<int>(people_.size());
 }
@@ -144,6 +148,9 @@ void CContactSqlite::OnRecord(std::size_t shapeIndex, const CarvedRecord& record
     RecoveredPerson person;
     person.rowid = record.rowid;
     person.texts = TextsOf(record);
+    if (const Value* guid = At(record.values, columns_.personGuid); guid != nullptr && guid->kind == ValueKind::kText) {
+      person.guid = Text(*guid);
+    }
     if (livePersonTexts_.count(person.texts) != 0) return;  // an older copy of a live row
     if (!seenPeople_.insert({person.rowid, person.texts}).second) return;
     people_.push_back(std::move(person));
@@ -162,13 +169,58 @@ void CContactSqlite::OnRecord(std::size_t shapeIndex, const CarvedRecord& record
   multiValues_.push_back(std::move(v));
 }
 
+// A cell whose first bytes were overwritten is often a second copy of a row found whole
+// elsewhere (the row was moved before it was deleted): only the copy with its rowid stays.
+void CContactSqlite::DropRowidlessCopies() {
+  std::set<PersonTexts> withRowid;
+  for (const RecoveredPerson& person : people_) {
+    if (person.rowid >= 0) withRowid.insert(person.texts);
+  }
+  std::set<PersonTexts> rowidless;
+  people_.erase(std::remove_if(people_.begin(), people_.end(),
+                               [&](const RecoveredPerson& person) {
+                                 return person.rowid < 0 &&
+                                        (withRowid.count(person.texts) != 0 || !rowidless.insert(person.texts).second);
+                               }),
+                people_.end());
+}
+
+// A person whose cell lost its rowid is still named by its entry in the guid index; the
+// rowid found there must be one that deleted multi-values name and no person has.
+void CContactSqlite::FindLostRowids() {
+  std::set<std::int64_t> known;
+  for (const RecoveredPerson& person : people_) {
+    if (person.rowid >= 0) known.insert(person.rowid);
+  }
+  std::set<std::int64_t> orphans;
+  for (const RecoveredMultiValue& v : multiValues_) {
+    if (known.count(v.recordId) == 0 && livePeople_.count(v.recordId) == 0) orphans.insert(v.recordId);
+  }
+  std::vector<std::size_t> lost;
+  std::vector<std::set<std::int64_t>> indexed;
+  for (std::size_t i = 0; i < people_.size(); ++i) {
+    if (people_[i].rowid >= 0 || people_[i].guid.empty() || orphans.empty()) continue;
+    lost.push_back(i);
+    indexed.push_back(RowidsIndexedUnder(Bytes(), people_[i].guid,
+                                         [&](std::int64_t rowid) { return orphans.count(rowid) != 0; }));
+  }
+  const std::vector<std::int64_t> assigned = AssignLostRowids(indexed, orphans);
+  for (std::size_t k = 0; k < lost.size(); ++k) {
+    if (assigned[k] >= 0) people_[lost[k]].rowid = assigned[k];
+  }
+}
+
 void CContactSqlite::Link() {
   std::map<std::int64_t, std::size_t> personByRowid;
   for (std::size_t i = 0; i < people_.size(); ++i) {
     if (people_[i].rowid >= 0) personByRowid.emplace(people_[i].rowid, i);
   }
   std::map<std::int64_t, std::size_t> notFoundByRecordId;
+  // Older copies of one multi-value (moved before it was deleted) differ only in what was
+  // overwritten; a person shows each value once.
+  std::set<std::tuple<std::int64_t, std::int64_t, std::string>> linked;
   for (RecoveredMultiValue& v : multiValues_) {
+    if (!linked.emplace(v.recordId, v.property, v.value).second) continue;
     if (auto it = personByRowid.find(v.recordId); it != personByRowid.end()) {
       people_[it->second].values.push_back(std::move(v));
       continue;

@@ -34,6 +34,7 @@ struct RecoveredPerson {
   bool found = true;
   std::int64_t rowid = -1;  // the person's rowid (for a person not found: the record_id named)
   PersonTexts texts;
+  std::string guid;  // "" in layouts without the column
   std::vector<RecoveredMultiValue> values;
 };
 
@@ -55,7 +56,7 @@ class CContactSqlite : public CSqliteDelete {
   enum Shape : std::size_t { kPersonShape, kMultiValueShape };
   struct Columns {
     std::array<int, kPersonTextCount> person{};
-    int nickname = -1;
+    int nickname = -1, personGuid = -1;
     int recordId = -1, property = -1, identifier = -1, label = -1, value = -1, guid = -1;
   };
   using MultiValueKey = std::tuple<std::int64_t, std::int64_t, std::int64_t, std::int64_t, std::string, std::string>;
@@ -64,6 +65,8 @@ class CContactSqlite : public CSqliteDelete {
   void CollectLiveRows();
   PersonTexts TextsOf(const CarvedRecord& record) const;
   MultiValueKey KeyOf(const RecoveredMultiValue& value) const;
+  void DropRowidlessCopies();
+  void FindLostRowids();
   void Link();
 
   Columns columns_;

@@ -1,0 +1,439 @@
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "sieve/extractors/contact_fields.h"
+#include "sieve/extractors/contact_info.h"
+#include "sieve/extractors/contact_sqlite.h"
+#include "sieve/reader/private_folder.h"
+#include "support/test_support.h"
+
+namespace sieve {
+namespace {
+
+using test::JsonValue;
+using test::TempDir;
+
+struct Layout {
+  std::string version;
+  std::string name;  // the generator's layout name
+};
+const std::vector<Layout> kLayouts = {{"5.1.1", "ios5"}, {"9.3.2", "ios8"}};
+
+// Reads an address book the way the scan hands it over.
+struct Reading {
+  ScanContext context;
+  PrivateFolder folder;
+  CContactInfo info;
+  int result = -1;
+
+  Reading(const std::string& book, const std::string& images, const std::string& version) {
+    context.productVersion = version;
+    context.privateFolder = &folder;
+    info.SetContext(&context);
+    DatabaseSource main, second;
+    main.main.path = book;
+    second.main.path = images;
+    info.SetDatabase(RuleAction::MainDatabase, main);
+    if (!images.empty()) info.SetDatabase(RuleAction::SecondDatabase, second);
+    result = info.read("");
+  }
+  std::vector<const ContactRecord*> Where(int deleted) const {
+    std::vector<const ContactRecord*> out;
+    for (const auto& r : info.Records()) {
+      if (r->Deleted == deleted) out.push_back(r.get());
+    }
+    return out;
+  }
+};
+
+// Every value a record shows, wherever it was placed.
+std::set<std::string> ValuesOf(const ContactRecord& r) {
+  std::set<std::string> values(r.Others.begin(), r.Others.end());
+  for (const std::string* f : {&r.HomePhone, &r.WorkPhone, &r.Phone, &r.HomeEmail, &r.WorkEmail, &r.HomePage}) {
+    if (!f->empty()) values.insert(*f);
+  }
+  return values;
+}
+
+std::string Column(sqlite3_stmt* row, int column) {
+  const unsigned char* text = sqlite3_column_text(row, column);
+  return text ? reinterpret_cast<const char*>(text) : "";
+}
+
+class ContactLayouts : public testing::TestWithParam<Layout> {
+ protected:
+  struct Generated {
+    test::GeneratedBackup backup;
+    JsonValue truth;  // databases/contacts
+    std::string book, images;
+  };
+
+  static void SetUpTestSuite() {
+    dir_ = new TempDir();
+    for (const Layout& layout : kLayouts) {
+      auto g = std::make_unique<Generated>();
+      g->backup = test::MakeBackup(*dir_, layout.name,
+                                   {"--profile", "small", "--seed", "11", "--product-version", layout.version});
+      g->truth = test::ParseJson(test::ReadFile(g->backup.TruthPath))["databases"]["contacts"];
+      for (const test::TruthFile& f : test::ReadTruthFiles(g->backup.TruthPath)) {
+        if (f.Path == g->truth.Text("path")) g->book = g->backup.Folder + "/" + f.StoredName;
+        if (f.Path == g->truth.Text("images_path")) g->images = g->backup.Folder + "/" + f.StoredName;
+      }
+      generated_[layout.name] = std::move(g);
+    }
+  }
+  static void TearDownTestSuite() {
+    generated_.clear();
+    delete dir_;
+  }
+  const Generated& G() const { return *generated_.at(GetParam().name); }
+
+  static inline TempDir* dir_ = nullptr;
+  static inline std::map<std::string, std::unique_ptr<Generated>> generated_;
+};
+
+// The names straight from SQLite, the multi-value placement and pictures from the generator's
+// own record of what it wrote.
+TEST_P(ContactLayouts, LivePeopleMatchAPlainReadInEveryField) {
+  const Generated& g = G();
+  ASSERT_EQ(g.truth.Text("layout"), GetParam().name);
+  Reading reading(g.book, g.images, GetParam().version);
+  ASSERT_EQ(reading.result, 0);
+  const auto live = reading.Where(0);
+
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open_v2(g.book.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+  sqlite3_stmt* row = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(db,
+                               "SELECT ROWID, First, Last, Middle, Organization, Department, Note, JobTitle, "
+                               "Prefix, Suffix FROM ABPerson ORDER BY ROWID",
+                               -1, &row, nullptr),
+            SQLITE_OK);
+  std::size_t n = 0;
+  for (; sqlite3_step(row) == SQLITE_ROW; ++n) {
+    ASSERT_LT(n, live.size());
+    const ContactRecord& r = *live[n];
+    SCOPED_TRACE(r.RowID);
+    EXPECT_EQ(r.RowID, sqlite3_column_int(row, 0));
+    const std::string* fields[] = {&r.First, &r.Last, &r.Middle, &r.Organization, &r.Department,
+                                   &r.Note,  &r.JobTitle, &r.Prefix, &r.Suffix};
+    for (int c = 0; c < 9; ++c) EXPECT_EQ(*fields[c], Column(row, c + 1)) << "column " << c + 1;
+  }
+  sqlite3_finalize(row);
+  sqlite3_close(db);
+  EXPECT_EQ(n, live.size());
+
+  const JsonValue& people = g.truth["people"];
+  ASSERT_EQ(people.Items.size(), live.size());
+  int pictures = 0;
+  for (std::size_t i = 0; i < live.size(); ++i) {
+    const ContactRecord& r = *live[i];
+    const JsonValue& want = people.Items[i];
+    SCOPED_TRACE(r.RowID);
+    EXPECT_EQ(r.Birthday, want.Text("Birthday")) << want.Text("BirthdayStored");
+    EXPECT_EQ(r.HomePhone, want.Text("HomePhone"));
+    EXPECT_EQ(r.WorkPhone, want.Text("WorkPhone"));
+    EXPECT_EQ(r.Phone, want.Text("Phone"));
+    EXPECT_EQ(r.HomeEmail, want.Text("HomeEmail"));
+    EXPECT_EQ(r.WorkEmail, want.Text("WorkEmail"));
+    EXPECT_EQ(r.HomePage, want.Text("HomePage"));
+    EXPECT_TRUE(r.Address.empty());
+    std::vector<std::string> others;
+    for (const JsonValue& o : want["Others"].Items) others.push_back(o.String);
+    EXPECT_EQ(r.Others, others);
+    if (want["ImageSha256"].IsNull()) {
+      EXPECT_TRUE(r.ImagePath.empty());
+    } else {
+      ++pictures;
+      ASSERT_FALSE(r.ImagePath.empty());
+      EXPECT_EQ(test::Sha256Hex(test::ReadFile(r.ImagePath)), want["ImageSha256"].String);
+    }
+  }
+  EXPECT_GT(pictures, 0);
+}
+
+// Deleted people whose row survives are found, with the values that survive, and nothing
+// else is reported: no live person, no value of somebody else.
+TEST_P(ContactLayouts, DeletedPeopleRecallAndPrecision) {
+  const Generated& g = G();
+  Reading reading(g.book, g.images, GetParam().version);
+  const auto recovered = reading.Where(1);
+  const JsonValue& deleted = g.truth["deleted_people"];
+  const JsonValue& lone = g.truth["deleted_multivalues"];
+
+  std::set<std::string> liveValues;
+  for (const JsonValue& p : g.truth["people"].Items) {
+    for (const char* list : {"Phones", "Emails"}) {
+      for (const JsonValue& v : p[list].Items) liveValues.insert(v.String);
+    }
+  }
+  // Which truth entry a recovered record stands for: a person by name, or a lone value.
+  const auto personOf = [&](const ContactRecord& r) -> const JsonValue* {
+    for (const JsonValue& want : deleted.Items) {
+      if (!r.Last.empty() && r.First == want.Text("First") && r.Last == want.Text("Last")) return &want;
+    }
+    const std::set<std::string> values = ValuesOf(r);
+    for (const JsonValue& want : deleted.Items) {
+      for (const JsonValue& v : want["values"].Items) {
+        if (r.Last.empty() && values.count(v.Text("value"))) return &want;
+      }
+    }
+    return nullptr;
+  };
+  const auto isLone = [&](const ContactRecord& r) {
+    const std::set<std::string> values = ValuesOf(r);
+    for (const JsonValue& v : lone.Items) {
+      if (r.Last.empty() && values.count(v.Text("value"))) return true;
+    }
+    return false;
+  };
+
+  int intactPeople = 0, foundPeople = 0, intactValues = 0, foundValues = 0, correct = 0;
+  for (const JsonValue& want : deleted.Items) {
+    const ContactRecord* got = nullptr;
+    for (const ContactRecord* r : recovered) {
+      if (personOf(*r) == &want) got = r;
+    }
+    if (want["intact"].Bool) {
+      ++intactPeople;
+      foundPeople += got != nullptr;
+    }
+    for (const JsonValue& v : want["values"].Items) {
+      if (!v["intact"].Bool) continue;
+      ++intactValues;
+      foundValues += got != nullptr && ValuesOf(*got).count(v.Text("value")) != 0;
+    }
+  }
+  for (const JsonValue& v : lone.Items) {
+    if (!v["intact"].Bool) continue;
+    ++intactValues;
+    bool found = false;
+    for (const ContactRecord* r : recovered) found = found || ValuesOf(*r).count(v.Text("value")) != 0;
+    foundValues += found;
+  }
+  for (const ContactRecord* r : recovered) {
+    const JsonValue* person = personOf(*r);
+    bool right = person != nullptr || isLone(*r);
+    // Each value shown belongs to that very person (or is a lone deleted value).
+    std::set<std::string> own;
+    if (person != nullptr) {
+      for (const JsonValue& v : (*person)["values"].Items) own.insert(v.Text("value"));
+    }
+    for (const JsonValue& v : lone.Items) own.insert(v.Text("value"));
+    EXPECT_EQ(std::set<std::string>(r->Others.begin(), r->Others.end()).size(), r->Others.size())
+        << r->Last << " shows a value twice";
+    for (const std::string& value : ValuesOf(*r)) {
+      EXPECT_TRUE(own.count(value)) << r->Last << " shows " << value;
+      EXPECT_FALSE(liveValues.count(value)) << r->Last << " shows the live value " << value;
+      right = right && own.count(value) != 0;
+    }
+    EXPECT_TRUE(right) << "reported: '" << r->First << "' '" << r->Last << "' with " << ValuesOf(*r).size()
+                       << " values";
+    correct += right;
+  }
+  const auto ratio = [](int a, std::size_t b) { return b ? static_cast<double>(a) / static_cast<double>(b) : 1.0; };
+  std::printf("[ figures  ] contacts %s: deleted people %zu, intact %d, found %d; intact values %d, found %d; "
+              "reported %zu, correct %d; recall %.3f, value recall %.3f, precision %.3f; live %zu\n",
+              GetParam().name.c_str(), deleted.Items.size(), intactPeople, foundPeople, intactValues, foundValues,
+              recovered.size(), correct, ratio(foundPeople, static_cast<std::size_t>(intactPeople)),
+              ratio(foundValues, static_cast<std::size_t>(intactValues)), ratio(correct, recovered.size()),
+              reading.Where(0).size());
+  EXPECT_GT(intactPeople, 0);
+  EXPECT_GE(ratio(foundPeople, static_cast<std::size_t>(intactPeople)), 0.9);
+  EXPECT_GE(ratio(foundValues, static_cast<std::size_t>(intactValues)), 0.9);
+  EXPECT_GE(ratio(correct, recovered.size()), 0.95);
+}
+
+// The engine itself: no candidate whose rowid is live, every value linked by the record id
+// it names.
+TEST_P(ContactLayouts, EngineKeepsLiveRowsOutAndLinksValuesByRecordId) {
+  const Generated& g = G();
+  CContactSqlite engine;
+  ASSERT_EQ(engine.Load(g.book), 0);
+  ASSERT_GE(engine.Recover(), 0);
+  std::set<std::int64_t> liveRowids;
+  for (const JsonValue& p : g.truth["people"].Items) liveRowids.insert(p.Int("RowID"));
+  for (const RecoveredPerson& person : engine.People()) {
+    EXPECT_FALSE(person.found && liveRowids.count(person.rowid)) << person.rowid;
+    for (const RecoveredMultiValue& v : person.values) {
+      EXPECT_EQ(v.recordId, person.rowid);
+      if (GetParam().name == "ios5") {
+        EXPECT_TRUE(v.guid.empty());
+      }
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, ContactLayouts, testing::ValuesIn(kLayouts),
+                         [](const testing::TestParamInfo<Layout>& info) { return info.param.name; });
+
+// A small address book built here, with label rows numbered unlike any device's.
+class HandMadeBook : public testing::Test {
+ protected:
+  void SetUp() override {
+    path_ = dir_.Join("book.sqlite");
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path_.c_str(), &db), SQLITE_OK);
+    const char* script =
+        "CREATE TABLE ABPerson (ROWID INTEGER PRIMARY KEY AUTOINCREMENT, First TEXT, Last TEXT, Middle TEXT,"
+        " Organization TEXT, Department TEXT, Note TEXT, Birthday TEXT, JobTitle TEXT, Prefix TEXT, Suffix TEXT);"
+        "CREATE TABLE ABMultiValue (UID INTEGER PRIMARY KEY, record_id INTEGER, property INTEGER,"
+        " identifier INTEGER, label INTEGER, value TEXT);"
+        "CREATE TABLE ABMultiValueLabel (value TEXT, UNIQUE(value));"
+        "CREATE TABLE ABMultiValueEntry (parent_id INTEGER, key INTEGER, value TEXT);"
+        // Label rows 1..4: Work, Home, iPhone, Main -- the old fixed numbers would misplace all.
+        "INSERT INTO ABMultiValueLabel VALUES ('_$!<Work>!$_'), ('_$!<Home>!$_'), ('iPhone'), ('_$!<Main>!$_');"
+        "INSERT INTO ABPerson (ROWID, First, Last, Birthday) VALUES (1, 'Ada', 'King', '-536544000.000000'),"
+        " (2, 'Bo', 'Lind', 'sometime in May'), (3, NULL, NULL, NULL), (4, 'Cy', 'Moe', '0');"
+        "UPDATE ABPerson SET Organization = 'Acme' WHERE ROWID = 3;"
+        "INSERT INTO ABMultiValue (record_id, property, identifier, label, value) VALUES"
+        " (1, 3, 0, 2, '+1 (571) 308-3236'), (1, 3, 1, 1, '020 7946 0018'), (1, 3, 2, 3, '0171 555 0101'),"
+        " (1, 4, 0, 1, 'Ada.King@Example.org'), (1, 4, 1, 2, 'ada@home.example'), (1, 22, 0, 4, 'https://ada.example'),"
+        " (2, 3, 0, 4, '911'), (2, 4, 0, NULL, 'bo@example.com'),"
+        " (3, 3, 0, 1, '+44 20 7946 0999'), (4, 3, 0, 2, '555-0100');";
+    ASSERT_EQ(sqlite3_exec(db, script, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    sqlite3_close(db);
+  }
+  TempDir dir_;
+  std::string path_;
+};
+
+TEST_F(HandMadeBook, LabelsAreReadByTheirTextNotTheirNumber) {
+  Reading reading(path_, "", "9.3.2");
+  ASSERT_EQ(reading.result, 0);
+  const auto live = reading.Where(0);
+  ASSERT_EQ(live.size(), 4u);
+  const ContactRecord& ada = *live[0];
+  EXPECT_EQ(ada.HomePhone, "+1 (571) 308-3236");
+  EXPECT_EQ(ada.WorkPhone, "020 7946 0018");
+  EXPECT_EQ(ada.Phone, "0171 555 0101");  // iPhone: the main number, also in Others
+  // A second e-mail finds its field taken: Others, after the numbers before it.
+  EXPECT_EQ(ada.Others, (std::vector<std::string>{"0171 555 0101", "ada@home.example"}));
+  EXPECT_EQ(ada.HomeEmail, "Ada.King@Example.org");  // the first e-mail, although labelled Work
+  EXPECT_EQ(ada.WorkEmail, "Ada.King@Example.org");
+  EXPECT_EQ(ada.HomePage, "https://ada.example");
+  // An e-mail without a label still lands, and a Main phone has no field of its own.
+  EXPECT_EQ(live[1]->HomeEmail, "bo@example.com");
+  EXPECT_EQ(live[1]->Others, std::vector<std::string>{"911"});
+  EXPECT_TRUE(reading.Where(1).empty());
+}
+
+TEST_F(HandMadeBook, BirthdayIsADateUnlessItIsNoNumber) {
+  Reading reading(path_, "", "9.3.2");
+  const auto live = reading.Where(0);
+  ASSERT_EQ(live.size(), 4u);
+  EXPECT_EQ(live[0]->Birthday, "1984-01-01");  // 1984-01-01 00:00 UTC, seconds since 2001
+  EXPECT_EQ(live[1]->Birthday, "sometime in May");
+  EXPECT_EQ(live[2]->Birthday, "");
+  EXPECT_EQ(live[3]->Birthday, "2001-01-01");
+  EXPECT_EQ(BirthdayText("  "), "");
+  EXPECT_EQ(BirthdayText("12abc"), "12abc");
+}
+
+TEST_F(HandMadeBook, FindContactNameComparesTrailingDigitsAndWholeAddresses) {
+  Reading reading(path_, "", "9.3.2");
+  const CContactInfo& info = reading.info;
+  // One line written three ways; a short number matches nobody.
+  EXPECT_EQ(info.FindContactName("+1 (571) 308-3236"), "AdaKing");
+  EXPECT_EQ(info.FindContactName("5713083236"), "AdaKing");
+  EXPECT_EQ(info.FindContactName("+15713083236"), "AdaKing");
+  EXPECT_EQ(info.FindContactName("3083236"), "AdaKing");
+  EXPECT_EQ(info.FindContactName("083236"), "");     // six digits are not enough
+  EXPECT_EQ(info.FindContactName("911"), "");        // stored on Bo's card, but too short to mean him
+  EXPECT_EQ(info.FindContactName("+15713083237"), "");
+  EXPECT_EQ(info.FindContactName("555-0100"), "CyMoe");  // exactly seven digits is enough
+  // E-mail: whole address, any case; a part of one is nobody.
+  EXPECT_EQ(info.FindContactName("ada.king@example.ORG"), "AdaKing");
+  EXPECT_EQ(info.FindContactName("king@example.org"), "");
+  EXPECT_EQ(info.FindContactName("BO@example.com"), "BoLind");
+  // A company card is named by its organization; a trunk 0 stands where the country code was.
+  EXPECT_EQ(info.FindContactName("020 7946 0999"), "Acme");
+  EXPECT_EQ(info.FindContactName("0044 20 7946 0999"), "Acme");
+  EXPECT_EQ(info.FindContactName(""), "");
+}
+
+TEST(ContactFields, PhoneKeysAgreeOnTheShorterTail) {
+  EXPECT_EQ(PhoneKey("+1 (571) 308-3236"), "15713083236");
+  EXPECT_EQ(PhoneKey("308-32"), "");
+  EXPECT_TRUE(SamePhone("15713083236", "5713083236"));
+  EXPECT_FALSE(SamePhone("15713083236", "5713083237"));
+  EXPECT_FALSE(SamePhone("123456", "123456"));
+  EXPECT_TRUE(SamePhone("442079460999", "02079460999"));
+  EXPECT_FALSE(SamePhone("0001234", "1234"));
+  EXPECT_EQ(EmailKey(" A@B.c "), "a@b.c");
+  EXPECT_EQ(EmailKey("no at sign"), "");
+  EXPECT_EQ(ClassifyLabel("_$!<Mobile>!$_"), LabelKind::Mobile);
+  EXPECT_EQ(ClassifyLabel("Büro 2"), LabelKind::Other);
+}
+
+// A deleted person whose cell lost its rowid when it was freed is linked to its multi-values
+// through its entry in the guid index.
+TEST(LostRowids, APersonIsFoundAgainThroughItsGuidIndexEntry) {
+  TempDir dir;
+  const std::string path = dir.Join("book.sqlite");
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  std::string script =
+      "PRAGMA secure_delete = OFF;"
+      "CREATE TABLE ABPerson (ROWID INTEGER PRIMARY KEY AUTOINCREMENT, First TEXT, Last TEXT, Middle TEXT,"
+      " Organization TEXT, Department TEXT, Note TEXT, Birthday TEXT, JobTitle TEXT, Prefix TEXT, Suffix TEXT,"
+      " guid TEXT, UNIQUE(guid));"
+      "CREATE TABLE ABMultiValue (UID INTEGER PRIMARY KEY, record_id INTEGER, property INTEGER,"
+      " identifier INTEGER, label INTEGER, value TEXT, guid TEXT, UNIQUE(guid));"
+      "CREATE TABLE ABMultiValueLabel (value TEXT, UNIQUE(value));";
+  for (int i = 1; i <= 5; ++i) {
+    const std::string n = std::to_string(i);
+    script += "INSERT INTO ABPerson (First, Last, guid) VALUES ('Name" + n + "', 'Family" + n +
+              "', 'AB12CD34-0000-4000-8000-00000000000" + n + "');"
+              "INSERT INTO ABMultiValue (record_id, property, identifier, value, guid) VALUES (" + n +
+              ", 3, 0, '+1 571 308 32" + n + "0', 'EF56-" + n + "');";
+  }
+  script += "DELETE FROM ABPerson WHERE ROWID = 3; DELETE FROM ABMultiValue WHERE record_id = 3;";
+  ASSERT_EQ(sqlite3_exec(db, script.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+  sqlite3_close(db);
+
+  CContactSqlite engine;
+  ASSERT_EQ(engine.Load(path), 0);
+  ASSERT_EQ(engine.Recover(), 1);
+  const RecoveredPerson& person = engine.People().front();
+  EXPECT_TRUE(person.found);
+  EXPECT_EQ(person.rowid, 3);
+  EXPECT_EQ(person.texts[kFirst], "Name3");
+  ASSERT_EQ(person.values.size(), 1u);
+  EXPECT_EQ(person.values[0].value, "+1 571 308 3230");
+}
+
+// Hostile address books: a clear result, never a crash.
+TEST_F(HandMadeBook, DamagedFilesGiveAClearResult) {
+  const std::string good = test::ReadFile(path_);
+  std::vector<std::pair<std::string, std::string>> cases = {{"empty", ""}, {"half", good.substr(0, good.size() / 2)}};
+  std::string zeroPage = good;
+  zeroPage[16] = zeroPage[17] = 0;
+  cases.emplace_back("zero page size", zeroPage);
+  std::string scribbled = good;
+  for (std::size_t i = 100; i < scribbled.size(); i += 7) scribbled[i] = static_cast<char>(i * 131);
+  cases.emplace_back("scribbled", scribbled);
+  for (const auto& [name, bytes] : cases) {
+    SCOPED_TRACE(name);
+    const std::string path = dir_.Join(name);
+    test::WriteFile(path, bytes);
+    Reading reading(path, dir_.Join("absent images"), "9.3.2");
+    for (const auto& r : reading.info.Records()) EXPECT_TRUE(r->Deleted == 0 || r->Deleted == 1);
+    CContactSqlite engine;
+    ASSERT_EQ(engine.Load(path), 0);
+    EXPECT_GE(engine.Recover(), CSqliteDelete::kNotSearchable);
+  }
+  CContactSqlite engine;
+  EXPECT_EQ(engine.Load(dir_.Join("missing")), -1);
+  EXPECT_EQ(engine.Recover(), CSqliteDelete::kNotLoaded);
+}
+
+}  // namespace
+}  // namespace sieve
