@@ -9,6 +9,7 @@
 #include <string_view>
 #include <utility>
 
+#include "sieve/extractors/index_entry.h"
 #include "sieve/path_safety.h"
 #include "sieve/reader/time_text.h"
 #include "sieve/reader/version.h"
@@ -85,7 +86,8 @@ bool ParsePartFileName(std::string_view name, std::int64_t& rowid, std::int64_t&
   if (i == 0 || i >= name.size() || name[i] != '-') return false;
   const std::size_t start = ++i;
   while (i < name.size() && name[i] >= '0' && name[i] <= '9' && i - start < 9) part = part * 10 + (name[i++] - '0');
-  return i > start;
+  // "1234-2-preview-left.jpg" is a picture of the part, not the part.
+  return i > start && (i == name.size() || name[i] == '.');
 }
 
 }  // namespace
@@ -356,10 +358,8 @@ int CSmsInfo::ReadOlder(sqlite::Database& db) {
 void CSmsInfo::RecoverDeleted(const std::string& path, SmsLayout layout) {
   CSmsSqlite engine(layout);
   if (engine.Load(path) != 0 || engine.scan() < 0) return;
-  std::map<std::int64_t, std::string> recoveredHandles;
-  for (const RecoveredSmsHandle& handle : engine.Handles()) {
-    if (handle.rowid >= 0) recoveredHandles.emplace(handle.rowid, handle.id);
-  }
+  const std::map<std::int64_t, std::string> recoveredHandles =
+      layout == SmsLayout::Newer ? RecoveredHandles(engine) : std::map<std::int64_t, std::string>{};
   std::map<std::string, std::size_t> liveByAddress;
   for (std::size_t i = 0; i < conversations_.size(); ++i) liveByAddress.emplace(conversations_[i].Address, i);
 
@@ -388,6 +388,38 @@ void CSmsInfo::RecoverDeleted(const std::string& path, SmsLayout layout) {
     ConversationFor("d:" + address, address, 1).Messages.push_back(std::move(message));
   }
   conversationIndex_.clear();
+}
+
+std::map<std::int64_t, std::string> CSmsInfo::RecoveredHandles(const CSmsSqlite& engine) const {
+  std::map<std::int64_t, std::string> byRowid;
+  std::vector<const RecoveredSmsHandle*> lost;
+  std::set<std::pair<std::string, std::string>> seenLost;
+  for (const RecoveredSmsHandle& handle : engine.Handles()) {
+    if (handle.rowid >= 0) {
+      byRowid.emplace(handle.rowid, handle.id);
+    } else if (!handle.service.empty() && seenLost.insert({handle.id, handle.service}).second) {
+      lost.push_back(&handle);
+    }
+  }
+  // Messages that name a handle neither live nor recovered with its rowid.
+  std::set<std::int64_t> orphans;
+  for (const RecoveredSmsMessage& message : engine.Messages()) {
+    if (message.handleId > 0 && liveHandles_.count(message.handleId) == 0 && byRowid.count(message.handleId) == 0) {
+      orphans.insert(message.handleId);
+    }
+  }
+  if (orphans.empty() || lost.empty()) return byRowid;
+  // A handle whose cell lost its rowid is still named by its entry in the (id, service) index.
+  std::vector<std::set<std::int64_t>> indexed;
+  for (const RecoveredSmsHandle* handle : lost) {
+    indexed.push_back(RowidsIndexedUnder(engine.Bytes(), handle->id + handle->service,
+                                         [&](std::int64_t rowid) { return orphans.count(rowid) != 0; }));
+  }
+  const std::vector<std::int64_t> assigned = AssignLostRowids(indexed, orphans);
+  for (std::size_t i = 0; i < lost.size(); ++i) {
+    if (assigned[i] >= 0) byRowid.emplace(assigned[i], lost[i]->id);
+  }
+  return byRowid;
 }
 
 void CSmsInfo::FillContactNames(const ContactNameLookup& lookup) {

@@ -89,6 +89,7 @@ int CSmsSqlite::scan() {
     columns_.handleId = ColumnOf("message", "handle_id");
     columns_.isFromMe = ColumnOf("message", "is_from_me");
     columns_.handleIdText = ColumnOf("handle", "id");
+    columns_.handleService = ColumnOf("handle", "service");
   } else {
     columns_.address = ColumnOf("message", "address");
     columns_.flags = ColumnOf("message", "flags");
@@ -144,7 +145,8 @@ bool CSmsSqlite::Accept(std::size_t shapeIndex, const CarvedRecord& record) cons
 
 void CSmsSqlite::OnRecord(std::size_t shapeIndex, const CarvedRecord& record) {
   if (shapeIndex == kHandleShape) {
-    handles_.push_back({record.rowid, TextAt(record.values, columns_.handleIdText)});
+    handles_.push_back({record.rowid, TextAt(record.values, columns_.handleIdText),
+                        TextAt(record.values, columns_.handleService)});
     return;
   }
   // A live row, a stale copy of one, or a row already reported elsewhere in the file.

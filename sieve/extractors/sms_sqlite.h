@@ -14,8 +14,9 @@ namespace sieve {
 enum class SmsLayout { Older, Newer };  // one message table (before iOS 6) / handle and message tables
 
 struct RecoveredSmsHandle {
-  std::int64_t rowid = -1;
+  std::int64_t rowid = -1;  // -1 when the cell's first bytes were overwritten
   std::string id;
+  std::string service;  // "SMS", "iMessage"; with id the key of the handle's index
 };
 
 struct RecoveredSmsMessage {
@@ -48,7 +49,7 @@ class CSmsSqlite : public CSqliteDelete {
   struct Columns {  // positions in the message / handle shapes; -1 when the file lacks one
     int guid = -1, text = -1, handleId = -1, date = -1, isFromMe = -1;
     int address = -1, flags = -1, isMadrid = -1, madridHandle = -1, madridFlags = -1;
-    int handleIdText = -1;
+    int handleIdText = -1, handleService = -1;
   };
   enum ShapeIndex : std::size_t { kMessageShape = 0, kHandleShape = 1 };
 
