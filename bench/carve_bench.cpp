@@ -42,6 +42,19 @@ void Exec(sqlite3* db, const std::string& sql) {
   }
 }
 
+std::int64_t PragmaValue(sqlite3* db, const char* sql) {
+  sqlite3_stmt* q = nullptr;
+  sqlite3_prepare_v2(db, sql, -1, &q, nullptr);
+  const std::int64_t value = sqlite3_step(q) == SQLITE_ROW ? sqlite3_column_int64(q, 0) : 0;
+  sqlite3_finalize(q);
+  return value;
+}
+
+double FreeFraction(sqlite3* db) {
+  const std::int64_t pages = PragmaValue(db, "PRAGMA page_count");
+  return pages > 0 ? static_cast<double>(PragmaValue(db, "PRAGMA freelist_count")) / static_cast<double>(pages) : 0.0;
+}
+
 // Message-like rows of 150 to 600 bytes until the file reaches targetBytes, then deletes
 // every third row and, with freePages, enough whole ranges to free about 30% of the pages.
 std::int64_t Build(const std::string& path, std::uint64_t targetBytes, bool freePages) {
@@ -72,8 +85,11 @@ std::int64_t Build(const std::string& path, std::uint64_t targetBytes, bool free
   Exec(db, "COMMIT");
   Exec(db, "DELETE FROM message WHERE ROWID % 3 = 0");
   if (freePages) {
-    // Ranges of 70 rows out of every 250 leave whole pages empty.
-    Exec(db, "DELETE FROM message WHERE ROWID % 250 < 70");
+    // Widens a deleted range in every 250 rows until whole empty pages make up 30% of the
+    // file: the share a fixed range frees depends on row sizes, so it is measured.
+    for (int range = 70; range < 250 && FreeFraction(db) < 0.30; range += 4) {
+      Exec(db, "DELETE FROM message WHERE ROWID % 250 < " + std::to_string(range));
+    }
   }
   sqlite3_close(db);
   return rows;
@@ -132,8 +148,9 @@ void Measure(const std::string& path, const char* label) {
                                                                 (std::uint32_t{header[37]} << 16) |
                                                                 (std::uint32_t{header[38]} << 8) | header[39]
                                                           : 0;
-  std::printf("%s: %.1f MB, %u pages (%u on the freelist), %zu free regions holding %.1f MB, %zu records carved, %lld live rows\n",
-              label, mb, carver.PageCount(), freelistPages, regions, regionMb, carver.records, static_cast<long long>(count));
+  const double freeShare = carver.PageCount() > 0 ? 100.0 * freelistPages / carver.PageCount() : 0.0;
+  std::printf("%s: %.1f MB, %u pages (%u on the freelist, %.1f%% free), %zu free regions holding %.1f MB, %zu records carved, %lld live rows\n",
+              label, mb, carver.PageCount(), freelistPages, freeShare, regions, regionMb, carver.records, static_cast<long long>(count));
   std::printf("  read floor (fread whole file)   %8.3f s  %8.0f MB/s\n", readFloor, mb / readFloor);
   std::printf("  Load (read + page map + schema) %8.3f s  %8.0f MB/s\n", load, mb / load);
   std::printf("  scan (carve one shape)          %8.3f s  %8.0f MB/s of file, %.0f MB/s of free space\n", scan,
