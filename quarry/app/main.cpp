@@ -1,16 +1,17 @@
-// The Quarry program. For now it offers the recovery without a window.
+// The Quarry program: the window, or with --recover the recovery without one.
 #include <QCoreApplication>
-#include <cstdio>
+#include <QStringList>
 
 #include "quarry/app/headless_recovery.h"
+#include "quarry/app/salvage_app.h"
 
 int main(int argc, char** argv) {
-  QCoreApplication app(argc, argv);
-  QCoreApplication::setApplicationName(QStringLiteral("Quarry"));
-  const QStringList arguments = QCoreApplication::arguments().mid(1);
-  if (quarry::app::IsHeadlessRequest(arguments)) return quarry::app::RunHeadlessRecovery(arguments);
-  std::fputs("quarry: the window is not built yet; use the headless form:\n"
-             "  quarry --recover BACKUP --out DIR [--categories LIST] [--deleted-only] [--password-file FILE]\n",
-             stderr);
-  return quarry::app::kHeadlessUsage;
+  QStringList arguments;
+  for (int i = 1; i < argc; ++i) arguments.append(QString::fromLocal8Bit(argv[i]));
+  if (quarry::app::IsHeadlessRequest(arguments)) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Quarry"));
+    return quarry::app::RunHeadlessRecovery(QCoreApplication::arguments().mid(1));
+  }
+  return quarry::CSalvageApp::Run(argc, argv, arguments);
 }

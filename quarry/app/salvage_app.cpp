@@ -1,0 +1,64 @@
+#include "quarry/app/salvage_app.h"
+
+#include <QApplication>
+#include <QDir>
+#include <cstdio>
+
+#include "quarry/app/rb_dictionary.h"
+#include "quarry/app/salvage_dlg.h"
+#include "quarry/app/salvage_settings.h"
+#include "quarry/controls/style_loader.h"
+
+namespace quarry {
+
+WindowOptions ParseWindowOptions(const QStringList& arguments) {
+  WindowOptions options;
+  for (qsizetype i = 0; i < arguments.size(); ++i) {
+    const QString& argument = arguments[i];
+    QString* target = nullptr;
+    if (argument == QLatin1String("--backups")) target = &options.backupsFolder;
+    if (argument == QLatin1String("--screenshot-walk")) target = &options.screenshotFolder;
+    if (target == nullptr) {
+      options.ok = false;
+      options.error = QStringLiteral("unknown argument: ") + argument;
+      return options;
+    }
+    if (i + 1 >= arguments.size()) {
+      options.ok = false;
+      options.error = argument + QStringLiteral(" needs a folder");
+      return options;
+    }
+    *target = QDir(arguments[++i]).absolutePath();
+  }
+  return options;
+}
+
+int CSalvageApp::Run(int argc, char** argv, const QStringList& arguments) {
+  const WindowOptions options = ParseWindowOptions(arguments);
+  if (!options.ok) {
+    std::fprintf(stderr,
+                 "quarry: %s\nusage: quarry [--backups DIR]\n"
+                 "       quarry --recover BACKUP --out DIR [--categories LIST] [--deleted-only] [--password-file FILE]\n",
+                 qPrintable(options.error));
+    return 2;
+  }
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Quarry"));
+  QApplication::setApplicationVersion(QStringLiteral(QUARRY_VERSION_TEXT));
+
+  CSalvageSettings& settings = AppSettings();
+  settings.Locate(QApplication::applicationDirPath());
+  settings.Load();
+  settings.backupsFolder = options.backupsFolder;
+  // An installed program cannot write beside itself; say where we do.
+  std::fprintf(stderr, "quarry: settings in %s, recoveries below %s\n", qPrintable(settings.SettingsPath()),
+               qPrintable(settings.recoveryFolder));
+  LoadAppDictionary(true);
+  ApplyStyleSheet(app);
+
+  CSalvageDlg window;
+  window.show();
+  return app.exec();
+}
+
+}  // namespace quarry

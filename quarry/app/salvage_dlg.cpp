@@ -1,0 +1,255 @@
+#include "quarry/app/salvage_dlg.h"
+
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QProcess>
+#include "quarry/controls/svg_picture.h"
+#include <QTimer>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <QWindow>
+
+#include "quarry/app/option_dlg.h"
+#include "quarry/app/platform_processes.h"
+#include "quarry/app/rb_dictionary.h"
+#include "quarry/app/salvage_settings.h"
+#include "quarry/controls/image_button.h"
+#include "quarry/pages/function_dlg.h"
+#include "quarry/pages/home_dlg.h"
+#include "quarry/pages/page_bus.h"
+#include "quarry/pages/page_ids.h"
+
+namespace quarry {
+
+namespace {
+
+enum MenuItem : int { kOptions = 32776, kHelp = 32778, kUpdate = 32779, kAbout = 32780 };
+
+}  // namespace
+
+CSalvageDlg::CSalvageDlg(QWidget* parent) : QDialog(parent), bus_(new PageBus(this)) {
+  setObjectName(QStringLiteral("mainWindow"));
+  setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowMinimizeButtonHint);
+  setWindowTitle(Translate(QStringLiteral("IDS_APP_NAME")));
+  setWindowIcon(QIcon(QStringLiteral(":/quarry/logo.svg")));
+  setFixedSize(kWidth, kHeight);
+  PageBus::Attach(this, bus_);
+  askQuestion = [this](const QString& text) {
+    return QMessageBox::question(this, Translate(QStringLiteral("IDS_APP_NAME")), text,
+                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+  };
+
+  auto* root = new QVBoxLayout(this);
+  root->setContentsMargins(0, 0, 0, 0);
+  root->setSpacing(0);
+  auto* titleArea = new QWidget(this);
+  titleArea->setObjectName(QStringLiteral("titleArea"));
+  titleArea->setAttribute(Qt::WA_StyledBackground, true);
+  BuildTitleArea(titleArea);
+  root->addWidget(titleArea);
+  container_ = new CFunctionDlgContainer(this);
+  container_->setObjectName(QStringLiteral("pageContainer"));
+  root->addWidget(container_, 1);
+
+  connect(bus_, &PageBus::showPage, this, &CSalvageDlg::ShowPage, Qt::QueuedConnection);
+  connect(bus_, &PageBus::scanState, this, &CSalvageDlg::OnScanState);
+  connect(bus_, &PageBus::deviceState, this, &CSalvageDlg::OnDeviceState);
+
+  BuildPages();
+  ShowPage(page::kHome);
+
+  // A running iTunes would hold the device; the check finds nothing where
+  // iTunes cannot run.
+  itunesTimer_ = new QTimer(this);
+  itunesTimer_->setInterval(1000);
+  connect(itunesTimer_, &QTimer::timeout, this, &CSalvageDlg::CheckForItunes);
+  itunesTimer_->start();
+}
+
+CSalvageDlg::~CSalvageDlg() = default;
+
+void CSalvageDlg::BuildTitleArea(QWidget* area) {
+  auto* row = new QHBoxLayout(area);
+  row->setContentsMargins(18, 0, 6, 0);
+  row->setSpacing(6);
+
+  auto* logo = new CSvgPicture(QStringLiteral(":/quarry/logo.svg"), QSize(44, 44), area);
+  row->addWidget(logo);
+  auto* name = new QLabel(Translate(QStringLiteral("IDS_APP_NAME")), area);
+  name->setObjectName(QStringLiteral("appName"));
+  row->addWidget(name);
+  row->addStretch(1);
+
+  struct Top {
+    int id;
+    const char* icon;
+    QString text;
+  };
+  const Top tops[] = {
+      {kHomeButton, ":/quarry/top_home.svg", Translate(QStringLiteral("IDS_FRAME_TOP_BUTTON_HOME"))},
+      {kDeviceButton, ":/quarry/top_device.svg", Translate(QStringLiteral("IDS_FRAME_TOP_BUTTON_DEVICE"))},
+      {kFileButton, ":/quarry/top_file.svg", Translate(QStringLiteral("IDS_FRAME_TOP_BUTTON_FILE"))},
+      {kDfuButton, ":/quarry/top_dfu.svg", QStringLiteral("DFU")},
+  };
+  for (const Top& top : tops) {
+    auto* button = new CImageButton(QString::fromLatin1(top.icon), top.text, QStringLiteral("top"), area);
+    button->setObjectName(QStringLiteral("topButton%1").arg(top.id));
+    button->setCheckable(true);
+    button->setAutoExclusive(false);
+    topButtons_.insert(top.id, button);
+    row->addWidget(button, 0, Qt::AlignBottom);
+  }
+  // Device mode and recovery-mode repair come with their own pages later; the
+  // buttons show where they will be.
+  for (int id : {kDeviceButton, kDfuButton}) {
+    topButtons_[id]->setEnabled(false);
+    topButtons_[id]->setToolTip(Translate(QStringLiteral("IDS_DEVICE_MODE_LATER")));
+  }
+  connect(topButtons_[kHomeButton], &QPushButton::clicked, this, [this] { ShowPage(page::kHome); });
+  connect(topButtons_[kFileButton], &QPushButton::clicked, this, [this] { ShowPage(page::kBackupList); });
+  connect(topButtons_[kDeviceButton], &QPushButton::clicked, this,
+          [this] { ShowPage(CHomeDlg::DevicePageFor(deviceState_)); });
+  connect(topButtons_[kDfuButton], &QPushButton::clicked, this, [this] { ShowPage(page::kRecoveryMode); });
+  row->addSpacing(18);
+
+  auto* titleColumn = new QVBoxLayout;
+  titleColumn->setContentsMargins(0, 6, 0, 0);
+  auto* titleRow = new QHBoxLayout;
+  titleRow->setSpacing(2);
+  const std::pair<int, const char*> titles[] = {
+      {kMenuButton, ":/quarry/title_menu.svg"},
+      {kMinimiseButton, ":/quarry/title_minimise.svg"},
+      {kCloseButton, ":/quarry/title_close.svg"},
+  };
+  for (const auto& [id, icon] : titles) {
+    auto* button = new CImageButton(QString::fromLatin1(icon), QString(), QStringLiteral("title"), area);
+    button->setObjectName(QStringLiteral("titleButton%1").arg(id));
+    titleButtons_.insert(id, button);
+    titleRow->addWidget(button);
+  }
+  titleButtons_[kMenuButton]->setToolTip(Translate(QStringLiteral("IDS_TITLE_MENU")));
+  titleButtons_[kMinimiseButton]->setToolTip(Translate(QStringLiteral("IDS_TITLE_MINIMISE")));
+  titleButtons_[kCloseButton]->setToolTip(Translate(QStringLiteral("IDS_TITLE_CLOSE")));
+  titleColumn->addLayout(titleRow);
+  titleColumn->addStretch(1);
+  row->addLayout(titleColumn);
+
+  menu_ = new QMenu(this);
+  menu_->addAction(QString())->setData(int{kOptions});
+  menu_->addAction(QString())->setData(int{kHelp});
+  menu_->addAction(QString())->setData(int{kUpdate});
+  menu_->addSeparator();
+  menu_->addAction(QString())->setData(int{kAbout});
+  TranslateMenu();
+  connect(menu_, &QMenu::aboutToShow, this, &CSalvageDlg::TranslateMenu);
+  connect(menu_, &QMenu::triggered, this, [this](QAction* action) {
+    switch (action->data().toInt()) {
+      case kOptions: OpenOptions(); break;
+      case kHelp: ShowHelp(); break;
+      case kUpdate: StartUpdater(); break;
+      case kAbout: ShowAbout(); break;
+      default: break;
+    }
+  });
+  connect(titleButtons_[kMenuButton], &QPushButton::clicked, this, [this] {
+    QWidget* button = titleButtons_[kMenuButton];
+    menu_->popup(button->mapToGlobal(QPoint(0, button->height())));
+  });
+  connect(titleButtons_[kMinimiseButton], &QPushButton::clicked, this, &QWidget::showMinimized);
+  connect(titleButtons_[kCloseButton], &QPushButton::clicked, this, &QWidget::close);
+}
+
+void CSalvageDlg::TranslateMenu() {
+  static const QHash<int, QString> keys = {{kOptions, QStringLiteral("IDS_MENU_DIALOG_OPTIONS")},
+                                           {kHelp, QStringLiteral("IDS_MENU_DIALOG_HELP")},
+                                           {kUpdate, QStringLiteral("IDS_MENU_DIALOG_UPDATE")},
+                                           {kAbout, QStringLiteral("IDS_MENU_DIALOG_ABOUT")}};
+  for (QAction* action : menu_->actions()) {
+    if (!action->isSeparator()) action->setText(Translate(keys.value(action->data().toInt())));
+  }
+}
+
+void CSalvageDlg::AddPage(CFunctionDlg* page, int pageId) { container_->AddPage(page, pageId); }
+
+void CSalvageDlg::BuildPages() {
+  AddPage(new CHomeDlg, page::kHome);
+}
+
+void CSalvageDlg::ShowPage(int pageId) {
+  container_->ShowPage(pageId);
+  for (auto it = topButtons_.begin(); it != topButtons_.end(); ++it) {
+    const bool current = (it.key() == kHomeButton && pageId == page::kHome) ||
+                         (it.key() == kFileButton && (pageId == page::kBackupList || pageId == page::kResults));
+    it.value()->setChecked(current);
+  }
+}
+
+void CSalvageDlg::OnScanState(int state) {
+  busy_ = state == page::kScanStarted;
+  for (int id : {kHomeButton, kFileButton}) topButtons_[id]->setEnabled(!busy_);
+}
+
+void CSalvageDlg::OnDeviceState(int state) { deviceState_ = state; }
+
+void CSalvageDlg::closeEvent(QCloseEvent* event) {
+  // Every way of closing (the close button, Alt+F4, the task bar) comes here.
+  if (busy_ && !askQuestion(Translate(QStringLiteral("IDS_SCAN_EXIT")))) {
+    event->ignore();
+    return;
+  }
+  itunesTimer_->stop();
+  event->accept();
+  QDialog::closeEvent(event);
+}
+
+void CSalvageDlg::reject() {
+  // Escape closes a dialog without a close event; route it through the question too.
+  close();
+}
+
+void CSalvageDlg::mousePressEvent(QMouseEvent* event) {
+  // The window has no system title bar: a press on its free area moves it.
+  if (event->button() == Qt::LeftButton && windowHandle() != nullptr) windowHandle()->startSystemMove();
+  QDialog::mousePressEvent(event);
+}
+
+void CSalvageDlg::OpenOptions() {
+  COptionDlg dialog(AppSettings(), this);
+  dialog.exec();
+}
+
+void CSalvageDlg::ShowHelp() {
+  QMessageBox::information(this, Translate(QStringLiteral("IDS_MENU_DIALOG_HELP")),
+                           Translate(QStringLiteral("IDS_HELP_TEXT")));
+}
+
+void CSalvageDlg::StartUpdater() {
+  const QString updater = QDir(AppSettings().programFolder).filePath(QStringLiteral("update/update"));
+  if (!QFileInfo(updater).isExecutable() || !QProcess::startDetached(updater, {})) {
+    QMessageBox::information(this, Translate(QStringLiteral("IDS_MENU_DIALOG_UPDATE")),
+                             Translate(QStringLiteral("IDS_UPDATE_MISSING")).arg(updater));
+  }
+}
+
+void CSalvageDlg::ShowAbout() {
+  QMessageBox::about(this, Translate(QStringLiteral("IDS_MENU_DIALOG_ABOUT")),
+                     Translate(QStringLiteral("IDS_ABOUT_TEXT")).arg(QStringLiteral(QUARRY_VERSION_TEXT)));
+}
+
+void CSalvageDlg::CheckForItunes() {
+  if (EndProcessesNamed(QStringLiteral("iTunes.exe")) > 0) {
+    itunesTimer_->stop();
+    QMessageBox::information(this, Translate(QStringLiteral("IDS_APP_NAME")),
+                             Translate(QStringLiteral("IDS_ITUNES_ENDED")));
+    itunesTimer_->start();
+  }
+}
+
+}  // namespace quarry

@@ -1,0 +1,84 @@
+// The main window: its own title area with the title and top buttons, and
+// below it the container of every page, switched by page id.
+#pragma once
+
+#include <QDialog>
+#include <QHash>
+#include <functional>
+
+#include "sieve/itunes_backup_reader.h"
+
+class QMenu;
+class QLabel;
+class QTimer;
+
+namespace quarry {
+
+class CFunctionDlg;
+class CFunctionDlgContainer;
+class CImageButton;
+class PageBus;
+
+class CSalvageDlg : public QDialog {
+  Q_OBJECT
+
+ public:
+  // Logical size of the window; Qt scales it with the screen.
+  static constexpr int kWidth = 929;
+  static constexpr int kHeight = 687;
+
+  explicit CSalvageDlg(QWidget* parent = nullptr);
+  ~CSalvageDlg() override;
+
+  PageBus* bus() const { return bus_; }
+  CFunctionDlgContainer* pageContainer() const { return container_; }
+  bool busy() const { return busy_; }
+  int deviceState() const { return deviceState_; }
+  CImageButton* topButton(int id) const { return topButtons_.value(id); }
+  CImageButton* titleButton(int id) const { return titleButtons_.value(id); }
+  QMenu* menu() const { return menu_; }
+
+  // Asks the user a yes/no question; replaceable so that tests can answer.
+  std::function<bool(const QString& text)> askQuestion;
+
+  // Ids of the title and top buttons.
+  static constexpr int kCloseButton = 100001;
+  static constexpr int kMinimiseButton = 100002;
+  static constexpr int kMenuButton = 100003;
+  static constexpr int kHomeButton = 100007;
+  static constexpr int kDeviceButton = 100008;
+  static constexpr int kFileButton = 100009;
+  static constexpr int kDfuButton = 100016;
+
+ public slots:
+  void ShowPage(int pageId);
+  void OnScanState(int state);
+  void OnDeviceState(int state);
+  void OpenOptions();
+  void ShowHelp();
+  void StartUpdater();
+  void ShowAbout();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void reject() override;
+  void mousePressEvent(QMouseEvent* event) override;
+
+ private:
+  void BuildTitleArea(QWidget* area);
+  void BuildPages();
+  void AddPage(CFunctionDlg* page, int pageId);
+  void TranslateMenu();
+  void CheckForItunes();
+
+  PageBus* bus_;
+  CFunctionDlgContainer* container_ = nullptr;
+  QMenu* menu_ = nullptr;
+  QTimer* itunesTimer_ = nullptr;
+  QHash<int, CImageButton*> topButtons_;
+  QHash<int, CImageButton*> titleButtons_;
+  bool busy_ = false;
+  int deviceState_ = 0;
+};
+
+}  // namespace quarry
