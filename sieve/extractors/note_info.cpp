@@ -37,6 +37,27 @@ std::string TitleFromText(const std::string& text) {
   return std::string(Utf8Prefix(firstLine, kLongestRecoveredTitle));
 }
 
+// The recovered note row a recovered body belongs to; nullptr when none is known. The row ids
+// link them when they survived, but freeing a cell overwrites its first bytes, row id among
+// them, so mostly only the note's title is left to tell: a note is titled by the first line
+// of its text. Of several titles that fit, the longest is the note's own.
+const RecoveredNote* NoteOfBody(const std::vector<RecoveredNote>& notes, const std::set<std::size_t>& used,
+                                const RecoveredNoteBody& body, const std::string& text) {
+  for (const RecoveredNote& note : notes) {
+    if ((body.Owner >= 0 && note.Key == body.Owner) || (body.Key >= 0 && note.Body == body.Key)) return &note;
+  }
+  const std::string_view firstLine = std::string_view(text).substr(0, text.find('\n'));
+  const RecoveredNote* best = nullptr;
+  for (std::size_t i = 0; i < notes.size(); ++i) {
+    const RecoveredNote& note = notes[i];
+    if (used.count(i) != 0 || note.Title.empty() || !firstLine.starts_with(note.Title)) continue;
+    // A row whose ids survived belongs to a body whose ids say so.
+    if (note.Key >= 0 && body.Owner >= 0) continue;
+    if (best == nullptr || note.Title.size() > best->Title.size()) best = &note;
+  }
+  return best;
+}
+
 }  // namespace
 
 CNoteInfo::~CNoteInfo() = default;
@@ -135,19 +156,16 @@ bool CNoteInfo::HasContent(const std::string& content) const {
 void CNoteInfo::RecoverDeleted(const std::string& path) {
   CNoteSqlite engine;
   if (engine.Load(path) != 0 || engine.scan() < 0) return;
-  std::set<std::int64_t> notesUsed;
+  const std::vector<RecoveredNote>& notes = engine.Notes();
+  std::set<std::size_t> used;
   for (const RecoveredNoteBody& body : engine.Bodies()) {
     const std::string text = HtmlToText(body.Text);
     if (text.empty() || HasContent(text)) continue;
     auto record = std::make_unique<NoteRecord>();
     record->Deleted = 1;
     record->Content = text;
-    const auto& found = engine.Notes();
-    const auto note = std::find_if(found.begin(), found.end(), [&](const RecoveredNote& n) {
-      return body.Owner >= 0 && n.Key == body.Owner;
-    });
-    if (note != found.end()) {
-      notesUsed.insert(note->Key);
+    if (const RecoveredNote* note = NoteOfBody(notes, used, body, text)) {
+      used.insert(static_cast<std::size_t>(note - notes.data()));
       record->Title = note->Title;
       record->Date = MacTimeTextFromDouble(note->ModificationTime);
     } else {
@@ -157,16 +175,18 @@ void CNoteInfo::RecoverDeleted(const std::string& path) {
     records_.push_back(std::move(record));
   }
   // A note row whose body was overwritten still tells its title and date.
-  for (const RecoveredNote& note : engine.Notes()) {
-    if (note.Key >= 0 && notesUsed.count(note.Key) != 0) continue;
-    const bool titleKnown = std::any_of(records_.begin(), records_.end(), [&](const std::unique_ptr<NoteRecord>& r) {
-      return r->Title == note.Title && r->Date == MacTimeTextFromDouble(note.ModificationTime);
+  for (std::size_t i = 0; i < notes.size(); ++i) {
+    const RecoveredNote& note = notes[i];
+    if (used.count(i) != 0) continue;
+    const std::string date = MacTimeTextFromDouble(note.ModificationTime);
+    const bool known = std::any_of(records_.begin(), records_.end(), [&](const std::unique_ptr<NoteRecord>& r) {
+      return r->Title == note.Title && r->Date == date;
     });
-    if (titleKnown) continue;
+    if (known) continue;
     auto record = std::make_unique<NoteRecord>();
     record->Deleted = 1;
     record->Title = note.Title;
-    record->Date = MacTimeTextFromDouble(note.ModificationTime);
+    record->Date = date;
     records_.push_back(std::move(record));
   }
 }

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string_view>
 
-#include "sieve/reader/text.h"
+#include "sieve/extractors/carved_columns.h"
 
 namespace sieve {
 namespace {
@@ -13,21 +13,6 @@ constexpr std::size_t kBodyShape = 0;
 constexpr std::size_t kNoteShape = 1;
 constexpr std::uint32_t kLongestText = 655350;
 
-int StoredColumnIndex(const std::vector<sqlite::TableColumn>& columns, std::string_view name) {
-  int stored = 0;
-  for (const sqlite::TableColumn& column : columns) {
-    if (!column.stored) continue;
-    if (ToLowerAscii(column.name) == ToLowerAscii(name)) return stored;
-    ++stored;
-  }
-  return -1;
-}
-
-const sqlite::Value* ValueAt(const CarvedRecord& record, int column) {
-  if (column < 0 || static_cast<std::size_t>(column) >= record.values.size()) return nullptr;
-  return &record.values[static_cast<std::size_t>(column)];
-}
-
 }  // namespace
 
 void CNoteSqlite::FindColumns() {
@@ -35,6 +20,7 @@ void CNoteSqlite::FindColumns() {
   const auto noteColumns = TableColumns("ZNOTE");
   columns_.bodyOwner = StoredColumnIndex(bodyColumns, "ZOWNER");
   columns_.bodyContent = StoredColumnIndex(bodyColumns, "ZCONTENT");
+  columns_.noteBody = StoredColumnIndex(noteColumns, "ZBODY");
   columns_.noteModified = StoredColumnIndex(noteColumns, "ZMODIFICATIONDATE");
   columns_.noteTitle = StoredColumnIndex(noteColumns, "ZTITLE");
 }
@@ -72,10 +58,10 @@ bool CNoteSqlite::Accept(std::size_t shapeIndex, const CarvedRecord& record) con
   const auto& live = shapeIndex == kBodyShape ? liveBodies_ : liveNotes_;
   if (record.rowid >= 0 && live.count(record.rowid) != 0) return false;
   if (shapeIndex == kBodyShape) {
-    const sqlite::Value* content = ValueAt(record, columns_.bodyContent);
+    const sqlite::Value* content = CarvedValue(record.values, columns_.bodyContent);
     return content != nullptr && content->kind == sqlite::ValueKind::kText && !content->bytes.empty();
   }
-  const sqlite::Value* title = ValueAt(record, columns_.noteTitle);
+  const sqlite::Value* title = CarvedValue(record.values, columns_.noteTitle);
   return title != nullptr && title->kind == sqlite::ValueKind::kText && !title->bytes.empty();
 }
 
@@ -83,11 +69,11 @@ void CNoteSqlite::OnRecord(std::size_t shapeIndex, const CarvedRecord& record) {
   if (shapeIndex == kBodyShape) {
     RecoveredNoteBody body;
     body.Key = record.rowid;
-    if (const sqlite::Value* owner = ValueAt(record, columns_.bodyOwner);
+    if (const sqlite::Value* owner = CarvedValue(record.values, columns_.bodyOwner);
         owner != nullptr && owner->kind == sqlite::ValueKind::kInteger) {
       body.Owner = owner->integer;
     }
-    body.Text = Text(*ValueAt(record, columns_.bodyContent));
+    body.Text = Text(*CarvedValue(record.values, columns_.bodyContent));
     const bool seen = std::any_of(bodies_.begin(), bodies_.end(), [&](const RecoveredNoteBody& b) {
       return b.Owner == body.Owner && b.Text == body.Text;
     });
@@ -97,8 +83,9 @@ void CNoteSqlite::OnRecord(std::size_t shapeIndex, const CarvedRecord& record) {
   if (shapeIndex != kNoteShape) return;
   RecoveredNote note;
   note.Key = record.rowid;
-  note.Title = Text(*ValueAt(record, columns_.noteTitle));
-  if (const sqlite::Value* modified = ValueAt(record, columns_.noteModified); modified != nullptr) {
+  note.Title = Text(*CarvedValue(record.values, columns_.noteTitle));
+  if (const auto body = CarvedInteger(record.values, columns_.noteBody)) note.Body = *body;
+  if (const sqlite::Value* modified = CarvedValue(record.values, columns_.noteModified); modified != nullptr) {
     if (modified->kind == sqlite::ValueKind::kReal) {
       note.ModificationTime = modified->real;
       note.HasModificationTime = true;
@@ -108,7 +95,8 @@ void CNoteSqlite::OnRecord(std::size_t shapeIndex, const CarvedRecord& record) {
     }
   }
   const bool seen = std::any_of(notes_.begin(), notes_.end(), [&](const RecoveredNote& n) {
-    return n.Key == note.Key && n.Title == note.Title && n.ModificationTime == note.ModificationTime;
+    return n.Key == note.Key && n.Body == note.Body && n.Title == note.Title &&
+           n.ModificationTime == note.ModificationTime;
   });
   if (!seen) notes_.push_back(std::move(note));
 }

@@ -13,6 +13,7 @@ namespace sieve {
 
 struct RecoveredNote {
   std::int64_t Key = -1;  // Z_PK; -1 when the cell's row id was overwritten
+  std::int64_t Body = -1;  // ZBODY: the Z_PK of its body; -1 when lost
   double ModificationTime = 0;  // seconds since 2001
   bool HasModificationTime = false;
   std::string Title;
@@ -42,6 +43,7 @@ class CNoteSqlite : public CSqliteDelete {
   struct Columns {
     int bodyOwner = -1;
     int bodyContent = -1;
+    int noteBody = -1;
     int noteModified = -1;
     int noteTitle = -1;
   };
