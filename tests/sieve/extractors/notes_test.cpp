@@ -1,0 +1,511 @@
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "sieve/extractors/html_text.h"
+#include "sieve/extractors/note_body.h"
+#include "sieve/extractors/note_info.h"
+#include "sieve/extractors/note_sqlite.h"
+#include "support/test_support.h"
+
+namespace sieve {
+namespace {
+
+using test::JsonValue;
+using test::TempDir;
+
+// Seconds since 2001 on the UTC+8 wall clock the records show, worked out here on its own.
+std::string ExpectedDate(double macSeconds) {
+  const std::time_t t = static_cast<std::time_t>(static_cast<std::int64_t>(macSeconds)) + 978307200 + 8 * 3600;
+  std::tm tm{};
+  gmtime_r(&t, &tm);
+  char text[96];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
+                tm.tm_hour, tm.tm_min, tm.tm_sec);
+  return text;
+}
+
+std::vector<NoteRecord> ReadNotes(const std::string& older, const std::string& newer, const std::string& version,
+                                  int* result = nullptr) {
+  ScanContext context;
+  context.productVersion = version;
+  CNoteInfo info;
+  info.SetContext(&context);
+  DatabaseSource main, second;
+  main.main.path = older;
+  second.main.path = newer;
+  if (!older.empty()) info.SetDatabase(RuleAction::MainDatabase, main);
+  if (!newer.empty()) info.SetDatabase(RuleAction::SecondDatabase, second);
+  const int rc = info.read("");
+  if (result != nullptr) *result = rc;
+  std::vector<NoteRecord> notes;
+  for (std::size_t i = 0; i < info.RecordCount(INFO_NOTE); ++i) {
+    notes.push_back(*static_cast<NoteRecord*>(info.RecordAt(INFO_NOTE, i)));
+  }
+  return notes;
+}
+
+// Runs one query on a database opened read-only; every column as text (NULL as "").
+std::vector<std::vector<std::string>> Query(const std::string& path, const std::string& sql) {
+  sqlite3* db = nullptr;
+  std::vector<std::vector<std::string>> rows;
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+    sqlite3_close(db);
+    ADD_FAILURE() << "cannot open " << path;
+    return rows;
+  }
+  sqlite3_stmt* stmt = nullptr;
+  EXPECT_EQ(sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+  while (stmt != nullptr && sqlite3_step(stmt) == SQLITE_ROW) {
+    std::vector<std::string> row;
+    for (int i = 0; i < sqlite3_column_count(stmt); ++i) {
+      const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, i));
+      row.emplace_back(text != nullptr ? text : "");
+    }
+    rows.push_back(std::move(row));
+  }
+  sqlite3_finalize(stmt);
+  sqlite3_close(db);
+  return rows;
+}
+
+void Exec(sqlite3* db, const std::string& sql) {
+  char* error = nullptr;
+  ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error), SQLITE_OK) << (error ? error : "");
+}
+
+struct Layout {
+  std::string version;
+  std::string older;  // the generator's layout name of notes.sqlite
+  bool newer;         // the backup also holds NoteStore.sqlite
+};
+
+const std::vector<Layout> kLayouts = {{"6.1.3", "notes.sqlite/ios6", false},
+                                      {"8.4", "notes.sqlite/ios8", false},
+                                      {"10.2", "notes.sqlite/ios8", true}};
+const std::vector<std::string> kSeeds = {"3", "8", "21"};
+
+class NoteBackups : public testing::Test {
+ protected:
+  struct Generated {
+    std::string version;
+    test::GeneratedBackup backup;
+    JsonValue truth;  // databases/notes
+    std::string older, newer;
+  };
+
+  static void SetUpTestSuite() {
+    dir_ = new TempDir();
+    for (const Layout& layout : kLayouts) {
+      for (const std::string& seed : kSeeds) {
+        Generated g;
+        g.version = layout.version;
+        g.backup = test::MakeBackup(*dir_, "b" + layout.version + "-" + seed,
+                                    {"--profile", "small", "--seed", seed, "--product-version", layout.version});
+        g.truth = test::ParseJson(test::ReadFile(g.backup.TruthPath))["databases"]["notes"];
+        for (const test::TruthFile& f : test::ReadTruthFiles(g.backup.TruthPath)) {
+          if (f.Path == "Library/Notes/notes.sqlite") g.older = g.backup.Folder + "/" + f.StoredName;
+          if (f.Path == "NoteStore.sqlite") g.newer = g.backup.Folder + "/" + f.StoredName;
+        }
+        backups_.push_back(std::move(g));
+      }
+    }
+  }
+  static void TearDownTestSuite() {
+    backups_.clear();
+    delete dir_;
+  }
+
+  static inline TempDir* dir_ = nullptr;
+  static inline std::vector<Generated> backups_;
+};
+
+// The older store: title, modification date and the text of the HTML body of every row, in
+// row order, against what SQLite itself reads from the file.
+TEST_F(NoteBackups, OlderStoreLiveNotesMatchAPlainRead) {
+  for (const Generated& g : backups_) {
+    SCOPED_TRACE(g.backup.Folder);
+    ASSERT_FALSE(g.older.empty());
+    const JsonValue& truth = g.truth["older"];
+    std::map<std::string, std::string> textOfHtml;
+    for (const JsonValue& note : truth["live"].Items) textOfHtml[note.Text("html")] = note.Text("text");
+    const auto rows = Query(g.older,
+                            "SELECT n.ZTITLE, CAST(n.ZMODIFICATIONDATE AS TEXT), b.ZCONTENT FROM ZNOTE n "
+                            "LEFT JOIN ZNOTEBODY b ON b.ZOWNER = n.Z_PK ORDER BY n.Z_PK");
+    ASSERT_EQ(rows.size(), truth["live"].Items.size());
+    int result = -1;
+    const auto notes = ReadNotes(g.older, "", g.version, &result);
+    EXPECT_EQ(result, 0);
+    ASSERT_GE(notes.size(), rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      EXPECT_EQ(notes[i].Deleted, 0);
+      EXPECT_EQ(notes[i].Title, rows[i][0]);
+      EXPECT_EQ(notes[i].Date, ExpectedDate(std::stod(rows[i][1])));
+      ASSERT_TRUE(textOfHtml.contains(rows[i][2])) << rows[i][2];
+      EXPECT_EQ(notes[i].Content, textOfHtml[rows[i][2]]) << rows[i][2];
+    }
+    for (std::size_t i = rows.size(); i < notes.size(); ++i) EXPECT_EQ(notes[i].Deleted, 1) << notes[i].Title;
+  }
+}
+
+// The newer store: one note per titled row (accounts and folders share the table), dated by
+// its creation, marked as in "Recently Deleted", with the text out of its compressed body, the
+// snippet when the file holds no body, and an empty text for a damaged body.
+TEST_F(NoteBackups, NewerStoreLiveNotesMatchAPlainRead) {
+  int checked = 0;
+  for (const Generated& g : backups_) {
+    if (g.newer.empty()) continue;
+    SCOPED_TRACE(g.backup.Folder);
+    const auto rows = Query(g.newer,
+                            "SELECT ZMARKEDFORDELETION, CAST(ZCREATIONDATE3 AS TEXT), ZTITLE1 FROM "
+                            "ZICCLOUDSYNCINGOBJECT WHERE ZTITLE1 <> '' ORDER BY Z_PK");
+    const JsonValue& live = g.truth["newer"]["live"];
+    ASSERT_EQ(rows.size(), live.Items.size());
+    int result = -1;
+    const auto notes = ReadNotes(g.older, g.newer, g.version, &result);
+    EXPECT_EQ(result, 0);
+    ASSERT_GE(notes.size(), rows.size() + g.truth["older"]["live"].Items.size());
+    int empty = 0;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      EXPECT_EQ(notes[i].Deleted, std::stoi(rows[i][0]));
+      EXPECT_EQ(notes[i].Date, ExpectedDate(std::stod(rows[i][1])));
+      EXPECT_EQ(notes[i].Title, rows[i][2]);
+      EXPECT_EQ(notes[i].Content, live.Items[i].Text("text"));
+      empty += notes[i].Content.empty();
+    }
+    EXPECT_EQ(empty, 2) << "one truncated and one malformed body";
+    // The older store's notes follow, whole.
+    EXPECT_EQ(notes[rows.size()].Title, g.truth["older"]["live"].Items[0].Text("title"));
+    ++checked;
+  }
+  EXPECT_GT(checked, 0);
+}
+
+// Layouts are chosen by the version as a number: "10.2" is past "9", "8.4" is not.
+TEST_F(NoteBackups, NewerStoreIsReadFromSystemNineOnByNumber) {
+  const Generated& g = backups_.back();
+  ASSERT_FALSE(g.newer.empty());
+  const std::size_t newer = g.truth["newer"]["live"].Items.size();
+  const std::size_t all = ReadNotes(g.older, g.newer, "10.2").size();
+  EXPECT_EQ(ReadNotes(g.older, g.newer, "9.0").size(), all);
+  EXPECT_EQ(ReadNotes(g.older, g.newer, "8.4").size() + newer, all);
+  EXPECT_EQ(ReadNotes(g.older, g.newer, "10.2").front().Title, g.truth["newer"]["live"].Items[0].Text("title"));
+}
+
+struct Figures {
+  int deleted = 0, intact = 0, found = 0, recovered = 0, correct = 0;
+};
+
+// Deleted notes of the older store whose body cells survive come back with their text, and
+// with their title and date when the note row survives too; nothing else comes back.
+TEST_F(NoteBackups, DeletedNotesRecallAndPrecisionPerLayout) {
+  std::map<std::string, Figures> figures;
+  for (const Generated& g : backups_) {
+    SCOPED_TRACE(g.backup.Folder);
+    const JsonValue& truth = g.truth["older"];
+    std::vector<NoteRecord> recovered;
+    for (const NoteRecord& r : ReadNotes(g.older, "", g.version)) {
+      if (r.Deleted) recovered.push_back(r);
+    }
+    // A body longer than its page is carved up to the page end: most of its text is a match.
+    const auto sameText = [](const NoteRecord& got, const JsonValue& want) {
+      const std::string text = want.Text("text");
+      if (got.Content == text) return true;
+      return got.Content.size() >= 64 && text.starts_with(got.Content.substr(0, got.Content.size() - 16));
+    };
+    const auto sameNote = [](const NoteRecord& got, const JsonValue& want) {
+      return got.Title == want.Text("title") && got.Date == ExpectedDate(want["date"].Number);
+    };
+    Figures& f = figures[truth.Text("layout")];
+    for (const JsonValue& want : truth["deleted"].Items) {
+      ++f.deleted;
+      if (!want["intact"].Bool) continue;
+      ++f.intact;
+      for (const NoteRecord& got : recovered) {
+        if (got.Content == want.Text("text") && (!want["note_intact"].Bool || sameNote(got, want))) {
+          ++f.found;
+          break;
+        }
+      }
+    }
+    for (const NoteRecord& got : recovered) {
+      ++f.recovered;
+      for (const JsonValue& want : truth["deleted"].Items) {
+        if (got.Content.empty() ? sameNote(got, want) : sameText(got, want)) {
+          ++f.correct;
+          break;
+        }
+      }
+      for (const JsonValue& live : truth["live"].Items) EXPECT_NE(got.Content, live.Text("text")) << got.Title;
+    }
+  }
+  for (const auto& [layout, f] : figures) {
+    const double recall = f.intact ? static_cast<double>(f.found) / f.intact : 1.0;
+    const double precision = f.recovered ? static_cast<double>(f.correct) / f.recovered : 1.0;
+    std::printf("[ figures  ] %s: deleted %d, intact %d, found %d, recovered %d, recall %.3f, precision %.3f\n",
+                layout.c_str(), f.deleted, f.intact, f.found, f.recovered, recall, precision);
+    EXPECT_GT(f.intact, 0) << layout;
+    EXPECT_GE(recall, 0.9) << layout;
+    EXPECT_GE(precision, 0.95) << layout;
+  }
+  EXPECT_EQ(figures.size(), 2u);
+}
+
+TEST_F(NoteBackups, ScanJsonCarriesEveryNoteField) {
+  const Generated& g = backups_.back();
+  const test::CommandResult scan = test::RunSieve({"scan", g.backup.Folder, "--json"});
+  ASSERT_EQ(scan.ExitCode, 0) << scan.Err;
+  std::vector<std::vector<std::string>> json, want;
+  for (const JsonValue& line : test::ParseJsonLines(scan.Out)) {
+    if (line.Int("type", -1) != INFO_NOTE) continue;
+    EXPECT_EQ(line.Text("category"), "notes");
+    json.push_back({std::to_string(line.Int("Deleted", -1)), line.Text("Title"), line.Text("Date"),
+                    line.Text("Content")});
+  }
+  for (const NoteRecord& r : ReadNotes(g.older, g.newer, g.version)) {
+    want.push_back({std::to_string(r.Deleted), r.Title, r.Date, r.Content});
+  }
+  EXPECT_FALSE(want.empty());
+  EXPECT_EQ(json, want);
+}
+
+TEST_F(NoteBackups, MissingOrHostileFilesGiveAClearResult) {
+  const Generated& g = backups_.back();
+  TempDir dir;
+  int result = 0;
+  // Without the older store the newer one still gives its notes; a missing older store is a failure.
+  const auto onlyNewer = ReadNotes(dir.Join("absent"), g.newer, g.version, &result);
+  EXPECT_NE(result, 0);
+  EXPECT_EQ(onlyNewer.size(), g.truth["newer"]["live"].Items.size());
+  EXPECT_EQ(ReadNotes("", g.newer, g.version, &result).size(), onlyNewer.size());
+  EXPECT_EQ(result, 0);
+
+  for (const std::string& source : {g.older, g.newer}) {
+    const std::string good = test::ReadFile(source);
+    std::vector<std::pair<std::string, std::string>> cases = {{"empty", ""}, {"half", good.substr(0, good.size() / 2)}};
+    std::string scribbled = good;
+    for (std::size_t i = 4096; i < scribbled.size(); i += 7) scribbled[i] = static_cast<char>(i * 131);
+    cases.emplace_back("scribbled", scribbled);
+    std::string lying = good;
+    lying[28] = '\x7f';
+    cases.emplace_back("lying page count", lying);
+    for (const auto& [name, bytes] : cases) {
+      SCOPED_TRACE(source + " " + name);
+      const std::string path = dir.Join(name);
+      test::WriteFile(path, bytes);
+      for (const NoteRecord& r : ReadNotes(source == g.older ? path : g.older, source == g.newer ? path : g.newer,
+                                           g.version)) {
+        EXPECT_FALSE(r.Title.empty() && r.Content.empty());
+      }
+      CNoteSqlite engine;
+      ASSERT_EQ(engine.Load(path), 0);
+      EXPECT_GE(engine.scan(), CSqliteDelete::kNotSearchable);
+    }
+  }
+}
+
+// ---- recovered notes of a store written here: the user's text exactly as it was
+
+class RecoveredNotes : public testing::Test {
+ protected:
+  void SetUp() override {
+    path_ = dir_.Join("notes.sqlite");
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path_.c_str(), &db), SQLITE_OK);
+    Exec(db, "PRAGMA page_size=4096; PRAGMA secure_delete=OFF;");
+    Exec(db,
+         "CREATE TABLE ZNOTE ( Z_PK INTEGER PRIMARY KEY, Z_ENT INTEGER, Z_OPT INTEGER, ZBODY INTEGER, "
+         "ZCREATIONDATE TIMESTAMP, ZMODIFICATIONDATE TIMESTAMP, ZSUMMARY VARCHAR, ZTITLE VARCHAR );"
+         "CREATE TABLE ZNOTEBODY ( Z_PK INTEGER PRIMARY KEY, Z_ENT INTEGER, Z_OPT INTEGER, ZOWNER INTEGER, "
+         "ZCONTENT VARCHAR, ZEXTERNALCONTENTREF VARCHAR, ZEXTERNALREPRESENTATION BLOB );");
+    sqlite3_stmt* note = nullptr;
+    sqlite3_stmt* body = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db, "INSERT INTO ZNOTE VALUES(?1, 3, 1, ?1, ?2, ?2, ?3, ?3)", -1, &note, nullptr), 0);
+    ASSERT_EQ(sqlite3_prepare_v2(db, "INSERT INTO ZNOTEBODY VALUES(?1, 4, 1, ?1, ?2, NULL, NULL)", -1, &body, nullptr),
+              0);
+    for (int pk = 1; pk <= 12; ++pk) {
+      const std::string title = TitleOf(pk);
+      const std::string html = "<div>" + title + "</div><div>line &amp; \"more\" &lt;x&gt;</div>end " +
+                               std::to_string(pk);
+      sqlite3_bind_int(note, 1, pk);
+      sqlite3_bind_double(note, 2, 400000000.5 + pk * 86400);
+      sqlite3_bind_text(note, 3, title.c_str(), -1, SQLITE_TRANSIENT);
+      sqlite3_bind_int(body, 1, pk);
+      sqlite3_bind_text(body, 2, html.c_str(), -1, SQLITE_TRANSIENT);
+      ASSERT_EQ(sqlite3_step(note), SQLITE_DONE);
+      ASSERT_EQ(sqlite3_step(body), SQLITE_DONE);
+      sqlite3_reset(note);
+      sqlite3_reset(body);
+    }
+    sqlite3_finalize(note);
+    sqlite3_finalize(body);
+    Exec(db, "DELETE FROM ZNOTE WHERE Z_PK IN (3, 7, 10); DELETE FROM ZNOTEBODY WHERE Z_PK IN (3, 7, 10);");
+    sqlite3_close(db);
+  }
+
+  // Titles that share their beginnings, so a body cannot be paired by a prefix alone.
+  static std::string TitleOf(int pk) { return "Say \"hi\" to Zoë's " + std::to_string(pk); }
+  static std::string TextOf(int pk) {
+    return TitleOf(pk) + "\nline & \"more\" <x>\nend " + std::to_string(pk);
+  }
+
+  TempDir dir_;
+  std::string path_;
+};
+
+TEST_F(RecoveredNotes, KeepTheUsersQuotesTitlesAndDates) {
+  int result = -1;
+  const auto notes = ReadNotes(path_, "", "6.1.3", &result);
+  EXPECT_EQ(result, 0);
+  std::map<std::string, NoteRecord> recovered;
+  for (const NoteRecord& r : notes) {
+    if (r.Deleted) recovered[r.Content] = r;
+  }
+  ASSERT_EQ(recovered.size(), 3u);
+  for (int pk : {3, 7, 10}) {
+    SCOPED_TRACE(pk);
+    ASSERT_TRUE(recovered.contains(TextOf(pk)));
+    const NoteRecord& r = recovered[TextOf(pk)];
+    EXPECT_EQ(r.Title, TitleOf(pk));  // one double quote stays one
+    EXPECT_EQ(r.Date, ExpectedDate(400000000.5 + pk * 86400));
+  }
+  EXPECT_EQ(notes.size(), 12u);
+}
+
+// ---- HTML bodies of the older store as text
+
+TEST(HtmlText, EntitiesEndAtTheirSemicolon) {
+  EXPECT_EQ(HtmlToText("&lt;b&gt; &amp;amp; &quot;q&quot; &apos;a&#39;"), "<b> &amp; \"q\" 'a'");
+  EXPECT_EQ(HtmlToText("&ltb &amp &nbspx"), "&ltb &amp &nbspx");  // no ";": written as is
+  EXPECT_EQ(HtmlToText("a&nbsp;b &#233; &#xE9; &#X1F389;"), "a b é é 🎉");
+  EXPECT_EQ(HtmlToText("&#0; &#xD800; &#x110000; &#99999999999;"), "\xEF\xBF\xBD \xEF\xBF\xBD \xEF\xBF\xBD &#99999999999;");
+  EXPECT_EQ(HtmlToText("&unknown; & ;"), "&unknown; & ;");
+}
+
+TEST(HtmlText, KeepsTextAfterTheLastTagAndTheLineBreaks) {
+  EXPECT_EQ(HtmlToText("<div>Hello</div>world"), "Hello\nworld");
+  EXPECT_EQ(HtmlToText("no tags at all"), "no tags at all");
+  EXPECT_EQ(HtmlToText("<div>one</div><div><br></div><div>three</div>"), "one\n\nthree");
+  EXPECT_EQ(HtmlToText("a<br>b<BR/>c<p>d</p>e"), "a\nb\nc\nd\ne");
+  EXPECT_EQ(HtmlToText("<b>bold</b> and <i>it</i>"), "bold and it");
+}
+
+TEST(HtmlText, WhatIsNotATagIsText) {
+  EXPECT_EQ(HtmlToText("a < b > c"), "a < b > c");
+  EXPECT_EQ(HtmlToText("3<4 and 5>2"), "3<4 and 5>2");
+  EXPECT_EQ(HtmlToText("<div>cut <span"), "cut <span");
+  EXPECT_EQ(HtmlToText("x<!-- hidden -->y<script>alert(1)</script>z<style>p{}</style>"), "xyz");
+  EXPECT_EQ(HtmlToText("<!-- never closed"), "");
+  EXPECT_EQ(HtmlToText("<script>never closed"), "");
+  EXPECT_EQ(HtmlToText(std::string("bad \xFF byte")), "bad \xEF\xBF\xBD byte");
+}
+
+// ---- compressed bodies of the newer store
+
+std::string Varint(std::uint64_t v) {
+  std::string out;
+  while (v >= 0x80) {
+    out.push_back(static_cast<char>((v & 0x7F) | 0x80));
+    v >>= 7;
+  }
+  out.push_back(static_cast<char>(v));
+  return out;
+}
+
+std::string Field(std::uint32_t number, const std::string& bytes) {
+  return Varint((number << 3) | 2) + Varint(bytes.size()) + bytes;
+}
+
+// The body message: { 2: document { 2: version, 3: note { 2: text, 5: run } } }.
+std::string NoteMessage(const std::string& text) {
+  const std::string note = Varint(1 << 3) + Varint(7) + Field(2, text) + Field(5, Varint(1 << 3) + Varint(4));
+  const std::string document = Varint(2 << 3) + Varint(0) + Varint((9 << 3) | 1) + std::string(8, 'f') +
+                               Varint((10 << 3) | 5) + std::string(4, 'g') + Field(3, note);
+  return Field(2, document);
+}
+
+std::uint32_t Crc32(const std::string& data) {
+  std::uint32_t crc = 0xFFFFFFFF;
+  for (unsigned char c : data) {
+    crc ^= c;
+    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+  }
+  return ~crc;
+}
+
+void PutLe(std::string& out, std::uint32_t v, int bytes) {
+  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+}
+
+// A gzip stream of stored (uncompressed) deflate blocks: enough to carry any bytes.
+std::string Gzip(const std::string& data) {
+  std::string out("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03", 10);
+  std::size_t pos = 0;
+  do {
+    const std::size_t n = std::min<std::size_t>(65535, data.size() - pos);
+    out.push_back(pos + n == data.size() ? 1 : 0);
+    PutLe(out, static_cast<std::uint32_t>(n), 2);
+    PutLe(out, static_cast<std::uint32_t>(~n & 0xFFFF), 2);
+    out.append(data, pos, n);
+    pos += n;
+  } while (pos < data.size());
+  PutLe(out, Crc32(data), 4);
+  PutLe(out, static_cast<std::uint32_t>(data.size()), 4);
+  return out;
+}
+
+std::string BodyText(const std::string& blob) {
+  return NoteBodyText(std::span(reinterpret_cast<const std::uint8_t*>(blob.data()), blob.size()));
+}
+
+TEST(NoteBody, TextOfAWholeBody) {
+  const std::string text = "Einkauf\nMilch & \"Brot\"\n日本語 🎉";
+  EXPECT_EQ(BodyText(Gzip(NoteMessage(text))), text);
+  EXPECT_EQ(BodyText(Gzip(NoteMessage(""))), "");
+  EXPECT_EQ(BodyText(Gzip(NoteMessage("bad \xC3 utf8"))), "bad \xEF\xBF\xBD utf8");
+}
+
+TEST(NoteBody, TruncatedBodiesGiveNoText) {
+  const std::string blob = Gzip(NoteMessage("a text long enough to be cut at every byte"));
+  for (std::size_t n = 0; n < blob.size(); ++n) EXPECT_EQ(BodyText(blob.substr(0, n)), "") << n;
+  std::string badCrc = blob;
+  badCrc[badCrc.size() - 5] ^= 1;
+  EXPECT_EQ(BodyText(badCrc), "");
+}
+
+TEST(NoteBody, MalformedMessagesGiveNoText) {
+  const std::string cases[] = {
+      "plain text, not compressed",
+      Gzip(""),
+      Gzip("\x12\xff\xff\xff\xff\x0f" + std::string(20, 'x')),          // length past the end
+      Gzip(Field(2, "\x1a\x05" "ab")),                                  // inner length past the end
+      Gzip(Field(2, Field(3, Varint((2 << 3) | 3) + "xx"))),            // group wire type
+      Gzip(Varint(0 << 3) + Varint(1) + NoteMessage("after field 0")),  // field number 0
+      Gzip(Field(2, Field(3, Varint(1 << 3) + std::string(11, '\xff')))),  // varint of 11 bytes
+      Gzip(Field(2, Field(4, Field(2, "wrong path")))),
+      Gzip(Field(2, Field(3, Varint((4 << 3) | 1) + "1234"))),          // fixed64 cut short
+  };
+  for (const std::string& blob : cases) EXPECT_EQ(BodyText(blob), "") << blob.size();
+}
+
+TEST(NoteBody, InflatedSizeIsCapped) {
+  const std::string data(5000, 'z');
+  const std::string blob = Gzip(data);
+  const std::span bytes(reinterpret_cast<const std::uint8_t*>(blob.data()), blob.size());
+  ASSERT_TRUE(InflateStream(bytes, 5000).has_value());
+  EXPECT_EQ(InflateStream(bytes, 5000)->size(), 5000u);
+  EXPECT_FALSE(InflateStream(bytes, 4999).has_value());
+  // A body past the decoder's own cap is refused, not held.
+  const std::string huge = Gzip(NoteMessage(std::string(kMaxInflatedNoteBody, 'h')));
+  EXPECT_EQ(BodyText(huge), "");
+  EXPECT_EQ(BodyText(Gzip(NoteMessage(std::string(kMaxInflatedNoteBody - 64, 'h')))).size(), kMaxInflatedNoteBody - 64);
+}
+
+}  // namespace
+}  // namespace sieve
