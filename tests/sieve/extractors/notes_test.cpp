@@ -378,6 +378,24 @@ TEST_F(RecoveredNotes, KeepTheUsersQuotesTitlesAndDates) {
   EXPECT_EQ(notes.size(), 12u);
 }
 
+// A body whose note row is still live belongs to no recovered note: it is titled by its own
+// first line and undated.
+TEST_F(RecoveredNotes, BodyWithoutItsNoteIsTitledByItsFirstLine) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path_.c_str(), &db), SQLITE_OK);
+  Exec(db, "PRAGMA secure_delete=OFF; DELETE FROM ZNOTEBODY WHERE Z_PK = 5;");
+  sqlite3_close(db);
+  std::map<std::string, NoteRecord> recovered;
+  for (const NoteRecord& r : ReadNotes(path_, "", "6.1.3")) {
+    if (r.Deleted) recovered[r.Content] = r;
+  }
+  ASSERT_EQ(recovered.size(), 4u);
+  ASSERT_TRUE(recovered.contains(TextOf(5)));
+  EXPECT_EQ(recovered[TextOf(5)].Title, TitleOf(5));
+  EXPECT_EQ(recovered[TextOf(5)].Date, "2001-01-01 08:00:00");
+  EXPECT_EQ(recovered[TextOf(10)].Date, ExpectedDate(400000000.5 + 10 * 86400));
+}
+
 // ---- HTML bodies of the older store as text
 
 TEST(HtmlText, EntitiesEndAtTheirSemicolon) {
