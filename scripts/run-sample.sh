@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds, generates the sample backup and scans it.
+# Installs what is needed, builds, generates the sample backup and opens it in
+# the Quarry window; with no display, recovers it without a window instead.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 bash "$top/scripts/install-deps.sh"
@@ -9,4 +10,11 @@ if [ ! -f "$sample/Manifest.mbdb" ]; then
   rm -rf "$sample"
   /usr/bin/python3 "$top/tools/mkbackup/mkbackup.py" "$sample"
 fi
-"$top/build/release/tools/sieve" scan "$sample"
+quarry="$top/build/release/quarry/app/quarry"
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+  exec "$quarry" --backups "$(dirname "$sample")"
+fi
+echo "No display: recovering the sample without a window." >&2
+out="$top/build/sample/recovered"
+mkdir -p "$out"
+"$quarry" --recover "$sample" --out "$out"

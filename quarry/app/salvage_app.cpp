@@ -7,6 +7,7 @@
 #include "quarry/app/rb_dictionary.h"
 #include "quarry/app/salvage_dlg.h"
 #include "quarry/app/salvage_settings.h"
+#include "quarry/app/screenshot_walk.h"
 #include "quarry/controls/style_loader.h"
 
 namespace quarry {
@@ -58,6 +59,7 @@ int CSalvageApp::Run(int argc, char** argv, const QStringList& arguments) {
 
   CSalvageDlg window;
   window.show();
+  if (!options.screenshotFolder.isEmpty()) StartScreenshotWalk(&window, options.screenshotFolder);
   return app.exec();
 }
 

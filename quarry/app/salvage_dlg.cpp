@@ -26,6 +26,17 @@
 #include "quarry/pages/page_bus.h"
 #include "quarry/pages/page_ids.h"
 
+// The backup list and the results page come from their own work; the window
+// takes them in as soon as their headers are there.
+#if __has_include("quarry/pages/file_itunes_dlg.h")
+#include "quarry/pages/file_itunes_dlg.h"
+#define QUARRY_HAS_BACKUP_LIST 1
+#endif
+#if __has_include("quarry/pages/recovery_main_dlg.h")
+#include "quarry/pages/recovery_main_dlg.h"
+#define QUARRY_HAS_RESULTS_PAGE 1
+#endif
+
 namespace quarry {
 
 namespace {
@@ -180,6 +191,14 @@ void CSalvageDlg::AddPage(CFunctionDlg* page, int pageId) { container_->AddPage(
 
 void CSalvageDlg::BuildPages() {
   AddPage(new CHomeDlg, page::kHome);
+#ifdef QUARRY_HAS_BACKUP_LIST
+  auto* backupList = new CFileItunesDlg;
+  backupList->SetBackupRoot(AppSettings().BackupsFolder());
+  AddPage(backupList, page::kBackupList);
+#endif
+#ifdef QUARRY_HAS_RESULTS_PAGE
+  AddPage(new CRecoveryMainDlg, page::kResults);
+#endif
 }
 
 void CSalvageDlg::ShowPage(int pageId) {
@@ -205,8 +224,8 @@ void CSalvageDlg::closeEvent(QCloseEvent* event) {
     return;
   }
   itunesTimer_->stop();
+  // Not QDialog's handler: it would reject() and so come back here.
   event->accept();
-  QDialog::closeEvent(event);
 }
 
 void CSalvageDlg::reject() {

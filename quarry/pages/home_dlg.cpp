@@ -28,10 +28,11 @@ void CHomeDlg::InitPage() {
   auto* heading = new QLabel(Translate(QStringLiteral("IDS_HOME_SELECT_MODE")), this);
   heading->setObjectName(QStringLiteral("pageHeading"));
   heading->setAlignment(Qt::AlignCenter);
-  layout->addWidget(heading, 0, 0, 1, 2);
+  layout->setRowStretch(0, 1);
+  layout->addWidget(heading, 1, 0, 1, 2);
 
   auto* art = new CSvgPicture(QStringLiteral(":/quarry/home_art.svg"), QSize(360, 120), this);
-  layout->addWidget(art, 1, 0, 1, 2, Qt::AlignCenter);
+  layout->addWidget(art, 2, 0, 1, 2, Qt::AlignCenter);
 
   deviceButton_ = new CImageButton(QStringLiteral(":/quarry/mode_device.svg"),
                                    Translate(QStringLiteral("IDS_HOME_BUTTON_DEVICE")), QStringLiteral("home"), this);
@@ -42,8 +43,8 @@ void CHomeDlg::InitPage() {
   fileButton_ = new CImageButton(QStringLiteral(":/quarry/mode_file.svg"),
                                  Translate(QStringLiteral("IDS_HOME_BUTTON_ITUNES")), QStringLiteral("home"), this);
   fileButton_->setObjectName(QStringLiteral("homeFileButton"));
-  layout->addWidget(deviceButton_, 2, 0);
-  layout->addWidget(fileButton_, 2, 1);
+  layout->addWidget(deviceButton_, 3, 0);
+  layout->addWidget(fileButton_, 3, 1);
 
   auto* deviceText = new QLabel(Translate(QStringLiteral("IDS_HOME_DEVICE")), this);
   auto* fileText = new QLabel(Translate(QStringLiteral("IDS_HOME_FILE")), this);
@@ -52,9 +53,9 @@ void CHomeDlg::InitPage() {
     text->setWordWrap(true);
     text->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
   }
-  layout->addWidget(deviceText, 3, 0);
-  layout->addWidget(fileText, 3, 1);
-  layout->setRowStretch(4, 1);
+  layout->addWidget(deviceText, 4, 0);
+  layout->addWidget(fileText, 4, 1);
+  layout->setRowStretch(5, 2);
 
   connect(fileButton_, &QPushButton::clicked, this, [this] { emit PageBus::Of(this)->showPage(page::kBackupList); });
 }

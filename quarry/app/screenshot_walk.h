@@ -1,0 +1,15 @@
+// The hidden "--screenshot-walk DIR" of tools/screenshots: walks the window
+// through home, backup list, scan results and contacts and saves a PNG of each.
+#pragma once
+
+#include <QString>
+
+namespace quarry {
+
+class CSalvageDlg;
+
+// Starts the walk on the running event loop; the program quits when it ends.
+// The backup list shows AppSettings().BackupsFolder().
+void StartScreenshotWalk(CSalvageDlg* window, const QString& folder);
+
+}  // namespace quarry

@@ -1,0 +1,152 @@
+// The dictionary loader's rules and the shipped dictionaries.
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QVBoxLayout>
+
+#include "quarry/app/rb_dictionary.h"
+#include "quarry/app/salvage_settings.h"
+
+using quarry::CRBDictionary;
+
+namespace {
+
+void WriteFile(const QString& path, const QByteArray& text) {
+  QFile file(path);
+  QVERIFY(file.open(QIODevice::WriteOnly));
+  QCOMPARE(file.write(text), text.size());
+}
+
+const QByteArray kHeader = "[DICTIONARY_MAINID]\nMAINID=1\n";
+
+}  // namespace
+
+class DictionaryTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void readsEntriesAndKeepsTheLastOneWhole() {
+    CRBDictionary dictionary;
+    // No empty line at the end: the last text must still be whole.
+    dictionary.ParseInto(1, QStringLiteral("[DICTIONARY_MAINID]\r\nMAINID=1\r\n[IDS_A]\r\n1=Alpha\r\n[IDS_B]\r\n1=Beta"));
+    QCOMPARE(dictionary.Text(QStringLiteral("IDS_A")), QStringLiteral("Alpha"));
+    QCOMPARE(dictionary.Text(QStringLiteral("IDS_B")), QStringLiteral("Beta"));
+    QCOMPARE(dictionary.EntryCount(), 2);  // the main id is not an entry
+    CRBDictionary withEnd;
+    withEnd.ParseInto(1, QStringLiteral("[IDS_B]\n1=Beta\n\n"));
+    QCOMPARE(withEnd.Text(QStringLiteral("IDS_B")), QStringLiteral("Beta"));
+  }
+
+  void bracketCutsTextAndOtherSignsStay() {
+    CRBDictionary dictionary;
+    dictionary.ParseInto(1, QStringLiteral("[IDS_CUT]\n1=before[after]1=x\n[IDS_EQ]\n1=a=b]c\n[IDS_N]\n2=two\n"));
+    QCOMPARE(dictionary.Text(QStringLiteral("IDS_CUT")), QStringLiteral("before"));
+    QCOMPARE(dictionary.Text(QStringLiteral("IDS_EQ")), QStringLiteral("a=b]c"));
+    // Only entry number 1 counts.
+    QCOMPARE(dictionary.Text(QStringLiteral("IDS_N")), QStringLiteral("IDS_N"));
+  }
+
+  void lineBreaksDoNotSplitATextButJoinIt() {
+    CRBDictionary dictionary;
+    dictionary.ParseInto(1, QStringLiteral("[IDS_TWO]\n1=first\nsecond\n"));
+    QCOMPARE(dictionary.Text(QStringLiteral("IDS_TWO")), QStringLiteral("firstsecond"));
+  }
+
+  void missingKeyIsShownLiterally() {
+    CRBDictionary dictionary;
+    QCOMPARE(dictionary.Text(QStringLiteral("IDS_NOT_THERE")), QStringLiteral("IDS_NOT_THERE"));
+    dictionary.ParseInto(1, QStringLiteral("[IDS_A]\n1=Alpha\n"));
+    QCOMPARE(dictionary.Text(QStringLiteral("IDS_NOT_THERE")), QStringLiteral("IDS_NOT_THERE"));
+    QCOMPARE(dictionary.Text(QStringLiteral("IDS_A"), 2), QStringLiteral("IDS_A"));  // other dictionary
+  }
+
+  void mainIdIsReadFromItsSection() {
+    QCOMPARE(CRBDictionary::ReadMainId(QStringLiteral("[X]\nMAINID=7\n[DICTIONARY_MAINID]\n MAINID = 3 \n")), 3);
+    QCOMPARE(CRBDictionary::ReadMainId(QStringLiteral("[IDS_A]\n1=a\n")), -1);
+    QCOMPARE(CRBDictionary::ReadMainId(QStringLiteral("[DICTIONARY_MAINID]\nMAINID=x\n")), -1);
+  }
+
+  void secondFileWithTheSameMainIdIsSkipped() {
+    QTemporaryDir dir;
+    WriteFile(dir.filePath(QStringLiteral("a.ini")), kHeader + "[IDS_A]\n1=from a\n");
+    WriteFile(dir.filePath(QStringLiteral("b.ini")), kHeader + "[IDS_A]\n1=from b\n[IDS_B]\n1=only b\n");
+    WriteFile(dir.filePath(QStringLiteral("c.ini")), "[DICTIONARY_MAINID]\nMAINID=2\n[IDS_A]\n1=two\n");
+    WriteFile(dir.filePath(QStringLiteral("empty.ini")), "");
+    WriteFile(dir.filePath(QStringLiteral("notes.txt")), kHeader);
+    CRBDictionary dictionary;
+    QCOMPARE(dictionary.LoadFolder(dir.path(), {}), CRBDictionary::FolderResult::kLoaded);
+    QCOMPARE(dictionary.Text(QStringLiteral("IDS_A")), QStringLiteral("from a"));
+    QCOMPARE(dictionary.Text(QStringLiteral("IDS_B")), QStringLiteral("IDS_B"));
+    QCOMPARE(dictionary.Text(QStringLiteral("IDS_A"), 2), QStringLiteral("two"));
+  }
+
+  void folderProblemsAreReported() {
+    CRBDictionary dictionary;
+    QCOMPARE(dictionary.LoadFolder(QStringLiteral("/no/such/dic"), {}), CRBDictionary::FolderResult::kNoFolder);
+    QTemporaryDir dir;
+    QCOMPARE(dictionary.LoadFolder(dir.path(), {}), CRBDictionary::FolderResult::kNoFiles);
+    // A file that cannot be read: the question decides whether loading goes on.
+    WriteFile(dir.filePath(QStringLiteral("a.ini")), kHeader + "[IDS_A]\n1=a\n");
+    QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("b.ini"))));  // a folder named like a file
+    int asked = 0;
+    QVERIFY(!dictionary.LoadFile(dir.filePath(QStringLiteral("b.ini"))));
+    const auto result = dictionary.LoadFolder(dir.path(), [&](const QString& name) {
+      ++asked;
+      return name != QStringLiteral("b.ini");
+    });
+    QCOMPARE(result, CRBDictionary::FolderResult::kLoaded);  // folders are not listed as files
+    QCOMPARE(asked, 0);
+  }
+
+  void shippedLanguagesHaveEveryKey() {
+    // Every language has each English key, with its own text for most of them.
+    QHash<QString, CRBDictionary> byLanguage;
+    for (const char* language : {"en", "de", "fr"}) {
+      CRBDictionary& dictionary = byLanguage[QString::fromLatin1(language)];
+      const auto result = dictionary.LoadFolder(QDir(QStringLiteral(QUARRY_SOURCE_DIC)).filePath(QString::fromLatin1(language)), {});
+      QCOMPARE(result, CRBDictionary::FolderResult::kLoaded);
+      QVERIFY(dictionary.Has(1));
+    }
+    const CRBDictionary& en = byLanguage[QStringLiteral("en")];
+    QVERIFY(en.EntryCount() > 30);
+    QCOMPARE(en.Text(QStringLiteral("IDS_ITUNES_ENDED")), QStringLiteral("Terminate itunes Application"));
+    for (const QString& language : {QStringLiteral("de"), QStringLiteral("fr")}) {
+      const CRBDictionary& other = byLanguage[language];
+      QCOMPARE(other.EntryCount(), en.EntryCount());
+      QVERIFY(other.Text(QStringLiteral("IDS_HOME_SELECT_MODE")) != en.Text(QStringLiteral("IDS_HOME_SELECT_MODE")));
+    }
+    QCOMPARE(byLanguage[QStringLiteral("de")].Text(QStringLiteral("IDS_OPTION_DLG_BTN_CANCEL")), QStringLiteral("Abbrechen"));
+    QCOMPARE(byLanguage[QStringLiteral("fr")].Text(QStringLiteral("IDS_OPTION_DLG_BTN_CANCEL")), QStringLiteral("Annuler"));
+  }
+
+  void windowTreeIsTranslatedInTheChosenLanguage() {
+    // The program's own loading path: settings language 1 picks "dic/de".
+    QTemporaryDir program;
+    QVERIFY(QDir().mkpath(program.filePath(QStringLiteral("dic/de"))));
+    QVERIFY(QFile::copy(QStringLiteral(QUARRY_SOURCE_DIC "/de/quarry.ini"), program.filePath(QStringLiteral("dic/de/quarry.ini"))));
+    quarry::AppSettings().Locate(program.path());
+    quarry::AppSettings().language = 1;
+    quarry::AppDictionary().Clear();
+    QCOMPARE(quarry::LoadAppDictionary(false), CRBDictionary::FolderResult::kLoaded);
+
+    QWidget window;
+    window.setWindowTitle(QStringLiteral("IDS_OPTION_DLG_CAPTION_NAME"));
+    auto* layout = new QVBoxLayout(&window);
+    auto* inner = new QWidget(&window);
+    auto* button = new QPushButton(QStringLiteral("IDS_OPTION_DLG_BTN_CANCEL"), inner);
+    auto* label = new QLabel(QStringLiteral("IDS_NO_SUCH_KEY"), &window);
+    layout->addWidget(inner);
+    layout->addWidget(label);
+    quarry::TranslateWindowTree(&window);
+    QCOMPARE(window.windowTitle(), QStringLiteral("Einstellungen"));
+    QCOMPARE(button->text(), QStringLiteral("Abbrechen"));  // nested two levels deep
+    QCOMPARE(label->text(), QStringLiteral("IDS_NO_SUCH_KEY"));
+    quarry::AppDictionary().Clear();
+  }
+};
+
+QTEST_MAIN(DictionaryTest)
+#include "dictionary_test.moc"
