@@ -50,6 +50,7 @@ def contribute(profile, rng, props, base_time):
 
 # Category modules register themselves on import.
 from . import messages  # noqa: E402,F401
+from . import calls  # noqa: E402,F401
 from . import calendar  # noqa: E402,F401
 from . import safari  # noqa: E402,F401
 from . import whatsapp  # noqa: E402,F401
