@@ -2,10 +2,12 @@
 
 #include "sieve/extractors/bookmark_info.h"
 #include "sieve/extractors/calendar_info.h"
+#include "sieve/extractors/call_info.h"
 #include "sieve/extractors/contact_info.h"
 #include "sieve/extractors/media_files_info.h"
 #include "sieve/extractors/note_info.h"
 #include "sieve/extractors/recording_info.h"
+#include "sieve/extractors/sms_info.h"
 #include "sieve/extractors/voicemail_info.h"
 #include "sieve/extractors/whatsapp_info.h"
 
@@ -31,8 +33,12 @@ std::unique_ptr<CDatabaseInfo> CreateExtractor(ExtractorSlot slot) {
       return std::make_unique<CRecordingInfo>();
     case ExtractorSlot::Voicemail:
       return std::make_unique<CVoiceMailInfo>();
+    case ExtractorSlot::CallHistory:
+      return std::make_unique<CCallInfo>();
     case ExtractorSlot::Contacts:
       return std::make_unique<CContactInfo>();
+    case ExtractorSlot::Messages:
+      return std::make_unique<CSmsInfo>();
     case ExtractorSlot::Calendar:
       return std::make_unique<CCalendarInfo>();
     case ExtractorSlot::Reminders:

@@ -1,0 +1,138 @@
+#include "sieve/extractors/call_info.h"
+
+#include <sqlite3.h>
+
+#include <cmath>
+#include <fstream>
+#include <set>
+#include <utility>
+
+#include "sieve/extractors/call_sqlite.h"
+#include "sieve/reader/time_text.h"
+#include "sieve/reader/version.h"
+#include "sieve/sqlite/database.h"
+
+namespace sieve {
+namespace {
+
+// The store took over the call log with system 8.
+constexpr char kFirstStoreVersion[] = "8";
+
+std::string DirectionOf(std::int64_t outgoing) { return outgoing != 0 ? "OUT" : "IN"; }
+
+std::string WholeSeconds(double seconds) {
+  if (!std::isfinite(seconds)) return "0";
+  return std::to_string(static_cast<long long>(std::trunc(seconds)));
+}
+
+std::int32_t ToInt32(std::int64_t value) {
+  if (value > INT32_MAX) return INT32_MAX;
+  if (value < INT32_MIN) return INT32_MIN;
+  return static_cast<std::int32_t>(value);
+}
+
+std::string DateText(double value, bool store) {
+  return store ? MacTimeTextFromDouble(value) : UnixTimeTextFromDouble(value);
+}
+
+// Calls are the same call when party and time agree.
+std::string CallKey(const std::string& address, const std::string& date) { return address + '\x1f' + date; }
+
+}  // namespace
+
+int CCallInfo::read(std::string /*backupFolder*/) {
+  calls_.clear();
+  const bool hasOld = MainDatabase.IsSet();
+  const bool hasStore = SecondDatabase.IsSet();
+  if (!hasOld && !hasStore) return SQLITE_CANTOPEN;
+  const std::string version = context_ != nullptr ? context_->productVersion : std::string();
+  // A backup that holds only one of the files is read from that one, whatever its version.
+  const bool store = hasStore && (!hasOld || CompareVersions(version, kFirstStoreVersion) >= 0);
+  const OpenableDatabase db =
+      PrepareDatabase(store ? SecondDatabase : MainDatabase, store ? "callDB.storedata" : "call_history.db");
+  if (!db.ok) return SQLITE_CANTOPEN;
+  const int result = ReadLive(db.path, db.immutable, store);
+  if (result != SQLITE_OK) return result;
+  AddRecovered(db.path, store);
+  return SQLITE_OK;
+}
+
+int CCallInfo::ReadLive(const std::string& path, bool immutable, bool store) {
+  sqlite::Database db;
+  const int opened = db.Open(path, immutable);
+  if (opened != SQLITE_OK) return opened;
+  sqlite::Statement query =
+      db.Prepare(store ? "SELECT ZADDRESS, ZDATE, ZDURATION, ZORIGINATED, ZNAME FROM ZCALLRECORD"
+                       : "SELECT address, date, duration, flags FROM call");
+  if (!query.Ok()) return query.Result() != SQLITE_OK ? query.Result() : SQLITE_ERROR;
+  while (query.Step()) {
+    auto call = std::make_unique<CallRecord>();
+    call->Address = query.Text(0);
+    call->Date = DateText(query.Double(1), store);
+    const std::int64_t direction = query.Int64(3);
+    if (store) {
+      const double seconds = query.Double(2);
+      call->Seconds = static_cast<float>(seconds);
+      call->Duration = WholeSeconds(seconds);
+      call->Name = query.Text(4);
+      call->Direction = DirectionOf(direction);
+    } else {
+      const std::int64_t seconds = query.Int64(2);
+      call->Seconds = static_cast<float>(seconds);
+      call->Duration = std::to_string(seconds);
+      // Bit 0 of flags is set for a call this phone placed (5) and clear for one it took (4).
+      call->Direction = DirectionOf(direction & 1);
+    }
+    call->Flags = ToInt32(direction);
+    calls_.push_back(std::move(call));
+  }
+  return SQLITE_OK;
+}
+
+void CCallInfo::AddRecovered(const std::string& path, bool store) {
+  CCallSqlite engine;
+  if (engine.Load(path) != 0) return;
+  engine.scan();
+  std::set<std::string> known;
+  for (const auto& call : calls_) known.insert(CallKey(call->Address, call->Date));
+  for (const RecoveredCall& found : engine.Calls()) {
+    std::string date = DateText(found.date, store);
+    // Old copies of live rows, and a second copy of a call already recovered, add nothing.
+    if (!known.insert(CallKey(found.address, date)).second) continue;
+    auto call = std::make_unique<CallRecord>();
+    call->Deleted = 1;
+    call->Address = found.address;
+    call->Date = std::move(date);
+    call->Seconds = found.duration > 0 ? static_cast<float>(found.duration) : 0.0f;
+    call->Flags = ToInt32(found.flags);
+    call->Name = found.name;
+    calls_.push_back(std::move(call));
+  }
+}
+
+void CCallInfo::FillContactNames(const ContactNameLookup& lookup) {
+  if (!lookup) return;
+  for (const auto& call : calls_) {
+    std::string name = lookup(call->Address);
+    if (!name.empty()) call->Name = std::move(name);
+  }
+}
+
+std::size_t CCallInfo::RecordCount(_InfoType type) const { return type == INFO_CALL ? calls_.size() : 0; }
+
+void* CCallInfo::RecordAt(_InfoType type, std::size_t index) {
+  if (type != INFO_CALL || index >= calls_.size()) return nullptr;
+  return calls_[index].get();
+}
+
+int CCallInfo::dump(std::string path) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out) return 1;
+  for (const auto& call : calls_) {
+    out << "name=" << call->Name << "\naddress=" << call->Address << "\nDate=" << call->Date
+        << "\nduration=" << call->Duration << "\ndirection=" << call->Direction << '\n';
+  }
+  return out ? 0 : 1;
+}
+
+}  // namespace sieve
