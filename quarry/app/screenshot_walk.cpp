@@ -16,6 +16,11 @@
 #include "quarry/pages/function_dlg.h"
 #include "quarry/pages/page_bus.h"
 #include "quarry/pages/page_ids.h"
+#if __has_include("quarry/controls/menu_container.h")
+#include "quarry/controls/menu_container.h"
+#define QUARRY_HAS_CATEGORY_LIST 1
+#endif
+#include <QMouseEvent>
 
 namespace quarry {
 
@@ -94,8 +99,23 @@ void StartScreenshotWalk(CSalvageDlg* window, const QString& folder) {
                          [walk, pages] { return pages->currentPageId() == page::kResults && walk->scanEnded; }});
   walk->steps.push_back({QStringLiteral("4-contacts"),
                          [pages] {
-                           if (QPushButton* contacts = ButtonNamed(pages->Page(page::kResults), QStringLiteral("category100057")))
-                             contacts->click();
+#ifdef QUARRY_HAS_CATEGORY_LIST
+                           // A click on the contacts entry's caption, as the user would.
+                           QWidget* results = pages->Page(page::kResults);
+                           if (results == nullptr) return;
+                           for (CMenuItemEx* entry : results->findChildren<CMenuItemEx*>()) {
+                             if (entry->id() != page::kFirstCategoryView) continue;
+                             const QPointF at(entry->width() - 8, entry->height() / 2.0);
+                             QMouseEvent press(QEvent::MouseButtonPress, at, entry->mapToGlobal(at), Qt::LeftButton,
+                                               Qt::LeftButton, Qt::NoModifier);
+                             QMouseEvent release(QEvent::MouseButtonRelease, at, entry->mapToGlobal(at), Qt::LeftButton,
+                                                 Qt::NoButton, Qt::NoModifier);
+                             QApplication::sendEvent(entry, &press);
+                             QApplication::sendEvent(entry, &release);
+                           }
+#else
+                           (void)pages;
+#endif
                          },
                          nullptr});
   QTimer::singleShot(500, window, [walk] { RunNext(walk); });
