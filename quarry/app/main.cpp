@@ -13,5 +13,5 @@ int main(int argc, char** argv) {
     QCoreApplication::setApplicationName(QStringLiteral("Quarry"));
     return quarry::app::RunHeadlessRecovery(QCoreApplication::arguments().mid(1));
   }
-  return quarry::CSalvageApp::Run(argc, argv, arguments);
+  return quarry::CSalvageApp::Run(argc, argv);
 }

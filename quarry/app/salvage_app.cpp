@@ -34,8 +34,11 @@ WindowOptions ParseWindowOptions(const QStringList& arguments) {
   return options;
 }
 
-int CSalvageApp::Run(int argc, char** argv, const QStringList& arguments) {
-  const WindowOptions options = ParseWindowOptions(arguments);
+int CSalvageApp::Run(int argc, char** argv) {
+  // QApplication first: it takes its own options (-platform, -style) out of
+  // the list before ours are read.
+  QApplication app(argc, argv);
+  const WindowOptions options = ParseWindowOptions(QApplication::arguments().mid(1));
   if (!options.ok) {
     std::fprintf(stderr,
                  "quarry: %s\nusage: quarry [--backups DIR]\n"
@@ -43,7 +46,6 @@ int CSalvageApp::Run(int argc, char** argv, const QStringList& arguments) {
                  qPrintable(options.error));
     return 2;
   }
-  QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Quarry"));
   QApplication::setApplicationVersion(QStringLiteral(QUARRY_VERSION_TEXT));
 

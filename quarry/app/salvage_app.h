@@ -20,7 +20,7 @@ WindowOptions ParseWindowOptions(const QStringList& arguments);
 class CSalvageApp {
  public:
   // Runs the window program; returns the exit status.
-  static int Run(int argc, char** argv, const QStringList& arguments);
+  static int Run(int argc, char** argv);
 };
 
 }  // namespace quarry

@@ -4,6 +4,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "quarry/app/salvage_app.h"
 #include "quarry/app/salvage_settings.h"
 
 using quarry::CSalvageSettings;
@@ -107,6 +108,18 @@ class SettingsTest : public QObject {
     QCOMPARE(settings.BackupsFolder(), QDir::homePath() + QStringLiteral("/.local/share/MobileSync/Backup"));
     settings.backupsFolder = QStringLiteral("/chosen");
     QCOMPARE(settings.BackupsFolder(), QStringLiteral("/chosen"));
+  }
+
+  void windowOptionsNeedTheirFolder() {
+    const quarry::WindowOptions options =
+        quarry::ParseWindowOptions({QStringLiteral("--backups"), QStringLiteral("rel/dir")});
+    QVERIFY(options.ok);
+    QCOMPARE(options.backupsFolder, QDir(QStringLiteral("rel/dir")).absolutePath());
+    QVERIFY(options.screenshotFolder.isEmpty());
+    QVERIFY(!quarry::ParseWindowOptions({QStringLiteral("--backups")}).ok);
+    const quarry::WindowOptions unknown = quarry::ParseWindowOptions({QStringLiteral("--bakups"), QStringLiteral("x")});
+    QVERIFY(!unknown.ok);
+    QVERIFY(unknown.error.contains(QStringLiteral("--bakups")));
   }
 };
 
