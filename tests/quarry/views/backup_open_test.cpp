@@ -1,0 +1,58 @@
+// Opening generated backups: a wrong then a right password for the same
+// encrypted backup, the password's full UTF-8 bytes, and the newer index named.
+#include <gtest/gtest.h>
+
+#include "export_parsers.h"
+#include "quarry/views/backup_open.h"
+#include "support/test_support.h"
+
+namespace quarry::views {
+namespace {
+
+TEST(BackupOpen, WrongThenRightPasswordForTheSameBackup) {
+  sieve::test::TempDir dir;
+  // Longer than the classic 1024-byte buffer and not ASCII: it must not be cut.
+  const QString password = QStringLiteral("pässwörd ✓ ") + QString(600, QChar(0x00e9));
+  ASSERT_GT(password.toUtf8().size(), 1024);
+  const auto backup = sieve::test::MakeBackup(
+      dir, "enc", {"--profile", "small", "--encrypted", "--password-file",
+                   sieve::test::WritePasswordFile(dir, password.toUtf8().toStdString())});
+  sieve::CItunesBackupReader reader;
+  const int index = reader.ReadItunesbackFromPath(backup.Folder.c_str());
+  ASSERT_GE(index, 0);
+  ASSERT_NE(reader.GetIsEncrypt(index), 0);
+
+  EXPECT_EQ(CheckBackupPassword(reader, index, QString()), PasswordCheck::kEmpty);
+  EXPECT_EQ(CheckBackupPassword(reader, index, QStringLiteral("wrong")), PasswordCheck::kWrong);
+  EXPECT_EQ(CheckBackupPassword(reader, index, password.left(password.size() - 1)), PasswordCheck::kWrong);
+  EXPECT_EQ(CheckBackupPassword(reader, index, password), PasswordCheck::kAccepted);
+}
+
+TEST(BackupOpen, PlainBackupNeedsNoPasswordAndNewerIndexIsNamed) {
+  sieve::test::TempDir dir;
+  const auto plain = sieve::test::MakeBackup(dir, "plain", {"--profile", "small"});
+  const auto newer = sieve::test::MakeBackup(dir, "newer", {"--profile", "small", "--manifest-db"});
+  // One reader each: adding a backup may move the others' positions.
+  sieve::CItunesBackupReader plainReader;
+  const int p = plainReader.ReadItunesbackFromPath(plain.Folder.c_str());
+  ASSERT_GE(p, 0);
+  EXPECT_EQ(CheckBackupPassword(plainReader, p, QStringLiteral("anything")), PasswordCheck::kAccepted);
+
+  sieve::CItunesBackupReader reader;
+  const int n = reader.ReadItunesbackFromPath(newer.Folder.c_str());
+  ASSERT_GE(n, 0);
+
+  EXPECT_EQ(reader.ReadBackup(n), 0);
+  EXPECT_EQ(reader.LastError(n), sieve::ReaderError::NewerIndex) << reader.LastErrorText(n);
+  const QString text = BackupErrorText(reader, n, {});
+  EXPECT_TRUE(text.contains(QStringLiteral("\"Manifest.db\""))) << text.toStdString();
+  EXPECT_TRUE(text.contains(QString::fromStdString(newer.Folder))) << text.toStdString();
+  // A dictionary text is used when the program has one.
+  const TextLookup german = [](const QString& key) {
+    return key == QLatin1String("ITUNES_ERROR_MANIFEST_DB") ? QStringLiteral("Neuer Index: %1") : QString();
+  };
+  EXPECT_TRUE(BackupErrorText(reader, n, german).startsWith(QStringLiteral("Neuer Index: ")));
+}
+
+}  // namespace
+}  // namespace quarry::views
