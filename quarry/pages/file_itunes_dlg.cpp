@@ -1,0 +1,168 @@
+#include "quarry/pages/file_itunes_dlg.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include "quarry/app/rb_dictionary.h"
+#include "quarry/pages/page_bus.h"
+#include "quarry/pages/page_ids.h"
+#include "quarry/pages/password_dlg.h"
+#include "quarry/views/backup_open.h"
+
+namespace quarry {
+
+namespace {
+
+constexpr int kFolderRole = Qt::UserRole + 1;
+
+QString Text(const char* key) { return Translate(QString::fromLatin1(key)); }
+
+views::TextLookup Dictionary() {
+  return [](const QString& key) {
+    const QString text = Translate(key);
+    return text == key ? QString() : text;  // missing: the views' English text
+  };
+}
+
+}  // namespace
+
+CFileItunesDlg::CFileItunesDlg(QWidget* parent) : CFunctionDlg(parent), backupRoot_(DefaultBackupRoot()) {
+  passwordPrompt_ = [this](const QString& name, const QString& message) { return CPasswordDlg::Ask(this, name, message); };
+  folderChooser_ = [this] { return QFileDialog::getExistingDirectory(this, QString()); };
+}
+
+CFileItunesDlg::~CFileItunesDlg() = default;
+
+QString CFileItunesDlg::DefaultBackupRoot() {
+  // Where iTunes-compatible tools keep backups for this user.
+  const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+  return QDir(QDir(data).filePath(QStringLiteral("Apple Computer/MobileSync"))).filePath(QStringLiteral("Backup"));
+}
+
+void CFileItunesDlg::InitPage() {
+  setObjectName(QStringLiteral("backupListPage"));
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(24, 16, 24, 16);
+  for (const char* key : {"IDS_FILE_ITUNES_HINT", "IDS_FILE_ITUNES_NOTLIST", "IDS_FILE_ITUNES_SELECT_HINT"}) {
+    auto* hint = new QLabel(Text(key), this);
+    hint->setObjectName(QStringLiteral("backupHint"));
+    hint->setWordWrap(true);
+    layout->addWidget(hint);
+  }
+  list_ = new QTreeWidget(this);
+  list_->setObjectName(QStringLiteral("backupList"));
+  list_->setRootIsDecorated(false);
+  list_->setSelectionMode(QAbstractItemView::SingleSelection);
+  list_->setHeaderLabels({Text("IDS_ITUNES_LIST_HEADER_NAME"), Text("IDS_ITUNES_LIST_LAST_BAKCDATE"),
+                          Text("IDS_ITUNES_LIST_HEADER_SRIALNUMBER")});
+  list_->header()->resizeSection(0, 250);
+  list_->header()->resizeSection(1, 250);
+  layout->addWidget(list_, 1);
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch(1);
+  select_ = new QPushButton(Text("IDS_FILE_SELECT_BTN"), this);
+  select_->setObjectName(QStringLiteral("backupSelect"));
+  scan_ = new QPushButton(Text("IDS_FILE_SCAN_BTN"), this);
+  scan_->setObjectName(QStringLiteral("backupScan"));
+  buttons->addWidget(select_);
+  buttons->addWidget(scan_);
+  layout->addLayout(buttons);
+
+  connect(list_, &QTreeWidget::itemDoubleClicked, this,
+          [this](QTreeWidgetItem* item) { ScanRow(list_->indexOfTopLevelItem(item)); });
+  connect(scan_, &QPushButton::clicked, this, [this] {
+    const QList<QTreeWidgetItem*> chosen = list_->selectedItems();
+    if (chosen.isEmpty()) {
+      QMessageBox::information(this, Text("IDS_APP_NAME"), Text("SELECT_NO_ITUNESBACKUP"));
+      return;
+    }
+    ScanRow(list_->indexOfTopLevelItem(chosen.first()));
+  });
+  connect(select_, &QPushButton::clicked, this, [this] { ScanChosenFolder(); });
+}
+
+void CFileItunesDlg::OnShowPage() {
+  CFunctionDlg::OnShowPage();
+  reader_.GetItunesBackList(QFile::encodeName(backupRoot_).constData());
+  FillList();
+}
+
+void CFileItunesDlg::FillList() {
+  list_->clear();
+  for (int i = 0; i < reader_.GetBackuplistCount(); ++i) {
+    QString name = QString::fromStdString(reader_.BackupName(i));
+    if (reader_.GetIsEncrypt(i) != 0) name += QLatin1Char(' ') + Text("IDS_ITUNES_ENCRYPTED");
+    auto* row = new QTreeWidgetItem({name, QString::fromStdString(reader_.BackupTime(i)),
+                                     QString::fromStdString(reader_.SerialNumber(i))});
+    row->setData(0, kFolderRole, QString::fromStdString(reader_.BackupFolder(i)));
+    list_->addTopLevelItem(row);
+  }
+}
+
+int CFileItunesDlg::IndexOfFolder(const QString& folder) const {
+  for (int i = 0; i < reader_.GetBackuplistCount(); ++i) {
+    if (QString::fromStdString(reader_.BackupFolder(i)) == folder) return i;
+  }
+  return -1;
+}
+
+bool CFileItunesDlg::ScanRow(int row) {
+  QTreeWidgetItem* item = list_->topLevelItem(row);
+  if (item == nullptr) return false;
+  const int index = IndexOfFolder(item->data(0, kFolderRole).toString());
+  return index >= 0 && ScanBackup(index);
+}
+
+bool CFileItunesDlg::ScanChosenFolder() {
+  const QString folder = folderChooser_ ? folderChooser_() : QString();
+  if (folder.isEmpty()) return false;
+  if (reader_.ReadItunesbackFromPath(QFile::encodeName(folder).constData()) < 0) {
+    QMessageBox::warning(this, Text("IDS_APP_NAME"), Text("ITUNES_ERROR_NOT_BACKUP").arg(QDir::toNativeSeparators(folder)));
+    return false;
+  }
+  FillList();
+  // The reader keeps the folder as it resolved it; find it among the rows.
+  for (int row = 0; row < list_->topLevelItemCount(); ++row) {
+    if (QDir(list_->topLevelItem(row)->data(0, kFolderRole).toString()) == QDir(folder)) return ScanRow(row);
+  }
+  return false;
+}
+
+bool CFileItunesDlg::ScanBackup(int index) {
+  PageBus* bus = PageBus::Of(this);
+  if (reader_.GetIsEncrypt(index) != 0) {
+    const QString name = QString::fromStdString(reader_.BackupName(index));
+    QString message;
+    for (;;) {
+      std::optional<QString> password = passwordPrompt_ ? passwordPrompt_(name, message) : std::nullopt;
+      if (!password) {
+        // Nothing starts: the window must not stay busy.
+        emit bus->scanState(page::kScanEnded);
+        return false;
+      }
+      const views::PasswordCheck check = views::CheckBackupPassword(reader_, index, *password);
+      password->fill(QChar(0));
+      if (check == views::PasswordCheck::kAccepted) break;
+      if (check == views::PasswordCheck::kUnreadable) {
+        QMessageBox::warning(this, Text("IDS_APP_NAME"), views::BackupErrorText(reader_, index, Dictionary()));
+        emit bus->scanState(page::kScanEnded);
+        return false;
+      }
+      message = Text(check == views::PasswordCheck::kEmpty ? "ITUNES_PWD_EMPTY" : "ITUNES_ERROR_PWD");
+    }
+  }
+  emit bus->setScanSource(&reader_, index);
+  emit bus->showPage(page::kResults);
+  return true;
+}
+
+}  // namespace quarry

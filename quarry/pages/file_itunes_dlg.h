@@ -1,0 +1,65 @@
+// The backup list page: the backups of the user's iTunes backup folder (and
+// any folder the user picks), encrypted ones marked. Choosing one asks for
+// the password of an encrypted backup, again after a wrong one, and hands the
+// backup to the results page. The page owns the reader for its whole life.
+#pragma once
+
+#include <QString>
+#include <functional>
+
+#include "quarry/pages/function_dlg.h"
+#include "sieve/itunes_backup_reader.h"
+
+class QTreeWidget;
+class QPushButton;
+
+namespace quarry {
+
+class CFileItunesDlg : public CFunctionDlg {
+  Q_OBJECT
+
+ public:
+  // Asks the password of a backup; nullopt on cancel. `message` tells why it
+  // is asked again. Replaceable so scripted runs need no modal dialog.
+  using PasswordPrompt = std::function<std::optional<QString>(const QString& backupName, const QString& message)>;
+  using FolderChooser = std::function<QString()>;
+
+  explicit CFileItunesDlg(QWidget* parent = nullptr);
+  ~CFileItunesDlg() override;
+
+  void InitPage() override;
+  void OnShowPage() override;
+
+  // Where the backups are listed from; the user's iTunes folder by default.
+  void SetBackupRoot(const QString& folder) { backupRoot_ = folder; }
+  QString BackupRoot() const { return backupRoot_; }
+  static QString DefaultBackupRoot();
+  void SetPasswordPrompt(PasswordPrompt prompt) { passwordPrompt_ = std::move(prompt); }
+  void SetFolderChooser(FolderChooser chooser) { folderChooser_ = std::move(chooser); }
+
+  sieve::CItunesBackupReader& Reader() { return reader_; }
+  QTreeWidget* List() const { return list_; }
+
+  // Lists the reader's backups again.
+  void FillList();
+  // The backup shown in this row: checks its password and hands it on.
+  // False when nothing was handed on (no row, cancelled, unreadable).
+  bool ScanRow(int row);
+  // The Select button: a folder chosen by the user.
+  bool ScanChosenFolder();
+
+ private:
+  bool ScanBackup(int index);
+  // Index of the backup kept in a folder; positions move when backups are added.
+  int IndexOfFolder(const QString& folder) const;
+
+  sieve::CItunesBackupReader reader_;
+  QString backupRoot_;
+  PasswordPrompt passwordPrompt_;
+  FolderChooser folderChooser_;
+  QTreeWidget* list_ = nullptr;
+  QPushButton* scan_ = nullptr;
+  QPushButton* select_ = nullptr;
+};
+
+}  // namespace quarry
