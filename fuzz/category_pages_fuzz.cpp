@@ -8,13 +8,10 @@
 
 #include "sieve/extractors/bookmark_sqlite.h"
 #include "sieve/extractors/calendar_sqlite.h"
+#include "sieve/extractors/call_sqlite.h"
 #include "sieve/extractors/contact_sqlite.h"
 #include "sieve/extractors/note_sqlite.h"
 #include "sieve/extractors/sms_sqlite.h"
-#if __has_include("sieve/extractors/call_sqlite.h")
-#include "sieve/extractors/call_sqlite.h"
-#define QUARRY_FUZZ_CALLS 1
-#endif
 
 namespace {
 
@@ -68,13 +65,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const auto& b : e.Bookmarks()) n += Touch(b.title) + Touch(b.url);
     return n;
   });
-#ifdef QUARRY_FUZZ_CALLS
   sieve::CCallSqlite calls;
   sink += Run(calls, bytes, [](const sieve::CCallSqlite& e) {
     std::size_t n = 0;
     for (const auto& call : e.Calls()) n += Touch(call.address) + Touch(call.name);
     return n;
   });
-#endif
   return sink == static_cast<std::size_t>(-1) ? 1 : 0;
 }
