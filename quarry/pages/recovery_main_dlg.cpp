@@ -1,0 +1,468 @@
+#include "quarry/pages/recovery_main_dlg.h"
+
+#include <QCheckBox>
+#include <QDateTime>
+#include <QDesktopServices>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QTimer>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cmath>
+
+#include "quarry/app/rb_dictionary.h"
+#include "quarry/app/salvage_settings.h"
+#include "quarry/controls/menu_container.h"
+#include "quarry/pages/contact_info_dlg.h"
+#include "quarry/pages/page_bus.h"
+#include "quarry/pages/page_ids.h"
+#include "quarry/pages/recovery_dlg.h"
+#include "quarry/views/backup_open.h"
+#include "quarry/views/contacts_model.h"
+#include "quarry/views/scan_session.h"
+
+namespace quarry {
+
+namespace {
+
+constexpr int kNoType = -1;
+
+struct Category {
+  int pageId;        // 0 for a group caption
+  const char* key;   // caption key
+  int type;          // the records it receives, kNoType for none
+  bool hasView;      // its view is part of this version
+};
+
+// The list in its shown order, groups first in their block.
+constexpr Category kCategories[] = {
+    {0, "IDS_RECOVERY_MAIN_MESSAGE_CALLLOG", kNoType, false},
+    {100057, "IDS_RECOVERY_MAIN_CONTACT", sieve::INFO_CONTACT, true},
+    {100058, "IDS_RECOVERY_MAIN_MESSAGE", sieve::INFO_SMS, false},
+    {100060, "IDS_RECOVERY_MAIN_MESSAGE_ATTACH", sieve::INFO_SMS_ATTACHMENT, false},
+    {100061, "IDS_RECOVERY_MAIN_RECENT_CALL", sieve::INFO_CALL, false},
+    {100062, "IDS_RECOVERY_MAIN_VOICE_MEMO", sieve::INFO_VOICE_MEMO, false},
+    {100063, "IDS_RECOVERY_MAIN_VOICEMAIL", kNoType, false},
+    {100064, "IDS_RECOVERY_MAIN_WHATSAPP", sieve::INFO_WHATSAPP, false},
+    {100065, "IDS_RECOVERY_MAIN_WHATSAPP_ATTACH", sieve::INFO_WHATSAPP_ATTACHMENT, false},
+    {0, "IDS_RECOVERY_MAIN_PHOTOS_VIDEOS", kNoType, false},
+    {100066, "IDS_RECOVERY_MAIN_CAMERA_ROLL", sieve::INFO_CAMERA_ROLL, false},
+    {100067, "IDS_RECOVERY_MAIN_PHOTO_STREAM", sieve::INFO_PHOTO_STREAM, false},
+    {100068, "IDS_RECOVERY_MAIN_APP_PHOTO", sieve::INFO_APP_PICTURE, false},
+    {100069, "IDS_RECOVERY_MAIN_APP_VIDEO", sieve::INFO_APP_VIDEO, false},
+    {100070, "IDS_RECOVERY_MAIN_MUSIC", sieve::INFO_MUSIC, false},
+    {0, "IDS_RECOVERY_MAIN_OHTERS", kNoType, false},
+    {100071, "IDS_RECOVERY_MAIN_NOTES", sieve::INFO_NOTE, false},
+    {100072, "IDS_RECOVERY_MAIN_CALENDAR", sieve::INFO_CALENDAR, false},
+    {100073, "IDS_RECOVERY_MAIN_REMINDER", sieve::INFO_REMINDER, false},
+    {100074, "IDS_RECOVERY_MAIN_BOOKMARK", sieve::INFO_BOOKMARK, false},
+    {100075, "IDS_RECOVERY_MAIN_APP_DOC", sieve::INFO_APP_DOCUMENT, false},
+};
+
+QString Tr(const char* key) { return Translate(QString::fromLatin1(key)); }
+
+// The views' texts from the dictionary; a key the dictionary lacks gives the
+// views' own English text rather than the key (it names folders and files).
+QString ViewTextOf(const QString& key) {
+  const QString text = Translate(key);
+  return text == key ? QString() : text;
+}
+
+QPushButton* MakeButton(const char* key, const char* name, QWidget* parent) {
+  auto* button = new QPushButton(Tr(key), parent);
+  button->setObjectName(QString::fromLatin1(name));
+  return button;
+}
+
+}  // namespace
+
+CRecoveryMainDlg::CRecoveryMainDlg(QWidget* parent) : CFunctionDlg(parent) {
+  setObjectName(QStringLiteral("resultsPage"));
+  contacts_ = new views::ContactsModel(&ViewTextOf, this);
+  message_ = [this](const QString& text) {
+    QMessageBox::information(this, Tr("IDS_APP_NAME"), text);
+  };
+  opener_ = [](const QString& folder) { QDesktopServices::openUrl(QUrl::fromLocalFile(folder)); };
+}
+
+CRecoveryMainDlg::~CRecoveryMainDlg() {
+  // The scan thread reads the reader and calls into the session: end it first.
+  if (worker_.joinable()) {
+    session_->Stop();
+    session_->SetPaused(false);
+    worker_.join();
+  }
+}
+
+void CRecoveryMainDlg::InitPage() {
+  auto* root = new QVBoxLayout(this);
+  root->setContentsMargins(12, 8, 12, 8);
+  root->setSpacing(6);
+
+  // Scan line: status, progress, percentage, remaining time, Pause, Stop.
+  auto* scanRow = new QHBoxLayout;
+  status_ = new QLabel(Tr("IDS_RECOVER_MAIN_STATIC_SCANNING"), this);
+  status_->setObjectName(QStringLiteral("resultsStatus"));
+  progress_ = new QProgressBar(this);
+  progress_->setObjectName(QStringLiteral("resultsProgress"));
+  progress_->setRange(0, 100);
+  progress_->setTextVisible(false);
+  percent_ = new QLabel(QStringLiteral("0%"), this);
+  percent_->setObjectName(QStringLiteral("resultsPercent"));
+  remainingLabel_ = new QLabel(this);
+  remainingLabel_->setObjectName(QStringLiteral("resultsRemaining"));
+  pause_ = MakeButton("IDS_RECOVER_MAIN_BTN_PAUSE", "resultsPause", this);
+  stop_ = MakeButton("IDS_RECOVER_MAIN_BTN_STOP", "resultsStop", this);
+  scanRow->addWidget(status_);
+  scanRow->addWidget(progress_, 1);
+  scanRow->addWidget(percent_);
+  scanRow->addWidget(remainingLabel_);
+  scanRow->addWidget(pause_);
+  scanRow->addWidget(stop_);
+  root->addLayout(scanRow);
+
+  // Filter line for the shown view.
+  auto* filterRow = new QHBoxLayout;
+  deletedOnly_ = new QCheckBox(Tr("IDS_RECOVER_MAIN_CHECKBOX_TEXT"), this);
+  deletedOnly_->setObjectName(QStringLiteral("resultsDeletedOnly"));
+  selectAll_ = MakeButton("IDS_RECOVER_MAIN_BTN_RADIO_SELECTALL", "resultsSelectAll", this);
+  invert_ = MakeButton("IDS_RECOVER_MAIN_BTN_RADIO_INVERT", "resultsInvert", this);
+  search_ = new QLineEdit(this);
+  search_->setObjectName(QStringLiteral("resultsSearch"));
+  search_->setPlaceholderText(Tr("IDS_RECOVER_MAIN_SEARCH_HINT"));
+  search_->setClearButtonEnabled(true);
+  filterRow->addWidget(deletedOnly_);
+  filterRow->addWidget(selectAll_);
+  filterRow->addWidget(invert_);
+  filterRow->addStretch(1);
+  filterRow->addWidget(search_);
+  root->addLayout(filterRow);
+
+  // Categories on the left, the chosen category's view on the right.
+  auto* body = new QHBoxLayout;
+  menu_ = new CMenuContainer(this);
+  menu_->setObjectName(QStringLiteral("resultsCategories"));
+  for (const Category& category : kCategories) {
+    if (category.pageId == 0) {
+      menu_->AddGroup(Tr(category.key));
+      continue;
+    }
+    CMenuItemEx* entry = menu_->AddEntry(QString(), Tr(category.key), category.pageId);
+    if (!category.hasView) entry->setToolTip(Tr("IDS_RECOVER_MAIN_VIEW_NOT_YET"));
+  }
+  auto* scroll = new QScrollArea(this);
+  scroll->setObjectName(QStringLiteral("resultsCategoryScroll"));
+  scroll->setWidget(menu_);
+  scroll->setWidgetResizable(true);
+  scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  scroll->setFixedWidth(250);
+  views_ = new CFunctionDlgContainer(this);
+  views_->setObjectName(QStringLiteral("resultsViews"));
+  views_->AddPage(new CContactInfoDlg(contacts_), page::kFirstCategoryView);
+  body->addWidget(scroll);
+  body->addWidget(views_, 1);
+  root->addLayout(body, 1);
+
+  // Totals and Recover.
+  auto* totalsRow = new QHBoxLayout;
+  checkedCount_ = new QLabel(this);
+  checkedCount_->setObjectName(QStringLiteral("resultsCheckedCount"));
+  checkedSize_ = new QLabel(this);
+  checkedSize_->setObjectName(QStringLiteral("resultsCheckedSize"));
+  foundCount_ = new QLabel(this);
+  foundCount_->setObjectName(QStringLiteral("resultsFoundCount"));
+  foundSize_ = new QLabel(this);
+  foundSize_->setObjectName(QStringLiteral("resultsFoundSize"));
+  recover_ = MakeButton("IDS_RECOVER_MAIN_BTN_RECOVER", "resultsRecover", this);
+  for (QLabel* label : {checkedCount_, checkedSize_, foundCount_, foundSize_}) totalsRow->addWidget(label);
+  totalsRow->addStretch(1);
+  totalsRow->addWidget(recover_);
+  root->addLayout(totalsRow);
+
+  pollTimer_ = new QTimer(this);
+  pollTimer_->setInterval(100);
+  clockTimer_ = new QTimer(this);
+  clockTimer_->setInterval(1000);
+  connect(pollTimer_, &QTimer::timeout, this, &CRecoveryMainDlg::Poll);
+  connect(clockTimer_, &QTimer::timeout, this, &CRecoveryMainDlg::CountDown);
+  connect(pause_, &QPushButton::clicked, this, &CRecoveryMainDlg::PauseOrResume);
+  connect(stop_, &QPushButton::clicked, this, &CRecoveryMainDlg::StopOrStart);
+  connect(recover_, &QPushButton::clicked, this, [this] { Recover(); });
+  connect(menu_, &CMenuContainer::entryClicked, this, &CRecoveryMainDlg::ShowCategory);
+  connect(selectAll_, &QPushButton::clicked, this, [this] {
+    if (CFunctionDlg* view = CurrentView()) view->CheckAll(true);
+  });
+  connect(invert_, &QPushButton::clicked, this, [this] {
+    if (CFunctionDlg* view = CurrentView()) view->InvertCheck();
+  });
+  connect(deletedOnly_, &QCheckBox::toggled, this, [this](bool on) {
+    if (CFunctionDlg* view = CurrentView()) view->ApplyDeletedOnly(on);
+  });
+  connect(search_, &QLineEdit::textChanged, this, &CRecoveryMainDlg::SearchChanged);
+
+  // Found items arrive checked; user checks change only the checked totals.
+  connect(contacts_, &views::CategoryModel::ItemFound, this, [this](qint64 size) {
+    tally_.Found(size);
+    UpdateTotals();
+  });
+  connect(contacts_, &views::CategoryModel::SelectionChanged, this, [this](qint64 count, qint64 size) {
+    tally_.Checked(count, size);
+    UpdateTotals();
+  });
+
+  // The backup list hands its choice over on the window thread.
+  connect(PageBus::Of(this), &PageBus::setScanSource, this, &CRecoveryMainDlg::SetScanSource);
+
+  remainingLabel_->setText(RemainingText());
+  UpdateTotals();
+  SetBusyControls(false);
+  pause_->setEnabled(false);
+  stop_->setEnabled(false);
+}
+
+void CRecoveryMainDlg::SetScanSource(sieve::CItunesBackupReader* reader, int backupIndex) {
+  reader_ = reader;
+  index_ = backupIndex;
+}
+
+void CRecoveryMainDlg::OnShowPage() {
+  CFunctionDlg::OnShowPage();
+  if (worker_.joinable()) {
+    // Back on a running scan: the timers were stopped while hidden.
+    pollTimer_->start();
+    clockTimer_->start();
+    return;
+  }
+  if (reader_ != nullptr) StartScan();
+}
+
+void CRecoveryMainDlg::hideEvent(QHideEvent* event) {
+  // A hidden page does no work and pulls nobody back to it.
+  pollTimer_->stop();
+  clockTimer_->stop();
+  CFunctionDlg::hideEvent(event);
+}
+
+void CRecoveryMainDlg::StartScan() {
+  if (reader_ == nullptr) return;
+  if (worker_.joinable()) {
+    // Two scans of one backup never run at once.
+    session_->Stop();
+    session_->SetPaused(false);
+    worker_.join();
+  }
+  session_ = std::make_unique<views::ScanSession>(*reader_, index_);
+  menu_->ResetAll();
+  menu_->DisableAll();
+  contacts_->Clear();
+  tally_.Reset();
+  lastSummary_ = views::RecoverySummary();
+  paused_ = false;
+  stopped_ = false;
+  remaining_.Start();
+
+  SetBusyControls(true);
+  pause_->setEnabled(true);
+  pause_->setText(Tr("IDS_RECOVER_MAIN_BTN_PAUSE"));
+  stop_->setEnabled(true);
+  stop_->setText(Tr("IDS_RECOVER_MAIN_BTN_STOP"));
+  status_->setText(Tr("IDS_RECOVER_MAIN_STATIC_SCANNING"));
+  percent_->setText(QStringLiteral("0%"));
+  progress_->setValue(0);
+  remainingLabel_->setText(RemainingText());
+  UpdateTotals();
+  emit PageBus::Of(this)->scanState(page::kScanStarted);
+
+  menu_->Select(page::kFirstCategoryView);
+  ShowCategory(page::kFirstCategoryView, false);
+
+  views::ScanSession* session = session_.get();
+  worker_ = std::thread([this, session] {
+    const int result = session->Run();
+    QMetaObject::invokeMethod(this, [this, result] { OnScanFinished(result); }, Qt::QueuedConnection);
+  });
+  pollTimer_->start();
+  clockTimer_->start();
+}
+
+void CRecoveryMainDlg::OnScanFinished(int result) {
+  if (worker_.joinable()) worker_.join();  // it has returned already
+  pollTimer_->stop();
+  clockTimer_->stop();
+  paused_ = false;
+  session_->Deliver(views::ScanTargets{contacts_});
+  UpdateCounts();
+  remaining_.Finish();
+  const float p = session_->Progress();
+  const int whole = std::isfinite(p) ? std::clamp(static_cast<int>(p), 0, 100) : 0;
+  progress_->setValue(whole);
+  percent_->setText(QStringLiteral("%1%").arg(whole));
+  SetBusyControls(false);
+  pause_->setEnabled(false);
+  pause_->setText(Tr("IDS_RECOVER_MAIN_BTN_PAUSE"));
+  stop_->setEnabled(true);
+  stop_->setText(Tr("IDS_RECOVER_MAIN_BTN_START"));
+  status_->setText(Tr("IDS_RECOVERY_RECOVERYMAIN_SCANFINISH"));
+  remainingLabel_->setText(RemainingText());
+  // The busy state ends on every way out, before any message waits for the user.
+  PageBus* bus = PageBus::Of(this);
+  emit bus->scanState(page::kScanEnded);
+  emit scanFinished(result);
+
+  if (result == -1) {
+    ShowMessage(Tr("ITUNES_ERROR_PWD"));
+    emit bus->showPage(page::kBackupList);
+    return;
+  }
+  if (!stopped_ && reader_ != nullptr && reader_->LastError(index_) != sieve::ReaderError::None) {
+    const QString text = views::BackupErrorText(*reader_, index_, &ViewTextOf);
+    if (!text.isEmpty()) {
+      status_->setText(text);
+      ShowMessage(text);
+    }
+  }
+}
+
+void CRecoveryMainDlg::Poll() {
+  if (!session_) return;
+  // The session clears both flags when its thread begins; a Pause or Stop
+  // pressed before that would be lost, so the page's state is applied again.
+  if (stopped_) session_->Stop();
+  if (paused_) session_->SetPaused(true);
+  session_->Deliver(views::ScanTargets{contacts_});
+  UpdateCounts();
+  if (paused_ || stopped_) return;
+  const float p = session_->Progress();
+  const int whole = std::isfinite(p) ? std::clamp(static_cast<int>(p), 0, 100) : 0;
+  progress_->setValue(whole);
+  percent_->setText(QStringLiteral("%1%").arg(whole));
+  remaining_.Estimate(p);
+}
+
+void CRecoveryMainDlg::CountDown() {
+  if (paused_ || stopped_) return;
+  remaining_.Tick();
+  remainingLabel_->setText(RemainingText());
+}
+
+QString CRecoveryMainDlg::RemainingText() const {
+  return Tr("IDS_RECOVER_MAIN_STATIC_REMAINED") + QLatin1Char(' ') + views::FormatClock(remaining_.Seconds());
+}
+
+int CRecoveryMainDlg::ProgressValue() const { return progress_->value(); }
+
+void CRecoveryMainDlg::UpdateCounts() {
+  if (!session_) return;
+  for (const Category& category : kCategories) {
+    if (category.pageId == 0 || category.type == kNoType) continue;
+    CMenuItemEx* entry = menu_->Entry(category.pageId);
+    const std::int64_t found = session_->FoundCount(static_cast<sieve::_InfoType>(category.type));
+    if (entry == nullptr || entry->count() == found) continue;
+    entry->setCount(found);
+    // Only categories this version can show and recover are offered; the
+    // others show what was found.
+    if (category.hasView && found > 0 && !entry->isEnabled()) {
+      menu_->Enable(category.pageId);
+      menu_->SetChecked(category.pageId);
+    }
+  }
+}
+
+void CRecoveryMainDlg::UpdateTotals() {
+  checkedCount_->setText(Tr("IDS_RECOVER_MAIN_STATIC_SELECTCOUNT") + QLatin1Char(' ') +
+                         QString::number(tally_.CheckedCount()));
+  checkedSize_->setText(Tr("IDS_RECOVER_MAIN_STATIC_SELECTSIZE") + QLatin1Char(' ') +
+                        views::FormatSize(tally_.CheckedSize()));
+  foundCount_->setText(Tr("IDS_RECOVER_MAIN_STATIC_ALLCOUNT") + QLatin1Char(' ') +
+                       QString::number(tally_.FoundCount()));
+  foundSize_->setText(Tr("IDS_RECOVER_MAIN_STATIC_ALLSIZE") + QLatin1Char(' ') +
+                      views::FormatSize(tally_.FoundSize()));
+}
+
+void CRecoveryMainDlg::SetBusyControls(bool busy) {
+  for (QWidget* widget : std::initializer_list<QWidget*>{recover_, selectAll_, invert_, deletedOnly_, search_}) {
+    widget->setEnabled(!busy);
+  }
+}
+
+void CRecoveryMainDlg::PauseOrResume() {
+  if (!worker_.joinable() || stopped_) return;
+  paused_ = !paused_;
+  pause_->setText(Tr(paused_ ? "IDS_RECOVER_MAIN_BTN_RESUME" : "IDS_RECOVER_MAIN_BTN_PAUSE"));
+  session_->SetPaused(paused_);
+}
+
+void CRecoveryMainDlg::StopOrStart() {
+  if (!worker_.joinable()) {
+    StartScan();
+    return;
+  }
+  if (stopped_) return;
+  stopped_ = true;
+  session_->Stop();
+  // Start comes back once the scan thread has returned (OnScanFinished).
+  stop_->setEnabled(false);
+  pause_->setEnabled(false);
+}
+
+CFunctionDlg* CRecoveryMainDlg::CurrentView() const {
+  const int id = CurrentCategory();
+  return id == 0 ? nullptr : views_->Page(id);
+}
+
+int CRecoveryMainDlg::CurrentCategory() const { return menu_->CurrentId(); }
+
+void CRecoveryMainDlg::ShowCategory(int pageId, bool checked) {
+  views_->ShowPage(pageId);
+  // Filters first, so the entry's check reaches every item of the view.
+  const QSignalBlocker blockBox(deletedOnly_);
+  deletedOnly_->setChecked(false);
+  suppressSearch_ = !search_->text().isEmpty();
+  search_->clear();
+  suppressSearch_ = false;
+  if (CFunctionDlg* view = views_->Page(pageId)) {
+    view->ApplyDeletedOnly(false);
+    view->SearchText(QString());
+    view->CheckAll(checked);
+  }
+}
+
+void CRecoveryMainDlg::SearchChanged(const QString& text) {
+  if (suppressSearch_) return;
+  if (CFunctionDlg* view = CurrentView()) view->SearchText(text);
+}
+
+bool CRecoveryMainDlg::Recover() {
+  if (worker_.joinable() || reader_ == nullptr) return false;
+  QString error;
+  const QString folder = views::CreateRecoveryFolder(
+      AppSettings().recoveryFolder, QString::fromStdString(reader_->BackupName(index_)),
+      QString::fromStdString(reader_->SerialNumber(index_)), QDateTime::currentDateTime(), &error);
+  if (folder.isEmpty()) {
+    ShowMessage(Tr("IDS_RECOVER_MAIN_FOLDER_FAILED").arg(error));
+    return false;
+  }
+  // Copies of the checked items of every category that has a view; the
+  // recovery works on them while the page stays usable.
+  std::vector<std::unique_ptr<views::CategoryExport>> exports;
+  exports.push_back(contacts_->SnapshotChecked());
+  for (CFunctionDlg* view : views_->Pages()) view->outputFolder = folder;
+  CRecoveryDlg dialog(folder, std::move(exports), this);
+  dialog.exec();
+  lastSummary_ = dialog.Summary();
+  if (lastSummary_.Folder.isEmpty()) lastSummary_.Folder = folder;
+  if (AppSettings().autoOpen != 0 && opener_) opener_(folder);
+  return lastSummary_.Report.Failed.isEmpty() && !lastSummary_.Cancelled;
+}
+
+void CRecoveryMainDlg::ShowMessage(const QString& text) {
+  if (message_) message_(text);
+}
+
+}  // namespace quarry

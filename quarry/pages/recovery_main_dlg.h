@@ -1,0 +1,137 @@
+// The scan and results page: scans the backup handed over by another page on
+// a worker thread, shows progress, remaining time, Pause/Resume and
+// Stop/Start, lists the categories with their counts, shows the chosen
+// category's view with its filters, and recovers the checked items into a
+// new time-stamped folder.
+//
+// Threads: the scan runs in a ScanSession on a std::thread; the page touches
+// its widgets and models only on the window thread, from its timers and from
+// the queued end-of-scan call. A new scan starts only after the previous
+// thread has returned.
+#pragma once
+
+#include <QString>
+#include <functional>
+#include <memory>
+#include <thread>
+
+#include "quarry/pages/function_dlg.h"
+#include "quarry/views/recovery_run.h"
+#include "quarry/views/scan_progress.h"
+#include "sieve/itunes_backup_reader.h"
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QTimer;
+
+namespace quarry {
+
+class CMenuContainer;
+class CContactInfoDlg;
+
+namespace views {
+class ContactsModel;
+class ScanSession;
+}  // namespace views
+
+class CRecoveryMainDlg : public CFunctionDlg {
+  Q_OBJECT
+
+ public:
+  // Shows a message to the user (a message box in the program).
+  using MessageSink = std::function<void(const QString& text)>;
+  // Opens a folder for the user (the desktop's file manager in the program).
+  using FolderOpener = std::function<void(const QString& folder)>;
+
+  explicit CRecoveryMainDlg(QWidget* parent = nullptr);
+  ~CRecoveryMainDlg() override;
+
+  void InitPage() override;
+  // Starts a scan of the source given last, unless one is running already.
+  void OnShowPage() override;
+
+  // The backup to scan the next time the page is shown; reader not owned.
+  void SetScanSource(sieve::CItunesBackupReader* reader, int backupIndex);
+
+  void SetMessageSink(MessageSink sink) { message_ = std::move(sink); }
+  void SetFolderOpener(FolderOpener opener) { opener_ = std::move(opener); }
+
+  // The user's actions, as the buttons do them.
+  void PauseOrResume();
+  void StopOrStart();
+  // Recovers the checked items through the recovery dialog. False when the
+  // folder could not be made, a file failed or the user cancelled.
+  bool Recover();
+  // A click on a category entry: show its view and apply its check.
+  void ShowCategory(int pageId, bool checked);
+
+  bool Scanning() const { return worker_.joinable(); }
+  bool Paused() const { return paused_; }
+  // The category shown on the right (0 when none).
+  int CurrentCategory() const;
+  const views::SelectionTally& Tally() const { return tally_; }
+  const views::RecoverySummary& LastSummary() const { return lastSummary_; }
+  views::ContactsModel& Contacts() const { return *contacts_; }
+  CMenuContainer* Categories() const { return menu_; }
+  QString RemainingText() const;
+  int ProgressValue() const;
+
+ signals:
+  // The scan thread has returned and the page shows its end state.
+  void scanFinished(int result);
+
+ protected:
+  void hideEvent(QHideEvent* event) override;
+
+ private:
+  void StartScan();
+  void OnScanFinished(int result);
+  void Poll();
+  void CountDown();
+  void UpdateCounts();
+  void UpdateTotals();
+  void SetBusyControls(bool busy);
+  void SearchChanged(const QString& text);
+  CFunctionDlg* CurrentView() const;
+  void ShowMessage(const QString& text);
+
+  sieve::CItunesBackupReader* reader_ = nullptr;
+  int index_ = -1;
+  std::unique_ptr<views::ScanSession> session_;
+  std::thread worker_;
+  bool paused_ = false;
+  bool stopped_ = false;
+  bool suppressSearch_ = false;
+
+  views::ContactsModel* contacts_ = nullptr;  // child of the page
+  views::RemainingTime remaining_;
+  views::SelectionTally tally_;
+  views::RecoverySummary lastSummary_;
+  MessageSink message_;
+  FolderOpener opener_;
+
+  QTimer* pollTimer_ = nullptr;   // progress and found items, every 100 ms
+  QTimer* clockTimer_ = nullptr;  // remaining-time countdown, every second
+  QLabel* status_ = nullptr;
+  QProgressBar* progress_ = nullptr;
+  QLabel* percent_ = nullptr;
+  QLabel* remainingLabel_ = nullptr;
+  QPushButton* pause_ = nullptr;
+  QPushButton* stop_ = nullptr;
+  QPushButton* recover_ = nullptr;
+  QPushButton* selectAll_ = nullptr;
+  QPushButton* invert_ = nullptr;
+  QCheckBox* deletedOnly_ = nullptr;
+  QLineEdit* search_ = nullptr;
+  QLabel* checkedCount_ = nullptr;
+  QLabel* checkedSize_ = nullptr;
+  QLabel* foundCount_ = nullptr;
+  QLabel* foundSize_ = nullptr;
+  CMenuContainer* menu_ = nullptr;
+  CFunctionDlgContainer* views_ = nullptr;
+};
+
+}  // namespace quarry

@@ -1,0 +1,409 @@
+// The results page driven as a user would, over backups made by tools/mkbackup:
+// a scan to the end, pause/resume, stop and restart, a wrong password, the
+// filters and checks, a recovery read back with independent parsers, the
+// headless recovery giving the same files, and the window thread's worst gap.
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QImage>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+#include <set>
+
+#include "export_parsers.h"
+#include "quarry/app/rb_dictionary.h"
+#include "quarry/app/salvage_settings.h"
+#include "quarry/controls/menu_container.h"
+#include "quarry/pages/contact_info_dlg.h"
+#include "quarry/pages/page_bus.h"
+#include "quarry/pages/page_ids.h"
+#include "quarry/pages/recovery_dlg.h"
+#include "quarry/pages/recovery_main_dlg.h"
+#include "quarry/views/contacts_model.h"
+#include "support/test_support.h"
+
+namespace quarry {
+
+namespace {
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+// One page over one backup, with its bus and what it told the user.
+struct Fixture {
+  PageBus bus;
+  sieve::CItunesBackupReader reader;
+  int index = -1;
+  CRecoveryMainDlg page;
+  QStringList messages;
+  QStringList opened;
+
+  explicit Fixture(const std::string& folder) {
+    PageBus::Attach(&page, &bus);
+    page.InitPage();
+    page.SetMessageSink([this](const QString& text) { messages.append(text); });
+    page.SetFolderOpener([this](const QString& f) { opened.append(f); });
+    index = reader.ReadItunesbackFromPath(folder.c_str());
+  }
+  // Hands the backup over as the backup list does and shows the page.
+  void Start() {
+    emit bus.setScanSource(&reader, index);
+    page.show();
+    page.OnShowPage();
+  }
+  bool WaitFinished(QSignalSpy& finished, int before = 0) {
+    return finished.count() > before || finished.wait(120000);
+  }
+  QPushButton* Button(const char* name) { return page.findChild<QPushButton*>(QLatin1String(name)); }
+  CContactInfoDlg* ContactsView() { return page.findChild<CContactInfoDlg*>(); }
+};
+
+// Closes the recovery dialog once its run has ended, as the user would.
+void CloseRecoveryDialogWhenDone(QObject* context) {
+  auto* timer = new QTimer(context);
+  timer->setInterval(20);
+  QObject::connect(timer, &QTimer::timeout, context, [timer] {
+    auto* dialog = qobject_cast<CRecoveryDlg*>(QApplication::activeModalWidget());
+    if (dialog == nullptr || !dialog->Finished()) return;
+    timer->stop();
+    timer->deleteLater();
+    dialog->reject();
+  });
+  timer->start();
+}
+
+// Relative path -> bytes of every file below folder.
+std::map<std::string, std::string> FilesBelow(const QString& folder) {
+  std::map<std::string, std::string> files;
+  for (const std::string& rel : sieve::test::ListFilesBelow(folder.toStdString())) {
+    files[rel] = sieve::test::ReadFile(folder.toStdString() + "/" + rel);
+  }
+  return files;
+}
+
+// The single time-stamped folder below root/name.
+QString OnlyRecoveryFolder(const QString& root, const QString& name) {
+  const QDir backup(QDir(root).filePath(name));
+  const QStringList runs = backup.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+  return runs.size() == 1 ? backup.filePath(runs[0]) : QString();
+}
+
+}  // namespace
+
+class RecoveryMainDlgTest : public QObject {
+  Q_OBJECT
+
+ private:
+  sieve::test::TempDir dir_;
+  sieve::test::GeneratedBackup small_;
+  sieve::test::GeneratedBackup sample_;
+  sieve::test::GeneratedBackup large_;
+  sieve::test::GeneratedBackup locked_;
+  QString lastRecoveryRoot_;
+
+  std::set<QString> TruthLiveLastNames() {
+    const auto truth = sieve::test::ParseJson(sieve::test::ReadFile(small_.TruthPath));
+    std::set<QString> names;
+    for (const auto& person : truth["databases"]["contacts"]["people"].Items) names.insert(Q(person.Text("Last")));
+    return names;
+  }
+
+ private slots:
+  void initTestCase() {
+    small_ = sieve::test::MakeBackup(dir_, "small", {"--profile", "small", "--display-name", "Results: Phone"});
+    sample_ = sieve::test::MakeBackup(dir_, "sample", {"--profile", "sample", "--display-name", "Sample Phone"});
+    // Big enough that a scan lasts long enough to pause it and to watch the window.
+    large_ = sieve::test::MakeBackup(dir_, "large", {"--profile", "large", "--size-mb", "60"});
+    const auto pw = sieve::test::WritePasswordFile(dir_, "right one");
+    locked_ = sieve::test::MakeBackup(
+        dir_, "locked", {"--profile", "small", "--encrypted", "--iterations", "1", "--password-file", pw});
+    AppSettings().autoOpen = 0;
+    // The program's English texts, as a user of the window sees them.
+    QString error;
+    QVERIFY2(AppDictionary().LoadFile(QStringLiteral(QUARRY_DIC_DIR "/en/quarry.ini"), &error), qPrintable(error));
+    QCOMPARE(Translate(QStringLiteral("IDS_RECOVER_MAIN_BTN_PAUSE")), QStringLiteral("Pause"));
+  }
+
+  void ScansToTheEndWithCountsTotalsAndTheBusyStateCleared() {
+    Fixture f(small_.Folder);
+    QSignalSpy state(&f.bus, &PageBus::scanState);
+    QSignalSpy finished(&f.page, &CRecoveryMainDlg::scanFinished);
+    f.Start();
+    QVERIFY(f.page.Scanning());
+    QCOMPARE(state.count(), 1);
+    QCOMPARE(state.at(0).at(0).toInt(), page::kScanStarted);
+    QVERIFY(!f.Button("resultsRecover")->isEnabled());
+    QVERIFY(f.WaitFinished(finished));
+    QVERIFY(!f.page.Scanning());
+    QCOMPARE(state.count(), 2);
+    QCOMPARE(state.at(1).at(0).toInt(), page::kScanEnded);
+    QCOMPARE(f.page.ProgressValue(), 100);
+    QCOMPARE(f.Button("resultsStop")->text(), Translate(QStringLiteral("IDS_RECOVER_MAIN_BTN_START")));
+    QVERIFY(!f.Button("resultsPause")->isEnabled());
+    QVERIFY(f.Button("resultsRecover")->isEnabled());
+    QVERIFY(f.messages.isEmpty());
+
+    // Every live contact of the generator was found; found items arrive checked.
+    const views::ContactsModel& contacts = f.page.Contacts();
+    std::set<QString> foundLast;
+    for (qsizetype i = 0; i < contacts.FoundCount(); ++i) foundLast.insert(contacts.Item(i).Last);
+    for (const QString& last : TruthLiveLastNames()) QVERIFY2(foundLast.count(last) == 1, qPrintable(last));
+    CMenuItemEx* entry = f.page.Categories()->Entry(page::kFirstCategoryView);
+    QVERIFY(entry->isEnabled());
+    QVERIFY(entry->isChecked());
+    QCOMPARE(entry->count(), static_cast<qint64>(contacts.FoundCount()));
+    QCOMPARE(f.page.Tally().FoundCount(), static_cast<qint64>(contacts.FoundCount()));
+    QCOMPARE(f.page.Tally().CheckedCount(), f.page.Tally().FoundCount());
+
+    // Categories without a view in this version show their count but cannot be opened.
+    CMenuItemEx* messages = f.page.Categories()->Entry(100058);
+    QVERIFY(messages->count() > 0);
+    QVERIFY(!messages->isEnabled());
+    QVERIFY(!messages->toolTip().isEmpty());
+    CMenuItemEx* voicemail = f.page.Categories()->Entry(100063);
+    QCOMPARE(voicemail->count(), 0);
+    QCOMPARE(f.page.Categories()->Entries().size(), 18);
+  }
+
+  void PauseHoldsTheScanResumeAndStopEndItAndStartBeginsAfresh() {
+    Fixture f(large_.Folder);
+    QSignalSpy state(&f.bus, &PageBus::scanState);
+    QSignalSpy finished(&f.page, &CRecoveryMainDlg::scanFinished);
+    f.Start();
+    f.page.PauseOrResume();
+    QVERIFY(f.page.Paused());
+    QCOMPARE(f.Button("resultsPause")->text(), Translate(QStringLiteral("IDS_RECOVER_MAIN_BTN_RESUME")));
+    QTest::qWait(300);  // the scan reaches its next pause check
+    const float held = f.reader.GetPrg(f.index);
+    const std::int64_t heldContacts = f.page.Contacts().FoundCount();
+    QTest::qWait(600);
+    QCOMPARE(f.reader.GetPrg(f.index), held);
+    QCOMPARE(static_cast<std::int64_t>(f.page.Contacts().FoundCount()), heldContacts);
+    QVERIFY(f.page.Scanning());
+    f.page.PauseOrResume();
+    QCOMPARE(f.Button("resultsPause")->text(), Translate(QStringLiteral("IDS_RECOVER_MAIN_BTN_PAUSE")));
+    QVERIFY(f.WaitFinished(finished));
+    const qsizetype full = f.page.Contacts().FoundCount();
+    QVERIFY(full > 0);
+
+    // Start again: everything emptied, then the same finds, not twice as many.
+    f.page.StopOrStart();
+    QVERIFY(f.page.Scanning());
+    QCOMPARE(f.page.Tally().FoundCount(), static_cast<qint64>(f.page.Contacts().FoundCount()));
+    QVERIFY(f.WaitFinished(finished, 1));
+    QCOMPARE(f.page.Contacts().FoundCount(), full);
+    QCOMPARE(f.page.Tally().FoundCount(), static_cast<qint64>(full));
+
+    // Stop while paused ends the scan; Start is offered only once it ended.
+    f.page.StopOrStart();
+    f.page.PauseOrResume();
+    f.page.StopOrStart();
+    QVERIFY(!f.Button("resultsStop")->isEnabled());
+    QVERIFY(f.WaitFinished(finished, 2));
+    QVERIFY(!f.page.Paused());
+    QVERIFY(f.Button("resultsStop")->isEnabled());
+    QCOMPARE(f.Button("resultsStop")->text(), Translate(QStringLiteral("IDS_RECOVER_MAIN_BTN_START")));
+    QCOMPARE(f.Button("resultsPause")->text(), Translate(QStringLiteral("IDS_RECOVER_MAIN_BTN_PAUSE")));
+    QCOMPARE(state.count(), 6);
+    for (int i = 0; i < state.count(); ++i) QCOMPARE(state.at(i).at(0).toInt(), i % 2);
+    QVERIFY(f.messages.isEmpty());
+  }
+
+  void AWrongPasswordEndsTheScanAndGoesBackToTheList() {
+    Fixture f(locked_.Folder);
+    f.reader.SetPassword(f.index, "not it");
+    QSignalSpy state(&f.bus, &PageBus::scanState);
+    QSignalSpy shown(&f.bus, &PageBus::showPage);
+    QSignalSpy finished(&f.page, &CRecoveryMainDlg::scanFinished);
+    f.Start();
+    QVERIFY(f.WaitFinished(finished));
+    QCOMPARE(finished.at(0).at(0).toInt(), -1);
+    QCOMPARE(state.count(), 2);
+    QCOMPARE(state.at(1).at(0).toInt(), page::kScanEnded);
+    QCOMPARE(f.messages, QStringList{Translate(QStringLiteral("ITUNES_ERROR_PWD"))});
+    QCOMPARE(shown.count(), 1);
+    QCOMPARE(shown.at(0).at(0).toInt(), page::kBackupList);
+  }
+
+  void AHiddenPageStopsItsTimers() {
+    Fixture f(large_.Folder);
+    QSignalSpy finished(&f.page, &CRecoveryMainDlg::scanFinished);
+    f.Start();
+    const auto active = [&f] {
+      int n = 0;
+      for (QTimer* t : f.page.findChildren<QTimer*>(Qt::FindDirectChildrenOnly)) n += t->isActive() ? 1 : 0;
+      return n;
+    };
+    QCOMPARE(active(), 2);
+    f.page.hide();
+    QCOMPARE(active(), 0);
+    f.page.show();
+    f.page.OnShowPage();  // back on the running scan: no second scan
+    QCOMPARE(active(), 2);
+    QVERIFY(f.WaitFinished(finished));
+    QCOMPARE(finished.count(), 1);
+  }
+
+  void FiltersAndSearchKeepChecksAndRecoveryWritesTheCheckedItems() {
+    Fixture f(small_.Folder);
+    QSignalSpy finished(&f.page, &CRecoveryMainDlg::scanFinished);
+    f.Start();
+    QVERIFY(f.WaitFinished(finished));
+    views::ContactsModel& model = f.page.Contacts();
+    const qsizetype n = model.FoundCount();
+    qsizetype deleted = 0;
+    for (qsizetype i = 0; i < n; ++i) deleted += model.Item(i).Deleted ? 1 : 0;
+    QVERIFY2(deleted > 0 && deleted < n, "the generated backup has live and deleted contacts");
+    QCOMPARE(f.page.CurrentCategory(), page::kFirstCategoryView);
+
+    // Deleted only, then Invert: the deleted items are cleared, the hidden live ones stay checked.
+    auto* box = f.page.findChild<QCheckBox*>(QStringLiteral("resultsDeletedOnly"));
+    box->setChecked(true);
+    QCOMPARE(model.rowCount(), static_cast<int>(deleted));
+    QCOMPARE(model.CheckedCount(), n);
+    f.Button("resultsInvert")->click();
+    QCOMPARE(model.CheckedCount(), n - deleted);
+    QCOMPARE(f.page.Tally().CheckedCount(), static_cast<qint64>(n - deleted));
+    QCOMPARE(f.page.Tally().FoundCount(), static_cast<qint64>(n));
+    box->setChecked(false);
+    QCOMPARE(model.rowCount(), static_cast<int>(n));
+    QCOMPARE(model.CheckedCount(), n - deleted);
+
+    // A search hides rows but no checks; Select all then checks only the shown ones.
+    const QString someone = model.Item(0).Name;
+    auto* search = f.page.findChild<QLineEdit*>(QStringLiteral("resultsSearch"));
+    search->setText(someone);
+    QVERIFY(model.rowCount() >= 1 && model.rowCount() < static_cast<int>(n));
+    QCOMPARE(model.CheckedCount(), n - deleted);
+
+    // Recover with the search still on: every checked item is written, hidden or not.
+    sieve::test::TempDir out;
+    AppSettings().recoveryFolder = Q(out.Path());
+    AppSettings().autoOpen = 1;
+    CloseRecoveryDialogWhenDone(&f.page);
+    QVERIFY(f.page.Recover());
+    AppSettings().autoOpen = 0;
+    const QString folder = OnlyRecoveryFolder(Q(out.Path()), QStringLiteral("Results_ Phone"));
+    QVERIFY2(!folder.isEmpty(), "one time-stamped folder below the cleaned backup name");
+    QCOMPARE(f.page.LastSummary().Folder, folder);
+    QCOMPARE(f.opened, QStringList{folder});
+    QVERIFY(f.page.LastSummary().Report.Failed.isEmpty());
+
+    QStringList checkedNames;
+    for (qsizetype i = 0; i < n; ++i) {
+      if (model.IsChecked(i)) checkedNames.append(model.Item(i).Name);
+    }
+    const QDir contacts(QDir(folder).filePath(QStringLiteral("Contacts")));
+    const auto csv = views::test::ReadCsv(
+        QString::fromUtf8(views::test::ReadBytes(contacts.filePath(QStringLiteral("CSV/Contacts.csv")))));
+    QCOMPARE(static_cast<qsizetype>(csv.size()), checkedNames.size() + 1);
+    for (qsizetype i = 0; i < checkedNames.size(); ++i) QCOMPARE(csv[static_cast<std::size_t>(i + 1)].value(0), checkedNames[i]);
+    QString error;
+    const auto divs = views::test::ReadHtmlDivTexts(
+        views::test::ReadBytes(contacts.filePath(QStringLiteral("HTML/Contacts.html"))), &error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QCOMPARE(divs.value(QStringLiteral("name")), checkedNames);
+    const QStringList cards = QDir(contacts.filePath(QStringLiteral("VCF"))).entryList(QDir::Files);
+    QCOMPARE(cards.size(), checkedNames.size());
+    QStringList cardNames;
+    for (const QString& card : cards) {
+      const auto parsed = views::test::ReadVCards(
+          QString::fromUtf8(views::test::ReadBytes(contacts.filePath(QStringLiteral("VCF/") + card))));
+      QCOMPARE(parsed.size(), std::size_t{1});
+      cardNames.append(views::test::VCardUnescape(parsed[0].Values(QStringLiteral("FN")).value(0)));
+    }
+    cardNames.sort();
+    checkedNames.sort();
+    QCOMPARE(cardNames, checkedNames);
+
+    // A click on the entry's caption clears the filters and re-applies its check to all.
+    f.page.ShowCategory(page::kFirstCategoryView, true);
+    QVERIFY(search->text().isEmpty());
+    QVERIFY(model.Search().isEmpty());
+    QCOMPARE(model.rowCount(), static_cast<int>(n));
+    QCOMPARE(model.CheckedCount(), n);
+    QCOMPARE(f.page.Tally().CheckedCount(), static_cast<qint64>(n));
+  }
+
+  void TheHeadlessRecoveryWritesTheSameFilesAsTheWindow() {
+    Fixture f(sample_.Folder);
+    QSignalSpy finished(&f.page, &CRecoveryMainDlg::scanFinished);
+    f.Start();
+    QVERIFY(f.WaitFinished(finished));
+    sieve::test::TempDir windowOut;
+    AppSettings().recoveryFolder = Q(windowOut.Path());
+    CloseRecoveryDialogWhenDone(&f.page);
+    QVERIFY(f.page.Recover());
+    const QString windowFolder = OnlyRecoveryFolder(Q(windowOut.Path()), QStringLiteral("Sample Phone"));
+    QVERIFY(!windowFolder.isEmpty());
+
+    sieve::test::TempDir cliOut;
+    const auto run = sieve::test::RunCommand({QUARRY_CLI, "--recover", sample_.Folder, "--out", cliOut.Path()},
+                                             {}, {"QT_QPA_PLATFORM=offscreen"});
+    QVERIFY2(run.ExitCode == 0, run.Err.c_str());
+    const QString cliFolder = OnlyRecoveryFolder(Q(cliOut.Path()), QStringLiteral("Sample Phone"));
+    QVERIFY(!cliFolder.isEmpty());
+
+    const auto windowFiles = FilesBelow(windowFolder);
+    const auto cliFiles = FilesBelow(cliFolder);
+    QVERIFY(windowFiles.size() > 3);
+    std::vector<std::string> windowNames, cliNames;
+    for (const auto& [name, bytes] : windowFiles) windowNames.push_back(name);
+    for (const auto& [name, bytes] : cliFiles) cliNames.push_back(name);
+    QCOMPARE(windowNames, cliNames);
+    for (const auto& [name, bytes] : windowFiles) {
+      const std::string& other = cliFiles.at(name);
+      if (QFileInfo(Q(name)).suffix() == QLatin1String("png")) {
+        // The PNG encoder writes the screen's resolution into the file, and a
+        // program without a window has no screen: compare what is drawn.
+        const QImage a = QImage::fromData(QByteArray::fromStdString(bytes));
+        const QImage b = QImage::fromData(QByteArray::fromStdString(other));
+        QVERIFY2(!a.isNull() && a == b, name.c_str());
+      } else {
+        QVERIFY2(other == bytes, name.c_str());
+      }
+    }
+  }
+
+  void TheWindowThreadAnswersDuringAScanAndARecovery() {
+    // Worst gap between the ticks of a 10 ms timer on the window thread.
+    qint64 worst = 0;
+    QElapsedTimer clock;
+    QTimer ticker;
+    ticker.setInterval(10);
+    connect(&ticker, &QTimer::timeout, this, [&] {
+      worst = std::max(worst, clock.restart());
+    });
+    Fixture f(large_.Folder);
+    QSignalSpy finished(&f.page, &CRecoveryMainDlg::scanFinished);
+    clock.start();
+    ticker.start();
+    f.Start();
+    QVERIFY(f.WaitFinished(finished));
+    const qint64 scanWorst = worst;
+    const qsizetype contacts = f.page.Contacts().FoundCount();
+
+    sieve::test::TempDir out;
+    AppSettings().recoveryFolder = Q(out.Path());
+    CloseRecoveryDialogWhenDone(&f.page);
+    worst = 0;
+    clock.restart();
+    QVERIFY(f.page.Recover());
+    const qint64 recoveryWorst = worst;
+    ticker.stop();
+    qInfo("worst window-thread gap: scan %lld ms, recovery %lld ms (%lld contacts, large profile of 60 MiB)",
+          static_cast<long long>(scanWorst), static_cast<long long>(recoveryWorst),
+          static_cast<long long>(contacts));
+    QVERIFY2(scanWorst < 1000, "the window froze during the scan");
+    QVERIFY2(recoveryWorst < 1000, "the window froze during the recovery");
+  }
+};
+
+}  // namespace quarry
+
+QTEST_MAIN(quarry::RecoveryMainDlgTest)
+#include "recovery_main_dlg_test.moc"
