@@ -13,30 +13,15 @@
 #include <functional>
 #include <string>
 
+#include "bench/bench_support.h"
 #include "sieve/extractors/sms_info.h"
 #include "sieve/reader/private_folder.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-double SecondsOf(const std::function<void()>& work, int repeats = 3) {
-  double best = 1e300;
-  for (int i = 0; i < repeats; ++i) {
-    const auto start = Clock::now();
-    work();
-    best = std::min(best, std::chrono::duration<double>(Clock::now() - start).count());
-  }
-  return best;
-}
-
-void Exec(sqlite3* db, const std::string& sql) {
-  char* error = nullptr;
-  if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
-    std::fprintf(stderr, "%s: %s\n", sql.c_str(), error ? error : "?");
-    std::exit(1);
-  }
-}
+using bench::Exec;
+using bench::SecondsOf;
 
 constexpr const char* kMessageColumns = "SELECT ROWID, handle_id, date, text, is_from_me FROM message ORDER BY ROWID";
 
