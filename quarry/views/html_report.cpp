@@ -95,7 +95,10 @@ bool EnsureDeletedIcon(const QString& reportFolder, ExportReport& report) {
 
 namespace {
 
-QByteArray EncodePng(const QImage& image) {
+// A fixed resolution, so the same picture gives the same bytes with or without a screen.
+QByteArray EncodePng(QImage image) {
+  image.setDotsPerMeterX(2835);
+  image.setDotsPerMeterY(2835);
   QByteArray bytes;
   QBuffer buffer(&bytes);
   buffer.open(QIODevice::WriteOnly);
