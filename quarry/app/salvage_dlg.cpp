@@ -28,14 +28,8 @@
 
 // The backup list and the results page come from their own work; the window
 // takes them in as soon as their headers are there.
-#if __has_include("quarry/pages/file_itunes_dlg.h")
 #include "quarry/pages/file_itunes_dlg.h"
-#define QUARRY_HAS_BACKUP_LIST 1
-#endif
-#if __has_include("quarry/pages/recovery_main_dlg.h")
 #include "quarry/pages/recovery_main_dlg.h"
-#define QUARRY_HAS_RESULTS_PAGE 1
-#endif
 
 namespace quarry {
 
@@ -191,14 +185,10 @@ void CSalvageDlg::AddPage(CFunctionDlg* page, int pageId) { container_->AddPage(
 
 void CSalvageDlg::BuildPages() {
   AddPage(new CHomeDlg, page::kHome);
-#ifdef QUARRY_HAS_BACKUP_LIST
   auto* backupList = new CFileItunesDlg;
   backupList->SetBackupRoot(AppSettings().BackupsFolder());
   AddPage(backupList, page::kBackupList);
-#endif
-#ifdef QUARRY_HAS_RESULTS_PAGE
   AddPage(new CRecoveryMainDlg, page::kResults);
-#endif
 }
 
 void CSalvageDlg::ShowPage(int pageId) {

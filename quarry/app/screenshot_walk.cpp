@@ -16,10 +16,7 @@
 #include "quarry/pages/function_dlg.h"
 #include "quarry/pages/page_bus.h"
 #include "quarry/pages/page_ids.h"
-#if __has_include("quarry/controls/menu_container.h")
 #include "quarry/controls/menu_container.h"
-#define QUARRY_HAS_CATEGORY_LIST 1
-#endif
 #include <QMouseEvent>
 
 namespace quarry {
@@ -99,7 +96,6 @@ void StartScreenshotWalk(CSalvageDlg* window, const QString& folder) {
                          [walk, pages] { return pages->currentPageId() == page::kResults && walk->scanEnded; }});
   walk->steps.push_back({QStringLiteral("4-contacts"),
                          [pages] {
-#ifdef QUARRY_HAS_CATEGORY_LIST
                            // A click on the contacts entry's caption, as the user would.
                            QWidget* results = pages->Page(page::kResults);
                            if (results == nullptr) return;
@@ -113,9 +109,6 @@ void StartScreenshotWalk(CSalvageDlg* window, const QString& folder) {
                              QApplication::sendEvent(entry, &press);
                              QApplication::sendEvent(entry, &release);
                            }
-#else
-                           (void)pages;
-#endif
                          },
                          nullptr});
   QTimer::singleShot(500, window, [walk] { RunNext(walk); });
