@@ -47,6 +47,11 @@ CFunctionDlgContainer::CFunctionDlgContainer(QWidget* parent) : QWidget(parent),
   layout->addWidget(stack_);
 }
 
+CFunctionDlgContainer::~CFunctionDlgContainer() {
+  const QList<CFunctionDlg*> pages = Pages();
+  for (auto it = pages.rbegin(); it != pages.rend(); ++it) delete *it;
+}
+
 void CFunctionDlgContainer::AddPage(CFunctionDlg* page, int pageId) {
   page->pageId = pageId;
   stack_->addWidget(page);

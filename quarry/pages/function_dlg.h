@@ -44,6 +44,9 @@ class CFunctionDlgContainer : public QWidget {
 
  public:
   explicit CFunctionDlgContainer(QWidget* parent = nullptr);
+  // Destroys the pages last-added first: a later page may use what an earlier
+  // one owns (the results page scans the reader the backup list holds).
+  ~CFunctionDlgContainer() override;
 
   // Takes ownership of page, files it under pageId and calls its InitPage.
   void AddPage(CFunctionDlg* page, int pageId);

@@ -10,6 +10,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <vector>
 
 #include "quarry/app/option_dlg.h"
 #include "quarry/app/rb_dictionary.h"
@@ -40,6 +41,17 @@ class ProbePage : public CFunctionDlg {
     ++deletedCalls;
     lastDeleted = flag;
   }
+};
+
+// A page that notes when it is destroyed.
+class MortalPage : public CFunctionDlg {
+ public:
+  MortalPage(std::vector<int>* order, int id) : order_(order), id_(id) {}
+  ~MortalPage() override { order_->push_back(id_); }
+
+ private:
+  std::vector<int>* order_;
+  int id_;
 };
 
 }  // namespace
@@ -77,6 +89,16 @@ class WindowTest : public QObject {
     QVERIFY(second->isVisible());
     QCOMPARE(second->shows, 2);
     QCOMPARE(first->inits, 1);
+  }
+
+  void pagesAreDestroyedLastAddedFirst() {
+    // The results page scans the reader the backup list owns: it must go first.
+    std::vector<int> order;
+    {
+      CFunctionDlgContainer container;
+      for (int id : {1, 2, 3}) container.AddPage(new MortalPage(&order, id), id);
+    }
+    QCOMPARE(order, (std::vector<int>{3, 2, 1}));
   }
 
   void pageShowsItsUnnumberedChildAndHidesNumberedOnes() {
