@@ -161,6 +161,22 @@ GeneratedBackup MakeBackup(const TempDir& parent, const std::string& name,
   return backup;
 }
 
+std::vector<std::pair<std::string, std::string>> DamagedCopies(const std::string& good, std::size_t scribbleFrom,
+                                                               std::size_t step) {
+  std::vector<std::pair<std::string, std::string>> cases = {{"empty", ""}, {"half", good.substr(0, good.size() / 2)}};
+  if (good.size() < 100) return cases;
+  std::string zeroPage = good;
+  zeroPage[16] = zeroPage[17] = 0;
+  cases.emplace_back("page size 0", zeroPage);
+  std::string lying = good;
+  lying[28] = '\x7f';
+  cases.emplace_back("lying page count", lying);
+  std::string scribbled = good;
+  for (std::size_t i = scribbleFrom; i < scribbled.size(); i += step) scribbled[i] = static_cast<char>(i * 131);
+  cases.emplace_back("scribbled", scribbled);
+  return cases;
+}
+
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw std::runtime_error("cannot read " + path);

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace sieve::test {
@@ -62,6 +63,10 @@ GeneratedBackup MakeBackup(const TempDir& parent, const std::string& name,
 std::string ReadFile(const std::string& path);
 // Creates or replaces the file; throws std::runtime_error on failure.
 void WriteFile(const std::string& path, std::string_view data);
+// Damaged copies of a good SQLite file, named: empty, half of it, page size 0,
+// a lying page count, and every `step`-th byte from `scribbleFrom` on scribbled.
+std::vector<std::pair<std::string, std::string>> DamagedCopies(const std::string& good, std::size_t scribbleFrom,
+                                                               std::size_t step);
 // Writes password + "\n" to dir.Join(name) with mode 0600; returns the path.
 std::string WritePasswordFile(const TempDir& dir, std::string_view password,
                               const std::string& name = "password");

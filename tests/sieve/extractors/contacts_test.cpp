@@ -413,13 +413,7 @@ TEST(LostRowids, APersonIsFoundAgainThroughItsGuidIndexEntry) {
 // Hostile address books: a clear result, never a crash.
 TEST_F(HandMadeBook, DamagedFilesGiveAClearResult) {
   const std::string good = test::ReadFile(path_);
-  std::vector<std::pair<std::string, std::string>> cases = {{"empty", ""}, {"half", good.substr(0, good.size() / 2)}};
-  std::string zeroPage = good;
-  zeroPage[16] = zeroPage[17] = 0;
-  cases.emplace_back("zero page size", zeroPage);
-  std::string scribbled = good;
-  for (std::size_t i = 100; i < scribbled.size(); i += 7) scribbled[i] = static_cast<char>(i * 131);
-  cases.emplace_back("scribbled", scribbled);
+  const auto cases = test::DamagedCopies(good, 100, 7);
   for (const auto& [name, bytes] : cases) {
     SCOPED_TRACE(name);
     const std::string path = dir_.Join(name);

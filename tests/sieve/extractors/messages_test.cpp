@@ -298,13 +298,7 @@ TEST(MessageFiles, DamagedDatabasesGiveAClearResult) {
     if (f.Path == "Library/SMS/sms.db") database = backup.Folder + "/" + f.StoredName;
   }
   const std::string good = test::ReadFile(database);
-  std::vector<std::pair<std::string, std::string>> cases = {{"empty", ""}, {"half", good.substr(0, good.size() / 2)}};
-  std::string zeroPage = good;
-  zeroPage[16] = zeroPage[17] = 0;
-  cases.emplace_back("zero page size", zeroPage);
-  std::string scribbled = good;
-  for (std::size_t i = 4096; i < scribbled.size(); i += 5) scribbled[i] = static_cast<char>(i * 131);
-  cases.emplace_back("scribbled", scribbled);
+  const auto cases = test::DamagedCopies(good, 4096, 5);
   for (const auto& [name, bytes] : cases) {
     SCOPED_TRACE(name);
     const std::string path = dir.Join(name);

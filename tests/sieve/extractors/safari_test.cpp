@@ -133,16 +133,7 @@ TEST_F(SafariTest, MissingOrHostileFilesGiveAClearResult) {
   EXPECT_NE(result, 0);
 
   const std::string good = test::ReadFile(bookmarks_);
-  std::vector<std::pair<const char*, std::string>> cases = {{"empty", ""}, {"half", good.substr(0, good.size() / 2)}};
-  std::string zeroPage = good;
-  zeroPage[16] = zeroPage[17] = 0;
-  cases.emplace_back("page size 0", zeroPage);
-  std::string lying = good;
-  lying[28] = '\x7f';
-  cases.emplace_back("lying page count", lying);
-  std::string scribbled = good;
-  for (std::size_t i = 4096; i < scribbled.size(); i += 5) scribbled[i] = static_cast<char>(i * 131);
-  cases.emplace_back("scribbled pages", scribbled);
+  const auto cases = test::DamagedCopies(good, 4096, 5);
   for (const auto& [name, bytes] : cases) {
     SCOPED_TRACE(name);
     const std::string path = dir.Join(name);
