@@ -1,13 +1,9 @@
 #include "tether/keyed_archive.h"
 
-#include <plist/plist.h>
-
-#include <cstring>
-
-#include "tether/plist_shape.h"
-
 namespace tether {
 namespace {
+
+using Type = BplistView::Type;
 
 // Archives nest an object behind at most a couple of references (a key object, an
 // NSMutableData, its bytes); anything longer is a loop or damage.
@@ -20,72 +16,55 @@ bool Fail(std::string* why, const char* reason) {
   return false;
 }
 
-bool IsNullMarker(plist_t node) {
-  if (plist_get_node_type(node) != PLIST_STRING) return false;
-  std::uint64_t length = 0;
-  const char* text = plist_get_string_ptr(node, &length);
-  return text != nullptr && length == 5 && std::memcmp(text, "$null", 5) == 0;
-}
-
 }  // namespace
 
-KeyedArchive::~KeyedArchive() { Release(); }
-
-void KeyedArchive::Release() {
-  if (plist_ != nullptr) plist_free(static_cast<plist_t>(plist_));
-  plist_ = objects_ = root_ = nullptr;
-  objectCount_ = 0;
-}
-
 bool KeyedArchive::Parse(const std::uint8_t* data, std::size_t size, std::string* why) {
-  Release();
+  objects_.reset();
+  root_.reset();
+  objectCount_ = 0;
   if (data == nullptr || size == 0 || size > kMaxArchiveBytes) return Fail(why, "archive empty or too large");
-  if (!PlistShapeAcceptable(data, size, why)) return false;
-  plist_t plist = nullptr;
-  plist_from_memory(reinterpret_cast<const char*>(data), static_cast<std::uint32_t>(size), &plist);
-  if (plist == nullptr) return Fail(why, "archive is not a property list");
-  plist_ = plist;
-  if (plist_get_node_type(plist) != PLIST_DICT) return Fail(why, "archive is not a dictionary");
-  plist_t objects = plist_dict_get_item(plist, "$objects");
-  if (objects == nullptr || plist_get_node_type(objects) != PLIST_ARRAY) return Fail(why, "archive has no $objects");
+  if (!view_.Open(data, size)) return Fail(why, "archive is not a binary property list");
+  const Ref top = view_.Top();
+  if (view_.TypeOf(top) != Type::Dict) return Fail(why, "archive is not a dictionary");
+  const auto objects = view_.Find(top, "$objects");
+  const auto count = objects ? view_.Count(*objects) : std::nullopt;
+  if (!count || view_.TypeOf(*objects) != Type::Array) return Fail(why, "archive has no $objects");
   objects_ = objects;
-  objectCount_ = plist_array_get_size(objects);
-  plist_t top = plist_dict_get_item(plist, "$top");
-  if (top == nullptr || plist_get_node_type(top) != PLIST_DICT) return Fail(why, "archive has no $top");
-  plist_t rootRef = plist_dict_get_item(top, "root");
-  if (rootRef == nullptr || plist_get_node_type(rootRef) != PLIST_UID) return Fail(why, "archive has no root");
-  plist_t root = static_cast<plist_t>(Resolve(rootRef));
-  if (root == nullptr || plist_get_node_type(root) != PLIST_DICT) return Fail(why, "archive root is not an object");
+  objectCount_ = *count;
+  const auto topDict = view_.Find(top, "$top");
+  if (!topDict || view_.TypeOf(*topDict) != Type::Dict) return Fail(why, "archive has no $top");
+  const auto rootRef = view_.Find(*topDict, "root");
+  if (!rootRef || view_.TypeOf(*rootRef) != Type::Uid) return Fail(why, "archive has no root");
+  const auto root = Resolve(rootRef);
+  if (!root || view_.TypeOf(*root) != Type::Dict) return Fail(why, "archive root is not an object");
   root_ = root;
   return true;
 }
 
-void* KeyedArchive::Resolve(void* value) const {
-  plist_t node = static_cast<plist_t>(value);
-  for (int hop = 0; node != nullptr && plist_get_node_type(node) == PLIST_UID; ++hop) {
-    if (hop == kMaxReferenceHops) return nullptr;
-    std::uint64_t index = 0;
-    plist_get_uid_val(node, &index);
-    if (index >= objectCount_) return nullptr;
-    node = plist_array_get_item(static_cast<plist_t>(objects_), static_cast<std::uint32_t>(index));
+std::optional<KeyedArchive::Ref> KeyedArchive::Resolve(std::optional<Ref> object) const {
+  for (int hop = 0; object && view_.TypeOf(*object) == Type::Uid; ++hop) {
+    const auto index = view_.Uid(*object);
+    if (hop == kMaxReferenceHops || !index || *index >= objectCount_) return std::nullopt;
+    object = view_.Element(*objects_, *index);
   }
-  if (node == nullptr || IsNullMarker(node)) return nullptr;
-  return node;
+  if (!object) return std::nullopt;
+  if (view_.TypeOf(*object) == Type::String) {
+    const auto text = view_.String(*object);
+    if (text && *text == "$null") return std::nullopt;
+  }
+  return object;
 }
 
-void* KeyedArchive::RootValue(const char* key) const {
-  if (root_ == nullptr || key == nullptr) return nullptr;
-  return Resolve(plist_dict_get_item(static_cast<plist_t>(root_), key));
+std::optional<KeyedArchive::Ref> KeyedArchive::RootValue(const char* key) const {
+  if (!root_ || key == nullptr) return std::nullopt;
+  return Resolve(view_.Find(*root_, key));
 }
 
-bool KeyedArchive::Has(const char* key) const { return RootValue(key) != nullptr; }
+bool KeyedArchive::Has(const char* key) const { return RootValue(key).has_value(); }
 
 std::optional<std::uint64_t> KeyedArchive::Unsigned(const char* key) const {
-  plist_t node = static_cast<plist_t>(RootValue(key));
-  if (node == nullptr || plist_get_node_type(node) != PLIST_UINT) return std::nullopt;
-  std::uint64_t value = 0;
-  plist_get_uint_val(node, &value);
-  return value;
+  const auto value = RootValue(key);
+  return value ? view_.Integer(*value) : std::nullopt;
 }
 
 std::optional<std::int64_t> KeyedArchive::Signed(const char* key) const {
@@ -96,25 +75,17 @@ std::optional<std::int64_t> KeyedArchive::Signed(const char* key) const {
 }
 
 std::optional<std::string> KeyedArchive::String(const char* key) const {
-  plist_t node = static_cast<plist_t>(RootValue(key));
-  if (node == nullptr || plist_get_node_type(node) != PLIST_STRING) return std::nullopt;
-  std::uint64_t length = 0;
-  const char* text = plist_get_string_ptr(node, &length);
-  if (text == nullptr) return std::nullopt;
-  return std::string(text, static_cast<std::size_t>(length));
+  const auto value = RootValue(key);
+  return value ? view_.String(*value) : std::nullopt;
 }
 
 std::optional<std::vector<std::uint8_t>> KeyedArchive::Data(const char* key) const {
-  plist_t node = static_cast<plist_t>(RootValue(key));
-  if (node != nullptr && plist_get_node_type(node) == PLIST_DICT) {
-    node = static_cast<plist_t>(Resolve(plist_dict_get_item(node, "NS.data")));
-  }
-  if (node == nullptr || plist_get_node_type(node) != PLIST_DATA) return std::nullopt;
-  std::uint64_t length = 0;
-  const char* bytes = plist_get_data_ptr(node, &length);
-  if (bytes == nullptr) return std::vector<std::uint8_t>{};
-  const auto* begin = reinterpret_cast<const std::uint8_t*>(bytes);
-  return std::vector<std::uint8_t>(begin, begin + length);
+  auto value = RootValue(key);
+  if (value && view_.TypeOf(*value) == Type::Dict) value = Resolve(view_.Find(*value, "NS.data"));
+  const auto bytes = value ? view_.Data(*value) : std::nullopt;
+  if (!bytes) return std::nullopt;
+  const auto* begin = reinterpret_cast<const std::uint8_t*>(bytes->data());
+  return std::vector<std::uint8_t>(begin, begin + bytes->size());
 }
 
 }  // namespace tether

@@ -2,7 +2,9 @@
 // every object once and whose values refer to each other by UID (an index into
 // "$objects"); "$top" names the root. Backups of iOS 10 and later keep one per
 // index row (an MBFile). References come from untrusted bytes, so every one is
-// checked against the array and chains of references are cut short.
+// checked against the array and chains of references are cut short. The archive is
+// read in place (bplist_view.h): no tree is built, and nothing refers to the bytes
+// after Parse returns but the view, so they must outlive the archive.
 #pragma once
 
 #include <cstddef>
@@ -11,18 +13,15 @@
 #include <string>
 #include <vector>
 
+#include "tether/bplist_view.h"
+
 namespace tether {
 
 class KeyedArchive {
  public:
-  KeyedArchive() = default;
-  ~KeyedArchive();
-  KeyedArchive(const KeyedArchive&) = delete;
-  KeyedArchive& operator=(const KeyedArchive&) = delete;
-
-  // Parses the archive; false (with a short reason) when the bytes are not a property
-  // list, have no "$objects" array or no "$top" dictionary whose "root" is a reference
-  // to a dictionary inside it.
+  // Parses the archive; false (with a short reason) when the bytes are not a binary
+  // property list, have no "$objects" array or no "$top" dictionary whose "root" is a
+  // reference to a dictionary inside it.
   bool Parse(const std::uint8_t* data, std::size_t size, std::string* why = nullptr);
 
   // Values of the root object's keys. A value may be stored in place or behind a
@@ -36,14 +35,15 @@ class KeyedArchive {
   bool Has(const char* key) const;
 
  private:
-  void Release();
-  void* Resolve(void* node) const;  // follows references; null for "$null" or a bad one
-  void* RootValue(const char* key) const;
+  using Ref = BplistView::Ref;
+  // Follows references; nothing for "$null" or a bad one.
+  std::optional<Ref> Resolve(std::optional<Ref> object) const;
+  std::optional<Ref> RootValue(const char* key) const;
 
-  void* plist_ = nullptr;   // plist_t of the whole archive
-  void* objects_ = nullptr; // its "$objects" array
-  void* root_ = nullptr;    // the root object (a dictionary)
-  std::uint32_t objectCount_ = 0;
+  BplistView view_;
+  std::optional<Ref> objects_;  // the "$objects" array
+  std::optional<Ref> root_;     // the root object (a dictionary)
+  std::uint64_t objectCount_ = 0;
 };
 
 }  // namespace tether

@@ -115,6 +115,8 @@ TEST(KeyedArchive, FollowsReferencesWithinBounds) {
   const std::uint8_t key[5] = {3, 0, 0, 0, 9};
   const Bytes bytes = Archive({plist_new_string("$null"),
                                Dict({{"Size", plist_new_uint(42)},
+                                     {"Name", plist_new_string("Fotos/Gr\xC3\xBC\xC3\x9F""e \xF0\x9F\x93\xB7.jpg")},
+                                     {"Negative", plist_new_uint(static_cast<std::uint64_t>(-5))},
                                      {"RelativePath", plist_new_uid(2)},
                                      {"EncryptionKey", plist_new_uid(3)},
                                      {"Target", plist_new_uid(0)},
@@ -126,6 +128,9 @@ TEST(KeyedArchive, FollowsReferencesWithinBounds) {
   KeyedArchive archive;
   ASSERT_TRUE(archive.Parse(bytes.data(), bytes.size()));
   EXPECT_EQ(archive.Unsigned("Size"), 42u);
+  // Non-ASCII text is stored as UTF-16 (a character outside the BMP as a surrogate pair).
+  EXPECT_EQ(archive.String("Name"), "Fotos/Gr\xC3\xBC\xC3\x9F""e \xF0\x9F\x93\xB7.jpg");
+  EXPECT_EQ(archive.Signed("Negative"), -5);
   EXPECT_EQ(archive.String("RelativePath"), "Library/SMS/sms.db");
   EXPECT_EQ(archive.Data("EncryptionKey"), Bytes(key, key + 5));
   // "$null", a reference to itself and one past $objects all read as absent.
