@@ -3,6 +3,7 @@
 #pragma once
 
 #include <sqlite3.h>
+#include <time.h>
 
 #include <algorithm>
 #include <chrono>
@@ -10,17 +11,42 @@
 #include <cstdlib>
 #include <functional>
 #include <string>
+#include <utility>
 
 namespace bench {
 
+// What a run is measured by: wall time, or the CPU time of this process (all its threads),
+// which other work on a busy machine hardly changes - for work that never waits.
+enum class Clock { Wall, ProcessCpu };
+
+inline double Now(Clock clock) {
+  if (clock == Clock::ProcessCpu) {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+  }
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
 // The best of `repeats` runs: the least disturbed by other work on the machine.
-inline double SecondsOf(const std::function<void()>& work, int repeats = 3) {
-  using Clock = std::chrono::steady_clock;
+inline double SecondsOf(const std::function<void()>& work, int repeats = 3, Clock clock = Clock::Wall) {
   double best = 1e300;
   for (int i = 0; i < repeats; ++i) {
-    const auto start = Clock::now();
+    const double start = Now(clock);
     work();
-    best = std::min(best, std::chrono::duration<double>(Clock::now() - start).count());
+    best = std::min(best, Now(clock) - start);
+  }
+  return best;
+}
+
+// The best times of two pieces of work run in turn (a, b, a, b, ...), so that a burst of
+// other work on the machine disturbs both sides rather than only the one running then.
+inline std::pair<double, double> BestOfAlternating(const std::function<void()>& a, const std::function<void()>& b,
+                                                   int repeats = 3, Clock clock = Clock::Wall) {
+  std::pair<double, double> best{1e300, 1e300};
+  for (int i = 0; i < repeats; ++i) {
+    best.first = std::min(best.first, SecondsOf(a, 1, clock));
+    best.second = std::min(best.second, SecondsOf(b, 1, clock));
   }
   return best;
 }
