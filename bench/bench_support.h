@@ -1,17 +1,23 @@
-// Small pieces the benchmarks share: timing the best of a few runs and running
-// set-up SQL that must not fail.
+// Small pieces the benchmarks share: timing the best of a few runs, running another
+// program as a measured child, and running set-up SQL that must not fail.
 #pragma once
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace bench {
 
@@ -50,6 +56,63 @@ inline std::pair<double, double> BestOfAlternating(const std::function<void()>& 
   }
   return best;
 }
+
+struct ChildRun {
+  int status = -1;
+  double seconds = 0;
+  long peakKb = 0;  // the child's peak resident memory
+
+  bool Succeeded() const { return WIFEXITED(status) && WEXITSTATUS(status) == 0; }
+};
+
+// Runs args (args[0] an absolute path; no shell) with standard output sent to outPath;
+// measures wall time and the child's peak resident memory from its own rusage.
+inline ChildRun RunChild(const std::vector<std::string>& args, const std::string& outPath) {
+  std::vector<char*> argv;
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  ChildRun run;
+  const double start = Now(Clock::Wall);
+  const pid_t pid = fork();
+  if (pid < 0) return run;
+  if (pid == 0) {
+    const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (out < 0 || dup2(out, STDOUT_FILENO) < 0) _exit(127);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  rusage usage{};
+  if (wait4(pid, &run.status, 0, &usage) != pid) return run;
+  run.seconds = Now(Clock::Wall) - start;
+  run.peakKb = usage.ru_maxrss;
+  return run;
+}
+
+// A new folder under $TMPDIR (else /tmp) that only this user can open (mkdtemp gives
+// 0700), for generated backups, outputs and password files; removed with everything in it
+// when the benchmark ends, however it ends.
+class ScratchFolder {
+ public:
+  explicit ScratchFolder(const std::string& prefix) {
+    std::string pattern = (std::filesystem::temp_directory_path() / (prefix + ".XXXXXX")).string();
+    if (mkdtemp(pattern.data()) == nullptr) {
+      std::perror("mkdtemp");
+      std::exit(1);
+    }
+    path_ = pattern;
+  }
+  ~ScratchFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+
+ private:
+  std::filesystem::path path_;
+};
 
 // Set-up SQL of a benchmark's own database; a failure ends the benchmark.
 inline void Exec(sqlite3* db, const std::string& sql) {

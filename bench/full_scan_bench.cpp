@@ -4,8 +4,6 @@
 //
 //   full_scan_bench [--size-mb N]     (default 1100: the backup's media budget in MiB)
 #include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -16,39 +14,14 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using bench::ChildRun;
+using bench::RunChild;
 namespace fs = std::filesystem;
-
-struct ChildRun {
-  int status = -1;
-  double seconds = 0;
-  long peakKb = 0;
-};
-
-// Runs argv with standard output sent to outPath; measures wall time and the child's peak
-// resident memory from its own rusage.
-ChildRun Run(const std::vector<std::string>& args, const std::string& outPath) {
-  std::vector<char*> argv;
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  ChildRun run;
-  const auto start = Clock::now();
-  const pid_t pid = fork();
-  if (pid < 0) return run;
-  if (pid == 0) {
-    const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (out < 0 || dup2(out, STDOUT_FILENO) < 0) _exit(127);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  rusage usage{};
-  if (wait4(pid, &run.status, 0, &usage) != pid) return run;
-  run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  run.peakKb = usage.ru_maxrss;
-  return run;
-}
 
 // Reads every regular file under folder as cat would; returns seconds and counts the bytes.
 double ReadAll(const fs::path& folder, std::uint64_t& bytes, std::size_t& files) {
@@ -66,8 +39,6 @@ double ReadAll(const fs::path& folder, std::uint64_t& bytes, std::size_t& files)
   }
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
-
-bool Succeeded(const ChildRun& run) { return WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0; }
 
 }  // namespace
 
@@ -88,10 +59,10 @@ int main(int argc, char** argv) {
     return 1;
   }
   const std::string backup = folder + "/backup";
-  const ChildRun made = Run({"/usr/bin/python3", std::string(BENCH_SOURCE_DIR) + "/../tools/mkbackup/mkbackup.py",
-                             backup, "--profile", "large", "--size-mb", sizeMb},
-                            folder + "/mkbackup.out");
-  if (!Succeeded(made)) {
+  const ChildRun made = RunChild({"/usr/bin/python3", std::string(BENCH_SOURCE_DIR) + "/../tools/mkbackup/mkbackup.py",
+                                  backup, "--profile", "large", "--size-mb", sizeMb},
+                                 folder + "/mkbackup.out");
+  if (!made.Succeeded()) {
     std::fprintf(stderr, "mkbackup failed (see %s/mkbackup.out)\n", folder.c_str());
     return 1;
   }
@@ -104,8 +75,8 @@ int main(int argc, char** argv) {
   std::printf("generated the large backup: %zu files, %.2f GiB in %.1f s\n", files, gb, made.seconds);
 
   const std::string listing = folder + "/scan.out";
-  const ChildRun scan = Run({SIEVE_PROGRAM, "scan", backup}, listing);
-  if (!Succeeded(scan)) {
+  const ChildRun scan = RunChild({SIEVE_PROGRAM, "scan", backup}, listing);
+  if (!scan.Succeeded()) {
     std::fprintf(stderr, "sieve scan failed with status %d\n", scan.status);
     return 1;
   }
