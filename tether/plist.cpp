@@ -2,11 +2,15 @@
 
 #include <plist/plist.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <ctime>
-#include <fstream>
-#include <iterator>
 #include <limits>
+
+#include "tether/plist_shape.h"
 
 namespace tether {
 namespace {
@@ -38,6 +42,32 @@ int StringOf(plist_t node, std::string& out) {
 
 }  // namespace
 
+bool ReadRegularFile(const std::string& path, std::size_t maxBytes, std::vector<std::uint8_t>& out) {
+  out.clear();
+  // O_NONBLOCK: a FIFO planted under a backup's file name must not hang the open;
+  // O_NOFOLLOW: a link there is not the backup's own file.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st {};
+  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
+            static_cast<std::uint64_t>(st.st_size) <= maxBytes;
+  if (ok) {
+    out.resize(static_cast<std::size_t>(st.st_size));
+    std::size_t done = 0;
+    while (ok && done < out.size()) {
+      const ssize_t n = ::read(fd, out.data() + done, out.size() - done);
+      if (n > 0) {
+        done += static_cast<std::size_t>(n);
+      } else {
+        ok = false;  // shrank under us, or a read error
+      }
+    }
+  }
+  ::close(fd);
+  if (!ok) out.clear();
+  return ok;
+}
+
 CPlist::~CPlist() { Release(); }
 
 CPlist::CPlist(CPlist&& other) noexcept : root_(other.root_) { other.root_ = nullptr; }
@@ -58,20 +88,15 @@ void CPlist::Release() {
 
 int CPlist::ReadPlist(const std::string& path) {
   Release();
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return 0;
-  in.seekg(0, std::ios::end);
-  const std::streamoff size = in.tellg();
-  if (size <= 0 || static_cast<std::uint64_t>(size) > kMaxPlistBytes) return 0;
-  in.seekg(0);
-  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
-  if (!in.read(reinterpret_cast<char*>(bytes.data()), size)) return 0;
+  std::vector<std::uint8_t> bytes;
+  if (!ReadRegularFile(path, kMaxPlistBytes, bytes)) return 0;
   return ParseBytes(bytes.data(), bytes.size());
 }
 
 int CPlist::ParseBytes(const std::uint8_t* data, std::size_t size) {
   Release();
   if (data == nullptr || size == 0 || size > kMaxPlistBytes) return 0;
+  if (!PlistShapeAcceptable(data, size)) return 0;
   plist_t root = nullptr;
   plist_from_memory(reinterpret_cast<const char*>(data), static_cast<std::uint32_t>(size), &root);
   if (root == nullptr) return 0;

@@ -7,6 +7,10 @@
 
 namespace tether {
 
+// Reads a whole regular file of at most maxBytes (a FIFO, device, folder or link is
+// refused without blocking). False, with out empty, on any failure.
+bool ReadRegularFile(const std::string& path, std::size_t maxBytes, std::vector<std::uint8_t>& out);
+
 class CPlist {
  public:
   CPlist() = default;
@@ -16,7 +20,8 @@ class CPlist {
   CPlist(CPlist&& other) noexcept;
   CPlist& operator=(CPlist&& other) noexcept;
 
-  // Non-zero when the file was read and parsed and its top level is a dictionary.
+  // Non-zero when the file was read and parsed and its top level is a dictionary. Lists
+  // nested too deeply or holding themselves are refused before parsing (plist_shape.h).
   int ReadPlist(const std::string& path);
   // Same for bytes in memory.
   int ParseBytes(const std::uint8_t* data, std::size_t size);
@@ -31,6 +36,9 @@ class CPlist {
   int GetDataItem(const char* key, std::vector<std::uint8_t>& out) const;
   // Non-zero when a nested string exists, e.g. ("Lockdown", "ProductVersion").
   int GetNestedString(const char* dict, const char* key, std::string& out) const;
+
+  // Non-zero when the top level has the key, whatever its type.
+  int HasItem(const char* key) const { return Find(key) != nullptr ? 1 : 0; }
 
   bool IsLoaded() const { return root_ != nullptr; }
 

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -27,17 +28,20 @@ enum class ReaderError {
   None,
   MissingFolder,    // the folder is not there
   NotABackup,       // no Info.plist
-  NewerIndex,       // the backup has Manifest.db, a layout this version does not read
-  MissingIndex,     // no Manifest.mbdb
-  BadIndex,         // Manifest.mbdb is not an index file
-  TruncatedIndex,   // Manifest.mbdb ends inside a record; the entries before it were read
-  NoKeyBag,         // encrypted, but Manifest.plist holds no usable key bag
+  MissingIndex,     // neither Manifest.mbdb nor Manifest.db
+  BadIndex,         // the index file is not an index, or it cannot be decrypted
+  TruncatedIndex,   // the index is damaged part-way; the entries before the damage were read
+  NoKeyBag,         // encrypted, but Manifest.plist holds no usable key bag (or one we refuse)
   WrongPassword,
   FileNotFound,     // no such domain and path in the index, or its stored file is missing
   ReadFailed,
   WriteFailed,
   Stopped,
 };
+
+// How a backup keeps its file index: "Manifest.mbdb" (up to iOS 9) or the SQLite
+// "Manifest.db" with stored files in two-digit sub-folders (iOS 10 and later).
+enum class BackupLayout { Unknown, Mbdb, ManifestDb };
 
 // One entry of a backup's file index, as the command line and the program list it.
 struct BackupFileEntry {
@@ -83,6 +87,11 @@ class CItunesBackupReader {
   void GetBackTime(int index, char* out, std::size_t outSize = kTextBufferSize) const;
   void GetBackSeriousNumber(int index, char* out, std::size_t outSize = kTextBufferSize) const;
   int GetIsEncrypt(int index) const;
+  BackupLayout Layout(int index) const;
+  // What the user should know before trusting a scan: a backup that was not finished
+  // or is not a full one (Status.plist), index rows that could not be read and were
+  // skipped. Empty when there is nothing to say.
+  std::vector<std::string> Warnings(int index) const;
 
   // The same values as strings ("" for an invalid index).
   std::string BackupName(int index) const;
@@ -97,8 +106,18 @@ class CItunesBackupReader {
   void SetPassword(int index, const char* password);
   void SetPassword(int index, const std::string& password);
   // 1 when the stored password opens the key bag, -1 when it is wrong, 0 when the
-  // backup is not encrypted or has no usable key bag (see LastError).
+  // backup is not encrypted or has no usable key bag (see LastError). The slow key
+  // derivation runs here, once: later scans and extractions reuse its key.
   int CheckPassword(int index);
+  // The key derived from the password (it unwraps the class keys; as secret as the
+  // password). 1 and `out` filled after CheckPassword or a scan opened the key bag, else 0.
+  int GetDerivedKey(int index, FileKey& out) const;
+  // Opens the backup with a key saved earlier instead of a password; CheckPassword then
+  // answers -1 for a wrong key, without any derivation.
+  void SetDerivedKey(int index, const FileKey& key);
+  // True when the file index itself is encrypted (Manifest.db of an encrypted backup),
+  // so listing the files needs the password too.
+  bool IndexNeedsPassword(int index) const;
 
   void SetCallBack(RecordCallback callback, void* user);
   // Scans the backup: -1 wrong password; 0 no index, no key bag or invalid index;
@@ -111,8 +130,12 @@ class CItunesBackupReader {
   // Decrypts one stored file with a record's key: 1 written, 0 failed.
   int DecrpytFile(int index, const char* in, const char* out, const unsigned char* key);
 
-  // Reads the backup's file index: 1 read (possibly partly, see LastError), 0 failed.
+  // Reads the backup's file index: 1 read (possibly partly, see LastError), 0 failed,
+  // -1 wrong password (an encrypted Manifest.db).
   int ReadFileIndex(int index, std::vector<BackupFileEntry>& out);
+  // The same, one entry at a time in index order, without keeping the list; `each`
+  // returning false ends the listing early (still 1).
+  int ForEachFile(int index, const std::function<bool(const BackupFileEntry&)>& each);
   // Writes the plain content of one indexed file to outPath (decrypted when the
   // backup is encrypted): 1 written, 0 failed, -1 wrong password.
   int ExtractFile(int index, const std::string& domain, const std::string& path,

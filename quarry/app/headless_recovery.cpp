@@ -159,9 +159,6 @@ int ExitFor(sieve::ReaderError error) {
 QString ReaderMessage(const sieve::CItunesBackupReader& reader, int index) {
   const sieve::ReaderError error = reader.LastError(index);
   const QString folder = QString::fromStdString(reader.BackupFolder(index));
-  if (error == sieve::ReaderError::NewerIndex) {
-    return QStringLiteral("%1 has a Manifest.db index, a newer layout this version does not read").arg(folder);
-  }
   if (error == sieve::ReaderError::WrongPassword) return QStringLiteral("wrong password");
   const QString text = QString::fromStdString(reader.LastErrorText(index));
   return text.isEmpty() ? QStringLiteral("the backup cannot be read") : text;

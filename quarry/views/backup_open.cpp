@@ -27,8 +27,6 @@ QString BackupErrorText(const sieve::CItunesBackupReader& reader, int index, con
     case sieve::ReaderError::None:
     case sieve::ReaderError::Stopped:
       return {};
-    case sieve::ReaderError::NewerIndex:
-      return ViewText(texts, QStringLiteral("ITUNES_ERROR_MANIFEST_DB")).arg(folder);
     case sieve::ReaderError::WrongPassword:
       return ViewText(texts, QStringLiteral("ITUNES_ERROR_PWD"));
     default: {

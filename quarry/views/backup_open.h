@@ -22,9 +22,8 @@ enum class PasswordCheck {
 // is wiped.
 PasswordCheck CheckBackupPassword(sieve::CItunesBackupReader& reader, int index, const QString& password);
 
-// What the user is told when the backup cannot be read: a backup with the
-// newer "Manifest.db" index is named as such; other failures give the reader's
-// reason. Empty when the backup's last operation did not fail.
+// What the user is told when the backup cannot be read: a wrong password, or
+// the reader's reason. Empty when the backup's last operation did not fail.
 QString BackupErrorText(const sieve::CItunesBackupReader& reader, int index, const TextLookup& texts);
 
 }  // namespace quarry::views

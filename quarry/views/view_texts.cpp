@@ -39,8 +39,6 @@ const QHash<QString, QString>& EnglishTexts() {
       {QStringLiteral("IDS_CONTACT_CSV_NOTE"), QStringLiteral("Note")},
       // Opening a backup (%1 is its folder, %2 the reason).
       {QStringLiteral("ITUNES_ERROR_PWD"), QStringLiteral("The password is not right for this backup. Please try again.")},
-      {QStringLiteral("ITUNES_ERROR_MANIFEST_DB"),
-       QStringLiteral("%1 is a backup with the newer \"Manifest.db\" index, which this version cannot read yet.")},
       {QStringLiteral("ITUNES_ERROR_UNREADABLE"), QStringLiteral("The backup %1 cannot be read: %2")},
   };
   return texts;

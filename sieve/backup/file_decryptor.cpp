@@ -33,12 +33,13 @@ std::size_t PaddingLength(const std::uint8_t* plain, std::size_t size) {
 // initial value when the piece starts the file). Returns how many plaintext bytes to
 // keep, or nothing when the cipher failed.
 std::optional<std::size_t> DecryptLastPiece(crypto::Aes256CbcDecryptor& cbc, const FileKey& key,
-                                            std::uint8_t* data, std::size_t size, const Block& before) {
+                                            std::uint8_t* data, std::size_t size, const Block& before,
+                                            Padding padding) {
   if (size < kBlock) return 0;  // not even one block: nothing can be decrypted
   const std::size_t tail = size % kBlock;
   if (tail == 0) {
     if (!cbc.Update(data, size, data)) return std::nullopt;
-    return size - PaddingLength(data, size);
+    return padding == Padding::Keep ? size : size - PaddingLength(data, size);
   }
   // Stolen ciphertext: ... C[n-2], C[n-1], T where T is the first `tail` bytes of the
   // block the last full plaintext block encrypted to, and C[n-1] holds the tail.
@@ -111,7 +112,8 @@ class Descriptor {
 
 // Streams source -> target. The last two blocks are always held back until the end
 // of the file is known, because a short final block changes how they decrypt.
-DecryptStatus Stream(int source, int target, const FileKey& key, std::vector<std::uint8_t>& buffer) {
+DecryptStatus Stream(int source, int target, const FileKey& key, std::vector<std::uint8_t>& buffer,
+                     Padding padding) {
   constexpr std::size_t kHeldBack = 2 * kBlock;
   static_assert(kDecryptBufferSize % kBlock == 0 && kDecryptBufferSize > kHeldBack);
   const Block zero{};
@@ -131,14 +133,15 @@ DecryptStatus Stream(int source, int target, const FileKey& key, std::vector<std
     std::memmove(buffer.data(), buffer.data() + ready, kHeldBack);
     pending = kHeldBack;
   }
-  const std::optional<std::size_t> keep = DecryptLastPiece(cbc, key, buffer.data(), pending, before);
+  const std::optional<std::size_t> keep = DecryptLastPiece(cbc, key, buffer.data(), pending, before, padding);
   if (!keep) return DecryptStatus::ReadFailed;
   return WriteFully(target, buffer.data(), *keep) ? DecryptStatus::Ok : DecryptStatus::WriteFailed;
 }
 
 }  // namespace
 
-DecryptStatus DecryptFile(const std::string& inPath, const std::string& outPath, const FileKey& key) {
+DecryptStatus DecryptFile(const std::string& inPath, const std::string& outPath, const FileKey& key,
+                          Padding padding) {
   // Non-blocking so that a FIFO planted in a backup cannot hang the open; it is refused below.
   Descriptor source(::open(inPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   struct stat sourceInfo {};
@@ -158,7 +161,7 @@ DecryptStatus DecryptFile(const std::string& inPath, const std::string& outPath,
   }
 
   std::vector<std::uint8_t> buffer(kDecryptBufferSize);
-  DecryptStatus status = Stream(source.Get(), target.Get(), key, buffer);
+  DecryptStatus status = Stream(source.Get(), target.Get(), key, buffer, padding);
   crypto::SecureZero(buffer.data(), buffer.size());
   if (!target.Close() && status == DecryptStatus::Ok) status = DecryptStatus::WriteFailed;
   if (status != DecryptStatus::Ok) ::unlink(outPath.c_str());
@@ -171,7 +174,7 @@ std::vector<std::uint8_t> DecryptBuffer(const std::uint8_t* data, std::size_t si
   const Block zero{};
   crypto::Aes256CbcDecryptor cbc(key.data(), zero.data());
   const std::optional<std::size_t> keep =
-      cbc.Ok() ? DecryptLastPiece(cbc, key, plain.data(), plain.size(), zero) : std::nullopt;
+      cbc.Ok() ? DecryptLastPiece(cbc, key, plain.data(), plain.size(), zero, Padding::RemoveWhenValid) : std::nullopt;
   if (!keep) {
     crypto::SecureZero(plain.data(), plain.size());
     return {};

@@ -12,6 +12,10 @@ namespace sieve {
 
 enum class DecryptStatus { Ok, OpenFailed, CreateFailed, ReadFailed, WriteFailed };
 
+// Stored files end in PKCS#7 padding; the encrypted Manifest.db is whole pages with
+// none, and a page that happens to end in bytes that look like padding must stay whole.
+enum class Padding { RemoveWhenValid, Keep };
+
 // Bytes read and decrypted per step when streaming a file.
 inline constexpr std::size_t kDecryptBufferSize = std::size_t{1} << 20;
 
@@ -25,7 +29,8 @@ inline constexpr std::size_t kDecryptBufferSize = std::size_t{1} << 20;
 // DecryptFile streams in -> out through a fixed buffer, so files of any size work. The
 // target is created with owner-only permissions and replaced if it exists; a target
 // that is the source itself is refused (CreateFailed). On failure no target is left.
-DecryptStatus DecryptFile(const std::string& inPath, const std::string& outPath, const FileKey& key);
+DecryptStatus DecryptFile(const std::string& inPath, const std::string& outPath, const FileKey& key,
+                          Padding padding = Padding::RemoveWhenValid);
 
 // The same rules in memory.
 std::vector<std::uint8_t> DecryptBuffer(const std::uint8_t* data, std::size_t size, const FileKey& key);

@@ -107,6 +107,12 @@ bool ReadKeyBag(const std::vector<Item>& items, Header& header, std::vector<Bloc
   return !blocks.empty();
 }
 
+// Counts no device writes: refused before any work, whatever the rest says.
+bool RoundsAbsurd(const Header& header) {
+  return (header.iterations && *header.iterations > CBackupKeyBag::kMaxIterations) ||
+         (header.doubleIterations && *header.doubleIterations > CBackupKeyBag::kMaxStretchIterations);
+}
+
 // The checks that make a parsed key bag derivable; false means malformed.
 bool HeaderUsable(const Header& header) {
   if (!header.salt.present || header.salt.size == 0) return false;
@@ -137,29 +143,69 @@ bool DerivePasswordKey(const Header& header, const std::string& password, FileKe
   return ok;
 }
 
+// Parses and checks a bag; Opened when it can be derived and opened.
+CBackupKeyBag::OpenResult Parse(const std::uint8_t* data, std::size_t size, Header& header,
+                                std::vector<Block>& blocks) {
+  if (data == nullptr || size == 0) return CBackupKeyBag::OpenResult::Malformed;
+  std::vector<Item> items;
+  if (!SplitItems(data, size, items) || !ReadKeyBag(items, header, blocks)) {
+    return CBackupKeyBag::OpenResult::Malformed;
+  }
+  if (RoundsAbsurd(header)) return CBackupKeyBag::OpenResult::Refused;
+  if (!HeaderUsable(header)) return CBackupKeyBag::OpenResult::Malformed;
+  bool anyNeedsPassword = false;
+  for (const Block& block : blocks) anyNeedsPassword = anyNeedsPassword || block.NeedsPassword();
+  // Nothing a password could open.
+  return anyNeedsPassword ? CBackupKeyBag::OpenResult::Opened : CBackupKeyBag::OpenResult::Malformed;
+}
+
 }  // namespace
 
 CBackupKeyBag::~CBackupKeyBag() { Clear(); }
 
-CBackupKeyBag::OpenResult CBackupKeyBag::Open(const std::uint8_t* data, std::size_t size,
-                                              const std::string& password) {
-  Clear();
-  if (data == nullptr || size == 0) return OpenResult::Malformed;
-  std::vector<Item> items;
+bool CBackupKeyBag::Rounds(const std::uint8_t* data, std::size_t size, std::uint32_t& iterations,
+                           std::uint32_t& stretchIterations) {
+  iterations = stretchIterations = 0;
   Header header;
   std::vector<Block> blocks;
-  if (!SplitItems(data, size, items) || !ReadKeyBag(items, header, blocks) || !HeaderUsable(header)) {
-    return OpenResult::Malformed;
-  }
-  bool anyNeedsPassword = false;
-  for (const Block& block : blocks) anyNeedsPassword = anyNeedsPassword || block.NeedsPassword();
-  if (!anyNeedsPassword) return OpenResult::Malformed;  // nothing a password could open
+  std::vector<Item> items;
+  if (data == nullptr || !SplitItems(data, size, items) || !ReadKeyBag(items, header, blocks)) return false;
+  iterations = header.iterations.value_or(0);
+  stretchIterations = header.doubleIterations.value_or(0);
+  return true;
+}
 
-  FileKey passwordKey{};
+CBackupKeyBag::OpenResult CBackupKeyBag::Derive(const std::uint8_t* data, std::size_t size,
+                                                const std::string& password, FileKey& passwordKey) {
+  passwordKey.fill(0);
+  Header header;
+  std::vector<Block> blocks;
+  const OpenResult parsed = Parse(data, size, header, blocks);
+  if (parsed != OpenResult::Opened) return parsed;
   if (!DerivePasswordKey(header, password, passwordKey)) {
     crypto::SecureZero(passwordKey.data(), passwordKey.size());
     return OpenResult::Malformed;
   }
+  return OpenResult::Opened;
+}
+
+CBackupKeyBag::OpenResult CBackupKeyBag::Open(const std::uint8_t* data, std::size_t size,
+                                              const std::string& password) {
+  Clear();
+  FileKey passwordKey{};
+  OpenResult result = Derive(data, size, password, passwordKey);
+  if (result == OpenResult::Opened) result = OpenWithKey(data, size, passwordKey);
+  crypto::SecureZero(passwordKey.data(), passwordKey.size());
+  return result;
+}
+
+CBackupKeyBag::OpenResult CBackupKeyBag::OpenWithKey(const std::uint8_t* data, std::size_t size,
+                                                     const FileKey& passwordKey) {
+  Clear();
+  Header header;
+  std::vector<Block> blocks;
+  const OpenResult parsed = Parse(data, size, header, blocks);
+  if (parsed != OpenResult::Opened) return parsed;
   classKeys_.reserve(blocks.size());  // no reallocation leaves unwiped copies behind
   for (const Block& block : blocks) {
     if (!block.NeedsPassword()) continue;
@@ -173,7 +219,6 @@ CBackupKeyBag::OpenResult CBackupKeyBag::Open(const std::uint8_t* data, std::siz
     }
     crypto::SecureZero(classKey.key.data(), classKey.key.size());
   }
-  crypto::SecureZero(passwordKey.data(), passwordKey.size());
   if (classKeys_.empty()) return OpenResult::WrongPassword;
   open_ = true;
   return OpenResult::Opened;

@@ -14,7 +14,13 @@ namespace sieve {
 
 class CBackupKeyBag {
  public:
-  enum class OpenResult { Opened, Malformed, WrongPassword };
+  // Refused: the key bag asks for far more derivation rounds than any device writes
+  // (hours of work for nothing but a damaged or hostile file).
+  enum class OpenResult { Opened, Malformed, WrongPassword, Refused };
+
+  // Devices write ITER 10,000 and, since iOS 10.2, DPIC 10,000,000 (seconds of work).
+  static constexpr std::uint32_t kMaxIterations = 10000000;
+  static constexpr std::uint32_t kMaxStretchIterations = 50000000;
 
   CBackupKeyBag() = default;
   ~CBackupKeyBag();
@@ -29,6 +35,16 @@ class CBackupKeyBag {
   // has none). WrongPassword: classes needed the password and none unwrapped.
   // Malformed: the bytes are not a usable key bag.
   OpenResult Open(const std::uint8_t* data, std::size_t size, const std::string& password);
+  // The two halves of Open: the slow derivation of the password key (PBKDF2-HMAC-SHA256
+  // with DPSL/DPIC when the bag has them, then PBKDF2-HMAC-SHA1 with SALT/ITER), and
+  // the unwrapping of the class keys with a key derived earlier. Derive leaves the bag
+  // closed; Opened from Derive means the key is in `passwordKey`.
+  static OpenResult Derive(const std::uint8_t* data, std::size_t size, const std::string& password,
+                           FileKey& passwordKey);
+  OpenResult OpenWithKey(const std::uint8_t* data, std::size_t size, const FileKey& passwordKey);
+  // The rounds a bag asks for (SHA-1 and SHA-256 stages; 0 when absent), for messages.
+  static bool Rounds(const std::uint8_t* data, std::size_t size, std::uint32_t& iterations,
+                     std::uint32_t& stretchIterations);
   bool IsOpen() const;
   std::size_t ClassKeyCount() const;
 

@@ -5,11 +5,13 @@
 #include <array>
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "sieve/backup/category_rules.h"
 #include "sieve/backup/key_bag.h"
+#include "sieve/backup/manifest_db.h"
 #include "sieve/backup/manifest_mbdb.h"
 #include "sieve/extractors/database_info.h"
 #include "sieve/itunes_backup_reader.h"
@@ -30,12 +32,18 @@ class CBackupRecord {
   bool Load(const std::string& folder);
   std::string Key() const { return displayName + lastBackupDate; }
 
-  // Opens the key bag of Manifest.plist with the stored password (once per call).
+  // Opens the key bag of Manifest.plist with the derived key when there is one, else
+  // with the stored password (deriving once and keeping the key for later opens).
   // Sets lastError on failure. Returns 1, 0 (no usable key bag) or -1 (wrong password).
   int OpenKeyBag();
-  // Reads Manifest.mbdb into index; false on failure (lastError says why). A truncated
-  // index keeps the entries before the damage and still returns true.
+  // Reads the file index (either layout) into index; false on failure (lastError says
+  // why). A damaged index keeps the entries before the damage and still returns true.
   bool ReadIndex(const MbdbProgress& progress);
+  // Hands every index entry to `sink` in order without keeping the newer layout's
+  // index in memory (the old one is small and read whole). Same results as ReadIndex.
+  bool StreamIndex(const ManifestRowSink& sink);
+  // Looks at the folder again: which index it holds.
+  BackupLayout DetectLayout() const;
 
   // Index lookups for single-file extraction, built once per index read.
   const IndexWalk& Lookup();
@@ -55,6 +63,10 @@ class CBackupRecord {
   std::string serialNumber;
   int encrypted = 0;
   std::string password;
+  std::optional<FileKey> derivedKey;  // the password's derived key, once known
+  BackupLayout layout = BackupLayout::Unknown;
+  std::vector<std::string> loadWarnings;   // from Status.plist
+  std::vector<std::string> indexWarnings;  // from the last index read
 
   std::vector<CManifestRecord> index;
   std::array<std::unique_ptr<CDatabaseInfo>, kExtractorSlotCount> extractors;
@@ -70,6 +82,14 @@ class CBackupRecord {
 
   ReaderError lastError = ReaderError::None;
   std::string lastErrorText;
+
+ private:
+  bool ReadMbdbIndex(const MbdbProgress& progress);
+  bool ReadManifestDbIndex(const ManifestRowSink& sink, const MbdbProgress& progress);
+  // The path of a plain Manifest.db to open: the backup's own, or a decrypted copy in
+  // the private folder (`copy` set then). "" with lastError set on failure.
+  std::string PlainManifestDb(std::string& copy);
+  void ReadStatus();
 };
 
 }  // namespace sieve

@@ -5,7 +5,9 @@
 #include <system_error>
 #include <vector>
 
+#include "sieve/backup/crypto.h"
 #include "sieve/backup/file_decryptor.h"
+#include "sieve/backup/stored_name.h"
 #include "sieve/reader/backup_record.h"
 #include "sieve/reader/index_walk.h"
 #include "sieve/reader/scan_driver.h"
@@ -103,8 +105,45 @@ void CItunesBackupReader::SetPassword(int index, const char* password) {
 void CItunesBackupReader::SetPassword(int index, const std::string& password) {
   CBackupRecord* record = At(index);
   if (record == nullptr) return;
+  crypto::SecureZero(record->password.data(), record->password.size());
   record->password = password;
+  if (record->derivedKey) crypto::SecureZero(record->derivedKey->data(), record->derivedKey->size());
+  record->derivedKey.reset();
   record->keyBag.Clear();
+}
+
+int CItunesBackupReader::GetDerivedKey(int index, FileKey& out) const {
+  const CBackupRecord* record = At(index);
+  if (record == nullptr || !record->derivedKey || !record->keyBag.IsOpen()) return 0;
+  out = *record->derivedKey;
+  return 1;
+}
+
+void CItunesBackupReader::SetDerivedKey(int index, const FileKey& key) {
+  CBackupRecord* record = At(index);
+  if (record == nullptr) return;
+  crypto::SecureZero(record->password.data(), record->password.size());
+  record->password.clear();
+  record->derivedKey = key;
+  record->keyBag.Clear();
+}
+
+bool CItunesBackupReader::IndexNeedsPassword(int index) const {
+  const CBackupRecord* record = At(index);
+  return record != nullptr && record->encrypted != 0 && record->DetectLayout() == BackupLayout::ManifestDb;
+}
+
+BackupLayout CItunesBackupReader::Layout(int index) const {
+  const CBackupRecord* record = At(index);
+  return record != nullptr ? record->DetectLayout() : BackupLayout::Unknown;
+}
+
+std::vector<std::string> CItunesBackupReader::Warnings(int index) const {
+  const CBackupRecord* record = At(index);
+  if (record == nullptr) return {};
+  std::vector<std::string> all = record->loadWarnings;
+  all.insert(all.end(), record->indexWarnings.begin(), record->indexWarnings.end());
+  return all;
 }
 
 int CItunesBackupReader::CheckPassword(int index) {
@@ -179,33 +218,47 @@ std::string CategoriesOf(const CManifestRecord& entry, bool exists) {
 
 int CItunesBackupReader::ReadFileIndex(int index, std::vector<BackupFileEntry>& out) {
   out.clear();
+  return ForEachFile(index, [&out](const BackupFileEntry& file) {
+    out.push_back(file);
+    return true;
+  });
+}
+
+int CItunesBackupReader::ForEachFile(int index, const std::function<bool(const BackupFileEntry&)>& each) {
   CBackupRecord* record = At(index);
   if (record == nullptr) return 0;
-  // Listing needs no password: names, sizes and categories are not encrypted.
+  // Names, sizes and categories of the old index are not encrypted; the newer index of
+  // an encrypted backup is, so listing it opens the key bag (the password is needed).
   record->SetError(ReaderError::None, {});
-  if (!record->ReadIndex({})) return 0;
-  const ReaderError indexState = record->lastError;
-  const std::string indexText = record->lastErrorText;
-  const IndexWalk& walk = record->Lookup();
-  out.reserve(record->index.size());
-  for (const CManifestRecord& entry : record->index) {
+  if (record->encrypted != 0 && record->DetectLayout() == BackupLayout::ManifestDb && !record->keyBag.IsOpen()) {
+    const int bag = record->OpenKeyBag();
+    if (bag <= 0) return bag;
+  }
+  const StoredFileLocator locator(record->folder);
+  bool stopped = false;
+  const bool read = record->StreamIndex([&](CManifestRecord&& entry) {
     BackupFileEntry file;
-    file.Domain = entry.Domain;
-    file.Path = entry.Path;
-    file.LinkTarget = entry.LinkTarget;
+    file.IsDirectory = entry.IsDirectory();
+    file.StoredPath = file.IsDirectory ? std::string() : locator.Find(entry.StoredName);
+    const bool exists = !file.StoredPath.empty();
+    file.StoredName = exists ? fs::path(file.StoredPath).filename().string() : entry.StoredName;
+    file.Category = CategoriesOf(entry, exists);
     file.Size = entry.Size;
     file.Mode = entry.Mode;
     file.ModifiedTime = entry.ModifiedTime;
     file.ProtectionClass = entry.ProtectionClass;
-    file.IsDirectory = entry.IsDirectory();
     file.HasKey = entry.EncryptionKey.size() >= 44;
-    const bool exists = walk.Exists(entry);
-    file.StoredPath = exists ? walk.StoredFileOf(entry).path : std::string();
-    file.StoredName = exists ? fs::path(file.StoredPath).filename().string() : entry.StoredName;
-    file.Category = CategoriesOf(entry, exists);
-    out.push_back(std::move(file));
-  }
-  record->SetError(indexState, indexText);
+    file.Domain = std::move(entry.Domain);
+    file.Path = std::move(entry.Path);
+    file.LinkTarget = std::move(entry.LinkTarget);
+    if (!each(file)) {
+      stopped = true;
+      return false;
+    }
+    return true;
+  });
+  if (!read && !(stopped && record->lastError == ReaderError::Stopped)) return 0;
+  if (stopped) record->SetError(ReaderError::None, {});
   return 1;
 }
 

@@ -39,7 +39,6 @@ ExitCode ExitCodeFor(ReaderError error) {
     case ReaderError::MissingFolder:
     case ReaderError::NotABackup: return kExitNotABackup;
     case ReaderError::WrongPassword: return kExitWrongPassword;
-    case ReaderError::NewerIndex:
     case ReaderError::MissingIndex:
     case ReaderError::BadIndex:
     case ReaderError::TruncatedIndex:
@@ -58,12 +57,8 @@ CommandError ReaderFailure(const CItunesBackupReader& reader, int index,
   const std::string folder = Printable(reader.BackupFolder(index));
   std::string message;
   switch (error) {
-    case ReaderError::NewerIndex:
-      message = folder + " has a Manifest.db index, a newer layout this version does not read "
-                "(it reads Manifest.mbdb)";
-      break;
     case ReaderError::MissingIndex:
-      message = folder + " has no Manifest.mbdb";
+      message = folder + " has no file index (neither Manifest.mbdb nor Manifest.db)";
       break;
     case ReaderError::WrongPassword:
       message = "wrong password";

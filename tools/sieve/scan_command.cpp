@@ -113,7 +113,7 @@ void PrintTextSummary(const ScanTally& tally, double elapsed) {
 // Failures where the scan never got to the records: no summary is printed.
 bool NothingScanned(ReaderError error) {
   return error == ReaderError::WrongPassword || error == ReaderError::NoKeyBag ||
-         error == ReaderError::NewerIndex || error == ReaderError::MissingIndex ||
+         error == ReaderError::MissingIndex ||
          error == ReaderError::BadIndex;
 }
 
