@@ -14,8 +14,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <initializer_list>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -113,6 +116,41 @@ class ScratchFolder {
  private:
   std::filesystem::path path_;
 };
+
+// Whether two files hold the same bytes; false when either cannot be read.
+inline bool SameContent(const std::string& a, const std::string& b) {
+  std::ifstream first(a, std::ios::binary);
+  std::ifstream second(b, std::ios::binary);
+  std::vector<char> x(1 << 20);
+  std::vector<char> y(1 << 20);
+  while (first && second) {
+    first.read(x.data(), static_cast<std::streamsize>(x.size()));
+    second.read(y.data(), static_cast<std::streamsize>(y.size()));
+    if (first.gcount() != second.gcount() || !std::equal(x.begin(), x.begin() + first.gcount(), y.begin())) {
+      return false;
+    }
+  }
+  return first.eof() && second.eof();
+}
+
+// Reads "--name N" pairs into the matching numbers. Anything else, or a value that is not a
+// whole number, prints the usage and gives false.
+inline bool ReadNumberOptions(int argc, char** argv,
+                              std::initializer_list<std::pair<std::string_view, long*>> options) {
+  for (int i = 1; i < argc; ++i) {
+    long* target = nullptr;
+    for (const auto& [name, value] : options) target = argv[i] == name ? value : target;
+    char* end = nullptr;
+    if (target != nullptr && i + 1 < argc) *target = std::strtol(argv[++i], &end, 10);
+    if (end == nullptr || end == argv[i] || *end != '\0') {
+      std::string usage = "usage: " + std::string(argv[0]);
+      for (const auto& option : options) usage += " [" + std::string(option.first) + " N]";
+      std::fprintf(stderr, "%s\n", usage.c_str());
+      return false;
+    }
+  }
+  return true;
+}
 
 // Set-up SQL of a benchmark's own database; a failure ends the benchmark.
 inline void Exec(sqlite3* db, const std::string& sql) {

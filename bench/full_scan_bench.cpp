@@ -48,22 +48,18 @@ int main(int argc, char** argv) {
     const std::string arg = argv[i];
     if (arg == "--size-mb" && i + 1 < argc) {
       sizeMb = argv[++i];
-    } else if (arg != "--free-pages") {  // bench/run hands its options to every bench
+    } else {
       std::fprintf(stderr, "usage: %s [--size-mb N]\n", argv[0]);
       return 2;
     }
   }
-  std::string folder = (fs::temp_directory_path() / "full_scan_bench.XXXXXX").string();
-  if (mkdtemp(folder.data()) == nullptr) {
-    std::perror("mkdtemp");
-    return 1;
-  }
-  const std::string backup = folder + "/backup";
+  const bench::ScratchFolder folder("full_scan_bench");
+  const std::string backup = folder / "backup";
   const ChildRun made = RunChild({"/usr/bin/python3", std::string(BENCH_SOURCE_DIR) + "/../tools/mkbackup/mkbackup.py",
                                   backup, "--profile", "large", "--size-mb", sizeMb},
-                                 folder + "/mkbackup.out");
+                                 folder / "mkbackup.out");
   if (!made.Succeeded()) {
-    std::fprintf(stderr, "mkbackup failed (see %s/mkbackup.out)\n", folder.c_str());
+    std::fprintf(stderr, "mkbackup failed\n");
     return 1;
   }
   std::uint64_t bytes = 0;
@@ -74,7 +70,7 @@ int main(int argc, char** argv) {
   const double gb = static_cast<double>(bytes) / (1024.0 * 1024.0 * 1024.0);
   std::printf("generated the large backup: %zu files, %.2f GiB in %.1f s\n", files, gb, made.seconds);
 
-  const std::string listing = folder + "/scan.out";
+  const std::string listing = folder / "scan.out";
   const ChildRun scan = RunChild({SIEVE_PROGRAM, "scan", backup}, listing);
   if (!scan.Succeeded()) {
     std::fprintf(stderr, "sieve scan failed with status %d\n", scan.status);
@@ -86,6 +82,5 @@ int main(int argc, char** argv) {
   // The scan's own table, so a category missing from the backup shows up beside the figures.
   std::ifstream table(listing);
   for (std::string line; std::getline(table, line);) std::printf("    %s\n", line.c_str());
-  fs::remove_all(folder);
   return 0;
 }

@@ -143,14 +143,9 @@ int main(int argc, char** argv) {
   long rounds = 10000;
   long dpRounds = 10000000;
   long classes = 10;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    long* target = arg == "--rounds" ? &rounds : arg == "--dp-rounds" ? &dpRounds : arg == "--classes" ? &classes : nullptr;
-    if (target == nullptr || i + 1 >= argc) {
-      std::fprintf(stderr, "usage: %s [--rounds N] [--dp-rounds N] [--classes N]\n", argv[0]);
-      return 2;
-    }
-    *target = std::strtol(argv[++i], nullptr, 10);
+  if (!bench::ReadNumberOptions(argc, argv,
+                                {{"--rounds", &rounds}, {"--dp-rounds", &dpRounds}, {"--classes", &classes}})) {
+    return 2;
   }
   if (rounds <= 0 || dpRounds < 0 || classes <= 0 || classes > 200) {
     std::fprintf(stderr, "rounds and classes must be positive, dp-rounds not negative\n");
@@ -158,12 +153,11 @@ int main(int argc, char** argv) {
   }
   // At 10,000 rounds a derivation takes milliseconds, so unwrapping ten class keys alone adds
   // a few per cent; a second derivation would double it, which is what this case guards.
-  bool ok = RunCase({static_cast<std::uint32_t>(rounds), 0, static_cast<int>(classes), 25, 1.5});
+  const auto sha1Rounds = static_cast<std::uint32_t>(rounds);
+  const auto sha256Rounds = static_cast<std::uint32_t>(dpRounds);
+  const int classKeys = static_cast<int>(classes);
+  bool ok = RunCase({sha1Rounds, 0, classKeys, 25, 1.5});
   // Each newer-bag derivation takes seconds: two of each side are enough to skip a disturbed one.
-  if (dpRounds > 0) {
-    ok = RunCase({static_cast<std::uint32_t>(rounds), static_cast<std::uint32_t>(dpRounds), static_cast<int>(classes), 2,
-                  1.05}) &&
-         ok;
-  }
+  if (sha256Rounds > 0) ok = RunCase({sha1Rounds, sha256Rounds, classKeys, 2, 1.05}) && ok;
   return ok ? 0 : 1;
 }
