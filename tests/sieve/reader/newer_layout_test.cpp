@@ -196,5 +196,27 @@ TEST_F(NewerLayout, UnfinishedOrIncrementalBackupsAreNamed) {
   EXPECT_GT(ScanCount(reader, 0), 50);
 }
 
+TEST_F(NewerLayout, KeysInTheIndexOfAPlainLookingBackupAreNotIgnored) {
+  // Either layout: Manifest.plist gone, so nothing says "encrypted" but the index's keys.
+  const std::string older = dir_->Join("older");
+  test::MakeBackup(*dir_, "older", {"--profile", "small", "--seed", "8", "--encrypted", "--password-file",
+                                    passwordFile_});
+  for (const std::string& folder : {older, Copy("newer-plain-looking")}) {
+    SCOPED_TRACE(folder);
+    fs::remove(folder + "/Manifest.plist");
+    CItunesBackupReader reader;
+    ASSERT_EQ(reader.ReadItunesbackFromPath(folder.c_str()), 0);
+    EXPECT_EQ(reader.GetIsEncrypt(0), 0);
+    int count = 0;
+    reader.SetCallBack(CountRecord, &count);
+    EXPECT_EQ(reader.ReadBackup(0), 0);
+    EXPECT_EQ(count, 0);
+    const std::string out = dir_->Join("extracted");
+    EXPECT_EQ(reader.ExtractFile(0, "HomeDomain", "Library/SMS/sms.db", out), 0);
+    EXPECT_FALSE(fs::exists(out)) << "ciphertext written as the file";
+    EXPECT_NE(reader.LastError(0), ReaderError::None);
+  }
+}
+
 }  // namespace
 }  // namespace sieve
