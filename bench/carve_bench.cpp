@@ -7,7 +7,6 @@
 // --free-pages builds a second file of twice the size in which about 30% of the pages end
 // up on the freelist.
 #include <sqlite3.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -162,12 +161,8 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  std::string folder = (std::filesystem::temp_directory_path() / "carve_bench.XXXXXX").string();
-  if (mkdtemp(folder.data()) == nullptr) {
-    std::perror("mkdtemp");
-    return 1;
-  }
-  const std::string path = folder + "/bench.db";
+  const bench::ScratchFolder folder("carve_bench");
+  const std::string path = folder / "bench.db";
   const auto start = Clock::now();
   const std::int64_t rows = Build(path, sizeMb << 20, false);
   std::printf("built %lld rows in %.1f s, every third deleted\n", static_cast<long long>(rows),
@@ -175,11 +170,10 @@ int main(int argc, char** argv) {
   Measure(path, "database");
   std::filesystem::remove(path);
   if (freePages) {
-    const std::string large = folder + "/bench_free.db";
+    const std::string large = folder / "bench_free.db";
     Build(large, (2 * sizeMb) << 20, true);
     Measure(large, "database with ~30% free pages");
     std::filesystem::remove(large);
   }
-  std::filesystem::remove_all(folder);
   return 0;
 }

@@ -4,7 +4,6 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -13,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "sieve/backup/crypto.h"
 #include "sieve/backup/file_decryptor.h"
 
@@ -30,28 +30,6 @@ bool WriteRandomFile(const std::string& path, std::size_t mebibytes, std::mt1993
     out.write(reinterpret_cast<const char*>(chunk.data()), static_cast<std::streamsize>(kMiB));
   }
   return static_cast<bool>(out.flush());
-}
-
-bool SameContent(const std::string& a, const std::string& b) {
-  std::ifstream first(a, std::ios::binary);
-  std::ifstream second(b, std::ios::binary);
-  std::vector<char> x(kMiB);
-  std::vector<char> y(kMiB);
-  while (first && second) {
-    first.read(x.data(), static_cast<std::streamsize>(x.size()));
-    second.read(y.data(), static_cast<std::streamsize>(y.size()));
-    if (first.gcount() != second.gcount() || !std::equal(x.begin(), x.begin() + first.gcount(), y.begin())) {
-      return false;
-    }
-  }
-  return first.eof() && second.eof();
-}
-
-template <typename Work>
-double Seconds(Work work) {
-  const auto start = std::chrono::steady_clock::now();
-  work();
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
 }  // namespace
@@ -94,9 +72,10 @@ int main(int argc, char** argv) {
   for (int round = 0; round < 2 && ok; ++round) {
     fs::remove(ours);
     fs::remove(theirs);
-    const double mine = Seconds([&] { ok = sieve::DecryptFile(cipher, ours, key) == sieve::DecryptStatus::Ok; });
+    const double mine =
+        bench::SecondsOf([&] { ok = sieve::DecryptFile(cipher, ours, key) == sieve::DecryptStatus::Ok; }, 1);
     int rc = 0;
-    const double baseline = Seconds([&] { rc = std::system(command.c_str()); });
+    const double baseline = bench::SecondsOf([&] { rc = std::system(command.c_str()); }, 1);
     ok = ok && rc == 0;
     best[0] = std::min(best[0], mine);
     best[1] = std::min(best[1], baseline);
@@ -108,7 +87,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   // Random plaintext ends in a valid padding now and then; only then may the sizes differ.
-  const bool same = SameContent(ours, theirs);
+  const bool same = bench::SameContent(ours, theirs);
   const double bytes = static_cast<double>(mebibytes * kMiB);
   rusage usage{};
   ::getrusage(RUSAGE_SELF, &usage);

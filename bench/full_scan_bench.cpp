@@ -4,8 +4,6 @@
 //
 //   full_scan_bench [--size-mb N]     (default 1100: the backup's media budget in MiB)
 #include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -16,39 +14,14 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using bench::ChildRun;
+using bench::RunChild;
 namespace fs = std::filesystem;
-
-struct ChildRun {
-  int status = -1;
-  double seconds = 0;
-  long peakKb = 0;
-};
-
-// Runs argv with standard output sent to outPath; measures wall time and the child's peak
-// resident memory from its own rusage.
-ChildRun Run(const std::vector<std::string>& args, const std::string& outPath) {
-  std::vector<char*> argv;
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  ChildRun run;
-  const auto start = Clock::now();
-  const pid_t pid = fork();
-  if (pid < 0) return run;
-  if (pid == 0) {
-    const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (out < 0 || dup2(out, STDOUT_FILENO) < 0) _exit(127);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  rusage usage{};
-  if (wait4(pid, &run.status, 0, &usage) != pid) return run;
-  run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  run.peakKb = usage.ru_maxrss;
-  return run;
-}
 
 // Reads every regular file under folder as cat would; returns seconds and counts the bytes.
 double ReadAll(const fs::path& folder, std::uint64_t& bytes, std::size_t& files) {
@@ -67,8 +40,6 @@ double ReadAll(const fs::path& folder, std::uint64_t& bytes, std::size_t& files)
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-bool Succeeded(const ChildRun& run) { return WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0; }
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -77,22 +48,18 @@ int main(int argc, char** argv) {
     const std::string arg = argv[i];
     if (arg == "--size-mb" && i + 1 < argc) {
       sizeMb = argv[++i];
-    } else if (arg != "--free-pages") {  // bench/run hands its options to every bench
+    } else {
       std::fprintf(stderr, "usage: %s [--size-mb N]\n", argv[0]);
       return 2;
     }
   }
-  std::string folder = (fs::temp_directory_path() / "full_scan_bench.XXXXXX").string();
-  if (mkdtemp(folder.data()) == nullptr) {
-    std::perror("mkdtemp");
-    return 1;
-  }
-  const std::string backup = folder + "/backup";
-  const ChildRun made = Run({"/usr/bin/python3", std::string(BENCH_SOURCE_DIR) + "/../tools/mkbackup/mkbackup.py",
-                             backup, "--profile", "large", "--size-mb", sizeMb},
-                            folder + "/mkbackup.out");
-  if (!Succeeded(made)) {
-    std::fprintf(stderr, "mkbackup failed (see %s/mkbackup.out)\n", folder.c_str());
+  const bench::ScratchFolder folder("full_scan_bench");
+  const std::string backup = folder / "backup";
+  const ChildRun made = RunChild({"/usr/bin/python3", std::string(BENCH_SOURCE_DIR) + "/../tools/mkbackup/mkbackup.py",
+                                  backup, "--profile", "large", "--size-mb", sizeMb},
+                                 folder / "mkbackup.out");
+  if (!made.Succeeded()) {
+    std::fprintf(stderr, "mkbackup failed\n");
     return 1;
   }
   std::uint64_t bytes = 0;
@@ -103,9 +70,9 @@ int main(int argc, char** argv) {
   const double gb = static_cast<double>(bytes) / (1024.0 * 1024.0 * 1024.0);
   std::printf("generated the large backup: %zu files, %.2f GiB in %.1f s\n", files, gb, made.seconds);
 
-  const std::string listing = folder + "/scan.out";
-  const ChildRun scan = Run({SIEVE_PROGRAM, "scan", backup}, listing);
-  if (!Succeeded(scan)) {
+  const std::string listing = folder / "scan.out";
+  const ChildRun scan = RunChild({SIEVE_PROGRAM, "scan", backup}, listing);
+  if (!scan.Succeeded()) {
     std::fprintf(stderr, "sieve scan failed with status %d\n", scan.status);
     return 1;
   }
@@ -115,6 +82,5 @@ int main(int argc, char** argv) {
   // The scan's own table, so a category missing from the backup shows up beside the figures.
   std::ifstream table(listing);
   for (std::string line; std::getline(table, line);) std::printf("    %s\n", line.c_str());
-  fs::remove_all(folder);
   return 0;
 }

@@ -4,7 +4,6 @@
 //
 //   sms_read_bench [--messages N]     (default 100000)
 #include <sqlite3.h>
-#include <stdlib.h>
 
 #include <chrono>
 #include <cstdio>
@@ -98,20 +97,14 @@ int main(int argc, char** argv) {
     const std::string arg = argv[i];
     if (arg == "--messages" && i + 1 < argc) {
       messageCount = std::atoi(argv[++i]);
-    } else if (arg == "--size-mb" && i + 1 < argc) {  // bench/run hands its options to every bench
-      ++i;
-    } else if (arg != "--free-pages") {
+    } else {
       std::fprintf(stderr, "usage: %s [--messages N]\n", argv[0]);
       return 2;
     }
   }
   if (messageCount <= 0) return 2;
-  std::string folder = (std::filesystem::temp_directory_path() / "sms_read_bench.XXXXXX").string();
-  if (mkdtemp(folder.data()) == nullptr) {
-    std::perror("mkdtemp");
-    return 1;
-  }
-  const std::string path = folder + "/sms.db";
+  const bench::ScratchFolder folder("sms_read_bench");
+  const std::string path = folder / "sms.db";
   const auto start = Clock::now();
   Build(path, messageCount);
   std::printf("built sms.db: %d messages (every 20th deleted), %.1f MB in %.1f s\n", messageCount,
@@ -151,6 +144,5 @@ int main(int argc, char** argv) {
               rows / reader, live, recovered);
   std::printf("  sqlite3 CLI, same message columns    %8.3f s  %10.0f rows/s\n", cli, rows / cli);
   std::printf("  reader / CLI time                    %8.2f x\n", reader / cli);
-  std::filesystem::remove_all(folder);
   return 0;
 }
