@@ -17,6 +17,7 @@
 #include <memory>
 #include <sstream>
 #include <stdexcept>
+#include <ctime>
 
 extern char** environ;
 
@@ -74,7 +75,31 @@ std::vector<char*> PointerList(std::vector<std::string>& texts) {
   return list;
 }
 
+// The generator states its date texts on a UTC+8 clock, so every test program runs in
+// that zone whatever the machine's (and so do the programs it starts); tests of
+// other zones say so with a ScopedTimeZone.
+[[maybe_unused]] const bool kTestZoneSet = [] {
+  ::setenv("TZ", kTestTimeZone, 1);
+  ::tzset();
+  return true;
+}();
+
 }  // namespace
+
+ScopedTimeZone::ScopedTimeZone(const char* tz) {
+  if (const char* old = std::getenv("TZ")) previous_ = old;
+  ::setenv("TZ", tz, 1);
+  ::tzset();
+}
+
+ScopedTimeZone::~ScopedTimeZone() {
+  if (previous_) {
+    ::setenv("TZ", previous_->c_str(), 1);
+  } else {
+    ::unsetenv("TZ");
+  }
+  ::tzset();
+}
 
 TempDir::TempDir() {
   const char* base = std::getenv("TMPDIR");

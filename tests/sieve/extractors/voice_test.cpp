@@ -17,7 +17,7 @@ namespace {
 using test::JsonValue;
 using test::TempDir;
 
-// Seconds since 1970 on the UTC+8 wall clock the records show, worked out here on its own.
+// Seconds since 1970 on the UTC+8 clock of the test programs, worked out here on its own.
 std::string ExpectedUnixDate(std::int64_t unixSeconds) {
   const std::time_t t = static_cast<std::time_t>(unixSeconds + 8 * 3600);
   std::tm tm{};
@@ -135,7 +135,7 @@ TEST_F(VoiceBackup, VoicemailDatesCountFrom1970) {
     EXPECT_EQ(mails[i]->Sender, want.Text("sender"));
     EXPECT_EQ(mails[i]->Duration, want.Int("duration"));
     const std::int64_t trash = want.Int("trashed_date");
-    EXPECT_EQ(mails[i]->TrashDate, trash == 0 ? "2001-01-01 08:00:00" : ExpectedUnixDate(trash));
+    EXPECT_EQ(mails[i]->TrashDate, trash == 0 ? "" : ExpectedUnixDate(trash));
     trashed += trash != 0;
   }
   EXPECT_GT(trashed, 0);
