@@ -23,7 +23,8 @@ QString VCardEscape(const QString& text);
 // lines start with a blank), never splitting a UTF-8 sequence; ends with CR LF.
 QString VCardFoldLine(const QString& line);
 
-// A file or folder name: \ / : ? * < > | " and control characters become "_";
+// A file or folder name from any text, cleaned as sieve::SafeFileName does (reserved and
+// control characters, bidirectional controls, a leading ".", at most 120 bytes);
 // names that are empty, "." or ".." (also after trimming blanks) become `fallback`.
 QString CleanFileName(const QString& name, const QString& fallback = QStringLiteral("_"));
 
