@@ -1,6 +1,7 @@
 #include "quarry/views/export_text.h"
 
 #include "sieve/path_safety.h"
+#include "sieve/time_zone.h"
 
 namespace quarry::views {
 
@@ -78,6 +79,14 @@ QString VCardFoldLine(const QString& line) {
     if (pair) ++i;
   }
   return out + QStringLiteral("\r\n");
+}
+
+QString DateZoneLabel() { return QString::fromStdString(sieve::TimeZoneOffsetLabel()); }
+
+QString DateZoneDescription() {
+  const QString label = DateZoneLabel();
+  const QString name = QString::fromStdString(sieve::TimeZoneName());
+  return name.isEmpty() || name == label ? label : QStringLiteral("%1 (%2)").arg(label, name);
 }
 
 QString CleanFileName(const QString& name, const QString& fallback) {
