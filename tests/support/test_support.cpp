@@ -86,6 +86,16 @@ std::vector<char*> PointerList(std::vector<std::string>& texts) {
 
 }  // namespace
 
+std::string TestZoneDateText(std::int64_t unixSeconds) {
+  const auto t = static_cast<std::time_t>(unixSeconds + 8 * 3600);
+  std::tm tm{};
+  gmtime_r(&t, &tm);
+  char text[96];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
+                tm.tm_hour, tm.tm_min, tm.tm_sec);
+  return text;
+}
+
 ScopedTimeZone::ScopedTimeZone(const char* tz) {
   if (const char* old = std::getenv("TZ")) previous_ = old;
   ::setenv("TZ", tz, 1);

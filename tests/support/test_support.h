@@ -33,6 +33,10 @@ class TempDir {
 // The zone the test programs run in: UTC+8 all year, the clock of the generator's dates.
 inline constexpr char kTestTimeZone[] = "<+08>-8";
 
+// Seconds since 1970 as the records show them in kTestTimeZone, worked out apart from the
+// library: "YYYY-MM-DD hh:mm:ss".
+std::string TestZoneDateText(std::int64_t unixSeconds);
+
 // Sets TZ (and tzset) for a test's lifetime, then puts back what was there.
 class ScopedTimeZone {
  public:
