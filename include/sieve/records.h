@@ -1,16 +1,28 @@
 // Record structures a scan delivers. Both the library and the desktop program
-// use these definitions; text is UTF-8, dates are "YYYY-MM-DD hh:mm:ss" texts
-// ("2001-01-01 08:00:00" stands for no date). Every record kind that can come
+// use these definitions; text is UTF-8, dates are "YYYY-MM-DD hh:mm:ss" texts in the
+// zone sieve/time_zone.h names ("" for no date). Every record kind that can come
 // from free space carries Deleted: 0 for a live row, 1 for a recovered one.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sieve/file_key.h"
 
 namespace sieve {
+
+// One phone number, e-mail address, street address, web page... of a contact, with the
+// kind and label the address book gives it.
+struct ContactValue {
+  std::int32_t Property = 0;  // the address book's kind: 3 phone, 4 e-mail, 5 street address, 22 web page...
+  std::string Label;          // the label as stored ("_$!<Mobile>!$_", "iPhone", "Ferienhaus"), "" for none
+  std::string Value;          // the text; a street address's parts joined by ", " in the order of Parts
+  // A street address's parts by key ("Street", "City", "State", "ZIP", "Country"...), in that
+  // order, keys the address book adds after them.
+  std::vector<std::pair<std::string, std::string>> Parts;
+};
 
 struct ContactRecord {
   std::int32_t RowID = 0;  // 0 for a recovered person
@@ -36,6 +48,13 @@ struct ContactRecord {
   std::int32_t Reserved2 = 0;
   std::vector<std::string> Others;  // multi-values without a field of their own
   std::int32_t Deleted = 0;
+  // The fields below came later; the ones above keep their places for their readers.
+  std::string Nickname;
+  std::string CreationDate;
+  std::string ModificationDate;
+  std::vector<ContactValue> Values;  // every multi-value in row order, the ones above included
+  // 1 for recovered values whose person is neither recovered nor live: values, not a person.
+  std::int32_t Unowned = 0;
 };
 
 struct SmsMessage {

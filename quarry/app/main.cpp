@@ -4,14 +4,20 @@
 
 #include "quarry/app/headless_recovery.h"
 #include "quarry/app/salvage_app.h"
+#include "sieve/time_zone.h"
 
 int main(int argc, char** argv) {
   QStringList arguments;
   for (int i = 1; i < argc; ++i) arguments.append(QString::fromLocal8Bit(argv[i]));
+  // --utc: dates in UTC instead of the computer's zone, in the window and with --recover alike.
+  const QString utc = QStringLiteral("--utc");
+  if (arguments.contains(utc)) sieve::SetUtcTimes(true);
   if (quarry::app::IsHeadlessRequest(arguments)) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Quarry"));
-    return quarry::app::RunHeadlessRecovery(QCoreApplication::arguments().mid(1));
+    QStringList headless = QCoreApplication::arguments().mid(1);
+    headless.removeAll(utc);
+    return quarry::app::RunHeadlessRecovery(headless);
   }
   return quarry::CSalvageApp::Run(argc, argv);
 }

@@ -16,6 +16,7 @@ WindowOptions ParseWindowOptions(const QStringList& arguments) {
   WindowOptions options;
   for (qsizetype i = 0; i < arguments.size(); ++i) {
     const QString& argument = arguments[i];
+    if (argument == QLatin1String("--utc")) continue;  // taken by main before the window starts
     QString* target = nullptr;
     if (argument == QLatin1String("--backups")) target = &options.backupsFolder;
     if (argument == QLatin1String("--screenshot-walk")) target = &options.screenshotFolder;

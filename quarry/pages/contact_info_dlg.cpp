@@ -12,6 +12,7 @@
 
 #include "quarry/app/rb_dictionary.h"
 #include "quarry/pages/page_bus.h"
+#include "quarry/views/contact_labels.h"
 #include "quarry/views/html_report.h"
 #include "quarry/views/view_texts.h"
 
@@ -171,18 +172,20 @@ void CContactInfoDlg::ShowDetail(qsizetype item) {
   detailPicture_->setPixmap(picture);
   detailPicture_->show();
   QStringList lines;
-  const auto add = [&lines](const char* key, const QString& value) {
-    if (!value.isEmpty()) lines.append(Text(key) + QStringLiteral(": ") + value);
+  const auto line = [&lines](const QString& caption, const QString& value) {
+    if (!value.isEmpty()) lines.append(caption + QStringLiteral(": ") + value);
   };
-  // The main number and the work address as well: a contact with only those
-  // would otherwise show an empty pane.
-  add("IDS_RECOVERY_CONTACT_HEADER_PHONE", contact.Phone);
-  add("IDS_RECOVERY_CONTACTINFO_WORKPHONE", contact.WorkPhone);
-  add("IDS_RECOVERY_CONTACTINFO_HOMEPHONE", contact.HomePhone);
-  add("IDS_RECOVERY_CONTACT_HEADER_EMAIL", contact.HomeEmail);
-  add("IDS_RECOVERY_CONTACT_HEADER_EMAIL", contact.WorkEmail);
+  const auto add = [&line](const char* key, const QString& value) { line(Text(key), value); };
+  add("IDS_CONTACT_NICKNAME", contact.Nickname);
   add("IDS_RECOVERY_CONTACT_HEADER_COMPANY", contact.Company);
-  for (const QString& other : contact.Others) add("IDS_RECOVERY_CONTACTINFO_OHTERPHONE", other);
+  add("IDS_CONTACT_CSV_DEPARTMENT", contact.Department);
+  add("IDS_CONTACT_CSV_JOBTITLE", contact.JobTitle);
+  // Every value under its own label, as the address book has it.
+  for (const views::ContactValueItem& value : contact.Values) line(views::ValueCaption(value), value.Value);
+  add("IDS_CONTACT_BIRTHDAY", contact.Birthday);
+  add("IDS_CONTACT_CSV_NOTE", contact.Note);
+  add("IDS_CONTACT_CREATED", contact.Created);
+  add("IDS_CONTACT_MODIFIED", contact.Modified);
   detailLines_->setText(lines.join(QLatin1Char('\n')));
 }
 

@@ -1,6 +1,8 @@
 // The contacts view's own copy of one reported contact.
 #pragma once
 
+#include <QList>
+#include <QPair>
 #include <QString>
 #include <QStringList>
 
@@ -8,6 +10,15 @@
 #include "sieve/records.h"
 
 namespace quarry::views {
+
+// One phone number, e-mail, address, web page... with the kind and label the address
+// book gave it (sieve::ContactValue).
+struct ContactValueItem {
+  int Property = 0;
+  QString Label;  // as stored: "_$!<Mobile>!$_", "iPhone", a custom text, or ""
+  QString Value;
+  QList<QPair<QString, QString>> Parts;  // a street address's parts by key
+};
 
 struct ContactItem {
   QString DisplayPhone;
@@ -28,7 +39,17 @@ struct ContactItem {
   QString First;
   QString Middle;
   QString Last;
+  QString Prefix;
+  QString Suffix;
+  QString Nickname;
+  QString JobTitle;
+  QString Note;
+  QString Birthday;
+  QString Created;
+  QString Modified;
+  QList<ContactValueItem> Values;  // every value in the address book's order
   bool NameUnknown = false;  // Name is the "unknown" text
+  bool Unowned = false;      // recovered values whose person was not found: values, not a person
   bool Deleted = false;
 };
 

@@ -4,6 +4,10 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <QMap>
+#include <QRegularExpression>
+
+#include "quarry/views/contact_labels.h"
 #include "quarry/views/export_text.h"
 #include "quarry/views/html_report.h"
 
@@ -11,6 +15,7 @@ namespace quarry::views {
 
 namespace {
 
+constexpr char kCategoryName[] = "Contacts";
 constexpr char kPicturesFolder[] = "Images";
 constexpr char kPortraitName[] = "contact_photo.png";
 
@@ -32,32 +37,85 @@ QString PictureType(const QByteArray& bytes) {
   return QStringLiteral("JPEG");
 }
 
+// The CSV's columns: the first twenty as they always were, then the ones added later.
+// Date headers get the zone appended when written.
+const QStringList& CsvColumns() {
+  static const QStringList columns = {
+      QStringLiteral("Name"),         QStringLiteral("Job Title"),     QStringLiteral("Department"),
+      QStringLiteral("Company"),      QStringLiteral("Home Phone"),    QStringLiteral("Work Phone"),
+      QStringLiteral("iPhone"),       QStringLiteral("Mobile Phone"),  QStringLiteral("Main Phone"),
+      QStringLiteral("Other Phone"),  QStringLiteral("Home E-mail"),   QStringLiteral("Work E-mail"),
+      QStringLiteral("Other E-mail"), QStringLiteral("Home Page"),     QStringLiteral("Work Page"),
+      QStringLiteral("Other Page"),   QStringLiteral("Home Address"),  QStringLiteral("Work Address"),
+      QStringLiteral("Other Address"), QStringLiteral("Note"),         QStringLiteral("First Name"),
+      QStringLiteral("Middle Name"),  QStringLiteral("Last Name"),     QStringLiteral("Prefix"),
+      QStringLiteral("Suffix"),       QStringLiteral("Nickname"),      QStringLiteral("Birthday"),
+      QStringLiteral("Home Fax"),     QStringLiteral("Work Fax"),      QStringLiteral("Pager"),
+      QStringLiteral("Created"),      QStringLiteral("Modified"),      QStringLiteral("Deleted")};
+  return columns;
+}
+
+// The vCard's name for a value of this kind, and the TYPE values it allows.
+struct VCardProperty {
+  QString Name;
+  QStringList AllowedTypes;  // empty: any
+  QStringList FixedTypes;
+};
+
+VCardProperty VCardPropertyOf(int property) {
+  const QStringList homeWork = {QStringLiteral("HOME"), QStringLiteral("WORK")};
+  switch (property) {
+    case kPhoneProperty: return {QStringLiteral("TEL"), {}, {}};
+    case kEmailProperty: return {QStringLiteral("EMAIL"), homeWork, {QStringLiteral("INTERNET")}};
+    case kAddressProperty: return {QStringLiteral("ADR"), homeWork, {}};
+    case kWebPageProperty: return {QStringLiteral("URL"), homeWork, {}};
+    default: return {QStringLiteral("X-QUARRY-VALUE"), homeWork, {}};
+  }
+}
+
+// ";;street;city;region;code;country" from an address's parts (the post-office box and
+// extended address are not kept apart by the address book).
+QString AdrValue(const ContactValueItem& value) {
+  const char* keys[] = {"Street", "City", "State", "ZIP", "Country"};
+  QStringList components = {QString(), QString()};
+  for (const char* key : keys) {
+    QString part;
+    for (const auto& [k, v] : value.Parts) {
+      if (k == QLatin1String(key)) part = v;
+    }
+    components.append(VCardEscape(part));
+  }
+  if (value.Parts.isEmpty()) components[2] = VCardEscape(value.Value);
+  return components.join(QLatin1Char(';'));
+}
+
+QString DateOnly(const QString& birthday) {
+  static const QRegularExpression date(QStringLiteral("^\\d{4}-\\d{2}-\\d{2}$"));
+  return date.match(birthday).hasMatch() ? birthday : QString();
+}
+
 }  // namespace
 
 ContactsExportTexts ContactsExportTexts::From(const TextLookup& texts) {
   ContactsExportTexts t;
-  t.Title = ViewText(texts, QStringLiteral("IDS_RECOVERY_MAIN_CONTACT"));
-  for (const char* key :
-       {"IDS_CONTACT_CSV_NAME", "IDS_CONTACT_CSV_JOBTITLE", "IDS_CONTACT_CSV_DEPARTMENT",
-        "IDS_CONTACT_CSV_COMPANY", "IDS_CONTACT_CSV_HOMEPHONE", "IDS_CONTACT_CSV_WORKPHONE",
-        "IDS_CONTACT_CSV_IPHONEPHONE", "IDS_CONTACT_CSV_MOBILEPHONE", "IDS_CONTACT_CSV_MAINPHONE",
-        "IDS_CONTACT_CSV_OTHERPHONE", "IDS_CONTACT_CSV_HOMEEMAIL", "IDS_CONTACT_CSV_WORKEMAIL",
-        "IDS_CONTACT_CSV_OTHEREMAIL", "IDS_CONTACT_CSV_HOMEPAGE", "IDS_CONTACT_CSV_WORKPAGE",
-        "IDS_CONTACT_CSV_OTHERPAGE", "IDS_CONTACT_CSV_HOMEADDRESS", "IDS_CONTACT_CSV_WORKADDRESS",
-        "IDS_CONTACT_CSV_OTHERADDRESS", "IDS_CONTACT_CSV_NOTE"}) {
-    t.CsvHeaders.append(ViewText(texts, QLatin1String(key)));
-  }
-  t.IPhoneLabel = ViewText(texts, QStringLiteral("IDS_CONTACT_CSV_IPHONEPHONE"));
-  t.HomePhoneLabel = ViewText(texts, QStringLiteral("IDS_CONTACT_CSV_HOMEPHONE"));
-  t.WorkPhoneLabel = ViewText(texts, QStringLiteral("IDS_CONTACT_CSV_WORKPHONE"));
-  t.OtherPhoneLabel = ViewText(texts, QStringLiteral("IDS_CONTACT_CSV_OTHERPHONE"));
+  const auto text = [&texts](const char* key) { return ViewText(texts, QLatin1String(key)); };
+  t.Title = text("IDS_RECOVERY_MAIN_CONTACT");
+  t.JobTitleLabel = text("IDS_CONTACT_CSV_JOBTITLE");
+  t.NicknameLabel = text("IDS_CONTACT_NICKNAME");
+  t.BirthdayLabel = text("IDS_CONTACT_BIRTHDAY");
+  t.NoteLabel = text("IDS_CONTACT_CSV_NOTE");
+  t.CreatedLabel = text("IDS_CONTACT_CREATED");
+  t.ModifiedLabel = text("IDS_CONTACT_MODIFIED");
+  t.UnownedTitle = text("IDS_CONTACT_UNOWNED_VALUES");
+  t.TimesIn = text("IDS_REPORT_TIMES_IN");
+  if (!t.TimesIn.contains(QLatin1String("%1"))) t.TimesIn = EnglishViewText(QStringLiteral("IDS_REPORT_TIMES_IN"));
   return t;
 }
 
 ContactsExport::ContactsExport(std::vector<ContactItem> items, ContactsExportTexts texts)
     : items_(std::move(items)), texts_(std::move(texts)) {}
 
-QString ContactsExport::FolderName() const { return CleanFileName(texts_.Title, QStringLiteral("Contacts")); }
+QString ContactsExport::FolderName() const { return QLatin1String(kCategoryName); }
 
 void ContactsExport::RecoverTo(const QString& recoveryFolder, const std::atomic<bool>& cancel,
                                ExportReport& report) const {
@@ -116,11 +174,15 @@ QString ContactsExport::HtmlText(const QStringList& pictures) const {
   html += QStringLiteral("<body>\n<div class=\"content\">\n<div class=\"tit\">\n") + Line(title) +
           QStringLiteral("</div>\n<div class=\"nTab\">\n<div class=\"TabTitle\">\n<div class=\"lefttit\">\n") +
           Line(title) + QStringLiteral("</div>\n<ul id=\"myTab1\">\n");
-  for (std::size_t k = 0; k < items_.size(); ++k) {
-    const ContactItem& item = items_[k];
+  // Values whose person was not found are no person: they get a table of their own below.
+  std::vector<std::size_t> people;
+  std::vector<std::size_t> unowned;
+  for (std::size_t k = 0; k < items_.size(); ++k) (items_[k].Unowned ? unowned : people).push_back(k);
+  for (std::size_t tab = 0; tab < people.size(); ++tab) {
+    const ContactItem& item = items_[people[tab]];
     html += QStringLiteral("<li class=\"%1\" onclick=\"nTabs(this,%2);\">")
-                .arg(k == 0 ? QStringLiteral("active") : QStringLiteral("normal"))
-                .arg(k);
+                .arg(tab == 0 ? QStringLiteral("active") : QStringLiteral("normal"))
+                .arg(tab);
     if (item.Deleted) {
       html += DeletedMarkerTag() + QStringLiteral("<span class=\"deleted\">") + HtmlEscape(item.Name) +
               QStringLiteral("</span>");
@@ -130,12 +192,13 @@ QString ContactsExport::HtmlText(const QStringList& pictures) const {
     html += QStringLiteral("</li>\n");
   }
   html += QStringLiteral("</ul> \n</div>\n<div class=\"TabContent\">\n");
-  for (std::size_t k = 0; k < items_.size(); ++k) {
+  for (std::size_t tab = 0; tab < people.size(); ++tab) {
+    const std::size_t k = people[tab];
     const ContactItem& item = items_[k];
     const QString name = HtmlEscape(item.Name);
-    html += (k == 0 ? QStringLiteral("<div id=\"myTab1_Content%1\">\n")
-                    : QStringLiteral("<div id=\"myTab1_Content%1\" class=\"none\">\n"))
-                .arg(k);
+    html += (tab == 0 ? QStringLiteral("<div id=\"myTab1_Content%1\">\n")
+                      : QStringLiteral("<div id=\"myTab1_Content%1\" class=\"none\">\n"))
+                .arg(tab);
     html += QStringLiteral("<div class=\"righttit\">\n") + Line(name) + QStringLiteral("</div>\n");
     html += QStringLiteral(
         "<div class=\"smstop\">\n<table width=\"100%\">\n<tr>\n"
@@ -153,46 +216,114 @@ QString ContactsExport::HtmlText(const QStringList& pictures) const {
             QStringLiteral("</div>\n<div class=\"department\">\n") + Line(HtmlEscape(item.Department)) +
             QStringLiteral("</div>\n<div class=\"email\">\n") + Line(HtmlEscape(item.DisplayEmail)) +
             QStringLiteral("</div>\n</div>\n</td>\n</tr>\n");
-    html += PhoneRow(texts_.IPhoneLabel, item.Phone, true);
-    html += PhoneRow(texts_.HomePhoneLabel, item.HomePhone, false);
-    html += PhoneRow(texts_.WorkPhoneLabel, item.WorkPhone, false);
-    for (const QString& other : item.Others) html += PhoneRow(texts_.OtherPhoneLabel, other, false);
+    bool first = true;
+    const auto row = [&html, &first](const QString& label, const QString& value) {
+      if (value.isEmpty()) return;
+      html += PhoneRow(label, value, first);
+      first = false;
+    };
+    row(texts_.NicknameLabel, item.Nickname);
+    row(texts_.JobTitleLabel, item.JobTitle);
+    for (const ContactValueItem& value : item.Values) row(ValueCaption(value), value.Value);
+    row(texts_.BirthdayLabel, item.Birthday);
+    row(texts_.NoteLabel, item.Note);
+    row(texts_.CreatedLabel, item.Created);
+    row(texts_.ModifiedLabel, item.Modified);
     html += QStringLiteral("</table>\n</div>\n</div>\n");
   }
-  html += QStringLiteral("</div>\n</div>\n</div>\n") + HtmlReportEnd();
+  html += QStringLiteral("</div>\n</div>\n");
+  if (!unowned.empty()) {
+    html += QStringLiteral("<div class=\"smstxt\">\n<div class=\"righttit\">\n") + Line(HtmlEscape(texts_.UnownedTitle)) +
+            QStringLiteral("</div>\n<table class=\"unowned\" width=\"100%\" cellpadding=\"0\" cellspacing=\"0\">\n");
+    bool first = true;
+    for (const std::size_t k : unowned) {
+      for (const ContactValueItem& value : items_[k].Values) {
+        html += PhoneRow(ValueCaption(value), value.Value, first);
+        first = false;
+      }
+    }
+    html += QStringLiteral("</table>\n</div>\n");
+  }
+  html += QStringLiteral("<div class=\"date\">") + HtmlEscape(texts_.TimesIn.arg(DateZoneDescription())) +
+          QStringLiteral("</div>\n</div>\n") + HtmlReportEnd();
   return html;
 }
 
+QStringList ContactsExport::CsvHeaders() {
+  QStringList headers = CsvColumns();
+  // The zone goes into the date columns' own headers: a line of its own would not be CSV.
+  const QString zone = QStringLiteral(" (%1)").arg(DateZoneLabel());
+  headers[static_cast<qsizetype>(headers.indexOf(QStringLiteral("Created")))] += zone;
+  headers[static_cast<qsizetype>(headers.indexOf(QStringLiteral("Modified")))] += zone;
+  return headers;
+}
+
 QString ContactsExport::CsvText() const {
-  QString csv = CsvLine(texts_.CsvHeaders);
+  const QStringList& columns = CsvColumns();
+  QString csv = CsvLine(CsvHeaders());
   for (const ContactItem& item : items_) {
-    const auto other = [&item](qsizetype i) { return i < item.Others.size() ? item.Others[i] : QString(); };
-    // The last phone column takes every further number, so none is lost.
-    const QString otherPhones = item.Others.size() > 2 ? item.Others.mid(2).join(QStringLiteral("; ")) : QString();
-    csv += CsvLine({item.Name, QString(), item.Department, item.Company, item.HomePhone, item.WorkPhone,
-                    item.Phone, other(0), other(1), otherPhones, item.HomeEmail, item.WorkEmail, QString(),
-                    item.HomePage, QString(), QString(), item.Address, QString(), QString(), QString()});
+    QMap<QString, QStringList> cells;
+    for (const ContactValueItem& value : item.Values) {
+      const QString column = CsvColumnOf(value);
+      if (!column.isEmpty()) cells[column].append(value.Value);
+    }
+    cells[QStringLiteral("Name")] = QStringList(item.Unowned ? QString() : item.Name);
+    const std::pair<const char*, const QString*> fields[] = {
+        {"Job Title", &item.JobTitle}, {"Department", &item.Department}, {"Company", &item.Company},
+        {"Note", &item.Note},          {"First Name", &item.First},      {"Middle Name", &item.Middle},
+        {"Last Name", &item.Last},     {"Prefix", &item.Prefix},         {"Suffix", &item.Suffix},
+        {"Nickname", &item.Nickname},  {"Birthday", &item.Birthday},     {"Created", &item.Created},
+        {"Modified", &item.Modified}};
+    for (const auto& [column, value] : fields) cells[QLatin1String(column)] = QStringList(*value);
+    cells[QStringLiteral("Deleted")] = QStringList(item.Deleted ? QStringLiteral("1") : QStringLiteral("0"));
+    QStringList row;
+    // Several values of one kind and label share their column.
+    for (const QString& column : columns) row.append(cells.value(column).join(QStringLiteral("; ")));
+    csv += CsvLine(row);
   }
   return csv;
 }
 
 QString ContactsExport::VCardText(const ContactItem& item) {
   QString card = QStringLiteral("BEGIN:VCARD\r\nVERSION:3.0\r\n");
-  card += VCardFoldLine(QStringLiteral("N:%1;%2;%3;;")
-                            .arg(VCardEscape(item.Last), VCardEscape(item.First), VCardEscape(item.Middle)));
-  card += VCardFoldLine(QStringLiteral("FN:") + VCardEscape(item.Name));
-  card += VCardFoldLine(QStringLiteral("ORG:%1;%2").arg(VCardEscape(item.Company), VCardEscape(item.Department)));
   const auto add = [&card](const QString& property, const QString& value) {
-    if (!value.isEmpty()) card += VCardFoldLine(property + QLatin1Char(':') + VCardEscape(value));
+    if (!value.isEmpty()) card += VCardFoldLine(property + QLatin1Char(':') + value);
   };
-  add(QStringLiteral("TEL;TYPE=CELL"), item.Phone);
-  add(QStringLiteral("TEL;TYPE=WORK"), item.WorkPhone);
-  add(QStringLiteral("TEL;TYPE=HOME"), item.HomePhone);
-  for (const QString& other : item.Others) add(QStringLiteral("TEL"), other);
-  add(QStringLiteral("EMAIL;TYPE=INTERNET,HOME"), item.HomeEmail);
-  add(QStringLiteral("EMAIL;TYPE=INTERNET,WORK"), item.WorkEmail);
-  add(QStringLiteral("URL"), item.HomePage);
-  if (!item.Address.isEmpty()) card += VCardFoldLine(QStringLiteral("ADR:;;") + VCardEscape(item.Address) + QStringLiteral(";;;;"));
+  card += VCardFoldLine(QStringLiteral("N:%1;%2;%3;%4;%5")
+                            .arg(VCardEscape(item.Last), VCardEscape(item.First), VCardEscape(item.Middle),
+                                 VCardEscape(item.Prefix), VCardEscape(item.Suffix)));
+  // A card without a personal name is its company's.
+  add(QStringLiteral("FN"), VCardEscape(item.NameUnknown && !item.Company.isEmpty() ? item.Company : item.Name));
+  add(QStringLiteral("NICKNAME"), VCardEscape(item.Nickname));
+  if (!item.Company.isEmpty() || !item.Department.isEmpty()) {
+    add(QStringLiteral("ORG"), VCardEscape(item.Company) +
+                                   (item.Department.isEmpty() ? QString() : QLatin1Char(';') + VCardEscape(item.Department)));
+  }
+  add(QStringLiteral("TITLE"), VCardEscape(item.JobTitle));
+  const QString birthday = DateOnly(item.Birthday);
+  add(birthday.isEmpty() ? QStringLiteral("BDAY;VALUE=text") : QStringLiteral("BDAY"), VCardEscape(item.Birthday));
+  add(QStringLiteral("NOTE"), VCardEscape(item.Note));
+  int group = 0;
+  for (const ContactValueItem& value : item.Values) {
+    const VCardProperty property = VCardPropertyOf(value.Property);
+    const LabelMeaning meaning = MeaningOfLabel(value.Label);
+    QStringList types = property.FixedTypes;
+    bool typesSayAll = meaning.TypesSayAll;
+    for (const QString& type : meaning.VCardTypes) {
+      if (property.AllowedTypes.isEmpty() || property.AllowedTypes.contains(type)) {
+        types.append(type);
+      } else {
+        typesSayAll = false;
+      }
+    }
+    // A label that no TYPE says is kept as the text readers show: an X-ABLabel in the
+    // value's own group.
+    const QString prefix = typesSayAll ? QString() : QStringLiteral("item%1.").arg(++group);
+    const QString name = prefix + property.Name + (types.isEmpty() ? QString() : QStringLiteral(";TYPE=") + types.join(QLatin1Char(',')));
+    add(name, value.Property == kAddressProperty ? AdrValue(value) : VCardEscape(value.Value));
+    if (!prefix.isEmpty()) add(prefix + QStringLiteral("X-ABLabel"), VCardEscape(meaning.Text));
+  }
+  if (item.Deleted) add(QStringLiteral("X-QUARRY-DELETED"), QStringLiteral("1"));
   if (!item.ImagePath.isEmpty()) {
     QFile picture(item.ImagePath);
     if (picture.open(QIODevice::ReadOnly)) {
@@ -208,8 +339,9 @@ void ContactsExport::WriteVCards(const QString& folder, const std::atomic<bool>&
                                  ExportReport& report) const {
   for (const ContactItem& item : items_) {
     if (cancel) return;
+    if (item.Unowned) continue;  // values without their person make no card
     const QString path = UniqueFilePath(folder, CleanFileName(item.Name, QStringLiteral("contact")), QStringLiteral(".vcf"));
-    WriteUtf8File(path, VCardText(item), report);
+    WriteUtf8File(path, VCardText(item), report, ByteOrderMark::Without);
   }
 }
 

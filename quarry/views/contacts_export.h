@@ -1,5 +1,7 @@
 // Writes checked contacts below a recovery folder: one HTML page, one CSV file
 // and one vCard (3.0) per contact, in Contacts/HTML, Contacts/CSV, Contacts/VCF.
+// Folder and file names and the CSV's headers are English in every language, for
+// the scripts and importers that read them; the page is in the window's language.
 #pragma once
 
 #include <QString>
@@ -12,15 +14,18 @@
 
 namespace quarry::views {
 
-// The texts the export needs, taken on the window's thread before the export
+// The texts the page needs, taken on the window's thread before the export
 // runs elsewhere.
 struct ContactsExportTexts {
-  QString Title;             // category name: folder, page title and file names
-  QStringList CsvHeaders;    // the twenty column titles
-  QString IPhoneLabel;
-  QString HomePhoneLabel;
-  QString WorkPhoneLabel;
-  QString OtherPhoneLabel;
+  QString Title;  // category name, the page's title
+  QString JobTitleLabel;
+  QString NicknameLabel;
+  QString BirthdayLabel;
+  QString NoteLabel;
+  QString CreatedLabel;
+  QString ModifiedLabel;
+  QString UnownedTitle;
+  QString TimesIn;  // "%1" is the zone
 
   static ContactsExportTexts From(const TextLookup& texts);
 };
@@ -35,6 +40,7 @@ class ContactsExport : public CategoryExport {
                  ExportReport& report) const override;
 
   // The pieces, public so that they can be checked one by one.
+  static QStringList CsvHeaders();
   QString CsvText() const;
   static QString VCardText(const ContactItem& item);
   // `pictures` holds, per item, the picture's path relative to the HTML folder.

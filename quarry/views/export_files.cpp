@@ -46,8 +46,8 @@ bool WriteBinaryFile(const QString& path, const QByteArray& bytes, ExportReport&
   return true;
 }
 
-bool WriteUtf8File(const QString& path, const QString& text, ExportReport& report) {
-  QByteArray bytes("\xEF\xBB\xBF");
+bool WriteUtf8File(const QString& path, const QString& text, ExportReport& report, ByteOrderMark mark) {
+  QByteArray bytes = mark == ByteOrderMark::With ? QByteArray("\xEF\xBB\xBF") : QByteArray();
   bytes += text.toUtf8();
   return WriteBinaryFile(path, bytes, report);
 }

@@ -23,9 +23,13 @@ QString UniqueFilePath(const QString& dir, const QString& base, const QString& e
 // Creates the folder (and its parents); a failure is recorded in `report`.
 bool MakeFolder(const QString& path, ExportReport& report);
 
-// Creates `path` (which must not exist yet) holding the bytes EF BB BF and the
-// UTF-8 of `text`. Records the outcome in `report`.
-bool WriteUtf8File(const QString& path, const QString& text, ExportReport& report);
+// Spreadsheets need the byte-order mark to read a file as UTF-8; vCard readers fail on it.
+enum class ByteOrderMark { With, Without };
+
+// Creates `path` (which must not exist yet) holding the UTF-8 of `text`, after the bytes
+// EF BB BF unless told otherwise. Records the outcome in `report`.
+bool WriteUtf8File(const QString& path, const QString& text, ExportReport& report,
+                   ByteOrderMark mark = ByteOrderMark::With);
 // The same for raw bytes, without a byte-order mark.
 bool WriteBinaryFile(const QString& path, const QByteArray& bytes, ExportReport& report);
 

@@ -1,5 +1,8 @@
 #include "quarry/views/export_text.h"
 
+#include "sieve/path_safety.h"
+#include "sieve/time_zone.h"
+
 namespace quarry::views {
 
 QString HtmlEscape(const QString& text) {
@@ -78,29 +81,22 @@ QString VCardFoldLine(const QString& line) {
   return out + QStringLiteral("\r\n");
 }
 
+QString DateZoneLabel() { return QString::fromStdString(sieve::TimeZoneOffsetLabel()); }
+
+QString DateZoneDescription() {
+  const QString label = DateZoneLabel();
+  const QString name = QString::fromStdString(sieve::TimeZoneName());
+  return name.isEmpty() || name == label ? label : QStringLiteral("%1 (%2)").arg(label, name);
+}
+
 QString CleanFileName(const QString& name, const QString& fallback) {
-  QString out = name;
-  for (QChar& c : out) {
-    switch (c.unicode()) {
-      case '\\': case '/': case ':': case '?': case '*':
-      case '<': case '>': case '|': case '"':
-        c = QLatin1Char('_');
-        break;
-      default:
-        if (c.unicode() < 0x20 || c.unicode() == 0x7f) c = QLatin1Char('_');
-    }
-  }
-  // Most file systems refuse names longer than 255 bytes; keep room for a
-  // " (n)" suffix and an extension.
-  constexpr qsizetype kMaxNameBytes = 200;
-  while (out.toUtf8().size() > kMaxNameBytes) {
-    out.chop(out.size() >= 2 && out[out.size() - 1].isLowSurrogate() ? 2 : 1);
-  }
-  const QString trimmed = out.trimmed();
-  if (trimmed.isEmpty() || trimmed == QLatin1String(".") || trimmed == QLatin1String("..")) {
-    return fallback;
-  }
-  return out;
+  // One cleaning for the library's names and the program's, so both follow the same rules.
+  const QByteArray utf8 = name.toUtf8();
+  const QByteArray fallbackUtf8 = fallback.toUtf8();
+  const std::string safe =
+      sieve::SafeFileName(std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())),
+                          std::string_view(fallbackUtf8.constData(), static_cast<std::size_t>(fallbackUtf8.size())));
+  return QString::fromUtf8(safe.data(), static_cast<qsizetype>(safe.size()));
 }
 
 }  // namespace quarry::views

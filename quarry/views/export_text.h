@@ -23,7 +23,14 @@ QString VCardEscape(const QString& text);
 // lines start with a blank), never splitting a UTF-8 sequence; ends with CR LF.
 QString VCardFoldLine(const QString& line);
 
-// A file or folder name: \ / : ? * < > | " and control characters become "_";
+// The zone the dates of the records are in (sieve/time_zone.h), for a column header:
+// "UTC+09:00", "UTC-05:00/-04:00" or "UTC".
+QString DateZoneLabel();
+// The same followed by the zone's name when there is one: "UTC+01:00/+02:00 (Europe/Berlin)".
+QString DateZoneDescription();
+
+// A file or folder name from any text, cleaned as sieve::SafeFileName does (reserved and
+// control characters, bidirectional controls, a leading ".", at most 120 bytes);
 // names that are empty, "." or ".." (also after trimming blanks) become `fallback`.
 QString CleanFileName(const QString& name, const QString& fallback = QStringLiteral("_"));
 

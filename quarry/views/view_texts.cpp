@@ -37,6 +37,12 @@ const QHash<QString, QString>& EnglishTexts() {
       {QStringLiteral("IDS_CONTACT_CSV_WORKADDRESS"), QStringLiteral("Work Address")},
       {QStringLiteral("IDS_CONTACT_CSV_OTHERADDRESS"), QStringLiteral("Other Address")},
       {QStringLiteral("IDS_CONTACT_CSV_NOTE"), QStringLiteral("Note")},
+      {QStringLiteral("IDS_CONTACT_NICKNAME"), QStringLiteral("Nickname")},
+      {QStringLiteral("IDS_CONTACT_BIRTHDAY"), QStringLiteral("Birthday")},
+      {QStringLiteral("IDS_CONTACT_CREATED"), QStringLiteral("Created")},
+      {QStringLiteral("IDS_CONTACT_MODIFIED"), QStringLiteral("Modified")},
+      {QStringLiteral("IDS_CONTACT_UNOWNED_VALUES"), QStringLiteral("Recovered values without a contact")},
+      {QStringLiteral("IDS_REPORT_TIMES_IN"), QStringLiteral("Times in %1")},
       // Opening a backup (%1 is its folder, %2 the reason).
       {QStringLiteral("ITUNES_ERROR_PWD"), QStringLiteral("The password is not right for this backup. Please try again.")},
       {QStringLiteral("ITUNES_ERROR_UNREADABLE"), QStringLiteral("The backup %1 cannot be read: %2")},

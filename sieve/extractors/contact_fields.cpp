@@ -68,6 +68,29 @@ void PlaceMultiValue(ContactRecord& record, std::int64_t property, LabelKind lab
   }
 }
 
+void OrderAddressParts(AddressParts& parts) {
+  static constexpr std::string_view kOrder[] = {"Street", "City", "SubLocality", "State", "SubAdministrativeArea",
+                                                "ZIP", "Country", "CountryCode"};
+  const auto rank = [](const std::string& key) {
+    const auto* at = std::find(std::begin(kOrder), std::end(kOrder), key);
+    return static_cast<std::size_t>(at - std::begin(kOrder));
+  };
+  std::stable_sort(parts.begin(), parts.end(), [&](const auto& a, const auto& b) { return rank(a.first) < rank(b.first); });
+}
+
+std::string JoinAddressParts(const AddressParts& parts) {
+  // The country code repeats the country, for machines.
+  const bool country = std::any_of(parts.begin(), parts.end(),
+                                   [](const auto& part) { return part.first == "Country" && !part.second.empty(); });
+  std::string text;
+  for (const auto& [key, value] : parts) {
+    if (value.empty() || (country && key == "CountryCode")) continue;
+    if (!text.empty()) text += ", ";
+    text += value;
+  }
+  return text;
+}
+
 std::string BirthdayText(std::string_view stored) {
   const std::string text(Trim(stored));
   if (text.empty()) return {};

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "sieve/records.h"
 
@@ -26,6 +28,12 @@ LabelKind ClassifyLabel(std::string_view labelText);
 // e-mail into HomeEmail (a work e-mail also into WorkEmail), the first web page into
 // HomePage; what finds no field of its own goes to Others, in row order.
 void PlaceMultiValue(ContactRecord& record, std::int64_t property, LabelKind label, const std::string& value);
+
+// A street address's parts put in reading order (Street, City, State, ZIP, Country, then
+// any other key as it came), and their values joined by ", " into one line.
+using AddressParts = std::vector<std::pair<std::string, std::string>>;
+void OrderAddressParts(AddressParts& parts);
+std::string JoinAddressParts(const AddressParts& parts);
 
 // Birthday is stored as seconds since 2001 in a text column: shown as a date; a text that
 // is not a number stays as it is.

@@ -3,12 +3,15 @@
 #include <sqlite3.h>
 
 #include <fstream>
+#include <map>
 #include <set>
 #include <utility>
 
 #include "sieve/extractors/contact_fields.h"
 #include "sieve/extractors/contact_sqlite.h"
+#include "sieve/person_name.h"
 #include "sieve/reader/private_folder.h"
+#include "sieve/reader/time_text.h"
 #include "sieve/sqlite/database.h"
 
 namespace sieve {
@@ -53,17 +56,50 @@ void CopyNames(const PersonTexts& texts, ContactRecord& record) {
   record.Suffix = texts[kSuffix];
 }
 
+// What names a live person, for their deleted values: not their note, birthday or picture.
+void CopyOwner(const ContactRecord& owner, ContactRecord& record) {
+  record.First = owner.First;
+  record.Last = owner.Last;
+  record.Middle = owner.Middle;
+  record.Organization = owner.Organization;
+  record.Department = owner.Department;
+  record.JobTitle = owner.JobTitle;
+  record.Prefix = owner.Prefix;
+  record.Suffix = owner.Suffix;
+  record.Nickname = owner.Nickname;
+}
+
+// Columns of ABPerson that older or trimmed tables may lack; NULL stands in for them.
+std::string PersonQuery(sqlite::Database& book) {
+  std::string sql = "SELECT ROWID, First, Last, Middle, Organization, Department, Note, Birthday, JobTitle, Prefix, Suffix";
+  for (const char* column : {"Nickname", "CreationDate", "ModificationDate"}) {
+    sql += ", ";
+    sql += book.HasColumn("ABPerson", column) ? column : "NULL";
+  }
+  return sql + " FROM ABPerson ORDER BY ROWID";
+}
+
+std::string TextOf(const std::vector<std::pair<std::int64_t, std::string>>& table, std::int64_t rowid) {
+  for (const auto& [id, text] : table) {
+    if (id == rowid) return text;
+  }
+  return {};
+}
+
+std::vector<std::pair<std::int64_t, std::string>> RowidTexts(sqlite::Database& book, const char* table) {
+  std::vector<std::pair<std::int64_t, std::string>> rows;
+  if (sqlite::Statement query = book.Prepare(std::string("SELECT ROWID, value FROM ") + table); query.Ok()) {
+    while (query.Step()) rows.emplace_back(query.Int64(0), query.Text(1));
+  }
+  return rows;
+}
+
 }  // namespace
 
 CContactInfo::CContactInfo() = default;
 CContactInfo::~CContactInfo() = default;
 
-std::string CContactInfo::LabelText(std::int64_t label) const {
-  for (const auto& [rowid, text] : labels_) {
-    if (rowid == label) return text;
-  }
-  return {};
-}
+std::string CContactInfo::LabelText(std::int64_t label) const { return TextOf(labels_, label); }
 
 std::string CContactInfo::WritePicture(sqlite::Database& images, std::int64_t rowid) {
   if (context_ == nullptr || context_->privateFolder == nullptr) return {};
@@ -86,18 +122,15 @@ std::string CContactInfo::WritePicture(sqlite::Database& images, std::int64_t ro
 }
 
 void CContactInfo::ReadLivePeople(sqlite::Database& book, sqlite::Database* images, std::vector<Entry>& out) {
-  labels_.clear();
-  if (sqlite::Statement labels = book.Prepare("SELECT ROWID, value FROM ABMultiValueLabel"); labels.Ok()) {
-    while (labels.Step()) labels_.emplace_back(labels.Int64(0), labels.Text(1));
-  }
-  sqlite::Statement people = book.Prepare(
-      "SELECT ROWID, First, Last, Middle, Organization, Department, Note, Birthday, JobTitle, Prefix, Suffix "
-      "FROM ABPerson ORDER BY ROWID");
+  labels_ = RowidTexts(book, "ABMultiValueLabel");
+  const auto entryKeys = RowidTexts(book, "ABMultiValueEntryKey");
+  sqlite::Statement people = book.Prepare(PersonQuery(book));
   if (!people.Ok()) return;
   sqlite::Statement values =
       book.Prepare("SELECT UID, property, label, value FROM ABMultiValue WHERE record_id = ?1 ORDER BY UID");
   // A street address keeps its parts (street, city, ...) in entries of its own.
-  sqlite::Statement parts = book.Prepare("SELECT value FROM ABMultiValueEntry WHERE parent_id = ?1 ORDER BY key");
+  sqlite::Statement parts =
+      book.Prepare("SELECT key, value FROM ABMultiValueEntry WHERE parent_id = ?1 ORDER BY key");
   while (people.Step()) {
     Entry entry;
     entry.record = std::make_unique<ContactRecord>();
@@ -107,27 +140,37 @@ void CContactInfo::ReadLivePeople(sqlite::Database& book, sqlite::Database* imag
     PersonTexts texts;
     for (std::size_t i = 0; i < kPersonTextCount; ++i) texts[i] = people.Text(static_cast<int>(i) + 1);
     CopyNames(texts, r);
+    r.Nickname = people.Text(11);
+    r.CreationDate = MacTimeTextFromDouble(people.Double(12));
+    r.ModificationDate = MacTimeTextFromDouble(people.Double(13));
     if (images != nullptr) r.ImagePath = WritePicture(*images, rowid);
     if (values.Ok()) {
       values.Reset();
       values.Bind(1, rowid);
       while (values.Step()) {
-        const std::int64_t property = values.Int64(1);
-        std::string value = values.Text(3);
-        if (value.empty() && property == kPropertyAddress && parts.Ok()) {
+        ContactValue v;
+        v.Property = static_cast<std::int32_t>(values.Int64(1));
+        v.Label = values.IsNull(2) ? std::string() : LabelText(values.Int64(2));
+        v.Value = values.Text(3);
+        // Others keeps an address's parts in the order of their key rows, as it always had.
+        std::string listed = v.Value;
+        if (v.Value.empty() && v.Property == kPropertyAddress && parts.Ok()) {
           parts.Reset();
           parts.Bind(1, values.Int64(0));
           while (parts.Step()) {
-            const std::string part = parts.Text(0);
+            std::string part = parts.Text(1);
             if (part.empty()) continue;
-            if (!value.empty()) value += ", ";
-            value += part;
+            if (!listed.empty()) listed += ", ";
+            listed += part;
+            v.Parts.emplace_back(TextOf(entryKeys, parts.Int64(0)), std::move(part));
           }
+          OrderAddressParts(v.Parts);
+          v.Value = JoinAddressParts(v.Parts);
         }
-        if (value.empty()) continue;
-        const LabelKind label = values.IsNull(2) ? LabelKind::Other : ClassifyLabel(LabelText(values.Int64(2)));
-        PlaceMultiValue(r, property, label, value);
-        AddKey(property, value, entry.keys.phones, entry.keys.emails);
+        if (v.Value.empty()) continue;
+        PlaceMultiValue(r, v.Property, ClassifyLabel(v.Label), listed);
+        AddKey(v.Property, v.Value, entry.keys.phones, entry.keys.emails);
+        r.Values.push_back(std::move(v));
       }
     }
     out.push_back(std::move(entry));
@@ -139,27 +182,42 @@ void CContactInfo::RecoverPeople(const std::string& path, std::vector<Entry>& ou
   if (engine.Load(path) != 0 || engine.Recover() < 0) return;
   // Every value a live contact shows, so a deleted copy of it is not reported again.
   std::set<std::string> liveValues;
+  std::map<std::int64_t, const ContactRecord*> liveByRowid;
   for (const Entry& entry : out) {
     const ContactRecord& r = *entry.record;
-    for (const std::string* field : {&r.HomePhone, &r.WorkPhone, &r.Phone, &r.HomeEmail, &r.WorkEmail, &r.HomePage}) {
-      if (!field->empty()) liveValues.insert(*field);
-    }
+    for (const ContactValue& v : r.Values) liveValues.insert(v.Value);
     liveValues.insert(r.Others.begin(), r.Others.end());
+    liveByRowid.emplace(r.RowID, &r);
   }
   for (const RecoveredPerson& person : engine.People()) {
     Entry entry;
     entry.record = std::make_unique<ContactRecord>();
     ContactRecord& r = *entry.record;
     r.Deleted = 1;
-    if (person.found) CopyNames(person.texts, r);
+    if (person.found) {
+      CopyNames(person.texts, r);
+      r.Nickname = person.nickname;
+      r.CreationDate = MacTimeTextFromDouble(person.creationDate);
+      r.ModificationDate = MacTimeTextFromDouble(person.modificationDate);
+    } else if (const auto owner = liveByRowid.find(person.rowid); owner != liveByRowid.end()) {
+      // Deleted values of a live person are still that person's.
+      CopyOwner(*owner->second, r);
+    } else {
+      r.Unowned = 1;
+    }
     std::size_t ownValues = 0;
     for (const RecoveredMultiValue& v : person.values) {
       const bool shownLive = liveValues.count(v.value) != 0;
       if (!shownLive) ++ownValues;
       // A person not found is only their values: one a live contact shows is an older copy.
       if (shownLive && !person.found) continue;
-      PlaceMultiValue(r, v.property, v.label < 0 ? LabelKind::Other : ClassifyLabel(LabelText(v.label)), v.value);
+      ContactValue value;
+      value.Property = static_cast<std::int32_t>(v.property);
+      value.Label = v.label < 0 ? std::string() : LabelText(v.label);
+      value.Value = v.value;
+      PlaceMultiValue(r, v.property, ClassifyLabel(value.Label), v.value);
       AddKey(v.property, v.value, entry.keys.phones, entry.keys.emails);
+      r.Values.push_back(std::move(value));
     }
     // Every value still on a live contact: an earlier copy of that contact.
     if (!person.values.empty() && ownValues == 0) continue;
@@ -214,7 +272,7 @@ std::string CContactInfo::FindContactName(std::string_view address) const {
     }
     if (!match) continue;
     const ContactRecord& r = *records_[i];
-    std::string name = r.First + r.Middle + r.Last;
+    std::string name = JoinPersonName({r.First, r.Middle, r.Last});
     // A company's card has no personal name; its organization names it.
     if (name.empty()) name = r.Organization;
     if (!name.empty()) return name;

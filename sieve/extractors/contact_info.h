@@ -34,7 +34,7 @@ class CContactInfo : public CDatabaseInfo {
 
   // The first contact, in list order, with this phone number (compared by its digits) or
   // e-mail address (compared whole, without regard to case); "" when none. The name is
-  // First + Middle + Last as they stand.
+  // First, Middle and Last joined as people write them (sieve/person_name.h).
   std::string FindContactName(std::string_view address) const override;
 
   const std::vector<std::unique_ptr<ContactRecord>>& Records() const { return records_; }

@@ -1,6 +1,9 @@
 #include "sieve/extractors/contact_sqlite.h"
 
 #include <algorithm>
+#include <functional>
+#include <iterator>
+#include <limits>
 #include <map>
 
 #include "sieve/extractors/index_entry.h"
@@ -40,6 +43,11 @@ std::int64_t IntegerOr(const Value* value, std::int64_t fallback) {
   return IsInteger(value) ? value->integer : fallback;
 }
 
+double NumberOr(const Value* value, double fallback) {
+  if (IsInteger(value)) return static_cast<double>(value->integer);
+  return value != nullptr && value->kind == ValueKind::kReal ? value->real : fallback;
+}
+
 }  // namespace
 
 void CContactSqlite::FindColumns() {
@@ -47,6 +55,8 @@ void CContactSqlite::FindColumns() {
   havePeople_ = !person.empty();
   for (std::size_t i = 0; i < kPersonTextCount; ++i) columns_.person[i] = StoredIndex(person, kPersonColumnNames[i]);
   columns_.nickname = StoredIndex(person, "Nickname");
+  columns_.creationDate = StoredIndex(person, "CreationDate");
+  columns_.modificationDate = StoredIndex(person, "ModificationDate");
   columns_.personGuid = StoredIndex(person, "guid");  // the iOS 5 table has none
   const auto multi = TableColumns(kMultiValueTable);
   columns_.recordId = StoredIndex(multi, "record_id");
@@ -71,7 +81,9 @@ CContactSqlite::MultiValueKey CContactSqlite::KeyOf(const RecoveredMultiValue& v
 }
 
 void CContactSqlite::CollectLiveRows() {
-  livePeople_ = LiveRowids(kPersonTable);
+  livePersonCells_ = LiveCells(kPersonTable);
+  livePeople_.clear();
+  for (const LiveCell& cell : livePersonCells_) livePeople_.insert(cell.rowid);
   ForEachLiveRow(kPersonTable, [&](std::int64_t, const std::vector<Value>& values) {
     CarvedRecord row;
     row.values = values;
@@ -147,7 +159,14 @@ void CContactSqlite::OnRecord(std::size_t shapeIndex, const CarvedRecord& record
   if (shapeIndex == kPersonShape) {
     RecoveredPerson person;
     person.rowid = record.rowid;
+    person.page = record.page;
+    person.fileOffset = record.fileOffset;
     person.texts = TextsOf(record);
+    if (const Value* nickname = At(record.values, columns_.nickname); nickname != nullptr && nickname->kind == ValueKind::kText) {
+      person.nickname = Text(*nickname);
+    }
+    person.creationDate = NumberOr(At(record.values, columns_.creationDate), 0);
+    person.modificationDate = NumberOr(At(record.values, columns_.modificationDate), 0);
     if (const Value* guid = At(record.values, columns_.personGuid); guid != nullptr && guid->kind == ValueKind::kText) {
       person.guid = Text(*guid);
     }
@@ -196,6 +215,7 @@ void CContactSqlite::FindLostRowids() {
   for (const RecoveredMultiValue& v : multiValues_) {
     if (known.count(v.recordId) == 0 && livePeople_.count(v.recordId) == 0) orphans.insert(v.recordId);
   }
+  if (orphans.empty()) return;
   std::vector<std::size_t> lost;
   std::vector<std::set<std::int64_t>> indexed;
   for (std::size_t i = 0; i < people_.size(); ++i) {
@@ -206,7 +226,46 @@ void CContactSqlite::FindLostRowids() {
   }
   const std::vector<std::int64_t> assigned = AssignLostRowids(indexed, orphans);
   for (std::size_t k = 0; k < lost.size(); ++k) {
-    if (assigned[k] >= 0) people_[lost[k]].rowid = assigned[k];
+    if (assigned[k] < 0) continue;
+    people_[lost[k]].rowid = assigned[k];
+    orphans.erase(assigned[k]);
+  }
+  PlaceLostRowids(orphans);
+}
+
+// A person whose index entry is gone too is placed by where its cell lies: a leaf page is
+// filled from its end in rowid order (rows are added with growing rowids, and a rebuilt page
+// keeps their order), so a freed cell lies between the cells of the rows before and after it.
+// Only a page whose cells keep that order is read so, and only one orphan rowid between the
+// two is taken.
+void CContactSqlite::PlaceLostRowids(std::set<std::int64_t>& orphans) {
+  for (RecoveredPerson& person : people_) {
+    if (person.rowid >= 0 || orphans.empty()) continue;
+    std::vector<std::pair<std::size_t, std::int64_t>> cells;  // file offset, rowid
+    for (const LiveCell& cell : livePersonCells_) {
+      if (cell.page == person.page) cells.emplace_back(cell.fileOffset, cell.rowid);
+    }
+    for (const RecoveredPerson& other : people_) {
+      if (other.rowid >= 0 && other.page == person.page) cells.emplace_back(other.fileOffset, other.rowid);
+    }
+    std::sort(cells.begin(), cells.end(), std::greater<>());
+    bool ordered = true;
+    for (std::size_t i = 1; i < cells.size(); ++i) ordered = ordered && cells[i - 1].second < cells[i].second;
+    if (!ordered) continue;
+    std::int64_t after = std::numeric_limits<std::int64_t>::min();
+    std::int64_t before = std::numeric_limits<std::int64_t>::max();
+    for (const auto& [offset, rowid] : cells) {
+      if (offset > person.fileOffset) after = rowid;
+      if (offset < person.fileOffset) {
+        before = rowid;
+        break;
+      }
+    }
+    const auto first = orphans.upper_bound(after);
+    const auto last = orphans.lower_bound(before);
+    if (first == last || std::next(first) != last) continue;
+    person.rowid = *first;
+    orphans.erase(first);
   }
 }
 

@@ -34,8 +34,13 @@ struct RecoveredPerson {
   bool found = true;
   std::int64_t rowid = -1;  // the person's rowid (for a person not found: the record_id named)
   PersonTexts texts;
+  std::string nickname;
+  double creationDate = 0;  // seconds since 2001; 0 when the cell holds none
+  double modificationDate = 0;
   std::string guid;  // "" in layouts without the column
   std::vector<RecoveredMultiValue> values;
+  std::uint32_t page = 0;  // where the cell was found
+  std::size_t fileOffset = 0;
 };
 
 class CContactSqlite : public CSqliteDelete {
@@ -56,7 +61,7 @@ class CContactSqlite : public CSqliteDelete {
   enum Shape : std::size_t { kPersonShape, kMultiValueShape };
   struct Columns {
     std::array<int, kPersonTextCount> person{};
-    int nickname = -1, personGuid = -1;
+    int nickname = -1, personGuid = -1, creationDate = -1, modificationDate = -1;
     int recordId = -1, property = -1, identifier = -1, label = -1, value = -1, guid = -1;
   };
   using MultiValueKey = std::tuple<std::int64_t, std::int64_t, std::int64_t, std::int64_t, std::string, std::string>;
@@ -67,12 +72,14 @@ class CContactSqlite : public CSqliteDelete {
   MultiValueKey KeyOf(const RecoveredMultiValue& value) const;
   void DropRowidlessCopies();
   void FindLostRowids();
+  void PlaceLostRowids(std::set<std::int64_t>& orphans);
   void Link();
 
   Columns columns_;
   bool havePeople_ = false;
   bool haveMultiValues_ = false;
   std::set<std::int64_t> livePeople_;
+  std::vector<LiveCell> livePersonCells_;
   std::set<PersonTexts> livePersonTexts_;
   std::set<MultiValueKey> liveMultiValues_;
 

@@ -9,14 +9,20 @@ namespace {
 constexpr char kReplacement[] = "\xEF\xBF\xBD";
 
 
-// Length of the valid UTF-8 sequence starting at text[i], or 0 when it is invalid.
 std::size_t ValidSequenceLength(std::string_view text, std::size_t i) {
+  std::uint32_t cp = 0;
+  return DecodeUtf8(text, i, cp);
+}
+
+}  // namespace
+
+std::size_t DecodeUtf8(std::string_view text, std::size_t i, std::uint32_t& cp) {
   const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
   const unsigned char b0 = byte(i);
+  cp = b0;
   if (b0 < 0x80) return 1;
   std::size_t len;
   std::uint32_t min;
-  std::uint32_t cp;
   if (b0 >= 0xC2 && b0 <= 0xDF) {
     len = 2, min = 0x80, cp = b0 & 0x1F;
   } else if (b0 >= 0xE0 && b0 <= 0xEF) {
@@ -35,8 +41,6 @@ std::size_t ValidSequenceLength(std::string_view text, std::size_t i) {
   if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
   return len;
 }
-
-}  // namespace
 
 void AppendCodePoint(std::string& out, std::uint32_t cp) {
   if (cp < 0x80) {

@@ -9,6 +9,10 @@
 
 namespace sieve {
 
+// The code point of the valid UTF-8 sequence at text[i] (i < text.size()) and its length
+// in bytes; 0 when no valid sequence starts there.
+std::size_t DecodeUtf8(std::string_view text, std::size_t i, std::uint32_t& cp);
+
 // Appends the UTF-8 form of one code point (the caller has checked it is a valid scalar value).
 void AppendCodePoint(std::string& out, std::uint32_t cp);
 

@@ -139,15 +139,22 @@ std::optional<RecordShape> CSqliteDelete::ShapeForTable(std::string_view table) 
 
 std::set<std::int64_t> CSqliteDelete::LiveRowids(std::string_view table) const {
   std::set<std::int64_t> rowids;
+  for (const LiveCell& cell : LiveCells(table)) rowids.insert(cell.rowid);
+  return rowids;
+}
+
+std::vector<CSqliteDelete::LiveCell> CSqliteDelete::LiveCells(std::string_view table) const {
+  std::vector<LiveCell> cells;
   const std::uint32_t root = TableRootPage(table);
-  if (root == 0 || !Searchable()) return rowids;
+  if (root == 0 || !Searchable()) return cells;
   std::vector<bool> seen(file_.header.pageCount + 1u, false);
   BtreeVisitor visitor;
-  visitor.onPayloadCell = [&](std::uint32_t, const BtreePageHeader& header, const CellInfo& cell) {
-    if (header.type == kLeafTablePage) rowids.insert(cell.rowid);
+  visitor.onPayloadCell = [&](std::uint32_t page, const BtreePageHeader& header, const CellInfo& cell) {
+    if (header.type != kLeafTablePage) return;
+    cells.push_back({page, static_cast<std::size_t>(page - 1) * PageSize() + cell.offset, cell.rowid});
   };
   WalkBtree(file_, root, seen, visitor);
-  return rowids;
+  return cells;
 }
 
 void CSqliteDelete::ForEachLiveRow(

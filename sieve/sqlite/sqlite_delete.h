@@ -70,6 +70,13 @@ class CSqliteDelete {
 
   // Rowids of the live rows of a table, by walking its b-tree.
   std::set<std::int64_t> LiveRowids(std::string_view table) const;
+  // Where each live row of a table stands: its leaf page, the file offset of its cell, its rowid.
+  struct LiveCell {
+    std::uint32_t page = 0;
+    std::size_t fileOffset = 0;
+    std::int64_t rowid = 0;
+  };
+  std::vector<LiveCell> LiveCells(std::string_view table) const;
   // Every live row with its values (the rowid alias column carries the rowid). The values
   // point into a buffer that is reused: copy what must outlive the call.
   void ForEachLiveRow(std::string_view table,

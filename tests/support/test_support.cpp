@@ -17,6 +17,7 @@
 #include <memory>
 #include <sstream>
 #include <stdexcept>
+#include <ctime>
 
 extern char** environ;
 
@@ -74,7 +75,41 @@ std::vector<char*> PointerList(std::vector<std::string>& texts) {
   return list;
 }
 
+// The generator states its date texts on a UTC+8 clock, so every test program runs in
+// that zone whatever the machine's (and so do the programs it starts); tests of
+// other zones say so with a ScopedTimeZone.
+[[maybe_unused]] const bool kTestZoneSet = [] {
+  ::setenv("TZ", kTestTimeZone, 1);
+  ::tzset();
+  return true;
+}();
+
 }  // namespace
+
+std::string TestZoneDateText(std::int64_t unixSeconds) {
+  const auto t = static_cast<std::time_t>(unixSeconds + 8 * 3600);
+  std::tm tm{};
+  gmtime_r(&t, &tm);
+  char text[96];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
+                tm.tm_hour, tm.tm_min, tm.tm_sec);
+  return text;
+}
+
+ScopedTimeZone::ScopedTimeZone(const char* tz) {
+  if (const char* old = std::getenv("TZ")) previous_ = old;
+  ::setenv("TZ", tz, 1);
+  ::tzset();
+}
+
+ScopedTimeZone::~ScopedTimeZone() {
+  if (previous_) {
+    ::setenv("TZ", previous_->c_str(), 1);
+  } else {
+    ::unsetenv("TZ");
+  }
+  ::tzset();
+}
 
 TempDir::TempDir() {
   const char* base = std::getenv("TMPDIR");

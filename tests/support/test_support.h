@@ -30,6 +30,25 @@ class TempDir {
   std::string path_;
 };
 
+// The zone the test programs run in: UTC+8 all year, the clock of the generator's dates.
+inline constexpr char kTestTimeZone[] = "<+08>-8";
+
+// Seconds since 1970 as the records show them in kTestTimeZone, worked out apart from the
+// library: "YYYY-MM-DD hh:mm:ss".
+std::string TestZoneDateText(std::int64_t unixSeconds);
+
+// Sets TZ (and tzset) for a test's lifetime, then puts back what was there.
+class ScopedTimeZone {
+ public:
+  explicit ScopedTimeZone(const char* tz);
+  ~ScopedTimeZone();
+  ScopedTimeZone(const ScopedTimeZone&) = delete;
+  ScopedTimeZone& operator=(const ScopedTimeZone&) = delete;
+
+ private:
+  std::optional<std::string> previous_;
+};
+
 struct CommandResult {
   int ExitCode = -1;     // the exit status, or -1 when the program did not exit normally
   int Signal = 0;        // the signal that ended it, or 0

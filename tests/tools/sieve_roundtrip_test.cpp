@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <ctime>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -325,6 +326,52 @@ TEST_F(SieveRoundTrip, ExtractAndUnpackGiveTheOriginalBytesAndTimes) {
   ASSERT_EQ(camera.ExitCode, 0) << camera.Err;
   for (const std::string& f : ListFilesBelow(oneDomain)) EXPECT_EQ(f.rfind("CameraRollDomain/", 0), 0u) << f;
   EXPECT_FALSE(ListFilesBelow(oneDomain).empty());
+}
+
+
+// Every "...Date" text of a record and its members, in document order.
+void CollectDates(const JsonValue& value, const std::string& key, std::vector<std::string>& out) {
+  if (value.Type == JsonValue::Kind::String && key.find("Date") != std::string::npos) out.push_back(value.String);
+  for (std::size_t i = 0; i < value.Items.size(); ++i) {
+    CollectDates(value.Items[i], i < value.Keys.size() ? value.Keys[i] : key, out);
+  }
+}
+
+// The computer's zone (TZ), or UTC with --utc given anywhere: each zone's text is the C
+// library's own conversion of the UTC one. Contacts carry each value's kind and label.
+TEST_F(SieveRoundTrip, DatesAreInTheComputersZoneOrInUtc) {
+  const CommandResult utc = RunSieve({"--utc", "scan", plain_.Folder, "--json"}, {}, {"TZ=Asia/Tokyo"});
+  const CommandResult tokyo = RunSieve({"scan", plain_.Folder, "--json"}, {}, {"TZ=Asia/Tokyo"});
+  ASSERT_EQ(utc.ExitCode, 0) << utc.Err;
+  ASSERT_EQ(tokyo.ExitCode, 0) << tokyo.Err;
+  std::vector<std::string> utcDates, tokyoDates;
+  bool labelled = false;
+  for (const JsonValue& record : ParseJsonLines(utc.Out)) {
+    CollectDates(record, "", utcDates);
+    if (const JsonValue* values = record.Find("Values")) {
+      for (const JsonValue& v : values->Items) labelled = labelled || (v.Int("Property") == 3 && !v.Text("Label").empty());
+    }
+  }
+  for (const JsonValue& record : ParseJsonLines(tokyo.Out)) CollectDates(record, "", tokyoDates);
+  EXPECT_TRUE(labelled);
+  ASSERT_EQ(utcDates.size(), tokyoDates.size());
+  ScopedTimeZone zone("Asia/Tokyo");
+  int dated = 0;
+  for (std::size_t i = 0; i < utcDates.size(); ++i) {
+    std::tm fields{};
+    if (strptime(utcDates[i].c_str(), "%Y-%m-%d %H:%M:%S", &fields) == nullptr) {
+      EXPECT_EQ(tokyoDates[i], utcDates[i]);  // no date (or no time) in either
+      continue;
+    }
+    const std::time_t moment = timegm(&fields);
+    std::tm there{};
+    localtime_r(&moment, &there);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &there);
+    EXPECT_EQ(tokyoDates[i], text) << "UTC " << utcDates[i];
+    ++dated;
+  }
+  EXPECT_GT(dated, 50);
 }
 
 }  // namespace

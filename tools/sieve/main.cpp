@@ -1,10 +1,12 @@
 // `sieve`: the command line of the backup reader.
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "sieve/time_zone.h"
 #include "tools/sieve/commands.h"
 #include "tools/sieve/exit_codes.h"
 #include "tools/sieve/text_output.h"
@@ -39,6 +41,9 @@ Commands:
                                       --json writes one JSON object per line
   unpack BACKUP -o DIR [--domain D]   every file, decrypted, into DIR/domain/path
   help [COMMAND]                      this text, or the usage of one command
+
+Dates are in the computer's time zone (TZ is honoured); --utc, given with
+any command, shows them in UTC.
 
 Password of an encrypted backup (extract, scan, unpack):
   --password-file FILE   the first line of FILE
@@ -104,7 +109,13 @@ void WriteOut(std::string_view text) { std::fwrite(text.data(), 1, text.size(), 
 
 int main(int argc, char** argv) {
   using namespace sieve::cli;
-  const Arguments words(argv + (argc > 0 ? 1 : 0), argv + argc);
+  Arguments words(argv + (argc > 0 ? 1 : 0), argv + argc);
+  // --utc applies to every command, so it is taken here, before the command's own options.
+  const auto end = std::find(words.begin(), words.end(), "--");
+  if (const auto utc = std::remove(words.begin(), end, "--utc"); utc != end) {
+    words.erase(utc, end);
+    sieve::SetUtcTimes(true);
+  }
   int status = kExitFailure;
   try {
     status = Dispatch(words);

@@ -50,7 +50,19 @@ void WriteFields(JsonWriter& json, const ContactRecord& r) {
       .Field("Reserved1", r.Reserved1)
       .Field("Reserved2", r.Reserved2);
   WriteTexts(json, "Others", r.Others);
-  json.Field("Deleted", r.Deleted);
+  json.Field("Deleted", r.Deleted)
+      .Field("Nickname", r.Nickname)
+      .Field("CreationDate", r.CreationDate)
+      .Field("ModificationDate", r.ModificationDate);
+  json.Key("Values").BeginArray();
+  for (const ContactValue& v : r.Values) {
+    json.BeginObject().Field("Property", v.Property).Field("Label", v.Label).Field("Value", v.Value);
+    // Pairs rather than an object: a key the address book does not name is "" and may repeat.
+    json.Key("Parts").BeginArray();
+    for (const auto& [key, part] : v.Parts) json.BeginObject().Field("Key", key).Field("Value", part).EndObject();
+    json.EndArray().EndObject();
+  }
+  json.EndArray().Field("Unowned", r.Unowned);
 }
 
 void WriteFields(JsonWriter& json, const SmsMessage& r) {

@@ -14,6 +14,7 @@
 #include "export_parsers.h"
 #include "quarry/pages/contact_info_dlg.h"
 #include "quarry/pages/page_bus.h"
+#include "quarry/views/contacts_export.h"
 #include "quarry/views/contacts_model.h"
 
 namespace quarry {
@@ -51,10 +52,10 @@ class ContactInfoDlgTest : public QObject {
  private:
   // Names in arrival order; the ones marked deleted are Bob and Ann Lee.
   const QStringList names_{QStringLiteral("Joanna"), QStringLiteral("Bob"), QStringLiteral("<script>"),
-                           QStringLiteral("a,\"b\""), QStringLiteral("AnnLee"), QStringLiteral("Carl")};
+                           QStringLiteral("a,\"b\""), QStringLiteral("Ann Lee"), QStringLiteral("Carl")};
 
   void Fill(views::ContactsModel& model) {
-    model.AddContact(Contact("Jo", "anna", false, "555 0100", "Acme & Co"));
+    model.AddContact(Contact("Joanna", "", false, "555 0100", "Acme & Co"));
     model.AddContact(Contact("Bob", "", true, "555 0101"));
     model.AddContact(Contact("<script>", "", false, "<b>1</b>", "</td>"));
     model.AddContact(Contact("a,\"b\"", "", false, "1,2", "x;y"));
@@ -161,9 +162,9 @@ class ContactInfoDlgTest : public QObject {
     page.ApplyDeletedOnly(false);
     QCOMPARE(model.rowCount(), 6);
     QVERIFY(page.RowIcon(RowOf(model, QStringLiteral("Joanna"))).isNull());
-    QVERIFY(!page.RowIcon(RowOf(model, QStringLiteral("AnnLee"))).isNull());
+    QVERIFY(!page.RowIcon(RowOf(model, QStringLiteral("Ann Lee"))).isNull());
     QVERIFY(!CheckedByName(model, QStringLiteral("Bob")));
-    QVERIFY(!CheckedByName(model, QStringLiteral("AnnLee")));
+    QVERIFY(!CheckedByName(model, QStringLiteral("Ann Lee")));
     QVERIFY(!CheckedByName(model, QStringLiteral("Carl")));
     QVERIFY(CheckedByName(model, QStringLiteral("Joanna")));
     QVERIFY(CheckedByName(model, QStringLiteral("<script>")));
@@ -172,13 +173,38 @@ class ContactInfoDlgTest : public QObject {
     // "ANN" finds Joanna and Ann Lee: case-insensitive, inside words.
     page.SearchText(QStringLiteral("ANN"));
     QCOMPARE(model.rowCount(), 2);
-    ClickCheckBox(page.Table(), RowOf(model, QStringLiteral("AnnLee")));
-    QVERIFY(CheckedByName(model, QStringLiteral("AnnLee")));
+    ClickCheckBox(page.Table(), RowOf(model, QStringLiteral("Ann Lee")));
+    QVERIFY(CheckedByName(model, QStringLiteral("Ann Lee")));
     page.SearchText(QString());
     QCOMPARE(model.rowCount(), 6);
     QCOMPARE(model.CheckedCount(), 4);
-    QVERIFY(CheckedByName(model, QStringLiteral("AnnLee")));
+    QVERIFY(CheckedByName(model, QStringLiteral("Ann Lee")));
     QVERIFY(!CheckedByName(model, QStringLiteral("Carl")));
+  }
+
+  // The pane shows every field, and each value under its own label.
+  void DetailPaneShowsEveryFieldUnderItsLabel() {
+    views::ContactsModel model;
+    sieve::ContactRecord r = Contact("Kenji", "Müller", false);
+    r.Nickname = "Ken";
+    r.JobTitle = "Engineer";
+    r.Note = "met in 2014";
+    r.Birthday = "1984-01-01";
+    r.CreationDate = "2016-01-26 10:00:00";
+    r.Values = {{3, "_$!<Pager>!$_", "555 0102", {}}, {3, "Ferienhaus", "555 0103", {}},
+                {4, "_$!<Work>!$_", "k@work.example", {}}};
+    model.AddContact(r);
+    CContactInfoDlg page(&model);
+    page.resize(624, 408);
+    page.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&page));
+    page.Table()->selectRow(0);
+    const QStringList lines = page.DetailText().split(QLatin1Char('\n'));
+    for (const char* line : {"Kenji Müller", "Nickname: Ken", "Job Title: Engineer", "pager: 555 0102",
+                             "Ferienhaus: 555 0103", "work: k@work.example", "Birthday: 1984-01-01",
+                             "Note: met in 2014", "Created: 2016-01-26 10:00:00"}) {
+      QVERIFY2(lines.contains(QString::fromUtf8(line)), line);
+    }
   }
 
   void DeletedMarkerComesFromTheResources() {
@@ -212,11 +238,12 @@ class ContactInfoDlgTest : public QObject {
     const std::vector<QStringList> rows = views::test::ReadCsv(QString::fromUtf8(csvBytes));
     QCOMPARE(rows.size(), std::size_t{6});  // header and five contacts
     for (std::size_t k = 1; k < rows.size(); ++k) {
-      QCOMPARE(rows[k].size(), 20);
+      QCOMPARE(rows[k].size(), views::ContactsExport::CsvHeaders().size());
       QCOMPARE(rows[k][0], expected[static_cast<qsizetype>(k - 1)]);
     }
-    QCOMPARE(rows[3][6], QStringLiteral("<b>1</b>"));
-    QCOMPARE(rows[4][6], QStringLiteral("1,2"));
+    // The main number of a record without labelled values counts as its mobile number.
+    QCOMPARE(rows[3][7], QStringLiteral("<b>1</b>"));
+    QCOMPARE(rows[4][7], QStringLiteral("1,2"));
 
     QStringList cardNames;
     QStringList cardPhones;

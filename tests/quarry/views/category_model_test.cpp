@@ -21,7 +21,7 @@ class ContactsModelTest : public ::testing::Test {
   void SetUp() override {
     QObject::connect(&model_, &CategoryModel::SelectionChanged, [this](qint64 count, qint64) { reported_ += count; });
     QObject::connect(&model_, &CategoryModel::ItemFound, [this](qint64) { ++found_; });
-    model_.AddContact(Contact("Jo", "anna", false, "555"));
+    model_.AddContact(Contact("Joanna", "", false, "555"));
     model_.AddContact(Contact("Bob", "", true));
     model_.AddContact(Contact("", "", false));
     model_.AddContact(Contact("Ann", "Lee", true));

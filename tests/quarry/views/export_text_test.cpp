@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QXmlStreamReader>
 
@@ -79,9 +80,20 @@ TEST(ExportText, FileNamesAreCleanedAndFallBack) {
       {QStringLiteral(".."), QStringLiteral("fb")},
       {QStringLiteral("  ..  "), QStringLiteral("fb")},
       {QStringLiteral("Zoë"), QStringLiteral("Zoë")},
+      {QStringLiteral("../x"), QStringLiteral("_._x")},  // never hidden
+      {QStringLiteral("Ann\u202Egpj.exe"), QStringLiteral("Anngpj.exe")},
+      {QStringLiteral("\u2066\u200F"), QStringLiteral("fb")},
   };
   for (const auto& c : cases) EXPECT_EQ(CleanFileName(c.In, QStringLiteral("fb")), c.Out) << c.In.toStdString();
-  EXPECT_LE(CleanFileName(QString(300, QChar(0x00e9))).toUtf8().size(), 200);
+  EXPECT_LE(CleanFileName(QString(300, QChar(0x00e9))).toUtf8().size(), 120);
+  // A name of four million characters is cleaned at once, not character by character.
+  const QString huge = QString(4 << 20, QChar(0x00e9)) + QStringLiteral(".vcf");
+  QElapsedTimer timer;
+  timer.start();
+  const QString cleaned = CleanFileName(huge);
+  EXPECT_LT(timer.elapsed(), 1000);
+  EXPECT_LE(cleaned.toUtf8().size(), 120);
+  EXPECT_TRUE(cleaned.endsWith(QStringLiteral(".vcf")));
 }
 
 TEST(ExportFiles, UniqueNamesNeverReplaceAndWritesCarryTheBom) {

@@ -17,16 +17,7 @@ namespace {
 using test::JsonValue;
 using test::TempDir;
 
-// Seconds since 1970 on the UTC+8 wall clock the records show, worked out here on its own.
-std::string ExpectedUnixDate(std::int64_t unixSeconds) {
-  const std::time_t t = static_cast<std::time_t>(unixSeconds + 8 * 3600);
-  std::tm tm{};
-  gmtime_r(&t, &tm);
-  char text[96];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
-                tm.tm_hour, tm.tm_min, tm.tm_sec);
-  return text;
-}
+std::string ExpectedUnixDate(std::int64_t unixSeconds) { return test::TestZoneDateText(unixSeconds); }
 
 class VoiceBackup : public testing::Test {
  protected:
@@ -135,7 +126,7 @@ TEST_F(VoiceBackup, VoicemailDatesCountFrom1970) {
     EXPECT_EQ(mails[i]->Sender, want.Text("sender"));
     EXPECT_EQ(mails[i]->Duration, want.Int("duration"));
     const std::int64_t trash = want.Int("trashed_date");
-    EXPECT_EQ(mails[i]->TrashDate, trash == 0 ? "2001-01-01 08:00:00" : ExpectedUnixDate(trash));
+    EXPECT_EQ(mails[i]->TrashDate, trash == 0 ? "" : ExpectedUnixDate(trash));
     trashed += trash != 0;
   }
   EXPECT_GT(trashed, 0);

@@ -337,7 +337,7 @@ TEST_F(WhatsAppDatabase, ContactsAreTypeFourOrCardTextAndTheirNamesAreCleaned) {
       // Photos carry a MIME type and a hash in the card columns: not a contact.
       {1, "", "c2VjcmV0aGFzaA==", "image/jpeg", ""},
       {4, "Anna", "Anna", card, "Anna.vcf"},
-      {4, "", "../../etc/passwd", card, ".._.._etc_passwd.vcf"},
+      {4, "", "../../etc/passwd", card, "_._.._etc_passwd.vcf"},  // never a hidden file
       {4, "", "/abs<>:\"|?*\\x", card, "_abs________x.vcf"},
       {4, "", std::string("nul\0byte", 8), card, "nul_byte.vcf"},
       {4, "", "..", card, "_.vcf"},

@@ -1,19 +1,29 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 
 #include "sieve/path_safety.h"
+#include "sieve/person_name.h"
 #include "sieve/reader/text.h"
 #include "sieve/reader/time_text.h"
 #include "sieve/reader/version.h"
+#include "sieve/time_zone.h"
+#include "support/test_support.h"
 
 namespace sieve {
 namespace {
 
-TEST(DateText, FixedWallClockAndEmptyDate) {
-  EXPECT_EQ(MacTimeText(std::int64_t{0}), kEmptyDateText);
+// The test programs run at UTC+8 (support/test_support.h); other zones below.
+TEST(DateText, TestZoneClockAndEmptyDate) {
+  // No date in the database is no text at all: zero since 2001, NULL, no number.
+  EXPECT_EQ(kEmptyDateText, std::string());
+  EXPECT_EQ(MacTimeText(std::int64_t{0}), "");
+  EXPECT_EQ(MacTimeTextFromDouble(0.0), "");
+  EXPECT_EQ(MacTimeText(std::string_view("0.000")), "");
+  EXPECT_EQ(UnixTimeText(std::string_view("")), "");
   EXPECT_EQ(UnixTimeText(std::int64_t{0}), "1970-01-01 08:00:00");
-  // 2016-06-14 10:12:45 UTC is 18:12:45 on the UTC+8 clock.
+  // 2016-06-14 10:12:45 UTC is 18:12:45 at UTC+8.
   EXPECT_EQ(UnixTimeText(std::int64_t{1465899165}), "2016-06-14 18:12:45");
   EXPECT_EQ(MacTimeText(std::int64_t{1465899165 - kSecondsFrom1970To2001}), "2016-06-14 18:12:45");
   // Dates of 2026 and later keep their year.
@@ -40,6 +50,54 @@ TEST(DateText, TextForms) {
   EXPECT_EQ(MacTimeText(std::string_view("not a number")), kEmptyDateText);
   EXPECT_EQ(MacTimeText(std::string_view("")), kEmptyDateText);
   EXPECT_EQ(MacDateOnlyText(487591965.0), "2016-06-14");
+}
+
+// Every zone shows its own wall clock, daylight saving time included, and the zone is
+// named for the exports; UTC when chosen, whatever the zone.
+TEST(DateText, TheComputersZoneOrUtc) {
+  const std::int64_t winter = 1453770000;  // 2016-01-26 01:00:00 UTC
+  const std::int64_t summer = 1465899165;  // 2016-06-14 10:12:45 UTC
+  const struct {
+    const char* Zone;
+    const char* Winter;
+    const char* Summer;
+    const char* Label;
+  } cases[] = {
+      {"Asia/Tokyo", "2016-01-26 10:00:00", "2016-06-14 19:12:45", "UTC+09:00"},
+      {"America/New_York", "2016-01-25 20:00:00", "2016-06-14 06:12:45", "UTC-05:00/-04:00"},
+      {"Europe/Berlin", "2016-01-26 02:00:00", "2016-06-14 12:12:45", "UTC+01:00/+02:00"},
+      {"Australia/Sydney", "2016-01-26 12:00:00", "2016-06-14 20:12:45", "UTC+10:00/+11:00"},
+      {"UTC", "2016-01-26 01:00:00", "2016-06-14 10:12:45", "UTC+00:00"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Zone);
+    test::ScopedTimeZone zone(c.Zone);
+    EXPECT_EQ(UnixTimeText(winter), c.Winter);
+    EXPECT_EQ(MacTimeText(summer - kSecondsFrom1970To2001), c.Summer);
+    EXPECT_EQ(MacTimeText(std::to_string(summer - kSecondsFrom1970To2001) + ".5"), c.Summer);
+    EXPECT_EQ(TimeZoneOffsetLabel(), c.Label);
+    EXPECT_EQ(TimeZoneName(), c.Zone);
+    SetUtcTimes(true);
+    EXPECT_EQ(UnixTimeText(winter), "2016-01-26 01:00:00");
+    EXPECT_EQ(MacTimeTextFromDouble(static_cast<double>(summer - kSecondsFrom1970To2001)), "2016-06-14 10:12:45");
+    EXPECT_EQ(TimeZoneOffsetLabel(), "UTC");
+    EXPECT_EQ(TimeZoneName(), "UTC");
+    EXPECT_EQ(MacTimeText(std::int64_t{0}), "");
+    SetUtcTimes(false);
+  }
+  test::ScopedTimeZone path(":/usr/share/zoneinfo/Asia/Tokyo");
+  EXPECT_EQ(TimeZoneName(), "Asia/Tokyo");
+}
+
+// A birthday is a day: at midnight or noon UTC it stays that day from UTC-11 to UTC+14.
+TEST(DateText, BirthdaysKeepTheirDayInEveryZone) {
+  for (const char* zone : {"Pacific/Pago_Pago", "America/New_York", "Asia/Tokyo", "Pacific/Kiritimati"}) {
+    SCOPED_TRACE(zone);
+    test::ScopedTimeZone scoped(zone);
+    EXPECT_EQ(MacDateOnlyText(-536544000.0), "1984-01-01");
+    EXPECT_EQ(MacDateOnlyText(-536544000.0 + 12 * 3600), "1984-01-01");
+    EXPECT_EQ(MacDateOnlyText(0.0), "2001-01-01");
+  }
 }
 
 TEST(Versions, ComparedAsNumbers) {
@@ -86,6 +144,56 @@ TEST(PathSafety, RelativePathsThatCannotEscape) {
   EXPECT_EQ(SafeFileName(".."), "_");
   EXPECT_EQ(SafeFileName(""), "_");
   EXPECT_EQ(SafeFileName(std::string_view("x\0y\n", 4)), "x_y_");
+}
+
+TEST(PathSafety, FileNamesAreVisibleShortAndReadInTheirStoredOrder) {
+  const struct {
+    std::string In;
+    std::string Out;
+  } cases[] = {
+      {"../x", "_._x"},                        // never a hidden file
+      {".profile", "_profile"},
+      {"  .. ", "_"},
+      {"  Ann  ", "Ann"},
+      {"Ann\xE2\x80\xAEgpj.exe", "Anngpj.exe"},  // U+202E would show it as "Annexe.jpg"
+      {"\xE2\x80\x8F" "a\xE2\x81\xA6" "b\xE2\x81\xA9\xE2\x80\x8E", "ab"},  // marks and isolates
+      {"tab\there\x7F\xC2\x85", "tab_here__"},  // C0, DEL and C1 controls
+      {"bad\xFF" "byte", "bad_byte"},
+      {"\xE2\x80\xAE", "_"},
+      {"Zoë 日本", "Zoë 日本"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(SafeFileName(c.In), c.Out) << c.In;
+  EXPECT_EQ(SafeFileName("", "fallback"), "fallback");
+
+  // Long names are cut at a character boundary, their extension kept.
+  std::string longName;
+  for (int i = 0; i < 100; ++i) longName += "é";
+  const std::string cut = SafeFileName(longName + ".vcf");
+  EXPECT_LE(cut.size(), kMaxFileNameBytes);
+  EXPECT_TRUE(IsValidUtf8(cut));
+  EXPECT_EQ(cut.substr(cut.size() - 4), ".vcf");
+  EXPECT_LE(SafeFileName(longName + "x").size(), kMaxFileNameBytes);
+
+  // Linear in the name's length: four megabytes of hostile text are cleaned at once.
+  std::string huge;
+  for (int i = 0; i < (1 << 20); ++i) huge += i % 2 ? "\xE2\x80\xAE" : "a/";
+  const auto started = std::chrono::steady_clock::now();
+  const std::string cleaned = SafeFileName(huge + ".jpg");
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(500));
+  EXPECT_LE(cleaned.size(), kMaxFileNameBytes);
+  EXPECT_EQ(cleaned.substr(cleaned.size() - 4), ".jpg");
+}
+
+TEST(PersonName, PartsAreSpacedExceptBetweenCjkCharacters) {
+  EXPECT_EQ(JoinPersonName({"Kenji", "", "Müller"}), "Kenji Müller");
+  EXPECT_EQ(JoinPersonName({"Chloé", "Løkke", "Adeyemi"}), "Chloé Løkke Adeyemi");
+  EXPECT_EQ(JoinPersonName({"李", "", "王"}), "李王");
+  EXPECT_EQ(JoinPersonName({"さくら", "", "山田"}), "さくら山田");
+  EXPECT_EQ(JoinPersonName({"민수", "", "김"}), "민수김");
+  EXPECT_EQ(JoinPersonName({"Priya23", "", "王-23"}), "Priya23 王-23");
+  EXPECT_EQ(JoinPersonName({"李", "", "Smith"}), "李 Smith");
+  EXPECT_EQ(JoinPersonName({"𠀋", "", "王"}), "𠀋王");  // beyond the basic plane
+  EXPECT_EQ(JoinPersonName({"", "", ""}), "");
 }
 
 }  // namespace

@@ -1,0 +1,110 @@
+"""Reads a contacts export back with common parsers (csv, vobject, html.parser) and prints
+what they saw as JSON, for the C++ tests to compare with what went in.
+
+usage: read_export.py CONTACTS_FOLDER
+"""
+
+import csv
+import html.parser
+import io
+import json
+import os
+import sys
+
+import vobject
+
+
+def read_csv(path):
+    with open(path, "rb") as f:
+        data = f.read()
+    bom = data.startswith(b"\xef\xbb\xbf")
+    rows = list(csv.reader(io.StringIO(data.decode("utf-8-sig"), newline=""), strict=True))
+    return {"bom": bom, "rows": rows}
+
+
+def value_of(line):
+    value = line.value
+    if line.name == "N":
+        return [value.family, value.given, value.additional, value.prefix, value.suffix]
+    if line.name == "ADR":
+        return [value.box, value.extended, value.street, value.city, value.region, value.code, value.country]
+    if line.name == "ORG":
+        return list(value)
+    if isinstance(value, bytes):
+        return value.hex()
+    return str(value)
+
+
+def read_vcard(path):
+    with open(path, "rb") as f:
+        data = f.read()
+    # Parsed as the file stands: a byte-order mark in front is the parser's problem.
+    cards = list(vobject.readComponents(data.decode("utf-8")))
+    lines = []
+    for card in cards:
+        for line in card.getChildren():
+            lines.append({"name": line.name, "group": line.group or "",
+                          "params": {k: v for k, v in line.params.items()}, "value": value_of(line)})
+    return {"bom": data.startswith(b"\xef\xbb\xbf"), "cards": len(cards), "lines": lines}
+
+
+class Page(html.parser.HTMLParser):
+    """Table rows as lists of cell texts, list items and the zone footer."""
+
+    def __init__(self):
+        super().__init__()
+        self.rows, self.items, self.footer = [], [], []
+        self.row, self.cell, self.li, self.date = None, None, None, False
+
+    def handle_starttag(self, tag, attrs):
+        attrs = dict(attrs)
+        if tag == "tr":
+            self.row = []
+        elif tag in ("td", "th") and self.row is not None:
+            self.cell = ""
+        elif tag == "li":
+            self.li = ""
+        elif tag == "div" and attrs.get("class") == "date":
+            self.date = True
+
+    def handle_endtag(self, tag):
+        if tag in ("td", "th") and self.cell is not None:
+            self.row.append(self.cell.strip())
+            self.cell = None
+        elif tag == "tr" and self.row is not None:
+            self.rows.append(self.row)
+            self.row = None
+        elif tag == "li" and self.li is not None:
+            self.items.append(self.li.strip())
+            self.li = None
+        elif tag == "div" and self.date:
+            self.date = False
+
+    def handle_data(self, data):
+        if self.cell is not None:
+            self.cell += data
+        if self.li is not None:
+            self.li += data
+        if self.date:
+            self.footer.append(data.strip())
+
+
+def read_html(path):
+    page = Page()
+    with open(path, encoding="utf-8-sig") as f:
+        page.feed(f.read())
+    page.close()
+    return {"rows": page.rows, "items": page.items, "footer": " ".join(page.footer)}
+
+
+def main():
+    folder = sys.argv[1]
+    out = {"csv": read_csv(os.path.join(folder, "CSV", "Contacts.csv")),
+           "html": read_html(os.path.join(folder, "HTML", "Contacts.html")), "vcards": {}}
+    for name in sorted(os.listdir(os.path.join(folder, "VCF"))):
+        out["vcards"][name] = read_vcard(os.path.join(folder, "VCF", name))
+    json.dump(out, sys.stdout, ensure_ascii=False)
+
+
+if __name__ == "__main__":
+    main()
