@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include "tools/sieve/interrupts.h"
 #include "tools/sieve/text_output.h"
 
 namespace sieve::cli {
@@ -24,13 +25,48 @@ int LoadBackup(CItunesBackupReader& reader, const std::string& folder) {
 
 void Unlock(CItunesBackupReader& reader, int index, const PasswordSource& source) {
   if (reader.GetIsEncrypt(index) == 0) return;
-  std::string password = ObtainPassword(source, reader.BackupName(index));
-  reader.SetPassword(index, password);
-  Wipe(password);
+  if (source.keyFile) {
+    FileKey key = ReadKeyFile(*source.keyFile);
+    reader.SetDerivedKey(index, key);
+    Wipe(key);
+  } else {
+    std::string password = ObtainPassword(source, reader.BackupName(index));
+    reader.SetPassword(index, password);
+    Wipe(password);
+  }
   const int checked = reader.CheckPassword(index);
   if (checked == 1) return;
-  if (checked < 0) throw CommandError(kExitWrongPassword, "wrong password");
+  if (checked < 0) {
+    throw CommandError(kExitWrongPassword, source.keyFile ? "wrong key: the key file does not open this backup"
+                                                          : "wrong password");
+  }
   throw ReaderFailure(reader, index, "the backup is encrypted but has no usable key bag");
+}
+
+std::vector<BackupFileEntry> ReadIndexEntries(CItunesBackupReader& reader, int index) {
+  std::vector<BackupFileEntry> entries;
+  const int read = reader.ForEachFile(index, [&entries](const BackupFileEntry& e) {
+    entries.push_back(e);
+    return !Interrupted();
+  });
+  PrintWarnings(reader, index);
+  ThrowIfInterrupted();
+  if (read < 0) throw CommandError(kExitWrongPassword, "wrong password");
+  if (read != 1) throw ReaderFailure(reader, index, "cannot read the file index");
+  return entries;
+}
+
+void PrintWarnings(const CItunesBackupReader& reader, int index) {
+  for (const std::string& warning : reader.Warnings(index)) Warn(Printable(warning));
+}
+
+std::string LayoutName(BackupLayout layout) {
+  switch (layout) {
+    case BackupLayout::Mbdb: return "Manifest.mbdb";
+    case BackupLayout::ManifestDb: return "Manifest.db";
+    case BackupLayout::Unknown: break;
+  }
+  return "";
 }
 
 ExitCode ExitCodeFor(ReaderError error) {

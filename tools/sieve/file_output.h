@@ -15,6 +15,14 @@ struct ExtractOutcome {
   std::string error;  // why it failed, when the reader did not say
 };
 
+// Creates an empty file (mode 0600) under a private temporary name in the folder
+// of `target`, for content that is renamed over `target` once complete. Returns
+// its path with `fd` open on it, or "" with `error` set.
+std::string TemporaryBeside(const std::string& target, int& fd, std::string& error);
+
+// The folder a file named `target` goes into ("." for a bare name).
+std::string FolderOf(const std::string& target);
+
 // Extracts domain/path of the backup to `target`.
 ExtractOutcome ExtractInto(CItunesBackupReader& reader, int index, const std::string& domain,
                            const std::string& path, const std::string& target);

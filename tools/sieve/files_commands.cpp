@@ -6,6 +6,7 @@
 #include "tools/sieve/backup_access.h"
 #include "tools/sieve/commands.h"
 #include "tools/sieve/file_output.h"
+#include "tools/sieve/interrupts.h"
 #include "tools/sieve/json_writer.h"
 #include "tools/sieve/options.h"
 #include "tools/sieve/text_output.h"
@@ -41,13 +42,19 @@ std::string StoredNameCell(const BackupFileEntry& e) {
 }  // namespace
 
 int RunFiles(const Arguments& args) {
-  const Options options(args, {"--json"}, {});
+  const Options options(args, {"--json", kPasswordStdinOption}, {kPasswordFileOption, kKeyFileOption});
   options.RequirePositional(1, kFilesUsage);
+  const PasswordSource password = PasswordSourceFrom(options);
   CItunesBackupReader reader;
   const int index = LoadBackup(reader, options.Positional()[0]);
+  // Only the newer index is encrypted; the old one lists without a password.
+  if (reader.IndexNeedsPassword(index)) Unlock(reader, index, password);
+
   std::vector<BackupFileEntry> entries;
-  if (reader.ReadFileIndex(index, entries) != 1) {
-    throw ReaderFailure(reader, index, "cannot read the file index");
+  {
+    // The decrypted index sits in the private folder while it is read.
+    const InterruptGuard guard;
+    entries = ReadIndexEntries(reader, index);
   }
 
   if (options.Has("--json")) {
@@ -76,8 +83,7 @@ int RunFiles(const Arguments& args) {
 }
 
 int RunExtract(const Arguments& args) {
-  const Options options(args, {std::string_view(kPasswordStdinOption)},
-                        {"-o", "--output", std::string_view(kPasswordFileOption)});
+  const Options options(args, {kPasswordStdinOption}, {"-o", "--output", kPasswordFileOption, kKeyFileOption});
   options.RequirePositional(3, kExtractUsage);
   const auto target = options.Value("-o") ? options.Value("-o") : options.Value("--output");
   if (!target || target->empty()) {
@@ -90,7 +96,14 @@ int RunExtract(const Arguments& args) {
 
   const std::string& domain = options.Positional()[1];
   const std::string& path = options.Positional()[2];
-  const ExtractOutcome outcome = ExtractInto(reader, index, domain, path, *target);
+  ExtractOutcome outcome;
+  {
+    // Ctrl-C waits for this one file, so that the reader's decrypted copy of the
+    // index is removed; a file written by then is kept.
+    const InterruptGuard guard;
+    outcome = ExtractInto(reader, index, domain, path, *target);
+  }
+  PrintWarnings(reader, index);
   if (outcome.result < 0) throw CommandError(kExitWrongPassword, "wrong password");
   if (outcome.result == 0) {
     if (!outcome.error.empty()) throw CommandError(kExitFailure, outcome.error);

@@ -17,6 +17,7 @@
 #include "tools/sieve/backup_access.h"
 #include "tools/sieve/commands.h"
 #include "tools/sieve/file_output.h"
+#include "tools/sieve/interrupts.h"
 #include "tools/sieve/options.h"
 #include "tools/sieve/text_output.h"
 
@@ -33,8 +34,6 @@ struct UnpackCounts {
   std::size_t links = 0;
   std::size_t failed = 0;
 };
-
-void Warn(const std::string& message) { std::fprintf(stderr, "sieve: warning: %s\n", message.c_str()); }
 
 // Domain and path become one relative path; a domain is one folder name.
 bool SafeTarget(const BackupFileEntry& e) {
@@ -136,8 +135,8 @@ void CreateOutputFolder(const std::string& root) {
 }  // namespace
 
 int RunUnpack(const Arguments& args) {
-  const Options options(args, {std::string_view(kPasswordStdinOption)},
-                        {"-o", "--output", "--domain", std::string_view(kPasswordFileOption)});
+  const Options options(args, {kPasswordStdinOption},
+                        {"-o", "--output", "--domain", kPasswordFileOption, kKeyFileOption});
   options.RequirePositional(1, kUnpackUsage);
   const auto root = options.Value("-o") ? options.Value("-o") : options.Value("--output");
   if (!root || root->empty()) {
@@ -149,10 +148,9 @@ int RunUnpack(const Arguments& args) {
   const int index = LoadBackup(reader, options.Positional()[0]);
   Unlock(reader, index, password);
 
-  std::vector<BackupFileEntry> entries;
-  if (reader.ReadFileIndex(index, entries) != 1) {
-    throw ReaderFailure(reader, index, "cannot read the file index");
-  }
+  // Ctrl-C ends the unpacking between two files; the reader then removes its private copies.
+  const InterruptGuard guard;
+  const std::vector<BackupFileEntry> entries = ReadIndexEntries(reader, index);
   const ReaderError indexState = reader.LastError(index);
   const CommandError indexFailure = ReaderFailure(reader, index, "the file index is damaged");
 
@@ -160,11 +158,13 @@ int RunUnpack(const Arguments& args) {
   Unpacker unpacker(reader, index, *root);
   std::size_t matched = 0;
   for (const BackupFileEntry& e : entries) {
+    if (Interrupted()) break;
     if (domain && e.Domain != *domain) continue;
     ++matched;
     unpacker.Entry(e);
   }
   unpacker.Finish();
+  ThrowIfInterrupted();
 
   const UnpackCounts& c = unpacker.Counts();
   std::string summary = "written " + std::to_string(c.written) + ", skipped " +
