@@ -141,6 +141,10 @@ class CItunesBackupReader {
   int ExtractFile(int index, const std::string& domain, const std::string& path,
                   const std::string& outPath);
 
+  // What the last ExtractFile noticed about a file it still wrote: a stored file whose
+  // length is not whole blocks or whose padding is not valid. "" when nothing.
+  std::string LastExtractNote(int index) const;
+
   ReaderError LastError(int index) const;
   std::string LastErrorText(int index) const;
 

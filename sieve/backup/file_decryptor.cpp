@@ -34,13 +34,20 @@ std::size_t PaddingLength(const std::uint8_t* plain, std::size_t size) {
 // keep, or nothing when the cipher failed.
 std::optional<std::size_t> DecryptLastPiece(crypto::Aes256CbcDecryptor& cbc, const FileKey& key,
                                             std::uint8_t* data, std::size_t size, const Block& before,
-                                            Padding padding) {
-  if (size < kBlock) return 0;  // not even one block: nothing can be decrypted
+                                            Padding padding, DecryptNotes& notes) {
+  if (size < kBlock) {  // not even one block: nothing can be decrypted
+    notes.notWholeBlocks = size > 0;
+    return 0;
+  }
   const std::size_t tail = size % kBlock;
   if (tail == 0) {
     if (!cbc.Update(data, size, data)) return std::nullopt;
-    return padding == Padding::Keep ? size : size - PaddingLength(data, size);
+    if (padding == Padding::Keep) return size;
+    const std::size_t padded = PaddingLength(data, size);
+    notes.noValidPadding = padded == 0;
+    return size - padded;
   }
+  notes.notWholeBlocks = true;
   // Stolen ciphertext: ... C[n-2], C[n-1], T where T is the first `tail` bytes of the
   // block the last full plaintext block encrypted to, and C[n-1] holds the tail.
   const std::size_t whole = size - tail;
@@ -113,7 +120,7 @@ class Descriptor {
 // Streams source -> target. The last two blocks are always held back until the end
 // of the file is known, because a short final block changes how they decrypt.
 DecryptStatus Stream(int source, int target, const FileKey& key, std::vector<std::uint8_t>& buffer,
-                     Padding padding) {
+                     Padding padding, DecryptNotes& notes) {
   constexpr std::size_t kHeldBack = 2 * kBlock;
   static_assert(kDecryptBufferSize % kBlock == 0 && kDecryptBufferSize > kHeldBack);
   const Block zero{};
@@ -133,7 +140,7 @@ DecryptStatus Stream(int source, int target, const FileKey& key, std::vector<std
     std::memmove(buffer.data(), buffer.data() + ready, kHeldBack);
     pending = kHeldBack;
   }
-  const std::optional<std::size_t> keep = DecryptLastPiece(cbc, key, buffer.data(), pending, before, padding);
+  const std::optional<std::size_t> keep = DecryptLastPiece(cbc, key, buffer.data(), pending, before, padding, notes);
   if (!keep) return DecryptStatus::ReadFailed;
   return WriteFully(target, buffer.data(), *keep) ? DecryptStatus::Ok : DecryptStatus::WriteFailed;
 }
@@ -141,7 +148,8 @@ DecryptStatus Stream(int source, int target, const FileKey& key, std::vector<std
 }  // namespace
 
 DecryptStatus DecryptFile(const std::string& inPath, const std::string& outPath, const FileKey& key,
-                          Padding padding) {
+                          Padding padding, DecryptNotes* notes) {
+  DecryptNotes noticed;
   // Non-blocking so that a FIFO planted in a backup cannot hang the open; it is refused below.
   Descriptor source(::open(inPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   struct stat sourceInfo {};
@@ -161,7 +169,8 @@ DecryptStatus DecryptFile(const std::string& inPath, const std::string& outPath,
   }
 
   std::vector<std::uint8_t> buffer(kDecryptBufferSize);
-  DecryptStatus status = Stream(source.Get(), target.Get(), key, buffer, padding);
+  DecryptStatus status = Stream(source.Get(), target.Get(), key, buffer, padding, noticed);
+  if (notes != nullptr) *notes = noticed;
   crypto::SecureZero(buffer.data(), buffer.size());
   if (!target.Close() && status == DecryptStatus::Ok) status = DecryptStatus::WriteFailed;
   if (status != DecryptStatus::Ok) ::unlink(outPath.c_str());
@@ -173,8 +182,10 @@ std::vector<std::uint8_t> DecryptBuffer(const std::uint8_t* data, std::size_t si
   std::vector<std::uint8_t> plain(data, data + size);
   const Block zero{};
   crypto::Aes256CbcDecryptor cbc(key.data(), zero.data());
+  DecryptNotes notes;
   const std::optional<std::size_t> keep =
-      cbc.Ok() ? DecryptLastPiece(cbc, key, plain.data(), plain.size(), zero, Padding::RemoveWhenValid) : std::nullopt;
+      cbc.Ok() ? DecryptLastPiece(cbc, key, plain.data(), plain.size(), zero, Padding::RemoveWhenValid, notes)
+               : std::nullopt;
   if (!keep) {
     crypto::SecureZero(plain.data(), plain.size());
     return {};

@@ -29,8 +29,18 @@ inline constexpr std::size_t kDecryptBufferSize = std::size_t{1} << 20;
 // DecryptFile streams in -> out through a fixed buffer, so files of any size work. The
 // target is created with owner-only permissions and replaced if it exists; a target
 // that is the source itself is refused (CreateFailed). On failure no target is left.
+// What a decryption noticed about a stored file that a device would not have written:
+// a length that is not whole blocks (its tail decrypted by ciphertext stealing), or
+// whole blocks whose plaintext ends in no valid padding (kept whole). The bytes are
+// still written; the caller tells the user.
+struct DecryptNotes {
+  bool notWholeBlocks = false;
+  bool noValidPadding = false;
+  bool Any() const { return notWholeBlocks || noValidPadding; }
+};
+
 DecryptStatus DecryptFile(const std::string& inPath, const std::string& outPath, const FileKey& key,
-                          Padding padding = Padding::RemoveWhenValid);
+                          Padding padding = Padding::RemoveWhenValid, DecryptNotes* notes = nullptr);
 
 // The same rules in memory.
 std::vector<std::uint8_t> DecryptBuffer(const std::uint8_t* data, std::size_t size, const FileKey& key);

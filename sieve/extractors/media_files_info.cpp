@@ -6,30 +6,30 @@ namespace sieve {
 
 CAppDocumentInfo::~CAppDocumentInfo() = default;
 
-MediaGroup& CAppDocumentInfo::GroupNamed(const std::string& name) {
-  for (MediaGroup& group : groups_) {
-    if (group.Name == name) return group;
+std::size_t CAppDocumentInfo::GroupIndex(const std::string& name) {
+  const auto [found, added] = groupByName_.try_emplace(name, groups_.size());
+  if (added) {
+    groups_.push_back(MediaGroup{name, {}});
+    fileByName_.emplace_back();
   }
-  groups_.push_back(MediaGroup{name, {}});
-  return groups_.back();
+  return found->second;
 }
 
+// One application can hold a hundred thousand files: look-ups by name are hashed so
+// that registering them stays linear.
 void CAppDocumentInfo::AddFile(const std::string& groupName, MediaFile file) {
-  MediaGroup& group = GroupNamed(groupName);
-  MediaFile* sameName = nullptr;
-  for (MediaFile& existing : group.Files) {
-    if (existing.FileName == file.FileName) {
-      sameName = &existing;
-      break;
-    }
-  }
-  if (sameName != nullptr) {
+  const std::size_t g = GroupIndex(groupName);
+  MediaGroup& group = groups_[g];
+  const auto [found, added] = fileByName_[g].try_emplace(file.FileName, group.Files.size());
+  if (!added) {
+    MediaFile& sameName = group.Files[found->second];
     if (file.Deleted != 0) return;  // the picture is already listed
-    if (sameName->Deleted != 0) {
+    if (sameName.Deleted != 0) {
       // The full file replaces the thumbnail that stood for it.
-      *sameName = file;
+      sameName = std::move(file);
       return;
     }
+    // Two live files of one name in a group are both listed; the first keeps the name's slot.
   }
   group.Files.push_back(std::move(file));
 }

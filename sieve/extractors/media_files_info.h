@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "sieve/records.h"
@@ -35,10 +36,12 @@ class CAppDocumentInfo : public CDatabaseInfo {
   virtual bool DeliversFiles() const { return false; }
 
  private:
-  MediaGroup& GroupNamed(const std::string& name);
+  std::size_t GroupIndex(const std::string& name);
 
   _InfoType type_;
   std::vector<MediaGroup> groups_;
+  std::unordered_map<std::string, std::size_t> groupByName_;
+  std::vector<std::unordered_map<std::string, std::size_t>> fileByName_;  // per group: first file of a name
 };
 
 class CAppImageInfo : public CAppDocumentInfo {

@@ -317,6 +317,19 @@ bool CBackupRecord::ReadManifestDbIndex(const ManifestRowSink& sink, const MbdbP
   return false;
 }
 
+bool CBackupRecord::IndexAgreesWithPlainBackup() {
+  if (encrypted != 0) return true;
+  for (const CManifestRecord& entry : index) {
+    if (entry.IsRegularFile() && entry.EncryptionKey.size() == kManifestKeySize) {
+      SetError(ReaderError::NoKeyBag,
+               "the file index carries encryption keys, so this backup is encrypted, but Manifest.plist is "
+               "missing or says it is not; its files cannot be decrypted");
+      return false;
+    }
+  }
+  return true;
+}
+
 bool CBackupRecord::StopRequested() const {
   if (stop.load() != 0) return true;
   while (pause.load() != 0) {

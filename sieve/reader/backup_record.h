@@ -42,6 +42,10 @@ class CBackupRecord {
   // Hands every index entry to `sink` in order without keeping the newer layout's
   // index in memory (the old one is small and read whole). Same results as ReadIndex.
   bool StreamIndex(const ManifestRowSink& sink);
+  // After reading the index of a backup that says it is not encrypted: false (with
+  // lastError set) when its entries carry wrapped file keys all the same. Writing
+  // ciphertext out as if it were the files would be silent garbage.
+  bool IndexAgreesWithPlainBackup();
   // Looks at the folder again: which index it holds.
   BackupLayout DetectLayout() const;
 
@@ -67,6 +71,7 @@ class CBackupRecord {
   BackupLayout layout = BackupLayout::Unknown;
   std::vector<std::string> loadWarnings;   // from Status.plist
   std::vector<std::string> indexWarnings;  // from the last index read
+  std::string extractNote;                 // from the last single-file extraction
 
   std::vector<CManifestRecord> index;
   std::array<std::unique_ptr<CDatabaseInfo>, kExtractorSlotCount> extractors;

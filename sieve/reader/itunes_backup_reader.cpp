@@ -197,6 +197,10 @@ int PrepareIndex(CBackupRecord& record) {
   }
   if (record.lookup) return 1;
   if (!record.ReadIndex({})) return 0;
+  if (!record.IndexAgreesWithPlainBackup()) {
+    record.index.clear();
+    return 0;
+  }
   record.Lookup();
   return 1;
 }
@@ -266,6 +270,7 @@ int CItunesBackupReader::ExtractFile(int index, const std::string& domain, const
                                      const std::string& outPath) {
   CBackupRecord* record = At(index);
   if (record == nullptr) return 0;
+  record->extractNote.clear();
   const int prepared = PrepareIndex(*record);
   if (prepared <= 0) return prepared;
   const IndexWalk& walk = record->Lookup();
@@ -280,7 +285,13 @@ int CItunesBackupReader::ExtractFile(int index, const std::string& domain, const
       record->SetError(ReaderError::ReadFailed, "the key of " + path + " cannot be unwrapped");
       return 0;
     }
-    const DecryptStatus status = DecryptFile(file.path, outPath, *file.key);
+    DecryptNotes notes;
+    const DecryptStatus status = DecryptFile(file.path, outPath, *file.key, Padding::RemoveWhenValid, &notes);
+    if (notes.notWholeBlocks) {
+      record->extractNote = domain + " " + path + ": the stored file is not whole cipher blocks; its end may be wrong";
+    } else if (notes.noValidPadding) {
+      record->extractNote = domain + " " + path + ": the stored file has no valid padding; it was written whole";
+    }
     if (status == DecryptStatus::Ok) return 1;
     record->SetError(status == DecryptStatus::OpenFailed || status == DecryptStatus::ReadFailed
                          ? ReaderError::ReadFailed
@@ -295,6 +306,11 @@ int CItunesBackupReader::ExtractFile(int index, const std::string& domain, const
     return 0;
   }
   return 1;
+}
+
+std::string CItunesBackupReader::LastExtractNote(int index) const {
+  const CBackupRecord* record = At(index);
+  return record != nullptr ? record->extractNote : std::string();
 }
 
 ReaderError CItunesBackupReader::LastError(int index) const {

@@ -1,8 +1,10 @@
 #include "sieve/reader/private_folder.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
+#include <mutex>
 #include <filesystem>
 #include <vector>
 
@@ -15,15 +17,18 @@ PrivateFolder::~PrivateFolder() { Remove(); }
 
 bool PrivateFolder::Ensure() {
   if (!path_.empty()) return true;
+  static std::once_flag swept;
+  std::call_once(swept, [] { RemoveStalePrivateFolders(); });
   const char* base = std::getenv("TMPDIR");
   std::string pattern = (base != nullptr && *base != '\0') ? base : "/tmp";
-  pattern += "/sieve-XXXXXX";
+  pattern += "/sieve-" + std::to_string(::getpid()) + "-XXXXXX";
   std::vector<char> buffer(pattern.begin(), pattern.end());
   buffer.push_back('\0');
   // mkdtemp creates the folder with mode 0700.
   if (mkdtemp(buffer.data()) == nullptr) return false;
   path_ = buffer.data();
   ::chmod(path_.c_str(), S_IRWXU);
+  onSignal_.Register(path_);
   return true;
 }
 
@@ -54,6 +59,7 @@ void PrivateFolder::Remove() {
   if (path_.empty()) return;
   std::error_code ec;
   fs::remove_all(path_, ec);
+  onSignal_.Release();
   path_.clear();
 }
 

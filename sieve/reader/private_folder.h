@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "sieve/private_cleanup.h"
+
 namespace sieve {
 
 class PrivateFolder {
@@ -15,7 +17,9 @@ class PrivateFolder {
   PrivateFolder(const PrivateFolder&) = delete;
   PrivateFolder& operator=(const PrivateFolder&) = delete;
 
-  // Creates the folder on first use under $TMPDIR (else /tmp). False when it cannot.
+  // Creates the folder on first use under $TMPDIR (else /tmp) as "sieve-<pid>-XXXXXX",
+  // registered for removal on a signal; the first one of a process also sweeps away
+  // folders of earlier runs that are no longer running. False when it cannot.
   bool Ensure();
   const std::string& Path() const { return path_; }
 
@@ -31,6 +35,7 @@ class PrivateFolder {
 
  private:
   std::string path_;
+  PrivatePath onSignal_;
   std::set<std::string> used_;
 };
 

@@ -112,6 +112,7 @@ int Scan::Run() {
     return !r_.StopRequested();
   });
   if (!indexRead) return r_.lastError == ReaderError::Stopped ? 1 : 0;
+  if (!r_.IndexAgreesWithPlainBackup()) return 0;
 
   IndexWalk walk(r_);
   const bool walked = walk.Run([this](std::size_t i, std::size_t n) {

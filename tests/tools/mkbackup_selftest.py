@@ -25,6 +25,7 @@ from PIL import Image
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SCRIPT = os.path.join(HERE, "..", "..", "tools", "mkbackup", "mkbackup.py")
+MANIFEST_ONLY = os.path.join(HERE, "..", "..", "tools", "mkbackup", "manifest_only.py")
 PASSWORD = b"c0rrect horse?"
 
 
@@ -93,6 +94,35 @@ def decrypt(data, key):
     pad = plain[-1]
     assert 1 <= pad <= 16 and plain[-pad:] == bytes([pad]) * pad, "bad padding"
     return plain[:-pad]
+
+
+def decrypt_pages(data, key):
+    """The encrypted Manifest.db: AES-256-CBC, zero IV, whole pages and no padding."""
+    assert len(data) % 4096 == 0 and data, "not whole pages"
+    return Cipher(algorithms.AES(key), modes.CBC(bytes(16))).decryptor().update(data)
+
+
+def mbfile(blob):
+    """The fields of an index row's MBFile archive, UIDs resolved."""
+    archive = plistlib.loads(blob)
+    assert archive["$archiver"] == "NSKeyedArchiver" and archive["$version"] == 100000
+    objects = archive["$objects"]
+    root = objects[archive["$top"]["root"].data]
+    return {k: objects[v.data] if isinstance(v, plistlib.UID) else v for k, v in root.items()}
+
+
+def properties_rows(db_path, wal=None):
+    """_SqliteDatabaseProperties of a database copied beside `wal` (None: no WAL)."""
+    with tempfile.TemporaryDirectory() as folder:
+        shutil.copy(db_path, os.path.join(folder, "x.db"))
+        if wal is not None:
+            with open(os.path.join(folder, "x.db-wal"), "wb") as out:
+                out.write(wal)
+        db = sqlite3.connect(os.path.join(folder, "x.db"))
+        try:
+            return dict(db.execute("SELECT key, value FROM _SqliteDatabaseProperties"))
+        finally:
+            db.close()
 
 
 def iso_boxes(data):
@@ -272,22 +302,137 @@ class Generated(unittest.TestCase):
         self.assertFalse(os.path.exists(os.path.join(folder, "Manifest.plist")))
         self.assertEqual(truth["backup"]["omitted_info_keys"], ["Serial Number"])
 
-        folder, truth = self.run_tool("newer", "--profile", "small", "--manifest-db",
-                                      "--encrypted", "--password-file", self.pwfile)
-        manifest = plistlib.loads(self.read(folder, "Manifest.plist"))
-        keys = open_class_keys(*parse_keybag(manifest["BackupKeyBag"]), PASSWORD)
-        wrapped = manifest["ManifestKey"]
-        db_path = os.path.join(self.tmp, "Manifest.plain.db")
-        with open(db_path, "wb") as out:
-            out.write(decrypt(self.read(folder, "Manifest.db"),
-                              aes_key_unwrap(keys[struct.unpack("<I", wrapped[:4])[0]], wrapped[4:])))
+    def check_status(self, folder, truth, full, state):
+        status = plistlib.loads(self.read(folder, "Status.plist"))
+        self.assertEqual(self.read(folder, "Status.plist")[:8], b"bplist00")
+        self.assertEqual((status["IsFullBackup"], status["SnapshotState"], status["BackupState"],
+                          status["Version"]), (full, state, "new", "3.3"))
+        self.assertEqual(status["Date"].strftime("%Y-%m-%dT%H:%M:%SZ"), truth["status"]["Date"])
+        self.assertEqual(status["UUID"], truth["status"]["UUID"])
+        return status
+
+    def test_newer_layout_with_odd_rows(self):
+        cases = [  # name, extra arguments, password, (IsFullBackup, SnapshotState)
+            ("odd-plain", [], None, (True, "finished")),
+            ("odd-enc", ["--encrypted", "--password-file", self.pwfile, "--flat-layout", "--incremental",
+                         "--snapshot-state", "uploading"], PASSWORD, (False, "uploading")),
+        ]
+        for name, extra, password, status in cases:
+            with self.subTest(name):
+                folder, truth = self.run_tool(name, "--profile", "small", "--manifest-db", "--odd-rows", *extra)
+                backup_date = self.check_status(folder, truth, *status)["Date"].timestamp()
+                self.check_odd_rows(folder, truth, password, "--flat-layout" in extra, backup_date)
+
+    def check_odd_rows(self, folder, truth, password, flat, backup_date):
+        db_path, keys = os.path.join(folder, "Manifest.db"), None
+        if password is not None:
+            manifest = plistlib.loads(self.read(folder, "Manifest.plist"))
+            header, blocks = parse_keybag(manifest["BackupKeyBag"])
+            # Two-stage derivation by default, with a small count for speed.
+            self.assertEqual((number(header["VERS"]), number(header["DPIC"]), len(header["DPSL"])), (4, 10000, 20))
+            keys = open_class_keys(header, blocks, password)
+            wrapped = manifest["ManifestKey"]
+            db_path = os.path.join(self.tmp, "Manifest.plain.db")
+            with open(db_path, "wb") as out:
+                out.write(decrypt_pages(self.read(folder, "Manifest.db"),
+                                        aes_key_unwrap(keys[struct.unpack("<I", wrapped[:4])[0]], wrapped[4:])))
         db = sqlite3.connect(db_path)
-        rows = db.execute("SELECT fileID, domain, relativePath, flags FROM Files").fetchall()
+        rows = db.execute("SELECT fileID, domain, relativePath, flags, file FROM Files ORDER BY rowid").fetchall()
+        self.assertEqual(db.execute("SELECT count(*) FROM Properties").fetchone(), (0,))
         db.close()
-        self.assertEqual(len(rows), len(truth["files"]))
-        for file_id, domain, path, flags in rows:
-            if flags == 1:
-                self.assertTrue(os.path.isfile(os.path.join(folder, file_id[:2], file_id)), path)
+
+        odd = {o["file_id"]: o for o in truth["odd_rows"]}
+        self.assertEqual(sorted(o["kind"] for o in odd.values()),
+                         ["bad-archive", "empty-file", "missing-file", "pathless", "symlink", "wal-longer-than-size"])
+        skipped = {i for i, o in odd.items() if o["action"] == "skip"}
+        self.assertEqual(len(rows), len(truth["files"]) + len(skipped))
+        # Odd rows sit among the others, not at the end.
+        self.assertLess(max(n for n, r in enumerate(rows) if r[0] in skipped), len(rows) - 10)
+        facts = {t["file_id"]: t for t in truth["files"]}
+        plain = {}
+        for file_id, domain, path, flags, blob in rows:
+            o = odd.get(file_id, {})
+            self.assertEqual((o.get("domain", domain), o.get("path", path), o.get("flags", flags)),
+                             (domain, path, flags))
+            if o.get("kind") == "bad-archive":
+                self.assertRaises(Exception, plistlib.loads, blob)
+                continue
+            f = mbfile(blob)
+            self.assertEqual(f.get("RelativePath"), path)
+            if file_id in skipped:
+                continue
+            t = facts[file_id]
+            self.assertEqual((f["Size"], f["Mode"], f["LastModified"], f["ProtectionClass"], f.get("Target")),
+                             (t["size"], t["mode"], t["mtime"], t["protection_class"], t["link_target"]))
+            # Unix seconds: a little before the backup, not 31 years off.
+            self.assertTrue(0 <= backup_date - f["LastModified"] < 5 * 366 * 86400, path)
+            location = os.path.join(folder, file_id if flat else os.path.join(file_id[:2], file_id))
+            self.assertEqual(os.path.exists(location), t["stored_path"] is not None, path)
+            self.assertEqual(os.path.exists(location), flags == 1 and o.get("action") != "missing", path)
+            if flags != 1:
+                self.assertNotIn("EncryptionKey", f)
+                continue
+            self.assertEqual("EncryptionKey" in f, keys is not None, path)
+            if keys is not None:
+                key = f["EncryptionKey"]["NS.data"]
+                self.assertEqual((len(key), struct.unpack("<I", key[:4])[0]), (44, f["ProtectionClass"]))
+            if not os.path.exists(location):
+                continue
+            with open(location, "rb") as src:
+                data = src.read()
+            if keys is not None:
+                data = decrypt(data, aes_key_unwrap(keys[f["ProtectionClass"]], key[4:]))
+            self.assertEqual(hashlib.sha256(data).hexdigest(), t["sha256"], path)
+            plain[(domain, path)] = (data, location)
+
+        empty = next(o for o in odd.values() if o["kind"] == "empty-file")
+        self.assertEqual(plain[(empty["domain"], empty["path"])][0], b"")
+        self.assertEqual(empty["stored_size"], 16 if keys else 0)
+        self.assertEqual(os.path.getsize(plain[(empty["domain"], empty["path"])][1]), empty["stored_size"])
+        # The -wal is longer than its Size, and only all of it brings the last commit.
+        wal = next(o for o in odd.values() if o["kind"] == "wal-longer-than-size")
+        wal_data = plain[(wal["domain"], wal["path"])][0]
+        self.assertEqual((len(wal_data), facts[wal["file_id"]]["size"]),
+                         (wal["content_size"], wal["recorded_size"]))
+        self.assertGreater(len(wal_data), wal["recorded_size"])
+        database = wal["database"]
+        main = os.path.join(self.tmp, "sms.plain.db")
+        with open(main, "wb") as out:
+            out.write(plain[(database["domain"], database["path"])][0])
+        expected = {r["key"]: r["value"] for r in wal["wal_rows"]}
+        kept = {r["key"]: r["value"] for r in wal["wal_rows"] if r["kept_when_cut_to_size"]}
+        self.assertTrue(set() < set(kept) < set(expected))
+        for content, rows_seen in ((None, {}), (wal_data, expected), (wal_data[:wal["recorded_size"]], kept)):
+            self.assertEqual(properties_rows(main, content), rows_seen)
+
+    def test_status_plist_in_the_old_layout(self):
+        folder, truth = self.run_tool("old-status", "--profile", "small", "--status-plist", "--incremental")
+        self.check_status(folder, truth, False, "finished")
+        self.assertTrue(os.path.isfile(os.path.join(folder, "Manifest.mbdb")))
+        self.assertNotIn("odd_rows", truth)
+
+    def test_manifest_only(self):
+        out = os.path.join(self.tmp, "index-only")
+        proc = subprocess.run([sys.executable, MANIFEST_ONLY, out, "--entries", "3000", "--seed", "5"],
+                              capture_output=True)
+        self.assertEqual(proc.returncode, 0, proc.stderr.decode())
+        self.assertEqual(sorted(os.listdir(out)), ["Info.plist", "Manifest.db", "Manifest.plist", "Status.plist"])
+        self.assertFalse(plistlib.loads(self.read(out, "Manifest.plist"))["IsEncrypted"])
+        self.assertEqual(plistlib.loads(self.read(out, "Status.plist"))["SnapshotState"], "finished")
+        db = sqlite3.connect(os.path.join(out, "Manifest.db"))
+        rows = db.execute("SELECT fileID, domain, relativePath, flags, file FROM Files").fetchall()
+        db.close()
+        self.assertEqual(len(rows), 3000)
+        share = {k: sum(r[3] == k for r in rows) / len(rows) for k in (1, 2, 4)}
+        self.assertTrue(0.45 < share[1] < 0.65 and 0.3 < share[2] < 0.5 and 0 < share[4] < 0.03, share)
+        folders = {(d, p) for _, d, p, flags, _ in rows if flags == 2}
+        self.assertGreater(max(p.count("/") for _, _, p, _, _ in rows), 5)
+        for file_id, domain, path, flags, blob in rows:
+            self.assertEqual(file_id, hashlib.sha1(f"{domain}-{path}".encode()).hexdigest())
+            self.assertIn((domain, path.rpartition("/")[0]), folders | {(domain, "")})
+            f = mbfile(blob)
+            self.assertEqual((f["RelativePath"], f["Mode"] >> 12), (path, {1: 0o10, 2: 0o4, 4: 0o12}[flags]))
+            self.assertEqual("Target" in f, flags == 4)
 
     def test_refusals(self):
         busy = os.path.join(self.tmp, "busy")
@@ -297,9 +442,11 @@ class Generated(unittest.TestCase):
         proc = self.run_tool("busy", "--profile", "small", expect_ok=False)
         self.assertNotEqual(proc.returncode, 0)
         self.assertTrue(os.path.exists(os.path.join(busy, "keep")))
-        proc = self.run_tool("nopw", "--encrypted", expect_ok=False)
-        self.assertEqual(proc.returncode, 2)
-        self.assertFalse(os.path.exists(os.path.join(self.tmp, "nopw")))
+        for name, args in (("nopw", ["--encrypted"]), ("oddold", ["--odd-rows"]), ("flatold", ["--flat-layout"]),
+                           ("stateold", ["--snapshot-state", "uploading"])):
+            proc = self.run_tool(name, *args, expect_ok=False)
+            self.assertEqual(proc.returncode, 2, name)
+            self.assertFalse(os.path.exists(os.path.join(self.tmp, name)))
 
 
 if __name__ == "__main__":

@@ -18,6 +18,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from mkbackup import databases, truth                                   # noqa: E402
 from mkbackup.backup_writer import WriterOptions, write_backup          # noqa: E402
 from mkbackup.entries import with_directories                           # noqa: E402
+from mkbackup.odd_rows import OddRows                                   # noqa: E402
 from mkbackup.profiles import APPLICATIONS, PROFILES, ProfileBuilder    # noqa: E402
 from mkbackup.properties import default_properties, parse_date, version_key   # noqa: E402
 from mkbackup.rng import SeededRandom                                   # noqa: E402
@@ -43,8 +44,9 @@ def parse_arguments(argv):
                      help="PBKDF2-SHA1 iterations of the key bag (default 10000)")
     enc.add_argument("--keybag-tag", choices=["KTYP", "KYPT"], default="KTYP",
                      help="tag of the class-key type (older bags: KYPT)")
-    enc.add_argument("--double-protection", action="store_true",
-                     help="derive through PBKDF2-SHA256 first (DPSL/DPIC), as newer bags do")
+    enc.add_argument("--double-protection", action="store_true", default=None,
+                     help="derive through PBKDF2-SHA256 first (DPSL/DPIC), as newer bags do;"
+                          " always on with --manifest-db")
     enc.add_argument("--dp-iterations", type=int, default=10000, metavar="N",
                      help="PBKDF2-SHA256 iterations with --double-protection (default 10000)")
     dev = p.add_argument_group("device and backup properties")
@@ -63,10 +65,31 @@ def parse_arguments(argv):
                      help="leave KEY out of Info.plist (repeatable)")
     lay.add_argument("--manifest-db", action="store_true",
                      help="newer layout: Manifest.db and stored files in two-digit folders")
+    lay.add_argument("--flat-layout", action="store_true",
+                     help="with --manifest-db: stored files at the folder root")
+    lay.add_argument("--odd-rows", action="store_true",
+                     help="with --manifest-db: add the odd index rows real backups show"
+                          " (see \"odd_rows\" in the truth file)")
+    st = p.add_argument_group("Status.plist (always written with --manifest-db)")
+    st.add_argument("--status-plist", action="store_true",
+                    help="write Status.plist in the old layout too")
+    st.add_argument("--snapshot-state", default="finished", metavar="STATE",
+                    help="SnapshotState; anything but \"finished\" is an unfinished backup")
+    st.add_argument("--incremental", action="store_true", help="IsFullBackup false")
     args = p.parse_args(argv)
 
     if args.encrypted != (args.password_file is not None):
         p.error("--encrypted and --password-file go together")
+    for name in ("flat_layout", "odd_rows"):
+        if getattr(args, name) and not args.manifest_db:
+            p.error(f"--{name.replace('_', '-')} needs --manifest-db")
+    args.status_plist = args.status_plist or args.manifest_db
+    if not args.status_plist and (args.incremental or args.snapshot_state != "finished"):
+        p.error("--snapshot-state and --incremental need Status.plist"
+                " (--manifest-db or --status-plist)")
+    if args.double_protection is None:
+        # Every backup with an encrypted Manifest.db has a two-stage bag.
+        args.double_protection = args.manifest_db and args.encrypted
     for name in ("iterations", "dp_iterations", "size_mb"):
         if getattr(args, name) < 1:
             p.error(f"--{name.replace('_', '-')} must be at least 1")
@@ -134,6 +157,9 @@ def generate(args):
         PROFILES[args.profile](builder)
     contributions = databases.contribute(args.profile, rng, props, props.backup_timestamp)
     entries = builder.entries + [e for c in contributions.values() for e in c.entries]
+    odd = OddRows(rng.derive("odd-rows"), props.backup_timestamp) if args.odd_rows else None
+    if odd is not None:
+        entries = odd.add_entries(entries)
     entries = with_directories(entries, props.backup_timestamp - 200 * 86400)
 
     options = WriterOptions(
@@ -142,11 +168,15 @@ def generate(args):
         iterations=args.iterations, type_tag=args.keybag_tag,
         double_protection=args.double_protection, dp_iterations=args.dp_iterations,
         binary_plists=args.binary_plists, manifest_plist=not args.no_manifest_plist,
-        omit_info_keys=args.omit_info_key)
-    facts, keybag = write_backup(args.out_dir, props, entries, options, rng)
+        omit_info_keys=args.omit_info_key, flat_layout=args.flat_layout,
+        status_plist=args.status_plist, snapshot_state=args.snapshot_state,
+        full_backup=not args.incremental)
+    facts, keybag, status = write_backup(args.out_dir, props, entries, options, rng,
+                                         odd.extra_rows(entries) if odd else ())
     generator = {"seed": args.seed, "profile": args.profile,
                  "size_mb": args.size_mb if args.profile == "large" else None}
-    return truth.build(generator, props, options, facts, keybag, contributions)
+    return truth.build(generator, props, options, facts, keybag, contributions, status,
+                       odd.truth(facts) if odd else [])
 
 
 def main(argv):

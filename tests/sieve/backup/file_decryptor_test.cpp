@@ -144,6 +144,35 @@ TEST_F(FileDecryptorTest, BlockShapeAndPadding) {
   }
 }
 
+TEST_F(FileDecryptorTest, OddEndingsAreNotedAndIndexPagesKeptWhole) {
+  const FileKey key = Key(5);
+  Bytes page = RandomBytes(64, 9);
+  page.back() = 1;  // looks like one byte of padding
+  struct Case {
+    const char* name;
+    Bytes cipher;
+    Padding padding;
+    std::size_t keptSize;
+    bool notWhole, noPadding;
+  };
+  const Case cases[] = {
+      {"valid padding", Encrypt(key, Padded(RandomBytes(20, 1)), false), Padding::RemoveWhenValid, 20, false, false},
+      {"no padding", Encrypt(key, page, false), Padding::RemoveWhenValid, 63, false, false},
+      {"zero ending", Encrypt(key, Bytes(48, 0), false), Padding::RemoveWhenValid, 48, false, true},
+      {"stolen tail", Encrypt(key, RandomBytes(40, 2)), Padding::RemoveWhenValid, 40, true, false},
+      {"under a block", RandomBytes(9, 3), Padding::RemoveWhenValid, 0, true, false},
+      {"index pages", Encrypt(key, page, false), Padding::Keep, 64, false, false},
+      {"empty", Bytes{}, Padding::RemoveWhenValid, 0, false, false},
+  };
+  for (const Case& c : cases) {
+    DecryptNotes notes;
+    ASSERT_EQ(DecryptFile(Write("cipher", c.cipher), Path("plain"), key, c.padding, &notes), DecryptStatus::Ok);
+    EXPECT_EQ(Read(Path("plain")).size(), c.keptSize) << c.name;
+    EXPECT_EQ(notes.notWholeBlocks, c.notWhole) << c.name;
+    EXPECT_EQ(notes.noValidPadding, c.noPadding) << c.name;
+  }
+}
+
 TEST_F(FileDecryptorTest, FailuresLeaveNoTarget) {
   const FileKey key = Key(8);
   const Bytes plain = RandomBytes(4 * kChunk, 9);

@@ -207,6 +207,26 @@ TEST(KeyBag, PasswordsAndDerivationRules) {
   EXPECT_EQ(stretched.Open(bag), Result::WrongPassword);
 }
 
+TEST(KeyBag, DerivedKeyOpensWithoutThePassword) {
+  BagMaker maker;
+  maker.stretchSalt = RandomBytes(20, 60);
+  maker.Header();
+  const FileKey classKey = maker.Class(1);
+  FileKey derived{};
+  ASSERT_EQ(CBackupKeyBag::Derive(maker.bytes.data(), maker.bytes.size(), maker.password, derived), Result::Opened);
+  CBackupKeyBag bag;
+  EXPECT_FALSE(bag.IsOpen()) << "deriving alone opens nothing";
+  ASSERT_EQ(bag.OpenWithKey(maker.bytes.data(), maker.bytes.size(), derived), Result::Opened);
+  ExpectFileKeyUnwraps(bag, classKey, 1);
+  derived[0] ^= 1;
+  EXPECT_EQ(bag.OpenWithKey(maker.bytes.data(), maker.bytes.size(), derived), Result::WrongPassword);
+  EXPECT_FALSE(bag.IsOpen());
+  std::uint32_t rounds = 0, stretch = 0;
+  EXPECT_TRUE(CBackupKeyBag::Rounds(maker.bytes.data(), maker.bytes.size(), rounds, stretch));
+  EXPECT_EQ(rounds, maker.iterations);
+  EXPECT_EQ(stretch, 3u);
+}
+
 TEST(KeyBag, MalformedBytesAreRefused) {
   BagMaker maker;
   maker.Header().Class(1);
@@ -245,7 +265,15 @@ TEST(KeyBag, MalformedBytesAreRefused) {
       {{{"UUID", uuid}, {"TYPE", one}, {"SALT", salt}, {"ITER", BigEndian(0)}}, Result::Malformed},
       {{{"UUID", uuid}, {"TYPE", one}, {"SALT", salt}, {"ITER", {0, 0, 10}}}, Result::Malformed},
       {{{"UUID", uuid}, {"TYPE", one}, {"SALT", salt}, {"ITER", ten}, {"DPSL", salt}}, Result::Malformed},
-      {{{"UUID", uuid}, {"TYPE", one}, {"SALT", salt}, {"ITER", ten}, {"SALT", salt}}, Result::Malformed}};
+      {{{"UUID", uuid}, {"TYPE", one}, {"SALT", salt}, {"ITER", ten}, {"SALT", salt}}, Result::Malformed},
+      {{{"UUID", uuid}, {"TYPE", one}, {"SALT", salt}, {"ITER", ten}, {"DPIC", BigEndian(0)}, {"DPSL", salt}},
+       Result::Malformed},
+      // Round counts no device writes are refused at once, before any derivation.
+      {{{"UUID", uuid}, {"TYPE", one}, {"SALT", salt}, {"ITER", BigEndian(0x80000000u)}}, Result::Refused},
+      {{{"UUID", uuid}, {"TYPE", one}, {"SALT", salt}, {"ITER", BigEndian(200000000u)}}, Result::Refused},
+      {{{"UUID", uuid}, {"TYPE", one}, {"SALT", salt}, {"ITER", ten}, {"DPIC", BigEndian(0x80000000u)},
+        {"DPSL", salt}},
+       Result::Refused}};
   for (const auto& [items, expected] : headers) {
     BagMaker variant;
     for (const auto& [tag, value] : items) variant.Add(tag, value);

@@ -48,6 +48,11 @@ class BackupEntry:
     properties: list = field(default_factory=list)   # (name bytes, value bytes)
     link_target: Optional[str] = None
     expect: Optional[Expectation] = None
+    # The Size the index records when it is not the content's length: a -wal
+    # that grew while the device copied it, or a file whose content is absent.
+    index_size: Optional[int] = None
+    # False: the index lists the file but the folder lacks it (a partial backup).
+    stored: bool = True
 
     @property
     def mode(self):

@@ -1,17 +1,19 @@
 """The newer file index, Manifest.db: an SQLite database whose Files table
-holds one row per entry with its metadata as a keyed-archive property list.
-Only written so that readers of the old layout can be tested on it."""
+holds one row per entry with its metadata as a keyed-archive property list."""
 
 import os
 import plistlib
 import sqlite3
 
 FLAG_FILE, FLAG_DIRECTORY, FLAG_SYMLINK = 1, 2, 4
-_FLAGS = {"file": FLAG_FILE, "dir": FLAG_DIRECTORY, "symlink": FLAG_SYMLINK}
+# Met on rows whose domain and path are NULL; what it means is not known.
+FLAG_PATHLESS = 16
+FLAGS = {"file": FLAG_FILE, "dir": FLAG_DIRECTORY, "symlink": FLAG_SYMLINK}
 
 
-def _archived_file(meta):
-    """The entry's metadata archived as an MBFile object."""
+def archived_file(meta):
+    """The entry's metadata archived as an MBFile object. A `path` of None
+    leaves RelativePath out, as on rows without a path."""
     objects = ["$null"]
 
     def add(value):
@@ -24,7 +26,8 @@ def _archived_file(meta):
             "ProtectionClass": meta["protection_class"], "Size": meta["size"],
             "UserID": meta["uid"]}
     objects.append(root)
-    root["RelativePath"] = add(meta["path"])
+    if meta["path"] is not None:
+        root["RelativePath"] = add(meta["path"])
     if meta["link_target"] is not None:
         root["Target"] = add(meta["link_target"])
     if meta["encryption_key"] is not None:
@@ -38,7 +41,8 @@ def _archived_file(meta):
 
 
 def write(path, rows):
-    """`rows`: (file id, domain, path, kind, metadata) in index order."""
+    """`rows`: (file id, domain, path, flags, archive bytes) in index order;
+    any iterable, so a big index need not be held whole."""
     if os.path.exists(path):
         os.remove(path)
     db = sqlite3.connect(path)
@@ -50,9 +54,7 @@ def write(path, rows):
             "CREATE INDEX FilesRelativePathIdx ON Files(relativePath);"
             "CREATE INDEX FilesFlagsIdx ON Files(flags);"
             "CREATE TABLE Properties (key TEXT PRIMARY KEY, value BLOB);")
-        db.executemany("INSERT INTO Files VALUES (?, ?, ?, ?, ?)",
-                       [(file_id, domain, rel, _FLAGS[kind], _archived_file(meta))
-                        for file_id, domain, rel, kind, meta in rows])
+        db.executemany("INSERT INTO Files VALUES (?, ?, ?, ?, ?)", rows)
         db.commit()
     finally:
         db.close()

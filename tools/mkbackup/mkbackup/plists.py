@@ -1,4 +1,4 @@
-"""Info.plist and Manifest.plist of a backup folder."""
+"""Info.plist, Manifest.plist and Status.plist of a backup folder."""
 
 import plistlib
 
@@ -75,3 +75,10 @@ def write_plist(path, values, binary):
     with open(path, "wb") as out:
         plistlib.dump(values, out, fmt=plistlib.FMT_BINARY if binary else plistlib.FMT_XML,
                       sort_keys=True)
+
+
+def status_plist(props, rng, snapshot_state="finished", full_backup=True):
+    """Status.plist as the device leaves it; SnapshotState "finished" marks a
+    backup that ran to the end."""
+    return {"BackupState": "new", "Date": _date(props), "IsFullBackup": full_backup,
+            "SnapshotState": snapshot_state, "UUID": rng.uuid_text(), "Version": "3.3"}

@@ -22,12 +22,14 @@ def stored_name(domain, path):
     return hashlib.sha1(domain.encode("utf-8") + b"-" + path.encode("utf-8")).hexdigest()
 
 
-def write_stored_file(target, chunks, file_key=None):
+def write_stored_file(target, chunks, file_key=None, pad=True):
+    """`pad` False leaves the padding out, for content that is whole blocks
+    already (the encrypted Manifest.db: whole pages)."""
     sha1, sha256 = hashlib.sha1(), hashlib.sha256()
     size = stored = 0
     padder = encryptor = None
     if file_key is not None:
-        padder = padding.PKCS7(128).padder()
+        padder = padding.PKCS7(128).padder() if pad else None
         encryptor = Cipher(algorithms.AES(file_key), modes.CBC(bytes(16))).encryptor()
     with open(target, "wb") as out:
         for chunk in chunks:
@@ -35,11 +37,12 @@ def write_stored_file(target, chunks, file_key=None):
             sha256.update(chunk)
             size += len(chunk)
             if encryptor is not None:
-                chunk = encryptor.update(padder.update(chunk))
+                chunk = encryptor.update(padder.update(chunk) if padder else chunk)
             out.write(chunk)
             stored += len(chunk)
         if encryptor is not None:
-            tail = encryptor.update(padder.finalize()) + encryptor.finalize()
+            # Without padding, finalize refuses a length that is not whole blocks.
+            tail = encryptor.update(padder.finalize() if padder else b"") + encryptor.finalize()
             out.write(tail)
             stored += len(tail)
     return StoredFile(size, stored, sha1.hexdigest(), sha256.hexdigest())

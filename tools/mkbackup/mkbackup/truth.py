@@ -55,7 +55,9 @@ def expected_counts(listing):
     return counts
 
 
-def build(generator, props, options, facts, keybag, databases):
+def build(generator, props, options, facts, keybag, databases, status=None, odd_rows=()):
+    """Keys that only the newer layout or newer options bring are left out
+    otherwise, so older outputs keep their bytes."""
     listing = expected_listing(facts)
     backup = props.as_json()
     backup.update({
@@ -65,7 +67,13 @@ def build(generator, props, options, facts, keybag, databases):
         "omitted_info_keys": list(options.omit_info_keys),
         "keybag": keybag.describe() if keybag else None,
     })
-    return {
+    extra = {}
+    if options.layout == "manifest-db":
+        backup["flat_layout"] = options.flat_layout
+        extra["odd_rows"] = list(odd_rows)
+    if status is not None:
+        extra["status"] = dict(status, Date=status["Date"].strftime("%Y-%m-%dT%H:%M:%SZ"))
+    return extra | {
         "generator": generator,
         "backup": backup,
         "files": [_file_json(f) for f in facts],

@@ -10,6 +10,7 @@ ground truth.
 
 import os
 import sqlite3
+import struct
 import tempfile
 
 from ..entries import BackupEntry, CLASS_UNTIL_FIRST_AUTH
@@ -72,6 +73,71 @@ class DatabaseFile:
             data = f.read()
         self._folder.cleanup()
         return data
+
+
+WAL_HEADER = 32
+WAL_FRAME_HEADER = 24
+
+
+def wal_companion(data, transactions, rng):
+    """The -wal file a live WAL-mode database `data` has beside it when each
+    of `transactions` (lists of (sql, parameters)) is committed but not yet
+    checkpointed. The main file is unchanged by them.
+
+    SQLite salts a new WAL with random bytes; they are replaced from `rng`
+    and the checksums redone, so the same seed gives the same file."""
+    with tempfile.TemporaryDirectory(prefix="mkbackup-wal-") as folder:
+        path = os.path.join(folder, "db.sqlite")
+        with open(path, "wb") as out:
+            out.write(data)
+        db = sqlite3.connect(path, isolation_level=None)
+        try:
+            db.execute("PRAGMA wal_autocheckpoint=0")
+            if db.execute("PRAGMA journal_mode").fetchone()[0] != "wal":
+                raise ValueError("the database is not in WAL mode")
+            for statements in transactions:
+                db.execute("BEGIN")
+                for sql, parameters in statements:
+                    db.execute(sql, parameters)
+                db.execute("COMMIT")
+            # Read while the connection is open: closing would checkpoint it away.
+            with open(path + "-wal", "rb") as source:
+                wal = source.read()
+            with open(path, "rb") as source:
+                if source.read() != data:
+                    raise RuntimeError("SQLite checkpointed into the main file")
+        finally:
+            db.close()
+    return _with_salt(wal, rng.bytes(8))
+
+
+def _wal_checksum(data, s1, s2, little_endian):
+    words = struct.unpack(("<" if little_endian else ">") + f"{len(data) // 4}I", data)
+    for i in range(0, len(words), 2):
+        s1 = (s1 + words[i] + s2) & 0xFFFFFFFF
+        s2 = (s2 + words[i + 1] + s1) & 0xFFFFFFFF
+    return s1, s2
+
+
+def _with_salt(wal, salt):
+    """The WAL with its salt replaced in the header and every frame, and the
+    chained checksums recomputed to match."""
+    magic, _, page_size = struct.unpack_from(">III", wal, 0)
+    little = magic & 1 == 0
+    out = bytearray(wal)
+    out[16:24] = salt
+    checksum = _wal_checksum(bytes(out[:24]), 0, 0, little)
+    out[24:32] = struct.pack(">II", *checksum)
+    frame = WAL_FRAME_HEADER + page_size
+    if (len(out) - WAL_HEADER) % frame:
+        raise ValueError("the WAL does not end on a frame")
+    for start in range(WAL_HEADER, len(out), frame):
+        out[start + 8:start + 16] = salt
+        checksum = _wal_checksum(bytes(out[start:start + 8]), *checksum, little)
+        checksum = _wal_checksum(bytes(out[start + WAL_FRAME_HEADER:start + frame]), *checksum,
+                                 little)
+        out[start + 16:start + 24] = struct.pack(">II", *checksum)
+    return bytes(out)
 
 
 def database_entry(domain, path, data, mtime, protection_class=CLASS_UNTIL_FIRST_AUTH):
