@@ -63,7 +63,7 @@ std::set<std::string> ListedPaths(const CommandResult& run) {
 // Scan output without what differs between two runs: the names of the scans'
 // private folders and the time taken.
 std::string ScanWithoutRunDetails(const std::string& out) {
-  static const std::regex kPrivateFolder("/sieve-[A-Za-z0-9]{6}/");
+  static const std::regex kPrivateFolder("/sieve-[^/\"]+/");
   static const std::regex kElapsed("\"elapsed_seconds\":[0-9.e+-]+");
   return std::regex_replace(std::regex_replace(out, kPrivateFolder, "/sieve-X/"), kElapsed, "");
 }

@@ -2,7 +2,6 @@
 
 #include <sys/stat.h>
 
-#include "tools/sieve/interrupts.h"
 #include "tools/sieve/text_output.h"
 
 namespace sieve::cli {
@@ -45,12 +44,8 @@ void Unlock(CItunesBackupReader& reader, int index, const PasswordSource& source
 
 std::vector<BackupFileEntry> ReadIndexEntries(CItunesBackupReader& reader, int index) {
   std::vector<BackupFileEntry> entries;
-  const int read = reader.ForEachFile(index, [&entries](const BackupFileEntry& e) {
-    entries.push_back(e);
-    return !Interrupted();
-  });
+  const int read = reader.ReadFileIndex(index, entries);
   PrintWarnings(reader, index);
-  ThrowIfInterrupted();
   if (read < 0) throw CommandError(kExitWrongPassword, "wrong password");
   if (read != 1) throw ReaderFailure(reader, index, "cannot read the file index");
   return entries;

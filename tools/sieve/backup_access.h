@@ -17,14 +17,12 @@ int LoadBackup(CItunesBackupReader& reader, const std::string& folder);
 
 // For an encrypted backup: obtains the password (or the saved key), gives it
 // to the reader and checks it before any long work; the slow key derivation
-// runs here, once. Throws CommandError (exit 3 for a wrong password or key).
-// A backup that is not encrypted needs nothing. Call it before any
-// InterruptGuard: Ctrl-C must end the derivation at once, and no private copy
-// exists yet then.
+// runs here, once, and cannot be stopped part-way: call it outside any
+// InterruptGuard, so that Ctrl-C ends it at once. Throws CommandError (exit 3
+// for a wrong password or key). A backup that is not encrypted needs nothing.
 void Unlock(CItunesBackupReader& reader, int index, const PasswordSource& source);
 
-// The whole file index, read under an InterruptGuard (Ctrl-C ends the reading
-// early and throws); prints the reader's warnings once it is read. Throws
+// The whole file index; prints the reader's warnings once it is read. Throws
 // CommandError for a wrong password or when nothing could be read; a damaged
 // index returns the entries before the damage with LastError telling so.
 std::vector<BackupFileEntry> ReadIndexEntries(CItunesBackupReader& reader, int index);

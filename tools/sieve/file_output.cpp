@@ -17,7 +17,7 @@ std::string FolderOf(const std::string& target) {
   return targetPath.has_parent_path() ? targetPath.parent_path().string() : ".";
 }
 
-std::string TemporaryBeside(const std::string& target, int& fd, std::string& error) {
+std::string TemporaryBeside(const std::string& target, int& fd, PrivatePath& onSignal, std::string& error) {
   const std::string folder = FolderOf(target);
   std::string temporary = folder + "/.sieve-partial-XXXXXX";
   // mkstemp creates the file with mode 0600.
@@ -26,6 +26,7 @@ std::string TemporaryBeside(const std::string& target, int& fd, std::string& err
     error = "cannot create a file in " + Printable(folder) + ": " + std::strerror(errno);
     return {};
   }
+  onSignal.Register(temporary);
   return temporary;
 }
 
@@ -38,15 +39,18 @@ ExtractOutcome ExtractInto(CItunesBackupReader& reader, int index, const std::st
     return outcome;
   }
   int fd = -1;
-  const std::string temporary = TemporaryBeside(target, fd, outcome.error);
+  PrivatePath partial;
+  const std::string temporary = TemporaryBeside(target, fd, partial, outcome.error);
   if (temporary.empty()) return outcome;
   ::close(fd);
   outcome.result = reader.ExtractFile(index, domain, path, temporary);
+  if (outcome.result == 1) outcome.note = reader.LastExtractNote(index);
   if (outcome.result == 1 && ::rename(temporary.c_str(), target.c_str()) != 0) {
     outcome.result = 0;
     outcome.error = "cannot write " + Printable(target) + ": " + std::strerror(errno);
   }
   if (outcome.result != 1) ::unlink(temporary.c_str());
+  partial.Release();
   return outcome;
 }
 

@@ -6,7 +6,6 @@
 #include "tools/sieve/backup_access.h"
 #include "tools/sieve/commands.h"
 #include "tools/sieve/file_output.h"
-#include "tools/sieve/interrupts.h"
 #include "tools/sieve/json_writer.h"
 #include "tools/sieve/options.h"
 #include "tools/sieve/text_output.h"
@@ -50,12 +49,7 @@ int RunFiles(const Arguments& args) {
   // Only the newer index is encrypted; the old one lists without a password.
   if (reader.IndexNeedsPassword(index)) Unlock(reader, index, password);
 
-  std::vector<BackupFileEntry> entries;
-  {
-    // The decrypted index sits in the private folder while it is read.
-    const InterruptGuard guard;
-    entries = ReadIndexEntries(reader, index);
-  }
+  const std::vector<BackupFileEntry> entries = ReadIndexEntries(reader, index);
 
   if (options.Has("--json")) {
     JsonWriter json;
@@ -96,14 +90,9 @@ int RunExtract(const Arguments& args) {
 
   const std::string& domain = options.Positional()[1];
   const std::string& path = options.Positional()[2];
-  ExtractOutcome outcome;
-  {
-    // Ctrl-C waits for this one file, so that the reader's decrypted copy of the
-    // index is removed; a file written by then is kept.
-    const InterruptGuard guard;
-    outcome = ExtractInto(reader, index, domain, path, *target);
-  }
+  const ExtractOutcome outcome = ExtractInto(reader, index, domain, path, *target);
   PrintWarnings(reader, index);
+  if (!outcome.note.empty()) Warn(Printable(outcome.note));
   if (outcome.result < 0) throw CommandError(kExitWrongPassword, "wrong password");
   if (outcome.result == 0) {
     if (!outcome.error.empty()) throw CommandError(kExitFailure, outcome.error);

@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-#include "tools/sieve/exit_codes.h"
+#include "sieve/private_cleanup.h"
 
 namespace sieve::cli {
 namespace {
@@ -11,9 +11,31 @@ namespace {
 std::atomic<int> interrupted{0};
 static_assert(std::atomic<int>::is_always_lock_free);
 
-void OnInterrupt(int) { interrupted = 1; }
+bool Ignored(int signal) {
+  struct sigaction current {};
+  return ::sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN;
+}
 
-// A signal the process was started with ignored (a background job's Ctrl-C) stays ignored.
+void Ignore(int signal) {
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  ::sigaction(signal, &ignore, nullptr);
+}
+
+// The first one asks the scan to stop; a second one ends the process as the signal
+// would, once the private data is gone.
+void OnInterrupt(int signal) {
+  if (interrupted.exchange(1) == 0) return;
+  RemoveRegisteredPrivateData();
+  struct sigaction fallback {};
+  fallback.sa_handler = SIG_DFL;
+  sigemptyset(&fallback.sa_mask);
+  ::sigaction(signal, &fallback, nullptr);
+  ::raise(signal);
+}
+
+// A signal the process was started with ignored stays ignored.
 void Catch(int signal, struct sigaction& previous) {
   ::sigaction(signal, nullptr, &previous);
   if (previous.sa_handler == SIG_IGN) return;
@@ -24,6 +46,14 @@ void Catch(int signal, struct sigaction& previous) {
 }
 
 }  // namespace
+
+void RemovePrivateDataOnSignals() {
+  const bool ignored[] = {Ignored(SIGINT), Ignored(SIGTERM), Ignored(SIGHUP)};
+  RemovePrivateDataOnSignal();
+  if (ignored[0]) Ignore(SIGINT);
+  if (ignored[1]) Ignore(SIGTERM);
+  if (ignored[2]) Ignore(SIGHUP);
+}
 
 InterruptGuard::InterruptGuard() {
   interrupted = 0;
@@ -37,9 +67,5 @@ InterruptGuard::~InterruptGuard() {
 }
 
 bool Interrupted() { return interrupted.load() != 0; }
-
-void ThrowIfInterrupted() {
-  if (Interrupted()) throw CommandError(kExitFailure, "interrupted");
-}
 
 }  // namespace sieve::cli

@@ -1,16 +1,22 @@
-// Ctrl-C and SIGTERM while a command runs.
+// Ctrl-C, SIGTERM and SIGHUP while a command runs.
 //
-// Outside an InterruptGuard they keep their default action and end the process
-// at once. That is right while nothing private is on disk yet: the password
-// prompt and the slow key derivation, which cannot be stopped part-way. Once
-// the reader may decrypt into its private folder, a guard turns them into a
-// request that the running work polls, so that the command ends through normal
-// unwinding and the reader's destructor removes that folder.
+// By default they end the process at once, after the library has removed its
+// registered private data (decrypted copies, files being written): right for
+// the password prompt, the slow key derivation that cannot be stopped
+// part-way, and every command that has nothing to sum up. A scan instead takes
+// Ctrl-C as a request to stop, so that what it delivered is still summed up;
+// it polls Interrupted() under an InterruptGuard, and a second Ctrl-C ends it
+// at once all the same.
 #pragma once
 
 #include <csignal>
 
 namespace sieve::cli {
+
+// Installs the library's removal of private data on SIGINT, SIGTERM and SIGHUP,
+// except for signals the program was started with ignored (a background job's
+// Ctrl-C): those stay ignored. Call once at start.
+void RemovePrivateDataOnSignals();
 
 class InterruptGuard {
  public:
@@ -26,8 +32,5 @@ class InterruptGuard {
 
 // True once Ctrl-C or SIGTERM arrived while a guard was in place.
 bool Interrupted();
-
-// Throws CommandError (failure, "interrupted") when Interrupted().
-void ThrowIfInterrupted();
 
 }  // namespace sieve::cli

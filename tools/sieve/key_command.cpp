@@ -50,7 +50,8 @@ bool WriteAll(int fd, const std::string& text) {
 void WriteKeyFile(const std::string& target, std::string& text, bool replace) {
   std::string error;
   int fd = -1;
-  const std::string temporary = TemporaryBeside(target, fd, error);
+  PrivatePath partial;
+  const std::string temporary = TemporaryBeside(target, fd, partial, error);
   if (temporary.empty()) {
     Wipe(text);
     throw CommandError(kExitFailure, error);
@@ -67,6 +68,7 @@ void WriteKeyFile(const std::string& target, std::string& text, bool replace) {
   }
   // After a link, or any failure, the temporary name goes.
   if (!replace || placed != 0) ::unlink(temporary.c_str());
+  partial.Release();
   if (placed == 0) return;
   if (written && closed && savedErrno == EEXIST) {
     throw CommandError(kExitFailure, Printable(target) + " exists; give --force to replace it");

@@ -7,6 +7,7 @@
 
 #include "tools/sieve/commands.h"
 #include "tools/sieve/exit_codes.h"
+#include "tools/sieve/interrupts.h"
 #include "tools/sieve/text_output.h"
 
 namespace sieve::cli {
@@ -119,6 +120,7 @@ void WriteOut(std::string_view text) { std::fwrite(text.data(), 1, text.size(), 
 
 int main(int argc, char** argv) {
   using namespace sieve::cli;
+  RemovePrivateDataOnSignals();
   const Arguments words(argv + (argc > 0 ? 1 : 0), argv + argc);
   int status = kExitFailure;
   try {

@@ -17,7 +17,6 @@
 #include "tools/sieve/backup_access.h"
 #include "tools/sieve/commands.h"
 #include "tools/sieve/file_output.h"
-#include "tools/sieve/interrupts.h"
 #include "tools/sieve/options.h"
 #include "tools/sieve/text_output.h"
 
@@ -32,6 +31,7 @@ struct UnpackCounts {
   std::size_t written = 0;
   std::size_t unsafe = 0;
   std::size_t links = 0;
+  std::size_t missing = 0;
   std::size_t failed = 0;
 };
 
@@ -72,6 +72,12 @@ class Unpacker {
       if (MakeFolders(target, shown)) folders_.push_back({target, e.ModifiedTime});
       return;
     }
+    // Partial and incremental backups list files they do not hold: nothing to copy, nothing broken.
+    if (e.StoredPath.empty()) {
+      Warn("skipped " + shown + ": the backup does not hold its stored file");
+      ++counts_.missing;
+      return;
+    }
     if (!MakeFolders(fs::path(target).parent_path().string(), shown)) return;
     const ExtractOutcome outcome = ExtractInto(reader_, index_, e.Domain, e.Path, target);
     if (outcome.result != 1) {
@@ -80,6 +86,7 @@ class Unpacker {
       ++counts_.failed;
       return;
     }
+    if (!outcome.note.empty()) Warn(shown + ": " + Printable(outcome.note));
     // Readable by the owner whatever the index says; never executable or set-id.
     ::chmod(target.c_str(), static_cast<mode_t>((e.Mode & 0644) | 0600));
     SetModifiedTime(target, e.ModifiedTime);
@@ -148,8 +155,6 @@ int RunUnpack(const Arguments& args) {
   const int index = LoadBackup(reader, options.Positional()[0]);
   Unlock(reader, index, password);
 
-  // Ctrl-C ends the unpacking between two files; the reader then removes its private copies.
-  const InterruptGuard guard;
   const std::vector<BackupFileEntry> entries = ReadIndexEntries(reader, index);
   const ReaderError indexState = reader.LastError(index);
   const CommandError indexFailure = ReaderFailure(reader, index, "the file index is damaged");
@@ -158,19 +163,17 @@ int RunUnpack(const Arguments& args) {
   Unpacker unpacker(reader, index, *root);
   std::size_t matched = 0;
   for (const BackupFileEntry& e : entries) {
-    if (Interrupted()) break;
     if (domain && e.Domain != *domain) continue;
     ++matched;
     unpacker.Entry(e);
   }
   unpacker.Finish();
-  ThrowIfInterrupted();
 
   const UnpackCounts& c = unpacker.Counts();
   std::string summary = "written " + std::to_string(c.written) + ", skipped " +
-                        std::to_string(c.unsafe + c.links) + " (" + std::to_string(c.unsafe) +
-                        " unsafe names, " + std::to_string(c.links) + " links), failed " +
-                        std::to_string(c.failed) + "\n";
+                        std::to_string(c.unsafe + c.links + c.missing) + " (" + std::to_string(c.unsafe) +
+                        " unsafe names, " + std::to_string(c.links) + " links, " + std::to_string(c.missing) +
+                        " not in the backup), failed " + std::to_string(c.failed) + "\n";
   WriteOut(summary);
   if (indexState != ReaderError::None) throw indexFailure;
   if (domain && matched == 0) {
