@@ -207,18 +207,6 @@ TEST_F(SieveNewerLayout, TheKeyFileIsWrittenWholeOrNotAtAll) {
   EXPECT_EQ(ListFilesBelow(out.Path()), (std::vector<std::string>{"key"}));
 }
 
-// An XML Status.plist as the device writes it at the end of a backup.
-std::string StatusPlist(const std::string& snapshotState, bool fullBackup) {
-  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-         "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
-         "<plist version=\"1.0\">\n<dict>\n"
-         "\t<key>BackupState</key>\n\t<string>new</string>\n"
-         "\t<key>IsFullBackup</key>\n\t<" + std::string(fullBackup ? "true" : "false") + "/>\n"
-         "\t<key>SnapshotState</key>\n\t<string>" + snapshotState + "</string>\n"
-         "\t<key>Version</key>\n\t<string>3.3</string>\n"
-         "</dict>\n</plist>\n";
-}
-
 // The "sieve: warning:" lines of standard error.
 std::vector<std::string> WarningLines(const std::string& err) {
   std::vector<std::string> lines;
@@ -232,11 +220,10 @@ std::vector<std::string> WarningLines(const std::string& err) {
 
 TEST(SieveWarnings, AnUnfinishedBackupIsToldByInfoAndAfterEveryIndexRead) {
   TempDir dir;
-  const GeneratedBackup backup = MakeBackup(dir, "unfinished", {"--profile", "small", "--manifest-db"});
+  const GeneratedBackup backup = MakeBackup(
+      dir, "unfinished", {"--profile", "small", "--manifest-db", "--snapshot-state", "uploading", "--incremental"});
   const GeneratedBackup finished = MakeBackup(dir, "finished", {"--profile", "small", "--manifest-db"});
   const GeneratedBackup old = MakeBackup(dir, "old", {"--profile", "small"});
-  WriteFile(backup.Folder + "/Status.plist", StatusPlist("uploading", false));
-  WriteFile(finished.Folder + "/Status.plist", StatusPlist("finished", true));
 
   const CommandResult json = RunSieve({"info", backup.Folder, "--json"});
   ASSERT_EQ(json.ExitCode, 0) << json.Err;
