@@ -1,6 +1,9 @@
 #include "tools/sieve/backup_access.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
 
 #include "tools/sieve/text_output.h"
 
@@ -33,7 +36,14 @@ void Unlock(CItunesBackupReader& reader, int index, const PasswordSource& source
     reader.SetPassword(index, password);
     Wipe(password);
   }
+  // The derivation says nothing for seconds: a person at a terminal is told why.
+  const bool told = !source.keyFile && ::isatty(STDERR_FILENO) == 1;
+  if (told) {
+    std::fputs("checking the password (seconds for backups of iOS 10.2 and later; Ctrl-C gives up)...", stderr);
+    std::fflush(stderr);
+  }
   const int checked = reader.CheckPassword(index);
+  if (told) std::fputs("\r\033[K", stderr);
   if (checked == 1) return;
   if (checked < 0) {
     throw CommandError(kExitWrongPassword, source.keyFile ? "wrong key: the key file does not open this backup"
