@@ -19,6 +19,8 @@ CPasswordDlg::CPasswordDlg(const QString& backupName, const QString& message, vi
   setWindowTitle(Translate(QStringLiteral("IDS_PASSWORD_CAPTION")));
   setModal(true);
   auto* layout = new QVBoxLayout(this);
+  // Lines appear and go (a reason, the busy line): the dialog grows with them, never clips them.
+  layout->setSizeConstraint(QLayout::SetMinimumSize);
   auto* caption = new QLabel(Translate(QStringLiteral("IDS_PASSWORD_CAPTION")), this);
   caption->setObjectName(QStringLiteral("passwordCaption"));
   layout->addWidget(caption);
@@ -72,6 +74,7 @@ void CPasswordDlg::accept() {
   if (edit_->text().isEmpty()) {
     message_->setText(Translate(QStringLiteral("ITUNES_PWD_EMPTY")));
     message_->show();
+    adjustSize();
     return;
   }
   if (!checker_) return;
@@ -107,6 +110,7 @@ void CPasswordDlg::SetChecking(bool checking) {
   ok_->setEnabled(!checking);
   busy_->setVisible(checking);
   busyBar_->setVisible(checking);
+  adjustSize();
 }
 
 std::optional<views::PasswordOutcome> CPasswordDlg::Ask(QWidget* parent, const QString& backupName,

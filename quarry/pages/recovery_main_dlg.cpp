@@ -128,12 +128,12 @@ void CRecoveryMainDlg::InitPage() {
   root->addLayout(scanRow);
 
   // What the user should know before trusting the results: an unfinished or
-  // incremental backup, index rows skipped. A line of its own, never a dialog.
+  // incremental backup, index rows skipped; or why the scan failed. A line of its
+  // own, never a dialog.
   notice_ = new QLabel(this);
   notice_->setObjectName(QStringLiteral("resultsNotice"));
   notice_->setWordWrap(true);
   notice_->setTextFormat(Qt::PlainText);
-  notice_->setStyleSheet(QStringLiteral("color: #b9770e;"));
   notice_->hide();
   root->addWidget(notice_);
 
@@ -277,7 +277,7 @@ void CRecoveryMainDlg::StartScan() {
   stopped_ = false;
   failed_ = false;
   remaining_.Start();
-  ShowNotice();
+  ShowNotice({});
 
   SetBusyControls(true);
   pause_->setEnabled(true);
@@ -322,14 +322,15 @@ void CRecoveryMainDlg::OnScanFinished(int result) {
   stop_->setText(Tr("IDS_RECOVER_MAIN_BTN_START"));
   status_->setText(Tr("IDS_RECOVERY_RECOVERYMAIN_SCANFINISH"));
   remainingLabel_->setText(RemainingText());
-  ShowNotice();
   const sieve::ReaderError error = reader_ != nullptr ? reader_->LastError(index_) : sieve::ReaderError::None;
   // A scan that never read the index found nothing to recover: it failed, it did not finish empty.
   failed_ = result != -1 && views::ScanFailed(result, error);
   if (failed_) {
     recover_->setEnabled(false);
-    status_->setText(Tr("IDS_RECOVER_MAIN_SCAN_FAILED").arg(QString::fromStdString(reader_->LastErrorText(index_))));
+    status_->setText(Tr("IDS_RECOVER_MAIN_SCAN_FAILED"));
   }
+  // The reason is long: it goes on the notice line, which wraps.
+  ShowNotice(failed_ ? views::BackupErrorText(*reader_, index_, &ViewTextOf) : QString());
   // The busy state ends on every way out, before any message waits for the user.
   PageBus* bus = PageBus::Of(this);
   emit bus->scanState(page::kScanEnded);
@@ -349,10 +350,12 @@ void CRecoveryMainDlg::OnScanFinished(int result) {
   }
 }
 
-void CRecoveryMainDlg::ShowNotice() {
-  const QString text = NoticeText();
-  notice_->setText(text);
-  notice_->setVisible(!text.isEmpty());
+void CRecoveryMainDlg::ShowNotice(const QString& failure) {
+  QStringList lines{failure, NoticeText()};
+  lines.removeAll(QString());
+  notice_->setText(lines.join(QLatin1Char('\n')));
+  notice_->setStyleSheet(failure.isEmpty() ? QStringLiteral("color: #b9770e;") : QStringLiteral("color: #c0392b;"));
+  notice_->setVisible(!lines.isEmpty());
 }
 
 QString CRecoveryMainDlg::NoticeText() const {

@@ -98,7 +98,8 @@ class CRecoveryMainDlg : public CFunctionDlg {
   void UpdateCounts();
   void UpdateTotals();
   void SetBusyControls(bool busy);
-  void ShowNotice();
+  // The notice line: `failure` (why the scan failed) first, then the backup's warnings.
+  void ShowNotice(const QString& failure);
   void SearchChanged(const QString& text);
   CFunctionDlg* CurrentView() const;
   void ShowMessage(const QString& text);
@@ -125,7 +126,7 @@ class CRecoveryMainDlg : public CFunctionDlg {
   QProgressBar* progress_ = nullptr;
   QLabel* percent_ = nullptr;
   QLabel* remainingLabel_ = nullptr;
-  QLabel* notice_ = nullptr;  // the reader's warnings on the backup
+  QLabel* notice_ = nullptr;  // why the scan failed, the reader's warnings on the backup
   QPushButton* pause_ = nullptr;
   QPushButton* stop_ = nullptr;
   QPushButton* recover_ = nullptr;

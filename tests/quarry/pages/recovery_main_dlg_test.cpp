@@ -244,10 +244,12 @@ class RecoveryMainDlgTest : public QObject {
       const QString reason = Q(f.reader.LastErrorText(f.index));
       QVERIFY2(reason.contains(QStringLiteral("Manifest")), qPrintable(reason));
       // Failed, with the reader's reason, not "finished" over empty lists.
-      QCOMPARE(f.Label("resultsStatus")->text(), Translate(QStringLiteral("IDS_RECOVER_MAIN_SCAN_FAILED")).arg(reason));
-      QCOMPARE(f.messages.size(), 1);
-      QVERIFY2(f.messages[0].contains(reason) && f.messages[0].contains(QDir::toNativeSeparators(Q(backup->Folder))),
-               qPrintable(f.messages[0]));
+      QCOMPARE(f.Label("resultsStatus")->text(), Translate(QStringLiteral("IDS_RECOVER_MAIN_SCAN_FAILED")));
+      const QString told = views::BackupErrorText(f.reader, f.index, [](const QString& key) { return Translate(key); });
+      QVERIFY2(told.contains(reason) && told.contains(QDir::toNativeSeparators(Q(backup->Folder))), qPrintable(told));
+      QCOMPARE(f.Label("resultsNotice")->text(), told);
+      QVERIFY(!f.Label("resultsNotice")->isHidden());
+      QCOMPARE(f.messages, QStringList{told});
       QCOMPARE(state.count(), 2);
       QCOMPARE(state.at(1).at(0).toInt(), page::kScanEnded);
       // Nothing to recover: Recover is off and does nothing; Start may try again.
