@@ -77,6 +77,10 @@ class CItunesBackupReader {
   // Adds one backup folder; returns its index, or -1 when it holds no Info.plist.
   int ReadItunesbackFromPath(const char* folder);
   int GetBackuplistCount() const;
+  // Folders that GetItunesBackList passed over although they look like backups (they
+  // hold a file index or Manifest.plist but no readable Info.plist), each as
+  // "folder: reason", so that one damaged backup is named rather than silently missing.
+  const std::vector<std::string>& ListingProblems() const { return listingProblems_; }
 
   // Getters copy into out (outSize bytes, cut at a character boundary, NUL-terminated);
   // an invalid index leaves out untouched.
@@ -157,6 +161,7 @@ class CItunesBackupReader {
 
   std::map<std::string, std::unique_ptr<CBackupRecord>> backups_;
   int count_ = 0;
+  std::vector<std::string> listingProblems_;
 };
 
 }  // namespace sieve

@@ -151,7 +151,8 @@ MbdbResult ParseMbdb(const std::uint8_t* data, std::size_t size, std::vector<CMa
 MbdbResult ReadMbdbFile(const std::string& path, std::vector<CManifestRecord>& out,
                         const MbdbProgress& onRecord) {
   out.clear();
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking and without following links: a FIFO or a link planted as the index is refused below.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
   if (fd < 0) {
     const bool missing = errno == ENOENT || errno == ENOTDIR;
     return {missing ? MbdbStatus::Missing : MbdbStatus::ReadError, 0};

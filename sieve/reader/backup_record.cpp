@@ -86,12 +86,13 @@ bool CBackupRecord::Load(const std::string& backupFolder) {
   productVersion.clear();
   lastBackupDate.clear();
   serialNumber.clear();
-  std::error_code ec;
-  if (!fs::is_regular_file(fs::path(folder) / "Info.plist", ec)) return false;
+  // Only a plain file: a FIFO would block and a link may point out of the backup.
+  if (!IsPlainFileAt(fs::path(folder) / "Info.plist")) return false;
 
   tether::CPlist info;
   std::string name;
-  if (info.ReadPlist((fs::path(folder) / "Info.plist").string()) && info.GetStringItem("Display Name", name)) {
+  const bool infoRead = info.ReadPlist((fs::path(folder) / "Info.plist").string()) != 0;
+  if (infoRead && info.GetStringItem("Display Name", name)) {
     displayName = Bounded(name);
     deviceName = PlistString(info, "Device Name");
     productType = PlistString(info, "Product Type");
@@ -109,6 +110,10 @@ bool CBackupRecord::Load(const std::string& backupFolder) {
   }
   layout = DetectLayout();
   ReadStatus();
+  if (!infoRead) {
+    loadWarnings.insert(loadWarnings.begin(), "Info.plist cannot be read (damaged, too deeply nested or not a "
+                                              "property list); the backup's name and device are unknown");
+  }
   return true;
 }
 

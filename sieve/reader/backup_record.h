@@ -30,7 +30,12 @@ class CBackupRecord {
 
   // Reads Info.plist and Manifest.plist of a backup folder; false when there is no Info.plist.
   bool Load(const std::string& folder);
-  std::string Key() const { return displayName + lastBackupDate; }
+  // Display name then date; a backup whose Info.plist cannot be read has neither, so
+  // its folder keeps it apart from every other such backup.
+  std::string Key() const {
+    return displayName.empty() && lastBackupDate.empty() ? std::string("\x01") + folder
+                                                          : displayName + lastBackupDate;
+  }
 
   // Opens the key bag of Manifest.plist with the derived key when there is one, else
   // with the stored password (deriving once and keeping the key for later opens).

@@ -37,7 +37,18 @@ int CItunesBackupReader::GetItunesBackList(const char* folder) {
   }
   // Directory order differs between file systems; "first found" must not.
   std::sort(candidates.begin(), candidates.end());
-  for (const fs::path& path : candidates) ReadItunesbackFromPath(path.c_str());
+  listingProblems_.clear();
+  for (const fs::path& path : candidates) {
+    if (ReadItunesbackFromPath(path.c_str()) >= 0) continue;
+    std::error_code typeError;
+    const bool looksLikeBackup = fs::exists(path / "Manifest.plist", typeError) ||
+                                 fs::exists(path / "Manifest.db", typeError) ||
+                                 fs::exists(path / "Manifest.mbdb", typeError);
+    if (!looksLikeBackup) continue;
+    const bool infoThere = fs::symlink_status(path / "Info.plist", typeError).type() != fs::file_type::not_found;
+    listingProblems_.push_back(path.string() + (infoThere ? ": Info.plist is not a regular file"
+                                                          : ": the folder has no Info.plist"));
+  }
   return 1;
 }
 

@@ -1,5 +1,9 @@
 #include "sieve/sqlite/sqlite_delete.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -28,8 +32,19 @@ void CSqliteDelete::Release() {
 
 int CSqliteDelete::Load(const std::string& path) {
   Release();
-  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(std::fopen(path.c_str(), "rb"), &std::fclose);
-  if (!in) return -1;
+  // Opened without blocking and checked to be a plain file: a FIFO in a backup must not hang the scan.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  struct stat info {};
+  if (fd < 0) return -1;
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    return -1;
+  }
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(::fdopen(fd, "rb"), &std::fclose);
+  if (!in) {
+    ::close(fd);
+    return -1;
+  }
   // One read into a buffer sized from the file's length; the loop only runs should the file
   // have grown since.
   std::error_code ec;

@@ -1,7 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 
 #include "sieve/itunes_backup_reader.h"
 #include "support/test_support.h"
@@ -50,6 +55,66 @@ TEST(BackupList, OrderedByNameThenDateBytewiseAndKeysUnique) {
   EXPECT_EQ(reader.BackupName(1), "Zed");
   EXPECT_EQ(reader.ReadItunesbackFromPath(root.Join("not-a-backup").c_str()), -1);
   EXPECT_EQ(reader.GetBackuplistCount(), 5);
+}
+
+// One damaged backup beside good ones: the good ones are all listed, the damaged ones
+// are listed apart from each other (with a warning) or named as problems, and
+// nothing blocks or crashes.
+TEST(BackupList, DamagedBackupsNeverHideTheGoodOnes) {
+  TempDir root;
+  MakeBackup(root, "good1", {"--profile", "small", "--display-name", "good one"});
+  MakeBackup(root, "good2", {"--profile", "small", "--display-name", "good two", "--manifest-db"});
+  struct Damage {
+    const char* name;
+    std::function<void(const std::string&)> apply;
+  };
+  const std::vector<Damage> damages = {
+      {"garbage info", [](const std::string& f) { test::WriteFile(f + "/Info.plist", "garbage"); }},
+      {"nested info",
+       [](const std::string& f) {
+         std::string xml = "<plist><dict><key>Display Name</key>";
+         for (int i = 0; i < 200000; ++i) xml += "<array>";
+         test::WriteFile(f + "/Info.plist", xml);
+       }},
+      {"fifo info",
+       [](const std::string& f) {
+         fs::remove(f + "/Info.plist");
+         ASSERT_EQ(::mkfifo((f + "/Info.plist").c_str(), 0600), 0);
+       }},
+      {"fifo manifest",
+       [](const std::string& f) {
+         fs::remove(f + "/Manifest.plist");
+         ASSERT_EQ(::mkfifo((f + "/Manifest.plist").c_str(), 0600), 0);
+       }},
+      {"no info", [](const std::string& f) { fs::remove(f + "/Info.plist"); }},
+  };
+  for (std::size_t i = 0; i < damages.size(); ++i) {
+    const auto made = MakeBackup(root, "bad" + std::to_string(i), {"--profile", "small"});
+    damages[i].apply(made.Folder);
+  }
+  CItunesBackupReader reader;
+  const auto started = std::chrono::steady_clock::now();
+  reader.GetItunesBackList(root.Path().c_str());
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20)) << "a FIFO blocked the listing";
+  const std::vector<std::string> names = Names(reader);
+  EXPECT_NE(std::find(names.begin(), names.end(), "good one"), names.end());
+  EXPECT_NE(std::find(names.begin(), names.end(), "good two"), names.end());
+  // The two unreadable Info.plist files are two entries, each with its warning.
+  int unnamed = 0;
+  for (int i = 0; i < reader.GetBackuplistCount(); ++i) {
+    if (!reader.BackupName(i).empty()) continue;
+    ++unnamed;
+    ASSERT_FALSE(reader.Warnings(i).empty());
+    EXPECT_NE(reader.Warnings(i)[0].find("Info.plist"), std::string::npos);
+  }
+  EXPECT_EQ(unnamed, 2);
+  // The FIFO Manifest.plist leaves its backup listed (as not encrypted).
+  EXPECT_EQ(reader.GetBackuplistCount(), 2 + 2 + 1);
+  ASSERT_EQ(reader.ListingProblems().size(), 2u);
+  EXPECT_NE(reader.ListingProblems()[0].find("bad2: Info.plist is not a regular file"), std::string::npos)
+      << reader.ListingProblems()[0];
+  EXPECT_NE(reader.ListingProblems()[1].find("bad4: the folder has no Info.plist"), std::string::npos)
+      << reader.ListingProblems()[1];
 }
 
 TEST(BackupList, PropertiesAndInvalidIndexes) {
