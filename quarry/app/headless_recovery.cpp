@@ -4,7 +4,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <optional>
@@ -21,13 +23,16 @@ namespace {
 using views::ContactsModel;
 
 constexpr char kUsage[] =
-    "usage: quarry --recover BACKUP --out DIR [--categories LIST] [--deleted-only] [--password-file FILE]\n"
-    "  LIST: comma-separated category names (contacts, sms, ...) or \"all\" (the default)\n";
+    "usage: quarry --recover BACKUP --out DIR [--categories LIST] [--deleted-only]\n"
+    "                [--password-file FILE | --key-file FILE]\n"
+    "  LIST: comma-separated category names (contacts, sms, ...) or \"all\" (the default)\n"
+    "  --key-file: the key written by \"sieve key\", instead of the password\n";
 
 struct Options {
   QString Backup;
   QString Out;
   QString PasswordFile;
+  QString KeyFile;
   std::vector<int> Categories;  // _InfoType values, in the order given
   bool DeletedOnly = false;
 };
@@ -80,6 +85,8 @@ std::optional<Options> Parse(const QStringList& args, QString& error) {
       if (!value(options.Out)) return std::nullopt;
     } else if (arg == QLatin1String("--password-file")) {
       if (!value(options.PasswordFile)) return std::nullopt;
+    } else if (arg == QLatin1String("--key-file")) {
+      if (!value(options.KeyFile)) return std::nullopt;
     } else if (arg == QLatin1String("--deleted-only")) {
       options.DeletedOnly = true;
     } else if (arg == QLatin1String("--categories")) {
@@ -120,6 +127,10 @@ std::optional<Options> Parse(const QStringList& args, QString& error) {
     error = QStringLiteral("--out DIR is missing");
     return std::nullopt;
   }
+  if (!options.PasswordFile.isEmpty() && !options.KeyFile.isEmpty()) {
+    error = QStringLiteral("give either --password-file or --key-file, not both");
+    return std::nullopt;
+  }
   if (!categoriesGiven) {
     for (int t = 0; t < sieve::kInfoTypeCount; ++t) options.Categories.push_back(t);
   }
@@ -146,6 +157,39 @@ std::optional<QByteArray> ReadPassword(const QString& path, QString& error) {
   return bytes;
 }
 
+void Wipe(sieve::FileKey& key) {
+  volatile std::uint8_t* bytes = key.data();
+  for (std::size_t i = 0; i < key.size(); ++i) bytes[i] = 0;
+}
+
+// A key file as "sieve key" writes it: 64 hexadecimal digits and an optional line end.
+std::optional<sieve::FileKey> ReadKeyFile(const QString& path, QString& error) {
+  constexpr qsizetype kDigits = static_cast<qsizetype>(sizeof(sieve::FileKey) * 2);
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) {
+    error = QStringLiteral("cannot read the key file %1: %2").arg(path, file.errorString());
+    return std::nullopt;
+  }
+  // A little more than a key and its line end is enough to tell that it is something else.
+  QByteArray text = file.read(kDigits + 3);
+  if (text.endsWith('\n')) text.chop(1);
+  if (text.endsWith('\r')) text.chop(1);
+  const bool valid = text.size() == kDigits && std::all_of(text.cbegin(), text.cend(), [](char c) {
+                       return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+                     });
+  std::optional<sieve::FileKey> key;
+  if (valid) {
+    QByteArray bytes = QByteArray::fromHex(text);
+    key.emplace();
+    std::copy(bytes.cbegin(), bytes.cend(), key->begin());
+    bytes.fill('\0');
+  } else {
+    error = QStringLiteral("the key file %1 does not hold a key (64 hexadecimal digits, as sieve key writes)").arg(path);
+  }
+  text.fill('\0');
+  return key;
+}
+
 int ExitFor(sieve::ReaderError error) {
   switch (error) {
     case sieve::ReaderError::None: return kHeadlessOk;
@@ -161,7 +205,9 @@ QString ReaderMessage(const sieve::CItunesBackupReader& reader, int index) {
   const QString folder = QString::fromStdString(reader.BackupFolder(index));
   if (error == sieve::ReaderError::WrongPassword) return QStringLiteral("wrong password");
   const QString text = QString::fromStdString(reader.LastErrorText(index));
-  return text.isEmpty() ? QStringLiteral("the backup cannot be read") : text;
+  if (error == sieve::ReaderError::Stopped) return QStringLiteral("the scan was stopped");
+  return QStringLiteral("cannot read the backup %1: %2")
+      .arg(QDir::toNativeSeparators(folder), text.isEmpty() ? QStringLiteral("unknown reason") : text);
 }
 
 // Runs the scan on a worker while this thread reports progress and takes the
@@ -205,6 +251,16 @@ int RunHeadlessRecovery(const QStringList& arguments) {
     password = ReadPassword(options.PasswordFile, error);
     if (!password) return Fail(kHeadlessFailure, error);
   }
+  std::optional<sieve::FileKey> key;
+  if (!options.KeyFile.isEmpty()) {
+    key = ReadKeyFile(options.KeyFile, error);
+    if (!key) return Fail(kHeadlessFailure, error);
+  }
+  // Neither secret outlives this function.
+  const auto wipeSecrets = qScopeGuard([&] {
+    if (password) password->fill('\0');
+    if (key) Wipe(*key);
+  });
 
   const QFileInfo backupInfo(options.Backup);
   if (!backupInfo.exists()) return Fail(kHeadlessNotABackup, QStringLiteral("no such folder: %1").arg(options.Backup));
@@ -217,13 +273,21 @@ int RunHeadlessRecovery(const QStringList& arguments) {
   }
 
   if (reader.GetIsEncrypt(index) != 0) {
-    if (!password) return UsageError(QStringLiteral("the backup is encrypted: give its password with --password-file"));
-    std::string secret(password->constData(), static_cast<std::size_t>(password->size()));
-    reader.SetPassword(index, secret);
-    std::fill(secret.begin(), secret.end(), '\0');
-    password->fill('\0');
+    if (key) {
+      reader.SetDerivedKey(index, *key);
+    } else if (password) {
+      std::string secret(password->constData(), static_cast<std::size_t>(password->size()));
+      reader.SetPassword(index, secret);
+      std::fill(secret.begin(), secret.end(), '\0');
+    } else {
+      return UsageError(QStringLiteral("the backup is encrypted: give its password with --password-file, or its key "
+                                       "with --key-file"));
+    }
     const int checked = reader.CheckPassword(index);
-    if (checked < 0) return Fail(kHeadlessWrongPassword, QStringLiteral("wrong password"));
+    if (checked < 0) {
+      return Fail(kHeadlessWrongPassword,
+                  key ? QStringLiteral("wrong key: the key file does not open this backup") : QStringLiteral("wrong password"));
+    }
     if (checked == 0) return Fail(ExitFor(reader.LastError(index)) == kHeadlessOk ? kHeadlessFailure : ExitFor(reader.LastError(index)),
                                   ReaderMessage(reader, index));
   }
@@ -234,6 +298,9 @@ int RunHeadlessRecovery(const QStringList& arguments) {
   views::ScanSession session(reader, index);
   const QDateTime started = QDateTime::currentDateTime();
   const int result = Scan(session, targets);
+  for (const std::string& warning : reader.Warnings(index)) {
+    Err(QStringLiteral("quarry: warning: %1\n").arg(QString::fromStdString(warning)));
+  }
   if (result == -1) return Fail(kHeadlessWrongPassword, QStringLiteral("wrong password"));
   const sieve::ReaderError scanError = reader.LastError(index);
   if (result == 1 || (result == 0 && scanError != sieve::ReaderError::None)) {

@@ -3,7 +3,7 @@
 // progress to standard error.
 //
 //   quarry --recover BACKUP --out DIR [--categories LIST] [--deleted-only]
-//          [--password-file FILE]
+//          [--password-file FILE | --key-file FILE]
 #pragma once
 
 #include <QStringList>
@@ -14,7 +14,7 @@ enum HeadlessExit : int {
   kHeadlessOk = 0,
   kHeadlessFailure = 1,
   kHeadlessUsage = 2,
-  kHeadlessWrongPassword = 3,
+  kHeadlessWrongPassword = 3,  // or a wrong key
   kHeadlessNotABackup = 4,  // missing folder, or a folder that is not a backup
 };
 

@@ -2,6 +2,9 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
 #include <QTimer>
@@ -13,7 +16,9 @@
 
 #include "quarry/app/salvage_dlg.h"
 #include "quarry/controls/image_button.h"
+#include "quarry/pages/file_itunes_dlg.h"
 #include "quarry/pages/function_dlg.h"
+#include "quarry/pages/password_dlg.h"
 #include "quarry/pages/page_bus.h"
 #include "quarry/pages/page_ids.h"
 #include "quarry/controls/menu_container.h"
@@ -27,6 +32,7 @@ struct Step {
   QString name;
   std::function<void()> act;
   std::function<bool()> ready;  // polled until true (or the step times out)
+  std::function<bool()> wanted = {};  // when set and false, the step is left out
 };
 
 struct Walk {
@@ -38,9 +44,16 @@ struct Walk {
   bool scanEnded = false;
 };
 
+// The window with the dialog it shows on top, where the dialog is: one picture of what the user sees.
 void Save(Walk& walk, const QString& name) {
+  if (name.isEmpty()) return;  // a step that only leads to the next picture
   const QString path = walk.folder.filePath(name + QStringLiteral(".png"));
-  const bool saved = walk.window->grab().save(path);
+  QPixmap shot = walk.window->grab();
+  if (QWidget* dialog = QApplication::activeModalWidget(); dialog != nullptr && dialog != walk.window) {
+    QPainter painter(&shot);
+    painter.drawPixmap(dialog->mapToGlobal(QPoint(0, 0)) - walk.window->mapToGlobal(QPoint(0, 0)), dialog->grab());
+  }
+  const bool saved = shot.save(path);
   std::fprintf(stderr, "screenshot %s: %s\n", qPrintable(path), saved ? "saved" : "FAILED");
 }
 
@@ -51,6 +64,11 @@ void RunNext(std::shared_ptr<Walk> walk) {
     return;
   }
   Step& step = walk->steps[walk->next];
+  if (walk->waited == 0 && step.wanted && !step.wanted()) {
+    ++walk->next;
+    RunNext(walk);
+    return;
+  }
   if (walk->waited == 0) step.act();
   // Give the step up to 60 s to reach its state, then take the picture anyway
   // so that a stuck page shows up in the pictures.
@@ -70,6 +88,48 @@ void RunNext(std::shared_ptr<Walk> walk) {
 // The push button below page with this object name, or null.
 QPushButton* ButtonNamed(QWidget* page, const QString& objectName) {
   return page == nullptr ? nullptr : page->findChild<QPushButton*>(objectName);
+}
+
+using BackupPick = std::function<bool(const sieve::CItunesBackupReader&, int)>;
+
+// The backup list's row of the first backup `pick` accepts, or null.
+QTreeWidgetItem* RowWhere(CSalvageDlg* window, const BackupPick& pick) {
+  auto* list = qobject_cast<CFileItunesDlg*>(window->pageContainer()->Page(page::kBackupList));
+  if (list == nullptr) return nullptr;
+  const sieve::CItunesBackupReader& reader = list->Reader();
+  for (int i = 0; i < reader.GetBackuplistCount(); ++i) {
+    if (!pick(reader, i)) continue;
+    for (int row = 0; row < list->List()->topLevelItemCount(); ++row) {
+      QTreeWidgetItem* item = list->List()->topLevelItem(row);
+      if (item->text(0).startsWith(QString::fromStdString(reader.BackupName(i)))) return item;
+    }
+  }
+  return nullptr;
+}
+
+// Shows the backup list and opens the first backup `pick` accepts with the list's scan
+// button. The click comes after this returns: the password prompt or a message it
+// leads to runs a loop of its own, and the walk must go on polling meanwhile.
+void OpenBackupWhere(CSalvageDlg* window, const BackupPick& pick) {
+  window->topButton(CSalvageDlg::kFileButton)->click();
+  QTreeWidgetItem* item = RowWhere(window, pick);
+  if (item == nullptr) return;
+  QTreeWidget* list = item->treeWidget();
+  list->setCurrentItem(item);
+  QWidget* page = window->pageContainer()->Page(page::kBackupList);
+  QTimer::singleShot(0, page, [page] {
+    if (QPushButton* scan = ButtonNamed(page, QStringLiteral("backupScan"))) scan->click();
+  });
+}
+
+bool Encrypted(const sieve::CItunesBackupReader& reader, int index) { return reader.GetIsEncrypt(index) != 0; }
+bool WithoutIndex(const sieve::CItunesBackupReader& reader, int index) {
+  return reader.Layout(index) == sieve::BackupLayout::Unknown;
+}
+
+template <typename Dialog>
+Dialog* ShownDialog() {
+  return qobject_cast<Dialog*>(QApplication::activeModalWidget());
 }
 
 }  // namespace
@@ -111,6 +171,38 @@ void StartScreenshotWalk(CSalvageDlg* window, const QString& folder) {
                            }
                          },
                          nullptr});
+  // An encrypted backup: the prompt while the key is derived, then cancelled.
+  const auto hasEncrypted = [window] { return RowWhere(window, Encrypted) != nullptr; };
+  const auto hasNoIndex = [window] { return RowWhere(window, WithoutIndex) != nullptr; };
+  walk->steps.push_back({QString(), [window] { OpenBackupWhere(window, Encrypted); },
+                         [] { return ShownDialog<CPasswordDlg>() != nullptr; }, hasEncrypted});
+  walk->steps.push_back({QStringLiteral("5-password-checking"),
+                         [] {
+                           if (CPasswordDlg* dialog = ShownDialog<CPasswordDlg>()) {
+                             dialog->findChild<QLineEdit*>(QStringLiteral("passwordEdit"))->setText(QStringLiteral("walk"));
+                             dialog->findChild<QPushButton*>(QStringLiteral("passwordOk"))->click();
+                           }
+                         },
+                         [] { return ShownDialog<CPasswordDlg>() != nullptr && ShownDialog<CPasswordDlg>()->Checking(); },
+                         hasEncrypted});
+  walk->steps.push_back({QStringLiteral("6-password-cancelled"),
+                         [] {
+                           if (CPasswordDlg* dialog = ShownDialog<CPasswordDlg>()) dialog->reject();
+                         },
+                         [pages] { return QApplication::activeModalWidget() == nullptr && pages->currentPageId() == page::kBackupList; },
+                         hasEncrypted});
+  // A backup without an index: the scan fails and says why.
+  walk->steps.push_back({QStringLiteral("7-scan-failed"), [window] { OpenBackupWhere(window, WithoutIndex); },
+                         [walk, pages] {
+                           return pages->currentPageId() == page::kResults && walk->scanEnded &&
+                                  ShownDialog<QMessageBox>() != nullptr;
+                         },
+                         hasNoIndex});
+  walk->steps.push_back({QStringLiteral("8-scan-failed-status"),
+                         [] {
+                           if (QMessageBox* box = ShownDialog<QMessageBox>()) box->accept();
+                         },
+                         [] { return QApplication::activeModalWidget() == nullptr; }, hasNoIndex});
   QTimer::singleShot(500, window, [walk] { RunNext(walk); });
 }
 

@@ -1,5 +1,7 @@
 // The hidden "--screenshot-walk DIR" of tools/screenshots: walks the window
-// through home, backup list, scan results and contacts and saves a PNG of each.
+// through home, backup list, scan results and contacts and saves a PNG of each;
+// when the list also holds an encrypted backup and one without an index, also
+// the password prompt while it checks, and a scan that failed.
 #pragma once
 
 #include <QString>

@@ -36,7 +36,9 @@ views::TextLookup Dictionary() {
 }  // namespace
 
 CFileItunesDlg::CFileItunesDlg(QWidget* parent) : CFunctionDlg(parent), backupRoot_(DefaultBackupRoot()) {
-  passwordPrompt_ = [this](const QString& name, const QString& message) { return CPasswordDlg::Ask(this, name, message); };
+  passwordPrompt_ = [this](const QString& name, const QString& message, const views::PasswordChecker& check) {
+    return CPasswordDlg::Ask(this, name, message, check);
+  };
   folderChooser_ = [this] { return QFileDialog::getExistingDirectory(this, QString()); };
 }
 
@@ -141,23 +143,31 @@ bool CFileItunesDlg::ScanBackup(int index) {
   PageBus* bus = PageBus::Of(this);
   if (reader_.GetIsEncrypt(index) != 0) {
     const QString name = QString::fromStdString(reader_.BackupName(index));
+    const std::string folder = reader_.BackupFolder(index);
+    const views::PasswordChecker check = [folder](const QString& password) {
+      return views::PasswordJob::Start(folder, password);
+    };
     QString message;
     for (;;) {
-      std::optional<QString> password = passwordPrompt_ ? passwordPrompt_(name, message) : std::nullopt;
-      if (!password) {
+      const std::optional<views::PasswordOutcome> outcome =
+          passwordPrompt_ ? passwordPrompt_(name, message, check) : std::nullopt;
+      if (!outcome) {
         // Nothing starts: the window must not stay busy.
         emit bus->scanState(page::kScanEnded);
         return false;
       }
-      const views::PasswordCheck check = views::CheckBackupPassword(reader_, index, *password);
-      password->fill(QChar(0));
-      if (check == views::PasswordCheck::kAccepted) break;
-      if (check == views::PasswordCheck::kUnreadable) {
-        QMessageBox::warning(this, Text("IDS_APP_NAME"), views::BackupErrorText(reader_, index, Dictionary()));
+      const views::PasswordCheck checked = views::ApplyPasswordOutcome(reader_, index, *outcome);
+      if (checked == views::PasswordCheck::kAccepted) break;
+      if (checked == views::PasswordCheck::kUnreadable) {
+        const QString reason = outcome->Check == views::PasswordCheck::kUnreadable
+                                   ? views::BackupErrorText(QString::fromStdString(folder), outcome->Error,
+                                                            QString::fromStdString(outcome->ErrorText), Dictionary())
+                                   : views::BackupErrorText(reader_, index, Dictionary());
+        QMessageBox::warning(this, Text("IDS_APP_NAME"), reason);
         emit bus->scanState(page::kScanEnded);
         return false;
       }
-      message = Text(check == views::PasswordCheck::kEmpty ? "ITUNES_PWD_EMPTY" : "ITUNES_ERROR_PWD");
+      message = Text(checked == views::PasswordCheck::kEmpty ? "ITUNES_PWD_EMPTY" : "ITUNES_ERROR_PWD");
     }
   }
   emit bus->setScanSource(&reader_, index);

@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "quarry/pages/function_dlg.h"
+#include "quarry/views/backup_open.h"
 #include "sieve/itunes_backup_reader.h"
 
 class QTreeWidget;
@@ -19,9 +20,12 @@ class CFileItunesDlg : public CFunctionDlg {
   Q_OBJECT
 
  public:
-  // Asks the password of a backup; nullopt on cancel. `message` tells why it
-  // is asked again. Replaceable so scripted runs need no modal dialog.
-  using PasswordPrompt = std::function<std::optional<QString>(const QString& backupName, const QString& message)>;
+  // Asks the password of a backup and checks it with `check` away from the
+  // window thread; the check's outcome, or nullopt on cancel (also while it
+  // ran). `message` tells why it is asked again. Replaceable so scripted runs
+  // need no modal dialog.
+  using PasswordPrompt = std::function<std::optional<views::PasswordOutcome>(
+      const QString& backupName, const QString& message, const views::PasswordChecker& check)>;
   using FolderChooser = std::function<QString()>;
 
   explicit CFileItunesDlg(QWidget* parent = nullptr);

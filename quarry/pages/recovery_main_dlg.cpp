@@ -127,6 +127,16 @@ void CRecoveryMainDlg::InitPage() {
   scanRow->addWidget(stop_);
   root->addLayout(scanRow);
 
+  // What the user should know before trusting the results: an unfinished or
+  // incremental backup, index rows skipped; or why the scan failed. A line of its
+  // own, never a dialog.
+  notice_ = new QLabel(this);
+  notice_->setObjectName(QStringLiteral("resultsNotice"));
+  notice_->setWordWrap(true);
+  notice_->setTextFormat(Qt::PlainText);
+  notice_->hide();
+  root->addWidget(notice_);
+
   // Filter line for the shown view.
   auto* filterRow = new QHBoxLayout;
   deletedOnly_ = new QCheckBox(Tr("IDS_RECOVER_MAIN_CHECKBOX_TEXT"), this);
@@ -265,7 +275,9 @@ void CRecoveryMainDlg::StartScan() {
   lastSummary_ = views::RecoverySummary();
   paused_ = false;
   stopped_ = false;
+  failed_ = false;
   remaining_.Start();
+  ShowNotice({});
 
   SetBusyControls(true);
   pause_->setEnabled(true);
@@ -310,6 +322,15 @@ void CRecoveryMainDlg::OnScanFinished(int result) {
   stop_->setText(Tr("IDS_RECOVER_MAIN_BTN_START"));
   status_->setText(Tr("IDS_RECOVERY_RECOVERYMAIN_SCANFINISH"));
   remainingLabel_->setText(RemainingText());
+  const sieve::ReaderError error = reader_ != nullptr ? reader_->LastError(index_) : sieve::ReaderError::None;
+  // A scan that never read the index found nothing to recover: it failed, it did not finish empty.
+  failed_ = result != -1 && views::ScanFailed(result, error);
+  if (failed_) {
+    recover_->setEnabled(false);
+    status_->setText(Tr("IDS_RECOVER_MAIN_SCAN_FAILED"));
+  }
+  // The reason is long: it goes on the notice line, which wraps.
+  ShowNotice(failed_ ? views::BackupErrorText(*reader_, index_, &ViewTextOf) : QString());
   // The busy state ends on every way out, before any message waits for the user.
   PageBus* bus = PageBus::Of(this);
   emit bus->scanState(page::kScanEnded);
@@ -320,13 +341,25 @@ void CRecoveryMainDlg::OnScanFinished(int result) {
     emit bus->showPage(page::kBackupList);
     return;
   }
-  if (!stopped_ && reader_ != nullptr && reader_->LastError(index_) != sieve::ReaderError::None) {
+  if (!stopped_ && error != sieve::ReaderError::None) {
     const QString text = views::BackupErrorText(*reader_, index_, &ViewTextOf);
-    if (!text.isEmpty()) {
-      status_->setText(text);
-      ShowMessage(text);
-    }
+    if (text.isEmpty()) return;
+    // A damaged index still gave results: the reason goes on the status line beside them.
+    if (!failed_) status_->setText(text);
+    ShowMessage(text);
   }
+}
+
+void CRecoveryMainDlg::ShowNotice(const QString& failure) {
+  QStringList lines{failure, NoticeText()};
+  lines.removeAll(QString());
+  notice_->setText(lines.join(QLatin1Char('\n')));
+  notice_->setStyleSheet(failure.isEmpty() ? QStringLiteral("color: #b9770e;") : QStringLiteral("color: #c0392b;"));
+  notice_->setVisible(!lines.isEmpty());
+}
+
+QString CRecoveryMainDlg::NoticeText() const {
+  return reader_ != nullptr ? views::BackupWarningsText(*reader_, index_, &ViewTextOf) : QString();
 }
 
 void CRecoveryMainDlg::Poll() {
@@ -439,7 +472,7 @@ void CRecoveryMainDlg::SearchChanged(const QString& text) {
 }
 
 bool CRecoveryMainDlg::Recover() {
-  if (worker_.joinable() || reader_ == nullptr) return false;
+  if (worker_.joinable() || reader_ == nullptr || failed_) return false;
   QString error;
   const QString folder = views::CreateRecoveryFolder(
       AppSettings().recoveryFolder, QString::fromStdString(reader_->BackupName(index_)),

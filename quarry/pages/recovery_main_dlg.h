@@ -70,6 +70,10 @@ class CRecoveryMainDlg : public CFunctionDlg {
 
   bool Scanning() const { return worker_.joinable(); }
   bool Paused() const { return paused_; }
+  // The last scan could not read the backup's index or key bag: nothing to recover.
+  bool ScanFailed() const { return failed_; }
+  // The reader's warnings on the backup, as the page shows them ("" for none).
+  QString NoticeText() const;
   // The category shown on the right (0 when none).
   int CurrentCategory() const;
   const views::SelectionTally& Tally() const { return tally_; }
@@ -94,6 +98,8 @@ class CRecoveryMainDlg : public CFunctionDlg {
   void UpdateCounts();
   void UpdateTotals();
   void SetBusyControls(bool busy);
+  // The notice line: `failure` (why the scan failed) first, then the backup's warnings.
+  void ShowNotice(const QString& failure);
   void SearchChanged(const QString& text);
   CFunctionDlg* CurrentView() const;
   void ShowMessage(const QString& text);
@@ -104,6 +110,7 @@ class CRecoveryMainDlg : public CFunctionDlg {
   std::thread worker_;
   bool paused_ = false;
   bool stopped_ = false;
+  bool failed_ = false;
   bool suppressSearch_ = false;
 
   views::ContactsModel* contacts_ = nullptr;  // child of the page
@@ -119,6 +126,7 @@ class CRecoveryMainDlg : public CFunctionDlg {
   QProgressBar* progress_ = nullptr;
   QLabel* percent_ = nullptr;
   QLabel* remainingLabel_ = nullptr;
+  QLabel* notice_ = nullptr;  // why the scan failed, the reader's warnings on the backup
   QPushButton* pause_ = nullptr;
   QPushButton* stop_ = nullptr;
   QPushButton* recover_ = nullptr;

@@ -1,39 +1,154 @@
 #include "quarry/views/backup_open.h"
 
 #include <QDir>
+#include <QStringList>
+#include <QThreadPool>
 #include <algorithm>
-#include <string>
 
 namespace quarry::views {
 
-PasswordCheck CheckBackupPassword(sieve::CItunesBackupReader& reader, int index, const QString& password) {
-  if (password.isEmpty()) return PasswordCheck::kEmpty;
-  QByteArray bytes = password.toUtf8();
-  std::string secret(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-  reader.SetPassword(index, secret);
-  std::fill(secret.begin(), secret.end(), '\0');
-  bytes.fill('\0');
-  const int checked = reader.CheckPassword(index);
-  if (checked > 0) return PasswordCheck::kAccepted;
-  if (checked < 0) return PasswordCheck::kWrong;
-  // 0: not encrypted after all, or no usable key bag.
-  return reader.GetIsEncrypt(index) == 0 ? PasswordCheck::kAccepted : PasswordCheck::kUnreadable;
+namespace {
+
+void WipeBytes(void* data, std::size_t size) {
+  volatile unsigned char* bytes = static_cast<unsigned char*>(data);
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = 0;
 }
 
-QString BackupErrorText(const sieve::CItunesBackupReader& reader, int index, const TextLookup& texts) {
-  const sieve::ReaderError error = reader.LastError(index);
-  const QString folder = QDir::toNativeSeparators(QString::fromStdString(reader.BackupFolder(index)));
+void WipeString(std::string& secret) {
+  WipeBytes(secret.data(), secret.size());
+  secret.clear();
+}
+
+// The password's whole UTF-8 bytes; the temporary array is wiped.
+std::string Utf8Secret(const QString& password) {
+  QByteArray bytes = password.toUtf8();
+  std::string secret(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+  bytes.fill('\0');
+  return secret;
+}
+
+}  // namespace
+
+PasswordOutcome::~PasswordOutcome() {
+  if (Key) WipeBytes(Key->data(), Key->size());
+}
+
+PasswordOutcome DerivePasswordKey(const std::string& folder, std::string& password) {
+  PasswordOutcome outcome;
+  sieve::CItunesBackupReader reader;
+  const int index = reader.ReadItunesbackFromPath(folder.c_str());
+  if (index < 0) {
+    WipeString(password);
+    outcome.Error = sieve::ReaderError::NotABackup;
+    outcome.ErrorText = "the folder holds no Info.plist";
+    return outcome;
+  }
+  reader.SetPassword(index, password);
+  WipeString(password);
+  const int checked = reader.CheckPassword(index);
+  outcome.Error = reader.LastError(index);
+  outcome.ErrorText = reader.LastErrorText(index);
+  if (checked < 0) {
+    outcome.Check = PasswordCheck::kWrong;
+  } else if (checked > 0) {
+    sieve::FileKey key{};
+    if (reader.GetDerivedKey(index, key) == 1) {
+      outcome.Check = PasswordCheck::kAccepted;
+      outcome.Key = key;
+    }
+    WipeBytes(key.data(), key.size());
+  } else if (reader.GetIsEncrypt(index) == 0) {
+    // Not encrypted after all: nothing to unlock.
+    outcome.Check = PasswordCheck::kAccepted;
+  }
+  return outcome;
+}
+
+PasswordCheck ApplyPasswordOutcome(sieve::CItunesBackupReader& reader, int index, const PasswordOutcome& outcome) {
+  if (outcome.Check != PasswordCheck::kAccepted || !outcome.Key) return outcome.Check;
+  reader.SetDerivedKey(index, *outcome.Key);
+  const int checked = reader.CheckPassword(index);
+  if (checked > 0) return PasswordCheck::kAccepted;
+  return checked < 0 ? PasswordCheck::kWrong : PasswordCheck::kUnreadable;
+}
+
+PasswordCheck CheckBackupPassword(sieve::CItunesBackupReader& reader, int index, const QString& password) {
+  if (password.isEmpty()) return PasswordCheck::kEmpty;
+  std::string secret = Utf8Secret(password);
+  const PasswordOutcome outcome = DerivePasswordKey(reader.BackupFolder(index), secret);
+  return ApplyPasswordOutcome(reader, index, outcome);
+}
+
+std::shared_ptr<PasswordJob> PasswordJob::Start(const std::string& folder, const QString& password) {
+  std::shared_ptr<PasswordJob> job(new PasswordJob());
+  job->password_ = Utf8Secret(password);
+  // The worker holds the job, so an abandoned one lives until its check ends.
+  QThreadPool::globalInstance()->start([job, folder] { job->Run(folder); });
+  return job;
+}
+
+void PasswordJob::Run(const std::string& folder) {
+  // Only this thread touches the password once the job started.
+  PasswordOutcome outcome = DerivePasswordKey(folder, password_);
+  const std::lock_guard<std::mutex> lock(mutex_);
+  if (!abandoned_) outcome_ = outcome;
+  done_ = true;
+  ended_.notify_all();
+}
+
+bool PasswordJob::Done() const {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return done_;
+}
+
+void PasswordJob::Wait() const {
+  std::unique_lock<std::mutex> lock(mutex_);
+  ended_.wait(lock, [this] { return done_; });
+}
+
+PasswordOutcome PasswordJob::Take() {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  PasswordOutcome taken = outcome_.value_or(PasswordOutcome());
+  outcome_.reset();
+  return taken;
+}
+
+void PasswordJob::Abandon() {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  abandoned_ = true;
+  outcome_.reset();
+}
+
+QString BackupErrorText(const QString& folder, sieve::ReaderError error, const QString& reason,
+                        const TextLookup& texts) {
   switch (error) {
     case sieve::ReaderError::None:
     case sieve::ReaderError::Stopped:
       return {};
     case sieve::ReaderError::WrongPassword:
       return ViewText(texts, QStringLiteral("ITUNES_ERROR_PWD"));
-    default: {
-      const QString reason = QString::fromStdString(reader.LastErrorText(index));
-      return ViewText(texts, QStringLiteral("ITUNES_ERROR_UNREADABLE")).arg(folder, reason);
-    }
+    default:
+      return ViewText(texts, QStringLiteral("ITUNES_ERROR_UNREADABLE")).arg(QDir::toNativeSeparators(folder), reason);
   }
+}
+
+QString BackupErrorText(const sieve::CItunesBackupReader& reader, int index, const TextLookup& texts) {
+  return BackupErrorText(QString::fromStdString(reader.BackupFolder(index)), reader.LastError(index),
+                         QString::fromStdString(reader.LastErrorText(index)), texts);
+}
+
+bool ScanFailed(int result, sieve::ReaderError error) {
+  // A damaged index still gave the entries before the damage: that scan found what it could.
+  return result == 0 && error != sieve::ReaderError::None && error != sieve::ReaderError::TruncatedIndex &&
+         error != sieve::ReaderError::Stopped;
+}
+
+QString BackupWarningsText(const sieve::CItunesBackupReader& reader, int index, const TextLookup& texts) {
+  QStringList lines;
+  for (const std::string& warning : reader.Warnings(index)) {
+    lines.append(ViewText(texts, QStringLiteral("IDS_BACKUP_WARNING")).arg(QString::fromStdString(warning)));
+  }
+  return lines.join(QLatin1Char('\n'));
 }
 
 }  // namespace quarry::views

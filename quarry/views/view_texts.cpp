@@ -46,6 +46,8 @@ const QHash<QString, QString>& EnglishTexts() {
       // Opening a backup (%1 is its folder, %2 the reason).
       {QStringLiteral("ITUNES_ERROR_PWD"), QStringLiteral("The password is not right for this backup. Please try again.")},
       {QStringLiteral("ITUNES_ERROR_UNREADABLE"), QStringLiteral("The backup %1 cannot be read: %2")},
+      // One warning of the reader about a backup (%1, in English).
+      {QStringLiteral("IDS_BACKUP_WARNING"), QStringLiteral("Note about this backup: %1")},
   };
   return texts;
 }

@@ -1,7 +1,8 @@
-// How `sieve` fails: wrong passwords, usage mistakes and folders that are not
+// How `sieve` fails: wrong passwords, malformed key files, usage mistakes and folders that are not
 // backups, each with its exit status and one clear line on standard error.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -87,6 +88,55 @@ TEST(SievePassword, WrongPasswordWritesNothingAndNoPasswordIsEverShown) {
   }
 }
 
+TEST(SieveKeyFile, OnlyAKeyOfTheRightFormIsTakenAndItsTextIsNeverShown) {
+  TempDir dir;
+  const std::string password = WritePasswordFile(dir, kPassword);
+  const GeneratedBackup backup = MakeBackup(dir, "encrypted",
+      {"--profile", "small", "--seed", "3", "--encrypted", "--password-file", password});
+  const std::string keyFile = dir.Join("key");
+  ASSERT_EQ(RunSieve({"key", backup.Folder, "-o", keyFile, "--password-file", password}).ExitCode, 0);
+  const std::string key = ReadFile(keyFile).substr(0, 64);
+  std::string upper = key;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const auto extract = [&](const std::string& keyText) {
+    WriteFile(dir.Join("given"), keyText);
+    std::filesystem::remove(dir.Join("out"));
+    return RunSieve({"extract", backup.Folder, "CameraRollDomain", "Media/DCIM/100APPLE/IMG_0001.JPG", "-o",
+                     dir.Join("out"), "--key-file", dir.Join("given")});
+  };
+  for (const std::string& accepted : {key, key + "\n", key + "\r\n", upper + "\n"}) {
+    const CommandResult run = extract(accepted);
+    EXPECT_EQ(run.ExitCode, 0) << run.Err;
+  }
+  const struct {
+    const char* name;
+    std::string text;
+  } malformed[] = {
+      {"empty", ""},
+      {"one digit short", key.substr(1) + "\n"},
+      {"one digit more", key + "0\n"},
+      {"not hexadecimal", "g" + key.substr(1) + "\n"},
+      {"a second line", key + "\n" + key + "\n"},
+      {"a password instead", std::string(kPassword) + "\n"},
+      {"spaces around", " " + key + " \n"},
+  };
+  for (const auto& m : malformed) {
+    SCOPED_TRACE(m.name);
+    const CommandResult run = extract(m.text);
+    EXPECT_EQ(run.ExitCode, 1);
+    EXPECT_TRUE(OneErrorLine(run));
+    EXPECT_NE(run.Err.find("does not hold a key"), std::string::npos) << run.Err;
+    EXPECT_EQ(run.Err.find(key.substr(8, 16)), std::string::npos) << "key text shown: " << run.Err;
+    EXPECT_EQ(run.Err.find(kPassword), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(dir.Join("out")));
+  }
+  for (const std::string& unreadable : {dir.Join("absent"), dir.Path()}) {
+    const CommandResult run = RunSieve({"scan", backup.Folder, "--key-file", unreadable});
+    EXPECT_EQ(run.ExitCode, 1) << unreadable;
+    EXPECT_TRUE(OneErrorLine(run));
+  }
+}
+
 TEST(SieveUsage, UsageMistakesAndFoldersThatAreNotBackups) {
   TempDir dir;
   const GeneratedBackup backup = MakeBackup(dir, "plain", {"--profile", "small", "--seed", "3"});
@@ -101,6 +151,10 @@ TEST(SieveUsage, UsageMistakesAndFoldersThatAreNotBackups) {
       {"list", "--root"},
       {"scan", backup.Folder, "--json=yes"},
       {"help", "nothing"},
+      {"key", backup.Folder},
+      {"key", backup.Folder, "-o", dir.Join("k"), "--key-file", dir.Join("k")},
+      {"files", backup.Folder, "--key-file", dir.Join("k"), "--password-stdin"},
+      {"info", backup.Folder, "--password-file", dir.Join("k"), "--password-stdin"},
   };
   for (const auto& args : mistakes) {
     const CommandResult run = RunSieve(args);

@@ -1,5 +1,6 @@
 // `sieve` at a terminal: the password prompt does not echo, the terminal is
-// left as it was, and the progress bar stays on standard error.
+// left as it was, the progress bar stays on standard error, and Ctrl-C during
+// the slow key derivation ends the program at once without leaving anything.
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -11,7 +12,10 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/test_support.h"
@@ -23,9 +27,14 @@ namespace {
 
 struct TerminalRun {
   int exitCode = -1;
+  int signal = 0;      // the signal that ended it, or 0
   std::string screen;  // everything the program wrote to the terminal
   bool echoAfter = false;
+  double secondsAfterTyping = 0;  // from the typed line to the end of the program
 };
+
+// What to do once the password is typed, with the program's process id.
+using AfterTyping = std::function<void(pid_t)>;
 
 // Appends what the program wrote to the terminal, waiting up to `ms`.
 void ReadAvailable(int master, std::string& screen, int ms) {
@@ -40,9 +49,11 @@ void ReadAvailable(int master, std::string& screen, int ms) {
 }
 
 // Runs sieve with a pseudo-terminal as standard input and standard error and
-// `stdoutPath` as standard output; types `typed` once the prompt is shown.
+// `stdoutPath` as standard output; types `typed` once the prompt is shown, then
+// calls `after`. `environment` entries ("NAME=value") are added to the program's.
 TerminalRun RunOnTerminal(const std::vector<std::string>& args, const std::string& typed,
-                          const std::string& stdoutPath) {
+                          const std::string& stdoutPath, const AfterTyping& after = {},
+                          const std::vector<std::string>& environment = {}) {
   TerminalRun result;
   const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) return result;
@@ -60,8 +71,22 @@ TerminalRun RunOnTerminal(const std::vector<std::string>& args, const std::strin
   std::vector<char*> pointers;
   for (std::string& a : argv) pointers.push_back(a.data());
   pointers.push_back(nullptr);
+  std::vector<std::string> env(environment);
+  for (char** e = environ; *e != nullptr; ++e) env.emplace_back(*e);
+  std::vector<char*> envPointers;
+  for (std::string& e : env) envPointers.push_back(e.data());
+  envPointers.push_back(nullptr);
+  // Ctrl-C as at an interactive shell, even when this test was started with it ignored.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGINT);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
   pid_t pid = 0;
-  const int spawned = ::posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, pointers.data(), environ);
+  const int spawned = ::posix_spawn(&pid, argv[0].c_str(), &actions, &attributes, pointers.data(), envPointers.data());
+  posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) {
     ::close(slaveHere);
@@ -75,6 +100,8 @@ TerminalRun RunOnTerminal(const std::vector<std::string>& args, const std::strin
   }
   const std::string line = typed + "\n";
   if (::write(master, line.data(), line.size()) != static_cast<ssize_t>(line.size())) ADD_FAILURE() << "write";
+  const auto typedAt = std::chrono::steady_clock::now();
+  if (after) after(pid);
   int status = 0;
   bool exited = false;
   while (!exited && std::chrono::steady_clock::now() < deadline) {
@@ -86,8 +113,10 @@ TerminalRun RunOnTerminal(const std::vector<std::string>& args, const std::strin
     ::kill(pid, SIGKILL);
     ::waitpid(pid, &status, 0);
   }
+  result.secondsAfterTyping = std::chrono::duration<double>(std::chrono::steady_clock::now() - typedAt).count();
   ReadAvailable(master, result.screen, 0);
   result.exitCode = exited && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  result.signal = exited && WIFSIGNALED(status) ? WTERMSIG(status) : 0;
   // The terminal keeps the settings the program left on it.
   termios settings{};
   result.echoAfter = ::tcgetattr(slaveHere, &settings) == 0 && (settings.c_lflag & ECHO) != 0;
@@ -119,6 +148,47 @@ TEST(SieveTerminal, PromptsWithoutEchoAndRestoresTheTerminal) {
   EXPECT_EQ(wrong.exitCode, 3) << wrong.screen;
   EXPECT_NE(wrong.screen.find("sieve: wrong password"), std::string::npos) << wrong.screen;
   EXPECT_TRUE(wrong.echoAfter);
+}
+
+TEST(SieveTerminal, CtrlCDuringTheKeyDerivationEndsAtOnceAndLeavesNothing) {
+  TempDir dir;
+  constexpr char kPassword[] = "slow-bag-pass";
+  const std::string passwordFile = WritePasswordFile(dir, kPassword);
+  // Half the rounds devices use: still a second or more to derive, so Ctrl-C lands inside it.
+  const GeneratedBackup backup = MakeBackup(dir, "slow",
+      {"--profile", "small", "--manifest-db", "--encrypted", "--password-file", passwordFile,
+       "--double-protection", "--dp-iterations", "5000000"});
+  const std::string tmp = dir.Join("tmp");
+  std::filesystem::create_directory(tmp);
+  const std::string out = dir.Join("stdout");
+
+  for (const char* command : {"files", "scan", "key"}) {
+    SCOPED_TRACE(command);
+    std::vector<std::string> args{command, backup.Folder};
+    if (std::string(command) == "key") args.insert(args.end(), {"-o", dir.Join("key")});
+    const TerminalRun run = RunOnTerminal(
+        args, kPassword, out,
+        [](pid_t pid) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(200));
+          ::kill(pid, SIGINT);
+        },
+        {"TMPDIR=" + tmp});
+    EXPECT_EQ(run.signal, SIGINT) << run.screen;
+    // Told why nothing seems to happen.
+    EXPECT_NE(run.screen.find("checking the password"), std::string::npos) << run.screen;
+    // The derivation alone takes over a second; ending well before that means it was cut short.
+    EXPECT_LT(run.secondsAfterTyping, 0.9) << run.screen;
+    EXPECT_TRUE(run.echoAfter);
+    EXPECT_TRUE(ReadFile(out).empty()) << "the command went on after Ctrl-C";
+    EXPECT_TRUE(std::filesystem::is_empty(tmp)) << "left in TMPDIR: " << ListFilesBelow(tmp).size() << " files";
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir.Join("key")));
+
+  // Typed again without Ctrl-C, the same derivation runs to its end.
+  const TerminalRun whole = RunOnTerminal({"files", backup.Folder}, kPassword, out, {}, {"TMPDIR=" + tmp});
+  EXPECT_EQ(whole.exitCode, 0) << whole.screen;
+  EXPECT_NE(ReadFile(out).find("HomeDomain"), std::string::npos);
+  EXPECT_TRUE(std::filesystem::is_empty(tmp));
 }
 
 }  // namespace

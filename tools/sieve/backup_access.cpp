@@ -1,6 +1,9 @@
 #include "tools/sieve/backup_access.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
 
 #include "tools/sieve/text_output.h"
 
@@ -24,13 +27,51 @@ int LoadBackup(CItunesBackupReader& reader, const std::string& folder) {
 
 void Unlock(CItunesBackupReader& reader, int index, const PasswordSource& source) {
   if (reader.GetIsEncrypt(index) == 0) return;
-  std::string password = ObtainPassword(source, reader.BackupName(index));
-  reader.SetPassword(index, password);
-  Wipe(password);
+  if (source.keyFile) {
+    FileKey key = ReadKeyFile(*source.keyFile);
+    reader.SetDerivedKey(index, key);
+    Wipe(key);
+  } else {
+    std::string password = ObtainPassword(source, reader.BackupName(index));
+    reader.SetPassword(index, password);
+    Wipe(password);
+  }
+  // The derivation says nothing for seconds: a person at a terminal is told why.
+  const bool told = !source.keyFile && ::isatty(STDERR_FILENO) == 1;
+  if (told) {
+    std::fputs("checking the password (seconds for backups of iOS 10.2 and later; Ctrl-C gives up)...", stderr);
+    std::fflush(stderr);
+  }
   const int checked = reader.CheckPassword(index);
+  if (told) std::fputs("\r\033[K", stderr);
   if (checked == 1) return;
-  if (checked < 0) throw CommandError(kExitWrongPassword, "wrong password");
+  if (checked < 0) {
+    throw CommandError(kExitWrongPassword, source.keyFile ? "wrong key: the key file does not open this backup"
+                                                          : "wrong password");
+  }
   throw ReaderFailure(reader, index, "the backup is encrypted but has no usable key bag");
+}
+
+std::vector<BackupFileEntry> ReadIndexEntries(CItunesBackupReader& reader, int index) {
+  std::vector<BackupFileEntry> entries;
+  const int read = reader.ReadFileIndex(index, entries);
+  PrintWarnings(reader, index);
+  if (read < 0) throw CommandError(kExitWrongPassword, "wrong password");
+  if (read != 1) throw ReaderFailure(reader, index, "cannot read the file index");
+  return entries;
+}
+
+void PrintWarnings(const CItunesBackupReader& reader, int index) {
+  for (const std::string& warning : reader.Warnings(index)) Warn(Printable(warning));
+}
+
+std::string LayoutName(BackupLayout layout) {
+  switch (layout) {
+    case BackupLayout::Mbdb: return "Manifest.mbdb";
+    case BackupLayout::ManifestDb: return "Manifest.db";
+    case BackupLayout::Unknown: break;
+  }
+  return "";
 }
 
 ExitCode ExitCodeFor(ReaderError error) {

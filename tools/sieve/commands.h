@@ -16,15 +16,19 @@ int RunFiles(const Arguments& args);
 int RunExtract(const Arguments& args);
 int RunScan(const Arguments& args);
 int RunUnpack(const Arguments& args);
+int RunKey(const Arguments& args);
 
+// "[password option]" is --password-file FILE, --password-stdin or --key-file FILE.
 inline constexpr std::string_view kListUsage = "sieve list [--root DIR] [--json]";
-inline constexpr std::string_view kInfoUsage = "sieve info BACKUP [--json]";
-inline constexpr std::string_view kFilesUsage = "sieve files BACKUP [--json]";
+inline constexpr std::string_view kInfoUsage = "sieve info BACKUP [--json] [password option]";
+inline constexpr std::string_view kFilesUsage = "sieve files BACKUP [--json] [password option]";
 inline constexpr std::string_view kExtractUsage =
     "sieve extract BACKUP DOMAIN PATH -o FILE [password option]";
 inline constexpr std::string_view kScanUsage = "sieve scan BACKUP [--json] [password option]";
 inline constexpr std::string_view kUnpackUsage =
     "sieve unpack BACKUP -o DIR [--domain D] [password option]";
+inline constexpr std::string_view kKeyUsage =
+    "sieve key BACKUP -o FILE [--force] [--password-file FILE | --password-stdin]";
 
 // Default folder of `list`: $XDG_DATA_HOME/MobileSync/Backup, else
 // ~/.local/share/MobileSync/Backup.

@@ -41,14 +41,15 @@ std::string StoredNameCell(const BackupFileEntry& e) {
 }  // namespace
 
 int RunFiles(const Arguments& args) {
-  const Options options(args, {"--json"}, {});
+  const Options options(args, {"--json", kPasswordStdinOption}, {kPasswordFileOption, kKeyFileOption});
   options.RequirePositional(1, kFilesUsage);
+  const PasswordSource password = PasswordSourceFrom(options);
   CItunesBackupReader reader;
   const int index = LoadBackup(reader, options.Positional()[0]);
-  std::vector<BackupFileEntry> entries;
-  if (reader.ReadFileIndex(index, entries) != 1) {
-    throw ReaderFailure(reader, index, "cannot read the file index");
-  }
+  // Only the newer index is encrypted; the old one lists without a password.
+  if (reader.IndexNeedsPassword(index)) Unlock(reader, index, password);
+
+  const std::vector<BackupFileEntry> entries = ReadIndexEntries(reader, index);
 
   if (options.Has("--json")) {
     JsonWriter json;
@@ -76,8 +77,7 @@ int RunFiles(const Arguments& args) {
 }
 
 int RunExtract(const Arguments& args) {
-  const Options options(args, {std::string_view(kPasswordStdinOption)},
-                        {"-o", "--output", std::string_view(kPasswordFileOption)});
+  const Options options(args, {kPasswordStdinOption}, {"-o", "--output", kPasswordFileOption, kKeyFileOption});
   options.RequirePositional(3, kExtractUsage);
   const auto target = options.Value("-o") ? options.Value("-o") : options.Value("--output");
   if (!target || target->empty()) {
@@ -91,6 +91,8 @@ int RunExtract(const Arguments& args) {
   const std::string& domain = options.Positional()[1];
   const std::string& path = options.Positional()[2];
   const ExtractOutcome outcome = ExtractInto(reader, index, domain, path, *target);
+  PrintWarnings(reader, index);
+  if (!outcome.note.empty()) Warn(Printable(outcome.note));
   if (outcome.result < 0) throw CommandError(kExitWrongPassword, "wrong password");
   if (outcome.result == 0) {
     if (!outcome.error.empty()) throw CommandError(kExitFailure, outcome.error);

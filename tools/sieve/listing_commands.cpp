@@ -5,6 +5,8 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "sieve/itunes_backup_reader.h"
 #include "tools/sieve/backup_access.h"
@@ -25,6 +27,13 @@ void WriteBackupFields(JsonWriter& json, const CItunesBackupReader& reader, int 
       .Field("serial_number", reader.SerialNumber(index))
       .Field("encrypted", reader.GetIsEncrypt(index) != 0)
       .Field("folder", reader.BackupFolder(index));
+  const std::string layout = LayoutName(reader.Layout(index));
+  json.Key("layout");
+  if (layout.empty()) {
+    json.Null();
+  } else {
+    json.String(layout);
+  }
 }
 
 const char* YesNo(bool value) { return value ? "yes" : "no"; }
@@ -86,16 +95,22 @@ int RunList(const Arguments& args) {
 }
 
 int RunInfo(const Arguments& args) {
-  const Options options(args, {"--json"}, {});
+  // The password options are taken so that scripts can give every command the same
+  // ones; info reads no index and needs none.
+  const Options options(args, {"--json", kPasswordStdinOption}, {kPasswordFileOption, kKeyFileOption});
   options.RequirePositional(1, kInfoUsage);
+  static_cast<void>(PasswordSourceFrom(options));  // the same usage rules as the other commands
   CItunesBackupReader reader;
   const int index = LoadBackup(reader, options.Positional()[0]);
+  const std::vector<std::string> warnings = reader.Warnings(index);
 
   if (options.Has("--json")) {
     JsonWriter json;
     json.BeginObject();
     WriteBackupFields(json, reader, index);
-    json.EndObject();
+    json.Key("warnings").BeginArray();
+    for (const std::string& warning : warnings) json.String(warning);
+    json.EndArray().EndObject();
     WriteOut(json.Text() + "\n");
     return kExitOk;
   }
@@ -108,6 +123,9 @@ int RunInfo(const Arguments& args) {
   table.AddRow({"Serial number:", reader.SerialNumber(index)});
   table.AddRow({"Encrypted:", YesNo(reader.GetIsEncrypt(index) != 0)});
   table.AddRow({"Folder:", reader.BackupFolder(index)});
+  const std::string layout = LayoutName(reader.Layout(index));
+  table.AddRow({"Layout:", layout.empty() ? "none (neither Manifest.mbdb nor Manifest.db)" : layout});
+  for (std::size_t i = 0; i < warnings.size(); ++i) table.AddRow({i == 0 ? "Warnings:" : "", warnings[i]});
   std::fflush(stdout);
   table.Print(stdout);
   return kExitOk;

@@ -1,11 +1,13 @@
 // The password of an encrypted backup: from a file, from standard input, or
-// typed at a prompt without echo. Never from an argument, never printed.
+// typed at a prompt without echo; or instead the key derived from it, saved
+// earlier by `sieve key`. Never from an argument, never printed.
 #pragma once
 
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "sieve/file_key.h"
 #include "tools/sieve/options.h"
 
 namespace sieve::cli {
@@ -13,13 +15,15 @@ namespace sieve::cli {
 // Names of the password options, for the commands that accept them.
 inline constexpr std::string_view kPasswordFileOption = "--password-file";
 inline constexpr std::string_view kPasswordStdinOption = "--password-stdin";
+inline constexpr std::string_view kKeyFileOption = "--key-file";
 
 struct PasswordSource {
   std::optional<std::string> file;
   bool fromStdin = false;
+  std::optional<std::string> keyFile;  // a derived key instead of a password
 };
 
-// Throws a usage error when both sources are given.
+// Throws a usage error when more than one source is given.
 PasswordSource PasswordSourceFrom(const Options& options);
 
 // The first line of `text` without its line ending ("\n" or "\r\n").
@@ -30,7 +34,16 @@ std::string FirstLine(std::string_view text);
 // there is no way to get a password, (failure) when the file cannot be read.
 std::string ObtainPassword(const PasswordSource& source, std::string_view backupName);
 
-// Overwrites the text before it is released.
+// Reads a key file: 64 hexadecimal digits, optionally followed by a line end.
+// Throws CommandError (failure) naming the file, never its content, when it
+// cannot be read or holds anything else.
+FileKey ReadKeyFile(const std::string& path);
+
+// The key as 64 lower-case hexadecimal digits.
+std::string KeyText(const FileKey& key);
+
+// Overwrite the secret before it is released.
 void Wipe(std::string& secret);
+void Wipe(FileKey& key);
 
 }  // namespace sieve::cli

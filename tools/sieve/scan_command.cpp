@@ -1,9 +1,6 @@
 // `scan`: runs the reader's scan on a worker thread, prints each record as a
 // JSON line or a per-category summary, and shows progress on a terminal.
-#include <signal.h>
-
 #include <array>
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -14,6 +11,7 @@
 #include "sieve/itunes_backup_reader.h"
 #include "tools/sieve/backup_access.h"
 #include "tools/sieve/commands.h"
+#include "tools/sieve/interrupts.h"
 #include "tools/sieve/json_writer.h"
 #include "tools/sieve/options.h"
 #include "tools/sieve/progress.h"
@@ -25,36 +23,6 @@ namespace sieve::cli {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// Lock-free, so both safe in a signal handler and seen by the polling thread.
-std::atomic<int> interrupted{0};
-static_assert(std::atomic<int>::is_always_lock_free);
-
-void OnInterrupt(int) { interrupted = 1; }
-
-// Ctrl-C asks the scan to stop instead of killing the process, so that what was
-// delivered is still summed up and the reader cleans up its private folder.
-class InterruptGuard {
- public:
-  InterruptGuard() {
-    interrupted = 0;
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, &previousInt_);
-    ::sigaction(SIGTERM, &action, &previousTerm_);
-  }
-  ~InterruptGuard() {
-    ::sigaction(SIGINT, &previousInt_, nullptr);
-    ::sigaction(SIGTERM, &previousTerm_, nullptr);
-  }
-  InterruptGuard(const InterruptGuard&) = delete;
-  InterruptGuard& operator=(const InterruptGuard&) = delete;
-
- private:
-  struct sigaction previousInt_ {};
-  struct sigaction previousTerm_ {};
-};
 
 struct ScanSession {
   bool jsonLines = false;
@@ -113,15 +81,16 @@ void PrintTextSummary(const ScanTally& tally, double elapsed) {
 // Failures where the scan never got to the records: no summary is printed.
 bool NothingScanned(ReaderError error) {
   return error == ReaderError::WrongPassword || error == ReaderError::NoKeyBag ||
-         error == ReaderError::MissingIndex ||
-         error == ReaderError::BadIndex;
+         error == ReaderError::MissingIndex || error == ReaderError::BadIndex ||
+         error == ReaderError::ReadFailed || error == ReaderError::WriteFailed;
 }
 
 // Runs ReadBackup on a worker thread while this thread draws progress and
-// forwards Ctrl-C as a stop request; returns the scan's result.
+// forwards Ctrl-C as a stop request, so that what was delivered is still summed
+// up; returns the scan's result.
 int RunScanThread(CItunesBackupReader& reader, int index, Clock::time_point started) {
   ProgressBar bar(stderr);
-  InterruptGuard guard;
+  const InterruptGuard guard;
   std::mutex mutex;
   std::condition_variable finished;
   bool done = false;
@@ -137,7 +106,7 @@ int RunScanThread(CItunesBackupReader& reader, int index, Clock::time_point star
   {
     std::unique_lock<std::mutex> lock(mutex);
     while (!finished.wait_for(lock, std::chrono::milliseconds(100), [&] { return done; })) {
-      if (interrupted.load() != 0 && !stopSent) {
+      if (Interrupted() && !stopSent) {
         reader.SetStop(index, 1);
         stopSent = true;
       }
@@ -153,8 +122,7 @@ int RunScanThread(CItunesBackupReader& reader, int index, Clock::time_point star
 }  // namespace
 
 int RunScan(const Arguments& args) {
-  const Options options(args, {"--json", std::string_view(kPasswordStdinOption)},
-                        {std::string_view(kPasswordFileOption)});
+  const Options options(args, {"--json", kPasswordStdinOption}, {kPasswordFileOption, kKeyFileOption});
   options.RequirePositional(1, kScanUsage);
   const PasswordSource password = PasswordSourceFrom(options);
   CItunesBackupReader reader;
@@ -167,6 +135,7 @@ int RunScan(const Arguments& args) {
   const Clock::time_point started = Clock::now();
   const int result = RunScanThread(reader, index, started);
   const double elapsed = std::chrono::duration<double>(Clock::now() - started).count();
+  PrintWarnings(reader, index);
 
   const ReaderError error = reader.LastError(index);
   if (result < 0) throw CommandError(kExitWrongPassword, "wrong password");

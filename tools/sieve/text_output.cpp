@@ -31,6 +31,11 @@ std::string Printable(std::string_view text) {
   return out;
 }
 
+void Warn(std::string_view message) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "sieve: warning: %.*s\n", static_cast<int>(message.size()), message.data());
+}
+
 std::size_t DisplayWidth(std::string_view text) {
   return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
     return (static_cast<unsigned char>(c) & 0xC0) != 0x80;

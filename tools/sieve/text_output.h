@@ -13,6 +13,10 @@ namespace sieve::cli {
 // UTF-8 bytes as U+FFFD, so that text from a backup cannot drive the terminal.
 std::string Printable(std::string_view text);
 
+// Writes "sieve: warning: " + message as one line on standard error; the
+// caller has made any text from the backup Printable.
+void Warn(std::string_view message);
+
 // Number of characters (code points) of UTF-8 text, for column alignment.
 std::size_t DisplayWidth(std::string_view text);
 

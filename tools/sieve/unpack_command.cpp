@@ -31,10 +31,9 @@ struct UnpackCounts {
   std::size_t written = 0;
   std::size_t unsafe = 0;
   std::size_t links = 0;
+  std::size_t missing = 0;
   std::size_t failed = 0;
 };
-
-void Warn(const std::string& message) { std::fprintf(stderr, "sieve: warning: %s\n", message.c_str()); }
 
 // Domain and path become one relative path; a domain is one folder name.
 bool SafeTarget(const BackupFileEntry& e) {
@@ -73,6 +72,12 @@ class Unpacker {
       if (MakeFolders(target, shown)) folders_.push_back({target, e.ModifiedTime});
       return;
     }
+    // Partial and incremental backups list files they do not hold: nothing to copy, nothing broken.
+    if (e.StoredPath.empty()) {
+      Warn("skipped " + shown + ": the backup does not hold its stored file");
+      ++counts_.missing;
+      return;
+    }
     if (!MakeFolders(fs::path(target).parent_path().string(), shown)) return;
     const ExtractOutcome outcome = ExtractInto(reader_, index_, e.Domain, e.Path, target);
     if (outcome.result != 1) {
@@ -81,6 +86,7 @@ class Unpacker {
       ++counts_.failed;
       return;
     }
+    if (!outcome.note.empty()) Warn(shown + ": " + Printable(outcome.note));
     // Readable by the owner whatever the index says; never executable or set-id.
     ::chmod(target.c_str(), static_cast<mode_t>((e.Mode & 0644) | 0600));
     SetModifiedTime(target, e.ModifiedTime);
@@ -136,8 +142,8 @@ void CreateOutputFolder(const std::string& root) {
 }  // namespace
 
 int RunUnpack(const Arguments& args) {
-  const Options options(args, {std::string_view(kPasswordStdinOption)},
-                        {"-o", "--output", "--domain", std::string_view(kPasswordFileOption)});
+  const Options options(args, {kPasswordStdinOption},
+                        {"-o", "--output", "--domain", kPasswordFileOption, kKeyFileOption});
   options.RequirePositional(1, kUnpackUsage);
   const auto root = options.Value("-o") ? options.Value("-o") : options.Value("--output");
   if (!root || root->empty()) {
@@ -149,10 +155,7 @@ int RunUnpack(const Arguments& args) {
   const int index = LoadBackup(reader, options.Positional()[0]);
   Unlock(reader, index, password);
 
-  std::vector<BackupFileEntry> entries;
-  if (reader.ReadFileIndex(index, entries) != 1) {
-    throw ReaderFailure(reader, index, "cannot read the file index");
-  }
+  const std::vector<BackupFileEntry> entries = ReadIndexEntries(reader, index);
   const ReaderError indexState = reader.LastError(index);
   const CommandError indexFailure = ReaderFailure(reader, index, "the file index is damaged");
 
@@ -168,9 +171,9 @@ int RunUnpack(const Arguments& args) {
 
   const UnpackCounts& c = unpacker.Counts();
   std::string summary = "written " + std::to_string(c.written) + ", skipped " +
-                        std::to_string(c.unsafe + c.links) + " (" + std::to_string(c.unsafe) +
-                        " unsafe names, " + std::to_string(c.links) + " links), failed " +
-                        std::to_string(c.failed) + "\n";
+                        std::to_string(c.unsafe + c.links + c.missing) + " (" + std::to_string(c.unsafe) +
+                        " unsafe names, " + std::to_string(c.links) + " links, " + std::to_string(c.missing) +
+                        " not in the backup), failed " + std::to_string(c.failed) + "\n";
   WriteOut(summary);
   if (indexState != ReaderError::None) throw indexFailure;
   if (domain && matched == 0) {

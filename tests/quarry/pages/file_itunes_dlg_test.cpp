@@ -1,12 +1,18 @@
 // The backup list page over generated backups: listing with the encrypted one
-// marked, a wrong then a right password for the same backup, cancel, the
-// folder choice asking for the password too, and the real password dialog.
+// marked (newer-layout backups like any other), a wrong then a right password
+// for the same backup, cancel, the folder choice asking for the password too,
+// and the real password dialog, whose check runs off the window thread and can
+// be cancelled while the slow key derivation runs.
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QThreadPool>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -26,7 +32,15 @@ class FileItunesDlgTest : public QObject {
   sieve::test::TempDir dir_;
   QString root_;
   QString encryptedFolder_;
+  QString slowRoot_;
   const QString password_ = QStringLiteral("geheim ✓ pass");
+
+  // A scripted prompt's answer: the check of `password`, waited for.
+  static std::optional<views::PasswordOutcome> Checked(const views::PasswordChecker& check, const QString& password) {
+    const std::shared_ptr<views::PasswordJob> job = check(password);
+    job->Wait();
+    return job->Take();
+  }
 
   int RowOf(const QTreeWidget* list, const QString& text) {
     for (int row = 0; row < list->topLevelItemCount(); ++row) {
@@ -45,6 +59,16 @@ class FileItunesDlgTest : public QObject {
     const auto enc = sieve::test::MakeBackup(
         dir_, "Backup/enc", {"--profile", "small", "--display-name", "Locked Phone", "--encrypted", "--password-file", pw});
     encryptedFolder_ = QString::fromStdString(enc.Folder);
+    // iOS 10 and later: listed and opened like the others.
+    sieve::test::MakeBackup(dir_, "Backup/newer", {"--profile", "small", "--manifest-db", "--display-name", "Newer Phone"});
+    sieve::test::MakeBackup(dir_, "Backup/newer-enc",
+                            {"--profile", "small", "--manifest-db", "--display-name", "Newer Locked", "--encrypted",
+                             "--password-file", pw, "--double-protection", "--dp-iterations", "1000"});
+    // A key bag slow enough that the derivation lasts while the dialog is watched and cancelled.
+    slowRoot_ = QDir(QString::fromStdString(dir_.Path())).filePath(QStringLiteral("Slow"));
+    sieve::test::MakeBackup(dir_, "Slow/slow",
+                            {"--profile", "small", "--manifest-db", "--display-name", "Slow Phone", "--encrypted",
+                             "--password-file", pw, "--double-protection", "--dp-iterations", "3000000"});
   }
 
   void ListsBackupsAndRetriesAWrongPasswordForTheSameBackup() {
@@ -54,19 +78,28 @@ class FileItunesDlgTest : public QObject {
     page.SetBackupRoot(root_);
     page.InitPage();
     page.OnShowPage();
-    QCOMPARE(page.List()->topLevelItemCount(), 2);
+    QCOMPARE(page.List()->topLevelItemCount(), 4);
+    const QString encryptedMark = Translate(QStringLiteral("IDS_ITUNES_ENCRYPTED"));
+    const struct {
+      const char* name;
+      bool encrypted;
+    } rows[] = {{"Plain Phone", false}, {"Locked Phone", true}, {"Newer Phone", false}, {"Newer Locked", true}};
+    for (const auto& row : rows) {
+      const int at = RowOf(page.List(), QLatin1String(row.name));
+      QVERIFY2(at >= 0, row.name);
+      // The name and, for an encrypted one, the mark: nothing else, nothing that says "cannot read".
+      const QString shown = page.List()->topLevelItem(at)->text(0);
+      QCOMPARE(shown, row.encrypted ? QLatin1String(row.name) + QLatin1Char(' ') + encryptedMark : QLatin1String(row.name));
+    }
     const int locked = RowOf(page.List(), QStringLiteral("Locked Phone"));
-    QVERIFY(locked >= 0);
-    QVERIFY(page.List()->topLevelItem(locked)->text(0).contains(Translate(QStringLiteral("IDS_ITUNES_ENCRYPTED"))));
-    QVERIFY(!page.List()->topLevelItem(RowOf(page.List(), QStringLiteral("Plain Phone")))->text(0).contains(
-        Translate(QStringLiteral("IDS_ITUNES_ENCRYPTED"))));
 
     QStringList messages;
     QStringList answers{QStringLiteral("wrong"), password_};
-    page.SetPasswordPrompt([&](const QString& name, const QString& message) -> std::optional<QString> {
+    page.SetPasswordPrompt([&](const QString& name, const QString& message,
+                               const views::PasswordChecker& check) -> std::optional<views::PasswordOutcome> {
       if (!name.contains(QStringLiteral("Locked Phone"))) return std::nullopt;
       messages.append(message);
-      return answers.takeFirst();
+      return Checked(check, answers.takeFirst());
     });
     QSignalSpy source(&bus, &PageBus::setScanSource);
     QSignalSpy shown(&bus, &PageBus::showPage);
@@ -79,6 +112,27 @@ class FileItunesDlgTest : public QObject {
     QCOMPARE(QString::fromStdString(page.Reader().BackupFolder(index)), encryptedFolder_);
     QCOMPARE(shown.count(), 1);
     QCOMPARE(shown.at(0).at(0).toInt(), page::kResults);
+    // The page's reader was opened with the key the check derived: a scan needs no second derivation.
+    sieve::FileKey key{};
+    QCOMPARE(page.Reader().GetDerivedKey(index, key), 1);
+
+    // The newer layout: the plain one opens at once, the encrypted one after its password, both handed on.
+    for (const char* name : {"Newer Phone", "Newer Locked"}) {
+      messages.clear();
+      answers = QStringList{password_};
+      page.SetPasswordPrompt([&](const QString&, const QString& message,
+                                 const views::PasswordChecker& check) -> std::optional<views::PasswordOutcome> {
+        messages.append(message);
+        return Checked(check, answers.takeFirst());
+      });
+      QVERIFY2(page.ScanRow(RowOf(page.List(), QLatin1String(name))), name);
+      QCOMPARE(messages.size(), QLatin1String(name) == QLatin1String("Newer Locked") ? 1 : 0);
+      const int handed = source.last().at(1).toInt();
+      QCOMPARE(page.Reader().Layout(handed), sieve::BackupLayout::ManifestDb);
+      std::vector<sieve::BackupFileEntry> entries;
+      QCOMPARE(page.Reader().ReadFileIndex(handed, entries), 1);
+      QVERIFY(!entries.empty());
+    }
   }
 
   void CancelClearsBusyAndTheFolderChoiceAsksToo() {
@@ -92,7 +146,8 @@ class FileItunesDlgTest : public QObject {
     QVERIFY(!page.ScanRow(0));
 
     int asked = 0;
-    page.SetPasswordPrompt([&](const QString&, const QString&) -> std::optional<QString> {
+    page.SetPasswordPrompt([&](const QString&, const QString&, const views::PasswordChecker&)
+                               -> std::optional<views::PasswordOutcome> {
       ++asked;
       return std::nullopt;
     });
@@ -109,28 +164,114 @@ class FileItunesDlgTest : public QObject {
 
   void PasswordDialogKeepsAskingOnEmptyAndMasksTheText() {
     bool sawEmptyMessage = false;
+    QStringList checked;
+    const views::PasswordChecker check = [&](const QString& password) {
+      checked.append(password);
+      return views::PasswordJob::Start(encryptedFolder_.toStdString(), password);
+    };
     QTimer::singleShot(0, [&] {
       auto* dialog = qobject_cast<CPasswordDlg*>(QApplication::activeModalWidget());
       QVERIFY(dialog != nullptr);
       auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("passwordEdit"));
       auto* ok = dialog->findChild<QPushButton*>(QStringLiteral("passwordOk"));
       QCOMPARE(edit->echoMode(), QLineEdit::Password);
-      ok->click();  // empty: stays open
+      ok->click();  // empty: stays open, nothing checked
       sawEmptyMessage = dialog->isVisible();
       QTest::keyClicks(edit, QStringLiteral("p455"));
       edit->insert(QStringLiteral("ä"));  // typed by an input method
       ok->click();
+      // The field is emptied as soon as the check has its own copy.
+      QVERIFY(edit->text().isEmpty());
     });
-    const std::optional<QString> typed = CPasswordDlg::Ask(nullptr, QStringLiteral("Phone"), QString());
+    const std::optional<views::PasswordOutcome> outcome = CPasswordDlg::Ask(nullptr, QStringLiteral("Phone"), QString(), check);
     QVERIFY(sawEmptyMessage);
-    QVERIFY(typed.has_value());
-    QCOMPARE(*typed, QStringLiteral("p455ä"));
+    QCOMPARE(checked, QStringList{QStringLiteral("p455ä")});
+    QVERIFY(outcome.has_value());
+    QCOMPARE(outcome->Check, views::PasswordCheck::kWrong);
+    QVERIFY(!outcome->Key.has_value());
 
     QTimer::singleShot(0, [] {
       auto* dialog = QApplication::activeModalWidget();
       dialog->findChild<QPushButton*>(QStringLiteral("passwordCancel"))->click();
     });
-    QVERIFY(!CPasswordDlg::Ask(nullptr, QStringLiteral("Phone"), QStringLiteral("again")).has_value());
+    QVERIFY(!CPasswordDlg::Ask(nullptr, QStringLiteral("Phone"), QStringLiteral("again"), check).has_value());
+    QCOMPARE(checked.size(), 1);
+  }
+
+  void TheCheckRunsOffTheWindowThreadAndCancelDropsIt() {
+    PageBus bus;
+    CFileItunesDlg page;
+    PageBus::Attach(&page, &bus);
+    page.SetBackupRoot(slowRoot_);
+    page.InitPage();
+    page.OnShowPage();
+    QCOMPARE(page.List()->topLevelItemCount(), 1);
+    QSignalSpy state(&bus, &PageBus::scanState);
+    QSignalSpy source(&bus, &PageBus::setScanSource);
+
+    // Worst gap between the ticks of a 10 ms timer on the window thread.
+    qint64 worst = 0;
+    QElapsedTimer clock;
+    QTimer ticker;
+    ticker.setInterval(10);
+    connect(&ticker, &QTimer::timeout, this, [&] { worst = std::max(worst, clock.restart()); });
+
+    // Types the right password, watches the dialog while the key is derived, then
+    // presses Cancel (or lets the check end when `cancel` is false).
+    bool busyShown = false;
+    bool fieldLocked = false;
+    bool cancelOffered = false;
+    QElapsedTimer sinceCancel;
+    const auto script = [&](bool cancel) {
+      QTimer::singleShot(0, [&, cancel] {
+        auto* dialog = qobject_cast<CPasswordDlg*>(QApplication::activeModalWidget());
+        QVERIFY(dialog != nullptr);
+        dialog->findChild<QLineEdit*>(QStringLiteral("passwordEdit"))->setText(password_);
+        dialog->findChild<QPushButton*>(QStringLiteral("passwordOk"))->click();
+        clock.start();
+        ticker.start();
+        QTimer::singleShot(200, dialog, [&, dialog, cancel] {
+          busyShown = dialog->Checking() && dialog->findChild<QLabel*>(QStringLiteral("passwordBusy"))->isVisible() &&
+                      dialog->findChild<QProgressBar*>(QStringLiteral("passwordBusyBar"))->isVisible();
+          fieldLocked = !dialog->findChild<QLineEdit*>(QStringLiteral("passwordEdit"))->isEnabled() &&
+                        !dialog->findChild<QPushButton*>(QStringLiteral("passwordOk"))->isEnabled();
+          auto* cancelButton = dialog->findChild<QPushButton*>(QStringLiteral("passwordCancel"));
+          cancelOffered = cancelButton->isEnabled();
+          if (!cancel) return;
+          sinceCancel.start();
+          cancelButton->click();
+        });
+      });
+    };
+
+    script(true);
+    QVERIFY(!page.ScanRow(0));
+    const qint64 cancelTook = sinceCancel.elapsed();
+    ticker.stop();
+    QVERIFY2(busyShown, "the dialog shows that it is checking");
+    QVERIFY(fieldLocked);
+    QVERIFY(cancelOffered);
+    QVERIFY2(cancelTook < 300, qPrintable(QStringLiteral("cancel took %1 ms").arg(cancelTook)));
+    QVERIFY2(worst < 500, qPrintable(QStringLiteral("the window thread stalled %1 ms").arg(worst)));
+    QCOMPARE(source.count(), 0);
+    QCOMPARE(state.count(), 1);
+    QCOMPARE(state.at(0).at(0).toInt(), page::kScanEnded);
+    // The abandoned derivation ends on its worker; its key never reaches the page's reader.
+    QThreadPool::globalInstance()->waitForDone();
+    sieve::FileKey key{};
+    QCOMPARE(page.Reader().GetDerivedKey(0, key), 0);
+
+    // Let through to the end, the same password opens the backup.
+    worst = 0;
+    busyShown = false;
+    script(false);
+    QVERIFY(page.ScanRow(0));
+    ticker.stop();
+    QVERIFY(busyShown);
+    QVERIFY2(worst < 500, qPrintable(QStringLiteral("the window thread stalled %1 ms").arg(worst)));
+    QCOMPARE(source.count(), 1);
+    QCOMPARE(page.Reader().GetDerivedKey(0, key), 1);
+    qInfo("worst window-thread gap while deriving: %lld ms", static_cast<long long>(worst));
   }
 };
 

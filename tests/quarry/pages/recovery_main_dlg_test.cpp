@@ -1,17 +1,21 @@
 // The results page driven as a user would, over backups made by tools/mkbackup:
-// a scan to the end, pause/resume, stop and restart, a wrong password, the
-// filters and checks, a recovery read back with independent parsers, the
-// headless recovery giving the same files, and the window thread's worst gap.
+// a scan to the end, pause/resume, stop and restart, a wrong password, a scan
+// that cannot read the index ending as failed, the backup's warnings as a
+// notice, the filters and checks, a recovery read back with independent
+// parsers, the headless recovery giving the same files, and the window
+// thread's worst gap.
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <filesystem>
 #include <set>
 
 #include "export_parsers.h"
@@ -23,6 +27,7 @@
 #include "quarry/pages/page_ids.h"
 #include "quarry/pages/recovery_dlg.h"
 #include "quarry/pages/recovery_main_dlg.h"
+#include "quarry/views/backup_open.h"
 #include "quarry/views/contacts_model.h"
 #include "support/test_support.h"
 
@@ -58,6 +63,7 @@ struct Fixture {
     return finished.count() > before || finished.wait(120000);
   }
   QPushButton* Button(const char* name) { return page.findChild<QPushButton*>(QLatin1String(name)); }
+  QLabel* Label(const char* name) { return page.findChild<QLabel*>(QLatin1String(name)); }
   CContactInfoDlg* ContactsView() { return page.findChild<CContactInfoDlg*>(); }
 };
 
@@ -75,22 +81,6 @@ void CloseRecoveryDialogWhenDone(QObject* context) {
   timer->start();
 }
 
-// Relative path -> bytes of every file below folder.
-std::map<std::string, std::string> FilesBelow(const QString& folder) {
-  std::map<std::string, std::string> files;
-  for (const std::string& rel : sieve::test::ListFilesBelow(folder.toStdString())) {
-    files[rel] = sieve::test::ReadFile(folder.toStdString() + "/" + rel);
-  }
-  return files;
-}
-
-// The single time-stamped folder below root/name.
-QString OnlyRecoveryFolder(const QString& root, const QString& name) {
-  const QDir backup(QDir(root).filePath(name));
-  const QStringList runs = backup.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-  return runs.size() == 1 ? backup.filePath(runs[0]) : QString();
-}
-
 }  // namespace
 
 class RecoveryMainDlgTest : public QObject {
@@ -102,6 +92,9 @@ class RecoveryMainDlgTest : public QObject {
   sieve::test::GeneratedBackup sample_;
   sieve::test::GeneratedBackup large_;
   sieve::test::GeneratedBackup locked_;
+  sieve::test::GeneratedBackup noIndex_;
+  sieve::test::GeneratedBackup notAnIndex_;
+  sieve::test::GeneratedBackup unfinished_;
   QString lastRecoveryRoot_;
 
   std::set<QString> TruthLiveLastNames() {
@@ -120,6 +113,13 @@ class RecoveryMainDlgTest : public QObject {
     const auto pw = sieve::test::WritePasswordFile(dir_, "right one");
     locked_ = sieve::test::MakeBackup(
         dir_, "locked", {"--profile", "small", "--encrypted", "--iterations", "1", "--password-file", pw});
+    // Backups whose index cannot be read: none at all, and a Manifest.db that is not one.
+    noIndex_ = sieve::test::MakeBackup(dir_, "noindex", {"--profile", "small"});
+    std::filesystem::remove(noIndex_.Folder + "/Manifest.mbdb");
+    notAnIndex_ = sieve::test::MakeBackup(dir_, "notanindex", {"--profile", "small", "--manifest-db"});
+    sieve::test::WriteFile(notAnIndex_.Folder + "/Manifest.db", "not an index at all");
+    unfinished_ = sieve::test::MakeBackup(
+        dir_, "unfinished", {"--profile", "small", "--manifest-db", "--snapshot-state", "uploading", "--incremental"});
     AppSettings().autoOpen = 0;
     // The program's English texts, as a user of the window sees them.
     QString error;
@@ -145,6 +145,9 @@ class RecoveryMainDlgTest : public QObject {
     QVERIFY(!f.Button("resultsPause")->isEnabled());
     QVERIFY(f.Button("resultsRecover")->isEnabled());
     QVERIFY(f.messages.isEmpty());
+    QVERIFY(!f.page.ScanFailed());
+    QCOMPARE(f.Label("resultsStatus")->text(), Translate(QStringLiteral("IDS_RECOVERY_RECOVERYMAIN_SCANFINISH")));
+    QVERIFY(f.Label("resultsNotice")->isHidden());  // nothing to warn about
 
     // Every live contact of the generator was found; found items arrive checked.
     const views::ContactsModel& contacts = f.page.Contacts();
@@ -228,6 +231,67 @@ class RecoveryMainDlgTest : public QObject {
     QCOMPARE(shown.at(0).at(0).toInt(), page::kBackupList);
   }
 
+  void AScanThatCannotReadTheIndexEndsAsFailedWithItsReason() {
+    for (const auto* backup : {&noIndex_, &notAnIndex_}) {
+      Fixture f(backup->Folder);
+      QVERIFY(f.index >= 0);
+      QSignalSpy state(&f.bus, &PageBus::scanState);
+      QSignalSpy finished(&f.page, &CRecoveryMainDlg::scanFinished);
+      f.Start();
+      QVERIFY(f.WaitFinished(finished));
+      QCOMPARE(finished.at(0).at(0).toInt(), 0);
+      QVERIFY(f.page.ScanFailed());
+      const QString reason = Q(f.reader.LastErrorText(f.index));
+      QVERIFY2(reason.contains(QStringLiteral("Manifest")), qPrintable(reason));
+      // Failed, with the reader's reason, not "finished" over empty lists.
+      QCOMPARE(f.Label("resultsStatus")->text(), Translate(QStringLiteral("IDS_RECOVER_MAIN_SCAN_FAILED")));
+      const QString told = views::BackupErrorText(f.reader, f.index, [](const QString& key) { return Translate(key); });
+      QVERIFY2(told.contains(reason) && told.contains(QDir::toNativeSeparators(Q(backup->Folder))), qPrintable(told));
+      QCOMPARE(f.Label("resultsNotice")->text(), told);
+      QVERIFY(!f.Label("resultsNotice")->isHidden());
+      QCOMPARE(f.messages, QStringList{told});
+      QCOMPARE(state.count(), 2);
+      QCOMPARE(state.at(1).at(0).toInt(), page::kScanEnded);
+      // Nothing to recover: Recover is off and does nothing; Start may try again.
+      QVERIFY(!f.Button("resultsRecover")->isEnabled());
+      sieve::test::TempDir out;
+      AppSettings().recoveryFolder = Q(out.Path());
+      QVERIFY(!f.page.Recover());
+      QVERIFY(QDir(Q(out.Path())).isEmpty());
+      QVERIFY(f.Button("resultsStop")->isEnabled());
+      QCOMPARE(f.Button("resultsStop")->text(), Translate(QStringLiteral("IDS_RECOVER_MAIN_BTN_START")));
+      for (CMenuItemEx* entry : f.page.Categories()->Entries()) QVERIFY(!entry->isEnabled());
+    }
+
+    // The same page over a readable backup afterwards is a plain finished scan again.
+    Fixture f(unfinished_.Folder);
+    QSignalSpy finished(&f.page, &CRecoveryMainDlg::scanFinished);
+    f.Start();
+    QVERIFY(f.WaitFinished(finished));
+    QVERIFY(!f.page.ScanFailed());
+    QVERIFY(f.Button("resultsRecover")->isEnabled());
+  }
+
+  void TheBackupsWarningsAreANoticeAndNeverADialog() {
+    Fixture f(unfinished_.Folder);
+    QSignalSpy finished(&f.page, &CRecoveryMainDlg::scanFinished);
+    f.Start();
+    // Status.plist is read with the backup: the notice is up while the scan runs.
+    QLabel* notice = f.Label("resultsNotice");
+    QVERIFY(!notice->isHidden());
+    QVERIFY(f.WaitFinished(finished));
+    const std::vector<std::string> warnings = f.reader.Warnings(f.index);
+    QCOMPARE(warnings.size(), std::size_t{2});
+    QStringList lines;
+    for (const std::string& w : warnings) lines.append(Translate(QStringLiteral("IDS_BACKUP_WARNING")).arg(Q(w)));
+    QCOMPARE(notice->text(), lines.join(QLatin1Char('\n')));
+    QVERIFY(notice->text().contains(QStringLiteral("uploading")));
+    QVERIFY(!notice->isHidden());
+    QVERIFY(f.messages.isEmpty());
+    QVERIFY(!f.page.ScanFailed());
+    QVERIFY(f.page.Contacts().FoundCount() > 0);
+  }
+
   void AHiddenPageStopsItsTimers() {
     Fixture f(large_.Folder);
     QSignalSpy finished(&f.page, &CRecoveryMainDlg::scanFinished);
@@ -286,7 +350,7 @@ class RecoveryMainDlgTest : public QObject {
     CloseRecoveryDialogWhenDone(&f.page);
     QVERIFY(f.page.Recover());
     AppSettings().autoOpen = 0;
-    const QString folder = OnlyRecoveryFolder(Q(out.Path()), QStringLiteral("Results_ Phone"));
+    const QString folder = views::test::OnlyRecoveryFolder(Q(out.Path()), QStringLiteral("Results_ Phone"));
     QVERIFY2(!folder.isEmpty(), "one time-stamped folder below the cleaned backup name");
     QCOMPARE(f.page.LastSummary().Folder, folder);
     QCOMPARE(f.opened, QStringList{folder});
@@ -337,18 +401,18 @@ class RecoveryMainDlgTest : public QObject {
     AppSettings().recoveryFolder = Q(windowOut.Path());
     CloseRecoveryDialogWhenDone(&f.page);
     QVERIFY(f.page.Recover());
-    const QString windowFolder = OnlyRecoveryFolder(Q(windowOut.Path()), QStringLiteral("Sample Phone"));
+    const QString windowFolder = views::test::OnlyRecoveryFolder(Q(windowOut.Path()), QStringLiteral("Sample Phone"));
     QVERIFY(!windowFolder.isEmpty());
 
     sieve::test::TempDir cliOut;
     const auto run = sieve::test::RunCommand({QUARRY_CLI, "--recover", sample_.Folder, "--out", cliOut.Path()},
                                              {}, {"QT_QPA_PLATFORM=offscreen"});
     QVERIFY2(run.ExitCode == 0, run.Err.c_str());
-    const QString cliFolder = OnlyRecoveryFolder(Q(cliOut.Path()), QStringLiteral("Sample Phone"));
+    const QString cliFolder = views::test::OnlyRecoveryFolder(Q(cliOut.Path()), QStringLiteral("Sample Phone"));
     QVERIFY(!cliFolder.isEmpty());
 
-    const auto windowFiles = FilesBelow(windowFolder);
-    const auto cliFiles = FilesBelow(cliFolder);
+    const auto windowFiles = views::test::FilesBelow(windowFolder);
+    const auto cliFiles = views::test::FilesBelow(cliFolder);
     QVERIFY(windowFiles.size() > 3);
     std::vector<std::string> windowNames, cliNames;
     for (const auto& [name, bytes] : windowFiles) windowNames.push_back(name);

@@ -1,5 +1,7 @@
 // Opening generated backups: a wrong then a right password for the same
-// encrypted backup, the password's full UTF-8 bytes, and the newer index named.
+// encrypted backup, the password's full UTF-8 bytes, the check on a reader of
+// its own whose key opens the caller's reader (or is dropped when abandoned),
+// and the newer index named.
 #include <gtest/gtest.h>
 
 #include "export_parsers.h"
@@ -26,6 +28,47 @@ TEST(BackupOpen, WrongThenRightPasswordForTheSameBackup) {
   EXPECT_EQ(CheckBackupPassword(reader, index, QStringLiteral("wrong")), PasswordCheck::kWrong);
   EXPECT_EQ(CheckBackupPassword(reader, index, password.left(password.size() - 1)), PasswordCheck::kWrong);
   EXPECT_EQ(CheckBackupPassword(reader, index, password), PasswordCheck::kAccepted);
+}
+
+TEST(BackupOpen, ACheckRunsOnItsOwnReaderAndItsKeyOpensTheCallers) {
+  sieve::test::TempDir dir;
+  const QString password = QStringLiteral("newer ✓ pass");
+  const auto backup = sieve::test::MakeBackup(
+      dir, "enc", {"--profile", "small", "--manifest-db", "--encrypted", "--double-protection", "--dp-iterations",
+                   "1000", "--password-file", sieve::test::WritePasswordFile(dir, password.toUtf8().toStdString())});
+  const auto finished = [&](const QString& typed, bool abandon) {
+    const std::shared_ptr<PasswordJob> job = PasswordJob::Start(backup.Folder, typed);
+    if (abandon) job->Abandon();
+    job->Wait();
+    EXPECT_TRUE(job->Done());
+    return job->Take();
+  };
+
+  sieve::CItunesBackupReader reader;
+  const int index = reader.ReadItunesbackFromPath(backup.Folder.c_str());
+  ASSERT_TRUE(reader.IndexNeedsPassword(index));
+  const PasswordOutcome wrong = finished(QStringLiteral("not it"), false);
+  EXPECT_EQ(wrong.Check, PasswordCheck::kWrong);
+  EXPECT_FALSE(wrong.Key.has_value());
+  EXPECT_EQ(ApplyPasswordOutcome(reader, index, wrong), PasswordCheck::kWrong);
+
+  // An abandoned check still ends, but what it found is dropped.
+  const PasswordOutcome dropped = finished(password, true);
+  EXPECT_FALSE(dropped.Key.has_value());
+  EXPECT_NE(dropped.Check, PasswordCheck::kAccepted);
+  sieve::FileKey key{};
+  EXPECT_EQ(reader.GetDerivedKey(index, key), 0);
+
+  const PasswordOutcome right = finished(password, false);
+  ASSERT_EQ(right.Check, PasswordCheck::kAccepted);
+  ASSERT_TRUE(right.Key.has_value());
+  EXPECT_EQ(ApplyPasswordOutcome(reader, index, right), PasswordCheck::kAccepted);
+  ASSERT_EQ(reader.GetDerivedKey(index, key), 1);
+  EXPECT_EQ(key, *right.Key);
+  // The encrypted index lists with that key alone.
+  std::vector<sieve::BackupFileEntry> entries;
+  EXPECT_EQ(reader.ReadFileIndex(index, entries), 1) << reader.LastErrorText(index);
+  EXPECT_FALSE(entries.empty());
 }
 
 TEST(BackupOpen, PlainBackupNeedsNoPasswordAndDamageIsNamed) {

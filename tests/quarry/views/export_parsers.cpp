@@ -1,5 +1,7 @@
 #include "export_parsers.h"
 
+#include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QXmlStreamReader>
 #include <algorithm>
@@ -152,6 +154,23 @@ QByteArray ReadBytes(const QString& path) {
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) return {};
   return file.readAll();
+}
+
+std::map<std::string, QByteArray> FilesBelow(const QString& folder) {
+  std::map<std::string, QByteArray> files;
+  const QDir root(folder);
+  QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+  while (it.hasNext()) {
+    const QString path = it.next();
+    files[root.relativeFilePath(path).toStdString()] = ReadBytes(path);
+  }
+  return files;
+}
+
+QString OnlyRecoveryFolder(const QString& root, const QString& backupName) {
+  const QDir backup(QDir(root).filePath(backupName));
+  const QStringList runs = backup.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+  return runs.size() == 1 ? backup.filePath(runs[0]) : QString();
 }
 
 }  // namespace quarry::views::test

@@ -5,7 +5,9 @@
 #include <QMap>
 #include <QString>
 #include <QStringList>
+#include <map>
 #include <ostream>
+#include <string>
 #include <vector>
 
 // Readable QStrings in test failures.
@@ -33,5 +35,12 @@ QStringList VCardComponents(const QString& value);
 QMap<QString, QStringList> ReadHtmlDivTexts(const QByteArray& bytes, QString* error);
 
 QByteArray ReadBytes(const QString& path);
+
+// Every file below `folder`: its path relative to it ('/'-separated) and its bytes,
+// so that two recoveries compare file by file.
+std::map<std::string, QByteArray> FilesBelow(const QString& folder);
+
+// The single time-stamped folder a recovery made below root/backupName, or "".
+QString OnlyRecoveryFolder(const QString& root, const QString& backupName);
 
 }  // namespace quarry::views::test
