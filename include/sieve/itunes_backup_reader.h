@@ -111,7 +111,8 @@ class CItunesBackupReader {
   void SetPassword(int index, const std::string& password);
   // 1 when the stored password opens the key bag, -1 when it is wrong, 0 when the
   // backup is not encrypted or has no usable key bag (see LastError). The slow key
-  // derivation runs here, once: later scans and extractions reuse its key.
+  // derivation runs here, once: later scans and extractions reuse its key. SetStop from
+  // another thread cancels it within milliseconds (0, LastError Stopped).
   int CheckPassword(int index);
   // The key derived from the password (it unwraps the class keys; as secret as the
   // password). 1 and `out` filled after CheckPassword or a scan opened the key bag, else 0.

@@ -2,8 +2,10 @@
 
 #include <openssl/crypto.h>
 #include <openssl/err.h>
+#include <openssl/core_names.h>
 #include <openssl/evp.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <memory>
@@ -15,11 +17,6 @@ namespace {
 // a whole key unwrap, and the index hashes one name per file.
 const EVP_MD* Sha1Md() {
   static EVP_MD* const md = EVP_MD_fetch(nullptr, "SHA1", nullptr);
-  return md;
-}
-
-const EVP_MD* Sha256Md() {
-  static EVP_MD* const md = EVP_MD_fetch(nullptr, "SHA256", nullptr);
   return md;
 }
 
@@ -45,25 +42,67 @@ using ContextPtr = std::unique_ptr<EVP_CIPHER_CTX, ContextFree>;
 
 bool FitsInt(std::size_t n) { return n <= static_cast<std::size_t>(INT_MAX); }
 
-bool Pbkdf2(const EVP_MD* md, const std::uint8_t* password, std::size_t passwordSize, const std::uint8_t* salt,
-            std::size_t saltSize, std::uint32_t iterations, std::uint8_t* out, std::size_t outSize) {
+struct MacFree {
+  void operator()(EVP_MAC_CTX* context) const { EVP_MAC_CTX_free(context); }
+};
+using MacPtr = std::unique_ptr<EVP_MAC_CTX, MacFree>;
+
+EVP_MAC* Hmac() {
+  static EVP_MAC* const mac = EVP_MAC_fetch(nullptr, "HMAC", nullptr);
+  return mac;
+}
+
+// Rounds between two looks at the stop flag: a look costs nothing beside them, and
+// even the slowest stage answers within milliseconds.
+constexpr std::uint32_t kRoundsPerLook = 4096;
+
+// PBKDF2 (RFC 2898) written out over the MAC interface, the way the library's own
+// derivation runs (a keyed template, re-initialised to its key for every round), so
+// it costs the same and can stop part-way: a backup of iOS 10.2+ asks for ten
+// million rounds, seconds of work that a user may cancel.
+bool Pbkdf2(const char* digest, const std::uint8_t* password, std::size_t passwordSize, const std::uint8_t* salt,
+            std::size_t saltSize, std::uint32_t iterations, std::uint8_t* out, std::size_t outSize,
+            const std::atomic<int>* stop) {
   static const std::uint8_t kEmpty[1] = {0};
-  if (md == nullptr || iterations == 0 || iterations > static_cast<std::uint32_t>(INT_MAX) ||
+  if (Hmac() == nullptr || iterations == 0 || iterations > static_cast<std::uint32_t>(INT_MAX) ||
       !FitsInt(passwordSize) || !FitsInt(saltSize) || !FitsInt(outSize) || out == nullptr) {
     return false;
   }
-  // Zero-length inputs may arrive as null pointers; the library wants real addresses.
   const auto* pass = passwordSize == 0 ? kEmpty : password;
-  const auto* saltBytes = saltSize == 0 ? kEmpty : salt;
-  const int ok = PKCS5_PBKDF2_HMAC(reinterpret_cast<const char*>(pass), static_cast<int>(passwordSize), saltBytes,
-                                   static_cast<int>(saltSize), static_cast<int>(iterations), md,
-                                   static_cast<int>(outSize), out);
-  if (ok != 1) {
+  MacPtr keyed(EVP_MAC_CTX_new(Hmac()));
+  OSSL_PARAM params[] = {OSSL_PARAM_construct_utf8_string("digest", const_cast<char*>(digest), 0),
+                         OSSL_PARAM_construct_end()};
+  bool ok = keyed && EVP_MAC_init(keyed.get(), pass, passwordSize, params) == 1;
+  const std::size_t digestSize = ok ? EVP_MAC_CTX_get_mac_size(keyed.get()) : 0;
+  std::uint8_t round[EVP_MAX_MD_SIZE];
+  ok = ok && digestSize > 0 && digestSize <= sizeof round;
+  for (std::uint32_t block = 1; ok && (block - 1) * digestSize < outSize; ++block) {
+    const std::uint8_t counter[4] = {std::uint8_t(block >> 24), std::uint8_t(block >> 16), std::uint8_t(block >> 8),
+                                     std::uint8_t(block)};
+    MacPtr mac(EVP_MAC_CTX_dup(keyed.get()));
+    std::size_t written = 0;
+    ok = mac && (saltSize == 0 || EVP_MAC_update(mac.get(), salt, saltSize) == 1) &&
+         EVP_MAC_update(mac.get(), counter, sizeof counter) == 1 &&
+         EVP_MAC_final(mac.get(), round, &written, sizeof round) == 1;
+    std::uint8_t* target = out + (block - 1) * digestSize;
+    const std::size_t take = std::min(digestSize, outSize - (block - 1) * digestSize);
+    if (ok) std::memcpy(target, round, take);
+    for (std::uint32_t r = 1; ok && r < iterations; ++r) {
+      if (stop != nullptr && r % kRoundsPerLook == 0 && stop->load(std::memory_order_relaxed) != 0) {
+        ok = false;
+        break;
+      }
+      ok = EVP_MAC_init(mac.get(), nullptr, 0, nullptr) == 1 && EVP_MAC_update(mac.get(), round, digestSize) == 1 &&
+           EVP_MAC_final(mac.get(), round, &written, sizeof round) == 1;
+      for (std::size_t k = 0; k < take; ++k) target[k] ^= round[k];
+    }
+  }
+  OPENSSL_cleanse(round, sizeof round);
+  if (!ok) {
     ERR_clear_error();
     OPENSSL_cleanse(out, outSize);
-    return false;
   }
-  return true;
+  return ok;
 }
 
 // Runs one key-wrap operation; returns the bytes written or -1.
@@ -105,13 +144,15 @@ std::string HexLower(const std::uint8_t* data, std::size_t size) {
 }
 
 bool Pbkdf2HmacSha1(const std::uint8_t* password, std::size_t passwordSize, const std::uint8_t* salt,
-                    std::size_t saltSize, std::uint32_t iterations, std::uint8_t* out, std::size_t outSize) {
-  return Pbkdf2(Sha1Md(), password, passwordSize, salt, saltSize, iterations, out, outSize);
+                    std::size_t saltSize, std::uint32_t iterations, std::uint8_t* out, std::size_t outSize,
+                    const std::atomic<int>* stop) {
+  return Pbkdf2("SHA1", password, passwordSize, salt, saltSize, iterations, out, outSize, stop);
 }
 
 bool Pbkdf2HmacSha256(const std::uint8_t* password, std::size_t passwordSize, const std::uint8_t* salt,
-                      std::size_t saltSize, std::uint32_t iterations, std::uint8_t* out, std::size_t outSize) {
-  return Pbkdf2(Sha256Md(), password, passwordSize, salt, saltSize, iterations, out, outSize);
+                      std::size_t saltSize, std::uint32_t iterations, std::uint8_t* out, std::size_t outSize,
+                      const std::atomic<int>* stop) {
+  return Pbkdf2("SHA256", password, passwordSize, salt, saltSize, iterations, out, outSize, stop);
 }
 
 bool AesKeyUnwrap(const std::uint8_t* kek, const std::uint8_t* wrapped, std::size_t wrappedSize,

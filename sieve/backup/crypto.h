@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -19,11 +20,14 @@ Sha1Digest Sha1(const void* data, std::size_t size);
 std::string HexLower(const std::uint8_t* data, std::size_t size);
 
 // PBKDF2 (RFC 2898). The password is raw bytes of any length, zero allowed.
-// False when iterations is 0 or too large for the library, or on a library failure.
+// False when iterations is 0 or too large for the library, on a library failure, or
+// when `stop` (looked at every few thousand rounds) became non-zero; out is wiped then.
 bool Pbkdf2HmacSha1(const std::uint8_t* password, std::size_t passwordSize, const std::uint8_t* salt,
-                    std::size_t saltSize, std::uint32_t iterations, std::uint8_t* out, std::size_t outSize);
+                    std::size_t saltSize, std::uint32_t iterations, std::uint8_t* out, std::size_t outSize,
+                    const std::atomic<int>* stop = nullptr);
 bool Pbkdf2HmacSha256(const std::uint8_t* password, std::size_t passwordSize, const std::uint8_t* salt,
-                      std::size_t saltSize, std::uint32_t iterations, std::uint8_t* out, std::size_t outSize);
+                      std::size_t saltSize, std::uint32_t iterations, std::uint8_t* out, std::size_t outSize,
+                      const std::atomic<int>* stop = nullptr);
 
 // AES key wrap (RFC 3394, default initial value) with a 32-byte key-encryption key.
 // wrappedSize must be a multiple of 8 and at least 24; writes wrappedSize - 8 bytes.

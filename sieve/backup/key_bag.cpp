@@ -125,20 +125,21 @@ bool HeaderUsable(const Header& header) {
 
 // Derives the key that unwraps the class keys; newer devices first stretch the
 // password with SHA-256 and feed that to the classic SHA-1 derivation.
-bool DerivePasswordKey(const Header& header, const std::string& password, FileKey& out) {
+bool DerivePasswordKey(const Header& header, const std::string& password, FileKey& out,
+                       const std::atomic<int>* stop) {
   const auto* passwordBytes = reinterpret_cast<const std::uint8_t*>(password.data());
   // Key bags of other types take a single round whatever "ITER" says.
   const std::uint32_t iterations = header.type == kBackupKeyBagType ? *header.iterations : 1;
   if (!header.doubleSalt.present) {
     return crypto::Pbkdf2HmacSha1(passwordBytes, password.size(), header.salt.data, header.salt.size, iterations,
-                                  out.data(), out.size());
+                                  out.data(), out.size(), stop);
   }
   FileKey stretched{};
   const bool ok = crypto::Pbkdf2HmacSha256(passwordBytes, password.size(), header.doubleSalt.data,
                                            header.doubleSalt.size, *header.doubleIterations, stretched.data(),
-                                           stretched.size()) &&
+                                           stretched.size(), stop) &&
                   crypto::Pbkdf2HmacSha1(stretched.data(), stretched.size(), header.salt.data, header.salt.size,
-                                         iterations, out.data(), out.size());
+                                         iterations, out.data(), out.size(), stop);
   crypto::SecureZero(stretched.data(), stretched.size());
   return ok;
 }
@@ -176,15 +177,16 @@ bool CBackupKeyBag::Rounds(const std::uint8_t* data, std::size_t size, std::uint
 }
 
 CBackupKeyBag::OpenResult CBackupKeyBag::Derive(const std::uint8_t* data, std::size_t size,
-                                                const std::string& password, FileKey& passwordKey) {
+                                                const std::string& password, FileKey& passwordKey,
+                                                const std::atomic<int>* stop) {
   passwordKey.fill(0);
   Header header;
   std::vector<Block> blocks;
   const OpenResult parsed = Parse(data, size, header, blocks);
   if (parsed != OpenResult::Opened) return parsed;
-  if (!DerivePasswordKey(header, password, passwordKey)) {
+  if (!DerivePasswordKey(header, password, passwordKey, stop)) {
     crypto::SecureZero(passwordKey.data(), passwordKey.size());
-    return OpenResult::Malformed;
+    return stop != nullptr && stop->load() != 0 ? OpenResult::Stopped : OpenResult::Malformed;
   }
   return OpenResult::Opened;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -16,7 +17,8 @@ class CBackupKeyBag {
  public:
   // Refused: the key bag asks for far more derivation rounds than any device writes
   // (hours of work for nothing but a damaged or hostile file).
-  enum class OpenResult { Opened, Malformed, WrongPassword, Refused };
+  // Stopped: the derivation was cancelled through its stop flag.
+  enum class OpenResult { Opened, Malformed, WrongPassword, Refused, Stopped };
 
   // Devices write ITER 10,000 and, since iOS 10.2, DPIC 10,000,000 (seconds of work).
   static constexpr std::uint32_t kMaxIterations = 10000000;
@@ -40,7 +42,7 @@ class CBackupKeyBag {
   // the unwrapping of the class keys with a key derived earlier. Derive leaves the bag
   // closed; Opened from Derive means the key is in `passwordKey`.
   static OpenResult Derive(const std::uint8_t* data, std::size_t size, const std::string& password,
-                           FileKey& passwordKey);
+                           FileKey& passwordKey, const std::atomic<int>* stop = nullptr);
   OpenResult OpenWithKey(const std::uint8_t* data, std::size_t size, const FileKey& passwordKey);
   // The rounds a bag asks for (SHA-1 and SHA-256 stages; 0 when absent), for messages.
   static bool Rounds(const std::uint8_t* data, std::size_t size, std::uint32_t& iterations,

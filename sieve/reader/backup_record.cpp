@@ -141,7 +141,7 @@ int CBackupRecord::OpenKeyBag() {
     result = keyBag.OpenWithKey(bag.data(), bag.size(), *derivedKey);
   } else {
     FileKey key{};
-    result = CBackupKeyBag::Derive(bag.data(), bag.size(), password, key);
+    result = CBackupKeyBag::Derive(bag.data(), bag.size(), password, key, &stop);
     if (result == CBackupKeyBag::OpenResult::Opened) result = keyBag.OpenWithKey(bag.data(), bag.size(), key);
     if (result == CBackupKeyBag::OpenResult::Opened) derivedKey = key;
     crypto::SecureZero(key.data(), key.size());
@@ -162,6 +162,9 @@ int CBackupRecord::OpenKeyBag() {
                                           " rounds of key derivation, far more than devices write; refused");
       return 0;
     }
+    case CBackupKeyBag::OpenResult::Stopped:
+      SetError(ReaderError::Stopped, "stopped while the password was being checked");
+      return 0;
     case CBackupKeyBag::OpenResult::Malformed:
       break;
   }

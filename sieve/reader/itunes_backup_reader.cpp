@@ -160,6 +160,9 @@ std::vector<std::string> CItunesBackupReader::Warnings(int index) const {
 int CItunesBackupReader::CheckPassword(int index) {
   CBackupRecord* record = At(index);
   if (record == nullptr) return 0;
+  // A stop asked for from here on cancels the derivation; one left from before does not.
+  record->stop = 0;
+  record->SetError(ReaderError::None, {});
   return record->OpenKeyBag();
 }
 

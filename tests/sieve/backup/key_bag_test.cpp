@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
 #include <random>
 #include <string>
 #include <vector>
@@ -225,6 +228,30 @@ TEST(KeyBag, DerivedKeyOpensWithoutThePassword) {
   EXPECT_TRUE(CBackupKeyBag::Rounds(maker.bytes.data(), maker.bytes.size(), rounds, stretch));
   EXPECT_EQ(rounds, maker.iterations);
   EXPECT_EQ(stretch, 3u);
+}
+
+TEST(KeyBag, ALongDerivationStopsWhenAsked) {
+  BagMaker maker;
+  maker.stretchSalt = RandomBytes(20, 61);
+  maker.Header();
+  maker.Class(1);
+  // Ten million rounds, as devices write: seconds of work, stopped after a few milliseconds.
+  const std::string dpic = "DPIC";
+  const auto at = std::search(maker.bytes.begin(), maker.bytes.end(), dpic.begin(), dpic.end());
+  ASSERT_NE(at, maker.bytes.end());
+  const Bytes rounds = BigEndian(10000000);
+  std::copy(rounds.begin(), rounds.end(), at + 8);
+  std::atomic<int> stop{0};
+  std::thread stopper([&stop] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    stop = 1;
+  });
+  FileKey key{};
+  key.fill(0x77);
+  EXPECT_EQ(CBackupKeyBag::Derive(maker.bytes.data(), maker.bytes.size(), maker.password, key, &stop),
+            Result::Stopped);
+  stopper.join();
+  EXPECT_EQ(key, FileKey{}) << "nothing of a half-done derivation is left";
 }
 
 TEST(KeyBag, MalformedBytesAreRefused) {
