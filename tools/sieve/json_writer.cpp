@@ -2,6 +2,10 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdio>
+#include <ctime>
+
+#include "sieve/time_zone.h"
 
 #include "tools/sieve/utf8.h"
 
@@ -41,6 +45,34 @@ void AppendQuoted(std::string& out, std::string_view text) {
 }
 
 }  // namespace
+
+std::string IsoDate(std::string_view text) {
+  std::tm parts{};
+  const std::string copy(text);
+  int used = 0;
+  const int read = std::sscanf(copy.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%n", &parts.tm_year, &parts.tm_mon,
+                               &parts.tm_mday, &parts.tm_hour, &parts.tm_min, &parts.tm_sec, &used);
+  if (read != 6 || used != 19 || copy.size() != 19) return copy;
+  std::string iso = copy;
+  iso[10] = 'T';
+  if (sieve::UtcTimes()) return iso + "Z";
+  parts.tm_year -= 1900;
+  parts.tm_mon -= 1;
+  parts.tm_isdst = -1;  // the zone's rules say whether summer time applied then
+  const std::time_t moment = std::mktime(&parts);
+  std::tm local{};
+  if (moment == static_cast<std::time_t>(-1) || ::localtime_r(&moment, &local) == nullptr) return copy;
+  const long offset = local.tm_gmtoff;
+  const long minutes = (offset < 0 ? -offset : offset) / 60;
+  char zone[48];
+  std::snprintf(zone, sizeof zone, "%c%02ld:%02ld", offset < 0 ? '-' : '+', minutes / 60, minutes % 60);
+  return iso + zone;
+}
+
+JsonWriter& JsonWriter::DateField(std::string_view name, std::string_view text) {
+  Key(name);
+  return text.empty() ? Null() : String(IsoDate(text));
+}
 
 std::string JsonQuote(std::string_view text) {
   std::string out;

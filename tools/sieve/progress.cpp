@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "tools/sieve/text_output.h"
+
 namespace sieve::cli {
 namespace {
 
@@ -35,7 +37,7 @@ std::string ProgressLine(float percent, double elapsedSeconds, int width) {
 }
 
 ProgressBar::ProgressBar(std::FILE* stream)
-    : stream_(stream), enabled_(::isatty(fileno(stream)) == 1) {}
+    : stream_(stream), enabled_(!Quiet() && ::isatty(fileno(stream)) == 1) {}
 
 ProgressBar::~ProgressBar() { Finish(); }
 
