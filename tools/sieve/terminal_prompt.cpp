@@ -70,7 +70,13 @@ std::string PromptWithoutEcho(std::string_view prompt) {
 
 int AskForPassword(std::string_view program, std::string_view backupName,
                    const std::function<int(std::string& password)>& check) {
-  const std::string prompt = "Password for " + std::string(backupName) + ": ";
+  // The name comes from the backup: no control character of it reaches the terminal.
+  std::string prompt = "Password for ";
+  for (const char c : backupName) {
+    const auto byte = static_cast<unsigned char>(c);
+    prompt += byte < 0x20 || byte == 0x7F ? '?' : c;
+  }
+  prompt += ": ";
   int answer = -1;
   for (int attempt = 1; attempt <= kPasswordTries; ++attempt) {
     std::string password = PromptWithoutEcho(prompt);

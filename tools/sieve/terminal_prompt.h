@@ -21,7 +21,7 @@ std::string ReadLineFrom(int fd);
 // (a terminal) with echo off.
 std::string PromptWithoutEcho(std::string_view prompt);
 
-// Prompts "Password for NAME: " until `check` accepts the password or the tries
+// Prompts "Password for NAME: " (control characters of NAME shown as "?") until `check` accepts the password or the tries
 // are used up; `check` returns 1 accepted, -1 wrong (asked again, with a line
 // "PROGRAM: wrong password, try again" on standard error), anything else ends
 // the asking. Returns the last answer of `check`. The typed text is wiped
