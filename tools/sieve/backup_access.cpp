@@ -23,6 +23,11 @@ int LoadBackup(CItunesBackupReader& reader, const std::string& folder) {
     throw CommandError(kExitNotABackup,
                        Printable(folder) + " is not a backup folder (it has no Info.plist)");
   }
+  if (Verbose()) {
+    const std::string layout = LayoutName(reader.Layout(index));
+    Detail("opened " + Printable(folder) + ": " + (layout.empty() ? "no index" : layout) +
+           (reader.GetIsEncrypt(index) != 0 ? ", encrypted" : ", not encrypted"));
+  }
   return index;
 }
 
@@ -30,12 +35,12 @@ namespace {
 
 // CheckPassword with the slow derivation explained to a person at a terminal.
 int CheckSecret(CItunesBackupReader& reader, int index, bool isKey) {
+  Detail(isKey ? "checking the key" : "checking the password");
   const bool told = !isKey && !Quiet() && ::isatty(STDERR_FILENO) == 1;
   if (told) {
     std::fputs("checking the password (seconds for backups of iOS 10.2 and later; Ctrl-C gives up)...", stderr);
     std::fflush(stderr);
   }
-  Detail(isKey ? "checking the key" : "checking the password");
   const int checked = reader.CheckPassword(index);
   if (told) std::fputs("\r\033[K", stderr);
   Detail(checked == 1 ? "the backup is open" : "the backup did not open");

@@ -23,6 +23,7 @@ struct Command {
 };
 
 constexpr std::string_view kPasswordOptions = R"(
+Password of an encrypted backup:
   --password-file FILE   the password is the first line of FILE
   --password-stdin       the password is the first line of standard input
   --key-file FILE        the key written by sieve key instead of a password
