@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <system_error>
 
-#include "tools/sieve/exit_codes.h"
 #include "tools/sieve/file_output.h"
 #include "tools/sieve/text_output.h"
 #include "tools/sieve/utf8.h"
@@ -69,16 +68,7 @@ FileCopies::FileCopies(CItunesBackupReader& reader, int index, std::string folde
 }
 
 void FileCopies::Prepare() const {
-  if (folder_.empty()) return;
-  struct stat st {};
-  if (::stat(folder_.c_str(), &st) == 0) {
-    if (!S_ISDIR(st.st_mode)) throw CommandError(kExitFailure, Printable(folder_) + " is not a folder");
-    return;
-  }
-  // Decrypted content is private: a new folder is the owner's alone.
-  if (::mkdir(folder_.c_str(), 0700) != 0) {
-    throw CommandError(kExitFailure, "cannot create " + Printable(folder_) + ": " + std::strerror(errno));
-  }
+  if (!folder_.empty()) EnsureOutputFolder(folder_);
 }
 
 std::string FileCopies::NewName(std::string_view hint, int& fd) {

@@ -10,9 +10,22 @@
 #include <filesystem>
 
 #include "sieve/reader/private_folder.h"
+#include "tools/sieve/exit_codes.h"
 #include "tools/sieve/text_output.h"
 
 namespace sieve::cli {
+
+void EnsureOutputFolder(const std::string& folder) {
+  struct stat st {};
+  if (::stat(folder.c_str(), &st) == 0) {
+    if (!S_ISDIR(st.st_mode)) throw CommandError(kExitFailure, Printable(folder) + " is not a folder");
+    return;
+  }
+  // Decrypted content is private: a new output folder is the owner's alone.
+  if (::mkdir(folder.c_str(), 0700) != 0) {
+    throw CommandError(kExitFailure, "cannot create " + Printable(folder) + ": " + std::strerror(errno));
+  }
+}
 
 std::string FolderOf(const std::string& target) {
   const std::filesystem::path targetPath(target);

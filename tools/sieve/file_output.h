@@ -24,6 +24,10 @@ struct ExtractOutcome {
 // private data. Returns its path with `fd` open on it, or "" with `error` set.
 std::string TemporaryBeside(const std::string& target, int& fd, PrivatePath& onSignal, std::string& error);
 
+// Makes the folder decrypted files are written into, mode 0700, when it is not
+// there; throws CommandError when it cannot, or when `folder` is not a folder.
+void EnsureOutputFolder(const std::string& folder);
+
 // The folder a file named `target` goes into ("." for a bare name).
 std::string FolderOf(const std::string& target);
 

@@ -137,18 +137,6 @@ class Unpacker {
   std::vector<Folder> folders_;
 };
 
-void CreateOutputFolder(const std::string& root) {
-  struct stat st {};
-  if (::stat(root.c_str(), &st) == 0) {
-    if (!S_ISDIR(st.st_mode)) throw CommandError(kExitFailure, Printable(root) + " is not a folder");
-    return;
-  }
-  // Decrypted content is private: a new output folder is the owner's alone.
-  if (::mkdir(root.c_str(), 0700) != 0) {
-    throw CommandError(kExitFailure, "cannot create " + Printable(root) + ": " + std::strerror(errno));
-  }
-}
-
 // What the progress bar measures: the bytes of the files to copy.
 std::uint64_t BytesToCopy(const std::vector<BackupFileEntry>& entries, const std::optional<std::string>& domain) {
   std::uint64_t total = 0;
@@ -187,7 +175,7 @@ int RunUnpack(const Arguments& args) {
   const ReaderError indexState = reader.LastError(index);
   const CommandError indexFailure = ReaderFailure(reader, index, "the file index is damaged");
 
-  CreateOutputFolder(*root);
+  EnsureOutputFolder(*root);
   Unpacker unpacker(reader, index, *root, options.Has("--force"));
   const auto started = std::chrono::steady_clock::now();
   const double total = static_cast<double>(BytesToCopy(entries, domain));
