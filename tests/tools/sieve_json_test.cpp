@@ -111,6 +111,33 @@ TEST(SieveJson, OneStyleForEveryMemberAndDatesWithTheirOffset) {
   EXPECT_EQ(summary["deleted"].Keys, counts.Keys);
 }
 
+// info and files write their dates as scan does: the backup's date and every entry's time.
+TEST(SieveJson, InfoAndFilesDatesAreIsoToo) {
+  TempDir dir;
+  const GeneratedBackup backup = MakeBackup(dir, "dated", {"--profile", "small", "--backup-date", "2016-06-14T10:12:45Z"});
+  for (const char* utc : {"", "--utc"}) {
+    SCOPED_TRACE(utc);
+    std::vector<std::string> info{"info", backup.Folder, "--json"};
+    std::vector<std::string> files{"files", backup.Folder, "--json"};
+    if (*utc != '\0') {
+      info.push_back(utc);
+      files.push_back(utc);
+    }
+    const CommandResult shown = RunSieve(info);
+    ASSERT_EQ(shown.ExitCode, 0) << shown.Err;
+    EXPECT_EQ(ParseJson(shown.Out).Text("last_backup_date"),
+              *utc != '\0' ? "2016-06-14T10:12:45Z" : "2016-06-14T18:12:45+08:00");
+    const CommandResult listed = RunSieve(files);
+    ASSERT_EQ(listed.ExitCode, 0) << listed.Err;
+    const JsonValue entries = ParseJson(listed.Out);
+    const std::vector<TruthFile> truth = ReadTruthFiles(backup.TruthPath);
+    ASSERT_EQ(entries.Items.size(), truth.size());
+    for (std::size_t i = 0; i < truth.size(); ++i) {
+      EXPECT_EQ(Moment(entries.Items[i].Text("modified_date")), truth[i].ModifiedTime) << truth[i].Path;
+    }
+  }
+}
+
 // Members naming a file to open: all "..._path" but the device's relative path and a
 // plain backup's stored file.
 bool IsFileMember(const std::string& name) {

@@ -30,7 +30,7 @@ void WriteEntry(JsonWriter& json, const BackupFileEntry& e) {
       .Field("size", e.Size)
       .Field("mode", static_cast<std::uint32_t>(e.Mode))
       .Field("mode_octal", OctalMode(e.Mode))
-      .Field("modified_time", e.ModifiedTime)
+      .Field("modified_date", IsoDateOf(e.ModifiedTime))
       .Field("protection_class", static_cast<std::int32_t>(e.ProtectionClass))
       .Field("category", e.Category)
       .Field("is_directory", e.IsDirectory)

@@ -59,6 +59,10 @@ class JsonWriter {
 // "2016-06-14T18:12:45+08:00", or "...Z" in UTC. Other text (a date without a
 // time, as birthdays are) is returned as it is.
 std::string IsoDate(std::string_view text);
+// The same for a date text that is on the computer's clock even with --utc.
+std::string IsoDateFromLocal(std::string_view text);
+// Seconds since 1970 in the same form.
+std::string IsoDateOf(std::int64_t seconds);
 
 // The JSON string literal of `text`, quotes included.
 std::string JsonQuote(std::string_view text);

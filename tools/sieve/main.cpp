@@ -89,7 +89,10 @@ the slow derivation. The key opens the backup as the password does. It is
 never written to standard output.
   -o, --output FILE      where to write the key
   --force                replace FILE when it exists
-  --password-file FILE, --password-stdin: as for the other commands
+  --password-file FILE   the password is the first line of FILE
+  --password-stdin       the password is the first line of standard input
+  Without either the password is asked for at the terminal, without echo; a
+  wrong one is asked again, up to three times.
 )", RunKey},
 };
 
