@@ -37,7 +37,8 @@ std::string ProgressLine(float percent, double elapsedSeconds, int width) {
 }
 
 ProgressBar::ProgressBar(std::FILE* stream)
-    : stream_(stream), enabled_(!Quiet() && ::isatty(fileno(stream)) == 1) {}
+    // With -v the steps are the progress: lines of their own would break into the bar's.
+    : stream_(stream), enabled_(!Quiet() && !Verbose() && ::isatty(fileno(stream)) == 1) {}
 
 ProgressBar::~ProgressBar() { Finish(); }
 

@@ -1,5 +1,5 @@
 // The progress bar of scan and unpack on standard error, drawn only when that
-// is a terminal and -q was not given.
+// is a terminal and neither -q nor -v was given.
 #pragma once
 
 #include <cstdio>
