@@ -1,5 +1,7 @@
 #include "quarry/app/headless_recovery.h"
 
+#include <unistd.h>
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -15,6 +17,7 @@
 #include "quarry/views/contacts_model.h"
 #include "quarry/views/recovery_run.h"
 #include "quarry/views/scan_session.h"
+#include "tools/sieve/terminal_prompt.h"
 
 namespace quarry::app {
 
@@ -22,11 +25,16 @@ namespace {
 
 using views::ContactsModel;
 
-constexpr char kUsage[] =
-    "usage: quarry --recover BACKUP --out DIR [--categories LIST] [--deleted-only]\n"
-    "                [--password-file FILE | --key-file FILE]\n"
-    "  LIST: comma-separated category names (contacts, sms, ...) or \"all\" (the default)\n"
-    "  --key-file: the key written by \"sieve key\", instead of the password\n";
+// Categories the headless recovery writes; the others are found and counted only.
+bool HasExport(int type) { return type == sieve::INFO_CONTACT; }
+
+QString CategoryList(bool exported) {
+  QStringList names;
+  for (int t = 0; t < sieve::kInfoTypeCount; ++t) {
+    if (HasExport(t) == exported) names.append(QLatin1String(sieve::InfoTypeName(t)));
+  }
+  return names.join(QStringLiteral(", "));
+}
 
 struct Options {
   QString Backup;
@@ -44,7 +52,7 @@ void Err(const QString& text) {
 }
 
 int UsageError(const QString& message) {
-  Err(QStringLiteral("quarry: %1\n").arg(message) + QLatin1String(kUsage));
+  Err(QStringLiteral("quarry: %1\nusage: ").arg(message) + QString::fromStdString(HeadlessUsage()));
   return kHeadlessUsage;
 }
 
@@ -133,6 +141,12 @@ std::optional<Options> Parse(const QStringList& args, QString& error) {
   }
   if (!categoriesGiven) {
     for (int t = 0; t < sieve::kInfoTypeCount; ++t) options.Categories.push_back(t);
+  }
+  // Scanning for minutes to write an empty folder helps nobody: say so before starting.
+  if (std::none_of(options.Categories.begin(), options.Categories.end(), HasExport)) {
+    error = QStringLiteral("nothing to recover: the categories given have no export yet (recovered so far: %1)")
+                .arg(CategoryList(true));
+    return std::nullopt;
   }
   // A category named twice is exported once.
   std::vector<int> unique;
@@ -238,6 +252,39 @@ int Scan(views::ScanSession& session, const views::ScanTargets& targets) {
 
 }  // namespace
 
+std::string HeadlessUsage() {
+  // Category names wrapped below their heading, so that the text fits a terminal.
+  const auto names = [](bool exported) {
+    std::string text;
+    std::size_t column = 8;
+    for (int t = 0; t < sieve::kInfoTypeCount; ++t) {
+      if (HasExport(t) != exported) continue;
+      const std::string name = sieve::InfoTypeName(t);
+      if (!text.empty() && column + name.size() + 2 > 78) {
+        text += ",\n        ";
+        column = 8;
+      } else if (!text.empty()) {
+        text += ", ";
+        column += 2;
+      }
+      text += name;
+      column += name.size();
+    }
+    return "        " + text + "\n";
+  };
+  return "quarry --recover BACKUP --out DIR [--categories LIST] [--deleted-only]\n"
+         "                [--password-file FILE | --key-file FILE] [--utc]\n"
+         "  LIST: comma-separated category names, or \"all\" (the default).\n"
+         "    Recovered so far:\n" + names(true) +
+         "    Found and counted, not yet exported:\n" + names(false) +
+         "  --deleted-only: only the deleted items that were recovered\n"
+         "  --password-file: the first line of FILE is the password of an encrypted\n"
+         "        backup; without it or --key-file the password is asked for at the\n"
+         "        terminal (no echo, three tries)\n"
+         "  --key-file: the key written by \"sieve key\", instead of the password\n"
+         "  --utc: dates in UTC instead of the computer's time zone\n";
+}
+
 bool IsHeadlessRequest(const QStringList& arguments) { return arguments.contains(QStringLiteral("--recover")); }
 
 int RunHeadlessRecovery(const QStringList& arguments) {
@@ -273,17 +320,24 @@ int RunHeadlessRecovery(const QStringList& arguments) {
   }
 
   if (reader.GetIsEncrypt(index) != 0) {
+    int checked = 0;
     if (key) {
       reader.SetDerivedKey(index, *key);
+      checked = reader.CheckPassword(index);
     } else if (password) {
       std::string secret(password->constData(), static_cast<std::size_t>(password->size()));
       reader.SetPassword(index, secret);
       std::fill(secret.begin(), secret.end(), '\0');
+      checked = reader.CheckPassword(index);
+    } else if (::isatty(STDIN_FILENO) == 1) {
+      checked = sieve::cli::AskForPassword("quarry", reader.BackupName(index), [&](std::string& secret) {
+        reader.SetPassword(index, secret);
+        return reader.CheckPassword(index);
+      });
     } else {
       return UsageError(QStringLiteral("the backup is encrypted: give its password with --password-file, or its key "
                                        "with --key-file"));
     }
-    const int checked = reader.CheckPassword(index);
     if (checked < 0) {
       return Fail(kHeadlessWrongPassword,
                   key ? QStringLiteral("wrong key: the key file does not open this backup") : QStringLiteral("wrong password"));

@@ -3,10 +3,11 @@
 // progress to standard error.
 //
 //   quarry --recover BACKUP --out DIR [--categories LIST] [--deleted-only]
-//          [--password-file FILE | --key-file FILE]
+//          [--password-file FILE | --key-file FILE] [--utc]
 #pragma once
 
 #include <QStringList>
+#include <string>
 
 namespace quarry::app {
 
@@ -17,6 +18,10 @@ enum HeadlessExit : int {
   kHeadlessWrongPassword = 3,  // or a wrong key
   kHeadlessNotABackup = 4,  // missing folder, or a folder that is not a backup
 };
+
+// The usage of the headless form ("quarry --recover ...") with the category
+// names it takes; Qt-free so that --help works without a display.
+std::string HeadlessUsage();
 
 // True when the arguments (without the program name) ask for the headless form.
 bool IsHeadlessRequest(const QStringList& arguments);

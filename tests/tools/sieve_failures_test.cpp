@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <filesystem>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -155,6 +156,11 @@ TEST(SieveUsage, UsageMistakesAndFoldersThatAreNotBackups) {
       {"key", backup.Folder, "-o", dir.Join("k"), "--key-file", dir.Join("k")},
       {"files", backup.Folder, "--key-file", dir.Join("k"), "--password-stdin"},
       {"info", backup.Folder, "--password-file", dir.Join("k"), "--password-stdin"},
+      {"key", backup.Folder, "-o", "-"},
+      {"scan", backup.Folder, "--files-to", dir.Join("files")},
+      {"-q", "-v", "list", "--root", dir.Path()},
+      {"extract", backup.Folder, "HomeDomain", "Library/x", "-o", "-", "--force"},
+      {"--version", "extra"},
   };
   for (const auto& args : mistakes) {
     const CommandResult run = RunSieve(args);
@@ -168,6 +174,9 @@ TEST(SieveUsage, UsageMistakesAndFoldersThatAreNotBackups) {
   const CommandResult commandHelp = RunSieve({"scan", "--help"});
   EXPECT_EQ(commandHelp.ExitCode, 0);
   EXPECT_EQ(commandHelp.Out.rfind("usage: sieve scan", 0), 0u) << commandHelp.Out;
+  const CommandResult version = RunSieve({"--version"});
+  EXPECT_EQ(version.ExitCode, 0);
+  EXPECT_TRUE(std::regex_match(version.Out, std::regex("sieve [0-9]+\\.[0-9]+\\.[0-9]+\n"))) << version.Out;
 
   WriteFile(dir.Join("a-file"), "x");
   std::filesystem::create_directory(dir.Join("empty"));
@@ -195,6 +204,89 @@ TEST(SieveUsage, UsageMistakesAndFoldersThatAreNotBackups) {
   EXPECT_FALSE(shown["encrypted"].Bool);
   const CommandResult text = RunSieve({"info", backup.Folder});
   EXPECT_NE(text.Out.find("Serial number:  " + truth.Text("serial_number")), std::string::npos) << text.Out;
+}
+
+// extract and unpack never overwrite a file unless told to; "-o -" streams the file
+// itself, decrypted, to standard output.
+TEST(SieveOutput, ExistingFilesAreKeptWithoutForceAndDashIsStandardOutput) {
+  TempDir dir;
+  const std::string password = WritePasswordFile(dir, kPassword);
+  const GeneratedBackup plain = MakeBackup(dir, "plain", {"--profile", "small", "--seed", "5"});
+  const GeneratedBackup encrypted = MakeBackup(
+      dir, "encrypted", {"--profile", "small", "--seed", "5", "--manifest-db", "--encrypted", "--password-file", password});
+  for (const GeneratedBackup* backup : {&plain, &encrypted}) {
+    SCOPED_TRACE(backup->Folder);
+    TruthFile file;
+    for (const TruthFile& f : ReadTruthFiles(backup->TruthPath)) {
+      if (f.Kind == "file" && f.Size > 0 && !f.StoredName.empty()) file = f;
+    }
+    ASSERT_FALSE(file.Path.empty());
+    const std::vector<std::string> secret{"--password-file", password};
+    const auto extract = [&](const std::string& target, std::vector<std::string> more) {
+      std::vector<std::string> args{"extract", backup->Folder, file.Domain, file.Path, "-o", target};
+      args.insert(args.end(), more.begin(), more.end());
+      args.insert(args.end(), secret.begin(), secret.end());
+      return RunSieve(args);
+    };
+    const CommandResult streamed = extract("-", {});
+    ASSERT_EQ(streamed.ExitCode, 0) << streamed.Err;
+    EXPECT_EQ(Sha256Hex(streamed.Out), file.Sha256);
+    EXPECT_EQ(streamed.Err, "");
+
+    const std::string target = dir.Join("kept");
+    WriteFile(target, "mine");
+    const CommandResult kept = extract(target, {});
+    EXPECT_EQ(kept.ExitCode, 1);
+    EXPECT_TRUE(OneErrorLine(kept));
+    EXPECT_NE(kept.Err.find("exists; give --force"), std::string::npos) << kept.Err;
+    EXPECT_EQ(ReadFile(target), "mine");
+    const CommandResult replaced = extract(target, {"--force"});
+    EXPECT_EQ(replaced.ExitCode, 0) << replaced.Err;
+    EXPECT_EQ(ReadFile(target), streamed.Out);
+
+    // unpack keeps what is there, says so, and fails; --force replaces it.
+    const std::string root = dir.Join("unpacked");
+    std::filesystem::remove_all(root);
+    std::filesystem::create_directories(root + "/" + file.Domain + "/" + file.Path);
+    std::filesystem::remove(root + "/" + file.Domain + "/" + file.Path);
+    WriteFile(root + "/" + file.Domain + "/" + file.Path, "mine");
+    std::vector<std::string> unpack{"unpack", backup->Folder, "-o", root};
+    unpack.insert(unpack.end(), secret.begin(), secret.end());
+    const CommandResult keeps = RunSieve(unpack);
+    EXPECT_EQ(keeps.ExitCode, 1);
+    EXPECT_NE(keeps.Err.find("1 existing"), std::string::npos) << keeps.Err;
+    EXPECT_NE(keeps.Err.find("give --force"), std::string::npos) << keeps.Err;
+    EXPECT_EQ(ReadFile(root + "/" + file.Domain + "/" + file.Path), "mine");
+    unpack.push_back("--force");
+    const CommandResult forced = RunSieve(unpack);
+    EXPECT_EQ(forced.ExitCode, 0) << forced.Err;
+    EXPECT_EQ(ReadFile(root + "/" + file.Domain + "/" + file.Path), streamed.Out);
+  }
+}
+
+// Every option a command's usage line names is described under it in `sieve help COMMAND`,
+// together with the options every command takes.
+TEST(SieveUsage, HelpOfACommandDescribesEachOfItsOptions) {
+  const std::regex option("(-[a-z]|--[a-z][a-z-]*)");
+  for (const char* command : {"list", "info", "files", "extract", "scan", "unpack", "key"}) {
+    SCOPED_TRACE(command);
+    const CommandResult help = RunSieve({"help", command});
+    ASSERT_EQ(help.ExitCode, 0) << help.Err;
+    const std::string usage = help.Out.substr(0, help.Out.find('\n'));
+    std::string described = help.Out.substr(usage.size());
+    EXPECT_EQ(usage.rfind(std::string("usage: sieve ") + command, 0), 0u) << usage;
+    std::vector<std::string> named;
+    for (std::sregex_iterator it(usage.begin(), usage.end(), option), end; it != end; ++it) named.push_back(it->str());
+    if (usage.find("[password option]") != std::string::npos) {
+      named.insert(named.end(), {"--password-file", "--password-stdin", "--key-file"});
+    }
+    named.insert(named.end(), {"-q", "-v", "--utc"});
+    for (const std::string& name : named) {
+      // Described: at the start of an indented line, or after "-o, ".
+      EXPECT_TRUE(std::regex_search(described, std::regex("\n  (-[a-z], )?" + name + "[ ,]")))
+          << name << " is not described:\n" << help.Out;
+    }
+  }
 }
 
 }  // namespace

@@ -65,7 +65,9 @@ std::set<std::string> ListedPaths(const CommandResult& run) {
 std::string ScanWithoutRunDetails(const std::string& out) {
   static const std::regex kPrivateFolder("/sieve-[^/\"]+/");
   static const std::regex kElapsed("\"elapsed_seconds\":[0-9.e+-]+");
-  return std::regex_replace(std::regex_replace(out, kPrivateFolder, "/sieve-X/"), kElapsed, "");
+  static const std::regex kTook(" in [0-9.]+ s\n");
+  return std::regex_replace(std::regex_replace(std::regex_replace(out, kPrivateFolder, "/sieve-X/"), kElapsed, ""),
+                            kTook, "\n");
 }
 
 // Relative path -> bytes of every file below folder.
@@ -135,11 +137,11 @@ TEST_F(SieveNewerLayout, ASavedKeyOpensTheBackupAsThePasswordDoes) {
     const CommandResult byKey = run(command, {"--key-file", key}, "key");
     ASSERT_EQ(byPassword.ExitCode, 0) << byPassword.Err;
     ASSERT_EQ(byKey.ExitCode, 0) << byKey.Err;
-    if (command != "extract") {
+    if (command != "extract" && command != "unpack") {
       EXPECT_FALSE(byKey.Out.empty());
     }
     EXPECT_EQ(ScanWithoutRunDetails(byKey.Out), ScanWithoutRunDetails(byPassword.Out));
-    EXPECT_EQ(byKey.Err, byPassword.Err);
+    EXPECT_EQ(ScanWithoutRunDetails(byKey.Err), ScanWithoutRunDetails(byPassword.Err));
 
     // A key of the right form that is not this backup's: wrong, like a wrong password, and nothing written.
     std::string other = text;
@@ -261,7 +263,7 @@ TEST(SieveWarnings, AnUnfinishedBackupIsToldByInfoAndAfterEveryIndexRead) {
     ASSERT_EQ(info.ExitCode, 0) << info.Err;
     EXPECT_TRUE(ParseJson(info.Out)["warnings"].Items.empty()) << info.Out;
     const CommandResult scan = RunSieve({"scan", quiet->Folder});
-    EXPECT_EQ(scan.Err, "");
+    EXPECT_TRUE(WarningLines(scan.Err).empty()) << scan.Err;
   }
   EXPECT_EQ(ParseJson(RunSieve({"info", old.Folder, "--json"}).Out).Text("layout"), "Manifest.mbdb");
   // Without an index the layout is null, and scanning says why it cannot.

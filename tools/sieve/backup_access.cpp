@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "tools/sieve/terminal_prompt.h"
 #include "tools/sieve/text_output.h"
 
 namespace sieve::cli {
@@ -22,28 +23,52 @@ int LoadBackup(CItunesBackupReader& reader, const std::string& folder) {
     throw CommandError(kExitNotABackup,
                        Printable(folder) + " is not a backup folder (it has no Info.plist)");
   }
+  if (Verbose()) {
+    const std::string layout = LayoutName(reader.Layout(index));
+    Detail("opened " + Printable(folder) + ": " + (layout.empty() ? "no index" : layout) +
+           (reader.GetIsEncrypt(index) != 0 ? ", encrypted" : ", not encrypted"));
+  }
   return index;
 }
 
-void Unlock(CItunesBackupReader& reader, int index, const PasswordSource& source) {
-  if (reader.GetIsEncrypt(index) == 0) return;
-  if (source.keyFile) {
-    FileKey key = ReadKeyFile(*source.keyFile);
-    reader.SetDerivedKey(index, key);
-    Wipe(key);
-  } else {
-    std::string password = ObtainPassword(source, reader.BackupName(index));
-    reader.SetPassword(index, password);
-    Wipe(password);
-  }
-  // The derivation says nothing for seconds: a person at a terminal is told why.
-  const bool told = !source.keyFile && ::isatty(STDERR_FILENO) == 1;
+namespace {
+
+// CheckPassword with the slow derivation explained to a person at a terminal.
+int CheckSecret(CItunesBackupReader& reader, int index, bool isKey) {
+  Detail(isKey ? "checking the key" : "checking the password");
+  const bool told = !isKey && !Quiet() && ::isatty(STDERR_FILENO) == 1;
   if (told) {
     std::fputs("checking the password (seconds for backups of iOS 10.2 and later; Ctrl-C gives up)...", stderr);
     std::fflush(stderr);
   }
   const int checked = reader.CheckPassword(index);
   if (told) std::fputs("\r\033[K", stderr);
+  Detail(checked == 1 ? "the backup is open" : "the backup did not open");
+  return checked;
+}
+
+}  // namespace
+
+void Unlock(CItunesBackupReader& reader, int index, const PasswordSource& source) {
+  if (reader.GetIsEncrypt(index) == 0) return;
+  int checked = 0;
+  if (source.keyFile) {
+    FileKey key = ReadKeyFile(*source.keyFile);
+    reader.SetDerivedKey(index, key);
+    Wipe(key);
+    checked = CheckSecret(reader, index, true);
+  } else if (source.file || source.fromStdin || ::isatty(STDIN_FILENO) != 1) {
+    // A file or a pipe gets one try: asking again could not change its answer.
+    std::string password = ObtainPassword(source);
+    reader.SetPassword(index, password);
+    Wipe(password);
+    checked = CheckSecret(reader, index, false);
+  } else {
+    checked = AskForPassword("sieve", Printable(reader.BackupName(index)), [&](std::string& password) {
+      reader.SetPassword(index, password);
+      return CheckSecret(reader, index, false);
+    });
+  }
   if (checked == 1) return;
   if (checked < 0) {
     throw CommandError(kExitWrongPassword, source.keyFile ? "wrong key: the key file does not open this backup"

@@ -23,10 +23,11 @@ inline constexpr std::string_view kListUsage = "sieve list [--root DIR] [--json]
 inline constexpr std::string_view kInfoUsage = "sieve info BACKUP [--json] [password option]";
 inline constexpr std::string_view kFilesUsage = "sieve files BACKUP [--json] [password option]";
 inline constexpr std::string_view kExtractUsage =
-    "sieve extract BACKUP DOMAIN PATH -o FILE [password option]";
-inline constexpr std::string_view kScanUsage = "sieve scan BACKUP [--json] [password option]";
+    "sieve extract BACKUP DOMAIN PATH -o FILE|- [--force] [password option]";
+inline constexpr std::string_view kScanUsage = 
+    "sieve scan BACKUP [--json [--files-to DIR]] [password option]";
 inline constexpr std::string_view kUnpackUsage =
-    "sieve unpack BACKUP -o DIR [--domain D] [password option]";
+    "sieve unpack BACKUP -o DIR [--domain D] [--force] [password option]";
 inline constexpr std::string_view kKeyUsage =
     "sieve key BACKUP -o FILE [--force] [--password-file FILE | --password-stdin]";
 

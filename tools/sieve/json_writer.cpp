@@ -2,6 +2,10 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdio>
+#include <ctime>
+
+#include "sieve/time_zone.h"
 
 #include "tools/sieve/utf8.h"
 
@@ -41,6 +45,46 @@ void AppendQuoted(std::string& out, std::string_view text) {
 }
 
 }  // namespace
+
+std::string IsoDateOf(std::int64_t seconds) {
+  const auto moment = static_cast<std::time_t>(seconds);
+  std::tm parts{};
+  const bool utc = sieve::UtcTimes();
+  if ((utc ? ::gmtime_r(&moment, &parts) : ::localtime_r(&moment, &parts)) == nullptr) return {};
+  char text[64];
+  const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &parts);
+  if (utc) return std::string(text, length) + "Z";
+  const long offset = parts.tm_gmtoff;
+  const long minutes = (offset < 0 ? -offset : offset) / 60;
+  char zone[48];
+  std::snprintf(zone, sizeof zone, "%c%02ld:%02ld", offset < 0 ? '-' : '+', minutes / 60, minutes % 60);
+  return std::string(text, length) + zone;
+}
+
+std::string IsoDateFromLocal(std::string_view text) {
+  std::tm parts{};
+  const std::string copy(text);
+  int used = 0;
+  const int read = std::sscanf(copy.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%n", &parts.tm_year, &parts.tm_mon,
+                               &parts.tm_mday, &parts.tm_hour, &parts.tm_min, &parts.tm_sec, &used);
+  if (read != 6 || used != 19 || copy.size() != 19) return copy;
+  parts.tm_year -= 1900;
+  parts.tm_mon -= 1;
+  parts.tm_isdst = -1;  // the zone's rules say whether summer time applied then
+  const std::time_t moment = std::mktime(&parts);
+  return moment == static_cast<std::time_t>(-1) ? copy : IsoDateOf(moment);
+}
+
+std::string IsoDate(std::string_view text) {
+  const bool dateAndTime = text.size() == 19 && text[10] == ' ';
+  if (dateAndTime && sieve::UtcTimes()) return std::string(text.substr(0, 10)) + "T" + std::string(text.substr(11)) + "Z";
+  return IsoDateFromLocal(text);
+}
+
+JsonWriter& JsonWriter::DateField(std::string_view name, std::string_view text) {
+  Key(name);
+  return text.empty() ? Null() : String(IsoDate(text));
+}
 
 std::string JsonQuote(std::string_view text) {
   std::string out;

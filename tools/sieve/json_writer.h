@@ -37,6 +37,10 @@ class JsonWriter {
   JsonWriter& Field(std::string_view name, std::uint32_t value) { return Key(name).Uint(value); }
   JsonWriter& Field(std::string_view name, double value) { return Key(name).Double(value); }
   JsonWriter& Field(std::string_view name, bool value) { return Key(name).Bool(value); }
+  // A library date text as ISO 8601 (IsoDate), null for "" (no date).
+  JsonWriter& DateField(std::string_view name, std::string_view text);
+  // The library's 0/1 flags.
+  JsonWriter& FlagField(std::string_view name, std::int32_t flag) { return Key(name).Bool(flag != 0); }
 
   const std::string& Text() const { return out_; }
   // Empties the text for the next document.
@@ -49,6 +53,16 @@ class JsonWriter {
   std::vector<bool> hasMembers_;  // one entry per open object or array
   bool afterKey_ = false;
 };
+
+// The library's date text "YYYY-MM-DD hh:mm:ss" (the computer's zone, or UTC
+// with --utc) as ISO 8601 with the offset of that moment in that zone:
+// "2016-06-14T18:12:45+08:00", or "...Z" in UTC. Other text (a date without a
+// time, as birthdays are) is returned as it is.
+std::string IsoDate(std::string_view text);
+// The same for a date text that is on the computer's clock even with --utc.
+std::string IsoDateFromLocal(std::string_view text);
+// Seconds since 1970 in the same form.
+std::string IsoDateOf(std::int64_t seconds);
 
 // The JSON string literal of `text`, quotes included.
 std::string JsonQuote(std::string_view text);

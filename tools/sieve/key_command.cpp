@@ -25,7 +25,7 @@ void CheckTarget(const std::string& target, bool replace) {
   struct stat st {};
   if (::lstat(target.c_str(), &st) == 0) {
     if (S_ISDIR(st.st_mode)) throw CommandError(kExitFailure, Printable(target) + " is a folder");
-    if (!replace) throw CommandError(kExitFailure, Printable(target) + " exists; give --force to replace it");
+    if (!replace) throw CommandError(kExitFailure, ExistsMessage(target));
   }
   const std::string folder = FolderOf(target);
   if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
@@ -44,9 +44,8 @@ bool WriteAll(int fd, const std::string& text) {
   return true;
 }
 
-// Writes the whole text under a temporary name, then puts it in place: renamed over
-// an existing file only when `replace`, else linked, which fails when a file
-// appeared there meanwhile. No partial key file is ever left under `target`.
+// Writes the whole text under a temporary name, then puts it in place (PutInPlace):
+// no partial key file is ever left under `target`.
 void WriteKeyFile(const std::string& target, std::string& text, bool replace) {
   std::string error;
   int fd = -1;
@@ -61,18 +60,15 @@ void WriteKeyFile(const std::string& target, std::string& text, bool replace) {
   Wipe(text);
   const bool closed = ::close(fd) == 0;
   if (written && !closed) savedErrno = errno;
-  int placed = -1;
-  if (written && closed) {
-    placed = replace ? ::rename(temporary.c_str(), target.c_str()) : ::link(temporary.c_str(), target.c_str());
-    savedErrno = errno;
+  const bool complete = written && closed;
+  if (complete) {
+    savedErrno = PutInPlace(temporary, target, replace);
+  } else {
+    ::unlink(temporary.c_str());
   }
-  // After a link, or any failure, the temporary name goes.
-  if (!replace || placed != 0) ::unlink(temporary.c_str());
   partial.Release();
-  if (placed == 0) return;
-  if (written && closed && savedErrno == EEXIST) {
-    throw CommandError(kExitFailure, Printable(target) + " exists; give --force to replace it");
-  }
+  if (complete && savedErrno == 0) return;
+  if (complete && savedErrno == EEXIST) throw CommandError(kExitFailure, ExistsMessage(target));
   throw CommandError(kExitFailure,
                      "cannot write the key file " + Printable(target) + ": " + std::strerror(savedErrno));
 }
@@ -84,6 +80,11 @@ int RunKey(const Arguments& args) {
   options.RequirePositional(1, kKeyUsage);
   const auto target = options.Value("-o") ? options.Value("-o") : options.Value("--output");
   if (!target || target->empty()) throw UsageError("key needs -o FILE; usage: " + std::string(kKeyUsage));
+  // A key on standard output lands in a terminal's scrollback or a pipe's logs:
+  // it only ever goes into a file of its own, made private before it is written.
+  if (*target == "-") {
+    throw UsageError("key writes only to a file (mode 0600), never to standard output; give -o FILE");
+  }
   const bool replace = options.Has("--force");
   const PasswordSource password = PasswordSourceFrom(options);
   CheckTarget(*target, replace);

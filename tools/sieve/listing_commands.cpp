@@ -18,12 +18,18 @@
 namespace sieve::cli {
 namespace {
 
+// The reader gives the backup's date on the computer's clock even with --utc.
+JsonWriter& LastBackupDate(JsonWriter& json, const std::string& text) {
+  json.Key("last_backup_date");
+  return text.empty() ? json.Null() : json.String(IsoDateFromLocal(text));
+}
+
 void WriteBackupFields(JsonWriter& json, const CItunesBackupReader& reader, int index) {
   json.Field("name", reader.BackupName(index))
       .Field("device_name", reader.DeviceName(index))
       .Field("product_type", reader.ProductType(index))
-      .Field("product_version", reader.ProductVersion(index))
-      .Field("last_backup_date", reader.BackupTime(index))
+      .Field("product_version", reader.ProductVersion(index));
+  LastBackupDate(json, reader.BackupTime(index))
       .Field("serial_number", reader.SerialNumber(index))
       .Field("encrypted", reader.GetIsEncrypt(index) != 0)
       .Field("folder", reader.BackupFolder(index));

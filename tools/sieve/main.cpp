@@ -18,14 +18,82 @@ namespace {
 struct Command {
   std::string_view name;
   std::string_view usage;
+  std::string_view details;  // what it does and every option it takes
   int (*run)(const Arguments&);
 };
 
+constexpr std::string_view kPasswordOptions = R"(
+Password of an encrypted backup:
+  --password-file FILE   the password is the first line of FILE
+  --password-stdin       the password is the first line of standard input
+  --key-file FILE        the key written by sieve key instead of a password
+  Without any of them the password is asked for at the terminal, without
+  echo; a wrong one is asked again, up to three times.
+)";
+
+constexpr std::string_view kCommonOptions = R"(
+Options of every command:
+  -q, --quiet            no progress, notes or warnings; errors only
+  -v, --verbose          also the steps, with the seconds since the start
+  --utc                  dates in UTC instead of the computer's time zone
+)";
+
 constexpr Command kCommands[] = {
-    {"list", kListUsage, RunList},          {"info", kInfoUsage, RunInfo},
-    {"files", kFilesUsage, RunFiles},       {"extract", kExtractUsage, RunExtract},
-    {"scan", kScanUsage, RunScan},          {"unpack", kUnpackUsage, RunUnpack},
-    {"key", kKeyUsage, RunKey},
+    {"list", kListUsage, R"(
+The backups found directly under a folder, by name, then date.
+  --root DIR             the folder to look in (default
+                         $XDG_DATA_HOME/MobileSync/Backup, else
+                         ~/.local/share/MobileSync/Backup)
+  --json                 one JSON array instead of a table
+)", RunList},
+    {"info", kInfoUsage, R"(
+The properties of one backup folder, its index layout and its warnings.
+  --json                 one JSON object instead of a table
+  The password options are taken, and ignored, so that scripts can give every
+  command the same ones.
+)", RunInfo},
+    {"files", kFilesUsage, R"(
+The backup's file index, one row (or JSON object) per entry, written as the
+index is read. Only a Manifest.db index of an encrypted backup needs the
+password.
+  --json                 one JSON array, an object per entry
+)", RunFiles},
+    {"extract", kExtractUsage, R"(
+One file of the backup, decrypted, by its domain and path (as files lists them).
+  -o, --output FILE      where to write it; "-" writes it to standard output
+                         (refused when that is a terminal)
+  --force                replace FILE when it exists
+)", RunExtract},
+    {"scan", kScanUsage, R"(
+Finds the records of every category, live and deleted. Prints a table of
+counts per category, or with --json one JSON object per record and line,
+then a summary object. Ctrl-C stops the scan and still sums up what it found.
+  --json                 JSON Lines on standard output
+  --files-to DIR         with --json: copies the files records point at
+                         (pictures, attachments, recordings, media), decrypted,
+                         into DIR (created, mode 0700) and names those copies
+                         in the records; without it those fields are left out
+)", RunScan},
+    {"unpack", kUnpackUsage, R"(
+Every file of the backup, decrypted, into DIR/domain/path with its
+modification time; links and unsafe names are skipped. A new DIR is made
+with mode 0700. Shows its progress on a terminal.
+  -o, --output DIR       the folder to write into
+  --domain D             only the files of domain D
+  --force                replace files that exist in DIR
+)", RunUnpack},
+    {"key", kKeyUsage, R"(
+Derives the key of an encrypted backup's password once and writes it to FILE
+(mode 0600), so that later commands open the backup with --key-file without
+the slow derivation. The key opens the backup as the password does. It is
+never written to standard output.
+  -o, --output FILE      where to write the key
+  --force                replace FILE when it exists
+  --password-file FILE   the password is the first line of FILE
+  --password-stdin       the password is the first line of standard input
+  Without either the password is asked for at the terminal, without echo; a
+  wrong one is asked again, up to three times.
+)", RunKey},
 };
 
 constexpr std::string_view kHelp = R"(usage: sieve COMMAND [ARGUMENTS]
@@ -41,17 +109,25 @@ Commands:
   info BACKUP [--json]                the properties of one backup folder, its
                                       index layout and warnings
   files BACKUP [--json]               the backup's file index
-  extract BACKUP DOMAIN PATH -o FILE  one file, decrypted, into FILE
+  extract BACKUP DOMAIN PATH -o FILE  one file, decrypted, into FILE (- for
+                                      standard output; --force replaces FILE)
   scan BACKUP [--json]                finds the records of every category;
-                                      --json writes one JSON object per line
+                                      --json writes one JSON object per line,
+                                      --files-to DIR copies their files there
   unpack BACKUP -o DIR [--domain D]   every file, decrypted, into DIR/domain/path
+                                      (--force replaces existing files)
   key BACKUP -o FILE [--force]        derives the key of the password once and
                                       writes it to FILE (mode 0600; --force
                                       replaces an existing FILE)
-  help [COMMAND]                      this text, or the usage of one command
+  help [COMMAND]                      this text, or one command's options
 
 Dates are in the computer's time zone (TZ is honoured); --utc, given with
 any command, shows them in UTC.
+
+Data goes to standard output; progress, timings, notes and warnings to
+standard error. Given with any command, -q (--quiet) leaves out all but the
+errors and -v (--verbose) adds the steps with their times. --version prints
+the version.
 
 Password of an encrypted backup (files, extract, scan, unpack, key; info
 takes the options too and ignores them):
@@ -59,7 +135,8 @@ takes the options too and ignores them):
   --password-stdin       the first line of standard input
   --key-file FILE        the key written by sieve key instead of a password
                          (not for key itself)
-  without any, a prompt without echo when standard input is a terminal.
+  without any, a prompt without echo when standard input is a terminal; a
+  wrong password typed there is asked again, up to three times.
   A password is never taken as an argument. files needs it only for a
   Manifest.db index, which is encrypted as a whole. The key opens the backup
   as the password does: keep its file as private as the password.
@@ -93,7 +170,10 @@ int Help(const Arguments& args) {
   }
   const Command* command = FindCommand(args[0]);
   if (command == nullptr || args.size() > 1) throw UsageError("help takes one command name");
-  WriteOut("usage: " + std::string(command->usage) + "\n");
+  std::string text = "usage: " + std::string(command->usage) + "\n" + std::string(command->details);
+  if (command->usage.find("[password option]") != std::string_view::npos) text += kPasswordOptions;
+  text += kCommonOptions;
+  WriteOut(text);
   return kExitOk;
 }
 
@@ -102,10 +182,35 @@ int Dispatch(const Arguments& words) {
   const std::string& name = words[0];
   const Arguments args(words.begin() + 1, words.end());
   if (name == "help" || name == "--help" || name == "-h") return Help(args);
+  if (name == "--version") {
+    if (!args.empty()) throw UsageError("--version takes nothing more");
+    WriteOut("sieve " SIEVE_VERSION_TEXT "\n");
+    return kExitOk;
+  }
   const Command* command = FindCommand(name);
   if (command == nullptr) throw UsageError("unknown command '" + Printable(name) + "' (see sieve help)");
   if (AsksForHelp(args)) return Help({std::string(command->name)});
   return command->run(args);
+}
+
+// Takes the options every command has (--utc, -q, -v) out of the words before "--".
+void TakeCommonOptions(Arguments& words) {
+  auto end = std::find(words.begin(), words.end(), "--");
+  const auto take = [&](std::initializer_list<std::string_view> names) {
+    const auto kept = std::remove_if(words.begin(), end, [&](const std::string& w) {
+      return std::find(names.begin(), names.end(), w) != names.end();
+    });
+    const bool found = kept != end;
+    words.erase(kept, end);
+    end = std::find(words.begin(), words.end(), "--");
+    return found;
+  };
+  if (take({"--utc"})) sieve::SetUtcTimes(true);
+  const bool quiet = take({"-q", "--quiet"});
+  const bool verbose = take({"-v", "--verbose"});
+  if (quiet && verbose) throw UsageError("give either -q or -v, not both");
+  if (quiet) SetVerbosity(Verbosity::Quiet);
+  if (verbose) SetVerbosity(Verbosity::Verbose);
 }
 
 // Standard output may be a full disk or a closed pipe; that is a failure too.
@@ -127,14 +232,9 @@ int main(int argc, char** argv) {
   using namespace sieve::cli;
   RemovePrivateDataOnSignals();
   Arguments words(argv + (argc > 0 ? 1 : 0), argv + argc);
-  // --utc applies to every command, so it is taken here, before the command's own options.
-  const auto end = std::find(words.begin(), words.end(), "--");
-  if (const auto utc = std::remove(words.begin(), end, "--utc"); utc != end) {
-    words.erase(utc, end);
-    sieve::SetUtcTimes(true);
-  }
   int status = kExitFailure;
   try {
+    TakeCommonOptions(words);
     status = Dispatch(words);
   } catch (const CommandError& error) {
     std::fflush(stdout);

@@ -29,10 +29,10 @@ PasswordSource PasswordSourceFrom(const Options& options);
 // The first line of `text` without its line ending ("\n" or "\r\n").
 std::string FirstLine(std::string_view text);
 
-// Reads the password from the chosen source, or prompts on the terminal when
-// none was chosen and standard input is one. Throws CommandError (usage) when
-// there is no way to get a password, (failure) when the file cannot be read.
-std::string ObtainPassword(const PasswordSource& source, std::string_view backupName);
+// Reads the password from the file or standard input, whichever was chosen
+// (the prompt at a terminal is Unlock's, since it asks again). Throws
+// CommandError (usage) when neither was, (failure) when the file cannot be read.
+std::string ObtainPassword(const PasswordSource& source);
 
 // Reads a key file: 64 hexadecimal digits, optionally followed by a line end.
 // Throws CommandError (failure) naming the file, never its content, when it

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "tools/sieve/text_output.h"
+
 namespace sieve::cli {
 namespace {
 
@@ -35,7 +37,8 @@ std::string ProgressLine(float percent, double elapsedSeconds, int width) {
 }
 
 ProgressBar::ProgressBar(std::FILE* stream)
-    : stream_(stream), enabled_(::isatty(fileno(stream)) == 1) {}
+    // With -v the steps are the progress: lines of their own would break into the bar's.
+    : stream_(stream), enabled_(!Quiet() && !Verbose() && ::isatty(fileno(stream)) == 1) {}
 
 ProgressBar::~ProgressBar() { Finish(); }
 

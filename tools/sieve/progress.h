@@ -1,4 +1,5 @@
-// The scan's progress bar on standard error, drawn only when that is a terminal.
+// The progress bar of scan and unpack on standard error, drawn only when that
+// is a terminal and neither -q nor -v was given.
 #pragma once
 
 #include <cstdio>

@@ -1,201 +1,215 @@
 #include "tools/sieve/record_json.h"
 
+#include <charconv>
+
 namespace sieve::cli {
 namespace {
 
-template <typename Item>
-void WriteList(JsonWriter& json, std::string_view name, const std::vector<Item>& items) {
-  json.Key(name).BeginArray();
-  for (const Item& item : items) {
-    json.BeginObject();
-    WriteFields(json, item);
-    json.EndObject();
-  }
-  json.EndArray();
-}
+// Writes the members of one record into the object the writer has open.
+class RecordWriter {
+ public:
+  RecordWriter(JsonWriter& json, FileCopies& files) : json_(json), files_(files) {}
 
-void WriteTexts(JsonWriter& json, std::string_view name, const std::vector<std::string>& texts) {
-  json.Key(name).BeginArray();
-  for (const std::string& text : texts) json.String(text);
-  json.EndArray();
-}
+  void Fields(const ContactRecord& r) {
+    json_.Field("row_id", r.RowID)
+        .FlagField("deleted", r.Deleted)
+        .FlagField("unowned", r.Unowned)
+        .Field("first", r.First)
+        .Field("last", r.Last)
+        .Field("middle", r.Middle)
+        .Field("nickname", r.Nickname)
+        .Field("prefix", r.Prefix)
+        .Field("suffix", r.Suffix)
+        .Field("organization", r.Organization)
+        .Field("department", r.Department)
+        .Field("job_title", r.JobTitle)
+        .Field("note", r.Note)
+        .DateField("birthday", r.Birthday)
+        .Field("home_phone", r.HomePhone)
+        .Field("work_phone", r.WorkPhone)
+        .Field("phone", r.Phone)
+        .Field("address", r.Address)
+        .Field("home_email", r.HomeEmail)
+        .Field("work_email", r.WorkEmail)
+        .Field("home_page", r.HomePage)
+        .DateField("creation_date", r.CreationDate)
+        .DateField("modification_date", r.ModificationDate);
+    files_.Write(json_, "image_path", r.ImagePath, std::nullopt);
+    json_.Key("others").BeginArray();
+    for (const std::string& text : r.Others) json_.String(text);
+    json_.EndArray();
+    json_.Key("values").BeginArray();
+    for (const ContactValue& v : r.Values) {
+      json_.BeginObject().Field("property", v.Property).Field("label", v.Label).Field("value", v.Value);
+      // Pairs rather than an object: a key the address book does not name is "" and may repeat.
+      json_.Key("parts").BeginArray();
+      for (const auto& [key, part] : v.Parts) json_.BeginObject().Field("key", key).Field("value", part).EndObject();
+      json_.EndArray().EndObject();
+    }
+    json_.EndArray();
+  }
+
+  void Fields(const SmsMessage& r) {
+    json_.Field("row_id", r.RowId)
+        .FlagField("deleted", r.Deleted)
+        .FlagField("is_from_me", r.IsFromMe)
+        .Field("direction", r.Direction)
+        .DateField("date", r.Date)
+        .Field("text", r.Text)
+        .Field("mime_type", r.MimeType);
+    // The key came with the attachment record, delivered before the conversations.
+    files_.Write(json_, "attachment_path", r.AttachmentPath, std::nullopt);
+  }
+
+  void Fields(const SmsConversation& r) {
+    json_.FlagField("deleted", r.Deleted).Field("address", r.Address).Field("contact_name", r.ContactName);
+    List("messages", r.Messages);
+  }
+
+  void Fields(const SmsAttachment& r) {
+    json_.Field("file_name", r.FileName)
+        .Field("mime_type", r.MimeType)
+        .Field("relative_path", r.RelativePath)
+        .Field("has_key", r.Key.has_value());
+    files_.Write(json_, "file_path", r.BackupFile, r.Key, r.FileName);
+  }
+
+  void Fields(const CallRecord& r) {
+    json_.FlagField("deleted", r.Deleted)
+        .Field("address", r.Address)
+        .Field("name", r.Name)
+        .DateField("date", r.Date)
+        .Field("direction", r.Direction)
+        .Field("duration_seconds", static_cast<double>(r.Seconds))
+        .Field("flags", r.Flags);
+  }
+
+  void Fields(const WaMessage& r) {
+    json_.FlagField("deleted", r.Deleted)
+        .FlagField("is_incoming", r.IsIncoming)
+        .Field("message_type", r.MessageType)
+        .DateField("date", r.Date)
+        .Field("text", r.Text);
+    files_.Write(json_, "media_path", r.MediaPath, std::nullopt);
+  }
+
+  void Fields(const WaChat& r) {
+    json_.Field("partner_name", r.PartnerName).Field("phone_number", r.PhoneNumber);
+    List("messages", r.Messages);
+  }
+
+  void Fields(const WaAttachment& r) {
+    json_.Field("text", r.Text).DateField("date", r.Date).Field("has_key", r.Key.has_value());
+    files_.Write(json_, "file_path", r.FilePath, r.Key, r.Text);
+  }
+
+  void Fields(const NoteRecord& r) {
+    json_.FlagField("deleted", r.Deleted).Field("title", r.Title).DateField("date", r.Date).Field("content", r.Content);
+  }
+
+  void Fields(const CalendarRecord& r) {
+    json_.FlagField("deleted", r.Deleted)
+        .Field("summary", r.Summary)
+        .DateField("start_date", r.StartDate)
+        .DateField("end_date", r.EndDate)
+        .Field("description", r.Description)
+        .Field("location", r.Location)
+        .Field("status", r.Status)
+        .Field("availability", r.Availability);
+  }
+
+  void Fields(const ReminderRecord& r) {
+    json_.FlagField("deleted", r.Deleted)
+        .Field("summary", r.Summary)
+        .DateField("start_date", r.StartDate)
+        .DateField("end_date", r.EndDate)
+        .Field("description", r.Description)
+        .Field("location", r.Location)
+        .FlagField("completed", r.Completed)
+        .Field("priority", r.Priority)
+        .Field("list_title", r.ListTitle);
+  }
+
+  void Fields(const BookmarkRecord& r) { json_.FlagField("deleted", r.Deleted).Field("title", r.Title).Field("url", r.Url); }
+
+  void Fields(const VoiceMemoRecord& r) {
+    json_.DateField("date", r.Date).Key("duration_seconds");
+    WholeNumber(r.Duration);
+    json_.Field("file_name", r.FileName).Field("custom_label", r.CustomLabel).Field("has_key", r.FileKey.has_value());
+    // Of an encrypted backup the reader already decrypted the recording into its private folder.
+    files_.Write(json_, "file_path", r.OrgPath, std::nullopt, LastPart(r.FileName));
+  }
+
+  void Fields(const MediaFile& r) {
+    json_.FlagField("deleted", r.Deleted).Field("file_name", r.FileName).Field("has_key", r.FileKey.has_value());
+    files_.Write(json_, "file_path", r.FilePath, r.FileKey, r.FileName);
+  }
+
+  void Fields(const MediaGroup& r) {
+    json_.Field("name", r.Name);
+    List("files", r.Files);
+  }
+
+ private:
+  template <typename Item>
+  void List(std::string_view name, const std::vector<Item>& items) {
+    json_.Key(name).BeginArray();
+    for (const Item& item : items) {
+      json_.BeginObject();
+      Fields(item);
+      json_.EndObject();
+    }
+    json_.EndArray();
+  }
+
+  // The library gives some counts as decimal text; null when it is not one.
+  void WholeNumber(const std::string& text) {
+    std::int64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size()) {
+      json_.Null();
+    } else {
+      json_.Int(value);
+    }
+  }
+
+  static std::string_view LastPart(std::string_view path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+  }
+
+  JsonWriter& json_;
+  FileCopies& files_;
+};
 
 template <typename Record>
-void WriteAs(JsonWriter& json, const void* record) {
-  WriteFields(json, *static_cast<const Record*>(record));
+void WriteAs(RecordWriter& writer, const void* record) {
+  writer.Fields(*static_cast<const Record*>(record));
 }
 
 }  // namespace
 
-void WriteFields(JsonWriter& json, const ContactRecord& r) {
-  json.Field("RowID", r.RowID)
-      .Field("First", r.First)
-      .Field("Last", r.Last)
-      .Field("Middle", r.Middle)
-      .Field("Organization", r.Organization)
-      .Field("Department", r.Department)
-      .Field("Note", r.Note)
-      .Field("Birthday", r.Birthday)
-      .Field("JobTitle", r.JobTitle)
-      .Field("Prefix", r.Prefix)
-      .Field("Suffix", r.Suffix)
-      .Field("HomePhone", r.HomePhone)
-      .Field("WorkPhone", r.WorkPhone)
-      .Field("Address", r.Address)
-      .Field("Phone", r.Phone)
-      .Field("HomeEmail", r.HomeEmail)
-      .Field("WorkEmail", r.WorkEmail)
-      .Field("HomePage", r.HomePage)
-      .Field("ImagePath", r.ImagePath)
-      .Field("Reserved1", r.Reserved1)
-      .Field("Reserved2", r.Reserved2);
-  WriteTexts(json, "Others", r.Others);
-  json.Field("Deleted", r.Deleted)
-      .Field("Nickname", r.Nickname)
-      .Field("CreationDate", r.CreationDate)
-      .Field("ModificationDate", r.ModificationDate);
-  json.Key("Values").BeginArray();
-  for (const ContactValue& v : r.Values) {
-    json.BeginObject().Field("Property", v.Property).Field("Label", v.Label).Field("Value", v.Value);
-    // Pairs rather than an object: a key the address book does not name is "" and may repeat.
-    json.Key("Parts").BeginArray();
-    for (const auto& [key, part] : v.Parts) json.BeginObject().Field("Key", key).Field("Value", part).EndObject();
-    json.EndArray().EndObject();
-  }
-  json.EndArray().Field("Unowned", r.Unowned);
-}
-
-void WriteFields(JsonWriter& json, const SmsMessage& r) {
-  json.Field("Deleted", r.Deleted)
-      .Field("IsFromMe", r.IsFromMe)
-      .Field("RowId", r.RowId)
-      .Field("Text", r.Text)
-      .Field("Date", r.Date)
-      .Field("Direction", r.Direction)
-      .Field("AttachmentPath", r.AttachmentPath)
-      .Field("MimeType", r.MimeType);
-}
-
-void WriteFields(JsonWriter& json, const SmsConversation& r) {
-  json.Field("Deleted", r.Deleted).Field("Address", r.Address).Field("ContactName", r.ContactName);
-  WriteList(json, "Messages", r.Messages);
-}
-
-void WriteFields(JsonWriter& json, const SmsAttachment& r) {
-  json.Field("FileName", r.FileName)
-      .Field("BackupFile", r.BackupFile)
-      .Field("MimeType", r.MimeType)
-      .Field("RelativePath", r.RelativePath)
-      .Field("Key", r.Key.has_value());
-}
-
-void WriteFields(JsonWriter& json, const CallRecord& r) {
-  json.Field("Deleted", r.Deleted)
-      .Field("Address", r.Address)
-      .Field("Date", r.Date)
-      .Field("Duration", r.Duration)
-      .Field("Direction", r.Direction)
-      .Field("Flags", r.Flags)
-      .Field("Seconds", static_cast<double>(r.Seconds))
-      .Field("Name", r.Name);
-}
-
-void WriteFields(JsonWriter& json, const WaMessage& r) {
-  json.Field("Deleted", r.Deleted)
-      .Field("IsIncoming", r.IsIncoming)
-      .Field("MessageType", r.MessageType)
-      .Field("Text", r.Text)
-      .Field("Date", r.Date)
-      .Field("MediaPath", r.MediaPath);
-}
-
-void WriteFields(JsonWriter& json, const WaChat& r) {
-  json.Field("PartnerName", r.PartnerName).Field("PhoneNumber", r.PhoneNumber);
-  WriteList(json, "Messages", r.Messages);
-}
-
-void WriteFields(JsonWriter& json, const WaAttachment& r) {
-  json.Field("Text", r.Text)
-      .Field("FilePath", r.FilePath)
-      .Field("Key", r.Key.has_value())
-      .Field("Date", r.Date);
-}
-
-void WriteFields(JsonWriter& json, const NoteRecord& r) {
-  json.Field("Deleted", r.Deleted)
-      .Field("Title", r.Title)
-      .Field("Date", r.Date)
-      .Field("Content", r.Content);
-}
-
-void WriteFields(JsonWriter& json, const CalendarRecord& r) {
-  json.Field("Deleted", r.Deleted)
-      .Field("Summary", r.Summary)
-      .Field("StartDate", r.StartDate)
-      .Field("EndDate", r.EndDate)
-      .Field("Description", r.Description)
-      .Field("Location", r.Location)
-      .Field("Status", r.Status)
-      .Field("Availability", r.Availability);
-}
-
-void WriteFields(JsonWriter& json, const ReminderRecord& r) {
-  json.Field("Summary", r.Summary)
-      .Field("StartDate", r.StartDate)
-      .Field("EndDate", r.EndDate)
-      .Field("Description", r.Description)
-      .Field("Location", r.Location)
-      .Field("Completed", r.Completed)
-      .Field("Priority", r.Priority)
-      .Field("ListTitle", r.ListTitle)
-      .Field("Deleted", r.Deleted);
-}
-
-void WriteFields(JsonWriter& json, const BookmarkRecord& r) {
-  json.Field("Title", r.Title).Field("Url", r.Url).Field("Deleted", r.Deleted);
-}
-
-void WriteFields(JsonWriter& json, const VoiceMemoRecord& r) {
-  json.Field("Date", r.Date)
-      .Field("Duration", r.Duration)
-      .Field("FileName", r.FileName)
-      .Field("CustomLabel", r.CustomLabel)
-      .Field("OrgPath", r.OrgPath)
-      .Field("FileKey", r.FileKey.has_value());
-}
-
-void WriteFields(JsonWriter& json, const MediaFile& r) {
-  json.Field("Deleted", r.Deleted)
-      .Field("FileName", r.FileName)
-      .Field("FilePath", r.FilePath)
-      .Field("FileKey", r.FileKey.has_value());
-}
-
-void WriteFields(JsonWriter& json, const MediaGroup& r) {
-  json.Field("Name", r.Name);
-  WriteList(json, "Files", r.Files);
-}
-
-void WriteRecord(JsonWriter& json, const void* record, _InfoType type) {
-  json.BeginObject().Field("type", static_cast<std::int32_t>(type)).Field("category", InfoTypeName(type));
+void WriteRecord(JsonWriter& json, const void* record, _InfoType type, FileCopies& files) {
+  json.BeginObject().Field("category", InfoTypeName(type));
+  RecordWriter writer(json, files);
   switch (type) {
-    case INFO_SMS: WriteAs<SmsConversation>(json, record); break;
-    case INFO_SMS_ATTACHMENT: WriteAs<SmsAttachment>(json, record); break;
-    case INFO_CONTACT: WriteAs<ContactRecord>(json, record); break;
-    case INFO_CALL: WriteAs<CallRecord>(json, record); break;
-    case INFO_VOICE_MEMO: WriteAs<VoiceMemoRecord>(json, record); break;
-    case INFO_WHATSAPP: WriteAs<WaChat>(json, record); break;
-    case INFO_WHATSAPP_ATTACHMENT: WriteAs<WaAttachment>(json, record); break;
-    case INFO_BOOKMARK: WriteAs<BookmarkRecord>(json, record); break;
-    case INFO_REMINDER: WriteAs<ReminderRecord>(json, record); break;
-    case INFO_NOTE: WriteAs<NoteRecord>(json, record); break;
-    case INFO_CALENDAR: WriteAs<CalendarRecord>(json, record); break;
+    case INFO_SMS: WriteAs<SmsConversation>(writer, record); break;
+    case INFO_SMS_ATTACHMENT: WriteAs<SmsAttachment>(writer, record); break;
+    case INFO_CONTACT: WriteAs<ContactRecord>(writer, record); break;
+    case INFO_CALL: WriteAs<CallRecord>(writer, record); break;
+    case INFO_VOICE_MEMO: WriteAs<VoiceMemoRecord>(writer, record); break;
+    case INFO_WHATSAPP: WriteAs<WaChat>(writer, record); break;
+    case INFO_WHATSAPP_ATTACHMENT: WriteAs<WaAttachment>(writer, record); break;
+    case INFO_BOOKMARK: WriteAs<BookmarkRecord>(writer, record); break;
+    case INFO_REMINDER: WriteAs<ReminderRecord>(writer, record); break;
+    case INFO_NOTE: WriteAs<NoteRecord>(writer, record); break;
+    case INFO_CALENDAR: WriteAs<CalendarRecord>(writer, record); break;
     case INFO_CAMERA_ROLL:
-    case INFO_PHOTO_STREAM: WriteAs<MediaFile>(json, record); break;
+    case INFO_PHOTO_STREAM: WriteAs<MediaFile>(writer, record); break;
     case INFO_APP_DOCUMENT:
     case INFO_APP_PICTURE:
     case INFO_APP_VIDEO:
-    case INFO_MUSIC: WriteAs<MediaGroup>(json, record); break;
+    case INFO_MUSIC: WriteAs<MediaGroup>(writer, record); break;
   }
   json.EndObject();
 }

@@ -1,36 +1,20 @@
-// JSON form of the record structures a scan delivers: every field under its
-// own name, nested lists as arrays. File keys are secrets and appear only as
-// a boolean ("FileKey"/"Key": true when the record carries one).
+// JSON form of the record structures a scan delivers, in the style of every
+// sieve JSON output: snake_case names, true/false for flags, numbers as
+// numbers, dates in ISO 8601 with their offset, nested lists as arrays. File
+// keys are secrets and appear only as "has_key". Paths of the files records
+// point at are written by FileCopies (see there).
 #pragma once
-
-#include <string>
 
 #include "sieve/info_type.h"
 #include "sieve/records.h"
+#include "tools/sieve/file_copies.h"
 #include "tools/sieve/json_writer.h"
 
 namespace sieve::cli {
 
-// Each writes the members of one record into the object the writer has open.
-void WriteFields(JsonWriter& json, const ContactRecord& record);
-void WriteFields(JsonWriter& json, const SmsMessage& record);
-void WriteFields(JsonWriter& json, const SmsConversation& record);
-void WriteFields(JsonWriter& json, const SmsAttachment& record);
-void WriteFields(JsonWriter& json, const CallRecord& record);
-void WriteFields(JsonWriter& json, const WaMessage& record);
-void WriteFields(JsonWriter& json, const WaChat& record);
-void WriteFields(JsonWriter& json, const WaAttachment& record);
-void WriteFields(JsonWriter& json, const NoteRecord& record);
-void WriteFields(JsonWriter& json, const CalendarRecord& record);
-void WriteFields(JsonWriter& json, const ReminderRecord& record);
-void WriteFields(JsonWriter& json, const BookmarkRecord& record);
-void WriteFields(JsonWriter& json, const VoiceMemoRecord& record);
-void WriteFields(JsonWriter& json, const MediaFile& record);
-void WriteFields(JsonWriter& json, const MediaGroup& record);
-
-// One delivered record as a whole object: {"type": N, "category": name, fields...}.
+// One delivered record as a whole object: {"category": name, fields...}.
 // `record` points at the structure that `type` names; an unknown type gives
-// only the type and category members.
-void WriteRecord(JsonWriter& json, const void* record, _InfoType type);
+// only the category member.
+void WriteRecord(JsonWriter& json, const void* record, _InfoType type, FileCopies& files);
 
 }  // namespace sieve::cli

@@ -11,6 +11,7 @@
 #include "sieve/itunes_backup_reader.h"
 #include "tools/sieve/backup_access.h"
 #include "tools/sieve/commands.h"
+#include "tools/sieve/file_copies.h"
 #include "tools/sieve/interrupts.h"
 #include "tools/sieve/json_writer.h"
 #include "tools/sieve/options.h"
@@ -25,9 +26,12 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 struct ScanSession {
+  explicit ScanSession(FileCopies& copies) : files(copies) {}
   bool jsonLines = false;
   ScanTally tally;
   JsonWriter json;
+  FileCopies& files;
+  int lastType = -1;
 };
 
 // Runs on the scan thread; records are only valid during the scan, so each is
@@ -35,9 +39,13 @@ struct ScanSession {
 void OnRecord(void* record, _InfoType type, void* user) {
   auto* session = static_cast<ScanSession*>(user);
   session->tally.Add(record, type);
+  if (type != session->lastType) {
+    Detail(std::string("records of ") + InfoTypeName(type));
+    session->lastType = type;
+  }
   if (!session->jsonLines) return;
   session->json.Clear();
-  WriteRecord(session->json, record, type);
+  WriteRecord(session->json, record, type, session->files);
   std::string line = session->json.Text();
   line += '\n';
   std::fwrite(line.data(), 1, line.size(), stdout);
@@ -46,7 +54,7 @@ void OnRecord(void* record, _InfoType type, void* user) {
 void WriteCounts(JsonWriter& json, std::string_view name,
                  const std::array<std::uint64_t, kInfoTypeCount>& counts) {
   json.Key(name).BeginObject();
-  for (int t = 0; t < kInfoTypeCount; ++t) json.Field(std::to_string(t), counts[static_cast<std::size_t>(t)]);
+  for (int t = 0; t < kInfoTypeCount; ++t) json.Field(InfoTypeName(t), counts[static_cast<std::size_t>(t)]);
   json.EndObject();
 }
 
@@ -59,7 +67,7 @@ void PrintJsonSummary(const ScanTally& tally, double elapsed, int result) {
   WriteOut(json.Text() + "\n");
 }
 
-void PrintTextSummary(const ScanTally& tally, double elapsed) {
+void PrintTextSummary(const ScanTally& tally) {
   TextTable table({"Category", "Records", "Deleted"});
   table.AlignRight(1);
   table.AlignRight(2);
@@ -73,9 +81,6 @@ void PrintTextSummary(const ScanTally& tally, double elapsed) {
   table.AddRow({"total", std::to_string(records), std::to_string(deleted)});
   std::fflush(stdout);
   table.Print(stdout);
-  char line[64];
-  std::snprintf(line, sizeof line, "scanned in %.2f s\n", elapsed);
-  WriteOut(line);
 }
 
 // Failures where the scan never got to the records: no summary is printed.
@@ -122,20 +127,30 @@ int RunScanThread(CItunesBackupReader& reader, int index, Clock::time_point star
 }  // namespace
 
 int RunScan(const Arguments& args) {
-  const Options options(args, {"--json", kPasswordStdinOption}, {kPasswordFileOption, kKeyFileOption});
+  const Options options(args, {"--json", kPasswordStdinOption}, {"--files-to", kPasswordFileOption, kKeyFileOption});
   options.RequirePositional(1, kScanUsage);
+  const std::string filesTo = options.Value("--files-to").value_or("");
+  if (options.Value("--files-to") && (filesTo.empty() || !options.Has("--json"))) {
+    throw UsageError("--files-to DIR goes with --json; usage: " + std::string(kScanUsage));
+  }
   const PasswordSource password = PasswordSourceFrom(options);
   CItunesBackupReader reader;
   const int index = LoadBackup(reader, options.Positional()[0]);
   Unlock(reader, index, password);
+  FileCopies files(reader, index, filesTo);
+  files.Prepare();
 
-  ScanSession session;
+  ScanSession session(files);
   session.jsonLines = options.Has("--json");
   reader.SetCallBack(OnRecord, &session);
   const Clock::time_point started = Clock::now();
   const int result = RunScanThread(reader, index, started);
   const double elapsed = std::chrono::duration<double>(Clock::now() - started).count();
   PrintWarnings(reader, index);
+  if (!filesTo.empty()) {
+    Detail(std::to_string(files.Made()) + " files copied to " + Printable(filesTo));
+    if (files.Failed() > 0) Warn(std::to_string(files.Failed()) + " files could not be copied");
+  }
 
   const ReaderError error = reader.LastError(index);
   if (result < 0) throw CommandError(kExitWrongPassword, "wrong password");
@@ -144,8 +159,11 @@ int RunScan(const Arguments& args) {
   if (session.jsonLines) {
     PrintJsonSummary(session.tally, elapsed, result);
   } else {
-    PrintTextSummary(session.tally, elapsed);
+    PrintTextSummary(session.tally);
   }
+  char took[64];
+  std::snprintf(took, sizeof took, "scanned in %.2f s", elapsed);
+  Note(took);
   if (error == ReaderError::Stopped) {
     throw CommandError(kExitFailure, "the scan was stopped before it ended");
   }

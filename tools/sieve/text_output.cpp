@@ -1,6 +1,7 @@
 #include "tools/sieve/text_output.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "tools/sieve/utf8.h"
 
@@ -31,9 +32,37 @@ std::string Printable(std::string_view text) {
   return out;
 }
 
-void Warn(std::string_view message) {
+namespace {
+
+Verbosity verbosity = Verbosity::Normal;
+const auto programStart = std::chrono::steady_clock::now();
+
+void ErrorLine(std::string_view prefix, std::string_view message) {
   std::fflush(stdout);
-  std::fprintf(stderr, "sieve: warning: %.*s\n", static_cast<int>(message.size()), message.data());
+  std::fprintf(stderr, "sieve: %.*s%.*s\n", static_cast<int>(prefix.size()), prefix.data(),
+               static_cast<int>(message.size()), message.data());
+}
+
+}  // namespace
+
+void SetVerbosity(Verbosity v) { verbosity = v; }
+bool Quiet() { return verbosity == Verbosity::Quiet; }
+bool Verbose() { return verbosity == Verbosity::Verbose; }
+
+void Warn(std::string_view message) {
+  if (!Quiet()) ErrorLine("warning: ", message);
+}
+
+void Note(std::string_view message) {
+  if (!Quiet()) ErrorLine("", message);
+}
+
+void Detail(std::string_view message) {
+  if (!Verbose()) return;
+  char stamp[32];
+  std::snprintf(stamp, sizeof stamp, "[%.3f s] ",
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - programStart).count());
+  ErrorLine(stamp, message);
 }
 
 std::size_t DisplayWidth(std::string_view text) {
@@ -52,34 +81,48 @@ TextTable::TextTable(std::size_t columns) : columns_(columns), right_(columns, f
 void TextTable::AddRow(std::vector<std::string> cells) {
   cells.resize(columns_);
   for (std::string& cell : cells) cell = Printable(cell);
+  if (streamTo_ != nullptr && !widths_.empty()) {
+    PrintRow(streamTo_, cells);
+    return;
+  }
   rows_.push_back(std::move(cells));
+  if (streamTo_ != nullptr && rows_.size() >= sample_) Print(streamTo_);
 }
 
 void TextTable::AlignRight(std::size_t column) {
   if (column < right_.size()) right_[column] = true;
 }
 
-void TextTable::Print(std::FILE* out) const {
-  const std::size_t columns = columns_;
-  std::vector<std::size_t> widths(columns, 0);
-  for (const auto& row : rows_) {
-    for (std::size_t c = 0; c < columns; ++c) widths[c] = std::max(widths[c], DisplayWidth(row[c]));
-  }
-  std::string line;
-  for (const auto& row : rows_) {
-    line.clear();
-    for (std::size_t c = 0; c < columns; ++c) {
-      const std::size_t pad = widths[c] - DisplayWidth(row[c]);
-      const bool last = c + 1 == columns;
-      if (c > 0) line += "  ";
-      if (right_[c]) line.append(pad, ' ');
-      line += row[c];
-      if (!right_[c] && !last) line.append(pad, ' ');
+void TextTable::PrintAsAdded(std::FILE* out, std::size_t sample) {
+  streamTo_ = out;
+  sample_ = std::max<std::size_t>(sample, 1);
+}
+
+void TextTable::Print(std::FILE* out) {
+  if (widths_.empty()) {
+    widths_.assign(columns_, 0);
+    for (const auto& row : rows_) {
+      for (std::size_t c = 0; c < columns_; ++c) widths_[c] = std::max(widths_[c], DisplayWidth(row[c]));
     }
-    while (!line.empty() && line.back() == ' ') line.pop_back();
-    line += '\n';
-    std::fwrite(line.data(), 1, line.size(), out);
   }
+  for (const auto& row : rows_) PrintRow(out, row);
+  rows_.clear();
+}
+
+void TextTable::PrintRow(std::FILE* out, const std::vector<std::string>& row) const {
+  std::string line;
+  for (std::size_t c = 0; c < columns_; ++c) {
+    const std::size_t width = DisplayWidth(row[c]);
+    const std::size_t pad = widths_[c] > width ? widths_[c] - width : 0;
+    const bool last = c + 1 == columns_;
+    if (c > 0) line += "  ";
+    if (right_[c]) line.append(pad, ' ');
+    line += row[c];
+    if (!right_[c] && !last) line.append(pad, ' ');
+  }
+  while (!line.empty() && line.back() == ' ') line.pop_back();
+  line += '\n';
+  std::fwrite(line.data(), 1, line.size(), out);
 }
 
 }  // namespace sieve::cli

@@ -13,9 +13,21 @@ namespace sieve::cli {
 // UTF-8 bytes as U+FFFD, so that text from a backup cannot drive the terminal.
 std::string Printable(std::string_view text);
 
-// Writes "sieve: warning: " + message as one line on standard error; the
-// caller has made any text from the backup Printable.
+// How much goes to standard error besides errors: -q drops progress, notes and
+// warnings; -v adds the steps with the time since the start.
+enum class Verbosity { Quiet, Normal, Verbose };
+void SetVerbosity(Verbosity verbosity);
+bool Quiet();
+bool Verbose();
+
+// Writes "sieve: warning: " + message as one line on standard error (not with
+// -q); the caller has made any text from the backup Printable.
 void Warn(std::string_view message);
+// "sieve: " + message on standard error, not with -q: timings and summaries
+// that are not the command's data.
+void Note(std::string_view message);
+// "sieve: [seconds since the start] " + message, only with -v.
+void Detail(std::string_view message);
 
 // Number of characters (code points) of UTF-8 text, for column alignment.
 std::size_t DisplayWidth(std::string_view text);
@@ -29,13 +41,23 @@ class TextTable {
   void AddRow(std::vector<std::string> cells);
   // Columns are left-aligned unless marked here (numbers read better right-aligned).
   void AlignRight(std::size_t column);
-  // Every cell goes through Printable; columns are two spaces apart.
-  void Print(std::FILE* out) const;
+  // From now on rows are printed to `out` as they are added, once the first
+  // `sample` of them (the header included) have fixed the column widths: a
+  // long listing is never held whole. A later, wider cell widens its line only.
+  void PrintAsAdded(std::FILE* out, std::size_t sample);
+  // Prints the rows not printed yet. Every cell goes through Printable;
+  // columns are two spaces apart.
+  void Print(std::FILE* out);
 
  private:
-  std::vector<std::vector<std::string>> rows_;  // the header first (when there is one)
+  void PrintRow(std::FILE* out, const std::vector<std::string>& row) const;
+
+  std::vector<std::vector<std::string>> rows_;  // not printed yet; the header first (when there is one)
   std::size_t columns_;
   std::vector<bool> right_;
+  std::vector<std::size_t> widths_;  // fixed once rows are printed as they come
+  std::FILE* streamTo_ = nullptr;
+  std::size_t sample_ = 0;
 };
 
 }  // namespace sieve::cli

@@ -4,10 +4,12 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -18,6 +20,7 @@
 #include "tools/sieve/commands.h"
 #include "tools/sieve/file_output.h"
 #include "tools/sieve/options.h"
+#include "tools/sieve/progress.h"
 #include "tools/sieve/text_output.h"
 
 namespace sieve::cli {
@@ -29,6 +32,7 @@ constexpr std::uint32_t kTypeLink = 0xA000;
 
 struct UnpackCounts {
   std::size_t written = 0;
+  std::size_t existing = 0;  // kept: replaced only with --force
   std::size_t unsafe = 0;
   std::size_t links = 0;
   std::size_t missing = 0;
@@ -51,8 +55,8 @@ void SetModifiedTime(const std::string& path, std::uint32_t seconds) {
 
 class Unpacker {
  public:
-  Unpacker(CItunesBackupReader& reader, int index, std::string root)
-      : reader_(reader), index_(index), root_(std::move(root)) {}
+  Unpacker(CItunesBackupReader& reader, int index, std::string root, bool replace)
+      : reader_(reader), index_(index), root_(std::move(root)), replace_(replace) {}
 
   void Entry(const BackupFileEntry& e) {
     const std::string shown = Printable(e.Domain + "/" + e.Path);
@@ -79,7 +83,11 @@ class Unpacker {
       return;
     }
     if (!MakeFolders(fs::path(target).parent_path().string(), shown)) return;
-    const ExtractOutcome outcome = ExtractInto(reader_, index_, e.Domain, e.Path, target);
+    const ExtractOutcome outcome = ExtractInto(reader_, index_, e.Domain, e.Path, target, replace_);
+    if (outcome.kept) {
+      ++counts_.existing;
+      return;
+    }
     if (outcome.result != 1) {
       const std::string why = !outcome.error.empty() ? outcome.error : reader_.LastErrorText(index_);
       Warn("cannot unpack " + shown + (why.empty() ? "" : ": " + Printable(why)));
@@ -87,6 +95,7 @@ class Unpacker {
       return;
     }
     if (!outcome.note.empty()) Warn(shown + ": " + Printable(outcome.note));
+    Detail("unpacked " + shown);
     // Readable by the owner whatever the index says; never executable or set-id.
     ::chmod(target.c_str(), static_cast<mode_t>((e.Mode & 0644) | 0600));
     SetModifiedTime(target, e.ModifiedTime);
@@ -123,26 +132,31 @@ class Unpacker {
   CItunesBackupReader& reader_;
   int index_;
   std::string root_;
+  bool replace_;
   UnpackCounts counts_;
   std::vector<Folder> folders_;
 };
 
-void CreateOutputFolder(const std::string& root) {
-  struct stat st {};
-  if (::stat(root.c_str(), &st) == 0) {
-    if (!S_ISDIR(st.st_mode)) throw CommandError(kExitFailure, Printable(root) + " is not a folder");
-    return;
+// What the progress bar measures: the bytes of the files to copy.
+std::uint64_t BytesToCopy(const std::vector<BackupFileEntry>& entries, const std::optional<std::string>& domain) {
+  std::uint64_t total = 0;
+  for (const BackupFileEntry& e : entries) {
+    if ((!domain || e.Domain == *domain) && !e.IsDirectory && !e.StoredPath.empty()) total += e.Size;
   }
-  // Decrypted content is private: a new output folder is the owner's alone.
-  if (::mkdir(root.c_str(), 0700) != 0) {
-    throw CommandError(kExitFailure, "cannot create " + Printable(root) + ": " + std::strerror(errno));
-  }
+  return total;
+}
+
+std::string Summary(const UnpackCounts& c) {
+  return "written " + std::to_string(c.written) + ", skipped " +
+         std::to_string(c.unsafe + c.links + c.missing + c.existing) + " (" + std::to_string(c.unsafe) +
+         " unsafe names, " + std::to_string(c.links) + " links, " + std::to_string(c.missing) +
+         " not in the backup, " + std::to_string(c.existing) + " existing), failed " + std::to_string(c.failed);
 }
 
 }  // namespace
 
 int RunUnpack(const Arguments& args) {
-  const Options options(args, {kPasswordStdinOption},
+  const Options options(args, {"--force", kPasswordStdinOption},
                         {"-o", "--output", "--domain", kPasswordFileOption, kKeyFileOption});
   options.RequirePositional(1, kUnpackUsage);
   const auto root = options.Value("-o") ? options.Value("-o") : options.Value("--output");
@@ -155,32 +169,46 @@ int RunUnpack(const Arguments& args) {
   const int index = LoadBackup(reader, options.Positional()[0]);
   Unlock(reader, index, password);
 
+  // The library keeps its own lookup of the whole index for ExtractFile; the list here adds little to it.
   const std::vector<BackupFileEntry> entries = ReadIndexEntries(reader, index);
+  Detail("the index holds " + std::to_string(entries.size()) + " entries");
   const ReaderError indexState = reader.LastError(index);
   const CommandError indexFailure = ReaderFailure(reader, index, "the file index is damaged");
 
-  CreateOutputFolder(*root);
-  Unpacker unpacker(reader, index, *root);
+  EnsureOutputFolder(*root);
+  Unpacker unpacker(reader, index, *root, options.Has("--force"));
+  const auto started = std::chrono::steady_clock::now();
+  const double total = static_cast<double>(BytesToCopy(entries, domain));
+  double copied = 0;
   std::size_t matched = 0;
-  for (const BackupFileEntry& e : entries) {
-    if (domain && e.Domain != *domain) continue;
-    ++matched;
-    unpacker.Entry(e);
+  {
+    ProgressBar bar(stderr);
+    for (const BackupFileEntry& e : entries) {
+      if (domain && e.Domain != *domain) continue;
+      ++matched;
+      unpacker.Entry(e);
+      if (!e.IsDirectory && !e.StoredPath.empty()) copied += static_cast<double>(e.Size);
+      bar.Update(total > 0 ? static_cast<float>(100.0 * copied / total) : 100.0f,
+                 std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+    }
   }
   unpacker.Finish();
 
   const UnpackCounts& c = unpacker.Counts();
-  std::string summary = "written " + std::to_string(c.written) + ", skipped " +
-                        std::to_string(c.unsafe + c.links + c.missing) + " (" + std::to_string(c.unsafe) +
-                        " unsafe names, " + std::to_string(c.links) + " links, " + std::to_string(c.missing) +
-                        " not in the backup), failed " + std::to_string(c.failed) + "\n";
-  WriteOut(summary);
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, " in %.2f s",
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+  Note(Summary(c) + seconds);
   if (indexState != ReaderError::None) throw indexFailure;
   if (domain && matched == 0) {
     throw CommandError(kExitFailure, "no entries in domain " + Printable(*domain));
   }
   if (c.failed > 0) {
     throw CommandError(kExitFailure, std::to_string(c.failed) + " entries could not be unpacked");
+  }
+  if (c.existing > 0) {
+    throw CommandError(kExitFailure, std::to_string(c.existing) +
+                                         " files exist in the folder and were kept; give --force to replace them");
   }
   return kExitOk;
 }

@@ -1,17 +1,22 @@
 // `quarry --recover` on generated backups: a backup whose index cannot be read
 // fails with the reader's reason instead of finishing empty, a saved key opens
-// an encrypted backup as its password does, and the backup's warnings are
-// printed.
+// an encrypted backup as its password does, the password is asked for at a
+// terminal, a category list with nothing to recover is refused, and the
+// backup's warnings are printed. --help and --version need no display.
 #include <gtest/gtest.h>
 
 #include <QDir>
 #include <cstdio>
+#include <regex>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "export_parsers.h"
+#include "sieve/info_type.h"
 #include "sieve/itunes_backup_reader.h"
 #include "support/test_support.h"
+#include "tools/terminal_run.h"
 
 namespace quarry::views {
 namespace {
@@ -121,6 +126,89 @@ TEST(HeadlessRecovery, TheBackupsWarningsArePrinted) {
   ASSERT_EQ(warnings.size(), 2u);
   for (const std::string& w : warnings) {
     EXPECT_NE(run.Err.find("quarry: warning: " + w + "\n"), std::string::npos) << run.Err;
+  }
+}
+
+TEST(HeadlessRecovery, HelpAndVersionNeedNoDisplayAndNameRealCategories) {
+  // No display of any kind: Qt would abort before reading the arguments.
+  const std::vector<std::string> noDisplay{"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
+  const auto help = sieve::test::RunCommand({QUARRY_CLI, "--help"}, {}, noDisplay);
+  ASSERT_EQ(help.ExitCode, 0) << help.Err;
+  EXPECT_EQ(help.Out.rfind("usage: quarry", 0), 0u) << help.Out;
+  EXPECT_NE(help.Out.find("[--utc]"), std::string::npos);
+  EXPECT_NE(help.Out.find("--recover BACKUP --out DIR"), std::string::npos);
+  // Every word listed under the category headings is a name --categories takes.
+  const std::size_t from = help.Out.find("Recovered so far:");
+  const std::size_t to = help.Out.find("--deleted-only:");
+  ASSERT_LT(from, to);
+  const std::string listed = std::regex_replace(help.Out.substr(from, to - from),
+                                                std::regex("Recovered so far:|Found and counted, not yet exported:"), "");
+  std::set<std::string> words;
+  const std::regex word("[^ ,\n]+");
+  for (std::sregex_iterator it(listed.begin(), listed.end(), word), end; it != end; ++it) words.insert(it->str());
+  std::set<std::string> names;
+  for (int t = 0; t < sieve::kInfoTypeCount; ++t) names.insert(sieve::InfoTypeName(t));
+  EXPECT_EQ(words, names);
+
+  const auto version = sieve::test::RunCommand({QUARRY_CLI, "--version"}, {}, noDisplay);
+  EXPECT_EQ(version.ExitCode, 0) << version.Err;
+  EXPECT_TRUE(std::regex_match(version.Out, std::regex("quarry [0-9]+\\.[0-9]+\\.[0-9]+\n"))) << version.Out;
+}
+
+TEST(HeadlessRecovery, CategoriesWithNothingToRecoverAreRefusedBeforeTheScan) {
+  sieve::test::TempDir dir;
+  const auto backup = sieve::test::MakeBackup(dir, "plain", {"--profile", "small"});
+  const struct {
+    const char* categories;
+    int exitCode;
+    const char* says;
+  } cases[] = {
+      {"messages", 2, "nothing to recover"},
+      {"messages,calls,notes", 2, "nothing to recover"},
+      {"sms", 2, "unknown category \"sms\""},
+      {"contacts,sms", 2, "unknown category"},
+      {"messages,contacts", 0, "messages: "},
+      {"all", 0, "contacts: "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.categories);
+    const std::string out = dir.Join("out");
+    QDir(QString::fromStdString(out)).removeRecursively();
+    const auto run = RunRecovery({backup.Folder, "--out", out, "--categories", c.categories});
+    EXPECT_EQ(run.ExitCode, c.exitCode) << run.Err;
+    EXPECT_NE(run.Err.find(c.says), std::string::npos) << run.Err;
+    EXPECT_EQ(QDir(QString::fromStdString(out)).exists(), c.exitCode == 0);
+    if (c.exitCode != 0) {
+      EXPECT_EQ(run.Err.find("scanning"), std::string::npos) << "refused after scanning";
+    }
+  }
+}
+
+TEST(HeadlessRecovery, ThePasswordIsAskedAtTheTerminalThreeTimes) {
+  sieve::test::TempDir dir;
+  const std::string password = "typed ✓ at the terminal";
+  const auto backup = sieve::test::MakeBackup(
+      dir, "enc", {"--profile", "small", "--encrypted", "--password-file", sieve::test::WritePasswordFile(dir, password)});
+  const std::string out = dir.Join("stdout");
+  const struct {
+    std::vector<std::string> typed;
+    int exitCode;
+  } attempts[] = {
+      {{"wrong-1", password}, 0},
+      {{"wrong-1", "wrong-2", "wrong-3"}, 3},
+  };
+  for (const auto& a : attempts) {
+    SCOPED_TRACE(a.typed.size());
+    const std::string recovered = dir.Join("recovered-" + std::to_string(a.exitCode));
+    const auto run = sieve::test::RunProgramOnTerminal(QUARRY_CLI, {"--recover", backup.Folder, "--out", recovered},
+                                                       a.typed, out, {}, {"QT_QPA_PLATFORM=offscreen"});
+    EXPECT_EQ(run.exitCode, a.exitCode) << run.screen;
+    EXPECT_EQ(sieve::test::Occurrences(run.screen, "Password for"), a.typed.size()) << run.screen;
+    EXPECT_EQ(sieve::test::Occurrences(run.screen, "quarry: wrong password, try again"), 2u - (a.exitCode == 0))
+        << run.screen;
+    for (const std::string& typed : a.typed) EXPECT_EQ(run.screen.find(typed), std::string::npos) << "echoed";
+    EXPECT_TRUE(run.echoAfter);
+    EXPECT_EQ(QDir(QString::fromStdString(recovered)).exists(), a.exitCode == 0);
   }
 }
 

@@ -275,13 +275,13 @@ TEST_F(CalendarTest, EncryptedScanDeliversTheSameRecordsAsJson) {
   ASSERT_EQ(scan.ExitCode, 0) << scan.Err;
   std::map<std::string, int> jsonEvents, jsonReminders;
   for (const JsonValue& line : test::ParseJsonLines(scan.Out)) {
-    if (line.Int("type", -1) == INFO_CALENDAR) {
-      jsonEvents[line.Text("Summary")] = static_cast<int>(line.Int("Deleted"));
-      EXPECT_NE(line.Find("Availability"), nullptr);
-      EXPECT_FALSE(line.Text("StartDate").empty());
-    } else if (line.Int("type", -1) == INFO_REMINDER) {
-      jsonReminders[line.Text("Summary")] = static_cast<int>(line.Int("Deleted"));
-      EXPECT_NE(line.Find("ListTitle"), nullptr);
+    if (line.Text("category") == InfoTypeName(INFO_CALENDAR)) {
+      jsonEvents[line.Text("summary")] = line["deleted"].Bool ? 1 : 0;
+      EXPECT_NE(line.Find("availability"), nullptr);
+      EXPECT_FALSE(line.Text("start_date").empty());
+    } else if (line.Text("category") == InfoTypeName(INFO_REMINDER)) {
+      jsonReminders[line.Text("summary")] = line["deleted"].Bool ? 1 : 0;
+      EXPECT_NE(line.Find("list_title"), nullptr);
     }
   }
   CCalendarInfo events;

@@ -250,14 +250,14 @@ TEST_F(CallBackups, ScanJsonCarriesCallRecordsWithTheirFields) {
   std::size_t calls = 0, deleted = 0, conversations = 0;
   for (const JsonValue& line : test::ParseJsonLines(run.Out)) {
     // The messages extractor runs in the same scan; its conversations must arrive as well.
-    if (line.Int("type", -1) == INFO_SMS && line.Find("Messages") != nullptr) ++conversations;
-    if (line.Int("type", -1) != INFO_CALL) continue;
+    if (line.Text("category") == InfoTypeName(INFO_SMS) && line.Find("messages") != nullptr) ++conversations;
+    if (line.Text("category") != InfoTypeName(INFO_CALL)) continue;
     ++calls;
-    for (const char* field : {"Deleted", "Address", "Date", "Duration", "Direction", "Flags", "Seconds", "Name"}) {
+    for (const char* field : {"deleted", "address", "date", "duration_seconds", "direction", "flags", "name"}) {
       EXPECT_NE(line.Find(field), nullptr) << field;
     }
-    if (line.Int("Deleted") == 1) ++deleted;
-    EXPECT_EQ(line.Text("Date").size(), 19u);
+    if (line["deleted"].Bool) ++deleted;
+    EXPECT_EQ(line.Text("date").size(), 25u) << line.Text("date");  // ISO 8601 with the zone's offset
   }
   EXPECT_GE(calls, g.truth["live"].Items.size());
   EXPECT_GT(deleted, 0u);

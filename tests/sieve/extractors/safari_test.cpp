@@ -151,8 +151,8 @@ TEST_F(SafariTest, ScanJsonCarriesEveryBookmarkField) {
   ASSERT_EQ(scan.ExitCode, 0) << scan.Err;
   std::vector<std::pair<Entry, int>> json;
   for (const JsonValue& line : test::ParseJsonLines(scan.Out)) {
-    if (line.Int("type", -1) == INFO_BOOKMARK) {
-      json.push_back({{line.Text("Title"), line.Text("Url")}, static_cast<int>(line.Int("Deleted", -1))});
+    if (line.Text("category") == InfoTypeName(INFO_BOOKMARK)) {
+      json.push_back({{line.Text("title"), line.Text("url")}, line["deleted"].Bool ? 1 : 0});
     }
   }
   std::vector<std::pair<Entry, int>> want;

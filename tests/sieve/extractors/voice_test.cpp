@@ -161,14 +161,15 @@ TEST_F(VoiceBackup, ScanJsonCarriesEveryMemoField) {
   ASSERT_EQ(scan.ExitCode, 0) << scan.Err;
   std::vector<std::vector<std::string>> json, want;
   for (const JsonValue& line : test::ParseJsonLines(scan.Out)) {
-    if (line.Int("type", -1) != INFO_VOICE_MEMO) continue;
-    EXPECT_EQ(line.Text("category"), "voice-memos");
-    ASSERT_NE(line.Find("FileKey"), nullptr);
-    json.push_back({line.Text("Date"), line.Text("Duration"), line.Text("FileName"), line.Text("CustomLabel"),
-                    line.Text("OrgPath"), line["FileKey"].Bool ? "key" : ""});
+    if (line.Text("category") != "voice-memos") continue;
+    ASSERT_NE(line.Find("has_key"), nullptr);
+    json.push_back({line.Text("date"), std::to_string(line.Int("duration_seconds", -1)), line.Text("file_name"),
+                    line.Text("custom_label"), line.Text("stored_path"), line["has_key"].Bool ? "key" : ""});
   }
   for (const VoiceMemoRecord& r : ReadMemos(StoredPath((*truth_)["recordings"].Text("path")))) {
-    want.push_back({r.Date, r.Duration, r.FileName, r.CustomLabel, r.OrgPath, r.FileKey ? "key" : ""});
+    // The JSON's dates are ISO 8601 with the offset of the zone the tests run in.
+    const std::string date = r.Date.empty() ? "" : r.Date.substr(0, 10) + "T" + r.Date.substr(11) + "+08:00";
+    want.push_back({date, r.Duration, r.FileName, r.CustomLabel, r.OrgPath, r.FileKey ? "key" : ""});
   }
   EXPECT_FALSE(want.empty());
   EXPECT_EQ(json, want);

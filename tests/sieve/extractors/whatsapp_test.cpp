@@ -222,18 +222,18 @@ TEST_F(WhatsAppBackup, ScanJsonShowsChatsAndAttachmentsWithTheirFields) {
   ASSERT_EQ(run.ExitCode, 0) << run.Err;
   std::size_t chats = 0, attachments = 0;
   for (const JsonValue& line : test::ParseJsonLines(run.Out)) {
-    if (line.Int("type", -1) == INFO_WHATSAPP) {
+    if (line.Text("category") == InfoTypeName(INFO_WHATSAPP)) {
       ++chats;
-      ASSERT_NE(line.Find("PartnerName"), nullptr);
-      ASSERT_NE(line.Find("PhoneNumber"), nullptr);
-      for (const JsonValue& m : line["Messages"].Items) {
-        for (const char* field : {"Deleted", "IsIncoming", "MessageType", "Text", "Date", "MediaPath"}) {
+      ASSERT_NE(line.Find("partner_name"), nullptr);
+      ASSERT_NE(line.Find("phone_number"), nullptr);
+      for (const JsonValue& m : line["messages"].Items) {
+        for (const char* field : {"deleted", "is_incoming", "message_type", "text", "date"}) {
           EXPECT_NE(m.Find(field), nullptr) << field;
         }
       }
-    } else if (line.Int("type", -1) == INFO_WHATSAPP_ATTACHMENT) {
+    } else if (line.Text("category") == InfoTypeName(INFO_WHATSAPP_ATTACHMENT)) {
       ++attachments;
-      for (const char* field : {"Text", "FilePath", "Key", "Date"}) EXPECT_NE(line.Find(field), nullptr) << field;
+      for (const char* field : {"text", "has_key", "date"}) EXPECT_NE(line.Find(field), nullptr) << field;
     }
   }
   EXPECT_EQ(chats, scanned_.chats.size());
