@@ -86,21 +86,15 @@ std::vector<std::string> IndexRows(const CommandResult& run) {
 // plain and encrypted scans compare equal when they found the same records.
 std::string Normalized(std::string line, const std::string& folder) {
   for (std::size_t at; (at = line.find(folder)) != std::string::npos;) line.erase(at, folder.size());
-  for (const std::string flag : {"\"FileKey\":true", "\"Key\":true"}) {
+  for (const std::string flag : {"\"has_key\":true"}) {
     for (std::size_t at; (at = line.find(flag)) != std::string::npos;) {
       line.replace(at, flag.size(), flag.substr(0, flag.find(':') + 1) + "false");
     }
   }
-  // Pictures and recordings written or decrypted into the scan's own private folder have
-  // names of that folder; only whether a path is there can be compared.
-  // A recording is read in place from a plain backup and from its decrypted copy otherwise.
-  static const std::regex kPrivateFolder("\"/[^\"]*/sieve-[0-9]+-[A-Za-z0-9]{6}/");
-  // The newer layout keeps stored files in folders named by their first two digits.
-  static const std::regex kStoredSubFolder("/[0-9a-f]{2}/([0-9a-f]{40})\"");
-  line = std::regex_replace(line, kStoredSubFolder, "/$1\"");
-  static const std::regex kRecordingPath("\"OrgPath\":\"[^\"]+\"");
-  line = std::regex_replace(line, kPrivateFolder, "\"<private>/");
-  return std::regex_replace(line, kRecordingPath, "\"OrgPath\":\"set\"");
+  // A plain backup's records name the stored file; an encrypted one's never point at
+  // ciphertext. Only the rest of the record is compared.
+  static const std::regex kStoredPath(",?\"stored_path\":\"[^\"]*\"");
+  return std::regex_replace(line, kStoredPath, "");
 }
 
 std::vector<std::string> RecordLines(const std::string& out) {
@@ -118,9 +112,9 @@ std::vector<std::string> ListedFiles(const std::vector<JsonValue>& records, cons
   std::vector<std::string> names;
   for (const JsonValue& r : records) {
     if (r.Text("category") != category) continue;
-    const JsonValue* files = r.Find("Files");
+    const JsonValue* files = r.Find("files");
     for (const JsonValue& f : files != nullptr ? files->Items : std::vector<JsonValue>{r}) {
-      names.push_back(f.Text("FileName") + ":" + std::to_string(f.Int("Deleted")));
+      names.push_back(f.Text("file_name") + ":" + (f["deleted"].Bool ? "1" : "0"));
     }
   }
   return names;
@@ -157,9 +151,12 @@ TEST_F(SieveRoundTrip, PlainAndEncryptedGiveTheSameIndexAndRecords) {
   for (std::size_t i = 0; i < plainLines.size(); ++i) {
     EXPECT_EQ(Normalized(plainLines[i], plain_.Folder), Normalized(encryptedLines[i], encrypted_.Folder));
   }
-  // The encrypted scan carries the keys (as flags only), the plain one none.
-  EXPECT_NE(encryptedScan.Out.find("\"FileKey\":true"), std::string::npos);
-  EXPECT_EQ(plainScan.Out.find("\"FileKey\":true"), std::string::npos);
+  // The encrypted scan carries the keys (as flags only), the plain one none; only the
+  // plain one names stored files, since an encrypted one's would be ciphertext.
+  EXPECT_NE(encryptedScan.Out.find("\"has_key\":true"), std::string::npos);
+  EXPECT_EQ(plainScan.Out.find("\"has_key\":true"), std::string::npos);
+  EXPECT_NE(plainScan.Out.find("\"stored_path\":"), std::string::npos);
+  EXPECT_EQ(encryptedScan.Out.find("\"stored_path\":"), std::string::npos);
 
   // What was found is what the generator put there, and the summary adds it up.
   const JsonValue truth = ParseJson(ReadFile(plain_.TruthPath));
@@ -170,31 +167,29 @@ TEST_F(SieveRoundTrip, PlainAndEncryptedGiveTheSameIndexAndRecords) {
   std::map<std::string, std::int64_t> counted;
   for (std::size_t i = 0; i + 1 < records.size(); ++i) {
     EXPECT_EQ(records[i].Text("category").empty(), false);
-    ++counted[std::to_string(records[i].Int("type", -1))];
+    ++counted[records[i].Text("category")];
   }
   const JsonValue& counts = summary["counts"];
   for (std::size_t t = 0; t < counts.Keys.size(); ++t) {
-    EXPECT_EQ(counts.Items[t].Number, static_cast<double>(counted[counts.Keys[t]])) << "type " << counts.Keys[t];
+    EXPECT_EQ(counts.Items[t].Number, static_cast<double>(counted[counts.Keys[t]])) << counts.Keys[t];
   }
-  const std::map<std::string, std::string> typeOf = {
-      {"camera-roll", "11"}, {"app-documents", "12"}, {"app-pictures", "13"},
-      {"app-videos", "14"}, {"photo-stream", "15"}, {"music", "16"}};
-  for (const auto& [category, type] : typeOf) {
+  for (const std::string category :
+       {"camera-roll", "app-documents", "app-pictures", "app-videos", "photo-stream", "music"}) {
     SCOPED_TRACE(category);
-    EXPECT_EQ(counts[type].Number, static_cast<double>(truth["expected_counts"].Int(category)));
-    EXPECT_EQ(summary["deleted"][type].Number, static_cast<double>(truth["deleted_counts"].Int(category)));
+    EXPECT_EQ(counts[category].Number, static_cast<double>(truth["expected_counts"].Int(category)));
+    EXPECT_EQ(summary["deleted"][category].Number, static_cast<double>(truth["deleted_counts"].Int(category)));
     EXPECT_EQ(ListedFiles(records, category), TruthListedFiles(truth, category));
   }
   EXPECT_EQ(summary.Int("result", -1), 0);
   EXPECT_GE(summary["elapsed_seconds"].Number, 0.0);
 
-  // Without --json: one line per category, with the same numbers.
+  // Without --json: one line per category, with the same numbers; the timing is a note.
   const CommandResult text = RunSieve({"scan", plain_.Folder});
   ASSERT_EQ(text.ExitCode, 0) << text.Err;
   EXPECT_NE(text.Out.find("camera-roll"), std::string::npos);
-  EXPECT_NE(text.Out.find("scanned in"), std::string::npos);
   EXPECT_EQ(text.Out.find('{'), std::string::npos);
-  EXPECT_EQ(text.Err, "");  // no progress bar when standard error is not a terminal
+  EXPECT_EQ(text.Out.find("scanned in"), std::string::npos);
+  EXPECT_NE(text.Err.find("scanned in"), std::string::npos);  // no progress bar: not a terminal
 }
 
 TEST_F(SieveRoundTrip, BothLayoutsGiveTheSameIndexAndRecords) {
@@ -325,8 +320,8 @@ TEST_F(SieveRoundTrip, ExtractAndUnpackGiveTheOriginalBytesAndTimes) {
     // Nothing else was written: no temporary names, no links.
     const std::vector<std::string> written = ListFilesBelow(root);
     EXPECT_EQ(std::set<std::string>(written.begin(), written.end()), expected);
-    EXPECT_NE(run.Out.find("written " + std::to_string(expected.size()) + ","), std::string::npos) << run.Out;
-    EXPECT_NE(run.Out.find(std::to_string(links) + " links"), std::string::npos) << run.Out;
+    EXPECT_NE(run.Err.find("written " + std::to_string(expected.size()) + ","), std::string::npos) << run.Err;
+    EXPECT_NE(run.Err.find(std::to_string(links) + " links"), std::string::npos) << run.Err;
   }
 
   // --domain keeps to one domain.
@@ -338,49 +333,20 @@ TEST_F(SieveRoundTrip, ExtractAndUnpackGiveTheOriginalBytesAndTimes) {
 }
 
 
-// Every "...Date" text of a record and its members, in document order.
-void CollectDates(const JsonValue& value, const std::string& key, std::vector<std::string>& out) {
-  if (value.Type == JsonValue::Kind::String && key.find("Date") != std::string::npos) out.push_back(value.String);
-  for (std::size_t i = 0; i < value.Items.size(); ++i) {
-    CollectDates(value.Items[i], i < value.Keys.size() ? value.Keys[i] : key, out);
-  }
-}
-
-// The computer's zone (TZ), or UTC with --utc given anywhere: each zone's text is the C
-// library's own conversion of the UTC one. Contacts carry each value's kind and label.
-TEST_F(SieveRoundTrip, DatesAreInTheComputersZoneOrInUtc) {
-  const CommandResult utc = RunSieve({"--utc", "scan", plain_.Folder, "--json"}, {}, {"TZ=Asia/Tokyo"});
-  const CommandResult tokyo = RunSieve({"scan", plain_.Folder, "--json"}, {}, {"TZ=Asia/Tokyo"});
-  ASSERT_EQ(utc.ExitCode, 0) << utc.Err;
-  ASSERT_EQ(tokyo.ExitCode, 0) << tokyo.Err;
-  std::vector<std::string> utcDates, tokyoDates;
-  bool labelled = false;
-  for (const JsonValue& record : ParseJsonLines(utc.Out)) {
-    CollectDates(record, "", utcDates);
-    if (const JsonValue* values = record.Find("Values")) {
-      for (const JsonValue& v : values->Items) labelled = labelled || (v.Int("Property") == 3 && !v.Text("Label").empty());
+// Contacts carry each value's kind and label as the address book keeps them (the
+// moments of dates in every zone are checked in sieve_json_test.cpp).
+TEST_F(SieveRoundTrip, ContactValuesKeepTheirKindAndLabel) {
+  const CommandResult scan = RunSieve({"scan", plain_.Folder, "--json"});
+  ASSERT_EQ(scan.ExitCode, 0) << scan.Err;
+  bool labelledPhone = false;
+  for (const JsonValue& record : ParseJsonLines(scan.Out)) {
+    if (const JsonValue* values = record.Find("values")) {
+      for (const JsonValue& v : values->Items) {
+        labelledPhone = labelledPhone || (v.Int("property") == 3 && !v.Text("label").empty());
+      }
     }
   }
-  for (const JsonValue& record : ParseJsonLines(tokyo.Out)) CollectDates(record, "", tokyoDates);
-  EXPECT_TRUE(labelled);
-  ASSERT_EQ(utcDates.size(), tokyoDates.size());
-  ScopedTimeZone zone("Asia/Tokyo");
-  int dated = 0;
-  for (std::size_t i = 0; i < utcDates.size(); ++i) {
-    std::tm fields{};
-    if (strptime(utcDates[i].c_str(), "%Y-%m-%d %H:%M:%S", &fields) == nullptr) {
-      EXPECT_EQ(tokyoDates[i], utcDates[i]);  // no date (or no time) in either
-      continue;
-    }
-    const std::time_t moment = timegm(&fields);
-    std::tm there{};
-    localtime_r(&moment, &there);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &there);
-    EXPECT_EQ(tokyoDates[i], text) << "UTC " << utcDates[i];
-    ++dated;
-  }
-  EXPECT_GT(dated, 50);
+  EXPECT_TRUE(labelledPhone);
 }
 
 }  // namespace
