@@ -8,6 +8,7 @@ $objects) and writes the listing as JSON, with the fields `sieve files --json` g
                                                    with this one; exit 1 on any difference
 """
 
+import datetime
 import json
 import os
 import plistlib
@@ -18,7 +19,7 @@ FLAG_DIRECTORY = 2
 MODE_TYPE, MODE_DIRECTORY, MODE_LINK = 0o170000, 0o040000, 0o120000
 # Fields compared with sieve's listing; "category" is sieve's own and has no counterpart.
 COMPARED = ("domain", "path", "stored_name", "stored_path", "link_target", "size", "mode",
-            "modified_time", "protection_class", "is_directory", "has_key")
+            "modified_date", "protection_class", "is_directory", "has_key")
 
 
 def mbfile(blob):
@@ -52,6 +53,12 @@ def rows(db_path):
         db.close()
 
 
+def iso_date(seconds):
+    """ISO 8601 in the computer's zone with the offset of that moment, as sieve writes it."""
+    moment = datetime.datetime.fromtimestamp(seconds, datetime.timezone.utc).astimezone()
+    return moment.isoformat(timespec="seconds")
+
+
 def listing(backup):
     for file_id, domain, relative_path, flags, meta in rows(os.path.join(backup, "Manifest.db")):
         mode = meta["mode"]
@@ -62,7 +69,7 @@ def listing(backup):
                "stored_name": file_id,
                "stored_path": stored if is_file and os.path.isfile(stored) else "",
                "link_target": meta["target"] or "", "size": meta["size"], "mode": mode,
-               "modified_time": meta["mtime"], "protection_class": meta["class"],
+               "modified_date": iso_date(meta["mtime"]), "protection_class": meta["class"],
                "is_directory": directory, "has_key": bool(meta["key"])}
 
 

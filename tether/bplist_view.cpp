@@ -200,4 +200,19 @@ std::optional<BplistView::Ref> BplistView::Find(Ref dict, std::string_view key) 
   return std::nullopt;
 }
 
+std::optional<std::pair<BplistView::Ref, BplistView::Ref>> BplistView::Pair(Ref dict, std::uint64_t i) const {
+  const auto body = BodyOf(dict);
+  if (!body || body->type != Type::Dict || i >= body->count) return std::nullopt;
+  const auto key = RefAt(body->start + i * refSize_);
+  const auto value = RefAt(body->start + (body->count + i) * refSize_);
+  if (!key || !value) return std::nullopt;
+  return std::make_pair(*key, *value);
+}
+
+std::optional<std::string_view> BplistView::AsciiString(Ref object) const {
+  const auto body = BodyOf(object);
+  if (!body || body->type != Type::String || body->high != 0x5) return std::nullopt;
+  return std::string_view(reinterpret_cast<const char*>(data_ + body->start), body->count);
+}
+
 }  // namespace tether

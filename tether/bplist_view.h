@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace tether {
 
@@ -43,6 +44,10 @@ class BplistView {
   std::optional<Ref> Element(Ref array, std::uint64_t i) const;
   // The value of the first key equal to `key` (keys are compared as UTF-8 strings).
   std::optional<Ref> Find(Ref dict, std::string_view key) const;
+  // The i-th key and value of a dictionary.
+  std::optional<std::pair<Ref, Ref>> Pair(Ref dict, std::uint64_t i) const;
+  // An ASCII string's bytes in place (what archive keys are); nothing for other objects.
+  std::optional<std::string_view> AsciiString(Ref object) const;
 
  private:
   struct Body {

@@ -1,5 +1,7 @@
 #include "tether/keyed_archive.h"
 
+#include <algorithm>
+
 namespace tether {
 namespace {
 
@@ -21,6 +23,8 @@ bool Fail(std::string* why, const char* reason) {
 bool KeyedArchive::Parse(const std::uint8_t* data, std::size_t size, std::string* why) {
   objects_.reset();
   root_.reset();
+  rootKeys_.clear();
+  rootKeysComplete_ = false;
   objectCount_ = 0;
   if (data == nullptr || size == 0 || size > kMaxArchiveBytes) return Fail(why, "archive empty or too large");
   if (!view_.Open(data, size)) return Fail(why, "archive is not a binary property list");
@@ -38,6 +42,15 @@ bool KeyedArchive::Parse(const std::uint8_t* data, std::size_t size, std::string
   const auto root = Resolve(rootRef);
   if (!root || view_.TypeOf(*root) != Type::Dict) return Fail(why, "archive root is not an object");
   root_ = root;
+  const std::uint64_t pairs = view_.Count(*root).value_or(0);
+  rootKeys_.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(pairs, 64)));
+  for (std::uint64_t i = 0; i < pairs; ++i) {
+    const auto pair = view_.Pair(*root, i);
+    if (!pair) break;
+    // A key behind a reference, or not ASCII, is looked up the slow way below.
+    if (const auto key = view_.AsciiString(pair->first)) rootKeys_.emplace_back(*key, pair->second);
+  }
+  rootKeysComplete_ = rootKeys_.size() == pairs;
   return true;
 }
 
@@ -57,7 +70,11 @@ std::optional<KeyedArchive::Ref> KeyedArchive::Resolve(std::optional<Ref> object
 
 std::optional<KeyedArchive::Ref> KeyedArchive::RootValue(const char* key) const {
   if (!root_ || key == nullptr) return std::nullopt;
-  return Resolve(view_.Find(*root_, key));
+  const std::string_view wanted(key);
+  for (const auto& [name, value] : rootKeys_) {
+    if (name == wanted) return Resolve(value);
+  }
+  return rootKeysComplete_ ? std::nullopt : Resolve(view_.Find(*root_, key));
 }
 
 bool KeyedArchive::Has(const char* key) const { return RootValue(key).has_value(); }

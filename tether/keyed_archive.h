@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "tether/bplist_view.h"
@@ -41,6 +43,10 @@ class KeyedArchive {
   std::optional<Ref> RootValue(const char* key) const;
 
   BplistView view_;
+  // The root's keys and values, taken once: a row's dozen look-ups would otherwise each
+  // walk the root's keys again.
+  std::vector<std::pair<std::string_view, Ref>> rootKeys_;
+  bool rootKeysComplete_ = false;  // every key of the root is in rootKeys_
   std::optional<Ref> objects_;  // the "$objects" array
   std::optional<Ref> root_;     // the root object (a dictionary)
   std::uint64_t objectCount_ = 0;

@@ -79,9 +79,14 @@ std::string Utf16ToUtf8(std::u16string_view text) {
 }
 
 std::string SanitizeUtf8(std::string_view text) {
+  // Most text is plain ASCII and comes back as it is; only the rest is checked.
+  std::size_t ascii = 0;
+  while (ascii < text.size() && static_cast<unsigned char>(text[ascii]) < 0x80) ++ascii;
+  if (ascii == text.size()) return std::string(text);
   std::string out;
   out.reserve(text.size());
-  std::size_t i = 0;
+  out.append(text.substr(0, ascii));
+  std::size_t i = ascii;
   while (i < text.size()) {
     const std::size_t len = ValidSequenceLength(text, i);
     if (len == 0) {

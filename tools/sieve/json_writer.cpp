@@ -16,6 +16,18 @@ void AppendQuoted(std::string& out, std::string_view text) {
   static const char kHex[] = "0123456789abcdef";
   out += '"';
   for (std::size_t i = 0; i < text.size();) {
+    // Runs of printable ASCII without quotes or backslashes go in one append.
+    std::size_t plain = i;
+    while (plain < text.size()) {
+      const unsigned char p = static_cast<unsigned char>(text[plain]);
+      if (p < 0x20 || p >= 0x7F || p == '"' || p == '\\') break;
+      ++plain;
+    }
+    if (plain > i) {
+      out.append(text.substr(i, plain - i));
+      i = plain;
+      continue;
+    }
     const unsigned char c = static_cast<unsigned char>(text[i]);
     if (c >= 0x80) {
       const std::size_t length = Utf8SequenceLength(text, i);
