@@ -55,17 +55,20 @@ bool KeyedArchive::Parse(const std::uint8_t* data, std::size_t size, std::string
 }
 
 std::optional<KeyedArchive::Ref> KeyedArchive::Resolve(std::optional<Ref> object) const {
-  for (int hop = 0; object && view_.TypeOf(*object) == Type::Uid; ++hop) {
+  // One type look-up per hop: this runs for every field of every row of an index.
+  for (int hop = 0; object; ++hop) {
+    const Type type = view_.TypeOf(*object);
+    if (type == Type::String) {
+      const auto text = view_.AsciiString(*object);
+      if (text && *text == "$null") return std::nullopt;
+      return object;
+    }
+    if (type != Type::Uid) return type == Type::Invalid ? std::nullopt : object;
     const auto index = view_.Uid(*object);
     if (hop == kMaxReferenceHops || !index || *index >= objectCount_) return std::nullopt;
     object = view_.Element(*objects_, *index);
   }
-  if (!object) return std::nullopt;
-  if (view_.TypeOf(*object) == Type::String) {
-    const auto text = view_.String(*object);
-    if (text && *text == "$null") return std::nullopt;
-  }
-  return object;
+  return std::nullopt;
 }
 
 std::optional<KeyedArchive::Ref> KeyedArchive::RootValue(const char* key) const {

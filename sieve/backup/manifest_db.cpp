@@ -123,8 +123,9 @@ ManifestDbResult ReadManifestDb(const std::string& path, const ManifestRowSink& 
     row.domain = optionalText(1);
     row.relativePath = optionalText(2);
     row.flags = rows.Int64(3);
-    const std::vector<std::uint8_t> blob = rows.Type(4) == SQLITE_BLOB ? rows.Blob(4) : std::vector<std::uint8_t>{};
-    row.archive = blob.data();
+    // Read in place: the row is decoded before the next step.
+    const std::string_view blob = rows.Type(4) == SQLITE_BLOB ? rows.BlobView(4) : std::string_view();
+    row.archive = reinterpret_cast<const std::uint8_t*>(blob.data());
     row.archiveSize = blob.size();
     CManifestRecord record;
     if (!DecodeManifestRow(row, record)) {

@@ -119,4 +119,12 @@ std::vector<std::uint8_t> Statement::Blob(int col) const {
   return std::vector<std::uint8_t>(data, data + bytes);
 }
 
+std::string_view Statement::BlobView(int col) const {
+  if (!HasColumn(col)) return {};
+  const auto* data = static_cast<const char*>(sqlite3_column_blob(stmt_, col));
+  const int bytes = sqlite3_column_bytes(stmt_, col);
+  if (data == nullptr || bytes <= 0) return {};
+  return std::string_view(data, static_cast<std::size_t>(bytes));
+}
+
 }  // namespace sieve::sqlite

@@ -45,6 +45,8 @@ class Statement {
   // (including unpaired UTF-16 surrogates in UTF-16 databases) become U+FFFD.
   std::string Text(int col) const;
   std::vector<std::uint8_t> Blob(int col) const;
+  // The same bytes without a copy; valid until the next Step, Reset or column call.
+  std::string_view BlobView(int col) const;
 
  private:
   bool HasColumn(int col) const;
