@@ -33,7 +33,8 @@ PasswordOutcome::~PasswordOutcome() {
   if (Key) WipeBytes(Key->data(), Key->size());
 }
 
-PasswordOutcome DerivePasswordKey(const std::string& folder, std::string& password) {
+PasswordOutcome DerivePasswordKey(const std::string& folder, std::string& password,
+                                  const std::function<void(sieve::CItunesBackupReader*, int)>& deriving) {
   PasswordOutcome outcome;
   sieve::CItunesBackupReader reader;
   const int index = reader.ReadItunesbackFromPath(folder.c_str());
@@ -45,7 +46,10 @@ PasswordOutcome DerivePasswordKey(const std::string& folder, std::string& passwo
   }
   reader.SetPassword(index, password);
   WipeString(password);
+  // Whoever may cancel learns of the reader for the time of the derivation only.
+  if (deriving) deriving(&reader, index);
   const int checked = reader.CheckPassword(index);
+  if (deriving) deriving(nullptr, -1);
   outcome.Error = reader.LastError(index);
   outcome.ErrorText = reader.LastErrorText(index);
   if (checked < 0) {
@@ -75,7 +79,7 @@ PasswordCheck ApplyPasswordOutcome(sieve::CItunesBackupReader& reader, int index
 PasswordCheck CheckBackupPassword(sieve::CItunesBackupReader& reader, int index, const QString& password) {
   if (password.isEmpty()) return PasswordCheck::kEmpty;
   std::string secret = Utf8Secret(password);
-  const PasswordOutcome outcome = DerivePasswordKey(reader.BackupFolder(index), secret);
+  const PasswordOutcome outcome = DerivePasswordKey(reader.BackupFolder(index), secret, {});
   return ApplyPasswordOutcome(reader, index, outcome);
 }
 
@@ -89,7 +93,13 @@ std::shared_ptr<PasswordJob> PasswordJob::Start(const std::string& folder, const
 
 void PasswordJob::Run(const std::string& folder) {
   // Only this thread touches the password once the job started.
-  PasswordOutcome outcome = DerivePasswordKey(folder, password_);
+  PasswordOutcome outcome = DerivePasswordKey(folder, password_, [this](sieve::CItunesBackupReader* reader, int index) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    deriving_ = reader;
+    derivingIndex_ = index;
+    // Cancelled before the derivation began: it stops at its first look at the flag.
+    if (reader != nullptr && abandoned_) reader->SetStop(index, 1);
+  });
   const std::lock_guard<std::mutex> lock(mutex_);
   if (!abandoned_) outcome_ = outcome;
   done_ = true;
@@ -117,6 +127,8 @@ void PasswordJob::Abandon() {
   const std::lock_guard<std::mutex> lock(mutex_);
   abandoned_ = true;
   outcome_.reset();
+  // The derivation stops within milliseconds instead of keeping a processor busy for seconds.
+  if (deriving_ != nullptr) deriving_->SetStop(derivingIndex_, 1);
 }
 
 QString BackupErrorText(const QString& folder, sieve::ReaderError error, const QString& reason,

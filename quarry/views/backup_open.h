@@ -44,7 +44,10 @@ struct PasswordOutcome {
 
 // Checks `password` (its whole bytes, never cut) against the backup in `folder`
 // on a reader of its own; any thread. Wipes `password`.
-PasswordOutcome DerivePasswordKey(const std::string& folder, std::string& password);
+// `deriving` (when set) is told of the reader before the derivation and of null after
+// it, so that another thread may cancel it with SetStop.
+PasswordOutcome DerivePasswordKey(const std::string& folder, std::string& password,
+                                  const std::function<void(sieve::CItunesBackupReader*, int)>& deriving = {});
 
 // Opens `reader`'s backup with the outcome's key, without deriving again:
 // kAccepted when it opened (or needs no password), else the outcome's answer.
@@ -79,6 +82,8 @@ class PasswordJob {
   bool done_ = false;
   bool abandoned_ = false;
   std::optional<PasswordOutcome> outcome_;
+  sieve::CItunesBackupReader* deriving_ = nullptr;  // the worker's reader while it derives
+  int derivingIndex_ = -1;
 };
 
 // Starts the check of a typed password; the backup list binds it to the chosen backup.

@@ -1,8 +1,11 @@
 // Opening generated backups: a wrong then a right password for the same
 // encrypted backup, the password's full UTF-8 bytes, the check on a reader of
-// its own whose key opens the caller's reader (or is dropped when abandoned),
-// and the newer index named.
+// its own whose key opens the caller's reader (or is dropped, and its derivation
+// stopped, when abandoned), and a damaged index named.
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
 
 #include "export_parsers.h"
 #include "quarry/views/backup_open.h"
@@ -69,6 +72,22 @@ TEST(BackupOpen, ACheckRunsOnItsOwnReaderAndItsKeyOpensTheCallers) {
   std::vector<sieve::BackupFileEntry> entries;
   EXPECT_EQ(reader.ReadFileIndex(index, entries), 1) << reader.LastErrorText(index);
   EXPECT_FALSE(entries.empty());
+}
+
+// Cancel ends the slow derivation itself, not only the wait for it.
+TEST(BackupOpen, AnAbandonedCheckStopsItsDerivation) {
+  sieve::test::TempDir dir;
+  const auto backup = sieve::test::MakeBackup(
+      dir, "slow", {"--profile", "small", "--manifest-db", "--encrypted", "--dp-iterations", "6000000",
+                    "--password-file", sieve::test::WritePasswordFile(dir, "slow")});
+  const std::shared_ptr<PasswordJob> job = PasswordJob::Start(backup.Folder, QStringLiteral("slow"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const auto abandoned = std::chrono::steady_clock::now();
+  job->Abandon();
+  job->Wait();
+  // Six million rounds take seconds; a stopped derivation ends at its next look at the flag.
+  EXPECT_LT(std::chrono::steady_clock::now() - abandoned, std::chrono::milliseconds(800));
+  EXPECT_FALSE(job->Take().Key.has_value());
 }
 
 TEST(BackupOpen, PlainBackupNeedsNoPasswordAndDamageIsNamed) {
