@@ -49,6 +49,7 @@ CInfoDlg::CInfoDlg(const QString& objectName, const QString& title, const QStrin
   QPushButton* close = buttons->addButton(Tr("IDS_RECOVERY_DLG_CLOSE"), QDialogButtonBox::AcceptRole);
   close->setObjectName(QStringLiteral("infoClose"));
   close->setDefault(true);
+  close->setFocus();  // Enter or Esc closes; the text is read with the mouse or after a Tab
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(browser_, 1);

@@ -234,7 +234,8 @@ void StartScreenshotWalk(CSalvageDlg* window, const QString& folder) {
                          [window] {
                            window->showMaximized();
                            QTimer::singleShot(500, window, [window] {
-                             if (!window->isMaximized() && window->screen() != nullptr) {
+                             if (window->screen() != nullptr &&
+                                 window->width() < window->screen()->availableGeometry().width() - 10) {
                                window->setGeometry(window->screen()->availableGeometry());
                              }
                            });

@@ -3,7 +3,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
-#include <QGridLayout>
+#include <QFormLayout>
 #include <QPainter>
 #include <QScrollArea>
 #include <QSplitter>
@@ -131,11 +131,13 @@ CContactInfoDlg::CContactInfoDlg(views::ContactsModel* model, QWidget* parent)
   // Labels and values in two columns; a long value wraps inside its cell.
   detailGrid_ = new QWidget;
   detailGrid_->setObjectName(QStringLiteral("contactDetailGrid"));
-  detailRows_ = new QGridLayout(detailGrid_);
+  detailRows_ = new QFormLayout(detailGrid_);
   detailRows_->setContentsMargins(0, 0, 0, 0);
   detailRows_->setHorizontalSpacing(10);
   detailRows_->setVerticalSpacing(6);
-  detailRows_->setColumnStretch(1, 1);
+  detailRows_->setLabelAlignment(Qt::AlignLeft | Qt::AlignTop);
+  detailRows_->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
+  detailRows_->setRowWrapPolicy(QFormLayout::DontWrapRows);
   auto* scroll = new QScrollArea(pane);
   scroll->setObjectName(QStringLiteral("contactDetailScroll"));
   scroll->setWidget(detailGrid_);
@@ -254,12 +256,8 @@ void CContactInfoDlg::ShowDetail(qsizetype item) {
 }
 
 void CContactInfoDlg::SetDetailRows(const QList<std::pair<QString, QString>>& rows) {
-  while (QLayoutItem* old = detailRows_->takeAt(0)) {
-    delete old->widget();
-    delete old;
-  }
+  while (detailRows_->rowCount() > 0) detailRows_->removeRow(0);
   detailLines_.clear();
-  int at = 0;
   for (const auto& [caption, value] : rows) {
     auto* label = new QLabel(caption, detailGrid_);
     label->setObjectName(QStringLiteral("contactDetailLabel"));
@@ -270,15 +268,9 @@ void CContactInfoDlg::SetDetailRows(const QList<std::pair<QString, QString>>& ro
     text->setTextFormat(Qt::PlainText);
     text->setWordWrap(true);
     text->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    // A value without spaces (an address, a long number) may break anywhere.
-    text->setMinimumWidth(60);
-    text->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    detailRows_->addWidget(label, at, 0);
-    detailRows_->addWidget(text, at, 1);
+    detailRows_->addRow(label, text);
     detailLines_.append(caption + QStringLiteral(": ") + value);
-    ++at;
   }
-  detailRows_->setRowStretch(at, 1);
 }
 
 }  // namespace quarry

@@ -20,7 +20,7 @@
 #include "quarry/views/contacts_model.h"
 #include "quarry/views/export_files.h"
 
-class QGridLayout;
+class QFormLayout;
 class QLabel;
 class QTableView;
 
@@ -68,7 +68,7 @@ class CContactInfoDlg : public CFunctionDlg {
   QLabel* detailTitle_ = nullptr;
   QLabel* detailPicture_ = nullptr;
   QWidget* detailGrid_ = nullptr;
-  QGridLayout* detailRows_ = nullptr;
+  QFormLayout* detailRows_ = nullptr;
   QStringList detailLines_;  // "caption: value", as DetailText gives them
   views::ExportReport lastReport_;
 };
