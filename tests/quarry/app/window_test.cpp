@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
@@ -27,6 +28,7 @@
 #include "quarry/pages/page_bus.h"
 #include "quarry/pages/page_ids.h"
 #include "quarry/pages/file_itunes_dlg.h"
+#include "quarry/pages/home_dlg.h"
 #include "quarry/pages/recovery_main_dlg.h"
 #include "quarry/controls/style_loader.h"
 #include "quarry/views/contacts_model.h"
@@ -424,6 +426,32 @@ class WindowTest : public QObject {
     QCOMPARE(results->Contacts().FoundCount(), found);
     QCOMPARE(finished.count(), 1);
     AppSettings().backupsFolder.clear();
+  }
+
+  void theHomeCardsFitInEveryShippedLanguage() {
+    for (const char* language : {"en", "de", "fr"}) {
+      CRBDictionary& dictionary = AppDictionary();
+      dictionary.Clear();
+      QVERIFY(dictionary.LoadFile(QStringLiteral(QUARRY_SOURCE_DIC "/") + QLatin1String(language) + QStringLiteral("/quarry.ini")));
+      qApp->setStyleSheet(LoadStyleSheet());
+      CSalvageDlg window;
+      window.show();
+      QVERIFY(QTest::qWaitForWindowExposed(&window));
+      auto* home = qobject_cast<CHomeDlg*>(window.pageContainer()->Page(page::kHome));
+      for (CImageButton* card : {home->deviceButton(), home->fileButton()}) {
+        QLabel* caption = card->findChild<QLabel*>(QStringLiteral("homeCaption"));
+        QVERIFY(caption != nullptr);
+        QCOMPARE(caption->text(), card->caption());
+        // The whole caption is inside the card: as tall as its wrapped text needs, no wider than the card.
+        QVERIFY2(caption->height() >= caption->heightForWidth(caption->width()), language);
+        QVERIFY2(caption->geometry().bottom() < card->height() && caption->geometry().right() < card->width(), language);
+        QVERIFY2(caption->fontMetrics().boundingRect(QRect(0, 0, caption->width(), 1000), Qt::TextWordWrap, caption->text())
+                         .width() <= caption->width(), language);
+      }
+    }
+    qApp->setStyleSheet(QString());
+    AppDictionary().Clear();
+    AppDictionary().LoadFile(QStringLiteral(QUARRY_SOURCE_DIC "/en/quarry.ini"));
   }
 };
 
