@@ -62,7 +62,8 @@ QString CInfoDlg::HelpHtml(const QString& backupsFolder, const QString& recovery
   html += Section("IDS_HELP_BACKUP_HEAD",
                   Tr("IDS_HELP_BACKUP_TEXT").arg(QStringLiteral("<code>idevicebackup2 backup --full DIR</code>")));
   html += Section("IDS_HELP_WHERE_HEAD", Tr("IDS_HELP_WHERE_TEXT").arg(Path(backupsFolder)));
-  html += Section("IDS_HELP_MODES_HEAD", Tr("IDS_HELP_MODES_TEXT"));
+  // The modes by the names their buttons on the home page carry.
+  html += Section("IDS_HELP_MODES_HEAD", Tr("IDS_HELP_MODES_TEXT").arg(Tr("IDS_HOME_BUTTON_ITUNES"), Tr("IDS_HOME_BUTTON_DEVICE")));
   html += Section("IDS_HELP_PASSWORD_HEAD", Tr("IDS_HELP_PASSWORD_TEXT"));
   html += Section("IDS_HELP_FILES_HEAD", Tr("IDS_HELP_FILES_TEXT").arg(Path(recoveryFolder)));
   return html;

@@ -1,3 +1,4 @@
+#include "quarry/controls/message_box.h"
 #include "quarry/app/option_dlg.h"
 
 #include <QCheckBox>
@@ -21,7 +22,7 @@ namespace quarry {
 COptionDlg::COptionDlg(CSalvageSettings& settings, QWidget* parent) : QDialog(parent), settings_(settings) {
   setObjectName(QStringLiteral("optionDialog"));
   setWindowTitle(QStringLiteral("IDS_OPTION_DLG_CAPTION_NAME"));
-  inform = [this](const QString& text) { QMessageBox::information(this, windowTitle(), text); };
+  inform = [this](const QString& text) { InformUser(this, windowTitle(), text); };
 
   auto* grid = new QGridLayout(this);
   grid->setContentsMargins(22, 18, 22, 18);

@@ -1,3 +1,4 @@
+#include "quarry/controls/message_box.h"
 #include "quarry/app/salvage_app.h"
 
 #include <QApplication>
@@ -66,7 +67,7 @@ int CSalvageApp::Run(int argc, char** argv) {
   settings.backupsFolder = options.backupsFolder;
   if (!options.language.isEmpty()) settings.language = CSalvageSettings::LanguageIndex(options.language);
   ApplyStyleSheet(app);
-  LoadAppDictionary([](const QString& text) { QMessageBox::warning(nullptr, QStringLiteral("Quarry"), text); });
+  LoadAppDictionary([](const QString& text) { WarnUser(nullptr, QStringLiteral("Quarry"), text); });
 
   CSalvageDlg window;
   window.show();

@@ -1,3 +1,4 @@
+#include "quarry/controls/message_box.h"
 #include "quarry/app/salvage_dlg.h"
 
 #include <QCloseEvent>
@@ -54,8 +55,7 @@ CSalvageDlg::CSalvageDlg(QWidget* parent) : QDialog(parent), bus_(new PageBus(th
   setMouseTracking(true);
   PageBus::Attach(this, bus_);
   askQuestion = [this](const QString& text) {
-    return QMessageBox::question(this, Translate(QStringLiteral("IDS_APP_NAME")), text,
-                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+    return AskUser(this, Translate(QStringLiteral("IDS_APP_NAME")), text);
   };
 
   auto* root = new QVBoxLayout(this);
@@ -328,7 +328,7 @@ void CSalvageDlg::ShowAbout() {
 void CSalvageDlg::CheckForItunes() {
   if (EndProcessesNamed(QStringLiteral("iTunes.exe")) > 0) {
     itunesTimer_->stop();
-    QMessageBox::information(this, Translate(QStringLiteral("IDS_APP_NAME")),
+    InformUser(this, Translate(QStringLiteral("IDS_APP_NAME")),
                              Translate(QStringLiteral("IDS_ITUNES_ENDED")));
     itunesTimer_->start();
   }

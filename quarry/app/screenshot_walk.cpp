@@ -116,7 +116,8 @@ QTreeWidgetItem* RowWhere(CSalvageDlg* window, const BackupPick& pick) {
 // button. The click comes after this returns: the password prompt or a message it
 // leads to runs a loop of its own, and the walk must go on polling meanwhile.
 void OpenBackupWhere(CSalvageDlg* window, const BackupPick& pick) {
-  window->topButton(CSalvageDlg::kFileButton)->click();
+  // The list itself: the FILE tab goes back to results kept from an earlier scan.
+  window->ShowPage(page::kBackupList);
   QTreeWidgetItem* item = RowWhere(window, pick);
   if (item == nullptr) return;
   QTreeWidget* list = item->treeWidget();

@@ -1,3 +1,4 @@
+#include "quarry/controls/message_box.h"
 #include "quarry/pages/file_itunes_dlg.h"
 
 #include <QDir>
@@ -104,7 +105,7 @@ void CFileItunesDlg::InitPage() {
   connect(scan_, &QPushButton::clicked, this, [this] {
     const QList<QTreeWidgetItem*> chosen = list_->selectedItems();
     if (chosen.isEmpty()) {
-      QMessageBox::information(this, Text("IDS_APP_NAME"), Text("SELECT_NO_ITUNESBACKUP"));
+      InformUser(this, Text("IDS_APP_NAME"), Text("SELECT_NO_ITUNESBACKUP"));
       return;
     }
     ScanRow(list_->indexOfTopLevelItem(chosen.first()));
@@ -158,7 +159,7 @@ bool CFileItunesDlg::ScanChosenFolder() {
   const QString folder = folderChooser_ ? folderChooser_() : QString();
   if (folder.isEmpty()) return false;
   if (reader_.ReadItunesbackFromPath(QFile::encodeName(folder).constData()) < 0) {
-    QMessageBox::warning(this, Text("IDS_APP_NAME"), Text("ITUNES_ERROR_NOT_BACKUP").arg(QDir::toNativeSeparators(folder)));
+    WarnUser(this, Text("IDS_APP_NAME"), Text("ITUNES_ERROR_NOT_BACKUP").arg(QDir::toNativeSeparators(folder)));
     return false;
   }
   FillList();
@@ -193,7 +194,7 @@ bool CFileItunesDlg::ScanBackup(int index) {
                                    ? views::BackupErrorText(QString::fromStdString(folder), outcome->Error,
                                                             QString::fromStdString(outcome->ErrorText), Dictionary())
                                    : views::BackupErrorText(reader_, index, Dictionary());
-        QMessageBox::warning(this, Text("IDS_APP_NAME"), reason);
+        WarnUser(this, Text("IDS_APP_NAME"), reason);
         emit bus->scanState(page::kScanEnded);
         return false;
       }

@@ -1,3 +1,4 @@
+#include "quarry/controls/message_box.h"
 #include "quarry/pages/recovery_main_dlg.h"
 
 #include <QCheckBox>
@@ -89,7 +90,7 @@ CRecoveryMainDlg::CRecoveryMainDlg(QWidget* parent) : CFunctionDlg(parent) {
   setObjectName(QStringLiteral("resultsPage"));
   contacts_ = new views::ContactsModel(&ViewTextOf, this);
   message_ = [this](const QString& text) {
-    QMessageBox::information(this, Tr("IDS_APP_NAME"), text);
+    InformUser(this, Tr("IDS_APP_NAME"), text);
   };
   opener_ = [](const QString& folder) { QDesktopServices::openUrl(QUrl::fromLocalFile(folder)); };
   chooser_ = [this](const QString& start) {

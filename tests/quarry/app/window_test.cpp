@@ -30,6 +30,7 @@
 #include "quarry/pages/file_itunes_dlg.h"
 #include "quarry/pages/home_dlg.h"
 #include "quarry/pages/recovery_main_dlg.h"
+#include "quarry/controls/message_box.h"
 #include "quarry/controls/style_loader.h"
 #include "quarry/views/contacts_model.h"
 #include "support/test_support.h"
@@ -384,10 +385,30 @@ class WindowTest : public QObject {
     }
   }
 
-  void messageBoxButtonsCarryNoStockIcons() {
+  void messageBoxesAreCentredAndCarryNoStockIcons() {
     qApp->setStyleSheet(LoadStyleSheet());
-    QMessageBox box(QMessageBox::Information, QStringLiteral("Quarry"), QStringLiteral("text"), QMessageBox::Ok | QMessageBox::Cancel);
-    for (QAbstractButton* button : box.buttons()) QVERIFY(button->icon().isNull());
+    CSalvageDlg window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    for (const bool warning : {false, true}) {
+      bool checked = false;
+      QTimer::singleShot(0, &window, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr) return;
+        checked = box->icon() == QMessageBox::NoIcon && box->iconPixmap().isNull();
+        for (QAbstractButton* button : box->buttons()) checked = checked && button->icon().isNull();
+        checked = checked && (box->geometry().center() - window.geometry().center()).manhattanLength() < 40;
+        box->accept();
+      });
+      // From a page deep inside the window: still centred on the window.
+      QWidget* page = window.pageContainer()->Page(page::kHome);
+      if (warning) {
+        WarnUser(page, QStringLiteral("Quarry"), QStringLiteral("text"));
+      } else {
+        InformUser(page, QStringLiteral("Quarry"), QStringLiteral("text"));
+      }
+      QVERIFY(checked);
+    }
     qApp->setStyleSheet(QString());
   }
 
