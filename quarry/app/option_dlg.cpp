@@ -1,3 +1,4 @@
+#include "quarry/controls/message_box.h"
 #include "quarry/app/option_dlg.h"
 
 #include <QCheckBox>
@@ -11,6 +12,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+#include <algorithm>
+
 #include "quarry/app/rb_dictionary.h"
 #include "quarry/app/salvage_settings.h"
 
@@ -19,7 +22,7 @@ namespace quarry {
 COptionDlg::COptionDlg(CSalvageSettings& settings, QWidget* parent) : QDialog(parent), settings_(settings) {
   setObjectName(QStringLiteral("optionDialog"));
   setWindowTitle(QStringLiteral("IDS_OPTION_DLG_CAPTION_NAME"));
-  inform = [this](const QString& text) { QMessageBox::information(this, windowTitle(), text); };
+  inform = [this](const QString& text) { InformUser(this, windowTitle(), text); };
 
   auto* grid = new QGridLayout(this);
   grid->setContentsMargins(22, 18, 22, 18);
@@ -34,8 +37,11 @@ COptionDlg::COptionDlg(CSalvageSettings& settings, QWidget* parent) : QDialog(pa
 
   grid->addWidget(new QLabel(QStringLiteral("IDS_OPTION_DLG_SELECTLANG"), this), 2, 0);
   languages_ = new QComboBox(this);
-  for (const QString& key : CSalvageSettings::LanguageCaptionKeys()) languages_->addItem(Translate(key));
-  if (settings.language >= 0 && settings.language < languages_->count()) languages_->setCurrentIndex(settings.language);
+  // Only languages whose dictionary ships with the program.
+  for (const int index : settings.AvailableLanguages()) {
+    languages_->addItem(Translate(CSalvageSettings::LanguageCaptionKeys().at(index)), index);
+  }
+  languages_->setCurrentIndex(std::max(0, languages_->findData(settings.language)));
   grid->addWidget(languages_, 2, 1, 1, 2);
 
   grid->addWidget(new QLabel(QStringLiteral("IDS_OPTION_DLG_RECOVERY_PATH"), this), 3, 0);
@@ -68,12 +74,12 @@ COptionDlg::COptionDlg(CSalvageSettings& settings, QWidget* parent) : QDialog(pa
 
 void COptionDlg::Browse() {
   const QString chosen = QFileDialog::getExistingDirectory(this, Translate(QStringLiteral("IDS_OPTION_DLG_RECOVERY_PATH")),
-                                                           folder_->text());
+                                                           QFileInfo(folder_->text()).isDir() ? folder_->text() : QString());
   if (!chosen.isEmpty()) folder_->setText(chosen);
 }
 
 void COptionDlg::accept() {
-  const int selected = languages_->currentIndex();
+  const int selected = languages_->currentData().isValid() ? languages_->currentData().toInt() : settings_.language;
   if (selected != settings_.language) {
     // The texts in use stay; the new language applies at the next start.
     languageChanged_ = true;
@@ -83,7 +89,7 @@ void COptionDlg::accept() {
   settings_.autoOpen = openFolder_->isChecked() ? 1 : 0;
   const QString folder = folder_->text().trimmed();
   if (!folder.isEmpty() && QFileInfo(folder).isDir()) settings_.recoveryFolder = QFileInfo(folder).absoluteFilePath();
-  if (!settings_.Save(languages_->currentText())) {
+  if (!settings_.Save()) {
     inform(Translate(QStringLiteral("IDS_OPTION_DLG_SAVE_FAILED")).arg(settings_.SettingsPath()));
   }
   QDialog::accept();

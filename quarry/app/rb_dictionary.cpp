@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLocale>
 #include <QMessageBox>
 #include <QWidget>
 
@@ -108,12 +109,28 @@ int CRBDictionary::EntryCount(int mainId) const {
   return found == dictionaries_.end() ? 0 : static_cast<int>(found->second.size());
 }
 
+QStringList CRBDictionary::Keys(int mainId) const {
+  const auto found = dictionaries_.find(mainId);
+  if (found == dictionaries_.end()) return {};
+  QStringList keys = found->second.keys();
+  keys.sort();
+  return keys;
+}
+
 CRBDictionary& AppDictionary() {
   static CRBDictionary dictionary;
   return dictionary;
 }
 
-QString Translate(const QString& key) { return AppDictionary().Text(key); }
+CRBDictionary& FallbackDictionary() {
+  static CRBDictionary dictionary;
+  return dictionary;
+}
+
+QString Translate(const QString& key) {
+  const QString text = AppDictionary().Text(key);
+  return text == key ? FallbackDictionary().Text(key) : text;
+}
 
 void TranslateWindowTree(QWidget* window) {
   if (window == nullptr) return;
@@ -130,24 +147,30 @@ void TranslateWindowTree(QWidget* window) {
   }
 }
 
-CRBDictionary::FolderResult LoadAppDictionary(bool showMessages) {
-  const CSalvageSettings& settings = AppSettings();
-  const QString folder = QDir(settings.programFolder)
-                             .filePath(QStringLiteral("dic/") + CSalvageSettings::LanguageFolder(settings.language));
-  auto ask = [showMessages](const QString& name) {
-    if (!showMessages) return true;
-    return QMessageBox::question(nullptr, QStringLiteral("Quarry"),
-                                 QStringLiteral("Loading the dictionary %1 failed. Continue?").arg(name)) ==
-           QMessageBox::Yes;
-  };
-  const CRBDictionary::FolderResult result = AppDictionary().LoadFolder(folder, ask);
-  if (showMessages && result == CRBDictionary::FolderResult::kNoFolder) {
-    QMessageBox::warning(nullptr, QStringLiteral("Quarry"),
-                         QStringLiteral("The dictionary folder %1 could not be opened.").arg(folder));
-  } else if (showMessages && result == CRBDictionary::FolderResult::kNoFiles) {
-    QMessageBox::warning(nullptr, QStringLiteral("Quarry"),
-                         QStringLiteral("No dictionary file was found in %1.").arg(folder));
+CRBDictionary::FolderResult LoadAppDictionary(const std::function<void(const QString&)>& tell) {
+  CSalvageSettings& settings = AppSettings();
+  const int english = 0;
+  AppDictionary().Clear();
+  FallbackDictionary().Clear();
+  // A file that fails to load is skipped: the English texts stand in for its keys.
+  const auto goOn = [](const QString&) { return true; };
+  FallbackDictionary().LoadFolder(settings.DictionaryFolder(english), goOn);
+  const QString folder = settings.DictionaryFolder(settings.language);
+  CRBDictionary::FolderResult result = AppDictionary().LoadFolder(folder, goOn);
+  int loaded = settings.language;
+  if (result != CRBDictionary::FolderResult::kLoaded || AppDictionary().EntryCount() == 0) {
+    loaded = english;
+    if (settings.language != english && tell) {
+      tell(QStringLiteral("The dictionary for the language \"%1\" is missing from %2. Quarry shows its texts in English.")
+               .arg(CSalvageSettings::LanguageFolder(settings.language), QDir::toNativeSeparators(folder)));
+    } else if (tell) {
+      tell(QStringLiteral("The dictionary folder %1 is missing or empty: Quarry cannot show its texts. "
+                          "Reinstall the program.")
+               .arg(QDir::toNativeSeparators(folder)));
+    }
   }
+  QLocale::setDefault(loaded == english ? QLocale(QLocale::English, QLocale::UnitedStates)
+                                        : QLocale(CSalvageSettings::LanguageFolder(loaded)));
   return result;
 }
 

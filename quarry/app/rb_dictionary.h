@@ -5,6 +5,7 @@
 
 #include <QHash>
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <map>
 
@@ -33,21 +34,28 @@ class CRBDictionary {
   // The text of key in dictionary mainId; key itself when missing.
   QString Text(const QString& key, int mainId = 1) const;
   int EntryCount(int mainId = 1) const;
+  // The keys of dictionary mainId, sorted.
+  QStringList Keys(int mainId = 1) const;
   void Clear() { dictionaries_.clear(); }
 
  private:
   std::map<int, QHash<QString, QString>> dictionaries_;
 };
 
-// The process-wide dictionary.
+// The process-wide dictionary of the chosen language.
 CRBDictionary& AppDictionary();
-// The display text of key in the process-wide dictionary 1; key when missing.
+// The English dictionary, asked for keys the chosen language lacks.
+CRBDictionary& FallbackDictionary();
+// The display text of key in the process-wide dictionary 1, else in the
+// English one; key itself only when both lack it.
 QString Translate(const QString& key);
 // Replaces the text of every child widget (buttons, labels, group boxes, check
 // boxes, window titles) by Translate of that text.
 void TranslateWindowTree(QWidget* window);
-// Loads the dictionary of the settings' language from programFolder/dic,
-// telling the user about problems by message boxes when showMessages is set.
-CRBDictionary::FolderResult LoadAppDictionary(bool showMessages);
+// Loads the dictionary of the settings' language from programFolder/dic and
+// the English one beside it, and sets the default locale (numbers, sizes) to
+// the language loaded. A language without its dictionary gives English, and
+// `tell` (when set) gets one message saying so. Returns the chosen language's result.
+CRBDictionary::FolderResult LoadAppDictionary(const std::function<void(const QString&)>& tell);
 
 }  // namespace quarry

@@ -1,7 +1,9 @@
+#include "quarry/controls/message_box.h"
 #include "quarry/app/salvage_app.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QMessageBox>
 #include <cstdio>
 
 #include "quarry/app/rb_dictionary.h"
@@ -20,6 +22,15 @@ WindowOptions ParseWindowOptions(const QStringList& arguments) {
     QString* target = nullptr;
     if (argument == QLatin1String("--backups")) target = &options.backupsFolder;
     if (argument == QLatin1String("--screenshot-walk")) target = &options.screenshotFolder;
+    if (argument == QLatin1String("--language")) {
+      if (i + 1 >= arguments.size() || CSalvageSettings::LanguageIndex(arguments[i + 1]) < 0) {
+        options.ok = false;
+        options.error = QStringLiteral("--language needs a language code such as en, de or fr");
+        return options;
+      }
+      options.language = arguments[++i];
+      continue;
+    }
     if (target == nullptr) {
       options.ok = false;
       options.error = QStringLiteral("unknown argument: ") + argument;
@@ -42,7 +53,7 @@ int CSalvageApp::Run(int argc, char** argv) {
   const WindowOptions options = ParseWindowOptions(QApplication::arguments().mid(1));
   if (!options.ok) {
     std::fprintf(stderr,
-                 "quarry: %s\nusage: quarry [--backups DIR]\n"
+                 "quarry: %s\nusage: quarry [--backups DIR] [--language CODE]\n"
                  "       quarry --recover BACKUP --out DIR [--categories LIST] [--deleted-only] [--password-file FILE]\n",
                  qPrintable(options.error));
     return 2;
@@ -54,11 +65,9 @@ int CSalvageApp::Run(int argc, char** argv) {
   settings.Locate(QApplication::applicationDirPath());
   settings.Load();
   settings.backupsFolder = options.backupsFolder;
-  // An installed program cannot write beside itself; say where we do.
-  std::fprintf(stderr, "quarry: settings in %s, recoveries below %s\n", qPrintable(settings.SettingsPath()),
-               qPrintable(settings.recoveryFolder));
-  LoadAppDictionary(true);
+  if (!options.language.isEmpty()) settings.language = CSalvageSettings::LanguageIndex(options.language);
   ApplyStyleSheet(app);
+  LoadAppDictionary([](const QString& text) { WarnUser(nullptr, QStringLiteral("Quarry"), text); });
 
   CSalvageDlg window;
   window.show();

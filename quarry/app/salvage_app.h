@@ -10,6 +10,7 @@ namespace quarry {
 struct WindowOptions {
   QString backupsFolder;      // --backups DIR
   QString screenshotFolder;   // --screenshot-walk DIR (tools/screenshots)
+  QString language;           // --language CODE: this run only, the settings keep theirs
   bool ok = true;
   QString error;
 };

@@ -1,3 +1,4 @@
+#include "quarry/controls/message_box.h"
 #include "quarry/app/salvage_dlg.h"
 
 #include <QCloseEvent>
@@ -9,13 +10,13 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMouseEvent>
-#include <QProcess>
 #include "quarry/controls/svg_picture.h"
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <QWindow>
 
+#include "quarry/app/info_dlg.h"
 #include "quarry/app/option_dlg.h"
 #include "quarry/app/platform_processes.h"
 #include "quarry/app/rb_dictionary.h"
@@ -35,7 +36,10 @@ namespace quarry {
 
 namespace {
 
-enum MenuItem : int { kOptions = 32776, kHelp = 32778, kUpdate = 32779, kAbout = 32780 };
+enum MenuItem : int { kOptions = 32776, kHelp = 32778, kAbout = 32780 };
+
+// Width of the band along the window's border that resizes it.
+constexpr int kEdge = 5;
 
 }  // namespace
 
@@ -44,17 +48,22 @@ CSalvageDlg::CSalvageDlg(QWidget* parent) : QDialog(parent), bus_(new PageBus(th
   setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowMinimizeButtonHint);
   setWindowTitle(Translate(QStringLiteral("IDS_APP_NAME")));
   setWindowIcon(QIcon(QStringLiteral(":/quarry/logo.svg")));
-  setFixedSize(kWidth, kHeight);
+  setSizeGripEnabled(false);
+  setMinimumSize(kMinWidth, kMinHeight);
+  resize(kWidth, kHeight);
+  // Presses on the border band reach the window itself; moves over it set the cursor.
+  setMouseTracking(true);
   PageBus::Attach(this, bus_);
   askQuestion = [this](const QString& text) {
-    return QMessageBox::question(this, Translate(QStringLiteral("IDS_APP_NAME")), text,
-                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+    return AskUser(this, Translate(QStringLiteral("IDS_APP_NAME")), text);
   };
 
   auto* root = new QVBoxLayout(this);
-  root->setContentsMargins(0, 0, 0, 0);
+  root->setContentsMargins(kEdge, kEdge, kEdge, kEdge);
   root->setSpacing(0);
   auto* titleArea = new QWidget(this);
+  titleArea_ = titleArea;
+  titleArea->installEventFilter(this);
   titleArea->setObjectName(QStringLiteral("titleArea"));
   titleArea->setAttribute(Qt::WA_StyledBackground, true);
   BuildTitleArea(titleArea);
@@ -118,7 +127,11 @@ void CSalvageDlg::BuildTitleArea(QWidget* area) {
     topButtons_[id]->setToolTip(Translate(QStringLiteral("IDS_DEVICE_MODE_LATER")));
   }
   connect(topButtons_[kHomeButton], &QPushButton::clicked, this, [this] { ShowPage(page::kHome); });
-  connect(topButtons_[kFileButton], &QPushButton::clicked, this, [this] { ShowPage(page::kBackupList); });
+  // Backup-file mode shows the last results while the results page keeps them.
+  connect(topButtons_[kFileButton], &QPushButton::clicked, this, [this] {
+    auto* results = qobject_cast<CRecoveryMainDlg*>(container_->Page(page::kResults));
+    ShowPage(results != nullptr && results->HasResults() ? page::kResults : page::kBackupList);
+  });
   connect(topButtons_[kDeviceButton], &QPushButton::clicked, this,
           [this] { ShowPage(CHomeDlg::DevicePageFor(deviceState_)); });
   connect(topButtons_[kDfuButton], &QPushButton::clicked, this, [this] { ShowPage(page::kRecoveryMode); });
@@ -131,16 +144,22 @@ void CSalvageDlg::BuildTitleArea(QWidget* area) {
   const std::pair<int, const char*> titles[] = {
       {kMenuButton, ":/quarry/title_menu.svg"},
       {kMinimiseButton, ":/quarry/title_minimise.svg"},
+      {kMaximiseButton, ":/quarry/title_maximise.svg"},
       {kCloseButton, ":/quarry/title_close.svg"},
   };
   for (const auto& [id, icon] : titles) {
     auto* button = new CImageButton(QString::fromLatin1(icon), QString(), QStringLiteral("title"), area);
     button->setObjectName(QStringLiteral("titleButton%1").arg(id));
+    // The window system's own buttons take no keyboard focus either: Tab and
+    // Enter must never close or shrink the window by accident.
+    button->setFocusPolicy(id == kMenuButton ? Qt::TabFocus : Qt::NoFocus);
+    button->setAutoDefault(false);
     titleButtons_.insert(id, button);
     titleRow->addWidget(button);
   }
   titleButtons_[kMenuButton]->setToolTip(Translate(QStringLiteral("IDS_TITLE_MENU")));
   titleButtons_[kMinimiseButton]->setToolTip(Translate(QStringLiteral("IDS_TITLE_MINIMISE")));
+  titleButtons_[kMaximiseButton]->setToolTip(Translate(QStringLiteral("IDS_TITLE_MAXIMISE")));
   titleButtons_[kCloseButton]->setToolTip(Translate(QStringLiteral("IDS_TITLE_CLOSE")));
   titleColumn->addLayout(titleRow);
   titleColumn->addStretch(1);
@@ -149,7 +168,6 @@ void CSalvageDlg::BuildTitleArea(QWidget* area) {
   menu_ = new QMenu(this);
   menu_->addAction(QString())->setData(int{kOptions});
   menu_->addAction(QString())->setData(int{kHelp});
-  menu_->addAction(QString())->setData(int{kUpdate});
   menu_->addSeparator();
   menu_->addAction(QString())->setData(int{kAbout});
   TranslateMenu();
@@ -158,7 +176,6 @@ void CSalvageDlg::BuildTitleArea(QWidget* area) {
     switch (action->data().toInt()) {
       case kOptions: OpenOptions(); break;
       case kHelp: ShowHelp(); break;
-      case kUpdate: StartUpdater(); break;
       case kAbout: ShowAbout(); break;
       default: break;
     }
@@ -168,13 +185,13 @@ void CSalvageDlg::BuildTitleArea(QWidget* area) {
     menu_->popup(button->mapToGlobal(QPoint(0, button->height())));
   });
   connect(titleButtons_[kMinimiseButton], &QPushButton::clicked, this, &QWidget::showMinimized);
+  connect(titleButtons_[kMaximiseButton], &QPushButton::clicked, this, &CSalvageDlg::ToggleMaximised);
   connect(titleButtons_[kCloseButton], &QPushButton::clicked, this, &QWidget::close);
 }
 
 void CSalvageDlg::TranslateMenu() {
   static const QHash<int, QString> keys = {{kOptions, QStringLiteral("IDS_MENU_DIALOG_OPTIONS")},
                                            {kHelp, QStringLiteral("IDS_MENU_DIALOG_HELP")},
-                                           {kUpdate, QStringLiteral("IDS_MENU_DIALOG_UPDATE")},
                                            {kAbout, QStringLiteral("IDS_MENU_DIALOG_ABOUT")}};
   for (QAction* action : menu_->actions()) {
     if (!action->isSeparator()) action->setText(Translate(keys.value(action->data().toInt())));
@@ -192,6 +209,11 @@ void CSalvageDlg::BuildPages() {
 }
 
 void CSalvageDlg::ShowPage(int pageId) {
+  if (pageId == page::kBackupList) {
+    auto* list = qobject_cast<CFileItunesDlg*>(container_->Page(page::kBackupList));
+    auto* results = qobject_cast<CRecoveryMainDlg*>(container_->Page(page::kResults));
+    if (list != nullptr && results != nullptr) list->SetResultsAvailable(results->HasResults());
+  }
   container_->ShowPage(pageId);
   for (auto it = topButtons_.begin(); it != topButtons_.end(); ++it) {
     const bool current = (it.key() == kHomeButton && pageId == page::kHome) ||
@@ -219,14 +241,71 @@ void CSalvageDlg::closeEvent(QCloseEvent* event) {
 }
 
 void CSalvageDlg::reject() {
-  // Escape closes a dialog without a close event; route it through the question too.
-  close();
+  // Escape rejects a dialog; for the program's one window it must do nothing.
+  // Closing goes through the close button or the window system (closeEvent).
+}
+
+Qt::Edges CSalvageDlg::EdgesAt(const QPoint& at) const {
+  Qt::Edges edges;
+  if (isMaximized() || isFullScreen()) return edges;
+  if (at.x() < kEdge) edges |= Qt::LeftEdge;
+  if (at.x() >= width() - kEdge) edges |= Qt::RightEdge;
+  if (at.y() < kEdge) edges |= Qt::TopEdge;
+  if (at.y() >= height() - kEdge) edges |= Qt::BottomEdge;
+  return edges;
 }
 
 void CSalvageDlg::mousePressEvent(QMouseEvent* event) {
-  // The window has no system title bar: a press on its free area moves it.
-  if (event->button() == Qt::LeftButton && windowHandle() != nullptr) windowHandle()->startSystemMove();
+  // The window has no system title bar: a press on its border resizes it, a
+  // press on its free area moves it.
+  if (event->button() == Qt::LeftButton && windowHandle() != nullptr) {
+    const Qt::Edges edges = EdgesAt(event->position().toPoint());
+    if (edges) {
+      windowHandle()->startSystemResize(edges);
+    } else {
+      windowHandle()->startSystemMove();
+    }
+  }
   QDialog::mousePressEvent(event);
+}
+
+void CSalvageDlg::mouseMoveEvent(QMouseEvent* event) {
+  const Qt::Edges edges = EdgesAt(event->position().toPoint());
+  const bool horizontal = edges & (Qt::LeftEdge | Qt::RightEdge);
+  const bool vertical = edges & (Qt::TopEdge | Qt::BottomEdge);
+  if (horizontal && vertical) {
+    const bool falling = edges == (Qt::LeftEdge | Qt::TopEdge) || edges == (Qt::RightEdge | Qt::BottomEdge);
+    setCursor(falling ? Qt::SizeFDiagCursor : Qt::SizeBDiagCursor);
+  } else if (horizontal) {
+    setCursor(Qt::SizeHorCursor);
+  } else if (vertical) {
+    setCursor(Qt::SizeVerCursor);
+  } else {
+    unsetCursor();
+  }
+  QDialog::mouseMoveEvent(event);
+}
+
+void CSalvageDlg::mouseDoubleClickEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton && EdgesAt(event->position().toPoint()) == Qt::Edges()) ToggleMaximised();
+  QDialog::mouseDoubleClickEvent(event);
+}
+
+bool CSalvageDlg::eventFilter(QObject* watched, QEvent* event) {
+  // A double click on the title area maximises, as on a system title bar.
+  if (watched == titleArea_ && event->type() == QEvent::MouseButtonDblClick) {
+    ToggleMaximised();
+    return true;
+  }
+  return QDialog::eventFilter(watched, event);
+}
+
+void CSalvageDlg::ToggleMaximised() {
+  if (isMaximized()) {
+    showNormal();
+  } else {
+    showMaximized();
+  }
 }
 
 void CSalvageDlg::OpenOptions() {
@@ -235,27 +314,21 @@ void CSalvageDlg::OpenOptions() {
 }
 
 void CSalvageDlg::ShowHelp() {
-  QMessageBox::information(this, Translate(QStringLiteral("IDS_MENU_DIALOG_HELP")),
-                           Translate(QStringLiteral("IDS_HELP_TEXT")));
-}
-
-void CSalvageDlg::StartUpdater() {
-  const QString updater = QDir(AppSettings().programFolder).filePath(QStringLiteral("update/update"));
-  if (!QFileInfo(updater).isExecutable() || !QProcess::startDetached(updater, {})) {
-    QMessageBox::information(this, Translate(QStringLiteral("IDS_MENU_DIALOG_UPDATE")),
-                             Translate(QStringLiteral("IDS_UPDATE_MISSING")).arg(updater));
-  }
+  CInfoDlg dialog(QStringLiteral("helpDialog"), Translate(QStringLiteral("IDS_MENU_DIALOG_HELP")),
+                  CInfoDlg::HelpHtml(AppSettings().BackupsFolder(), AppSettings().recoveryFolder), this);
+  dialog.exec();
 }
 
 void CSalvageDlg::ShowAbout() {
-  QMessageBox::about(this, Translate(QStringLiteral("IDS_MENU_DIALOG_ABOUT")),
-                     Translate(QStringLiteral("IDS_ABOUT_TEXT")).arg(QStringLiteral(QUARRY_VERSION_TEXT)));
+  CInfoDlg dialog(QStringLiteral("aboutDialog"), Translate(QStringLiteral("IDS_MENU_DIALOG_ABOUT")),
+                  CInfoDlg::AboutHtml(QStringLiteral(QUARRY_VERSION_TEXT)), this);
+  dialog.exec();
 }
 
 void CSalvageDlg::CheckForItunes() {
   if (EndProcessesNamed(QStringLiteral("iTunes.exe")) > 0) {
     itunesTimer_->stop();
-    QMessageBox::information(this, Translate(QStringLiteral("IDS_APP_NAME")),
+    InformUser(this, Translate(QStringLiteral("IDS_APP_NAME")),
                              Translate(QStringLiteral("IDS_ITUNES_ENDED")));
     itunesTimer_->start();
   }

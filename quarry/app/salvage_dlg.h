@@ -23,9 +23,12 @@ class CSalvageDlg : public QDialog {
   Q_OBJECT
 
  public:
-  // Logical size of the window; Qt scales it with the screen.
+  // Logical size of the window at start; Qt scales it with the screen. It
+  // can be resized down to the minimum and maximised.
   static constexpr int kWidth = 929;
   static constexpr int kHeight = 687;
+  static constexpr int kMinWidth = 820;
+  static constexpr int kMinHeight = 600;
 
   explicit CSalvageDlg(QWidget* parent = nullptr);
   ~CSalvageDlg() override;
@@ -44,6 +47,7 @@ class CSalvageDlg : public QDialog {
   // Ids of the title and top buttons.
   static constexpr int kCloseButton = 100001;
   static constexpr int kMinimiseButton = 100002;
+  static constexpr int kMaximiseButton = 100005;
   static constexpr int kMenuButton = 100003;
   static constexpr int kHomeButton = 100007;
   static constexpr int kDeviceButton = 100008;
@@ -56,13 +60,16 @@ class CSalvageDlg : public QDialog {
   void OnDeviceState(int state);
   void OpenOptions();
   void ShowHelp();
-  void StartUpdater();
   void ShowAbout();
+  void ToggleMaximised();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
   void reject() override;
   void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void BuildTitleArea(QWidget* area);
@@ -70,6 +77,8 @@ class CSalvageDlg : public QDialog {
   void AddPage(CFunctionDlg* page, int pageId);
   void TranslateMenu();
   void CheckForItunes();
+  // The window edges under a point of the window (none when maximised).
+  Qt::Edges EdgesAt(const QPoint& at) const;
 
   PageBus* bus_;
   CFunctionDlgContainer* container_ = nullptr;
@@ -79,6 +88,7 @@ class CSalvageDlg : public QDialog {
   QHash<int, CImageButton*> titleButtons_;
   bool busy_ = false;
   int deviceState_ = 0;
+  QWidget* titleArea_ = nullptr;
 };
 
 }  // namespace quarry

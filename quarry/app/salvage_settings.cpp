@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
+#include <QSettings>
 #include <QStandardPaths>
 
 namespace quarry {
@@ -22,10 +23,14 @@ QList<QByteArray> SplitLines(const QByteArray& text) {
   return lines;
 }
 
-bool IsWritableFolder(const QString& folder) {
-  const QFileInfo info(folder);
-  return info.isDir() && info.isWritable();
+bool IsLegacyText(const QByteArray& text) {
+  const QList<QByteArray> lines = SplitLines(text);
+  return !lines.isEmpty() && lines.first() == "[AutoOpen]";
 }
+
+const QString kAutoOpenKey = QStringLiteral("openFolderAfterRecovery");
+const QString kLanguageKey = QStringLiteral("language");
+const QString kRecoveryKey = QStringLiteral("recoveryFolder");
 
 }  // namespace
 
@@ -33,6 +38,25 @@ QString CSalvageSettings::LanguageFolder(int index) {
   static const char* const kFolders[] = {"en", "de", "es", "fr", "it", "jp", "cn", "hk", "ar", "nl", "pt"};
   if (index < 0 || index >= static_cast<int>(std::size(kFolders))) return QStringLiteral("en");
   return QString::fromLatin1(kFolders[index]);
+}
+
+int CSalvageSettings::LanguageIndex(const QString& folder) {
+  for (int i = 0; i <= 10; ++i) {
+    if (LanguageFolder(i) == folder) return i;
+  }
+  return -1;
+}
+
+QString CSalvageSettings::DictionaryFolder(int index) const {
+  return QDir(programFolder).filePath(QStringLiteral("dic/") + LanguageFolder(index));
+}
+
+QList<int> CSalvageSettings::AvailableLanguages() const {
+  QList<int> found;
+  for (int i = 0; i < LanguageCaptionKeys().size(); ++i) {
+    if (!QDir(DictionaryFolder(i)).entryList({QStringLiteral("*.ini")}, QDir::Files).isEmpty()) found.append(i);
+  }
+  return found;
 }
 
 const QStringList& CSalvageSettings::LanguageCaptionKeys() {
@@ -45,24 +69,23 @@ const QStringList& CSalvageSettings::LanguageCaptionKeys() {
   return keys;
 }
 
-void CSalvageSettings::Locate(const QString& programDir) {
+void CSalvageSettings::Locate(const QString& programDir, const QString& configDir) {
   programFolder = QDir(programDir).absolutePath();
-  if (IsWritableFolder(programFolder)) {
-    configFolder = programFolder;
-    return;
+  configFolder = configDir;
+  if (configFolder.isEmpty()) {
+    const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    configFolder = QDir(config.isEmpty() ? QDir::homePath() + QStringLiteral("/.config") : config)
+                       .filePath(QStringLiteral("Quarry"));
   }
-  configFolder = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
-  QDir().mkpath(configFolder);
 }
 
-QString CSalvageSettings::SettingsPath() const {
-  return QDir(configFolder.isEmpty() ? programFolder : configFolder).filePath(QStringLiteral("settings.ini"));
-}
+QString CSalvageSettings::SettingsPath() const { return QDir(configFolder).filePath(QStringLiteral("settings.ini")); }
 
-QString CSalvageSettings::DefaultRecoveryFolder() const {
-  if (!programFolder.isEmpty() && IsWritableFolder(programFolder)) return programFolder;
+QString CSalvageSettings::LegacyPath() const { return QDir(programFolder).filePath(QStringLiteral("settings.ini")); }
+
+QString CSalvageSettings::DefaultRecoveryFolder() {
   const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-  return documents.isEmpty() ? QDir::homePath() : documents;
+  return QDir(documents.isEmpty() ? QDir::homePath() : documents).filePath(QStringLiteral("Quarry"));
 }
 
 QString CSalvageSettings::BackupsFolder() const {
@@ -72,7 +95,7 @@ QString CSalvageSettings::BackupsFolder() const {
   return QDir(QDir::homePath()).filePath(QStringLiteral(".local/share/MobileSync/Backup"));
 }
 
-void CSalvageSettings::Parse(const QByteArray& text) {
+void CSalvageSettings::ParseLegacy(const QByteArray& text) {
   const QList<QByteArray> lines = SplitLines(text);
   qsizetype next = 0;
   // Each step reads on from where the one before stopped: a line out of place
@@ -103,26 +126,50 @@ void CSalvageSettings::Parse(const QByteArray& text) {
 }
 
 bool CSalvageSettings::Load() {
+  bool read = false;
   QFile file(SettingsPath());
-  const bool opened = file.open(QIODevice::ReadOnly);
-  if (opened) Parse(file.readAll());
-  if (recoveryFolder.isEmpty()) recoveryFolder = DefaultRecoveryFolder();
-  return opened;
-}
-
-QByteArray CSalvageSettings::Serialize(const QString& languageCaption) const {
   QByteArray text;
-  text += "[AutoOpen]\n" + QByteArray::number(autoOpen) + "\n";
-  text += "[language]\n" + languageCaption.toUtf8() + "_" + QByteArray::number(language) + "\n";
-  text += "[recovery Path]\n" + recoveryFolder.toUtf8() + "\n";
-  return text;
+  if (file.open(QIODevice::ReadOnly)) {
+    text = file.readAll();
+    file.close();
+    read = true;
+  }
+  if (read && !IsLegacyText(text)) {
+    const QSettings ini(SettingsPath(), QSettings::IniFormat);
+    autoOpen = ini.value(kAutoOpenKey, false).toBool() ? 1 : 0;
+    const int index = LanguageIndex(ini.value(kLanguageKey).toString());
+    if (index >= 0) language = index;
+    const QString folder = ini.value(kRecoveryKey).toString();
+    if (!folder.isEmpty() && QFileInfo(folder).isDir()) recoveryFolder = folder;
+  } else {
+    // The first versions' six lines, in the configuration folder or beside the program.
+    if (!read) {
+      QFile legacy(LegacyPath());
+      if (legacy.open(QIODevice::ReadOnly)) {
+        text = legacy.readAll();
+        read = IsLegacyText(text);
+      }
+    }
+    if (read) ParseLegacy(text);
+  }
+  if (recoveryFolder.isEmpty()) recoveryFolder = DefaultRecoveryFolder();
+  return read;
 }
 
-bool CSalvageSettings::Save(const QString& languageCaption) const {
-  QFile file(SettingsPath());
-  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
-  const QByteArray text = Serialize(languageCaption);
-  return file.write(text) == text.size() && file.flush();
+bool CSalvageSettings::Save() const {
+  if (!QDir().mkpath(configFolder)) return false;
+  // A six-line file of the first versions is replaced, not mixed with INI.
+  QFile existing(SettingsPath());
+  if (existing.open(QIODevice::ReadOnly) && IsLegacyText(existing.readAll())) {
+    existing.close();
+    existing.remove();
+  }
+  QSettings ini(SettingsPath(), QSettings::IniFormat);
+  ini.setValue(kAutoOpenKey, autoOpen != 0);
+  ini.setValue(kLanguageKey, LanguageFolder(language));
+  ini.setValue(kRecoveryKey, recoveryFolder);
+  ini.sync();
+  return ini.status() == QSettings::NoError;
 }
 
 CSalvageSettings& AppSettings() {

@@ -1,7 +1,9 @@
-// The user's settings: the six-line "settings.ini" beside the program, or in
-// the per-user configuration folder when the program folder is not writable.
+// The user's settings: an INI file in the user's configuration folder
+// ("Quarry/settings.ini"). A six-line file of the program's first versions,
+// there or beside the program, is still read and then rewritten as INI.
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -11,7 +13,7 @@ class CSalvageSettings {
  public:
   int autoOpen = 0;        // 1: open the output folder after a recovery
   int language = 0;        // index into LanguageFolder()
-  QString recoveryFolder;  // recoveries are written below this folder
+  QString recoveryFolder;  // recoveries are written below this folder (the last one chosen)
   QString programFolder;   // folder of the running program (holds "dic")
   QString configFolder;    // where settings.ini is read and written
   // Folder the backup list reads; set by "--backups DIR", never saved. Empty:
@@ -24,28 +26,30 @@ class CSalvageSettings {
 
   // Folder name below "dic" for a language index; unknown indexes give "en".
   static QString LanguageFolder(int index);
-  // Dictionary keys of the languages the settings dialog offers, in index order.
+  // The index of a folder name; -1 when unknown.
+  static int LanguageIndex(const QString& folder);
+  // Dictionary keys of the language captions, in index order.
   static const QStringList& LanguageCaptionKeys();
+  // The language indexes whose dictionary ships in programFolder/dic, in index order.
+  QList<int> AvailableLanguages() const;
+  QString DictionaryFolder(int index) const;
 
-  // Sets programFolder and picks configFolder: the program folder when it is
-  // writable, else the per-user configuration folder.
-  void Locate(const QString& programDir);
+  // Sets programFolder and the configuration folder: `configDir` when given,
+  // else the user's configuration folder + "Quarry".
+  void Locate(const QString& programDir, const QString& configDir = QString());
   QString SettingsPath() const;
-  // Where a recovery goes by default: the program folder when writable, else
-  // the per-user documents folder.
-  QString DefaultRecoveryFolder() const;
+  // The settings file of the first versions, beside the program.
+  QString LegacyPath() const;
+  // Where a recovery goes by default: "Quarry" in the user's documents folder.
+  static QString DefaultRecoveryFolder();
 
-  // Reads settings.ini line by line in the file's order; a missing file or a
-  // missing folder leaves the start values. Returns false when the file could
-  // not be opened.
+  // Reads settings.ini (INI, or the six-line file of the first versions; the
+  // latter also beside the program). Returns false when no file was read.
   bool Load();
-  // Writes the six lines anew; languageCaption is the shown caption of the
-  // current language. Returns false when the file cannot be written.
-  bool Save(const QString& languageCaption) const;
-  // The settings.ini text for these values.
-  QByteArray Serialize(const QString& languageCaption) const;
-  // Applies a settings.ini text (the loader's steps).
-  void Parse(const QByteArray& text);
+  // Writes settings.ini as INI. False when it cannot be written.
+  bool Save() const;
+  // Applies the six-line text of the first versions, in the file's order.
+  void ParseLegacy(const QByteArray& text);
 };
 
 // The process-wide settings.

@@ -7,6 +7,8 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
+#include <QScreen>
+#include <QTableView>
 #include <QTimer>
 #include <QTreeWidget>
 #include <cstdio>
@@ -15,10 +17,13 @@
 #include <vector>
 
 #include "quarry/app/salvage_dlg.h"
+#include "quarry/app/salvage_settings.h"
 #include "quarry/controls/image_button.h"
 #include "quarry/pages/file_itunes_dlg.h"
 #include "quarry/pages/function_dlg.h"
 #include "quarry/pages/password_dlg.h"
+#include "quarry/pages/recovery_dlg.h"
+#include "quarry/pages/recovery_main_dlg.h"
 #include "quarry/pages/page_bus.h"
 #include "quarry/pages/page_ids.h"
 #include "quarry/controls/menu_container.h"
@@ -111,7 +116,8 @@ QTreeWidgetItem* RowWhere(CSalvageDlg* window, const BackupPick& pick) {
 // button. The click comes after this returns: the password prompt or a message it
 // leads to runs a loop of its own, and the walk must go on polling meanwhile.
 void OpenBackupWhere(CSalvageDlg* window, const BackupPick& pick) {
-  window->topButton(CSalvageDlg::kFileButton)->click();
+  // The list itself: the FILE tab goes back to results kept from an earlier scan.
+  window->ShowPage(page::kBackupList);
   QTreeWidgetItem* item = RowWhere(window, pick);
   if (item == nullptr) return;
   QTreeWidget* list = item->treeWidget();
@@ -132,6 +138,20 @@ Dialog* ShownDialog() {
   return qobject_cast<Dialog*>(QApplication::activeModalWidget());
 }
 
+
+// Runs `open` after the current step returns: a dialog's exec() must not
+// hold up the walk, which goes on polling inside the dialog's loop.
+void Later(CSalvageDlg* window, std::function<void()> open) { QTimer::singleShot(0, window, std::move(open)); }
+
+QDialog* ShownDialogNamed(const QString& objectName) {
+  QWidget* modal = QApplication::activeModalWidget();
+  return modal != nullptr && modal->objectName() == objectName ? qobject_cast<QDialog*>(modal) : nullptr;
+}
+
+bool Readable(const sieve::CItunesBackupReader& reader, int index) {
+  return !Encrypted(reader, index) && !WithoutIndex(reader, index);
+}
+
 }  // namespace
 
 void StartScreenshotWalk(CSalvageDlg* window, const QString& folder) {
@@ -142,24 +162,42 @@ void StartScreenshotWalk(CSalvageDlg* window, const QString& folder) {
   QObject::connect(window->bus(), &PageBus::scanState, window,
                    [walk](int state) { walk->scanEnded = state == page::kScanEnded; });
   CFunctionDlgContainer* pages = window->pageContainer();
-  walk->steps.push_back({QStringLiteral("1-home"), [] {}, nullptr});
-  walk->steps.push_back({QStringLiteral("2-backup-list"),
+  auto* results = qobject_cast<CRecoveryMainDlg*>(pages->Page(page::kResults));
+  // Recoveries of the walk go beside its pictures, never into the user's folders.
+  const QString recovered = walk->folder.filePath(QStringLiteral("recovered"));
+  AppSettings().recoveryFolder = recovered;
+  AppSettings().configFolder = walk->folder.filePath(QStringLiteral("config"));
+  if (results != nullptr) {
+    results->SetRecoveryFolderChooser([recovered](const QString&) {
+      QDir().mkpath(recovered);
+      return recovered;
+    });
+    results->SetFolderOpener([](const QString&) {});
+  }
+  const auto noDialog = [] { return QApplication::activeModalWidget() == nullptr; };
+  // A step that shows a dialog of the window and one that closes it again.
+  const auto dialogSteps = [walk, window, noDialog](const QString& name, const QString& objectName,
+                                                    std::function<void()> open) {
+    walk->steps.push_back({name, [window, open] { Later(window, open); },
+                           [objectName] { return ShownDialogNamed(objectName) != nullptr; }});
+    walk->steps.push_back({QString(),
+                           [objectName] {
+                             if (QDialog* dialog = ShownDialogNamed(objectName)) dialog->reject();
+                           },
+                           noDialog});
+  };
+
+  walk->steps.push_back({QStringLiteral("01-home"), [] {}, nullptr});
+  walk->steps.push_back({QStringLiteral("02-backup-list"),
                          [window] { window->topButton(CSalvageDlg::kFileButton)->click(); }, nullptr});
-  walk->steps.push_back({QStringLiteral("3-scan-results"),
-                         [pages] {
-                           // The first listed backup, opened with the list's own scan button.
-                           QWidget* list = pages->Page(page::kBackupList);
-                           if (auto* rows = list == nullptr ? nullptr : list->findChild<QTreeWidget*>(QStringLiteral("backupList")))
-                             if (rows->topLevelItemCount() > 0) rows->setCurrentItem(rows->topLevelItem(0));
-                           if (QPushButton* scan = ButtonNamed(list, QStringLiteral("backupScan"))) scan->click();
-                         },
+  walk->steps.push_back({QStringLiteral("03-scan-results"), [window] { OpenBackupWhere(window, Readable); },
                          [walk, pages] { return pages->currentPageId() == page::kResults && walk->scanEnded; }});
-  walk->steps.push_back({QStringLiteral("4-contacts"),
+  walk->steps.push_back({QStringLiteral("04-contacts"),
                          [pages] {
-                           // A click on the contacts entry's caption, as the user would.
-                           QWidget* results = pages->Page(page::kResults);
-                           if (results == nullptr) return;
-                           for (CMenuItemEx* entry : results->findChildren<CMenuItemEx*>()) {
+                           // A click on the contacts entry's caption, then on the first contact, as the user would.
+                           QWidget* page = pages->Page(page::kResults);
+                           if (page == nullptr) return;
+                           for (CMenuItemEx* entry : page->findChildren<CMenuItemEx*>()) {
                              if (entry->id() != page::kFirstCategoryView) continue;
                              const QPointF at(entry->width() - 8, entry->height() / 2.0);
                              QMouseEvent press(QEvent::MouseButtonPress, at, entry->mapToGlobal(at), Qt::LeftButton,
@@ -169,14 +207,60 @@ void StartScreenshotWalk(CSalvageDlg* window, const QString& folder) {
                              QApplication::sendEvent(entry, &press);
                              QApplication::sendEvent(entry, &release);
                            }
+                           if (auto* table = page->findChild<QTableView*>(QStringLiteral("contactsTable"))) {
+                             table->selectRow(0);
+                           }
                          },
                          nullptr});
-  // An encrypted backup: the prompt while the key is derived, then cancelled.
+  walk->steps.push_back({QStringLiteral("05-recovery-dialog"),
+                         [window, pages] {
+                           QPushButton* recover = ButtonNamed(pages->Page(page::kResults), QStringLiteral("resultsRecover"));
+                           if (recover != nullptr) Later(window, [recover] { recover->click(); });
+                         },
+                         [] {
+                           auto* dialog = ShownDialog<CRecoveryDlg>();
+                           return dialog != nullptr && dialog->Finished();
+                         }});
+  walk->steps.push_back({QString(),
+                         [] {
+                           if (auto* dialog = ShownDialog<CRecoveryDlg>()) dialog->reject();
+                         },
+                         noDialog});
+  dialogSteps(QStringLiteral("06-options"), QStringLiteral("optionDialog"), [window] { window->OpenOptions(); });
+  dialogSteps(QStringLiteral("07-help"), QStringLiteral("helpDialog"), [window] { window->ShowHelp(); });
+  dialogSteps(QStringLiteral("08-about"), QStringLiteral("aboutDialog"), [window] { window->ShowAbout(); });
+  // The results in a maximised window. Without a window manager a maximise
+  // request may go unanswered: the window then takes the screen itself.
+  walk->steps.push_back({QStringLiteral("09-maximised"),
+                         [window] {
+                           window->showMaximized();
+                           QTimer::singleShot(500, window, [window] {
+                             if (window->screen() != nullptr &&
+                                 window->width() < window->screen()->availableGeometry().width() - 10) {
+                               window->setGeometry(window->screen()->availableGeometry());
+                             }
+                           });
+                         },
+                         [window] { return window->screen() != nullptr && window->width() >= window->screen()->availableGeometry().width() - 10; }});
+  walk->steps.push_back({QString(),
+                         [window] {
+                           window->showNormal();
+                           window->resize(CSalvageDlg::kWidth, CSalvageDlg::kHeight);
+                         },
+                         [window] { return window->width() == CSalvageDlg::kWidth; }});
+  walk->steps.push_back({QStringLiteral("10-back-to-list"),
+                         [pages] {
+                           if (QPushButton* other = ButtonNamed(pages->Page(page::kResults), QStringLiteral("resultsOtherBackup"))) {
+                             other->click();
+                           }
+                         },
+                         [pages] { return pages->currentPageId() == page::kBackupList; }});
+  // An encrypted backup: the prompt, the prompt while the key is derived, then cancelled.
   const auto hasEncrypted = [window] { return RowWhere(window, Encrypted) != nullptr; };
   const auto hasNoIndex = [window] { return RowWhere(window, WithoutIndex) != nullptr; };
-  walk->steps.push_back({QString(), [window] { OpenBackupWhere(window, Encrypted); },
+  walk->steps.push_back({QStringLiteral("11-password-prompt"), [window] { OpenBackupWhere(window, Encrypted); },
                          [] { return ShownDialog<CPasswordDlg>() != nullptr; }, hasEncrypted});
-  walk->steps.push_back({QStringLiteral("5-password-checking"),
+  walk->steps.push_back({QStringLiteral("12-password-checking"),
                          [] {
                            if (CPasswordDlg* dialog = ShownDialog<CPasswordDlg>()) {
                              dialog->findChild<QLineEdit*>(QStringLiteral("passwordEdit"))->setText(QStringLiteral("walk"));
@@ -185,24 +269,24 @@ void StartScreenshotWalk(CSalvageDlg* window, const QString& folder) {
                          },
                          [] { return ShownDialog<CPasswordDlg>() != nullptr && ShownDialog<CPasswordDlg>()->Checking(); },
                          hasEncrypted});
-  walk->steps.push_back({QStringLiteral("6-password-cancelled"),
+  walk->steps.push_back({QStringLiteral("13-password-cancelled"),
                          [] {
                            if (CPasswordDlg* dialog = ShownDialog<CPasswordDlg>()) dialog->reject();
                          },
                          [pages] { return QApplication::activeModalWidget() == nullptr && pages->currentPageId() == page::kBackupList; },
                          hasEncrypted});
   // A backup without an index: the scan fails and says why.
-  walk->steps.push_back({QStringLiteral("7-scan-failed"), [window] { OpenBackupWhere(window, WithoutIndex); },
+  walk->steps.push_back({QStringLiteral("14-scan-failed"), [window] { OpenBackupWhere(window, WithoutIndex); },
                          [walk, pages] {
                            return pages->currentPageId() == page::kResults && walk->scanEnded &&
                                   ShownDialog<QMessageBox>() != nullptr;
                          },
                          hasNoIndex});
-  walk->steps.push_back({QStringLiteral("8-scan-failed-status"),
+  walk->steps.push_back({QStringLiteral("15-scan-failed-status"),
                          [] {
                            if (QMessageBox* box = ShownDialog<QMessageBox>()) box->accept();
                          },
-                         [] { return QApplication::activeModalWidget() == nullptr; }, hasNoIndex});
+                         noDialog, hasNoIndex});
   QTimer::singleShot(500, window, [walk] { RunNext(walk); });
 }
 

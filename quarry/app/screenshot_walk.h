@@ -1,7 +1,8 @@
 // The hidden "--screenshot-walk DIR" of tools/screenshots: walks the window
-// through home, backup list, scan results and contacts and saves a PNG of each;
-// when the list also holds an encrypted backup and one without an index, also
-// the password prompt while it checks, and a scan that failed.
+// through home, backup list, scan results, contacts, the recovery dialog, the
+// options, help and about dialogs and a maximised window, and saves a PNG of
+// each; when the list also holds an encrypted backup and one without an index,
+// also the password prompt (and while it checks), and a scan that failed.
 #pragma once
 
 #include <QString>

@@ -6,6 +6,8 @@
 #include <QPushButton>
 #include <QString>
 
+class QLabel;
+
 namespace quarry {
 
 class CImageButton : public QPushButton {
@@ -15,9 +17,13 @@ class CImageButton : public QPushButton {
   // role: "title", "top" or "home" picks the style sheet rules.
   CImageButton(const QString& iconPath, const QString& text, const QString& role, QWidget* parent = nullptr);
   QString iconPath() const { return iconPath_; }
+  // The words shown: the button's text, or for a "home" card its caption,
+  // which wraps under the picture so that long translations fit.
+  QString caption() const;
 
  private:
   QString iconPath_;
+  QLabel* caption_ = nullptr;
 };
 
 }  // namespace quarry

@@ -1,6 +1,7 @@
 #include "quarry/controls/menu_container.h"
 
 #include <QLabel>
+#include <QLocale>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QSvgRenderer>
@@ -15,12 +16,17 @@ constexpr int kIconLeft = 10;
 constexpr int kIconSize = 20;
 
 // The check mark over the category picture; drawn, so it scales cleanly.
-void DrawCheck(QPainter& p, const QRectF& box, bool checked) {
+void DrawCheck(QPainter& p, const QRectF& box, Qt::CheckState state) {
   p.setPen(QPen(QColor(0x5b, 0x8d, 0xc9), 1.5));
-  p.setBrush(checked ? QColor(0x5b, 0x8d, 0xc9) : QColor(Qt::white));
+  p.setBrush(state != Qt::Unchecked ? QColor(0x5b, 0x8d, 0xc9) : QColor(Qt::white));
   p.drawRoundedRect(box, 3, 3);
-  if (!checked) return;
+  if (state == Qt::Unchecked) return;
   p.setPen(QPen(Qt::white, 2.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+  if (state == Qt::PartiallyChecked) {
+    const qreal y = box.center().y();
+    p.drawLine(QPointF(box.left() + box.width() * 0.25, y), QPointF(box.right() - box.width() * 0.25, y));
+    return;
+  }
   const QPointF a(box.left() + box.width() * 0.22, box.top() + box.height() * 0.52);
   const QPointF b(box.left() + box.width() * 0.42, box.top() + box.height() * 0.72);
   const QPointF c(box.left() + box.width() * 0.78, box.top() + box.height() * 0.30);
@@ -47,8 +53,13 @@ void CMenuItemEx::setCount(qint64 count) {
   update();
 }
 
-void CMenuItemEx::setChecked(bool checked) {
-  checked_ = checked;
+void CMenuItemEx::setCheckState(Qt::CheckState state) {
+  checkState_ = state;
+  update();
+}
+
+void CMenuItemEx::setNote(const QString& note) {
+  note_ = note;
   update();
 }
 
@@ -57,7 +68,10 @@ void CMenuItemEx::setSelected(bool selected) {
   update();
 }
 
-QString CMenuItemEx::DisplayText() const { return QStringLiteral("%1(%2)").arg(caption_).arg(count_); }
+QString CMenuItemEx::DisplayText() const {
+  const QString text = QStringLiteral("%1(%2)").arg(caption_, QLocale().toString(count_));
+  return note_.isEmpty() ? text : text + QStringLiteral(" \u2013 ") + note_;
+}
 
 QRect CMenuItemEx::IconRect() const {
   return QRect(kIconLeft, (height() - kIconSize) / 2, kIconSize, kIconSize);
@@ -70,7 +84,7 @@ void CMenuItemEx::paintEvent(QPaintEvent*) {
   p.setRenderHint(QPainter::Antialiasing);
   p.fillRect(rect(), selected_ ? QColor(0xdc, 0xe9, 0xf7) : QColor(Qt::white));
   const QRect icon = IconRect();
-  DrawCheck(p, QRectF(icon).adjusted(1, 1, -1, -1), checked_);
+  DrawCheck(p, QRectF(icon).adjusted(1, 1, -1, -1), checkState_);
   int textLeft = icon.right() + 8;
   if (!iconPath_.isEmpty()) {
     QSvgRenderer picture(iconPath_);
@@ -85,10 +99,13 @@ void CMenuItemEx::paintEvent(QPaintEvent*) {
 
 void CMenuItemEx::mouseReleaseEvent(QMouseEvent* event) {
   if (event->button() != Qt::LeftButton || !rect().contains(event->position().toPoint())) return;
-  if (IconRect().contains(event->position().toPoint())) checked_ = !checked_;
+  // A partly checked box becomes checked, as a tri-state box does.
+  if (IconRect().contains(event->position().toPoint())) {
+    checkState_ = checkState_ == Qt::Checked ? Qt::Unchecked : Qt::Checked;
+  }
   selected_ = true;
   update();
-  emit clicked(id_, checked_);
+  emit clicked(id_, isChecked());
 }
 
 CMenuContainer::CMenuContainer(QWidget* parent) : QWidget(parent), layout_(new QVBoxLayout(this)) {
@@ -124,6 +141,7 @@ void CMenuContainer::ResetAll() {
   for (CMenuItemEx* entry : entries_) {
     entry->setCount(0);
     entry->setChecked(false);
+    entry->setNote(QString());
   }
 }
 

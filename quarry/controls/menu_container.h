@@ -23,11 +23,17 @@ class CMenuItemEx : public QWidget {
   void setCaption(const QString& caption);
   qint64 count() const { return count_; }
   void setCount(qint64 count);
-  bool isChecked() const { return checked_; }
-  void setChecked(bool checked);
+  bool isChecked() const { return checkState_ == Qt::Checked; }
+  void setChecked(bool checked) { setCheckState(checked ? Qt::Checked : Qt::Unchecked); }
+  // Partly checked: some of the category's items are checked, not all.
+  Qt::CheckState checkState() const { return checkState_; }
+  void setCheckState(Qt::CheckState state);
+  // A remark after the count, such as why nothing was found ("" for none).
+  QString note() const { return note_; }
+  void setNote(const QString& note);
   bool isSelected() const { return selected_; }
   void setSelected(bool selected);
-  // The text drawn beside the icon: caption and "(count)".
+  // The text drawn beside the icon: caption, "(count)" and the note.
   QString DisplayText() const;
   // Where the check icon is drawn; a release inside it toggles the check.
   QRect IconRect() const;
@@ -46,7 +52,8 @@ class CMenuItemEx : public QWidget {
   QString caption_;
   int id_;
   qint64 count_ = 0;
-  bool checked_ = false;
+  Qt::CheckState checkState_ = Qt::Unchecked;
+  QString note_;
   bool selected_ = false;
 };
 

@@ -3,7 +3,10 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QFormLayout>
 #include <QPainter>
+#include <QScrollArea>
+#include <QSplitter>
 #include <QPixmap>
 #include <QStyledItemDelegate>
 #include <QSvgRenderer>
@@ -21,6 +24,23 @@ namespace quarry {
 namespace {
 
 constexpr int kPortraitSize = 64;
+
+// Lets a label wrap a long word (an address, a web page) too: a zero-width
+// space after every few characters of it gives the line breaker its chances.
+QString Breakable(const QString& value) {
+  constexpr int kRun = 16;
+  QString out;
+  int run = 0;
+  for (const QChar c : value) {
+    out.append(c);
+    run = c.isSpace() ? 0 : run + 1;
+    if (run >= kRun) {
+      out.append(QChar(0x200B));
+      run = 0;
+    }
+  }
+  return out;
+}
 
 // The dictionary's text, or the views' English text when the dictionary
 // lacks the key (Translate answers with the key itself then).
@@ -80,12 +100,25 @@ CContactInfoDlg::CContactInfoDlg(views::ContactsModel* model, QWidget* parent)
   table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   table_->setWordWrap(false);
   table_->verticalHeader()->hide();
-  table_->horizontalHeader()->setStretchLastSection(true);
-  table_->horizontalHeader()->setDefaultSectionSize(140);
+  // The columns share the list's width, whatever the window's: no scroll bar
+  // beside an empty strip. Long texts are shortened; the detail pane has them whole.
+  table_->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+  table_->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
+  table_->setSortingEnabled(true);  // a header click sorts; arrival order until then
+  table_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+
+  // An empty list says why: nothing found, or nothing matching the filters.
+  empty_ = new QLabel(table_->viewport());
+  empty_->setObjectName(QStringLiteral("contactsEmpty"));
+  empty_->setAlignment(Qt::AlignCenter);
+  empty_->setWordWrap(true);
+  empty_->setStyleSheet(QStringLiteral("color: #6b7a8c;"));
+  auto* emptyLayout = new QVBoxLayout(table_->viewport());
+  emptyLayout->addWidget(empty_);
 
   auto* pane = new QWidget(this);
   pane->setObjectName(QStringLiteral("contactDetail"));
-  pane->setFixedWidth(190);
+  pane->setMinimumWidth(220);
   detailTitle_ = new QLabel(pane);
   detailTitle_->setObjectName(QStringLiteral("contactDetailTitle"));
   detailTitle_->setWordWrap(true);
@@ -95,25 +128,50 @@ CContactInfoDlg::CContactInfoDlg(views::ContactsModel* model, QWidget* parent)
   detailPicture_ = new QLabel(pane);
   detailPicture_->setFixedSize(kPortraitSize, kPortraitSize);
   detailPicture_->setScaledContents(true);
-  detailLines_ = new QLabel(pane);
-  detailLines_->setWordWrap(true);
-  detailLines_->setTextFormat(Qt::PlainText);
-  detailLines_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  detailLines_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  // Labels and values in two columns; a long value wraps inside its cell.
+  detailGrid_ = new QWidget;
+  detailGrid_->setObjectName(QStringLiteral("contactDetailGrid"));
+  detailRows_ = new QFormLayout(detailGrid_);
+  detailRows_->setContentsMargins(0, 0, 0, 0);
+  detailRows_->setHorizontalSpacing(10);
+  detailRows_->setVerticalSpacing(6);
+  detailRows_->setLabelAlignment(Qt::AlignLeft | Qt::AlignTop);
+  detailRows_->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
+  detailRows_->setRowWrapPolicy(QFormLayout::DontWrapRows);
+  auto* scroll = new QScrollArea(pane);
+  scroll->setObjectName(QStringLiteral("contactDetailScroll"));
+  scroll->setWidget(detailGrid_);
+  scroll->setWidgetResizable(true);
+  scroll->setFrameShape(QFrame::NoFrame);
+  scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   auto* paneLayout = new QVBoxLayout(pane);
+  paneLayout->setContentsMargins(8, 0, 0, 0);
   paneLayout->addWidget(detailTitle_);
   paneLayout->addWidget(detailPicture_);
-  paneLayout->addWidget(detailLines_, 1);
+  paneLayout->addWidget(scroll, 1);
 
+  // List and detail share the width; the user may move the border between them.
+  auto* split = new QSplitter(Qt::Horizontal, this);
+  split->setObjectName(QStringLiteral("contactSplit"));
+  split->setChildrenCollapsible(false);
+  split->addWidget(table_);
+  split->addWidget(pane);
+  split->setStretchFactor(0, 3);
+  split->setStretchFactor(1, 2);
   auto* layout = new QHBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
-  layout->addWidget(table_, 1);
-  layout->addWidget(pane);
+  layout->addWidget(split);
 
   connect(table_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
           [this](const QModelIndex& current) { ShowDetail(model_->ItemAtRow(current.isValid() ? current.row() : -1)); });
   // A rebuilt list (filter, search, new scan) has no selection any more.
-  connect(model_, &QAbstractItemModel::modelReset, this, [this] { ShowDetail(-1); });
+  connect(model_, &QAbstractItemModel::modelReset, this, [this] {
+    ShowDetail(-1);
+    UpdateEmptyText();
+  });
+  connect(model_, &QAbstractItemModel::rowsInserted, this, &CContactInfoDlg::UpdateEmptyText);
+  connect(model_, &QAbstractItemModel::rowsRemoved, this, &CContactInfoDlg::UpdateEmptyText);
+  UpdateEmptyText();
   connect(model_, &views::CategoryModel::SelectionChanged, this, [this](qint64 count, qint64 size) {
     emit PageBus::Of(this)->selectionChanged(count, size);
   });
@@ -145,6 +203,14 @@ void CContactInfoDlg::RecoverTo(const QString& folder) {
   snapshot->RecoverTo(folder, cancelFlag, lastReport_);
 }
 
+void CContactInfoDlg::UpdateEmptyText() {
+  const bool filtered = model_->FoundCount() > 0;
+  empty_->setText(Text(filtered ? "IDS_CONTACT_EMPTY_FILTERED" : "IDS_CONTACT_EMPTY"));
+  empty_->setVisible(model_->rowCount() == 0);
+}
+
+QString CContactInfoDlg::EmptyText() const { return empty_->isVisibleTo(table_) ? empty_->text() : QString(); }
+
 QIcon CContactInfoDlg::RowIcon(int row) const {
   const QModelIndex cell = model_->index(row, 0);
   return cell.isValid() && cell.data(views::CategoryModel::kDeletedRole).toBool() ? DeletedIcon() : QIcon();
@@ -152,7 +218,7 @@ QIcon CContactInfoDlg::RowIcon(int row) const {
 
 QString CContactInfoDlg::DetailText() const {
   if (detailTitle_->text().isEmpty()) return {};
-  return detailTitle_->text() + QLatin1Char('\n') + detailLines_->text();
+  return detailTitle_->text() + QLatin1Char('\n') + detailLines_.join(QLatin1Char('\n'));
 }
 
 void CContactInfoDlg::ShowDetail(qsizetype item) {
@@ -160,7 +226,7 @@ void CContactInfoDlg::ShowDetail(qsizetype item) {
     detailTitle_->clear();
     detailPicture_->clear();
     detailPicture_->hide();
-    detailLines_->clear();
+    SetDetailRows({});
     return;
   }
   const views::ContactItem& contact = model_->Item(item);
@@ -171,9 +237,9 @@ void CContactInfoDlg::ShowDetail(qsizetype item) {
   }
   detailPicture_->setPixmap(picture);
   detailPicture_->show();
-  QStringList lines;
-  const auto line = [&lines](const QString& caption, const QString& value) {
-    if (!value.isEmpty()) lines.append(caption + QStringLiteral(": ") + value);
+  QList<std::pair<QString, QString>> rows;
+  const auto line = [&rows](const QString& caption, const QString& value) {
+    if (!value.isEmpty()) rows.append({caption, value});
   };
   const auto add = [&line](const char* key, const QString& value) { line(Text(key), value); };
   add("IDS_CONTACT_NICKNAME", contact.Nickname);
@@ -186,7 +252,25 @@ void CContactInfoDlg::ShowDetail(qsizetype item) {
   add("IDS_CONTACT_CSV_NOTE", contact.Note);
   add("IDS_CONTACT_CREATED", contact.Created);
   add("IDS_CONTACT_MODIFIED", contact.Modified);
-  detailLines_->setText(lines.join(QLatin1Char('\n')));
+  SetDetailRows(rows);
+}
+
+void CContactInfoDlg::SetDetailRows(const QList<std::pair<QString, QString>>& rows) {
+  while (detailRows_->rowCount() > 0) detailRows_->removeRow(0);
+  detailLines_.clear();
+  for (const auto& [caption, value] : rows) {
+    auto* label = new QLabel(caption, detailGrid_);
+    label->setObjectName(QStringLiteral("contactDetailLabel"));
+    label->setTextFormat(Qt::PlainText);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    auto* text = new QLabel(Breakable(value), detailGrid_);
+    text->setObjectName(QStringLiteral("contactDetailValue"));
+    text->setTextFormat(Qt::PlainText);
+    text->setWordWrap(true);
+    text->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    detailRows_->addRow(label, text);
+    detailLines_.append(caption + QStringLiteral(": ") + value);
+  }
 }
 
 }  // namespace quarry

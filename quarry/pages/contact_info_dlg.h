@@ -13,11 +13,14 @@
 
 #include <QIcon>
 #include <QString>
+#include <QStringList>
+#include <utility>
 
 #include "quarry/pages/function_dlg.h"
 #include "quarry/views/contacts_model.h"
 #include "quarry/views/export_files.h"
 
+class QFormLayout;
 class QLabel;
 class QTableView;
 
@@ -47,6 +50,8 @@ class CContactInfoDlg : public CFunctionDlg {
   // The detail pane's text for the selected contact ("" when none).
   QString DetailText() const;
   const views::ExportReport& LastReport() const { return lastReport_; }
+  // What the empty list says ("" while it has rows).
+  QString EmptyText() const;
   // The icon drawn before the name in `row` (the deleted marker or none).
   QIcon RowIcon(int row) const;
   // The deleted marker of the lists (our own artwork in the resources).
@@ -54,12 +59,17 @@ class CContactInfoDlg : public CFunctionDlg {
 
  private:
   void ShowDetail(qsizetype item);
+  void SetDetailRows(const QList<std::pair<QString, QString>>& rows);
+  void UpdateEmptyText();
 
   views::ContactsModel* model_;
   QTableView* table_ = nullptr;
+  QLabel* empty_ = nullptr;
   QLabel* detailTitle_ = nullptr;
   QLabel* detailPicture_ = nullptr;
-  QLabel* detailLines_ = nullptr;
+  QWidget* detailGrid_ = nullptr;
+  QFormLayout* detailRows_ = nullptr;
+  QStringList detailLines_;  // "caption: value", as DetailText gives them
   views::ExportReport lastReport_;
 };
 

@@ -1,3 +1,4 @@
+#include "quarry/controls/message_box.h"
 #include "quarry/pages/file_itunes_dlg.h"
 
 #include <QDir>
@@ -8,6 +9,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStackedWidget>
 #include <QStandardPaths>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -64,12 +66,31 @@ void CFileItunesDlg::InitPage() {
   list_->setObjectName(QStringLiteral("backupList"));
   list_->setRootIsDecorated(false);
   list_->setSelectionMode(QAbstractItemView::SingleSelection);
-  list_->setHeaderLabels({Text("IDS_ITUNES_LIST_HEADER_NAME"), Text("IDS_ITUNES_LIST_LAST_BAKCDATE"),
+  list_->setHeaderLabels({Text("IDS_ITUNES_LIST_HEADER_NAME"), Text("IDS_ITUNES_LIST_HEADER_MODEL"),
+                          Text("IDS_ITUNES_LIST_HEADER_IOS"), Text("IDS_ITUNES_LIST_LAST_BAKCDATE"),
                           Text("IDS_ITUNES_LIST_HEADER_SRIALNUMBER")});
-  list_->header()->resizeSection(0, 250);
-  list_->header()->resizeSection(1, 250);
-  layout->addWidget(list_, 1);
+  // The name takes what the window's width leaves; a click on a header sorts.
+  list_->header()->setStretchLastSection(false);
+  list_->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+  for (int column = 1; column < list_->columnCount(); ++column) {
+    list_->header()->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+  }
+  list_->setSortingEnabled(true);
+  list_->sortByColumn(3, Qt::DescendingOrder);  // newest first
+  empty_ = new QLabel(this);
+  empty_->setObjectName(QStringLiteral("backupEmpty"));
+  empty_->setWordWrap(true);
+  empty_->setAlignment(Qt::AlignCenter);
+  empty_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  listOrEmpty_ = new QStackedWidget(this);
+  listOrEmpty_->addWidget(list_);
+  listOrEmpty_->addWidget(empty_);
+  layout->addWidget(listOrEmpty_, 1);
   auto* buttons = new QHBoxLayout;
+  backToResults_ = new QPushButton(Text("IDS_FILE_BACK_TO_RESULTS"), this);
+  backToResults_->setObjectName(QStringLiteral("backupBackToResults"));
+  backToResults_->hide();
+  buttons->addWidget(backToResults_);
   buttons->addStretch(1);
   select_ = new QPushButton(Text("IDS_FILE_SELECT_BTN"), this);
   select_->setObjectName(QStringLiteral("backupSelect"));
@@ -84,13 +105,18 @@ void CFileItunesDlg::InitPage() {
   connect(scan_, &QPushButton::clicked, this, [this] {
     const QList<QTreeWidgetItem*> chosen = list_->selectedItems();
     if (chosen.isEmpty()) {
-      QMessageBox::information(this, Text("IDS_APP_NAME"), Text("SELECT_NO_ITUNESBACKUP"));
+      InformUser(this, Text("IDS_APP_NAME"), Text("SELECT_NO_ITUNESBACKUP"));
       return;
     }
     ScanRow(list_->indexOfTopLevelItem(chosen.first()));
   });
   connect(select_, &QPushButton::clicked, this, [this] { ScanChosenFolder(); });
+  connect(backToResults_, &QPushButton::clicked, this, [this] { emit PageBus::Of(this)->showPage(page::kResults); });
 }
+
+void CFileItunesDlg::SetResultsAvailable(bool available) { backToResults_->setVisible(available); }
+
+QString CFileItunesDlg::EmptyText() const { return listOrEmpty_->currentWidget() == empty_ ? empty_->text() : QString(); }
 
 void CFileItunesDlg::OnShowPage() {
   CFunctionDlg::OnShowPage();
@@ -103,11 +129,16 @@ void CFileItunesDlg::FillList() {
   for (int i = 0; i < reader_.GetBackuplistCount(); ++i) {
     QString name = QString::fromStdString(reader_.BackupName(i));
     if (reader_.GetIsEncrypt(i) != 0) name += QLatin1Char(' ') + Text("IDS_ITUNES_ENCRYPTED");
-    auto* row = new QTreeWidgetItem({name, QString::fromStdString(reader_.BackupTime(i)),
+    auto* row = new QTreeWidgetItem({name, QString::fromStdString(reader_.ProductType(i)),
+                                     QString::fromStdString(reader_.ProductVersion(i)),
+                                     QString::fromStdString(reader_.BackupTime(i)),
                                      QString::fromStdString(reader_.SerialNumber(i))});
     row->setData(0, kFolderRole, QString::fromStdString(reader_.BackupFolder(i)));
     list_->addTopLevelItem(row);
   }
+  // An empty list says where backups were looked for and how to get one.
+  empty_->setText(Text("IDS_FILE_ITUNES_EMPTY").arg(QDir::toNativeSeparators(backupRoot_)));
+  listOrEmpty_->setCurrentWidget(list_->topLevelItemCount() == 0 ? static_cast<QWidget*>(empty_) : list_);
 }
 
 int CFileItunesDlg::IndexOfFolder(const QString& folder) const {
@@ -128,7 +159,7 @@ bool CFileItunesDlg::ScanChosenFolder() {
   const QString folder = folderChooser_ ? folderChooser_() : QString();
   if (folder.isEmpty()) return false;
   if (reader_.ReadItunesbackFromPath(QFile::encodeName(folder).constData()) < 0) {
-    QMessageBox::warning(this, Text("IDS_APP_NAME"), Text("ITUNES_ERROR_NOT_BACKUP").arg(QDir::toNativeSeparators(folder)));
+    WarnUser(this, Text("IDS_APP_NAME"), Text("ITUNES_ERROR_NOT_BACKUP").arg(QDir::toNativeSeparators(folder)));
     return false;
   }
   FillList();
@@ -163,7 +194,7 @@ bool CFileItunesDlg::ScanBackup(int index) {
                                    ? views::BackupErrorText(QString::fromStdString(folder), outcome->Error,
                                                             QString::fromStdString(outcome->ErrorText), Dictionary())
                                    : views::BackupErrorText(reader_, index, Dictionary());
-        QMessageBox::warning(this, Text("IDS_APP_NAME"), reason);
+        WarnUser(this, Text("IDS_APP_NAME"), reason);
         emit bus->scanState(page::kScanEnded);
         return false;
       }

@@ -11,6 +11,8 @@
 #include "quarry/views/backup_open.h"
 #include "sieve/itunes_backup_reader.h"
 
+class QLabel;
+class QStackedWidget;
 class QTreeWidget;
 class QPushButton;
 
@@ -46,6 +48,11 @@ class CFileItunesDlg : public CFunctionDlg {
 
   // Lists the reader's backups again.
   void FillList();
+  // Offers the way back to the results page while it keeps results.
+  void SetResultsAvailable(bool available);
+  QPushButton* BackToResultsButton() const { return backToResults_; }
+  // What an empty list says instead ("" while backups are listed).
+  QString EmptyText() const;
   // The backup shown in this row: checks its password and hands it on.
   // False when nothing was handed on (no row, cancelled, unreadable).
   bool ScanRow(int row);
@@ -64,6 +71,9 @@ class CFileItunesDlg : public CFunctionDlg {
   QTreeWidget* list_ = nullptr;
   QPushButton* scan_ = nullptr;
   QPushButton* select_ = nullptr;
+  QPushButton* backToResults_ = nullptr;
+  QStackedWidget* listOrEmpty_ = nullptr;
+  QLabel* empty_ = nullptr;
 };
 
 }  // namespace quarry

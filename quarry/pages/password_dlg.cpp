@@ -27,6 +27,11 @@ CPasswordDlg::CPasswordDlg(const QString& backupName, const QString& message, vi
   auto* name = new QLabel(backupName, this);
   name->setTextFormat(Qt::PlainText);
   layout->addWidget(name);
+  // People type the phone's passcode here; say which password is meant.
+  auto* hint = new QLabel(Translate(QStringLiteral("IDS_PASSWORD_HINT")), this);
+  hint->setObjectName(QStringLiteral("passwordHint"));
+  hint->setWordWrap(true);
+  layout->addWidget(hint);
   message_->setObjectName(QStringLiteral("passwordMessage"));
   message_->setWordWrap(true);
   message_->setStyleSheet(QStringLiteral("color: #c0392b;"));

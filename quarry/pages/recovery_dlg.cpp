@@ -36,6 +36,7 @@ QString English(const QString& key) {
       {QStringLiteral("IDS_RECOVERY_DLG_SKIPPED_LIST"), QStringLiteral("Skipped (source missing):")},
       {QStringLiteral("IDS_RECOVERY_DLG_CANCEL"), QStringLiteral("Cancel")},
       {QStringLiteral("IDS_RECOVERY_DLG_CLOSE"), QStringLiteral("Close")},
+      {QStringLiteral("IDS_RECOVERY_DLG_OPEN_FOLDER"), QStringLiteral("Open folder")},
   };
   return texts.value(key, key);
 }
@@ -82,15 +83,24 @@ CRecoveryDlg::CRecoveryDlg(QString folder, std::vector<std::unique_ptr<views::Ca
     }
   });
 
+  openFolder_ = new QPushButton(Text("IDS_RECOVERY_DLG_OPEN_FOLDER"), this);
+  openFolder_->setObjectName(QStringLiteral("recoveryOpenFolder"));
+  openFolder_->setAutoDefault(false);
+  openFolder_->hide();
+  connect(openFolder_, &QPushButton::clicked, this, [this] {
+    if (opener_) opener_(summary_.Folder);
+  });
+
   auto* buttons = new QHBoxLayout;
   buttons->addStretch(1);
+  buttons->addWidget(openFolder_);
   buttons->addWidget(cancel_);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(status_);
   layout->addWidget(progress_);
   layout->addWidget(failures_, 1);
   layout->addLayout(buttons);
-  resize(420, 150);
+  resize(460, 160);
 
   poll_ = new QTimer(this);
   poll_->setInterval(kPollMs);
@@ -180,6 +190,7 @@ void CRecoveryDlg::OnRunEnded(const views::RecoverySummary& summary) {
     failures_->show();
     resize(width(), std::max(height(), 320));
   }
+  openFolder_->setVisible(opener_ && !report.Written.isEmpty() && QDir(summary_.Folder).exists());
   cancel_->setText(Text("IDS_RECOVERY_DLG_CLOSE"));
   cancel_->setEnabled(true);
   cancel_->setDefault(true);

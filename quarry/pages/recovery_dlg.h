@@ -5,6 +5,7 @@
 
 #include <QDialog>
 #include <QString>
+#include <functional>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -44,6 +45,9 @@ class CRecoveryDlg : public QDialog {
   QString FailureText() const;
   QProgressBar* Progress() const { return progress_; }
   QPushButton* CancelButton() const { return cancel_; }
+  // Offered once the run wrote something: opens the folder for the user.
+  QPushButton* OpenFolderButton() const { return openFolder_; }
+  void SetFolderOpener(std::function<void(const QString& folder)> opener) { opener_ = std::move(opener); }
 
  signals:
   // Emitted on the window thread once the run ended (also when cancelled).
@@ -77,7 +81,9 @@ class CRecoveryDlg : public QDialog {
   QProgressBar* progress_ = nullptr;
   QPlainTextEdit* failures_ = nullptr;
   QPushButton* cancel_ = nullptr;
+  QPushButton* openFolder_ = nullptr;
   QTimer* poll_ = nullptr;
+  std::function<void(const QString& folder)> opener_;
 };
 
 }  // namespace quarry

@@ -1,8 +1,12 @@
+#include "quarry/controls/message_box.h"
 #include "quarry/pages/recovery_main_dlg.h"
 
 #include <QCheckBox>
 #include <QDateTime>
 #include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -86,9 +90,12 @@ CRecoveryMainDlg::CRecoveryMainDlg(QWidget* parent) : CFunctionDlg(parent) {
   setObjectName(QStringLiteral("resultsPage"));
   contacts_ = new views::ContactsModel(&ViewTextOf, this);
   message_ = [this](const QString& text) {
-    QMessageBox::information(this, Tr("IDS_APP_NAME"), text);
+    InformUser(this, Tr("IDS_APP_NAME"), text);
   };
   opener_ = [](const QString& folder) { QDesktopServices::openUrl(QUrl::fromLocalFile(folder)); };
+  chooser_ = [this](const QString& start) {
+    return QFileDialog::getExistingDirectory(this, Tr("IDS_RECOVER_MAIN_CHOOSE_FOLDER"), start);
+  };
 }
 
 CRecoveryMainDlg::~CRecoveryMainDlg() {
@@ -125,6 +132,9 @@ void CRecoveryMainDlg::InitPage() {
   scanRow->addWidget(remainingLabel_);
   scanRow->addWidget(pause_);
   scanRow->addWidget(stop_);
+  // Back to the backup list; these results stay until another scan starts.
+  otherBackup_ = MakeButton("IDS_RECOVER_MAIN_BTN_OTHER_BACKUP", "resultsOtherBackup", this);
+  scanRow->addWidget(otherBackup_);
   root->addLayout(scanRow);
 
   // What the user should know before trusting the results: an unfinished or
@@ -204,6 +214,7 @@ void CRecoveryMainDlg::InitPage() {
   connect(pause_, &QPushButton::clicked, this, &CRecoveryMainDlg::PauseOrResume);
   connect(stop_, &QPushButton::clicked, this, &CRecoveryMainDlg::StopOrStart);
   connect(recover_, &QPushButton::clicked, this, [this] { Recover(); });
+  connect(otherBackup_, &QPushButton::clicked, this, [this] { emit PageBus::Of(this)->showPage(page::kBackupList); });
   connect(menu_, &CMenuContainer::entryClicked, this, &CRecoveryMainDlg::ShowCategory);
   connect(selectAll_, &QPushButton::clicked, this, [this] {
     if (CFunctionDlg* view = CurrentView()) view->CheckAll(true);
@@ -224,6 +235,7 @@ void CRecoveryMainDlg::InitPage() {
   connect(contacts_, &views::CategoryModel::SelectionChanged, this, [this](qint64 count, qint64 size) {
     tally_.Checked(count, size);
     UpdateTotals();
+    SyncCategoryCheck();
   });
 
   // The backup list hands its choice over on the window thread.
@@ -239,17 +251,24 @@ void CRecoveryMainDlg::InitPage() {
 void CRecoveryMainDlg::SetScanSource(sieve::CItunesBackupReader* reader, int backupIndex) {
   reader_ = reader;
   index_ = backupIndex;
+  pendingScan_ = true;
+}
+
+bool CRecoveryMainDlg::HasResults() const {
+  return worker_.joinable() || (session_ != nullptr && lastResult_ != -1 && !failed_);
 }
 
 void CRecoveryMainDlg::OnShowPage() {
   CFunctionDlg::OnShowPage();
-  if (worker_.joinable()) {
+  if (worker_.joinable() && !pendingScan_) {
     // Back on a running scan: the timers were stopped while hidden.
     pollTimer_->start();
     clockTimer_->start();
     return;
   }
-  if (reader_ != nullptr) StartScan();
+  // Coming back to the page by a tab shows the results kept; only a backup
+  // handed over anew starts a scan.
+  if (reader_ != nullptr && pendingScan_) StartScan();
 }
 
 void CRecoveryMainDlg::hideEvent(QHideEvent* event) {
@@ -267,6 +286,8 @@ void CRecoveryMainDlg::StartScan() {
     session_->SetPaused(false);
     worker_.join();
   }
+  pendingScan_ = false;
+  lastResult_ = 0;
   session_ = std::make_unique<views::ScanSession>(*reader_, index_);
   menu_->ResetAll();
   menu_->DisableAll();
@@ -277,6 +298,8 @@ void CRecoveryMainDlg::StartScan() {
   stopped_ = false;
   failed_ = false;
   remaining_.Start();
+  runClock_.start();
+  pausedMs_ = 0;
   ShowNotice({});
 
   SetBusyControls(true);
@@ -308,8 +331,10 @@ void CRecoveryMainDlg::OnScanFinished(int result) {
   pollTimer_->stop();
   clockTimer_->stop();
   paused_ = false;
+  lastResult_ = result;
   session_->Deliver(views::ScanTargets{contacts_});
   UpdateCounts();
+  SyncCategoryCheck();
   remaining_.Finish();
   const float p = session_->Progress();
   const int whole = std::isfinite(p) ? std::clamp(static_cast<int>(p), 0, 100) : 0;
@@ -321,6 +346,10 @@ void CRecoveryMainDlg::OnScanFinished(int result) {
   stop_->setEnabled(true);
   stop_->setText(Tr("IDS_RECOVER_MAIN_BTN_START"));
   status_->setText(Tr("IDS_RECOVERY_RECOVERYMAIN_SCANFINISH"));
+  if (stopped_ && p < 100.0f) {
+    status_->setText(Tr("IDS_RECOVER_MAIN_STATIC_STOPPED").arg(whole));
+    MarkUnscanned(p);
+  }
   remainingLabel_->setText(RemainingText());
   const sieve::ReaderError error = reader_ != nullptr ? reader_->LastError(index_) : sieve::ReaderError::None;
   // A scan that never read the index found nothing to recover: it failed, it did not finish empty.
@@ -375,17 +404,43 @@ void CRecoveryMainDlg::Poll() {
   const int whole = std::isfinite(p) ? std::clamp(static_cast<int>(p), 0, 100) : 0;
   progress_->setValue(whole);
   percent_->setText(QStringLiteral("%1%").arg(whole));
-  remaining_.Estimate(p);
+  remaining_.Estimate(p, RunningSeconds());
+}
+
+double CRecoveryMainDlg::RunningSeconds() const {
+  if (!runClock_.isValid()) return 0.0;
+  qint64 paused = pausedMs_;
+  if (paused_ && pauseClock_.isValid()) paused += pauseClock_.elapsed();
+  return static_cast<double>(runClock_.elapsed() - paused) / 1000.0;
 }
 
 void CRecoveryMainDlg::CountDown() {
   if (paused_ || stopped_) return;
-  remaining_.Tick();
   remainingLabel_->setText(RemainingText());
 }
 
 QString CRecoveryMainDlg::RemainingText() const {
-  return Tr("IDS_RECOVER_MAIN_STATIC_REMAINED") + QLatin1Char(' ') + views::FormatClock(remaining_.Seconds());
+  const QString time = remaining_.Known() ? views::FormatClock(remaining_.Seconds())
+                                          : Tr("IDS_RECOVER_MAIN_STATIC_ESTIMATING");
+  return Tr("IDS_RECOVER_MAIN_STATIC_REMAINED") + QLatin1Char(' ') + time;
+}
+
+void CRecoveryMainDlg::MarkUnscanned(float percent) {
+  const QString note = Tr("IDS_RECOVER_MAIN_NOT_SCANNED");
+  for (const Category& category : kCategories) {
+    if (category.pageId == 0 || category.type == kNoType) continue;
+    CMenuItemEx* entry = menu_->Entry(category.pageId);
+    if (entry != nullptr && !views::CategoryScanned(category.type, percent)) entry->setNote(note);
+  }
+}
+
+void CRecoveryMainDlg::SyncCategoryCheck() {
+  CMenuItemEx* entry = menu_->Entry(page::kFirstCategoryView);
+  if (entry == nullptr || contacts_->FoundCount() == 0) return;
+  const qsizetype checked = contacts_->CheckedCount();
+  entry->setCheckState(checked == 0                          ? Qt::Unchecked
+                       : checked == contacts_->FoundCount() ? Qt::Checked
+                                                            : Qt::PartiallyChecked);
 }
 
 int CRecoveryMainDlg::ProgressValue() const { return progress_->value(); }
@@ -409,17 +464,17 @@ void CRecoveryMainDlg::UpdateCounts() {
 
 void CRecoveryMainDlg::UpdateTotals() {
   checkedCount_->setText(Tr("IDS_RECOVER_MAIN_STATIC_SELECTCOUNT") + QLatin1Char(' ') +
-                         QString::number(tally_.CheckedCount()));
+                         views::FormatCount(tally_.CheckedCount()));
   checkedSize_->setText(Tr("IDS_RECOVER_MAIN_STATIC_SELECTSIZE") + QLatin1Char(' ') +
                         views::FormatSize(tally_.CheckedSize()));
   foundCount_->setText(Tr("IDS_RECOVER_MAIN_STATIC_ALLCOUNT") + QLatin1Char(' ') +
-                       QString::number(tally_.FoundCount()));
+                       views::FormatCount(tally_.FoundCount()));
   foundSize_->setText(Tr("IDS_RECOVER_MAIN_STATIC_ALLSIZE") + QLatin1Char(' ') +
                       views::FormatSize(tally_.FoundSize()));
 }
 
 void CRecoveryMainDlg::SetBusyControls(bool busy) {
-  for (QWidget* widget : std::initializer_list<QWidget*>{recover_, selectAll_, invert_, deletedOnly_, search_}) {
+  for (QWidget* widget : std::initializer_list<QWidget*>{recover_, selectAll_, invert_, deletedOnly_, search_, otherBackup_}) {
     widget->setEnabled(!busy);
   }
 }
@@ -428,6 +483,14 @@ void CRecoveryMainDlg::PauseOrResume() {
   if (!worker_.joinable() || stopped_) return;
   paused_ = !paused_;
   pause_->setText(Tr(paused_ ? "IDS_RECOVER_MAIN_BTN_RESUME" : "IDS_RECOVER_MAIN_BTN_PAUSE"));
+  status_->setText(Tr(paused_ ? "IDS_RECOVER_MAIN_STATIC_PAUSED" : "IDS_RECOVER_MAIN_STATIC_SCANNING"));
+  // Paused time is no scanning time: the estimate leaves it out.
+  if (paused_) {
+    pauseClock_.start();
+  } else if (pauseClock_.isValid()) {
+    pausedMs_ += pauseClock_.elapsed();
+    pauseClock_.invalidate();
+  }
   session_->SetPaused(paused_);
 }
 
@@ -438,6 +501,7 @@ void CRecoveryMainDlg::StopOrStart() {
   }
   if (stopped_) return;
   stopped_ = true;
+  status_->setText(Tr("IDS_RECOVER_MAIN_STATIC_STOPPING"));
   session_->Stop();
   // Start comes back once the scan thread has returned (OnScanFinished).
   stop_->setEnabled(false);
@@ -473,9 +537,24 @@ void CRecoveryMainDlg::SearchChanged(const QString& text) {
 
 bool CRecoveryMainDlg::Recover() {
   if (worker_.joinable() || reader_ == nullptr || failed_) return false;
+  if (contacts_->CheckedCount() == 0) {
+    // Nothing to write: say so rather than make a folder of empty files.
+    ShowMessage(Tr("IDS_RECOVER_MAIN_NOTHING_CHECKED"));
+    return false;
+  }
+  CSalvageSettings& settings = AppSettings();
+  QString start = settings.recoveryFolder;
+  // The default folder may not exist yet: start where it would be.
+  if (!QFileInfo(start).isDir()) start = QFileInfo(start).absolutePath();
+  const QString chosen = chooser_ ? chooser_(start) : start;
+  if (chosen.isEmpty()) return false;
+  if (QDir::cleanPath(chosen) != QDir::cleanPath(settings.recoveryFolder)) {
+    settings.recoveryFolder = QDir::cleanPath(chosen);
+    settings.Save();
+  }
   QString error;
   const QString folder = views::CreateRecoveryFolder(
-      AppSettings().recoveryFolder, QString::fromStdString(reader_->BackupName(index_)),
+      settings.recoveryFolder, QString::fromStdString(reader_->BackupName(index_)),
       QString::fromStdString(reader_->SerialNumber(index_)), QDateTime::currentDateTime(), &error);
   if (folder.isEmpty()) {
     ShowMessage(Tr("IDS_RECOVER_MAIN_FOLDER_FAILED").arg(error));
@@ -487,6 +566,7 @@ bool CRecoveryMainDlg::Recover() {
   exports.push_back(contacts_->SnapshotChecked());
   for (CFunctionDlg* view : views_->Pages()) view->outputFolder = folder;
   CRecoveryDlg dialog(folder, std::move(exports), this);
+  dialog.SetFolderOpener(opener_);
   dialog.exec();
   lastSummary_ = dialog.Summary();
   if (lastSummary_.Folder.isEmpty()) lastSummary_.Folder = folder;

@@ -10,6 +10,7 @@
 // thread has returned.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -45,25 +46,33 @@ class CRecoveryMainDlg : public CFunctionDlg {
   using MessageSink = std::function<void(const QString& text)>;
   // Opens a folder for the user (the desktop's file manager in the program).
   using FolderOpener = std::function<void(const QString& folder)>;
+  // Asks where to write a recovery, starting at `start`; "" when cancelled.
+  using FolderChooser = std::function<QString(const QString& start)>;
 
   explicit CRecoveryMainDlg(QWidget* parent = nullptr);
   ~CRecoveryMainDlg() override;
 
   void InitPage() override;
-  // Starts a scan of the source given last, unless one is running already.
+  // Starts a scan of a source handed over since the last scan; otherwise
+  // shows the results kept (or the scan still running).
   void OnShowPage() override;
+  // A scan runs, or the last one left results to look at (it neither failed
+  // nor met a wrong password): they stay until the next scan.
+  bool HasResults() const;
 
   // The backup to scan the next time the page is shown; reader not owned.
   void SetScanSource(sieve::CItunesBackupReader* reader, int backupIndex);
 
   void SetMessageSink(MessageSink sink) { message_ = std::move(sink); }
   void SetFolderOpener(FolderOpener opener) { opener_ = std::move(opener); }
+  void SetRecoveryFolderChooser(FolderChooser chooser) { chooser_ = std::move(chooser); }
 
   // The user's actions, as the buttons do them.
   void PauseOrResume();
   void StopOrStart();
-  // Recovers the checked items through the recovery dialog. False when the
-  // folder could not be made, a file failed or the user cancelled.
+  // Asks where to write (remembered in the settings) and recovers the checked
+  // items there through the recovery dialog. False when nothing is checked,
+  // the folder could not be made, a file failed or the user cancelled.
   bool Recover();
   // A click on a category entry: show its view and apply its check.
   void ShowCategory(int pageId, bool checked);
@@ -97,6 +106,12 @@ class CRecoveryMainDlg : public CFunctionDlg {
   void CountDown();
   void UpdateCounts();
   void UpdateTotals();
+  // The category entry's box follows its items' checks: all, some or none.
+  void SyncCategoryCheck();
+  // Seconds the scan has run, paused time left out.
+  double RunningSeconds() const;
+  // After a stop: the categories the scan had not reached are marked.
+  void MarkUnscanned(float percent);
   void SetBusyControls(bool busy);
   // The notice line: `failure` (why the scan failed) first, then the backup's warnings.
   void ShowNotice(const QString& failure);
@@ -112,6 +127,11 @@ class CRecoveryMainDlg : public CFunctionDlg {
   bool stopped_ = false;
   bool failed_ = false;
   bool suppressSearch_ = false;
+  bool pendingScan_ = false;  // a source was handed over and not scanned yet
+  int lastResult_ = 0;
+  QElapsedTimer runClock_;
+  QElapsedTimer pauseClock_;
+  qint64 pausedMs_ = 0;
 
   views::ContactsModel* contacts_ = nullptr;  // child of the page
   views::RemainingTime remaining_;
@@ -119,6 +139,7 @@ class CRecoveryMainDlg : public CFunctionDlg {
   views::RecoverySummary lastSummary_;
   MessageSink message_;
   FolderOpener opener_;
+  FolderChooser chooser_;
 
   QTimer* pollTimer_ = nullptr;   // progress and found items, every 100 ms
   QTimer* clockTimer_ = nullptr;  // remaining-time countdown, every second
@@ -130,6 +151,7 @@ class CRecoveryMainDlg : public CFunctionDlg {
   QPushButton* pause_ = nullptr;
   QPushButton* stop_ = nullptr;
   QPushButton* recover_ = nullptr;
+  QPushButton* otherBackup_ = nullptr;
   QPushButton* selectAll_ = nullptr;
   QPushButton* invert_ = nullptr;
   QCheckBox* deletedOnly_ = nullptr;

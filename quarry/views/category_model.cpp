@@ -3,9 +3,41 @@
 #include <QBrush>
 #include <QColor>
 
+#include <algorithm>
+
 namespace quarry::views {
 
-CategoryModel::CategoryModel(QObject* parent) : QAbstractTableModel(parent) {}
+CategoryModel::CategoryModel(QObject* parent) : QAbstractTableModel(parent) {
+  collator_.setNumericMode(true);
+  collator_.setCaseSensitivity(Qt::CaseInsensitive);
+}
+
+bool CategoryModel::RowBefore(qsizetype a, qsizetype b) const {
+  if (sortColumn_ >= 0) {
+    const int order = collator_.compare(CellText(a, sortColumn_), CellText(b, sortColumn_));
+    if (order != 0) return sortOrder_ == Qt::AscendingOrder ? order < 0 : order > 0;
+  }
+  return a < b;  // equal texts keep their arrival order
+}
+
+void CategoryModel::sort(int column, Qt::SortOrder order) {
+  sortColumn_ = column < columnCount() ? column : -1;
+  sortOrder_ = order;
+  emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+  // Selections and the current row follow their items to the new rows.
+  const QModelIndexList before = persistentIndexList();
+  std::vector<qsizetype> items;
+  for (const QModelIndex& index : before) items.push_back(ItemAtRow(index.row()));
+  std::stable_sort(rows_.begin(), rows_.end(), [this](qsizetype a, qsizetype b) { return RowBefore(a, b); });
+  QModelIndexList after;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    const auto found = std::find(rows_.begin(), rows_.end(), items[i]);
+    after.append(found == rows_.end() ? QModelIndex()
+                                      : index(static_cast<int>(found - rows_.begin()), before[static_cast<qsizetype>(i)].column()));
+  }
+  changePersistentIndexList(before, after);
+  emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
 
 int CategoryModel::rowCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : static_cast<int>(rows_.size());
@@ -140,9 +172,11 @@ void CategoryModel::ItemAppended() {
   checkedSize_ += size;
   foundSize_ += size;
   if (Visible(item)) {
-    const int row = static_cast<int>(rows_.size());
+    const auto at = std::upper_bound(rows_.begin(), rows_.end(), item,
+                                     [this](qsizetype a, qsizetype b) { return RowBefore(a, b); });
+    const int row = static_cast<int>(at - rows_.begin());
     beginInsertRows(QModelIndex(), row, row);
-    rows_.push_back(item);
+    rows_.insert(at, item);
     endInsertRows();
   }
   emit ItemFound(size);
@@ -159,6 +193,7 @@ void CategoryModel::Rebuild() {
   for (qsizetype item = 0; item < FoundCount(); ++item) {
     if (Visible(item)) rows_.push_back(item);
   }
+  std::stable_sort(rows_.begin(), rows_.end(), [this](qsizetype a, qsizetype b) { return RowBefore(a, b); });
   endResetModel();
 }
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QCollator>
 #include <QString>
 #include <QStringList>
 #include <memory>
@@ -32,6 +33,9 @@ class CategoryModel : public QAbstractTableModel {
   bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
   Qt::ItemFlags flags(const QModelIndex& index) const override;
   QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+  // Orders the rows by a column's text (numbers in texts by value); a
+  // negative column gives the arrival order back. Kept through filters and finds.
+  void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
 
   // Items found, whatever the filters and checks.
   qsizetype FoundCount() const { return static_cast<qsizetype>(checked_.size()); }
@@ -81,6 +85,8 @@ class CategoryModel : public QAbstractTableModel {
  private:
   bool Visible(qsizetype item) const;
   void Rebuild();
+  // True when item a's row comes before item b's in the current order.
+  bool RowBefore(qsizetype a, qsizetype b) const;
 
   std::vector<bool> checked_;      // per item, in arrival order
   std::vector<qsizetype> rows_;    // items that have a row, in arrival order
@@ -89,6 +95,9 @@ class CategoryModel : public QAbstractTableModel {
   qint64 foundSize_ = 0;
   bool deletedOnly_ = false;
   QString search_;                 // lower-case
+  int sortColumn_ = -1;            // -1: arrival order
+  Qt::SortOrder sortOrder_ = Qt::AscendingOrder;
+  QCollator collator_;
 };
 
 }  // namespace quarry::views

@@ -3,27 +3,53 @@
 #include <algorithm>
 #include <cmath>
 
+#include "sieve/info_type.h"
+
 namespace quarry::views {
 
-void RemainingTime::Start() {
-  remaining_ = kStartSeconds;
-  elapsed_ = 0;
-}
-
-void RemainingTime::Tick() {
-  ++elapsed_;
-  remaining_ = std::max(0, remaining_ - 1);
-}
-
-void RemainingTime::Estimate(float percent) {
-  if (!(percent > 0.0f)) return;  // also catches NaN
+void RemainingTime::Estimate(float percent, double runningSeconds) {
+  if (finished_ || !(percent >= kMinPercent) || !(runningSeconds > 0.0)) return;  // also NaN
   if (percent >= 100.0f) {
-    remaining_ = 0;
+    Finish();
     return;
   }
-  // Time still needed at the pace so far: elapsed * (100 - p) / p.
-  const double estimate = std::ceil(static_cast<double>(elapsed_) * (100.0 - percent) / percent);
-  remaining_ = static_cast<int>(std::min<double>(estimate, kMaxSeconds));
+  const double reading = std::min<double>(runningSeconds * (100.0 - percent) / percent, kMaxSeconds);
+  seconds_ = known_ ? seconds_ + kSmoothing * (reading - seconds_) : reading;
+  known_ = true;
+}
+
+void RemainingTime::Finish() {
+  finished_ = true;
+  known_ = true;
+  seconds_ = 0.0;
+}
+
+int RemainingTime::Seconds() const {
+  if (!known_) return -1;
+  if (finished_) return 0;
+  // A scan not yet at its end never shows 0.
+  return std::max(1, static_cast<int>(std::lround(seconds_)));
+}
+
+bool CategoryScanned(int type, float percent) {
+  // The percentage at which each category's step ends, in the scan's order
+  // (the reader's interface fixes both).
+  struct StepEnd {
+    int type;
+    float percent;
+  };
+  static constexpr StepEnd kEnds[] = {
+      {sieve::INFO_CONTACT, 35},      {sieve::INFO_CALENDAR, 37},       {sieve::INFO_CALL, 44},
+      {sieve::INFO_CAMERA_ROLL, 54},  {sieve::INFO_VOICE_MEMO, 57},     {sieve::INFO_NOTE, 62},
+      {sieve::INFO_SMS_ATTACHMENT, 76}, {sieve::INFO_SMS, 76},          {sieve::INFO_APP_DOCUMENT, 81},
+      {sieve::INFO_MUSIC, 83},        {sieve::INFO_APP_VIDEO, 85},      {sieve::INFO_APP_PICTURE, 88},
+      {sieve::INFO_BOOKMARK, 92},     {sieve::INFO_PHOTO_STREAM, 95},   {sieve::INFO_REMINDER, 98},
+      {sieve::INFO_WHATSAPP, 100},    {sieve::INFO_WHATSAPP_ATTACHMENT, 100},
+  };
+  for (const StepEnd& end : kEnds) {
+    if (end.type == type) return percent >= end.percent;
+  }
+  return percent >= 100.0f;
 }
 
 QString FormatClock(qint64 seconds) {
@@ -36,14 +62,16 @@ QString FormatClock(qint64 seconds) {
       .arg(seconds % 60, 2, 10, QLatin1Char('0'));
 }
 
-QString FormatSize(qint64 bytes) {
+QString FormatSize(qint64 bytes, const QLocale& locale) {
   constexpr qint64 kMiB = 1024 * 1024;
   constexpr qint64 kGiB = kMiB * 1024;
   const double value = static_cast<double>(bytes);
-  if (bytes < kMiB) return QStringLiteral("%1KB").arg(value / 1024.0, 0, 'f', 2);
-  if (bytes < kGiB) return QStringLiteral("%1MB").arg(value / static_cast<double>(kMiB), 0, 'f', 2);
-  return QStringLiteral("%1GB").arg(value / static_cast<double>(kGiB), 0, 'f', 2);
+  if (bytes < kMiB) return locale.toString(value / 1024.0, 'f', 1) + QStringLiteral(" KB");
+  if (bytes < kGiB) return locale.toString(value / static_cast<double>(kMiB), 'f', 1) + QStringLiteral(" MB");
+  return locale.toString(value / static_cast<double>(kGiB), 'f', 1) + QStringLiteral(" GB");
 }
+
+QString FormatCount(qint64 count, const QLocale& locale) { return locale.toString(count); }
 
 void SelectionTally::Found(qint64 size) {
   ++foundCount_;

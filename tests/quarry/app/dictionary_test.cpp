@@ -9,6 +9,7 @@
 
 #include "quarry/app/rb_dictionary.h"
 #include "quarry/app/salvage_settings.h"
+#include "quarry/views/scan_progress.h"
 
 using quarry::CRBDictionary;
 
@@ -115,7 +116,7 @@ class DictionaryTest : public QObject {
     QCOMPARE(en.Text(QStringLiteral("IDS_ITUNES_ENDED")), QStringLiteral("Terminate itunes Application"));
     for (const QString& language : {QStringLiteral("de"), QStringLiteral("fr")}) {
       const CRBDictionary& other = byLanguage[language];
-      QCOMPARE(other.EntryCount(), en.EntryCount());
+      QCOMPARE(other.Keys(), en.Keys());  // the same keys, none missing, none extra
       QVERIFY(other.Text(QStringLiteral("IDS_HOME_SELECT_MODE")) != en.Text(QStringLiteral("IDS_HOME_SELECT_MODE")));
     }
     QCOMPARE(byLanguage[QStringLiteral("de")].Text(QStringLiteral("IDS_OPTION_DLG_BTN_CANCEL")), QStringLiteral("Abbrechen"));
@@ -129,8 +130,10 @@ class DictionaryTest : public QObject {
     QVERIFY(QFile::copy(QStringLiteral(QUARRY_SOURCE_DIC "/de/quarry.ini"), program.filePath(QStringLiteral("dic/de/quarry.ini"))));
     quarry::AppSettings().Locate(program.path());
     quarry::AppSettings().language = 1;
-    quarry::AppDictionary().Clear();
-    QCOMPARE(quarry::LoadAppDictionary(false), CRBDictionary::FolderResult::kLoaded);
+    QStringList told;
+    QCOMPARE(quarry::LoadAppDictionary([&](const QString& text) { told.append(text); }),
+             CRBDictionary::FolderResult::kLoaded);
+    QVERIFY(told.isEmpty());
 
     QWidget window;
     window.setWindowTitle(QStringLiteral("IDS_OPTION_DLG_CAPTION_NAME"));
@@ -144,7 +147,48 @@ class DictionaryTest : public QObject {
     QCOMPARE(window.windowTitle(), QStringLiteral("Einstellungen"));
     QCOMPARE(button->text(), QStringLiteral("Abbrechen"));  // nested two levels deep
     QCOMPARE(label->text(), QStringLiteral("IDS_NO_SUCH_KEY"));
+    // Numbers and sizes follow the language.
+    QCOMPARE(quarry::views::FormatSize(1536 * 1024), QStringLiteral("1,5 MB"));
     quarry::AppDictionary().Clear();
+  }
+
+  void aMissingLanguageFallsBackToEnglishWithOneMessage() {
+    // A program folder that ships English and German only, German lacking a key.
+    QTemporaryDir program;
+    for (const char* language : {"en", "de"}) {
+      QVERIFY(QDir().mkpath(program.filePath(QStringLiteral("dic/") + QLatin1String(language))));
+    }
+    QVERIFY(QFile::copy(QStringLiteral(QUARRY_SOURCE_DIC "/en/quarry.ini"), program.filePath(QStringLiteral("dic/en/quarry.ini"))));
+    WriteFile(program.filePath(QStringLiteral("dic/de/quarry.ini")), kHeader + "[IDS_OPTION_DLG_BTN_CANCEL]\n1=Abbrechen\n");
+    quarry::CSalvageSettings& settings = quarry::AppSettings();
+    settings.Locate(program.path());
+    QCOMPARE(settings.AvailableLanguages(), (QList<int>{0, 1}));  // only these are offered
+
+    struct Case {
+      int language;
+      QString cancel;      // the text of a key the language has
+      int messages;
+      QString sizeText;    // 1.5 MiB in the locale used
+    };
+    const Case cases[] = {
+        {1, QStringLiteral("Abbrechen"), 0, QStringLiteral("1,5 MB")},
+        {3, QStringLiteral("Cancel"), 1, QStringLiteral("1.5 MB")},   // French is not shipped here
+        {0, QStringLiteral("Cancel"), 0, QStringLiteral("1.5 MB")},
+    };
+    for (const Case& c : cases) {
+      settings.language = c.language;
+      QStringList told;
+      quarry::LoadAppDictionary([&](const QString& text) { told.append(text); });
+      QCOMPARE(told.size(), c.messages);
+      if (c.messages > 0) QVERIFY(told.first().contains(QStringLiteral("English")));
+      QCOMPARE(quarry::Translate(QStringLiteral("IDS_OPTION_DLG_BTN_CANCEL")), c.cancel);
+      // Keys the language lacks come from English, never as raw keys.
+      QCOMPARE(quarry::Translate(QStringLiteral("IDS_HOME_SELECT_MODE")), QStringLiteral("Choose how to recover your data"));
+      QCOMPARE(quarry::views::FormatSize(1536 * 1024), c.sizeText);
+    }
+    settings.language = 0;
+    quarry::AppDictionary().Clear();
+    quarry::FallbackDictionary().Clear();
   }
 };
 

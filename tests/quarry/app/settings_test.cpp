@@ -1,6 +1,8 @@
-// settings.ini: reading in the file's order, writing the six lines.
+// settings.ini: an INI file in the configuration folder; the first versions' six-line file still read.
 #include <QDir>
 #include <QFile>
+#include <QSettings>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -12,33 +14,34 @@ using quarry::CSalvageSettings;
 class SettingsTest : public QObject {
   Q_OBJECT
 
+ public:
+  // Never the user's own configuration or documents folders.
+  SettingsTest() { QStandardPaths::setTestModeEnabled(true); }
+
  private:
   QTemporaryDir dir_;
+  QTemporaryDir config_;
   CSalvageSettings Fresh() {
     CSalvageSettings settings;
-    settings.Locate(dir_.path());
+    settings.Locate(dir_.path(), config_.path());
     return settings;
   }
 
  private slots:
-  void writesSixLinesAndReadsThemBack() {
+  void writesAnIniFileAndReadsItBack() {
     const QString recovery = QDir(dir_.path()).filePath(QStringLiteral("out ü"));
     QVERIFY(QDir().mkpath(recovery));
     CSalvageSettings settings = Fresh();
     settings.autoOpen = 1;
     settings.language = 3;
     settings.recoveryFolder = recovery;
-    QVERIFY(settings.Save(QStringLiteral("Français")));
-    QFile file(settings.SettingsPath());
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const QList<QByteArray> lines = file.readAll().split('\n');
-    QCOMPARE(lines.size(), 7);  // six lines and the end of the last
-    QCOMPARE(lines[0], QByteArray("[AutoOpen]"));
-    QCOMPARE(lines[1], QByteArray("1"));
-    QCOMPARE(lines[2], QByteArray("[language]"));
-    QCOMPARE(QString::fromUtf8(lines[3]), QStringLiteral("Français_3"));
-    QCOMPARE(lines[4], QByteArray("[recovery Path]"));
-    QCOMPARE(QString::fromUtf8(lines[5]), recovery);
+    QVERIFY(settings.Save());
+    QCOMPARE(settings.SettingsPath(), QDir(config_.path()).filePath(QStringLiteral("settings.ini")));
+    // A real INI file, readable by anyone's INI reader.
+    const QSettings ini(settings.SettingsPath(), QSettings::IniFormat);
+    QCOMPARE(ini.value(QStringLiteral("language")).toString(), QStringLiteral("fr"));
+    QCOMPARE(ini.value(QStringLiteral("openFolderAfterRecovery")).toBool(), true);
+    QCOMPARE(ini.value(QStringLiteral("recoveryFolder")).toString(), recovery);
 
     CSalvageSettings read = Fresh();
     QVERIFY(read.Load());
@@ -47,21 +50,56 @@ class SettingsTest : public QObject {
     QCOMPARE(read.recoveryFolder, recovery);
   }
 
+  void oldSixLineFilesAreStillReadThenReplaced() {
+    // Beside the program (the first versions' place) and in the configuration folder.
+    const QByteArray old = "[AutoOpen]\n1\n[language]\nDeutsch_1\n[recovery Path]\n" + QFile::encodeName(dir_.path()) + "\n";
+    for (const bool besideProgram : {true, false}) {
+      QTemporaryDir program;
+      QTemporaryDir config;
+      CSalvageSettings settings;
+      settings.Locate(program.path(), config.path());
+      QFile file(besideProgram ? settings.LegacyPath() : settings.SettingsPath());
+      QVERIFY(file.open(QIODevice::WriteOnly));
+      file.write(old);
+      file.close();
+      QVERIFY(settings.Load());
+      QCOMPARE(settings.autoOpen, 1);
+      QCOMPARE(settings.language, 1);
+      QCOMPARE(settings.recoveryFolder, dir_.path());
+      settings.language = 3;
+      QVERIFY(settings.Save());
+      CSalvageSettings again;
+      again.Locate(program.path(), config.path());
+      QVERIFY(again.Load());
+      QCOMPARE(again.language, 3);  // the INI file wins once written
+      QCOMPARE(again.recoveryFolder, dir_.path());
+    }
+  }
+
   void missingFileGivesStartValues() {
     QTemporaryDir empty;
     CSalvageSettings settings;
-    settings.Locate(empty.path());
+    settings.Locate(empty.path(), empty.path());
     QVERIFY(!settings.Load());
     QCOMPARE(settings.autoOpen, 0);
     QCOMPARE(settings.language, 0);
-    QCOMPARE(settings.recoveryFolder, QDir(empty.path()).absolutePath());
+    // The user's documents folder, in a folder of its own.
+    QCOMPARE(settings.recoveryFolder,
+             QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)).filePath(QStringLiteral("Quarry")));
+  }
+
+  void theDefaultPlaceIsTheUsersConfigurationFolder() {
+    CSalvageSettings settings;
+    settings.Locate(dir_.path());
+    QCOMPARE(settings.SettingsPath(), QDir(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation))
+                                          .filePath(QStringLiteral("Quarry/settings.ini")));
   }
 
   void aLineOutOfPlaceShiftsTheReading() {
     // One stray line first: every header is then compared one line late, and
     // nothing is taken.
     CSalvageSettings settings = Fresh();
-    settings.Parse("1\n[AutoOpen]\n1\n[language]\nDeutsch_1\n[recovery Path]\n/tmp\n");
+    settings.ParseLegacy("1\n[AutoOpen]\n1\n[language]\nDeutsch_1\n[recovery Path]\n/tmp\n");
     QCOMPARE(settings.autoOpen, 0);
     QCOMPARE(settings.language, 0);
     QVERIFY(settings.recoveryFolder.isEmpty());
@@ -69,7 +107,7 @@ class SettingsTest : public QObject {
     // Without "[AutoOpen]", its place is used up by the language header, and
     // the language's value line is compared with "[language]" instead.
     CSalvageSettings shifted = Fresh();
-    shifted.Parse("[language]\nDeutsch_1\n[recovery Path]\n/tmp\n");
+    shifted.ParseLegacy("[language]\nDeutsch_1\n[recovery Path]\n/tmp\n");
     QCOMPARE(shifted.language, 0);
     QCOMPARE(shifted.recoveryFolder, QStringLiteral("/tmp"));
   }
@@ -77,18 +115,18 @@ class SettingsTest : public QObject {
   void languageLineNeedsAnUnderscoreAndUsesTheLastOne() {
     CSalvageSettings settings = Fresh();
     settings.language = 5;
-    settings.Parse("[AutoOpen]\n0\n[language]\nEnglish\n");
+    settings.ParseLegacy("[AutoOpen]\n0\n[language]\nEnglish\n");
     QCOMPARE(settings.language, 5);
-    settings.Parse("[AutoOpen]\n0\n[language]\nChinese_Simplified_6\n");
+    settings.ParseLegacy("[AutoOpen]\n0\n[language]\nChinese_Simplified_6\n");
     QCOMPARE(settings.language, 6);
-    settings.Parse("[AutoOpen]\r\n1\r\n[language]\r\nDeutsch_1\r\n");  // written on another system
+    settings.ParseLegacy("[AutoOpen]\r\n1\r\n[language]\r\nDeutsch_1\r\n");  // written on another system
     QCOMPARE(settings.autoOpen, 1);
     QCOMPARE(settings.language, 1);
   }
 
   void vanishedRecoveryFolderFallsBack() {
     CSalvageSettings settings = Fresh();
-    settings.Parse("[AutoOpen]\n0\n[language]\nEnglish_0\n[recovery Path]\n/no/such/folder/here\n");
+    settings.ParseLegacy("[AutoOpen]\n0\n[language]\nEnglish_0\n[recovery Path]\n/no/such/folder/here\n");
     QCOMPARE(settings.recoveryFolder, settings.DefaultRecoveryFolder());
   }
 
@@ -117,6 +155,9 @@ class SettingsTest : public QObject {
     QCOMPARE(options.backupsFolder, QDir(QStringLiteral("rel/dir")).absolutePath());
     QVERIFY(options.screenshotFolder.isEmpty());
     QVERIFY(!quarry::ParseWindowOptions({QStringLiteral("--backups")}).ok);
+    QCOMPARE(quarry::ParseWindowOptions({QStringLiteral("--language"), QStringLiteral("de")}).language, QStringLiteral("de"));
+    QVERIFY(!quarry::ParseWindowOptions({QStringLiteral("--language"), QStringLiteral("xx")}).ok);
+    QVERIFY(!quarry::ParseWindowOptions({QStringLiteral("--language")}).ok);
     const quarry::WindowOptions unknown = quarry::ParseWindowOptions({QStringLiteral("--bakups"), QStringLiteral("x")});
     QVERIFY(!unknown.ok);
     QVERIFY(unknown.error.contains(QStringLiteral("--bakups")));

@@ -1,13 +1,20 @@
-// The page framework, the main window's navigation and busy state, and the
-// settings dialog, driven as a user would.
+// The page framework, the main window's navigation, keys, size and busy
+// state, its menu's dialogs, and the settings dialog, driven as a user would.
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QTextBrowser>
+#include <QTimer>
+#include <QTreeWidget>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <vector>
@@ -20,6 +27,13 @@
 #include "quarry/pages/function_dlg.h"
 #include "quarry/pages/page_bus.h"
 #include "quarry/pages/page_ids.h"
+#include "quarry/pages/file_itunes_dlg.h"
+#include "quarry/pages/home_dlg.h"
+#include "quarry/pages/recovery_main_dlg.h"
+#include "quarry/controls/message_box.h"
+#include "quarry/controls/style_loader.h"
+#include "quarry/views/contacts_model.h"
+#include "support/test_support.h"
 
 using namespace quarry;
 
@@ -58,6 +72,14 @@ class MortalPage : public CFunctionDlg {
 
 class WindowTest : public QObject {
   Q_OBJECT
+
+ public:
+  // Settings written by a test never reach the user's own folders.
+  WindowTest() {
+    QStandardPaths::setTestModeEnabled(true);
+    // The program's English texts, as a user sees them.
+    AppDictionary().LoadFile(QStringLiteral(QUARRY_SOURCE_DIC "/en/quarry.ini"));
+  }
 
  private slots:
   void containerShowsByIdAndHidesAllForAnUnknownId() {
@@ -149,7 +171,7 @@ class WindowTest : public QObject {
       return answer;
     };
     QCOMPARE(window.pageContainer()->currentPageId(), page::kHome);
-    QCOMPARE(window.size(), QSize(CSalvageDlg::kWidth, CSalvageDlg::kHeight));
+    QCOMPARE(window.size(), QSize(CSalvageDlg::kWidth, CSalvageDlg::kHeight));  // the default size
     // Device mode and recovery-mode repair are not here yet: closed buttons.
     QVERIFY(!window.topButton(CSalvageDlg::kDeviceButton)->isEnabled());
     QVERIFY(!window.topButton(CSalvageDlg::kDfuButton)->isEnabled());
@@ -167,8 +189,8 @@ class WindowTest : public QObject {
     QApplication::sendEvent(&window, &systemClose);
     QCOMPARE(asked, 2);
     QVERIFY(!systemClose.isAccepted());
-    QTest::keyClick(&window, Qt::Key_Escape);
-    QCOMPARE(asked, 3);
+    QTest::keyClick(&window, Qt::Key_Escape);  // not a way to close: no question either
+    QCOMPARE(asked, 2);
     QVERIFY(window.isVisible());
 
     emit window.bus()->scanState(page::kScanEnded);
@@ -177,7 +199,7 @@ class WindowTest : public QObject {
     QVERIFY(window.topButton(CSalvageDlg::kFileButton)->isEnabled());
     QVERIFY(!window.topButton(CSalvageDlg::kDeviceButton)->isEnabled());
     window.close();
-    QCOMPARE(asked, 3);  // idle: no question
+    QCOMPARE(asked, 2);  // idle: no question
     QVERIFY(!window.isVisible());
   }
 
@@ -207,9 +229,17 @@ class WindowTest : public QObject {
     QTemporaryDir dir;
     const QString chosen = QDir(dir.path()).filePath(QStringLiteral("chosen"));
     QVERIFY(QDir().mkpath(chosen));
+    // A program that ships English, German and French.
+    for (const char* language : {"en", "de", "fr"}) {
+      const QString folder = QDir(dir.path()).filePath(QStringLiteral("dic/") + QLatin1String(language));
+      QVERIFY(QDir().mkpath(folder));
+      QVERIFY(QFile::copy(QStringLiteral(QUARRY_SOURCE_DIC "/") + QLatin1String(language) + QStringLiteral("/quarry.ini"),
+                          QDir(folder).filePath(QStringLiteral("quarry.ini"))));
+    }
     CSalvageSettings settings;
-    settings.Locate(dir.path());
+    settings.Locate(dir.path(), QDir(dir.path()).filePath(QStringLiteral("config")));
     settings.Load();
+    settings.recoveryFolder = dir.path();
 
     {
       COptionDlg dialog(settings);
@@ -233,7 +263,9 @@ class WindowTest : public QObject {
       QStringList told;
       dialog.inform = [&](const QString& text) { told.append(text); };
       dialog.openFolderBox()->setChecked(true);
-      dialog.languageList()->setCurrentIndex(3);
+      // Only the shipped languages are offered; French is the third.
+      QCOMPARE(dialog.languageList()->count(), 3);
+      dialog.languageList()->setCurrentIndex(2);
       dialog.folderField()->setText(QStringLiteral("/no/such/folder"));  // ignored
       QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
       QCOMPARE(dialog.result(), int{QDialog::Accepted});
@@ -246,7 +278,7 @@ class WindowTest : public QObject {
 
     {
       COptionDlg dialog(settings);
-      QCOMPARE(dialog.languageList()->currentIndex(), 3);
+      QCOMPARE(dialog.languageList()->currentIndex(), 2);
       QVERIFY(dialog.openFolderBox()->isChecked());
       QStringList told;
       dialog.inform = [&](const QString& text) { told.append(text); };
@@ -255,11 +287,192 @@ class WindowTest : public QObject {
       QVERIFY(told.isEmpty());  // same language: no restart message
     }
     CSalvageSettings reread;
-    reread.Locate(dir.path());
+    reread.Locate(dir.path(), QDir(dir.path()).filePath(QStringLiteral("config")));
     QVERIFY(reread.Load());
     QCOMPARE(reread.autoOpen, 1);
     QCOMPARE(reread.language, 3);
     QCOMPARE(reread.recoveryFolder, chosen);
+  }
+
+  void keysNeverCloseTheWindow() {
+    CSalvageDlg window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    int asked = 0;
+    window.askQuestion = [&](const QString&) {
+      ++asked;
+      return true;
+    };
+    // The window system's buttons are not in the Tab chain: Enter cannot reach them.
+    for (int id : {CSalvageDlg::kMinimiseButton, CSalvageDlg::kMaximiseButton, CSalvageDlg::kCloseButton}) {
+      QCOMPARE(window.titleButton(id)->focusPolicy(), Qt::NoFocus);
+    }
+    for (int i = 0; i < 40; ++i) {
+      QTest::keyClick(&window, Qt::Key_Tab);
+      QWidget* focus = QApplication::focusWidget();
+      QVERIFY(focus != window.titleButton(CSalvageDlg::kCloseButton));
+      QVERIFY(focus != window.titleButton(CSalvageDlg::kMinimiseButton));
+    }
+    for (int key : {Qt::Key_Escape, Qt::Key_Return, Qt::Key_Enter}) {
+      window.titleButton(CSalvageDlg::kMenuButton)->setFocus();
+      QTest::keyClick(&window, static_cast<Qt::Key>(key));
+      if (window.menu()->isVisible()) window.menu()->close();
+      QTest::keyClick(&window, Qt::Key_Escape);
+      QVERIFY(window.isVisible());
+      QVERIFY(!window.isMinimized());
+    }
+    QCOMPARE(asked, 0);
+  }
+
+  void theWindowResizesAndMaximisesAndItsListsGrow() {
+    CSalvageDlg window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QCOMPARE(window.minimumSize(), QSize(CSalvageDlg::kMinWidth, CSalvageDlg::kMinHeight));
+    QTest::mouseClick(window.topButton(CSalvageDlg::kFileButton), Qt::LeftButton);
+    QWidget* list = window.pageContainer()->Page(page::kBackupList)->findChild<QWidget*>(QStringLiteral("backupEmpty"));
+    QVERIFY(list != nullptr);
+    const int before = list->width();
+    window.resize(1300, 900);
+    QTRY_COMPARE(window.size(), QSize(1300, 900));
+    QTRY_VERIFY(list->width() >= before + 300);  // the list takes the new width
+    QTest::mouseClick(window.titleButton(CSalvageDlg::kMaximiseButton), Qt::LeftButton);
+    QTRY_VERIFY(window.isMaximized());
+    QTest::mouseClick(window.titleButton(CSalvageDlg::kMaximiseButton), Qt::LeftButton);
+    QTRY_VERIFY(!window.isMaximized());
+  }
+
+  void theMenuHasHelpAndAboutButNoUpdater() {
+    CSalvageDlg window;
+    window.show();
+    QStringList texts;
+    for (QAction* action : window.menu()->actions()) {
+      if (!action->isSeparator()) texts.append(action->text());
+    }
+    QCOMPARE(texts, (QStringList{Translate(QStringLiteral("IDS_MENU_DIALOG_OPTIONS")),
+                                 Translate(QStringLiteral("IDS_MENU_DIALOG_HELP")),
+                                 Translate(QStringLiteral("IDS_MENU_DIALOG_ABOUT"))}));
+
+    // Each dialog opens centred on the window; what it shows is read while it is open.
+    struct Case {
+      int action;
+      const char* objectName;
+      QStringList shows;
+    };
+    const Case cases[] = {
+        {1, "helpDialog", {QStringLiteral("idevicebackup2 backup --full DIR"), QStringLiteral("MobileSync")}},
+        {2, "aboutDialog", {QStringLiteral(QUARRY_TEST_VERSION), QStringLiteral("SQLite"), QStringLiteral("OpenSSL"),
+                            QStringLiteral("libplist"), QStringLiteral("zlib"), QString::fromLatin1(qVersion())}},
+    };
+    QList<QAction*> actions;
+    for (QAction* action : window.menu()->actions()) {
+      if (!action->isSeparator()) actions.append(action);
+    }
+    for (const Case& c : cases) {
+      QString text;
+      QPoint offset;
+      QTimer::singleShot(0, &window, [&] {
+        QWidget* dialog = QApplication::activeModalWidget();
+        if (dialog == nullptr) return;
+        QCOMPARE(dialog->objectName(), QLatin1String(c.objectName));
+        if (auto* browser = dialog->findChild<QTextBrowser*>()) text = browser->toPlainText();
+        offset = dialog->geometry().center() - window.geometry().center();
+        dialog->close();
+      });
+      actions[c.action]->trigger();
+      for (const QString& part : c.shows) QVERIFY2(text.contains(part), qPrintable(part + QStringLiteral(" in ") + text));
+      QVERIFY2(offset.manhattanLength() < 40, qPrintable(QStringLiteral("%1,%2").arg(offset.x()).arg(offset.y())));
+    }
+  }
+
+  void messageBoxesAreCentredAndCarryNoStockIcons() {
+    qApp->setStyleSheet(LoadStyleSheet());
+    CSalvageDlg window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    for (const bool warning : {false, true}) {
+      bool checked = false;
+      QTimer::singleShot(0, &window, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr) return;
+        checked = box->icon() == QMessageBox::NoIcon && box->iconPixmap().isNull();
+        for (QAbstractButton* button : box->buttons()) checked = checked && button->icon().isNull();
+        checked = checked && (box->geometry().center() - window.geometry().center()).manhattanLength() < 40;
+        box->accept();
+      });
+      // From a page deep inside the window: still centred on the window.
+      QWidget* page = window.pageContainer()->Page(page::kHome);
+      if (warning) {
+        WarnUser(page, QStringLiteral("Quarry"), QStringLiteral("text"));
+      } else {
+        InformUser(page, QStringLiteral("Quarry"), QStringLiteral("text"));
+      }
+      QVERIFY(checked);
+    }
+    qApp->setStyleSheet(QString());
+  }
+
+  void leavingTheResultsByATabKeepsThem() {
+    sieve::test::TempDir dir;
+    sieve::test::MakeBackup(dir, "Backup/phone", {"--profile", "small", "--display-name", "Kept Phone"});
+    AppSettings().backupsFolder = QString::fromStdString(dir.Path() + "/Backup");
+    CSalvageDlg window;
+    window.show();
+    auto* results = qobject_cast<CRecoveryMainDlg*>(window.pageContainer()->Page(page::kResults));
+    auto* list = qobject_cast<CFileItunesDlg*>(window.pageContainer()->Page(page::kBackupList));
+    QTest::mouseClick(window.topButton(CSalvageDlg::kFileButton), Qt::LeftButton);
+    QCOMPARE(window.pageContainer()->currentPageId(), page::kBackupList);
+    QVERIFY(!list->BackToResultsButton()->isVisible());  // nothing kept yet
+    QCOMPARE(list->List()->topLevelItemCount(), 1);
+    QSignalSpy finished(results, &CRecoveryMainDlg::scanFinished);
+    QVERIFY(list->ScanRow(0));
+    QTRY_COMPARE(window.pageContainer()->currentPageId(), page::kResults);
+    QVERIFY(finished.count() > 0 || finished.wait(120000));
+    const qsizetype found = results->Contacts().FoundCount();
+    QVERIFY(found > 0);
+
+    QTest::mouseClick(window.topButton(CSalvageDlg::kHomeButton), Qt::LeftButton);
+    QCOMPARE(window.pageContainer()->currentPageId(), page::kHome);
+    QTest::mouseClick(window.topButton(CSalvageDlg::kFileButton), Qt::LeftButton);
+    QCOMPARE(window.pageContainer()->currentPageId(), page::kResults);  // the results, not a new scan
+    QVERIFY(!results->Scanning());
+    QCOMPARE(results->Contacts().FoundCount(), found);
+    QCOMPARE(finished.count(), 1);
+
+    QTest::mouseClick(results->findChild<QPushButton*>(QStringLiteral("resultsOtherBackup")), Qt::LeftButton);
+    QTRY_COMPARE(window.pageContainer()->currentPageId(), page::kBackupList);
+    QVERIFY(list->BackToResultsButton()->isVisible());
+    QTest::mouseClick(list->BackToResultsButton(), Qt::LeftButton);
+    QTRY_COMPARE(window.pageContainer()->currentPageId(), page::kResults);
+    QCOMPARE(results->Contacts().FoundCount(), found);
+    QCOMPARE(finished.count(), 1);
+    AppSettings().backupsFolder.clear();
+  }
+
+  void theHomeCardsFitInEveryShippedLanguage() {
+    for (const char* language : {"en", "de", "fr"}) {
+      CRBDictionary& dictionary = AppDictionary();
+      dictionary.Clear();
+      QVERIFY(dictionary.LoadFile(QStringLiteral(QUARRY_SOURCE_DIC "/") + QLatin1String(language) + QStringLiteral("/quarry.ini")));
+      qApp->setStyleSheet(LoadStyleSheet());
+      CSalvageDlg window;
+      window.show();
+      QVERIFY(QTest::qWaitForWindowExposed(&window));
+      auto* home = qobject_cast<CHomeDlg*>(window.pageContainer()->Page(page::kHome));
+      for (CImageButton* card : {home->deviceButton(), home->fileButton()}) {
+        QLabel* caption = card->findChild<QLabel*>(QStringLiteral("homeCaption"));
+        QVERIFY(caption != nullptr);
+        QCOMPARE(caption->text(), card->caption());
+        // The whole caption is inside the card: as tall as its wrapped text needs, no wider than the card.
+        QVERIFY2(caption->height() >= caption->heightForWidth(caption->width()), language);
+        QVERIFY2(caption->geometry().bottom() < card->height() && caption->geometry().right() < card->width(), language);
+        QVERIFY2(caption->fontMetrics().boundingRect(QRect(0, 0, caption->width(), 1000), Qt::TextWordWrap, caption->text())
+                         .width() <= caption->width(), language);
+      }
+    }
+    qApp->setStyleSheet(QString());
+    AppDictionary().Clear();
+    AppDictionary().LoadFile(QStringLiteral(QUARRY_SOURCE_DIC "/en/quarry.ini"));
   }
 };
 

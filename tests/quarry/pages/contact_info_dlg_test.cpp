@@ -9,9 +9,15 @@
 #include <QStyleOptionViewItem>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QCollator>
+#include <QHeaderView>
+#include <QScrollBar>
+#include <QLabel>
+#include <algorithm>
 #include <QTest>
 
 #include "export_parsers.h"
+#include "quarry/app/rb_dictionary.h"
 #include "quarry/pages/contact_info_dlg.h"
 #include "quarry/pages/page_bus.h"
 #include "quarry/views/contacts_export.h"
@@ -205,6 +211,85 @@ class ContactInfoDlgTest : public QObject {
                              "Note: met in 2014", "Created: 2016-01-26 10:00:00"}) {
       QVERIFY2(lines.contains(QString::fromUtf8(line)), line);
     }
+  }
+
+  void AHeaderClickSortsAndTheChecksFollowTheirItems() {
+    views::ContactsModel model;
+    Fill(model);
+    CContactInfoDlg page(&model);
+    page.resize(900, 408);
+    page.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&page));
+    // Arrival order until the user asks for another.
+    QCOMPARE(model.index(0, 0).data().toString(), QStringLiteral("Joanna"));
+    model.SetChecked(1, false);  // Bob
+    page.Table()->selectRow(RowOf(model, QStringLiteral("Carl")));
+    QHeaderView* header = page.Table()->horizontalHeader();
+    const auto clickHeader = [&](int section) {
+      QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                        QPoint(header->sectionViewportPosition(section) + header->sectionSize(section) / 2,
+                               header->height() / 2));
+    };
+    clickHeader(0);
+    QStringList shown;
+    for (int row = 0; row < model.rowCount(); ++row) shown.append(model.index(row, 0).data().toString());
+    QStringList expected = names_;
+    expected.replace(4, QStringLiteral("Ann Lee"));
+    QCollator collator;
+    collator.setNumericMode(true);
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    std::sort(expected.begin(), expected.end(), collator);
+    if (header->sortIndicatorOrder() == Qt::DescendingOrder) std::reverse(expected.begin(), expected.end());
+    QCOMPARE(shown, expected);
+    clickHeader(0);  // the other way round
+    QCOMPARE(model.index(0, 0).data().toString(), expected.last());
+    // Checks and the selection stay with their contacts; a new find takes its sorted place.
+    QCOMPARE(model.index(RowOf(model, QStringLiteral("Bob")), 0).data(Qt::CheckStateRole).value<Qt::CheckState>(), Qt::Unchecked);
+    QVERIFY(page.DetailText().startsWith(QStringLiteral("Carl\n")));
+    model.AddContact(Contact("Zed", "", false));
+    QCOMPARE(model.index(0, 0).data().toString(), QStringLiteral("Zed"));
+  }
+
+  void TheListUsesTheWidthAndLongValuesWrap() {
+    views::ContactsModel model;
+    sieve::ContactRecord r = Contact("Kenji", "", false);
+    r.Note = std::string(200, 'x') + " and some words after it to wrap as well";
+    model.AddContact(r);
+    CContactInfoDlg page(&model);
+    for (const int width : {624, 1400}) {
+      page.resize(width, 408);
+      page.show();
+      QVERIFY(QTest::qWaitForWindowExposed(&page));
+      QTRY_VERIFY(page.Table()->width() > width / 2);
+      // The columns fill the list: no strip beside them, no sideways scrolling.
+      QHeaderView* header = page.Table()->horizontalHeader();
+      QCOMPARE(header->length(), page.Table()->viewport()->width());
+      QVERIFY(!page.Table()->horizontalScrollBar()->isVisible());
+    }
+    page.Table()->selectRow(0);
+    // Every label and value in its own cell; the long value wraps inside the pane.
+    QList<QLabel*> values;
+    for (QLabel* label : page.findChildren<QLabel*>(QStringLiteral("contactDetailValue"))) values.append(label);
+    QVERIFY(!values.isEmpty());
+    QWidget* pane = page.findChild<QWidget*>(QStringLiteral("contactDetail"));
+    for (QLabel* value : values) {
+      QTRY_VERIFY(value->isVisible());
+      QVERIFY2(value->geometry().right() <= pane->width(), qPrintable(value->text().left(20)));
+    }
+    QCOMPARE(page.findChildren<QLabel*>(QStringLiteral("contactDetailLabel")).size(), values.size());
+  }
+
+  void AnEmptyListSaysWhy() {
+    views::ContactsModel model;
+    CContactInfoDlg page(&model);
+    page.show();
+    QCOMPARE(page.EmptyText(), Translate(QStringLiteral("IDS_CONTACT_EMPTY")));
+    Fill(model);
+    QVERIFY(page.EmptyText().isEmpty());
+    page.SearchText(QStringLiteral("nobody by this name"));
+    QCOMPARE(page.EmptyText(), Translate(QStringLiteral("IDS_CONTACT_EMPTY_FILTERED")));
+    page.SearchText(QString());
+    QVERIFY(page.EmptyText().isEmpty());
   }
 
   void DeletedMarkerComesFromTheResources() {

@@ -11,6 +11,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QHeaderView>
 #include <QTest>
 #include <QThreadPool>
 #include <QTimer>
@@ -51,6 +52,8 @@ class FileItunesDlgTest : public QObject {
 
  private slots:
   void initTestCase() {
+    // The program's English texts, as a user sees them.
+    QVERIFY(AppDictionary().LoadFile(QStringLiteral(QUARRY_DIC_DIR "/en/quarry.ini")));
     root_ = QDir(QString::fromStdString(dir_.Path())).filePath(QStringLiteral("Backup"));
     QDir().mkpath(root_);
     const auto pw = sieve::test::WritePasswordFile(dir_, password_.toUtf8().toStdString());
@@ -133,6 +136,61 @@ class FileItunesDlgTest : public QObject {
       QCOMPARE(page.Reader().ReadFileIndex(handed, entries), 1);
       QVERIFY(!entries.empty());
     }
+  }
+
+  void RowsShowModelAndIosSortByAHeaderAndAnEmptyListSaysWhere() {
+    PageBus bus;
+    CFileItunesDlg page;
+    PageBus::Attach(&page, &bus);
+    page.SetBackupRoot(root_);
+    page.InitPage();
+    page.resize(900, 500);
+    page.show();
+    page.OnShowPage();
+    QVERIFY(page.EmptyText().isEmpty());
+    // The generator's older backups are iOS 9.3.2, the newer layout 10.3.3, all "iPhone7,2".
+    const int newer = RowOf(page.List(), QStringLiteral("Newer Phone"));
+    const int plain = RowOf(page.List(), QStringLiteral("Plain Phone"));
+    QCOMPARE(page.List()->topLevelItem(newer)->text(1), QStringLiteral("iPhone7,2"));
+    QCOMPARE(page.List()->topLevelItem(newer)->text(2), QStringLiteral("10.3.3"));
+    QCOMPARE(page.List()->topLevelItem(plain)->text(2), QStringLiteral("9.3.2"));
+    // A click on the iOS header sorts by it, both ways.
+    QHeaderView* header = page.List()->header();
+    const QPoint iosHeader(header->sectionViewportPosition(2) + header->sectionSize(2) / 2, header->height() / 2);
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, iosHeader);
+    const QString first = page.List()->topLevelItem(0)->text(2);
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, iosHeader);
+    QVERIFY(page.List()->topLevelItem(0)->text(2) != first);
+    // Sorted rows still open their own backup.
+    int handed = -1;
+    QObject::connect(&bus, &PageBus::setScanSource, &page, [&](sieve::CItunesBackupReader*, int index) { handed = index; });
+    QVERIFY(page.ScanRow(RowOf(page.List(), QStringLiteral("Plain Phone"))));
+    QCOMPARE(QString::fromStdString(page.Reader().BackupName(handed)), QStringLiteral("Plain Phone"));
+
+    // The password prompt says which password it wants.
+    CPasswordDlg prompt(QStringLiteral("Locked Phone"), QString(), {});
+    const QString hint = prompt.findChild<QLabel*>(QStringLiteral("passwordHint"))->text();
+    QVERIFY(hint.contains(QStringLiteral("iTunes or Finder")));
+    QVERIFY(hint.contains(QStringLiteral("passcode")));
+
+    // No backups: the list says where it looked.
+    const QString none = QDir(root_).filePath(QStringLiteral("none"));
+    CFileItunesDlg empty;
+    PageBus::Attach(&empty, &bus);
+    empty.SetBackupRoot(none);
+    empty.InitPage();
+    empty.show();
+    empty.OnShowPage();
+    QVERIFY(empty.EmptyText().contains(QDir::toNativeSeparators(none)));
+    QVERIFY(empty.EmptyText().contains(QStringLiteral("idevicebackup2")));
+    // The way back to kept results shows only while there are some.
+    QVERIFY(!empty.BackToResultsButton()->isVisible());
+    empty.SetResultsAvailable(true);
+    QVERIFY(empty.BackToResultsButton()->isVisible());
+    QSignalSpy shown(&bus, &PageBus::showPage);
+    QTest::mouseClick(empty.BackToResultsButton(), Qt::LeftButton);
+    QTRY_COMPARE(shown.count(), 1);
+    QCOMPARE(shown.at(0).at(0).toInt(), page::kResults);
   }
 
   void CancelClearsBusyAndTheFolderChoiceAsksToo() {

@@ -45,12 +45,18 @@ struct Fixture {
   CRecoveryMainDlg page;
   QStringList messages;
   QStringList opened;
+  QStringList chooserStarts;  // where each Recover's folder chooser started
+  QString chosen;             // its answer; null: the folder it started at
 
   explicit Fixture(const std::string& folder) {
     PageBus::Attach(&page, &bus);
     page.InitPage();
     page.SetMessageSink([this](const QString& text) { messages.append(text); });
     page.SetFolderOpener([this](const QString& f) { opened.append(f); });
+    page.SetRecoveryFolderChooser([this](const QString& start) {
+      chooserStarts.append(start);
+      return chosen.isNull() ? start : chosen;
+    });
     index = reader.ReadItunesbackFromPath(folder.c_str());
   }
   // Hands the backup over as the backup list does and shows the page.
@@ -454,6 +460,127 @@ class RecoveryMainDlgTest : public QObject {
           static_cast<long long>(contacts));
     QVERIFY2(scanWorst < 1000, "the window froze during the scan");
     QVERIFY2(recoveryWorst < 1000, "the window froze during the recovery");
+  }
+
+  void PausedAndStoppedAreSaidAndUnscannedCategoriesMarked() {
+    Fixture f(large_.Folder);
+    QSignalSpy finished(&f.page, &CRecoveryMainDlg::scanFinished);
+    f.Start();
+    QLabel* status = f.Label("resultsStatus");
+    // Before the scan is a few percent in, the time is being estimated, never 00:00:00.
+    QCOMPARE(f.Label("resultsRemaining")->text(),
+             Translate(QStringLiteral("IDS_RECOVER_MAIN_STATIC_REMAINED")) + QLatin1Char(' ') +
+                 Translate(QStringLiteral("IDS_RECOVER_MAIN_STATIC_ESTIMATING")));
+    f.page.PauseOrResume();
+    QCOMPARE(status->text(), Translate(QStringLiteral("IDS_RECOVER_MAIN_STATIC_PAUSED")));
+    f.page.PauseOrResume();
+    QCOMPARE(status->text(), Translate(QStringLiteral("IDS_RECOVER_MAIN_STATIC_SCANNING")));
+    f.page.StopOrStart();
+    QVERIFY(f.WaitFinished(finished));
+    const int at = f.page.ProgressValue();
+    QVERIFY2(at < 100, "stopped before the end");
+    QCOMPARE(status->text(), Translate(QStringLiteral("IDS_RECOVER_MAIN_STATIC_STOPPED")).arg(at));
+    // WhatsApp comes last: never reached. Every unreached category says so.
+    const QString note = Translate(QStringLiteral("IDS_RECOVER_MAIN_NOT_SCANNED"));
+    QCOMPARE(f.page.Categories()->Entry(100064)->note(), note);
+    for (CMenuItemEx* entry : f.page.Categories()->Entries()) {
+      if (!entry->note().isEmpty()) QVERIFY(entry->DisplayText().endsWith(note));
+    }
+    // A scan to the end marks nothing.
+    f.page.StopOrStart();
+    QVERIFY(f.WaitFinished(finished, 1));
+    for (CMenuItemEx* entry : f.page.Categories()->Entries()) QVERIFY(entry->note().isEmpty());
+    QCOMPARE(status->text(), Translate(QStringLiteral("IDS_RECOVERY_RECOVERYMAIN_SCANFINISH")));
+  }
+
+  void TheCategoryBoxFollowsItsItemsChecks() {
+    Fixture f(small_.Folder);
+    QSignalSpy finished(&f.page, &CRecoveryMainDlg::scanFinished);
+    f.Start();
+    QVERIFY(f.WaitFinished(finished));
+    CMenuItemEx* entry = f.page.Categories()->Entry(page::kFirstCategoryView);
+    views::ContactsModel& model = f.page.Contacts();
+    QCOMPARE(entry->checkState(), Qt::Checked);
+    // A click on one row's box, as the list does it.
+    model.setData(model.index(0, 0), Qt::Unchecked, Qt::CheckStateRole);
+    QCOMPARE(entry->checkState(), Qt::PartiallyChecked);
+    f.Button("resultsInvert")->click();  // now only that one is checked
+    QCOMPARE(entry->checkState(), Qt::PartiallyChecked);
+    model.setData(model.index(0, 0), Qt::Unchecked, Qt::CheckStateRole);
+    QCOMPARE(entry->checkState(), Qt::Unchecked);
+    // A click on a partly checked box checks every item.
+    model.setData(model.index(1, 0), Qt::Checked, Qt::CheckStateRole);
+    QCOMPARE(entry->checkState(), Qt::PartiallyChecked);
+    const QPoint box = entry->IconRect().center();
+    QTest::mouseClick(entry, Qt::LeftButton, Qt::NoModifier, box);
+    QCOMPARE(entry->checkState(), Qt::Checked);
+    QCOMPARE(model.CheckedCount(), model.FoundCount());
+  }
+
+  void RecoverAsksWhereRemembersItAndRefusesWhenNothingIsChecked() {
+    Fixture f(small_.Folder);
+    QSignalSpy finished(&f.page, &CRecoveryMainDlg::scanFinished);
+    f.Start();
+    QVERIFY(f.WaitFinished(finished));
+    sieve::test::TempDir first;
+    sieve::test::TempDir second;
+    AppSettings().recoveryFolder = Q(first.Path());
+
+    // Nothing checked: a message, no chooser, no folder.
+    f.page.ShowCategory(page::kFirstCategoryView, false);
+    QVERIFY(!f.page.Recover());
+    QCOMPARE(f.messages, QStringList{Translate(QStringLiteral("IDS_RECOVER_MAIN_NOTHING_CHECKED"))});
+    QVERIFY(f.chooserStarts.isEmpty());
+    QVERIFY(QDir(Q(first.Path())).isEmpty());
+
+    // Cancelled chooser: nothing written, nothing remembered.
+    f.page.ShowCategory(page::kFirstCategoryView, true);
+    f.chosen = QStringLiteral("");
+    QVERIFY(!f.page.Recover());
+    QCOMPARE(f.chooserStarts, QStringList{Q(first.Path())});
+    QCOMPARE(AppSettings().recoveryFolder, Q(first.Path()));
+
+    // Another folder: written there, remembered as the next start; the
+    // summary's Open folder opens it.
+    f.chosen = Q(second.Path());
+    auto* timer = new QTimer(&f.page);
+    timer->setInterval(20);
+    QObject::connect(timer, &QTimer::timeout, &f.page, [timer] {
+      auto* dialog = qobject_cast<CRecoveryDlg*>(QApplication::activeModalWidget());
+      if (dialog == nullptr || !dialog->Finished()) return;
+      timer->stop();
+      QVERIFY(dialog->OpenFolderButton()->isVisible());
+      QTest::mouseClick(dialog->OpenFolderButton(), Qt::LeftButton);
+      dialog->reject();
+    });
+    timer->start();
+    QVERIFY(f.page.Recover());
+    QCOMPARE(AppSettings().recoveryFolder, Q(second.Path()));
+    const QString folder = views::test::OnlyRecoveryFolder(Q(second.Path()), QStringLiteral("Results_ Phone"));
+    QVERIFY(!folder.isEmpty());
+    QCOMPARE(f.opened, QStringList{folder});
+    f.chosen = QStringLiteral("");  // the next Recover starts at the last choice
+    QVERIFY(!f.page.Recover());
+    QCOMPARE(f.chooserStarts.last(), Q(second.Path()));
+  }
+
+  void ShowingThePageAgainKeepsTheResults() {
+    Fixture f(small_.Folder);
+    QSignalSpy finished(&f.page, &CRecoveryMainDlg::scanFinished);
+    QVERIFY(!f.page.HasResults());
+    f.Start();
+    QVERIFY(f.WaitFinished(finished));
+    QVERIFY(f.page.HasResults());
+    const qsizetype found = f.page.Contacts().FoundCount();
+    f.page.hide();
+    f.page.show();
+    f.page.OnShowPage();  // back by a tab: no new scan
+    QVERIFY(!f.page.Scanning());
+    QCOMPARE(f.page.Contacts().FoundCount(), found);
+    QCOMPARE(finished.count(), 1);
+    f.Start();  // a backup handed over anew scans again
+    QVERIFY(f.page.Scanning());
+    QVERIFY(f.WaitFinished(finished, 1));
   }
 };
 
