@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -47,9 +48,10 @@ CFileItunesDlg::CFileItunesDlg(QWidget* parent) : CFunctionDlg(parent), backupRo
 CFileItunesDlg::~CFileItunesDlg() = default;
 
 QString CFileItunesDlg::DefaultBackupRoot() {
-  // Where iTunes-compatible tools keep backups for this user.
-  const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-  return QDir(QDir(data).filePath(QStringLiteral("Apple Computer/MobileSync"))).filePath(QStringLiteral("Backup"));
+  // Where iTunes-compatible tools keep backups for this user; the same place `sieve list` looks.
+  const QString data = qEnvironmentVariable("XDG_DATA_HOME");
+  if (data.startsWith(QLatin1Char('/'))) return QDir(data).filePath(QStringLiteral("MobileSync/Backup"));
+  return QDir(QDir::homePath()).filePath(QStringLiteral(".local/share/MobileSync/Backup"));
 }
 
 void CFileItunesDlg::InitPage() {
@@ -86,6 +88,12 @@ void CFileItunesDlg::InitPage() {
   listOrEmpty_->addWidget(list_);
   listOrEmpty_->addWidget(empty_);
   layout->addWidget(listOrEmpty_, 1);
+  problems_ = new QLabel(this);
+  problems_->setObjectName(QStringLiteral("backupProblems"));
+  problems_->setWordWrap(true);
+  problems_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  problems_->hide();
+  layout->addWidget(problems_);
   auto* buttons = new QHBoxLayout;
   backToResults_ = new QPushButton(Text("IDS_FILE_BACK_TO_RESULTS"), this);
   backToResults_->setObjectName(QStringLiteral("backupBackToResults"));
@@ -128,6 +136,10 @@ void CFileItunesDlg::FillList() {
   list_->clear();
   for (int i = 0; i < reader_.GetBackuplistCount(); ++i) {
     QString name = QString::fromStdString(reader_.BackupName(i));
+    // A backup whose Info.plist cannot be read is still listed, by its folder.
+    if (name.isEmpty()) {
+      name = Text("IDS_FILE_ITUNES_UNREADABLE").arg(QFileInfo(QString::fromStdString(reader_.BackupFolder(i))).fileName());
+    }
     if (reader_.GetIsEncrypt(i) != 0) name += QLatin1Char(' ') + Text("IDS_ITUNES_ENCRYPTED");
     auto* row = new QTreeWidgetItem({name, QString::fromStdString(reader_.ProductType(i)),
                                      QString::fromStdString(reader_.ProductVersion(i)),
@@ -136,6 +148,14 @@ void CFileItunesDlg::FillList() {
     row->setData(0, kFolderRole, QString::fromStdString(reader_.BackupFolder(i)));
     list_->addTopLevelItem(row);
   }
+  // A damaged backup never hides the good ones; those that could not be listed are named.
+  QStringList problems;
+  for (const std::string& problem : reader_.ListingProblems()) {
+    problems << QDir::toNativeSeparators(QString::fromStdString(problem));
+  }
+  problems_->setText(problems.isEmpty() ? QString()
+                                        : Text("IDS_FILE_ITUNES_NOT_LISTED").arg(problems.join(QStringLiteral("; "))));
+  problems_->setVisible(!problems.isEmpty());
   // An empty list says where backups were looked for and how to get one.
   empty_->setText(Text("IDS_FILE_ITUNES_EMPTY").arg(QDir::toNativeSeparators(backupRoot_)));
   listOrEmpty_->setCurrentWidget(list_->topLevelItemCount() == 0 ? static_cast<QWidget*>(empty_) : list_);

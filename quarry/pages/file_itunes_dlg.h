@@ -73,6 +73,7 @@ class CFileItunesDlg : public CFunctionDlg {
   QPushButton* select_ = nullptr;
   QPushButton* backToResults_ = nullptr;
   QStackedWidget* listOrEmpty_ = nullptr;
+  QLabel* problems_ = nullptr;  // backups that could not be listed, by folder
   QLabel* empty_ = nullptr;
 };
 

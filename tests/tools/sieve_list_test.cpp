@@ -37,8 +37,14 @@ TEST(SieveList, OrdersByNameThenDateAndFindsTheDefaultFolder) {
   EXPECT_EQ(listed.Items[2].Text("name"), "beta");
   EXPECT_FALSE(listed.Items[0]["encrypted"].Bool);
 
+  // A folder that looks like a backup but cannot be listed is named, not silently missing.
+  const auto broken = MakeBackup(dir, "root/broken", {"--profile", "small"});
+  std::filesystem::remove(broken.Folder + "/Info.plist");
   const CommandResult table = RunSieve({"list", "--root", root});
   ASSERT_EQ(table.ExitCode, 0) << table.Err;
+  EXPECT_NE(table.Err.find("warning: not listed: " + broken.Folder + ": the folder has no Info.plist"),
+            std::string::npos)
+      << table.Err;
   const std::size_t first = table.Out.find("a3");
   const std::size_t last = table.Out.find("a1");
   EXPECT_NE(first, std::string::npos);

@@ -70,6 +70,8 @@ int RunList(const Arguments& args) {
   CItunesBackupReader reader;
   reader.GetItunesBackList(root.c_str());
   const int count = reader.GetBackuplistCount();
+  // A damaged backup never hides the others; the ones that cannot be listed are named.
+  for (const std::string& problem : reader.ListingProblems()) Warn("not listed: " + Printable(problem));
 
   if (options.Has("--json")) {
     JsonWriter json;

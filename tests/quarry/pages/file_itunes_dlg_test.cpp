@@ -183,6 +183,17 @@ class FileItunesDlgTest : public QObject {
     empty.OnShowPage();
     QVERIFY(empty.EmptyText().contains(QDir::toNativeSeparators(none)));
     QVERIFY(empty.EmptyText().contains(QStringLiteral("idevicebackup2")));
+    auto* problems = empty.findChild<QLabel*>(QStringLiteral("backupProblems"));
+    QVERIFY(problems != nullptr && !problems->isVisible());
+    // A folder that looks like a backup but has no Info.plist is named below the list.
+    QVERIFY(QDir().mkpath(QDir(none).filePath(QStringLiteral("halfcopied"))));
+    QFile manifest(QDir(none).filePath(QStringLiteral("halfcopied/Manifest.plist")));
+    QVERIFY(manifest.open(QIODevice::WriteOnly));
+    manifest.close();
+    empty.OnShowPage();
+    QVERIFY(problems->isVisible());
+    QVERIFY2(problems->text().contains(QStringLiteral("halfcopied: the folder has no Info.plist")),
+             qPrintable(problems->text()));
     // The way back to kept results shows only while there are some.
     QVERIFY(!empty.BackToResultsButton()->isVisible());
     empty.SetResultsAvailable(true);
