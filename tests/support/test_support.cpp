@@ -516,4 +516,14 @@ std::vector<TruthFile> ReadTruthFiles(const std::string& truthPath) {
   return files;
 }
 
+std::vector<std::uint8_t> ToBinaryPlist(plist_t node) {
+  char* data = nullptr;
+  std::uint32_t size = 0;
+  plist_to_bin(node, &data, &size);
+  std::vector<std::uint8_t> out(data, data + size);
+  std::free(data);
+  plist_free(node);
+  return out;
+}
+
 }  // namespace sieve::test

@@ -4,6 +4,8 @@
 // files and the command line's JSON output.
 #pragma once
 
+#include <plist/plist.h>
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -91,6 +93,9 @@ std::string WritePasswordFile(const TempDir& dir, std::string_view password,
                               const std::string& name = "password");
 // Lower-case hexadecimal SHA-256 of the bytes.
 std::string Sha256Hex(std::string_view data);
+
+// The binary property list of a libplist node, which it frees (tests build archives this way).
+std::vector<std::uint8_t> ToBinaryPlist(plist_t node);
 // Every entry below `folder` that is not a directory (symbolic links are
 // listed, not followed), as paths relative to it, sorted.
 std::vector<std::string> ListFilesBelow(const std::string& folder);

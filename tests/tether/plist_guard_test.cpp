@@ -21,15 +21,7 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-Bytes ToBinary(plist_t node) {
-  char* data = nullptr;
-  std::uint32_t size = 0;
-  plist_to_bin(node, &data, &size);
-  Bytes out(data, data + size);
-  std::free(data);
-  plist_free(node);
-  return out;
-}
+Bytes ToBinary(plist_t node) { return sieve::test::ToBinaryPlist(node); }
 
 Bytes Nested(int depth) {
   plist_t node = plist_new_array();

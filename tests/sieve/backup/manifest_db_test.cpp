@@ -58,13 +58,7 @@ Bytes MbFile(const Meta& m) {
   plist_t archive = plist_new_dict();
   plist_dict_set_item(archive, "$top", top);
   plist_dict_set_item(archive, "$objects", objects);
-  char* bin = nullptr;
-  std::uint32_t length = 0;
-  plist_to_bin(archive, &bin, &length);
-  Bytes out(bin, bin + length);
-  std::free(bin);
-  plist_free(archive);
-  return out;
+  return test::ToBinaryPlist(archive);
 }
 
 struct Row {
