@@ -14,7 +14,7 @@
 
 #include "bench/bench_support.h"
 #include "sieve/extractors/sms_info.h"
-#include "sieve/reader/private_folder.h"
+#include "sieve/private_folder.h"
 
 namespace {
 

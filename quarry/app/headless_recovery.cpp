@@ -14,7 +14,7 @@
 #include <optional>
 #include <thread>
 
-#include "quarry/views/contacts_model.h"
+#include "quarry/views/category_table.h"
 #include "quarry/views/recovery_run.h"
 #include "quarry/views/scan_session.h"
 #include "tools/sieve/terminal_prompt.h"
@@ -23,10 +23,11 @@ namespace quarry::app {
 
 namespace {
 
-using views::ContactsModel;
-
 // Categories the headless recovery writes; the others are found and counted only.
-bool HasExport(int type) { return type == sieve::INFO_CONTACT; }
+bool HasExport(int type) {
+  const views::CategoryRow* row = views::CategoryOfType(type);
+  return row != nullptr && row->makeModel != nullptr;
+}
 
 QString CategoryList(bool exported) {
   QStringList names;
@@ -346,9 +347,17 @@ int RunHeadlessRecovery(const QStringList& arguments) {
                                   ReaderMessage(reader, index));
   }
 
-  ContactsModel contacts;
-  views::ScanTargets targets;
-  targets.Contacts = &contacts;
+  // The same models and exports as the window, so that both write the same files.
+  views::ViewContext context;
+  context.files = views::MakeReaderFileSource(reader, index);
+  std::vector<std::unique_ptr<views::CategoryModel>> models;
+  views::ScanTargets targets{};
+  for (const int type : options.Categories) {
+    const views::CategoryRow* row = views::CategoryOfType(type);
+    if (row == nullptr || row->makeModel == nullptr) continue;
+    models.push_back(row->makeModel(context));
+    targets[static_cast<std::size_t>(type)] = models.back().get();
+  }
   views::ScanSession session(reader, index);
   const QDateTime started = QDateTime::currentDateTime();
   const int result = Scan(session, targets);
@@ -363,25 +372,19 @@ int RunHeadlessRecovery(const QStringList& arguments) {
   }
   if (result != 0) Err(QStringLiteral("quarry: note: a database was read only in part (result %1)\n").arg(result));
 
-  if (options.DeletedOnly) {
-    // Only recovered (deleted) items are written; the filter alone would keep
-    // hidden items checked.
-    contacts.CheckAll(false);
-    for (qsizetype i = 0; i < contacts.FoundCount(); ++i) {
-      if (contacts.Item(i).Deleted) contacts.SetChecked(i, true);
-    }
-  }
-
   std::vector<std::unique_ptr<views::CategoryExport>> exports;
   for (const int type : options.Categories) {
     const QString name = QLatin1String(sieve::InfoTypeName(type));
-    if (type == sieve::INFO_CONTACT) {
-      Err(QStringLiteral("%1: %2 found, %3 to recover\n").arg(name).arg(contacts.FoundCount()).arg(contacts.CheckedCount()));
-      exports.push_back(contacts.SnapshotChecked());
-    } else {
+    views::CategoryModel* model = targets[static_cast<std::size_t>(type)];
+    if (model == nullptr) {
       const std::int64_t found = session.FoundCount(static_cast<sieve::_InfoType>(type));
       Err(QStringLiteral("%1: %2 found, not yet exported\n").arg(name).arg(found));
+      continue;
     }
+    // Only recovered (deleted) items are written; a filter alone would keep hidden items checked.
+    if (options.DeletedOnly) model->CheckDeletedOnly();
+    Err(QStringLiteral("%1: %2 found, %3 to recover\n").arg(name).arg(model->FoundCount()).arg(model->CheckedCount()));
+    exports.push_back(model->SnapshotChecked());
   }
 
   const QString folder = views::CreateRecoveryFolder(options.Out, QString::fromStdString(reader.BackupName(index)),

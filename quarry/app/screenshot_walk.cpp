@@ -207,7 +207,7 @@ void StartScreenshotWalk(CSalvageDlg* window, const QString& folder) {
                              QApplication::sendEvent(entry, &press);
                              QApplication::sendEvent(entry, &release);
                            }
-                           if (auto* table = page->findChild<QTableView*>(QStringLiteral("contactsTable"))) {
+                           if (auto* table = page->findChild<QTableView*>(QStringLiteral("categoryTable"))) {
                              table->selectRow(0);
                            }
                          },

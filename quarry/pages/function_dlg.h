@@ -33,7 +33,6 @@ class CFunctionDlg : public QWidget {
   // What the "deleted only" switch does for every page: remember, then apply.
   void ApplyDeletedOnly(bool flag);
 
-  QString outputFolder;                 // set by Recover before RecoverTo
   std::atomic<bool> cancelFlag{false};  // makes a running RecoverTo give up
   int pageId = 0;                       // 0 until added to a container
   bool deletedOnly = false;             // last value of ApplyDeletedOnly

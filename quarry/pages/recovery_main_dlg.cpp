@@ -23,7 +23,8 @@
 #include "quarry/app/rb_dictionary.h"
 #include "quarry/app/salvage_settings.h"
 #include "quarry/controls/menu_container.h"
-#include "quarry/pages/contact_info_dlg.h"
+#include "quarry/pages/category_pages.h"
+#include "quarry/views/category_table.h"
 #include "quarry/pages/page_bus.h"
 #include "quarry/pages/page_ids.h"
 #include "quarry/pages/recovery_dlg.h"
@@ -34,40 +35,6 @@
 namespace quarry {
 
 namespace {
-
-constexpr int kNoType = -1;
-
-struct Category {
-  int pageId;        // 0 for a group caption
-  const char* key;   // caption key
-  int type;          // the records it receives, kNoType for none
-  bool hasView;      // its view is part of this version
-};
-
-// The list in its shown order, groups first in their block.
-constexpr Category kCategories[] = {
-    {0, "IDS_RECOVERY_MAIN_MESSAGE_CALLLOG", kNoType, false},
-    {100057, "IDS_RECOVERY_MAIN_CONTACT", sieve::INFO_CONTACT, true},
-    {100058, "IDS_RECOVERY_MAIN_MESSAGE", sieve::INFO_SMS, false},
-    {100060, "IDS_RECOVERY_MAIN_MESSAGE_ATTACH", sieve::INFO_SMS_ATTACHMENT, false},
-    {100061, "IDS_RECOVERY_MAIN_RECENT_CALL", sieve::INFO_CALL, false},
-    {100062, "IDS_RECOVERY_MAIN_VOICE_MEMO", sieve::INFO_VOICE_MEMO, false},
-    {100063, "IDS_RECOVERY_MAIN_VOICEMAIL", kNoType, false},
-    {100064, "IDS_RECOVERY_MAIN_WHATSAPP", sieve::INFO_WHATSAPP, false},
-    {100065, "IDS_RECOVERY_MAIN_WHATSAPP_ATTACH", sieve::INFO_WHATSAPP_ATTACHMENT, false},
-    {0, "IDS_RECOVERY_MAIN_PHOTOS_VIDEOS", kNoType, false},
-    {100066, "IDS_RECOVERY_MAIN_CAMERA_ROLL", sieve::INFO_CAMERA_ROLL, false},
-    {100067, "IDS_RECOVERY_MAIN_PHOTO_STREAM", sieve::INFO_PHOTO_STREAM, false},
-    {100068, "IDS_RECOVERY_MAIN_APP_PHOTO", sieve::INFO_APP_PICTURE, false},
-    {100069, "IDS_RECOVERY_MAIN_APP_VIDEO", sieve::INFO_APP_VIDEO, false},
-    {100070, "IDS_RECOVERY_MAIN_MUSIC", sieve::INFO_MUSIC, false},
-    {0, "IDS_RECOVERY_MAIN_OHTERS", kNoType, false},
-    {100071, "IDS_RECOVERY_MAIN_NOTES", sieve::INFO_NOTE, false},
-    {100072, "IDS_RECOVERY_MAIN_CALENDAR", sieve::INFO_CALENDAR, false},
-    {100073, "IDS_RECOVERY_MAIN_REMINDER", sieve::INFO_REMINDER, false},
-    {100074, "IDS_RECOVERY_MAIN_BOOKMARK", sieve::INFO_BOOKMARK, false},
-    {100075, "IDS_RECOVERY_MAIN_APP_DOC", sieve::INFO_APP_DOCUMENT, false},
-};
 
 QString Tr(const char* key) { return Translate(QString::fromLatin1(key)); }
 
@@ -88,7 +55,12 @@ QPushButton* MakeButton(const char* key, const char* name, QWidget* parent) {
 
 CRecoveryMainDlg::CRecoveryMainDlg(QWidget* parent) : CFunctionDlg(parent) {
   setObjectName(QStringLiteral("resultsPage"));
-  contacts_ = new views::ContactsModel(&ViewTextOf, this);
+  const views::ViewContext context{&ViewTextOf, files_};
+  views::ForEachCategory([&](const views::CategoryRow& row) {
+    CategoryView view{&row, row.makeModel != nullptr ? row.makeModel(context) : nullptr};
+    if (view.model != nullptr && row.type >= 0) targets_[static_cast<std::size_t>(row.type)] = view.model.get();
+    categories_.push_back(std::move(view));
+  });
   message_ = [this](const QString& text) {
     InformUser(this, Tr("IDS_APP_NAME"), text);
   };
@@ -168,13 +140,13 @@ void CRecoveryMainDlg::InitPage() {
   auto* body = new QHBoxLayout;
   menu_ = new CMenuContainer(this);
   menu_->setObjectName(QStringLiteral("resultsCategories"));
-  for (const Category& category : kCategories) {
-    if (category.pageId == 0) {
-      menu_->AddGroup(Tr(category.key));
+  for (const views::CategoryRow& row : views::CategoryRows()) {
+    if (row.pageId == 0) {
+      menu_->AddGroup(Tr(row.captionKey));
       continue;
     }
-    CMenuItemEx* entry = menu_->AddEntry(QString(), Tr(category.key), category.pageId);
-    if (!category.hasView) entry->setToolTip(Tr("IDS_RECOVER_MAIN_VIEW_NOT_YET"));
+    CMenuItemEx* entry = menu_->AddEntry(QString(), Tr(row.captionKey), row.pageId);
+    if (row.makeModel == nullptr && row.type >= 0) entry->setToolTip(Tr("IDS_RECOVER_MAIN_VIEW_NOT_YET"));
   }
   auto* scroll = new QScrollArea(this);
   scroll->setObjectName(QStringLiteral("resultsCategoryScroll"));
@@ -184,7 +156,10 @@ void CRecoveryMainDlg::InitPage() {
   scroll->setFixedWidth(250);
   views_ = new CFunctionDlgContainer(this);
   views_->setObjectName(QStringLiteral("resultsViews"));
-  views_->AddPage(new CContactInfoDlg(contacts_), page::kFirstCategoryView);
+  for (const CategoryView& view : categories_) {
+    CFunctionDlg* page = MakeCategoryPage(*view.row, view.model.get());
+    views_->AddPage(page, view.row->pageId);
+  }
   body->addWidget(scroll);
   body->addWidget(views_, 1);
   root->addLayout(body, 1);
@@ -228,15 +203,18 @@ void CRecoveryMainDlg::InitPage() {
   connect(search_, &QLineEdit::textChanged, this, &CRecoveryMainDlg::SearchChanged);
 
   // Found items arrive checked; user checks change only the checked totals.
-  connect(contacts_, &views::CategoryModel::ItemFound, this, [this](qint64 size) {
-    tally_.Found(size);
-    UpdateTotals();
-  });
-  connect(contacts_, &views::CategoryModel::SelectionChanged, this, [this](qint64 count, qint64 size) {
-    tally_.Checked(count, size);
-    UpdateTotals();
-    SyncCategoryCheck();
-  });
+  for (const CategoryView& view : categories_) {
+    if (view.model == nullptr) continue;
+    connect(view.model.get(), &views::CategoryModel::ItemsFound, this, [this](qint64 count, qint64 size) {
+      tally_.Found(count, size);
+      totalsDirty_ = true;
+    });
+    connect(view.model.get(), &views::CategoryModel::SelectionChanged, this, [this](qint64 count, qint64 size) {
+      tally_.Checked(count, size);
+      UpdateTotals();
+      SyncCategoryCheck();
+    });
+  }
 
   // The backup list hands its choice over on the window thread.
   connect(PageBus::Of(this), &PageBus::setScanSource, this, &CRecoveryMainDlg::SetScanSource);
@@ -289,9 +267,12 @@ void CRecoveryMainDlg::StartScan() {
   pendingScan_ = false;
   lastResult_ = 0;
   session_ = std::make_unique<views::ScanSession>(*reader_, index_);
+  files_->Set(views::MakeReaderFileSource(*reader_, index_));
   menu_->ResetAll();
   menu_->DisableAll();
-  contacts_->Clear();
+  for (const CategoryView& view : categories_) {
+    if (view.model != nullptr) view.model->Clear();
+  }
   tally_.Reset();
   lastSummary_ = views::RecoverySummary();
   paused_ = false;
@@ -332,7 +313,7 @@ void CRecoveryMainDlg::OnScanFinished(int result) {
   clockTimer_->stop();
   paused_ = false;
   lastResult_ = result;
-  session_->Deliver(views::ScanTargets{contacts_});
+  session_->Deliver(targets_);
   UpdateCounts();
   SyncCategoryCheck();
   remaining_.Finish();
@@ -397,7 +378,9 @@ void CRecoveryMainDlg::Poll() {
   // pressed before that would be lost, so the page's state is applied again.
   if (stopped_) session_->Stop();
   if (paused_) session_->SetPaused(true);
-  session_->Deliver(views::ScanTargets{contacts_});
+  // A share of the window's time, so that it stays responsive while a large scan pours in.
+  constexpr int kDeliverBudgetMs = 40;
+  session_->Deliver(targets_, kDeliverBudgetMs);
   UpdateCounts();
   if (paused_ || stopped_) return;
   const float p = session_->Progress();
@@ -427,37 +410,44 @@ QString CRecoveryMainDlg::RemainingText() const {
 
 void CRecoveryMainDlg::MarkUnscanned(float percent) {
   const QString note = Tr("IDS_RECOVER_MAIN_NOT_SCANNED");
-  for (const Category& category : kCategories) {
-    if (category.pageId == 0 || category.type == kNoType) continue;
-    CMenuItemEx* entry = menu_->Entry(category.pageId);
-    if (entry != nullptr && !views::CategoryScanned(category.type, percent)) entry->setNote(note);
-  }
+  views::ForEachCategory([&](const views::CategoryRow& row) {
+    if (row.type < 0) return;
+    CMenuItemEx* entry = menu_->Entry(row.pageId);
+    if (entry != nullptr && !views::CategoryScanned(row.type, percent)) entry->setNote(note);
+  });
 }
 
 void CRecoveryMainDlg::SyncCategoryCheck() {
-  CMenuItemEx* entry = menu_->Entry(page::kFirstCategoryView);
-  if (entry == nullptr || contacts_->FoundCount() == 0) return;
-  const qsizetype checked = contacts_->CheckedCount();
-  entry->setCheckState(checked == 0                          ? Qt::Unchecked
-                       : checked == contacts_->FoundCount() ? Qt::Checked
-                                                            : Qt::PartiallyChecked);
+  for (const CategoryView& view : categories_) {
+    CMenuItemEx* entry = menu_->Entry(view.row->pageId);
+    if (entry == nullptr || view.model == nullptr || view.model->FoundCount() == 0) continue;
+    const qsizetype checked = view.model->CheckedCount();
+    entry->setCheckState(checked == 0                               ? Qt::Unchecked
+                         : checked == view.model->FoundCount() ? Qt::Checked
+                                                                : Qt::PartiallyChecked);
+  }
 }
 
 int CRecoveryMainDlg::ProgressValue() const { return progress_->value(); }
 
 void CRecoveryMainDlg::UpdateCounts() {
   if (!session_) return;
-  for (const Category& category : kCategories) {
-    if (category.pageId == 0 || category.type == kNoType) continue;
-    CMenuItemEx* entry = menu_->Entry(category.pageId);
-    const std::int64_t found = session_->FoundCount(static_cast<sieve::_InfoType>(category.type));
-    if (entry == nullptr || entry->count() == found) continue;
+  if (totalsDirty_) {
+    totalsDirty_ = false;
+    UpdateTotals();
+  }
+  for (const CategoryView& view : categories_) {
+    CMenuItemEx* entry = menu_->Entry(view.row->pageId);
+    if (entry == nullptr || view.row->type < 0) continue;
+    // A category with a view counts what it shows; one without shows what the scan found.
+    const std::int64_t found = view.model != nullptr
+                                   ? static_cast<std::int64_t>(view.model->FoundCount())
+                                   : session_->FoundCount(static_cast<sieve::_InfoType>(view.row->type));
+    if (entry->count() == found) continue;
     entry->setCount(found);
-    // Only categories this version can show and recover are offered; the
-    // others show what was found.
-    if (category.hasView && found > 0 && !entry->isEnabled()) {
-      menu_->Enable(category.pageId);
-      menu_->SetChecked(category.pageId);
+    if (view.model != nullptr && found > 0 && !entry->isEnabled()) {
+      menu_->Enable(view.row->pageId);
+      menu_->SetChecked(view.row->pageId);
     }
   }
 }
@@ -513,6 +503,17 @@ CFunctionDlg* CRecoveryMainDlg::CurrentView() const {
   return id == 0 ? nullptr : views_->Page(id);
 }
 
+views::ContactsModel& CRecoveryMainDlg::Contacts() const {
+  return *static_cast<views::ContactsModel*>(Model(page::kFirstCategoryView));
+}
+
+views::CategoryModel* CRecoveryMainDlg::Model(int pageId) const {
+  for (const CategoryView& view : categories_) {
+    if (view.row->pageId == pageId) return view.model.get();
+  }
+  return nullptr;
+}
+
 int CRecoveryMainDlg::CurrentCategory() const { return menu_->CurrentId(); }
 
 void CRecoveryMainDlg::ShowCategory(int pageId, bool checked) {
@@ -537,7 +538,7 @@ void CRecoveryMainDlg::SearchChanged(const QString& text) {
 
 bool CRecoveryMainDlg::Recover() {
   if (worker_.joinable() || reader_ == nullptr || failed_) return false;
-  if (contacts_->CheckedCount() == 0) {
+  if (tally_.CheckedCount() == 0) {
     // Nothing to write: say so rather than make a folder of empty files.
     ShowMessage(Tr("IDS_RECOVER_MAIN_NOTHING_CHECKED"));
     return false;
@@ -563,8 +564,9 @@ bool CRecoveryMainDlg::Recover() {
   // Copies of the checked items of every category that has a view; the
   // recovery works on them while the page stays usable.
   std::vector<std::unique_ptr<views::CategoryExport>> exports;
-  exports.push_back(contacts_->SnapshotChecked());
-  for (CFunctionDlg* view : views_->Pages()) view->outputFolder = folder;
+  for (const CategoryView& view : categories_) {
+    if (view.model != nullptr && view.model->CheckedCount() > 0) exports.push_back(view.model->SnapshotChecked());
+  }
   CRecoveryDlg dialog(folder, std::move(exports), this);
   dialog.SetFolderOpener(opener_);
   dialog.exec();

@@ -15,10 +15,13 @@
 #include <functional>
 #include <memory>
 #include <thread>
+#include <vector>
 
 #include "quarry/pages/function_dlg.h"
 #include "quarry/views/recovery_run.h"
+#include "quarry/views/file_source.h"
 #include "quarry/views/scan_progress.h"
+#include "quarry/views/scan_session.h"
 #include "sieve/itunes_backup_reader.h"
 
 class QCheckBox;
@@ -34,6 +37,8 @@ class CMenuContainer;
 class CContactInfoDlg;
 
 namespace views {
+struct CategoryRow;
+class CategoryModel;
 class ContactsModel;
 class ScanSession;
 }  // namespace views
@@ -87,7 +92,9 @@ class CRecoveryMainDlg : public CFunctionDlg {
   int CurrentCategory() const;
   const views::SelectionTally& Tally() const { return tally_; }
   const views::RecoverySummary& LastSummary() const { return lastSummary_; }
-  views::ContactsModel& Contacts() const { return *contacts_; }
+  views::ContactsModel& Contacts() const;
+  // The model of the category with this page id (null for none or one without items).
+  views::CategoryModel* Model(int pageId) const;
   CMenuContainer* Categories() const { return menu_; }
   QString RemainingText() const;
   int ProgressValue() const;
@@ -133,7 +140,15 @@ class CRecoveryMainDlg : public CFunctionDlg {
   QElapsedTimer pauseClock_;
   qint64 pausedMs_ = 0;
 
-  views::ContactsModel* contacts_ = nullptr;  // child of the page
+  struct CategoryView {
+    const views::CategoryRow* row;
+    std::unique_ptr<views::CategoryModel> model;  // null for a category without items
+  };
+  std::vector<CategoryView> categories_;  // in list order
+  views::ScanTargets targets_{};          // the model of each record kind
+  // The scanned backup's stored files, for the views' pictures and exports.
+  std::shared_ptr<views::FileSourceSlot> files_ = std::make_shared<views::FileSourceSlot>();
+  bool totalsDirty_ = false;              // found totals changed since last shown
   views::RemainingTime remaining_;
   views::SelectionTally tally_;
   views::RecoverySummary lastSummary_;

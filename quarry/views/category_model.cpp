@@ -44,7 +44,16 @@ int CategoryModel::rowCount(const QModelIndex& parent) const {
 }
 
 int CategoryModel::columnCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : static_cast<int>(Headers().size());
+  return parent.isValid() ? 0 : static_cast<int>(HeaderTexts().size());
+}
+
+const QStringList& CategoryModel::HeaderTexts() const {
+  // The language does not change while the program runs: asked once.
+  if (!headersKnown_) {
+    headers_ = Headers();
+    headersKnown_ = true;
+  }
+  return headers_;
 }
 
 qsizetype CategoryModel::ItemAtRow(int row) const {
@@ -88,7 +97,7 @@ Qt::ItemFlags CategoryModel::flags(const QModelIndex& index) const {
 
 QVariant CategoryModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
-  const QStringList headers = Headers();
+  const QStringList& headers = HeaderTexts();
   return section >= 0 && section < headers.size() ? QVariant(headers[section]) : QVariant();
 }
 
@@ -128,6 +137,10 @@ void CategoryModel::CheckAll(bool checked) {
   if (count != 0) emit SelectionChanged(count, size);
 }
 
+void CategoryModel::CheckDeletedOnly() {
+  for (qsizetype item = 0; item < FoundCount(); ++item) SetChecked(item, ItemDeleted(item));
+}
+
 void CategoryModel::InvertCheck() {
   qint64 count = 0;
   qint64 size = 0;
@@ -164,22 +177,40 @@ void CategoryModel::Clear() {
   endResetModel();
 }
 
-void CategoryModel::ItemAppended() {
-  const qsizetype item = static_cast<qsizetype>(checked_.size());
-  checked_.push_back(true);
-  const qint64 size = ItemSize(item);
-  ++checkedCount_;
+void CategoryModel::ItemsAppended(qsizetype count) {
+  if (count <= 0) return;
+  const qsizetype first = static_cast<qsizetype>(checked_.size());
+  checked_.resize(checked_.size() + static_cast<std::size_t>(count), true);
+  qint64 size = 0;
+  for (qsizetype item = first; item < first + count; ++item) size += ItemSize(item);
+  checkedCount_ += count;
   checkedSize_ += size;
   foundSize_ += size;
-  if (Visible(item)) {
-    const auto at = std::upper_bound(rows_.begin(), rows_.end(), item,
-                                     [this](qsizetype a, qsizetype b) { return RowBefore(a, b); });
-    const int row = static_cast<int>(at - rows_.begin());
-    beginInsertRows(QModelIndex(), row, row);
-    rows_.insert(at, item);
-    endInsertRows();
+  if (sortColumn_ < 0) {
+    // Arrival order: the visible ones of the batch go to the end in one insertion,
+    // so a view of many thousand items fills without a signal per item.
+    std::vector<qsizetype> visible;
+    for (qsizetype item = first; item < first + count; ++item) {
+      if (Visible(item)) visible.push_back(item);
+    }
+    if (!visible.empty()) {
+      const int row = static_cast<int>(rows_.size());
+      beginInsertRows(QModelIndex(), row, row + static_cast<int>(visible.size()) - 1);
+      rows_.insert(rows_.end(), visible.begin(), visible.end());
+      endInsertRows();
+    }
+  } else {
+    for (qsizetype item = first; item < first + count; ++item) {
+      if (!Visible(item)) continue;
+      const auto at = std::upper_bound(rows_.begin(), rows_.end(), item,
+                                       [this](qsizetype a, qsizetype b) { return RowBefore(a, b); });
+      const int row = static_cast<int>(at - rows_.begin());
+      beginInsertRows(QModelIndex(), row, row);
+      rows_.insert(at, item);
+      endInsertRows();
+    }
   }
-  emit ItemFound(size);
+  emit ItemsFound(count, size);
 }
 
 bool CategoryModel::Visible(qsizetype item) const {

@@ -12,8 +12,12 @@
 #include <vector>
 
 #include "quarry/views/category_export.h"
+#include "sieve/record_visit.h"
 
 namespace quarry::views {
+
+// Caption and value lines of a detail pane.
+using DetailRows = QList<std::pair<QString, QString>>;
 
 class CategoryModel : public QAbstractTableModel {
   Q_OBJECT
@@ -45,11 +49,15 @@ class CategoryModel : public QAbstractTableModel {
 
   bool IsChecked(qsizetype item) const;
   void SetChecked(qsizetype item, bool checked);
+  // The text of an item's column, whether it has a row or not.
+  QString ItemCell(qsizetype item, int column) const { return CellText(item, column); }
   // The item shown in `row`, or -1.
   qsizetype ItemAtRow(int row) const;
 
   // Check or clear every item that has a row; hidden items keep their checks.
   void CheckAll(bool checked);
+  // Checks exactly the items recovered from deleted records, shown or not.
+  void CheckDeletedOnly();
   // Invert the checks of every item that has a row.
   void InvertCheck();
   void ShowDeletedOnly(bool deletedOnly);
@@ -60,14 +68,20 @@ class CategoryModel : public QAbstractTableModel {
   // Removes every item (a new scan starts).
   void Clear();
 
+  // Takes what it keeps of a record the scan delivered to this category; a record of
+  // another structure is ignored.
+  virtual void AddRecord(const sieve::AnyRecord& record) = 0;
+  // The detail pane's lines for an item; none when the view has no detail pane.
+  virtual DetailRows Detail(qsizetype /*item*/) const { return {}; }
+
   // A copy of the checked items (in arrival order) that can write them.
   virtual std::unique_ptr<CategoryExport> SnapshotChecked() const = 0;
 
  signals:
   // Items were checked (positive) or cleared (negative) by the user.
   void SelectionChanged(qint64 countDelta, qint64 sizeDelta);
-  // One item was found; it arrives checked.
-  void ItemFound(qint64 size);
+  // Items were found (`size` bytes in all); they arrive checked.
+  void ItemsFound(qint64 count, qint64 size);
 
  protected:
   virtual QStringList Headers() const = 0;
@@ -78,9 +92,10 @@ class CategoryModel : public QAbstractTableModel {
   virtual qint64 ItemSize(qsizetype /*item*/) const { return 0; }
   virtual void ClearItems() = 0;
 
-  // The subclass calls this right after storing a new item at the end of its
-  // list: the item is checked, gets a row when the filters let it, and is reported.
-  void ItemAppended();
+  // The subclass calls this right after storing new items at the end of its
+  // list: they are checked, get rows when the filters let them, and are reported.
+  void ItemsAppended(qsizetype count);
+  void ItemAppended() { ItemsAppended(1); }
 
  private:
   bool Visible(qsizetype item) const;
@@ -88,6 +103,10 @@ class CategoryModel : public QAbstractTableModel {
   // True when item a's row comes before item b's in the current order.
   bool RowBefore(qsizetype a, qsizetype b) const;
 
+  const QStringList& HeaderTexts() const;
+
+  mutable QStringList headers_;
+  mutable bool headersKnown_ = false;
   std::vector<bool> checked_;      // per item, in arrival order
   std::vector<qsizetype> rows_;    // items that have a row, in arrival order
   qsizetype checkedCount_ = 0;

@@ -93,23 +93,16 @@ ContactItem ContactItemFromRecord(const sieve::ContactRecord& record, const QStr
   return item;
 }
 
-ContactsModel::ContactsModel(TextLookup texts, QObject* parent)
-    : CategoryModel(parent), texts_(std::move(texts)) {}
-
-void ContactsModel::AddContact(const sieve::ContactRecord& record) {
-  items_.push_back(ContactItemFromRecord(record, ViewText(texts_, QStringLiteral("IDS_CONTACT_UNKONWN_NAME"))));
-  ItemAppended();
+void ContactTraits::Take(const Record& record, const ViewContext& context, std::vector<Item>& out) {
+  out.push_back(ContactItemFromRecord(record, context.Text("IDS_CONTACT_UNKONWN_NAME")));
 }
 
-QStringList ContactsModel::Headers() const {
-  return {ViewText(texts_, QStringLiteral("IDS_RECOVERY_CONTACT_HEADER_NAME")),
-          ViewText(texts_, QStringLiteral("IDS_RECOVERY_CONTACT_HEADER_PHONE")),
-          ViewText(texts_, QStringLiteral("IDS_RECOVERY_CONTACT_HEADER_EMAIL")),
-          ViewText(texts_, QStringLiteral("IDS_RECOVERY_CONTACT_HEADER_COMPANY"))};
+QStringList ContactTraits::Headers(const ViewContext& context) {
+  return {context.Text("IDS_RECOVERY_CONTACT_HEADER_NAME"), context.Text("IDS_RECOVERY_CONTACT_HEADER_PHONE"),
+          context.Text("IDS_RECOVERY_CONTACT_HEADER_EMAIL"), context.Text("IDS_RECOVERY_CONTACT_HEADER_COMPANY")};
 }
 
-QString ContactsModel::CellText(qsizetype item, int column) const {
-  const ContactItem& c = Item(item);
+QString ContactTraits::Cell(const Item& c, int column) {
   switch (column) {
     case 0: return c.Name;
     case 1: return c.DisplayPhone;
@@ -119,22 +112,28 @@ QString ContactsModel::CellText(qsizetype item, int column) const {
   }
 }
 
-bool ContactsModel::ItemDeleted(qsizetype item) const { return Item(item).Deleted; }
-
-bool ContactsModel::ItemMatches(qsizetype item, const QString& lowerText) const {
-  const ContactItem& c = Item(item);
-  for (const QString* field : {&c.Name, &c.DisplayPhone, &c.DisplayEmail, &c.Company}) {
-    if (field->toLower().contains(lowerText)) return true;
-  }
-  return false;
+bool ContactTraits::Matches(const Item& c, const QString& lowerText) {
+  return AnyContains(lowerText, c.Name, c.DisplayPhone, c.DisplayEmail, c.Company);
 }
 
-std::unique_ptr<CategoryExport> ContactsModel::SnapshotChecked() const {
-  std::vector<ContactItem> checked;
-  for (qsizetype i = 0; i < FoundCount(); ++i) {
-    if (IsChecked(i)) checked.push_back(Item(i));
-  }
-  return std::make_unique<ContactsExport>(std::move(checked), ContactsExportTexts::From(texts_));
+DetailRows ContactTraits::Detail(const Item& contact, const ViewContext& context) {
+  DetailRows rows;
+  const auto add = [&](const char* key, const QString& value) { rows.append({context.Text(key), value}); };
+  add("IDS_CONTACT_NICKNAME", contact.Nickname);
+  add("IDS_RECOVERY_CONTACT_HEADER_COMPANY", contact.Company);
+  add("IDS_CONTACT_CSV_DEPARTMENT", contact.Department);
+  add("IDS_CONTACT_CSV_JOBTITLE", contact.JobTitle);
+  // Every value under its own label, as the address book has it.
+  for (const ContactValueItem& value : contact.Values) rows.append({ValueCaption(value), value.Value});
+  add("IDS_CONTACT_BIRTHDAY", contact.Birthday);
+  add("IDS_CONTACT_CSV_NOTE", contact.Note);
+  add("IDS_CONTACT_CREATED", contact.Created);
+  add("IDS_CONTACT_MODIFIED", contact.Modified);
+  return rows;
+}
+
+std::unique_ptr<CategoryExport> ContactTraits::Export(std::vector<Item> checked, const ViewContext& context) {
+  return std::make_unique<ContactsExport>(std::move(checked), ContactsExportTexts::From(context.texts));
 }
 
 }  // namespace quarry::views

@@ -4,33 +4,32 @@
 
 #include <vector>
 
-#include "quarry/views/category_model.h"
 #include "quarry/views/contact_item.h"
-#include "quarry/views/view_texts.h"
+#include "quarry/views/list_model.h"
 
 namespace quarry::views {
 
-class ContactsModel : public CategoryModel {
-  Q_OBJECT
+struct ContactTraits {
+  using Record = sieve::ContactRecord;
+  using Item = ContactItem;
 
+  static void Take(const Record& record, const ViewContext& context, std::vector<Item>& out);
+  static QStringList Headers(const ViewContext& context);
+  static QString Cell(const Item& item, int column);
+  static bool Deleted(const Item& item) { return item.Deleted; }
+  static bool Matches(const Item& item, const QString& lowerText);
+  static qint64 Size(const Item&) { return 0; }
+  static std::unique_ptr<CategoryExport> Export(std::vector<Item> checked, const ViewContext& context);
+  static DetailRows Detail(const Item& item, const ViewContext& context);
+};
+
+class ContactsModel : public ListModel<ContactTraits> {
  public:
-  explicit ContactsModel(TextLookup texts = {}, QObject* parent = nullptr);
+  explicit ContactsModel(TextLookup texts = {}, QObject* parent = nullptr)
+      : ListModel(ViewContext{std::move(texts), nullptr}, parent) {}
+  explicit ContactsModel(ViewContext context, QObject* parent = nullptr) : ListModel(std::move(context), parent) {}
 
-  void AddContact(const sieve::ContactRecord& record);
-  const ContactItem& Item(qsizetype item) const { return items_.at(static_cast<std::size_t>(item)); }
-
-  std::unique_ptr<CategoryExport> SnapshotChecked() const override;
-
- protected:
-  QStringList Headers() const override;
-  QString CellText(qsizetype item, int column) const override;
-  bool ItemDeleted(qsizetype item) const override;
-  bool ItemMatches(qsizetype item, const QString& lowerText) const override;
-  void ClearItems() override { items_.clear(); }
-
- private:
-  TextLookup texts_;
-  std::vector<ContactItem> items_;
+  void AddContact(const sieve::ContactRecord& record) { Add(record); }
 };
 
 }  // namespace quarry::views

@@ -58,7 +58,29 @@ bool CopyIntoExport(const QString& source, const QString& target, ExportReport& 
     report.Skipped.append(QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(source), in.errorString()));
     return false;
   }
-  return WriteBinaryFile(target, in.readAll(), report);
+  QFile out(target);
+  if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+    report.Failed.append(QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(target), out.errorString()));
+    return false;
+  }
+  // In pieces: a video of a few GB must not be held in memory.
+  constexpr qint64 kChunk = 1 << 20;
+  QByteArray chunk;
+  bool ok = true;
+  while (ok && !in.atEnd()) {
+    chunk = in.read(kChunk);
+    ok = !chunk.isEmpty() && out.write(chunk) == chunk.size();
+  }
+  ok = ok && in.error() == QFileDevice::NoError && out.flush();
+  const QString error = in.error() != QFileDevice::NoError ? in.errorString() : out.errorString();
+  out.close();
+  if (!ok || out.error() != QFileDevice::NoError) {
+    report.Failed.append(QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(target), error));
+    out.remove();  // nothing that looks complete
+    return false;
+  }
+  report.Written.append(target);
+  return true;
 }
 
 }  // namespace quarry::views

@@ -73,10 +73,10 @@ QString FormatSize(qint64 bytes, const QLocale& locale) {
 
 QString FormatCount(qint64 count, const QLocale& locale) { return locale.toString(count); }
 
-void SelectionTally::Found(qint64 size) {
-  ++foundCount_;
+void SelectionTally::Found(qint64 count, qint64 size) {
+  foundCount_ += count;
   foundSize_ += size;
-  ++checkedCount_;
+  checkedCount_ += count;
   checkedSize_ += size;
 }
 

@@ -57,7 +57,9 @@ class SelectionTally {
   void Reset() { *this = SelectionTally(); }
   // One item found (it arrives checked) or, with a negative size, taken away
   // (it was checked).
-  void Found(qint64 size);
+  void Found(qint64 size) { Found(1, size); }
+  // `count` items found, `size` bytes in all.
+  void Found(qint64 count, qint64 size);
   void Removed(qint64 size);
   // Items checked (positive) or cleared (negative) by the user.
   void Checked(qint64 countDelta, qint64 sizeDelta);

@@ -1,6 +1,8 @@
 #include "quarry/views/scan_session.h"
 
-#include "quarry/views/contacts_model.h"
+#include <QElapsedTimer>
+
+#include "quarry/views/category_model.h"
 
 namespace quarry::views {
 
@@ -13,7 +15,7 @@ int ScanSession::Run() {
   for (auto& count : found_) count = 0;
   {
     const std::lock_guard<std::mutex> lock(mutex_);
-    pendingContacts_.clear();
+    pending_.clear();
   }
   // Flags of an earlier scan must not stop or hold this one.
   reader_.SetStop(index_, 0);
@@ -42,37 +44,45 @@ void ScanSession::OnRecord(void* record, sieve::_InfoType type, void* user) {
 }
 
 void ScanSession::Take(const void* record, sieve::_InfoType type) {
-  const int t = static_cast<int>(type);
-  if (t < 0 || t >= sieve::kInfoTypeCount) return;
-  std::int64_t added = 1;
-  switch (type) {
-    case sieve::INFO_CONTACT: {
+  // The record belongs to the reader and changes after this call: a copy goes over.
+  sieve::VisitRecord(record, type, [&](auto kind, const auto& r) {
+    {
       const std::lock_guard<std::mutex> lock(mutex_);
-      pendingContacts_.push_back(*static_cast<const sieve::ContactRecord*>(record));
-      break;
+      pending_.emplace_back(static_cast<int>(kind.value), sieve::AnyRecord(r));
     }
-    case sieve::INFO_APP_DOCUMENT:
-    case sieve::INFO_APP_PICTURE:
-    case sieve::INFO_APP_VIDEO:
-    case sieve::INFO_MUSIC:
-      added = static_cast<std::int64_t>(static_cast<const sieve::MediaGroup*>(record)->Files.size());
-      break;
-    default:
-      break;
-  }
-  found_[static_cast<std::size_t>(t)] += added;
+    found_[static_cast<std::size_t>(kind.value)] += sieve::RecordItemCount(record, type);
+  });
 }
 
-int ScanSession::Deliver(const ScanTargets& targets) {
-  std::vector<sieve::ContactRecord> contacts;
-  {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    contacts.swap(pendingContacts_);
+bool ScanSession::Pending() const {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return !pending_.empty();
+}
+
+int ScanSession::Deliver(const ScanTargets& targets, int budgetMs) {
+  QElapsedTimer clock;
+  clock.start();
+  int delivered = 0;
+  for (;;) {
+    // A few at a time: the scan thread is not held up while the models take them.
+    std::deque<std::pair<int, sieve::AnyRecord>> batch;
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      constexpr std::size_t kBatch = 256;
+      const std::size_t n = std::min(kBatch, pending_.size());
+      for (std::size_t i = 0; i < n; ++i) {
+        batch.push_back(std::move(pending_.front()));
+        pending_.pop_front();
+      }
+    }
+    if (batch.empty()) break;
+    for (const auto& [type, record] : batch) {
+      if (CategoryModel* model = targets[static_cast<std::size_t>(type)]) model->AddRecord(record);
+      ++delivered;
+    }
+    if (budgetMs >= 0 && clock.elapsed() >= budgetMs) break;
   }
-  if (targets.Contacts != nullptr) {
-    for (const auto& record : contacts) targets.Contacts->AddContact(record);
-  }
-  return static_cast<int>(contacts.size());
+  return delivered;
 }
 
 }  // namespace quarry::views

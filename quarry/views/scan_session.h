@@ -6,20 +6,19 @@
 #include <QString>
 #include <array>
 #include <atomic>
+#include <deque>
 #include <mutex>
-#include <vector>
+#include <utility>
 
 #include "sieve/itunes_backup_reader.h"
-#include "sieve/records.h"
+#include "sieve/record_visit.h"
 
 namespace quarry::views {
 
-class ContactsModel;
+class CategoryModel;
 
-// The models that receive records; a null model drops its category.
-struct ScanTargets {
-  ContactsModel* Contacts = nullptr;
-};
+// The model that receives each record kind; a null model drops its kind.
+using ScanTargets = std::array<CategoryModel*, sieve::kInfoTypeCount>;
 
 class ScanSession {
  public:
@@ -39,13 +38,16 @@ class ScanSession {
   void SetPaused(bool paused);
   void Stop();
 
-  // Records found so far per category, counted as the category list counts
-  // them (a media group adds its number of files).
+  // Records found so far per kind, counted as the category list counts them (a
+  // media group adds its number of files).
   std::int64_t FoundCount(sieve::_InfoType type) const;
 
-  // On the models' thread: hands the records copied since the last call to
-  // the models and returns how many were handed over.
-  int Deliver(const ScanTargets& targets);
+  // On the models' thread: hands the records copied since the last call to the
+  // models, for at most `budgetMs` milliseconds (negative: all of them), so that a
+  // window stays responsive while a large scan pours in. Returns how many were handed
+  // over; Pending() tells whether some wait for the next call.
+  int Deliver(const ScanTargets& targets, int budgetMs = -1);
+  bool Pending() const;
 
  private:
   static void OnRecord(void* record, sieve::_InfoType type, void* user);
@@ -56,8 +58,8 @@ class ScanSession {
   std::atomic<bool> running_{false};
   std::array<std::atomic<std::int64_t>, sieve::kInfoTypeCount> found_{};
 
-  std::mutex mutex_;  // guards the copies below
-  std::vector<sieve::ContactRecord> pendingContacts_;
+  mutable std::mutex mutex_;  // guards the copies below
+  std::deque<std::pair<int, sieve::AnyRecord>> pending_;
 };
 
 }  // namespace quarry::views

@@ -10,7 +10,7 @@
 #include "sieve/extractors/contact_fields.h"
 #include "sieve/extractors/contact_sqlite.h"
 #include "sieve/person_name.h"
-#include "sieve/reader/private_folder.h"
+#include "sieve/private_folder.h"
 #include "sieve/reader/time_text.h"
 #include "sieve/sqlite/database.h"
 

@@ -4,7 +4,7 @@
 #include <system_error>
 
 #include "sieve/backup/file_decryptor.h"
-#include "sieve/reader/private_folder.h"
+#include "sieve/private_folder.h"
 
 namespace sieve {
 namespace {

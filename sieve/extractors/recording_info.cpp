@@ -7,7 +7,7 @@
 
 #include "sieve/backup/file_decryptor.h"
 #include "sieve/path_safety.h"
-#include "sieve/reader/private_folder.h"
+#include "sieve/private_folder.h"
 #include "sieve/reader/time_text.h"
 #include "sieve/sqlite/database.h"
 

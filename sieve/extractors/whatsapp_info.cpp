@@ -8,7 +8,7 @@
 
 #include "sieve/extractors/whatsapp_undelete.h"
 #include "sieve/path_safety.h"
-#include "sieve/reader/private_folder.h"
+#include "sieve/private_folder.h"
 #include "sieve/reader/text.h"
 #include "sieve/reader/time_text.h"
 #include "sieve/sqlite/database.h"

@@ -15,7 +15,7 @@
 #include "sieve/backup/manifest_mbdb.h"
 #include "sieve/extractors/database_info.h"
 #include "sieve/itunes_backup_reader.h"
-#include "sieve/reader/private_folder.h"
+#include "sieve/private_folder.h"
 
 namespace sieve {
 

@@ -1,4 +1,4 @@
-#include "sieve/reader/private_folder.h"
+#include "sieve/private_folder.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

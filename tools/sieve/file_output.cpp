@@ -9,7 +9,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "sieve/reader/private_folder.h"
+#include "sieve/private_folder.h"
 #include "tools/sieve/exit_codes.h"
 #include "tools/sieve/text_output.h"
 

@@ -269,25 +269,25 @@ class ContactInfoDlgTest : public QObject {
     page.Table()->selectRow(0);
     // Every label and value in its own cell; the long value wraps inside the pane.
     QList<QLabel*> values;
-    for (QLabel* label : page.findChildren<QLabel*>(QStringLiteral("contactDetailValue"))) values.append(label);
+    for (QLabel* label : page.findChildren<QLabel*>(QStringLiteral("categoryDetailValue"))) values.append(label);
     QVERIFY(!values.isEmpty());
-    QWidget* pane = page.findChild<QWidget*>(QStringLiteral("contactDetail"));
+    QWidget* pane = page.findChild<QWidget*>(QStringLiteral("categoryDetail"));
     for (QLabel* value : values) {
       QTRY_VERIFY(value->isVisible());
       QVERIFY2(value->geometry().right() <= pane->width(), qPrintable(value->text().left(20)));
     }
-    QCOMPARE(page.findChildren<QLabel*>(QStringLiteral("contactDetailLabel")).size(), values.size());
+    QCOMPARE(page.findChildren<QLabel*>(QStringLiteral("categoryDetailLabel")).size(), values.size());
   }
 
   void AnEmptyListSaysWhy() {
     views::ContactsModel model;
     CContactInfoDlg page(&model);
     page.show();
-    QCOMPARE(page.EmptyText(), Translate(QStringLiteral("IDS_CONTACT_EMPTY")));
+    QCOMPARE(page.EmptyText(), Translate(QStringLiteral("IDS_VIEW_EMPTY")));
     Fill(model);
     QVERIFY(page.EmptyText().isEmpty());
     page.SearchText(QStringLiteral("nobody by this name"));
-    QCOMPARE(page.EmptyText(), Translate(QStringLiteral("IDS_CONTACT_EMPTY_FILTERED")));
+    QCOMPARE(page.EmptyText(), Translate(QStringLiteral("IDS_VIEW_EMPTY_FILTERED")));
     page.SearchText(QString());
     QVERIFY(page.EmptyText().isEmpty());
   }

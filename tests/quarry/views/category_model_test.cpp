@@ -20,7 +20,7 @@ class ContactsModelTest : public ::testing::Test {
  protected:
   void SetUp() override {
     QObject::connect(&model_, &CategoryModel::SelectionChanged, [this](qint64 count, qint64) { reported_ += count; });
-    QObject::connect(&model_, &CategoryModel::ItemFound, [this](qint64) { ++found_; });
+    QObject::connect(&model_, &CategoryModel::ItemsFound, [this](qint64 count, qint64) { found_ += static_cast<int>(count); });
     model_.AddContact(Contact("Joanna", "", false, "555"));
     model_.AddContact(Contact("Bob", "", true));
     model_.AddContact(Contact("", "", false));

@@ -99,7 +99,7 @@ struct Wired {
   ContactsModel Model;
   SelectionTally Tally;
   Wired() {
-    QObject::connect(&Model, &CategoryModel::ItemFound, [this](qint64 size) { Tally.Found(size); });
+    QObject::connect(&Model, &CategoryModel::ItemsFound, [this](qint64 count, qint64 size) { Tally.Found(count, size); });
     QObject::connect(&Model, &CategoryModel::SelectionChanged,
                      [this](qint64 count, qint64 size) { Tally.Checked(count, size); });
   }

@@ -12,7 +12,7 @@
 #include "sieve/extractors/contact_fields.h"
 #include "sieve/extractors/contact_info.h"
 #include "sieve/extractors/contact_sqlite.h"
-#include "sieve/reader/private_folder.h"
+#include "sieve/private_folder.h"
 #include "support/test_support.h"
 
 namespace sieve {

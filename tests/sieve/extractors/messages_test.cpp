@@ -12,7 +12,7 @@
 #include "sieve/extractors/index_entry.h"
 #include "sieve/extractors/sms_info.h"
 #include "sieve/extractors/sms_sqlite.h"
-#include "sieve/reader/private_folder.h"
+#include "sieve/private_folder.h"
 #include "support/test_support.h"
 
 namespace sieve {

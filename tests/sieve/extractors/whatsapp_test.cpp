@@ -11,7 +11,7 @@
 #include "sieve/extractors/whatsapp_undelete.h"
 #include "sieve/itunes_backup_reader.h"
 #include "sieve/path_safety.h"
-#include "sieve/reader/private_folder.h"
+#include "sieve/private_folder.h"
 #include "sieve/reader/time_text.h"
 #include "support/test_support.h"
 

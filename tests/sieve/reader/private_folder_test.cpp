@@ -12,7 +12,7 @@
 #include "sieve/private_cleanup.h"
 #include "support/test_support.h"
 
-#include "sieve/reader/private_folder.h"
+#include "sieve/private_folder.h"
 
 namespace sieve {
 namespace {
