@@ -26,6 +26,8 @@
 #include "quarry/pages/recovery_main_dlg.h"
 #include "quarry/pages/page_bus.h"
 #include "quarry/pages/page_ids.h"
+#include "quarry/views/category_table.h"
+#include "sieve/info_type.h"
 #include "quarry/controls/menu_container.h"
 #include <QMouseEvent>
 
@@ -192,24 +194,42 @@ void StartScreenshotWalk(CSalvageDlg* window, const QString& folder) {
                          [window] { window->topButton(CSalvageDlg::kFileButton)->click(); }, nullptr});
   walk->steps.push_back({QStringLiteral("03-scan-results"), [window] { OpenBackupWhere(window, Readable); },
                          [walk, pages] { return pages->currentPageId() == page::kResults && walk->scanEnded; }});
-  walk->steps.push_back({QStringLiteral("04-contacts"),
+  // Every category's view in list order, as the user opens them: a click on the entry's
+  // caption, then on the first item.
+  views::ForEachCategory([&](const views::CategoryRow& row) {
+    const char* kind = row.type >= 0 ? sieve::InfoTypeName(row.type) : "voicemail";
+    const int id = row.pageId;
+    walk->steps.push_back({QStringLiteral("04-view-%1").arg(QLatin1String(kind)),
+                           [pages, id] {
+                             QWidget* page = pages->Page(page::kResults);
+                             if (page == nullptr) return;
+                             for (CMenuItemEx* entry : page->findChildren<CMenuItemEx*>()) {
+                               if (entry->id() != id) continue;
+                               const QPointF at(entry->width() - 8, entry->height() / 2.0);
+                               QMouseEvent press(QEvent::MouseButtonPress, at, entry->mapToGlobal(at), Qt::LeftButton,
+                                                 Qt::LeftButton, Qt::NoModifier);
+                               QMouseEvent release(QEvent::MouseButtonRelease, at, entry->mapToGlobal(at),
+                                                   Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+                               QApplication::sendEvent(entry, &press);
+                               QApplication::sendEvent(entry, &release);
+                             }
+                             auto* container = page->findChild<CFunctionDlgContainer*>(QStringLiteral("resultsViews"));
+                             // An entry without items cannot be clicked; its view is still worth a look.
+                             auto* results = qobject_cast<CRecoveryMainDlg*>(page);
+                             if (container != nullptr && container->currentPageId() != id && results != nullptr) {
+                               results->ShowCategory(id, false);
+                             }
+                             CFunctionDlg* view = container != nullptr ? container->Page(id) : nullptr;
+                             auto* table = view != nullptr ? view->findChild<QTableView*>(QStringLiteral("categoryTable")) : nullptr;
+                             if (table != nullptr) table->selectRow(0);
+                           },
+                           nullptr});
+  });
+  // Back to contacts, so the recovery below starts where a user would.
+  walk->steps.push_back({QString(),
                          [pages] {
-                           // A click on the contacts entry's caption, then on the first contact, as the user would.
-                           QWidget* page = pages->Page(page::kResults);
-                           if (page == nullptr) return;
-                           for (CMenuItemEx* entry : page->findChildren<CMenuItemEx*>()) {
-                             if (entry->id() != page::kFirstCategoryView) continue;
-                             const QPointF at(entry->width() - 8, entry->height() / 2.0);
-                             QMouseEvent press(QEvent::MouseButtonPress, at, entry->mapToGlobal(at), Qt::LeftButton,
-                                               Qt::LeftButton, Qt::NoModifier);
-                             QMouseEvent release(QEvent::MouseButtonRelease, at, entry->mapToGlobal(at), Qt::LeftButton,
-                                                 Qt::NoButton, Qt::NoModifier);
-                             QApplication::sendEvent(entry, &press);
-                             QApplication::sendEvent(entry, &release);
-                           }
-                           if (auto* table = page->findChild<QTableView*>(QStringLiteral("categoryTable"))) {
-                             table->selectRow(0);
-                           }
+                           auto* results = qobject_cast<CRecoveryMainDlg*>(pages->Page(page::kResults));
+                           if (results != nullptr) results->ShowCategory(page::kFirstCategoryView, true);
                          },
                          nullptr});
   walk->steps.push_back({QStringLiteral("05-recovery-dialog"),
