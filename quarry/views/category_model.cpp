@@ -167,6 +167,7 @@ void CategoryModel::SearchText(const QString& text) {
 }
 
 void CategoryModel::Clear() {
+  heldFinds_ = 0;
   beginResetModel();
   ClearItems();
   checked_.clear();
@@ -177,8 +178,24 @@ void CategoryModel::Clear() {
   endResetModel();
 }
 
+void CategoryModel::HoldFinds(bool hold) {
+  holdFinds_ = hold;
+  if (hold || heldFinds_ == 0) return;
+  const qsizetype held = heldFinds_;
+  heldFinds_ = 0;
+  ShowAppended(held);
+}
+
 void CategoryModel::ItemsAppended(qsizetype count) {
   if (count <= 0) return;
+  if (holdFinds_) {
+    heldFinds_ += count;
+    return;
+  }
+  ShowAppended(count);
+}
+
+void CategoryModel::ShowAppended(qsizetype count) {
   const qsizetype first = static_cast<qsizetype>(checked_.size());
   checked_.resize(checked_.size() + static_cast<std::size_t>(count), true);
   qint64 size = 0;

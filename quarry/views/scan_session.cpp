@@ -1,6 +1,8 @@
 #include "quarry/views/scan_session.h"
 
 #include <QElapsedTimer>
+#include <algorithm>
+#include <vector>
 
 #include "quarry/views/category_model.h"
 
@@ -63,25 +65,28 @@ int ScanSession::Deliver(const ScanTargets& targets, int budgetMs) {
   QElapsedTimer clock;
   clock.start();
   int delivered = 0;
+  std::vector<CategoryModel*> held;
   for (;;) {
-    // A few at a time: the scan thread is not held up while the models take them.
-    std::deque<std::pair<int, sieve::AnyRecord>> batch;
+    // One at a time, so that the budget holds also when one record is large (a
+    // conversation of thousands of messages), and the scan thread is never held up.
+    std::pair<int, sieve::AnyRecord> next;
     {
       const std::lock_guard<std::mutex> lock(mutex_);
-      constexpr std::size_t kBatch = 256;
-      const std::size_t n = std::min(kBatch, pending_.size());
-      for (std::size_t i = 0; i < n; ++i) {
-        batch.push_back(std::move(pending_.front()));
-        pending_.pop_front();
+      if (pending_.empty()) break;
+      next = std::move(pending_.front());
+      pending_.pop_front();
+    }
+    if (CategoryModel* model = targets[static_cast<std::size_t>(next.first)]) {
+      if (std::find(held.begin(), held.end(), model) == held.end()) {
+        model->HoldFinds(true);
+        held.push_back(model);
       }
+      model->AddRecord(next.second);
     }
-    if (batch.empty()) break;
-    for (const auto& [type, record] : batch) {
-      if (CategoryModel* model = targets[static_cast<std::size_t>(type)]) model->AddRecord(record);
-      ++delivered;
-    }
+    ++delivered;
     if (budgetMs >= 0 && clock.elapsed() >= budgetMs) break;
   }
+  for (CategoryModel* model : held) model->HoldFinds(false);
   return delivered;
 }
 
