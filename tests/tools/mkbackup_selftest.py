@@ -416,6 +416,10 @@ class Generated(unittest.TestCase):
         pictures = {p: d for (_, p), d in files.items() if re.match(r"Media/DCIM/11\dAPPLE/", p)}
         self.assertEqual(len(pictures), 40)
         self.assertLessEqual(set(pictures), listed)
+        # None is named like a thumbnail, which would then stand for it.
+        thumbnails = {f["expect"]["name"] for f in truth["files"]
+                      if f["expect"] and f["expect"]["deleted"]}
+        self.assertFalse({p.rsplit("/", 1)[1] for p in pictures} & thumbnails)
         ids = set()
         for path, data in pictures.items():
             image = Image.open(io.BytesIO(data))
