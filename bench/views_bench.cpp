@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "bench/bench_support.h"
+#include "quarry/app/rb_dictionary.h"
 #include "quarry/controls/menu_container.h"
 #include "quarry/pages/recovery_main_dlg.h"
 #include "sieve/itunes_backup_reader.h"
@@ -266,6 +267,8 @@ int main(int argc, char** argv) {
   if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   int qtArgc = 1;
   QApplication app(qtArgc, argv);
+  // The category captions in English, as a user sees them.
+  quarry::AppDictionary().LoadFile(QStringLiteral(QUARRY_DIC_DIR "/en/quarry.ini"));
   const WindowRun window = ScanThroughTheWindow(backup);
 
   std::printf("backup: %ld messages, %ld more camera-roll pictures; %llu media files of %.1f MB in all\n", messages,
