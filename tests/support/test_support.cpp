@@ -526,4 +526,27 @@ std::vector<std::uint8_t> ToBinaryPlist(plist_t node) {
   return out;
 }
 
+std::string LayoutBackup::Stored(const std::string& devicePath) const {
+  const auto found = StoredByPath.find(devicePath);
+  return found == StoredByPath.end() ? std::string() : found->second;
+}
+
+const LayoutBackup& SmallBackup(const std::string& productVersion, const std::string& seed) {
+  // Removed with everything in it when the program ends.
+  static TempDir folder;
+  static std::map<std::string, std::unique_ptr<LayoutBackup>> made;
+  const std::string name = "small-" + productVersion + "-" + seed;
+  std::unique_ptr<LayoutBackup>& entry = made[name];
+  if (entry == nullptr) {
+    auto backup = std::make_unique<LayoutBackup>();
+    backup->Backup = MakeBackup(folder, name, {"--profile", "small", "--seed", seed, "--product-version", productVersion});
+    backup->Truth = ParseJson(ReadFile(backup->Backup.TruthPath));
+    for (const TruthFile& f : ReadTruthFiles(backup->Backup.TruthPath)) {
+      if (!f.StoredName.empty()) backup->StoredByPath[f.Path] = backup->Backup.Folder + "/" + f.StoredName;
+    }
+    entry = std::move(backup);
+  }
+  return *entry;
+}
+
 }  // namespace sieve::test

@@ -7,6 +7,7 @@
 #include <plist/plist.h>
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -144,5 +145,21 @@ struct TruthFile {
 
 // The "files" list of a truth file.
 std::vector<TruthFile> ReadTruthFiles(const std::string& truthPath);
+
+// A backup of the small profile for one system version and seed, with its truth and its
+// stored files by device path. Each is generated the first time a test asks for it and
+// shared by the whole test program after that: the extractor tests read the same few
+// layouts again and again.
+struct LayoutBackup {
+  GeneratedBackup Backup;
+  JsonValue Truth;
+  std::map<std::string, std::string> StoredByPath;  // device path -> stored file
+
+  // The truth's databases/<name>.
+  const JsonValue& Database(std::string_view name) const { return Truth["databases"][name]; }
+  // The stored file of a device path, "" when the backup has none.
+  std::string Stored(const std::string& devicePath) const;
+};
+const LayoutBackup& SmallBackup(const std::string& productVersion, const std::string& seed = "11");
 
 }  // namespace sieve::test

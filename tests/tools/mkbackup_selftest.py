@@ -16,6 +16,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 import zipfile
 
@@ -404,6 +405,44 @@ class Generated(unittest.TestCase):
         self.assertTrue(set() < set(kept) < set(expected))
         for content, rows_seen in ((None, {}), (wal_data, expected), (wal_data[:wal["recorded_size"]], kept)):
             self.assertEqual(properties_rows(main, content), rows_seen)
+
+    def test_many_messages_and_pictures(self):
+        folder, truth = self.run_tool("many", "--profile", "small", "--messages", "3000",
+                                      "--pictures", "40")
+        files = self.plaintexts(folder, truth)
+        # Copies of a few encoded pictures: each decodes, with its own date and id.
+        listed = {f["path"] for g in truth["expected"]["camera-roll"] for f in g["files"]}
+        taken = {f["path"]: f["mtime"] - 30 for f in truth["files"]}
+        pictures = {p: d for (_, p), d in files.items() if re.match(r"Media/DCIM/11\dAPPLE/", p)}
+        self.assertEqual(len(pictures), 40)
+        self.assertLessEqual(set(pictures), listed)
+        # None is named like a thumbnail, which would then stand for it.
+        thumbnails = {f["expect"]["name"] for f in truth["files"]
+                      if f["expect"] and f["expect"]["deleted"]}
+        self.assertFalse({p.rsplit("/", 1)[1] for p in pictures} & thumbnails)
+        ids = set()
+        for path, data in pictures.items():
+            image = Image.open(io.BytesIO(data))
+            image.load()
+            exif = image.getexif().get_ifd(0x8769)
+            stamp = time.strftime("%Y:%m:%d %H:%M:%S", time.gmtime(taken[path]))
+            self.assertEqual(exif[0x9003], stamp, path)
+            ids.add(exif[0xA420])
+        self.assertEqual(len(ids), 40)
+        # The counts are what the database holds, every message dated before the backup.
+        messages = truth["databases"]["messages"]
+        db_path = os.path.join(self.tmp, "many-sms.db")
+        with open(db_path, "wb") as out:
+            out.write(files[("HomeDomain", "Library/SMS/sms.db")])
+        db = sqlite3.connect(db_path)
+        live, chats, last = db.execute("SELECT COUNT(*), COUNT(DISTINCT chat_id), MAX(date) FROM"
+                                       " message JOIN chat_message_join ON ROWID = message_id").fetchone()
+        db.close()
+        self.assertEqual(messages["counts"],
+                         {"live": live, "deleted": 3000 - live, "conversations": chats})
+        self.assertEqual(len(messages["live"]), live)
+        self.assertGreater(3000 - live, 300)
+        self.assertLess(last + 978307200, truth["backup"]["last_backup_timestamp"])
 
     def test_status_plist_in_the_old_layout(self):
         folder, truth = self.run_tool("old-status", "--profile", "small", "--status-plist", "--incremental")

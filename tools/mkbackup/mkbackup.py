@@ -19,7 +19,7 @@ from mkbackup import databases, truth                                   # noqa: 
 from mkbackup.backup_writer import WriterOptions, write_backup          # noqa: E402
 from mkbackup.entries import with_directories                           # noqa: E402
 from mkbackup.odd_rows import OddRows                                   # noqa: E402
-from mkbackup.profiles import APPLICATIONS, PROFILES, ProfileBuilder    # noqa: E402
+from mkbackup.profiles import APPLICATIONS, PROFILES, ProfileBuilder, more_pictures  # noqa: E402
 from mkbackup.properties import default_properties, parse_date, version_key   # noqa: E402
 from mkbackup.rng import SeededRandom                                   # noqa: E402
 
@@ -33,6 +33,12 @@ def parse_arguments(argv):
     p.add_argument("--profile", choices=sorted(PROFILES), default="sample")
     p.add_argument("--size-mb", type=int, default=1100, metavar="N",
                    help="approximate total MiB of the large profile (default 1100)")
+    p.add_argument("--messages", type=int, metavar="N",
+                   help="N messages in sms.db (in about N/400 conversations) instead of the"
+                        " profile's few dozen; with their deleted rows")
+    p.add_argument("--pictures", type=int, default=0, metavar="N",
+                   help="N more camera-roll pictures, small JPEGs with their own Exif dates"
+                        " (--messages 100000 --pictures 20000 make a full phone in about a minute)")
     p.add_argument("--seed", type=int, default=1, help="drives every random choice (default 1)")
     p.add_argument("--truth", metavar="FILE", help="write the JSON ground truth here")
     p.add_argument("--force", action="store_true", help="replace a non-empty OUT_DIR")
@@ -93,6 +99,10 @@ def parse_arguments(argv):
     for name in ("iterations", "dp_iterations", "size_mb"):
         if getattr(args, name) < 1:
             p.error(f"--{name.replace('_', '-')} must be at least 1")
+    if args.messages is not None and args.messages < 1:
+        p.error("--messages must be at least 1")
+    if args.pictures < 0:
+        p.error("--pictures cannot be negative")
     if args.backup_date is not None:
         try:
             args.backup_date = parse_date(args.backup_date)
@@ -155,7 +165,9 @@ def generate(args):
         PROFILES["large"](builder, args.size_mb)
     else:
         PROFILES[args.profile](builder)
-    contributions = databases.contribute(args.profile, rng, props, props.backup_timestamp)
+    more_pictures(builder, args.pictures)
+    contributions = databases.contribute(args.profile, rng, props, props.backup_timestamp,
+                                         args.messages)
     entries = builder.entries + [e for c in contributions.values() for e in c.entries]
     odd = OddRows(rng.derive("odd-rows"), props.backup_timestamp) if args.odd_rows else None
     if odd is not None:
@@ -175,6 +187,11 @@ def generate(args):
                                          odd.extra_rows(entries) if odd else ())
     generator = {"seed": args.seed, "profile": args.profile,
                  "size_mb": args.size_mb if args.profile == "large" else None}
+    # Only when asked for, so that the files of other runs keep their bytes.
+    if args.messages is not None:
+        generator["messages"] = args.messages
+    if args.pictures:
+        generator["pictures"] = args.pictures
     return truth.build(generator, props, options, facts, keybag, contributions, status,
                        odd.truth(facts) if odd else [])
 

@@ -84,42 +84,26 @@ std::string Column(sqlite3_stmt* row, int column) {
   return text ? reinterpret_cast<const char*>(text) : "";
 }
 
+// A layout's generated backup: its contacts truth, address book and images database.
+struct Generated {
+  const JsonValue& truth;
+  std::string book, images;
+
+  explicit Generated(const test::LayoutBackup& backup)
+      : truth(backup.Database("contacts")),
+        book(backup.Stored(truth.Text("path"))),
+        images(backup.Stored(truth.Text("images_path"))) {}
+};
+
 class ContactLayouts : public testing::TestWithParam<Layout> {
  protected:
-  struct Generated {
-    test::GeneratedBackup backup;
-    JsonValue truth;  // databases/contacts
-    std::string book, images;
-  };
-
-  static void SetUpTestSuite() {
-    dir_ = new TempDir();
-    for (const Layout& layout : kLayouts) {
-      auto g = std::make_unique<Generated>();
-      g->backup = test::MakeBackup(*dir_, layout.name,
-                                   {"--profile", "small", "--seed", "11", "--product-version", layout.version});
-      g->truth = test::ParseJson(test::ReadFile(g->backup.TruthPath))["databases"]["contacts"];
-      for (const test::TruthFile& f : test::ReadTruthFiles(g->backup.TruthPath)) {
-        if (f.Path == g->truth.Text("path")) g->book = g->backup.Folder + "/" + f.StoredName;
-        if (f.Path == g->truth.Text("images_path")) g->images = g->backup.Folder + "/" + f.StoredName;
-      }
-      generated_[layout.name] = std::move(g);
-    }
-  }
-  static void TearDownTestSuite() {
-    generated_.clear();
-    delete dir_;
-  }
-  const Generated& G() const { return *generated_.at(GetParam().name); }
-
-  static inline TempDir* dir_ = nullptr;
-  static inline std::map<std::string, std::unique_ptr<Generated>> generated_;
+  Generated G() const { return Generated(test::SmallBackup(GetParam().version)); }
 };
 
 // The names straight from SQLite, the multi-value placement and pictures from the generator's
 // own record of what it wrote.
 TEST_P(ContactLayouts, LivePeopleMatchAPlainReadInEveryField) {
-  const Generated& g = G();
+  const Generated g = G();
   ASSERT_EQ(g.truth.Text("layout"), GetParam().name);
   Reading reading(g.book, g.images, GetParam().version);
   ASSERT_EQ(reading.result, 0);
@@ -230,7 +214,7 @@ TEST_P(ContactLayouts, LivePeopleMatchAPlainReadInEveryField) {
 // Deleted people whose row survives are found, with the values that survive, and nothing
 // else is reported: no live person, no value of somebody else.
 TEST_P(ContactLayouts, DeletedPeopleRecallAndPrecision) {
-  const Generated& g = G();
+  const Generated g = G();
   Reading reading(g.book, g.images, GetParam().version);
   const auto recovered = reading.Where(1);
   const JsonValue& deleted = g.truth["deleted_people"];
@@ -327,7 +311,7 @@ TEST_P(ContactLayouts, DeletedPeopleRecallAndPrecision) {
 // The engine itself: no candidate whose rowid is live, every value linked by the record id
 // it names.
 TEST_P(ContactLayouts, EngineKeepsLiveRowsOutAndLinksValuesByRecordId) {
-  const Generated& g = G();
+  const Generated g = G();
   CContactSqlite engine;
   ASSERT_EQ(engine.Load(g.book), 0);
   ASSERT_GE(engine.Recover(), 0);

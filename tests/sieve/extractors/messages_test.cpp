@@ -74,38 +74,23 @@ struct Reading {
   }
 };
 
+// A layout's generated backup: its messages truth and its sms.db.
+struct Generated {
+  const test::GeneratedBackup& backup;
+  const JsonValue& truth;
+  const std::map<std::string, std::string>& storedByPath;
+  std::string database;
+
+  explicit Generated(const test::LayoutBackup& b)
+      : backup(b.Backup),
+        truth(b.Database("messages")),
+        storedByPath(b.StoredByPath),
+        database(b.Stored("Library/SMS/sms.db")) {}
+};
+
 class MessageLayouts : public testing::TestWithParam<Layout> {
  protected:
-  struct Generated {
-    test::GeneratedBackup backup;
-    JsonValue truth;  // databases/messages
-    std::string database;
-    std::map<std::string, std::string> storedByPath;
-  };
-
-  static void SetUpTestSuite() {
-    dir_ = new TempDir();
-    for (const Layout& layout : kLayouts) {
-      auto g = std::make_unique<Generated>();
-      g->backup = test::MakeBackup(*dir_, layout.label,
-                                   {"--profile", "small", "--seed", "11", "--product-version", layout.version});
-      g->truth = test::ParseJson(test::ReadFile(g->backup.TruthPath))["databases"]["messages"];
-      for (const test::TruthFile& f : test::ReadTruthFiles(g->backup.TruthPath)) {
-        if (f.StoredName.empty()) continue;
-        g->storedByPath[f.Path] = g->backup.Folder + "/" + f.StoredName;
-        if (f.Path == "Library/SMS/sms.db") g->database = g->storedByPath[f.Path];
-      }
-      generated_[layout.label] = std::move(g);
-    }
-  }
-  static void TearDownTestSuite() {
-    generated_.clear();
-    delete dir_;
-  }
-  const Generated& G() const { return *generated_.at(GetParam().label); }
-
-  static inline TempDir* dir_ = nullptr;
-  static inline std::map<std::string, std::unique_ptr<Generated>> generated_;
+  Generated G() const { return Generated(test::SmallBackup(GetParam().version)); }
 };
 
 int CountRows(const std::string& path, const char* sql) {
@@ -125,7 +110,7 @@ int CountRows(const std::string& path, const char* sql) {
 // Every message row of the file comes out once, with its party, date, direction, text and
 // first attachment; group messages sent with handle_id 0 included.
 TEST_P(MessageLayouts, LiveMessagesAreExactAndNoneGoesMissing) {
-  const Generated& g = G();
+  const Generated g = G();
   ASSERT_EQ(g.truth.Text("layout"), GetParam().name);
   Reading reading(g.backup, g.database, GetParam().version);
   ASSERT_EQ(reading.result, 0);
@@ -167,7 +152,7 @@ TEST_P(MessageLayouts, LiveMessagesAreExactAndNoneGoesMissing) {
 // Deleted messages whose cells survive, each under its own party: also those of a whole
 // conversation deleted with its handle.
 TEST_P(MessageLayouts, DeletedMessagesRecallAndPrecision) {
-  const Generated& g = G();
+  const Generated g = G();
   Reading reading(g.backup, g.database, GetParam().version);
   const std::vector<Message> recovered = reading.Where(1);
   std::vector<Message> all, intact;
@@ -215,7 +200,7 @@ TEST_P(MessageLayouts, DeletedMessagesRecallAndPrecision) {
 // Sent group messages (handle_id 0) live in the chat's conversation, never as deleted, and
 // the conversation is named by its members.
 TEST_P(MessageLayouts, GroupMessagesStayInTheirChat) {
-  const Generated& g = G();
+  const Generated g = G();
   if (g.truth["group"].IsNull()) GTEST_SKIP() << "no group chats in this layout";
   Reading reading(g.backup, g.database, GetParam().version);
   const std::string identifier = g.truth["group"].Text("identifier");
@@ -247,7 +232,7 @@ TEST_P(MessageLayouts, GroupMessagesStayInTheirChat) {
 
 // The attachment list names only files of the backup: the row that points outside is refused.
 TEST_P(MessageLayouts, AttachmentsStayInsideTheBackup) {
-  const Generated& g = G();
+  const Generated g = G();
   Reading reading(g.backup, g.database, GetParam().version);
   std::set<std::string> wanted;
   for (const JsonValue& m : g.truth["live"].Items) {
@@ -292,12 +277,9 @@ TEST(IndexEntries, RowidsFollowTheIndexedValues) {
 // Hostile files give a clear result and no crash.
 TEST(MessageFiles, DamagedDatabasesGiveAClearResult) {
   TempDir dir;
-  const auto backup = test::MakeBackup(dir, "b", {"--profile", "small", "--seed", "4", "--product-version", "9.3.2"});
-  std::string database;
-  for (const test::TruthFile& f : test::ReadTruthFiles(backup.TruthPath)) {
-    if (f.Path == "Library/SMS/sms.db") database = backup.Folder + "/" + f.StoredName;
-  }
-  const std::string good = test::ReadFile(database);
+  const Generated g(test::SmallBackup("9.3.2"));
+  const test::GeneratedBackup& backup = g.backup;
+  const std::string good = test::ReadFile(g.database);
   const auto cases = test::DamagedCopies(good, 4096, 5);
   for (const auto& [name, bytes] : cases) {
     SCOPED_TRACE(name);

@@ -84,45 +84,34 @@ const std::vector<Layout> kLayouts = {{"6.1.3", "notes.sqlite/ios6", false},
                                       {"10.2", "notes.sqlite/ios8", true}};
 const std::vector<std::string> kSeeds = {"3", "8", "21"};
 
-class NoteBackups : public testing::Test {
- protected:
-  struct Generated {
-    std::string version;
-    test::GeneratedBackup backup;
-    JsonValue truth;  // databases/notes
-    std::string older, newer;
-  };
+// A generated backup of one layout and seed: its notes truth and its two stores.
+struct Generated {
+  std::string version;
+  const test::GeneratedBackup& backup;
+  const JsonValue& truth;
+  std::string older, newer;
 
-  static void SetUpTestSuite() {
-    dir_ = new TempDir();
-    for (const Layout& layout : kLayouts) {
-      for (const std::string& seed : kSeeds) {
-        Generated g;
-        g.version = layout.version;
-        g.backup = test::MakeBackup(*dir_, "b" + layout.version + "-" + seed,
-                                    {"--profile", "small", "--seed", seed, "--product-version", layout.version});
-        g.truth = test::ParseJson(test::ReadFile(g.backup.TruthPath))["databases"]["notes"];
-        for (const test::TruthFile& f : test::ReadTruthFiles(g.backup.TruthPath)) {
-          if (f.Path == "Library/Notes/notes.sqlite") g.older = g.backup.Folder + "/" + f.StoredName;
-          if (f.Path == "NoteStore.sqlite") g.newer = g.backup.Folder + "/" + f.StoredName;
-        }
-        backups_.push_back(std::move(g));
-      }
-    }
-  }
-  static void TearDownTestSuite() {
-    backups_.clear();
-    delete dir_;
-  }
-
-  static inline TempDir* dir_ = nullptr;
-  static inline std::vector<Generated> backups_;
+  Generated(const std::string& v, const test::LayoutBackup& b)
+      : version(v),
+        backup(b.Backup),
+        truth(b.Database("notes")),
+        older(b.Stored("Library/Notes/notes.sqlite")),
+        newer(b.Stored("NoteStore.sqlite")) {}
 };
+
+// Every layout with every seed, the newest layout last.
+std::vector<Generated> AllBackups() {
+  std::vector<Generated> all;
+  for (const Layout& layout : kLayouts) {
+    for (const std::string& seed : kSeeds) all.emplace_back(layout.version, test::SmallBackup(layout.version, seed));
+  }
+  return all;
+}
 
 // The older store: title, modification date and the text of the HTML body of every row, in
 // row order, against what SQLite itself reads from the file.
-TEST_F(NoteBackups, OlderStoreLiveNotesMatchAPlainRead) {
-  for (const Generated& g : backups_) {
+TEST(NoteBackups, OlderStoreLiveNotesMatchAPlainRead) {
+  for (const Generated& g : AllBackups()) {
     SCOPED_TRACE(g.backup.Folder);
     ASSERT_FALSE(g.older.empty());
     const JsonValue& truth = g.truth["older"];
@@ -150,9 +139,9 @@ TEST_F(NoteBackups, OlderStoreLiveNotesMatchAPlainRead) {
 // The newer store: one note per titled row (accounts and folders share the table), dated by
 // its creation, marked as in "Recently Deleted", with the text out of its compressed body, the
 // snippet when the file holds no body, and an empty text for a damaged body.
-TEST_F(NoteBackups, NewerStoreLiveNotesMatchAPlainRead) {
+TEST(NoteBackups, NewerStoreLiveNotesMatchAPlainRead) {
   int checked = 0;
-  for (const Generated& g : backups_) {
+  for (const Generated& g : AllBackups()) {
     if (g.newer.empty()) continue;
     SCOPED_TRACE(g.backup.Folder);
     const auto rows = Query(g.newer,
@@ -181,8 +170,8 @@ TEST_F(NoteBackups, NewerStoreLiveNotesMatchAPlainRead) {
 }
 
 // Layouts are chosen by the version as a number: "10.2" is past "9", "8.4" is not.
-TEST_F(NoteBackups, NewerStoreIsReadFromSystemNineOnByNumber) {
-  const Generated& g = backups_.back();
+TEST(NoteBackups, NewerStoreIsReadFromSystemNineOnByNumber) {
+  const Generated g = AllBackups().back();
   ASSERT_FALSE(g.newer.empty());
   const std::size_t newer = g.truth["newer"]["live"].Items.size();
   const std::size_t all = ReadNotes(g.older, g.newer, "10.2").size();
@@ -197,9 +186,9 @@ struct Figures {
 
 // Deleted notes of the older store whose body cells survive come back with their text, and
 // with their title and date when the note row survives too; nothing else comes back.
-TEST_F(NoteBackups, DeletedNotesRecallAndPrecisionPerLayout) {
+TEST(NoteBackups, DeletedNotesRecallAndPrecisionPerLayout) {
   std::map<std::string, Figures> figures;
-  for (const Generated& g : backups_) {
+  for (const Generated& g : AllBackups()) {
     SCOPED_TRACE(g.backup.Folder);
     const JsonValue& truth = g.truth["older"];
     std::vector<NoteRecord> recovered;
@@ -250,8 +239,8 @@ TEST_F(NoteBackups, DeletedNotesRecallAndPrecisionPerLayout) {
   EXPECT_EQ(figures.size(), 2u);
 }
 
-TEST_F(NoteBackups, ScanJsonCarriesEveryNoteField) {
-  const Generated& g = backups_.back();
+TEST(NoteBackups, ScanJsonCarriesEveryNoteField) {
+  const Generated g = AllBackups().back();
   const test::CommandResult scan = test::RunSieve({"scan", g.backup.Folder, "--json"});
   ASSERT_EQ(scan.ExitCode, 0) << scan.Err;
   std::vector<std::vector<std::string>> json, want;
@@ -268,8 +257,8 @@ TEST_F(NoteBackups, ScanJsonCarriesEveryNoteField) {
   EXPECT_EQ(json, want);
 }
 
-TEST_F(NoteBackups, MissingOrHostileFilesGiveAClearResult) {
-  const Generated& g = backups_.back();
+TEST(NoteBackups, MissingOrHostileFilesGiveAClearResult) {
+  const Generated g = AllBackups().back();
   TempDir dir;
   int result = 0;
   // Without the older store the newer one still gives its notes; a missing older store is a failure.

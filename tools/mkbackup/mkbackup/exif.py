@@ -36,8 +36,9 @@ def _ifd(entries, offset, next_ifd=0):
     return table + data
 
 
-def exif_block(make, model, taken, width, height):
-    """The APP1 payload ("Exif\\0\\0" + TIFF) for a picture taken at `taken`."""
+def exif_block(make, model, taken, width, height, unique_id=None):
+    """The APP1 payload ("Exif\\0\\0" + TIFF) for a picture taken at `taken`;
+    `unique_id` (32 hex digits) adds the ImageUniqueID the camera writes."""
     stamp = taken.strftime("%Y:%m:%d %H:%M:%S")
     exif_entries = [
         (0x9003, ASCII, 20, _ascii(stamp)),               # DateTimeOriginal
@@ -45,6 +46,8 @@ def exif_block(make, model, taken, width, height):
         (0xA002, LONG, 1, struct.pack("<I", width)),      # PixelXDimension
         (0xA003, LONG, 1, struct.pack("<I", height)),     # PixelYDimension
     ]
+    if unique_id is not None:
+        exif_entries.append((0xA420, ASCII, 33, _ascii(unique_id)))   # ImageUniqueID
 
     def ifd0(exif_offset):
         return _ifd([

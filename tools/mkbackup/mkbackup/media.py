@@ -2,6 +2,7 @@
 documents. Small makers return bytes; makers of files that may be large
 return a callable yielding chunks, so a profile never holds a big file."""
 
+import datetime
 import io
 import plistlib
 import struct
@@ -16,7 +17,8 @@ SECONDS_1904_TO_1970 = 2082844800
 
 # ---------------------------------------------------------------- pictures
 
-def jpeg_picture(rng, width, height, taken, model="iPhone 6", noisy=False, fmt="JPEG"):
+def jpeg_picture(rng, width, height, taken, model="iPhone 6", noisy=False, fmt="JPEG",
+                 unique_id=None):
     """A picture with seeded shapes (or seeded noise, which compresses
     poorly and so makes big files) and an Exif date of when it was taken."""
     if noisy:
@@ -34,8 +36,53 @@ def jpeg_picture(rng, width, height, taken, model="iPhone 6", noisy=False, fmt="
         image.save(out, "PNG")
     else:
         image.save(out, "JPEG", quality=88,
-                   exif=exif_block("Apple", model, taken, width, height))
+                   exif=exif_block("Apple", model, taken, width, height, unique_id))
     return out.getvalue()
+
+
+class PictureTemplates:
+    """Many distinct camera pictures without encoding each one: a few pictures
+    are encoded once with placeholder Exif values, and every copy gets its own
+    date and ImageUniqueID written over them (same lengths, so no offset moves)."""
+
+    _PLACEHOLDER_DATE = datetime.datetime(1999, 9, 9, 9, 9, 9)
+    _PLACEHOLDER_ID = "0" * 32
+
+    def __init__(self, rng, model, count=8, size=(320, 240)):
+        self.templates = []
+        stamp = self._PLACEHOLDER_DATE.strftime("%Y:%m:%d %H:%M:%S").encode("ascii")
+        for n in range(count):
+            # Every other one upright, as phones hold them.
+            width, height = size if n % 2 == 0 else size[::-1]
+            data = jpeg_picture(rng.derive(f"template/{n}"), width, height,
+                                self._PLACEHOLDER_DATE, model, unique_id=self._PLACEHOLDER_ID)
+            block = exif_block("Apple", model, self._PLACEHOLDER_DATE, width, height,
+                               self._PLACEHOLDER_ID)
+            start = data.find(block)
+            if start < 0:
+                raise RuntimeError("the encoder did not keep the Exif block as given")
+            dates = [start + i for i in _offsets(block, stamp)]
+            ids = [start + i for i in _offsets(block, self._PLACEHOLDER_ID.encode("ascii"))]
+            if len(dates) != 3 or len(ids) != 1:
+                raise RuntimeError("unexpected Exif placeholders")
+            self.templates.append((data, dates, ids[0]))
+
+    def picture(self, index, taken, unique_id):
+        data, dates, id_at = self.templates[index % len(self.templates)]
+        out = bytearray(data)
+        stamp = taken.strftime("%Y:%m:%d %H:%M:%S").encode("ascii")
+        for at in dates:
+            out[at:at + len(stamp)] = stamp
+        out[id_at:id_at + 32] = unique_id.encode("ascii")
+        return bytes(out)
+
+
+def _offsets(data, needle):
+    found, at = [], data.find(needle)
+    while at >= 0:
+        found.append(at)
+        at = data.find(needle, at + 1)
+    return found
 
 
 # ------------------------------------------------------------ ISO-BMFF boxes

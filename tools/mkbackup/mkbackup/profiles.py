@@ -240,4 +240,20 @@ def large(b, size_mb):
         n += 1
 
 
+def more_pictures(b, count):
+    """`count` camera-roll pictures on top of a profile, for scans of a full
+    phone: a thousand to a folder, each a copy of one of a few encoded pictures
+    with its own date and unique id."""
+    if count <= 0:
+        return
+    templates = media.PictureTemplates(b.rng.derive("picture-templates"), b.props.product_name)
+    for n in range(count):
+        # Numbered past every name the profiles use: a picture named like a thumbnail
+        # of a deleted one would stand for it.
+        path = f"Media/DCIM/{110 + n // 1000}APPLE/IMG_{3000 + n % 7000:04d}.JPG"
+        taken = b.taken(CAMERA_ROLL, path)
+        b.add(CAMERA_ROLL, path, lambda r, n=n, taken=taken: templates.picture(n, taken, r.hex(32)),
+              camera_roll(path), properties=b.photo_properties(CAMERA_ROLL, path, n % 3 == 0))
+
+
 PROFILES = {"sample": sample, "small": small, "large": large}

@@ -25,6 +25,7 @@ class Context:
     rng: object             # SeededRandom for this contributor
     props: object           # BackupProperties
     base_time: int          # seconds since 1970: "now" on the device
+    messages: object = None  # messages in sms.db instead of the profile's number
 
 
 @dataclass
@@ -42,9 +43,10 @@ def register(name):
     return decorate
 
 
-def contribute(profile, rng, props, base_time):
+def contribute(profile, rng, props, base_time, messages=None):
     """Runs every registered contributor in name order: {name: Contribution}."""
-    return {name: _CONTRIBUTORS[name](Context(profile, rng.derive("db/" + name), props, base_time))
+    return {name: _CONTRIBUTORS[name](Context(profile, rng.derive("db/" + name), props, base_time,
+                                              messages))
             for name in sorted(_CONTRIBUTORS)}
 
 

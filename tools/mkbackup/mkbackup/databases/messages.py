@@ -10,9 +10,10 @@ nanoseconds since 2001).
 """
 
 import datetime
+import re
 
 from . import Contribution, register
-from .cell_bytes import survives
+from .cell_bytes import body_bytes, survives
 from .sqlite_file import DatabaseFile, database_entry
 from ..entries import BackupEntry
 from ..properties import version_key
@@ -124,12 +125,41 @@ def attachment_file(rng, name):
     return rng.bytes(120)
 
 
-def sizes(profile):
-    if profile == "large":
+def sizes(context):
+    """(handles, messages). A number of messages asked for gets a conversation
+    for about every four hundred, as on a phone used for years."""
+    if context.messages is not None:
+        return max(8, min(300, context.messages // 400)), context.messages
+    if context.profile == "large":
         return 24, 600
-    if profile == "sample":
+    if context.profile == "sample":
         return 6, 40
     return 8, 70
+
+
+def first_date(context, message_count):
+    """Messages come every hour on average: enough time before the backup for all of them."""
+    return context.base_time - max(90 * 86400, message_count * 3700)
+
+
+def counts(context, live, deleted):
+    """The totals a scan of a big sms.db is checked against (only when a number was asked for)."""
+    if context.messages is None:
+        return {}
+    return {"counts": {"live": len(live), "deleted": len(deleted),
+                       "conversations": len({m["chat"] for m in live})}}
+
+
+GUID = re.compile(rb"[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}")
+
+
+def guid_positions(data):
+    """Where each upper-case guid stands in the file: one pass over a big file
+    instead of a search of all of it for every deleted row."""
+    positions = {}
+    for match in GUID.finditer(data):
+        positions.setdefault(match.group(), []).append(match.start())
+    return positions
 
 
 @register("messages")
@@ -143,7 +173,7 @@ def messages(context):
 def build_modern(context, layout):
     rng = context.rng
     ns = layout == "ios12"
-    handle_count, message_count = sizes(context.profile)
+    handle_count, message_count = sizes(context)
     texts = TextMaker(rng)
     db = DatabaseFile(page_size=4096, auto_vacuum=2 if layout == "ios8" else 0, journal_mode="wal")
     db.script(IOS8_SCHEMA if layout == "ios8" else IOS12_SCHEMA)
@@ -185,7 +215,7 @@ def build_modern(context, layout):
                                        "uncanonicalized_id": None}, **({"person_centric_id": None} if ns else {})))
     handles[silent] = "+15550009999"
 
-    unix = context.base_time - 90 * 86400
+    unix = first_date(context, message_count)
     messages = []   # dicts describing each message
     attachment_number = 0
     for n in range(message_count):
@@ -236,7 +266,7 @@ def build_modern(context, layout):
                                        mtime=mtime))
             files.append({"relative": relative, "name": name, "mime": mime})
         messages.append({"rowid": rowid, "address": address, "text": text, "unix": unix,
-                         "is_from_me": from_me, "handle": handle, "files": files})
+                         "is_from_me": from_me, "handle": handle, "chat": chat, "files": files})
     # An attachment row whose file path tries to leave the backup: it must match nothing.
     hostile = {"guid": rng.uuid_text().upper(), "filename": "~/../../etc/passwd", "mime_type": "text/plain",
                "transfer_name": "passwd"}
@@ -248,15 +278,18 @@ def build_modern(context, layout):
     # Deletions: single messages of live handles, and one whole conversation with its handle.
     doomed_handle = list(chats)[-1]
     deleted = []
+    db.db.execute("BEGIN")     # one commit, not one per row: a big sms.db deletes thousands
     for m in messages:
         gone = (m["handle"] == doomed_handle) or (m["rowid"] % 6 == 1 and m["handle"] != 0 and not m["files"])
         if gone:
-            db.delete("chat_message_join", "message_id = ?", (m["rowid"],))
+            # By the whole key: message_id alone has no index of its own.
+            db.delete("chat_message_join", "chat_id = ? AND message_id = ?", (m["chat"], m["rowid"]))
             db.delete("message", "ROWID = ?", (m["rowid"],))
             deleted.append(m)
     db.delete("chat_handle_join", "handle_id = ?", (doomed_handle,))
     db.delete("chat", "ROWID = ?", (chats[doomed_handle],))
     db.delete("handle", "ROWID = ?", (doomed_handle,))
+    db.db.execute("COMMIT")
     data = db.finish()
     entries.append(database_entry(HOME, DB_PATH, data, mtime))
 
@@ -264,13 +297,15 @@ def build_modern(context, layout):
     gone_rows = {row["rowid"]: row for row in db.deleted.get("message", [])}
     live = [m for m in messages if m["rowid"] not in gone_ids]
     names = {handles[h]: NAMES[i % len(NAMES)] for i, h in enumerate(handles)}
+    # Each record body starts with its guid (the rowid alias is stored as NULL).
+    positions = guid_positions(data)
     return Contribution(entries=entries, truth={
         "layout": layout,
         "group": {"identifier": group_identifier, "members": [handles[h] for h in group_members]},
         "live": [live_truth(m) for m in live],
-        "deleted": [deleted_truth(m, data, gone_rows) for m in deleted],
+        "deleted": [deleted_truth(m, data, gone_rows, positions) for m in deleted],
         "names": names,
-    })
+    } | counts(context, live, deleted))
 
 
 def live_truth(m):
@@ -280,18 +315,24 @@ def live_truth(m):
             "attachment_name": first["name"] if first else None, "mime": first["mime"] if first else None}
 
 
-def deleted_truth(m, data, rows):
+def deleted_truth(m, data, rows, guid_at=None):
     # The row's record body still in the file means its cell survived (guids and texts are
-    # unique). The rowid alias column is stored as NULL.
+    # unique). The rowid alias column is stored as NULL. `guid_at` (guid -> offsets) looks
+    # only where a body starting with its guid can stand.
     row = rows[m["rowid"]]
-    intact = survives(data, [None] + list(row.values())[2:])
+    values = [None] + list(row.values())[2:]
+    if guid_at is None:
+        intact = survives(data, values)
+    else:
+        body = body_bytes(values)
+        intact = any(data.startswith(body, at) for at in guid_at.get(values[1].encode("ascii"), ()))
     return {"address": m["address"], "text": m["text"], "date": date_text(m["unix"]),
             "is_from_me": m["is_from_me"], "intact": intact}
 
 
 def build_ios5(context):
     rng = context.rng
-    handle_count, message_count = sizes(context.profile)
+    handle_count, message_count = sizes(context)
     texts = TextMaker(rng)
     db = DatabaseFile(page_size=4096, auto_vacuum=0, journal_mode="wal")
     db.script(IOS5_SCHEMA)
@@ -304,7 +345,7 @@ def build_ios5(context):
         groups[address] = db.insert("msg_group", {"type": 0, "newest_message": 0, "unread_count": 0,
                                                   "hash": rng.randint(1, 1 << 30)})
         db.insert("group_member", {"group_id": groups[address], "address": address, "country": "us"})
-    unix = context.base_time - 90 * 86400
+    unix = first_date(context, message_count)
     messages = []
     for n in range(message_count):
         unix += rng.randint(30, 7200)
@@ -346,16 +387,18 @@ def build_ios5(context):
                                            content=attachment_file(rng, name), mtime=mtime))
                 files.append({"relative": relative, "name": name, "mime": "image/jpeg"})
         messages.append({"rowid": rowid, "address": address, "text": text, "unix": unix,
-                         "is_from_me": from_me, "handle": address, "files": files})
+                         "is_from_me": from_me, "handle": address, "chat": address, "files": files})
     db.db.execute("COMMIT")
     doomed = addresses[-1]
     deleted = []
+    db.db.execute("BEGIN")
     for m in messages:
         if m["address"] == doomed or (m["rowid"] % 6 == 1 and not m["files"]):
             db.delete("message", "ROWID = ?", (m["rowid"],))
             deleted.append(m)
     db.delete("group_member", "address = ?", (doomed,))
     db.delete("msg_group", "ROWID = ?", (groups[doomed],))
+    db.db.execute("COMMIT")
     data = db.finish()
     entries.append(database_entry(HOME, DB_PATH, data, mtime))
     gone_ids = {m["rowid"] for m in deleted}
@@ -367,4 +410,4 @@ def build_ios5(context):
         "live": [live_truth(m) for m in live],
         "deleted": [deleted_truth(m, data, gone_rows) for m in deleted],
         "names": {a: NAMES[i % len(NAMES)] for i, a in enumerate(addresses)},
-    })
+    } | counts(context, live, deleted))
