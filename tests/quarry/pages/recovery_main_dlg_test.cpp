@@ -347,6 +347,7 @@ class RecoveryMainDlgTest : public QObject {
     QCOMPARE(f.opened, QStringList{folder});
     QVERIFY(f.page.LastSummary().Report.Failed.isEmpty());
 
+    // Every checked item, hidden or not, in the list's order.
     QStringList checkedNames;
     for (qsizetype i = 0; i < n; ++i) {
       if (model.IsChecked(i)) checkedNames.append(model.Item(i).Name);
@@ -356,23 +357,9 @@ class RecoveryMainDlgTest : public QObject {
         QString::fromUtf8(views::test::ReadBytes(contacts.filePath(QStringLiteral("CSV/Contacts.csv")))));
     QCOMPARE(static_cast<qsizetype>(csv.size()), checkedNames.size() + 1);
     for (qsizetype i = 0; i < checkedNames.size(); ++i) QCOMPARE(csv[static_cast<std::size_t>(i + 1)].value(0), checkedNames[i]);
-    QString error;
-    const auto divs = views::test::ReadHtmlDivTexts(
-        views::test::ReadBytes(contacts.filePath(QStringLiteral("HTML/Contacts.html"))), &error);
-    QVERIFY2(error.isEmpty(), qPrintable(error));
-    QCOMPARE(divs.value(QStringLiteral("name")), checkedNames);
-    const QStringList cards = QDir(contacts.filePath(QStringLiteral("VCF"))).entryList(QDir::Files);
-    QCOMPARE(cards.size(), checkedNames.size());
-    QStringList cardNames;
-    for (const QString& card : cards) {
-      const auto parsed = views::test::ReadVCards(
-          QString::fromUtf8(views::test::ReadBytes(contacts.filePath(QStringLiteral("VCF/") + card))));
-      QCOMPARE(parsed.size(), std::size_t{1});
-      cardNames.append(views::test::VCardUnescape(parsed[0].Values(QStringLiteral("FN")).value(0)));
-    }
-    cardNames.sort();
-    checkedNames.sort();
-    QCOMPARE(cardNames, checkedNames);
+    // The other formats carry the same export (their contents are the export tests'
+    // concern): one card per checked item.
+    QCOMPARE(QDir(contacts.filePath(QStringLiteral("VCF"))).entryList(QDir::Files).size(), checkedNames.size());
 
     // A click on the entry's caption clears the filters and re-applies its check to all.
     f.page.ShowCategory(page::kFirstCategoryView, true);
