@@ -95,39 +95,36 @@ class SettingsTest : public QObject {
                                           .filePath(QStringLiteral("Quarry/settings.ini")));
   }
 
-  void aLineOutOfPlaceShiftsTheReading() {
-    // One stray line first: every header is then compared one line late, and
-    // nothing is taken.
-    CSalvageSettings settings = Fresh();
-    settings.ParseLegacy("1\n[AutoOpen]\n1\n[language]\nDeutsch_1\n[recovery Path]\n/tmp\n");
-    QCOMPARE(settings.autoOpen, 0);
-    QCOMPARE(settings.language, 0);
-    QVERIFY(settings.recoveryFolder.isEmpty());
-
-    // Without "[AutoOpen]", its place is used up by the language header, and
-    // the language's value line is compared with "[language]" instead.
-    CSalvageSettings shifted = Fresh();
-    shifted.ParseLegacy("[language]\nDeutsch_1\n[recovery Path]\n/tmp\n");
-    QCOMPARE(shifted.language, 0);
-    QCOMPARE(shifted.recoveryFolder, QStringLiteral("/tmp"));
-  }
-
-  void languageLineNeedsAnUnderscoreAndUsesTheLastOne() {
-    CSalvageSettings settings = Fresh();
-    settings.language = 5;
-    settings.ParseLegacy("[AutoOpen]\n0\n[language]\nEnglish\n");
-    QCOMPARE(settings.language, 5);
-    settings.ParseLegacy("[AutoOpen]\n0\n[language]\nChinese_Simplified_6\n");
-    QCOMPARE(settings.language, 6);
-    settings.ParseLegacy("[AutoOpen]\r\n1\r\n[language]\r\nDeutsch_1\r\n");  // written on another system
-    QCOMPARE(settings.autoOpen, 1);
-    QCOMPARE(settings.language, 1);
-  }
-
-  void vanishedRecoveryFolderFallsBack() {
-    CSalvageSettings settings = Fresh();
-    settings.ParseLegacy("[AutoOpen]\n0\n[language]\nEnglish_0\n[recovery Path]\n/no/such/folder/here\n");
-    QCOMPARE(settings.recoveryFolder, settings.DefaultRecoveryFolder());
+  void oldFilesAreReadLineByLine() {
+    const QString unchanged = QStringLiteral("(unchanged)");
+    struct Case {
+      const char* text;
+      int autoOpen;
+      int language;
+      QString folder;  // "(unchanged)": as before the reading
+    };
+    const Case cases[] = {
+        // One stray line first: every header is then compared one line late, nothing is taken.
+        {"1\n[AutoOpen]\n1\n[language]\nDeutsch_1\n[recovery Path]\n/tmp\n", 0, 5, unchanged},
+        // Without "[AutoOpen]", its place is used up by the language header, and the
+        // language's value line is compared with "[language]" instead.
+        {"[language]\nDeutsch_1\n[recovery Path]\n/tmp\n", 0, 5, QStringLiteral("/tmp")},
+        // The language needs an underscore and its number is after the last one.
+        {"[AutoOpen]\n0\n[language]\nEnglish\n", 0, 5, unchanged},
+        {"[AutoOpen]\n0\n[language]\nChinese_Simplified_6\n", 0, 6, unchanged},
+        {"[AutoOpen]\r\n1\r\n[language]\r\nDeutsch_1\r\n", 1, 1, unchanged},  // written on another system
+        // A recovery folder that has vanished falls back to the default one.
+        {"[AutoOpen]\n0\n[language]\nEnglish_0\n[recovery Path]\n/no/such/folder/here\n", 0, 0, QString()},
+    };
+    for (const Case& c : cases) {
+      CSalvageSettings settings = Fresh();
+      settings.language = 5;
+      settings.recoveryFolder = unchanged;
+      settings.ParseLegacy(c.text);
+      QCOMPARE(settings.autoOpen, c.autoOpen);
+      QCOMPARE(settings.language, c.language);
+      QCOMPARE(settings.recoveryFolder, c.folder.isNull() ? settings.DefaultRecoveryFolder() : c.folder);
+    }
   }
 
   void unknownLanguageIndexUsesEnglish() {

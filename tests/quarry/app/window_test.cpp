@@ -82,7 +82,7 @@ class WindowTest : public QObject {
   }
 
  private slots:
-  void containerShowsByIdAndHidesAllForAnUnknownId() {
+  void containerShowsByIdAndHidesAllForAnUnknownIdAndPagesTheirUnnumberedChildren() {
     QWidget top;
     auto* container = new CFunctionDlgContainer(&top);
     auto* first = new ProbePage;
@@ -111,6 +111,26 @@ class WindowTest : public QObject {
     QVERIFY(second->isVisible());
     QCOMPARE(second->shows, 2);
     QCOMPARE(first->inits, 1);
+
+    // A page shows its unnumbered child pages and hides the numbered ones.
+    auto* numbered = new ProbePage;
+    numbered->setParent(first);
+    numbered->pageId = 7;
+    auto* unnumbered = new ProbePage;
+    unnumbered->setParent(first);
+    container->ShowPage(1);
+    QVERIFY(!numbered->isVisible());
+    QVERIFY(unnumbered->isVisible());
+    QCOMPARE(unnumbered->shows, 1);
+    QCOMPARE(numbered->shows, 0);
+
+    // "Deleted only" is remembered and handed to the page.
+    QVERIFY(!first->deletedOnly);
+    QVERIFY(!first->cancelFlag.load());
+    first->ApplyDeletedOnly(true);
+    QVERIFY(first->deletedOnly);
+    QCOMPARE(first->deletedCalls, 1);
+    QVERIFY(first->lastDeleted);
   }
 
   void pagesAreDestroyedLastAddedFirst() {
@@ -121,34 +141,6 @@ class WindowTest : public QObject {
       for (int id : {1, 2, 3}) container.AddPage(new MortalPage(&order, id), id);
     }
     QCOMPARE(order, (std::vector<int>{3, 2, 1}));
-  }
-
-  void pageShowsItsUnnumberedChildAndHidesNumberedOnes() {
-    QWidget top;
-    auto* container = new CFunctionDlgContainer(&top);
-    auto* page = new ProbePage;
-    container->AddPage(page, 5);
-    auto* numbered = new ProbePage;
-    numbered->setParent(page);
-    numbered->pageId = 7;
-    auto* unnumbered = new ProbePage;
-    unnumbered->setParent(page);
-    top.show();
-    container->ShowPage(5);
-    QVERIFY(!numbered->isVisible());
-    QVERIFY(unnumbered->isVisible());
-    QCOMPARE(unnumbered->shows, 1);
-    QCOMPARE(numbered->shows, 0);
-  }
-
-  void deletedOnlyIsRememberedAndApplied() {
-    ProbePage page;
-    QVERIFY(!page.deletedOnly);
-    QVERIFY(!page.cancelFlag.load());
-    page.ApplyDeletedOnly(true);
-    QVERIFY(page.deletedOnly);
-    QCOMPARE(page.deletedCalls, 1);
-    QVERIFY(page.lastDeleted);
   }
 
   void busBelongsToTheWindowOfAWidget() {
@@ -201,10 +193,8 @@ class WindowTest : public QObject {
     window.close();
     QCOMPARE(asked, 2);  // idle: no question
     QVERIFY(!window.isVisible());
-  }
 
-  void closingDuringAScanWhenTheUserAgrees() {
-    CSalvageDlg window;
+    // During a scan, the window closes when the user agrees to the question.
     window.show();
     window.askQuestion = [](const QString& text) { return text == Translate(QStringLiteral("IDS_SCAN_EXIT")); };
     emit window.bus()->scanState(page::kScanStarted);
@@ -241,37 +231,35 @@ class WindowTest : public QObject {
     settings.Load();
     settings.recoveryFolder = dir.path();
 
-    {
+    // One run of the dialog: check the box, pick a language (or keep it), type a folder,
+    // press OK or Cancel; returns what it told the user.
+    bool languageChanged = false;
+    const auto run = [&](bool ok, int language, const QString& folder) {
       COptionDlg dialog(settings);
       dialog.show();
       QStringList told;
       dialog.inform = [&](const QString& text) { told.append(text); };
       dialog.openFolderBox()->setChecked(true);
-      dialog.languageList()->setCurrentIndex(1);
-      dialog.folderField()->setText(QStringLiteral("/no/such/folder"));
-      QTest::mouseClick(dialog.cancelButton(), Qt::LeftButton);
-      QCOMPARE(dialog.result(), int{QDialog::Rejected});
-      QVERIFY(told.isEmpty());
-    }
+      if (language >= 0) dialog.languageList()->setCurrentIndex(language);
+      dialog.folderField()->setText(folder);
+      QTest::mouseClick(ok ? dialog.okButton() : dialog.cancelButton(), Qt::LeftButton);
+      [&] { QCOMPARE(dialog.result(), int{ok ? QDialog::Accepted : QDialog::Rejected}); }();
+      languageChanged = dialog.languageChanged();
+      return told;
+    };
+    QVERIFY(run(false, 1, QStringLiteral("/no/such/folder")).isEmpty());
     QCOMPARE(settings.autoOpen, 0);
     QCOMPARE(settings.language, 0);
     QVERIFY(!QFile::exists(settings.SettingsPath()));
 
     {
-      COptionDlg dialog(settings);
-      dialog.show();
-      QStringList told;
-      dialog.inform = [&](const QString& text) { told.append(text); };
-      dialog.openFolderBox()->setChecked(true);
       // Only the shipped languages are offered; French is the third.
+      COptionDlg dialog(settings);
       QCOMPARE(dialog.languageList()->count(), 3);
-      dialog.languageList()->setCurrentIndex(2);
-      dialog.folderField()->setText(QStringLiteral("/no/such/folder"));  // ignored
-      QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
-      QCOMPARE(dialog.result(), int{QDialog::Accepted});
-      QVERIFY(dialog.languageChanged());
-      QCOMPARE(told, QStringList{Translate(QStringLiteral("IDS_RESTART_PROGRAME"))});
     }
+    // A folder that does not exist is ignored; a new language asks for a restart.
+    QCOMPARE(run(true, 2, QStringLiteral("/no/such/folder")), QStringList{Translate(QStringLiteral("IDS_RESTART_PROGRAME"))});
+    QVERIFY(languageChanged);
     QCOMPARE(settings.autoOpen, 1);
     QCOMPARE(settings.language, 3);
     QCOMPARE(settings.recoveryFolder, QDir(dir.path()).absolutePath());
@@ -280,12 +268,8 @@ class WindowTest : public QObject {
       COptionDlg dialog(settings);
       QCOMPARE(dialog.languageList()->currentIndex(), 2);
       QVERIFY(dialog.openFolderBox()->isChecked());
-      QStringList told;
-      dialog.inform = [&](const QString& text) { told.append(text); };
-      dialog.folderField()->setText(chosen);
-      QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
-      QVERIFY(told.isEmpty());  // same language: no restart message
     }
+    QVERIFY(run(true, -1, chosen).isEmpty());  // same language: no restart message
     CSalvageSettings reread;
     reread.Locate(dir.path(), QDir(dir.path()).filePath(QStringLiteral("config")));
     QVERIFY(reread.Load());
@@ -345,9 +329,12 @@ class WindowTest : public QObject {
   void theMenuHasHelpAndAboutButNoUpdater() {
     CSalvageDlg window;
     window.show();
+    QList<QAction*> actions;
     QStringList texts;
     for (QAction* action : window.menu()->actions()) {
-      if (!action->isSeparator()) texts.append(action->text());
+      if (action->isSeparator()) continue;
+      actions.append(action);
+      texts.append(action->text());
     }
     QCOMPARE(texts, (QStringList{Translate(QStringLiteral("IDS_MENU_DIALOG_OPTIONS")),
                                  Translate(QStringLiteral("IDS_MENU_DIALOG_HELP")),
@@ -364,10 +351,6 @@ class WindowTest : public QObject {
         {2, "aboutDialog", {QStringLiteral(QUARRY_TEST_VERSION), QStringLiteral("SQLite"), QStringLiteral("OpenSSL"),
                             QStringLiteral("libplist"), QStringLiteral("zlib"), QString::fromLatin1(qVersion())}},
     };
-    QList<QAction*> actions;
-    for (QAction* action : window.menu()->actions()) {
-      if (!action->isSeparator()) actions.append(action);
-    }
     for (const Case& c : cases) {
       QString text;
       QPoint offset;

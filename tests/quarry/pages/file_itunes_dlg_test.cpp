@@ -43,6 +43,18 @@ class FileItunesDlgTest : public QObject {
     return job->Take();
   }
 
+  // Opens the page on `root` as the window does, shown (at 900x500) when asked.
+  static void Open(CFileItunesDlg& page, PageBus& bus, const QString& root, bool shown = false) {
+    PageBus::Attach(&page, &bus);
+    page.SetBackupRoot(root);
+    page.InitPage();
+    if (shown) {
+      page.resize(900, 500);
+      page.show();
+    }
+    page.OnShowPage();
+  }
+
   int RowOf(const QTreeWidget* list, const QString& text) {
     for (int row = 0; row < list->topLevelItemCount(); ++row) {
       if (list->topLevelItem(row)->text(0).contains(text)) return row;
@@ -77,10 +89,7 @@ class FileItunesDlgTest : public QObject {
   void ListsBackupsAndRetriesAWrongPasswordForTheSameBackup() {
     PageBus bus;
     CFileItunesDlg page;
-    PageBus::Attach(&page, &bus);
-    page.SetBackupRoot(root_);
-    page.InitPage();
-    page.OnShowPage();
+    Open(page, bus, root_);
     QCOMPARE(page.List()->topLevelItemCount(), 4);
     const QString encryptedMark = Translate(QStringLiteral("IDS_ITUNES_ENCRYPTED"));
     const struct {
@@ -100,7 +109,7 @@ class FileItunesDlgTest : public QObject {
     QStringList answers{QStringLiteral("wrong"), password_};
     page.SetPasswordPrompt([&](const QString& name, const QString& message,
                                const views::PasswordChecker& check) -> std::optional<views::PasswordOutcome> {
-      if (!name.contains(QStringLiteral("Locked Phone"))) return std::nullopt;
+      if (!name.contains(QStringLiteral("Locked"))) return std::nullopt;
       messages.append(message);
       return Checked(check, answers.takeFirst());
     });
@@ -123,11 +132,6 @@ class FileItunesDlgTest : public QObject {
     for (const char* name : {"Newer Phone", "Newer Locked"}) {
       messages.clear();
       answers = QStringList{password_};
-      page.SetPasswordPrompt([&](const QString&, const QString& message,
-                                 const views::PasswordChecker& check) -> std::optional<views::PasswordOutcome> {
-        messages.append(message);
-        return Checked(check, answers.takeFirst());
-      });
       QVERIFY2(page.ScanRow(RowOf(page.List(), QLatin1String(name))), name);
       QCOMPARE(messages.size(), QLatin1String(name) == QLatin1String("Newer Locked") ? 1 : 0);
       const int handed = source.last().at(1).toInt();
@@ -141,12 +145,7 @@ class FileItunesDlgTest : public QObject {
   void RowsShowModelAndIosSortByAHeaderAndAnEmptyListSaysWhere() {
     PageBus bus;
     CFileItunesDlg page;
-    PageBus::Attach(&page, &bus);
-    page.SetBackupRoot(root_);
-    page.InitPage();
-    page.resize(900, 500);
-    page.show();
-    page.OnShowPage();
+    Open(page, bus, root_, true);
     QVERIFY(page.EmptyText().isEmpty());
     // The generator's older backups are iOS 9.3.2, the newer layout 10.3.3, all "iPhone7,2".
     const int newer = RowOf(page.List(), QStringLiteral("Newer Phone"));
@@ -176,11 +175,7 @@ class FileItunesDlgTest : public QObject {
     // No backups: the list says where it looked.
     const QString none = QDir(root_).filePath(QStringLiteral("none"));
     CFileItunesDlg empty;
-    PageBus::Attach(&empty, &bus);
-    empty.SetBackupRoot(none);
-    empty.InitPage();
-    empty.show();
-    empty.OnShowPage();
+    Open(empty, bus, none, true);
     QVERIFY(empty.EmptyText().contains(QDir::toNativeSeparators(none)));
     QVERIFY(empty.EmptyText().contains(QStringLiteral("idevicebackup2")));
     auto* problems = empty.findChild<QLabel*>(QStringLiteral("backupProblems"));
@@ -207,10 +202,7 @@ class FileItunesDlgTest : public QObject {
   void CancelClearsBusyAndTheFolderChoiceAsksToo() {
     PageBus bus;
     CFileItunesDlg page;
-    PageBus::Attach(&page, &bus);
-    page.SetBackupRoot(QDir(root_).filePath(QStringLiteral("none")));  // no backups here
-    page.InitPage();
-    page.OnShowPage();
+    Open(page, bus, QDir(root_).filePath(QStringLiteral("none")));  // no backups here
     QCOMPARE(page.List()->topLevelItemCount(), 0);
     QVERIFY(!page.ScanRow(0));
 
@@ -270,10 +262,7 @@ class FileItunesDlgTest : public QObject {
   void TheCheckRunsOffTheWindowThreadAndCancelDropsIt() {
     PageBus bus;
     CFileItunesDlg page;
-    PageBus::Attach(&page, &bus);
-    page.SetBackupRoot(slowRoot_);
-    page.InitPage();
-    page.OnShowPage();
+    Open(page, bus, slowRoot_);
     QCOMPARE(page.List()->topLevelItemCount(), 1);
     QSignalSpy state(&bus, &PageBus::scanState);
     QSignalSpy source(&bus, &PageBus::setScanSource);

@@ -21,8 +21,10 @@ namespace quarry {
 
 namespace {
 
-// `count` contacts named "Person <n>", so every one gets its own vCard.
-void Fill(views::ContactsModel& model, int count) {
+// `copies` exports of `count` contacts named "Person <n>", so every one gets its own vCard.
+// An export is a copy: it outlives the list it was taken from.
+std::vector<std::unique_ptr<views::CategoryExport>> Exports(int count, int copies) {
+  views::ContactsModel model;
   for (int n = 0; n < count; ++n) {
     sieve::ContactRecord r;
     r.First = "Person " + std::to_string(n);
@@ -30,9 +32,6 @@ void Fill(views::ContactsModel& model, int count) {
     r.Deleted = n % 7 == 0 ? 1 : 0;
     model.AddContact(r);
   }
-}
-
-std::vector<std::unique_ptr<views::CategoryExport>> Snapshots(const views::ContactsModel& model, int copies) {
   std::vector<std::unique_ptr<views::CategoryExport>> exports;
   for (int k = 0; k < copies; ++k) exports.push_back(model.SnapshotChecked());
   return exports;
@@ -78,10 +77,8 @@ class RecoveryDlgTest : public QObject {
   }
 
   void RunsToTheEndWhileTheWindowKeepsAnswering() {
-    views::ContactsModel model;
-    Fill(model, 2000);
     QTemporaryDir dir;
-    CRecoveryDlg dialog(dir.path(), Snapshots(model, 6));
+    CRecoveryDlg dialog(dir.path(), Exports(2000, 6));
     QList<int> seen;
     QTimer sample;
     QObject::connect(&sample, &QTimer::timeout, [&] { seen.append(dialog.Progress()->value()); });
@@ -114,10 +111,8 @@ class RecoveryDlgTest : public QObject {
   }
 
   void ExecReturnsOnceClosedAfterTheSummary() {
-    views::ContactsModel model;
-    Fill(model, 10);
     QTemporaryDir dir;
-    CRecoveryDlg dialog(dir.path(), Snapshots(model, 2));
+    CRecoveryDlg dialog(dir.path(), Exports(10, 2));
     QObject::connect(&dialog, &CRecoveryDlg::recoveryFinished, &dialog,
                      [&dialog] { dialog.CancelButton()->click(); }, Qt::QueuedConnection);
     QCOMPARE(dialog.exec(), int(QDialog::Accepted));
@@ -125,10 +120,8 @@ class RecoveryDlgTest : public QObject {
   }
 
   void CancelMidwayReturnsPromptlyAndSaysCancelled() {
-    views::ContactsModel model;
-    Fill(model, 3000);
     QTemporaryDir dir;
-    CRecoveryDlg dialog(dir.path(), Snapshots(model, 8));
+    CRecoveryDlg dialog(dir.path(), Exports(3000, 8));
     dialog.show();
     // Wait until the vCards are being written, then cancel.
     QTRY_VERIFY_WITH_TIMEOUT(FilesBelow(dir.path(), QStringLiteral("*.vcf")) > 50, 60000);
@@ -157,10 +150,8 @@ class RecoveryDlgTest : public QObject {
   }
 
   void ClosingOrDestroyingMidRunStopsTheWorker() {
-    views::ContactsModel model;
-    Fill(model, 3000);
     QTemporaryDir dir;
-    auto dialog = std::make_unique<CRecoveryDlg>(dir.path(), Snapshots(model, 8));
+    auto dialog = std::make_unique<CRecoveryDlg>(dir.path(), Exports(3000, 8));
     dialog->show();
     QTRY_VERIFY_WITH_TIMEOUT(FilesBelow(dir.path(), QStringLiteral("*.vcf")) > 20, 60000);
     // The title bar's close during the run means cancel, not close.
@@ -176,14 +167,12 @@ class RecoveryDlgTest : public QObject {
   }
 
   void WritesThatFailAreReportedWithTheirNames() {
-    views::ContactsModel model;
-    Fill(model, 3);
     QTemporaryDir dir;
     // Something in the way of the category's folder: nothing can be written.
     QFile blocker(QDir(dir.path()).filePath(QStringLiteral("Contacts")));
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();
-    CRecoveryDlg dialog(dir.path(), Snapshots(model, 1));
+    CRecoveryDlg dialog(dir.path(), Exports(3, 1));
     dialog.show();
     QTRY_VERIFY_WITH_TIMEOUT(dialog.Finished(), 10000);
     const views::RecoverySummary summary = dialog.Summary();
@@ -196,8 +185,6 @@ class RecoveryDlgTest : public QObject {
   }
 
   void AReadOnlyTargetFolderGivesFailuresWithNames() {
-    views::ContactsModel model;
-    Fill(model, 3);
     QTemporaryDir dir;
     const QString category = QDir(dir.path()).filePath(QStringLiteral("Contacts"));
     const QString vcf = QDir(category).filePath(QStringLiteral("VCF"));
@@ -221,7 +208,7 @@ class RecoveryDlgTest : public QObject {
     QString failureText;
     QString statusText;
     {
-      CRecoveryDlg dialog(dir.path(), Snapshots(model, 1));
+      CRecoveryDlg dialog(dir.path(), Exports(3, 1));
       dialog.show();
       QTRY_VERIFY_WITH_TIMEOUT(dialog.Finished(), 10000);
       summary = dialog.Summary();

@@ -12,11 +12,11 @@
 
 #include <csignal>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
+
+#include "support/test_support.h"
 
 namespace sieve {
 namespace {
@@ -70,22 +70,16 @@ Bytes Decrypted(const Bytes& cipher, const FileKey& key) { return DecryptBuffer(
 
 class FileDecryptorTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "decryptor-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+  std::string Path(const std::string& name) const { return dir_.Join(name); }
   std::string Write(const std::string& name, const Bytes& bytes) const {
-    std::ofstream(Path(name), std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                       static_cast<std::streamsize>(bytes.size()));
+    test::WriteFile(Path(name), std::string(bytes.begin(), bytes.end()));
     return Path(name);
   }
   static Bytes Read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::error_code missing;
+    if (!fs::exists(path, missing)) return {};
+    const std::string text = test::ReadFile(path);
+    return Bytes(text.begin(), text.end());
   }
   // In memory and through files must agree; returns the file result.
   Bytes BothWays(const Bytes& cipher, const FileKey& key) const {
@@ -95,7 +89,7 @@ class FileDecryptorTest : public ::testing::Test {
     return fromFile;
   }
 
-  fs::path dir_;
+  test::TempDir dir_;
 };
 
 TEST_F(FileDecryptorTest, RoundTripsAtBlockAndBufferBoundaries) {
@@ -179,7 +173,7 @@ TEST_F(FileDecryptorTest, FailuresLeaveNoTarget) {
   const std::string source = Write("source", Encrypt(key, plain, false));
   const std::string target = Path("target");
   EXPECT_EQ(DecryptFile(Path("missing"), target, key), DecryptStatus::OpenFailed);
-  EXPECT_EQ(DecryptFile(dir_.string(), target, key), DecryptStatus::OpenFailed);
+  EXPECT_EQ(DecryptFile(dir_.Path(), target, key), DecryptStatus::OpenFailed);
   EXPECT_FALSE(fs::exists(target));
   EXPECT_EQ(DecryptFile(source, Path("no-such-folder/target"), key), DecryptStatus::CreateFailed);
 

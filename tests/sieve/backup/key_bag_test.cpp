@@ -98,8 +98,10 @@ struct BagMaker {
 };
 
 Bytes IndexField(std::uint32_t protectionClass, const Bytes& wrapped) {
-  Bytes field = {std::uint8_t(protectionClass), std::uint8_t(protectionClass >> 8), 0, 0};
-  field.insert(field.end(), wrapped.begin(), wrapped.end());
+  Bytes field(4 + wrapped.size(), 0);
+  field[0] = std::uint8_t(protectionClass);
+  field[1] = std::uint8_t(protectionClass >> 8);
+  std::copy(wrapped.begin(), wrapped.end(), field.begin() + 4);
   return field;
 }
 

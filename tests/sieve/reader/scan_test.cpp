@@ -190,7 +190,7 @@ TEST(Scan, SingleFilesExtractDecrypted) {
     int extracted = 0;
     for (const test::TruthFile& file : truth) {
       if (file.Kind != "file") continue;
-      const std::string out = dir.Join("x" + std::to_string(extracted++));
+      const std::string out = dir.Join(std::to_string(extracted++) + ".extracted");
       ASSERT_EQ(reader.ExtractFile(0, file.Domain, file.Path, out), 1) << reader.LastErrorText(0);
       EXPECT_EQ(test::Sha256Hex(test::ReadFile(out)), file.Sha256) << file.Path;
     }

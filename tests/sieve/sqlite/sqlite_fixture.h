@@ -41,11 +41,6 @@ inline std::vector<std::uint8_t> FileBytes(const std::string& path) {
   return std::vector<std::uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-inline void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
 inline void PutBigEndian16(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t value) {
   bytes[at] = static_cast<std::uint8_t>(value >> 8);
   bytes[at + 1] = static_cast<std::uint8_t>(value);
