@@ -6,12 +6,20 @@
 #include <QVBoxLayout>
 
 #include "quarry/app/rb_dictionary.h"
+#include "quarry/views/view_texts.h"
 
 namespace quarry {
 
 namespace {
 
 QString Text(const char* key) { return Translate(QLatin1String(key)); }
+
+// A text with a "%1" filled in; a translation that lost its "%1" gives way to the English one.
+QString TextWith(const char* key, const QString& value) {
+  QString text = Text(key);
+  if (!text.contains(QLatin1String("%1"))) text = views::EnglishViewText(QLatin1String(key));
+  return text.arg(value);
+}
 
 QLabel* PlainLabel(const QString& text, QWidget* parent) {
   auto* label = new QLabel(parent);
@@ -59,7 +67,7 @@ void CChatPage::ShowDetail(qsizetype item) {
     return;
   }
   const views::ChatThread& thread = thread_(item);
-  SetDetailTitle(Text("IDS_MESSAGE_TO").arg(thread.Title()));
+  SetDetailTitle(TextWith("IDS_MESSAGE_TO", thread.Title()));
   for (const views::ChatEntry& entry : thread.Entries) AddEntry(entry);
   layout->addStretch(1);
 }
@@ -75,7 +83,7 @@ void CChatPage::AddEntry(const views::ChatEntry& entry) {
   QString text = entry.Text;
   if (!entry.AttachmentPath.empty()) {
     const QString name = views::ResolveAttachment(entry, files_).Name;
-    text += (text.isEmpty() ? QString() : QStringLiteral("\n")) + Text("IDS_MESSAGE_ATTACHMENT").arg(name);
+    text += (text.isEmpty() ? QString() : QStringLiteral("\n")) + TextWith("IDS_MESSAGE_ATTACHMENT", name);
   }
   if (entry.Deleted) text = Text("IDS_MESSAGE_DELETED_MARK") + QLatin1Char('\n') + text;
   QLabel* bubble = PlainLabel(text, bubbles_);
