@@ -33,9 +33,6 @@ ExportReport Recover(const CategoryModel& model, const QString& folder, bool can
   return report;
 }
 
-// Every file below `folder`: relative path -> bytes.
-std::map<std::string, QByteArray> Files(const QString& folder) { return test::FilesBelow(folder); }
-
 // One conversation's message as the test writes it, for either record kind.
 struct Said {
   bool outgoing;
@@ -60,7 +57,6 @@ struct Kind {
   bool whatsapp;
 };
 
-// Builds the conversation and attachment models of a kind over records made here.
 struct Views {
   std::unique_ptr<CategoryModel> chats, attachments;
 };
@@ -204,13 +200,12 @@ TEST(AttachmentsExport, CopiesKeepTheirNamesNumberedInsideTheFolder) {
       model = std::move(m);
     }
     const QString out = Q(dir.Join("out"));
-    EXPECT_TRUE(Files(out).empty());
     Recover(*model, out, /*cancelled=*/true);
-    EXPECT_TRUE(Files(out).empty());
+    EXPECT_TRUE(test::FilesBelow(out).empty());
 
     const ExportReport report = Recover(*model, out);
     EXPECT_EQ(report.Skipped.size(), 1);  // the missing file is named, not lost silently
-    const auto files = Files(out);
+    const auto files = test::FilesBelow(out);
     ASSERT_EQ(files.size(), 2u);  // nothing escaped the folder through "../"
     const std::string first = files.begin()->first, second = std::next(files.begin())->first;
     EXPECT_EQ(first.rfind(std::string(kind.name) + "/", 0), 0u) << first;
@@ -229,13 +224,7 @@ TEST(ChatsExport, ScannedBackupsGiveDecryptedAttachments) {
     sieve::test::TempDir dir;
     const std::string password = "chat ✓ pass";
     std::vector<std::string> args = {"--profile", "small", "--manifest-db"};
-    if (encrypted) {
-      for (const std::string& a : {std::string("--encrypted"), std::string("--password-file"),
-                                   sieve::test::WritePasswordFile(dir, password), std::string("--iterations"),
-                                   std::string("1000")}) {
-        args.push_back(a);
-      }
-    }
+    if (encrypted) args.insert(args.end(), {"--encrypted", "--password-file", sieve::test::WritePasswordFile(dir, password)});
     const auto backup = sieve::test::MakeBackup(dir, "b", args);
     std::set<std::string> plainHashes;
     bool anyEncrypted = false;
@@ -271,7 +260,7 @@ TEST(ChatsExport, ScannedBackupsGiveDecryptedAttachments) {
     }
 
     std::size_t copies = 0;
-    for (const auto& [path, bytes] : Files(out)) {
+    for (const auto& [path, bytes] : test::FilesBelow(out)) {
       const bool attachment = path.find("Attachments/") != std::string::npos;
       if (!attachment || path.ends_with(".vcf")) continue;  // shared contacts exist only as database text
       ++copies;
