@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "quarry/views/attachment_models.h"
+#include "quarry/views/chat_models.h"
 #include "quarry/views/contacts_model.h"
 #include "sieve/info_type.h"
 
@@ -14,13 +16,13 @@ constexpr PageStyle kGroup = PageStyle::Empty;
 constexpr CategoryRow kRows[] = {
     {0, "IDS_RECOVERY_MAIN_MESSAGE_CALLLOG", -1, nullptr, kGroup},
     {100057, "IDS_RECOVERY_MAIN_CONTACT", sieve::INFO_CONTACT, &MakeModel<ContactsModel>, PageStyle::Contacts},
-    {100058, "IDS_RECOVERY_MAIN_MESSAGE", sieve::INFO_SMS, nullptr, PageStyle::Empty},
-    {100060, "IDS_RECOVERY_MAIN_MESSAGE_ATTACH", sieve::INFO_SMS_ATTACHMENT, nullptr, PageStyle::Empty},
+    {100058, "IDS_RECOVERY_MAIN_MESSAGE", sieve::INFO_SMS, &MakeModel<MessagesModel>, PageStyle::Chat},
+    {100060, "IDS_RECOVERY_MAIN_MESSAGE_ATTACH", sieve::INFO_SMS_ATTACHMENT, &MakeModel<MessageAttachmentsModel>, PageStyle::List},
     {100061, "IDS_RECOVERY_MAIN_RECENT_CALL", sieve::INFO_CALL, nullptr, PageStyle::Empty},
     {100062, "IDS_RECOVERY_MAIN_VOICE_MEMO", sieve::INFO_VOICE_MEMO, nullptr, PageStyle::Empty},
     {100063, "IDS_RECOVERY_MAIN_VOICEMAIL", -1, nullptr, PageStyle::Empty},
-    {100064, "IDS_RECOVERY_MAIN_WHATSAPP", sieve::INFO_WHATSAPP, nullptr, PageStyle::Empty},
-    {100065, "IDS_RECOVERY_MAIN_WHATSAPP_ATTACH", sieve::INFO_WHATSAPP_ATTACHMENT, nullptr, PageStyle::Empty},
+    {100064, "IDS_RECOVERY_MAIN_WHATSAPP", sieve::INFO_WHATSAPP, &MakeModel<WhatsAppModel>, PageStyle::Chat},
+    {100065, "IDS_RECOVERY_MAIN_WHATSAPP_ATTACH", sieve::INFO_WHATSAPP_ATTACHMENT, &MakeModel<WhatsAppAttachmentsModel>, PageStyle::List},
     {0, "IDS_RECOVERY_MAIN_PHOTOS_VIDEOS", -1, nullptr, kGroup},
     {100066, "IDS_RECOVERY_MAIN_CAMERA_ROLL", sieve::INFO_CAMERA_ROLL, nullptr, PageStyle::Empty},
     {100067, "IDS_RECOVERY_MAIN_PHOTO_STREAM", sieve::INFO_PHOTO_STREAM, nullptr, PageStyle::Empty},

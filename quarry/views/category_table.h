@@ -28,6 +28,7 @@ enum class PageStyle {
   List,        // the list alone
   ListDetail,  // the list and a detail pane of the selected item
   Contacts,    // the list, a detail pane and the contact's portrait
+  Chat,        // the conversations and the selected one's messages as bubbles
 };
 
 struct CategoryRow {

@@ -21,6 +21,19 @@ QString UniqueFilePath(const QString& dir, const QString& base, const QString& e
   return candidate;
 }
 
+QString NumberedFilePath(const QString& dir, const QString& fileName) {
+  const QDir folder(dir);
+  // A leading dot is part of the name, not an extension.
+  const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
+  const QString base = dot > 0 ? fileName.left(dot) : fileName;
+  const QString extension = dot > 0 ? fileName.mid(dot) : QString();
+  QString candidate = folder.filePath(fileName);
+  for (int n = 1; QFileInfo::exists(candidate) || QFileInfo(candidate).isSymLink(); ++n) {
+    candidate = folder.filePath(QStringLiteral("%1_%2%3").arg(base).arg(n).arg(extension));
+  }
+  return candidate;
+}
+
 bool MakeFolder(const QString& path, ExportReport& report) {
   if (QDir().mkpath(path)) return true;
   report.Failed.append(QStringLiteral("%1: the folder cannot be created").arg(QDir::toNativeSeparators(path)));

@@ -20,6 +20,10 @@ struct ExportReport {
 // that does not exist yet. `extension` includes its dot (or is empty).
 QString UniqueFilePath(const QString& dir, const QString& base, const QString& extension);
 
+// dir/fileName, or with "_1", "_2"... put before the extension ("a.jpg", "a_1.jpg"), the
+// first that does not exist yet: copied files keep names their programs know.
+QString NumberedFilePath(const QString& dir, const QString& fileName);
+
 // Creates the folder (and its parents); a failure is recorded in `report`.
 bool MakeFolder(const QString& path, ExportReport& report);
 

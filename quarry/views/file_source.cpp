@@ -94,6 +94,19 @@ QString FileSource::ReadablePath(const std::string& storedPath, const sieve::Opt
 
 bool FileSource::Decrypt(const std::string&, const sieve::FileKey&, const QString&) const { return false; }
 
+void FileSource::NoteStoredFile(const std::string& storedPath, StoredFileNote note) const {
+  if (storedPath.empty()) return;
+  const std::lock_guard<std::mutex> lock(notesMutex_);
+  notes_.insert_or_assign(storedPath, std::move(note));
+}
+
+std::optional<StoredFileNote> FileSource::NotedFile(const std::string& storedPath) const {
+  const std::lock_guard<std::mutex> lock(notesMutex_);
+  const auto found = notes_.find(storedPath);
+  if (found == notes_.end()) return std::nullopt;
+  return found->second;
+}
+
 void FileSourceSlot::Set(std::shared_ptr<const FileSource> source) {
   const std::lock_guard<std::mutex> lock(mutex_);
   source_ = std::move(source);
@@ -111,6 +124,14 @@ bool FileSourceSlot::CopyTo(const std::string& storedPath, const sieve::Optional
 
 QString FileSourceSlot::ReadablePath(const std::string& storedPath, const sieve::OptionalFileKey& key) const {
   return Current()->ReadablePath(storedPath, key);
+}
+
+void FileSourceSlot::NoteStoredFile(const std::string& storedPath, StoredFileNote note) const {
+  Current()->NoteStoredFile(storedPath, std::move(note));
+}
+
+std::optional<StoredFileNote> FileSourceSlot::NotedFile(const std::string& storedPath) const {
+  return Current()->NotedFile(storedPath);
 }
 
 std::shared_ptr<const FileSource> MakeReaderFileSource(sieve::CItunesBackupReader& reader, int index) {

@@ -4,8 +4,10 @@
 #pragma once
 
 #include <QString>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "quarry/views/export_files.h"
@@ -16,6 +18,12 @@ class CItunesBackupReader;
 }
 
 namespace quarry::views {
+
+// What a record said about a stored file: its own name and the key that opens it.
+struct StoredFileNote {
+  std::string name;
+  sieve::OptionalFileKey key;
+};
 
 class FileSource {
  public:
@@ -31,9 +39,19 @@ class FileSource {
   // "" when it cannot be had.
   virtual QString ReadablePath(const std::string& storedPath, const sieve::OptionalFileKey& key) const;
 
+  // Some records name a stored file without its key or name (a message naming its
+  // attachment); the record that carries them (the attachment) leaves them here so
+  // that the other can still read the file. Any thread.
+  virtual void NoteStoredFile(const std::string& storedPath, StoredFileNote note) const;
+  virtual std::optional<StoredFileNote> NotedFile(const std::string& storedPath) const;
+
  protected:
   // Decrypts `storedPath` with `key` into `target`; the plain source cannot.
   virtual bool Decrypt(const std::string& storedPath, const sieve::FileKey& key, const QString& target) const;
+
+ private:
+  mutable std::mutex notesMutex_;
+  mutable std::map<std::string, StoredFileNote> notes_;
 };
 
 // A source that forwards to another one, set and changed later: the program's models
@@ -44,6 +62,8 @@ class FileSourceSlot : public FileSource {
   bool CopyTo(const std::string& storedPath, const sieve::OptionalFileKey& key, const QString& target,
               std::int64_t modifiedTime, ExportReport& report) const override;
   QString ReadablePath(const std::string& storedPath, const sieve::OptionalFileKey& key) const override;
+  void NoteStoredFile(const std::string& storedPath, StoredFileNote note) const override;
+  std::optional<StoredFileNote> NotedFile(const std::string& storedPath) const override;
 
  private:
   std::shared_ptr<const FileSource> Current() const;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "export_parsers.h"
+#include "quarry/views/category_table.h"
 #include "sieve/info_type.h"
 #include "sieve/itunes_backup_reader.h"
 #include "support/test_support.h"
@@ -158,18 +159,26 @@ TEST(HeadlessRecovery, HelpAndVersionNeedNoDisplayAndNameRealCategories) {
 TEST(HeadlessRecovery, CategoriesWithNothingToRecoverAreRefusedBeforeTheScan) {
   sieve::test::TempDir dir;
   const auto backup = sieve::test::MakeBackup(dir, "plain", {"--profile", "small"});
-  const struct {
-    const char* categories;
+  struct Case {
+    std::string categories;
     int exitCode;
-    const char* says;
-  } cases[] = {
-      {"messages", 2, "nothing to recover"},
-      {"messages,calls,notes", 2, "nothing to recover"},
+    std::string says;
+  };
+  std::vector<Case> cases = {
       {"sms", 2, "unknown category \"sms\""},
       {"contacts,sms", 2, "unknown category"},
-      {"messages,contacts", 0, "messages: "},
       {"all", 0, "contacts: "},
   };
+  // Categories without a view, whichever they are while views are being added.
+  std::vector<std::string> viewless;
+  ForEachCategory([&](const CategoryRow& row) {
+    if (row.type >= 0 && row.makeModel == nullptr) viewless.push_back(sieve::InfoTypeName(row.type));
+  });
+  if (!viewless.empty()) {
+    cases.push_back({viewless[0], 2, "nothing to recover"});
+    cases.push_back({viewless[0] + ",contacts", 0, viewless[0] + ": "});
+  }
+  if (viewless.size() > 1) cases.push_back({viewless[0] + "," + viewless[1], 2, "nothing to recover"});
   for (const auto& c : cases) {
     SCOPED_TRACE(c.categories);
     const std::string out = dir.Join("out");

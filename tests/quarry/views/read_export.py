@@ -2,6 +2,7 @@
 what they saw as JSON, for the C++ tests to compare with what went in.
 
 usage: read_export.py CONTACTS_FOLDER
+       read_export.py --chats FOLDER NAME   (a messages or WhatsApp export: NAME.html, NAME.csv)
 """
 
 import csv
@@ -97,7 +98,75 @@ def read_html(path):
     return {"rows": page.rows, "items": page.items, "footer": " ".join(page.footer)}
 
 
+class ChatPage(html.parser.HTMLParser):
+    """Tab labels, and per conversation its bubbles: class, text (<br> as a line break),
+    whether it is marked deleted, and the links and pictures of its attachment."""
+
+    def __init__(self):
+        super().__init__()
+        self.tabs, self.chats = [], []
+        self.li, self.bubble, self.depth, self.in_attachment = None, None, 0, False
+
+    def handle_starttag(self, tag, attrs):
+        attrs = dict(attrs)
+        cls = attrs.get("class") or ""
+        if tag == "li":
+            self.li = {"text": "", "deleted": False}
+        elif tag == "div" and (attrs.get("id") or "").startswith("myTab1_Content"):
+            self.chats.append([])
+        elif tag == "div" and cls in ("in", "out"):
+            self.bubble = {"class": cls, "text": "", "deleted": False, "hrefs": [], "imgs": [], "attachment": ""}
+            self.depth = 0
+        elif self.bubble is not None:
+            if tag == "div":
+                self.depth += 1
+                self.in_attachment = cls == "attachment"
+            elif tag == "br" and not self.in_attachment:
+                self.bubble["text"] += "\n"
+            elif tag == "span" and cls == "deleted":
+                self.bubble["deleted"] = True
+            elif tag == "a":
+                self.bubble["hrefs"].append(attrs.get("href"))
+            elif tag == "img" and self.in_attachment:
+                self.bubble["imgs"].append(attrs.get("src"))
+        elif self.li is not None and tag == "span" and cls == "deleted":
+            self.li["deleted"] = True
+
+    def handle_endtag(self, tag):
+        if tag == "li" and self.li is not None:
+            self.tabs.append(self.li)
+            self.li = None
+        elif tag == "div" and self.bubble is not None:
+            if self.depth > 0:
+                self.depth -= 1
+                self.in_attachment = False
+            else:
+                self.bubble["text"] = self.bubble["text"].strip("\n")
+                self.chats[-1].append(self.bubble)
+                self.bubble = None
+
+    def handle_data(self, data):
+        if self.li is not None:
+            self.li["text"] += data
+        if self.bubble is not None:
+            if self.in_attachment:
+                self.bubble["attachment"] += data
+            else:
+                self.bubble["text"] += data
+
+
+def read_chats(folder, name):
+    page = ChatPage()
+    with open(os.path.join(folder, "HTML", name + ".html"), encoding="utf-8-sig") as f:
+        page.feed(f.read())
+    page.close()
+    return {"csv": read_csv(os.path.join(folder, "CSV", name + ".csv")), "tabs": page.tabs, "chats": page.chats}
+
+
 def main():
+    if sys.argv[1] == "--chats":
+        json.dump(read_chats(sys.argv[2], sys.argv[3]), sys.stdout, ensure_ascii=False)
+        return
     folder = sys.argv[1]
     out = {"csv": read_csv(os.path.join(folder, "CSV", "Contacts.csv")),
            "html": read_html(os.path.join(folder, "HTML", "Contacts.html")), "vcards": {}}

@@ -1,0 +1,103 @@
+#include "quarry/pages/chat_page.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QScrollArea>
+#include <QVBoxLayout>
+
+#include "quarry/app/rb_dictionary.h"
+#include "quarry/views/view_texts.h"
+
+namespace quarry {
+
+namespace {
+
+QString Text(const char* key) { return Translate(QLatin1String(key)); }
+
+// A text with a "%1" filled in; a translation that lost its "%1" gives way to the English one.
+QString TextWith(const char* key, const QString& value) {
+  QString text = Text(key);
+  if (!text.contains(QLatin1String("%1"))) text = views::EnglishViewText(QLatin1String(key));
+  return text.arg(value);
+}
+
+QLabel* PlainLabel(const QString& text, QWidget* parent) {
+  auto* label = new QLabel(parent);
+  label->setTextFormat(Qt::PlainText);  // message text is never markup
+  label->setWordWrap(true);
+  label->setText(text);
+  return label;
+}
+
+}  // namespace
+
+CChatPage::CChatPage(views::CategoryModel* model, ThreadOf thread, const views::FileSource& files, QWidget* parent)
+    : CCategoryPage(model, Detail::Pane, parent), thread_(std::move(thread)), files_(files) {
+  // The bubbles take the pane; the base's label/value rows stay empty here.
+  if (auto* rows = findChild<QScrollArea*>(QStringLiteral("categoryDetailScroll"))) rows->hide();
+  scroll_ = new QScrollArea(this);
+  scroll_->setObjectName(QStringLiteral("chatScroll"));
+  scroll_->setWidgetResizable(true);
+  scroll_->setFrameShape(QFrame::NoFrame);
+  scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  scroll_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+  DetailHead()->addWidget(scroll_, 1);
+  ShowDetail(-1);
+}
+
+QList<QWidget*> CChatPage::Bubbles() const {
+  QList<QWidget*> out;
+  if (bubbles_ == nullptr) return out;
+  for (QWidget* w : bubbles_->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+    if (w->property("bubble").toBool()) out.append(w);
+  }
+  return out;
+}
+
+void CChatPage::ShowDetail(qsizetype item) {
+  CCategoryPage::ShowDetail(item);
+  if (scroll_ == nullptr) return;  // called from the base's constructor
+  bubbles_ = new QWidget;
+  bubbles_->setObjectName(QStringLiteral("chatBubbles"));
+  auto* layout = new QVBoxLayout(bubbles_);
+  layout->setContentsMargins(0, 4, 4, 4);
+  scroll_->setWidget(bubbles_);  // the previous conversation's widgets go with the old one
+  if (item < 0 || item >= Model()->FoundCount()) {
+    layout->addStretch(1);
+    return;
+  }
+  const views::ChatThread& thread = thread_(item);
+  SetDetailTitle(TextWith("IDS_MESSAGE_TO", thread.Title()));
+  for (const views::ChatEntry& entry : thread.Entries) AddEntry(entry);
+  layout->addStretch(1);
+}
+
+void CChatPage::AddEntry(const views::ChatEntry& entry) {
+  auto* layout = static_cast<QVBoxLayout*>(bubbles_->layout());
+  QLabel* date = PlainLabel(entry.Date, bubbles_);
+  date->setObjectName(QStringLiteral("chatDate"));
+  date->setAlignment(Qt::AlignCenter);
+  date->setStyleSheet(QStringLiteral("color: #8a8f99;"));
+  layout->addWidget(date);
+
+  QString text = entry.Text;
+  if (!entry.AttachmentPath.empty()) {
+    const QString name = views::ResolveAttachment(entry, files_).Name;
+    text += (text.isEmpty() ? QString() : QStringLiteral("\n")) + TextWith("IDS_MESSAGE_ATTACHMENT", name);
+  }
+  if (entry.Deleted) text = Text("IDS_MESSAGE_DELETED_MARK") + QLatin1Char('\n') + text;
+  QLabel* bubble = PlainLabel(text, bubbles_);
+  bubble->setObjectName(entry.Outgoing ? QStringLiteral("chatBubbleOut") : QStringLiteral("chatBubbleIn"));
+  bubble->setProperty("bubble", true);
+  bubble->setProperty("deleted", entry.Deleted);
+  bubble->setMaximumWidth(320);
+  bubble->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  const QString colours = entry.Outgoing ? QStringLiteral("background: #00ce48; color: white;")
+                                         : QStringLiteral("background: #e9e8ed; color: black;");
+  const QString border = entry.Deleted ? QStringLiteral("border: 2px solid #ff0000;") : QString();
+  bubble->setStyleSheet(QStringLiteral("QLabel { %1 %2 border-radius: 8px; padding: 6px; }").arg(colours, border));
+  if (entry.Deleted) bubble->setToolTip(Text("IDS_MESSAGE_DELETED_MARK"));
+  layout->addWidget(bubble, 0, entry.Outgoing ? Qt::AlignRight : Qt::AlignLeft);
+}
+
+}  // namespace quarry

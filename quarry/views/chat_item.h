@@ -1,0 +1,50 @@
+// What the messages and WhatsApp views keep of one conversation: who it was with,
+// and its messages in order, each with its direction, date, deleted mark and the
+// stored file it carried.
+#pragma once
+
+#include <QString>
+#include <string>
+#include <vector>
+
+#include "quarry/views/file_source.h"
+
+namespace quarry::views {
+
+struct ChatEntry {
+  QString Date;
+  QString Text;
+  bool Outgoing = false;  // written by the device's owner
+  bool Deleted = false;   // recovered from the database's free space
+  std::string AttachmentPath;  // the stored file (or the device path when it is not in the backup), "" for none
+  QString MimeType;
+};
+
+struct ChatThread {
+  QString Name;
+  QString Phone;
+  QString Email;
+  bool Deleted = false;  // the conversation itself exists only in recovered messages
+  std::vector<ChatEntry> Entries;
+
+  // The conversation or one of its messages was recovered.
+  bool HoldsDeleted() const;
+  // Name, else phone number, else e-mail address.
+  QString Title() const;
+  // Phone number, else e-mail address.
+  QString Address() const;
+};
+
+// The attachment as the export names and reads it: the name the attachment's own
+// record gave (or the stored file's last part with the extension its type implies)
+// and the key that opens it in an encrypted backup.
+struct ChatAttachment {
+  QString Name;
+  sieve::OptionalFileKey Key;
+};
+ChatAttachment ResolveAttachment(const ChatEntry& entry, const FileSource& files);
+
+// True for pictures a page can show inline (by MIME type, else by extension).
+bool IsPicture(const QString& mimeType, const QString& fileName);
+
+}  // namespace quarry::views

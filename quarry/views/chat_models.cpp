@@ -1,0 +1,93 @@
+#include "quarry/views/chat_models.h"
+
+#include <algorithm>
+
+#include "quarry/views/chats_export.h"
+
+namespace quarry::views {
+
+namespace {
+
+QString FromUtf8(const std::string& text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace
+
+QString ChatTraitsBase::Cell(const Item& item, int column) {
+  switch (column) {
+    case 0: return item.Name;
+    case 1: return item.Phone;
+    case 2: return item.Email;
+    case 3: return QString::number(item.Entries.size());
+    default: return {};
+  }
+}
+
+bool ChatTraitsBase::Matches(const Item& item, const QString& lowerText) {
+  if (AnyContains(lowerText, item.Name, item.Phone, item.Email)) return true;
+  return std::any_of(item.Entries.begin(), item.Entries.end(),
+                     [&](const ChatEntry& e) { return AnyContains(lowerText, e.Text); });
+}
+
+qint64 ChatTraitsBase::Size(const Item& item) {
+  qint64 size = 0;
+  for (const ChatEntry& entry : item.Entries) size += entry.Text.toUtf8().size();
+  return size;
+}
+
+void MessageTraits::Take(const Record& record, const ViewContext&, std::vector<Item>& out) {
+  ChatThread thread;
+  const QString address = FromUtf8(record.Address);
+  (address.contains(QLatin1Char('@')) ? thread.Email : thread.Phone) = address;
+  thread.Name = FromUtf8(record.ContactName);
+  thread.Deleted = record.Deleted != 0;
+  for (const sieve::SmsMessage& m : record.Messages) {
+    thread.Entries.push_back({FromUtf8(m.Date), FromUtf8(m.Text), m.IsFromMe != 0, m.Deleted != 0, m.AttachmentPath,
+                              FromUtf8(m.MimeType)});
+  }
+  out.push_back(std::move(thread));
+}
+
+QStringList MessageTraits::Headers(const ViewContext& context) {
+  return {context.Text("IDS_RECOVERY_MESSAGE_HEADER_NAME"), context.Text("IDS_RECOVERY_MESSAGE_HEADER_PHONE"),
+          context.Text("IDS_RECOVERY_MESSAGE_HEADER_EMAIL"), context.Text("IDS_RECOVERY_MESSAGE_HEADER_COUNT")};
+}
+
+std::unique_ptr<CategoryExport> MessageTraits::Export(std::vector<Item> checked, const ViewContext& context) {
+  return std::make_unique<ChatsExport>(ChatKind::Messages, std::move(checked),
+                                       ChatExportTexts::From(context, "IDS_RECOVERY_MAIN_MESSAGE"), context);
+}
+
+bool WhatsAppChatDeleted(const sieve::WaChat& chat) {
+  return !chat.Messages.empty() &&
+         std::all_of(chat.Messages.begin(), chat.Messages.end(), [](const sieve::WaMessage& m) { return m.Deleted != 0; });
+}
+
+void WhatsAppTraits::Take(const Record& record, const ViewContext&, std::vector<Item>& out) {
+  ChatThread thread;
+  thread.Name = FromUtf8(record.PartnerName);
+  thread.Phone = FromUtf8(record.PhoneNumber);
+  thread.Deleted = WhatsAppChatDeleted(record);
+  for (const sieve::WaMessage& m : record.Messages) {
+    // IsIncoming 1: the partner wrote it.
+    thread.Entries.push_back({FromUtf8(m.Date), FromUtf8(m.Text), m.IsIncoming == 0, m.Deleted != 0, m.MediaPath, {}});
+  }
+  out.push_back(std::move(thread));
+}
+
+QStringList WhatsAppTraits::Headers(const ViewContext& context) {
+  return {context.Text("IDS_RECOVERY_MESSAGE_HEADER_NAME"), context.Text("IDS_RECOVERY_MESSAGE_HEADER_PHONE"),
+          context.Text("IDS_RECOVERY_MESSAGE_HEADER_COUNT")};
+}
+
+QString WhatsAppTraits::Cell(const Item& item, int column) {
+  return ChatTraitsBase::Cell(item, column < 2 ? column : column + 1);
+}
+
+std::unique_ptr<CategoryExport> WhatsAppTraits::Export(std::vector<Item> checked, const ViewContext& context) {
+  return std::make_unique<ChatsExport>(ChatKind::WhatsApp, std::move(checked),
+                                       ChatExportTexts::From(context, "IDS_RECOVERY_MAIN_WHATSAPP"), context);
+}
+
+}  // namespace quarry::views
