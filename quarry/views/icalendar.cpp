@@ -10,10 +10,14 @@ namespace quarry::views {
 namespace {
 
 QDateTime ParseDate(const QString& text, Qt::TimeSpec spec) {
-  QDateTime moment = QDateTime::fromString(text, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-  if (!moment.isValid()) return {};
-  moment.setTimeSpec(spec);
-  return moment;
+  // Date and time apart: read as one, a local time that a change of the clocks skips
+  // would be no time at all.
+  const QStringList parts = text.split(QLatin1Char(' '));
+  if (parts.size() != 2) return {};
+  const QDate date = QDate::fromString(parts[0], QStringLiteral("yyyy-MM-dd"));
+  const QTime time = QTime::fromString(parts[1], QStringLiteral("HH:mm:ss"));
+  if (!date.isValid() || !time.isValid()) return {};
+  return QDateTime(date, time, spec);
 }
 
 }  // namespace
