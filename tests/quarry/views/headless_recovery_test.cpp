@@ -164,7 +164,7 @@ TEST(HeadlessRecovery, CategoriesWithNothingToRecoverAreRefusedBeforeTheScan) {
     const char* says;
   } cases[] = {
       {"messages", 2, "nothing to recover"},
-      {"messages,calls,notes", 2, "nothing to recover"},
+      {"messages,whatsapp", 2, "nothing to recover"},
       {"sms", 2, "unknown category \"sms\""},
       {"contacts,sms", 2, "unknown category"},
       {"messages,contacts", 0, "messages: "},
