@@ -9,7 +9,7 @@ namespace quarry::views {
 
 namespace {
 
-QDateTime ParseDate(const QString& text, Qt::TimeSpec spec) {
+QDateTime ParseDate(const QString& text, Qt::TimeSpec clock) {
   // Date and time apart: read as one, a local time that a change of the clocks skips
   // would be no time at all.
   const QStringList parts = text.split(QLatin1Char(' '));
@@ -17,7 +17,7 @@ QDateTime ParseDate(const QString& text, Qt::TimeSpec spec) {
   const QDate date = QDate::fromString(parts[0], QStringLiteral("yyyy-MM-dd"));
   const QTime time = QTime::fromString(parts[1], QStringLiteral("HH:mm:ss"));
   if (!date.isValid() || !time.isValid()) return {};
-  return QDateTime(date, time, spec);
+  return QDateTime(date, time, clock);
 }
 
 }  // namespace

@@ -75,7 +75,7 @@ class DocumentsExport : public CategoryExport {
 inline constexpr char kDeletedRowClass[] = "deleted";
 
 // A column by the dictionary key of its page header and its CSV header.
-struct ColumnSpec {
+struct ColumnKeys {
   const char* HeaderKey;
   const char* CsvHeader;
   bool Date = false;
@@ -84,12 +84,12 @@ struct ColumnSpec {
 // The table of `items` (rows from `rowOf(item)`), titled by the text of `titleKey`;
 // the texts are taken now, on the window's thread.
 template <class Item, class RowOf>
-Table MakeTable(const ViewContext& context, const char* titleKey, std::initializer_list<ColumnSpec> columns,
+Table MakeTable(const ViewContext& context, const char* titleKey, std::initializer_list<ColumnKeys> columns,
                 const std::vector<Item>& items, RowOf rowOf) {
   Table table;
   table.Title = context.Text(titleKey);
   table.TimesIn = context.Text("IDS_REPORT_TIMES_IN");
-  for (const ColumnSpec& c : columns) {
+  for (const ColumnKeys& c : columns) {
     table.Columns.push_back({context.Text(c.HeaderKey), QLatin1String(c.CsvHeader), c.Date});
   }
   table.Rows.reserve(items.size());

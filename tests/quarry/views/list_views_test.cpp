@@ -58,7 +58,7 @@ std::string IcsTime(const QString& date, bool utc) {
 
 using IcsProps = std::map<std::string, std::string>;  // "" for a property that must be absent
 
-struct ViewSpec {
+struct ViewCase {
   int PageId;
   const char* Name;  // folder and file name of the export
   std::vector<std::string> CsvHeaders;
@@ -66,8 +66,8 @@ struct ViewSpec {
   std::function<IcsProps(const CategoryModel&, qsizetype, bool utc)> Ics;  // null: no iCalendar file
 };
 
-const std::vector<ViewSpec>& Specs() {
-  static const std::vector<ViewSpec> specs = {
+const std::vector<ViewCase>& Views() {
+  static const std::vector<ViewCase> views = {
       {100061, "Call History", {"Name", "Phone", "Date", "Type", "Duration"},
        CellsOf<CallsModel>([](const CallItem& c) { return QStringList{c.Name, c.Phone, c.Date, c.Type, c.Duration}; }),
        nullptr},
@@ -99,7 +99,7 @@ const std::vector<ViewSpec>& Specs() {
       {100074, "Bookmarks", {"Title", "URL"},
        CellsOf<BookmarksModel>([](const BookmarkItem& b) { return QStringList{b.Title, b.Url}; }), nullptr},
   };
-  return specs;
+  return views;
 }
 
 const CategoryRow& RowOf(int pageId) {
@@ -123,16 +123,16 @@ std::vector<std::string> Texts(const QStringList& list) {
 
 // Exports the model's checked items below `folder`, reads the files back and compares
 // them with the items: every format, deleted marks included.
-void CheckExport(const CategoryModel& model, const ViewSpec& spec, const QString& folder, bool utc) {
-  SCOPED_TRACE(spec.Name);
+void CheckExport(const CategoryModel& model, const ViewCase& view, const QString& folder, bool utc) {
+  SCOPED_TRACE(view.Name);
   ExportReport report;
   std::atomic<bool> cancel{false};
   const auto snapshot = model.SnapshotChecked();
-  ASSERT_EQ(S(snapshot->FolderName()), spec.Name);
+  ASSERT_EQ(S(snapshot->FolderName()), view.Name);
   snapshot->RecoverTo(folder, cancel, report);
   ASSERT_TRUE(report.Failed.isEmpty()) << S(report.Failed.join(QLatin1Char('\n')));
-  const QString category = QDir(folder).filePath(QLatin1String(spec.Name));
-  const auto run = sieve::test::RunCommand({"/usr/bin/python3", LIST_EXPORT_READER, S(category), spec.Name});
+  const QString category = QDir(folder).filePath(QLatin1String(view.Name));
+  const auto run = sieve::test::RunCommand({"/usr/bin/python3", LIST_EXPORT_READER, S(category), view.Name});
   ASSERT_EQ(run.ExitCode, 0) << run.Err;
   const JsonValue read = sieve::test::ParseJson(run.Out);
 
@@ -146,11 +146,11 @@ void CheckExport(const CategoryModel& model, const ViewSpec& spec, const QString
   EXPECT_TRUE(csv["bom"].Bool);
   ASSERT_EQ(csv["rows"].Items.size(), checked.size() + 1);
   const std::vector<std::string> headers = Texts(csv["rows"].Items[0]);
-  ASSERT_EQ(headers.size(), spec.CsvHeaders.size() + 1);
-  for (std::size_t c = 0; c < spec.CsvHeaders.size(); ++c) EXPECT_EQ(headers[c].rfind(spec.CsvHeaders[c], 0), 0u);
+  ASSERT_EQ(headers.size(), view.CsvHeaders.size() + 1);
+  for (std::size_t c = 0; c < view.CsvHeaders.size(); ++c) EXPECT_EQ(headers[c].rfind(view.CsvHeaders[c], 0), 0u);
   EXPECT_EQ(headers.back(), "Deleted");
   std::vector<ExpectedRow> rows;
-  for (const qsizetype item : checked) rows.push_back(spec.Cells(model, item));
+  for (const qsizetype item : checked) rows.push_back(view.Cells(model, item));
   for (std::size_t k = 0; k < rows.size(); ++k) {
     std::vector<std::string> expected = Texts(rows[k].Cells);
     expected.push_back(rows[k].Deleted ? "1" : "0");
@@ -193,7 +193,7 @@ void CheckExport(const CategoryModel& model, const ViewSpec& spec, const QString
     const JsonValue& pageRows = page["rows"];
     ASSERT_EQ(pageRows.Items.size(), rows.size() + 1);
     EXPECT_TRUE(pageRows.Items[0]["header"].Bool);
-    EXPECT_EQ(pageRows.Items[0]["cells"].Items.size(), spec.CsvHeaders.size());
+    EXPECT_EQ(pageRows.Items[0]["cells"].Items.size(), view.CsvHeaders.size());
     for (std::size_t k = 0; k < rows.size(); ++k) {
       const JsonValue& row = pageRows.Items[k + 1];
       EXPECT_EQ(Texts(row["cells"]), Texts(rows[k].Cells)) << "page row " << k;
@@ -204,7 +204,7 @@ void CheckExport(const CategoryModel& model, const ViewSpec& spec, const QString
     EXPECT_TRUE(QFile::exists(QDir(category).filePath(QStringLiteral("HTML/Image/deleted_icon.png"))));
   }
 
-  if (!spec.Ics) {
+  if (!view.Ics) {
     EXPECT_EQ(read.Find("ics"), nullptr);
     return;
   }
@@ -218,9 +218,9 @@ void CheckExport(const CategoryModel& model, const ViewSpec& spec, const QString
   for (std::size_t k = 0; k < checked.size(); ++k) {
     SCOPED_TRACE(k);
     const JsonValue& component = ics["components"].Items[k];
-    EXPECT_EQ(component.Text("name"), std::string(spec.Name) == "Calendar" ? "VEVENT" : "VTODO");
+    EXPECT_EQ(component.Text("name"), std::string(view.Name) == "Calendar" ? "VEVENT" : "VTODO");
     const JsonValue& props = component["props"];
-    for (const auto& [name, value] : spec.Ics(model, checked[k], utc)) {
+    for (const auto& [name, value] : view.Ics(model, checked[k], utc)) {
       EXPECT_EQ(props.Text(name), value) << name;
     }
     uids.insert(props.Text("UID"));
@@ -230,7 +230,7 @@ void CheckExport(const CategoryModel& model, const ViewSpec& spec, const QString
     const bool markedDeleted = std::find(categories.begin(), categories.end(), "[deleted]") != categories.end();
     EXPECT_EQ(markedDeleted, rows[k].Deleted);
     EXPECT_EQ(props.Text("X-QUARRY-DELETED"), rows[k].Deleted ? "1" : "");
-    if (std::string(spec.Name) == "Reminders") {
+    if (std::string(view.Name) == "Reminders") {
       EXPECT_EQ(categories.at(0), S(rows[k].Cells[1]));  // the list
     }
   }
@@ -345,7 +345,7 @@ TEST(ListViews, HostileRecordsRoundTripThroughEveryExport) {
     sieve::SetUtcTimes(utc);
     sieve::test::TempDir dir;
     std::vector<std::unique_ptr<CategoryModel>> models;
-    for (const ViewSpec& spec : Specs()) models.push_back(RowOf(spec.PageId).makeModel(ViewContext{}));
+    for (const ViewCase& view : Views()) models.push_back(RowOf(view.PageId).makeModel(ViewContext{}));
 
     auto& calls = static_cast<CallsModel&>(*models[0]);
     calls.Add({0, "+1 555 <0100>", "2016-01-26 02:00:00", "61", "IN", 0, 61.5f, nasty});
@@ -383,7 +383,7 @@ TEST(ListViews, HostileRecordsRoundTripThroughEveryExport) {
       // A filter hides rows, never checks: hidden checked items are still exported.
       model->ShowDeletedOnly(true);
     }
-    for (std::size_t v = 0; v < models.size(); ++v) CheckExport(*models[v], Specs()[v], Q(dir.Path()), utc);
+    for (std::size_t v = 0; v < models.size(); ++v) CheckExport(*models[v], Views()[v], Q(dir.Path()), utc);
   }
   sieve::SetUtcTimes(false);
 }
@@ -414,8 +414,8 @@ TEST(ListViews, GeneratedBackupsScanIntoTheViewsAndExportWhole) {
     ASSERT_NE(session.Run(), -1);
     ScanTargets targets{};
     std::vector<std::unique_ptr<CategoryModel>> models;
-    for (const ViewSpec& spec : Specs()) {
-      const CategoryRow& row = RowOf(spec.PageId);
+    for (const ViewCase& view : Views()) {
+      const CategoryRow& row = RowOf(view.PageId);
       models.push_back(row.makeModel(ViewContext{}));
       targets[static_cast<std::size_t>(row.type)] = models.back().get();
     }
@@ -423,14 +423,14 @@ TEST(ListViews, GeneratedBackupsScanIntoTheViewsAndExportWhole) {
     bool anyDeleted = false;
     for (std::size_t v = 0; v < models.size(); ++v) {
       const CategoryModel& model = *models[v];
-      SCOPED_TRACE(Specs()[v].Name);
+      SCOPED_TRACE(Views()[v].Name);
       EXPECT_GT(model.FoundCount(), 0);
-      EXPECT_EQ(model.FoundCount(), session.FoundCount(static_cast<sieve::_InfoType>(RowOf(Specs()[v].PageId).type)));
+      EXPECT_EQ(model.FoundCount(), session.FoundCount(static_cast<sieve::_InfoType>(RowOf(Views()[v].PageId).type)));
       CategoryModel& filtered = *models[v];
       filtered.ShowDeletedOnly(true);
       anyDeleted = anyDeleted || filtered.rowCount() > 0;
       filtered.ShowDeletedOnly(false);
-      CheckExport(model, Specs()[v], Q(dir.Join(std::string("out-") + b.Name)), false);
+      CheckExport(model, Views()[v], Q(dir.Join(std::string("out-") + b.Name)), false);
     }
     EXPECT_TRUE(anyDeleted);
   }
