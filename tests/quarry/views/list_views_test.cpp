@@ -214,6 +214,7 @@ void CheckExport(const CategoryModel& model, const ViewCase& view, const QString
   EXPECT_EQ(ics.Text("version"), "2.0");
   EXPECT_FALSE(ics.Text("prodid").empty());
   ASSERT_EQ(ics["components"].Items.size(), checked.size());
+  EXPECT_EQ(ics.Int("vobject_components"), static_cast<std::int64_t>(checked.size()));
   std::set<std::string> uids;
   for (std::size_t k = 0; k < checked.size(); ++k) {
     SCOPED_TRACE(k);

@@ -1,7 +1,7 @@
 """Reads a list category's export back with common parsers and prints what they saw as
 JSON, for the C++ tests to compare with what went in: the CSV with csv, the table page
-and the bookmark file with html.parser, the iCalendar file with icalendar after a strict
-check of its lines (CR LF ends, at most 75 octets, no split UTF-8 sequence).
+and the bookmark file with html.parser, the iCalendar file with icalendar and vobject
+after a strict check of its lines (CR LF ends, at most 75 octets, no split UTF-8 sequence).
 
 usage: read_list_export.py CATEGORY_FOLDER NAME
 """
@@ -14,6 +14,7 @@ import os
 import sys
 
 import icalendar
+import vobject
 
 
 def read_csv(path):
@@ -203,7 +204,10 @@ def read_ics(path):
     for component, categories in zip(calendar.subcomponents, categories_by_component(text)):
         props = {k: ical_value(v) for k, v in component.items() if k != "CATEGORIES"}
         components.append({"name": component.name, "props": props, "categories": categories})
+    # A second reader: vobject must take the file too.
+    second = vobject.readOne(text)
     return {"bom": data.startswith(b"\xef\xbb\xbf"), "problems": line_problems(data),
+            "vobject_components": len(list(second.components())),
             "version": str(calendar.get("VERSION", "")), "prodid": str(calendar.get("PRODID", "")),
             "components": components}
 
