@@ -6,7 +6,7 @@ packages=(
   libssl-dev libplist-dev libsqlite3-dev zlib1g-dev
   googletest libgtest-dev
   clang
-  python3 python3-cryptography python3-pil python3-vobject sqlite3 tzdata
+  python3 python3-cryptography python3-pil python3-vobject python3-icalendar sqlite3 tzdata
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev xvfb xauth
 )
 missing=()

@@ -3,8 +3,13 @@
 #include <array>
 
 #include "quarry/views/attachment_models.h"
+#include "quarry/views/bookmarks_model.h"
+#include "quarry/views/calendar_model.h"
+#include "quarry/views/calls_model.h"
 #include "quarry/views/chat_models.h"
 #include "quarry/views/contacts_model.h"
+#include "quarry/views/notes_model.h"
+#include "quarry/views/reminders_model.h"
 #include "sieve/info_type.h"
 
 namespace quarry::views {
@@ -18,7 +23,7 @@ constexpr CategoryRow kRows[] = {
     {100057, "IDS_RECOVERY_MAIN_CONTACT", sieve::INFO_CONTACT, &MakeModel<ContactsModel>, PageStyle::Contacts},
     {100058, "IDS_RECOVERY_MAIN_MESSAGE", sieve::INFO_SMS, &MakeModel<MessagesModel>, PageStyle::Chat},
     {100060, "IDS_RECOVERY_MAIN_MESSAGE_ATTACH", sieve::INFO_SMS_ATTACHMENT, &MakeModel<MessageAttachmentsModel>, PageStyle::List},
-    {100061, "IDS_RECOVERY_MAIN_RECENT_CALL", sieve::INFO_CALL, nullptr, PageStyle::Empty},
+    {100061, "IDS_RECOVERY_MAIN_RECENT_CALL", sieve::INFO_CALL, &MakeModel<CallsModel>, PageStyle::List},
     {100062, "IDS_RECOVERY_MAIN_VOICE_MEMO", sieve::INFO_VOICE_MEMO, nullptr, PageStyle::Empty},
     {100063, "IDS_RECOVERY_MAIN_VOICEMAIL", -1, nullptr, PageStyle::Empty},
     {100064, "IDS_RECOVERY_MAIN_WHATSAPP", sieve::INFO_WHATSAPP, &MakeModel<WhatsAppModel>, PageStyle::Chat},
@@ -30,10 +35,10 @@ constexpr CategoryRow kRows[] = {
     {100069, "IDS_RECOVERY_MAIN_APP_VIDEO", sieve::INFO_APP_VIDEO, nullptr, PageStyle::Empty},
     {100070, "IDS_RECOVERY_MAIN_MUSIC", sieve::INFO_MUSIC, nullptr, PageStyle::Empty},
     {0, "IDS_RECOVERY_MAIN_OHTERS", -1, nullptr, kGroup},
-    {100071, "IDS_RECOVERY_MAIN_NOTES", sieve::INFO_NOTE, nullptr, PageStyle::Empty},
-    {100072, "IDS_RECOVERY_MAIN_CALENDAR", sieve::INFO_CALENDAR, nullptr, PageStyle::Empty},
-    {100073, "IDS_RECOVERY_MAIN_REMINDER", sieve::INFO_REMINDER, nullptr, PageStyle::Empty},
-    {100074, "IDS_RECOVERY_MAIN_BOOKMARK", sieve::INFO_BOOKMARK, nullptr, PageStyle::Empty},
+    {100071, "IDS_RECOVERY_MAIN_NOTES", sieve::INFO_NOTE, &MakeModel<NotesModel>, PageStyle::ListDetail},
+    {100072, "IDS_RECOVERY_MAIN_CALENDAR", sieve::INFO_CALENDAR, &MakeModel<CalendarModel>, PageStyle::ListDetail},
+    {100073, "IDS_RECOVERY_MAIN_REMINDER", sieve::INFO_REMINDER, &MakeModel<RemindersModel>, PageStyle::ListDetail},
+    {100074, "IDS_RECOVERY_MAIN_BOOKMARK", sieve::INFO_BOOKMARK, &MakeModel<BookmarksModel>, PageStyle::List},
     {100075, "IDS_RECOVERY_MAIN_APP_DOC", sieve::INFO_APP_DOCUMENT, nullptr, PageStyle::Empty},
 };
 
