@@ -56,4 +56,16 @@ inline sieve::AnyRecord SampleOf(int type, int n, bool deleted) {
   return record;
 }
 
+// Whether records of the kind can be recovered ones (some kinds only come from live rows).
+inline bool CanBeDeleted(int type) {
+  bool can = false;
+  std::visit(
+      [&](const auto& r) {
+        using R = std::decay_t<decltype(r)>;
+        can = requires { r.Deleted; } || requires { r.Messages; } || std::is_same_v<R, sieve::MediaGroup>;
+      },
+      EmptyRecordOf(type));
+  return can;
+}
+
 }  // namespace quarry::views::test
