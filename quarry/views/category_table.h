@@ -28,6 +28,8 @@ enum class PageStyle {
   List,        // the list alone
   ListDetail,  // the list and a detail pane of the selected item
   Contacts,    // the list, a detail pane and the contact's portrait
+  Pictures,    // a grid of thumbnails over the list, with the list a click away
+  NotShown,    // a category the program reads but does not show: the page says so
 };
 
 struct CategoryRow {
