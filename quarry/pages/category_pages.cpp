@@ -45,13 +45,14 @@ CFunctionDlg* MakeNotShownPage(const views::CategoryRow& row) {
   text->setTextFormat(Qt::PlainText);
   text->setAlignment(Qt::AlignCenter);
   text->setWordWrap(true);
-  text->setMaximumWidth(520);
   text->setStyleSheet(QStringLiteral("color: #4b5a6c;"));
   auto* layout = new QVBoxLayout(page);
+  // The full width for the text (less wide margins), so that it wraps to its whole height.
+  layout->setContentsMargins(60, 0, 60, 0);
   layout->addStretch(1);
   layout->addWidget(heading);
   layout->addSpacing(8);
-  layout->addWidget(text, 0, Qt::AlignHCenter);
+  layout->addWidget(text);
   layout->addStretch(2);
   return page;
 }

@@ -112,6 +112,8 @@ CMediaGridPage::CMediaGridPage(views::CategoryModel* model, const views::MediaIt
   connect(gridButton, &QToolButton::toggled, this, &CMediaGridPage::ShowGrid);
 
   auto* holder = new QWidget;
+  // The share of the width the list had (the splitter keeps it in the size policy).
+  holder->setSizePolicy(Table()->sizePolicy());
   auto* bar = new QHBoxLayout;
   bar->addWidget(gridButton);
   bar->addWidget(listButton);

@@ -111,7 +111,7 @@ bool MediaTraitsBase::Matches(const Item& item, const QString& lowerText) {
 DetailRows MediaTraitsBase::Detail(const Item& item, const ViewContext& context) {
   return {{context.Text("IDS_MEDIA_HEADER_GROUP"), item.Group},
           {context.Text("IDS_MEDIA_HEADER_DATE"), item.Date},
-          {context.Text("IDS_MEDIA_HEADER_SIZE"), QString::number(item.Size)},
+          {context.Text("IDS_MEDIA_HEADER_SIZE"), SizeText(item.Size)},
           {context.Text("IDS_MEDIA_HEADER_DELETED"), item.DeletedMark}};
 }
 
