@@ -195,8 +195,9 @@ void CCategoryPage::RecoverTo(const QString& folder) {
 }
 
 void CCategoryPage::SetListWidget(QWidget* widget) {
-  table_->hide();
+  // The splitter gives the new widget the old one's visibility: replaced while shown.
   split_->replaceWidget(0, widget);
+  widget->show();
   // The table stays a child so that filters, selection and tests keep working through it.
   table_->setParent(this);
   table_->hide();

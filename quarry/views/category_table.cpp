@@ -8,8 +8,10 @@
 #include "quarry/views/calls_model.h"
 #include "quarry/views/chat_models.h"
 #include "quarry/views/contacts_model.h"
+#include "quarry/views/media_model.h"
 #include "quarry/views/notes_model.h"
 #include "quarry/views/reminders_model.h"
+#include "quarry/views/voice_memo_model.h"
 #include "sieve/info_type.h"
 
 namespace quarry::views {
@@ -24,22 +26,22 @@ constexpr CategoryRow kRows[] = {
     {100058, "IDS_RECOVERY_MAIN_MESSAGE", sieve::INFO_SMS, &MakeModel<MessagesModel>, PageStyle::Chat},
     {100060, "IDS_RECOVERY_MAIN_MESSAGE_ATTACH", sieve::INFO_SMS_ATTACHMENT, &MakeModel<MessageAttachmentsModel>, PageStyle::List},
     {100061, "IDS_RECOVERY_MAIN_RECENT_CALL", sieve::INFO_CALL, &MakeModel<CallsModel>, PageStyle::List},
-    {100062, "IDS_RECOVERY_MAIN_VOICE_MEMO", sieve::INFO_VOICE_MEMO, nullptr, PageStyle::Empty},
-    {100063, "IDS_RECOVERY_MAIN_VOICEMAIL", -1, nullptr, PageStyle::Empty},
+    {100062, "IDS_RECOVERY_MAIN_VOICE_MEMO", sieve::INFO_VOICE_MEMO, &MakeModel<VoiceMemoModel>, PageStyle::List},
+    {100063, "IDS_RECOVERY_MAIN_VOICEMAIL", -1, nullptr, PageStyle::NotShown},
     {100064, "IDS_RECOVERY_MAIN_WHATSAPP", sieve::INFO_WHATSAPP, &MakeModel<WhatsAppModel>, PageStyle::Chat},
     {100065, "IDS_RECOVERY_MAIN_WHATSAPP_ATTACH", sieve::INFO_WHATSAPP_ATTACHMENT, &MakeModel<WhatsAppAttachmentsModel>, PageStyle::List},
     {0, "IDS_RECOVERY_MAIN_PHOTOS_VIDEOS", -1, nullptr, kGroup},
-    {100066, "IDS_RECOVERY_MAIN_CAMERA_ROLL", sieve::INFO_CAMERA_ROLL, nullptr, PageStyle::Empty},
-    {100067, "IDS_RECOVERY_MAIN_PHOTO_STREAM", sieve::INFO_PHOTO_STREAM, nullptr, PageStyle::Empty},
-    {100068, "IDS_RECOVERY_MAIN_APP_PHOTO", sieve::INFO_APP_PICTURE, nullptr, PageStyle::Empty},
-    {100069, "IDS_RECOVERY_MAIN_APP_VIDEO", sieve::INFO_APP_VIDEO, nullptr, PageStyle::Empty},
-    {100070, "IDS_RECOVERY_MAIN_MUSIC", sieve::INFO_MUSIC, nullptr, PageStyle::Empty},
+    {100066, "IDS_RECOVERY_MAIN_CAMERA_ROLL", sieve::INFO_CAMERA_ROLL, &MakeModel<CameraRollModel>, PageStyle::Pictures},
+    {100067, "IDS_RECOVERY_MAIN_PHOTO_STREAM", sieve::INFO_PHOTO_STREAM, &MakeModel<PhotoStreamModel>, PageStyle::Pictures},
+    {100068, "IDS_RECOVERY_MAIN_APP_PHOTO", sieve::INFO_APP_PICTURE, &MakeModel<AppPicturesModel>, PageStyle::Pictures},
+    {100069, "IDS_RECOVERY_MAIN_APP_VIDEO", sieve::INFO_APP_VIDEO, &MakeModel<AppVideosModel>, PageStyle::List},
+    {100070, "IDS_RECOVERY_MAIN_MUSIC", sieve::INFO_MUSIC, &MakeModel<MusicModel>, PageStyle::List},
     {0, "IDS_RECOVERY_MAIN_OHTERS", -1, nullptr, kGroup},
     {100071, "IDS_RECOVERY_MAIN_NOTES", sieve::INFO_NOTE, &MakeModel<NotesModel>, PageStyle::ListDetail},
     {100072, "IDS_RECOVERY_MAIN_CALENDAR", sieve::INFO_CALENDAR, &MakeModel<CalendarModel>, PageStyle::ListDetail},
     {100073, "IDS_RECOVERY_MAIN_REMINDER", sieve::INFO_REMINDER, &MakeModel<RemindersModel>, PageStyle::ListDetail},
     {100074, "IDS_RECOVERY_MAIN_BOOKMARK", sieve::INFO_BOOKMARK, &MakeModel<BookmarksModel>, PageStyle::List},
-    {100075, "IDS_RECOVERY_MAIN_APP_DOC", sieve::INFO_APP_DOCUMENT, nullptr, PageStyle::Empty},
+    {100075, "IDS_RECOVERY_MAIN_APP_DOC", sieve::INFO_APP_DOCUMENT, &MakeModel<AppDocumentsModel>, PageStyle::List},
 };
 
 // Every record kind has exactly one category that receives it, and page ids are unique.

@@ -29,6 +29,8 @@ enum class PageStyle {
   ListDetail,  // the list and a detail pane of the selected item
   Contacts,    // the list, a detail pane and the contact's portrait
   Chat,        // the conversations and the selected one's messages as bubbles
+  Pictures,    // a grid of thumbnails over the list, with the list a click away
+  NotShown,    // a category the program reads but does not show: the page says so
 };
 
 struct CategoryRow {
