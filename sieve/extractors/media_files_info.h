@@ -16,8 +16,6 @@ class CAppDocumentInfo : public CDatabaseInfo {
  public:
   CAppDocumentInfo() : CAppDocumentInfo(INFO_APP_DOCUMENT) {}
   ~CAppDocumentInfo() override;
-
-  int dump(std::string path) override;
   void Register(const FileRegistration& file) override;
   std::size_t RecordCount(_InfoType type) const override;
   void* RecordAt(_InfoType type, std::size_t index) override;
