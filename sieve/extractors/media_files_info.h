@@ -25,8 +25,6 @@ class CAppDocumentInfo : public CDatabaseInfo {
   // a full file arriving later takes over the first entry of its name.
   void AddFile(const std::string& group, MediaFile file);
 
-  const std::vector<MediaGroup>& Groups() const { return groups_; }
-
  protected:
   explicit CAppDocumentInfo(_InfoType type) : type_(type) {}
   // Camera roll and photo stream deliver the files of their first group one by one;
