@@ -25,8 +25,13 @@ enum _InfoType : int {
 
 constexpr int kInfoTypeCount = 17;
 
-// Stable lower-case name of a record kind ("contacts", "camera-roll", ...);
-// used by the command line's JSON output and by exported folder names.
+// Stable lower-case name of a record kind ("contacts", "calls", "camera-roll", ...);
+// used by the command line's JSON output and by exported folder names; "unknown"
+// for a value outside the table.
 const char* InfoTypeName(int type);
+
+// The percentage at which the scan has ended the step that delivers `type` (the
+// scan visits the categories in a fixed order); 100 for an unknown kind.
+float InfoTypeScanEnd(int type);
 
 }  // namespace sieve

@@ -124,6 +124,7 @@ class CItunesBackupReader {
   // so listing the files needs the password too.
   bool IndexNeedsPassword(int index) const;
 
+  // For every backup of the reader, also those added afterwards.
   void SetCallBack(RecordCallback callback, void* user);
   // Scans the backup: -1 wrong password; 0 no index, no key bag or invalid index;
   // 1 stopped; otherwise the notes extractor's result (0 when all went well).
@@ -163,6 +164,8 @@ class CItunesBackupReader {
   std::map<std::string, std::unique_ptr<CBackupRecord>> backups_;
   int count_ = 0;
   std::vector<std::string> listingProblems_;
+  RecordCallback callback_ = nullptr;
+  void* callbackUser_ = nullptr;
 };
 
 }  // namespace sieve

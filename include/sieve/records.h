@@ -81,17 +81,19 @@ struct SmsAttachment {
   std::string MimeType;
   std::string RelativePath;
   OptionalFileKey Key;
+  std::int64_t ModifiedTime = 0;  // seconds since 1970 from the backup's index, 0 when unknown
 };
 
 struct CallRecord {
   std::int32_t Deleted = 0;
   std::string Address;
   std::string Date;
-  std::string Duration;
+  std::string Duration;   // "h:mm:ss", e.g. "0:01:05"
   std::string Direction;  // "IN" or "OUT"
   std::int32_t Flags = 0;
   float Seconds = 0.0f;
   std::string Name;
+  std::int32_t Answered = -1;  // 1 answered, 0 not (missed when incoming), -1 unknown
 };
 
 struct WaMessage {
@@ -114,6 +116,7 @@ struct WaAttachment {
   std::string FilePath;  // file in the backup folder or the private folder
   OptionalFileKey Key;
   std::string Date;      // date of the message the attachment came with
+  std::int64_t ModifiedTime = 0;  // seconds since 1970 from the backup's index, 0 when unknown
 };
 
 struct NoteRecord {
@@ -159,6 +162,7 @@ struct VoiceMemoRecord {
   std::string CustomLabel;
   std::string OrgPath;
   OptionalFileKey FileKey;
+  std::int64_t ModifiedTime = 0;  // seconds since 1970 from the backup's index, 0 when unknown
 };
 
 struct VoicemailRecord {
@@ -174,6 +178,7 @@ struct MediaFile {
   std::string FileName;
   std::string FilePath;      // stored file in the backup folder
   OptionalFileKey FileKey;
+  std::int64_t ModifiedTime = 0;  // seconds since 1970 from the backup's index, 0 when unknown
 };
 
 struct MediaGroup {

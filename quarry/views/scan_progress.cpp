@@ -31,26 +31,7 @@ int RemainingTime::Seconds() const {
   return std::max(1, static_cast<int>(std::lround(seconds_)));
 }
 
-bool CategoryScanned(int type, float percent) {
-  // The percentage at which each category's step ends, in the scan's order
-  // (the reader's interface fixes both).
-  struct StepEnd {
-    int type;
-    float percent;
-  };
-  static constexpr StepEnd kEnds[] = {
-      {sieve::INFO_CONTACT, 35},      {sieve::INFO_CALENDAR, 37},       {sieve::INFO_CALL, 44},
-      {sieve::INFO_CAMERA_ROLL, 54},  {sieve::INFO_VOICE_MEMO, 57},     {sieve::INFO_NOTE, 62},
-      {sieve::INFO_SMS_ATTACHMENT, 76}, {sieve::INFO_SMS, 76},          {sieve::INFO_APP_DOCUMENT, 81},
-      {sieve::INFO_MUSIC, 83},        {sieve::INFO_APP_VIDEO, 85},      {sieve::INFO_APP_PICTURE, 88},
-      {sieve::INFO_BOOKMARK, 92},     {sieve::INFO_PHOTO_STREAM, 95},   {sieve::INFO_REMINDER, 98},
-      {sieve::INFO_WHATSAPP, 100},    {sieve::INFO_WHATSAPP_ATTACHMENT, 100},
-  };
-  for (const StepEnd& end : kEnds) {
-    if (end.type == type) return percent >= end.percent;
-  }
-  return percent >= 100.0f;
-}
+bool CategoryScanned(int type, float percent) { return percent >= sieve::InfoTypeScanEnd(type); }
 
 QString FormatClock(qint64 seconds) {
   seconds = std::max<qint64>(0, seconds);

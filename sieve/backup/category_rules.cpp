@@ -208,44 +208,6 @@ void MatchCategoryRules(const CManifestRecord& entry, bool storedFileExists, std
   }
 }
 
-const char* SlotName(ExtractorSlot slot) {
-  switch (slot) {
-    case ExtractorSlot::Calendar:
-      return "calendar";
-    case ExtractorSlot::CallHistory:
-      return "call-history";
-    case ExtractorSlot::Contacts:
-      return "contacts";
-    case ExtractorSlot::CameraRoll:
-      return "camera-roll";
-    case ExtractorSlot::VoiceMemos:
-      return "voice-memos";
-    case ExtractorSlot::Notes:
-      return "notes";
-    case ExtractorSlot::Messages:
-      return "messages";
-    case ExtractorSlot::AppDocuments:
-      return "app-documents";
-    case ExtractorSlot::AppVideos:
-      return "app-videos";
-    case ExtractorSlot::AppPictures:
-      return "app-pictures";
-    case ExtractorSlot::Safari:
-      return "safari";
-    case ExtractorSlot::PhotoStream:
-      return "photo-stream";
-    case ExtractorSlot::Voicemail:
-      return "voicemail";
-    case ExtractorSlot::Reminders:
-      return "reminders";
-    case ExtractorSlot::WhatsApp:
-      return "whatsapp";
-    case ExtractorSlot::Music:
-      return "music";
-  }
-  return "unknown";
-}
-
 bool IsPicturePath(string_view path) { return ExtensionIn(path, kPictureExtensions); }
 bool IsVideoPath(string_view path) { return ExtensionIn(path, kVideoExtensions); }
 bool IsDocumentPath(string_view path) { return ExtensionIn(path, kDocumentExtensions); }

@@ -45,11 +45,6 @@ struct RuleMatch {
 // consulted by the application-files group only. Folders match nothing.
 void MatchCategoryRules(const CManifestRecord& entry, bool storedFileExists, std::vector<RuleMatch>& out);
 
-// A stable lower-case name: "calendar", "call-history", "contacts", "camera-roll",
-// "voice-memos", "notes", "messages", "app-documents", "app-videos", "app-pictures",
-// "safari", "photo-stream", "voicemail", "reminders", "whatsapp", "music".
-const char* SlotName(ExtractorSlot slot);
-
 // By the text after the path's last ".", compared without regard to case.
 bool IsPicturePath(std::string_view path);
 bool IsVideoPath(std::string_view path);

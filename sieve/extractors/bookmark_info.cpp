@@ -1,6 +1,5 @@
 #include "sieve/extractors/bookmark_info.h"
 
-#include <fstream>
 #include <set>
 #include <utility>
 
@@ -67,15 +66,6 @@ void CBookmarkInfo::AddRecovered(const std::string& bookmarksPath) {
     record.Deleted = 1;
     records_.push_back(std::move(record));
   }
-}
-
-int CBookmarkInfo::dump(std::string path) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) return 1;
-  for (const BookmarkRecord& r : records_) {
-    out << "bDel=" << r.Deleted << "\ntitle=" << r.Title << "\nurl=" << r.Url << "\n\n";
-  }
-  return out ? 0 : 1;
 }
 
 std::size_t CBookmarkInfo::RecordCount(_InfoType type) const { return type == INFO_BOOKMARK ? records_.size() : 0; }

@@ -14,7 +14,6 @@ class CBookmarkInfo : public CDatabaseInfo {
  public:
   // MainDatabase is Bookmarks.db, SecondDatabase History.db.
   int read(std::string backupFolder) override;
-  int dump(std::string path) override;
   std::size_t RecordCount(_InfoType type) const override;
   void* RecordAt(_InfoType type, std::size_t index) override;
 

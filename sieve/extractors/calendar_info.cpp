@@ -1,6 +1,5 @@
 #include "sieve/extractors/calendar_info.h"
 
-#include <fstream>
 #include <map>
 #include <optional>
 #include <set>
@@ -165,8 +164,6 @@ class CalendarReader {
   std::map<std::int64_t, std::string> titles_;
 };
 
-void WriteLine(std::ofstream& out, const char* key, const std::string& value) { out << key << '=' << value << '\n'; }
-
 }  // namespace
 
 std::string ListTitleText(std::string_view title) {
@@ -218,39 +215,6 @@ int CRemainderInfo::read(std::string /*backupFolder*/) {
     records_.push_back(std::move(record));
   }
   return result;
-}
-
-int CCalendarInfo::dump(std::string path) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) return 1;
-  for (const CalendarRecord& r : records_) {
-    WriteLine(out, "summary", r.Summary);
-    WriteLine(out, "start_date", r.StartDate);
-    WriteLine(out, "end_date", r.EndDate);
-    WriteLine(out, "description", r.Description);
-    WriteLine(out, "location", r.Location);
-    WriteLine(out, "status", std::to_string(r.Status));
-    WriteLine(out, "availablilty", std::to_string(r.Availability));
-    out << '\n';
-  }
-  return out ? 0 : 1;
-}
-
-int CRemainderInfo::dump(std::string path) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) return 1;
-  for (const ReminderRecord& r : records_) {
-    WriteLine(out, "summary", r.Summary);
-    WriteLine(out, "start_date", r.StartDate);
-    WriteLine(out, "end_date", r.EndDate);
-    WriteLine(out, "description", r.Description);
-    WriteLine(out, "location", r.Location);
-    WriteLine(out, "titlelist", r.ListTitle);
-    WriteLine(out, "status", std::to_string(r.Completed));
-    WriteLine(out, "priority", std::to_string(r.Priority));
-    out << '\n';
-  }
-  return out ? 0 : 1;
 }
 
 std::size_t CCalendarInfo::RecordCount(_InfoType type) const { return type == INFO_CALENDAR ? records_.size() : 0; }

@@ -13,7 +13,6 @@ namespace sieve {
 class CCalendarInfo : public CDatabaseInfo {
  public:
   int read(std::string backupFolder) override;
-  int dump(std::string path) override;
   std::size_t RecordCount(_InfoType type) const override;
   void* RecordAt(_InfoType type, std::size_t index) override;
 
@@ -26,7 +25,6 @@ class CCalendarInfo : public CDatabaseInfo {
 class CRemainderInfo : public CDatabaseInfo {
  public:
   int read(std::string backupFolder) override;
-  int dump(std::string path) override;
   std::size_t RecordCount(_InfoType type) const override;
   void* RecordAt(_InfoType type, std::size_t index) override;
 

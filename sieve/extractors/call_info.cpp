@@ -3,7 +3,7 @@
 #include <sqlite3.h>
 
 #include <cmath>
-#include <fstream>
+#include <cstdio>
 #include <set>
 #include <utility>
 
@@ -18,12 +18,23 @@ namespace {
 // The store took over the call log with system 8.
 constexpr char kFirstStoreVersion[] = "8";
 
-std::string DirectionOf(std::int64_t outgoing) { return outgoing != 0 ? "OUT" : "IN"; }
-
-std::string WholeSeconds(double seconds) {
-  if (!std::isfinite(seconds)) return "0";
-  return std::to_string(static_cast<long long>(std::trunc(seconds)));
+// The older database keeps the direction in bit 0 of its flags (5 placed, 4 taken); the
+// store has ZORIGINATED, 0 or 1.
+std::string DirectionOf(std::int64_t flags, bool store) {
+  const std::int64_t outgoing = store ? flags : (flags & 1);
+  return outgoing != 0 ? "OUT" : "IN";
 }
+
+}  // namespace
+
+std::string CallDurationText(double seconds) {
+  const long long whole = std::isfinite(seconds) && seconds > 0 && seconds < 1e15 ? static_cast<long long>(seconds) : 0;
+  char text[48];
+  std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", whole / 3600, whole / 60 % 60, whole % 60);
+  return text;
+}
+
+namespace {
 
 std::int32_t ToInt32(std::int64_t value) {
   if (value > INT32_MAX) return INT32_MAX;
@@ -61,29 +72,28 @@ int CCallInfo::ReadLive(const std::string& path, bool immutable, bool store) {
   sqlite::Database db;
   const int opened = db.Open(path, immutable);
   if (opened != SQLITE_OK) return opened;
-  sqlite::Statement query =
-      db.Prepare(store ? "SELECT ZADDRESS, ZDATE, ZDURATION, ZORIGINATED, ZNAME FROM ZCALLRECORD"
-                       : "SELECT address, date, duration, flags FROM call");
+  // Only the older database of system 7 and the store say whether a call was answered.
+  const char* table = store ? "ZCALLRECORD" : "call";
+  const char* answered = store ? "ZANSWERED" : "answered";
+  std::string sql = store ? "SELECT ZADDRESS, ZDATE, ZDURATION, ZORIGINATED, ZNAME, "
+                          : "SELECT address, date, duration, flags, NULL, ";
+  sql += db.HasColumn(table, answered) ? answered : "NULL";
+  sql += std::string(" FROM ") + table;
+  sqlite::Statement query = db.Prepare(sql);
   if (!query.Ok()) return query.Result() != SQLITE_OK ? query.Result() : SQLITE_ERROR;
   while (query.Step()) {
     auto call = std::make_unique<CallRecord>();
     call->Address = query.Text(0);
     call->Date = DateText(query.Double(1), store);
-    const std::int64_t direction = query.Int64(3);
-    if (store) {
-      const double seconds = query.Double(2);
-      call->Seconds = static_cast<float>(seconds);
-      call->Duration = WholeSeconds(seconds);
-      call->Name = query.Text(4);
-      call->Direction = DirectionOf(direction);
-    } else {
-      const std::int64_t seconds = query.Int64(2);
-      call->Seconds = static_cast<float>(seconds);
-      call->Duration = std::to_string(seconds);
-      // Bit 0 of flags is set for a call this phone placed (5) and clear for one it took (4).
-      call->Direction = DirectionOf(direction & 1);
-    }
-    call->Flags = ToInt32(direction);
+    const std::int64_t flags = query.Int64(3);
+    // The older database counts whole seconds; the store keeps fractions.
+    const double seconds = store ? query.Double(2) : static_cast<double>(query.Int64(2));
+    call->Seconds = static_cast<float>(seconds);
+    call->Duration = CallDurationText(seconds);
+    call->Name = query.Text(4);
+    call->Direction = DirectionOf(flags, store);
+    call->Flags = ToInt32(flags);
+    if (!query.IsNull(5)) call->Answered = query.Int64(5) != 0 ? 1 : 0;
     calls_.push_back(std::move(call));
   }
   return SQLITE_OK;
@@ -104,7 +114,10 @@ void CCallInfo::AddRecovered(const std::string& path, bool store) {
     call->Address = found.address;
     call->Date = std::move(date);
     call->Seconds = found.duration > 0 ? static_cast<float>(found.duration) : 0.0f;
+    call->Duration = CallDurationText(found.duration);
+    call->Direction = DirectionOf(found.flags, store);
     call->Flags = ToInt32(found.flags);
+    call->Answered = found.answered;
     call->Name = found.name;
     calls_.push_back(std::move(call));
   }
@@ -123,16 +136,6 @@ std::size_t CCallInfo::RecordCount(_InfoType type) const { return type == INFO_C
 void* CCallInfo::RecordAt(_InfoType type, std::size_t index) {
   if (type != INFO_CALL || index >= calls_.size()) return nullptr;
   return calls_[index].get();
-}
-
-int CCallInfo::dump(std::string path) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) return 1;
-  for (const auto& call : calls_) {
-    out << "name=" << call->Name << "\naddress=" << call->Address << "\nDate=" << call->Date
-        << "\nduration=" << call->Duration << "\ndirection=" << call->Direction << '\n';
-  }
-  return out ? 0 : 1;
 }
 
 }  // namespace sieve

@@ -12,10 +12,13 @@
 
 namespace sieve {
 
+// A call's length as "h:mm:ss" ("0:01:05", "2:00:00"), whole seconds; "0:00:00" for
+// anything that is not a positive length.
+std::string CallDurationText(double seconds);
+
 class CCallInfo : public CDatabaseInfo {
  public:
   int read(std::string backupFolder) override;
-  int dump(std::string path) override;
 
   std::size_t RecordCount(_InfoType type) const override;
   void* RecordAt(_InfoType type, std::size_t index) override;

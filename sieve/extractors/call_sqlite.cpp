@@ -56,6 +56,7 @@ CCallSqlite::Columns CCallSqlite::FindColumns() const {
     if (name == (store ? "zduration" : "duration")) found.duration = stored;
     if (name == (store ? "zoriginated" : "flags")) found.flags = stored;
     if (store && name == "zname") found.name = stored;
+    if (name == (store ? "zanswered" : "answered")) found.answered = stored;
     ++stored;
   }
   return found;
@@ -89,6 +90,7 @@ std::vector<RecordShape> CCallSqlite::Shapes() const {
   narrow(c.duration, sqlite::kInteger | sqlite::kReal, 0);
   narrow(c.flags, sqlite::kInteger, 0);
   if (c.name >= 0) narrow(c.name, sqlite::kNull | sqlite::kText, kLongestName);
+  if (c.answered >= 0) narrow(c.answered, sqlite::kNull | sqlite::kInteger, 0);
   return {*shape};
 }
 
@@ -119,6 +121,7 @@ void CCallSqlite::OnRecord(std::size_t, const CarvedRecord& record) {
   call.duration = Number(v[static_cast<std::size_t>(c.duration)]);
   call.flags = v[static_cast<std::size_t>(c.flags)].integer;
   if (HasValue(v, c.name)) call.name = Text(v[static_cast<std::size_t>(c.name)]);
+  if (HasValue(v, c.answered)) call.answered = v[static_cast<std::size_t>(c.answered)].integer != 0 ? 1 : 0;
   call.rowid = record.rowid;
   calls_.push_back(std::move(call));
 }

@@ -18,6 +18,7 @@ struct RecoveredCall {
   double duration = 0;  // seconds
   std::int64_t flags = 0;  // flags (call) or ZORIGINATED (ZCALLRECORD)
   std::string name;     // ZNAME; always empty for the older database
+  std::int32_t answered = -1;  // answered or ZANSWERED: 1, 0, or -1 when the layout or row has none
   std::int64_t rowid = -1;
 };
 
@@ -44,6 +45,7 @@ class CCallSqlite : public CSqliteDelete {
     int duration = -1;
     int flags = -1;
     int name = -1;
+    int answered = -1;
   };
   Columns FindColumns() const;
   const char* TableName() const;

@@ -280,24 +280,4 @@ std::string CContactInfo::FindContactName(std::string_view address) const {
   return {};
 }
 
-int CContactInfo::dump(std::string path) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) return 1;
-  for (const auto& record : records_) {
-    const ContactRecord& r = *record;
-    out << "RowID=" << r.RowID << '\n' << (r.Deleted != 0 ? "DEL=1" : "DEL=0") << '\n';
-    const std::pair<const char*, const std::string*> fields[] = {
-        {"firstName=", &r.First},         {"LastName=", &r.Last},           {"MiddleName=", &r.Middle},
-        {"Birthday=", &r.Birthday},       {"Note=", &r.Note},               {"JobTitle=", &r.JobTitle},
-        {"Organization=", &r.Organization}, {"Department=", &r.Department}, {"Suffix=", &r.Suffix},
-        {"Prefix=", &r.Prefix},           {"home_phoneNumber=", &r.HomePhone}, {"work_phoneNumber=", &r.WorkPhone},
-        {"phoneNumber=", &r.Phone},       {"home_Email=", &r.HomeEmail},    {"work_Email=", &r.WorkEmail},
-        {"HomePage=", &r.HomePage},       {"addr=", &r.Address}};
-    for (const auto& [key, value] : fields) out << key << *value << '\n';
-    for (const std::string& other : r.Others) out << "other Phone Number=" << other << '\n';
-    out << '\n';
-  }
-  return out ? 0 : 1;
-}
-
 }  // namespace sieve

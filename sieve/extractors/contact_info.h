@@ -27,7 +27,6 @@ class CContactInfo : public CDatabaseInfo {
 
   // 0, or the SQLite code of a failed open of the address book (the list stays as it was).
   int read(std::string backupFolder) override;
-  int dump(std::string path) override;
 
   std::size_t RecordCount(_InfoType type) const override;
   void* RecordAt(_InfoType type, std::size_t index) override;

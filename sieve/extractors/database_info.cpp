@@ -23,8 +23,6 @@ CDatabaseInfo::~CDatabaseInfo() = default;
 
 int CDatabaseInfo::read(std::string /*backupFolder*/) { return 0; }
 
-int CDatabaseInfo::dump(std::string /*path*/) { return 0; }
-
 void CDatabaseInfo::SetDatabase(RuleAction role, const DatabaseSource& source) {
   if (role == RuleAction::SecondDatabase) {
     SecondDatabase = source;
@@ -51,7 +49,8 @@ OpenableDatabase CDatabaseInfo::PrepareDatabase(const DatabaseSource& source,
   if (!needsCopy) {
     result.path = source.main.path;
     result.immutable = true;
-    result.ok = std::filesystem::is_regular_file(source.main.path);
+    std::error_code ec;
+    result.ok = std::filesystem::is_regular_file(source.main.path, ec);
     return result;
   }
   if (context_ == nullptr || context_->privateFolder == nullptr) return result;

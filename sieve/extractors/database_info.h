@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -19,6 +20,7 @@ class PrivateFolder;
 struct StoredFile {
   std::string path;  // full path in the backup folder ("" when the index names no file)
   OptionalFileKey key;
+  std::int64_t modifiedTime = 0;  // from the index entry, seconds since 1970; 0 when unknown
   bool IsSet() const { return !path.empty(); }
 };
 
@@ -68,8 +70,6 @@ class CDatabaseInfo {
 
   // Fills the record lists; 0 on success, otherwise an SQLite result code.
   virtual int read(std::string backupFolder);
-  // Writes the records as "key=value" text lines; 0 on success.
-  virtual int dump(std::string path);
 
   // The index walk hands over databases and files of this category.
   virtual void SetDatabase(RuleAction role, const DatabaseSource& source);

@@ -1,7 +1,5 @@
 #include "sieve/extractors/media_files_info.h"
 
-#include <fstream>
-
 namespace sieve {
 
 CAppDocumentInfo::~CAppDocumentInfo() = default;
@@ -40,6 +38,7 @@ void CAppDocumentInfo::Register(const FileRegistration& registration) {
   file.FileName = registration.name;
   file.FilePath = registration.file.path;
   file.FileKey = registration.file.key;
+  file.ModifiedTime = registration.file.modifiedTime;
   AddFile(registration.group, std::move(file));
 }
 
@@ -53,19 +52,6 @@ void* CAppDocumentInfo::RecordAt(_InfoType type, std::size_t index) {
   if (index >= RecordCount(type)) return nullptr;
   if (DeliversFiles()) return &groups_.front().Files[index];
   return &groups_[index];
-}
-
-int CAppDocumentInfo::dump(std::string path) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) return 1;
-  for (const MediaGroup& group : groups_) {
-    out << "AppName=" << group.Name << '\n';
-    for (const MediaFile& file : group.Files) {
-      out << (file.Deleted != 0 ? "DeL=1 " : "DeL=0 ") << "Doc Name=" << file.FileName
-          << " Doc Path=" << file.FilePath << '\n';
-    }
-  }
-  return out ? 0 : 1;
 }
 
 }  // namespace sieve

@@ -16,8 +16,6 @@ class CAppDocumentInfo : public CDatabaseInfo {
  public:
   CAppDocumentInfo() : CAppDocumentInfo(INFO_APP_DOCUMENT) {}
   ~CAppDocumentInfo() override;
-
-  int dump(std::string path) override;
   void Register(const FileRegistration& file) override;
   std::size_t RecordCount(_InfoType type) const override;
   void* RecordAt(_InfoType type, std::size_t index) override;
@@ -26,8 +24,6 @@ class CAppDocumentInfo : public CDatabaseInfo {
   // gone: it is listed, marked deleted, only while no file of that name is in the group;
   // a full file arriving later takes over the first entry of its name.
   void AddFile(const std::string& group, MediaFile file);
-
-  const std::vector<MediaGroup>& Groups() const { return groups_; }
 
  protected:
   explicit CAppDocumentInfo(_InfoType type) : type_(type) {}

@@ -1,7 +1,6 @@
 #include "sieve/extractors/note_info.h"
 
 #include <algorithm>
-#include <fstream>
 #include <set>
 
 #include <sqlite3.h>
@@ -189,15 +188,6 @@ void CNoteInfo::RecoverDeleted(const std::string& path) {
     record->Date = date;
     records_.push_back(std::move(record));
   }
-}
-
-int CNoteInfo::dump(std::string path) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) return 1;
-  for (const auto& r : records_) {
-    out << "Title=" << r->Title << "\nDate=" << r->Date << "\nContent=" << r->Content << "\n\n";
-  }
-  return out ? 0 : 1;
 }
 
 }  // namespace sieve

@@ -18,7 +18,6 @@ class CNoteInfo : public CDatabaseInfo {
 
   // 0, or the SQLite code of a failed open or query of the older store.
   int read(std::string backupFolder) override;
-  int dump(std::string path) override;
   std::size_t RecordCount(_InfoType type) const override;
   void* RecordAt(_InfoType type, std::size_t index) override;
 

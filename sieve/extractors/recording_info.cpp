@@ -1,7 +1,6 @@
 #include "sieve/extractors/recording_info.h"
 
 #include <cmath>
-#include <fstream>
 
 #include <sqlite3.h>
 
@@ -76,6 +75,7 @@ int CRecordingInfo::read(std::string /*backupFolder*/) {
     if (file != files_.end()) {
       record->OrgPath = file->second.path;
       record->FileKey = file->second.key;
+      record->ModifiedTime = file->second.modifiedTime;
       if (file->second.key && context_ != nullptr && context_->privateFolder != nullptr) {
         const std::string copy = context_->privateFolder->NewFilePath(name);
         const bool decrypted = !copy.empty() && DecryptFile(file->second.path, copy, *file->second.key) == DecryptStatus::Ok;
@@ -85,16 +85,6 @@ int CRecordingInfo::read(std::string /*backupFolder*/) {
     records_.push_back(std::move(record));
   }
   return 0;
-}
-
-int CRecordingInfo::dump(std::string path) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) return 1;
-  for (const auto& r : records_) {
-    out << "Date=" << r->Date << "\nfilename=" << r->FileName << "\nduration=" << r->Duration
-        << "\ncustomlabel=" << r->CustomLabel << "\norgPath=" << r->OrgPath << "\n\n";
-  }
-  return out ? 0 : 1;
 }
 
 }  // namespace sieve

@@ -21,7 +21,6 @@ class CRecordingInfo : public CDatabaseInfo {
   ~CRecordingInfo() override;
 
   int read(std::string backupFolder) override;
-  int dump(std::string path) override;
   void Register(const FileRegistration& file) override;
   std::size_t RecordCount(_InfoType type) const override;
   void* RecordAt(_InfoType type, std::size_t index) override;

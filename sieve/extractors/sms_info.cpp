@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <fstream>
 #include <set>
 #include <string_view>
 #include <utility>
@@ -258,6 +257,7 @@ void CSmsInfo::ReadAttachmentTable(sqlite::Database& db) {
     attachment.MimeType = rows.Text(1);
     attachment.RelativePath = relative;
     attachment.Key = file->second.key;
+    attachment.ModifiedTime = file->second.modifiedTime;
     attachments_.push_back(std::move(attachment));
   }
 }
@@ -312,6 +312,7 @@ void CSmsInfo::CollectOlderParts(sqlite::Database& db) {
     if (mime != partMime.end()) attachment.MimeType = mime->second;
     attachment.RelativePath = *p.path;
     attachment.Key = file.key;
+    attachment.ModifiedTime = file.modifiedTime;
     const auto first = firstPart.find(p.rowid);
     const bool isFirst = first != firstPart.end() ? first->second == p.part : attachmentOfMessage_.count(p.rowid) == 0;
     if (isFirst) attachmentOfMessage_[p.rowid] = attachments_.size();
@@ -440,19 +441,6 @@ void CSmsInfo::FillContactNames(const ContactNameLookup& lookup) {
     }
     conversation.ContactName = names;
   }
-}
-
-int CSmsInfo::dump(std::string path) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) return 1;
-  for (const SmsConversation& conversation : conversations_) {
-    out << "address=" << conversation.Address << "\n_____________________\n";
-    for (const SmsMessage& m : conversation.Messages) {
-      out << m.Date << '\n' << m.Text << '\n' << m.Direction << '\n' << m.AttachmentPath << '\n' << m.MimeType << '\n';
-    }
-    out << "______\n";
-  }
-  return out ? 0 : 1;
 }
 
 }  // namespace sieve

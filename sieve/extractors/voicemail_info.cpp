@@ -1,7 +1,5 @@
 #include "sieve/extractors/voicemail_info.h"
 
-#include <fstream>
-
 #include <sqlite3.h>
 
 #include "sieve/reader/time_text.h"
@@ -39,16 +37,6 @@ int CVoiceMailInfo::read(std::string /*backupFolder*/) {
     records_.push_back(std::move(record));
   }
   return 0;
-}
-
-int CVoiceMailInfo::dump(std::string path) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) return 1;
-  for (const auto& r : records_) {
-    out << "Date=" << r->Date << "\nfilename=" << r->FileName << "\ntrash_date=" << r->TrashDate
-        << "\nsender=" << r->Sender << "\nDuration=" << r->Duration << "\n\n";
-  }
-  return out ? 0 : 1;
 }
 
 }  // namespace sieve

@@ -16,7 +16,6 @@ class CVoiceMailInfo : public CDatabaseInfo {
   ~CVoiceMailInfo() override;
 
   int read(std::string backupFolder) override;
-  int dump(std::string path) override;
 
   const std::vector<std::unique_ptr<VoicemailRecord>>& Records() const { return records_; }
 

@@ -203,6 +203,7 @@ void CWhatAppInfo::ReadAttachments(sqlite::Database& db) {
       attachment.Text = SafeFileName(LastPart(file->devicePath));
       attachment.FilePath = file->file.path;
       attachment.Key = file->file.key;
+      attachment.ModifiedTime = file->file.modifiedTime;
     }
     attachments_.push_back(std::move(attachment));
   }
@@ -238,20 +239,6 @@ void* CWhatAppInfo::RecordAt(_InfoType type, std::size_t index) {
   if (type == INFO_WHATSAPP && index < chats_.size()) return &chats_[index];
   if (type == INFO_WHATSAPP_ATTACHMENT && index < attachments_.size()) return &attachments_[index];
   return nullptr;
-}
-
-int CWhatAppInfo::dump(std::string path) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) return 1;
-  for (const WaChat& chat : chats_) {
-    out << "Name=" << chat.PartnerName << "\nPhoneNumber=" << chat.PhoneNumber << "\n____________________\n";
-    for (const WaMessage& m : chat.Messages) {
-      out << (m.IsIncoming == 1 ? "from " : "To ") << m.Date << " " << (m.MediaPath.empty() ? m.Text : m.MediaPath)
-          << "\n";
-    }
-    out << "______\n";
-  }
-  return out ? 0 : 1;
 }
 
 }  // namespace sieve

@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "sieve/extractors/extractor_factory.h"
+#include "sieve/reader/category_table.h"
 
 namespace sieve {
 
@@ -23,6 +23,7 @@ const CManifestRecord* IndexWalk::Find(const std::string& domain, const std::str
 
 StoredFile IndexWalk::StoredFileOf(const CManifestRecord& entry) const {
   StoredFile file;
+  file.modifiedTime = entry.ModifiedTime;
   file.path = locator_.Find(entry.StoredName);
   if (file.path.empty()) {
     // Kept so the extractor's open fails with a clear "missing file" rather than silently.

@@ -9,6 +9,7 @@
 #include "sieve/backup/file_decryptor.h"
 #include "sieve/backup/stored_name.h"
 #include "sieve/reader/backup_record.h"
+#include "sieve/reader/category_table.h"
 #include "sieve/reader/index_walk.h"
 #include "sieve/reader/scan_driver.h"
 #include "sieve/reader/text.h"
@@ -32,8 +33,10 @@ int CItunesBackupReader::GetItunesBackList(const char* folder) {
   if (folder == nullptr) return 1;
   std::error_code ec;
   std::vector<fs::path> candidates;
-  for (const auto& entry : fs::directory_iterator(folder, ec)) {
-    if (entry.is_directory(ec)) candidates.push_back(entry.path());
+  // increment(ec), not a range-for: its ++ throws when the listing fails part-way.
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    std::error_code typeError;
+    if (it->is_directory(typeError)) candidates.push_back(it->path());
   }
   // Directory order differs between file systems; "first found" must not.
   std::sort(candidates.begin(), candidates.end());
@@ -57,6 +60,8 @@ int CItunesBackupReader::ReadItunesbackFromPath(const char* folder) {
   auto record = std::make_unique<CBackupRecord>();
   if (!record->Load(folder)) return -1;
   const std::string key = record->Key();
+  record->callback = callback_;
+  record->callbackUser = callbackUser_;
   if (backups_.emplace(key, std::move(record)).second) ++count_;
   return static_cast<int>(std::distance(backups_.begin(), backups_.find(key)));
 }
@@ -167,6 +172,8 @@ int CItunesBackupReader::CheckPassword(int index) {
 }
 
 void CItunesBackupReader::SetCallBack(RecordCallback callback, void* user) {
+  callback_ = callback;
+  callbackUser_ = user;
   for (auto& entry : backups_) {
     entry.second->callback = callback;
     entry.second->callbackUser = user;

@@ -40,7 +40,12 @@ std::string PrivateFolder::NewFilePath(std::string_view name) {
   const std::string stem = hasExtension ? safe.substr(0, dot) : safe;
   const std::string extension = hasExtension ? safe.substr(dot) : std::string();
   std::string candidate = safe;
-  for (int n = 2; used_.count(candidate) != 0 || fs::exists(fs::path(path_) / candidate); ++n) {
+  // A name that cannot be looked at counts as free: creating the file will tell.
+  const auto taken = [this](const std::string& name) {
+    std::error_code ec;
+    return used_.count(name) != 0 || fs::exists(fs::path(path_) / name, ec);
+  };
+  for (int n = 2; taken(candidate); ++n) {
     candidate = stem + "-" + std::to_string(n) + extension;
   }
   used_.insert(candidate);
@@ -51,7 +56,11 @@ void PrivateFolder::Clear() {
   used_.clear();
   if (path_.empty()) return;
   std::error_code ec;
-  for (const auto& entry : fs::directory_iterator(path_, ec)) fs::remove_all(entry.path(), ec);
+  // increment(ec), not a range-for: its ++ throws when the listing fails part-way.
+  for (fs::directory_iterator it(path_, ec), end; !ec && it != end; it.increment(ec)) {
+    std::error_code removeError;
+    fs::remove_all(it->path(), removeError);
+  }
 }
 
 void PrivateFolder::Remove() {

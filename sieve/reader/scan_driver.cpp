@@ -2,44 +2,11 @@
 
 #include <cmath>
 
+#include "sieve/reader/category_table.h"
 #include "sieve/reader/index_walk.h"
 
 namespace sieve {
 namespace {
-
-struct Delivery {
-  _InfoType type;
-  int span;  // progress points the delivery of this list spreads over; 0 for none
-};
-
-struct Step {
-  ExtractorSlot slot;
-  Delivery first;
-  Delivery second;  // type -1 when the step delivers one list
-  float progressAtEnd;
-};
-
-constexpr Delivery kNone{static_cast<_InfoType>(-1), 0};
-
-// The order and the progress values the program shows are part of the interface.
-constexpr Step kSteps[] = {
-    {ExtractorSlot::Contacts, {INFO_CONTACT, 5}, kNone, 35},
-    {ExtractorSlot::Calendar, {INFO_CALENDAR, 2}, kNone, 37},
-    {ExtractorSlot::CallHistory, {INFO_CALL, 5}, kNone, 44},
-    {ExtractorSlot::CameraRoll, {INFO_CAMERA_ROLL, 10}, kNone, 54},
-    {ExtractorSlot::VoiceMemos, {INFO_VOICE_MEMO, 3}, kNone, 57},
-    {ExtractorSlot::Notes, {INFO_NOTE, 5}, kNone, 62},
-    {ExtractorSlot::Messages, {INFO_SMS_ATTACHMENT, 10}, {INFO_SMS, 2}, 76},
-    {ExtractorSlot::AppDocuments, {INFO_APP_DOCUMENT, 5}, kNone, 81},
-    {ExtractorSlot::Music, {INFO_MUSIC, 2}, kNone, 83},
-    {ExtractorSlot::AppVideos, {INFO_APP_VIDEO, 2}, kNone, 85},
-    {ExtractorSlot::AppPictures, {INFO_APP_PICTURE, 3}, kNone, 88},
-    {ExtractorSlot::Safari, {INFO_BOOKMARK, 4}, kNone, 92},
-    {ExtractorSlot::PhotoStream, {INFO_PHOTO_STREAM, 3}, kNone, 95},
-    {ExtractorSlot::Voicemail, kNone, kNone, 96},
-    {ExtractorSlot::Reminders, {INFO_REMINDER, 2}, kNone, 98},
-    {ExtractorSlot::WhatsApp, {INFO_WHATSAPP, 2}, {INFO_WHATSAPP_ATTACHMENT, 0}, 100},
-};
 
 class Scan {
  public:
@@ -49,23 +16,25 @@ class Scan {
 
  private:
   // False when stopped.
-  bool Deliver(CDatabaseInfo& extractor, const Delivery& delivery);
+  bool Deliver(CDatabaseInfo& extractor, const DeliveredKind& delivery);
   bool RunSteps(int& result);
 
   CBackupRecord& r_;
 };
 
-bool Scan::Deliver(CDatabaseInfo& extractor, const Delivery& delivery) {
-  if (delivery.type < 0 || r_.callback == nullptr) return true;
-  const std::size_t n = extractor.RecordCount(delivery.type);
+bool Scan::Deliver(CDatabaseInfo& extractor, const DeliveredKind& delivery) {
+  if (!delivery.IsSet() || r_.callback == nullptr) return true;
+  const auto type = static_cast<_InfoType>(delivery.type);
+  const std::size_t n = extractor.RecordCount(type);
   const int base = static_cast<int>(std::floor(r_.progress.load()));
   for (std::size_t i = 0; i < n; ++i) {
     if (r_.StopRequested()) return false;
-    if (delivery.span > 0) {
-      r_.progress = static_cast<float>(base + static_cast<int>(static_cast<std::size_t>(delivery.span) * (i + 1) / n));
+    if (delivery.progressShare > 0) {
+      r_.progress =
+          static_cast<float>(base + static_cast<int>(static_cast<std::size_t>(delivery.progressShare) * (i + 1) / n));
     }
-    void* record = extractor.RecordAt(delivery.type, i);
-    if (record != nullptr) r_.callback(record, delivery.type, r_.callbackUser);
+    void* record = extractor.RecordAt(type, i);
+    if (record != nullptr) r_.callback(record, type, r_.callbackUser);
   }
   return true;
 }
@@ -75,7 +44,7 @@ bool Scan::RunSteps(int& result) {
   const ContactNameLookup lookup = [contacts](std::string_view address) {
     return contacts->FindContactName(address);
   };
-  for (const Step& step : kSteps) {
+  for (const CategoryRow& step : CategoryTable()) {
     if (r_.StopRequested()) return false;
     CDatabaseInfo* extractor = r_.extractors[static_cast<std::size_t>(step.slot)].get();
     if (extractor != nullptr) {
@@ -83,7 +52,9 @@ bool Scan::RunSteps(int& result) {
       if (step.slot == ExtractorSlot::Notes) result = readResult;
       // Contacts come first in the order, so their names are ready for every later step.
       if (contacts != nullptr && step.slot != ExtractorSlot::Contacts) extractor->FillContactNames(lookup);
-      if (!Deliver(*extractor, step.first) || !Deliver(*extractor, step.second)) return false;
+      for (const DeliveredKind& kind : step.kinds) {
+        if (!Deliver(*extractor, kind)) return false;
+      }
     }
     r_.progress = step.progressAtEnd;
   }

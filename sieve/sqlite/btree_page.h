@@ -29,7 +29,6 @@ struct BtreePageHeader {
   std::uint32_t cellPointersEnd = 0;  // first byte after the cell pointer array
 
   bool IsLeaf() const { return type == kLeafIndexPage || type == kLeafTablePage; }
-  bool IsTable() const { return type == kLeafTablePage || type == kInteriorTablePage; }
 };
 
 // nullopt when the type byte is not a b-tree type or the header or its pointer array do not

@@ -6,17 +6,6 @@
 
 namespace sieve::sqlite {
 
-const char* RegionKindName(RegionKind kind) {
-  switch (kind) {
-    case RegionKind::kUnallocated: return "unallocated";
-    case RegionKind::kFreeblock: return "freeblock";
-    case RegionKind::kFreelistLeaf: return "freelist-leaf";
-    case RegionKind::kFreelistTrunk: return "freelist-trunk";
-    case RegionKind::kLostPage: return "lost-page";
-  }
-  return "unknown";
-}
-
 namespace {
 
 void VisitBtreePage(const PagedFile& file, std::uint32_t number,

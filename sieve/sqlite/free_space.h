@@ -20,8 +20,6 @@ enum class RegionKind : std::uint8_t {
   kLostPage        // a page that no b-tree, overflow chain or freelist claims
 };
 
-const char* RegionKindName(RegionKind kind);
-
 struct FreeRegion {
   std::uint32_t page = 0;
   RegionKind kind = RegionKind::kUnallocated;

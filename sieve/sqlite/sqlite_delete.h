@@ -54,7 +54,6 @@ class CSqliteDelete {
   std::uint32_t UsableSize() const { return file_.header.usableSize; }
   std::uint32_t PageCount() const { return file_.header.pageCount; }
   std::uint64_t FileLength() const { return bytes_.size(); }
-  sqlite::TextEncoding Encoding() const { return file_.header.encoding; }
   std::span<const std::uint8_t> Bytes() const { return bytes_; }
 
   void ForEachFreeRegion(const std::function<void(const FreeRegion&)>& visit) const;

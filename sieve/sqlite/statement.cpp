@@ -77,12 +77,6 @@ int Statement::Reset() {
 
 int Statement::ColumnCount() const { return stmt_ ? sqlite3_column_count(stmt_) : 0; }
 
-std::string Statement::ColumnName(int col) const {
-  if (!stmt_ || col < 0 || col >= ColumnCount()) return {};
-  const char* name = sqlite3_column_name(stmt_, col);
-  return name ? SanitizeUtf8(name) : std::string();
-}
-
 bool Statement::HasColumn(int col) const { return hasRow_ && col >= 0 && col < ColumnCount(); }
 
 int Statement::Type(int col) const { return HasColumn(col) ? sqlite3_column_type(stmt_, col) : SQLITE_NULL; }

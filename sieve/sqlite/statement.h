@@ -35,7 +35,6 @@ class Statement {
   int Reset();
 
   int ColumnCount() const;
-  std::string ColumnName(int col) const;
   int Type(int col) const;  // SQLITE_INTEGER ... SQLITE_NULL
   bool IsNull(int col) const;
   std::int64_t Int64(int col) const;

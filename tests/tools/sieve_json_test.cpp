@@ -12,6 +12,7 @@
 #include <regex>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "support/test_support.h"
@@ -28,7 +29,10 @@ void ForEachMember(const JsonValue& value, const std::function<void(const std::s
 }
 
 bool IsDateMember(const std::string& name) {
-  return name == "date" || (name.size() > 5 && name.compare(name.size() - 5, 5, "_date") == 0);
+  const auto endsWith = [&name](std::string_view end) {
+    return name.size() > end.size() && name.compare(name.size() - end.size(), end.size(), end) == 0;
+  };
+  return name == "date" || endsWith("_date") || endsWith("_time");
 }
 
 // Seconds since 1970 of "YYYY-MM-DDThh:mm:ss" followed by "Z" or "+hh:mm"/"-hh:mm".

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "sieve/secret.h"
 #include "tools/sieve/terminal_prompt.h"
 #include "tools/sieve/text_output.h"
 
@@ -55,13 +56,13 @@ void Unlock(CItunesBackupReader& reader, int index, const PasswordSource& source
   if (source.keyFile) {
     FileKey key = ReadKeyFile(*source.keyFile);
     reader.SetDerivedKey(index, key);
-    Wipe(key);
+    WipeSecret(key);
     checked = CheckSecret(reader, index, true);
   } else if (source.file || source.fromStdin || ::isatty(STDIN_FILENO) != 1) {
     // A file or a pipe gets one try: asking again could not change its answer.
     std::string password = ObtainPassword(source);
     reader.SetPassword(index, password);
-    Wipe(password);
+    WipeSecret(password);
     checked = CheckSecret(reader, index, false);
   } else {
     checked = AskForPassword("sieve", Printable(reader.BackupName(index)), [&](std::string& password) {
@@ -99,46 +100,12 @@ std::string LayoutName(BackupLayout layout) {
   return "";
 }
 
-ExitCode ExitCodeFor(ReaderError error) {
-  switch (error) {
-    case ReaderError::None: return kExitOk;
-    case ReaderError::MissingFolder:
-    case ReaderError::NotABackup: return kExitNotABackup;
-    case ReaderError::WrongPassword: return kExitWrongPassword;
-    case ReaderError::MissingIndex:
-    case ReaderError::BadIndex:
-    case ReaderError::TruncatedIndex:
-    case ReaderError::NoKeyBag:
-    case ReaderError::FileNotFound:
-    case ReaderError::ReadFailed:
-    case ReaderError::WriteFailed:
-    case ReaderError::Stopped: return kExitFailure;
-  }
-  return kExitFailure;
-}
-
 CommandError ReaderFailure(const CItunesBackupReader& reader, int index,
                            const std::string& fallback) {
-  const ReaderError error = reader.LastError(index);
-  const std::string folder = Printable(reader.BackupFolder(index));
-  std::string message;
-  switch (error) {
-    case ReaderError::MissingIndex:
-      message = folder + " has no file index (neither Manifest.mbdb nor Manifest.db)";
-      break;
-    case ReaderError::WrongPassword:
-      message = "wrong password";
-      break;
-    case ReaderError::Stopped:
-      message = "stopped";
-      break;
-    default: {
-      const std::string text = reader.LastErrorText(index);
-      message = text.empty() ? fallback : Printable(text);
-    }
-  }
-  const ExitCode code = error == ReaderError::None ? kExitFailure : ExitCodeFor(error);
-  return CommandError(code, message);
+  RunOutcome outcome = FailureOutcome(reader, index, fallback);
+  // The reader's text and the folder come from the backup.
+  outcome.message = Printable(outcome.message);
+  return CommandError(outcome);
 }
 
 }  // namespace sieve::cli

@@ -34,10 +34,8 @@ void PrintWarnings(const CItunesBackupReader& reader, int index);
 // "Manifest.mbdb", "Manifest.db", or "" when the folder holds neither.
 std::string LayoutName(BackupLayout layout);
 
-ExitCode ExitCodeFor(ReaderError error);
-
-// The error for the reader's last failure on this backup; `fallback` is the
-// message when the reader recorded none.
+// The error for the reader's last failure on this backup (FailureOutcome, made
+// printable); `fallback` is the message when the reader recorded none.
 CommandError ReaderFailure(const CItunesBackupReader& reader, int index,
                            const std::string& fallback);
 

@@ -4,21 +4,19 @@
 #include <stdexcept>
 #include <string>
 
+#include "sieve/run_outcome.h"
+
 namespace sieve::cli {
 
-enum ExitCode : int {
-  kExitOk = 0,
-  kExitFailure = 1,
-  kExitUsage = 2,
-  kExitWrongPassword = 3,
-  kExitNotABackup = 4,  // missing folder, or a folder that is not a backup
-};
+using ExitCode = ExitStatus;
 
 // Ends a command: main prints "sieve: " + what() on standard error and exits with code.
 class CommandError : public std::runtime_error {
  public:
   CommandError(ExitCode code, const std::string& message)
       : std::runtime_error(message), code_(code) {}
+  explicit CommandError(const RunOutcome& outcome)
+      : std::runtime_error(outcome.message), code_(static_cast<ExitCode>(outcome.status)) {}
   ExitCode Code() const { return code_; }
 
  private:

@@ -98,6 +98,11 @@ JsonWriter& JsonWriter::DateField(std::string_view name, std::string_view text) 
   return text.empty() ? Null() : String(IsoDate(text));
 }
 
+JsonWriter& JsonWriter::TimeField(std::string_view name, std::int64_t seconds) {
+  Key(name);
+  return seconds == 0 ? Null() : String(IsoDateOf(seconds));
+}
+
 std::string JsonQuote(std::string_view text) {
   std::string out;
   AppendQuoted(out, text);

@@ -39,6 +39,8 @@ class JsonWriter {
   JsonWriter& Field(std::string_view name, bool value) { return Key(name).Bool(value); }
   // A library date text as ISO 8601 (IsoDate), null for "" (no date).
   JsonWriter& DateField(std::string_view name, std::string_view text);
+  // Seconds since 1970 as ISO 8601 (IsoDateOf), null for 0 (not known).
+  JsonWriter& TimeField(std::string_view name, std::int64_t seconds);
   // The library's 0/1 flags.
   JsonWriter& FlagField(std::string_view name, std::int32_t flag) { return Key(name).Bool(flag != 0); }
 

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "sieve/itunes_backup_reader.h"
+#include "sieve/secret.h"
 #include "tools/sieve/backup_access.h"
 #include "tools/sieve/commands.h"
 #include "tools/sieve/file_output.h"
@@ -52,12 +53,12 @@ void WriteKeyFile(const std::string& target, std::string& text, bool replace) {
   PrivatePath partial;
   const std::string temporary = TemporaryBeside(target, fd, partial, error);
   if (temporary.empty()) {
-    Wipe(text);
+    WipeSecret(text);
     throw CommandError(kExitFailure, error);
   }
   const bool written = ::fchmod(fd, S_IRUSR | S_IWUSR) == 0 && WriteAll(fd, text) && ::fsync(fd) == 0;
   int savedErrno = errno;
-  Wipe(text);
+  WipeSecret(text);
   const bool closed = ::close(fd) == 0;
   if (written && !closed) savedErrno = errno;
   const bool complete = written && closed;
@@ -98,7 +99,7 @@ int RunKey(const Arguments& args) {
   FileKey key{};
   if (reader.GetDerivedKey(index, key) != 1) throw ReaderFailure(reader, index, "the key cannot be derived");
   std::string text = KeyText(key);
-  Wipe(key);
+  WipeSecret(key);
   text += '\n';
   WriteKeyFile(*target, text, replace);
   return kExitOk;

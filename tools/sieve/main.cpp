@@ -230,6 +230,7 @@ void WriteOut(std::string_view text) { std::fwrite(text.data(), 1, text.size(), 
 
 int main(int argc, char** argv) {
   using namespace sieve::cli;
+  using sieve::kExitFailure;
   RemovePrivateDataOnSignals();
   Arguments words(argv + (argc > 0 ? 1 : 0), argv + argc);
   int status = kExitFailure;

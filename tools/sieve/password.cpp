@@ -1,14 +1,15 @@
 #include "tools/sieve/password.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
 #include <cerrno>
 #include <cstring>
 #include <cstdio>
-#include <fstream>
 
+#include "sieve/secret.h"
 #include "tools/sieve/exit_codes.h"
 #include "tools/sieve/terminal_prompt.h"
 #include "tools/sieve/text_output.h"
@@ -29,21 +30,21 @@ PasswordSource PasswordSourceFrom(const Options& options) {
   return source;
 }
 
-std::string FirstLine(std::string_view text) {
-  std::string line(text.substr(0, text.find('\n')));
-  if (!line.empty() && line.back() == '\r') line.pop_back();
-  return line;
-}
-
 std::string ObtainPassword(const PasswordSource& source) {
   if (source.file) {
-    std::ifstream in(*source.file, std::ios::binary);
-    std::string line;
-    if (!in || (!std::getline(in, line) && !in.eof())) {
-      throw CommandError(kExitFailure, "cannot read the password file " + *source.file);
+    // Read straight into the line that is returned: a stream would keep a copy in its buffer.
+    const int fd = ::open(source.file->c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st {};
+    if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+      ::close(fd);
+      throw CommandError(kExitFailure, "cannot read the password file " + Printable(*source.file) + ": a folder");
     }
-    std::string password = FirstLine(line);
-    Wipe(line);
+    if (fd < 0) {
+      throw CommandError(kExitFailure,
+                         "cannot read the password file " + Printable(*source.file) + ": " + std::strerror(errno));
+    }
+    std::string password = ReadLineFrom(fd);
+    ::close(fd);
     return password;
   }
   if (source.fromStdin) return ReadLineFrom(STDIN_FILENO);
@@ -81,7 +82,7 @@ FileKey ReadKeyFile(const std::string& path) {
   }
   ::close(fd);
   if (readFailed) {
-    Wipe(text);
+    WipeSecret(text);
     throw CommandError(kExitFailure, "cannot read the key file " + Printable(path));
   }
   const bool lineEnd = filled == kDigits || (filled == kDigits + 1 && text[kDigits] == '\n') ||
@@ -94,9 +95,9 @@ FileKey ReadKeyFile(const std::string& path) {
     valid = high >= 0 && low >= 0;
     key[i] = static_cast<std::uint8_t>(valid ? high * 16 + low : 0);
   }
-  Wipe(text);
+  WipeSecret(text);
   if (!valid) {
-    Wipe(key);
+    WipeSecret(key);
     throw CommandError(kExitFailure, "the key file " + Printable(path) +
                                          " does not hold a key (64 hexadecimal digits, as sieve key writes)");
   }
@@ -112,17 +113,6 @@ std::string KeyText(const FileKey& key) {
     text += kHex[byte & 15];
   }
   return text;
-}
-
-void Wipe(FileKey& key) {
-  volatile std::uint8_t* bytes = key.data();
-  for (std::size_t i = 0; i < key.size(); ++i) bytes[i] = 0;
-}
-
-void Wipe(std::string& secret) {
-  volatile char* bytes = secret.data();
-  for (std::size_t i = 0; i < secret.size(); ++i) bytes[i] = 0;
-  secret.clear();
 }
 
 }  // namespace sieve::cli

@@ -26,9 +26,6 @@ struct PasswordSource {
 // Throws a usage error when more than one source is given.
 PasswordSource PasswordSourceFrom(const Options& options);
 
-// The first line of `text` without its line ending ("\n" or "\r\n").
-std::string FirstLine(std::string_view text);
-
 // Reads the password from the file or standard input, whichever was chosen
 // (the prompt at a terminal is Unlock's, since it asks again). Throws
 // CommandError (usage) when neither was, (failure) when the file cannot be read.
@@ -41,9 +38,5 @@ FileKey ReadKeyFile(const std::string& path);
 
 // The key as 64 lower-case hexadecimal digits.
 std::string KeyText(const FileKey& key);
-
-// Overwrite the secret before it is released.
-void Wipe(std::string& secret);
-void Wipe(FileKey& key);
 
 }  // namespace sieve::cli

@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+#include "sieve/record_visit.h"
+
 namespace sieve::cli {
 namespace {
 
@@ -70,7 +72,8 @@ class RecordWriter {
     json_.Field("file_name", r.FileName)
         .Field("mime_type", r.MimeType)
         .Field("relative_path", r.RelativePath)
-        .Field("has_key", r.Key.has_value());
+        .Field("has_key", r.Key.has_value())
+        .TimeField("modified_time", r.ModifiedTime);
     files_.Write(json_, "file_path", r.BackupFile, r.Key, r.FileName);
   }
 
@@ -99,7 +102,10 @@ class RecordWriter {
   }
 
   void Fields(const WaAttachment& r) {
-    json_.Field("text", r.Text).DateField("date", r.Date).Field("has_key", r.Key.has_value());
+    json_.Field("text", r.Text)
+        .DateField("date", r.Date)
+        .Field("has_key", r.Key.has_value())
+        .TimeField("modified_time", r.ModifiedTime);
     files_.Write(json_, "file_path", r.FilePath, r.Key, r.Text);
   }
 
@@ -135,13 +141,19 @@ class RecordWriter {
   void Fields(const VoiceMemoRecord& r) {
     json_.DateField("date", r.Date).Key("duration_seconds");
     WholeNumber(r.Duration);
-    json_.Field("file_name", r.FileName).Field("custom_label", r.CustomLabel).Field("has_key", r.FileKey.has_value());
+    json_.Field("file_name", r.FileName)
+        .Field("custom_label", r.CustomLabel)
+        .Field("has_key", r.FileKey.has_value())
+        .TimeField("modified_time", r.ModifiedTime);
     // Of an encrypted backup the reader already decrypted the recording into its private folder.
     files_.Write(json_, "file_path", r.OrgPath, std::nullopt, LastPart(r.FileName));
   }
 
   void Fields(const MediaFile& r) {
-    json_.FlagField("deleted", r.Deleted).Field("file_name", r.FileName).Field("has_key", r.FileKey.has_value());
+    json_.FlagField("deleted", r.Deleted)
+        .Field("file_name", r.FileName)
+        .Field("has_key", r.FileKey.has_value())
+        .TimeField("modified_time", r.ModifiedTime);
     files_.Write(json_, "file_path", r.FilePath, r.FileKey, r.FileName);
   }
 
@@ -182,35 +194,12 @@ class RecordWriter {
   FileCopies& files_;
 };
 
-template <typename Record>
-void WriteAs(RecordWriter& writer, const void* record) {
-  writer.Fields(*static_cast<const Record*>(record));
-}
-
 }  // namespace
 
 void WriteRecord(JsonWriter& json, const void* record, _InfoType type, FileCopies& files) {
   json.BeginObject().Field("category", InfoTypeName(type));
   RecordWriter writer(json, files);
-  switch (type) {
-    case INFO_SMS: WriteAs<SmsConversation>(writer, record); break;
-    case INFO_SMS_ATTACHMENT: WriteAs<SmsAttachment>(writer, record); break;
-    case INFO_CONTACT: WriteAs<ContactRecord>(writer, record); break;
-    case INFO_CALL: WriteAs<CallRecord>(writer, record); break;
-    case INFO_VOICE_MEMO: WriteAs<VoiceMemoRecord>(writer, record); break;
-    case INFO_WHATSAPP: WriteAs<WaChat>(writer, record); break;
-    case INFO_WHATSAPP_ATTACHMENT: WriteAs<WaAttachment>(writer, record); break;
-    case INFO_BOOKMARK: WriteAs<BookmarkRecord>(writer, record); break;
-    case INFO_REMINDER: WriteAs<ReminderRecord>(writer, record); break;
-    case INFO_NOTE: WriteAs<NoteRecord>(writer, record); break;
-    case INFO_CALENDAR: WriteAs<CalendarRecord>(writer, record); break;
-    case INFO_CAMERA_ROLL:
-    case INFO_PHOTO_STREAM: WriteAs<MediaFile>(writer, record); break;
-    case INFO_APP_DOCUMENT:
-    case INFO_APP_PICTURE:
-    case INFO_APP_VIDEO:
-    case INFO_MUSIC: WriteAs<MediaGroup>(writer, record); break;
-  }
+  VisitRecord(record, type, [&writer](auto, const auto& r) { writer.Fields(r); });
   json.EndObject();
 }
 

@@ -2,13 +2,12 @@
 // JSON line or a per-category summary, and shows progress on a terminal.
 #include <array>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
-#include <mutex>
 #include <string>
-#include <thread>
 
 #include "sieve/itunes_backup_reader.h"
+#include "sieve/run_outcome.h"
+#include "sieve/scan_polling.h"
 #include "tools/sieve/backup_access.h"
 #include "tools/sieve/commands.h"
 #include "tools/sieve/file_copies.h"
@@ -83,43 +82,17 @@ void PrintTextSummary(const ScanTally& tally) {
   table.Print(stdout);
 }
 
-// Failures where the scan never got to the records: no summary is printed.
-bool NothingScanned(ReaderError error) {
-  return error == ReaderError::WrongPassword || error == ReaderError::NoKeyBag ||
-         error == ReaderError::MissingIndex || error == ReaderError::BadIndex ||
-         error == ReaderError::ReadFailed || error == ReaderError::WriteFailed;
-}
-
-// Runs ReadBackup on a worker thread while this thread draws progress and
-// forwards Ctrl-C as a stop request, so that what was delivered is still summed
-// up; returns the scan's result.
+// Draws progress and forwards Ctrl-C as a stop request while the scan runs, so
+// that what was delivered is still summed up; returns the scan's result.
 int RunScanThread(CItunesBackupReader& reader, int index, Clock::time_point started) {
   ProgressBar bar(stderr);
   const InterruptGuard guard;
-  std::mutex mutex;
-  std::condition_variable finished;
-  bool done = false;
-  int result = 0;
-  std::thread worker([&] {
-    const int r = reader.ReadBackup(index);
-    const std::lock_guard<std::mutex> lock(mutex);
-    result = r;
-    done = true;
-    finished.notify_one();
-  });
-  bool stopSent = false;
-  {
-    std::unique_lock<std::mutex> lock(mutex);
-    while (!finished.wait_for(lock, std::chrono::milliseconds(100), [&] { return done; })) {
-      if (Interrupted() && !stopSent) {
-        reader.SetStop(index, 1);
-        stopSent = true;
-      }
-      bar.Update(reader.GetPrg(index),
-                 std::chrono::duration<double>(Clock::now() - started).count());
-    }
-  }
-  worker.join();
+  ScanPolling polling;
+  polling.progress = [&](float percent) {
+    bar.Update(percent, std::chrono::duration<double>(Clock::now() - started).count());
+  };
+  polling.stopRequested = Interrupted;
+  const int result = ScanWithPolling(reader, index, polling);
   bar.Finish();
   return result;
 }
@@ -152,9 +125,9 @@ int RunScan(const Arguments& args) {
     if (files.Failed() > 0) Warn(std::to_string(files.Failed()) + " files could not be copied");
   }
 
-  const ReaderError error = reader.LastError(index);
-  if (result < 0) throw CommandError(kExitWrongPassword, "wrong password");
-  if (NothingScanned(error)) throw ReaderFailure(reader, index, "the scan failed");
+  RunOutcome outcome = ScanOutcome(reader, index, result);
+  outcome.message = Printable(outcome.message);
+  if (result < 0 || NothingScanned(reader.LastError(index))) throw CommandError(outcome);
 
   if (session.jsonLines) {
     PrintJsonSummary(session.tally, elapsed, result);
@@ -164,14 +137,7 @@ int RunScan(const Arguments& args) {
   char took[64];
   std::snprintf(took, sizeof took, "scanned in %.2f s", elapsed);
   Note(took);
-  if (error == ReaderError::Stopped) {
-    throw CommandError(kExitFailure, "the scan was stopped before it ended");
-  }
-  if (error != ReaderError::None) throw ReaderFailure(reader, index, "the scan failed");
-  if (result != 0) {
-    throw CommandError(kExitFailure, "the notes database could not be read (SQLite result " +
-                                         std::to_string(result) + ")");
-  }
+  if (outcome.Failed()) throw CommandError(outcome);
   return kExitOk;
 }
 

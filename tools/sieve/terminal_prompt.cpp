@@ -7,6 +7,8 @@
 #include <csignal>
 #include <cstdio>
 
+#include "sieve/secret.h"
+
 namespace sieve::cli {
 namespace {
 
@@ -20,21 +22,24 @@ void RestoreEchoAndExit(int signal) {
   std::raise(signal);
 }
 
-void WipeText(std::string& secret) {
-  volatile char* bytes = secret.data();
-  for (std::size_t i = 0; i < secret.size(); ++i) bytes[i] = 0;
-  secret.clear();
-}
-
 }  // namespace
 
 std::string ReadLineFrom(int fd) {
   std::string line;
+  line.reserve(256);
   char c = 0;
   for (;;) {
     const ssize_t n = ::read(fd, &c, 1);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0 || c == '\n') break;
+    if (line.size() == line.capacity()) {
+      // Grow by hand: a reallocation would leave the first part behind in freed memory.
+      std::string bigger;
+      bigger.reserve(line.capacity() * 2);
+      bigger.assign(line);
+      WipeSecret(line);
+      line.swap(bigger);
+    }
     line += c;
   }
   if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -81,7 +86,7 @@ int AskForPassword(std::string_view program, std::string_view backupName,
   for (int attempt = 1; attempt <= kPasswordTries; ++attempt) {
     std::string password = PromptWithoutEcho(prompt);
     answer = check(password);
-    WipeText(password);
+    WipeSecret(password);
     if (answer != -1 || attempt == kPasswordTries) break;
     std::fprintf(stderr, "%.*s: wrong password, try again\n", static_cast<int>(program.size()), program.data());
   }

@@ -1,4 +1,5 @@
 #include "sieve/backup/category_rules.h"
+#include "sieve/reader/category_table.h"
 
 #include <gtest/gtest.h>
 

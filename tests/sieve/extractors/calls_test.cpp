@@ -75,6 +75,12 @@ std::string ExpectedDate(double seconds, bool store) {
 }
 std::string ExpectedDate(const JsonValue& row, bool store) { return ExpectedDate(row["date"].Number, store); }
 
+// 1 answered, 0 not, -1 where the layout does not say (null in the truth).
+int ExpectedAnswered(const JsonValue& row) {
+  const JsonValue& answered = row["answered"];
+  return answered.IsNull() ? -1 : (answered.Number != 0 ? 1 : 0);
+}
+
 struct PlainCall {
   std::string address, date, name;
   double seconds = 0;
@@ -128,13 +134,14 @@ TEST(CallBackups, LiveRowsOfEveryLayoutComeOutWithEveryField) {
       EXPECT_EQ(call.Address, row.Text("address"));
       EXPECT_EQ(call.Date, ExpectedDate(row, layout.store));
       const double seconds = row["duration"].Number;
-      EXPECT_EQ(call.Duration, std::to_string(static_cast<long long>(std::trunc(seconds))));
+      EXPECT_EQ(call.Duration, CallDurationText(seconds));
       EXPECT_FLOAT_EQ(call.Seconds, static_cast<float>(seconds));
       const auto flags = row.Int("flags");
       EXPECT_EQ(call.Flags, flags);
       // call_history.db: bit 0 set is a call this phone placed; the store says so in ZORIGINATED.
       EXPECT_EQ(call.Direction, (layout.store ? flags != 0 : (flags & 1) != 0) ? "OUT" : "IN");
       EXPECT_EQ(call.Name, row.Text("name"));
+      EXPECT_EQ(call.Answered, ExpectedAnswered(row));
     }
     for (std::size_t i = live.size(); i < calls.size(); ++i) EXPECT_EQ(calls[i].Deleted, 1);
 
@@ -179,8 +186,13 @@ TEST(CallBackups, DeletedCallsAreRecoveredPerLayout) {
       if ((*it->second)["intact"].Bool) ++intactFound;
       const double seconds = (*it->second)["duration"].Number;
       EXPECT_FLOAT_EQ(call.Seconds, seconds > 0 ? static_cast<float>(seconds) : 0.0f) << key;
-      EXPECT_EQ(call.Flags, it->second->Int("flags")) << key;
-      EXPECT_TRUE(call.Direction.empty());
+      const auto flags = it->second->Int("flags");
+      EXPECT_EQ(call.Flags, flags) << key;
+      EXPECT_EQ(call.Direction, (layout.store ? flags != 0 : (flags & 1) != 0) ? "OUT" : "IN") << key;
+      EXPECT_EQ(call.Duration, CallDurationText(seconds)) << key;
+      if ((*it->second)["intact"].Bool) {
+        EXPECT_EQ(call.Answered, ExpectedAnswered(*it->second)) << key;
+      }
     }
     const double recall = static_cast<double>(intactFound) / static_cast<double>(intact);
     const double precision = reported == 0 ? 1.0 : static_cast<double>(correct) / static_cast<double>(reported);
@@ -245,6 +257,13 @@ TEST(CallBackups, ScanJsonCarriesCallRecordsWithTheirFields) {
   EXPECT_GT(conversations, 0u);
 }
 
+TEST(CallDuration, HoursMinutesSecondsOfWholeSeconds) {
+  const std::pair<double, const char*> cases[] = {{0, "0:00:00"},      {65, "0:01:05"},       {12.9, "0:00:12"},
+                                                  {3600, "1:00:00"},   {36059, "10:00:59"},  {-4, "0:00:00"},
+                                                  {std::nan(""), "0:00:00"}};
+  for (const auto& [seconds, text] : cases) EXPECT_EQ(CallDurationText(seconds), text) << seconds;
+}
+
 // Hand-made files for the rules that a generated backup cannot pin down.
 class CallFiles : public testing::Test {
  protected:
@@ -282,7 +301,8 @@ TEST_F(CallFiles, StoreKeepsItsOwnNameUnlessAContactMatches) {
   const std::vector<CallRecord> calls = ReadCalls(Store(), true, "10.3", nullptr, lookup);
   ASSERT_EQ(calls.size(), 2u);
   EXPECT_EQ(calls[0].Name, "Own Name");
-  EXPECT_EQ(calls[0].Duration, "12");
+  EXPECT_EQ(calls[0].Duration, "0:00:12");
+  EXPECT_EQ(calls[0].Answered, -1);  // a store without ZANSWERED
   EXPECT_FLOAT_EQ(calls[0].Seconds, 12.9f);
   EXPECT_EQ(calls[0].Direction, "IN");
   EXPECT_EQ(calls[0].Date, ExpectedDate(500000000.5, true));

@@ -8,6 +8,9 @@
 #include <thread>
 
 #include "sieve/itunes_backup_reader.h"
+#include "sieve/reader/category_table.h"
+#include "sieve/scan_polling.h"
+#include "sieve/record_visit.h"
 #include "sieve/records.h"
 #include "support/test_support.h"
 
@@ -23,12 +26,27 @@ struct Collected {
   std::map<std::string, std::set<std::string>> files;  // category -> "group/name/deleted"
   std::vector<MediaFile> mediaFiles;
   std::vector<float> progress;
+  // Stored file name -> the modification time a record gave it, per record kind.
+  std::map<int, std::map<std::string, std::int64_t>> times;
   int count = 0;
 };
 
 void Collect(void* record, _InfoType type, void* user) {
   auto* c = static_cast<Collected*>(user);
   ++c->count;
+  const auto time = [&](const std::string& path, std::int64_t seconds) {
+    if (!path.empty()) c->times[type][fs::path(path).filename().string()] = seconds;
+  };
+  VisitRecord(record, type, [&](auto, const auto& r) {
+    using R = std::decay_t<decltype(r)>;
+    if constexpr (std::is_same_v<R, MediaFile>) time(r.FilePath, r.ModifiedTime);
+    if constexpr (std::is_same_v<R, MediaGroup>) {
+      for (const MediaFile& f : r.Files) time(f.FilePath, f.ModifiedTime);
+    }
+    if constexpr (std::is_same_v<R, VoiceMemoRecord>) time(r.OrgPath, r.ModifiedTime);
+    if constexpr (std::is_same_v<R, SmsAttachment>) time(r.BackupFile, r.ModifiedTime);
+    if constexpr (std::is_same_v<R, WaAttachment>) time(r.FilePath, r.ModifiedTime);
+  });
   c->progress.push_back(c->reader->GetPrg(0));
   const std::string category = InfoTypeName(type);
   const auto add = [&](const std::string& group, const MediaFile& file) {
@@ -85,7 +103,7 @@ TEST(Scan, PlainAndEncryptedBackupsDeliverTheSameMediaRecords) {
   CItunesBackupReader plainReader;
   ASSERT_EQ(plainReader.ReadItunesbackFromPath(plain.Folder.c_str()), 0);
   int result = -9;
-  const Collected fromPlain = Scan(plainReader, result);
+  Collected fromPlain = Scan(plainReader, result);
   EXPECT_EQ(result, 0);
   EXPECT_EQ(fromPlain.files, expected);
   EXPECT_EQ(plainReader.GetPrg(0), 100.0f);
@@ -93,6 +111,19 @@ TEST(Scan, PlainAndEncryptedBackupsDeliverTheSameMediaRecords) {
     EXPECT_LE(fromPlain.progress[i - 1], fromPlain.progress[i]);
   }
   for (const MediaFile& file : fromPlain.mediaFiles) EXPECT_FALSE(file.FileKey.has_value());
+  // Media and recordings keep the modification time the index gives their stored file.
+  std::map<std::string, std::int64_t> indexTime;
+  for (const test::TruthFile& f : test::ReadTruthFiles(plain.TruthPath)) indexTime[f.StoredName] = f.ModifiedTime;
+  for (const int type : {INFO_CAMERA_ROLL, INFO_APP_PICTURE, INFO_VOICE_MEMO, INFO_SMS_ATTACHMENT,
+                         INFO_WHATSAPP_ATTACHMENT}) {
+    const auto& times = fromPlain.times[type];
+    EXPECT_FALSE(times.empty()) << InfoTypeName(type);
+    for (const auto& [stored, seconds] : times) {
+      // A file the scan made itself (a shared contact card) has no index entry.
+      const auto truth = indexTime.find(stored);
+      EXPECT_EQ(seconds, truth == indexTime.end() ? 0 : truth->second) << InfoTypeName(type) << " " << stored;
+    }
+  }
 
   CItunesBackupReader reader;
   ASSERT_EQ(reader.ReadItunesbackFromPath(encrypted.Folder.c_str()), 0);
@@ -172,6 +203,74 @@ TEST(Scan, WithoutCallbackOrIndexAndWithStopWhilePaused) {
   test::WriteFile(backup.Folder + "/Manifest.mbdb", "mbdx\x05");
   EXPECT_EQ(reader.ReadBackup(0), 0);
   EXPECT_EQ(reader.LastError(0), ReaderError::BadIndex);
+}
+
+TEST(Scan, ACallbackReachesBackupsAddedAfterIt) {
+  TempDir listed, single;
+  MakeBackup(listed, "a", {"--profile", "small", "--seed", "1"});
+  const auto added = MakeBackup(single, "b", {"--profile", "small", "--seed", "2"});
+  CItunesBackupReader reader;
+  std::atomic<int> count{0};
+  reader.SetCallBack([](void*, _InfoType, void* user) { ++*static_cast<std::atomic<int>*>(user); }, &count);
+  ASSERT_EQ(reader.GetItunesBackList(listed.Path().c_str()), 1);
+  ASSERT_GE(reader.ReadItunesbackFromPath(added.Folder.c_str()), 0);
+  ASSERT_EQ(reader.GetBackuplistCount(), 2);
+  for (const int index : {0, 1}) {
+    count = 0;
+    EXPECT_EQ(reader.ReadBackup(index), 0);
+    EXPECT_GT(count.load(), 0) << index;
+  }
+}
+
+TEST(Scan, PollingReportsProgressAndForwardsAStop) {
+  TempDir dir;
+  const auto backup = MakeBackup(dir, "b", {"--profile", "small"});
+  CItunesBackupReader reader;
+  ASSERT_EQ(reader.ReadItunesbackFromPath(backup.Folder.c_str()), 0);
+  // The first record pauses the scan, so that it cannot end before the stop arrives.
+  struct Pauser {
+    CItunesBackupReader* reader;
+    std::atomic<bool> paused{false};
+  } pauser{&reader};
+  reader.SetCallBack(
+      [](void*, _InfoType, void* user) {
+        auto* p = static_cast<Pauser*>(user);
+        if (!p->paused.exchange(true)) p->reader->SetPause(0, 1);
+      },
+      &pauser);
+  ScanPolling polling;
+  polling.every = std::chrono::milliseconds(5);
+  std::vector<float> seen;
+  polling.progress = [&](float percent) { seen.push_back(percent); };
+  polling.stopRequested = [&] { return pauser.paused.load(); };
+  EXPECT_EQ(ScanWithPolling(reader, 0, polling), 1);
+  EXPECT_EQ(reader.LastError(0), ReaderError::Stopped);
+  ASSERT_FALSE(seen.empty());
+  EXPECT_LT(seen.back(), 100.0f);
+
+  polling.stopRequested = {};
+  seen.clear();
+  EXPECT_EQ(ScanWithPolling(reader, 0, polling), 0);
+  ASSERT_FALSE(seen.empty());
+  EXPECT_EQ(seen.back(), 100.0f);  // the last report comes after the end
+}
+
+// The names differ on purpose between a file-index category and its record kind.
+TEST(CategoryTable, NamesAndStepEnds) {
+  struct Case {
+    int type;
+    const char* name;
+    float end;
+  };
+  for (const Case& c : {Case{INFO_CONTACT, "contacts", 35}, Case{INFO_CALL, "calls", 44},
+                        Case{INFO_SMS_ATTACHMENT, "message-attachments", 76}, Case{INFO_SMS, "messages", 76},
+                        Case{INFO_BOOKMARK, "safari", 92}, Case{INFO_WHATSAPP_ATTACHMENT, "whatsapp-attachments", 100},
+                        Case{-1, "unknown", 100}, Case{kInfoTypeCount, "unknown", 100}}) {
+    EXPECT_STREQ(InfoTypeName(c.type), c.name) << c.type;
+    EXPECT_EQ(InfoTypeScanEnd(c.type), c.end) << c.type;
+  }
+  EXPECT_STREQ(SlotName(ExtractorSlot::CallHistory), "call-history");
+  EXPECT_STREQ(SlotName(ExtractorSlot::Voicemail), "voicemail");
 }
 
 TEST(Scan, SingleFilesExtractDecrypted) {

@@ -134,9 +134,10 @@ def _truth_row(row, store):
         if isinstance(address, bytes):
             address = address.decode("utf-8")
         return {"address": address, "date": row["ZDATE"], "duration": row["ZDURATION"],
-                "flags": row["ZORIGINATED"], "name": row["ZNAME"]}
+                "flags": row["ZORIGINATED"], "name": row["ZNAME"], "answered": row["ZANSWERED"]}
+    # Only the system 7 layout says whether a call was answered: None for the older one.
     return {"address": row["address"], "date": row["date"], "duration": row["duration"],
-            "flags": row["flags"], "name": None}
+            "flags": row["flags"], "name": None, "answered": row.get("answered")}
 
 
 def _column_values(db, table, rowid):
