@@ -17,6 +17,9 @@
 #include "quarry/views/category_table.h"
 #include "quarry/views/recovery_run.h"
 #include "quarry/views/scan_session.h"
+#include "sieve/run_outcome.h"
+#include "sieve/scan_polling.h"
+#include "sieve/secret.h"
 #include "tools/sieve/terminal_prompt.h"
 
 namespace quarry::app {
@@ -172,11 +175,6 @@ std::optional<QByteArray> ReadPassword(const QString& path, QString& error) {
   return bytes;
 }
 
-void Wipe(sieve::FileKey& key) {
-  volatile std::uint8_t* bytes = key.data();
-  for (std::size_t i = 0; i < key.size(); ++i) bytes[i] = 0;
-}
-
 // A key file as "sieve key" writes it: 64 hexadecimal digits and an optional line end.
 std::optional<sieve::FileKey> ReadKeyFile(const QString& path, QString& error) {
   constexpr qsizetype kDigits = static_cast<qsizetype>(sizeof(sieve::FileKey) * 2);
@@ -205,51 +203,26 @@ std::optional<sieve::FileKey> ReadKeyFile(const QString& path, QString& error) {
   return key;
 }
 
-int ExitFor(sieve::ReaderError error) {
-  switch (error) {
-    case sieve::ReaderError::None: return kHeadlessOk;
-    case sieve::ReaderError::MissingFolder:
-    case sieve::ReaderError::NotABackup: return kHeadlessNotABackup;
-    case sieve::ReaderError::WrongPassword: return kHeadlessWrongPassword;
-    default: return kHeadlessFailure;
-  }
-}
-
-QString ReaderMessage(const sieve::CItunesBackupReader& reader, int index) {
-  const sieve::ReaderError error = reader.LastError(index);
-  const QString folder = QString::fromStdString(reader.BackupFolder(index));
-  if (error == sieve::ReaderError::WrongPassword) return QStringLiteral("wrong password");
-  const QString text = QString::fromStdString(reader.LastErrorText(index));
-  if (error == sieve::ReaderError::Stopped) return QStringLiteral("the scan was stopped");
-  return QStringLiteral("cannot read the backup %1: %2")
-      .arg(QDir::toNativeSeparators(folder), text.isEmpty() ? QStringLiteral("unknown reason") : text);
-}
-
 // Runs the scan on a worker while this thread reports progress and takes the
 // records into the models.
-int Scan(views::ScanSession& session, const views::ScanTargets& targets) {
-  int result = 0;
-  std::atomic<bool> done{false};
-  std::thread worker([&] {
-    result = session.Run();
-    done = true;
-  });
+int Scan(sieve::CItunesBackupReader& reader, int index, views::ScanSession& session,
+         const views::ScanTargets& targets) {
+  sieve::ScanPolling polling;
+  polling.scan = [&session] { return session.Run(); };
   int shown = -1;
-  while (!done) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  // Also called once after the scan has ended: the last records go to the models then.
+  polling.progress = [&](float percent) {
     session.Deliver(targets);
-    const int percent = static_cast<int>(session.Progress());
-    if (percent != shown) {
-      Err(QStringLiteral("scanning: %1%\n").arg(percent));
-      shown = percent;
+    const int whole = static_cast<int>(percent);
+    if (whole != shown) {
+      Err(QStringLiteral("scanning: %1%\n").arg(whole));
+      shown = whole;
     }
-  }
-  worker.join();
-  session.Deliver(targets);
-  const int percent = static_cast<int>(session.Progress());
-  if (percent != shown) Err(QStringLiteral("scanning: %1%\n").arg(percent));
-  return result;
+  };
+  return sieve::ScanWithPolling(reader, index, polling);
 }
+
+QString Q(const std::string& text) { return QString::fromStdString(text); }
 
 }  // namespace
 
@@ -307,7 +280,7 @@ int RunHeadlessRecovery(const QStringList& arguments) {
   // Neither secret outlives this function.
   const auto wipeSecrets = qScopeGuard([&] {
     if (password) password->fill('\0');
-    if (key) Wipe(*key);
+    if (key) sieve::WipeSecret(*key);
   });
 
   const QFileInfo backupInfo(options.Backup);
@@ -328,7 +301,7 @@ int RunHeadlessRecovery(const QStringList& arguments) {
     } else if (password) {
       std::string secret(password->constData(), static_cast<std::size_t>(password->size()));
       reader.SetPassword(index, secret);
-      std::fill(secret.begin(), secret.end(), '\0');
+      sieve::WipeSecret(secret);
       checked = reader.CheckPassword(index);
     } else if (::isatty(STDIN_FILENO) == 1) {
       checked = sieve::cli::AskForPassword("quarry", reader.BackupName(index), [&](std::string& secret) {
@@ -343,8 +316,11 @@ int RunHeadlessRecovery(const QStringList& arguments) {
       return Fail(kHeadlessWrongPassword,
                   key ? QStringLiteral("wrong key: the key file does not open this backup") : QStringLiteral("wrong password"));
     }
-    if (checked == 0) return Fail(ExitFor(reader.LastError(index)) == kHeadlessOk ? kHeadlessFailure : ExitFor(reader.LastError(index)),
-                                  ReaderMessage(reader, index));
+    if (checked == 0) {
+      const sieve::RunOutcome outcome =
+          sieve::FailureOutcome(reader, index, "the backup is encrypted but has no usable key bag");
+      return Fail(outcome.status, Q(outcome.message));
+    }
   }
 
   // The same models and exports as the window, so that both write the same files.
@@ -360,17 +336,19 @@ int RunHeadlessRecovery(const QStringList& arguments) {
   }
   views::ScanSession session(reader, index);
   const QDateTime started = QDateTime::currentDateTime();
-  const int result = Scan(session, targets);
+  const int result = Scan(reader, index, session, targets);
   for (const std::string& warning : reader.Warnings(index)) {
     Err(QStringLiteral("quarry: warning: %1\n").arg(QString::fromStdString(warning)));
   }
-  if (result == -1) return Fail(kHeadlessWrongPassword, QStringLiteral("wrong password"));
-  const sieve::ReaderError scanError = reader.LastError(index);
-  if (result == 1 || (result == 0 && scanError != sieve::ReaderError::None)) {
-    const int code = ExitFor(scanError);
-    return Fail(code == kHeadlessOk ? kHeadlessFailure : code, ReaderMessage(reader, index));
+  const sieve::RunOutcome outcome = sieve::ScanOutcome(reader, index, result);
+  if (outcome.Failed()) {
+    // A database read only in part still leaves the rest to recover.
+    if (result > 1 && reader.LastError(index) == sieve::ReaderError::None) {
+      Err(QStringLiteral("quarry: note: %1\n").arg(Q(outcome.message)));
+    } else {
+      return Fail(outcome.status, Q(outcome.message));
+    }
   }
-  if (result != 0) Err(QStringLiteral("quarry: note: a database was read only in part (result %1)\n").arg(result));
 
   std::vector<std::unique_ptr<views::CategoryExport>> exports;
   for (const int type : options.Categories) {

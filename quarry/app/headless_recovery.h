@@ -9,14 +9,17 @@
 #include <QStringList>
 #include <string>
 
+#include "sieve/run_outcome.h"
+
 namespace quarry::app {
 
+// The exit statuses of `sieve`: both programs tell a user the same thing with the same code.
 enum HeadlessExit : int {
-  kHeadlessOk = 0,
-  kHeadlessFailure = 1,
-  kHeadlessUsage = 2,
-  kHeadlessWrongPassword = 3,  // or a wrong key
-  kHeadlessNotABackup = 4,  // missing folder, or a folder that is not a backup
+  kHeadlessOk = sieve::kExitOk,
+  kHeadlessFailure = sieve::kExitFailure,
+  kHeadlessUsage = sieve::kExitUsage,
+  kHeadlessWrongPassword = sieve::kExitWrongPassword,  // or a wrong key
+  kHeadlessNotABackup = sieve::kExitNotABackup,        // missing folder, or a folder that is not a backup
 };
 
 // The usage of the headless form ("quarry --recover ...") with the category

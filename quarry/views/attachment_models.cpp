@@ -35,8 +35,6 @@ AttachmentItem ItemOf(const std::string& name, const std::string& storedPath, co
 
 }  // namespace
 
-std::int64_t AttachmentModifiedTime(const sieve::SmsAttachment&) { return 0; }
-std::int64_t AttachmentModifiedTime(const sieve::WaAttachment&) { return 0; }
 
 QStringList AttachmentTraitsBase::Headers(const ViewContext& context) {
   return {context.Text("IDS_ATTACHMENT_HEADER_NAME"), context.Text("IDS_ATTACHMENT_HEADER_TYPE"),
@@ -60,7 +58,7 @@ bool AttachmentTraitsBase::Matches(const Item& item, const QString& lowerText) {
 void SmsAttachmentTraits::Take(const Record& record, const ViewContext& context, std::vector<Item>& out) {
   AttachmentItem item = ItemOf(record.FileName, record.BackupFile, record.Key, context);
   item.Type = FromUtf8(record.MimeType);
-  item.ModifiedTime = AttachmentModifiedTime(record);
+  item.ModifiedTime = record.ModifiedTime;
   out.push_back(std::move(item));
 }
 
@@ -74,7 +72,7 @@ void WaAttachmentTraits::Take(const Record& record, const ViewContext& context, 
   const QMimeType type = QMimeDatabase().mimeTypeForFile(item.Name, QMimeDatabase::MatchExtension);
   if (type.isValid() && !type.isDefault()) item.Type = type.name();
   item.Date = FromUtf8(record.Date);
-  item.ModifiedTime = AttachmentModifiedTime(record);
+  item.ModifiedTime = record.ModifiedTime;
   out.push_back(std::move(item));
 }
 

@@ -45,11 +45,6 @@ struct WaAttachmentTraits : AttachmentTraitsBase {
   static std::unique_ptr<CategoryExport> Export(std::vector<Item> checked, const ViewContext& context);
 };
 
-// The stored file's modification time from the backup's index (seconds since 1970);
-// 0 while the attachment records do not carry it.
-std::int64_t AttachmentModifiedTime(const sieve::SmsAttachment& record);
-std::int64_t AttachmentModifiedTime(const sieve::WaAttachment& record);
-
 class MessageAttachmentsModel : public ListModel<SmsAttachmentTraits> {
  public:
   explicit MessageAttachmentsModel(ViewContext context, QObject* parent = nullptr)

@@ -5,19 +5,11 @@
 #include <QThreadPool>
 #include <algorithm>
 
+#include "sieve/secret.h"
+
 namespace quarry::views {
 
 namespace {
-
-void WipeBytes(void* data, std::size_t size) {
-  volatile unsigned char* bytes = static_cast<unsigned char*>(data);
-  for (std::size_t i = 0; i < size; ++i) bytes[i] = 0;
-}
-
-void WipeString(std::string& secret) {
-  WipeBytes(secret.data(), secret.size());
-  secret.clear();
-}
 
 // The password's whole UTF-8 bytes; the temporary array is wiped.
 std::string Utf8Secret(const QString& password) {
@@ -30,7 +22,7 @@ std::string Utf8Secret(const QString& password) {
 }  // namespace
 
 PasswordOutcome::~PasswordOutcome() {
-  if (Key) WipeBytes(Key->data(), Key->size());
+  if (Key) sieve::WipeSecret(Key->data(), Key->size());
 }
 
 PasswordOutcome DerivePasswordKey(const std::string& folder, std::string& password,
@@ -39,13 +31,13 @@ PasswordOutcome DerivePasswordKey(const std::string& folder, std::string& passwo
   sieve::CItunesBackupReader reader;
   const int index = reader.ReadItunesbackFromPath(folder.c_str());
   if (index < 0) {
-    WipeString(password);
+    sieve::WipeSecret(password);
     outcome.Error = sieve::ReaderError::NotABackup;
     outcome.ErrorText = "the folder holds no Info.plist";
     return outcome;
   }
   reader.SetPassword(index, password);
-  WipeString(password);
+  sieve::WipeSecret(password);
   // Whoever may cancel learns of the reader for the time of the derivation only.
   if (deriving) deriving(&reader, index);
   const int checked = reader.CheckPassword(index);
@@ -60,7 +52,7 @@ PasswordOutcome DerivePasswordKey(const std::string& folder, std::string& passwo
       outcome.Check = PasswordCheck::kAccepted;
       outcome.Key = key;
     }
-    WipeBytes(key.data(), key.size());
+    sieve::WipeSecret(key.data(), key.size());
   } else if (reader.GetIsEncrypt(index) == 0) {
     // Not encrypted after all: nothing to unlock.
     outcome.Check = PasswordCheck::kAccepted;

@@ -7,7 +7,6 @@
 
 namespace quarry::views {
 
-int CallAnswered(const sieve::CallRecord& /*record*/) { return -1; }
 
 bool CallOutgoing(const sieve::CallRecord& record) {
   if (record.Direction == "OUT") return true;
@@ -33,7 +32,7 @@ void CallTraits::Take(const Record& record, const ViewContext& context, std::vec
   item.Outgoing = CallOutgoing(record);
   item.Deleted = record.Deleted != 0;
   const double seconds = static_cast<double>(record.Seconds);
-  int answered = CallAnswered(record);
+  int answered = record.Answered;
   // Without the record's word, a call that lasted was answered and one that did not was not.
   if (answered < 0) answered = seconds > 0 ? 1 : 0;
   if (item.Outgoing) {

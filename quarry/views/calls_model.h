@@ -19,9 +19,6 @@ struct CallItem {
   bool Deleted = false;
 };
 
-// Whether the call was answered: 1, 0, or -1 when the record does not say.
-// The library does not report it yet; this is the one place that will read it.
-int CallAnswered(const sieve::CallRecord& record);
 // True for a call this phone placed: from Direction, or for a recovered row without
 // one, from the direction bit of its flags.
 bool CallOutgoing(const sieve::CallRecord& record);

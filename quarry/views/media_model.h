@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "quarry/views/list_model.h"
-#include "quarry/views/record_times.h"
 #include "sieve/records.h"
 
 namespace quarry::views {
@@ -63,11 +62,11 @@ struct MediaTraits : MediaTraitsBase {
 
   static void Take(const Record& record, const ViewContext& context, std::vector<Item>& out) {
     if constexpr (kSingleFiles) {
-      out.push_back(MediaItemOf(record, IndexModifiedTime(record), K, context.Text(MediaCaptionKey(K)), context));
+      out.push_back(MediaItemOf(record, record.ModifiedTime, K, context.Text(MediaCaptionKey(K)), context));
     } else {
       const QString group = QString::fromStdString(record.Name);
       for (const sieve::MediaFile& file : record.Files) {
-        out.push_back(MediaItemOf(file, IndexModifiedTime(file), K, group, context));
+        out.push_back(MediaItemOf(file, file.ModifiedTime, K, group, context));
       }
     }
   }

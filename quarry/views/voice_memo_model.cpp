@@ -5,7 +5,6 @@
 
 #include "quarry/views/file_copy_export.h"
 #include "quarry/views/media_model.h"
-#include "quarry/views/record_times.h"
 
 namespace quarry::views {
 
@@ -48,7 +47,7 @@ void VoiceMemoTraits::Take(const Record& record, const ViewContext& context, std
   // backup its decrypted copy (so its key is not used again).
   item.Path = record.OrgPath;
   item.Size = record.OrgPath.empty() ? 0 : QFileInfo(FromUtf8(record.OrgPath)).size();
-  item.ModifiedTime = IndexModifiedTime(record);
+  item.ModifiedTime = record.ModifiedTime;
   out.push_back(std::move(item));
 }
 

@@ -52,16 +52,16 @@ TEST(HeadlessRecovery, ABackupWhoseIndexCannotBeReadFailsWithTheReason) {
   sieve::test::WriteFile(damaged.Folder + "/Manifest.db", "not an index at all");
   const struct {
     const sieve::test::GeneratedBackup* backup;
-    const char* reason;
-  } cases[] = {{&missing, "no file index"}, {&damaged, "Manifest.db is not an SQLite file"}};
+    std::string reason;
+  } cases[] = {{&missing, missing.Folder + " has no file index"}, {&damaged, "Manifest.db is not an SQLite file"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.backup->Folder);
     const std::string out = dir.Join("out");
     const auto run = RunRecovery({c.backup->Folder, "--out", out});
     EXPECT_EQ(run.ExitCode, 1) << run.Err;
     EXPECT_EQ(run.Out, "");  // no recovery folder is announced
-    EXPECT_NE(run.Err.find("quarry: cannot read the backup " + c.backup->Folder), std::string::npos) << run.Err;
-    EXPECT_NE(run.Err.find(c.reason), std::string::npos) << run.Err;
+    // The same line as sieve gives for the same backup.
+    EXPECT_NE(run.Err.find("quarry: " + c.reason), std::string::npos) << run.Err;
     EXPECT_EQ(run.Err.find("recovered into"), std::string::npos) << run.Err;
     EXPECT_FALSE(QDir(QString::fromStdString(out)).exists());
   }

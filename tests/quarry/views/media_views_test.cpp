@@ -29,10 +29,6 @@ using sieve::test::JsonValue;
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
-template <class File>
-constexpr bool kHasIndexTime = requires(File f) { f.ModifiedTime; };
-// Files are dated and their copies timed by the index once the records carry its time.
-constexpr bool kIndexTimes = kHasIndexTime<sieve::MediaFile>;
 
 struct Category {
   const char* truthName;  // the generator's name of the category
@@ -132,19 +128,18 @@ TEST_P(MediaBackups, ListsMatchTheTruthAndExportsAreTheFilesContent) {
       size += item.Size;
       if (category.type != sieve::INFO_CAMERA_ROLL) continue;
       // Pictures of a plain backup are dated by their Exif date; what has none (videos,
-      // PNG), and every file of an encrypted backup, by the index's time or not at all.
+      // PNG), and every file of an encrypted backup, by the index's time.
       const bool exif = !encrypted && item.Name.endsWith(QStringLiteral(".JPG"));
       const QString day = exif ? TakenDay(file.ModifiedTime)
-                          : kIndexTimes ? QDateTime::fromSecsSinceEpoch(file.ModifiedTime).toString(QStringLiteral("yyyy/MM/dd"))
-                                        : QStringLiteral("unknown date");
+                               : QDateTime::fromSecsSinceEpoch(file.ModifiedTime).toString(QStringLiteral("yyyy/MM/dd"));
       EXPECT_EQ(item.Group.toStdString(), day.toStdString()) << item.Name.toStdString();
     }
     ASSERT_FALSE(want.empty());
     EXPECT_EQ(got, want);
     EXPECT_EQ(list.FoundSize(), size);
 
-    // All found items are checked: each is exported with the generator's content (and,
-    // once the records carry it, the index's time), and listed in the CSV by its name.
+    // All found items are checked: each is exported with the generator's content and the
+    // index's time, and listed in the CSV by its name.
     const auto snapshot = list.SnapshotChecked();
     const QString root = Q(dir.Join(std::string("out-") + category.truthName));
     const QDir folder(QDir(root).filePath(snapshot->FolderName()));
@@ -152,7 +147,7 @@ TEST_P(MediaBackups, ListsMatchTheTruthAndExportsAreTheFilesContent) {
     EXPECT_TRUE(report.Failed.isEmpty() && report.Skipped.isEmpty()) << report.Failed.join(' ').toStdString();
     const auto stamp = [](const QString& name, const QString& group, bool deleted, const std::string& sha,
                           std::int64_t time) {
-      return (name + '|' + group + (deleted ? "|1|" : "|0|")).toStdString() + sha + (kIndexTimes ? std::to_string(time) : "");
+      return (name + '|' + group + (deleted ? "|1|" : "|0|")).toStdString() + sha + std::to_string(time);
     };
     std::multiset<std::string> listed, exported;
     for (qsizetype i = 0; i < list.FoundCount(); ++i) {
