@@ -244,13 +244,14 @@ std::string HeadlessUsage() {
       text += name;
       column += name.size();
     }
-    return "        " + text + "\n";
+    return text.empty() ? std::string() : "        " + text + "\n";
   };
+  const std::string counted = names(false);
   return "quarry --recover BACKUP --out DIR [--categories LIST] [--deleted-only]\n"
          "                [--password-file FILE | --key-file FILE] [--utc]\n"
          "  LIST: comma-separated category names, or \"all\" (the default).\n"
-         "    Recovered so far:\n" + names(true) +
-         "    Found and counted, not yet exported:\n" + names(false) +
+         "    Categories:\n" + names(true) +
+         (counted.empty() ? std::string() : "    Found and counted, not yet exported:\n" + counted) +
          "  --deleted-only: only the deleted items that were recovered\n"
          "  --password-file: the first line of FILE is the password of an encrypted\n"
          "        backup; without it or --key-file the password is asked for at the\n"

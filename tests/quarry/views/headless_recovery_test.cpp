@@ -139,11 +139,11 @@ TEST(HeadlessRecovery, HelpAndVersionNeedNoDisplayAndNameRealCategories) {
   EXPECT_NE(help.Out.find("[--utc]"), std::string::npos);
   EXPECT_NE(help.Out.find("--recover BACKUP --out DIR"), std::string::npos);
   // Every word listed under the category headings is a name --categories takes.
-  const std::size_t from = help.Out.find("Recovered so far:");
+  const std::size_t from = help.Out.find("Categories:");
   const std::size_t to = help.Out.find("--deleted-only:");
   ASSERT_LT(from, to);
   const std::string listed = std::regex_replace(help.Out.substr(from, to - from),
-                                                std::regex("Recovered so far:|Found and counted, not yet exported:"), "");
+                                                std::regex("Categories:|Found and counted, not yet exported:"), "");
   std::set<std::string> words;
   const std::regex word("[^ ,\n]+");
   for (std::sregex_iterator it(listed.begin(), listed.end(), word), end; it != end; ++it) words.insert(it->str());
