@@ -217,6 +217,7 @@ void StartScreenshotWalk(CSalvageDlg* window, const QString& folder) {
                              // An entry without items cannot be clicked; its view is still worth a look.
                              auto* results = qobject_cast<CRecoveryMainDlg*>(page);
                              if (container != nullptr && container->currentPageId() != id && results != nullptr) {
+                               results->Categories()->Select(id);
                                results->ShowCategory(id, false);
                              }
                              CFunctionDlg* view = container != nullptr ? container->Page(id) : nullptr;

@@ -20,23 +20,6 @@ namespace quarry {
 
 namespace {
 
-// Lets a label wrap a long word (an address, a web page) too: a zero-width
-// space after every few characters of it gives the line breaker its chances.
-QString Breakable(const QString& value) {
-  constexpr int kRun = 16;
-  QString out;
-  int run = 0;
-  for (const QChar c : value) {
-    out.append(c);
-    run = c.isSpace() ? 0 : run + 1;
-    if (run >= kRun) {
-      out.append(QChar(0x200B));
-      run = 0;
-    }
-  }
-  return out;
-}
-
 QString Text(const char* key) { return Translate(QLatin1String(key)); }
 
 // Puts the deleted marker before the first cell of a deleted item; the model gives
@@ -214,6 +197,23 @@ QString CCategoryPage::EmptyText() const { return empty_->isVisibleTo(table_) ? 
 QIcon CCategoryPage::RowIcon(int row) const {
   const QModelIndex cell = model_->index(row, 0);
   return cell.isValid() && cell.data(views::CategoryModel::kDeletedRole).toBool() ? DeletedIcon() : QIcon();
+}
+
+// Lets a label wrap a long word (an address, a web page) too: a zero-width
+// space after every few characters of it gives the line breaker its chances.
+QString CCategoryPage::Breakable(const QString& value) {
+  constexpr int kRun = 16;
+  QString out;
+  int run = 0;
+  for (const QChar c : value) {
+    out.append(c);
+    run = c.isSpace() ? 0 : run + 1;
+    if (run >= kRun) {
+      out.append(QChar(0x200B));
+      run = 0;
+    }
+  }
+  return out;
 }
 
 QString CCategoryPage::DetailText() const {

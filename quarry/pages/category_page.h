@@ -58,6 +58,9 @@ class CCategoryPage : public CFunctionDlg {
   QIcon RowIcon(int row) const;
   // The deleted marker of the lists (our own artwork in the resources).
   static QIcon DeletedIcon();
+  // `value` with a chance to break after every few characters of a long word, so that
+  // a label wraps an address or an identifier instead of growing past its pane.
+  static QString Breakable(const QString& value);
 
  protected:
   // Shows `item` (-1 for none) in the detail pane: its first cell as the title and

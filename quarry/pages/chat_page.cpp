@@ -3,6 +3,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QScrollArea>
+#include <algorithm>
 #include <QVBoxLayout>
 
 #include "quarry/app/rb_dictionary.h"
@@ -86,11 +87,12 @@ void CChatPage::AddEntry(const views::ChatEntry& entry) {
     text += (text.isEmpty() ? QString() : QStringLiteral("\n")) + TextWith("IDS_MESSAGE_ATTACHMENT", name);
   }
   if (entry.Deleted) text = Text("IDS_MESSAGE_DELETED_MARK") + QLatin1Char('\n') + text;
-  QLabel* bubble = PlainLabel(text, bubbles_);
+  QLabel* bubble = PlainLabel(Breakable(text), bubbles_);
   bubble->setObjectName(entry.Outgoing ? QStringLiteral("chatBubbleOut") : QStringLiteral("chatBubbleIn"));
   bubble->setProperty("bubble", true);
   bubble->setProperty("deleted", entry.Deleted);
-  bubble->setMaximumWidth(320);
+  // At most four fifths of the pane, whatever the pane's width and the screen's scale.
+  bubble->setMaximumWidth(std::max(120, scroll_->viewport()->width() * 4 / 5));
   bubble->setTextInteractionFlags(Qt::TextSelectableByMouse);
   const QString colours = entry.Outgoing ? QStringLiteral("background: #00ce48; color: white;")
                                          : QStringLiteral("background: #e9e8ed; color: black;");
