@@ -265,6 +265,7 @@ void CRecoveryMainDlg::StartScan() {
     worker_.join();
   }
   pendingScan_ = false;
+  draining_ = false;
   lastResult_ = 0;
   session_ = std::make_unique<views::ScanSession>(*reader_, index_);
   files_->Set(views::MakeReaderFileSource(*reader_, index_));
@@ -313,8 +314,28 @@ void CRecoveryMainDlg::OnScanFinished(int result) {
   clockTimer_->stop();
   paused_ = false;
   lastResult_ = result;
-  session_->Deliver(targets_);
+  draining_ = true;
+  pause_->setEnabled(false);
+  stop_->setEnabled(false);
+  DeliverRest();
+}
+
+void CRecoveryMainDlg::DeliverRest() {
+  if (!draining_ || !session_) return;  // a new scan took over
+  // What the scan found in its last moments goes to the views in slices too: one
+  // delivery of thousands of records would hold the window for a noticeable time.
+  constexpr int kDeliverBudgetMs = 40;
+  session_->Deliver(targets_, kDeliverBudgetMs);
   UpdateCounts();
+  if (session_->Pending()) {
+    QTimer::singleShot(0, this, &CRecoveryMainDlg::DeliverRest);
+    return;
+  }
+  draining_ = false;
+  CompleteScan(lastResult_);
+}
+
+void CRecoveryMainDlg::CompleteScan(int result) {
   SyncCategoryCheck();
   remaining_.Finish();
   const float p = session_->Progress();
@@ -470,7 +491,7 @@ void CRecoveryMainDlg::SetBusyControls(bool busy) {
 }
 
 void CRecoveryMainDlg::PauseOrResume() {
-  if (!worker_.joinable() || stopped_) return;
+  if (!worker_.joinable() || stopped_ || draining_) return;
   paused_ = !paused_;
   pause_->setText(Tr(paused_ ? "IDS_RECOVER_MAIN_BTN_RESUME" : "IDS_RECOVER_MAIN_BTN_PAUSE"));
   status_->setText(Tr(paused_ ? "IDS_RECOVER_MAIN_STATIC_PAUSED" : "IDS_RECOVER_MAIN_STATIC_SCANNING"));
@@ -485,6 +506,7 @@ void CRecoveryMainDlg::PauseOrResume() {
 }
 
 void CRecoveryMainDlg::StopOrStart() {
+  if (draining_) return;  // the last finds are still going to the views
   if (!worker_.joinable()) {
     StartScan();
     return;
@@ -537,7 +559,7 @@ void CRecoveryMainDlg::SearchChanged(const QString& text) {
 }
 
 bool CRecoveryMainDlg::Recover() {
-  if (worker_.joinable() || reader_ == nullptr || failed_) return false;
+  if (worker_.joinable() || draining_ || reader_ == nullptr || failed_) return false;
   if (tally_.CheckedCount() == 0) {
     // Nothing to write: say so rather than make a folder of empty files.
     ShowMessage(Tr("IDS_RECOVER_MAIN_NOTHING_CHECKED"));

@@ -82,7 +82,7 @@ class CRecoveryMainDlg : public CFunctionDlg {
   // A click on a category entry: show its view and apply its check.
   void ShowCategory(int pageId, bool checked);
 
-  bool Scanning() const { return worker_.joinable(); }
+  bool Scanning() const { return worker_.joinable() || draining_; }
   bool Paused() const { return paused_; }
   // The last scan could not read the backup's index or key bag: nothing to recover.
   bool ScanFailed() const { return failed_; }
@@ -109,6 +109,10 @@ class CRecoveryMainDlg : public CFunctionDlg {
  private:
   void StartScan();
   void OnScanFinished(int result);
+  // Hands the records still waiting to the views, a slice per turn of the event loop,
+  // then completes the scan.
+  void DeliverRest();
+  void CompleteScan(int result);
   void Poll();
   void CountDown();
   void UpdateCounts();
@@ -148,7 +152,8 @@ class CRecoveryMainDlg : public CFunctionDlg {
   views::ScanTargets targets_{};          // the model of each record kind
   // The scanned backup's stored files, for the views' pictures and exports.
   std::shared_ptr<views::FileSourceSlot> files_ = std::make_shared<views::FileSourceSlot>();
-  bool totalsDirty_ = false;              // found totals changed since last shown
+  bool totalsDirty_ = false;
+  bool draining_ = false;                 // the scan has ended, its last finds are being shown              // found totals changed since last shown
   views::RemainingTime remaining_;
   views::SelectionTally tally_;
   views::RecoverySummary lastSummary_;
