@@ -124,7 +124,9 @@ std::unique_ptr<CategoryExport> MediaTraitsBase::ExportOf(MediaKind kind, std::v
     files.push_back({std::move(item.Name), std::move(item.Group), std::move(item.Date), item.Size, item.Deleted,
                      std::move(item.StoredPath), item.Key, item.ModifiedTime});
   }
-  return std::make_unique<FileCopyExport>(context.Text(MediaCaptionKey(kind)), std::move(files), context.files);
+  // Folder names in English, as every category's: a recovery's layout does not change with the language.
+  return std::make_unique<FileCopyExport>(EnglishViewText(QLatin1String(MediaCaptionKey(kind))), std::move(files),
+                                          context.files);
 }
 
 }  // namespace quarry::views

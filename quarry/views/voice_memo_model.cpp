@@ -77,8 +77,9 @@ std::unique_ptr<CategoryExport> VoiceMemoTraits::Export(std::vector<Item> checke
     files.push_back({VoiceMemoFileName(item.Name), QString(), std::move(item.Date), item.Size, false,
                      std::move(item.Path), std::nullopt, item.ModifiedTime});
   }
-  return std::make_unique<FileCopyExport>(context.Text("IDS_RECOVERY_MAIN_VOICE_MEMO"), std::move(files),
-                                          context.files);
+  // Folder names in English, as every category's: a recovery's layout does not change with the language.
+  return std::make_unique<FileCopyExport>(EnglishViewText(QStringLiteral("IDS_RECOVERY_MAIN_VOICE_MEMO")),
+                                          std::move(files), context.files);
 }
 
 }  // namespace quarry::views
