@@ -72,8 +72,9 @@ class FileSourceSlot : public FileSource {
   std::shared_ptr<const FileSource> source_;
 };
 
-// The stored files of one backup of a reader; decrypts with the reader. The reader
-// must outlive the source and must not scan while the source decrypts.
+// The stored files of one backup of a reader; decrypts with the reader, which must
+// outlive the source. Decrypting one file needs only the record's own key and the
+// reader's list of backups, so it may run while that reader scans (thumbnails do).
 std::shared_ptr<const FileSource> MakeReaderFileSource(sieve::CItunesBackupReader& reader, int index);
 
 // Stored files read as they are (plain backups, tests).
