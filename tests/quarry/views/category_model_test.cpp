@@ -109,5 +109,25 @@ TEST_F(ContactsModelTest, NewItemsRespectTheActiveFilterAndClearEmptiesEverythin
   EXPECT_EQ(model_.CheckedCount(), 0);
 }
 
+// A burst of finds while held reaches the view as one insertion and one report, in
+// arrival order and through the filter in force.
+TEST_F(ContactsModelTest, HeldFindsArriveAsOneInsertionWhenReleased) {
+  model_.ShowDeletedOnly(true);
+  int insertions = 0;
+  QObject::connect(&model_, &QAbstractItemModel::rowsInserted, [&insertions] { ++insertions; });
+  model_.HoldFinds(true);
+  for (int i = 0; i < 4; ++i) model_.AddContact(Contact("Held" + std::to_string(i), "", i != 1));
+  EXPECT_EQ(model_.FoundCount(), 5);  // not shown nor counted yet
+  EXPECT_EQ(found_, 5);
+  EXPECT_EQ(insertions, 0);
+  model_.HoldFinds(false);
+  EXPECT_EQ(insertions, 1);
+  EXPECT_EQ(found_, 9);
+  EXPECT_EQ(model_.FoundCount(), 9);
+  EXPECT_EQ(model_.CheckedCount(), 9);
+  ASSERT_EQ(model_.rowCount(), 5);  // two deleted before, three of the held ones
+  EXPECT_EQ(model_.Item(model_.ItemAtRow(4)).Name, QStringLiteral("Held3"));
+}
+
 }  // namespace
 }  // namespace quarry::views
