@@ -386,32 +386,47 @@ class RecoveryMainDlgTest : public QObject {
     QCOMPARE(f.page.Tally().CheckedCount(), AllViews(f.page).second);
   }
 
+  // Every category, of a plain and of an encrypted backup: the same files from both,
+  // and the encrypted backup's pictures come out decrypted.
   void TheHeadlessRecoveryWritesTheSameFilesAsTheWindow() {
-    Fixture f(sample_.Folder);
-    QVERIFY(f.Scan());
-    sieve::test::TempDir windowOut;
-    AppSettings().recoveryFolder = Q(windowOut.Path());
-    CloseRecoveryDialogWhenDone(&f.page);
-    QVERIFY(f.page.Recover());
-    const QString windowFolder = views::test::OnlyRecoveryFolder(Q(windowOut.Path()), QStringLiteral("Sample Phone"));
-    QVERIFY(!windowFolder.isEmpty());
+    const std::string password = sieve::test::WritePasswordFile(dir_, "right one");
+    for (const sieve::test::GeneratedBackup* backup : {&sample_, &locked_}) {
+      const bool encrypted = backup == &locked_;
+      Fixture f(backup->Folder);
+      if (encrypted) f.reader.SetPassword(f.index, "right one");
+      QVERIFY(f.Scan());
+      sieve::test::TempDir windowOut;
+      AppSettings().recoveryFolder = Q(windowOut.Path());
+      CloseRecoveryDialogWhenDone(&f.page);
+      QVERIFY(f.page.Recover());
+      const QString name = Q(f.reader.BackupName(f.index));
+      const QString windowFolder = views::test::OnlyRecoveryFolder(Q(windowOut.Path()), name);
+      QVERIFY(!windowFolder.isEmpty());
 
-    sieve::test::TempDir cliOut;
-    const auto run = sieve::test::RunCommand({QUARRY_CLI, "--recover", sample_.Folder, "--out", cliOut.Path()},
-                                             {}, {"QT_QPA_PLATFORM=offscreen"});
-    QVERIFY2(run.ExitCode == 0, run.Err.c_str());
-    const QString cliFolder = views::test::OnlyRecoveryFolder(Q(cliOut.Path()), QStringLiteral("Sample Phone"));
-    QVERIFY(!cliFolder.isEmpty());
+      sieve::test::TempDir cliOut;
+      std::vector<std::string> args{QUARRY_CLI, "--recover", backup->Folder, "--out", cliOut.Path()};
+      if (encrypted) args.insert(args.end(), {"--password-file", password});
+      const auto run = sieve::test::RunCommand(args, {}, {"QT_QPA_PLATFORM=offscreen"});
+      QVERIFY2(run.ExitCode == 0, run.Err.c_str());
+      const QString cliFolder = views::test::OnlyRecoveryFolder(Q(cliOut.Path()), name);
+      QVERIFY(!cliFolder.isEmpty());
 
-    const auto windowFiles = views::test::FilesBelow(windowFolder);
-    const auto cliFiles = views::test::FilesBelow(cliFolder);
-    QVERIFY(windowFiles.size() > 3);
-    std::vector<std::string> windowNames, cliNames;
-    for (const auto& [name, bytes] : windowFiles) windowNames.push_back(name);
-    for (const auto& [name, bytes] : cliFiles) cliNames.push_back(name);
-    QCOMPARE(windowNames, cliNames);
-    for (const auto& [name, bytes] : windowFiles) {
-      QVERIFY2(cliFiles.at(name) == bytes, name.c_str());
+      const auto windowFiles = views::test::FilesBelow(windowFolder);
+      const auto cliFiles = views::test::FilesBelow(cliFolder);
+      QVERIFY(windowFiles.size() > 3);
+      std::vector<std::string> windowNames, cliNames;
+      for (const auto& [file, bytes] : windowFiles) windowNames.push_back(file);
+      for (const auto& [file, bytes] : cliFiles) cliNames.push_back(file);
+      QCOMPARE(windowNames, cliNames);
+      int pictures = 0;
+      for (const auto& [file, bytes] : windowFiles) {
+        QVERIFY2(cliFiles.at(file) == bytes, file.c_str());
+        if (QString::fromStdString(file).endsWith(QStringLiteral(".JPG"), Qt::CaseInsensitive)) {
+          ++pictures;
+          QVERIFY2(bytes.startsWith("\xFF\xD8"), file.c_str());  // a picture, not ciphertext
+        }
+      }
+      QVERIFY(pictures > 0);
     }
   }
 
