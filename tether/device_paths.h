@@ -1,0 +1,49 @@
+// Files a device names during a backup (mobilebackup2 sends paths relative to the
+// backup folder) are written, moved and removed only below that folder: a path is
+// refused when it is absolute, climbs with "..", or holds an empty or "." part, and
+// every folder on the way is opened without following a link, so a link planted in
+// the backup folder cannot lead a write outside it.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tether {
+
+// The parts of a relative path the device sent, or none when it is not one we accept.
+std::vector<std::string> DevicePathParts(std::string_view path);
+
+// A folder opened for work below it (closed with the object).
+class BackupRoot {
+ public:
+  // Opens `folder` (which must be a real folder, not a link).
+  explicit BackupRoot(const std::string& folder);
+  ~BackupRoot();
+  BackupRoot(const BackupRoot&) = delete;
+  BackupRoot& operator=(const BackupRoot&) = delete;
+
+  bool IsOpen() const { return fd_ >= 0; }
+
+  // Opens (creating, with `mode`) the file the device names, its folders made as
+  // needed; a descriptor, or -errno (-EINVAL for a refused path, -ELOOP for a link on
+  // the way or at the end). `flags` are open flags such as O_WRONLY | O_TRUNC.
+  int OpenFile(std::string_view devicePath, int flags, mode_t mode = 0600) const;
+  // Makes the folder the device names (and its parents); 0 or -errno.
+  int MakeFolder(std::string_view devicePath) const;
+  // Removes what the device names: a file, a link itself (never its target) or a
+  // folder with everything in it, without following any link; 0 (also when it was
+  // not there) or -errno.
+  int Remove(std::string_view devicePath) const;
+
+ private:
+  // The folder holding the path's last part (made when `create`), or -errno; `last`
+  // gets that part.
+  int ParentOf(std::string_view devicePath, bool create, std::string& last) const;
+
+  int fd_ = -1;
+};
+
+}  // namespace tether
