@@ -172,4 +172,30 @@ std::vector<UsbAppleDevice> AppleUsbDevices(const std::string& sysfsDevices) {
   return devices;
 }
 
+DeviceVerdict Diagnose(UsbmuxState service, const std::vector<UsbAppleDevice>& devices, bool udevRunning) {
+  const auto any = [&devices](UsbAppleDevice::Mode mode) {
+    return std::any_of(devices.begin(), devices.end(), [mode](const UsbAppleDevice& d) { return d.mode == mode; });
+  };
+  // A phone in recovery or DFU mode never shows through usbmuxd: say so whatever the service does.
+  if (!any(UsbAppleDevice::Mode::Normal)) {
+    if (any(UsbAppleDevice::Mode::Recovery)) return DeviceVerdict::RecoveryMode;
+    if (any(UsbAppleDevice::Mode::Dfu)) return DeviceVerdict::DfuMode;
+  }
+  switch (service) {
+    case UsbmuxState::Invalid: return DeviceVerdict::AddressInvalid;
+    case UsbmuxState::Denied: return DeviceVerdict::ServiceDenied;
+    case UsbmuxState::Refused:
+    case UsbmuxState::Failed: return DeviceVerdict::ServiceNotAnswering;
+    case UsbmuxState::Missing:
+    case UsbmuxState::NotASocket:
+      if (devices.empty()) return DeviceVerdict::NoDevice;
+      return udevRunning ? DeviceVerdict::ServiceMissing : DeviceVerdict::ServiceNotStartable;
+    case UsbmuxState::Answers: break;
+  }
+  // The bus may not be readable (a container without /sys) while usbmuxd sees a phone:
+  // with the service answering, only Apple devices none of which runs normally say more.
+  if (!devices.empty() && !any(UsbAppleDevice::Mode::Normal)) return DeviceVerdict::NotReachable;
+  return DeviceVerdict::Ready;
+}
+
 }  // namespace tether

@@ -56,4 +56,22 @@ std::vector<UsbAppleDevice> AppleUsbDevices(const std::string& sysfsDevices = "/
 // DFU, 0x1290-0x12ff a phone or tablet running normally.
 UsbAppleDevice::Mode ModeOfProduct(unsigned productId);
 
+// What the diagnostics tell the user, checked in this order: the service's socket,
+// the devices on the bus, their modes.
+enum class DeviceVerdict {
+  Ready,               // usbmuxd answers (the device list says which phones it sees)
+  AddressInvalid,      // USBMUXD_SOCKET_ADDRESS cannot be used
+  NoDevice,            // nothing of Apple's on the bus: connect the phone (or a better cable)
+  ServiceMissing,      // a phone on the bus but no usbmuxd socket: install or start usbmuxd
+  ServiceNotStartable, // the same, and udev is not running (a container): usbmuxd must be started by hand
+  ServiceNotAnswering, // a socket nobody answers on: restart usbmuxd, replug
+  ServiceDenied,       // no permission on the socket
+  RecoveryMode,        // a phone in recovery mode: the recovery pages, not a backup
+  DfuMode,             // a phone in DFU mode
+  NotReachable,        // usbmuxd answers, but the only Apple devices on the bus are not phones running normally
+};
+
+// The verdict from the facts; `udevRunning` is whether /run/udev/control exists.
+DeviceVerdict Diagnose(UsbmuxState service, const std::vector<UsbAppleDevice>& devices, bool udevRunning);
+
 }  // namespace tether

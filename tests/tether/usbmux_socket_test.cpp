@@ -137,5 +137,37 @@ TEST(AppleUsbDevices, FindsApplesDevicesAndTheirModesInSysfs) {
   EXPECT_TRUE(AppleUsbDevices(dir.Join("missing")).empty());
 }
 
+TEST(DeviceVerdict, FollowsTheServiceThenTheBus) {
+  using M = UsbAppleDevice::Mode;
+  const auto bus = [](std::initializer_list<M> modes) {
+    std::vector<UsbAppleDevice> devices;
+    for (const M mode : modes) devices.push_back({0, mode, "x"});
+    return devices;
+  };
+  const struct {
+    UsbmuxState service;
+    std::vector<UsbAppleDevice> devices;
+    bool udev;
+    DeviceVerdict verdict;
+  } cases[] = {
+      {UsbmuxState::Answers, bus({M::Normal}), true, DeviceVerdict::Ready},
+      {UsbmuxState::Answers, {}, true, DeviceVerdict::Ready},  // no /sys to read: the device list decides
+      {UsbmuxState::Answers, bus({M::Other}), true, DeviceVerdict::NotReachable},
+      {UsbmuxState::Missing, {}, true, DeviceVerdict::NoDevice},
+      {UsbmuxState::Missing, bus({M::Normal}), true, DeviceVerdict::ServiceMissing},
+      {UsbmuxState::Missing, bus({M::Normal}), false, DeviceVerdict::ServiceNotStartable},
+      {UsbmuxState::NotASocket, bus({M::Normal}), true, DeviceVerdict::ServiceMissing},
+      {UsbmuxState::Refused, bus({M::Normal}), true, DeviceVerdict::ServiceNotAnswering},
+      {UsbmuxState::Denied, bus({M::Normal}), true, DeviceVerdict::ServiceDenied},
+      {UsbmuxState::Invalid, bus({M::Normal}), true, DeviceVerdict::AddressInvalid},
+      {UsbmuxState::Missing, bus({M::Recovery}), false, DeviceVerdict::RecoveryMode},
+      {UsbmuxState::Answers, bus({M::Dfu}), true, DeviceVerdict::DfuMode},
+      {UsbmuxState::Answers, bus({M::Recovery, M::Normal}), true, DeviceVerdict::Ready},
+  };
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    EXPECT_EQ(Diagnose(cases[i].service, cases[i].devices, cases[i].udev), cases[i].verdict) << "case " << i;
+  }
+}
+
 }  // namespace
 }  // namespace tether
