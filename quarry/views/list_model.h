@@ -9,11 +9,11 @@
 //   Take(const Record&, const ViewContext&, std::vector<Item>& out)  adds 0..n items
 //   Headers(const ViewContext&) -> QStringList
 //   Cell(const Item&, int column) -> QString
-//   Deleted(const Item&) -> bool
 //   Matches(const Item&, const QString& lowerText) -> bool   (lowerText lower-case, not empty)
-//   Size(const Item&) -> qint64                             bytes it counts for in the totals
 //   Export(std::vector<Item> checked, const ViewContext&) -> std::unique_ptr<CategoryExport>
 // and optionally
+//   Deleted(const Item&) -> bool          (default: the item's Deleted member)
+//   Size(const Item&) -> qint64           bytes it counts for in the totals (default: 0)
 //   Detail(const Item&, const ViewContext&) -> QList<std::pair<QString, QString>>   for a detail pane
 #pragma once
 
@@ -31,6 +31,16 @@ namespace quarry::views {
 template <class Traits>
 concept HasDetail = requires(const typename Traits::Item& item, const ViewContext& context) {
   { Traits::Detail(item, context) } -> std::convertible_to<DetailRows>;
+};
+
+template <class Traits>
+concept HasDeleted = requires(const typename Traits::Item& item) {
+  { Traits::Deleted(item) } -> std::convertible_to<bool>;
+};
+
+template <class Traits>
+concept HasSize = requires(const typename Traits::Item& item) {
+  { Traits::Size(item) } -> std::convertible_to<qint64>;
 };
 
 template <class Traits>
@@ -74,11 +84,23 @@ class ListModel : public CategoryModel {
  protected:
   QStringList Headers() const override { return Traits::Headers(context_); }
   QString CellText(qsizetype item, int column) const override { return Traits::Cell(Item(item), column); }
-  bool ItemDeleted(qsizetype item) const override { return Traits::Deleted(Item(item)); }
+  bool ItemDeleted(qsizetype item) const override {
+    if constexpr (HasDeleted<Traits>) {
+      return Traits::Deleted(Item(item));
+    } else {
+      return Item(item).Deleted;
+    }
+  }
   bool ItemMatches(qsizetype item, const QString& lowerText) const override {
     return Traits::Matches(Item(item), lowerText);
   }
-  qint64 ItemSize(qsizetype item) const override { return Traits::Size(Item(item)); }
+  qint64 ItemSize(qsizetype item) const override {
+    if constexpr (HasSize<Traits>) {
+      return Traits::Size(Item(item));
+    } else {
+      return 0;
+    }
+  }
   void ClearItems() override { items_.clear(); }
 
  private:

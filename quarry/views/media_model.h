@@ -47,7 +47,6 @@ struct MediaTraitsBase {
   using Item = MediaItem;
   static QStringList Headers(const ViewContext& context);
   static QString Cell(const Item& item, int column);
-  static bool Deleted(const Item& item) { return item.Deleted; }
   static bool Matches(const Item& item, const QString& lowerText);
   static qint64 Size(const Item& item) { return item.Size; }
   static DetailRows Detail(const Item& item, const ViewContext& context);

@@ -23,9 +23,7 @@ struct NoteTraits {
   static void Take(const Record& record, const ViewContext& context, std::vector<Item>& out);
   static QStringList Headers(const ViewContext& context);
   static QString Cell(const Item& item, int column);
-  static bool Deleted(const Item& item) { return item.Deleted; }
   static bool Matches(const Item& item, const QString& lowerText);
-  static qint64 Size(const Item&) { return 0; }
   static std::unique_ptr<CategoryExport> Export(std::vector<Item> checked, const ViewContext& context);
   static DetailRows Detail(const Item& item, const ViewContext& context);
 };

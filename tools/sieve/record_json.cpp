@@ -84,7 +84,14 @@ class RecordWriter {
         .DateField("date", r.Date)
         .Field("direction", r.Direction)
         .Field("duration_seconds", static_cast<double>(r.Seconds))
-        .Field("flags", r.Flags);
+        .Field("flags", r.Flags)
+        .Key("answered");
+    // Older call stores do not say whether a call was answered.
+    if (r.Answered < 0) {
+      json_.Null();
+    } else {
+      json_.Bool(r.Answered != 0);
+    }
   }
 
   void Fields(const WaMessage& r) {
