@@ -1,4 +1,4 @@
-#include "tether/device_paths.h"
+#include "tether/device/device_paths.h"
 
 #include <dirent.h>
 #include <fcntl.h>

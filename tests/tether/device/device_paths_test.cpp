@@ -7,7 +7,7 @@
 #include <filesystem>
 
 #include "support/test_support.h"
-#include "tether/device_paths.h"
+#include "tether/device/device_paths.h"
 
 namespace tether {
 namespace {

@@ -11,7 +11,7 @@
 #include <filesystem>
 
 #include "support/test_support.h"
-#include "tether/usbmux_socket.h"
+#include "tether/device/usbmux_socket.h"
 
 namespace tether {
 namespace {

@@ -1,4 +1,4 @@
-#include "tether/usbmux_socket.h"
+#include "tether/device/usbmux_socket.h"
 
 #include <fcntl.h>
 #include <netdb.h>
