@@ -1,0 +1,46 @@
+// The device's side of a sync while a backup runs: the notification proxy (the
+// device's cancel and its passcode prompt reach us there) and the AFC sync lock that
+// keeps other hosts from syncing meanwhile. Both are optional: a device that refuses
+// either is backed up without it.
+#pragma once
+
+#include <libimobiledevice/afc.h>
+#include <libimobiledevice/lockdown.h>
+#include <libimobiledevice/notification_proxy.h>
+
+#include <atomic>
+#include <functional>
+
+namespace tether {
+
+struct SyncSignals {
+  std::atomic<bool> cancelRequested{false};     // the device asked us to stop
+  std::function<void(bool)> passcodePrompt;     // shown (true) / dismissed (false); on the proxy's thread
+};
+
+class DeviceSync {
+ public:
+  // Starts the notification proxy and takes the sync lock, through `lockdown`
+  // (which must stay open until this returns).
+  DeviceSync(idevice_t device, lockdownd_client_t lockdown, SyncSignals& signals);
+  // Releases the lock and tells the device the sync is over.
+  ~DeviceSync();
+  DeviceSync(const DeviceSync&) = delete;
+  DeviceSync& operator=(const DeviceSync&) = delete;
+
+  bool Notifications() const { return np_ != nullptr; }
+  bool Locked() const { return locked_; }
+
+ private:
+  static void OnNotification(const char* name, void* self);
+  void Post(const char* name);
+  void TakeLock(idevice_t device, lockdownd_client_t lockdown);
+
+  SyncSignals& signals_;
+  np_client_t np_ = nullptr;
+  afc_client_t afc_ = nullptr;
+  std::uint64_t lockFile_ = 0;
+  bool locked_ = false;
+};
+
+}  // namespace tether
