@@ -116,7 +116,7 @@ DeviceError DeviceVerdict(plist_t message) {
 DeviceError RunDlLoop(DlLink& link, const std::string& folder, const DlLoopHooks& hooks) {
   const BackupRoot root(folder);
   if (!root.IsOpen()) {
-    return {DeviceErrorKind::LocalIo, errno, "The backup folder " + folder + " cannot be opened."};
+    return {DeviceErrorKind::LocalIo, -errno, "The backup folder " + folder + " cannot be opened."};
   }
   const DeviceError broken{DeviceErrorKind::Disconnected, 0, "The connection to the device broke."};
   const auto progress = [&](plist_t message, std::uint32_t index) {

@@ -33,7 +33,7 @@ class FileErrors {
 
   void Add(const std::string& path, int code, const std::string& text) {
     plist_t entry = plist_new_dict();
-    plist_dict_set_item(entry, "DLFileErrorCode", plist_new_int(code));
+    plist_dict_set_item(entry, "DLFileErrorCode", plist_new_uint(static_cast<std::uint64_t>(static_cast<std::int64_t>(code))));
     plist_dict_set_item(entry, "DLFileErrorString", plist_new_string(text.c_str()));
     plist_dict_set_item(dict_, path.c_str(), entry);
     ++count_;
@@ -171,7 +171,7 @@ DeviceError ReceiveFiles(DlLink& link, const BackupRoot& root, const std::string
             return {DeviceErrorKind::DiskFull, -105, "The disk holding " + folder + " is full."};
           }
           link.Status(DlErrorFromErrno(error), std::strerror(error));
-          return {DeviceErrorKind::LocalIo, error, "Writing " + path + " failed: " + std::strerror(error)};
+          return {DeviceErrorKind::LocalIo, -error, "Writing " + path + " failed: " + std::strerror(error)};
         }
         written += take;
         if (onBytes) onBytes(written);
@@ -192,7 +192,7 @@ DeviceError ReceiveFiles(DlLink& link, const BackupRoot& root, const std::string
       root.Remove(path);
       link.Status(DlErrorFromErrno(error), std::strerror(error));
       if (error == ENOSPC) return {DeviceErrorKind::DiskFull, -105, "The disk holding " + folder + " is full."};
-      return {DeviceErrorKind::LocalIo, error, "Writing " + path + " failed: " + std::strerror(error)};
+      return {DeviceErrorKind::LocalIo, -error, "Writing " + path + " failed: " + std::strerror(error)};
     }
   }
   if (!errors.Reply(link)) return Broken();
