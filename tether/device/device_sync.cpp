@@ -18,12 +18,11 @@ constexpr auto kLockPause = std::chrono::milliseconds(200);
 
 }  // namespace
 
-DeviceSync::DeviceSync(idevice_t device, lockdownd_client_t lockdown, SyncSignals& signals) : signals_(signals) {
-  lockdownd_service_descriptor_t service = nullptr;
-  if (lockdownd_start_service(lockdown, NP_SERVICE_NAME, &service) == LOCKDOWN_E_SUCCESS && service != nullptr) {
-    if (np_client_new(device, service, &np_) != NP_E_SUCCESS) np_ = nullptr;
+DeviceSync::DeviceSync(LockdownSession& session, SyncSignals& signals) : signals_(signals) {
+  DeviceError refused;
+  if (ServiceDescriptor service = session.StartService(NP_SERVICE_NAME, false, refused)) {
+    if (np_client_new(session.Device(), service.get(), &np_) != NP_E_SUCCESS) np_ = nullptr;
   }
-  if (service != nullptr) lockdownd_service_descriptor_free(service);
   if (np_ != nullptr) {
     const char* observed[] = {kCancel,
                               "com.apple.itunes-client.syncSuspendRequest",
@@ -35,7 +34,7 @@ DeviceSync::DeviceSync(idevice_t device, lockdownd_client_t lockdown, SyncSignal
     np_set_notify_callback(np_, &DeviceSync::OnNotification, this);
     np_observe_notifications(np_, observed);
   }
-  TakeLock(device, lockdown);
+  TakeLock(session);
 }
 
 DeviceSync::~DeviceSync() {
@@ -67,12 +66,11 @@ void DeviceSync::Post(const char* name) {
   if (np_ != nullptr) np_post_notification(np_, name);
 }
 
-void DeviceSync::TakeLock(idevice_t device, lockdownd_client_t lockdown) {
-  lockdownd_service_descriptor_t service = nullptr;
-  if (lockdownd_start_service(lockdown, AFC_SERVICE_NAME, &service) == LOCKDOWN_E_SUCCESS && service != nullptr) {
-    if (afc_client_new(device, service, &afc_) != AFC_E_SUCCESS) afc_ = nullptr;
+void DeviceSync::TakeLock(LockdownSession& session) {
+  DeviceError refused;
+  if (ServiceDescriptor service = session.StartService(AFC_SERVICE_NAME, false, refused)) {
+    if (afc_client_new(session.Device(), service.get(), &afc_) != AFC_E_SUCCESS) afc_ = nullptr;
   }
-  if (service != nullptr) lockdownd_service_descriptor_free(service);
   if (afc_ == nullptr) return;
   Post(NP_SYNC_WILL_START);
   if (afc_file_open(afc_, kLockFile, AFC_FOPEN_RW, &lockFile_) != AFC_E_SUCCESS) {

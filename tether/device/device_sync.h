@@ -5,11 +5,12 @@
 #pragma once
 
 #include <libimobiledevice/afc.h>
-#include <libimobiledevice/lockdown.h>
 #include <libimobiledevice/notification_proxy.h>
 
 #include <atomic>
 #include <functional>
+
+#include "tether/device/lockdown_session.h"
 
 namespace tether {
 
@@ -20,9 +21,9 @@ struct SyncSignals {
 
 class DeviceSync {
  public:
-  // Starts the notification proxy and takes the sync lock, through `lockdown`
-  // (which must stay open until this returns).
-  DeviceSync(idevice_t device, lockdownd_client_t lockdown, SyncSignals& signals);
+  // Starts the notification proxy and takes the sync lock through the session's
+  // lockdownd (which must be open until this returns).
+  DeviceSync(LockdownSession& session, SyncSignals& signals);
   // Releases the lock and tells the device the sync is over.
   ~DeviceSync();
   DeviceSync(const DeviceSync&) = delete;
@@ -34,7 +35,7 @@ class DeviceSync {
  private:
   static void OnNotification(const char* name, void* self);
   void Post(const char* name);
-  void TakeLock(idevice_t device, lockdownd_client_t lockdown);
+  void TakeLock(LockdownSession& session);
 
   SyncSignals& signals_;
   np_client_t np_ = nullptr;

@@ -42,30 +42,20 @@ std::string RandomGuid() {
   return guid;
 }
 
-std::string StringValue(plist_t node) {
-  if (node == nullptr || plist_get_node_type(node) != PLIST_STRING) return {};
-  char* text = nullptr;
-  plist_get_string_val(node, &text);
-  std::string result = text != nullptr ? text : "";
-  std::free(text);
-  return result;
-}
-
 }  // namespace
 
-DeviceError WriteHostInfoPlist(lockdownd_client_t lockdown, const std::string& udid, const BackupRoot& root) {
-  plist_t values = nullptr;
-  if (lockdownd_get_value(lockdown, nullptr, nullptr, &values) != LOCKDOWN_E_SUCCESS ||
-      values == nullptr || plist_get_node_type(values) != PLIST_DICT) {
-    if (values != nullptr) plist_free(values);
-    return {DeviceErrorKind::Failed, 0, "The device did not tell who it is."};
-  }
+DeviceError WriteHostInfoPlist(LockdownSession& session, const BackupRoot& root) {
+  const std::string& udid = session.Udid();
   plist_t info = plist_new_dict();
   for (const auto& copied : kCopied) {
-    const std::string value = StringValue(plist_dict_get_item(values, copied.deviceKey));
-    if (!value.empty()) plist_dict_set_item(info, copied.infoKey, plist_new_string(value.c_str()));
+    DeviceError error;
+    const std::optional<std::string> value = session.StringValue(nullptr, copied.deviceKey, &error);
+    if (error) {
+      plist_free(info);
+      return error;
+    }
+    if (value && !value->empty()) plist_dict_set_item(info, copied.infoKey, plist_new_string(value->c_str()));
   }
-  plist_free(values);
   std::string upper = udid;
   for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   plist_dict_set_item(info, "GUID", plist_new_string(RandomGuid().c_str()));
@@ -74,13 +64,8 @@ DeviceError WriteHostInfoPlist(lockdownd_client_t lockdown, const std::string& u
   plist_dict_set_item(info, "Target Identifier", plist_new_string(udid.c_str()));
   plist_dict_set_item(info, "Target Type", plist_new_string("Device"));
   plist_dict_set_item(info, "Unique Identifier", plist_new_string(upper.c_str()));
-  plist_t itunes = nullptr;
-  std::string version = "10.0.1";
-  if (lockdownd_get_value(lockdown, "com.apple.mobile.iTunes", "MinITunesVersion", &itunes) == LOCKDOWN_E_SUCCESS) {
-    const std::string minimum = StringValue(itunes);
-    if (!minimum.empty()) version = minimum;
-  }
-  if (itunes != nullptr) plist_free(itunes);
+  const std::optional<std::string> minimum = session.StringValue("com.apple.mobile.iTunes", "MinITunesVersion");
+  const std::string version = minimum && !minimum->empty() ? *minimum : "10.0.1";
   plist_dict_set_item(info, "iTunes Version", plist_new_string(version.c_str()));
 
   char* xml = nullptr;
@@ -103,7 +88,7 @@ DeviceError WriteHostInfoPlist(lockdownd_client_t lockdown, const std::string& u
   std::free(xml);
   if (result == 0) return {};
   if (result == -ENOSPC) return {DeviceErrorKind::DiskFull, -105, "The disk holding the backup folder is full."};
-  return {DeviceErrorKind::LocalIo, -result, std::string("Writing Info.plist failed: ") + std::strerror(-result)};
+  return {DeviceErrorKind::LocalIo, result, std::string("Writing Info.plist failed: ") + std::strerror(-result)};
 }
 
 }  // namespace tether
