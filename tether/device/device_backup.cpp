@@ -101,6 +101,7 @@ int CDeviceBackup::StartBackup(const std::string& folder) {
   exited_ = false;
   backupDir_.clear();
   doneDir_.clear();
+  note_.clear();
   error_ = {};
   struct stat st {};
   if (folder.empty() || ::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
@@ -180,7 +181,7 @@ void CDeviceBackup::ReadLines(int fd) {
           if (event->progress > progress_) progress_ = std::min(event->progress, kBelowDone);
           break;
         case HelperEvent::Type::Passcode: passcode_ = event->passcode; break;
-        case HelperEvent::Type::Waiting: break;
+        case HelperEvent::Type::Waiting: note_ = event->text; break;
         case HelperEvent::Type::Error:
           if (!error_) error_ = event->error;
           break;
@@ -264,6 +265,11 @@ DeviceError CDeviceBackup::GetError() const {
 bool CDeviceBackup::PasscodeRequested() const {
   const std::lock_guard<std::mutex> lock(mutex_);
   return passcode_;
+}
+
+std::string CDeviceBackup::WaitingNote() const {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return note_;
 }
 
 void CDeviceBackup::StopDeviceBackup() {

@@ -53,6 +53,8 @@ class CDeviceBackup {
   DeviceError GetError() const;
   // Whether the device is waiting for its passcode to be typed on it.
   bool PasscodeRequested() const;
+  // The helper's latest note on what the backup waits for ("" before the first).
+  std::string WaitingNote() const;
   // Asks a running backup to stop; the helper is ended at once (SIGTERM, then
   // SIGKILL when it has not gone within a short grace).
   void StopDeviceBackup();
@@ -80,6 +82,7 @@ class CDeviceBackup {
   double progress_ = 0;
   std::string backupDir_;
   std::string doneDir_;
+  std::string note_;
   DeviceError error_;
 };
 

@@ -94,6 +94,20 @@ never written to standard output.
   Without either the password is asked for at the terminal, without echo; a
   wrong one is asked again, up to three times.
 )", RunKey},
+    {"device", kDeviceUsage, R"(
+Works with an iPhone, iPad or iPod touch attached by USB (through usbmuxd).
+  device backup          a fresh full backup of the device into DIR/<udid>,
+                         as the device makes it (encrypted when its backup
+                         password is set: that password is asked for only when
+                         the backup is opened). DIR must be new or empty. The
+                         device must trust this computer, and from iOS 16.1 on
+                         it asks for its passcode once the backup starts.
+                         Prints the backup's folder; progress and every wait
+                         go to standard error. Ctrl-C stops the backup and
+                         leaves DIR incomplete.
+  -o, --output DIR       the folder to write into (made when missing)
+  --udid UDID            the device to back up when several are attached
+)", RunDevice},
 };
 
 constexpr std::string_view kHelp = R"(usage: sieve COMMAND [ARGUMENTS]
@@ -119,6 +133,8 @@ Commands:
   key BACKUP -o FILE [--force]        derives the key of the password once and
                                       writes it to FILE (mode 0600; --force
                                       replaces an existing FILE)
+  device backup -o DIR [--udid UDID]  a fresh full backup of the attached
+                                      device into DIR/<udid>
   help [COMMAND]                      this text, or one command's options
 
 Dates are in the computer's time zone (TZ is honoured); --utc, given with
