@@ -94,6 +94,16 @@ never written to standard output.
   Without either the password is asked for at the terminal, without echo; a
   wrong one is asked again, up to three times.
 )", RunKey},
+    {"device", kDeviceUsage, R"(
+The devices attached over USB, as usbmuxd sees them.
+  list                   one row per device: UDID, name, product type, iOS
+                         version, mode, whether it trusts this computer and,
+                         if not yet, what it waits for. A device that was
+                         never paired is asked to trust this computer (it
+                         shows "Trust This Computer?"); a pairing the device
+                         forgot is made again.
+  --json                 with list: one JSON array instead of a table
+)", RunDevice},
 };
 
 constexpr std::string_view kHelp = R"(usage: sieve COMMAND [ARGUMENTS]
@@ -119,6 +129,8 @@ Commands:
   key BACKUP -o FILE [--force]        derives the key of the password once and
                                       writes it to FILE (mode 0600; --force
                                       replaces an existing FILE)
+  device list [--json]                the devices attached over USB, with
+                                      their trust state
   help [COMMAND]                      this text, or one command's options
 
 Dates are in the computer's time zone (TZ is honoured); --utc, given with
@@ -144,8 +156,8 @@ takes the options too and ignores them):
 Warnings about the backup (not finished, not a full backup, index rows that
 could not be read) go to standard error as "sieve: warning: ..." lines.
 
-Exit status: 0 success, 1 failure, 2 usage error, 3 wrong password or key,
-4 not a backup or no such folder.
+Exit status: 0 success, 1 failure (for device: usbmuxd does not answer),
+2 usage error, 3 wrong password or key, 4 not a backup or no such folder.
 )";
 
 const Command* FindCommand(std::string_view name) {
