@@ -33,8 +33,9 @@ inline constexpr std::string_view kUnpackUsage =
     "sieve unpack BACKUP -o DIR [--domain D] [--force] [password option]";
 inline constexpr std::string_view kKeyUsage =
     "sieve key BACKUP -o FILE [--force] [--password-file FILE | --password-stdin]";
+inline constexpr std::string_view kDeviceUsage = "sieve device list [--json] | backup [--udid UDID] -o DIR";
+inline constexpr std::string_view kDeviceListUsage = "sieve device list [--json]";
 inline constexpr std::string_view kDeviceBackupUsage = "sieve device backup [--udid UDID] -o DIR";
-inline constexpr std::string_view kDeviceUsage = "sieve device backup [--udid UDID] -o DIR";
 
 // Default folder of `list`: $XDG_DATA_HOME/MobileSync/Backup, else
 // ~/.local/share/MobileSync/Backup.
