@@ -101,9 +101,10 @@ def _save_pair_record(sock, world, tag, request):
         world.log("usbmuxd", f"SavePairRecord {record_id}: data is no plist -> Result 1")
         send_all(sock, _result(tag, RESULT_BADCOMMAND))
         return
+    # Stored before the answer, as usbmuxd does: the client reads it back at once.
+    world.save_pair_record(record_id, data, request.get("DeviceID", 0))
     world.log("usbmuxd", f"SavePairRecord {record_id} -> Result 0")
     send_all(sock, _result(tag, RESULT_OK))
-    world.save_pair_record(record_id, data, request.get("DeviceID", 0))
 
 
 def _delete_pair_record(sock, world, tag, request):
