@@ -1,7 +1,8 @@
 #include "tether/device/device_sync.h"
 
+#include <libimobiledevice/notification_proxy.h>
+
 #include <chrono>
-#include <cstring>
 #include <thread>
 
 namespace tether {
@@ -21,18 +22,18 @@ constexpr auto kLockPause = std::chrono::milliseconds(200);
 DeviceSync::DeviceSync(LockdownSession& session, SyncSignals& signals) : signals_(signals) {
   DeviceError refused;
   if (ServiceDescriptor service = session.StartService(NP_SERVICE_NAME, false, refused)) {
-    if (np_client_new(session.Device(), service.get(), &np_) != NP_E_SUCCESS) np_ = nullptr;
+    property_list_service_client_t client = nullptr;
+    if (property_list_service_client_new(session.Device(), service.get(), &client) ==
+        PROPERTY_LIST_SERVICE_E_SUCCESS) {
+      channel_ = std::make_unique<NotificationChannel>(
+          client, [this](const std::string& name) { OnNotification(name); });
+    }
   }
-  if (np_ != nullptr) {
-    const char* observed[] = {kCancel,
-                              "com.apple.itunes-client.syncSuspendRequest",
-                              "com.apple.itunes-client.syncResumeRequest",
-                              "com.apple.mobile.backup.domain_changed",
-                              kPasscodeShown,
-                              kPasscodeGone,
-                              nullptr};
-    np_set_notify_callback(np_, &DeviceSync::OnNotification, this);
-    np_observe_notifications(np_, observed);
+  if (channel_) {
+    for (const char* name : {kCancel, NP_SYNC_SUSPEND_REQUEST, NP_SYNC_RESUME_REQUEST,
+                             "com.apple.mobile.backup.domain_changed", kPasscodeShown, kPasscodeGone}) {
+      channel_->Observe(name);
+    }
   }
   TakeLock(session);
 }
@@ -44,26 +45,19 @@ DeviceSync::~DeviceSync() {
     afc_client_free(afc_);
   }
   Post(NP_SYNC_DID_FINISH);
-  if (np_ != nullptr) {
-    np_set_notify_callback(np_, nullptr, nullptr);
-    np_client_free(np_);
-  }
+  channel_.reset();
 }
 
-void DeviceSync::OnNotification(const char* name, void* self) {
-  if (name == nullptr || self == nullptr) return;
-  auto& signals = static_cast<DeviceSync*>(self)->signals_;
-  if (std::strcmp(name, kCancel) == 0) {
-    signals.cancelRequested = true;
-  } else if (signals.passcodePrompt && std::strcmp(name, kPasscodeShown) == 0) {
-    signals.passcodePrompt(true);
-  } else if (signals.passcodePrompt && std::strcmp(name, kPasscodeGone) == 0) {
-    signals.passcodePrompt(false);
+void DeviceSync::OnNotification(const std::string& name) {
+  if (name == kCancel) {
+    signals_.cancelRequested = true;
+  } else if (signals_.passcodePrompt && (name == kPasscodeShown || name == kPasscodeGone)) {
+    signals_.passcodePrompt(name == kPasscodeShown);
   }
 }
 
 void DeviceSync::Post(const char* name) {
-  if (np_ != nullptr) np_post_notification(np_, name);
+  if (channel_) channel_->Post(name);
 }
 
 void DeviceSync::TakeLock(LockdownSession& session) {

@@ -5,12 +5,14 @@
 #pragma once
 
 #include <libimobiledevice/afc.h>
-#include <libimobiledevice/notification_proxy.h>
 
 #include <atomic>
 #include <functional>
+#include <memory>
+#include <string>
 
 #include "tether/device/lockdown_session.h"
+#include "tether/device/notification_channel.h"
 
 namespace tether {
 
@@ -29,16 +31,16 @@ class DeviceSync {
   DeviceSync(const DeviceSync&) = delete;
   DeviceSync& operator=(const DeviceSync&) = delete;
 
-  bool Notifications() const { return np_ != nullptr; }
+  bool Notifications() const { return channel_ != nullptr; }
   bool Locked() const { return locked_; }
 
  private:
-  static void OnNotification(const char* name, void* self);
+  void OnNotification(const std::string& name);
   void Post(const char* name);
   void TakeLock(LockdownSession& session);
 
   SyncSignals& signals_;
-  np_client_t np_ = nullptr;
+  std::unique_ptr<NotificationChannel> channel_;
   afc_client_t afc_ = nullptr;
   std::uint64_t lockFile_ = 0;
   bool locked_ = false;
