@@ -48,8 +48,9 @@ const Replays& Generated() {
   return replays;
 }
 
-std::string Scenario(const std::string& replay, const std::string& backupExtra, bool willEncrypt = false) {
-  return std::string(R"({"devices": [{"udid": ")") + kUdid + R"(", "pairRecord": "valid", "willEncrypt": )" +
+std::string Scenario(const std::string& replay, const std::string& backupExtra, bool willEncrypt = false,
+                     const std::string& pairing = R"("pairRecord": "valid")") {
+  return std::string(R"({"devices": [{"udid": ")") + kUdid + R"(", )" + pairing + R"(, "willEncrypt": )" +
          (willEncrypt ? "true" : "false") + R"(, "backup": {"replay": ")" + replay + R"(", "chunkSize": 4096)" +
          (backupExtra.empty() ? "" : ", " + backupExtra) + "}}]}";
 }
@@ -95,7 +96,10 @@ TEST(DeviceBackup, FullBackupIsTheDevicesFilesAndScansTheSame) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string& replay = c.encrypted ? Generated().encrypted : Generated().plain;
-    test::FakeDevice fake(Scenario(replay, R"("passcodePrompt": true, "passcodeSeconds": 1)", c.encrypted));
+    // The command line meets a device that has yet to trust this computer.
+    const std::string pairing = c.throughCli ? R"("pairRecord": "none", "pair": ["pending", "pending", "ok"])"
+                                             : R"("pairRecord": "valid")";
+    test::FakeDevice fake(Scenario(replay, R"("passcodePrompt": true, "passcodeSeconds": 1)", c.encrypted, pairing));
     ASSERT_TRUE(fake.Ready()) << fake.Failure();
     TempDir out;
     const std::string folder = out.Join("backups");
@@ -105,6 +109,7 @@ TEST(DeviceBackup, FullBackupIsTheDevicesFilesAndScansTheSame) {
       ASSERT_EQ(run.ExitCode, 0) << run.Err << fake.Log();
       made = run.Out.substr(0, run.Out.find('\n'));
       EXPECT_NE(run.Err.find("passcode"), std::string::npos) << run.Err;
+      EXPECT_NE(run.Err.find("Trust"), std::string::npos) << run.Err;
     } else {
       ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
       CDeviceBackup backup;
