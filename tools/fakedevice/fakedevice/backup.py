@@ -61,7 +61,7 @@ def _handshake(link, major):
         link.log(link.where, f"DLMessageVersionExchange {major} -> host left")
         return False
     if reply[:2] != ["DLMessageVersionExchange", "DLVersionsOk"]:
-        link.log(link.where, f"DLMessageVersionExchange {major} -> {reply[1:2]}")
+        link.log(link.where, f"DLMessageVersionExchange {major} -> refused ({reply[0]})")
         return False
     link.log(link.where, f"DLMessageVersionExchange {major} -> DLVersionsOk {reply[2:3]}")
     link.send(["DLMessageDeviceReady"])

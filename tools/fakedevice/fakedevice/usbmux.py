@@ -101,9 +101,11 @@ def _save_pair_record(sock, world, tag, request):
         world.log("usbmuxd", f"SavePairRecord {record_id}: data is no plist -> Result 1")
         send_all(sock, _result(tag, RESULT_BADCOMMAND))
         return
+    # Stored before the answer: the client reads the record back at once on another connection.
+    world.save_pair_record(record_id, data)
     world.log("usbmuxd", f"SavePairRecord {record_id} -> Result 0")
     send_all(sock, _result(tag, RESULT_OK))
-    world.save_pair_record(record_id, data, request.get("DeviceID", 0))
+    world.announce_paired(record_id, request.get("DeviceID", 0))
 
 
 def _delete_pair_record(sock, world, tag, request):

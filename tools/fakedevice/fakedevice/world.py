@@ -163,9 +163,11 @@ class World:
         self.broadcast({"MessageType": "Detached", "DeviceID": device.device_id})
 
     # usbmuxd's pair record store
-    def save_pair_record(self, record_id, data, device_id):
+    def save_pair_record(self, record_id, data):
         with self._lock:
             self.pair_records[record_id] = data
+
+    def announce_paired(self, record_id, device_id):
         device = self.device_by_udid(record_id) or self.device_by_id(device_id)
         if device is not None and device.attached:
             self.broadcast({"MessageType": "Paired", "DeviceID": device.device_id})
