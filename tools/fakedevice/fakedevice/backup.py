@@ -49,8 +49,8 @@ def serve_mobilebackup2(sock, world, device):
     except Unplugged:
         world.log(where, "unplugged mid-stream")
         world.detach(device)
-    except PeerClosed:
-        world.log(where, "host closed the connection")
+    except PeerClosed as e:
+        world.log(where, f"host left ({e})")
 
 
 def _handshake(link, major):

@@ -40,6 +40,8 @@ class DeviceLink:
     def status(self, what):
         """Reads the host's DLMessageStatusResponse to the last request; logs and returns (code, text, detail)."""
         reply = self.receive()
+        if reply[0] == "DLMessageDisconnect":
+            raise PeerClosed(f"host sent DLMessageDisconnect instead of answering {what}")
         if reply[0] != "DLMessageStatusResponse" or len(reply) < 3:
             raise ValueError(f"expected DLMessageStatusResponse after {what}, got {reply[0]}")
         code = signed(reply[1]) if isinstance(reply[1], int) else reply[1]
