@@ -95,12 +95,13 @@ class FakeDeviceTest(unittest.TestCase):
         return text, os.path.join(out, device_udid)
 
     def test_backups_arrive_byte_for_byte(self):
-        cases = [(udid(1), self.plain, False, "Backup will be unencrypted."),
-                 (udid(2), self.encrypted, True, "Backup will be encrypted.")]
+        # 4 KiB blocks stream most files from disk in many blocks; 1 MiB sends each file in one write.
+        cases = [(udid(1), self.plain, False, 1 << 20, "Backup will be unencrypted."),
+                 (udid(2), self.encrypted, True, 4096, "Backup will be encrypted.")]
         fake, folder = self.start([{"udid": u, "pairRecord": "valid", "willEncrypt": enc,
-                                    "backup": {"replay": replay, "chunkSize": 4096}}
-                                   for u, replay, enc, _ in cases])
-        for u, replay, _, announced in cases:
+                                    "backup": {"replay": replay, "chunkSize": chunk}}
+                                   for u, replay, enc, chunk, _ in cases])
+        for u, replay, _, _, announced in cases:
             with self.subTest(replay=os.path.basename(replay)):
                 text, got = self.backup(fake, folder, u)
                 self.assertIn("Backup Successful.", text)

@@ -113,6 +113,12 @@ class BackupRun:
             self.upload(tree)
             for name in plan.hostile_names:
                 self.upload_batch([(name, None, len(HOSTILE_CONTENT))], f"hostile upload {name!r}", hostile=True)
+            if plan.move_items:
+                link.send(["DLMessageMoveItems", plan.move_items, {}, self.progress()])
+                link.status(f"MoveItems {len(plan.move_items)}")
+            if plan.remove_items:
+                link.send(["DLMessageRemoveItems", plan.remove_items, {}, self.progress()])
+                link.status(f"RemoveItems {len(plan.remove_items)}")
             self.upload_batch([(f"{self.target}/{STATUS}", tree.status_plist, len(tree.status_plist))],
                               f"UploadFiles {STATUS} ({plan.snapshot_state})")
             code, description = plan.error_code, plan.error_description

@@ -8,7 +8,7 @@ CODE_SUCCESS = 0x00
 CODE_ERROR_LOCAL = 0x06
 CODE_ERROR_REMOTE = 0x0B
 CODE_FILE_DATA = 0x0C
-SMALL_FILE = 256 * 1024          # read whole and sent with its framing in one call
+SMALL_FILE = 256 * 1024          # up to this (and one block) read whole and sent with its framing in one call
 DISCARD_BLOCK = 1 << 20
 
 
@@ -62,14 +62,14 @@ class DeviceLink:
         send_all(self.sock, struct.pack(">I", len(d)) + d + struct.pack(">I", len(h)) + h)
 
     def upload_bytes(self, data):
-        """One whole small file: its blocks and the end marker in one write."""
+        """A whole small file as one block plus the end marker, in one write."""
         head = struct.pack(">IB", len(data) + 1, CODE_FILE_DATA) if data else b""
         send_all(self.sock, head, data, struct.pack(">IB", 1, CODE_SUCCESS))
 
     def upload_file(self, path, size, chunk, budget=None):
         """Streams a file in blocks of chunk bytes; budget (bytes) left before the scenario unplugs."""
         with open(path, "rb") as f:
-            if size <= SMALL_FILE and (budget is None or budget >= size):
+            if size <= min(SMALL_FILE, chunk) and (budget is None or budget >= size):
                 data = f.read(size)
                 if len(data) != size:
                     raise OSError(f"{path} changed size while being sent")
