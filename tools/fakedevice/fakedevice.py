@@ -9,6 +9,7 @@ until SIGTERM or until its stdin closes. Lines on stdin:
     attach UDID          plug the device in (Attached to listeners)
     detach UDID          unplug it: its open streams close, listeners get Detached
     notify UDID NAME     RelayNotification NAME to notification_proxy sessions observing it
+Each command line is answered by one line on stdout: what was done, or "error: ...".
 
 Scenario (JSON; only devices[].udid is required; relative paths are taken from the scenario's folder):
 {"devices": [{
@@ -129,11 +130,11 @@ def main(argv):
     threading.Thread(target=accept_loop, args=(server, world), daemon=True).start()
     print("ready", flush=True)
     for line in sys.stdin:
+        # Every command line gets exactly one answer line, so a test can wait for it.
         try:
             done = run_command(world, line)
         except CommandError as e:
-            print(f"fakedevice: {e}", file=sys.stderr, flush=True)
-            continue
+            done = f"error: {e}"
         if done:
             print(done, flush=True)
     stop()

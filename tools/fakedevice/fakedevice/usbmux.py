@@ -26,7 +26,7 @@ def serve_client(sock, world):
     log = world.log
     while True:
         try:
-            version, message, tag, payload = recv_usbmux_packet(sock)
+            _, message, tag, payload = recv_usbmux_packet(sock)
         except PeerClosed:
             return
         except ValueError as e:
@@ -141,6 +141,7 @@ def _connect(sock, world, tag, request):
     return "done"
 
 
+# A handler returns "done" when the connection stops carrying requests (it listens, or became a device stream).
 _HANDLERS = {
     "ListDevices": _list_devices,
     "Listen": _listen,
