@@ -135,6 +135,10 @@ class LockdownSession:
         reply.update({"Port": port, "EnableServiceSSL": False})
         return reply, f"{name} -> port {port}"
 
+    def _EnterRecovery(self, request):
+        # Allowed without a session: ideviceenterrecovery asks right after QueryType.
+        return {"Request": "EnterRecovery"}, "EnterRecovery -> rebooting, leaving usbmuxd"
+
     def _Goodbye(self, request):
         return {"Request": "Goodbye"}, "Goodbye"
 
@@ -159,4 +163,8 @@ def serve_lockdown(sock, world, device):
         world.log(session.where, summary)
         send_plist_frame(sock, reply)
         if reply.get("Request") == "Goodbye":
+            return
+        if reply.get("Request") == "EnterRecovery" and "Error" not in reply:
+            # A device rebooting into recovery mode drops off usbmuxd (it shows up on the USB bus instead).
+            world.detach(device)
             return
