@@ -51,6 +51,8 @@ def serve_mobilebackup2(sock, world, device):
         world.detach(device)
     except PeerClosed as e:
         world.log(where, f"host left ({e})")
+    except OSError as e:
+        world.log(where, f"replay folder unreadable: {e}")
 
 
 def _handshake(link, major):

@@ -9,16 +9,11 @@ import uuid
 from .framing import PeerClosed, send_all, usbmux_packet
 
 LOCKDOWN_PORT = 62078
-SERVICE_PORTS = {
-    "com.apple.mobile.notification_proxy": 49301,
-    "com.apple.afc": 49302,
-    "com.apple.mobilebackup2": 49303,
-}
-# The scenario's names for the services it can refuse.
-SERVICE_SWITCHES = {
-    "com.apple.mobile.notification_proxy": "notification_proxy",
-    "com.apple.afc": "afc",
-    "com.apple.mobilebackup2": "mobilebackup2",
+# Service name -> (the scenario's switch for it, the port lockdownd hands out).
+SERVICES = {
+    "com.apple.mobile.notification_proxy": ("notification_proxy", 49301),
+    "com.apple.afc": ("afc", 49302),
+    "com.apple.mobilebackup2": ("mobilebackup2", 49303),
 }
 APPLE_IPHONE_PRODUCT_ID = 0x12A8
 
