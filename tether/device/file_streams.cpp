@@ -15,7 +15,9 @@ constexpr std::uint8_t kBlockData = 0x0C;
 constexpr std::uint8_t kBlockEnd = 0x00;
 constexpr std::uint8_t kBlockLocalError = 0x06;
 constexpr std::uint8_t kBlockRemoteError = 0x0B;
-constexpr std::size_t kChunk = 64 * 1024;
+// Large enough that a fast link is not held back by calls per block; on the heap, as
+// the session may run on a thread with a small stack. Memory stays flat in file size.
+constexpr std::size_t kChunk = 1024 * 1024;
 // Longer than any name a backup uses: a length like this is a broken stream.
 constexpr std::uint32_t kMaxName = 4096;
 
@@ -65,9 +67,10 @@ bool SendOne(DlLink& link, const BackupRoot& root, const std::string& path, File
   const int fd = root.OpenExisting(path, O_RDONLY);
   int error = fd < 0 ? -fd : 0;
   if (fd >= 0) {
-    char buffer[kChunk];
+    std::vector<char> storage(kChunk);
+    char* buffer = storage.data();
     for (;;) {
-      const ssize_t got = ::read(fd, buffer, sizeof buffer);
+      const ssize_t got = ::read(fd, buffer, kChunk);
       if (got < 0 && errno == EINTR) continue;
       if (got < 0) error = errno;
       if (got <= 0) break;
@@ -133,7 +136,8 @@ DeviceError ReceiveFiles(DlLink& link, const BackupRoot& root, const std::string
   std::uint64_t written = 0;
   std::string deviceName;
   std::string path;
-  char buffer[kChunk];
+  std::vector<char> storage(kChunk);
+  char* buffer = storage.data();
   for (;;) {
     std::uint32_t size = 0;
     if (!link.ReadU32(size)) return Broken();
