@@ -32,8 +32,8 @@ std::string WaitText(TrustWait wait, const DeviceError& error);
 enum class DeviceMode { Normal, Recovery, Dfu };
 const char* ModeName(DeviceMode mode);
 
-// One attached device as usbmuxd lists it, with what lockdownd told us (the names stay
-// empty until the device trusts us).
+// One device as a source lists it, with what it told us: its name only once it trusts
+// us; product type, version and class also before.
 struct DeviceSummary {
   std::string udid;
   std::string name;            // "Anna's iPhone"
@@ -56,8 +56,10 @@ class CDeviceConnect {
   // 1 when more than one device is attached.
   int IsHaveMoreDevice();
   // 0 no usable device, 1 attached and trusting this computer, 2 attached and waiting
-  // (WaitReason says why). Pairs when there is no pairing yet; may block for a few
-  // seconds, so callers run it off the user-interface thread.
+  // (WaitReason says why; a trusting device that is not activated waits too, as it
+  // would refuse the backup). Pairs when there is no pairing yet, and once more when
+  // the device forgot ours; may block for a few seconds, so callers run it off the
+  // user-interface thread.
   int IsTrueConnect();
   TrustWait WaitReason() const { return wait_; }
   const DeviceError& WaitError() const { return waitError_; }

@@ -102,26 +102,19 @@ LockdownSession::~LockdownSession() {
   if (device_) idevice_free(device_);
 }
 
-namespace {
-
-idevice_t OpenDevice(const std::string& udid, DeviceError& error) {
-  idevice_t device = nullptr;
+std::unique_ptr<LockdownSession> LockdownSession::Connect(const std::string& udid, bool handshake,
+                                                          DeviceError& error) {
   if (udid.empty()) {
     error = DeviceError{DeviceErrorKind::NoDevice, 0, "opening the device: no device was named"};
     return nullptr;
   }
+  idevice_t device = nullptr;
   error = IdeviceError(idevice_new_with_options(&device, udid.c_str(), IDEVICE_LOOKUP_USBMUX),
                        "opening the device " + udid);
-  return error ? nullptr : device;
-}
-
-}  // namespace
-
-std::unique_ptr<LockdownSession> LockdownSession::Open(const std::string& udid, DeviceError& error) {
-  idevice_t device = OpenDevice(udid, error);
-  if (!device) return nullptr;
+  if (error) return nullptr;
   lockdownd_client_t client = nullptr;
-  error = LockdownError(lockdownd_client_new_with_handshake(device, &client, kLockdownLabel),
+  error = LockdownError(handshake ? lockdownd_client_new_with_handshake(device, &client, kLockdownLabel)
+                                  : lockdownd_client_new(device, &client, kLockdownLabel),
                         "connecting to lockdownd");
   if (error) {
     idevice_free(device);
@@ -130,16 +123,12 @@ std::unique_ptr<LockdownSession> LockdownSession::Open(const std::string& udid, 
   return std::unique_ptr<LockdownSession>(new LockdownSession(udid, device, client));
 }
 
+std::unique_ptr<LockdownSession> LockdownSession::Open(const std::string& udid, DeviceError& error) {
+  return Connect(udid, true, error);
+}
+
 std::unique_ptr<LockdownSession> LockdownSession::OpenUnpaired(const std::string& udid, DeviceError& error) {
-  idevice_t device = OpenDevice(udid, error);
-  if (!device) return nullptr;
-  lockdownd_client_t client = nullptr;
-  error = LockdownError(lockdownd_client_new(device, &client, kLockdownLabel), "connecting to lockdownd");
-  if (error) {
-    idevice_free(device);
-    return nullptr;
-  }
-  return std::unique_ptr<LockdownSession>(new LockdownSession(udid, device, client));
+  return Connect(udid, false, error);
 }
 
 void LockdownSession::CloseLockdown() {

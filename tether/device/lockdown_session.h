@@ -67,6 +67,7 @@ class LockdownSession {
 
  private:
   LockdownSession(std::string udid, idevice_t device, lockdownd_client_t client);
+  static std::unique_ptr<LockdownSession> Connect(const std::string& udid, bool handshake, DeviceError& error);
   // The value as the device sent it (owned by the caller), null when absent.
   plist_t Value(const char* domain, const char* key, DeviceError* error);
 

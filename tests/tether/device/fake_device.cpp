@@ -21,6 +21,7 @@ namespace {
 
 constexpr auto kStartTimeout = std::chrono::seconds(20);
 constexpr auto kStopTimeout = std::chrono::seconds(5);
+constexpr auto kAnswerTimeout = std::chrono::seconds(10);
 
 std::string ReadIfThere(const std::string& path) {
   try {
@@ -97,43 +98,51 @@ void FakeDevice::Start(const std::string& scenarioJson) {
     return;
   }
 
-  std::string line;
+  // Lines before "ready" are passed over; its output ending first, or the deadline, is a failure.
   const auto deadline = std::chrono::steady_clock::now() + kStartTimeout;
-  while (!ready_) {
+  while (const auto line = ReadLine(std::chrono::duration_cast<std::chrono::milliseconds>(
+                               deadline - std::chrono::steady_clock::now()))) {
+    if (*line == "ready") {
+      ready_ = true;
+      return;
+    }
+  }
+  failure_ = "the fake device did not get ready\n" + Log();
+}
+
+std::optional<std::string> FakeDevice::ReadLine(std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    const std::size_t end = unread_.find('\n');
+    if (end != std::string::npos) {
+      std::string line = unread_.substr(0, end);
+      unread_.erase(0, end + 1);
+      return line;
+    }
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     pollfd wait{output_, POLLIN, 0};
-    if (left.count() <= 0 || ::poll(&wait, 1, static_cast<int>(left.count())) == 0) {
-      failure_ = "the fake device did not get ready in time\n" + Log();
-      return;
+    if (output_ < 0 || left.count() <= 0 || ::poll(&wait, 1, static_cast<int>(left.count())) <= 0) {
+      return std::nullopt;
     }
-    char c = 0;
-    const ssize_t got = ::read(output_, &c, 1);
+    char buffer[512];
+    const ssize_t got = ::read(output_, buffer, sizeof buffer);
     if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) {
-      failure_ = "the fake device ended before it was ready\n" + Log();
-      return;
-    }
-    if (c != '\n') {
-      line += c;
-    } else if (line == "ready") {
-      ready_ = true;
-    } else {
-      line.clear();
-    }
+    if (got <= 0) return std::nullopt;
+    unread_.append(buffer, static_cast<std::size_t>(got));
   }
 }
 
-bool FakeDevice::Send(const std::string& line) {
-  if (input_ < 0) return false;
+std::string FakeDevice::Command(const std::string& line) {
+  if (input_ < 0) return {};
   const std::string text = line + "\n";
   std::size_t sent = 0;
   while (sent < text.size()) {
     const ssize_t n = ::send(input_, text.data() + sent, text.size() - sent, MSG_NOSIGNAL);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
+    if (n <= 0) return {};
     sent += static_cast<std::size_t>(n);
   }
-  return true;
+  return ReadLine(kAnswerTimeout).value_or("");
 }
 
 void FakeDevice::Stop() {

@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 #include <sys/types.h>
 
@@ -30,11 +31,15 @@ class FakeDevice {
   bool Ready() const { return ready_; }
   const std::string& Failure() const { return failure_; }
 
-  // A line on the fake's standard input; false when it no longer reads.
-  bool Send(const std::string& line);
-  bool Attach(const std::string& udid) { return Send("attach " + udid); }
-  bool Detach(const std::string& udid) { return Send("detach " + udid); }
-  bool Notify(const std::string& udid, const std::string& name) { return Send("notify " + udid + " " + name); }
+  // Sends one command line and returns the fake's one-line answer once the world has
+  // changed ("detached UDID", "notified 1 observer(s) of NAME", "error: ..."); empty
+  // when it no longer answers.
+  std::string Command(const std::string& line);
+  bool Attach(const std::string& udid) { return Command("attach " + udid) == "attached " + udid; }
+  bool Detach(const std::string& udid) { return Command("detach " + udid) == "detached " + udid; }
+  std::string Notify(const std::string& udid, const std::string& name) {
+    return Command("notify " + udid + " " + name);
+  }
 
   const std::string& SocketPath() const { return socket_; }
   // "USBMUXD_SOCKET_ADDRESS=UNIX:..." for RunCommand's environment.
@@ -48,12 +53,16 @@ class FakeDevice {
  private:
   void Start(const std::string& scenarioJson);
   void Stop();
+  // The next line of its standard output, without the newline; nullopt at the end or
+  // when none came in time.
+  std::optional<std::string> ReadLine(std::chrono::milliseconds timeout);
 
   sieve::test::TempDir folder_;
   std::string socket_;
   pid_t pid_ = -1;
   int input_ = -1;   // our end of its standard input
   int output_ = -1;  // our end of its standard output
+  std::string unread_;  // read from it, not yet taken as a line
   bool ready_ = false;
   std::string failure_;
   bool hadAddress_ = false;
