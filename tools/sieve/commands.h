@@ -17,6 +17,8 @@ int RunExtract(const Arguments& args);
 int RunScan(const Arguments& args);
 int RunUnpack(const Arguments& args);
 int RunKey(const Arguments& args);
+int RunDevice(const Arguments& args);
+int RunDeviceExitRecovery(const Arguments& args);
 
 // "[password option]" is --password-file FILE, --password-stdin or --key-file FILE.
 inline constexpr std::string_view kListUsage = "sieve list [--root DIR] [--json]";
@@ -30,6 +32,9 @@ inline constexpr std::string_view kUnpackUsage =
     "sieve unpack BACKUP -o DIR [--domain D] [--force] [password option]";
 inline constexpr std::string_view kKeyUsage =
     "sieve key BACKUP -o FILE [--force] [--password-file FILE | --password-stdin]";
+
+inline constexpr std::string_view kDeviceUsage = "sieve device exit-recovery [--ecid ECID]";
+inline constexpr std::string_view kDeviceExitRecoveryUsage = "sieve device exit-recovery [--ecid ECID]";
 
 // Default folder of `list`: $XDG_DATA_HOME/MobileSync/Backup, else
 // ~/.local/share/MobileSync/Backup.

@@ -94,6 +94,14 @@ never written to standard output.
   Without either the password is asked for at the terminal, without echo; a
   wrong one is asked again, up to three times.
 )", RunKey},
+    {"device", kDeviceUsage, R"(
+Talks to a phone attached by USB.
+  exit-recovery          brings a phone out of recovery mode (it restarts into
+                         its system); a phone in DFU mode is left with its
+                         buttons, and the command says how
+  --ecid ECID            the phone, by its ECID in hex (0x...) or decimal, when
+                         more than one is attached (default: the first found)
+)", RunDevice},
 };
 
 constexpr std::string_view kHelp = R"(usage: sieve COMMAND [ARGUMENTS]
@@ -119,6 +127,7 @@ Commands:
   key BACKUP -o FILE [--force]        derives the key of the password once and
                                       writes it to FILE (mode 0600; --force
                                       replaces an existing FILE)
+  device exit-recovery [--ecid ECID]  brings a phone out of recovery mode
   help [COMMAND]                      this text, or one command's options
 
 Dates are in the computer's time zone (TZ is honoured); --utc, given with
