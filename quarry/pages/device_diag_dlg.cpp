@@ -7,6 +7,7 @@
 #include <QVBoxLayout>
 
 #include "quarry/app/rb_dictionary.h"
+#include "quarry/controls/fit_height.h"
 #include "quarry/pages/page_bus.h"
 #include "quarry/pages/page_ids.h"
 
@@ -21,7 +22,7 @@ QString Text(const char* key) { return Translate(QLatin1String(key)); }
 CDeviceDiagDlg::CDeviceDiagDlg(QWidget* parent, Gatherer gather) : QDialog(parent), gather_(std::move(gather)) {
   setObjectName(QStringLiteral("deviceDiagnostics"));
   setWindowTitle(Text("IDS_DIAG_CAPTION"));
-  setMinimumWidth(560);
+  setMinimumWidth(600);
   auto* layout = new QVBoxLayout(this);
   title_ = new QLabel(this);
   title_->setObjectName(QStringLiteral("dialogHeading"));
@@ -93,6 +94,7 @@ void CDeviceDiagDlg::Show(const views::DiagnosticsReport& report) {
   advice_->setText(report.advice);
   details_->setText(report.details.join(QLatin1Char('\n')));
   recovery_->setVisible(report.action == views::DiagnosticsReport::Action::RecoveryPages);
+  FitHeightToText(this);
 }
 
 void ShowDeviceDiagnostics(QWidget* parent) {

@@ -117,15 +117,16 @@ void CDfuDlg::InitPage() {
   connect(repairButton_, &QPushButton::clicked, this, [this] {
     if (found_) repair_(*found_);
   });
+}
+
+void CDfuDlg::OnShowPage() {
+  CFunctionDlg::OnShowPage();
+  // The watcher's USB thread starts only once someone needs it.
   if (!detect_) {
     RecoveryWatch* watch = RecoveryWatch::Shared();
     detect_ = [watch] { return watch->Devices(); };
     connect(watch, &RecoveryWatch::devicesChanged, this, &CDfuDlg::OnDevicesChanged);
   }
-}
-
-void CDfuDlg::OnShowPage() {
-  CFunctionDlg::OnShowPage();
   ticker_.stop();
   steps_.Show();
   found_.reset();
@@ -175,6 +176,7 @@ void CDfuDlg::ShowFound(const tether::RecoveryDevice& device) {
 }
 
 void CDfuDlg::Tick() {
+  if (!detect_) return;  // not shown yet
   const std::vector<tether::RecoveryDevice> devices = detect_();
   switch (steps_.Tick(!devices.empty())) {
     case views::DfuSteps::Outcome::Found: ShowFound(devices.front()); return;

@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 
 #include "quarry/app/rb_dictionary.h"
+#include "quarry/controls/fit_height.h"
 #include "quarry/controls/message_box.h"
 
 namespace quarry {
@@ -25,7 +26,7 @@ CDfuProDlg::CDfuProDlg(const tether::RecoveryDevice& device, QString cacheFolder
     : QDialog(parent), device_(device), cacheFolder_(std::move(cacheFolder)), program_(std::move(program)) {
   setObjectName(QStringLiteral("repairDialog"));
   setWindowTitle(Text("IDS_DFUDLG_CAPTION"));
-  setMinimumWidth(520);
+  setMinimumWidth(600);
   auto* layout = new QVBoxLayout(this);
   auto* heading = new QLabel(Text("IDS_DFUDLG_DEVICE").arg(QString::fromStdString(tether::RecoveryDeviceLabel(device))),
                              this);
@@ -150,6 +151,7 @@ void CDfuProDlg::Poll() {
   failure_->setVisible(!flow_.failure().isEmpty());
   cancel_->setEnabled((running || flow_.state() == views::RepairFlow::State::CheckingTool) && progress.cancellable);
   close_->setEnabled(flow_.CanClose(progress));
+  FitHeightToText(this);
 }
 
 void CDfuProDlg::reject() {
