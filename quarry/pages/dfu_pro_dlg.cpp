@@ -149,7 +149,7 @@ void CDfuProDlg::Poll() {
   status_->setText(flow_.StatusText(progress, Lookup));
   failure_->setText(flow_.failure());
   failure_->setVisible(!flow_.failure().isEmpty());
-  cancel_->setEnabled((running || flow_.state() == views::RepairFlow::State::CheckingTool) && progress.cancellable);
+  cancel_->setEnabled(running && progress.cancellable);
   close_->setEnabled(flow_.CanClose(progress));
   FitHeightToText(this);
 }
