@@ -161,6 +161,11 @@ TEST(SieveUsage, UsageMistakesAndFoldersThatAreNotBackups) {
       {"-q", "-v", "list", "--root", dir.Path()},
       {"extract", backup.Folder, "HomeDomain", "Library/x", "-o", "-", "--force"},
       {"--version", "extra"},
+      {"device"},
+      {"device", "frobnicate"},
+      {"device", "exit-recovery", "extra"},
+      {"device", "exit-recovery", "--ecid", "0x12g"},
+      {"device", "exit-recovery", "--ecid", "0"},
   };
   for (const auto& args : mistakes) {
     const CommandResult run = RunSieve(args);
