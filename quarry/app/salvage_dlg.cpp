@@ -31,12 +31,14 @@
 // takes them in as soon as their headers are there.
 #include "quarry/pages/file_itunes_dlg.h"
 #include "quarry/pages/recovery_main_dlg.h"
+#include "quarry/pages/device_diag_dlg.h"
+#include "quarry/pages/dfu_dlg.h"
 
 namespace quarry {
 
 namespace {
 
-enum MenuItem : int { kOptions = 32776, kHelp = 32778, kAbout = 32780 };
+enum MenuItem : int { kOptions = 32776, kHelp = 32778, kAbout = 32780, kDiagnostics = 32781 };
 
 // Width of the band along the window's border that resizes it.
 constexpr int kEdge = 5;
@@ -120,9 +122,8 @@ void CSalvageDlg::BuildTitleArea(QWidget* area) {
     topButtons_.insert(top.id, button);
     row->addWidget(button, 0, Qt::AlignBottom);
   }
-  // Device mode and recovery-mode repair come with their own pages later; the
-  // buttons show where they will be.
-  for (int id : {kDeviceButton, kDfuButton}) {
+  // Device mode comes with its own pages later; the button shows where it will be.
+  for (int id : {kDeviceButton}) {
     topButtons_[id]->setEnabled(false);
     topButtons_[id]->setToolTip(Translate(QStringLiteral("IDS_DEVICE_MODE_LATER")));
   }
@@ -167,6 +168,7 @@ void CSalvageDlg::BuildTitleArea(QWidget* area) {
 
   menu_ = new QMenu(this);
   menu_->addAction(QString())->setData(int{kOptions});
+  menu_->addAction(QString())->setData(int{kDiagnostics});
   menu_->addAction(QString())->setData(int{kHelp});
   menu_->addSeparator();
   menu_->addAction(QString())->setData(int{kAbout});
@@ -176,6 +178,7 @@ void CSalvageDlg::BuildTitleArea(QWidget* area) {
     switch (action->data().toInt()) {
       case kOptions: OpenOptions(); break;
       case kHelp: ShowHelp(); break;
+      case kDiagnostics: ShowDeviceDiagnostics(); break;
       case kAbout: ShowAbout(); break;
       default: break;
     }
@@ -192,6 +195,7 @@ void CSalvageDlg::BuildTitleArea(QWidget* area) {
 void CSalvageDlg::TranslateMenu() {
   static const QHash<int, QString> keys = {{kOptions, QStringLiteral("IDS_MENU_DIALOG_OPTIONS")},
                                            {kHelp, QStringLiteral("IDS_MENU_DIALOG_HELP")},
+                                           {kDiagnostics, QStringLiteral("IDS_MENU_DIALOG_DIAGNOSTICS")},
                                            {kAbout, QStringLiteral("IDS_MENU_DIALOG_ABOUT")}};
   for (QAction* action : menu_->actions()) {
     if (!action->isSeparator()) action->setText(Translate(keys.value(action->data().toInt())));
@@ -206,7 +210,11 @@ void CSalvageDlg::BuildPages() {
   backupList->SetBackupRoot(AppSettings().BackupsFolder());
   AddPage(backupList, page::kBackupList);
   AddPage(new CRecoveryMainDlg, page::kResults);
+  AddPage(new CDfuDlg, page::kRecoveryMode);
+  AddPage(new CDfuExitDlg, page::kRecoveryModeExit);
 }
+
+void CSalvageDlg::ShowDeviceDiagnostics() { quarry::ShowDeviceDiagnostics(this); }
 
 void CSalvageDlg::ShowPage(int pageId) {
   if (pageId == page::kBackupList) {
@@ -217,14 +225,15 @@ void CSalvageDlg::ShowPage(int pageId) {
   container_->ShowPage(pageId);
   for (auto it = topButtons_.begin(); it != topButtons_.end(); ++it) {
     const bool current = (it.key() == kHomeButton && pageId == page::kHome) ||
-                         (it.key() == kFileButton && (pageId == page::kBackupList || pageId == page::kResults));
+                         (it.key() == kFileButton && (pageId == page::kBackupList || pageId == page::kResults)) ||
+                         (it.key() == kDfuButton && (pageId == page::kRecoveryMode || pageId == page::kRecoveryModeExit));
     it.value()->setChecked(current);
   }
 }
 
 void CSalvageDlg::OnScanState(int state) {
   busy_ = state == page::kScanStarted;
-  for (int id : {kHomeButton, kFileButton}) topButtons_[id]->setEnabled(!busy_);
+  for (int id : {kHomeButton, kFileButton, kDfuButton}) topButtons_[id]->setEnabled(!busy_);
 }
 
 void CSalvageDlg::OnDeviceState(int state) { deviceState_ = state; }

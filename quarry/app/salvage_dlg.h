@@ -61,6 +61,8 @@ class CSalvageDlg : public QDialog {
   void OpenOptions();
   void ShowHelp();
   void ShowAbout();
+  // The device diagnostics, modal: why no phone shows up and what to do.
+  void ShowDeviceDiagnostics();
   void ToggleMaximised();
 
  protected:

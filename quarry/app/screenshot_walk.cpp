@@ -19,6 +19,8 @@
 #include "quarry/app/salvage_dlg.h"
 #include "quarry/app/salvage_settings.h"
 #include "quarry/controls/image_button.h"
+#include "quarry/pages/dfu_dlg.h"
+#include "quarry/pages/dfu_pro_dlg.h"
 #include "quarry/pages/file_itunes_dlg.h"
 #include "quarry/pages/function_dlg.h"
 #include "quarry/pages/password_dlg.h"
@@ -308,6 +310,35 @@ void StartScreenshotWalk(CSalvageDlg* window, const QString& folder) {
                            if (QMessageBox* box = ShownDialog<QMessageBox>()) box->accept();
                          },
                          noDialog, hasNoIndex});
+  // Recovery mode: the guide, its steps running, the exit help, a phone found (from a
+  // detector of the walk's own: no phone is attached), the repair dialog as the installed
+  // idevicerestore allows it, and the device diagnostics of this computer.
+  auto* dfu = qobject_cast<CDfuDlg*>(pages->Page(page::kRecoveryMode));
+  walk->steps.push_back({QStringLiteral("16-recovery-mode"),
+                         [window] { window->topButton(CSalvageDlg::kDfuButton)->click(); },
+                         [pages] { return pages->currentPageId() == page::kRecoveryMode; }});
+  walk->steps.push_back({QStringLiteral("17-recovery-steps"),
+                         [dfu] {
+                           if (dfu == nullptr) return;
+                           dfu->StartButton()->click();
+                           for (int i = 0; i < views::DfuSteps::kStepTicks; ++i) dfu->Tick();
+                         },
+                         nullptr});
+  walk->steps.push_back({QStringLiteral("18-recovery-exit-help"), [window] { window->ShowPage(page::kRecoveryModeExit); },
+                         [pages] { return pages->currentPageId() == page::kRecoveryModeExit; }});
+  const tether::RecoveryDevice phone = tether::DescribeRecoveryDevice(tether::RecoveryMode::Recovery, 0x1A2B3C4D5E, 0x8030, 0x04);
+  walk->steps.push_back({QStringLiteral("19-recovery-found"),
+                         [window, dfu, phone] {
+                           if (dfu != nullptr) dfu->SetDetector([phone] { return std::vector<tether::RecoveryDevice>{phone}; });
+                           window->ShowPage(page::kRecoveryMode);
+                         },
+                         [dfu] { return dfu != nullptr && dfu->Found().has_value(); }});
+  dialogSteps(QStringLiteral("20-repair-dialog"), QStringLiteral("repairDialog"), [window, phone] {
+    CDfuProDlg dialog(phone, QDir(QDir::tempPath()).filePath(QStringLiteral("quarry-walk-cache")), window);
+    dialog.exec();
+  });
+  dialogSteps(QStringLiteral("21-device-diagnostics"), QStringLiteral("deviceDiagnostics"),
+              [window] { window->ShowDeviceDiagnostics(); });
   QTimer::singleShot(500, window, [walk] { RunNext(walk); });
 }
 

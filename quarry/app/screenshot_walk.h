@@ -2,7 +2,8 @@
 // through home, backup list, scan results, contacts, the recovery dialog, the
 // options, help and about dialogs and a maximised window, and saves a PNG of
 // each; when the list also holds an encrypted backup and one without an index,
-// also the password prompt (and while it checks), and a scan that failed.
+// also the password prompt (and while it checks), and a scan that failed; then
+// the recovery-mode pages, the repair dialog and the device diagnostics.
 #pragma once
 
 #include <QString>

@@ -164,6 +164,9 @@ TEST(SieveUsage, UsageMistakesAndFoldersThatAreNotBackups) {
       {"device"},
       {"device", "frobnicate"},
       {"device", "list", "extra"},
+      {"device", "exit-recovery", "extra"},
+      {"device", "exit-recovery", "--ecid", "0x12g"},
+      {"device", "exit-recovery", "--ecid", "0"},
   };
   for (const auto& args : mistakes) {
     const CommandResult run = RunSieve(args);

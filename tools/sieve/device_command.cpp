@@ -99,6 +99,7 @@ struct Subcommand {
 constexpr Subcommand kSubcommands[] = {
     {"list", RunDeviceList},
     {"backup", RunDeviceBackup},
+    {"exit-recovery", RunDeviceExitRecovery},
 };
 
 }  // namespace

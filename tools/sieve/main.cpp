@@ -95,7 +95,8 @@ never written to standard output.
   wrong one is asked again, up to three times.
 )", RunKey},
     {"device", kDeviceUsage, R"(
-The devices attached over USB, as usbmuxd sees them.
+The devices attached over USB: usbmuxd's for list and backup, a phone in
+recovery mode for exit-recovery.
   list                   one row per device: UDID, name, product type, iOS
                          version, mode, whether it trusts this computer and,
                          if not yet, what it waits for. A device that was
@@ -116,6 +117,11 @@ The devices attached over USB, as usbmuxd sees them.
                          missing)
   --udid UDID            with backup: the device to back up when several are
                          attached
+  exit-recovery          brings a phone out of recovery mode (it restarts into
+                         its system); a phone in DFU mode is left with its
+                         buttons, and the command says how
+  --ecid ECID            the phone, by its ECID in hex (0x...) or decimal, when
+                         more than one is attached (default: the first found)
 )", RunDevice},
 };
 
@@ -146,6 +152,7 @@ Commands:
                                       their trust state
   device backup -o DIR [--udid UDID]  a fresh full backup of the attached
                                       device into DIR/<udid>
+  device exit-recovery [--ecid ECID]  brings a phone out of recovery mode
   help [COMMAND]                      this text, or one command's options
 
 Dates are in the computer's time zone (TZ is honoured); --utc, given with
