@@ -103,12 +103,12 @@ using BackupPick = std::function<bool(const sieve::CItunesBackupReader&, int)>;
 QTreeWidgetItem* RowWhere(CSalvageDlg* window, const BackupPick& pick) {
   auto* list = qobject_cast<CFileItunesDlg*>(window->pageContainer()->Page(page::kBackupList));
   if (list == nullptr) return nullptr;
-  const sieve::CItunesBackupReader& reader = list->Reader();
-  for (int i = 0; i < reader.GetBackuplistCount(); ++i) {
-    if (!pick(reader, i)) continue;
+  for (const std::shared_ptr<views::ShelfBackup>& backup : list->Shelf().Backups()) {
+    if (!pick(backup->reader, views::ShelfBackup::kIndex)) continue;
+    const QString name = QString::fromStdString(backup->reader.BackupName(views::ShelfBackup::kIndex));
     for (int row = 0; row < list->List()->topLevelItemCount(); ++row) {
       QTreeWidgetItem* item = list->List()->topLevelItem(row);
-      if (item->text(0).startsWith(QString::fromStdString(reader.BackupName(i)))) return item;
+      if (item->text(0).startsWith(name)) return item;
     }
   }
   return nullptr;

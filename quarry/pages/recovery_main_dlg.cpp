@@ -1,6 +1,7 @@
 #include "quarry/controls/message_box.h"
 #include "quarry/pages/recovery_main_dlg.h"
 
+#include <utility>
 #include <QCheckBox>
 #include <QDateTime>
 #include <QDesktopServices>
@@ -226,10 +227,11 @@ void CRecoveryMainDlg::InitPage() {
   stop_->setEnabled(false);
 }
 
-void CRecoveryMainDlg::SetScanSource(sieve::CItunesBackupReader* reader, int backupIndex) {
-  reader_ = reader;
-  index_ = backupIndex;
+void CRecoveryMainDlg::SetScanSource(const QString& folder) {
+  std::shared_ptr<views::ShelfBackup> backup = PageBus::Of(this)->Shelf().Find(folder);
+  if (backup == nullptr) return;
   pendingScan_ = true;
+  pendingBackup_ = std::move(backup);
 }
 
 bool CRecoveryMainDlg::HasResults() const {
@@ -246,7 +248,7 @@ void CRecoveryMainDlg::OnShowPage() {
   }
   // Coming back to the page by a tab shows the results kept; only a backup
   // handed over anew starts a scan.
-  if (reader_ != nullptr && pendingScan_) StartScan();
+  if (pendingScan_) StartScan();
 }
 
 void CRecoveryMainDlg::hideEvent(QHideEvent* event) {
@@ -257,7 +259,7 @@ void CRecoveryMainDlg::hideEvent(QHideEvent* event) {
 }
 
 void CRecoveryMainDlg::StartScan() {
-  if (reader_ == nullptr) return;
+  if (pendingBackup_ == nullptr) return;
   if (worker_.joinable()) {
     // Two scans of one backup never run at once.
     session_->Stop();
@@ -265,10 +267,15 @@ void CRecoveryMainDlg::StartScan() {
     worker_.join();
   }
   pendingScan_ = false;
+  // Taken only now: a scan still running above kept reading the backup before,
+  // and the old session and file source go only once the new ones are in place.
+  const std::shared_ptr<views::ShelfBackup> previous = std::exchange(backup_, std::move(pendingBackup_));
+  reader_ = &backup_->reader;
+  index_ = views::ShelfBackup::kIndex;
   draining_ = false;
   lastResult_ = 0;
   session_ = std::make_unique<views::ScanSession>(*reader_, index_);
-  files_->Set(views::MakeReaderFileSource(*reader_, index_));
+  files_->Set(views::MakeReaderFileSource(*reader_, index_, backup_));
   menu_->ResetAll();
   menu_->DisableAll();
   for (const CategoryView& view : categories_) {
