@@ -13,7 +13,10 @@
 // has failed.
 #pragma once
 
+#include <sys/types.h>
+
 #include <atomic>
+#include <condition_variable>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -50,12 +53,41 @@ class CDeviceBackup {
   DeviceError GetError() const;
   // Whether the device is waiting for its passcode to be typed on it.
   bool PasscodeRequested() const;
-  // Asks a running backup to stop; the helper is ended at once.
+  // The helper's latest note on what the backup waits for ("" before the first).
+  std::string WaitingNote() const;
+  // Asks a running backup to stop; the helper is ended at once (SIGTERM, then
+  // SIGKILL when it has not gone within a short grace).
   void StopDeviceBackup();
 
+  // Where the helper is looked for when none was set (see SetHelperPath).
+  static std::string FindHelper();
+
  private:
-  // ... implementation's own members
+  // Reads the helper's lines until it ends, then gives the verdict.
+  void ReadLines(int fd);
+  void Ended(int waitStatus);
+  void Reap();
+
+  std::string udid_;
+  std::string helperPath_;
   mutable std::mutex mutex_;
+  std::condition_variable endedSignal_;
+  std::thread reader_;
+  pid_t pid_ = -1;
+  bool running_ = false;  // started and its verdict not yet given
+  bool exited_ = false;   // the helper has ended (it may not be reaped yet)
+  bool stopRequested_ = false;
+  bool done_ = false;     // a "done" line came and the helper exited well
+  bool passcode_ = false;
+  double progress_ = 0;
+  std::string backupDir_;
+  std::string doneDir_;
+  std::string note_;
+  DeviceError error_;
 };
+
+// Empties the folder of device backups (made when missing) before a new backup,
+// following no link: 0 or an error as GetErrorCode gives it, with its text in `error`.
+int EmptyDeviceBackupFolder(const std::string& folder, DeviceError& error);
 
 }  // namespace tether

@@ -21,6 +21,17 @@ enum class TrustWait {
   Other,          // see WaitError()
 };
 
+// A stable word for a reason ("dialog-pending"), for JSON.
+const char* WaitName(TrustWait wait);
+// What the user should do, in English ("Tap Trust on the device"); for Other, the
+// error's own text. Empty for None.
+std::string WaitText(TrustWait wait, const DeviceError& error);
+
+// How a device is running: normally (usbmuxd sees it), or in recovery or DFU mode (only
+// libirecovery sees it).
+enum class DeviceMode { Normal, Recovery, Dfu };
+const char* ModeName(DeviceMode mode);
+
 // One attached device as usbmuxd lists it, with what lockdownd told us (the names stay
 // empty until the device trusts us).
 struct DeviceSummary {
@@ -31,6 +42,8 @@ struct DeviceSummary {
   std::string deviceClass;     // "iPhone", "iPad", "iPod"
   int trust = 0;               // 0 none, 1 trusted, 2 waiting (see wait)
   TrustWait wait = TrustWait::None;
+  DeviceError waitError;       // the reason in words when trust is 0 or 2
+  DeviceMode mode = DeviceMode::Normal;
 };
 
 class CDeviceConnect {
@@ -55,10 +68,16 @@ class CDeviceConnect {
   // The udid of the device this object talks to (after CheckConnection or IsTrueConnect).
   const std::string& Udid() const { return udid_; }
 
-  // Every attached device with its trust state and names (for `sieve device list`).
-  static std::vector<DeviceSummary> ListDevices();
+  // Every device usbmuxd lists, with its trust state and names (for `sieve device
+  // list`). Checking trust pairs with a device that has no pairing yet, as
+  // IsTrueConnect does. `error` is set when usbmuxd is there but failed.
+  static std::vector<DeviceSummary> ListDevices(DeviceError* error = nullptr);
 
  private:
+  // Settles udid_ from the attached devices: the one asked for, else the one we talk
+  // to while it stays, else the first. False when none fits.
+  bool ChooseDevice();
+
   std::string wantedUdid_;
   std::string udid_;
   TrustWait wait_ = TrustWait::None;

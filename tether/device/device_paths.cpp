@@ -45,6 +45,70 @@ int EmptyFolder(int fd) {
   return result;
 }
 
+// Copies the entry `name` of folder `from` to `to`/`toName` without following links
+// (a link is skipped); folders with everything in them.
+int CopyEntry(int from, const char* name, int to, const char* toName) {
+  struct stat st {};
+  if (::fstatat(from, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return -errno;
+  if (S_ISDIR(st.st_mode)) {
+    if (::mkdirat(to, toName, 0700) != 0 && errno != EEXIST) return -errno;
+    const int source = ::openat(from, name, kFolderFlags);
+    if (source < 0) return -errno;
+    const int target = ::openat(to, toName, kFolderFlags);
+    if (target < 0) {
+      const int error = errno;
+      ::close(source);
+      return error == ENOTDIR ? -ELOOP : -error;
+    }
+    DIR* dir = ::fdopendir(source);
+    if (dir == nullptr) {
+      const int error = errno;
+      ::close(source);
+      ::close(target);
+      return -error;
+    }
+    int result = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+      const std::string child = entry->d_name;
+      if (child == "." || child == "..") continue;
+      const int copied = CopyEntry(::dirfd(dir), child.c_str(), target, child.c_str());
+      if (copied != 0) result = copied;
+    }
+    ::closedir(dir);
+    ::close(target);
+    return result;
+  }
+  if (!S_ISREG(st.st_mode)) return 0;
+  const int in = ::openat(from, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (in < 0) return -errno;
+  const int out = ::openat(to, toName, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (out < 0) {
+    const int error = errno;
+    ::close(in);
+    return -error;
+  }
+  int result = 0;
+  char buffer[64 * 1024];
+  for (;;) {
+    const ssize_t got = ::read(in, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      if (got < 0) result = -errno;
+      break;
+    }
+    for (ssize_t done = 0; done < got && result == 0;) {
+      const ssize_t put = ::write(out, buffer + done, static_cast<std::size_t>(got - done));
+      if (put < 0 && errno == EINTR) continue;
+      if (put < 0) result = -errno;
+      else done += put;
+    }
+    if (result != 0) break;
+  }
+  ::close(in);
+  if (::close(out) != 0 && result == 0) result = -errno;
+  return result;
+}
+
 }  // namespace
 
 std::vector<std::string> DevicePathParts(std::string_view path) {
@@ -60,6 +124,14 @@ std::vector<std::string> DevicePathParts(std::string_view path) {
     if (path.empty()) return {};  // a trailing slash names no file
   }
   return parts;
+}
+
+int EmptyBackupFolder(const std::string& folder) {
+  if (folder.empty()) return -EINVAL;
+  if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return -errno;
+  const int fd = ::open(folder.c_str(), kFolderFlags);
+  if (fd < 0) return errno == ENOTDIR ? -ELOOP : -errno;
+  return EmptyFolder(fd);
 }
 
 BackupRoot::BackupRoot(const std::string& folder) : fd_(::open(folder.c_str(), kFolderFlags)) {}
@@ -142,6 +214,61 @@ int BackupRoot::Remove(std::string_view devicePath) const {
     }
   }
   ::close(folder);
+  return result;
+}
+
+int BackupRoot::OpenExisting(std::string_view devicePath, int flags) const {
+  std::string last;
+  const int folder = ParentOf(devicePath, false, last);
+  if (folder < 0) return folder;
+  const int fd = ::openat(folder, last.c_str(), (flags & ~O_CREAT) | O_NOFOLLOW | O_CLOEXEC);
+  const int error = errno;
+  ::close(folder);
+  return fd >= 0 ? fd : -error;
+}
+
+int BackupRoot::OpenFolder(std::string_view devicePath) const {
+  if (devicePath.empty() || devicePath == ".") {
+    if (fd_ < 0) return -EBADF;
+    const int fd = ::openat(fd_, ".", kFolderFlags);
+    return fd >= 0 ? fd : -errno;
+  }
+  const int fd = OpenExisting(devicePath, kFolderFlags);
+  return fd == -ENOTDIR ? -ELOOP : fd;
+}
+
+int BackupRoot::Rename(std::string_view from, std::string_view to) const {
+  std::string fromName;
+  std::string toName;
+  const int fromFolder = ParentOf(from, false, fromName);
+  if (fromFolder < 0) return fromFolder;
+  // A folder in the way would make rename fail; the device means to replace it.
+  int result = Remove(to);
+  const int toFolder = result == 0 ? ParentOf(to, true, toName) : result;
+  if (toFolder < 0) {
+    ::close(fromFolder);
+    return toFolder;
+  }
+  if (::renameat(fromFolder, fromName.c_str(), toFolder, toName.c_str()) != 0) result = -errno;
+  ::close(fromFolder);
+  ::close(toFolder);
+  return result;
+}
+
+int BackupRoot::Copy(std::string_view from, std::string_view to) const {
+  std::string fromName;
+  std::string toName;
+  const int fromFolder = ParentOf(from, false, fromName);
+  if (fromFolder < 0) return fromFolder;
+  int result = Remove(to);
+  const int toFolder = result == 0 ? ParentOf(to, true, toName) : result;
+  if (toFolder < 0) {
+    ::close(fromFolder);
+    return toFolder;
+  }
+  result = CopyEntry(fromFolder, fromName.c_str(), toFolder, toName.c_str());
+  ::close(fromFolder);
+  ::close(toFolder);
   return result;
 }
 

@@ -16,6 +16,11 @@ namespace tether {
 // The parts of a relative path the device sent, or none when it is not one we accept.
 std::vector<std::string> DevicePathParts(std::string_view path);
 
+// Makes `folder` (mode 0700) when it is missing, else removes everything inside it
+// without following any link (a link inside goes, its target stays); a `folder` that
+// is itself a link or not a folder is refused. 0 or -errno.
+int EmptyBackupFolder(const std::string& folder);
+
 // A folder opened for work below it (closed with the object).
 class BackupRoot {
  public:
@@ -37,6 +42,18 @@ class BackupRoot {
   // folder with everything in it, without following any link; 0 (also when it was
   // not there) or -errno.
   int Remove(std::string_view devicePath) const;
+  // Opens a file that is already there (no folder made, no link followed); a
+  // descriptor or -errno.
+  int OpenExisting(std::string_view devicePath, int flags) const;
+  // Opens the folder the device names ("" or "." is the backup folder itself) for
+  // reading; a descriptor or -errno.
+  int OpenFolder(std::string_view devicePath) const;
+  // Moves `from` to `to` (its folders made as needed), replacing what `to` held; 0 or
+  // -errno.
+  int Rename(std::string_view from, std::string_view to) const;
+  // Copies a file, or a folder with everything in it, to `to` (replaced); links are
+  // skipped, never followed; 0 or -errno.
+  int Copy(std::string_view from, std::string_view to) const;
 
  private:
   // The folder holding the path's last part (made when `create`), or -errno; `last`

@@ -17,6 +17,9 @@ int RunExtract(const Arguments& args);
 int RunScan(const Arguments& args);
 int RunUnpack(const Arguments& args);
 int RunKey(const Arguments& args);
+// `device SUBCOMMAND ...`: work with an attached device.
+int RunDevice(const Arguments& args);
+int RunDeviceBackup(const Arguments& args);
 
 // "[password option]" is --password-file FILE, --password-stdin or --key-file FILE.
 inline constexpr std::string_view kListUsage = "sieve list [--root DIR] [--json]";
@@ -30,6 +33,9 @@ inline constexpr std::string_view kUnpackUsage =
     "sieve unpack BACKUP -o DIR [--domain D] [--force] [password option]";
 inline constexpr std::string_view kKeyUsage =
     "sieve key BACKUP -o FILE [--force] [--password-file FILE | --password-stdin]";
+inline constexpr std::string_view kDeviceUsage = "sieve device list [--json] | backup [--udid UDID] -o DIR";
+inline constexpr std::string_view kDeviceListUsage = "sieve device list [--json]";
+inline constexpr std::string_view kDeviceBackupUsage = "sieve device backup [--udid UDID] -o DIR";
 
 // Default folder of `list`: $XDG_DATA_HOME/MobileSync/Backup, else
 // ~/.local/share/MobileSync/Backup.

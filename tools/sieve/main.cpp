@@ -94,6 +94,29 @@ never written to standard output.
   Without either the password is asked for at the terminal, without echo; a
   wrong one is asked again, up to three times.
 )", RunKey},
+    {"device", kDeviceUsage, R"(
+The devices attached over USB, as usbmuxd sees them.
+  list                   one row per device: UDID, name, product type, iOS
+                         version, mode, whether it trusts this computer and,
+                         if not yet, what it waits for. A device that was
+                         never paired is asked to trust this computer (it
+                         shows "Trust This Computer?"); a pairing the device
+                         forgot is made again.
+  --json                 with list: one JSON array instead of a table
+  backup                 a fresh full backup of the device into DIR/<udid>,
+                         as the device makes it (encrypted when its backup
+                         password is set: that password is asked for only when
+                         the backup is opened). DIR must be new or empty. The
+                         device must trust this computer, and from iOS 16.1 on
+                         it asks for its passcode once the backup starts.
+                         Prints the backup's folder; progress and every wait
+                         go to standard error. Ctrl-C stops the backup and
+                         leaves DIR incomplete.
+  -o, --output DIR       with backup: the folder to write into (made when
+                         missing)
+  --udid UDID            with backup: the device to back up when several are
+                         attached
+)", RunDevice},
 };
 
 constexpr std::string_view kHelp = R"(usage: sieve COMMAND [ARGUMENTS]
@@ -119,6 +142,10 @@ Commands:
   key BACKUP -o FILE [--force]        derives the key of the password once and
                                       writes it to FILE (mode 0600; --force
                                       replaces an existing FILE)
+  device list [--json]                the devices attached over USB, with
+                                      their trust state
+  device backup -o DIR [--udid UDID]  a fresh full backup of the attached
+                                      device into DIR/<udid>
   help [COMMAND]                      this text, or one command's options
 
 Dates are in the computer's time zone (TZ is honoured); --utc, given with
@@ -144,8 +171,8 @@ takes the options too and ignores them):
 Warnings about the backup (not finished, not a full backup, index rows that
 could not be read) go to standard error as "sieve: warning: ..." lines.
 
-Exit status: 0 success, 1 failure, 2 usage error, 3 wrong password or key,
-4 not a backup or no such folder.
+Exit status: 0 success, 1 failure (for device: usbmuxd does not answer),
+2 usage error, 3 wrong password or key, 4 not a backup or no such folder.
 )";
 
 const Command* FindCommand(std::string_view name) {
