@@ -27,6 +27,8 @@
 #include "quarry/pages/page_bus.h"
 #include "quarry/pages/page_ids.h"
 #include "quarry/views/category_table.h"
+#include "quarry/views/device_flow.h"
+#include "quarry/views/scripted_device.h"
 #include "sieve/info_type.h"
 #include "quarry/controls/menu_container.h"
 #include <QMouseEvent>
@@ -152,6 +154,54 @@ QDialog* ShownDialogNamed(const QString& objectName) {
 
 bool Readable(const sieve::CItunesBackupReader& reader, int index) {
   return !Encrypted(reader, index) && !WithoutIndex(reader, index);
+}
+
+// Device mode with a scripted device, so that its pages show content: none
+// attached, one that waits for trust, is trusted, and is backed up.
+void AddDeviceSteps(Walk& walk) {
+  CSalvageDlg* window = walk.window;
+  CFunctionDlgContainer* pages = window->pageContainer();
+  auto device = std::make_shared<views::ScriptedDevice>();
+  device->Set([](views::ScriptedDeviceState& state) {
+    state.attached = false;
+    state.description = views::DeviceDescription{QStringLiteral("Anna's iPhone"), QStringLiteral("iPhone 12, iOS 17.5")};
+  });
+  window->deviceFlow()->SetSeam(device->Seam());
+  const auto on = [pages](int pageId) { return [pages, pageId] { return pages->currentPageId() == pageId; }; };
+  walk.steps.push_back({QStringLiteral("16-device-none"),
+                        [window] { window->topButton(CSalvageDlg::kDeviceButton)->click(); }, on(page::kNoDevice)});
+  walk.steps.push_back({QStringLiteral("17-device-connecting"),
+                        [device] {
+                          device->Set([](views::ScriptedDeviceState& state) {
+                            state.attached = true;
+                            state.holdTrust = true;  // stays on the page until the next step
+                            state.trust = {2, views::TrustWaitReason::DialogPending, {}};
+                          });
+                        },
+                        on(page::kConnecting)});
+  walk.steps.push_back({QStringLiteral("18-device-trust"),
+                        [device] { device->Set([](views::ScriptedDeviceState& state) { state.holdTrust = false; }); },
+                        on(page::kTrust)});
+  walk.steps.push_back({QStringLiteral("19-device-connected"),
+                        [device] {
+                          device->Set([](views::ScriptedDeviceState& state) { state.trust = {1, {}, {}}; });
+                        },
+                        on(page::kDeviceConnected)});
+  walk.steps.push_back({QStringLiteral("20-device-backup"),
+                        [device, pages] {
+                          device->Set([](views::ScriptedDeviceState& state) {
+                            state.progress = 42.17;
+                            state.passcode = true;
+                          });
+                          if (QPushButton* scan = ButtonNamed(pages->Page(page::kDeviceConnected), QStringLiteral("deviceScan"))) {
+                            scan->click();
+                          }
+                        },
+                        [window, pages] {
+                          return pages->currentPageId() == page::kDeviceBackup &&
+                                 window->deviceFlow()->PercentText() == QStringLiteral("42.17%");
+                        }});
+  walk.steps.push_back({QString(), [window] { window->deviceFlow()->Stop(); }, on(page::kDeviceConnected)});
 }
 
 }  // namespace
@@ -308,6 +358,7 @@ void StartScreenshotWalk(CSalvageDlg* window, const QString& folder) {
                            if (QMessageBox* box = ShownDialog<QMessageBox>()) box->accept();
                          },
                          noDialog, hasNoIndex});
+  AddDeviceSteps(*walk);
   QTimer::singleShot(500, window, [walk] { RunNext(walk); });
 }
 

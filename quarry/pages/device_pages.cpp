@@ -29,6 +29,14 @@ QLabel* AddLabel(QVBoxLayout* column, const QString& text, const char* objectNam
   return label;
 }
 
+// A notice of what to do on the device. It takes the column's whole width: a
+// wrapped label narrower than its layout is not given the height its lines need.
+QLabel* AddNotice(QVBoxLayout* column, const QString& text, const char* objectName, QWidget* parent) {
+  QLabel* notice = AddLabel(column, text, objectName, parent);
+  notice->setAlignment(Qt::AlignCenter);
+  return notice;
+}
+
 // The column every device page has: the device picture, a heading, and the
 // supported devices at the foot (when `supported`).
 QVBoxLayout* PageColumn(CFunctionDlg* page, const QString& heading, bool supported) {
@@ -87,7 +95,7 @@ void CConnectingDlg::Refresh() { bar_->setValue(flow()->ConnectingValue()); }
 void CTrustConnectDlg::InitPage() {
   setObjectName(QStringLiteral("trustPage"));
   QVBoxLayout* column = PageColumn(this, Text("IDS_TRUSTCONNECT_CONNECT"), true);
-  reason_ = AddLabel(column, QString(), "trustReason", this);
+  reason_ = AddNotice(column, QString(), "trustReason", this);
 }
 
 void CTrustConnectDlg::Refresh() { reason_->setText(flow()->TrustText()); }
@@ -154,7 +162,7 @@ void CAnalysisDlg::InitPage() {
   progress->addWidget(percent_);
   progress->addStretch(1);
   column->addLayout(progress);
-  passcode_ = AddLabel(column, Text("IDS_ANALYSIS_PASSCODE"), "devicePasscode", this);
+  passcode_ = AddNotice(column, Text("IDS_ANALYSIS_PASSCODE"), "devicePasscode", this);
   passcode_->hide();
   auto* stop = new QPushButton(Text("IDS_ANALYSIS_STOP_BTN"), this);
   stop->setObjectName(QStringLiteral("deviceBackupStop"));

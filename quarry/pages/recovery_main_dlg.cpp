@@ -1,7 +1,6 @@
 #include "quarry/controls/message_box.h"
 #include "quarry/pages/recovery_main_dlg.h"
 
-#include <utility>
 #include <QCheckBox>
 #include <QDateTime>
 #include <QDesktopServices>
@@ -259,7 +258,8 @@ void CRecoveryMainDlg::hideEvent(QHideEvent* event) {
 }
 
 void CRecoveryMainDlg::StartScan() {
-  if (pendingBackup_ == nullptr) return;
+  // A backup handed over, else the one scanned last (Start after a stop).
+  if (pendingBackup_ == nullptr && backup_ == nullptr) return;
   if (worker_.joinable()) {
     // Two scans of one backup never run at once.
     session_->Stop();
@@ -269,7 +269,8 @@ void CRecoveryMainDlg::StartScan() {
   pendingScan_ = false;
   // Taken only now: a scan still running above kept reading the backup before,
   // and the old session and file source go only once the new ones are in place.
-  const std::shared_ptr<views::ShelfBackup> previous = std::exchange(backup_, std::move(pendingBackup_));
+  const std::shared_ptr<views::ShelfBackup> previous = backup_;
+  if (pendingBackup_ != nullptr) backup_ = std::move(pendingBackup_);
   reader_ = &backup_->reader;
   index_ = views::ShelfBackup::kIndex;
   draining_ = false;
