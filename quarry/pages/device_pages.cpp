@@ -108,7 +108,8 @@ void CConnectedDlg::InitPage() {
   AddLabel(column, Text("IDS_CONNECTED_DFUHINT"), "deviceHint", this);
   auto* buttons = new QHBoxLayout;
   buttons->addStretch(1);
-  auto* recovery = new QPushButton(Text("IDS_CONNECTED_DFUMODE"), this);
+  recovery_ = new QPushButton(Text("IDS_CONNECTED_DFUMODE"), this);
+  QPushButton* recovery = recovery_;
   recovery->setObjectName(QStringLiteral("deviceRecoveryMode"));
   auto* scan = new QPushButton(Text("IDS_CONNECTED_SCAN"), this);
   scan->setObjectName(QStringLiteral("deviceScan"));
@@ -125,7 +126,15 @@ void CConnectedDlg::InitPage() {
   });
 }
 
-void CConnectedDlg::Refresh() { device_->setText(flow()->DeviceText()); }
+void CConnectedDlg::Refresh() {
+  device_->setText(flow()->DeviceText());
+  // Offered only where the window holds the recovery-mode pages.
+  const CFunctionDlgContainer* container = nullptr;
+  for (QWidget* up = parentWidget(); up != nullptr && container == nullptr; up = up->parentWidget()) {
+    container = qobject_cast<CFunctionDlgContainer*>(up);
+  }
+  recovery_->setVisible(container != nullptr && container->Page(page::kRecoveryMode) != nullptr);
+}
 QString CConnectedDlg::DeviceText() const { return device_->text(); }
 
 CAnalysisDlg::CAnalysisDlg(views::DeviceFlow* flow, QWidget* parent)

@@ -89,6 +89,7 @@ class CConnectedDlg : public CDevicePage {
 
  private:
   QLabel* device_ = nullptr;
+  QPushButton* recovery_ = nullptr;
 };
 
 // The device's backup: progress, the passcode notice, Stop; then the

@@ -313,6 +313,9 @@ class DeviceModeTest : public QObject {
       QCOMPARE(window.pageContainer()->currentPageId(), page::kDeviceConnected);
       QCOMPARE(window.pageContainer()->Page(page::kDeviceConnected)->findChild<QLabel*>(QStringLiteral("deviceName"))->text(),
                QStringLiteral("Test iPhone (iPhone 12, iOS 16.5)"));
+      // Recovery-mode help is offered only where the window has its pages.
+      QCOMPARE(!window.findChild<QPushButton*>(QStringLiteral("deviceRecoveryMode"))->isHidden(),
+               window.pageContainer()->Page(page::kRecoveryMode) != nullptr);
       QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("deviceScan")), Qt::LeftButton);
       QTRY_COMPARE(window.pageContainer()->currentPageId(), page::kDeviceBackup);
       QVERIFY(window.busy());
