@@ -4,6 +4,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config git
   libssl-dev libplist-dev libimobiledevice-dev libusbmuxd-dev libirecovery-1.0-dev libsqlite3-dev zlib1g-dev
+  libimobiledevice-utils
   googletest libgtest-dev
   clang
   python3 python3-cryptography python3-pil python3-vobject python3-icalendar sqlite3 tzdata

@@ -161,6 +161,9 @@ TEST(SieveUsage, UsageMistakesAndFoldersThatAreNotBackups) {
       {"-q", "-v", "list", "--root", dir.Path()},
       {"extract", backup.Folder, "HomeDomain", "Library/x", "-o", "-", "--force"},
       {"--version", "extra"},
+      {"device"},
+      {"device", "frobnicate"},
+      {"device", "list", "extra"},
   };
   for (const auto& args : mistakes) {
     const CommandResult run = RunSieve(args);
@@ -268,7 +271,7 @@ TEST(SieveOutput, ExistingFilesAreKeptWithoutForceAndDashIsStandardOutput) {
 // together with the options every command takes.
 TEST(SieveUsage, HelpOfACommandDescribesEachOfItsOptions) {
   const std::regex option("(-[a-z]|--[a-z][a-z-]*)");
-  for (const char* command : {"list", "info", "files", "extract", "scan", "unpack", "key"}) {
+  for (const char* command : {"list", "info", "files", "extract", "scan", "unpack", "key", "device"}) {
     SCOPED_TRACE(command);
     const CommandResult help = RunSieve({"help", command});
     ASSERT_EQ(help.ExitCode, 0) << help.Err;

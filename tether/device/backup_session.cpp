@@ -3,7 +3,9 @@
 #include <libimobiledevice/libimobiledevice.h>
 #include <libimobiledevice/mobilebackup2.h>
 
+#include <chrono>
 #include <memory>
+#include <thread>
 #include <utility>
 
 #include "tether/device/device_paths.h"
@@ -17,6 +19,9 @@
 namespace tether {
 
 namespace {
+
+// How often we ask again while the device waits for the user to trust us.
+constexpr auto kTrustPoll = std::chrono::seconds(1);
 
 struct Mb2Free {
   void operator()(mobilebackup2_client_t client) const { mobilebackup2_client_free(client); }
@@ -68,6 +73,27 @@ DeviceError CheckSnapshotFinished(const std::string& backupFolder) {
   return {};
 }
 
+std::unique_ptr<LockdownSession> BackupSession::OpenTrusted(const std::function<void(const std::string&)>& note,
+                                                            DeviceError& error) {
+  std::string shown;
+  for (;;) {
+    std::unique_ptr<LockdownSession> session = LockdownSession::Open(udid_, error);
+    // Tapping Trust, or unlocking so that the device can ask, is the user's to do: we
+    // wait for it as long as nobody stops us.
+    if (session || (error.kind != DeviceErrorKind::TrustPending && error.kind != DeviceErrorKind::Locked)) {
+      return session;
+    }
+    if (error.text != shown) note(shown = error.text);
+    for (int i = 0; i < 10; ++i) {
+      if (stop_) {
+        error = {DeviceErrorKind::Cancelled, 0, "The backup was stopped."};
+        return nullptr;
+      }
+      std::this_thread::sleep_for(kTrustPoll / 10);
+    }
+  }
+}
+
 BackupSession::BackupSession(std::string udid, std::string folder, BackupEvents events)
     : udid_(std::move(udid)), folder_(std::move(folder)), events_(std::move(events)) {}
 
@@ -85,7 +111,7 @@ DeviceError BackupSession::Run(std::string& backupFolder) {
   }
   DeviceError error;
   note("Connecting to the device");
-  std::unique_ptr<LockdownSession> session = LockdownSession::Open(udid_, error);
+  std::unique_ptr<LockdownSession> session = OpenTrusted(note, error);
   if (!session) return error;
   const std::optional<std::string> activation = session->StringValue(nullptr, "ActivationState", &error);
   if (error) return error;

@@ -6,9 +6,11 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "tether/device/device_error.h"
+#include "tether/device/lockdown_session.h"
 
 namespace tether {
 
@@ -30,6 +32,11 @@ class BackupSession {
   void Stop() { stop_ = true; }
 
  private:
+  // The lockdown session once the device trusts us, waiting (with a note) while it
+  // asks the user to trust this computer or to unlock it.
+  std::unique_ptr<LockdownSession> OpenTrusted(const std::function<void(const std::string&)>& note,
+                                               DeviceError& error);
+
   std::string udid_;
   std::string folder_;
   BackupEvents events_;

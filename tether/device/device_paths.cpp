@@ -46,8 +46,10 @@ int EmptyFolder(int fd) {
 }
 
 // Copies the entry `name` of folder `from` to `to`/`toName` without following links
-// (a link is skipped); folders with everything in them.
-int CopyEntry(int from, const char* name, int to, const char* toName) {
+// (a link is skipped); folders with everything in them, up to a depth no backup has
+// (a device could nest folders by moving them into each other).
+int CopyEntry(int from, const char* name, int to, const char* toName, std::size_t depth = 0) {
+  if (depth > 4 * kMaxParts) return -ELOOP;
   struct stat st {};
   if (::fstatat(from, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return -errno;
   if (S_ISDIR(st.st_mode)) {
@@ -71,7 +73,7 @@ int CopyEntry(int from, const char* name, int to, const char* toName) {
     while (const dirent* entry = ::readdir(dir)) {
       const std::string child = entry->d_name;
       if (child == "." || child == "..") continue;
-      const int copied = CopyEntry(::dirfd(dir), child.c_str(), target, child.c_str());
+      const int copied = CopyEntry(::dirfd(dir), child.c_str(), target, child.c_str(), depth + 1);
       if (copied != 0) result = copied;
     }
     ::closedir(dir);
@@ -88,16 +90,16 @@ int CopyEntry(int from, const char* name, int to, const char* toName) {
     return -error;
   }
   int result = 0;
-  char buffer[64 * 1024];
+  std::vector<char> buffer(64 * 1024);
   for (;;) {
-    const ssize_t got = ::read(in, buffer, sizeof buffer);
+    const ssize_t got = ::read(in, buffer.data(), buffer.size());
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) {
       if (got < 0) result = -errno;
       break;
     }
     for (ssize_t done = 0; done < got && result == 0;) {
-      const ssize_t put = ::write(out, buffer + done, static_cast<std::size_t>(got - done));
+      const ssize_t put = ::write(out, buffer.data() + done, static_cast<std::size_t>(got - done));
       if (put < 0 && errno == EINTR) continue;
       if (put < 0) result = -errno;
       else done += put;

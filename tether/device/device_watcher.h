@@ -30,7 +30,8 @@ class DeviceWatcher {
   // Starts delivering events (first an Added for each device already attached). When
   // usbmuxd is not running yet, libusbmuxd waits for it, so starting early is fine.
   DeviceError Start(Callback callback);
-  // Stops; after it returns the callback is not called again.
+  // Stops; after it returns the callback is not called again. Never call it from
+  // inside the callback (it waits for the thread the callback runs on).
   void Stop();
   bool Running() const { return running_; }
 

@@ -144,8 +144,7 @@ std::unique_ptr<LockdownSession> LockdownSession::OpenUnpaired(const std::string
 
 void LockdownSession::CloseLockdown() {
   if (!client_) return;
-  lockdownd_goodbye(client_);
-  lockdownd_client_free(client_);
+  lockdownd_client_free(client_);  // ends the session first
   client_ = nullptr;
 }
 

@@ -60,8 +60,9 @@ class LockdownSession {
   // mobilebackup2 needs to back up a locked device. Null with `error` set on failure.
   ServiceDescriptor StartService(const char* name, bool withEscrowBag, DeviceError& error);
 
-  // Ends the lockdownd connection (with Goodbye) and keeps the device open, for work
-  // that goes on only over services already started.
+  // Ends the session and the lockdownd connection and keeps the device open, for work
+  // that goes on only over services already started (mobilebackup2 wants lockdownd
+  // let go once it runs).
   void CloseLockdown();
 
  private:

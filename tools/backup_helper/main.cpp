@@ -24,10 +24,15 @@ std::mutex outputMutex;
 bool verdictGiven = false;  // under outputMutex: nothing more may follow
 int wakePipe[2] = {-1, -1};
 
+void OnSignal(int) {
+  const char byte = 1;
+  [[maybe_unused]] const ssize_t written = ::write(wakePipe[1], &byte, 1);
+}
+
 void WriteLine(const HelperEvent& event) {
   const std::string line = tether::FormatHelperLine(event) + "\n";
-  std::fwrite(line.data(), 1, line.size(), stdout);
-  std::fflush(stdout);
+  // Nobody reads us any more (the supervisor is gone): stop as if told to.
+  if (std::fwrite(line.data(), 1, line.size(), stdout) != line.size() || std::fflush(stdout) != 0) OnSignal(0);
 }
 
 // One line at a time, whole, from the loop and from the notification thread alike.
@@ -36,11 +41,6 @@ void Emit(const HelperEvent& event, bool verdict = false) {
   if (verdictGiven) return;
   WriteLine(event);
   verdictGiven = verdict;
-}
-
-void OnSignal(int) {
-  const char byte = 1;
-  [[maybe_unused]] const ssize_t written = ::write(wakePipe[1], &byte, 1);
 }
 
 int Usage(const char* message) {

@@ -9,10 +9,12 @@ until SIGTERM or until its stdin closes. Lines on stdin:
     attach UDID          plug the device in (Attached to listeners)
     detach UDID          unplug it: its open streams close, listeners get Detached
     notify UDID NAME     RelayNotification NAME to notification_proxy sessions observing it
+Each command line is answered by one line on stdout: what was done, or "error: ...".
 
 Scenario (JSON; only devices[].udid is required; relative paths are taken from the scenario's folder):
 {"devices": [{
   "udid": "40 hex digits, or 8-16 hex digits with a dash",
+  (activation only sets ActivationState; the services do not check it)
   "name": "Test iPhone", "productType": "iPhone12,1", "productVersion": "16.5", "buildVersion": "20F66",
   "serialNumber": "F2LXK0AAAAAA", "deviceClass": "iPhone", "activation": "Activated",
   "willEncrypt": false,            GetValue com.apple.mobile.backup WillEncrypt
@@ -32,6 +34,8 @@ Scenario (JSON; only devices[].udid is required; relative paths are taken from t
     "disconnectAfterBytes": null,  unplug (streams closed, Detached) after this many file bytes
     "cancelAfterFiles": null,      relay com.apple.itunes-client.syncCancelRequest after this many files
     "hostileNames": [],            extra uploads under these names, one UploadFiles each; the status is logged
+    "moveItems": {},               {old: new} sent as DLMessageMoveItems after the uploads (paths as the host
+    "removeItems": [],             sees them, e.g. "UDID/ab/x"), then DLMessageRemoveItems with these paths
     "snapshotState": "finished",   SnapshotState of the Status.plist sent last
     "chunkSize": 1048576,          bytes per upload block
     "silenceSeconds": 0            say nothing this long after the Backup request
@@ -126,11 +130,11 @@ def main(argv):
     threading.Thread(target=accept_loop, args=(server, world), daemon=True).start()
     print("ready", flush=True)
     for line in sys.stdin:
+        # Every command line gets exactly one answer line, so a test can wait for it.
         try:
             done = run_command(world, line)
         except CommandError as e:
-            print(f"fakedevice: {e}", file=sys.stderr, flush=True)
-            continue
+            done = f"error: {e}"
         if done:
             print(done, flush=True)
     stop()

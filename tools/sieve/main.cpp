@@ -106,9 +106,9 @@ The devices attached over USB, as usbmuxd sees them.
   backup                 a fresh full backup of the device into DIR/<udid>,
                          as the device makes it (encrypted when its backup
                          password is set: that password is asked for only when
-                         the backup is opened). DIR must be new or empty. The
-                         device must trust this computer, and from iOS 16.1 on
-                         it asks for its passcode once the backup starts.
+                         the backup is opened). DIR must be new or empty. It
+                         waits while the device asks to trust this computer,
+                         and from iOS 16.1 on while it asks for its passcode.
                          Prints the backup's folder; progress and every wait
                          go to standard error. Ctrl-C stops the backup and
                          leaves DIR incomplete.

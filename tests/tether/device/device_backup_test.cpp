@@ -48,8 +48,9 @@ const Replays& Generated() {
   return replays;
 }
 
-std::string Scenario(const std::string& replay, const std::string& backupExtra, bool willEncrypt = false) {
-  return std::string(R"({"devices": [{"udid": ")") + kUdid + R"(", "pairRecord": "valid", "willEncrypt": )" +
+std::string Scenario(const std::string& replay, const std::string& backupExtra, bool willEncrypt = false,
+                     const std::string& pairing = R"("pairRecord": "valid")") {
+  return std::string(R"({"devices": [{"udid": ")") + kUdid + R"(", )" + pairing + R"(, "willEncrypt": )" +
          (willEncrypt ? "true" : "false") + R"(, "backup": {"replay": ")" + replay + R"(", "chunkSize": 4096)" +
          (backupExtra.empty() ? "" : ", " + backupExtra) + "}}]}";
 }
@@ -80,8 +81,8 @@ std::string ScanRecords(const std::string& folder, const std::string& passwordFi
   return scan.Out;
 }
 
-void Backup(CDeviceBackup& backup, const std::string& folder) {
-  backup.SetHelperPath(BACKUP_HELPER);
+void Backup(CDeviceBackup& backup, const std::string& folder, const std::string& helper = BACKUP_HELPER) {
+  backup.SetHelperPath(helper);
   ASSERT_EQ(backup.StartBackup(folder), 0) << backup.GetErrorDsp();
   backup.WaitFinish();
 }
@@ -95,7 +96,10 @@ TEST(DeviceBackup, FullBackupIsTheDevicesFilesAndScansTheSame) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string& replay = c.encrypted ? Generated().encrypted : Generated().plain;
-    test::FakeDevice fake(Scenario(replay, R"("passcodePrompt": true, "passcodeSeconds": 1)", c.encrypted));
+    // The command line meets a device that has yet to trust this computer.
+    const std::string pairing = c.throughCli ? R"("pairRecord": "none", "pair": ["pending", "pending", "ok"])"
+                                             : R"("pairRecord": "valid")";
+    test::FakeDevice fake(Scenario(replay, R"("passcodePrompt": true, "passcodeSeconds": 1)", c.encrypted, pairing));
     ASSERT_TRUE(fake.Ready()) << fake.Failure();
     TempDir out;
     const std::string folder = out.Join("backups");
@@ -105,6 +109,7 @@ TEST(DeviceBackup, FullBackupIsTheDevicesFilesAndScansTheSame) {
       ASSERT_EQ(run.ExitCode, 0) << run.Err << fake.Log();
       made = run.Out.substr(0, run.Out.find('\n'));
       EXPECT_NE(run.Err.find("passcode"), std::string::npos) << run.Err;
+      EXPECT_NE(run.Err.find("Trust"), std::string::npos) << run.Err;
     } else {
       ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
       CDeviceBackup backup;
@@ -127,6 +132,7 @@ TEST(DeviceBackup, FailuresAreReportedNeverSuccess) {
     DeviceErrorKind kind;
     int number;           // GetErrorCode, 0: any
     const char* inText;   // part of GetErrorDsp
+    bool smallFiles = false;  // the helper may write no file above 8 KiB
   } cases[] = {
       {"the device's own error", R"j("errorCode": 208, "errorDescription": "Device locked (MBErrorDomain/208)")j",
        DeviceErrorKind::DeviceReported, 208, "Device locked"},
@@ -134,14 +140,22 @@ TEST(DeviceBackup, FailuresAreReportedNeverSuccess) {
        "broke"},
       {"cancelled on the device", R"("cancelAfterFiles": 3)", DeviceErrorKind::Cancelled, 0, "device cancelled"},
       {"not finished", R"("snapshotState": "uploading")", DeviceErrorKind::Failed, 0, "uploading"},
+      {"a write that fails here", "", DeviceErrorKind::LocalIo, 0, "Writing", true},
   };
+  TempDir tools;
+  // The same helper under a file size limit: writes beyond it fail (EFBIG) as a full
+  // disk or a broken one would.
+  const std::string limited = tools.Join("limited-helper");
+  sieve::test::WriteFile(limited, std::string("#!/bin/sh\ntrap '' XFSZ\nulimit -f 16\nexec ") + BACKUP_HELPER +
+                                      " \"$@\"\n");
+  ASSERT_EQ(::chmod(limited.c_str(), 0700), 0);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     test::FakeDevice fake(Scenario(Generated().plain, c.backupExtra));
     ASSERT_TRUE(fake.Ready()) << fake.Failure();
     TempDir out;
     CDeviceBackup backup;
-    Backup(backup, out.Path());
+    Backup(backup, out.Path(), c.smallFiles ? limited : BACKUP_HELPER);
     const DeviceError error = backup.GetError();
     EXPECT_EQ(error.kind, c.kind) << error.text << fake.Log();
     if (c.number != 0) {

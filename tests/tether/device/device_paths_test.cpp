@@ -82,5 +82,50 @@ TEST(DevicePaths, WritesAndRemovalsStayInsideAndNeverFollowALink) {
   EXPECT_FALSE(BackupRoot(dir.Join("rootlink")).IsOpen());  // the backup folder itself must not be a link
 }
 
+TEST(DevicePaths, MovesCopiesListingsAndEmptyingStayInside) {
+  sieve::test::TempDir dir;
+  const std::string root = dir.Join("backup");
+  const std::string outside = dir.Join("outside");
+  fs::create_directories(root + "/UDID/ab");
+  fs::create_directories(outside);
+  sieve::test::WriteFile(outside + "/keep", "mine");
+  sieve::test::WriteFile(root + "/UDID/ab/one", "1");
+  fs::create_directory_symlink(outside, root + "/UDID/linkdir");
+  fs::create_symlink(outside + "/keep", root + "/UDID/linkfile");
+  BackupRoot backup(root);
+  ASSERT_TRUE(backup.IsOpen());
+
+  // Neither end of a move or copy may lead out or through a link.
+  const struct {
+    const char* from;
+    const char* to;
+    int result;
+  } moves[] = {
+      {"UDID/ab/one", "../stolen", -EINVAL}, {"../outside/keep", "UDID/got", -EINVAL},
+      {"UDID/linkdir/keep", "UDID/got", -ELOOP}, {"UDID/ab/one", "UDID/linkdir/planted", -ELOOP},
+  };
+  for (const auto& m : moves) {
+    EXPECT_EQ(backup.Rename(m.from, m.to), m.result) << m.from << " -> " << m.to;
+    EXPECT_EQ(backup.Copy(m.from, m.to), m.result) << m.from << " -> " << m.to;
+  }
+  EXPECT_EQ(backup.OpenExisting("UDID/linkfile", O_RDONLY), -ELOOP);
+  EXPECT_EQ(backup.OpenFolder("UDID/linkdir"), -ELOOP);
+  // A copied folder takes its files and leaves its links behind.
+  EXPECT_EQ(backup.Copy("UDID", "copy"), 0);
+  EXPECT_EQ(sieve::test::ReadFile(root + "/copy/ab/one"), "1");
+  EXPECT_FALSE(fs::exists(fs::symlink_status(root + "/copy/linkdir")));
+  EXPECT_EQ(backup.Rename("copy/ab/one", "moved/one"), 0);
+  EXPECT_EQ(sieve::test::ReadFile(root + "/moved/one"), "1");
+  EXPECT_FALSE(fs::exists(root + "/copy/ab/one"));
+
+  EXPECT_EQ(EmptyBackupFolder(root), 0);
+  EXPECT_TRUE(fs::is_empty(root));
+  EXPECT_EQ(sieve::test::ReadFile(outside + "/keep"), "mine");
+  fs::create_directory_symlink(outside, dir.Join("rootlink"));
+  EXPECT_EQ(EmptyBackupFolder(dir.Join("rootlink")), -ELOOP);
+  EXPECT_EQ(EmptyBackupFolder(dir.Join("fresh")), 0);  // made when missing
+  EXPECT_TRUE(fs::is_directory(dir.Join("fresh")));
+}
+
 }  // namespace
 }  // namespace tether

@@ -49,8 +49,10 @@ def serve_mobilebackup2(sock, world, device):
     except Unplugged:
         world.log(where, "unplugged mid-stream")
         world.detach(device)
-    except PeerClosed:
-        world.log(where, "host closed the connection")
+    except PeerClosed as e:
+        world.log(where, f"host left ({e})")
+    except OSError as e:
+        world.log(where, f"replay folder unreadable: {e}")
 
 
 def _handshake(link, major):
@@ -61,7 +63,7 @@ def _handshake(link, major):
         link.log(link.where, f"DLMessageVersionExchange {major} -> host left")
         return False
     if reply[:2] != ["DLMessageVersionExchange", "DLVersionsOk"]:
-        link.log(link.where, f"DLMessageVersionExchange {major} -> {reply[1:2]}")
+        link.log(link.where, f"DLMessageVersionExchange {major} -> refused ({reply[0]})")
         return False
     link.log(link.where, f"DLMessageVersionExchange {major} -> DLVersionsOk {reply[2:3]}")
     link.send(["DLMessageDeviceReady"])
@@ -112,7 +114,13 @@ class BackupRun:
             self.prepare(tree)
             self.upload(tree)
             for name in plan.hostile_names:
-                self.upload_batch([(name, None, len(HOSTILE_CONTENT))], f"hostile upload {name!r}", hostile=True)
+                self.upload_batch([(name, HOSTILE_CONTENT, len(HOSTILE_CONTENT))], f"hostile upload {name!r}")
+            if plan.move_items:
+                link.send(["DLMessageMoveItems", plan.move_items, {}, self.progress()])
+                link.status(f"MoveItems {len(plan.move_items)}")
+            if plan.remove_items:
+                link.send(["DLMessageRemoveItems", plan.remove_items, {}, self.progress()])
+                link.status(f"RemoveItems {len(plan.remove_items)}")
             self.upload_batch([(f"{self.target}/{STATUS}", tree.status_plist, len(tree.status_plist))],
                               f"UploadFiles {STATUS} ({plan.snapshot_state})")
             code, description = plan.error_code, plan.error_description
@@ -153,30 +161,28 @@ class BackupRun:
         if batch:
             self.upload_batch(batch, f"UploadFiles {len(batch)} file(s)")
 
-    def upload_batch(self, items, what, hostile=False):
-        """One DLMessageUploadFiles; items are (host name, ReplayFile | bytes | None, size)."""
+    def upload_batch(self, items, what):
+        """One DLMessageUploadFiles; items are (host name, ReplayFile or the bytes themselves, size)."""
         plan, link = self.plan, self.link
-        if plan.error_code and plan.error_after_files == self.files_sent and not hostile:
+        if plan.error_code and plan.error_after_files == self.files_sent:
             raise Stop(plan.error_code, plan.error_description)
         link.send(["DLMessageUploadFiles", {}, self.progress(), sum(size for _, _, size in items)])
         stop = None
         for host_name, source, size in items:
             link.upload_name(host_name, host_name)
             budget = None if plan.disconnect_after_bytes is None else plan.disconnect_after_bytes - self.bytes_sent
-            if source is None:
-                link.upload_bytes(HOSTILE_CONTENT)
-            elif isinstance(source, bytes):
+            if isinstance(source, bytes):
                 if budget is not None and budget < size:
                     raise Unplugged()
                 link.upload_bytes(source)
-            else:
-                link.upload_file(source.path, size, plan.chunk_size, budget)
-                self.files_sent += 1
+                self.bytes_sent += size
+                continue
+            link.upload_file(source.path, size, plan.chunk_size, budget)
+            self.files_sent += 1
             self.bytes_sent += size
-            if source is not None and not isinstance(source, bytes):
-                stop = self.after_file()
-                if stop:
-                    break
+            stop = self.after_file()
+            if stop:
+                break
         link.end_of_uploads()
         link.status(what)
         if stop:

@@ -8,7 +8,7 @@ CODE_SUCCESS = 0x00
 CODE_ERROR_LOCAL = 0x06
 CODE_ERROR_REMOTE = 0x0B
 CODE_FILE_DATA = 0x0C
-SMALL_FILE = 256 * 1024          # read whole and sent with its framing in one call
+SMALL_FILE = 256 * 1024          # up to this (and one block) read whole and sent with its framing in one call
 DISCARD_BLOCK = 1 << 20
 
 
@@ -40,6 +40,8 @@ class DeviceLink:
     def status(self, what):
         """Reads the host's DLMessageStatusResponse to the last request; logs and returns (code, text, detail)."""
         reply = self.receive()
+        if reply[0] == "DLMessageDisconnect":
+            raise PeerClosed(f"host sent DLMessageDisconnect instead of answering {what}")
         if reply[0] != "DLMessageStatusResponse" or len(reply) < 3:
             raise ValueError(f"expected DLMessageStatusResponse after {what}, got {reply[0]}")
         code = signed(reply[1]) if isinstance(reply[1], int) else reply[1]
@@ -60,14 +62,14 @@ class DeviceLink:
         send_all(self.sock, struct.pack(">I", len(d)) + d + struct.pack(">I", len(h)) + h)
 
     def upload_bytes(self, data):
-        """One whole small file: its blocks and the end marker in one write."""
+        """A whole small file as one block plus the end marker, in one write."""
         head = struct.pack(">IB", len(data) + 1, CODE_FILE_DATA) if data else b""
         send_all(self.sock, head, data, struct.pack(">IB", 1, CODE_SUCCESS))
 
     def upload_file(self, path, size, chunk, budget=None):
         """Streams a file in blocks of chunk bytes; budget (bytes) left before the scenario unplugs."""
         with open(path, "rb") as f:
-            if size <= SMALL_FILE and (budget is None or budget >= size):
+            if size <= min(SMALL_FILE, chunk) and (budget is None or budget >= size):
                 data = f.read(size)
                 if len(data) != size:
                     raise OSError(f"{path} changed size while being sent")

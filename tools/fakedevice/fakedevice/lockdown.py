@@ -3,7 +3,7 @@
 import uuid
 
 from .framing import PeerClosed, recv_plist_frame, send_plist_frame
-from .world import SERVICE_PORTS, SERVICE_SWITCHES, wifi_address
+from .world import SERVICES, wifi_address
 
 PAIR_ERRORS = {
     "pending": "PairingDialogResponsePending",
@@ -56,10 +56,10 @@ class LockdownSession:
 
     def _GetValue(self, request):
         domain, key = request.get("Domain"), request.get("Key")
-        if domain is None:
-            values = root_values(self.device)
-        else:
-            values = self.device.values.get(domain)
+        with self.device.lock:
+            stored = dict(self.device.values.get(domain or "", {}))
+        # Values set by the host (SetValue) win over the scenario's, as on a device.
+        values = dict(root_values(self.device), **stored) if domain is None else (stored or None)
         value = values if key is None else (values or {}).get(key)
         reply = {"Request": "GetValue"}
         if domain is not None:
@@ -122,18 +122,21 @@ class LockdownSession:
         if self.session_id is None:
             reply["Error"] = "SessionInactive"
             return reply, name + " -> SessionInactive"
-        switch = SERVICE_SWITCHES.get(service)
+        switch, port = SERVICES.get(service, (None, None))
         if switch is None or not self.device.spec.services[switch]:
             reply["Error"] = "InvalidService"
             return reply, name + " -> InvalidService"
         if service == BACKUP_SERVICE and (not self.device.spec.escrow_bag or "EscrowBag" not in request):
             reply["Error"] = "MissingValue"
             return reply, name + " -> MissingValue"
-        port = SERVICE_PORTS[service]
         with self.device.lock:
             self.device.open_ports.add(port)
         reply.update({"Port": port, "EnableServiceSSL": False})
         return reply, f"{name} -> port {port}"
+
+    def _EnterRecovery(self, request):
+        # Allowed without a session: ideviceenterrecovery asks right after QueryType.
+        return {"Request": "EnterRecovery"}, "EnterRecovery -> rebooting, leaving usbmuxd"
 
     def _Goodbye(self, request):
         return {"Request": "Goodbye"}, "Goodbye"
@@ -159,4 +162,8 @@ def serve_lockdown(sock, world, device):
         world.log(session.where, summary)
         send_plist_frame(sock, reply)
         if reply.get("Request") == "Goodbye":
+            return
+        if reply.get("Request") == "EnterRecovery" and "Error" not in reply:
+            # A device rebooting into recovery mode drops off usbmuxd (it shows up on the USB bus instead).
+            world.detach(device)
             return

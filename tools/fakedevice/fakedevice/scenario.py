@@ -28,6 +28,8 @@ class BackupPlan:
     disconnect_after_bytes: int | None = None
     cancel_after_files: int | None = None
     hostile_names: list = field(default_factory=list)
+    move_items: dict = field(default_factory=dict)
+    remove_items: list = field(default_factory=list)
     snapshot_state: str = "finished"
     chunk_size: int = 1 << 20
     silence_seconds: float = 0.0
@@ -116,6 +118,14 @@ def _backup(obj, where, base_dir):
     if not all(isinstance(n, str) and n for n in names):
         raise ScenarioError(f"{where}.hostileNames: expected non-empty strings")
     b.hostile_names = names
+    moves = r.get("moveItems", dict, {})
+    if not all(isinstance(v, str) and v and k for k, v in moves.items()):
+        raise ScenarioError(f"{where}.moveItems: expected non-empty old -> new path strings")
+    b.move_items = moves
+    removes = r.get("removeItems", list, [])
+    if not all(isinstance(n, str) and n for n in removes):
+        raise ScenarioError(f"{where}.removeItems: expected non-empty strings")
+    b.remove_items = removes
     b.snapshot_state = r.get("snapshotState", str, b.snapshot_state)
     b.chunk_size = r.get("chunkSize", int, b.chunk_size)
     if not 1 <= b.chunk_size <= 1 << 30:

@@ -4,7 +4,7 @@ from .afc import serve_afc
 from .backup import serve_mobilebackup2
 from .lockdown import serve_lockdown
 from .notifyproxy import serve_notification_proxy
-from .world import LOCKDOWN_PORT, SERVICE_PORTS
+from .world import LOCKDOWN_PORT, SERVICES
 
 _BY_NAME = {
     "com.apple.mobile.notification_proxy": serve_notification_proxy,
@@ -12,7 +12,7 @@ _BY_NAME = {
     "com.apple.mobilebackup2": serve_mobilebackup2,
 }
 _BY_PORT = {LOCKDOWN_PORT: serve_lockdown}
-_BY_PORT.update({SERVICE_PORTS[name]: handler for name, handler in _BY_NAME.items()})
+_BY_PORT.update({SERVICES[name][1]: handler for name, handler in _BY_NAME.items()})
 
 
 def handler_for_port(device, port):

@@ -26,7 +26,7 @@ def serve_client(sock, world):
     log = world.log
     while True:
         try:
-            version, message, tag, payload = recv_usbmux_packet(sock)
+            _, message, tag, payload = recv_usbmux_packet(sock)
         except PeerClosed:
             return
         except ValueError as e:
@@ -101,10 +101,11 @@ def _save_pair_record(sock, world, tag, request):
         world.log("usbmuxd", f"SavePairRecord {record_id}: data is no plist -> Result 1")
         send_all(sock, _result(tag, RESULT_BADCOMMAND))
         return
-    # Stored before the answer, as usbmuxd does: the client reads it back at once.
-    world.save_pair_record(record_id, data, request.get("DeviceID", 0))
+    # Stored before the answer: the client reads the record back at once on another connection.
+    world.save_pair_record(record_id, data)
     world.log("usbmuxd", f"SavePairRecord {record_id} -> Result 0")
     send_all(sock, _result(tag, RESULT_OK))
+    world.announce_paired(record_id, request.get("DeviceID", 0))
 
 
 def _delete_pair_record(sock, world, tag, request):
@@ -140,6 +141,7 @@ def _connect(sock, world, tag, request):
     return "done"
 
 
+# A handler returns "done" when the connection stops carrying requests (it listens, or became a device stream).
 _HANDLERS = {
     "ListDevices": _list_devices,
     "Listen": _listen,

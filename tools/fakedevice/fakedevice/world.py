@@ -9,16 +9,11 @@ import uuid
 from .framing import PeerClosed, send_all, usbmux_packet
 
 LOCKDOWN_PORT = 62078
-SERVICE_PORTS = {
-    "com.apple.mobile.notification_proxy": 49301,
-    "com.apple.afc": 49302,
-    "com.apple.mobilebackup2": 49303,
-}
-# The scenario's names for the services it can refuse.
-SERVICE_SWITCHES = {
-    "com.apple.mobile.notification_proxy": "notification_proxy",
-    "com.apple.afc": "afc",
-    "com.apple.mobilebackup2": "mobilebackup2",
+# Service name -> (the scenario's switch for it, the port lockdownd hands out).
+SERVICES = {
+    "com.apple.mobile.notification_proxy": ("notification_proxy", 49301),
+    "com.apple.afc": ("afc", 49302),
+    "com.apple.mobilebackup2": ("mobilebackup2", 49303),
 }
 APPLE_IPHONE_PRODUCT_ID = 0x12A8
 
@@ -163,9 +158,11 @@ class World:
         self.broadcast({"MessageType": "Detached", "DeviceID": device.device_id})
 
     # usbmuxd's pair record store
-    def save_pair_record(self, record_id, data, device_id):
+    def save_pair_record(self, record_id, data):
         with self._lock:
             self.pair_records[record_id] = data
+
+    def announce_paired(self, record_id, device_id):
         device = self.device_by_udid(record_id) or self.device_by_id(device_id)
         if device is not None and device.attached:
             self.broadcast({"MessageType": "Paired", "DeviceID": device.device_id})
