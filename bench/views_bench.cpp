@@ -31,6 +31,7 @@
 #include "bench/bench_support.h"
 #include "quarry/app/rb_dictionary.h"
 #include "quarry/controls/menu_container.h"
+#include "quarry/pages/page_bus.h"
 #include "quarry/pages/recovery_main_dlg.h"
 #include "sieve/itunes_backup_reader.h"
 #include "sieve/record_visit.h"
@@ -168,9 +169,12 @@ bool ShowsARow(quarry::CRecoveryMainDlg& page, const QList<QAbstractItemModel*>&
 
 WindowRun ScanThroughTheWindow(const std::string& backup) {
   WindowRun run;
-  sieve::CItunesBackupReader reader;
-  const int index = reader.ReadItunesbackFromPath(backup.c_str());
+  // The page takes its backup from its bus's shelf, as in the window.
+  quarry::PageBus bus;
+  const QString folder = QString::fromStdString(backup);
+  bus.Shelf().Add(folder);
   quarry::CRecoveryMainDlg page;
+  quarry::PageBus::Attach(&page, &bus);
   page.InitPage();
   page.resize(1100, 720);
   run.rssBeforeKb = StatusKb("VmRSS");
@@ -209,7 +213,7 @@ WindowRun ScanThroughTheWindow(const std::string& backup) {
   total.start();
   gap.start();
   ticker.start();
-  page.SetScanSource(&reader, index);
+  page.SetScanSource(folder);
   page.show();
   page.OnShowPage();
   loop.exec();

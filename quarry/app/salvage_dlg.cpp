@@ -10,7 +10,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMouseEvent>
-#include "quarry/controls/svg_picture.h"
+#include <QStandardPaths>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -22,17 +22,19 @@
 #include "quarry/app/rb_dictionary.h"
 #include "quarry/app/salvage_settings.h"
 #include "quarry/controls/image_button.h"
+#include "quarry/controls/svg_picture.h"
 #include "quarry/pages/function_dlg.h"
 #include "quarry/pages/home_dlg.h"
 #include "quarry/pages/page_bus.h"
 #include "quarry/pages/page_ids.h"
 
-// The backup list and the results page come from their own work; the window
-// takes them in as soon as their headers are there.
+#include "quarry/pages/device_pages.h"
 #include "quarry/pages/file_itunes_dlg.h"
 #include "quarry/pages/recovery_main_dlg.h"
 #include "quarry/pages/device_diag_dlg.h"
 #include "quarry/pages/dfu_dlg.h"
+#include "quarry/views/device_flow.h"
+#include "quarry/views/tether_seam.h"
 
 namespace quarry {
 
@@ -58,6 +60,9 @@ CSalvageDlg::CSalvageDlg(QWidget* parent) : QDialog(parent), bus_(new PageBus(th
   PageBus::Attach(this, bus_);
   askQuestion = [this](const QString& text) {
     return AskUser(this, Translate(QStringLiteral("IDS_APP_NAME")), text);
+  };
+  tellUser = [this](const QString& text, bool warning) {
+    (warning ? WarnUser : InformUser)(this, Translate(QStringLiteral("IDS_APP_NAME")), text);
   };
 
   auto* root = new QVBoxLayout(this);
@@ -121,11 +126,6 @@ void CSalvageDlg::BuildTitleArea(QWidget* area) {
     button->setAutoExclusive(false);
     topButtons_.insert(top.id, button);
     row->addWidget(button, 0, Qt::AlignBottom);
-  }
-  // Device mode comes with its own pages later; the button shows where it will be.
-  for (int id : {kDeviceButton}) {
-    topButtons_[id]->setEnabled(false);
-    topButtons_[id]->setToolTip(Translate(QStringLiteral("IDS_DEVICE_MODE_LATER")));
   }
   connect(topButtons_[kHomeButton], &QPushButton::clicked, this, [this] { ShowPage(page::kHome); });
   // Backup-file mode shows the last results while the results page keeps them.
@@ -205,7 +205,10 @@ void CSalvageDlg::TranslateMenu() {
 void CSalvageDlg::AddPage(CFunctionDlg* page, int pageId) { container_->AddPage(page, pageId); }
 
 void CSalvageDlg::BuildPages() {
-  AddPage(new CHomeDlg, page::kHome);
+  auto* home = new CHomeDlg;
+  AddPage(home, page::kHome);
+  connect(home, &CHomeDlg::deviceModeChosen, this, [this] { ShowPage(CHomeDlg::DevicePageFor(deviceState_)); });
+  BuildDevicePages();
   auto* backupList = new CFileItunesDlg;
   backupList->SetBackupRoot(AppSettings().BackupsFolder());
   AddPage(backupList, page::kBackupList);
@@ -216,6 +219,34 @@ void CSalvageDlg::BuildPages() {
 
 void CSalvageDlg::ShowDeviceDiagnostics() { quarry::ShowDeviceDiagnostics(this); }
 
+void CSalvageDlg::BuildDevicePages() {
+  // Each device backup goes into the program's own folder, emptied first.
+  const QString folder = QDir(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation))
+                             .filePath(QStringLiteral("DeviceBackup"));
+  const views::TextLookup texts = [](const QString& key) {
+    const QString text = Translate(key);
+    return text == key ? QString() : text;
+  };
+  deviceFlow_ = new views::DeviceFlow(views::TetherDeviceSeam(), bus_->Shelf(), folder, texts, this);
+  connect(deviceFlow_, &views::DeviceFlow::showPage, bus_, &PageBus::showPage);
+  connect(deviceFlow_, &views::DeviceFlow::deviceState, bus_, &PageBus::deviceState);
+  connect(deviceFlow_, &views::DeviceFlow::scanState, bus_, &PageBus::scanState);
+  connect(deviceFlow_, &views::DeviceFlow::setScanSource, bus_, &PageBus::setScanSource);
+  connect(deviceFlow_, &views::DeviceFlow::message, this,
+          [this](const QString& text, bool warning) { tellUser(text, warning); });
+  // Device work stops on every other page: a device page the user left never takes the window back.
+  connect(container_, &CFunctionDlgContainer::pageShown, deviceFlow_, [this](int pageId) {
+    if (!views::DeviceFlow::IsDevicePage(pageId)) deviceFlow_->PageShown(pageId);
+  });
+  auto* noDevice = new CNotConnectDlg(deviceFlow_);
+  connect(noDevice, &CNotConnectDlg::diagnosticsRequested, this, &CSalvageDlg::ShowDeviceDiagnostics);
+  AddPage(noDevice, page::kNoDevice);
+  AddPage(new CConnectingDlg(deviceFlow_), page::kConnecting);
+  AddPage(new CConnectedDlg(deviceFlow_), page::kDeviceConnected);
+  AddPage(new CTrustConnectDlg(deviceFlow_), page::kTrust);
+  AddPage(new CAnalysisDlg(deviceFlow_), page::kDeviceBackup);
+}
+
 void CSalvageDlg::ShowPage(int pageId) {
   if (pageId == page::kBackupList) {
     auto* list = qobject_cast<CFileItunesDlg*>(container_->Page(page::kBackupList));
@@ -225,6 +256,7 @@ void CSalvageDlg::ShowPage(int pageId) {
   container_->ShowPage(pageId);
   for (auto it = topButtons_.begin(); it != topButtons_.end(); ++it) {
     const bool current = (it.key() == kHomeButton && pageId == page::kHome) ||
+                         (it.key() == kDeviceButton && views::DeviceFlow::IsDevicePage(pageId)) ||
                          (it.key() == kFileButton && (pageId == page::kBackupList || pageId == page::kResults)) ||
                          (it.key() == kDfuButton && (pageId == page::kRecoveryMode || pageId == page::kRecoveryModeExit));
     it.value()->setChecked(current);
@@ -233,7 +265,7 @@ void CSalvageDlg::ShowPage(int pageId) {
 
 void CSalvageDlg::OnScanState(int state) {
   busy_ = state == page::kScanStarted;
-  for (int id : {kHomeButton, kFileButton, kDfuButton}) topButtons_[id]->setEnabled(!busy_);
+  for (int id : {kHomeButton, kDeviceButton, kFileButton, kDfuButton}) topButtons_[id]->setEnabled(!busy_);
 }
 
 void CSalvageDlg::OnDeviceState(int state) { deviceState_ = state; }

@@ -6,7 +6,9 @@
 #include <QHash>
 #include <functional>
 
-#include "sieve/itunes_backup_reader.h"
+namespace quarry::views {
+class DeviceFlow;
+}
 
 class QMenu;
 class QLabel;
@@ -40,9 +42,12 @@ class CSalvageDlg : public QDialog {
   CImageButton* topButton(int id) const { return topButtons_.value(id); }
   CImageButton* titleButton(int id) const { return titleButtons_.value(id); }
   QMenu* menu() const { return menu_; }
+  views::DeviceFlow* deviceFlow() const { return deviceFlow_; }
 
-  // Asks the user a yes/no question; replaceable so that tests can answer.
+  // Asks the user a yes/no question, and tells the user something (`warning`
+  // for failures); replaceable so that tests can answer.
   std::function<bool(const QString& text)> askQuestion;
+  std::function<void(const QString& text, bool warning)> tellUser;
 
   // Ids of the title and top buttons.
   static constexpr int kCloseButton = 100001;
@@ -76,6 +81,7 @@ class CSalvageDlg : public QDialog {
  private:
   void BuildTitleArea(QWidget* area);
   void BuildPages();
+  void BuildDevicePages();
   void AddPage(CFunctionDlg* page, int pageId);
   void TranslateMenu();
   void CheckForItunes();
@@ -91,6 +97,7 @@ class CSalvageDlg : public QDialog {
   bool busy_ = false;
   int deviceState_ = 0;
   QWidget* titleArea_ = nullptr;
+  views::DeviceFlow* deviceFlow_ = nullptr;
 };
 
 }  // namespace quarry

@@ -29,6 +29,8 @@
 #include "quarry/pages/page_bus.h"
 #include "quarry/pages/page_ids.h"
 #include "quarry/views/category_table.h"
+#include "quarry/views/device_flow.h"
+#include "quarry/views/scripted_device.h"
 #include "sieve/info_type.h"
 #include "quarry/controls/menu_container.h"
 #include <QMouseEvent>
@@ -105,12 +107,12 @@ using BackupPick = std::function<bool(const sieve::CItunesBackupReader&, int)>;
 QTreeWidgetItem* RowWhere(CSalvageDlg* window, const BackupPick& pick) {
   auto* list = qobject_cast<CFileItunesDlg*>(window->pageContainer()->Page(page::kBackupList));
   if (list == nullptr) return nullptr;
-  const sieve::CItunesBackupReader& reader = list->Reader();
-  for (int i = 0; i < reader.GetBackuplistCount(); ++i) {
-    if (!pick(reader, i)) continue;
+  for (const std::shared_ptr<views::ShelfBackup>& backup : list->Shelf().Backups()) {
+    if (!pick(backup->reader, views::ShelfBackup::kIndex)) continue;
+    const QString name = QString::fromStdString(backup->reader.BackupName(views::ShelfBackup::kIndex));
     for (int row = 0; row < list->List()->topLevelItemCount(); ++row) {
       QTreeWidgetItem* item = list->List()->topLevelItem(row);
-      if (item->text(0).startsWith(QString::fromStdString(reader.BackupName(i)))) return item;
+      if (item->text(0).startsWith(name)) return item;
     }
   }
   return nullptr;
@@ -154,6 +156,54 @@ QDialog* ShownDialogNamed(const QString& objectName) {
 
 bool Readable(const sieve::CItunesBackupReader& reader, int index) {
   return !Encrypted(reader, index) && !WithoutIndex(reader, index);
+}
+
+// Device mode with a scripted device, so that its pages show content: none
+// attached, one that waits for trust, is trusted, and is backed up.
+void AddDeviceSteps(Walk& walk) {
+  CSalvageDlg* window = walk.window;
+  CFunctionDlgContainer* pages = window->pageContainer();
+  auto device = std::make_shared<views::ScriptedDevice>();
+  device->Set([](views::ScriptedDeviceState& state) {
+    state.attached = false;
+    state.description = views::DeviceDescription{QStringLiteral("Anna's iPhone"), QStringLiteral("iPhone 12, iOS 17.5")};
+  });
+  window->deviceFlow()->SetSeam(device->Seam());
+  const auto on = [pages](int pageId) { return [pages, pageId] { return pages->currentPageId() == pageId; }; };
+  walk.steps.push_back({QStringLiteral("16-device-none"),
+                        [window] { window->topButton(CSalvageDlg::kDeviceButton)->click(); }, on(page::kNoDevice)});
+  walk.steps.push_back({QStringLiteral("17-device-connecting"),
+                        [device] {
+                          device->Set([](views::ScriptedDeviceState& state) {
+                            state.attached = true;
+                            state.holdTrust = true;  // stays on the page until the next step
+                            state.trust = {2, views::TrustWaitReason::DialogPending, {}};
+                          });
+                        },
+                        on(page::kConnecting)});
+  walk.steps.push_back({QStringLiteral("18-device-trust"),
+                        [device] { device->Set([](views::ScriptedDeviceState& state) { state.holdTrust = false; }); },
+                        on(page::kTrust)});
+  walk.steps.push_back({QStringLiteral("19-device-connected"),
+                        [device] {
+                          device->Set([](views::ScriptedDeviceState& state) { state.trust = {1, {}, {}}; });
+                        },
+                        on(page::kDeviceConnected)});
+  walk.steps.push_back({QStringLiteral("20-device-backup"),
+                        [device, pages] {
+                          device->Set([](views::ScriptedDeviceState& state) {
+                            state.progress = 42.17;
+                            state.passcode = true;
+                          });
+                          if (QPushButton* scan = ButtonNamed(pages->Page(page::kDeviceConnected), QStringLiteral("deviceScan"))) {
+                            scan->click();
+                          }
+                        },
+                        [window, pages] {
+                          return pages->currentPageId() == page::kDeviceBackup &&
+                                 window->deviceFlow()->PercentText() == QStringLiteral("42.17%");
+                        }});
+  walk.steps.push_back({QString(), [window] { window->deviceFlow()->Stop(); }, on(page::kDeviceConnected)});
 }
 
 }  // namespace
@@ -310,34 +360,35 @@ void StartScreenshotWalk(CSalvageDlg* window, const QString& folder) {
                            if (QMessageBox* box = ShownDialog<QMessageBox>()) box->accept();
                          },
                          noDialog, hasNoIndex});
+  AddDeviceSteps(*walk);
   // Recovery mode: the guide, its steps running, the exit help, a phone found (from a
   // detector of the walk's own: no phone is attached), the repair dialog as the installed
   // idevicerestore allows it, and the device diagnostics of this computer.
   auto* dfu = qobject_cast<CDfuDlg*>(pages->Page(page::kRecoveryMode));
-  walk->steps.push_back({QStringLiteral("16-recovery-mode"),
+  walk->steps.push_back({QStringLiteral("21-recovery-mode"),
                          [window] { window->topButton(CSalvageDlg::kDfuButton)->click(); },
                          [pages] { return pages->currentPageId() == page::kRecoveryMode; }});
-  walk->steps.push_back({QStringLiteral("17-recovery-steps"),
+  walk->steps.push_back({QStringLiteral("22-recovery-steps"),
                          [dfu] {
                            if (dfu == nullptr) return;
                            dfu->StartButton()->click();
                            for (int i = 0; i < views::DfuSteps::kStepTicks; ++i) dfu->Tick();
                          },
                          nullptr});
-  walk->steps.push_back({QStringLiteral("18-recovery-exit-help"), [window] { window->ShowPage(page::kRecoveryModeExit); },
+  walk->steps.push_back({QStringLiteral("23-recovery-exit-help"), [window] { window->ShowPage(page::kRecoveryModeExit); },
                          [pages] { return pages->currentPageId() == page::kRecoveryModeExit; }});
   const tether::RecoveryDevice phone = tether::DescribeRecoveryDevice(tether::RecoveryMode::Recovery, 0x1A2B3C4D5E, 0x8030, 0x04);
-  walk->steps.push_back({QStringLiteral("19-recovery-found"),
+  walk->steps.push_back({QStringLiteral("24-recovery-found"),
                          [window, dfu, phone] {
                            if (dfu != nullptr) dfu->SetDetector([phone] { return std::vector<tether::RecoveryDevice>{phone}; });
                            window->ShowPage(page::kRecoveryMode);
                          },
                          [dfu] { return dfu != nullptr && dfu->Found().has_value(); }});
-  dialogSteps(QStringLiteral("20-repair-dialog"), QStringLiteral("repairDialog"), [window, phone] {
+  dialogSteps(QStringLiteral("25-repair-dialog"), QStringLiteral("repairDialog"), [window, phone] {
     CDfuProDlg dialog(phone, QDir(QDir::tempPath()).filePath(QStringLiteral("quarry-walk-cache")), window);
     dialog.exec();
   });
-  dialogSteps(QStringLiteral("21-device-diagnostics"), QStringLiteral("deviceDiagnostics"),
+  dialogSteps(QStringLiteral("26-device-diagnostics"), QStringLiteral("deviceDiagnostics"),
               [window] { window->ShowDeviceDiagnostics(); });
   QTimer::singleShot(500, window, [walk] { RunNext(walk); });
 }

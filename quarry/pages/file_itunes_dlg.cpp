@@ -18,8 +18,6 @@
 #include "quarry/app/rb_dictionary.h"
 #include "quarry/pages/page_bus.h"
 #include "quarry/pages/page_ids.h"
-#include "quarry/pages/password_dlg.h"
-#include "quarry/views/backup_open.h"
 
 namespace quarry {
 
@@ -29,19 +27,10 @@ constexpr int kFolderRole = Qt::UserRole + 1;
 
 QString Text(const char* key) { return Translate(QString::fromLatin1(key)); }
 
-views::TextLookup Dictionary() {
-  return [](const QString& key) {
-    const QString text = Translate(key);
-    return text == key ? QString() : text;  // missing: the views' English text
-  };
-}
-
 }  // namespace
 
 CFileItunesDlg::CFileItunesDlg(QWidget* parent) : CFunctionDlg(parent), backupRoot_(DefaultBackupRoot()) {
-  passwordPrompt_ = [this](const QString& name, const QString& message, const views::PasswordChecker& check) {
-    return CPasswordDlg::Ask(this, name, message, check);
-  };
+  passwordPrompt_ = DialogPasswordPrompt(this);
   folderChooser_ = [this] { return QFileDialog::getExistingDirectory(this, QString()); };
 }
 
@@ -128,29 +117,31 @@ QString CFileItunesDlg::EmptyText() const { return listOrEmpty_->currentWidget()
 
 void CFileItunesDlg::OnShowPage() {
   CFunctionDlg::OnShowPage();
-  reader_.GetItunesBackList(QFile::encodeName(backupRoot_).constData());
+  listingProblems_ = Shelf().List(backupRoot_);
   FillList();
 }
 
+views::BackupShelf& CFileItunesDlg::Shelf() const { return PageBus::Of(this)->Shelf(); }
+
 void CFileItunesDlg::FillList() {
   list_->clear();
-  for (int i = 0; i < reader_.GetBackuplistCount(); ++i) {
-    QString name = QString::fromStdString(reader_.BackupName(i));
+  for (const std::shared_ptr<views::ShelfBackup>& backup : Shelf().Backups()) {
+    const sieve::CItunesBackupReader& reader = backup->reader;
+    const int i = views::ShelfBackup::kIndex;
+    QString name = QString::fromStdString(reader.BackupName(i));
     // A backup whose Info.plist cannot be read is still listed, by its folder.
-    if (name.isEmpty()) {
-      name = Text("IDS_FILE_ITUNES_UNREADABLE").arg(QFileInfo(QString::fromStdString(reader_.BackupFolder(i))).fileName());
-    }
-    if (reader_.GetIsEncrypt(i) != 0) name += QLatin1Char(' ') + Text("IDS_ITUNES_ENCRYPTED");
-    auto* row = new QTreeWidgetItem({name, QString::fromStdString(reader_.ProductType(i)),
-                                     QString::fromStdString(reader_.ProductVersion(i)),
-                                     QString::fromStdString(reader_.BackupTime(i)),
-                                     QString::fromStdString(reader_.SerialNumber(i))});
-    row->setData(0, kFolderRole, QString::fromStdString(reader_.BackupFolder(i)));
+    if (name.isEmpty()) name = Text("IDS_FILE_ITUNES_UNREADABLE").arg(QFileInfo(backup->folder).fileName());
+    if (reader.GetIsEncrypt(i) != 0) name += QLatin1Char(' ') + Text("IDS_ITUNES_ENCRYPTED");
+    auto* row = new QTreeWidgetItem({name, QString::fromStdString(reader.ProductType(i)),
+                                     QString::fromStdString(reader.ProductVersion(i)),
+                                     QString::fromStdString(reader.BackupTime(i)),
+                                     QString::fromStdString(reader.SerialNumber(i))});
+    row->setData(0, kFolderRole, backup->folder);
     list_->addTopLevelItem(row);
   }
   // A damaged backup never hides the good ones; those that could not be listed are named.
   QStringList problems;
-  for (const std::string& problem : reader_.ListingProblems()) {
+  for (const std::string& problem : listingProblems_) {
     problems << QDir::toNativeSeparators(QString::fromStdString(problem));
   }
   problems_->setText(problems.isEmpty() ? QString()
@@ -161,67 +152,33 @@ void CFileItunesDlg::FillList() {
   listOrEmpty_->setCurrentWidget(list_->topLevelItemCount() == 0 ? static_cast<QWidget*>(empty_) : list_);
 }
 
-int CFileItunesDlg::IndexOfFolder(const QString& folder) const {
-  for (int i = 0; i < reader_.GetBackuplistCount(); ++i) {
-    if (QString::fromStdString(reader_.BackupFolder(i)) == folder) return i;
-  }
-  return -1;
-}
-
 bool CFileItunesDlg::ScanRow(int row) {
   QTreeWidgetItem* item = list_->topLevelItem(row);
   if (item == nullptr) return false;
-  const int index = IndexOfFolder(item->data(0, kFolderRole).toString());
-  return index >= 0 && ScanBackup(index);
+  const std::shared_ptr<views::ShelfBackup> backup = Shelf().Find(item->data(0, kFolderRole).toString());
+  return backup != nullptr && ScanBackup(backup);
 }
 
 bool CFileItunesDlg::ScanChosenFolder() {
   const QString folder = folderChooser_ ? folderChooser_() : QString();
   if (folder.isEmpty()) return false;
-  if (reader_.ReadItunesbackFromPath(QFile::encodeName(folder).constData()) < 0) {
+  const std::shared_ptr<views::ShelfBackup> backup = Shelf().Add(folder);
+  if (backup == nullptr) {
     WarnUser(this, Text("IDS_APP_NAME"), Text("ITUNES_ERROR_NOT_BACKUP").arg(QDir::toNativeSeparators(folder)));
     return false;
   }
   FillList();
-  // The reader keeps the folder as it resolved it; find it among the rows.
-  for (int row = 0; row < list_->topLevelItemCount(); ++row) {
-    if (QDir(list_->topLevelItem(row)->data(0, kFolderRole).toString()) == QDir(folder)) return ScanRow(row);
-  }
-  return false;
+  return ScanBackup(backup);
 }
 
-bool CFileItunesDlg::ScanBackup(int index) {
+bool CFileItunesDlg::ScanBackup(const std::shared_ptr<views::ShelfBackup>& backup) {
   PageBus* bus = PageBus::Of(this);
-  if (reader_.GetIsEncrypt(index) != 0) {
-    const QString name = QString::fromStdString(reader_.BackupName(index));
-    const std::string folder = reader_.BackupFolder(index);
-    const views::PasswordChecker check = [folder](const QString& password) {
-      return views::PasswordJob::Start(folder, password);
-    };
-    QString message;
-    for (;;) {
-      const std::optional<views::PasswordOutcome> outcome =
-          passwordPrompt_ ? passwordPrompt_(name, message, check) : std::nullopt;
-      if (!outcome) {
-        // Nothing starts: the window must not stay busy.
-        emit bus->scanState(page::kScanEnded);
-        return false;
-      }
-      const views::PasswordCheck checked = views::ApplyPasswordOutcome(reader_, index, *outcome);
-      if (checked == views::PasswordCheck::kAccepted) break;
-      if (checked == views::PasswordCheck::kUnreadable) {
-        const QString reason = outcome->Check == views::PasswordCheck::kUnreadable
-                                   ? views::BackupErrorText(QString::fromStdString(folder), outcome->Error,
-                                                            QString::fromStdString(outcome->ErrorText), Dictionary())
-                                   : views::BackupErrorText(reader_, index, Dictionary());
-        WarnUser(this, Text("IDS_APP_NAME"), reason);
-        emit bus->scanState(page::kScanEnded);
-        return false;
-      }
-      message = Text(checked == views::PasswordCheck::kEmpty ? "ITUNES_PWD_EMPTY" : "ITUNES_ERROR_PWD");
-    }
+  if (OpenForScan(this, *backup, passwordPrompt_) != BackupOpening::kOpened) {
+    // Nothing starts: the window must not stay busy.
+    emit bus->scanState(page::kScanEnded);
+    return false;
   }
-  emit bus->setScanSource(&reader_, index);
+  emit bus->setScanSource(backup->folder);
   emit bus->showPage(page::kResults);
   return true;
 }

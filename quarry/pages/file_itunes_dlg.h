@@ -1,15 +1,16 @@
 // The backup list page: the backups of the user's iTunes backup folder (and
 // any folder the user picks), encrypted ones marked. Choosing one asks for
 // the password of an encrypted backup, again after a wrong one, and hands the
-// backup to the results page. The page owns the reader for its whole life.
+// backup to the results page by its folder. The backups are the window's
+// shelf's (PageBus::Shelf): the list shows every backup on it.
 #pragma once
 
 #include <QString>
 #include <functional>
 
 #include "quarry/pages/function_dlg.h"
-#include "quarry/views/backup_open.h"
-#include "sieve/itunes_backup_reader.h"
+#include "quarry/pages/backup_password.h"
+#include "quarry/views/backup_shelf.h"
 
 class QLabel;
 class QStackedWidget;
@@ -22,12 +23,8 @@ class CFileItunesDlg : public CFunctionDlg {
   Q_OBJECT
 
  public:
-  // Asks the password of a backup and checks it with `check` away from the
-  // window thread; the check's outcome, or nullopt on cancel (also while it
-  // ran). `message` tells why it is asked again. Replaceable so scripted runs
-  // need no modal dialog.
-  using PasswordPrompt = std::function<std::optional<views::PasswordOutcome>(
-      const QString& backupName, const QString& message, const views::PasswordChecker& check)>;
+  // Replaceable so scripted runs need no modal dialog.
+  using PasswordPrompt = quarry::PasswordPrompt;
   using FolderChooser = std::function<QString()>;
 
   explicit CFileItunesDlg(QWidget* parent = nullptr);
@@ -43,7 +40,7 @@ class CFileItunesDlg : public CFunctionDlg {
   void SetPasswordPrompt(PasswordPrompt prompt) { passwordPrompt_ = std::move(prompt); }
   void SetFolderChooser(FolderChooser chooser) { folderChooser_ = std::move(chooser); }
 
-  sieve::CItunesBackupReader& Reader() { return reader_; }
+  views::BackupShelf& Shelf() const;
   QTreeWidget* List() const { return list_; }
 
   // Lists the reader's backups again.
@@ -60,11 +57,9 @@ class CFileItunesDlg : public CFunctionDlg {
   bool ScanChosenFolder();
 
  private:
-  bool ScanBackup(int index);
-  // Index of the backup kept in a folder; positions move when backups are added.
-  int IndexOfFolder(const QString& folder) const;
+  bool ScanBackup(const std::shared_ptr<views::ShelfBackup>& backup);
 
-  sieve::CItunesBackupReader reader_;
+  std::vector<std::string> listingProblems_;
   QString backupRoot_;
   PasswordPrompt passwordPrompt_;
   FolderChooser folderChooser_;

@@ -8,6 +8,7 @@
 #include "quarry/controls/image_button.h"
 #include "quarry/pages/page_bus.h"
 #include "quarry/pages/page_ids.h"
+#include "quarry/pages/supported_devices.h"
 
 namespace quarry {
 
@@ -37,9 +38,6 @@ void CHomeDlg::InitPage() {
   deviceButton_ = new CImageButton(QStringLiteral(":/quarry/mode_device.svg"),
                                    Translate(QStringLiteral("IDS_HOME_BUTTON_DEVICE")), QStringLiteral("home"), this);
   deviceButton_->setObjectName(QStringLiteral("homeDeviceButton"));
-  // Device mode arrives with the device pages; until then the choice is shown but closed.
-  deviceButton_->setEnabled(false);
-  deviceButton_->setToolTip(Translate(QStringLiteral("IDS_DEVICE_MODE_LATER")));
   fileButton_ = new CImageButton(QStringLiteral(":/quarry/mode_file.svg"),
                                  Translate(QStringLiteral("IDS_HOME_BUTTON_ITUNES")), QStringLiteral("home"), this);
   fileButton_->setObjectName(QStringLiteral("homeFileButton"));
@@ -56,7 +54,10 @@ void CHomeDlg::InitPage() {
   layout->addWidget(deviceText, 4, 0);
   layout->addWidget(fileText, 4, 1);
   layout->setRowStretch(5, 2);
+  layout->addWidget(MakeSupportedDevices(this), 6, 0, 1, 2);
 
+  // Which device page depends on the device state the window keeps.
+  connect(deviceButton_, &QPushButton::clicked, this, &CHomeDlg::deviceModeChosen);
   connect(fileButton_, &QPushButton::clicked, this, [this] { emit PageBus::Of(this)->showPage(page::kBackupList); });
 }
 

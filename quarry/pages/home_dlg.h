@@ -19,6 +19,9 @@ class CHomeDlg : public CFunctionDlg {
   // The device page for a device state (0 none, 1 trusted, 2 waiting for trust).
   static int DevicePageFor(int deviceState);
 
+ signals:
+  void deviceModeChosen();
+
  private:
   CImageButton* deviceButton_ = nullptr;
   CImageButton* fileButton_ = nullptr;

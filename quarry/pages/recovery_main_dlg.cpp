@@ -226,10 +226,11 @@ void CRecoveryMainDlg::InitPage() {
   stop_->setEnabled(false);
 }
 
-void CRecoveryMainDlg::SetScanSource(sieve::CItunesBackupReader* reader, int backupIndex) {
-  reader_ = reader;
-  index_ = backupIndex;
+void CRecoveryMainDlg::SetScanSource(const QString& folder) {
+  std::shared_ptr<views::ShelfBackup> backup = PageBus::Of(this)->Shelf().Find(folder);
+  if (backup == nullptr) return;
   pendingScan_ = true;
+  pendingBackup_ = std::move(backup);
 }
 
 bool CRecoveryMainDlg::HasResults() const {
@@ -246,7 +247,7 @@ void CRecoveryMainDlg::OnShowPage() {
   }
   // Coming back to the page by a tab shows the results kept; only a backup
   // handed over anew starts a scan.
-  if (reader_ != nullptr && pendingScan_) StartScan();
+  if (pendingScan_) StartScan();
 }
 
 void CRecoveryMainDlg::hideEvent(QHideEvent* event) {
@@ -257,7 +258,8 @@ void CRecoveryMainDlg::hideEvent(QHideEvent* event) {
 }
 
 void CRecoveryMainDlg::StartScan() {
-  if (reader_ == nullptr) return;
+  // A backup handed over, else the one scanned last (Start after a stop).
+  if (pendingBackup_ == nullptr && backup_ == nullptr) return;
   if (worker_.joinable()) {
     // Two scans of one backup never run at once.
     session_->Stop();
@@ -265,10 +267,16 @@ void CRecoveryMainDlg::StartScan() {
     worker_.join();
   }
   pendingScan_ = false;
+  // Taken only now: a scan still running above kept reading the backup before,
+  // and the old session and file source go only once the new ones are in place.
+  const std::shared_ptr<views::ShelfBackup> previous = backup_;
+  if (pendingBackup_ != nullptr) backup_ = std::move(pendingBackup_);
+  reader_ = &backup_->reader;
+  index_ = views::ShelfBackup::kIndex;
   draining_ = false;
   lastResult_ = 0;
   session_ = std::make_unique<views::ScanSession>(*reader_, index_);
-  files_->Set(views::MakeReaderFileSource(*reader_, index_));
+  files_->Set(views::MakeReaderFileSource(*reader_, index_, backup_));
   menu_->ResetAll();
   menu_->DisableAll();
   for (const CategoryView& view : categories_) {

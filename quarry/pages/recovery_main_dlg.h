@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "quarry/pages/function_dlg.h"
+#include "quarry/views/backup_shelf.h"
 #include "quarry/views/recovery_run.h"
 #include "quarry/views/file_source.h"
 #include "quarry/views/scan_progress.h"
@@ -65,8 +66,9 @@ class CRecoveryMainDlg : public CFunctionDlg {
   // nor met a wrong password): they stay until the next scan.
   bool HasResults() const;
 
-  // The backup to scan the next time the page is shown; reader not owned.
-  void SetScanSource(sieve::CItunesBackupReader* reader, int backupIndex);
+  // The backup to scan the next time the page is shown: the one in this
+  // folder on the window's shelf (nothing happens for a folder not on it).
+  void SetScanSource(const QString& folder);
 
   void SetMessageSink(MessageSink sink) { message_ = std::move(sink); }
   void SetFolderOpener(FolderOpener opener) { opener_ = std::move(opener); }
@@ -130,6 +132,10 @@ class CRecoveryMainDlg : public CFunctionDlg {
   CFunctionDlg* CurrentView() const;
   void ShowMessage(const QString& text);
 
+  // Held while its results are shown: the shelf may put a new backup of the
+  // same folder in its place meanwhile.
+  std::shared_ptr<views::ShelfBackup> backup_;
+  std::shared_ptr<views::ShelfBackup> pendingBackup_;  // handed over, not yet scanned
   sieve::CItunesBackupReader* reader_ = nullptr;
   int index_ = -1;
   std::unique_ptr<views::ScanSession> session_;

@@ -27,7 +27,8 @@ void SetModifiedTime(const QString& path, std::int64_t modifiedTime) {
 
 class ReaderFileSource : public FileSource {
  public:
-  ReaderFileSource(sieve::CItunesBackupReader& reader, int index) : reader_(reader), index_(index) {}
+  ReaderFileSource(sieve::CItunesBackupReader& reader, int index, std::shared_ptr<const void> owner)
+      : owner_(std::move(owner)), reader_(reader), index_(index) {}
 
   QString ReadablePath(const std::string& storedPath, const sieve::OptionalFileKey& key) const override {
     if (!key) return FileSource::ReadablePath(storedPath, key);
@@ -50,6 +51,7 @@ class ReaderFileSource : public FileSource {
   }
 
  private:
+  std::shared_ptr<const void> owner_;  // keeps reader_ alive when set
   sieve::CItunesBackupReader& reader_;
   const int index_;
   mutable std::mutex mutex_;         // guards the copies and the folder
@@ -134,8 +136,9 @@ std::optional<StoredFileNote> FileSourceSlot::NotedFile(const std::string& store
   return Current()->NotedFile(storedPath);
 }
 
-std::shared_ptr<const FileSource> MakeReaderFileSource(sieve::CItunesBackupReader& reader, int index) {
-  return std::make_shared<ReaderFileSource>(reader, index);
+std::shared_ptr<const FileSource> MakeReaderFileSource(sieve::CItunesBackupReader& reader, int index,
+                                                      std::shared_ptr<const void> owner) {
+  return std::make_shared<ReaderFileSource>(reader, index, std::move(owner));
 }
 
 std::shared_ptr<const FileSource> PlainFileSource() {

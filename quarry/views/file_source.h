@@ -73,9 +73,10 @@ class FileSourceSlot : public FileSource {
 };
 
 // The stored files of one backup of a reader; decrypts with the reader, which must
-// outlive the source. Decrypting one file needs only the record's own key and the
+// outlive the source unless `owner` (held by the source) keeps it alive. Decrypting one file needs only the record's own key and the
 // reader's list of backups, so it may run while that reader scans (thumbnails do).
-std::shared_ptr<const FileSource> MakeReaderFileSource(sieve::CItunesBackupReader& reader, int index);
+std::shared_ptr<const FileSource> MakeReaderFileSource(sieve::CItunesBackupReader& reader, int index,
+                                                      std::shared_ptr<const void> owner = {});
 
 // Stored files read as they are (plain backups, tests).
 std::shared_ptr<const FileSource> PlainFileSource();

@@ -55,6 +55,13 @@ class FileItunesDlgTest : public QObject {
     page.OnShowPage();
   }
 
+  // The reader of the backup a setScanSource emission named.
+  static sieve::CItunesBackupReader& Handed(PageBus& bus, const QList<QVariant>& emission) {
+    std::shared_ptr<views::ShelfBackup> backup = bus.Shelf().Find(emission.at(0).toString());
+    if (backup == nullptr) qFatal("a folder not on the shelf was handed on");
+    return backup->reader;
+  }
+
   int RowOf(const QTreeWidget* list, const QString& text) {
     for (int row = 0; row < list->topLevelItemCount(); ++row) {
       if (list->topLevelItem(row)->text(0).contains(text)) return row;
@@ -120,13 +127,12 @@ class FileItunesDlgTest : public QObject {
     QVERIFY(messages[0].isEmpty());
     QCOMPARE(messages[1], Translate(QStringLiteral("ITUNES_ERROR_PWD")));
     QCOMPARE(source.count(), 1);
-    const int index = source.at(0).at(1).toInt();
-    QCOMPARE(QString::fromStdString(page.Reader().BackupFolder(index)), encryptedFolder_);
+    QCOMPARE(source.at(0).at(0).toString(), views::BackupShelf::FolderName(encryptedFolder_));
     QCOMPARE(shown.count(), 1);
     QCOMPARE(shown.at(0).at(0).toInt(), page::kResults);
     // The page's reader was opened with the key the check derived: a scan needs no second derivation.
     sieve::FileKey key{};
-    QCOMPARE(page.Reader().GetDerivedKey(index, key), 1);
+    QCOMPARE(Handed(bus, source.at(0)).GetDerivedKey(views::ShelfBackup::kIndex, key), 1);
 
     // The newer layout: the plain one opens at once, the encrypted one after its password, both handed on.
     for (const char* name : {"Newer Phone", "Newer Locked"}) {
@@ -134,10 +140,10 @@ class FileItunesDlgTest : public QObject {
       answers = QStringList{password_};
       QVERIFY2(page.ScanRow(RowOf(page.List(), QLatin1String(name))), name);
       QCOMPARE(messages.size(), QLatin1String(name) == QLatin1String("Newer Locked") ? 1 : 0);
-      const int handed = source.last().at(1).toInt();
-      QCOMPARE(page.Reader().Layout(handed), sieve::BackupLayout::ManifestDb);
+      sieve::CItunesBackupReader& handed = Handed(bus, source.last());
+      QCOMPARE(handed.Layout(views::ShelfBackup::kIndex), sieve::BackupLayout::ManifestDb);
       std::vector<sieve::BackupFileEntry> entries;
-      QCOMPARE(page.Reader().ReadFileIndex(handed, entries), 1);
+      QCOMPARE(handed.ReadFileIndex(views::ShelfBackup::kIndex, entries), 1);
       QVERIFY(!entries.empty());
     }
   }
@@ -161,10 +167,9 @@ class FileItunesDlgTest : public QObject {
     QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, iosHeader);
     QVERIFY(page.List()->topLevelItem(0)->text(2) != first);
     // Sorted rows still open their own backup.
-    int handed = -1;
-    QObject::connect(&bus, &PageBus::setScanSource, &page, [&](sieve::CItunesBackupReader*, int index) { handed = index; });
+    QSignalSpy source(&bus, &PageBus::setScanSource);
     QVERIFY(page.ScanRow(RowOf(page.List(), QStringLiteral("Plain Phone"))));
-    QCOMPARE(QString::fromStdString(page.Reader().BackupName(handed)), QStringLiteral("Plain Phone"));
+    QCOMPARE(QString::fromStdString(Handed(bus, source.at(0)).BackupName(0)), QStringLiteral("Plain Phone"));
 
     // The password prompt says which password it wants.
     CPasswordDlg prompt(QStringLiteral("Locked Phone"), QString(), {});
@@ -172,10 +177,11 @@ class FileItunesDlgTest : public QObject {
     QVERIFY(hint.contains(QStringLiteral("iTunes or Finder")));
     QVERIFY(hint.contains(QStringLiteral("passcode")));
 
-    // No backups: the list says where it looked.
+    // No backups: the list says where it looked (a window of its own: the shelf lists what it holds).
     const QString none = QDir(root_).filePath(QStringLiteral("none"));
+    PageBus emptyBus;
     CFileItunesDlg empty;
-    Open(empty, bus, none, true);
+    Open(empty, emptyBus, none, true);
     QVERIFY(empty.EmptyText().contains(QDir::toNativeSeparators(none)));
     QVERIFY(empty.EmptyText().contains(QStringLiteral("idevicebackup2")));
     auto* problems = empty.findChild<QLabel*>(QStringLiteral("backupProblems"));
@@ -193,7 +199,7 @@ class FileItunesDlgTest : public QObject {
     QVERIFY(!empty.BackToResultsButton()->isVisible());
     empty.SetResultsAvailable(true);
     QVERIFY(empty.BackToResultsButton()->isVisible());
-    QSignalSpy shown(&bus, &PageBus::showPage);
+    QSignalSpy shown(&emptyBus, &PageBus::showPage);
     QTest::mouseClick(empty.BackToResultsButton(), Qt::LeftButton);
     QTRY_COMPARE(shown.count(), 1);
     QCOMPARE(shown.at(0).at(0).toInt(), page::kResults);
@@ -221,6 +227,11 @@ class FileItunesDlgTest : public QObject {
     QCOMPARE(state.count(), 1);
     QCOMPARE(state.at(0).at(0).toInt(), page::kScanEnded);
     QCOMPARE(page.List()->topLevelItemCount(), 1);  // the chosen backup is listed now
+    // The same folder written otherwise is the same backup: asked for again, listed once.
+    page.SetFolderChooser([this] { return encryptedFolder_ + QStringLiteral("/"); });
+    QVERIFY(!page.ScanChosenFolder());
+    QCOMPARE(asked, 2);
+    QCOMPARE(page.List()->topLevelItemCount(), 1);
   }
 
   void PasswordDialogKeepsAskingOnEmptyAndMasksTheText() {
@@ -317,7 +328,7 @@ class FileItunesDlgTest : public QObject {
     // The abandoned derivation ends on its worker; its key never reaches the page's reader.
     QThreadPool::globalInstance()->waitForDone();
     sieve::FileKey key{};
-    QCOMPARE(page.Reader().GetDerivedKey(0, key), 0);
+    QCOMPARE(page.Shelf().Backups().at(0)->reader.GetDerivedKey(0, key), 0);
 
     // Let through to the end, the same password opens the backup.
     worst = 0;
@@ -328,7 +339,7 @@ class FileItunesDlgTest : public QObject {
     QVERIFY(busyShown);
     QVERIFY2(worst < 500, qPrintable(QStringLiteral("the window thread stalled %1 ms").arg(worst)));
     QCOMPARE(source.count(), 1);
-    QCOMPARE(page.Reader().GetDerivedKey(0, key), 1);
+    QCOMPARE(Handed(bus, source.at(0)).GetDerivedKey(0, key), 1);
     qInfo("worst window-thread gap while deriving: %lld ms", static_cast<long long>(worst));
   }
 };

@@ -51,11 +51,12 @@ std::pair<qint64, qint64> AllViews(const CRecoveryMainDlg& page) {
   return {found, checked};
 }
 
-// One page over one backup, with its bus and what it told the user.
+// One page over one backup on its bus's shelf, with what it told the user.
 struct Fixture {
   PageBus bus;
-  sieve::CItunesBackupReader reader;
-  int index = -1;
+  std::shared_ptr<views::ShelfBackup> backup;
+  sieve::CItunesBackupReader& reader;
+  int index;
   CRecoveryMainDlg page;
   QStringList messages;
   QStringList opened;
@@ -63,7 +64,10 @@ struct Fixture {
   QString chosen;             // its answer; null: the folder it started at
   QSignalSpy finished{&page, &CRecoveryMainDlg::scanFinished};
 
-  explicit Fixture(const std::string& folder) {
+  explicit Fixture(const std::string& folder)
+      : backup(bus.Shelf().Add(QString::fromStdString(folder))),
+        reader(backup->reader),
+        index(views::ShelfBackup::kIndex) {
     PageBus::Attach(&page, &bus);
     page.InitPage();
     page.SetMessageSink([this](const QString& text) { messages.append(text); });
@@ -72,11 +76,10 @@ struct Fixture {
       chooserStarts.append(start);
       return chosen.isNull() ? start : chosen;
     });
-    index = reader.ReadItunesbackFromPath(folder.c_str());
   }
-  // Hands the backup over as the backup list does and shows the page.
+  // Hands the backup over by its folder, as the backup list does, and shows the page.
   void Start() {
-    emit bus.setScanSource(&reader, index);
+    emit bus.setScanSource(backup->folder);
     page.show();
     page.OnShowPage();
   }
@@ -273,7 +276,6 @@ class RecoveryMainDlgTest : public QObject {
   void AScanThatCannotReadTheIndexEndsAsFailedWithItsReason() {
     for (const auto* backup : {&noIndex_, &notAnIndex_}) {
       Fixture f(backup->Folder);
-      QVERIFY(f.index >= 0);
       QSignalSpy state(&f.bus, &PageBus::scanState);
       QVERIFY(f.Scan());
       QCOMPARE(f.finished.at(0).at(0).toInt(), 0);
