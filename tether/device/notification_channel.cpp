@@ -10,7 +10,7 @@ namespace tether {
 namespace {
 
 // Short, so that a post waits little for the listener to let go of the connection.
-constexpr unsigned kReceiveMs = 100;
+constexpr unsigned kReceiveMs = 25;
 // A connection that fails this often in a row at once is gone.
 constexpr int kMaxFailures = 20;
 

@@ -20,7 +20,7 @@
 namespace sieve::cli {
 namespace {
 
-constexpr auto kPoll = std::chrono::milliseconds(200);
+constexpr auto kPoll = std::chrono::milliseconds(50);
 
 // A device backup builds on nothing: what DIR holds would be mixed with the new one.
 void RequireEmptyFolder(const std::string& folder) {
