@@ -3,7 +3,7 @@
 // (a late trust answer included), the backup's progress, stop and failures,
 // a finished folder the reader rejects, and through the real window and pages
 // an encrypted device backup whose password is first wrong, then cancelled or
-// right.
+// right; and once over the real device layer, against the scripted fake phone.
 #include <QDir>
 #include <QLabel>
 #include <QProgressBar>
@@ -21,7 +21,9 @@
 #include "quarry/pages/page_ids.h"
 #include "quarry/views/device_flow.h"
 #include "quarry/views/scripted_device.h"
+#include "quarry/views/tether_seam.h"
 #include "support/test_support.h"
+#include "tether/device/fake_device.h"
 
 using namespace quarry;
 using views::DeviceFlow;
@@ -76,6 +78,48 @@ class DeviceModeTest : public QObject {
   void initTestCase() {
     QStandardPaths::setTestModeEnabled(true);
     QVERIFY(AppDictionary().LoadFile(QStringLiteral(QUARRY_SOURCE_DIC "/en/quarry.ini")));
+  }
+
+  // The real seam, Tether's device classes, Debian's libraries and the backup helper, against
+  // the fake phone: trust asked, then given; its name; a backup that reaches the results by
+  // its folder, holding the phone's files.
+  void theRealDeviceLayerCarriesAFakePhoneFromTrustToTheResults() {
+    const auto& backup = sieve::test::SmallBackup("10.3.3");
+    const std::string udid = "00008030-001A2B3C4D5E6F70";
+    tether::test::FakeDevice fake(R"({"devices": [{"udid": ")" + udid +
+                                  R"(", "name": "Fake Phone", "pair": ["pending", "ok"], "backup": {"replay": ")" +
+                                  backup.Backup.Folder + R"("}}]})");
+    QVERIFY2(fake.Ready(), fake.Failure().c_str());
+    qputenv("QUARRY_BACKUP_HELPER", BACKUP_HELPER);
+    views::BackupShelf shelf;
+    const QString folder = QString::fromStdString(dir_.Join("real-device-backup"));
+    DeviceFlow flow(views::TetherDeviceSeam(), shelf, folder);
+    int page = page::kNoDevice;
+    QStringList messages;
+    QStringList sources;
+    QStringList trustTexts;
+    QObject::connect(
+        &flow, &DeviceFlow::showPage, &flow,
+        [&](int id) {
+          page = id;
+          if (id == page::kTrust) trustTexts << flow.TrustText();
+          flow.PageShown(id);
+        },
+        Qt::QueuedConnection);
+    QObject::connect(&flow, &DeviceFlow::message, [&](const QString& text, bool) { messages << text; });
+    QObject::connect(&flow, &DeviceFlow::setScanSource, [&](const QString& source) { sources << source; });
+    flow.PageShown(page::kNoDevice);
+    QTRY_COMPARE_WITH_TIMEOUT(page, page::kDeviceConnected, 20000);
+    QVERIFY2(!trustTexts.isEmpty() && trustTexts.front().contains(QStringLiteral("Trust")),
+             qPrintable(trustTexts.join(QLatin1Char('|'))));
+    QVERIFY2(flow.DeviceText().startsWith(QStringLiteral("Fake Phone (")), qPrintable(flow.DeviceText()));
+    flow.Scan();
+    QTRY_VERIFY_WITH_TIMEOUT(page == page::kResults || !messages.isEmpty(), 60000);
+    QVERIFY2(messages.isEmpty(), qPrintable(messages.join(QLatin1Char('\n')) + QString::fromStdString(fake.Log())));
+    QCOMPARE(page, page::kResults);
+    QCOMPARE(sources, QStringList{QDir(folder).filePath(QString::fromStdString(udid))});
+    QVERIFY(QFile::exists(sources.front() + QStringLiteral("/Manifest.plist")));
+    qunsetenv("QUARRY_BACKUP_HELPER");
   }
 
   void theTrustCheckDecidesTheNextPageAndSaysWhyItWaits() {
