@@ -239,39 +239,34 @@ int BackupRoot::OpenFolder(std::string_view devicePath) const {
   return fd == -ENOTDIR ? -ELOOP : fd;
 }
 
-int BackupRoot::Rename(std::string_view from, std::string_view to) const {
+int BackupRoot::Replace(std::string_view from, std::string_view to, EntryWork work) const {
   std::string fromName;
   std::string toName;
   const int fromFolder = ParentOf(from, false, fromName);
   if (fromFolder < 0) return fromFolder;
-  // A folder in the way would make rename fail; the device means to replace it.
+  // Something in the way would make the work fail; the device means to replace it.
   int result = Remove(to);
   const int toFolder = result == 0 ? ParentOf(to, true, toName) : result;
   if (toFolder < 0) {
     ::close(fromFolder);
     return toFolder;
   }
-  if (::renameat(fromFolder, fromName.c_str(), toFolder, toName.c_str()) != 0) result = -errno;
+  result = work(fromFolder, fromName.c_str(), toFolder, toName.c_str());
   ::close(fromFolder);
   ::close(toFolder);
   return result;
 }
 
+int BackupRoot::Rename(std::string_view from, std::string_view to) const {
+  return Replace(from, to, [](int fromFolder, const char* fromName, int toFolder, const char* toName) {
+    return ::renameat(fromFolder, fromName, toFolder, toName) == 0 ? 0 : -errno;
+  });
+}
+
 int BackupRoot::Copy(std::string_view from, std::string_view to) const {
-  std::string fromName;
-  std::string toName;
-  const int fromFolder = ParentOf(from, false, fromName);
-  if (fromFolder < 0) return fromFolder;
-  int result = Remove(to);
-  const int toFolder = result == 0 ? ParentOf(to, true, toName) : result;
-  if (toFolder < 0) {
-    ::close(fromFolder);
-    return toFolder;
-  }
-  result = CopyEntry(fromFolder, fromName.c_str(), toFolder, toName.c_str());
-  ::close(fromFolder);
-  ::close(toFolder);
-  return result;
+  return Replace(from, to, [](int fromFolder, const char* fromName, int toFolder, const char* toName) {
+    return CopyEntry(fromFolder, fromName, toFolder, toName);
+  });
 }
 
 }  // namespace tether

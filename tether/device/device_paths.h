@@ -59,6 +59,10 @@ class BackupRoot {
   // The folder holding the path's last part (made when `create`), or -errno; `last`
   // gets that part.
   int ParentOf(std::string_view devicePath, bool create, std::string& last) const;
+  // Runs `work` on the folders holding `from` and `to` and the names in them, after
+  // removing what is at `to`; 0 or -errno.
+  using EntryWork = int (*)(int fromFolder, const char* fromName, int toFolder, const char* toName);
+  int Replace(std::string_view from, std::string_view to, EntryWork work) const;
 
   int fd_ = -1;
 };

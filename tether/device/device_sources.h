@@ -17,6 +17,11 @@ struct DeviceSource {
   std::function<std::vector<DeviceSummary>(DeviceError& error)> list;
 };
 
+// Phones in recovery or DFU mode on the USB bus below `sysfsDevices` (normally
+// /sys/bus/usb/devices), named by their ECID ("0x1A2B..."), with their model when
+// libirecovery can open them.
+std::vector<DeviceSummary> ListRecoveryDevices(const std::string& sysfsDevices, DeviceError& error);
+
 // Every source this build knows, in listing order.
 std::vector<DeviceSource> DeviceSources();
 

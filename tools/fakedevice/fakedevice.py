@@ -110,14 +110,14 @@ def main(argv):
     # another thread's wait holds up costs milliseconds, and a real device answers faster.
     sys.setswitchinterval(0.0002)
     try:
-        specs = load_scenario(args.scenario)
+        scripted = load_scenario(args.scenario)
         key = make_public_key_pem()
         server = open_socket(args.socket)
     except (ScenarioError, DeviceKeyError, OSError) as e:
         print(f"fakedevice: {e}", file=sys.stderr)
         return 2
     log = EventLog(args.log)
-    world = World(specs, key, log)
+    world = World(scripted, key, log)
 
     def stop(*_):
         server.close()

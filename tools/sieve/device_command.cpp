@@ -60,8 +60,9 @@ int RunDeviceList(const Arguments& args) {
     for (tether::DeviceSummary& device : source.list(error)) devices.push_back(std::move(device));
     if (error) problems.push_back(Printable(source.name + ": " + error.text));
   }
-  // Nothing seen because nothing could look is a failure, not an empty list.
-  if (devices.empty() && problems.size() == sources.size() && !problems.empty()) {
+  // Nothing seen while a source could not look is a failure, not an empty list: the
+  // phone may well be there.
+  if (devices.empty() && !problems.empty()) {
     std::string message = problems.front();
     for (std::size_t i = 1; i < problems.size(); ++i) message += "; " + problems[i];
     throw CommandError(kExitFailure, message);

@@ -11,6 +11,7 @@
 #include <filesystem>
 
 #include "support/test_support.h"
+#include "tether/device/device_sources.h"
 #include "tether/device/usbmux_socket.h"
 
 namespace tether {
@@ -135,6 +136,20 @@ TEST(AppleUsbDevices, FindsApplesDevicesAndTheirModesInSysfs) {
   EXPECT_EQ(found[1].mode, UsbAppleDevice::Mode::Normal);
   EXPECT_EQ(found[2].mode, UsbAppleDevice::Mode::Dfu);
   EXPECT_TRUE(AppleUsbDevices(dir.Join("missing")).empty());
+
+  // The recovery-mode source lists the two that usbmuxd never sees, by the ECID iBoot puts
+  // in its serial string (nothing can be opened here, so no model), else by the bus name.
+  sieve::test::WriteFile(dir.Join("1-1/serial"),
+                         "CPID:8030 CPRV:11 CPFM:03 SCEP:01 BDID:04 ECID:001A2B3C4D5E6F70 IBFL:3C\n");
+  sieve::test::WriteFile(dir.Join("2-1/serial"), "CPID:8030 ECID:zz\n");
+  DeviceError error;
+  const std::vector<DeviceSummary> listed = ListRecoveryDevices(dir.Path(), error);
+  ASSERT_EQ(listed.size(), 2u);
+  EXPECT_EQ(listed[0].udid, "0x1A2B3C4D5E6F70");
+  EXPECT_EQ(listed[0].mode, DeviceMode::Recovery);
+  EXPECT_EQ(listed[1].udid, "usb:2-1");
+  EXPECT_EQ(listed[1].mode, DeviceMode::Dfu);
+  EXPECT_FALSE(error);
 }
 
 TEST(DeviceVerdict, FollowsTheServiceThenTheBus) {

@@ -28,7 +28,7 @@ class Stop(Exception):
 def serve_mobilebackup2(sock, world, device):
     where = device.udid[:8] + " mobilebackup2"
     link = DeviceLink(sock, world.log, where)
-    plan = device.spec.backup
+    plan = device.script.backup
     try:
         if not _handshake(link, plan.device_link_version):
             return
@@ -84,7 +84,7 @@ def _handshake(link, major):
 class BackupRun:
     def __init__(self, link, world, device, request):
         self.link, self.world, self.device = link, world, device
-        self.plan = device.spec.backup
+        self.plan = device.script.backup
         target = request.get("TargetIdentifier")
         self.target = target if isinstance(target, str) and target else device.udid
         self.files_sent = 0

@@ -14,7 +14,7 @@ BACKUP_SERVICE = "com.apple.mobilebackup2"
 
 
 def root_values(device):
-    s = device.spec
+    s = device.script
     return {
         "ActivationState": s.activation,
         "BluetoothAddress": "f0:18:98:%02x:%02x:%02x" % (device.device_id, 0x10, 0x21),
@@ -123,10 +123,10 @@ class LockdownSession:
             reply["Error"] = "SessionInactive"
             return reply, name + " -> SessionInactive"
         switch, port = SERVICES.get(service, (None, None))
-        if switch is None or not self.device.spec.services[switch]:
+        if switch is None or not self.device.script.services[switch]:
             reply["Error"] = "InvalidService"
             return reply, name + " -> InvalidService"
-        if service == BACKUP_SERVICE and (not self.device.spec.escrow_bag or "EscrowBag" not in request):
+        if service == BACKUP_SERVICE and (not self.device.script.escrow_bag or "EscrowBag" not in request):
             reply["Error"] = "MissingValue"
             return reply, name + " -> MissingValue"
         with self.device.lock:

@@ -177,13 +177,13 @@ def parse_scenario(obj, base_dir="."):
     if not devices:
         raise ScenarioError("scenario.devices: required, a non-empty list")
     r.check_unknown()
-    specs = [_device(d, f"scenario.devices[{i}]", base_dir) for i, d in enumerate(devices)]
+    scripted = [_device(d, f"scenario.devices[{i}]", base_dir) for i, d in enumerate(devices)]
     seen = set()
-    for s in specs:
+    for s in scripted:
         if s.udid.lower() in seen:
             raise ScenarioError(f"scenario.devices: udid {s.udid} appears twice")
         seen.add(s.udid.lower())
-    return specs
+    return scripted
 
 
 def load_scenario(path):

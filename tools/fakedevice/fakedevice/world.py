@@ -21,24 +21,24 @@ APPLE_IPHONE_PRODUCT_ID = 0x12A8
 class Device:
     """One scripted iPhone: its identity, whom it trusts, and the streams open to it."""
 
-    def __init__(self, spec, device_id, public_key_pem):
-        self.spec = spec
-        self.udid = spec.udid
+    def __init__(self, script, device_id, public_key_pem):
+        self.script = script
+        self.udid = script.udid
         self.device_id = device_id
         self.public_key_pem = public_key_pem
-        self.attached = spec.attached
+        self.attached = script.attached
         self.escrow_bag = os.urandom(32)
         self.trusted_hosts = set()
         self.pair_requests = 0
         self.open_ports = {LOCKDOWN_PORT}
-        self.values = {"com.apple.mobile.backup": {"WillEncrypt": spec.will_encrypt}}
+        self.values = {"com.apple.mobile.backup": {"WillEncrypt": script.will_encrypt}}
         self.lock = threading.Lock()
         self._streams = set()
         self._observers = set()
 
     def next_pair_outcome(self):
         with self.lock:
-            outcomes = self.spec.pair
+            outcomes = self.script.pair
             outcome = outcomes[min(self.pair_requests, len(outcomes) - 1)]
             self.pair_requests += 1
             return outcome
@@ -96,17 +96,17 @@ class Listener:
 
 
 class World:
-    def __init__(self, specs, public_key_pem, log):
+    def __init__(self, scripted, public_key_pem, log):
         self.log = log
-        self.devices = [Device(s, i + 1, public_key_pem) for i, s in enumerate(specs)]
+        self.devices = [Device(s, i + 1, public_key_pem) for i, s in enumerate(scripted)]
         self.buid = str(uuid.uuid4()).upper()
         self.pair_records = {}
         self._listeners = set()
         self._lock = threading.Lock()
         for d in self.devices:
-            if d.spec.pair_record != "none":
+            if d.script.pair_record != "none":
                 host_id = str(uuid.uuid4()).upper()
-                if d.spec.pair_record == "valid":
+                if d.script.pair_record == "valid":
                     d.trusted_hosts.add(host_id)
                 record = {"HostID": host_id, "SystemBUID": self.buid, "EscrowBag": d.escrow_bag,
                           "WiFiMACAddress": wifi_address(d)}
