@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <span>
 #include <unordered_map>
 
 #include "sieve/reader/text.h"
@@ -48,12 +49,12 @@ bool IsSchemaType(const Value& value) {
   return false;
 }
 
-// How much a candidate is to be believed over another shape's reading of the same bytes: a
-// cell with its rowid or header length intact above a damaged one, then the shape that
-// explains more fields.
+// How much a candidate is to be believed over another shape's reading of the same bytes:
+// short records of few columns match stray bytes easily, so the reading that explains more
+// bytes and more fields wins; an intact cell (rowid kept) counts above a damaged one.
 int Belief(const CarvedRecord& record) {
-  int score = record.rowid >= 0 ? 1000 : 500;
-  score += 10 * static_cast<int>(record.serialTypes.size()) - 100 * record.lostLeadingColumns;
+  int score = 4 * static_cast<int>(std::min<std::size_t>(record.length, 1 << 20));
+  score += (record.rowid >= 0 ? 40 : 0) + 8 * static_cast<int>(record.serialTypes.size()) - 20 * record.lostLeadingColumns;
   for (const Value& value : record.values) score += value.kind == ValueKind::kNull ? 0 : 3;
   return score;
 }
@@ -72,6 +73,35 @@ struct View {
   std::uint32_t page = 0;  // the real page number of an older version
   std::uint32_t frame = 0;
 };
+
+// A page that was a b-tree page when it left use (a freelist leaf keeps its bytes; an older
+// version is whole) is read as it stood then: each cell its pointer array names, each
+// freeblock and the gap. Carving it whole would also read bytes across cell boundaries,
+// where a cell's head survives but its tail was overwritten by a later cell. False when the
+// page does not carry a believable b-tree header.
+bool SplitBtreePage(std::span<const std::uint8_t> usable, std::uint32_t pageNumber, std::size_t pageFileOffset,
+                    std::uint32_t regionPage, RegionKind kind, const std::function<void(const FreeRegion&)>& visit) {
+  const auto header = ReadBtreePageHeader(usable, PagedFile::BtreeHeaderOffset(pageNumber));
+  if (!header || header->type == kInteriorTablePage) return header.has_value();
+  const auto size = static_cast<std::uint32_t>(usable.size());
+  const std::uint32_t gapEnd = std::min(header->contentStart, size);
+  if (gapEnd > header->cellPointersEnd) {
+    visit({regionPage, kind, pageFileOffset + header->cellPointersEnd, gapEnd - header->cellPointersEnd});
+  }
+  for (const Freeblock& block : ReadFreeblocks(usable, *header)) {
+    visit({regionPage, kind, pageFileOffset + block.offset, block.size});
+  }
+  for (std::uint32_t i = 0; i < header->cellCount; ++i) {
+    const auto cell = ReadCell(usable, *header, i);
+    if (!cell || !cell->hasPayload) continue;
+    const std::uint32_t end = cell->payloadOffset + cell->localSize + (cell->overflowPage ? 4u : 0u);
+    if (end > size || end <= cell->offset) continue;
+    // Interior index cells start with a child page number the carver does not expect.
+    const std::uint32_t start = header->type == kInteriorIndexPage ? cell->offset + 4 : cell->offset;
+    visit({regionPage, kind, pageFileOffset + start, end - start});
+  }
+  return true;
+}
 
 class Engine {
  public:
@@ -103,12 +133,12 @@ class Engine {
   const CarveOptions& options_;
   const ScanControl* control_;
   bool stopped_ = false;
-  int sinceCheck_ = 0;
+  int sinceCheck_ = 63;  // the first region already asks
   PageMap map_;
   std::vector<TableShape> tables_;
   LiveRows live_;
   std::vector<CarvedRow> rows_;
-  std::unordered_map<std::uint64_t, std::size_t> rowIndex_;
+  std::unordered_map<std::uint64_t, std::vector<std::size_t>> rowIndex_;
   std::vector<std::uint8_t> body_;
   CarveResult result_;
 };
@@ -126,6 +156,11 @@ void Engine::ForEachRegion(const std::function<void(const View&, const FreeRegio
       if (control_ && region.page % 256 == 0) control_->Report(from + (to - from) * region.page / pages);
     }
     main.source = SourceOfRegion(region.kind);
+    if (region.kind == RegionKind::kFreelistLeaf || region.kind == RegionKind::kLostPage) {
+      const auto usable = file_.Page(region.page);
+      const auto inner = [&](const FreeRegion& part) { visit(main, part); };
+      if (SplitBtreePage(usable, region.page, region.fileOffset, region.page, region.kind, inner)) return;
+    }
     visit(main, region);
   });
   std::size_t done = 0;
@@ -139,12 +174,13 @@ void Engine::ForEachRegion(const std::function<void(const View&, const FreeRegio
     one.header = file_.header;
     View view{&one, version.source == VersionSource::Journal ? CarveSource::Journal : CarveSource::Wal, true,
               version.page, version.frame};
-    // A b-tree page is read from the end of its cell pointers, so live cells and free space
-    // of that version are both candidates; any other page is read whole.
+    // The version's live cells are candidates as much as its free space; a page that was not
+    // a b-tree page then is read whole.
     const auto usable = one.bytes.first(file_.header.usableSize);
-    const auto header = ReadBtreePageHeader(usable, PagedFile::BtreeHeaderOffset(version.page));
-    const std::size_t start = header ? header->cellPointersEnd : 0;
-    if (start < usable.size()) visit(view, {1, RegionKind::kLostPage, start, usable.size() - start});
+    const auto inner = [&](const FreeRegion& part) { visit(view, part); };
+    if (!SplitBtreePage(usable, version.page, 0, 1, RegionKind::kLostPage, inner)) {
+      visit(view, {1, RegionKind::kLostPage, 0, usable.size()});
+    }
     if (control_ && done % 256 == 0) {
       control_->Report(from + (to - from) * (file_.header.pageCount + done) / pages);
     }
@@ -213,17 +249,34 @@ void Engine::Keep(const View& view, Candidate& candidate) {
   if (candidate.table == 0 && AddDroppedTable(tables_, record.values, file_.header.encoding)) {
     result_.droppedTables.push_back(tables_.back().name);
   }
-  const std::int64_t* rowid = record.rowid >= 0 ? &record.rowid : nullptr;
-  const std::uint64_t key =
-      RowFingerprint(record.values, record.values.size(), -1, false, rowid) ^ (candidate.table * 0x9e3779b97f4a7c15ull);
-  const auto [at, inserted] = rowIndex_.try_emplace(key, rows_.size());
-  if (!inserted) {
-    CarvedRow& first = rows_[at->second];
+  // The same record may be found intact in one place and with its cell prefix overwritten in
+  // another: the key leaves out what a damaged copy loses (rowid, first column), and the
+  // copies merge when what both kept agrees.
+  const std::uint64_t key = RowFingerprint(record.values, record.values.size(), alias, true, nullptr) ^
+                            (candidate.table * 0x9e3779b97f4a7c15ull);
+  auto& sameKey = rowIndex_[key];
+  for (const std::size_t index : sameKey) {
+    CarvedRow& first = rows_[index];
+    if (record.rowid >= 0 && first.rowid && *first.rowid != record.rowid) continue;
+    const bool firstKnown = first.values.empty() || !first.firstLost;
+    if (record.lostLeadingColumns == 0 && firstKnown && !first.values.empty() && alias != 0 &&
+        !(first.values[0] == Own(record.values[0]))) {
+      continue;
+    }
     if (source != first.source && std::find(first.alsoIn.begin(), first.alsoIn.end(), source) == first.alsoIn.end()) {
       first.alsoIn.push_back(source);
     }
+    if (!first.rowid && record.rowid >= 0) {
+      first.rowid = record.rowid;
+      if (alias >= 0) first.values[static_cast<std::size_t>(alias)] = Own(record.values[static_cast<std::size_t>(alias)]);
+    }
+    if (first.firstLost && record.lostLeadingColumns == 0 && !record.values.empty()) {
+      first.values[0] = Own(record.values[0]);
+      first.firstLost = false;
+    }
     return;
   }
+  sameKey.push_back(rows_.size());
   CarvedRow row;
   row.table = tables_[candidate.table].name;
   row.source = source;
@@ -231,6 +284,7 @@ void Engine::Keep(const View& view, Candidate& candidate) {
   row.offset = record.fileOffset;
   row.frame = view.frame;
   if (record.rowid >= 0) row.rowid = record.rowid;
+  row.firstLost = record.lostLeadingColumns > 0;
   row.values.reserve(record.values.size());
   for (const Value& value : record.values) {
     row.values.push_back(Own(value));

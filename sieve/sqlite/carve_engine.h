@@ -46,6 +46,7 @@ struct CarvedRow {
   std::optional<std::int64_t> rowid;
   std::vector<CarvedValue> values;  // in the table's record order
   bool partial = false;             // some values were cut: their overflow pages were reused
+  bool firstLost = false;           // the first column's serial type was overwritten: its value is unknown
   std::vector<CarveSource> alsoIn;  // the same record found elsewhere too
 };
 
