@@ -200,11 +200,15 @@ std::optional<TableDefinition> ParseCreateTable(std::string_view sql) {
   if (parts.empty()) return std::nullopt;
 
   TableDefinition table;
+  bool keyFromConstraint = false;  // a column's own PRIMARY KEY already settled its alias status
   for (const TokenRange& part : parts) {
     if (part.empty()) return std::nullopt;
     if (StartsTableConstraint(part[0])) {
       std::vector<std::string> named = TablePrimaryKeyColumns(part);
-      if (!named.empty()) table.primaryKey = std::move(named);
+      if (!named.empty()) {
+        table.primaryKey = std::move(named);
+        keyFromConstraint = true;
+      }
       continue;
     }
     bool columnKey = false;
@@ -214,7 +218,7 @@ std::optional<TableDefinition> ParseCreateTable(std::string_view sql) {
   for (std::size_t k = close + 1; k + 1 < tokens.size(); ++k) {
     if (IsKeyword(tokens[k], "WITHOUT") && IsKeyword(tokens[k + 1], "ROWID")) table.withoutRowid = true;
   }
-  if (table.primaryKey.size() == 1) {
+  if (keyFromConstraint && table.primaryKey.size() == 1) {
     for (TableColumn& column : table.columns) {
       if (ToLowerAscii(column.name) == ToLowerAscii(table.primaryKey[0]) &&
           ToLowerAscii(column.declaredType) == "integer") {
