@@ -120,6 +120,7 @@ void Measure(const std::string& path, const char* label) {
       sieve::sqlite::MainFileHistory(std::vector<std::uint8_t>(carver.Bytes().begin(), carver.Bytes().end()));
   std::size_t carvedRows = 0;
   const double carve = SecondsOf([&] {
+    carvedRows = 0;
     sieve::sqlite::Carve(history, {}, [&](const sieve::sqlite::CarvedRow&) { ++carvedRows; });
   });
 
