@@ -119,10 +119,11 @@ TEST(PageHistory, CheckpointLeavesAnOlderGenerationBehind) {
 TEST(PageHistory, FramesOfAnOpenTransactionAreUncommittedHistory) {
   test::TempDir dir;
   WalDb w(dir);
-  w.db.Exec("INSERT INTO t VALUES(1,'before')");
-  w.db.Exec("PRAGMA cache_size=2");  // a big transaction spills its pages into the log
+  for (int i = 1; i < 100; ++i) w.db.Exec("INSERT INTO t VALUES(" + std::to_string(i) + ",'before-" + std::string(50, 'x') + "')");
+  w.db.Exec("PRAGMA cache_size=2");  // a big transaction spills its pages, old and new, into the log
   w.db.Exec("BEGIN");
-  for (int i = 2; i < 200; ++i) w.db.Exec("INSERT INTO t VALUES(" + std::to_string(i) + ",'spilled-" + std::string(50, 'x') + "')");
+  w.db.Exec("UPDATE t SET v='spilled-" + std::string(50, 'x') + "'");
+  for (int i = 100; i < 200; ++i) w.db.Exec("INSERT INTO t VALUES(" + std::to_string(i) + ",'spilled-" + std::string(50, 'x') + "')");
   const Bytes main = w.Main(), wal = w.Wal();
   w.db.Exec("ROLLBACK");
   auto result = ReadFileHistory(main, wal, {});
