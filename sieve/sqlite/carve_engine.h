@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "sieve/sqlite/main_file_history.h"
+#include "sieve/sqlite/page_history.h"
 #include "sieve/sqlite/record_decoder.h"
 #include "sieve/sqlite/scan_control.h"
 
