@@ -1,0 +1,145 @@
+#include "sieve/sqlite/page_history.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "sieve/sqlite/rollback_journal.h"
+#include "sieve/sqlite/wal_log.h"
+
+namespace sieve::sqlite {
+
+namespace {
+
+constexpr std::uint32_t kNoFrame = std::numeric_limits<std::uint32_t>::max();
+
+FileHistoryResult Failure(HistoryStatus status, std::string error) {
+  FileHistoryResult result;
+  result.status = status;
+  result.error = std::move(error);
+  return result;
+}
+
+const char* GeometryText(GeometryStatus status) {
+  switch (status) {
+    case GeometryStatus::kTooShort: return "the database file is truncated (shorter than its header or one page)";
+    case GeometryStatus::kNotSqlite: return "not an SQLite database (wrong header text)";
+    case GeometryStatus::kBadPageSize: return "the database header gives an invalid page size";
+    case GeometryStatus::kBadReservedSize: return "the database header reserves too many bytes per page";
+    case GeometryStatus::kOk: break;
+  }
+  return "ok";
+}
+
+void AddWarnings(std::vector<std::string>& to, const std::vector<std::string>& from) {
+  to.insert(to.end(), from.begin(), from.end());
+}
+
+}  // namespace
+
+FileHistoryResult ReadFileHistory(std::span<const std::uint8_t> mainFile, std::span<const std::uint8_t> wal,
+                                  std::span<const std::uint8_t> journal) {
+  // An empty main file is legal: a database whose every page still sits in its log.
+  const DatabaseHeader mainHeader = ReadDatabaseHeader(mainFile);
+  if (!mainFile.empty() && mainHeader.status != GeometryStatus::kOk) {
+    return Failure(HistoryStatus::kNotSqlite, GeometryText(mainHeader.status));
+  }
+  std::uint32_t pageSize = mainHeader.pageSize;
+
+  WalLog log;
+  if (!wal.empty()) {
+    log = ParseWalLog(wal);
+    if (log.status != WalStatus::kOk) return Failure(HistoryStatus::kBadWal, WalStatusText(log.status));
+    if (pageSize != 0 && log.pageSize != pageSize) {
+      return Failure(HistoryStatus::kPageSizeMismatch, "the write-ahead log's page size (" +
+                                                           std::to_string(log.pageSize) + ") differs from the database's (" +
+                                                           std::to_string(pageSize) + ")");
+    }
+    pageSize = log.pageSize;
+  }
+
+  RollbackJournal rollback;
+  if (!journal.empty()) {
+    rollback = ParseRollbackJournal(journal, pageSize);
+    if (rollback.status != JournalStatus::kOk && rollback.status != JournalStatus::kEmpty) {
+      return Failure(HistoryStatus::kBadJournal, JournalStatusText(rollback.status));
+    }
+    if (rollback.pageSize != 0 && pageSize != 0 && rollback.pageSize != pageSize) {
+      return Failure(HistoryStatus::kPageSizeMismatch, "the rollback journal's page size (" +
+                                                           std::to_string(rollback.pageSize) +
+                                                           ") differs from the database's (" + std::to_string(pageSize) + ")");
+    }
+    if (pageSize == 0) pageSize = rollback.pageSize;
+  }
+
+  FileHistoryResult result;
+  FileHistory& history = result.history;
+  AddWarnings(history.warnings, log.warnings);
+  AddWarnings(history.warnings, rollback.warnings);
+
+  const std::uint32_t mainPages = pageSize == 0 ? 0 : static_cast<std::uint32_t>(std::min<std::size_t>(mainFile.size() / pageSize, UINT32_MAX));
+  if (pageSize != 0 && mainFile.size() % pageSize != 0) {
+    history.warnings.push_back("the database file ends inside a page; the partial page is ignored");
+  }
+
+  // The database size: the last commit of the log's valid chain, else the main file's.
+  std::uint32_t databasePages = mainFile.empty() ? 0 : mainHeader.pageCount;
+  std::uint32_t highestFramePage = 0;
+  std::uint32_t committedFrames = 0;
+  for (const WalFrame& frame : log.frames) {
+    if (!frame.inLog || !frame.committed) continue;
+    ++committedFrames;
+    highestFramePage = std::max(highestFramePage, frame.page);
+    if (frame.commitSize != 0) databasePages = frame.commitSize;
+  }
+  const std::uint32_t backed = std::max(mainPages, highestFramePage);
+  if (databasePages > backed) {
+    history.warnings.push_back("the log's last commit claims " + std::to_string(databasePages) +
+                               " pages but no file holds any page past " + std::to_string(backed));
+    databasePages = backed;
+  }
+  // Every page of the database comes from the main file or a distinct frame.
+  if (std::uint64_t{databasePages} > std::uint64_t{mainPages} + committedFrames) {
+    return Failure(HistoryStatus::kTooLarge, "the log's last commit claims " + std::to_string(databasePages) +
+                                                 " pages but the files hold at most " +
+                                                 std::to_string(std::uint64_t{mainPages} + committedFrames));
+  }
+
+  // The newest committed frame of each page wins over the main file.
+  std::vector<std::uint32_t> winner(std::size_t{databasePages} + 1, kNoFrame);
+  for (std::uint32_t i = 0; i < log.frames.size(); ++i) {
+    const WalFrame& frame = log.frames[i];
+    if (frame.inLog && frame.committed && frame.page <= databasePages) winner[frame.page] = i;
+  }
+
+  history.currentBytes.assign(std::size_t{databasePages} * pageSize, 0);
+  for (std::uint32_t page = 1; page <= databasePages; ++page) {
+    std::span<const std::uint8_t> source;
+    if (winner[page] != kNoFrame) {
+      source = log.frames[winner[page]].bytes;
+    } else if (page <= mainPages) {
+      source = mainFile.subspan(std::size_t{page - 1} * pageSize, pageSize);
+    } else {
+      continue;  // never written: SQLite reads zeros
+    }
+    std::memcpy(history.currentBytes.data() + std::size_t{page - 1} * pageSize, source.data(), pageSize);
+  }
+  history.current.bytes = history.currentBytes;
+  history.current.header = ReadDatabaseHeader(history.currentBytes);
+
+  for (std::uint32_t page = 1; page <= mainPages; ++page) {
+    if (page <= databasePages && winner[page] == kNoFrame) continue;
+    history.older.push_back({page, VersionSource::Main, 0, 0, true, mainFile.subspan(std::size_t{page - 1} * pageSize, pageSize)});
+  }
+  for (std::uint32_t i = 0; i < log.frames.size(); ++i) {
+    const WalFrame& frame = log.frames[i];
+    if (frame.page <= databasePages && winner[frame.page] == i) continue;
+    history.older.push_back({frame.page, VersionSource::Wal, frame.index, frame.generation, frame.committed, frame.bytes});
+  }
+  for (const JournalRecord& record : rollback.records) {
+    history.older.push_back({record.page, VersionSource::Journal, 0, 0, true, record.bytes});
+  }
+  return result;
+}
+
+}  // namespace sieve::sqlite

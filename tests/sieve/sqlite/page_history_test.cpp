@@ -1,0 +1,246 @@
+// Page history from real logs and journals that SQLite wrote. The current view is checked
+// against SQLite itself reading the same (possibly damaged) main file and log.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <string_view>
+
+#include "sieve/sqlite/page_history.h"
+#include "sqlite_fixture.h"
+#include "support/test_support.h"
+
+namespace sieve::sqlite {
+namespace {
+
+using testing::FileBytes;
+using testing::PutBigEndian32;
+using testing::WritableDb;
+using Bytes = std::vector<std::uint8_t>;
+
+std::string_view Text(std::span<const std::uint8_t> bytes) {
+  return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
+
+void Write(const std::string& path, const Bytes& bytes) { test::WriteFile(path, Text(bytes)); }
+
+// Every row of table t as SQLite reads the database at `path` (with its -wal if present).
+std::string Rows(const std::string& path) {
+  sqlite3* db = nullptr;
+  std::string out;
+  if (sqlite3_open(path.c_str(), &db) == SQLITE_OK) {
+    sqlite3_stmt* query = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT id, v FROM t ORDER BY id", -1, &query, nullptr) == SQLITE_OK) {
+      while (sqlite3_step(query) == SQLITE_ROW) {
+        out += std::to_string(sqlite3_column_int64(query, 0)) + "=" +
+               reinterpret_cast<const char*>(sqlite3_column_text(query, 1)) + ";";
+      }
+    } else {
+      out = std::string("error: ") + sqlite3_errmsg(db);
+    }
+    sqlite3_finalize(query);
+  }
+  sqlite3_close(db);
+  return out;
+}
+
+// Our current view must read as SQLite reads main + log.
+void ExpectCurrentMatchesSqlite(const test::TempDir& dir, const Bytes& main, const Bytes& wal,
+                                const FileHistory& history, const std::string& what) {
+  static int serial = 0;
+  const std::string stem = dir.Join("check" + std::to_string(++serial));
+  Write(stem + ".db", main);
+  if (!wal.empty()) Write(stem + ".db-wal", wal);
+  Write(stem + "-ours.db", history.currentBytes);
+  const std::string theirs = Rows(stem + ".db");
+  EXPECT_EQ(Rows(stem + "-ours.db"), theirs) << what;
+}
+
+bool AnyVersionHolds(const FileHistory& history, VersionSource source, std::string_view text,
+                     const std::function<bool(const PageVersion&)>& also = {}) {
+  return std::any_of(history.older.begin(), history.older.end(), [&](const PageVersion& v) {
+    return v.source == source && Text(v.bytes).find(text) != std::string_view::npos && (!also || also(v));
+  });
+}
+
+// A WAL database with autocheckpoint off; `db` stays open so the -wal stays on disk.
+struct WalDb {
+  explicit WalDb(const test::TempDir& dir) : path(dir.Join("w.db")), db(path) {
+    db.Exec("PRAGMA page_size=1024");
+    db.Exec("PRAGMA journal_mode=WAL");
+    db.Exec("PRAGMA wal_autocheckpoint=0");
+    db.Exec("CREATE TABLE t(id INTEGER PRIMARY KEY, v TEXT)");
+  }
+  Bytes Main() const { return FileBytes(path); }
+  Bytes Wal() const { return FileBytes(path + "-wal"); }
+  std::string path;
+  WritableDb db;
+};
+
+TEST(PageHistory, SupersededFramesAndMainPagesAreHistory) {
+  test::TempDir dir;
+  WalDb w(dir);
+  w.db.Exec("INSERT INTO t VALUES(1,'first-version')");
+  w.db.Exec("PRAGMA wal_checkpoint(TRUNCATE)");  // the row reaches the main file
+  for (const char* v : {"second-version", "third-version", "fourth-version"}) {
+    w.db.Exec(std::string("UPDATE t SET v='") + v + "' WHERE id=1");
+  }
+  const Bytes main = w.Main(), wal = w.Wal();
+  auto result = ReadFileHistory(main, wal, {});
+  ASSERT_TRUE(result.ok()) << result.error;
+  const FileHistory& h = result.history;
+  ExpectCurrentMatchesSqlite(dir, main, wal, h, "three updates");
+  EXPECT_NE(Text(h.currentBytes).find("fourth-version"), std::string_view::npos);
+  EXPECT_TRUE(AnyVersionHolds(h, VersionSource::Main, "first-version"));
+  for (const char* v : {"second-version", "third-version"}) {
+    EXPECT_TRUE(AnyVersionHolds(h, VersionSource::Wal, v, [](const PageVersion& p) {
+      return p.committed && p.generation == 0 && p.frame > 0;
+    })) << v;
+  }
+  EXPECT_FALSE(AnyVersionHolds(h, VersionSource::Wal, "fourth-version"));  // it is current
+  for (const PageVersion& v : h.older) EXPECT_EQ(v.bytes.size(), 1024u);
+}
+
+TEST(PageHistory, CheckpointLeavesAnOlderGenerationBehind) {
+  test::TempDir dir;
+  WalDb w(dir);
+  for (int i = 0; i < 6; ++i) w.db.Exec("INSERT INTO t VALUES(" + std::to_string(i) + ",'gen-old-" + std::to_string(i) + "')");
+  w.db.Exec("PRAGMA wal_checkpoint");  // the next writer restarts the log with new salts
+  w.db.Exec("UPDATE t SET v='gen-new' WHERE id=0");
+  const Bytes main = w.Main(), wal = w.Wal();
+  auto result = ReadFileHistory(main, wal, {});
+  ASSERT_TRUE(result.ok()) << result.error;
+  ExpectCurrentMatchesSqlite(dir, main, wal, result.history, "after a checkpoint");
+  EXPECT_TRUE(AnyVersionHolds(result.history, VersionSource::Wal, "gen-old-5",
+                              [](const PageVersion& p) { return p.generation == 1 && p.committed; }));
+  EXPECT_NE(Text(result.history.currentBytes).find("gen-new"), std::string_view::npos);
+}
+
+TEST(PageHistory, FramesOfAnOpenTransactionAreUncommittedHistory) {
+  test::TempDir dir;
+  WalDb w(dir);
+  w.db.Exec("INSERT INTO t VALUES(1,'before')");
+  w.db.Exec("PRAGMA cache_size=2");  // a big transaction spills its pages into the log
+  w.db.Exec("BEGIN");
+  for (int i = 2; i < 200; ++i) w.db.Exec("INSERT INTO t VALUES(" + std::to_string(i) + ",'spilled-" + std::string(50, 'x') + "')");
+  const Bytes main = w.Main(), wal = w.Wal();
+  w.db.Exec("ROLLBACK");
+  auto result = ReadFileHistory(main, wal, {});
+  ASSERT_TRUE(result.ok()) << result.error;
+  ExpectCurrentMatchesSqlite(dir, main, wal, result.history, "open transaction");
+  EXPECT_EQ(Text(result.history.currentBytes).find("spilled-"), std::string_view::npos);
+  EXPECT_TRUE(AnyVersionHolds(result.history, VersionSource::Wal, "spilled-",
+                              [](const PageVersion& p) { return !p.committed && p.generation == 0; }));
+}
+
+// Damaged logs: each is either refused with a clear status or read exactly as SQLite reads it.
+TEST(PageHistory, DamagedLogs) {
+  test::TempDir dir;
+  WalDb w(dir);
+  for (int i = 0; i < 5; ++i) w.db.Exec("INSERT INTO t VALUES(" + std::to_string(i) + ",'row-" + std::to_string(i) + "')");
+  const Bytes main = w.Main(), good = w.Wal();
+  const std::size_t frame = 24 + 1024;
+  ASSERT_GE(good.size(), 32 + 5 * frame);
+  struct Case {
+    const char* what;
+    std::function<void(Bytes&)> damage;
+    HistoryStatus status;
+    bool warns;
+  };
+  const Case cases[] = {
+      {"intact", [](Bytes&) {}, HistoryStatus::kOk, false},
+      {"bad magic", [](Bytes& b) { b[3] = 0x00; }, HistoryStatus::kBadWal, false},
+      {"unknown version", [](Bytes& b) { b[7] ^= 1; }, HistoryStatus::kBadWal, false},
+      {"page size 2048", [](Bytes& b) { PutBigEndian32(b, 8, 2048); }, HistoryStatus::kPageSizeMismatch, false},
+      {"page size 1000", [](Bytes& b) { PutBigEndian32(b, 8, 1000); }, HistoryStatus::kBadWal, false},
+      {"header only in part", [](Bytes& b) { b.resize(20); }, HistoryStatus::kBadWal, false},
+      {"last frame cut short", [&](Bytes& b) { b.resize(b.size() - 100); }, HistoryStatus::kOk, true},
+      {"header checksum wrong", [](Bytes& b) { b[27] ^= 1; }, HistoryStatus::kOk, true},
+      {"third frame's page damaged", [&](Bytes& b) { b[32 + 2 * frame + 24 + 500] ^= 0xff; }, HistoryStatus::kOk, true},
+      {"third frame from another generation", [&](Bytes& b) { b[32 + 2 * frame + 8] ^= 1; }, HistoryStatus::kOk, true},
+      {"huge page number past the chain", [&](Bytes& b) {
+         b[32 + frame + 24 + 7] ^= 1;  // breaks the chain at frame 2
+         PutBigEndian32(b, 32 + 3 * frame, 0xfffffff0);
+       }, HistoryStatus::kOk, true},
+  };
+  for (const Case& c : cases) {
+    Bytes wal = good;
+    c.damage(wal);
+    auto result = ReadFileHistory(main, wal, {});
+    EXPECT_EQ(result.status, c.status) << c.what << ": " << result.error;
+    if (!result.ok()) {
+      EXPECT_FALSE(result.error.empty()) << c.what;
+      continue;
+    }
+    EXPECT_EQ(!result.history.warnings.empty(), c.warns) << c.what;
+    ExpectCurrentMatchesSqlite(dir, main, wal, result.history, c.what);
+    // Every whole frame with a page number is somewhere: current or older.
+    std::size_t walVersions = 0;
+    for (const PageVersion& v : result.history.older) walVersions += v.source == VersionSource::Wal;
+    EXPECT_LE(walVersions, (wal.size() - 32) / frame) << c.what;
+  }
+  EXPECT_TRUE(AnyVersionHolds(ReadFileHistory(main, good, {}).history, VersionSource::Main, "SQLite format 3"));
+  EXPECT_EQ(ReadFileHistory(Bytes(3000, 7), good, {}).status, HistoryStatus::kNotSqlite);
+}
+
+TEST(PageHistory, RollbackJournalHoldsPagesBeforeTheChange) {
+  test::TempDir dir;
+  const std::string path = dir.Join("j.db");
+  WritableDb db(path);
+  db.Exec("PRAGMA page_size=1024");
+  db.Exec("PRAGMA journal_mode=PERSIST");
+  db.Exec("CREATE TABLE t(id INTEGER PRIMARY KEY, v TEXT)");
+  db.Exec("INSERT INTO t VALUES(1,'original-text')");
+  const Bytes before = FileBytes(path);
+
+  db.Exec("BEGIN");
+  db.Exec("UPDATE t SET v='changed-text' WHERE id=1");
+  const Bytes hot = FileBytes(path + "-journal");  // mid-transaction: header intact
+  db.Exec("COMMIT");
+  const Bytes persisted = FileBytes(path + "-journal");  // committed: header zeroed
+  const Bytes after = FileBytes(path);
+  ASSERT_EQ(persisted[0], 0);
+
+  for (const Bytes* journal : {&hot, &persisted}) {
+    auto result = ReadFileHistory(after, {}, *journal);
+    ASSERT_TRUE(result.ok()) << result.error;
+    std::size_t records = 0;
+    for (const PageVersion& v : result.history.older) {
+      if (v.source != VersionSource::Journal) continue;
+      ++records;
+      // A journal record is the page exactly as the main file held it before.
+      ASSERT_LE(std::size_t{v.page} * 1024, before.size());
+      EXPECT_EQ(Text(v.bytes), Text(std::span(before).subspan((v.page - 1) * 1024, 1024))) << v.page;
+    }
+    EXPECT_GE(records, 1u);
+    EXPECT_TRUE(AnyVersionHolds(result.history, VersionSource::Journal, "original-text"));
+    EXPECT_EQ(Text(result.history.currentBytes), Text(after));
+  }
+
+  struct Case {
+    const char* what;
+    std::function<void(Bytes&)> damage;
+    HistoryStatus status;
+  };
+  const Case cases[] = {
+      {"bad magic", [](Bytes& b) { b[0] = 0x11; }, HistoryStatus::kBadJournal},
+      {"page size 4096", [](Bytes& b) { PutBigEndian32(b, 24, 4096); }, HistoryStatus::kPageSizeMismatch},
+      {"sector size 3", [](Bytes& b) { PutBigEndian32(b, 20, 3); }, HistoryStatus::kBadJournal},
+      {"truncated header", [](Bytes& b) { b.resize(20); }, HistoryStatus::kBadJournal},
+      {"record cut short", [](Bytes& b) { b.resize(b.size() - 10); }, HistoryStatus::kOk},
+      {"record count past the end", [](Bytes& b) { PutBigEndian32(b, 8, 0x7fffffff); }, HistoryStatus::kOk},
+      {"checksummed byte of the last page damaged", [](Bytes& b) { b[b.size() - 204] ^= 0xff; }, HistoryStatus::kOk},
+  };
+  for (const Case& c : cases) {
+    Bytes journal = hot;
+    c.damage(journal);
+    auto result = ReadFileHistory(after, {}, journal);
+    EXPECT_EQ(result.status, c.status) << c.what << ": " << result.error;
+    for (const PageVersion& v : result.history.older) {
+      EXPECT_EQ(Text(v.bytes), Text(std::span(before).subspan((v.page - 1) * 1024, 1024))) << c.what;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace sieve::sqlite
