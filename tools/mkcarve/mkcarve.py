@@ -4,7 +4,7 @@ version that ever existed, for measuring a deleted-record carver.
 
     mkcarve.py --out DIR [--seed N]
 
-For each case DIR holds NAME.sqlite (plus NAME.sqlite-wal for WAL cases) and
+For each case DIR holds NAME.sqlite (plus NAME.sqlite-wal or NAME.sqlite-journal) and
 NAME.truth.json:
 
     {"encoding": "UTF-8", "tables": {name: {"columns": [...], "ipk": index|null,
@@ -16,7 +16,8 @@ Values are JSON as `sieve carve --json` writes them (blobs {"base64": ...}).
 "state" is "live" (SQLite returns it from the file as saved, WAL applied),
 "deleted", "superseded" (an older version of an updated row), "dropped" (a row
 of a dropped table) or "uncommitted" (written in a transaction that never
-committed, present only as frames past the log's last commit).
+committed: frames past the log's last commit, or pages spilled into the main
+file beside a hot journal that SQLite rolls back on open).
 
 When a version "survives": the generator encodes the version's cell exactly as
 SQLite writes it (payload length and rowid varints, record header, body, the
@@ -234,6 +235,7 @@ class Case:
     def insert(self, table, count, long_values=False):
         t = self.tables[table]
         cols = t["columns"]
+        made = []
         for _ in range(count):
             row = self._row(table, long_values)
             cur = self.db.execute("INSERT INTO %s(%s) VALUES(%s)" % (table, ",".join(cols), ",".join("?" * len(cols))), row)
@@ -241,7 +243,11 @@ class Case:
             rowid = None if t["without_rowid"] else cur.lastrowid
             if t["ipk"] is not None:
                 row[0] = None  # the record stores NULL; the rowid carries it
-            self.versions[(table, key)] = [{"table": table, "rowid": rowid, "values": row, "state": "live"}]
+            # A rowid freed by a delete can be handed out again: the new row joins its history.
+            self.versions.setdefault((table, key), []).append(
+                {"table": table, "rowid": rowid, "values": row, "state": "live"})
+            made.append((table, key))
+        return made
 
     def keys(self, table):
         return [k for (t, k), v in self.versions.items() if t == table and v[-1]["state"] == "live"]
@@ -281,10 +287,26 @@ class Case:
         """Rows written in a transaction that spills to the log and never commits."""
         self.db.execute("PRAGMA cache_size=1")
         self.db.execute("BEGIN")
-        before = set(self.versions)
-        self.insert(table, count)
-        for k in set(self.versions) - before:
+        for k in self.insert(table, count):
             self.versions[k][-1]["state"] = "uncommitted"
+
+    def begin_hot_journal(self, table, inserts, updates):
+        """A transaction that spills changed pages into the main file and is never
+        committed: the copy keeps a hot journal, so SQLite rolls it back on open. Its rows
+        are "uncommitted"; the versions they replaced stay live."""
+        self.db.execute("PRAGMA cache_size=1")
+        self.db.execute("BEGIN")
+        before = sorted((table, k) for k in self.keys(table))
+        for k in self.insert(table, inserts):
+            self.versions[k][-1]["state"] = "uncommitted"
+        t = self.tables[table]
+        for key in self.rng.sample(before, updates):
+            row = self._row(table, False)
+            cols = t["columns"][1:]
+            self.db.execute("UPDATE %s SET %s WHERE rowid=?" % (table, ",".join(c + "=?" for c in cols)),
+                            row[1:] + [key[1]])
+            self.versions[key].insert(-1, {"table": table, "rowid": key[1], "values": [None] + row[1:],
+                                           "state": "uncommitted"})
 
     def checkpoint(self):
         self.db.execute("PRAGMA wal_checkpoint(RESTART)")
@@ -430,6 +452,12 @@ def build(folder, seed):
     case.begin_uncommitted("notes", 60)
     case.finish(folder)
     made.append("wal_generations")
+
+    case = Case(folder, "hot_journal", random.Random(seed * 1000 + 104), page_size=1024)
+    workload(case, False, rows=300)
+    case.begin_hot_journal("items", 80, 40)
+    case.finish(folder)
+    made.append("hot_journal")
 
     case = Case(folder, "wal_simple", random.Random(seed * 1000 + 103), journal="wal")
     workload(case, False, rows=400)
