@@ -133,12 +133,12 @@ def main():
                               check=True, capture_output=True, text=True).stdout.split()
         results = [score(args.sieve, folder, name) for name in made]
 
-    print("%-24s %8s %9s %8s %7s %8s %5s %9s" % ("database", "reported", "surviving", "recalled", "recall",
-                                                 "precision", "live", "phantoms"))
+    print("%-24s %8s %9s %8s %7s %8s %5s %9s %5s" % ("database", "reported", "surviving", "recalled", "recall",
+                                                     "precision", "live", "phantoms", "twice"))
     for r in results:
-        print("%-24s %8d %9d %8d %7.4f %8.4f %5d %9d" % (
+        print("%-24s %8d %9d %8d %7.4f %8.4f %5d %9d %5d" % (
             r["name"], r["reported"], r["surviving"], r["recalled"], ratio(r["recalled"], r["surviving"]),
-            ratio(r["correct"], r["reported"]), r["live"], len(r["phantoms"])))
+            ratio(r["correct"], r["reported"]), r["live"], len(r["phantoms"]), r["duplicates"]))
         for p in r["phantoms"][:3]:
             print("    phantom: %s" % json.dumps(p)[:300])
     total = {k: sum(r[k] for r in results) for k in ("reported", "surviving", "recalled", "correct", "live",
