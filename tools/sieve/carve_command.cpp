@@ -7,12 +7,14 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "sieve/itunes_backup_reader.h"
 #include "sieve/private_folder.h"
 #include "sieve/sqlite/carve_engine.h"
+#include "sieve/sqlite/database_header.h"
 #include "sieve/sqlite/page_history.h"
 #include "tools/sieve/backup_access.h"
 #include "tools/sieve/carve_json.h"
@@ -104,6 +106,21 @@ void PrintTables(const std::map<std::string, TableRows>& tables) {
   }
 }
 
+// A file cut short is refused rather than carved in part: the pages past the cut are
+// where deleted records would be, and a silent partial answer reads as "nothing deleted".
+// SQLite writes whole pages, and at least as many as a valid header count says.
+void RefuseTruncated(const std::string& path, std::span<const std::uint8_t> bytes) {
+  const sqlite::DatabaseHeader header = sqlite::ReadDatabaseHeader(bytes);
+  if (header.status != sqlite::GeometryStatus::kOk) return;  // not SQLite: the history reader says so
+  const std::uint64_t size = bytes.size();
+  const std::uint64_t counted = std::uint64_t{header.headerPageCount} * header.pageSize;
+  if (size % header.pageSize != 0 || (header.headerPageCountValid && counted > size)) {
+    throw CommandError(kExitFailure, Printable(path) + ": truncated: " + std::to_string(size) +
+                                         " bytes, the header counts " + std::to_string(header.headerPageCount) +
+                                         " pages of " + std::to_string(header.pageSize));
+  }
+}
+
 int CarveFiles(const DatabaseFiles& files, const Options& options) {
   MappedFile main, wal, journal;
   Map(main, files.main, "database");
@@ -112,8 +129,14 @@ int CarveFiles(const DatabaseFiles& files, const Options& options) {
   if (!files.wal.empty()) Detail("reading the write-ahead log " + Printable(files.wal));
   if (!files.journal.empty()) Detail("reading the journal " + Printable(files.journal));
 
+  RefuseTruncated(files.main, main.Bytes());
   sqlite::FileHistoryResult read = sqlite::ReadFileHistory(main.Bytes(), wal.Bytes(), journal.Bytes());
-  if (!read.ok()) throw CommandError(kExitFailure, Printable(files.main) + ": " + Printable(read.error));
+  if (!read.ok()) {
+    const std::string& culprit = read.status == sqlite::HistoryStatus::kBadWal       ? files.wal
+                                 : read.status == sqlite::HistoryStatus::kBadJournal ? files.journal
+                                                                                    : files.main;
+    throw CommandError(kExitFailure, Printable(culprit) + ": " + Printable(read.error));
+  }
   for (const std::string& warning : read.history.warnings) Warn(Printable(warning));
 
   sqlite::CarveOptions carve;
