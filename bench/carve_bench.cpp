@@ -161,9 +161,12 @@ sqlite3* GrowLog(const std::string& path, std::uint64_t walBytes, std::int64_t r
   sqlite3* db = nullptr;
   sqlite3_open(path.c_str(), &db);
   Exec(db, "PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0; PRAGMA synchronous=OFF");
-  std::error_code ignored;
-  for (std::int64_t round = 0; std::filesystem::file_size(path + "-wal", ignored) < walBytes &&
-                               round < 1000000; ++round) {
+  const auto logBytes = [&] {
+    std::error_code missing;  // no log before the first write
+    const std::uintmax_t size = std::filesystem::file_size(path + "-wal", missing);
+    return missing ? 0 : size;
+  };
+  for (std::int64_t round = 0; logBytes() < walBytes && round < 1000000; ++round) {
     const std::int64_t first = (round * 7919) % (rows > 0 ? rows : 1);
     Exec(db, "UPDATE message SET text = upper(text) || '" + std::to_string(round) + "' WHERE ROWID BETWEEN " +
                  std::to_string(first) + " AND " + std::to_string(first + 300));
