@@ -49,7 +49,11 @@ bool LooksLikeFreeblockHeader(const std::uint8_t* p, std::size_t pageOffset,
 // Payload length and rowid varints followed by a header length in the range the shape
 // allows; only the common one-byte forms are tested, longer varints always pass.
 bool MayStartIntactCell(const std::uint8_t* p, const std::uint8_t* end, std::size_t minColumns,
-                        std::size_t maxHeader) {
+                        std::size_t maxHeader, bool indexCell) {
+  if (indexCell) {
+    if (p[0] >= 0x80 || p[1] >= 0x80) return true;
+    return p[0] != 0 && p[1] > minColumns && p[1] <= maxHeader && p[1] <= p[0];
+  }
   if (p[0] >= 0x80 || p[1] >= 0x80) return true;
   if (p[0] == 0 || end - p < 3) return false;
   const std::uint8_t header = p[2];
@@ -76,6 +80,8 @@ RecordCarver::RecordCarver(const PagedFile& file, const RecordShape& shape)
       minColumns_(shape.minColumns == 0 || shape.minColumns > shape.columns.size()
                       ? shape.columns.size()
                       : shape.minColumns),
+      maxPayload_(std::max<std::uint64_t>(file.bytes.size(),
+                                          std::uint64_t{file.header.pageSize} * file.header.pageCount)),
       types_(shape.columns.size()) {}
 
 bool RecordCarver::AcceptType(std::size_t column, std::uint64_t serialType) const {
@@ -125,7 +131,7 @@ std::optional<CarvedRecord> RecordCarver::Build(const Header& header, const std:
                                                 const std::uint8_t* limit) const {
   const auto headerLength = static_cast<std::uint64_t>(header.typesEnd - recordStart);
   const std::uint64_t payload = headerLength + header.bodySize;
-  const std::uint32_t local = LocalPayloadSize(payload, file_.header.usableSize, true);
+  const std::uint32_t local = LocalPayloadSize(payload, file_.header.usableSize, !shape_.indexCell);
   const bool overflow = local < payload;
   if (local < headerLength) return std::nullopt;
   const std::uint64_t cellLength =
@@ -138,6 +144,10 @@ std::optional<CarvedRecord> RecordCarver::Build(const Header& header, const std:
   record.lostLeadingColumns = header.lost;
   record.truncated = overflow;
   record.values.assign(shape_.columns.size(), Value{});
+  record.serialTypes.assign(types_.begin(), types_.begin() + static_cast<std::ptrdiff_t>(header.count));
+  record.bodyOffset = static_cast<std::size_t>(header.typesEnd - file_.bytes.data());
+  record.localBodyBytes = static_cast<std::size_t>(recordStart + local - header.typesEnd);
+  record.bodySize = header.bodySize;
   const std::uint8_t* body = header.typesEnd;
   const std::uint8_t* localEnd = recordStart + local;
   bool saysSomething = false;
@@ -150,7 +160,9 @@ std::optional<CarvedRecord> RecordCarver::Build(const Header& header, const std:
         value.bytes.find('\0') != std::string_view::npos) {
       return std::nullopt;
     }
-    if (static_cast<int>(column) < header.lost) continue;
+    // An assumed type from the shape's short list fixes the value's length, so its bytes are
+    // the value; a type guessed only by size is not.
+    if (static_cast<int>(column) < header.lost && shape_.firstColumnTypes.empty()) continue;
     record.values[column] = value;
     saysSomething |= value.kind != ValueKind::kNull && static_cast<int>(column) != shape_.rowidAliasColumn;
   }
@@ -164,11 +176,11 @@ std::optional<CarvedRecord> RecordCarver::IntactCell(const std::uint8_t* cell,
   const std::size_t columns = shape_.columns.size();
   if (columns == 0) return std::nullopt;
   const Varint payload = ReadVarint(cell, end);
-  if (payload.length == 0 || payload.value == 0 || payload.value > file_.bytes.size()) {
+  if (payload.length == 0 || payload.value == 0 || payload.value > maxPayload_) {
     return std::nullopt;
   }
-  const Varint rowid = ReadVarint(cell + payload.length, end);
-  if (rowid.length == 0) return std::nullopt;
+  const Varint rowid = shape_.indexCell ? Varint{0, 0} : ReadVarint(cell + payload.length, end);
+  if (rowid.length == 0 && !shape_.indexCell) return std::nullopt;
   const std::uint8_t* record = cell + payload.length + rowid.length;
   const Varint headerLength = ReadVarint(record, end);
   if (headerLength.length == 0) return std::nullopt;
@@ -182,6 +194,7 @@ std::optional<CarvedRecord> RecordCarver::IntactCell(const std::uint8_t* cell,
   if (h + header.bodySize != payload.value) return std::nullopt;
   auto built = Build(header, cell, record, end);
   if (!built) return std::nullopt;
+  if (shape_.indexCell) return built;
   built->rowid = static_cast<std::int64_t>(rowid.value);
   if (shape_.rowidAliasColumn >= 0 && static_cast<std::size_t>(shape_.rowidAliasColumn) < header.count) {
     Value& alias = built->values[static_cast<std::size_t>(shape_.rowidAliasColumn)];
@@ -235,8 +248,10 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
       // Payload length, rowid and header length took one byte each: the first serial type
       // was overwritten too.
       const auto column0 = static_cast<std::size_t>(0);
-      for (const std::uint64_t assumed :
-           AssumableTypes(shape_.columns[column0], shape_.rowidAliasColumn == 0)) {
+      const std::vector<std::uint64_t> assumable =
+          shape_.firstColumnTypes.empty() ? AssumableTypes(shape_.columns[column0], shape_.rowidAliasColumn == 0)
+                                          : shape_.firstColumnTypes;
+      for (const std::uint64_t assumed : assumable) {
         Header header;
         header.lost = 1;
         types_[0] = assumed;
@@ -353,7 +368,7 @@ std::vector<CarvedRecord> RecordCarver::Carve(
   const std::size_t maxHeader = 2 + 9 * shape_.columns.size();
   for (const std::uint8_t* p = begin; end - p >= 3; ++p) {
     // Most offsets fail these cheap tests; the full checks run only where they pass.
-    if (MayStartIntactCell(p, end, minColumns_, maxHeader)) add(IntactCell(p, end), kIntactWeight);
+    if (MayStartIntactCell(p, end, minColumns_, maxHeader, shape_.indexCell)) add(IntactCell(p, end), kIntactWeight);
     if (end - p > 4 && LooksLikeFreeblockHeader(p, static_cast<std::size_t>(p - file_.bytes.data()) - pageStart,
                                                  file_.header.usableSize)) {
       DamageReport report;

@@ -52,6 +52,7 @@ class RecordCarver {
   const PagedFile& file_;
   const RecordShape& shape_;
   std::size_t minColumns_;
+  std::uint64_t maxPayload_;  // no payload is longer than the file the page came from
   mutable std::vector<std::uint64_t> types_;  // serial types of the candidate being checked
 };
 

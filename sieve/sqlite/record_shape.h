@@ -31,6 +31,13 @@ struct RecordShape {
   std::size_t minColumns = 0;
   // Texts of UTF-8 files with a NUL byte are refused unless this is set.
   bool allowNulInText = false;
+  // WITHOUT ROWID tables keep their rows in index b-tree cells: payload length, then the
+  // record, no rowid; their local payload limit is the index one.
+  bool indexCell = false;
+  // Serial types a first column may have had when a freeblock header overwrote it, for
+  // columns whose values have few possible lengths (sqlite_master's type). Empty: only
+  // fixed-size kinds are assumed, and the lost value is reported as Null.
+  std::vector<std::uint64_t> firstColumnTypes;
 };
 
 // Records whose values are all NULL (the rowid alias aside) are never reported: they carry
@@ -48,6 +55,14 @@ struct CarvedRecord {
   // The payload continued on overflow pages; values are cut at the end of the part kept on the
   // page (texts and blobs shortened, numbers past it Null), each marked truncated.
   bool truncated = false;
+  // Where the values stand, so a truncated record can be completed from its overflow pages:
+  // the serial types read (assumed ones included), the file offset of the first value, the
+  // bytes of values kept on the page (the first overflow page number follows them) and the
+  // bytes of all values.
+  std::vector<std::uint64_t> serialTypes;
+  std::size_t bodyOffset = 0;
+  std::size_t localBodyBytes = 0;
+  std::uint64_t bodySize = 0;
 };
 
 }  // namespace sieve::sqlite

@@ -135,12 +135,12 @@ std::string TypeText(const TokenRange& part, std::size_t& i) {
   return type;
 }
 
-TableColumn ParseColumn(const TokenRange& part) {
+TableColumn ParseColumn(const TokenRange& part, bool& primaryKey) {
   TableColumn column;
   column.name = part[0].text;
   std::size_t i = 1;
   column.declaredType = TypeText(part, i);
-  bool primaryKey = false;
+  primaryKey = false;
   bool descending = false;
   bool generated = false;
   bool storedGenerated = false;
@@ -158,18 +158,23 @@ TableColumn ParseColumn(const TokenRange& part) {
   return column;
 }
 
-// PRIMARY KEY (name) as a table constraint: the single named column, else empty.
-std::string TablePrimaryKeyColumn(const TokenRange& part) {
+// PRIMARY KEY (a, b DESC, ...) as a table constraint: the named columns in key order.
+std::vector<std::string> TablePrimaryKeyColumns(const TokenRange& part) {
+  std::vector<std::string> names;
   for (std::size_t i = 0; i + 3 < part.size(); ++i) {
-    if (IsKeyword(part[i], "PRIMARY") && IsKeyword(part[i + 1], "KEY") &&
-        IsPunct(part[i + 2], '(')) {
-      const bool single = part.size() > i + 4 && IsPunct(part[i + 4], ')');
-      const bool singleWithOrder = part.size() > i + 5 && IsPunct(part[i + 5], ')') &&
-                                   (IsKeyword(part[i + 4], "ASC") || IsKeyword(part[i + 4], "DESC"));
-      if (single || singleWithOrder) return part[i + 3].text;
+    if (!IsKeyword(part[i], "PRIMARY") || !IsKeyword(part[i + 1], "KEY") || !IsPunct(part[i + 2], '(')) continue;
+    bool expectName = true;
+    for (std::size_t k = i + 3; k < part.size() && !IsPunct(part[k], ')'); ++k) {
+      if (IsPunct(part[k], ',')) {
+        expectName = true;
+      } else if (expectName) {
+        names.push_back(part[k].text);
+        expectName = false;
+      }
     }
+    break;
   }
-  return {};
+  return names;
 }
 
 bool Contains(const std::string& upperText, std::string_view word) {
@@ -195,22 +200,27 @@ std::optional<TableDefinition> ParseCreateTable(std::string_view sql) {
   if (parts.empty()) return std::nullopt;
 
   TableDefinition table;
-  std::string primaryKeyColumn;
+  bool keyFromConstraint = false;  // a column's own PRIMARY KEY already settled its alias status
   for (const TokenRange& part : parts) {
     if (part.empty()) return std::nullopt;
     if (StartsTableConstraint(part[0])) {
-      const std::string named = TablePrimaryKeyColumn(part);
-      if (!named.empty()) primaryKeyColumn = named;
+      std::vector<std::string> named = TablePrimaryKeyColumns(part);
+      if (!named.empty()) {
+        table.primaryKey = std::move(named);
+        keyFromConstraint = true;
+      }
       continue;
     }
-    table.columns.push_back(ParseColumn(part));
+    bool columnKey = false;
+    table.columns.push_back(ParseColumn(part, columnKey));
+    if (columnKey) table.primaryKey = {table.columns.back().name};
   }
   for (std::size_t k = close + 1; k + 1 < tokens.size(); ++k) {
     if (IsKeyword(tokens[k], "WITHOUT") && IsKeyword(tokens[k + 1], "ROWID")) table.withoutRowid = true;
   }
-  if (!primaryKeyColumn.empty()) {
+  if (keyFromConstraint && table.primaryKey.size() == 1) {
     for (TableColumn& column : table.columns) {
-      if (ToLowerAscii(column.name) == ToLowerAscii(primaryKeyColumn) &&
+      if (ToLowerAscii(column.name) == ToLowerAscii(table.primaryKey[0]) &&
           ToLowerAscii(column.declaredType) == "integer") {
         column.rowidAlias = true;
       }

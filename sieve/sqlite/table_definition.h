@@ -20,6 +20,8 @@ struct TableColumn {
 struct TableDefinition {
   std::vector<TableColumn> columns;
   bool withoutRowid = false;
+  // PRIMARY KEY columns in key order. A WITHOUT ROWID table stores them first in each record.
+  std::vector<std::string> primaryKey;
 };
 
 // nullopt when the text is not a CREATE TABLE with a column list (e.g. CREATE TABLE ... AS

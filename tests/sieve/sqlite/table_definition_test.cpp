@@ -3,6 +3,7 @@
 
 #include "sieve/sqlite/record_shape.h"
 #include "sieve/sqlite/table_definition.h"
+#include "sieve/sqlite/table_shapes.h"
 
 namespace sieve::sqlite {
 namespace {
@@ -46,6 +47,15 @@ TEST(TableDefinition, ColumnsTypesAndRowidAlias) {
   EXPECT_TRUE(withoutRowid->withoutRowid);
   EXPECT_FALSE(withoutRowid->columns[0].rowidAlias);
   EXPECT_FALSE(ParseCreateTable("CREATE TABLE a(x INTEGER, y INTEGER, PRIMARY KEY(x, y))")->columns[0].rowidAlias);
+
+  // A WITHOUT ROWID record holds the key columns first, in key order.
+  const auto keyed = ParseCreateTable("CREATE TABLE k(a TEXT, b INT, c BLOB, PRIMARY KEY(c, a DESC)) WITHOUT ROWID");
+  ASSERT_TRUE(keyed);
+  EXPECT_EQ(keyed->primaryKey, (std::vector<std::string>{"c", "a"}));
+  const TableShape shape = ShapeOfDefinition("k", *keyed);
+  EXPECT_EQ(shape.columnNames, (std::vector<std::string>{"c", "a", "b"}));
+  EXPECT_TRUE(shape.shape.indexCell);
+  EXPECT_EQ(shape.shape.rowidAliasColumn, -1);
 
   EXPECT_FALSE(ParseCreateTable("CREATE TABLE a AS SELECT 1"));
   EXPECT_FALSE(ParseCreateTable("CREATE VIRTUAL TABLE f USING fts4(body)"));

@@ -1,0 +1,346 @@
+#include "sieve/sqlite/carve_engine.h"
+
+#include <algorithm>
+#include <memory>
+#include <span>
+#include <unordered_map>
+
+#include "sieve/reader/text.h"
+#include "sieve/sqlite/btree_page.h"
+#include "sieve/sqlite/free_space.h"
+#include "sieve/sqlite/live_rows.h"
+#include "sieve/sqlite/overflow_chains.h"
+#include "sieve/sqlite/page_map.h"
+#include "sieve/sqlite/record_carver.h"
+#include "sieve/sqlite/table_shapes.h"
+
+namespace sieve::sqlite {
+
+std::string_view CarveSourceName(CarveSource source) {
+  switch (source) {
+    case CarveSource::Freelist: return "freelist";
+    case CarveSource::Freeblock: return "freeblock";
+    case CarveSource::Unallocated: return "unallocated";
+    case CarveSource::Overflow: return "overflow";
+    case CarveSource::Wal: return "wal";
+    case CarveSource::Journal: return "journal";
+  }
+  return "unallocated";
+}
+
+namespace {
+
+CarveSource SourceOfRegion(RegionKind kind) {
+  switch (kind) {
+    case RegionKind::kFreeblock: return CarveSource::Freeblock;
+    case RegionKind::kFreelistLeaf:
+    case RegionKind::kFreelistTrunk: return CarveSource::Freelist;
+    case RegionKind::kUnallocated:
+    case RegionKind::kLostPage: return CarveSource::Unallocated;
+  }
+  return CarveSource::Unallocated;
+}
+
+bool IsSchemaType(const Value& value) {
+  if (value.kind != ValueKind::kText) return false;
+  for (const std::string_view type : {"table", "index", "view", "trigger"}) {
+    if (value.bytes == type) return true;
+  }
+  return false;
+}
+
+// How much a candidate is to be believed over another shape's reading of the same bytes:
+// short records of few columns match stray bytes easily, so the reading that explains more
+// bytes and more fields wins; an intact cell (rowid kept) counts above a damaged one.
+int Belief(const CarvedRecord& record) {
+  int score = 4 * static_cast<int>(std::min<std::size_t>(record.length, 1 << 20));
+  score += (record.rowid >= 0 ? 40 : 0) + 8 * static_cast<int>(record.serialTypes.size()) - 20 * record.lostLeadingColumns;
+  for (const Value& value : record.values) score += value.kind == ValueKind::kNull ? 0 : 3;
+  return score;
+}
+
+struct Candidate {
+  std::size_t table = 0;
+  CarvedRecord record;
+};
+
+// One readable copy of pages: the current file, or a single older page version laid out as
+// a one-page file so the carver's offsets stay inside its bytes.
+struct View {
+  const PagedFile* file = nullptr;
+  CarveSource source = CarveSource::Freelist;  // Wal or Journal for older versions
+  bool olderVersion = false;
+  std::uint32_t page = 0;  // the real page number of an older version
+  std::uint32_t frame = 0;
+};
+
+// A page that was a b-tree page when it left use (a freelist leaf keeps its bytes; an older
+// version is whole) is read as it stood then: each cell its pointer array names, each
+// freeblock and the gap. Carving it whole would also read bytes across cell boundaries,
+// where a cell's head survives but its tail was overwritten by a later cell. False when the
+// page does not carry a believable b-tree header.
+bool SplitBtreePage(std::span<const std::uint8_t> usable, std::uint32_t pageNumber, std::size_t pageFileOffset,
+                    std::uint32_t regionPage, RegionKind kind, const std::function<void(const FreeRegion&)>& visit) {
+  const auto header = ReadBtreePageHeader(usable, PagedFile::BtreeHeaderOffset(pageNumber));
+  if (!header || header->type == kInteriorTablePage) return header.has_value();
+  const auto size = static_cast<std::uint32_t>(usable.size());
+  const std::uint32_t gapEnd = std::min(header->contentStart, size);
+  if (gapEnd > header->cellPointersEnd) {
+    visit({regionPage, kind, pageFileOffset + header->cellPointersEnd, gapEnd - header->cellPointersEnd});
+  }
+  for (const Freeblock& block : ReadFreeblocks(usable, *header)) {
+    visit({regionPage, kind, pageFileOffset + block.offset, block.size});
+  }
+  for (std::uint32_t i = 0; i < header->cellCount; ++i) {
+    const auto cell = ReadCell(usable, *header, i);
+    if (!cell || !cell->hasPayload) continue;
+    const std::uint32_t end = cell->payloadOffset + cell->localSize + (cell->overflowPage ? 4u : 0u);
+    if (end > size || end <= cell->offset) continue;
+    // Interior index cells start with a child page number the carver does not expect.
+    const std::uint32_t start = header->type == kInteriorIndexPage ? cell->offset + 4 : cell->offset;
+    visit({regionPage, kind, pageFileOffset + start, end - start});
+  }
+  return true;
+}
+
+class Engine {
+ public:
+  Engine(const FileHistory& history, const CarveOptions& options, const ScanControl* control)
+      : history_(history), file_(history.current), options_(options), control_(control) {}
+
+  CarveResult Run(const std::function<void(const CarvedRow&)>& emit);
+
+ private:
+  bool Stopped() {
+    if (stopped_) return true;
+    if (control_ && ++sinceCheck_ >= 64) {
+      sinceCheck_ = 0;
+      stopped_ = control_->Stop();
+    }
+    return stopped_;
+  }
+  void ForEachRegion(const std::function<void(const View&, const FreeRegion&)>& visit, double from, double to);
+  void CarveRegion(const View& view, const FreeRegion& region, std::size_t firstTable, std::size_t lastTable);
+  void Keep(const View& view, Candidate& candidate);
+  bool MayHoldFreedBytes(std::uint32_t page) const {
+    const PageRole role = map_.Role(page);
+    return role == PageRole::kFreelistLeaf || role == PageRole::kUnclaimed;
+  }
+  CarvedValue Own(const Value& value) const;
+
+  const FileHistory& history_;
+  const PagedFile& file_;
+  const CarveOptions& options_;
+  const ScanControl* control_;
+  bool stopped_ = false;
+  int sinceCheck_ = 63;  // the first region already asks
+  PageMap map_;
+  std::vector<TableShape> tables_;
+  LiveRows live_;
+  std::vector<CarvedRow> rows_;
+  std::unordered_map<std::uint64_t, std::vector<std::size_t>> rowIndex_;
+  std::vector<std::uint8_t> body_;
+  CarveResult result_;
+};
+
+void Engine::ForEachRegion(const std::function<void(const View&, const FreeRegion&)>& visit, double from,
+                           double to) {
+  const double pages = static_cast<double>(file_.header.pageCount + history_.older.size()) + 1.0;
+  View main{&file_, CarveSource::Freelist, false, 0, 0};
+  std::uint32_t lastPage = 0;
+  EnumerateFreeRegions(file_, map_, [&](const FreeRegion& region) {
+    if (Stopped()) return;
+    if (region.page != lastPage) {
+      lastPage = region.page;
+      ++result_.pagesRead;
+      if (control_ && region.page % 256 == 0) control_->Report(from + (to - from) * region.page / pages);
+    }
+    main.source = SourceOfRegion(region.kind);
+    if (region.kind == RegionKind::kFreelistLeaf || region.kind == RegionKind::kLostPage) {
+      const auto usable = file_.Page(region.page);
+      const auto inner = [&](const FreeRegion& part) { visit(main, part); };
+      if (SplitBtreePage(usable, region.page, region.fileOffset, region.page, region.kind, inner)) return;
+    }
+    visit(main, region);
+  });
+  std::size_t done = 0;
+  for (const PageVersion& version : history_.older) {
+    ++done;
+    if (Stopped()) return;
+    if (version.bytes.size() < file_.header.pageSize) continue;
+    ++result_.pagesRead;
+    PagedFile one;
+    one.bytes = version.bytes.first(file_.header.pageSize);
+    one.header = file_.header;
+    View view{&one, version.source == VersionSource::Journal ? CarveSource::Journal : CarveSource::Wal, true,
+              version.page, version.frame};
+    // The version's live cells are candidates as much as its free space; a page that was not
+    // a b-tree page then is read whole.
+    const auto usable = one.bytes.first(file_.header.usableSize);
+    const auto inner = [&](const FreeRegion& part) { visit(view, part); };
+    if (!SplitBtreePage(usable, version.page, 0, 1, RegionKind::kLostPage, inner)) {
+      visit(view, {1, RegionKind::kLostPage, 0, usable.size()});
+    }
+    if (control_ && done % 256 == 0) {
+      control_->Report(from + (to - from) * (file_.header.pageCount + done) / pages);
+    }
+  }
+}
+
+void Engine::CarveRegion(const View& view, const FreeRegion& region, std::size_t firstTable,
+                         std::size_t lastTable) {
+  std::vector<Candidate> found;
+  for (std::size_t t = firstTable; t < lastTable; ++t) {
+    const RecordCarver carver(*view.file, tables_[t].shape);
+    const bool schema = t == 0;
+    const auto admit = [&](const CarvedRecord& record) {
+      return !schema || (!record.values.empty() && IsSchemaType(record.values[0]));
+    };
+    for (CarvedRecord& record : carver.Carve(region, admit)) found.push_back({t, std::move(record)});
+  }
+  if (found.size() > 1) {
+    std::stable_sort(found.begin(), found.end(),
+                     [](const Candidate& a, const Candidate& b) { return Belief(a.record) > Belief(b.record); });
+  }
+  std::vector<std::pair<std::size_t, std::size_t>> taken;
+  for (Candidate& candidate : found) {
+    const std::size_t begin = candidate.record.fileOffset;
+    const std::size_t end = begin + candidate.record.length;
+    const bool overlaps = std::any_of(taken.begin(), taken.end(), [&](const auto& span) {
+      return begin < span.second && span.first < end;
+    });
+    if (overlaps) continue;
+    taken.emplace_back(begin, end);
+    Keep(view, candidate);
+  }
+}
+
+CarvedValue Engine::Own(const Value& value) const {
+  CarvedValue out;
+  out.kind = value.kind;
+  out.integer = value.integer;
+  out.real = value.real;
+  out.truncated = value.truncated;
+  if (value.kind == ValueKind::kText) out.bytes = ValueText(value, file_.header.encoding);
+  if (value.kind == ValueKind::kBlob) out.bytes.assign(value.bytes);
+  return out;
+}
+
+void Engine::Keep(const View& view, Candidate& candidate) {
+  CarvedRecord& record = candidate.record;
+  const int alias = tables_[candidate.table].shape.rowidAliasColumn;
+  CarveSource source = view.source;
+  if (record.truncated) {
+    const auto viewBytes = view.file->bytes;
+    const std::size_t localEnd = record.bodyOffset + record.localBodyBytes;
+    if (localEnd + 4 <= viewBytes.size()) {
+      const auto local = viewBytes.subspan(record.bodyOffset, record.localBodyBytes + 4);
+      const auto mayHold = [this](std::uint32_t page) { return MayHoldFreedBytes(page); };
+      if (ReadFreedChain(file_, record, local, mayHold, body_) == ChainState::kComplete &&
+          DecodeCompletedBody(body_, record, alias) && !view.olderVersion) {
+        source = CarveSource::Overflow;
+      }
+    }
+  }
+  if (!options_.includeLive && live_.IsLive(candidate.table, record, alias)) {
+    ++result_.liveCopiesSkipped;
+    return;
+  }
+  if (candidate.table == 0 && AddDroppedTable(tables_, record.values, file_.header.encoding)) {
+    result_.droppedTables.push_back(tables_.back().name);
+  }
+  // The same record may be found intact in one place and with its cell prefix overwritten in
+  // another: the key leaves out what a damaged copy loses (rowid, first column), and the
+  // copies merge when what both kept agrees.
+  const std::uint64_t key = RowFingerprint(record.values, record.values.size(), alias, true, nullptr) ^
+                            (candidate.table * 0x9e3779b97f4a7c15ull);
+  auto& sameKey = rowIndex_[key];
+  for (const std::size_t index : sameKey) {
+    CarvedRow& first = rows_[index];
+    if (record.rowid >= 0 && first.rowid && *first.rowid != record.rowid) continue;
+    const bool firstKnown = first.values.empty() || !first.firstLost;
+    if (record.lostLeadingColumns == 0 && firstKnown && !first.values.empty() && alias != 0 &&
+        !(first.values[0] == Own(record.values[0]))) {
+      continue;
+    }
+    if (source != first.source && std::find(first.alsoIn.begin(), first.alsoIn.end(), source) == first.alsoIn.end()) {
+      first.alsoIn.push_back(source);
+    }
+    if (!first.rowid && record.rowid >= 0) {
+      first.rowid = record.rowid;
+      if (alias >= 0) first.values[static_cast<std::size_t>(alias)] = Own(record.values[static_cast<std::size_t>(alias)]);
+    }
+    if (first.firstLost && record.lostLeadingColumns == 0 && !record.values.empty()) {
+      first.values[0] = Own(record.values[0]);
+      first.firstLost = false;
+    }
+    return;
+  }
+  sameKey.push_back(rows_.size());
+  CarvedRow row;
+  row.table = tables_[candidate.table].name;
+  row.source = source;
+  row.page = view.olderVersion ? view.page : record.page;
+  row.offset = record.fileOffset;
+  row.frame = view.frame;
+  if (record.rowid >= 0) row.rowid = record.rowid;
+  row.firstLost = record.lostLeadingColumns > 0;
+  row.values.reserve(record.values.size());
+  for (const Value& value : record.values) {
+    row.values.push_back(Own(value));
+    row.partial |= value.truncated;
+  }
+  rows_.push_back(std::move(row));
+}
+
+CarveResult Engine::Run(const std::function<void(const CarvedRow&)>& emit) {
+  const GeometryStatus status = file_.header.status;
+  if (status == GeometryStatus::kNotSqlite || status == GeometryStatus::kBadPageSize ||
+      status == GeometryStatus::kBadReservedSize) {
+    result_.status = CarveStatus::kNotSqlite;
+    result_.error = "not an SQLite database (header magic or page geometry is wrong)";
+    return result_;
+  }
+  if (status != GeometryStatus::kOk) {
+    result_.status = CarveStatus::kTruncated;
+    result_.error = "the file is shorter than one database page";
+    return result_;
+  }
+  const std::vector<SchemaEntry> schema = ReadSchema(file_);
+  std::vector<std::uint32_t> roots;
+  for (const SchemaEntry& entry : schema) {
+    if (entry.rootPage != 0) roots.push_back(entry.rootPage);
+  }
+  map_ = PageMap::Build(file_, roots);
+  tables_ = SchemaTableShapes(schema);
+  live_ = LiveRows::Build(file_, tables_);
+
+  // Schema records first: a dropped table's CREATE TABLE gives the shape its rows are carved with.
+  ForEachRegion([&](const View& view, const FreeRegion& region) { CarveRegion(view, region, 0, 1); }, 0.0, 0.1);
+  result_.pagesRead = 0;
+  ForEachRegion([&](const View& view, const FreeRegion& region) { CarveRegion(view, region, 1, tables_.size()); },
+                0.1, 1.0);
+  if (stopped_) {
+    result_.status = CarveStatus::kStopped;
+    result_.error = "stopped";
+    return result_;
+  }
+  const std::string wanted = ToLowerAscii(options_.table);
+  for (const CarvedRow& row : rows_) {
+    if (!wanted.empty() && ToLowerAscii(row.table) != wanted) continue;
+    emit(row);
+    ++result_.rowsReported;
+  }
+  if (control_) control_->Report(1.0);
+  return result_;
+}
+
+}  // namespace
+
+CarveResult Carve(const FileHistory& history, const CarveOptions& options,
+                  const std::function<void(const CarvedRow&)>& emit, const ScanControl* control) {
+  Engine engine(history, options, control);
+  return engine.Run(emit);
+}
+
+}  // namespace sieve::sqlite

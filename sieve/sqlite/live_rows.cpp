@@ -1,0 +1,120 @@
+#include "sieve/sqlite/live_rows.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "sieve/sqlite/btree_walk.h"
+
+namespace sieve::sqlite {
+
+namespace {
+
+constexpr std::uint64_t kFnvPrime = 0x100000001b3ull;
+
+void Mix(std::uint64_t& h, const void* data, std::size_t size) {
+  const auto* p = static_cast<const std::uint8_t*>(data);
+  for (std::size_t i = 0; i < size; ++i) h = (h ^ p[i]) * kFnvPrime;
+}
+
+void MixValue(std::uint64_t& h, const Value& value) {
+  const auto kind = static_cast<std::uint8_t>(value.kind);
+  Mix(h, &kind, 1);
+  const std::uint8_t truncated = value.truncated ? 1 : 0;
+  Mix(h, &truncated, 1);
+  switch (value.kind) {
+    case ValueKind::kNull: break;
+    case ValueKind::kInteger: Mix(h, &value.integer, sizeof value.integer); break;
+    case ValueKind::kReal: Mix(h, &value.real, sizeof value.real); break;
+    case ValueKind::kText:
+    case ValueKind::kBlob: {
+      const std::uint64_t size = value.bytes.size();
+      Mix(h, &size, sizeof size);
+      Mix(h, value.bytes.data(), value.bytes.size());
+      break;
+    }
+  }
+}
+
+bool Contains(const std::vector<std::uint64_t>& sorted, std::uint64_t key) {
+  return std::binary_search(sorted.begin(), sorted.end(), key);
+}
+
+void Finish(std::vector<std::uint64_t>& keys) {
+  std::sort(keys.begin(), keys.end());
+  keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+  keys.shrink_to_fit();
+}
+
+}  // namespace
+
+std::uint64_t RowFingerprint(const std::vector<Value>& values, std::size_t columns, int skipColumn,
+                             bool skipFirst, const std::int64_t* rowid) {
+  std::uint64_t h = 0xcbf29ce484222325ull;
+  if (rowid) Mix(h, rowid, sizeof *rowid);
+  const Value null;
+  for (std::size_t column = skipFirst ? 1 : 0; column < columns; ++column) {
+    if (static_cast<int>(column) == skipColumn) continue;
+    MixValue(h, column < values.size() ? values[column] : null);
+  }
+  return h;
+}
+
+LiveRows LiveRows::Build(const PagedFile& file, const std::vector<TableShape>& tables) {
+  LiveRows live;
+  live.tables_.resize(tables.size());
+  if (!file.Searchable()) return live;
+  std::vector<std::uint8_t> payload;
+  std::vector<Value> values;
+  for (std::size_t index = 0; index < tables.size(); ++index) {
+    const TableShape& table = tables[index];
+    if (table.rootPage == 0 || !file.HasPage(table.rootPage)) continue;
+    Table& keys = live.tables_[index];
+    const std::size_t columns = table.shape.columns.size();
+    const int alias = table.shape.rowidAliasColumn;
+    const bool indexCells = table.shape.indexCell;
+    std::vector<bool> seen(file.header.pageCount + 1u, false);
+    BtreeVisitor visitor;
+    visitor.onPayloadCell = [&](std::uint32_t page, const BtreePageHeader& header, const CellInfo& cell) {
+      if (indexCells ? header.type == kLeafTablePage : header.type != kLeafTablePage) return;
+      const bool complete = ReadPayload(file, page, cell, file.bytes.size(), payload);
+      if (!DecodeRecord(payload.data(), payload.data() + payload.size(), values, !complete)) return;
+      if (alias >= 0 && static_cast<std::size_t>(alias) < values.size()) {
+        values[static_cast<std::size_t>(alias)].kind = ValueKind::kInteger;
+        values[static_cast<std::size_t>(alias)].integer = cell.rowid;
+      }
+      ++live.rows_;
+      if (!indexCells) keys.withRowid.push_back(RowFingerprint(values, columns, -1, false, &cell.rowid));
+      keys.withoutRowid.push_back(RowFingerprint(values, columns, alias, false, nullptr));
+      keys.withoutFirst.push_back(RowFingerprint(values, columns, alias, true, nullptr));
+      if (cell.overflowPage == 0) return;
+      // What a carver sees of this row should a stale copy of its cell lie in free space.
+      const std::uint8_t* local = file.Page(page).data() + cell.payloadOffset;
+      if (!DecodeRecord(local, local + cell.localSize, values, true)) return;
+      keys.cut.push_back(RowFingerprint(values, columns, alias, false, nullptr));
+      keys.cutWithoutFirst.push_back(RowFingerprint(values, columns, alias, true, nullptr));
+    };
+    WalkBtree(file, table.rootPage, seen, visitor);
+    for (auto* list : {&keys.withRowid, &keys.withoutRowid, &keys.withoutFirst, &keys.cut, &keys.cutWithoutFirst}) {
+      Finish(*list);
+    }
+  }
+  return live;
+}
+
+bool LiveRows::IsLive(std::size_t table, const CarvedRecord& record, int alias) const {
+  if (table >= tables_.size()) return false;
+  const Table& keys = tables_[table];
+  const std::size_t columns = record.values.size();
+  const bool lostFirst = record.lostLeadingColumns > 0;
+  if (record.truncated) {
+    return Contains(lostFirst ? keys.cutWithoutFirst : keys.cut,
+                    RowFingerprint(record.values, columns, alias, lostFirst, nullptr));
+  }
+  if (lostFirst) return Contains(keys.withoutFirst, RowFingerprint(record.values, columns, alias, true, nullptr));
+  if (record.rowid >= 0 && !keys.withRowid.empty()) {
+    return Contains(keys.withRowid, RowFingerprint(record.values, columns, -1, false, &record.rowid));
+  }
+  return Contains(keys.withoutRowid, RowFingerprint(record.values, columns, alias, false, nullptr));
+}
+
+}  // namespace sieve::sqlite
