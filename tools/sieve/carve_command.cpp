@@ -146,7 +146,11 @@ int CarveFiles(const DatabaseFiles& files, const Options& options) {
   CarveCounts counts;
   std::map<std::string, TableRows> tables;
   JsonWriter line;
+  bool interrupted = false;
   const auto emit = [&](const CarvedRow& row) {
+    // Rows come once the whole history is read; Ctrl-C while they are written ends the output too.
+    interrupted = interrupted || Interrupted();
+    if (interrupted) return;
     ++counts[row.table][std::string(sqlite::CarveSourceName(row.source))];
     if (json) {
       line.Clear();
@@ -175,6 +179,7 @@ int CarveFiles(const DatabaseFiles& files, const Options& options) {
     result = sqlite::Carve(read.history, carve, emit, &control);
     bar.Finish();
   }
+  if (interrupted) result.status = sqlite::CarveStatus::kStopped;
   const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
   if (result.status == sqlite::CarveStatus::kNotSqlite || result.status == sqlite::CarveStatus::kTruncated) {
     throw CommandError(kExitFailure, Printable(files.main) + ": " + Printable(result.error));
@@ -188,9 +193,12 @@ int CarveFiles(const DatabaseFiles& files, const Options& options) {
   } else {
     PrintTables(tables);
   }
+  std::uint64_t records = 0;
+  for (const auto& [table, bySource] : counts) {
+    for (const auto& [source, count] : bySource) records += count;
+  }
   char took[96];
-  std::snprintf(took, sizeof took, "%llu records from %llu pages in %.2f s",
-                static_cast<unsigned long long>(result.rowsReported),
+  std::snprintf(took, sizeof took, "%llu records from %llu pages in %.2f s", static_cast<unsigned long long>(records),
                 static_cast<unsigned long long>(result.pagesRead), seconds);
   Note(took);
   if (result.status == sqlite::CarveStatus::kStopped) {
