@@ -1,5 +1,7 @@
 #include "sieve/sqlite/carve_engine.h"
 
+#include <string.h>
+
 #include <algorithm>
 #include <memory>
 #include <span>
@@ -41,6 +43,17 @@ CarveSource SourceOfRegion(RegionKind kind) {
   return CarveSource::Unallocated;
 }
 
+// A schema record carries its CREATE statement; regions without the word (in any case, in
+// either text encoding) cannot hold one, and skipping them spares a pass over most of the file.
+bool MayHoldSchemaRecord(std::span<const std::uint8_t> bytes, TextEncoding encoding) {
+  static constexpr std::string_view kUtf8[] = {"REATE", "reate"};
+  static constexpr std::string_view kUtf16[] = {std::string_view("R\0E\0A\0T\0E", 9), std::string_view("r\0e\0a\0t\0e", 9)};
+  for (const std::string_view word : encoding == TextEncoding::kUtf8 ? kUtf8 : kUtf16) {
+    if (memmem(bytes.data(), bytes.size(), word.data(), word.size()) != nullptr) return true;
+  }
+  return false;
+}
+
 bool IsSchemaType(const Value& value) {
   if (value.kind != ValueKind::kText) return false;
   for (const std::string_view type : {"table", "index", "view", "trigger"}) {
@@ -80,16 +93,17 @@ struct View {
 // where a cell's head survives but its tail was overwritten by a later cell. False when the
 // page does not carry a believable b-tree header.
 bool SplitBtreePage(std::span<const std::uint8_t> usable, std::uint32_t pageNumber, std::size_t pageFileOffset,
-                    std::uint32_t regionPage, RegionKind kind, const std::function<void(const FreeRegion&)>& visit) {
+                    std::uint32_t regionPage, RegionKind kind,
+                    const std::function<void(const FreeRegion&, bool wholeCell)>& visit) {
   const auto header = ReadBtreePageHeader(usable, PagedFile::BtreeHeaderOffset(pageNumber));
   if (!header || header->type == kInteriorTablePage) return header.has_value();
   const auto size = static_cast<std::uint32_t>(usable.size());
   const std::uint32_t gapEnd = std::min(header->contentStart, size);
   if (gapEnd > header->cellPointersEnd) {
-    visit({regionPage, kind, pageFileOffset + header->cellPointersEnd, gapEnd - header->cellPointersEnd});
+    visit({regionPage, kind, pageFileOffset + header->cellPointersEnd, gapEnd - header->cellPointersEnd}, false);
   }
   for (const Freeblock& block : ReadFreeblocks(usable, *header)) {
-    visit({regionPage, kind, pageFileOffset + block.offset, block.size});
+    visit({regionPage, kind, pageFileOffset + block.offset, block.size}, false);
   }
   for (std::uint32_t i = 0; i < header->cellCount; ++i) {
     const auto cell = ReadCell(usable, *header, i);
@@ -98,7 +112,7 @@ bool SplitBtreePage(std::span<const std::uint8_t> usable, std::uint32_t pageNumb
     if (end > size || end <= cell->offset) continue;
     // Interior index cells start with a child page number the carver does not expect.
     const std::uint32_t start = header->type == kInteriorIndexPage ? cell->offset + 4 : cell->offset;
-    visit({regionPage, kind, pageFileOffset + start, end - start});
+    visit({regionPage, kind, pageFileOffset + start, end - start}, header->type != kInteriorIndexPage);
   }
   return true;
 }
@@ -119,8 +133,11 @@ class Engine {
     }
     return stopped_;
   }
-  void ForEachRegion(const std::function<void(const View&, const FreeRegion&)>& visit, double from, double to);
-  void CarveRegion(const View& view, const FreeRegion& region, std::size_t firstTable, std::size_t lastTable);
+  // wholeCell: the region is exactly one cell a page's pointer array named.
+  using RegionVisitor = std::function<void(const View&, const FreeRegion&, bool wholeCell)>;
+  void ForEachRegion(const RegionVisitor& visit, double from, double to);
+  void CarveRegion(const View& view, const FreeRegion& region, bool wholeCell, std::size_t firstTable,
+                   std::size_t lastTable);
   void Keep(const View& view, Candidate& candidate);
   bool MayHoldFreedBytes(std::uint32_t page) const {
     const PageRole role = map_.Role(page);
@@ -138,13 +155,15 @@ class Engine {
   std::vector<TableShape> tables_;
   LiveRows live_;
   std::vector<CarvedRow> rows_;
-  std::unordered_map<std::uint64_t, std::vector<std::size_t>> rowIndex_;
+  // Rows by their key; rows with the same key are chained through nextSameKey_.
+  static constexpr std::size_t kNoRow = static_cast<std::size_t>(-1);
+  std::unordered_map<std::uint64_t, std::size_t> rowIndex_;
+  std::vector<std::size_t> nextSameKey_;
   std::vector<std::uint8_t> body_;
   CarveResult result_;
 };
 
-void Engine::ForEachRegion(const std::function<void(const View&, const FreeRegion&)>& visit, double from,
-                           double to) {
+void Engine::ForEachRegion(const RegionVisitor& visit, double from, double to) {
   const double pages = static_cast<double>(file_.header.pageCount + history_.older.size()) + 1.0;
   View main{&file_, CarveSource::Freelist, false, 0, 0};
   std::uint32_t lastPage = 0;
@@ -158,10 +177,10 @@ void Engine::ForEachRegion(const std::function<void(const View&, const FreeRegio
     main.source = SourceOfRegion(region.kind);
     if (region.kind == RegionKind::kFreelistLeaf || region.kind == RegionKind::kLostPage) {
       const auto usable = file_.Page(region.page);
-      const auto inner = [&](const FreeRegion& part) { visit(main, part); };
+      const auto inner = [&](const FreeRegion& part, bool cell) { visit(main, part, cell); };
       if (SplitBtreePage(usable, region.page, region.fileOffset, region.page, region.kind, inner)) return;
     }
-    visit(main, region);
+    visit(main, region, false);
   });
   std::size_t done = 0;
   for (const PageVersion& version : history_.older) {
@@ -177,9 +196,9 @@ void Engine::ForEachRegion(const std::function<void(const View&, const FreeRegio
     // The version's live cells are candidates as much as its free space; a page that was not
     // a b-tree page then is read whole.
     const auto usable = one.bytes.first(file_.header.usableSize);
-    const auto inner = [&](const FreeRegion& part) { visit(view, part); };
+    const auto inner = [&](const FreeRegion& part, bool cell) { visit(view, part, cell); };
     if (!SplitBtreePage(usable, version.page, 0, 1, RegionKind::kLostPage, inner)) {
-      visit(view, {1, RegionKind::kLostPage, 0, usable.size()});
+      visit(view, {1, RegionKind::kLostPage, 0, usable.size()}, false);
     }
     if (control_ && done % 256 == 0) {
       control_->Report(from + (to - from) * (file_.header.pageCount + done) / pages);
@@ -187,15 +206,32 @@ void Engine::ForEachRegion(const std::function<void(const View&, const FreeRegio
   }
 }
 
-void Engine::CarveRegion(const View& view, const FreeRegion& region, std::size_t firstTable,
+void Engine::CarveRegion(const View& view, const FreeRegion& region, bool wholeCell, std::size_t firstTable,
                          std::size_t lastTable) {
   std::vector<Candidate> found;
+  const bool schemaPass = firstTable == 0;
+  if (schemaPass && (region.fileOffset > view.file->bytes.size() ||
+                     !MayHoldSchemaRecord(view.file->bytes.subspan(region.fileOffset).first(
+                                              std::min(region.length, view.file->bytes.size() - region.fileOffset)),
+                                          file_.header.encoding))) {
+    return;
+  }
   for (std::size_t t = firstTable; t < lastTable; ++t) {
     const RecordCarver carver(*view.file, tables_[t].shape);
     const bool schema = t == 0;
     const auto admit = [&](const CarvedRecord& record) {
       return !schema || (!record.values.empty() && IsSchemaType(record.values[0]));
     };
+    if (wholeCell) {
+      // A cell the page itself names is read where it starts, not searched for.
+      const std::uint8_t* begin = view.file->bytes.data() + region.fileOffset;
+      auto record = carver.IntactCell(begin, begin + region.length);
+      if (!record || !admit(*record)) continue;
+      record->page = region.page;
+      record->region = region.kind;
+      found.push_back({t, std::move(*record)});
+      continue;
+    }
     for (CarvedRecord& record : carver.Carve(region, admit)) found.push_back({t, std::move(record)});
   }
   if (found.size() > 1) {
@@ -254,8 +290,9 @@ void Engine::Keep(const View& view, Candidate& candidate) {
   // copies merge when what both kept agrees.
   const std::uint64_t key = RowFingerprint(record.values, record.values.size(), alias, true, nullptr) ^
                             (candidate.table * 0x9e3779b97f4a7c15ull);
-  auto& sameKey = rowIndex_[key];
-  for (const std::size_t index : sameKey) {
+  const auto head = rowIndex_.find(key);
+  for (std::size_t index = head == rowIndex_.end() ? kNoRow : head->second; index != kNoRow;
+       index = nextSameKey_[index]) {
     CarvedRow& first = rows_[index];
     if (record.rowid >= 0 && first.rowid && *first.rowid != record.rowid) continue;
     const bool firstKnown = first.values.empty() || !first.firstLost;
@@ -276,7 +313,8 @@ void Engine::Keep(const View& view, Candidate& candidate) {
     }
     return;
   }
-  sameKey.push_back(rows_.size());
+  nextSameKey_.push_back(head == rowIndex_.end() ? kNoRow : head->second);
+  rowIndex_[key] = rows_.size();
   CarvedRow row;
   row.table = tables_[candidate.table].name;
   row.source = source;
@@ -316,10 +354,12 @@ CarveResult Engine::Run(const std::function<void(const CarvedRow&)>& emit) {
   live_ = LiveRows::Build(file_, tables_);
 
   // Schema records first: a dropped table's CREATE TABLE gives the shape its rows are carved with.
-  ForEachRegion([&](const View& view, const FreeRegion& region) { CarveRegion(view, region, 0, 1); }, 0.0, 0.1);
+  ForEachRegion([&](const View& view, const FreeRegion& region, bool cell) { CarveRegion(view, region, cell, 0, 1); },
+                0.0, 0.1);
   result_.pagesRead = 0;
-  ForEachRegion([&](const View& view, const FreeRegion& region) { CarveRegion(view, region, 1, tables_.size()); },
-                0.1, 1.0);
+  ForEachRegion(
+      [&](const View& view, const FreeRegion& region, bool cell) { CarveRegion(view, region, cell, 1, tables_.size()); },
+      0.1, 1.0);
   if (stopped_) {
     result_.status = CarveStatus::kStopped;
     result_.error = "stopped";

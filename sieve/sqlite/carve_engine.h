@@ -19,6 +19,9 @@
 
 namespace sieve::sqlite {
 
+// Where a record was found. Overflow: a cell in the main file's free space whose payload was
+// completed from its freed overflow pages (page and offset still name the cell). Unallocated
+// also covers pages that nothing in the file refers to.
 enum class CarveSource { Freelist, Freeblock, Unallocated, Overflow, Wal, Journal };
 
 // "freelist", "freeblock", "unallocated", "overflow", "wal", "journal".

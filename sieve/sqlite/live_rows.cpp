@@ -9,30 +9,41 @@ namespace sieve::sqlite {
 
 namespace {
 
-constexpr std::uint64_t kFnvPrime = 0x100000001b3ull;
+// A multiply-xorshift mix over 8-byte words: the fingerprints cover every live row and every
+// carved record, so a byte-at-a-time hash would cost more than the carving.
+constexpr std::uint64_t kMul = 0x9e3779b97f4a7c15ull;
 
-void Mix(std::uint64_t& h, const void* data, std::size_t size) {
-  const auto* p = static_cast<const std::uint8_t*>(data);
-  for (std::size_t i = 0; i < size; ++i) h = (h ^ p[i]) * kFnvPrime;
+inline std::uint64_t Step(std::uint64_t h, std::uint64_t word) {
+  h = (h ^ word) * kMul;
+  return h ^ (h >> 32);
 }
 
-void MixValue(std::uint64_t& h, const Value& value) {
-  const auto kind = static_cast<std::uint8_t>(value.kind);
-  Mix(h, &kind, 1);
-  const std::uint8_t truncated = value.truncated ? 1 : 0;
-  Mix(h, &truncated, 1);
-  switch (value.kind) {
-    case ValueKind::kNull: break;
-    case ValueKind::kInteger: Mix(h, &value.integer, sizeof value.integer); break;
-    case ValueKind::kReal: Mix(h, &value.real, sizeof value.real); break;
-    case ValueKind::kText:
-    case ValueKind::kBlob: {
-      const std::uint64_t size = value.bytes.size();
-      Mix(h, &size, sizeof size);
-      Mix(h, value.bytes.data(), value.bytes.size());
-      break;
-    }
+std::uint64_t Mix(std::uint64_t h, const void* data, std::size_t size) {
+  const auto* p = static_cast<const std::uint8_t*>(data);
+  for (; size >= 8; p += 8, size -= 8) {
+    std::uint64_t word;
+    std::memcpy(&word, p, 8);
+    h = Step(h, word);
   }
+  std::uint64_t tail = 0;
+  std::memcpy(&tail, p, size);
+  return Step(h, tail ^ (std::uint64_t{size} << 56));
+}
+
+std::uint64_t MixValue(std::uint64_t h, const Value& value) {
+  h = Step(h, static_cast<std::uint64_t>(value.kind) | (value.truncated ? 0x100u : 0u));
+  switch (value.kind) {
+    case ValueKind::kNull: return h;
+    case ValueKind::kInteger: return Step(h, static_cast<std::uint64_t>(value.integer));
+    case ValueKind::kReal: {
+      std::uint64_t bits;
+      std::memcpy(&bits, &value.real, 8);
+      return Step(h, bits);
+    }
+    case ValueKind::kText:
+    case ValueKind::kBlob: return Mix(Step(h, value.bytes.size()), value.bytes.data(), value.bytes.size());
+  }
+  return h;
 }
 
 bool Contains(const std::vector<std::uint64_t>& sorted, std::uint64_t key) {
@@ -49,12 +60,11 @@ void Finish(std::vector<std::uint64_t>& keys) {
 
 std::uint64_t RowFingerprint(const std::vector<Value>& values, std::size_t columns, int skipColumn,
                              bool skipFirst, const std::int64_t* rowid) {
-  std::uint64_t h = 0xcbf29ce484222325ull;
-  if (rowid) Mix(h, rowid, sizeof *rowid);
+  std::uint64_t h = rowid ? Step(0x243f6a8885a308d3ull, static_cast<std::uint64_t>(*rowid)) : 0x13198a2e03707344ull;
   const Value null;
   for (std::size_t column = skipFirst ? 1 : 0; column < columns; ++column) {
     if (static_cast<int>(column) == skipColumn) continue;
-    MixValue(h, column < values.size() ? values[column] : null);
+    h = MixValue(h, column < values.size() ? values[column] : null);
   }
   return h;
 }

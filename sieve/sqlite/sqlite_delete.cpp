@@ -13,6 +13,7 @@
 #include "sieve/sqlite/btree_walk.h"
 #include "sieve/sqlite/free_space.h"
 #include "sieve/sqlite/record_carver.h"
+#include "sieve/sqlite/table_shapes.h"
 
 namespace sieve {
 
@@ -126,15 +127,11 @@ std::vector<TableColumn> CSqliteDelete::TableColumns(std::string_view table) con
 }
 
 std::optional<RecordShape> CSqliteDelete::ShapeForTable(std::string_view table) const {
-  const std::vector<TableColumn> columns = TableColumns(table);
-  if (columns.empty()) return std::nullopt;
-  RecordShape shape;
-  for (const TableColumn& column : columns) {
-    if (!column.stored) continue;
-    if (column.rowidAlias) shape.rowidAliasColumn = static_cast<int>(shape.columns.size());
-    shape.columns.push_back(column.rowidAlias ? std::uint8_t{kNull} : KindsForDeclaredType(column.declaredType));
-  }
-  return shape;
+  const SchemaEntry* entry = FindTable(table);
+  if (!entry) return std::nullopt;
+  const auto definition = ParseCreateTable(entry->sql);
+  if (!definition) return std::nullopt;
+  return ShapeOfDefinition(entry->name, *definition).shape;
 }
 
 std::set<std::int64_t> CSqliteDelete::LiveRowids(std::string_view table) const {

@@ -54,10 +54,11 @@ struct Case {
   bool dropTable = false;  // the whole table is dropped after the deletes
   double minRecall = 0.99;
   double minPrecision = 1.0;
+  bool completesOverflow = false;  // some rows must come back whole from freed overflow pages
 };
 
 struct Score {
-  std::size_t expected = 0, found = 0, reported = 0, wrong = 0, live = 0;
+  std::size_t expected = 0, found = 0, reported = 0, wrong = 0, live = 0, overflow = 0;
 };
 
 Score RunCase(const Case& c) {
@@ -141,6 +142,7 @@ Score RunCase(const Case& c) {
   const CarveResult result = Carve(history, {}, [&](const CarvedRow& row) {
     if (row.table != "t") return;
     ++score.reported;
+    score.overflow += row.source == CarveSource::Overflow && !row.partial;
     // Record order: id, name, n, r, b, z; WITHOUT ROWID puts the key first: name, n, r, b, z, id.
     const std::size_t at = c.withoutRowid ? 0 : 1;
     const auto& v = row.values;
@@ -198,7 +200,7 @@ TEST(CarveEngine, RecallAndPrecisionAcrossShapes) {
       // Freed index cells lose the key text's serial type and the next one with it: only
       // rows kept whole (freelist pages, the gap) come back.
       {"without rowid", "PRAGMA page_size=1024", true, 0, 0, false, false, 0.10, 0.85},
-      {"overflow values", "PRAGMA page_size=1024", false, 3000},
+      {"overflow values", "PRAGMA page_size=1024", false, 3000, 0, false, false, 0.99, 1.0, true},
       {"auto_vacuum incremental", "PRAGMA auto_vacuum=INCREMENTAL; PRAGMA page_size=1024"},
       {"auto_vacuum full", "PRAGMA auto_vacuum=FULL; PRAGMA page_size=1024", false, 0, 0, false, false, 0.0},
       {"reserved bytes", "PRAGMA page_size=1024", false, 0, 32, false, false, 0.99, 0.98},
@@ -213,6 +215,9 @@ TEST(CarveEngine, RecallAndPrecisionAcrossShapes) {
     EXPECT_EQ(s.live, 0u) << c.label;
     EXPECT_GE(precision, c.minPrecision) << c.label;
     EXPECT_GE(recall, c.minRecall) << c.label;
+    if (c.completesOverflow) {
+      EXPECT_GT(s.overflow, 0u) << c.label;
+    }
     if (c.secureDelete) {
       EXPECT_EQ(s.reported, 0u) << c.label;
     }
