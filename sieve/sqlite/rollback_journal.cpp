@@ -44,6 +44,23 @@ std::optional<RecordView> RecordAt(std::span<const std::uint8_t> journal, std::s
                     journal.subspan(at + 4, pageSize)};
 }
 
+// Records of an earlier, larger transaction stay behind a persisted journal's newer ones, each
+// transaction's under its own nonce. A run counts when at least two records agree on one.
+void ReadStaleRecords(std::span<const std::uint8_t> journal, std::size_t at, std::uint32_t pageSize,
+                      RollbackJournal& out) {
+  const std::size_t recordSize = std::size_t{pageSize} + 8;
+  for (;;) {
+    const auto first = RecordAt(journal, at, pageSize);
+    const auto second = RecordAt(journal, at + recordSize, pageSize);
+    if (!first || !second || first->page == 0 || second->page == 0 || first->nonce != second->nonce) return;
+    for (;; at += recordSize) {
+      const auto record = RecordAt(journal, at, pageSize);
+      if (!record || record->page == 0 || record->nonce != first->nonce) break;
+      out.records.push_back({record->page, true, record->bytes});
+    }
+  }
+}
+
 // Behind a zeroed header the sector size and nonce are gone: the records start at the first
 // sector size (512 up) where consecutive records agree on one nonce (or one record fits).
 void ReadBehindZeroedHeader(std::span<const std::uint8_t> journal, RollbackJournal& out) {
@@ -53,11 +70,13 @@ void ReadBehindZeroedHeader(std::span<const std::uint8_t> journal, RollbackJourn
     if (!first || first->page == 0) continue;
     const auto second = RecordAt(journal, sector + recordSize, out.pageSize);
     if (second && second->page != 0 && second->nonce != first->nonce) continue;
-    for (std::size_t at = sector;; at += recordSize) {
+    std::size_t at = sector;
+    for (;; at += recordSize) {
       const auto record = RecordAt(journal, at, out.pageSize);
       if (!record || record->page == 0 || record->nonce != first->nonce) break;
       out.records.push_back({record->page, false, record->bytes});
     }
+    ReadStaleRecords(journal, at, out.pageSize, out);
     return;
   }
 }
@@ -99,6 +118,7 @@ RollbackJournal ParseRollbackJournal(std::span<const std::uint8_t> journal, std:
 
   // A journal not yet synced has the rest of its header but not its magic.
   std::size_t at = 0;
+  std::size_t tail = 0;  // just past the last record read, where older transactions' records may follow
   for (bool first = true; first || HasMagic(journal, at); first = false) {
     const std::uint8_t* h = journal.data() + at;
     const std::uint32_t recordCount = BigEndian32(h + 8);
@@ -144,10 +164,11 @@ RollbackJournal ParseRollbackJournal(std::span<const std::uint8_t> journal, std:
       }
       out.records.push_back({record->page, true, record->bytes});
     }
+    tail = start + read * recordSize;
     if (stop) break;
-    const std::size_t end = start + read * recordSize;
-    at = (end + sector - 1) / sector * sector;
+    at = (tail + sector - 1) / sector * sector;
   }
+  ReadStaleRecords(journal, tail, out.pageSize, out);
   out.status = JournalStatus::kOk;
   return out;
 }

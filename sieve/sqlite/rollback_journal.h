@@ -8,7 +8,8 @@
 //   one sector after the header: page number, the page, checksum = nonce + the page's bytes at
 //   offsets page size - 200, - 400, ... (all > 0). A journal may hold several such segments,
 //   each header at a sector boundary after the previous segment's records. A committed journal
-//   in PERSIST mode has its header zeroed; its records usually stay behind it. The magic is
+//   in PERSIST mode has its header zeroed; its records usually stay behind it, and behind
+//   them the records of earlier, larger transactions, each under its own nonce. The magic is
 //   written last, when the journal is synced: before that the header holds all but the magic.
 #pragma once
 
