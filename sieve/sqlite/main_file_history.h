@@ -1,5 +1,5 @@
-// A history of the main file alone (no write-ahead log, no journal): for callers that hold
-// just the database bytes.
+// A history of the main file alone (no log, no journal): its pages as they stand and no
+// older versions. For callers that hold only the database's bytes (tests, fuzzing).
 #pragma once
 
 #include <cstdint>
@@ -9,8 +9,8 @@
 
 namespace sieve::sqlite {
 
-// The main file as its only version. The result's `current.header.status` tells whether it
-// is an SQLite file whose pages can be read.
+// The result's `current.header.status` tells whether it is an SQLite file whose pages can
+// be read.
 FileHistory MainFileHistory(std::vector<std::uint8_t> mainFile);
 
 }  // namespace sieve::sqlite

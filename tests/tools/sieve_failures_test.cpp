@@ -167,6 +167,11 @@ TEST(SieveUsage, UsageMistakesAndFoldersThatAreNotBackups) {
       {"device", "exit-recovery", "extra"},
       {"device", "exit-recovery", "--ecid", "0x12g"},
       {"device", "exit-recovery", "--ecid", "0"},
+      {"carve"},
+      {"carve", backup.Folder, "HomeDomain"},
+      {"carve", dir.Join("x.db"), "--main-only", "--wal", dir.Join("x.db-wal")},
+      {"carve", backup.Folder, "HomeDomain", "Library/x", "--wal", dir.Join("x.db-wal")},
+      {"carve", dir.Join("x.db"), "--password-stdin"},
   };
   for (const auto& args : mistakes) {
     const CommandResult run = RunSieve(args);
@@ -275,7 +280,7 @@ TEST(SieveOutput, ExistingFilesAreKeptWithoutForceAndDashIsStandardOutput) {
 TEST(SieveUsage, HelpOfACommandDescribesEachOfItsOptions) {
   // An option starts a word: the "-r" inside "exit-recovery" is none.
   const std::regex option("(^|[ [])(-[a-z]|--[a-z][a-z-]*)");
-  for (const char* command : {"list", "info", "files", "extract", "scan", "unpack", "key", "device"}) {
+  for (const char* command : {"list", "info", "files", "extract", "scan", "unpack", "key", "carve", "device"}) {
     SCOPED_TRACE(command);
     const CommandResult help = RunSieve({"help", command});
     ASSERT_EQ(help.ExitCode, 0) << help.Err;

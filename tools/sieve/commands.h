@@ -17,6 +17,7 @@ int RunExtract(const Arguments& args);
 int RunScan(const Arguments& args);
 int RunUnpack(const Arguments& args);
 int RunKey(const Arguments& args);
+int RunCarve(const Arguments& args);
 // `device SUBCOMMAND ...`: work with an attached device.
 int RunDevice(const Arguments& args);
 int RunDeviceBackup(const Arguments& args);
@@ -32,6 +33,9 @@ inline constexpr std::string_view kScanUsage =
     "sieve scan BACKUP [--json [--files-to DIR]] [password option]";
 inline constexpr std::string_view kUnpackUsage =
     "sieve unpack BACKUP -o DIR [--domain D] [--force] [password option]";
+inline constexpr std::string_view kCarveUsage =
+    "sieve carve DB [--wal FILE] [--journal FILE] [--main-only] [--table NAME] [--json] [--include-live] | "
+    "sieve carve BACKUP DOMAIN PATH [--main-only] [--table NAME] [--json] [--include-live] [password option]";
 inline constexpr std::string_view kKeyUsage =
     "sieve key BACKUP -o FILE [--force] [--password-file FILE | --password-stdin]";
 inline constexpr std::string_view kDeviceUsage =

@@ -94,6 +94,38 @@ never written to standard output.
   Without either the password is asked for at the terminal, without echo; a
   wrong one is asked again, up to three times.
 )", RunKey},
+    {"carve", kCarveUsage, R"(
+Deleted records of any table of an SQLite database: from free pages,
+freeblocks, the unallocated space of pages, freed overflow chains, and every
+older page version in the write-ahead log (superseded frames, frames past the
+last commit, frames left from before a checkpoint) and the rollback journal.
+A record identical to a live row is never reported; one found in several
+places is reported once. Prints a table per table, or with --json one JSON
+object per record and line, then a summary object. Ctrl-C stops the carve
+and still sums up what it found.
+  DB                     a database file; its log DB-wal and journal
+                         DB-journal are read when they are beside it, as
+                         SQLite itself would read them
+  BACKUP DOMAIN PATH     a database inside a backup, decrypted into a private
+                         folder together with its -wal and -journal when the
+                         backup holds them; the folder is removed at the end
+  --wal FILE             the write-ahead log to read instead
+  --journal FILE         the rollback journal to read instead
+  --main-only            reads no log or journal beside the database
+  --table NAME           only the records of table NAME
+  --include-live         also records identical to a live row
+  --json                 JSON Lines on standard output: {"table": name or
+                         null, "source": "freelist", "freeblock",
+                         "unallocated", "overflow", "wal" or "journal",
+                         "page": n, "offset": n, "rowid": n or null,
+                         "values": [...]} with integers and reals as numbers,
+                         text as strings, NULL as null and blobs as
+                         {"base64": "..."}; "also_in" lists further sources,
+                         "partial": true marks values cut short. Last comes
+                         {"summary": {"counts": {table: {source: n}},
+                         "records": n, "pages_read": n, "seconds": s,
+                         "stopped": bool}}, unclaimed records under "".
+)", RunCarve},
     {"device", kDeviceUsage, R"(
 The devices attached over USB: usbmuxd's for list and backup, a phone in
 recovery mode for exit-recovery.
@@ -148,6 +180,9 @@ Commands:
   key BACKUP -o FILE [--force]        derives the key of the password once and
                                       writes it to FILE (mode 0600; --force
                                       replaces an existing FILE)
+  carve DB [--json]                   deleted records of any SQLite database,
+                                      from its free space, its -wal and
+                                      -journal; or BACKUP DOMAIN PATH
   device list [--json]                the devices attached over USB, with
                                       their trust state
   device backup -o DIR [--udid UDID]  a fresh full backup of the attached
@@ -163,7 +198,7 @@ standard error. Given with any command, -q (--quiet) leaves out all but the
 errors and -v (--verbose) adds the steps with their times. --version prints
 the version.
 
-Password of an encrypted backup (files, extract, scan, unpack, key; info
+Password of an encrypted backup (files, extract, scan, unpack, key, carve; info
 takes the options too and ignores them):
   --password-file FILE   the first line of FILE
   --password-stdin       the first line of standard input
