@@ -126,6 +126,10 @@ def main():
     parser.add_argument("sieve")
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--keep", help="generate the corpus here and keep it")
+    # Lower bars than the targets, for holding what the engine reaches today while it grows.
+    parser.add_argument("--min-recall", type=float, default=TARGET)
+    parser.add_argument("--min-precision", type=float, default=TARGET)
+    parser.add_argument("--max-live", type=int, default=0)
     args = parser.parse_args()
     with tempfile.TemporaryDirectory() as scratch:
         folder = args.keep or scratch
@@ -149,7 +153,9 @@ def main():
           "duplicates %d, cut short %d, found without surviving whole %d"
           % (recall, total["recalled"], total["surviving"], precision, total["correct"], total["reported"],
              total["live"], total["duplicates"], total["partial"], total["beyond"]))
-    failed = recall < TARGET or precision < TARGET or total["live"] > 0
+    print("targets: recall and precision >= %.2f, no live row; this run holds recall >= %.2f, precision >= %.2f, "
+          "live rows <= %d" % (TARGET, args.min_recall, args.min_precision, args.max_live))
+    failed = recall < args.min_recall or precision < args.min_precision or total["live"] > args.max_live
     return 1 if failed else 0
 
 
