@@ -365,6 +365,7 @@ CarveResult Engine::Run(const std::function<void(const CarvedRow&)>& emit) {
     result_.error = "stopped";
     return result_;
   }
+  for (const TableShape& table : tables_) result_.columns[table.name] = table.columnNames;
   const std::string wanted = ToLowerAscii(options_.table);
   for (const CarvedRow& row : rows_) {
     if (!wanted.empty() && ToLowerAscii(row.table) != wanted) continue;

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -68,6 +69,8 @@ struct CarveResult {
   std::uint64_t rowsReported = 0;
   std::uint64_t liveCopiesSkipped = 0;
   std::vector<std::string> droppedTables;  // shapes learnt from schema records in free space
+  // Each table's stored column names in record order (the order of CarvedRow::values).
+  std::map<std::string, std::vector<std::string>> columns;
 };
 
 // Rows reach `emit` once the whole history has been read (duplicates must be merged first).

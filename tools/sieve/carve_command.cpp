@@ -89,13 +89,19 @@ struct TableRows {
   std::vector<std::vector<std::string>> rows;
 };
 
-void PrintTables(const std::map<std::string, TableRows>& tables) {
+void PrintTables(const std::map<std::string, TableRows>& tables,
+                 const std::map<std::string, std::vector<std::string>>& names) {
   std::fflush(stdout);
   for (const auto& [name, table] : tables) {
     std::printf("%s%s: %zu records\n", &name == &tables.begin()->first ? "" : "\n",
                 name.empty() ? "(no table)" : Printable(name).c_str(), table.rows.size());
     std::vector<std::string> header = {"Source", "Page", "Offset", "Rowid"};
-    for (std::size_t c = 1; c <= table.columns; ++c) header.push_back("c" + std::to_string(c));
+    // The schema's column names where the table is known, else c1, c2, ...
+    const auto known = names.find(name);
+    for (std::size_t c = 1; c <= table.columns; ++c) {
+      const bool named = known != names.end() && c <= known->second.size() && !known->second[c - 1].empty();
+      header.push_back(named ? Printable(known->second[c - 1]) : "c" + std::to_string(c));
+    }
     TextTable text(header);
     text.AlignRight(1);
     text.AlignRight(2);
@@ -191,7 +197,7 @@ int CarveFiles(const DatabaseFiles& files, const Options& options) {
     WriteCarveSummary(summary, counts, result, seconds);
     WriteOut(summary.Text() + "\n");
   } else {
-    PrintTables(tables);
+    PrintTables(tables, result.columns);
   }
   std::uint64_t records = 0;
   for (const auto& [table, bySource] : counts) {
