@@ -97,6 +97,12 @@ TEST(SieveCarve, DatabaseInsideABackupCarvesLikeItsExtractedCopyAndLeavesNothing
   const auto records = [](const std::string& out) { return out.substr(0, out.rfind("{\"summary\"")); };
   EXPECT_FALSE(records(inside.Out).empty());
   EXPECT_EQ(records(inside.Out), records(extracted.Out));
+
+  // The readable form heads the message table's columns with the schema's names.
+  const CommandResult table = RunSieve({"carve", copy, "--include-live", "--table", "message"});
+  ASSERT_EQ(table.ExitCode, 0) << table.Err;
+  EXPECT_NE(table.Out.find("ROWID"), std::string::npos) << table.Out.substr(0, 400);
+  EXPECT_EQ(table.Out.find(" c1 "), std::string::npos) << table.Out.substr(0, 400);
 }
 
 }  // namespace
