@@ -5,6 +5,8 @@
 #include <QThreadPool>
 #include <algorithm>
 
+#include <openssl/crypto.h>
+
 #include "sieve/secret.h"
 
 namespace quarry::views {
@@ -79,7 +81,12 @@ std::shared_ptr<PasswordJob> PasswordJob::Start(const std::string& folder, const
   std::shared_ptr<PasswordJob> job(new PasswordJob());
   job->password_ = Utf8Secret(password);
   // The worker holds the job, so an abandoned one lives until its check ends.
-  QThreadPool::globalInstance()->start([job, folder] { job->Run(folder); });
+  // OpenSSL keeps state per thread that it frees only when the thread ends; a pool thread
+  // may outlive the program's last look at it, so the task gives it back itself.
+  QThreadPool::globalInstance()->start([job, folder] {
+    job->Run(folder);
+    OPENSSL_thread_stop();
+  });
   return job;
 }
 
