@@ -29,7 +29,8 @@ QString NumberedFilePath(const QString& dir, const QString& fileName) {
   const QString extension = dot > 0 ? fileName.mid(dot) : QString();
   QString candidate = folder.filePath(fileName);
   for (int n = 1; QFileInfo::exists(candidate) || QFileInfo(candidate).isSymLink(); ++n) {
-    candidate = folder.filePath(QStringLiteral("%1_%2%3").arg(base).arg(n).arg(extension));
+    // Joined, not arg()-formatted: a name holding "%2" must stay as it is.
+    candidate = folder.filePath(base + QLatin1Char('_') + QString::number(n) + extension);
   }
   return candidate;
 }

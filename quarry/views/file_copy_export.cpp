@@ -3,21 +3,10 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include "quarry/views/export_files.h"
 #include "quarry/views/export_text.h"
 
 namespace quarry::views {
-
-QString UniqueNumberedPath(const QString& dir, const QString& name) {
-  const QDir folder(dir);
-  const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-  const QString stem = dot > 0 ? name.left(dot) : name;
-  const QString extension = dot > 0 ? name.mid(dot) : QString();
-  QString candidate = folder.filePath(name);
-  for (int n = 1; QFileInfo::exists(candidate) || QFileInfo(candidate).isSymLink(); ++n) {
-    candidate = folder.filePath(stem + QLatin1Char('_') + QString::number(n) + extension);
-  }
-  return candidate;
-}
 
 FileCopyExport::FileCopyExport(QString folderName, std::vector<ExportedFile> files,
                                std::shared_ptr<const FileSource> source)
@@ -32,13 +21,13 @@ void FileCopyExport::RecoverTo(const QString& recoveryFolder, const std::atomic<
   QStringList exported;
   for (const ExportedFile& file : files_) {
     if (cancel) break;
-    const QString target = UniqueNumberedPath(folder, CleanFileName(file.Name));
+    const QString target = NumberedFilePath(folder, CleanFileName(file.Name));
     const bool copied = source_->CopyTo(file.Source, file.Key, target, file.ModifiedTime, report);
     exported.append(copied ? QFileInfo(target).fileName() : QString());
   }
   // The list says what was found and what became of it, also after a cancel.
   while (exported.size() < static_cast<qsizetype>(files_.size())) exported.append(QString());
-  WriteUtf8File(UniqueNumberedPath(folder, folderName_ + QStringLiteral(".csv")), CsvText(exported), report);
+  WriteUtf8File(NumberedFilePath(folder, folderName_ + QStringLiteral(".csv")), CsvText(exported), report);
 }
 
 QStringList FileCopyExport::CsvHeaders() {

@@ -28,10 +28,6 @@ struct ExportedFile {
   std::int64_t ModifiedTime = 0;  // 0: unknown, the copy keeps the time it is written
 };
 
-// dir/name, or dir/"stem_1.ext", "stem_2.ext"... the first that does not exist yet.
-// The extension is the text after the last "." (none for a name without one).
-QString UniqueNumberedPath(const QString& dir, const QString& name);
-
 class FileCopyExport : public CategoryExport {
  public:
   // `folderName` is the category's name in the window's language; `source` reads

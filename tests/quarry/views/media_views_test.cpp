@@ -218,7 +218,8 @@ TEST(FileCopyExport, NamesAreUniqueAndSafeTimesKeptAndCancelStopsBetweenFiles) {
     std::string name;
     const char* exportedAs;
   } cases[] = {{"IMG_0001.JPG", "IMG_0001.JPG"}, {"IMG_0001.JPG", "IMG_0001_1.JPG"}, {"IMG_0001.JPG", "IMG_0001_2.JPG"},
-               {"../x.jpg", "_._x.jpg"},        {"a:b*c?.jpg", "a_b_c_.jpg"},       {"..", "_"}};
+               {"../x.jpg", "_._x.jpg"},        {"a:b*c?.jpg", "a_b_c_.jpg"},       {"..", "_"},
+               {"50%2.jpg", "50%2.jpg"},        {"50%2.jpg", "50%2_1.jpg"}};  // numbered, "%2" kept
   sieve::MediaGroup group{"Camera", {}};
   for (const auto& c : cases) group.Files.push_back({0, c.name, picture, std::nullopt});
   AppPicturesModel model(ViewContext{});
