@@ -8,8 +8,8 @@
 #include <unordered_map>
 
 #include "sieve/reader/text.h"
-#include "sieve/sqlite/btree_page.h"
 #include "sieve/sqlite/free_space.h"
+#include "sieve/sqlite/history_regions.h"
 #include "sieve/sqlite/live_rows.h"
 #include "sieve/sqlite/overflow_chains.h"
 #include "sieve/sqlite/page_map.h"
@@ -18,30 +18,7 @@
 
 namespace sieve::sqlite {
 
-std::string_view CarveSourceName(CarveSource source) {
-  switch (source) {
-    case CarveSource::Freelist: return "freelist";
-    case CarveSource::Freeblock: return "freeblock";
-    case CarveSource::Unallocated: return "unallocated";
-    case CarveSource::Overflow: return "overflow";
-    case CarveSource::Wal: return "wal";
-    case CarveSource::Journal: return "journal";
-  }
-  return "unallocated";
-}
-
 namespace {
-
-CarveSource SourceOfRegion(RegionKind kind) {
-  switch (kind) {
-    case RegionKind::kFreeblock: return CarveSource::Freeblock;
-    case RegionKind::kFreelistLeaf:
-    case RegionKind::kFreelistTrunk: return CarveSource::Freelist;
-    case RegionKind::kUnallocated:
-    case RegionKind::kLostPage: return CarveSource::Unallocated;
-  }
-  return CarveSource::Unallocated;
-}
 
 // A schema record carries its CREATE statement; regions without the word (in any case, in
 // either text encoding) cannot hold one, and skipping them spares a pass over most of the file.
@@ -77,46 +54,6 @@ struct Candidate {
   CarvedRecord record;
 };
 
-// One readable copy of pages: the current file, or a single older page version laid out as
-// a one-page file so the carver's offsets stay inside its bytes.
-struct View {
-  const PagedFile* file = nullptr;
-  CarveSource source = CarveSource::Freelist;  // Wal or Journal for older versions
-  bool olderVersion = false;
-  std::uint32_t page = 0;  // the real page number of an older version
-  std::uint32_t frame = 0;
-};
-
-// A page that was a b-tree page when it left use (a freelist leaf keeps its bytes; an older
-// version is whole) is read as it stood then: each cell its pointer array names, each
-// freeblock and the gap. Carving it whole would also read bytes across cell boundaries,
-// where a cell's head survives but its tail was overwritten by a later cell. False when the
-// page does not carry a believable b-tree header.
-bool SplitBtreePage(std::span<const std::uint8_t> usable, std::uint32_t pageNumber, std::size_t pageFileOffset,
-                    std::uint32_t regionPage, RegionKind kind,
-                    const std::function<void(const FreeRegion&, bool wholeCell)>& visit) {
-  const auto header = ReadBtreePageHeader(usable, PagedFile::BtreeHeaderOffset(pageNumber));
-  if (!header || header->type == kInteriorTablePage) return header.has_value();
-  const auto size = static_cast<std::uint32_t>(usable.size());
-  const std::uint32_t gapEnd = std::min(header->contentStart, size);
-  if (gapEnd > header->cellPointersEnd) {
-    visit({regionPage, kind, pageFileOffset + header->cellPointersEnd, gapEnd - header->cellPointersEnd}, false);
-  }
-  for (const Freeblock& block : ReadFreeblocks(usable, *header)) {
-    visit({regionPage, kind, pageFileOffset + block.offset, block.size}, false);
-  }
-  for (std::uint32_t i = 0; i < header->cellCount; ++i) {
-    const auto cell = ReadCell(usable, *header, i);
-    if (!cell || !cell->hasPayload) continue;
-    const std::uint32_t end = cell->payloadOffset + cell->localSize + (cell->overflowPage ? 4u : 0u);
-    if (end > size || end <= cell->offset) continue;
-    // Interior index cells start with a child page number the carver does not expect.
-    const std::uint32_t start = header->type == kInteriorIndexPage ? cell->offset + 4 : cell->offset;
-    visit({regionPage, kind, pageFileOffset + start, end - start}, header->type != kInteriorIndexPage);
-  }
-  return true;
-}
-
 class Engine {
  public:
   Engine(const FileHistory& history, const CarveOptions& options, const ScanControl* control)
@@ -125,20 +62,10 @@ class Engine {
   CarveResult Run(const std::function<void(const CarvedRow&)>& emit);
 
  private:
-  bool Stopped() {
-    if (stopped_) return true;
-    if (control_ && ++sinceCheck_ >= 64) {
-      sinceCheck_ = 0;
-      stopped_ = control_->Stop();
-    }
-    return stopped_;
-  }
-  // wholeCell: the region is exactly one cell a page's pointer array named.
-  using RegionVisitor = std::function<void(const View&, const FreeRegion&, bool wholeCell)>;
-  void ForEachRegion(const RegionVisitor& visit, double from, double to);
-  void CarveRegion(const View& view, const FreeRegion& region, bool wholeCell, std::size_t firstTable,
+  void ForEachRegion(const HistoryRegionVisitor& visit, double from, double to);
+  void CarveRegion(const HistoryView& view, const FreeRegion& region, bool wholeCell, std::size_t firstTable,
                    std::size_t lastTable);
-  void Keep(const View& view, Candidate& candidate);
+  void Keep(const HistoryView& view, Candidate& candidate);
   bool MayHoldFreedBytes(std::uint32_t page) const {
     const PageRole role = map_.Role(page);
     return role == PageRole::kFreelistLeaf || role == PageRole::kUnclaimed;
@@ -150,7 +77,6 @@ class Engine {
   const CarveOptions& options_;
   const ScanControl* control_;
   bool stopped_ = false;
-  int sinceCheck_ = 63;  // the first region already asks
   PageMap map_;
   std::vector<TableShape> tables_;
   LiveRows live_;
@@ -163,50 +89,14 @@ class Engine {
   CarveResult result_;
 };
 
-void Engine::ForEachRegion(const RegionVisitor& visit, double from, double to) {
-  const double pages = static_cast<double>(file_.header.pageCount + history_.older.size()) + 1.0;
-  View main{&file_, CarveSource::Freelist, false, 0, 0};
-  std::uint32_t lastPage = 0;
-  EnumerateFreeRegions(file_, map_, [&](const FreeRegion& region) {
-    if (Stopped()) return;
-    if (region.page != lastPage) {
-      lastPage = region.page;
-      ++result_.pagesRead;
-      if (control_ && region.page % 256 == 0) control_->Report(from + (to - from) * region.page / pages);
-    }
-    main.source = SourceOfRegion(region.kind);
-    if (region.kind == RegionKind::kFreelistLeaf || region.kind == RegionKind::kLostPage) {
-      const auto usable = file_.Page(region.page);
-      const auto inner = [&](const FreeRegion& part, bool cell) { visit(main, part, cell); };
-      if (SplitBtreePage(usable, region.page, region.fileOffset, region.page, region.kind, inner)) return;
-    }
-    visit(main, region, false);
-  });
-  std::size_t done = 0;
-  for (const PageVersion& version : history_.older) {
-    ++done;
-    if (Stopped()) return;
-    if (version.bytes.size() < file_.header.pageSize) continue;
-    ++result_.pagesRead;
-    PagedFile one;
-    one.bytes = version.bytes.first(file_.header.pageSize);
-    one.header = file_.header;
-    View view{&one, version.source == VersionSource::Journal ? CarveSource::Journal : CarveSource::Wal, true,
-              version.page, version.frame};
-    // The version's live cells are candidates as much as its free space; a page that was not
-    // a b-tree page then is read whole.
-    const auto usable = one.bytes.first(file_.header.usableSize);
-    const auto inner = [&](const FreeRegion& part, bool cell) { visit(view, part, cell); };
-    if (!SplitBtreePage(usable, version.page, 0, 1, RegionKind::kLostPage, inner)) {
-      visit(view, {1, RegionKind::kLostPage, 0, usable.size()}, false);
-    }
-    if (control_ && done % 256 == 0) {
-      control_->Report(from + (to - from) * (file_.header.pageCount + done) / pages);
-    }
-  }
+void Engine::ForEachRegion(const HistoryRegionVisitor& visit, double from, double to) {
+  HistoryWalk walk{control_, from, to};
+  ForEachHistoryRegion(history_, map_, visit, walk);
+  result_.pagesRead += walk.pagesRead;
+  stopped_ = stopped_ || walk.stopped;
 }
 
-void Engine::CarveRegion(const View& view, const FreeRegion& region, bool wholeCell, std::size_t firstTable,
+void Engine::CarveRegion(const HistoryView& view, const FreeRegion& region, bool wholeCell, std::size_t firstTable,
                          std::size_t lastTable) {
   std::vector<Candidate> found;
   const bool schemaPass = firstTable == 0;
@@ -262,7 +152,7 @@ CarvedValue Engine::Own(const Value& value) const {
   return out;
 }
 
-void Engine::Keep(const View& view, Candidate& candidate) {
+void Engine::Keep(const HistoryView& view, Candidate& candidate) {
   CarvedRecord& record = candidate.record;
   const int alias = tables_[candidate.table].shape.rowidAliasColumn;
   CarveSource source = view.source;
@@ -354,11 +244,11 @@ CarveResult Engine::Run(const std::function<void(const CarvedRow&)>& emit) {
   live_ = LiveRows::Build(file_, tables_);
 
   // Schema records first: a dropped table's CREATE TABLE gives the shape its rows are carved with.
-  ForEachRegion([&](const View& view, const FreeRegion& region, bool cell) { CarveRegion(view, region, cell, 0, 1); },
+  ForEachRegion([&](const HistoryView& view, const FreeRegion& region, bool cell) { CarveRegion(view, region, cell, 0, 1); },
                 0.0, 0.1);
   result_.pagesRead = 0;
   ForEachRegion(
-      [&](const View& view, const FreeRegion& region, bool cell) { CarveRegion(view, region, cell, 1, tables_.size()); },
+      [&](const HistoryView& view, const FreeRegion& region, bool cell) { CarveRegion(view, region, cell, 1, tables_.size()); },
       0.1, 1.0);
   if (stopped_) {
     result_.status = CarveStatus::kStopped;

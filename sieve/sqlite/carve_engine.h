@@ -14,20 +14,13 @@
 #include <string_view>
 #include <vector>
 
+#include "sieve/sqlite/carve_source.h"
 #include "sieve/sqlite/main_file_history.h"
 #include "sieve/sqlite/page_history.h"
 #include "sieve/sqlite/record_decoder.h"
 #include "sieve/sqlite/scan_control.h"
 
 namespace sieve::sqlite {
-
-// Where a record was found. Overflow: a cell in the main file's free space whose payload was
-// completed from its freed overflow pages (page and offset still name the cell). Unallocated
-// also covers pages that nothing in the file refers to.
-enum class CarveSource { Freelist, Freeblock, Unallocated, Overflow, Wal, Journal };
-
-// "freelist", "freeblock", "unallocated", "overflow", "wal", "journal".
-std::string_view CarveSourceName(CarveSource source);
 
 // A value owned by the row: text converted to UTF-8, blob bytes as stored.
 struct CarvedValue {
