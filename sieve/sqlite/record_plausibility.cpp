@@ -108,4 +108,16 @@ bool DamagedValuesPlausible(const CarvedRecord& record, TextEncoding encoding) {
   return true;
 }
 
+bool SaysEnoughUnchecked(const CarvedRecord& record, const RecordShape& shape) {
+  std::size_t dataColumns = 0;
+  std::size_t known = 0;
+  for (std::size_t column = 0; column < shape.columns.size(); ++column) {
+    if (static_cast<int>(column) == shape.rowidAliasColumn) continue;
+    ++dataColumns;
+    known += column >= static_cast<std::size_t>(record.lostLeadingColumns) && column < record.values.size() &&
+             record.values[column].kind != ValueKind::kNull;
+  }
+  return known >= std::min<std::size_t>(2, dataColumns);
+}
+
 }  // namespace sieve::sqlite

@@ -34,4 +34,10 @@ bool NumberHoldsText(std::uint64_t serialType, const Value& value, TextEncoding 
 // A record found without its cell prefix must have every value plausible by the rules above.
 bool DamagedValuesPlausible(const CarvedRecord& record, TextEncoding encoding);
 
+// Whether a record found without its cell prefix, whose header length could not be checked
+// and which does not fill its freeblock, says enough to be believed: at least two known
+// values when the table has two columns or more beside the rowid alias. A lone value beside
+// NULLs is what a run of stale bytes (page numbers, zeros) reads as most often.
+bool SaysEnoughUnchecked(const CarvedRecord& record, const RecordShape& shape);
+
 }  // namespace sieve::sqlite
