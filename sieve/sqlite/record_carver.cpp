@@ -5,6 +5,7 @@
 
 #include "sieve/reader/text.h"
 #include "sieve/sqlite/btree_page.h"
+#include "sieve/sqlite/record_plausibility.h"
 
 namespace sieve::sqlite {
 
@@ -222,11 +223,12 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
   DamageReport bestReport;
   int bestScore = -1;
   const auto consider = [&](std::optional<CarvedRecord> candidate, bool verified) {
-    if (!candidate) return;
+    if (!candidate || !DamagedValuesPlausible(*candidate, file_.header.encoding)) return;
     // A freed cell that merged with nothing fills its block exactly, or up to a fragment of
     // fewer than 4 bytes that was absorbed with it.
     const std::size_t slack = static_cast<std::size_t>(limit - cell) - candidate->length;
     const bool tight = slack < 4;
+    if (!verified && !tight && !SaysEnoughUnchecked(*candidate, shape_)) return;
     // Values read from a wrong offset mostly make broken UTF-8 of the texts.
     bool textsValid = true;
     for (const Value& value : candidate->values) {

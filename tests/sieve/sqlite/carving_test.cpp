@@ -8,6 +8,7 @@
 #include <span>
 #include <string>
 
+#include "sieve/sqlite/record_carver.h"
 #include "sieve/sqlite/sqlite_delete.h"
 #include "sqlite_fixture.h"
 #include "support/test_support.h"
@@ -383,6 +384,54 @@ TEST(Carving, LostLeadingSerialType) {
     EXPECT_EQ(found->second.values[0].kind, ValueKind::kNull);  // assumed, so not reported
   }
   EXPECT_EQ(carver.byLabel.size(), 50u);
+}
+
+// Cells found without their prefix (a freeblock header over their first four bytes): a true
+// record comes back; bytes that only parse as one are refused because their values cannot
+// be what SQLite stored, or because too little of them was checked to believe them.
+TEST(Carving, DamagedCellPlausibility) {
+  using B = std::string;
+  const B real15("\x3F\xF8\0\0\0\0\0\0", 8);  // 1.5
+  struct Case {
+    const char* name;
+    TextEncoding encoding;
+    B types, body;   // the record after the overwritten cell prefix (its header length lost too)
+    std::size_t slack;  // freeblock bytes past the record: >= 4 when it merged with a neighbour
+    bool found;
+  };
+  const Case cases[] = {
+      {"true record", TextEncoding::kUtf8, "\x13\x01\x07\x15", B("abc\x2A") + real15 + "note", 0, true},
+      {"broken UTF-8", TextEncoding::kUtf8, "\x13\x01\x07\x15", B("abc\x2A") + real15 + "n\xC3(e", 0, false},
+      {"text read as a real", TextEncoding::kUtf8, "\x13\x01\x07\x15", B("abc\x2A") + "v000001-" + "note", 0, false},
+      {"lone value, tight", TextEncoding::kUtf8, B("\x13\0\0\0", 4), "abc", 0, true},
+      {"lone value, merged block", TextEncoding::kUtf8, B("\x13\0\0\0", 4), "abc", 8, false},
+      {"UTF-16 record", TextEncoding::kUtf16le, B("\x15\x01\0\x15", 4), B("a\0b\0\x2An\0o\0", 9), 0, true},
+      {"UTF-16 odd length", TextEncoding::kUtf16le, B("\x13\x01\0\x15", 4), B("a\0b\x2An\0o\0", 8), 0, false},
+      {"UTF-16 a byte off", TextEncoding::kUtf16le, B("\x15\x01\0\x15", 4), B("\0a\0b\x2An\0o\0", 9), 0, false},
+      {"UTF-16 lone surrogate", TextEncoding::kUtf16le, B("\x15\x01\0\x15", 4), B("a\0b\0\x2A\0\xD8\x41\0", 9), 0, false},
+  };
+  RecordShape shape;
+  shape.columns = {kNull | kText, kNull | kInteger, kNull | kInteger | kReal, kNull | kText};
+  for (const Case& c : cases) {
+    std::vector<std::uint8_t> page(512, 0);
+    const std::size_t at = 200;
+    const B record = c.types + c.body;
+    const std::size_t size = 4 + record.size() + c.slack;
+    page[at + 3] = static_cast<std::uint8_t>(size);  // freeblock header: no next block, its size
+    std::copy(record.begin(), record.end(), page.begin() + at + 4);
+    PagedFile file;
+    file.bytes = page;
+    file.header.status = GeometryStatus::kOk;
+    file.header.pageSize = file.header.usableSize = 512;
+    file.header.pageCount = 1;
+    file.header.encoding = c.encoding;
+    const RecordCarver carver(file, shape);
+    const auto found = carver.DamagedCell(page.data() + at, page.data() + at + size, at);
+    EXPECT_EQ(found.has_value(), c.found) << c.name;
+    if (!found || !c.found) continue;
+    EXPECT_EQ(found->length, 4 + record.size()) << c.name;
+    EXPECT_EQ(B(found->values[0].bytes), c.body.substr(0, SerialTypeSize(std::uint8_t(c.types[0])))) << c.name;
+  }
 }
 
 }  // namespace
