@@ -21,6 +21,13 @@ std::string_view CarveSourceName(CarveSource source) {
 
 namespace {
 
+// A main-file page is older because a log frame replaced it or a hot journal's rollback did.
+CarveSource OlderSource(const FileHistory& history, const PageVersion& version) {
+  const bool journal = version.source == VersionSource::Journal ||
+                       (version.source == VersionSource::Main && history.journalRolledBack);
+  return journal ? CarveSource::Journal : CarveSource::Wal;
+}
+
 CarveSource SourceOfRegion(RegionKind kind) {
   switch (kind) {
     case RegionKind::kFreeblock: return CarveSource::Freeblock;
@@ -117,8 +124,7 @@ void ForEachHistoryRegion(const FileHistory& history, const PageMap& map, const 
     PagedFile one;
     one.bytes = version.bytes.first(file.header.pageSize);
     one.header = file.header;
-    HistoryView view{&one, version.source == VersionSource::Journal ? CarveSource::Journal : CarveSource::Wal, true,
-                     version.page, version.frame};
+    HistoryView view{&one, OlderSource(history, version), true, version.page, version.frame};
     // The version's live cells are candidates as much as its free space; a page that was not
     // a b-tree page then is read whole.
     const auto usable = one.bytes.first(file.header.usableSize);

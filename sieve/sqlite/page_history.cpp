@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 
+#include "sieve/sqlite/hot_rollback.h"
 #include "sieve/sqlite/rollback_journal.h"
 #include "sieve/sqlite/wal_log.h"
 
@@ -29,6 +30,12 @@ const char* GeometryText(GeometryStatus status) {
     case GeometryStatus::kOk: break;
   }
   return "ok";
+}
+
+std::uint32_t HighestRecordPage(const RollbackJournal& journal) {
+  std::uint32_t highest = 0;
+  for (const JournalRecord& record : journal.records) highest = std::max(highest, record.page);
+  return highest;
 }
 
 void AddWarnings(std::vector<std::string>& to, const std::vector<std::string>& from) {
@@ -81,9 +88,18 @@ FileHistoryResult ReadFileHistory(std::span<const std::uint8_t> mainFile, std::s
   if (pageSize != 0 && mainFile.size() % pageSize != 0) {
     history.warnings.push_back("the database file ends inside a page; the partial page is ignored");
   }
+  if (rollback.hot && !log.frames.empty()) {
+    history.warnings.push_back("a hot rollback journal beside a write-ahead log is not played back");
+    rollback.hot = false;
+  }
+  const RolledBackFile base = RollBackHotJournal(mainFile.first(std::size_t{mainPages} * pageSize), pageSize, rollback,
+                                                 std::max(mainPages, HighestRecordPage(rollback)), history.warnings);
+  const auto basePages = static_cast<std::uint32_t>(base.pages.size());
+  history.journalRolledBack = base.rolledBack;
+  if (base.rolledBack) history.warnings.push_back("the rollback journal is hot: its pages are put back, as SQLite does on open");
 
-  // The database size: the last commit of the log's valid chain, else the main file's.
-  std::uint32_t databasePages = mainFile.empty() ? 0 : mainHeader.pageCount;
+  // The database size: the last commit of the log's valid chain, else the (rolled back) main file's.
+  std::uint32_t databasePages = mainFile.empty() ? 0 : base.rolledBack ? basePages : mainHeader.pageCount;
   std::uint32_t highestFramePage = 0;
   std::uint32_t committedFrames = 0;
   for (const WalFrame& frame : log.frames) {
@@ -92,17 +108,17 @@ FileHistoryResult ReadFileHistory(std::span<const std::uint8_t> mainFile, std::s
     highestFramePage = std::max(highestFramePage, frame.page);
     if (frame.commitSize != 0) databasePages = frame.commitSize;
   }
-  const std::uint32_t backed = std::max(mainPages, highestFramePage);
+  const std::uint32_t backed = std::max(basePages, highestFramePage);
   if (databasePages > backed) {
     history.warnings.push_back("the log's last commit claims " + std::to_string(databasePages) +
                                " pages but no file holds any page past " + std::to_string(backed));
     databasePages = backed;
   }
   // Every page of the database comes from the main file or a distinct frame.
-  if (std::uint64_t{databasePages} > std::uint64_t{mainPages} + committedFrames) {
+  if (std::uint64_t{databasePages} > std::uint64_t{basePages} + committedFrames) {
     return Failure(HistoryStatus::kTooLarge, "the log's last commit claims " + std::to_string(databasePages) +
                                                  " pages but the files hold at most " +
-                                                 std::to_string(std::uint64_t{mainPages} + committedFrames));
+                                                 std::to_string(std::uint64_t{basePages} + committedFrames));
   }
 
   // The newest committed frame of each page wins over the main file.
@@ -117,8 +133,8 @@ FileHistoryResult ReadFileHistory(std::span<const std::uint8_t> mainFile, std::s
     std::span<const std::uint8_t> source;
     if (winner[page] != kNoFrame) {
       source = log.frames[winner[page]].bytes;
-    } else if (page <= mainPages) {
-      source = mainFile.subspan(std::size_t{page - 1} * pageSize, pageSize);
+    } else if (page <= basePages && !base.pages[page - 1].empty()) {
+      source = base.pages[page - 1];
     } else {
       continue;  // never written: SQLite reads zeros
     }
@@ -128,7 +144,9 @@ FileHistoryResult ReadFileHistory(std::span<const std::uint8_t> mainFile, std::s
   history.current.header = ReadDatabaseHeader(history.currentBytes);
 
   for (std::uint32_t page = 1; page <= mainPages; ++page) {
-    if (page <= databasePages && winner[page] == kNoFrame) continue;
+    const auto bytes = mainFile.subspan(std::size_t{page - 1} * pageSize, pageSize);
+    const bool inBase = page <= basePages && base.pages[page - 1].data() == bytes.data();
+    if (inBase && page <= databasePages && winner[page] == kNoFrame) continue;
     history.older.push_back({page, VersionSource::Main, 0, 0, true, mainFile.subspan(std::size_t{page - 1} * pageSize, pageSize)});
   }
   for (std::uint32_t i = 0; i < log.frames.size(); ++i) {
@@ -136,7 +154,9 @@ FileHistoryResult ReadFileHistory(std::span<const std::uint8_t> mainFile, std::s
     if (frame.page <= databasePages && winner[frame.page] == i) continue;
     history.older.push_back({frame.page, VersionSource::Wal, frame.index, frame.generation, frame.committed, frame.bytes});
   }
-  for (const JournalRecord& record : rollback.records) {
+  for (std::size_t r = 0; r < rollback.records.size(); ++r) {
+    const JournalRecord& record = rollback.records[r];
+    if (base.recordCurrent[r] && record.page <= databasePages && winner[record.page] == kNoFrame) continue;
     history.older.push_back({record.page, VersionSource::Journal, 0, 0, true, record.bytes});
   }
   return result;

@@ -4,7 +4,8 @@
 //
 // Facts relied on: a reader takes, for each page, the newest frame of the log's valid chain at
 // or before its last commit frame, else the main file's page; the database then has as many
-// pages as that commit frame says. A journal record holds a page as it was before the change.
+// pages as that commit frame says. A journal record holds a page as it was before the change;
+// SQLite puts a hot journal's records back before it reads anything (see hot_rollback.h).
 #pragma once
 
 #include <cstdint>
@@ -41,6 +42,9 @@ struct FileHistory {
   // then journal records. Spans point into the caller's main, WAL and journal buffers.
   std::vector<PageVersion> older;
   std::vector<std::string> warnings;
+  // A hot rollback journal was played back: `current` is the file as it stood before the
+  // unfinished transaction, and the main file's pages that transaction wrote are older.
+  bool journalRolledBack = false;
 };
 
 enum class HistoryStatus : std::uint8_t {

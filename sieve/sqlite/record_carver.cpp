@@ -5,6 +5,7 @@
 
 #include "sieve/reader/text.h"
 #include "sieve/sqlite/btree_page.h"
+#include "sieve/sqlite/header_rebuild.h"
 #include "sieve/sqlite/record_plausibility.h"
 
 namespace sieve::sqlite {
@@ -21,21 +22,6 @@ std::uint8_t KindBit(ValueKind kind) {
 }
 
 namespace {
-
-// Serial types a lost leading column may have had, one per stored size: the sizes are all
-// that matter for finding the later values, and the lost value itself is reported as Null.
-std::vector<std::uint64_t> AssumableTypes(std::uint8_t kinds, bool rowidAlias) {
-  if (rowidAlias) return {0};
-  std::vector<std::uint64_t> types;
-  if (kinds & kNull) types.push_back(0);
-  if (kinds & kInteger) {
-    for (const std::uint64_t type : {8u, 1u, 2u, 3u, 4u, 5u, 6u}) {
-      if (type != 8 || !(kinds & kNull)) types.push_back(type);  // 8 and 0 both take no bytes
-    }
-  }
-  if ((kinds & kReal) && !(kinds & kInteger)) types.push_back(7);  // same size as type 6
-  return types;
-}
 
 // The first cell bytes of a freed cell hold the next freeblock's offset and this block's
 // size; stale copies of such headers stay behind when blocks merge.
@@ -68,12 +54,6 @@ constexpr std::size_t kMaxTypesOffset = 14;
 
 }  // namespace
 
-struct RecordCarver::Header {
-  std::size_t count = 0;  // serial types read, assumed ones included
-  int lost = 0;           // leading serial types assumed
-  const std::uint8_t* typesEnd = nullptr;
-  std::uint64_t bodySize = 0;  // serial types themselves are kept in types_
-};
 
 RecordCarver::RecordCarver(const PagedFile& file, const RecordShape& shape)
     : file_(file),
@@ -163,7 +143,8 @@ std::optional<CarvedRecord> RecordCarver::Build(const Header& header, const std:
     }
     // An assumed type from the shape's short list fixes the value's length, so its bytes are
     // the value; a type guessed only by size is not.
-    if (static_cast<int>(column) < header.lost && shape_.firstColumnTypes.empty()) continue;
+    const bool sure = column < 64 && ((header.sure >> column) & 1) != 0;
+    if (static_cast<int>(column) < header.lost && !sure && shape_.firstColumnTypes.empty()) continue;
     record.values[column] = value;
     saysSomething |= value.kind != ValueKind::kNull && static_cast<int>(column) != shape_.rowidAliasColumn;
   }
@@ -243,10 +224,13 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
     }
   };
 
-  for (std::size_t offset = 3; offset <= kMaxTypesOffset; ++offset) {
+  // An index cell has no rowid: its serial types may start two bytes in.
+  for (std::size_t offset = shape_.indexCell ? 2 : 3; offset <= kMaxTypesOffset; ++offset) {
     const std::uint8_t* types = cell + offset;
     if (types >= limit) break;
     if (types < known) {
+      RebuildLostTypes(cell, end, offset, [&](std::optional<CarvedRecord> candidate) { consider(std::move(candidate), false); });
+      if (offset + 1 < kFreeblockHeaderSize) continue;
       // Payload length, rowid and header length took one byte each: the first serial type
       // was overwritten too.
       const auto column0 = static_cast<std::size_t>(0);

@@ -112,7 +112,8 @@ def score(sieve, folder, name):
         else:
             found.add(n)
     surviving = {n for n, v in enumerate(truth.versions) if v["survives"]}
-    return {"name": name, "reported": len(rows), "surviving": len(surviving), "recalled": len(surviving & found),
+    missed = [truth.versions[n] for n in sorted(surviving - found)]
+    return {"missed": missed, "name": name, "reported": len(rows), "surviving": len(surviving), "recalled": len(surviving & found),
             "correct": len(found) + duplicates + schema + partial, "partial": partial, "beyond": len(found - surviving), "live": live,
             "phantoms": phantoms, "duplicates": duplicates}
 
@@ -130,6 +131,7 @@ def main():
     parser.add_argument("--min-recall", type=float, default=TARGET)
     parser.add_argument("--min-precision", type=float, default=TARGET)
     parser.add_argument("--max-live", type=int, default=0)
+    parser.add_argument("--missed", type=int, default=0, help="print up to this many missed versions per database")
     args = parser.parse_args()
     with tempfile.TemporaryDirectory() as scratch:
         folder = args.keep or scratch
@@ -145,6 +147,8 @@ def main():
             ratio(r["correct"], r["reported"]), r["live"], len(r["phantoms"]), r["duplicates"]))
         for p in r["phantoms"][:3]:
             print("    phantom: %s" % json.dumps(p)[:300])
+        for m in r["missed"][:args.missed]:
+            print("    missed: %s" % json.dumps(m)[:300])
     total = {k: sum(r[k] for r in results) for k in ("reported", "surviving", "recalled", "correct", "live",
                                                      "duplicates", "beyond", "partial")}
     recall = ratio(total["recalled"], total["surviving"])

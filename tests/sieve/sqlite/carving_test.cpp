@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <set>
 #include <span>
@@ -355,35 +356,56 @@ TEST(Carving, OnePageDatabaseYieldsNothing) {
 }
 
 // Rows of small rowids in a table without a rowid alias: the freeblock header covers the
-// payload length, the rowid, the header length and column 0's serial type, which has to be
-// assumed. The later columns still come back exactly.
+// payload length, the rowid, the header length and column 0's serial type. A number's type
+// has to be assumed (its value is not reported); a text's length is what the freeblock's
+// size leaves after the other columns, so it comes back exactly. The later columns always do.
 TEST(Carving, LostLeadingSerialType) {
-  test::TempDir dir;
-  const std::string path = dir.Join("plain.db");
-  {
-    WritableDb db(path);
-    Configure(db, 4096, "NONE");
-    db.Exec("CREATE TABLE plain(amount INTEGER, label TEXT)");
-    for (int i = 1; i <= 100; ++i) {
-      db.Exec("INSERT INTO plain VALUES(" + std::to_string(i * 1000) + ", 'label number " + std::to_string(i) + "')");
+  struct Case {
+    const char* table;
+    const char* first;  // column 0's value for row i, as SQL
+    std::function<std::string(int)> expected;  // its bytes; none: an assumed number, not reported
+  };
+  const std::string name29(29, 'x'), bytes8 = "abcdefgh";
+  const Case cases[] = {
+      {"CREATE TABLE plain(amount INTEGER, label TEXT)", "i * 1000", {}},
+      {"CREATE TABLE plain(name TEXT, label TEXT)", "'name ' || substr('xxxxxxxxxxxxxxxxxxxxxxxxxxxxx', 1, i % 29)",
+       [&](int i) { return "name " + name29.substr(0, static_cast<std::size_t>(i % 29)); }},
+      // A column that holds text or blob alike: the length comes back, the kind is read as text.
+      {"CREATE TABLE plain(data BLOB, label TEXT)", "CAST(substr('abcdefgh', 1, i % 7 + 1) AS BLOB)",
+       [&](int i) { return bytes8.substr(0, static_cast<std::size_t>(i % 7 + 1)); }},
+  };
+  for (const Case& c : cases) {
+    test::TempDir dir;
+    const std::string path = dir.Join("plain.db");
+    {
+      WritableDb db(path);
+      Configure(db, 4096, "NONE");
+      db.Exec(c.table);
+      db.Exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 100) "
+              "INSERT INTO plain SELECT " + std::string(c.first) + ", 'label number ' || i FROM n");
+      db.Exec("DELETE FROM plain WHERE rowid % 2 = 1");
     }
-    db.Exec("DELETE FROM plain WHERE rowid % 2 = 1");
+    struct Plain : CSqliteDelete {
+      std::map<std::string, CarvedRecord> byLabel;
+      std::vector<RecordShape> Shapes() const override { return {*ShapeForTable("plain")}; }
+      void OnRecord(std::size_t, const CarvedRecord& record) override { byLabel[Text(record.values[1])] = record; }
+    } carver;
+    ASSERT_EQ(carver.Load(path), 0);
+    ASSERT_GE(carver.scan(), 0);
+    for (int i = 1; i <= 100; i += 2) {
+      const auto found = carver.byLabel.find("label number " + std::to_string(i));
+      ASSERT_NE(found, carver.byLabel.end()) << c.table << " " << i;
+      const CarvedRecord& record = found->second;
+      EXPECT_EQ(record.lostLeadingColumns, 1) << c.table << " " << i;
+      EXPECT_EQ(record.rowid, -1);
+      if (!c.expected) {
+        EXPECT_EQ(record.values[0].kind, ValueKind::kNull) << c.table;
+      } else {
+        EXPECT_EQ(record.values[0].bytes, c.expected(i)) << c.table << " " << i;
+      }
+    }
+    EXPECT_EQ(carver.byLabel.size(), 50u) << c.table;
   }
-  struct Plain : CSqliteDelete {
-    std::map<std::string, CarvedRecord> byLabel;
-    std::vector<RecordShape> Shapes() const override { return {*ShapeForTable("plain")}; }
-    void OnRecord(std::size_t, const CarvedRecord& record) override { byLabel[Text(record.values[1])] = record; }
-  } carver;
-  ASSERT_EQ(carver.Load(path), 0);
-  ASSERT_GE(carver.scan(), 0);
-  for (int i = 1; i <= 100; i += 2) {
-    const auto found = carver.byLabel.find("label number " + std::to_string(i));
-    ASSERT_NE(found, carver.byLabel.end()) << i;
-    EXPECT_EQ(found->second.lostLeadingColumns, 1) << i;
-    EXPECT_EQ(found->second.rowid, -1);
-    EXPECT_EQ(found->second.values[0].kind, ValueKind::kNull);  // assumed, so not reported
-  }
-  EXPECT_EQ(carver.byLabel.size(), 50u);
 }
 
 // Cells found without their prefix (a freeblock header over their first four bytes): a true
