@@ -12,14 +12,6 @@ namespace {
 
 constexpr bool Printable(std::uint8_t byte) { return byte >= 0x20 && byte <= 0x7E; }
 
-// A value cut short may end inside a UTF-8 sequence: leave that last sequence out.
-std::string_view WholeSequences(std::string_view text) {
-  std::size_t lead = text.size();
-  while (lead > 0 && text.size() - lead < 3 && (static_cast<std::uint8_t>(text[lead - 1]) & 0xC0) == 0x80) --lead;
-  if (lead > 0 && static_cast<std::uint8_t>(text[lead - 1]) >= 0xC0) return text.substr(0, lead - 1);
-  return text;
-}
-
 std::uint16_t Unit(std::string_view text, std::size_t index, TextEncoding encoding) {
   const auto a = static_cast<std::uint8_t>(text[2 * index]);
   const auto b = static_cast<std::uint8_t>(text[2 * index + 1]);
@@ -56,9 +48,17 @@ std::span<const std::uint8_t> StoredBytes(std::uint64_t serialType, const Value&
 
 }  // namespace
 
+// A value cut short may end inside a UTF-8 sequence: leave that last sequence out.
+std::string_view WholeUtf8Sequences(std::string_view text) {
+  std::size_t lead = text.size();
+  while (lead > 0 && text.size() - lead < 3 && (static_cast<std::uint8_t>(text[lead - 1]) & 0xC0) == 0x80) --lead;
+  if (lead > 0 && static_cast<std::uint8_t>(text[lead - 1]) >= 0xC0) return text.substr(0, lead - 1);
+  return text;
+}
+
 bool TextWellFormed(const Value& value, TextEncoding encoding) {
   if (value.kind != ValueKind::kText) return true;
-  if (encoding == TextEncoding::kUtf8) return IsValidUtf8(value.truncated ? WholeSequences(value.bytes) : value.bytes);
+  if (encoding == TextEncoding::kUtf8) return IsValidUtf8(value.truncated ? WholeUtf8Sequences(value.bytes) : value.bytes);
   return Utf16WellFormed(value.bytes, value.truncated, encoding);
 }
 

@@ -11,11 +11,15 @@
 
 #include <cstdint>
 #include <span>
+#include <string_view>
 
 #include "sieve/sqlite/record_decoder.h"
 #include "sieve/sqlite/record_shape.h"
 
 namespace sieve::sqlite {
+
+// The text without a UTF-8 sequence its cut left incomplete at the end.
+std::string_view WholeUtf8Sequences(std::string_view text);
 
 // Text whose bytes are well formed in `encoding`: valid UTF-8, or UTF-16 of an even length
 // with every surrogate paired. A value cut short (its overflow pages lost) is judged on the
