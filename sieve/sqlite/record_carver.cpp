@@ -230,6 +230,7 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
     const std::size_t slack = static_cast<std::size_t>(limit - cell) - candidate->length;
     const bool tight = slack < 4;
     if (!verified && !tight && !SaysEnoughUnchecked(*candidate, shape_)) return;
+    if (!tight && LostTypeGuessed(*candidate, shape_)) return;
     // Values read from a wrong offset mostly make broken UTF-8 of the texts.
     bool textsValid = true;
     for (const Value& value : candidate->values) {
