@@ -6,6 +6,7 @@
 #include "sieve/reader/text.h"
 #include "sieve/sqlite/btree_page.h"
 #include "sieve/sqlite/header_rebuild.h"
+#include "sieve/sqlite/overwritten_tail.h"
 #include "sieve/sqlite/record_plausibility.h"
 
 namespace sieve::sqlite {
@@ -210,6 +211,7 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
     const std::size_t slack = static_cast<std::size_t>(limit - cell) - candidate->length;
     const bool tight = slack < 4;
     if (!verified && !tight && !SaysEnoughUnchecked(*candidate, shape_)) return;
+    if (!tight && LostTypeGuessed(*candidate, shape_)) return;
     // Values read from a wrong offset mostly make broken UTF-8 of the texts.
     bool textsValid = true;
     for (const Value& value : candidate->values) {
@@ -366,8 +368,18 @@ std::vector<CarvedRecord> RecordCarver::Carve(
     }
   }
   AddAdjacency(candidates, region.fileOffset, region.fileOffset + region.length);
-  for (const std::size_t index : ChooseNonOverlapping(candidates)) {
-    records.push_back(std::move(candidates[index].record));
+  const std::vector<std::size_t> chosen = ChooseNonOverlapping(candidates);
+  std::vector<CellSpan> spans;
+  spans.reserve(candidates.size());
+  for (const Candidate& c : candidates) spans.push_back({c.begin, c.end});
+  spans = SortedSpans(std::move(spans));
+  for (const std::size_t index : chosen) {
+    CarvedRecord& record = candidates[index].record;
+    const auto later = LaterCellInside({candidates[index].begin, candidates[index].end}, spans);
+    if (later && !CutOverwrittenTail(record, *later, file_.bytes, file_.header.encoding, shape_.rowidAliasColumn)) {
+      continue;
+    }
+    records.push_back(std::move(record));
   }
   return records;
 }
