@@ -66,18 +66,6 @@ bool ReadPlainFile(const std::string& path, std::vector<std::uint8_t>& bytes) {
   return !std::ferror(in.get());
 }
 
-CarveSource OriginOf(const HistoryView& view, RegionKind kind) {
-  if (view.olderVersion) return view.source;
-  switch (kind) {
-    case RegionKind::kFreeblock: return CarveSource::Freeblock;
-    case RegionKind::kFreelistLeaf:
-    case RegionKind::kFreelistTrunk: return CarveSource::Freelist;
-    case RegionKind::kUnallocated:
-    case RegionKind::kLostPage: return CarveSource::Unallocated;
-  }
-  return CarveSource::Unallocated;
-}
-
 }  // namespace
 
 int CSqliteDelete::Load(const std::string& path) {
@@ -133,10 +121,10 @@ FoundRecords CSqliteDelete::Find(std::size_t shapeIndex, const RecordShape& shap
     stale = StaleCopyFilter::Build(file(), live, table.identities);
   }
   const auto admit = [&](const CarvedRecord& record) { return Accept(shapeIndex, record); };
-  const auto keep = [&](CarvedRecord& record, const HistoryView& view, RegionKind kind) {
+  const auto keep = [&](CarvedRecord& record, const HistoryView& view) {
     if (stale.IsStale(record)) return;
     RecordOrigin origin;
-    origin.source = OriginOf(view, kind);
+    origin.source = view.source;  // the walk names the kind of region, or the log or journal
     origin.page = view.olderVersion ? view.page : record.page;
     origin.frame = view.frame;
     origin.olderVersion = view.olderVersion;
@@ -154,10 +142,10 @@ FoundRecords CSqliteDelete::Find(std::size_t shapeIndex, const RecordShape& shap
           if (!record) return;
           record->page = region.page;
           record->region = region.kind;
-          if (admit(*record)) keep(*record, view, region.kind);
+          if (admit(*record)) keep(*record, view);
           return;
         }
-        for (CarvedRecord& record : carver.Carve(region, admit)) keep(record, view, region.kind);
+        for (CarvedRecord& record : carver.Carve(region, admit)) keep(record, view);
       },
       walk);
   return found;
