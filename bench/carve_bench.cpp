@@ -95,7 +95,7 @@ class MessageCarver : public sieve::CSqliteDelete {
     auto shape = ShapeForTable("message");
     return shape ? std::vector<sieve::RecordShape>{*shape} : std::vector<sieve::RecordShape>{};
   }
-  void OnRecord(std::size_t, const sieve::CarvedRecord&) override { ++records; }
+  void OnRecord(std::size_t, const sieve::CarvedRecord&, const sieve::RecordOrigin&) override { ++records; }
 };
 
 void Measure(const std::string& path, const char* label) {

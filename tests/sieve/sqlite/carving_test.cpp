@@ -56,7 +56,7 @@ class TestCarver : public CSqliteDelete {
     }
     return shapes;
   }
-  void OnRecord(std::size_t shape, const CarvedRecord& record) override {
+  void OnRecord(std::size_t shape, const CarvedRecord& record, const RecordOrigin&) override {
     const std::string key = Text(record.values[1]);
     if (skipLive && (live_[shape].rowids.count(record.rowid) || live_[shape].keys.count(key))) return;
     Found f{shape, record.rowid, {}, record.values, record.truncated};
@@ -348,7 +348,7 @@ TEST(Carving, OnePageDatabaseYieldsNothing) {
       three.columns = {kAny, kAny, kAny};
       return {one, three};
     }
-    void OnRecord(std::size_t, const CarvedRecord&) override { ++records; }
+    void OnRecord(std::size_t, const CarvedRecord&, const RecordOrigin&) override { ++records; }
   } engine;
   ASSERT_EQ(engine.Load(path), 0);
   EXPECT_EQ(engine.PageCount(), 1u);
@@ -389,7 +389,9 @@ TEST(Carving, LostLeadingSerialType) {
     struct Plain : CSqliteDelete {
       std::map<std::string, CarvedRecord> byLabel;
       std::vector<RecordShape> Shapes() const override { return {*ShapeForTable("plain")}; }
-      void OnRecord(std::size_t, const CarvedRecord& record) override { byLabel[Text(record.values[1])] = record; }
+      void OnRecord(std::size_t, const CarvedRecord& record, const RecordOrigin&) override {
+        byLabel[Text(record.values[1])] = record;
+      }
     } carver;
     ASSERT_EQ(carver.Load(path), 0);
     ASSERT_GE(carver.scan(), 0);
