@@ -280,6 +280,7 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
       if (ReadTypesUntil(types, record + h.value, 0, header)) consider(Build(header, cell, record, limit), true);
     }
   }
+  if (best) best->damaged = true;
   if (best && report) *report = bestReport;
   return best;
 }
