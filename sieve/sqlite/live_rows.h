@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "sieve/sqlite/fingerprint_set.h"
 #include "sieve/sqlite/paged_file.h"
 #include "sieve/sqlite/record_shape.h"
 #include "sieve/sqlite/table_shapes.h"
@@ -26,7 +27,7 @@ class LiveRows {
 
  private:
   struct Table {
-    std::vector<std::uint64_t> withRowid, withoutRowid, withoutFirst, cut, cutWithoutFirst;
+    FingerprintSet withRowid, withoutRowid, withoutFirst, cut, cutWithoutFirst;
   };
   std::vector<Table> tables_;
   std::size_t rows_ = 0;
