@@ -32,6 +32,8 @@
 #include "bench/bench_support.h"
 #include "bench/carve_bench_db.h"
 #include "sieve/sqlite/carve_engine.h"
+#include "sieve/sqlite/found_rows.h"
+#include "sieve/sqlite/live_rows.h"
 #include "sieve/sqlite/sqlite_delete.h"
 
 namespace {
@@ -116,8 +118,9 @@ void Measure(const std::string& path, const char* label) {
 
 constexpr double kCliTargetMbPerSecond = 300.0;
 
-// SQLite reading every column of every live row of every table, the log applied.
-void ReadEveryLiveRow(const std::string& path) {
+// SQLite reading every column of every live row of every table, the log applied; gives the
+// number of rows.
+std::int64_t ReadEveryLiveRow(const std::string& path) {
   sqlite3* db = nullptr;
   sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
   std::vector<std::string> tables;
@@ -126,15 +129,17 @@ void ReadEveryLiveRow(const std::string& path) {
   while (sqlite3_step(q) == SQLITE_ROW) tables.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(q, 0)));
   sqlite3_finalize(q);
   std::int64_t bytes = 0;
+  std::int64_t rows = 0;
   for (const std::string& table : tables) {
     sqlite3_prepare_v2(db, ("SELECT * FROM \"" + table + "\"").c_str(), -1, &q, nullptr);
-    while (sqlite3_step(q) == SQLITE_ROW) {
+    for (; sqlite3_step(q) == SQLITE_ROW; ++rows) {
       for (int c = 0; c < sqlite3_column_count(q); ++c) bytes += sqlite3_column_bytes(q, c);
     }
     sqlite3_finalize(q);
   }
   sqlite3_close(db);
   if (bytes == 0) std::fprintf(stderr, "SQLite read no live row of %s\n", path.c_str());
+  return rows;
 }
 
 std::size_t CountLines(const std::string& path) {
@@ -147,6 +152,7 @@ std::size_t CountLines(const std::string& path) {
 struct CommandFigures {
   double mb = 0;
   std::size_t records = 0;
+  std::int64_t liveRows = 0;
   bench::ChildRun carve, cat;  // the fastest run of each; peakAnonKb the most of any run
   double select = 1e300;
 };
@@ -171,7 +177,7 @@ bool MeasureOne(const bench::ScratchFolder& scratch, const std::string& path, Co
     carveAnon = std::max(carveAnon, carve.peakAnonKb);
     if (round == 0 || carve.seconds < figures.carve.seconds) figures.carve = carve;
     if (round == 0 || cat.seconds < figures.cat.seconds) figures.cat = cat;
-    figures.select = std::min(figures.select, SecondsOf([&] { ReadEveryLiveRow(path); }, 1));
+    figures.select = std::min(figures.select, SecondsOf([&] { figures.liveRows = ReadEveryLiveRow(path); }, 1));
   }
   figures.carve.peakAnonKb = carveAnon;
   return true;
@@ -185,14 +191,21 @@ void PrintFigures(const std::string& path, const CommandFigures& f) {
   const double free = 100.0 * bench::FreeFraction(probe);
   sqlite3_close(probe);
   const double walMb = static_cast<double>(std::filesystem::file_size(path + "-wal")) / (1024.0 * 1024.0);
-  std::printf("database %.1f MB (%.1f%% of its pages free) + log %.1f MB = %.1f MB; %zu records carved\n",
-              f.mb - walMb, free, walMb, f.mb, f.records);
+  std::printf("database %.1f MB (%.1f%% of its pages free) + log %.1f MB = %.1f MB; %zu records carved, %lld live rows\n",
+              f.mb - walMb, free, walMb, f.mb, f.records, static_cast<long long>(f.liveRows));
   std::printf("  %-34s %8s %9s %12s %12s\n", "", "seconds", "MB/s", "peak RSS MB", "peak anon MB");
   std::printf("  %-34s %8.3f %9.0f %12.1f %12.1f\n", "sieve carve DB --json > /dev/null", f.carve.seconds,
               f.mb / f.carve.seconds, Mb(f.carve.peakKb), Mb(f.carve.peakAnonKb));
   std::printf("  %-34s %8.3f %9.0f %12.1f %12.1f\n", "cat DB DB-wal > /dev/null", f.cat.seconds, f.mb / f.cat.seconds,
               Mb(f.cat.peakKb), Mb(f.cat.peakAnonKb));
   std::printf("  %-34s %8.3f %9.0f\n", "SQLite SELECT * of every table", f.select, f.mb / f.select);
+  // What the carve must hold however it is built: a small entry per reported record (to merge
+  // its copies) and the live rows' fingerprints (to leave out stale copies of them).
+  const double perRecords = static_cast<double>(f.records * sieve::sqlite::FoundRows::kBytesPerRow) / (1024.0 * 1024.0);
+  const double perLive = static_cast<double>(static_cast<std::size_t>(f.liveRows) * sieve::sqlite::LiveRows::kBytesPerRow) /
+                         (1024.0 * 1024.0);
+  std::printf("  the carve needs about %zu B per reported record (%.1f MB) and up to %zu B per live row (%.1f MB)\n",
+              sieve::sqlite::FoundRows::kBytesPerRow, perRecords, sieve::sqlite::LiveRows::kBytesPerRow, perLive);
 }
 
 // The whole command over a database of sizeMb with a log of walMb and over one four times

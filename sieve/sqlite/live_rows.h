@@ -24,6 +24,9 @@ class LiveRows {
 
   bool IsLive(std::size_t table, const CarvedRecord& record, int rowidAliasColumn) const;
   std::size_t RowCount() const { return rows_; }
+  // Memory per live row at most: three fingerprints (five for rows with overflow pages are
+  // rare), in sets at most half full that double as they grow.
+  static constexpr std::size_t kBytesPerRow = 3 * sizeof(std::uint64_t) * 4;
 
  private:
   struct Table {
