@@ -13,6 +13,7 @@
 #include "sieve/sqlite/live_rows.h"
 #include "sieve/sqlite/overflow_chains.h"
 #include "sieve/sqlite/page_map.h"
+#include "sieve/sqlite/parallel_for.h"
 #include "sieve/sqlite/record_carver.h"
 #include "sieve/sqlite/table_shapes.h"
 
@@ -63,8 +64,19 @@ class Engine {
 
  private:
   void ForEachRegion(const HistoryRegionVisitor& visit, double from, double to);
+  // A region met on the walk, searched later with others at once.
+  struct PendingRegion {
+    HistoryView view;
+    FreeRegion region;
+    bool wholeCell = false;
+    std::vector<Candidate> found;
+  };
   void CarveRegion(const HistoryView& view, const FreeRegion& region, bool wholeCell, std::size_t firstTable,
                    std::size_t lastTable);
+  void CarveRegions(std::vector<PendingRegion>& pending);
+  HistoryView ViewAgain(HistoryView view, PagedFile& one) const;
+  std::vector<Candidate> FindInRegion(const HistoryView& view, const FreeRegion& region, bool wholeCell,
+                                      std::size_t firstTable, std::size_t lastTable) const;
   void Keep(const HistoryView& view, const FreeRegion& region, Candidate& candidate);
   bool CompleteFromOverflow(const HistoryView& view, CarvedRecord& record, int alias);
   HistoryView ViewOf(const FoundRow& row, PagedFile& one) const;
@@ -97,13 +109,43 @@ void Engine::ForEachRegion(const HistoryRegionVisitor& visit, double from, doubl
 
 void Engine::CarveRegion(const HistoryView& view, const FreeRegion& region, bool wholeCell, std::size_t firstTable,
                          std::size_t lastTable) {
+  for (Candidate& candidate : FindInRegion(view, region, wholeCell, firstTable, lastTable)) Keep(view, region, candidate);
+}
+
+void Engine::CarveRegions(std::vector<PendingRegion>& pending) {
+  ParallelFor(pending.size(), [&](std::size_t i) {
+    PendingRegion& at = pending[i];
+    PagedFile one;
+    at.found = FindInRegion(ViewAgain(at.view, one), at.region, at.wholeCell, 1, tables_.size());
+  });
+  for (PendingRegion& at : pending) {
+    PagedFile one;
+    const HistoryView view = ViewAgain(at.view, one);
+    for (Candidate& candidate : at.found) Keep(view, at.region, candidate);
+  }
+  pending.clear();
+}
+
+// An older version's one-page file lived only while the walk visited it.
+HistoryView Engine::ViewAgain(HistoryView view, PagedFile& one) const {
+  if (!view.olderVersion) return view;
+  one.bytes = history_.older[view.olderIndex].bytes.first(file_.header.pageSize);
+  one.header = file_.header;
+  view.file = &one;
+  return view;
+}
+
+// The records of a region that no other reading of the same bytes explains better, in the
+// order they are kept. Reads only: regions may be searched at once on several threads.
+std::vector<Candidate> Engine::FindInRegion(const HistoryView& view, const FreeRegion& region, bool wholeCell,
+                                            std::size_t firstTable, std::size_t lastTable) const {
   std::vector<Candidate> found;
   const bool schemaPass = firstTable == 0;
   if (schemaPass && (region.fileOffset > view.file->bytes.size() ||
                      !MayHoldSchemaRecord(view.file->bytes.subspan(region.fileOffset).first(
                                               std::min(region.length, view.file->bytes.size() - region.fileOffset)),
                                           file_.header.encoding))) {
-    return;
+    return found;
   }
   for (std::size_t t = firstTable; t < lastTable; ++t) {
     const RecordCarver carver(*view.file, tables_[t].shape);
@@ -127,17 +169,16 @@ void Engine::CarveRegion(const HistoryView& view, const FreeRegion& region, bool
     std::stable_sort(found.begin(), found.end(),
                      [](const Candidate& a, const Candidate& b) { return Belief(a.record) > Belief(b.record); });
   }
-  std::vector<std::pair<std::size_t, std::size_t>> taken;
+  std::vector<Candidate> chosen;
   for (Candidate& candidate : found) {
     const std::size_t begin = candidate.record.fileOffset;
     const std::size_t end = begin + candidate.record.length;
-    const bool overlaps = std::any_of(taken.begin(), taken.end(), [&](const auto& span) {
-      return begin < span.second && span.first < end;
+    const bool overlaps = std::any_of(chosen.begin(), chosen.end(), [&](const Candidate& taken) {
+      return begin < taken.record.fileOffset + taken.record.length && taken.record.fileOffset < end;
     });
-    if (overlaps) continue;
-    taken.emplace_back(begin, end);
-    Keep(view, region, candidate);
+    if (!overlaps) chosen.push_back(std::move(candidate));
   }
+  return chosen;
 }
 
 CarvedValue Engine::Own(const Value& value) const {
@@ -289,9 +330,17 @@ CarveResult Engine::Run(const std::function<void(const CarvedRow&)>& emit) {
   ForEachRegion([&](const HistoryView& view, const FreeRegion& region, bool cell) { CarveRegion(view, region, cell, 0, 1); },
                 0.0, 0.1);
   result_.pagesRead = 0;
+  // Every table's records: regions are searched in batches on all cores, and what they hold
+  // is kept in the walk's order, so the result is the same as one region after another.
+  constexpr std::size_t kBatch = 4096;
+  std::vector<PendingRegion> pending;
   ForEachRegion(
-      [&](const HistoryView& view, const FreeRegion& region, bool cell) { CarveRegion(view, region, cell, 1, tables_.size()); },
+      [&](const HistoryView& view, const FreeRegion& region, bool cell) {
+        pending.push_back({view, region, cell, {}});
+        if (pending.size() == kBatch) CarveRegions(pending);
+      },
       0.1, 1.0);
+  CarveRegions(pending);
   if (stopped_) {
     result_.status = CarveStatus::kStopped;
     result_.error = "stopped";
