@@ -65,6 +65,7 @@ struct ChildRun {
   double seconds = 0;
   long peakKb = 0;      // the child's peak resident memory, mapped file pages included
   long peakAnonKb = 0;  // the most anonymous memory (heap, stacks, private page copies) seen while it ran
+  double cpuSeconds = 0;  // user and system time of all its threads: what a busy machine hardly changes
 
   bool Succeeded() const { return WIFEXITED(status) && WEXITSTATUS(status) == 0; }
 };
@@ -108,6 +109,8 @@ inline ChildRun RunChild(const std::vector<std::string>& args, const std::string
   }
   run.seconds = Now(Clock::Wall) - start;
   run.peakKb = usage.ru_maxrss;
+  run.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                   static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
   return run;
 }
 

@@ -193,11 +193,11 @@ void PrintFigures(const std::string& path, const CommandFigures& f) {
   const double walMb = static_cast<double>(std::filesystem::file_size(path + "-wal")) / (1024.0 * 1024.0);
   std::printf("database %.1f MB (%.1f%% of its pages free) + log %.1f MB = %.1f MB; %zu records carved, %lld live rows\n",
               f.mb - walMb, free, walMb, f.mb, f.records, static_cast<long long>(f.liveRows));
-  std::printf("  %-34s %8s %9s %12s %12s\n", "", "seconds", "MB/s", "peak RSS MB", "peak anon MB");
-  std::printf("  %-34s %8.3f %9.0f %12.1f %12.1f\n", "sieve carve DB --json > /dev/null", f.carve.seconds,
-              f.mb / f.carve.seconds, Mb(f.carve.peakKb), Mb(f.carve.peakAnonKb));
-  std::printf("  %-34s %8.3f %9.0f %12.1f %12.1f\n", "cat DB DB-wal > /dev/null", f.cat.seconds, f.mb / f.cat.seconds,
-              Mb(f.cat.peakKb), Mb(f.cat.peakAnonKb));
+  std::printf("  %-34s %8s %9s %8s %12s %12s\n", "", "seconds", "MB/s", "CPU s", "peak RSS MB", "peak anon MB");
+  std::printf("  %-34s %8.3f %9.0f %8.3f %12.1f %12.1f\n", "sieve carve DB --json > /dev/null", f.carve.seconds,
+              f.mb / f.carve.seconds, f.carve.cpuSeconds, Mb(f.carve.peakKb), Mb(f.carve.peakAnonKb));
+  std::printf("  %-34s %8.3f %9.0f %8.3f %12.1f %12.1f\n", "cat DB DB-wal > /dev/null", f.cat.seconds,
+              f.mb / f.cat.seconds, f.cat.cpuSeconds, Mb(f.cat.peakKb), Mb(f.cat.peakAnonKb));
   std::printf("  %-34s %8.3f %9.0f\n", "SQLite SELECT * of every table", f.select, f.mb / f.select);
   // What the carve must hold however it is built: a small entry per reported record (to merge
   // its copies) and the live rows' fingerprints (to leave out stale copies of them).
