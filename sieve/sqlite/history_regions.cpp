@@ -142,7 +142,7 @@ void ForEachHistoryRegion(const FileHistory& history, const PageMap& map, const 
     PagedFile one;
     one.bytes = version.bytes.first(file.header.pageSize);
     one.header = file.header;
-    HistoryView view{&one, OlderSource(history, version), true, version.page, version.frame};
+    HistoryView view{&one, OlderSource(history, version), true, version.page, version.frame, done - 1};
     // The version's live cells are candidates as much as its free space; a page that was not
     // a b-tree page then is read whole.
     const auto usable = one.bytes.first(file.header.usableSize);

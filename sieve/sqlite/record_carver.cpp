@@ -48,6 +48,13 @@ bool MayStartIntactCell(const std::uint8_t* p, const std::uint8_t* end, std::siz
   return header >= 0x80 || (header > minColumns && header <= maxHeader && header <= p[0]);
 }
 
+bool TextsValid(const std::vector<Value>& values, bool utf8) {
+  for (const Value& value : values) {
+    if (value.kind == ValueKind::kText && utf8 && !value.truncated && !IsValidUtf8(value.bytes)) return false;
+  }
+  return true;
+}
+
 constexpr std::size_t kFreeblockHeaderSize = 4;
 // Payload length (<= 3 bytes for any payload a page can hold locally), rowid (<= 9) and
 // header length (<= 2): the serial types start at most this far into the cell.
@@ -212,13 +219,11 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
     const bool tight = slack < 4;
     if (!verified && !tight && !SaysEnoughUnchecked(*candidate, shape_)) return;
     if (!tight && LostTypeGuessed(*candidate, shape_)) return;
-    // Values read from a wrong offset mostly make broken UTF-8 of the texts.
-    bool textsValid = true;
-    for (const Value& value : candidate->values) {
-      if (value.kind == ValueKind::kText && utf8 && !value.truncated) textsValid &= IsValidUtf8(value.bytes);
-    }
-    const int score = (slack == 0 ? 8 : tight ? 6 : 0) + (verified ? 4 : 0) + (textsValid ? 2 : 0) +
-                      (candidate->lostLeadingColumns == 0 ? 1 : 0);
+    int score = (slack == 0 ? 8 : tight ? 6 : 0) + (verified ? 4 : 0) + (candidate->lostLeadingColumns == 0 ? 1 : 0);
+    // Values read from a wrong offset mostly make broken UTF-8 of the texts; checking them
+    // is the dearest part, left out when it could not change the choice.
+    if (score + 2 <= bestScore) return;
+    if (TextsValid(candidate->values, utf8)) score += 2;
     if (score > bestScore) {
       bestScore = score;
       best = std::move(candidate);
@@ -268,6 +273,7 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
       if (ReadTypesUntil(types, record + h.value, 0, header)) consider(Build(header, cell, record, limit), true);
     }
   }
+  if (best) best->damaged = true;
   if (best && report) *report = bestReport;
   return best;
 }
