@@ -20,6 +20,7 @@ constexpr double kLatestMac = 3124224000.0;
 constexpr double kLongestCall = 7.0 * 86400.0;
 constexpr std::uint32_t kLongestAddress = 320;
 constexpr std::uint32_t kLongestName = 4096;
+constexpr std::uint32_t kLongestService = 255;  // a bundle id
 
 double Number(const sqlite::Value& value) {
   if (value.kind == sqlite::ValueKind::kInteger) return static_cast<double>(value.integer);
@@ -57,6 +58,8 @@ CCallSqlite::Columns CCallSqlite::FindColumns() const {
     if (name == (store ? "zoriginated" : "flags")) found.flags = stored;
     if (store && name == "zname") found.name = stored;
     if (name == (store ? "zanswered" : "answered")) found.answered = stored;
+    if (store && name == "zservice_provider") found.service = stored;
+    if (store && name == "zcalltype") found.callType = stored;
     ++stored;
   }
   return found;
@@ -91,6 +94,8 @@ std::vector<RecordShape> CCallSqlite::Shapes() const {
   narrow(c.flags, sqlite::kInteger, 0);
   if (c.name >= 0) narrow(c.name, sqlite::kNull | sqlite::kText, kLongestName);
   if (c.answered >= 0) narrow(c.answered, sqlite::kNull | sqlite::kInteger, 0);
+  if (c.service >= 0) narrow(c.service, sqlite::kNull | sqlite::kText, kLongestService);
+  if (c.callType >= 0) narrow(c.callType, sqlite::kNull | sqlite::kInteger, 0);
   return {*shape};
 }
 
@@ -122,6 +127,8 @@ void CCallSqlite::OnRecord(std::size_t, const CarvedRecord& record) {
   call.flags = v[static_cast<std::size_t>(c.flags)].integer;
   if (HasValue(v, c.name)) call.name = Text(v[static_cast<std::size_t>(c.name)]);
   if (HasValue(v, c.answered)) call.answered = v[static_cast<std::size_t>(c.answered)].integer != 0 ? 1 : 0;
+  if (HasValue(v, c.service)) call.service = Text(v[static_cast<std::size_t>(c.service)]);
+  if (HasValue(v, c.callType)) call.callType = v[static_cast<std::size_t>(c.callType)].integer;
   call.rowid = record.rowid;
   calls_.push_back(std::move(call));
 }
