@@ -128,6 +128,9 @@ struct NoteRecord {
   std::string Title;
   std::string Date;
   std::string Content;
+  std::string Folder;                    // the folder's title; "" where the store has none
+  std::vector<std::string> Attachments;  // file name, else title, else type of each attachment
+  std::int32_t Locked = 0;               // 1: password-protected, its text is encrypted
 };
 
 struct CalendarRecord {
