@@ -94,6 +94,10 @@ struct CallRecord {
   float Seconds = 0.0f;
   std::string Name;
   std::int32_t Answered = -1;  // 1 answered, 0 not (missed when incoming), -1 unknown
+  // The store's ZSERVICE_PROVIDER ("com.apple.Telephony", "com.apple.FaceTime", or the app's
+  // bundle id for calls of other apps); "" where the layout has none.
+  std::string Service{};
+  std::int32_t CallType = 0;  // ZCALLTYPE: 1 phone or app, 8 FaceTime video, 16 FaceTime audio; 0 unknown
 };
 
 struct WaMessage {
@@ -124,6 +128,9 @@ struct NoteRecord {
   std::string Title;
   std::string Date;
   std::string Content;
+  std::string Folder{};                  // the folder's title; "" where the store has none
+  std::vector<std::string> Attachments{};  // file name, else title, else type of each attachment
+  std::int32_t Locked = 0;               // 1: password-protected, its text is encrypted
 };
 
 struct CalendarRecord {

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "quarry/views/record_text.h"
+#include "sieve/extractors/call_info.h"
 #include "quarry/views/table_report.h"
 
 namespace quarry::views {
@@ -40,6 +41,9 @@ void CallTraits::Take(const Record& record, const ViewContext& context, std::vec
   } else {
     item.Type = context.Text(answered ? "IDS_RECOVERY_CALLINFO_INCOMING" : "IDS_RECOVERY_CALLINFO_MISSED");
   }
+  // FaceTime and other apps' calls say so beside the direction; phone calls stay as they were.
+  const QString service = RecordText(sieve::CallServiceName(record));
+  if (!service.isEmpty()) item.Type += QStringLiteral(" (%1)").arg(service);
   if (answered || seconds > 0) item.Duration = CallDurationText(seconds);
   out.push_back(std::move(item));
 }

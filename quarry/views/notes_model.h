@@ -13,6 +13,8 @@ struct NoteItem {
   QString Title;
   QString Date;
   QString Content;
+  QString Folder;
+  QString Attachments;  // their names, one a line
   bool Deleted = false;
 };
 

@@ -34,6 +34,18 @@ std::string CallDurationText(double seconds) {
   return text;
 }
 
+std::string CallServiceName(const CallRecord& call) {
+  constexpr std::string_view kFaceTime = "com.apple.FaceTime";
+  constexpr std::int32_t kFaceTimeVideo = 8;
+  constexpr std::int32_t kFaceTimeAudio = 16;
+  if (call.CallType == kFaceTimeVideo) return "FaceTime Video";
+  if (call.CallType == kFaceTimeAudio) return "FaceTime Audio";
+  if (call.Service == kFaceTime) return "FaceTime";
+  if (call.Service.empty() || call.Service.starts_with("com.apple.")) return {};
+  const std::size_t dot = call.Service.rfind('.');
+  return dot == std::string::npos || dot + 1 == call.Service.size() ? call.Service : call.Service.substr(dot + 1);
+}
+
 namespace {
 
 std::int32_t ToInt32(std::int64_t value) {
@@ -78,6 +90,9 @@ int CCallInfo::ReadLive(const std::string& path, bool immutable, bool store) {
   std::string sql = store ? "SELECT ZADDRESS, ZDATE, ZDURATION, ZORIGINATED, ZNAME, "
                           : "SELECT address, date, duration, flags, NULL, ";
   sql += db.HasColumn(table, answered) ? answered : "NULL";
+  // The store names the service and the kind of call from system 10 on (the kind from 8).
+  sql += store && db.HasColumn(table, "ZSERVICE_PROVIDER") ? ", ZSERVICE_PROVIDER" : ", NULL";
+  sql += store && db.HasColumn(table, "ZCALLTYPE") ? ", ZCALLTYPE" : ", NULL";
   sql += std::string(" FROM ") + table;
   sqlite::Statement query = db.Prepare(sql);
   if (!query.Ok()) return query.Result() != SQLITE_OK ? query.Result() : SQLITE_ERROR;
@@ -94,6 +109,8 @@ int CCallInfo::ReadLive(const std::string& path, bool immutable, bool store) {
     call->Direction = DirectionOf(flags, store);
     call->Flags = ToInt32(flags);
     if (!query.IsNull(5)) call->Answered = query.Int64(5) != 0 ? 1 : 0;
+    call->Service = query.Text(6);
+    call->CallType = ToInt32(query.Int64(7));
     calls_.push_back(std::move(call));
   }
   return SQLITE_OK;
@@ -119,6 +136,8 @@ void CCallInfo::AddRecovered(const std::string& path, bool store) {
     call->Flags = ToInt32(found.flags);
     call->Answered = found.answered;
     call->Name = found.name;
+    call->Service = found.service;
+    call->CallType = ToInt32(found.callType);
     calls_.push_back(std::move(call));
   }
 }

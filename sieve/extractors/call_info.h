@@ -16,6 +16,11 @@ namespace sieve {
 // anything that is not a positive length.
 std::string CallDurationText(double seconds);
 
+// How a call went, for showing beside its direction: "FaceTime Video", "FaceTime Audio", the
+// name of the app that placed it (the last part of its bundle id), or "" for a phone call and
+// for layouts that do not say.
+std::string CallServiceName(const CallRecord& call);
+
 class CCallInfo : public CDatabaseInfo {
  public:
   int read(std::string backupFolder) override;

@@ -23,6 +23,7 @@ constexpr double kLatestMac = 3124224000.0;
 constexpr double kLongestCall = 7.0 * 86400.0;
 constexpr std::uint32_t kLongestAddress = 320;
 constexpr std::uint32_t kLongestName = 4096;
+constexpr std::uint32_t kLongestService = 255;  // a bundle id
 
 bool HasValue(const std::vector<Value>& values, int column) {
   const Value* value = ValueAt(values, column);
@@ -52,6 +53,8 @@ CCallSqlite::Columns CCallSqlite::FindColumns() const {
   found.flags = at(store ? "ZORIGINATED" : "flags");
   if (store) found.name = at("ZNAME");
   found.answered = at(store ? "ZANSWERED" : "answered");
+  if (store) found.service = at("ZSERVICE_PROVIDER");
+  if (store) found.callType = at("ZCALLTYPE");
   return found;
 }
 
@@ -75,6 +78,8 @@ std::vector<RecordShape> CCallSqlite::Shapes() const {
   NarrowColumn(*shape, c.flags, kInteger);
   NarrowColumn(*shape, c.name, kNull | kText, kLongestName);
   NarrowColumn(*shape, c.answered, kNull | kInteger);
+  NarrowColumn(*shape, c.service, kNull | kText, kLongestService);
+  NarrowColumn(*shape, c.callType, kNull | kInteger);
   return {*shape};
 }
 
@@ -107,6 +112,8 @@ void CCallSqlite::OnRecord(std::size_t, const CarvedRecord& record, const Record
   call.flags = v[static_cast<std::size_t>(c.flags)].integer;
   call.name = TextAt(v, c.name);
   if (HasValue(v, c.answered)) call.answered = v[static_cast<std::size_t>(c.answered)].integer != 0 ? 1 : 0;
+  if (HasValue(v, c.service)) call.service = Text(v[static_cast<std::size_t>(c.service)]);
+  if (HasValue(v, c.callType)) call.callType = v[static_cast<std::size_t>(c.callType)].integer;
   call.rowid = record.rowid;
   calls_.push_back(std::move(call));
 }

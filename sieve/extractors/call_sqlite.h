@@ -19,6 +19,8 @@ struct RecoveredCall {
   std::string name;     // ZNAME; always empty for the older database
   std::int32_t answered = -1;  // answered or ZANSWERED: 1, 0, or -1 when the layout or row has none
   std::int64_t rowid = -1;
+  std::string service;        // ZSERVICE_PROVIDER; empty when lost or not in the layout
+  std::int64_t callType = 0;  // ZCALLTYPE; 0 when lost or not in the layout
 };
 
 enum class CallLayout { Unknown, CallHistoryDb, CallRecordStore };
@@ -46,6 +48,8 @@ class CCallSqlite : public CSqliteDelete {
     int flags = -1;
     int name = -1;
     int answered = -1;
+    int service = -1;
+    int callType = -1;
   };
   Columns FindColumns() const;
   const char* TableName() const;

@@ -58,19 +58,20 @@ std::optional<std::vector<std::uint8_t>> InflateStream(std::span<const std::uint
   return out;
 }
 
-std::optional<std::span<const std::uint8_t>> ProtoReader::FindBytes(std::uint32_t fieldNumber) const {
+template <typename Found>
+bool ProtoReader::Walk(std::uint32_t fieldNumber, Found found) const {
   std::size_t pos = 0;
   while (pos < data_.size()) {
     std::uint64_t key = 0;
-    if (!ReadVarint(data_, pos, key)) return std::nullopt;
+    if (!ReadVarint(data_, pos, key)) return false;
     const auto wire = static_cast<std::uint8_t>(key & 7);
     const std::uint64_t number = key >> 3;
-    if (number == 0) return std::nullopt;
+    if (number == 0) return false;
     std::uint64_t skip = 0;
     switch (wire) {
       case kVarint: {
         std::uint64_t ignored = 0;
-        if (!ReadVarint(data_, pos, ignored)) return std::nullopt;
+        if (!ReadVarint(data_, pos, ignored)) return false;
         continue;
       }
       case kFixed64:
@@ -80,31 +81,87 @@ std::optional<std::span<const std::uint8_t>> ProtoReader::FindBytes(std::uint32_
         skip = 4;
         break;
       case kLengthDelimited:
-        if (!ReadVarint(data_, pos, skip)) return std::nullopt;
-        if (skip > data_.size() - pos) return std::nullopt;
-        if (number == fieldNumber) return data_.subspan(pos, static_cast<std::size_t>(skip));
+        if (!ReadVarint(data_, pos, skip)) return false;
+        if (skip > data_.size() - pos) return false;
+        if (number == fieldNumber && !found(data_.subspan(pos, static_cast<std::size_t>(skip)))) return true;
         break;
       default:  // groups (3, 4) are not used by this format; 6 and 7 do not exist
-        return std::nullopt;
+        return false;
     }
-    if (skip > data_.size() - pos) return std::nullopt;
+    if (skip > data_.size() - pos) return false;
     pos += static_cast<std::size_t>(skip);
   }
-  return std::nullopt;
+  return true;
+}
+
+std::optional<std::span<const std::uint8_t>> ProtoReader::FindBytes(std::uint32_t fieldNumber) const {
+  std::optional<std::span<const std::uint8_t>> first;
+  Walk(fieldNumber, [&](std::span<const std::uint8_t> bytes) {
+    first = bytes;
+    return false;
+  });
+  return first;
+}
+
+std::vector<std::span<const std::uint8_t>> ProtoReader::AllBytes(std::uint32_t fieldNumber) const {
+  std::vector<std::span<const std::uint8_t>> all;
+  Walk(fieldNumber, [&](std::span<const std::uint8_t> bytes) {
+    all.push_back(bytes);
+    return true;
+  });
+  return all;
+}
+
+namespace {
+
+std::string AsText(std::span<const std::uint8_t> bytes) {
+  return SanitizeUtf8(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+}
+
+constexpr std::string_view kAttachmentMark = "\xEF\xBF\xBC";  // U+FFFC
+
+}  // namespace
+
+std::optional<NoteBody> DecodeNoteBody(std::span<const std::uint8_t> zdata) {
+  const auto inflated = InflateStream(zdata, kMaxInflatedNoteBody);
+  if (!inflated) return std::nullopt;
+  // Store message -> document (2) -> note (3).
+  std::span<const std::uint8_t> note(*inflated);
+  for (std::uint32_t field : {2u, 3u}) {
+    const auto inner = ProtoReader(note).FindBytes(field);
+    if (!inner) return std::nullopt;
+    note = *inner;
+  }
+  const auto text = ProtoReader(note).FindBytes(2);
+  if (!text) return std::nullopt;
+  NoteBody body;
+  body.text = AsText(*text);
+  // Attribute runs (5) -> attachment info (12) -> identifier (1) and type (2).
+  for (std::span<const std::uint8_t> run : ProtoReader(note).AllBytes(5)) {
+    const auto info = ProtoReader(run).FindBytes(12);
+    if (!info) continue;
+    const auto identifier = ProtoReader(*info).FindBytes(1);
+    const auto type = ProtoReader(*info).FindBytes(2);
+    body.attachments.push_back({identifier ? AsText(*identifier) : std::string(), type ? AsText(*type) : std::string()});
+  }
+  return body;
+}
+
+std::string NameAttachmentMarks(const std::string& text, const std::vector<std::string>& names) {
+  std::string out;
+  std::size_t from = 0;
+  for (const std::string& name : names) {
+    const std::size_t mark = text.find(kAttachmentMark, from);
+    if (mark == std::string::npos) break;
+    out.append(text, from, mark - from).append("[").append(name).append("]");
+    from = mark + kAttachmentMark.size();
+  }
+  return out.append(text, from);
 }
 
 std::string NoteBodyText(std::span<const std::uint8_t> zdata) {
-  const auto inflated = InflateStream(zdata, kMaxInflatedNoteBody);
-  if (!inflated) return {};
-  // Store message -> document (2) -> note (3) -> note text (2).
-  static constexpr std::uint32_t kPath[] = {2, 3, 2};
-  std::span<const std::uint8_t> level(*inflated);
-  for (std::uint32_t field : kPath) {
-    const auto inner = ProtoReader(level).FindBytes(field);
-    if (!inner) return {};
-    level = *inner;
-  }
-  return SanitizeUtf8(std::string_view(reinterpret_cast<const char*>(level.data()), level.size()));
+  std::optional<NoteBody> body = DecodeNoteBody(zdata);
+  return body ? std::move(body->text) : std::string();
 }
 
 }  // namespace sieve

@@ -8,6 +8,7 @@
 #include "sieve/extractors/html_text.h"
 #include "sieve/extractors/note_body.h"
 #include "sieve/extractors/note_sqlite.h"
+#include "sieve/extractors/note_store.h"
 #include "sieve/reader/time_text.h"
 #include "sieve/reader/text.h"
 #include "sieve/reader/version.h"
@@ -20,20 +21,9 @@ namespace {
 constexpr char kNoteStoreVersion[] = "9";
 constexpr std::size_t kLongestRecoveredTitle = 80;
 
-// The first column of the candidates the table has; "" when none. The names are ours, never
-// taken from the file, so they can be written into a query.
-std::string FirstColumn(sqlite::Database& db, std::string_view table,
-                        std::initializer_list<std::string_view> candidates) {
-  for (std::string_view column : candidates) {
-    if (db.HasColumn(table, column)) return std::string(column);
-  }
-  return {};
-}
-
 // A title for a recovered body whose note row is gone: its first line of text.
 std::string TitleFromText(const std::string& text) {
-  const std::string firstLine = text.substr(0, text.find('\n'));
-  return std::string(Utf8Prefix(firstLine, kLongestRecoveredTitle));
+  return std::string(Utf8Prefix(NoteTitleFromText(text), kLongestRecoveredTitle));
 }
 
 // The recovered note row a recovered body belongs to; nullptr when none is known. The row ids
@@ -84,40 +74,7 @@ void CNoteInfo::ReadNoteStore() {
   if (!openable.ok) return;
   sqlite::Database db;
   if (db.Open(openable.path, openable.immutable) != SQLITE_OK) return;
-  constexpr std::string_view kTable = "ZICCLOUDSYNCINGOBJECT";
-  if (!db.TableExists(kTable) || !db.HasColumn(kTable, "ZTITLE1")) return;
-  // Notes moved their creation date to a new column in later systems.
-  const std::string dateColumn = FirstColumn(db, kTable, {"ZCREATIONDATE3", "ZCREATIONDATE1", "ZCREATIONDATE"});
-  const std::string snippetColumn = FirstColumn(db, kTable, {"ZSNIPPET"});
-  const std::string deletionColumn = FirstColumn(db, kTable, {"ZMARKEDFORDELETION"});
-  const std::string sql = "SELECT Z_PK, " + (deletionColumn.empty() ? "0" : deletionColumn) + ", " +
-                          (dateColumn.empty() ? "NULL" : dateColumn) + ", ZTITLE1, " +
-                          (snippetColumn.empty() ? "NULL" : snippetColumn) +
-                          " FROM ZICCLOUDSYNCINGOBJECT WHERE ZTITLE1 IS NOT NULL AND ZTITLE1 <> '' ORDER BY Z_PK";
-  sqlite::Statement notes = db.Prepare(sql);
-  if (!notes.Ok()) return;
-  const bool hasBodies = db.TableExists("ZICNOTEDATA");
-  sqlite::Statement body;
-  if (hasBodies) body = db.Prepare("SELECT ZDATA FROM ZICNOTEDATA WHERE ZNOTE = ?1 ORDER BY Z_PK LIMIT 1");
-  while (notes.Step()) {
-    auto record = std::make_unique<NoteRecord>();
-    record->Deleted = notes.Int(1) != 0 ? 1 : 0;
-    record->Date = MacTimeTextFromDouble(notes.Double(2));
-    record->Title = notes.Text(3);
-    bool hasData = false;
-    if (body.Ok()) {
-      body.Reset();
-      body.Bind(1, notes.Int64(0));
-      if (body.Step() && !body.IsNull(0)) {
-        hasData = true;
-        const std::vector<std::uint8_t> data = body.Blob(0);
-        record->Content = NoteBodyText(data);
-      }
-    }
-    // A note whose text is not stored in this file is known by its snippet only.
-    if (!hasData) record->Content = notes.Text(4);
-    records_.push_back(std::move(record));
-  }
+  ReadNoteStoreNotes(db, records_);
 }
 
 int CNoteInfo::ReadOlderStore() {
@@ -138,6 +95,8 @@ int CNoteInfo::ReadOlderStore() {
       body.Bind(1, notes.Int64(0));
       if (body.Step()) record->Content = HtmlToText(body.Text(0));
     }
+    // A row with nothing left to show (a damaged file's) is not listed.
+    if (record->Title.empty() && record->Content.empty()) continue;
     records_.push_back(std::move(record));
   }
   notes = sqlite::Statement();

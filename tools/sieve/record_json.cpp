@@ -85,6 +85,8 @@ class RecordWriter {
         .Field("direction", r.Direction)
         .Field("duration_seconds", static_cast<double>(r.Seconds))
         .Field("flags", r.Flags)
+        .Field("service", r.Service)
+        .Field("call_type", r.CallType)
         .Key("answered");
     // Older call stores do not say whether a call was answered.
     if (r.Answered < 0) {
@@ -117,7 +119,16 @@ class RecordWriter {
   }
 
   void Fields(const NoteRecord& r) {
-    json_.FlagField("deleted", r.Deleted).Field("title", r.Title).DateField("date", r.Date).Field("content", r.Content);
+    json_.FlagField("deleted", r.Deleted)
+        .Field("title", r.Title)
+        .DateField("date", r.Date)
+        .Field("content", r.Content)
+        .Field("folder", r.Folder)
+        .FlagField("locked", r.Locked)
+        .Key("attachments")
+        .BeginArray();
+    for (const std::string& name : r.Attachments) json_.String(name);
+    json_.EndArray();
   }
 
   void Fields(const CalendarRecord& r) {

@@ -31,7 +31,16 @@ struct Layout {
 const std::vector<Layout> kLayouts = {{"5.1.1", "call_history.db/ios5", false},
                                       {"7.1.2", "call_history.db/ios7", false},
                                       {"9.3.2", "storedata/ios8", true},
-                                      {"10.3", "storedata/ios10", true}};
+                                      {"10.3", "storedata/ios10", true},
+                                      {"13.7", "storedata/ios13", true},
+                                      {"16.7", "storedata/ios16", true},
+                                      {"18.2", "storedata/ios18", true}};
+
+// The service and kind of call the truth gives ("" and 0 where the layout has none).
+void ExpectService(const CallRecord& call, const JsonValue& row) {
+  EXPECT_EQ(call.Service, row.Find("service") != nullptr ? row.Text("service") : "");
+  EXPECT_EQ(call.CallType, row.Find("call_type") != nullptr ? row.Int("call_type") : 0);
+}
 
 std::vector<CallRecord> Copy(CCallInfo& info) {
   std::vector<CallRecord> calls;
@@ -142,6 +151,7 @@ TEST(CallBackups, LiveRowsOfEveryLayoutComeOutWithEveryField) {
       EXPECT_EQ(call.Direction, (layout.store ? flags != 0 : (flags & 1) != 0) ? "OUT" : "IN");
       EXPECT_EQ(call.Name, row.Text("name"));
       EXPECT_EQ(call.Answered, ExpectedAnswered(row));
+      ExpectService(call, row);
     }
     for (std::size_t i = live.size(); i < calls.size(); ++i) EXPECT_EQ(calls[i].Deleted, 1);
 
@@ -192,6 +202,7 @@ TEST(CallBackups, DeletedCallsAreRecoveredPerLayout) {
       EXPECT_EQ(call.Duration, CallDurationText(seconds)) << key;
       if ((*it->second)["intact"].Bool) {
         EXPECT_EQ(call.Answered, ExpectedAnswered(*it->second)) << key;
+        ExpectService(call, *it->second);
       }
     }
     const double recall = static_cast<double>(intactFound) / static_cast<double>(intact);
@@ -246,7 +257,7 @@ TEST(CallBackups, ScanJsonCarriesCallRecordsWithTheirFields) {
     if (line.Text("category") == InfoTypeName(INFO_SMS) && line.Find("messages") != nullptr) ++conversations;
     if (line.Text("category") != InfoTypeName(INFO_CALL)) continue;
     ++calls;
-    for (const char* field : {"deleted", "address", "date", "duration_seconds", "direction", "flags", "name"}) {
+    for (const char* field : {"deleted", "address", "date", "duration_seconds", "direction", "flags", "name", "service", "call_type"}) {
       EXPECT_NE(line.Find(field), nullptr) << field;
     }
     if (line["deleted"].Bool) ++deleted;
@@ -262,6 +273,23 @@ TEST(CallDuration, HoursMinutesSecondsOfWholeSeconds) {
                                                   {3600, "1:00:00"},   {36059, "10:00:59"},  {-4, "0:00:00"},
                                                   {std::nan(""), "0:00:00"}};
   for (const auto& [seconds, text] : cases) EXPECT_EQ(CallDurationText(seconds), text) << seconds;
+}
+
+TEST(CallService, NamesFaceTimeKindsAndAppsButNotThePhone) {
+  const struct {
+    const char* service;
+    std::int32_t type;
+    const char* name;
+  } cases[] = {{"com.apple.Telephony", 1, ""},          {"com.apple.FaceTime", 8, "FaceTime Video"},
+               {"com.apple.FaceTime", 16, "FaceTime Audio"}, {"com.apple.FaceTime", 0, "FaceTime"},
+               {"net.whatsapp.WhatsApp", 1, "WhatsApp"},    {"", 0, ""},
+               {"noperiod", 1, "noperiod"},                  {"ends.with.", 1, "ends.with."}};
+  for (const auto& c : cases) {
+    CallRecord call;
+    call.Service = c.service;
+    call.CallType = c.type;
+    EXPECT_EQ(CallServiceName(call), c.name) << c.service << " " << c.type;
+  }
 }
 
 // Hand-made files for the rules that a generated backup cannot pin down.

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <ctime>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -79,14 +80,17 @@ void Exec(sqlite3* db, const std::string& sql) {
 
 struct Layout {
   std::string version;
-  std::string older;  // the generator's layout name of notes.sqlite
-  bool newer;         // the backup also holds NoteStore.sqlite
+  std::string newer;  // the generator's layout name of NoteStore.sqlite; "" when the backup has none
+  std::vector<std::string> seeds;
 };
 
-const std::vector<Layout> kLayouts = {{"6.1.3", "notes.sqlite/ios6", false},
-                                      {"8.4", "notes.sqlite/ios8", false},
-                                      {"10.2", "notes.sqlite/ios8", true}};
-const std::vector<std::string> kSeeds = {"3", "8", "21"};
+// The older store is the same from system 7 on; the newer one changed its columns with 13, 15 and 17.
+const std::vector<Layout> kLayouts = {{"6.1.3", "", {"3", "8", "21"}},
+                                      {"8.4", "", {"3", "8", "21"}},
+                                      {"10.2", "NoteStore.sqlite/ios9", {"3", "8", "21"}},
+                                      {"13.7", "NoteStore.sqlite/ios13", {"3"}},
+                                      {"16.7", "NoteStore.sqlite/ios15", {"3"}},
+                                      {"18.2", "NoteStore.sqlite/ios17", {"3"}}};
 
 // A generated backup of one layout and seed: its notes truth and its two stores.
 struct Generated {
@@ -109,7 +113,7 @@ struct Generated {
 std::vector<Generated> AllBackups() {
   std::vector<Generated> all;
   for (const Layout& layout : kLayouts) {
-    for (const std::string& seed : kSeeds) all.emplace_back(layout.version, test::SmallBackup(layout.version, seed));
+    for (const std::string& seed : layout.seeds) all.emplace_back(layout.version, test::SmallBackup(layout.version, seed));
   }
   return all;
 }
@@ -118,7 +122,7 @@ std::vector<Generated> AllBackups() {
 std::vector<Generated> WalBackups() {
   std::vector<Generated> all;
   for (const Layout& layout : kLayouts) {
-    all.emplace_back(layout.version, test::SmallBackup(layout.version, kSeeds[0], {"--wal-history"}));
+    all.emplace_back(layout.version, test::SmallBackup(layout.version, layout.seeds.front(), {"--wal-history"}));
   }
   return all;
 }
@@ -151,37 +155,48 @@ TEST(NoteBackups, OlderStoreLiveNotesMatchAPlainRead) {
   }
 }
 
-// The newer store: one note per titled row (accounts and folders share the table), dated by
-// its creation, marked as in "Recently Deleted", with the text out of its compressed body, the
-// snippet when the file holds no body, and an empty text for a damaged body.
-TEST(NoteBackups, NewerStoreLiveNotesMatchAPlainRead) {
-  int checked = 0;
+std::vector<std::string> Strings(const JsonValue& list) {
+  std::vector<std::string> out;
+  for (const JsonValue& item : list.Items) out.push_back(item.String);
+  return out;
+}
+
+// The newer store of every generation: one note per note row (accounts, folders and
+// attachments share the table), dated by its creation, marked as in "Recently Deleted", with
+// its folder, its attachments named (also in its text), the text out of its compressed body
+// (the snippet when the file holds none, nothing for a damaged body), a locked note by its
+// title only and a title-less note by its first line.
+TEST(NoteBackups, NewerStoreLiveNotesMatchTheTruth) {
+  std::set<std::string> generations;
   for (const Generated& g : AllBackups()) {
     if (g.newer.empty()) continue;
     SCOPED_TRACE(g.backup.Folder);
-    const auto rows = Query(g.newer,
-                            "SELECT ZMARKEDFORDELETION, CAST(ZCREATIONDATE3 AS TEXT), ZTITLE1 FROM "
-                            "ZICCLOUDSYNCINGOBJECT WHERE ZTITLE1 <> '' ORDER BY Z_PK");
-    const JsonValue& live = g.truth["newer"]["live"];
-    ASSERT_EQ(rows.size(), live.Items.size());
+    const JsonValue& newer = g.truth["newer"];
+    generations.insert(newer.Text("layout"));
+    const auto& live = newer["live"].Items;
     int result = -1;
     const auto notes = ReadNotes(g.older, g.newer, g.version, &result);
     EXPECT_EQ(result, 0);
-    ASSERT_GE(notes.size(), rows.size() + g.truth["older"]["live"].Items.size());
-    int empty = 0;
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-      EXPECT_EQ(notes[i].Deleted, std::stoi(rows[i][0]));
-      EXPECT_EQ(notes[i].Date, ExpectedDate(std::stod(rows[i][1])));
-      EXPECT_EQ(notes[i].Title, rows[i][2]);
-      EXPECT_EQ(notes[i].Content, live.Items[i].Text("text"));
-      empty += notes[i].Content.empty();
+    ASSERT_GE(notes.size(), live.size() + g.truth["older"]["live"].Items.size());
+    int locked = 0, attached = 0;
+    for (std::size_t i = 0; i < live.size(); ++i) {
+      SCOPED_TRACE(live[i].Text("title"));
+      EXPECT_EQ(notes[i].Deleted, live[i].Int("deleted"));
+      EXPECT_EQ(notes[i].Date, ExpectedDate(live[i]["date"].Number));
+      EXPECT_EQ(notes[i].Title, live[i].Text("title"));
+      EXPECT_EQ(notes[i].Content, live[i].Text("text"));
+      EXPECT_EQ(notes[i].Folder, live[i].Text("folder"));
+      EXPECT_EQ(notes[i].Attachments, Strings(live[i]["attachments"]));
+      EXPECT_EQ(notes[i].Locked, live[i].Int("locked"));
+      locked += notes[i].Locked;
+      attached += !notes[i].Attachments.empty();
     }
-    EXPECT_EQ(empty, 2) << "one truncated and one malformed body";
+    EXPECT_EQ(locked, 1);
+    EXPECT_GT(attached, 0);
     // The older store's notes follow, whole.
-    EXPECT_EQ(notes[rows.size()].Title, g.truth["older"]["live"].Items[0].Text("title"));
-    ++checked;
+    EXPECT_EQ(notes[live.size()].Title, g.truth["older"]["live"].Items[0].Text("title"));
   }
-  EXPECT_GT(checked, 0);
+  EXPECT_EQ(generations.size(), 4u);
 }
 
 // Layouts are chosen by the version as a number: "10.2" is past "9", "8.4" is not.
@@ -268,12 +283,17 @@ TEST(NoteBackups, ScanJsonCarriesEveryNoteField) {
   std::vector<std::vector<std::string>> json, want;
   for (const JsonValue& line : test::ParseJsonLines(scan.Out)) {
     if (line.Text("category") != "notes") continue;
-    json.push_back({line["deleted"].Bool ? "1" : "0", line.Text("title"), line.Text("date"), line.Text("content")});
+    std::string attachments;
+    for (const JsonValue& name : line["attachments"].Items) attachments += name.String + "|";
+    json.push_back({line["deleted"].Bool ? "1" : "0", line.Text("title"), line.Text("date"), line.Text("content"),
+                    line.Text("folder"), line["locked"].Bool ? "1" : "0", attachments});
   }
   for (const NoteRecord& r : ReadNotes(g.older, g.newer, g.version)) {
     // The JSON's dates are ISO 8601 with the offset of the zone the tests run in.
     const std::string date = r.Date.empty() ? "" : r.Date.substr(0, 10) + "T" + r.Date.substr(11) + "+08:00";
-    want.push_back({std::to_string(r.Deleted), r.Title, date, r.Content});
+    std::string attachments;
+    for (const std::string& name : r.Attachments) attachments += name + "|";
+    want.push_back({std::to_string(r.Deleted), r.Title, date, r.Content, r.Folder, std::to_string(r.Locked), attachments});
   }
   EXPECT_FALSE(want.empty());
   EXPECT_EQ(json, want);
@@ -305,7 +325,7 @@ TEST(NoteBackups, MissingOrHostileFilesGiveAClearResult) {
       test::WriteFile(path, bytes);
       for (const NoteRecord& r : ReadNotes(source == g.older ? path : g.older, source == g.newer ? path : g.newer,
                                            g.version)) {
-        EXPECT_FALSE(r.Title.empty() && r.Content.empty());
+        EXPECT_FALSE(r.Title.empty() && r.Content.empty() && r.Attachments.empty());
       }
       CNoteSqlite engine;
       ASSERT_EQ(engine.Load(path), 0);
@@ -491,6 +511,26 @@ TEST(NoteBody, TextOfAWholeBody) {
   EXPECT_EQ(BodyText(Gzip(NoteMessage(text))), text);
   EXPECT_EQ(BodyText(Gzip(NoteMessage(""))), "");
   EXPECT_EQ(BodyText(Gzip(NoteMessage("bad \xC3 utf8"))), "bad \xEF\xBF\xBD utf8");
+}
+
+// Attribute runs name the attachment under each mark; the reader puts the names in its place.
+TEST(NoteBody, AttachmentMarksAreNamedInOrder) {
+  const std::string mark = "\xEF\xBF\xBC";
+  const auto run = [](const std::string& id, const std::string& type) {
+    return Field(5, Varint(1 << 3) + Varint(1) + Field(12, Field(1, id) + Field(2, type)));
+  };
+  const std::string note = Field(2, "a" + mark + "b" + mark) + Field(5, Varint(1 << 3) + Varint(1)) +
+                           run("ID-1", "public.jpeg") + run("", "com.adobe.pdf");
+  const std::string blob = Gzip(Field(2, Field(3, note)));
+  const auto body = DecodeNoteBody(std::span(reinterpret_cast<const std::uint8_t*>(blob.data()), blob.size()));
+  ASSERT_TRUE(body.has_value());
+  ASSERT_EQ(body->attachments.size(), 2u);
+  EXPECT_EQ(body->attachments[0].identifier, "ID-1");
+  EXPECT_EQ(body->attachments[1].type, "com.adobe.pdf");
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"x.jpg", "y.pdf"}, "a[x.jpg]b[y.pdf]"}, {{"x.jpg"}, "a[x.jpg]b" + mark}, {{}, body->text},
+      {{"x", "y", "z"}, "a[x]b[y]"}};
+  for (const auto& [names, text] : cases) EXPECT_EQ(NameAttachmentMarks(body->text, names), text);
 }
 
 TEST(NoteBody, TruncatedBodiesGiveNoText) {

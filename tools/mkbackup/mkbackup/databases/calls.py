@@ -2,7 +2,8 @@
 "CallHistory.storedata" (HomeDomain) from system 8 on, each in the table layout of its
 system version.
 
-Calls are incoming, outgoing, missed and FaceTime; some carry a name of their own. The
+Calls are incoming, outgoing, missed, FaceTime video and audio, and from system 10 on calls of
+third-party apps through CallKit (ZSERVICE_PROVIDER names the app); some carry a name of their own. The
 device deletes calls with an ordinary DELETE, marks calls read with an UPDATE (which
 leaves a stale copy of the row in free space), and keeps logging new calls afterwards,
 so some deleted rows are overwritten. The truth lists the live rows and every deleted
@@ -42,6 +43,33 @@ RECORD_IOS10 = ("CREATE TABLE ZCALLRECORD ( Z_PK INTEGER PRIMARY KEY, Z_ENT INTE
                 "ZORIGINATED INTEGER, ZREAD INTEGER, ZDATE TIMESTAMP, ZDURATION FLOAT, ZDEVICE_ID VARCHAR, "
                 "ZISO_COUNTRY_CODE VARCHAR, ZLOCATION VARCHAR, ZNAME VARCHAR, ZSERVICE_PROVIDER VARCHAR, "
                 "ZUNIQUE_ID VARCHAR UNIQUE, ZADDRESS BLOB );")
+# From system 13 the address is text again and group FaceTime brought the participant columns;
+# 16 added junk filtering, verification and screen sharing; 17 and 18 appended columns by
+# migration (after the blobs, where Core Data's lightweight migration puts them).
+RECORD_IOS13 = ("CREATE TABLE ZCALLRECORD ( Z_PK INTEGER PRIMARY KEY, Z_ENT INTEGER, Z_OPT INTEGER, "
+                "ZANSWERED INTEGER, ZCALL_CATEGORY INTEGER, ZCALLTYPE INTEGER, ZDISCONNECTED_CAUSE INTEGER, "
+                "ZFACE_TIME_DATA INTEGER, ZFILTERED_OUT_REASON INTEGER, ZHANDLE_TYPE INTEGER, "
+                "ZNUMBER_AVAILABILITY INTEGER, ZORIGINATED INTEGER, ZREAD INTEGER, ZDATE TIMESTAMP, "
+                "ZDURATION FLOAT, ZADDRESS VARCHAR, ZDEVICE_ID VARCHAR, ZISO_COUNTRY_CODE VARCHAR, "
+                "ZLOCATION VARCHAR, ZNAME VARCHAR, ZSERVICE_PROVIDER VARCHAR, ZUNIQUE_ID VARCHAR, "
+                "ZLOCALPARTICIPANTUUID BLOB, ZOUTGOINGLOCALPARTICIPANTUUID BLOB, ZPARTICIPANTGROUPUUID BLOB );")
+RECORD_IOS16 = ("CREATE TABLE ZCALLRECORD ( Z_PK INTEGER PRIMARY KEY, Z_ENT INTEGER, Z_OPT INTEGER, "
+                "ZANSWERED INTEGER, ZAUTOANSWEREDREASON INTEGER, ZCALLDIRECTORYIDENTITYTYPE INTEGER, "
+                "ZCALL_CATEGORY INTEGER, ZCALLTYPE INTEGER, ZDISCONNECTED_CAUSE INTEGER, ZFACE_TIME_DATA INTEGER, "
+                "ZFILTERED_OUT_REASON INTEGER, ZHANDLE_TYPE INTEGER, ZHASMESSAGE INTEGER, ZJUNKCONFIDENCE INTEGER, "
+                "ZNUMBER_AVAILABILITY INTEGER, ZORIGINATED INTEGER, ZREAD INTEGER, ZSCREENSHARINGTYPE INTEGER, "
+                "ZUSEDEMERGENCYVIDEOSTREAMING INTEGER, ZVERIFICATIONSTATUS INTEGER, ZWASEMERGENCYCALL INTEGER, "
+                "ZDATE TIMESTAMP, ZDURATION FLOAT, ZADDRESS VARCHAR, ZBLOCKEDBYEXTENSION VARCHAR, "
+                "ZIDENTITYEXTENSION VARCHAR, ZISO_COUNTRY_CODE VARCHAR, ZJUNKIDENTIFICATIONCATEGORY VARCHAR, "
+                "ZLOCATION VARCHAR, ZNAME VARCHAR, ZSERVICE_PROVIDER VARCHAR, ZUNIQUE_ID VARCHAR, "
+                "ZCONVERSATIONID BLOB, ZIMAGEURL VARCHAR, ZLOCALPARTICIPANTUUID BLOB, "
+                "ZOUTGOINGLOCALPARTICIPANTUUID BLOB, ZPARTICIPANTGROUPUUID BLOB );")
+RECORD_IOS18 = RECORD_IOS16.replace(
+    " );", " , ZINITIATOR INTEGER, ZBLOCKEDBYEXTENSIONNAME VARCHAR, ZREMINDERUUID BLOB, "
+           "ZNEEDEDSCANNOUNCEMENT INTEGER, ZCOMMUNICATIONTRUSTSCORE INTEGER, ZORIGINATINGUITYPE INTEGER, "
+           "ZORIGINATINGDEVICENAME VARCHAR);")
+RECORDS = {"ios8": RECORD_IOS8, "ios10": RECORD_IOS10, "ios13": RECORD_IOS13, "ios16": RECORD_IOS16,
+           "ios18": RECORD_IOS18}
 STORE_TABLES = """
 CREATE TABLE ZCALLDBPROPERTIES ( Z_PK INTEGER PRIMARY KEY, Z_ENT INTEGER, Z_OPT INTEGER, ZTIMER_ALL FLOAT,
   ZTIMER_INCOMING FLOAT, ZTIMER_LAST FLOAT, ZTIMER_LIFETIME FLOAT, ZTIMER_OUTGOING FLOAT );
@@ -56,6 +84,10 @@ FACETIME = ["anna.müller@example.de", "Zoe.OBrien@example.com", "+1 (415) 555-0
 NAMES = ["Zoë O'Brien", 'Łukasz "Luke" Nowak', "山田 太郎", "Smith, John", "<script>alert(1)</script>",
          "🎉 Party Line", "Ünal Çelik", "What? Me?", ""]
 COUNTRIES = ["us", "gb", "de", "fr", "jp"]
+# Apps that hand their calls to the phone's log through CallKit.
+APPS = ["net.whatsapp.WhatsApp", "com.skype.skype", "ph.telegra.Telegraph"]
+# ZCALLTYPE: 1 a call of the phone or of an app, 8 FaceTime video, 16 FaceTime audio.
+CALL_TYPES = {"facetime": 8, "facetime_audio": 16}
 
 SIZES = {"sample": (40, 10, 6), "small": (30, 12, 5), "large": (2000, 300, 150)}
 
@@ -68,7 +100,13 @@ def _layout(version):
         return "call_history.db/ios7"
     if key < (10,):
         return "storedata/ios8"
-    return "storedata/ios10"
+    if key < (13,):
+        return "storedata/ios10"
+    if key < (16,):
+        return "storedata/ios13"
+    if key < (17,):
+        return "storedata/ios16"
+    return "storedata/ios18"
 
 
 class _Calls:
@@ -79,22 +117,26 @@ class _Calls:
         self.base_time = base_time
         self.serial = 0
 
-    def call(self, unique_party=False):
+    def call(self, unique_party=False, apps=False):
         rng = self.rng
         self.serial += 1
-        kind = rng.choice(["in", "in", "out", "out", "missed", "facetime"])
+        kinds = ["in", "in", "out", "out", "missed", "facetime"]
+        if apps:
+            kinds += ["facetime_audio", "app"]
+        kind = rng.choice(kinds)
         if unique_party:
             # Deleted calls get parties of their own, so a recovered row names exactly one.
             party = f"+1 202 555 {1000 + self.serial:04d}"
-        elif kind == "facetime":
+        elif kind.startswith("facetime"):
             party = rng.choice(FACETIME)
         else:
             party = rng.choice(PHONES)
-        outgoing = kind == "out" or (kind == "facetime" and rng.randint(0, 1) == 1)
+        outgoing = kind == "out" or (kind in ("facetime", "facetime_audio", "app") and rng.randint(0, 1) == 1)
         seconds = 0.0 if kind == "missed" else round(rng.uniform(1.0, 3600.0), 3)
         when = self.base_time - rng.randint(3600, 90 * 86400)
         name = rng.choice(NAMES) if rng.randint(0, 2) == 0 else None
-        return {"kind": kind, "address": party, "outgoing": outgoing, "seconds": seconds,
+        app = rng.choice(APPS) if kind == "app" else None
+        return {"kind": kind, "app": app, "address": party, "outgoing": outgoing, "seconds": seconds,
                 "unix": when, "mac": when - MAC_EPOCH + rng.randint(0, 999) / 1000.0, "name": name,
                 "country": rng.choice(COUNTRIES)}
 
@@ -110,21 +152,34 @@ def _old_row(call, layout):
     return row
 
 
+def _service(call):
+    if call["app"]:
+        return call["app"]
+    return "com.apple.FaceTime" if call["kind"].startswith("facetime") else "com.apple.Telephony"
+
+
 def _store_row(call, layout, rng):
-    facetime = call["kind"] == "facetime"
+    facetime = call["kind"].startswith("facetime")
+    video = call["kind"] == "facetime"
     row = {"Z_ENT": 2, "Z_OPT": 1, "ZANSWERED": 0 if call["kind"] == "missed" else 1,
-           "ZCALLTYPE": 8 if facetime else 1, "ZDISCONNECTED_CAUSE": 0,
+           "ZCALLTYPE": CALL_TYPES.get(call["kind"], 1), "ZDISCONNECTED_CAUSE": 0,
            "ZFACE_TIME_DATA": None, "ZNUMBER_AVAILABILITY": 0,
            "ZORIGINATED": 1 if call["outgoing"] else 0, "ZREAD": 0, "ZDATE": call["mac"],
            "ZDURATION": call["seconds"], "ZDEVICE_ID": None, "ZISO_COUNTRY_CODE": call["country"],
            "ZNAME": call["name"], "ZUNIQUE_ID": rng.uuid_text().upper()}
-    if layout.endswith("ios10"):
-        row.update({"ZCALL_CATEGORY": 2 if facetime else 1, "ZHANDLE_TYPE": 3 if "@" in call["address"] else 2,
-                    "ZLOCATION": rng.choice(["Virginia", "London", None]),
-                    "ZSERVICE_PROVIDER": "com.apple.FaceTime" if facetime else "com.apple.Telephony",
-                    "ZADDRESS": call["address"].encode("utf-8")})
-    else:
+    if layout.endswith("ios8"):
         row["ZADDRESS"] = call["address"]
+        return row
+    row.update({"ZCALL_CATEGORY": 2 if video else 1, "ZHANDLE_TYPE": 3 if "@" in call["address"] else 2,
+                "ZLOCATION": rng.choice(["Virginia", "London", None]), "ZSERVICE_PROVIDER": _service(call)})
+    # System 10 to 12 keep the address as a blob; later systems as text again.
+    row["ZADDRESS"] = call["address"].encode("utf-8") if layout.endswith("ios10") else call["address"]
+    if not layout.endswith(("ios10", "ios13")):
+        row.update({"ZJUNKCONFIDENCE": 0, "ZVERIFICATIONSTATUS": rng.choice([0, 1]), "ZHASMESSAGE": 0,
+                    "ZCONVERSATIONID": rng.bytes(16) if facetime else None})
+        del row["ZDEVICE_ID"]
+    if layout.endswith("ios18"):
+        row["ZORIGINATINGDEVICENAME"] = rng.choice(["iPhone", None])
     return row
 
 
@@ -134,7 +189,8 @@ def _truth_row(row, store):
         if isinstance(address, bytes):
             address = address.decode("utf-8")
         return {"address": address, "date": row["ZDATE"], "duration": row["ZDURATION"],
-                "flags": row["ZORIGINATED"], "name": row["ZNAME"], "answered": row["ZANSWERED"]}
+                "flags": row["ZORIGINATED"], "name": row["ZNAME"], "answered": row["ZANSWERED"],
+                "service": row.get("ZSERVICE_PROVIDER"), "call_type": row["ZCALLTYPE"]}
     # Only the system 7 layout says whether a call was answered: None for the older one.
     return {"address": row["address"], "date": row["date"], "duration": row["duration"],
             "flags": row["flags"], "name": None, "answered": row.get("answered")}
@@ -157,7 +213,7 @@ def calls(context):
 
     if store:
         db = DatabaseFile(page_size=4096, auto_vacuum=2, journal_mode="wal")
-        db.script(RECORD_IOS10 if layout.endswith("ios10") else RECORD_IOS8)
+        db.script(RECORDS[layout.split("/")[1]])
         db.script(STORE_TABLES)
         table, domain, path = "ZCALLRECORD", *STOREDATA
     else:
@@ -172,8 +228,9 @@ def calls(context):
         return _store_row(call, layout, rng) if store else _old_row(call, layout)
 
     # Calls to be kept and calls to be deleted, in one time-ordered log as the phone writes it.
-    planned = [(draw.call(), False) for _ in range(live_count)]
-    planned += [(draw.call(unique_party=True), True) for _ in range(deleted_count)]
+    apps = store and not layout.endswith("ios8")
+    planned = [(draw.call(apps=apps), False) for _ in range(live_count)]
+    planned += [(draw.call(unique_party=True, apps=apps), True) for _ in range(deleted_count)]
     planned.sort(key=lambda p: p[0]["unix"])
     if planned:
         # A withheld number and a very long name (overflowing the page) among the kept calls.
@@ -228,7 +285,7 @@ def calls(context):
     # Later calls reuse some of the space the first deletions freed.
     db.db.execute("BEGIN")
     for _ in range(late_count):
-        insert(draw.call())
+        insert(draw.call(apps=apps))
     db.db.execute("COMMIT")
     removed += delete(doomed_ids[half:])
     if store:
