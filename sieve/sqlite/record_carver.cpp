@@ -343,6 +343,16 @@ void AddMergedBlockCells(const RecordCarver& carver, const PagedFile& file, cons
     const auto at = static_cast<std::size_t>(p - file.bytes.data());
     if (carver.MayStartFreedCell(p, end, at - pageStart)) starts.push_back(at);
   }
+  // A freed cell whose body a later cell took keeps only its header: four bytes that end a
+  // record before them too.
+  const std::size_t regionBegin = static_cast<std::size_t>(begin - file.bytes.data());
+  for (std::size_t i = 0, known = starts.size(); i < known; ++i) {
+    const std::size_t remnant = starts[i] - kFreeblockHeaderSize;
+    if (starts[i] >= regionBegin + kFreeblockHeaderSize &&
+        LooksLikeFreeblockHeader(file.bytes.data() + remnant, remnant - pageStart, file.header.usableSize)) {
+      starts.push_back(remnant);
+    }
+  }
   std::sort(starts.begin(), starts.end());
   starts.erase(std::unique(starts.begin(), starts.end()), starts.end());
   for (std::ptrdiff_t back = end - begin - static_cast<std::ptrdiff_t>(kFreeblockHeaderSize + 1); back >= 0; --back) {
