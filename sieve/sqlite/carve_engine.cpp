@@ -255,7 +255,10 @@ void Engine::Keep(const HistoryView& view, const FreeRegion& region, Candidate& 
   row.rowid = record.rowid;
   row.cell = record.fileOffset;
   row.view = view.olderVersion ? static_cast<std::uint32_t>(view.olderIndex + 1) : 0;
-  row.limit = static_cast<std::uint32_t>(region.fileOffset + region.length - record.fileOffset);
+  row.limit = static_cast<std::uint32_t>((record.boundEnd != 0 ? record.boundEnd : region.fileOffset + region.length) -
+                                         record.fileOffset);
+  row.endsAtLimit = record.boundEnd != 0;
+  row.cutAt = record.cutAt != 0 ? static_cast<std::uint32_t>(record.cutAt - record.fileOffset) : 0;
   row.page = region.page;
   row.table = static_cast<std::uint32_t>(candidate.table);
   row.source = source;
@@ -281,8 +284,8 @@ bool Engine::Emit(const FoundRow& row, const std::function<void(const CarvedRow&
   const TableShape& table = tables_[row.table];
   const RecordCarver carver(*view.file, table.shape);
   const std::uint8_t* cell = view.file->bytes.data() + row.cell;
-  auto record = row.damaged ? carver.DamagedCell(cell, cell + row.limit, row.cell - view.file->PageOffset(row.page))
-                            : carver.IntactCell(cell, cell + row.limit);
+  auto record = carver.ReadAgain(cell, cell + row.limit, row.cell - view.file->PageOffset(row.page), row.damaged,
+                                 row.endsAtLimit ? row.cell + row.limit : 0, row.cutAt != 0 ? row.cell + row.cutAt : 0);
   if (!record) return false;
   if (record->truncated) CompleteFromOverflow(view, *record, table.shape.rowidAliasColumn);
   CarvedRow out;

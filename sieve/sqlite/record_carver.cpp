@@ -297,9 +297,26 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
       if (ReadTypesUntil(types, record + h.value, 0, header)) consider(Build(header, cell, record, limit), true);
     }
   }
-  if (best) best->damaged = true;
+  if (best) {
+    best->damaged = true;
+    if (cellEnd) best->boundEnd = static_cast<std::size_t>(cellEnd - file_.bytes.data());
+  }
   if (best && report) *report = bestReport;
   return best;
+}
+
+std::optional<CarvedRecord> RecordCarver::ReadAgain(const std::uint8_t* cell, const std::uint8_t* end,
+                                                    std::size_t pageOffset, bool damaged, std::size_t boundEnd,
+                                                    std::size_t cutAt) const {
+  const std::uint8_t* cellEnd = boundEnd == 0 ? nullptr : file_.bytes.data() + boundEnd;
+  auto record = damaged ? DamagedCell(cell, end, pageOffset, nullptr, cellEnd) : IntactCell(cell, end);
+  if (record && cutAt != 0) {
+    if (!CutOverwrittenTail(*record, cutAt, file_.bytes, file_.header.encoding, shape_.rowidAliasColumn)) {
+      return std::nullopt;
+    }
+    record->cutAt = cutAt;
+  }
+  return record;
 }
 
 namespace {
@@ -453,8 +470,9 @@ std::vector<CarvedRecord> RecordCarver::Carve(
   for (const std::size_t index : chosen) {
     CarvedRecord& record = candidates[index].record;
     const auto later = LaterCellInside({candidates[index].begin, candidates[index].end}, spans);
-    if (later && !CutOverwrittenTail(record, *later, file_.bytes, file_.header.encoding, shape_.rowidAliasColumn)) {
-      continue;
+    if (later) {
+      if (!CutOverwrittenTail(record, *later, file_.bytes, file_.header.encoding, shape_.rowidAliasColumn)) continue;
+      record.cutAt = *later;
     }
     records.push_back(std::move(record));
   }

@@ -46,6 +46,12 @@ class RecordCarver {
                                           std::size_t pageOffset, DamageReport* report = nullptr,
                                           const std::uint8_t* cellEnd = nullptr) const;
 
+  // A record Carve found, read again from its cell the way it was found: intact or damaged,
+  // bound to end where it ended (`boundEnd`, a file offset or 0) and cut where a later cell
+  // starts (`cutAt`, a file offset or 0). `end` bounds the reading as the region did.
+  std::optional<CarvedRecord> ReadAgain(const std::uint8_t* cell, const std::uint8_t* end, std::size_t pageOffset,
+                                        bool damaged, std::size_t boundEnd, std::size_t cutAt) const;
+
  private:
   struct Header {
     std::size_t count = 0;  // serial types read, assumed ones included
