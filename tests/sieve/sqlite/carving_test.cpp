@@ -515,8 +515,11 @@ TEST(Carving, OverwrittenTail) {
     ASSERT_TRUE(record) << c.name;
     ASSERT_EQ(record->values[3].bytes, "note");
     EXPECT_EQ(CutOverwrittenTail(*record, c.cut, file.bytes, TextEncoding::kUtf8, -1), c.kept) << c.name;
+    const auto again = RecordCarver(file, shape).ReadAgain(page.data(), page.data() + page.size(), 0, false, 0, c.cut);
+    EXPECT_EQ(again.has_value(), c.kept) << c.name;
     if (!c.kept) continue;
     EXPECT_EQ(record->values[0].bytes, c.label) << c.name;
+    EXPECT_EQ(again->values[0].bytes, c.label) << c.name;
     EXPECT_EQ(record->values[1].kind == ValueKind::kInteger && record->values[2].kind == ValueKind::kReal,
               c.numbersKept) << c.name;
     EXPECT_TRUE(record->values[3].truncated && record->values[3].bytes.empty()) << c.name;
@@ -568,6 +571,10 @@ TEST(Carving, MergedBlockCellsEndAtTheNextRecord) {
     std::vector<B> texts;
     for (const CarvedRecord& record : carver.Carve({1, RegionKind::kFreeblock, at, block.size()}, {})) {
       texts.push_back(B(record.values[0].bytes));
+      // Read again at output, the cell is bound to end where it was found to.
+      const auto again = carver.ReadAgain(page.data() + record.fileOffset, page.data() + at + block.size(),
+                                          record.fileOffset, record.damaged, record.boundEnd, record.cutAt);
+      EXPECT_TRUE(again && again->values[0].bytes == record.values[0].bytes) << c.name;
     }
     EXPECT_EQ(texts, c.texts) << c.name;
   }
