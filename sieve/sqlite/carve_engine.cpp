@@ -78,7 +78,7 @@ class Engine {
   std::vector<Candidate> FindInRegion(const HistoryView& view, const FreeRegion& region, bool wholeCell,
                                       std::size_t firstTable, std::size_t lastTable) const;
   void Keep(const HistoryView& view, const FreeRegion& region, Candidate& candidate);
-  bool CompleteFromOverflow(const HistoryView& view, CarvedRecord& record, int alias);
+  bool CompleteFromOverflow(const HistoryView& view, CarvedRecord& record, const RecordShape& shape);
   HistoryView ViewOf(const FoundRow& row, PagedFile& one) const;
   bool Emit(const FoundRow& row, const std::function<void(const CarvedRow&)>& emit);
   bool MayHoldFreedBytes(std::uint32_t page) const {
@@ -194,21 +194,21 @@ CarvedValue Engine::Own(const Value& value) const {
 
 // A cell whose payload went on to overflow pages is completed from them when they still hold
 // its bytes; true when that makes it a record of the freed chain.
-bool Engine::CompleteFromOverflow(const HistoryView& view, CarvedRecord& record, int alias) {
+bool Engine::CompleteFromOverflow(const HistoryView& view, CarvedRecord& record, const RecordShape& shape) {
   const auto viewBytes = view.file->bytes;
   const std::size_t localEnd = record.bodyOffset + record.localBodyBytes;
   if (localEnd + 4 > viewBytes.size()) return false;
   const auto local = viewBytes.subspan(record.bodyOffset, record.localBodyBytes + 4);
   const auto mayHold = [this](std::uint32_t page) { return MayHoldFreedBytes(page); };
   return ReadFreedChain(file_, record, local, mayHold, body_) == ChainState::kComplete &&
-         DecodeCompletedBody(body_, record, alias) && !view.olderVersion;
+         DecodeCompletedBody(body_, record, shape, file_.header.encoding) && !view.olderVersion;
 }
 
 void Engine::Keep(const HistoryView& view, const FreeRegion& region, Candidate& candidate) {
   CarvedRecord& record = candidate.record;
   const int alias = tables_[candidate.table].shape.rowidAliasColumn;
   CarveSource source = view.source;
-  if (record.truncated && CompleteFromOverflow(view, record, alias)) source = CarveSource::Overflow;
+  if (record.truncated && CompleteFromOverflow(view, record, tables_[candidate.table].shape)) source = CarveSource::Overflow;
   if (!options_.includeLive && live_.IsLive(candidate.table, record, alias)) {
     ++result_.liveCopiesSkipped;
     return;
@@ -255,7 +255,10 @@ void Engine::Keep(const HistoryView& view, const FreeRegion& region, Candidate& 
   row.rowid = record.rowid;
   row.cell = record.fileOffset;
   row.view = view.olderVersion ? static_cast<std::uint32_t>(view.olderIndex + 1) : 0;
-  row.limit = static_cast<std::uint32_t>(region.fileOffset + region.length - record.fileOffset);
+  row.limit = static_cast<std::uint32_t>((record.boundEnd != 0 ? record.boundEnd : region.fileOffset + region.length) -
+                                         record.fileOffset);
+  row.endsAtLimit = record.boundEnd != 0;
+  row.cutAt = record.cutAt != 0 ? static_cast<std::uint32_t>(record.cutAt - record.fileOffset) : 0;
   row.page = region.page;
   row.table = static_cast<std::uint32_t>(candidate.table);
   row.source = source;
@@ -281,10 +284,10 @@ bool Engine::Emit(const FoundRow& row, const std::function<void(const CarvedRow&
   const TableShape& table = tables_[row.table];
   const RecordCarver carver(*view.file, table.shape);
   const std::uint8_t* cell = view.file->bytes.data() + row.cell;
-  auto record = row.damaged ? carver.DamagedCell(cell, cell + row.limit, row.cell - view.file->PageOffset(row.page))
-                            : carver.IntactCell(cell, cell + row.limit);
+  auto record = carver.ReadAgain(cell, cell + row.limit, row.cell - view.file->PageOffset(row.page), row.damaged,
+                                 row.endsAtLimit ? row.cell + row.limit : 0, row.cutAt != 0 ? row.cell + row.cutAt : 0);
   if (!record) return false;
-  if (record->truncated) CompleteFromOverflow(view, *record, table.shape.rowidAliasColumn);
+  if (record->truncated) CompleteFromOverflow(view, *record, table.shape);
   CarvedRow out;
   out.table = table.name;
   out.source = row.source;

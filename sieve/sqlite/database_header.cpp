@@ -44,6 +44,7 @@ DatabaseHeader ReadDatabaseHeader(std::span<const std::uint8_t> file) {
   header.firstFreelistTrunk = BigEndian32(h + 32);
   header.freelistPageCount = BigEndian32(h + 36);
   header.largestRootPage = BigEndian32(h + 52);
+  header.schemaFormat = BigEndian32(h + 44);
   const std::uint32_t encoding = BigEndian32(h + 56);
   if (encoding == 2) header.encoding = TextEncoding::kUtf16le;
   if (encoding == 3) header.encoding = TextEncoding::kUtf16be;

@@ -28,6 +28,7 @@ struct DatabaseHeader {
   std::uint32_t firstFreelistTrunk = 0;
   std::uint32_t freelistPageCount = 0;
   std::uint32_t largestRootPage = 0;  // non-zero in auto-vacuum databases
+  std::uint32_t schemaFormat = 0;     // 4 and up: integers 0 and 1 are stored as types 8 and 9
   TextEncoding encoding = TextEncoding::kUtf8;
 };
 

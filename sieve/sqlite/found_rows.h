@@ -19,6 +19,7 @@ struct FoundRow {
   std::uint64_t cell = 0;         // where the reading starts in its view's bytes
   std::uint32_t view = 0;         // 0: the current file; i + 1: history.older[i]
   std::uint32_t limit = 0;        // bytes from `cell` the reading was bounded by
+  std::uint32_t cutAt = 0;        // bytes from `cell` to where a later cell cut its tail, 0 for none
   std::uint32_t page = 0;         // the page the carver was given (1 for an older version)
   std::uint32_t table = 0;
   std::uint32_t nextSameKey = 0;  // the row found before with the same key, + 1; 0 for none
@@ -26,6 +27,7 @@ struct FoundRow {
   CarveSource source = CarveSource::Freelist;
   bool damaged = false;           // read as a cell whose first bytes a freeblock header overwrote
   bool firstLost = false;
+  bool endsAtLimit = false;       // a freed cell of a merged block, read to end exactly at `limit`
   std::uint8_t alsoInCount = 0;
   CarveSource alsoIn[5] = {};     // other sources, in the order they were found
 };

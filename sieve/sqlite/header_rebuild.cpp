@@ -67,10 +67,10 @@ bool PrefixFits(std::uint64_t cellSize, std::size_t typesAt, bool indexCell) {
 }
 // SQLite stores an integer in the fewest bytes that hold it (0 and 1 in none): a reading whose
 // rebuilt integer would fit a shorter type took bytes that belong to a neighbour.
-bool SmallestIntegerType(std::uint64_t type, const Value& value) {
+bool SmallestIntegerType(std::uint64_t type, const Value& value, bool zeroAndOneTyped = true) {
   if (type < 1 || type > 6 || value.kind != ValueKind::kInteger) return true;
   const std::int64_t v = value.integer;
-  if (v == 0 || v == 1) return false;
+  if (zeroAndOneTyped && (v == 0 || v == 1)) return false;
   const std::int64_t bits[] = {0, 8, 16, 24, 32, 48, 64};
   if (type == 1) return true;
   const std::int64_t shorter = bits[type - 1];
@@ -88,8 +88,9 @@ bool Plausible(const CarvedRecord& record, int lost, bool utf8) {
   }
   return true;
 }
-// C0 control characters (tab and line breaks aside) in the rebuilt texts: a split that moved
-// a neighbour's bytes into a text mostly brings some.
+// C0 control characters in the rebuilt texts (a tab or line break only at the end, where a
+// split that moved a neighbour's bytes into the text would put it): such a split mostly
+// brings some.
 std::size_t ControlCharacters(const CarvedRecord& record, TextEncoding encoding) {
   std::size_t count = 0;
   for (std::size_t c = 0; c < static_cast<std::size_t>(record.lostLeadingColumns) && c < record.values.size(); ++c) {
@@ -100,6 +101,7 @@ std::size_t ControlCharacters(const CarvedRecord& record, TextEncoding encoding)
       const auto u = static_cast<unsigned char>(ch);
       return u < 0x20 && u != '\t' && u != '\n' && u != '\r';
     }));
+    count += !text.empty() && (text.back() == '\t' || text.back() == '\n' || text.back() == '\r');
   }
   return count;
 }
@@ -113,11 +115,17 @@ std::uint64_t RebuiltBytes(const CarvedRecord& record) {
 }
 }  // namespace
 
-void RecordCarver::RebuildLostTypes(const std::uint8_t* cell, const std::uint8_t* end, std::size_t typesAt,
+bool IntegersInShortestForm(const std::vector<std::uint64_t>& serialTypes, const std::vector<Value>& values,
+                            bool zeroAndOneTyped) {
+  for (std::size_t c = 0; c < serialTypes.size() && c < values.size(); ++c) {
+    if (!SmallestIntegerType(serialTypes[c], values[c], zeroAndOneTyped)) return false;
+  }
+  return true;
+}
+
+void RecordCarver::RebuildLostTypes(const std::uint8_t* cell, const std::uint8_t* cellEnd, std::size_t typesAt,
                                     const std::function<void(std::optional<CarvedRecord>)>& consider) const {
-  if (typesAt >= kFreeblockHeader || end - cell < static_cast<std::ptrdiff_t>(kFreeblockHeader)) return;
-  const std::size_t blockSize = BigEndian16(cell + 2);
-  if (blockSize <= kFreeblockHeader || blockSize > static_cast<std::size_t>(end - cell)) return;
+  if (typesAt >= kFreeblockHeader || cellEnd - cell <= static_cast<std::ptrdiff_t>(kFreeblockHeader)) return;
   // Where two lost columns share the bytes, several splits may read. A split that gives a
   // text's bytes to a number makes that number's high bytes printable, one that gives a
   // number's bytes to the text mostly makes control characters (small numbers' high bytes
@@ -135,14 +143,14 @@ void RecordCarver::RebuildLostTypes(const std::uint8_t* cell, const std::uint8_t
     }
   };
   Header header;
-  RebuildFrom(0, kFreeblockHeader - typesAt, kNoVariable, header, cell, cell + blockSize, typesAt, collect);
+  RebuildFrom(0, kFreeblockHeader - typesAt, kNoVariable, header, cell, cellEnd, typesAt, collect);
   if (best) consider(std::move(best));
 }
 
 // Assigns the lost columns from `column` on, `lostBytes` bytes of serial types still to
 // cover; at most one of them (`variable`) is a text or blob.
 void RecordCarver::RebuildFrom(std::size_t column, std::size_t lostBytes, int variable, Header& header,
-                               const std::uint8_t* cell, const std::uint8_t* blockEnd, std::size_t typesAt,
+                               const std::uint8_t* cell, const std::uint8_t* cellEnd, std::size_t typesAt,
                                const std::function<void(std::optional<CarvedRecord>)>& consider) const {
   const std::size_t columns = shape_.columns.size();
   if (lostBytes == 0) {
@@ -150,15 +158,15 @@ void RecordCarver::RebuildFrom(std::size_t column, std::size_t lostBytes, int va
     if (variable == kNoVariable && typesAt + 1 == kFreeblockHeader) return;
     Header full = header;
     full.lost = static_cast<int>(column);
-    if (!ReadTypes(cell + kFreeblockHeader, blockEnd, column, columns - column, full)) return;
-    // A freed cell's block is its own size unless it merged with a neighbour (and then with
-    // the fragment between them too): the cell is taken to fill its block exactly.
-    const std::uint64_t cellSize = static_cast<std::uint64_t>(blockEnd - cell);
+    if (!ReadTypes(cell + kFreeblockHeader, cellEnd, column, columns - column, full)) return;
+    // The cell is taken to fill [cell, cellEnd) exactly: its own freeblock, or the bytes up
+    // to the next record of a block that merged with its neighbours.
+    const std::uint64_t cellSize = static_cast<std::uint64_t>(cellEnd - cell);
     const std::uint64_t before = static_cast<std::uint64_t>(full.typesEnd - cell) + full.bodySize;
     if (!PrefixFits(cellSize, typesAt, shape_.indexCell) || cellSize < before) return;
     const bool utf8 = file_.header.encoding == TextEncoding::kUtf8;
     if (variable == kNoVariable) {
-      auto record = before == cellSize ? Build(full, cell, cell + typesAt - 1, blockEnd) : std::nullopt;
+      auto record = before == cellSize ? Build(full, cell, cell + typesAt - 1, cellEnd) : std::nullopt;
       if (record && Plausible(*record, full.lost, utf8)) consider(std::move(record));
       return;
     }
@@ -171,7 +179,7 @@ void RecordCarver::RebuildFrom(std::size_t column, std::size_t lostBytes, int va
       types_[v] = *type;
       Header trial = full;
       trial.bodySize += bytes;
-      auto record = Build(trial, cell, cell + typesAt - 1, blockEnd);
+      auto record = Build(trial, cell, cell + typesAt - 1, cellEnd);
       types_[v] = varintBytes;
       if (record && record->length == cellSize && Plausible(*record, full.lost, utf8)) consider(std::move(record));
     }
@@ -186,7 +194,7 @@ void RecordCarver::RebuildFrom(std::size_t column, std::size_t lostBytes, int va
     const std::uint64_t sure = header.sure;
     header.bodySize += static_cast<std::uint64_t>(size);
     if (column < 64 && !alias && OnlyTypeOfSize(kinds, size)) header.sure |= std::uint64_t{1} << column;
-    RebuildFrom(column + 1, lostBytes - 1, variable, header, cell, blockEnd, typesAt, consider);
+    RebuildFrom(column + 1, lostBytes - 1, variable, header, cell, cellEnd, typesAt, consider);
     header.bodySize -= static_cast<std::uint64_t>(size);
     header.sure = sure;
   }
@@ -195,7 +203,7 @@ void RecordCarver::RebuildFrom(std::size_t column, std::size_t lostBytes, int va
     types_[column] = varintBytes;  // the length is settled once the cell's other columns are read
     const std::uint64_t sure = header.sure;
     if (column < 64) header.sure |= std::uint64_t{1} << column;
-    RebuildFrom(column + 1, lostBytes - varintBytes, static_cast<int>(column), header, cell, blockEnd, typesAt, consider);
+    RebuildFrom(column + 1, lostBytes - varintBytes, static_cast<int>(column), header, cell, cellEnd, typesAt, consider);
     header.sure = sure;
   }
 }

@@ -7,6 +7,8 @@
 #include <optional>
 #include <vector>
 
+#include "sieve/sqlite/record_decoder.h"
+
 namespace sieve::sqlite {
 
 // Serial types a lost column of `kinds` may have had, one per stored size: the sizes are all
@@ -21,5 +23,11 @@ bool OnlyTypeOfSize(std::uint8_t kinds, std::int64_t size);
 // varint takes `varintBytes` bytes.
 std::optional<std::uint64_t> VariableType(std::uint8_t kinds, bool text, std::uint64_t bytes,
                                           std::size_t varintBytes);
+
+// Whether every integer of the record is in the serial type SQLite gives it: the fewest bytes
+// that hold it, and no bytes at all for 0 and 1 when `zeroAndOneTyped` (schema format 4 and
+// up). Values read from a wrong offset mostly break this.
+bool IntegersInShortestForm(const std::vector<std::uint64_t>& serialTypes, const std::vector<Value>& values,
+                            bool zeroAndOneTyped);
 
 }  // namespace sieve::sqlite

@@ -137,7 +137,7 @@ void ForEachHistoryRegion(const FileHistory& history, const PageMap& map, const 
   for (const PageVersion& version : history.older) {
     ++done;
     if (stopped()) return;
-    if (version.bytes.size() < file.header.pageSize) continue;
+    if (version.bytes.size() < file.header.pageSize || IsPointerMapPage(file.header, version.page)) continue;
     ++walk.pagesRead;
     PagedFile one;
     one.bytes = version.bytes.first(file.header.pageSize);

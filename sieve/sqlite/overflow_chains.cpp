@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "sieve/sqlite/record_plausibility.h"
+
 namespace sieve::sqlite {
 
 ChainState ReadFreedChain(const PagedFile& file, const CarvedRecord& record, std::span<const std::uint8_t> local,
@@ -25,16 +27,23 @@ ChainState ReadFreedChain(const PagedFile& file, const CarvedRecord& record, std
   return ChainState::kComplete;
 }
 
-bool DecodeCompletedBody(const std::vector<std::uint8_t>& body, CarvedRecord& record, int rowidAliasColumn) {
+bool DecodeCompletedBody(const std::vector<std::uint8_t>& body, CarvedRecord& record, const RecordShape& shape,
+                         TextEncoding encoding) {
   const std::uint8_t* p = body.data();
   const std::uint8_t* end = body.data() + body.size();
-  for (std::size_t column = 0; column < record.serialTypes.size() && column < record.values.size(); ++column) {
+  std::vector<Value> values = record.values;
+  for (std::size_t column = 0; column < record.serialTypes.size() && column < values.size(); ++column) {
     Value value;
-    if (!DecodeValue(record.serialTypes[column], p, end, false, value)) return false;
+    if (!DecodeValue(record.serialTypes[column], p, end, false, value) || !TextWellFormed(value, encoding)) return false;
+    if (value.kind == ValueKind::kText && encoding == TextEncoding::kUtf8 && !shape.allowNulInText &&
+        value.bytes.find('\0') != std::string_view::npos) {
+      return false;
+    }
     if (static_cast<int>(column) < record.lostLeadingColumns) continue;
-    if (static_cast<int>(column) == rowidAliasColumn && record.values[column].kind == ValueKind::kInteger) continue;
-    record.values[column] = value;
+    if (static_cast<int>(column) == shape.rowidAliasColumn && values[column].kind == ValueKind::kInteger) continue;
+    values[column] = value;
   }
+  record.values = std::move(values);
   record.truncated = false;
   return true;
 }

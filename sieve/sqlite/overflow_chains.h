@@ -31,7 +31,10 @@ ChainState ReadFreedChain(const PagedFile& file, const CarvedRecord& record, std
                           const std::function<bool(std::uint32_t)>& mayHold, std::vector<std::uint8_t>& body);
 
 // Decodes the values of a complete body by the record's serial types into record.values
-// (leading columns that were assumed stay Null). False when a value does not fit.
-bool DecodeCompletedBody(const std::vector<std::uint8_t>& body, CarvedRecord& record, int rowidAliasColumn);
+// (leading columns that were assumed stay Null). False, with the record left as it was, when
+// a value does not fit or a text is not one the shape accepts in `encoding` (malformed, or
+// UTF-8 with a NUL byte): the pages no longer hold this chain, a later one took them.
+bool DecodeCompletedBody(const std::vector<std::uint8_t>& body, CarvedRecord& record, const RecordShape& shape,
+                         TextEncoding encoding);
 
 }  // namespace sieve::sqlite

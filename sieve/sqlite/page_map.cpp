@@ -15,16 +15,19 @@ void MarkSpecialPages(const PagedFile& file, std::vector<PageRole>& roles) {
   const std::uint32_t count = file.header.pageCount;
   const std::uint64_t lockPage = kLockByteOffset / file.header.pageSize + 1;
   if (lockPage <= count) roles[lockPage] = PageRole::kLockByte;
-  if (file.header.largestRootPage == 0) return;
-  // In auto-vacuum files page 2 is the first pointer-map page; each one maps the
-  // usable/5 pages that follow it.
-  const std::uint32_t stride = file.header.usableSize / 5 + 1;
-  for (std::uint64_t page = 2; page <= count; page += stride) {
-    if (roles[page] == PageRole::kUnclaimed) roles[page] = PageRole::kPointerMap;
+  for (std::uint32_t page = 2; page <= count; ++page) {
+    if (roles[page] == PageRole::kUnclaimed && IsPointerMapPage(file.header, page)) roles[page] = PageRole::kPointerMap;
   }
 }
 
 }  // namespace
+
+bool IsPointerMapPage(const DatabaseHeader& header, std::uint32_t page) {
+  if (header.largestRootPage == 0 || page < 2) return false;
+  // Each pointer-map page maps the usable/5 pages that follow it.
+  const std::uint32_t stride = header.usableSize / 5 + 1;
+  return (page - 2) % stride == 0;
+}
 
 std::uint32_t MaxTrunkLeaves(std::uint32_t usableSize) { return usableSize / 4 - 2; }
 

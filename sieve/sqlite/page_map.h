@@ -35,6 +35,10 @@ class PageMap {
   std::unordered_map<std::uint32_t, std::uint32_t> trunkLeafCounts_;
 };
 
+// Whether `page` is a pointer-map page of an auto-vacuum file with this header: page 2 and
+// every (usable / 5 + 1)th page after it. They never hold records, in any version.
+bool IsPointerMapPage(const DatabaseHeader& header, std::uint32_t page);
+
 // Leaf page numbers one trunk page can hold.
 std::uint32_t MaxTrunkLeaves(std::uint32_t usableSize);
 

@@ -165,12 +165,14 @@ std::optional<CarvedRecord> RecordCarver::IntactCell(const std::uint8_t* cell,
                                                      const std::uint8_t* end) const {
   const std::size_t columns = shape_.columns.size();
   if (columns == 0) return std::nullopt;
+  // SQLite writes every varint in its shortest form: a first byte of 0x80 adds nothing, and
+  // reading one takes the last byte of the cell before for this one's start.
   const Varint payload = ReadVarint(cell, end);
-  if (payload.length == 0 || payload.value == 0 || payload.value > maxPayload_) {
+  if (payload.length == 0 || payload.value == 0 || payload.value > maxPayload_ || cell[0] == 0x80) {
     return std::nullopt;
   }
   const Varint rowid = shape_.indexCell ? Varint{0, 0} : ReadVarint(cell + payload.length, end);
-  if (rowid.length == 0 && !shape_.indexCell) return std::nullopt;
+  if (!shape_.indexCell && (rowid.length == 0 || cell[payload.length] == 0x80)) return std::nullopt;
   const std::uint8_t* record = cell + payload.length + rowid.length;
   const Varint headerLength = ReadVarint(record, end);
   if (headerLength.length == 0) return std::nullopt;
@@ -194,10 +196,26 @@ std::optional<CarvedRecord> RecordCarver::IntactCell(const std::uint8_t* cell,
   return built;
 }
 
+bool RecordCarver::MayStartFreedCell(const std::uint8_t* cell, const std::uint8_t* end, std::size_t pageOffset) const {
+  const std::size_t columns = shape_.columns.size();
+  if (end - cell <= static_cast<std::ptrdiff_t>(kFreeblockHeaderSize) ||
+      !LooksLikeFreeblockHeader(cell, pageOffset, file_.header.usableSize)) {
+    return false;
+  }
+  // The types after the header belong to the first, second or third column, as the lost
+  // prefix took one, two or three of them with it.
+  for (std::size_t first = 0; first < std::min<std::size_t>(columns, 3); ++first) {
+    Header header;
+    if (ReadTypes(cell + kFreeblockHeaderSize, end, first, columns - first, header) && header.bodySize > 0) return true;
+  }
+  return false;
+}
+
 std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
                                                       const std::uint8_t* end,
                                                       std::size_t pageOffset,
-                                                      DamageReport* report) const {
+                                                      DamageReport* report,
+                                                      const std::uint8_t* cellEnd) const {
   const std::size_t columns = shape_.columns.size();
   if (columns == 0 || end - cell < static_cast<std::ptrdiff_t>(kFreeblockHeaderSize + 1) ||
       !LooksLikeFreeblockHeader(cell, pageOffset, file_.header.usableSize)) {
@@ -206,16 +224,21 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
   // The cell cannot have reached past the block its header describes.
   const std::uint8_t* limit = std::min(end, cell + BigEndian16(cell + 2));
   const std::uint8_t* known = cell + kFreeblockHeaderSize;
+  if (cellEnd && (cellEnd > limit || cellEnd <= known)) return std::nullopt;
 
   const bool utf8 = file_.header.encoding == TextEncoding::kUtf8;
   std::optional<CarvedRecord> best;
   DamageReport bestReport;
   int bestScore = -1;
   const auto consider = [&](std::optional<CarvedRecord> candidate, bool verified) {
-    if (!candidate || !DamagedValuesPlausible(*candidate, file_.header.encoding)) return;
+    if (!candidate || !DamagedValuesPlausible(*candidate, file_.header.encoding) ||
+        !IntegersInShortestForm(candidate->serialTypes, candidate->values, file_.header.schemaFormat >= 4)) {
+      return;
+    }
     // A freed cell that merged with nothing fills its block exactly, or up to a fragment of
     // fewer than 4 bytes that was absorbed with it.
-    const std::size_t slack = static_cast<std::size_t>(limit - cell) - candidate->length;
+    if (cellEnd && candidate->length != static_cast<std::size_t>(cellEnd - cell)) return;
+    const std::size_t slack = cellEnd ? 0 : static_cast<std::size_t>(limit - cell) - candidate->length;
     const bool tight = slack < 4;
     if (!verified && !tight && !SaysEnoughUnchecked(*candidate, shape_)) return;
     if (!tight && LostTypeGuessed(*candidate, shape_)) return;
@@ -236,7 +259,8 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
     const std::uint8_t* types = cell + offset;
     if (types >= limit) break;
     if (types < known) {
-      RebuildLostTypes(cell, end, offset, [&](std::optional<CarvedRecord> candidate) { consider(std::move(candidate), false); });
+      RebuildLostTypes(cell, cellEnd ? cellEnd : limit, offset,
+                       [&](std::optional<CarvedRecord> candidate) { consider(std::move(candidate), false); });
       if (offset + 1 < kFreeblockHeaderSize) continue;
       // Payload length, rowid and header length took one byte each: the first serial type
       // was overwritten too.
@@ -273,9 +297,26 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
       if (ReadTypesUntil(types, record + h.value, 0, header)) consider(Build(header, cell, record, limit), true);
     }
   }
-  if (best) best->damaged = true;
+  if (best) {
+    best->damaged = true;
+    if (cellEnd) best->boundEnd = static_cast<std::size_t>(cellEnd - file_.bytes.data());
+  }
   if (best && report) *report = bestReport;
   return best;
+}
+
+std::optional<CarvedRecord> RecordCarver::ReadAgain(const std::uint8_t* cell, const std::uint8_t* end,
+                                                    std::size_t pageOffset, bool damaged, std::size_t boundEnd,
+                                                    std::size_t cutAt) const {
+  const std::uint8_t* cellEnd = boundEnd == 0 ? nullptr : file_.bytes.data() + boundEnd;
+  auto record = damaged ? DamagedCell(cell, end, pageOffset, nullptr, cellEnd) : IntactCell(cell, end);
+  if (record && cutAt != 0) {
+    if (!CutOverwrittenTail(*record, cutAt, file_.bytes, file_.header.encoding, shape_.rowidAliasColumn)) {
+      return std::nullopt;
+    }
+    record->cutAt = cutAt;
+  }
+  return record;
 }
 
 namespace {
@@ -308,6 +349,52 @@ void AddAdjacency(std::vector<Candidate>& candidates, std::size_t regionBegin, s
   for (Candidate& c : candidates) {
     if (c.begin == regionBegin || ends.count(c.begin)) c.weight += 15;
     if (c.end == regionEnd || begins.count(c.end)) c.weight += 15;
+  }
+}
+
+// Freed cells of a block that merged with its neighbours: the block's size is no longer any
+// one cell's, but each cell ends where the next record begins (the last one at the region's
+// end). Going backwards, a cell found this way is the next record of the one before it.
+constexpr int kNextRecordsTried = 4;
+
+void AddMergedBlockCells(const RecordCarver& carver, const PagedFile& file, const std::uint8_t* begin,
+                         const std::uint8_t* end, std::size_t pageStart, const std::vector<Candidate>& candidates,
+                         const std::function<void(std::optional<CarvedRecord>, int)>& add) {
+  std::vector<std::size_t> starts;
+  starts.reserve(candidates.size() + 1);
+  for (const Candidate& c : candidates) starts.push_back(c.begin);
+  starts.push_back(static_cast<std::size_t>(end - file.bytes.data()));
+  for (const std::uint8_t* p = begin; end - p > static_cast<std::ptrdiff_t>(kFreeblockHeaderSize); ++p) {
+    const auto at = static_cast<std::size_t>(p - file.bytes.data());
+    if (carver.MayStartFreedCell(p, end, at - pageStart)) starts.push_back(at);
+  }
+  // A freed cell whose body a later cell took keeps only its header: four bytes that end a
+  // record before them too.
+  const std::size_t regionBegin = static_cast<std::size_t>(begin - file.bytes.data());
+  for (std::size_t i = 0, known = starts.size(); i < known; ++i) {
+    const std::size_t remnant = starts[i] - kFreeblockHeaderSize;
+    if (starts[i] >= regionBegin + kFreeblockHeaderSize &&
+        LooksLikeFreeblockHeader(file.bytes.data() + remnant, remnant - pageStart, file.header.usableSize)) {
+      starts.push_back(remnant);
+    }
+  }
+  std::sort(starts.begin(), starts.end());
+  starts.erase(std::unique(starts.begin(), starts.end()), starts.end());
+  for (std::ptrdiff_t back = end - begin - static_cast<std::ptrdiff_t>(kFreeblockHeaderSize + 1); back >= 0; --back) {
+    const std::uint8_t* p = begin + back;
+    const auto at = static_cast<std::size_t>(p - file.bytes.data());
+    if (!LooksLikeFreeblockHeader(p, at - pageStart, file.header.usableSize)) continue;
+    bool found = false;
+    auto next = std::upper_bound(starts.begin(), starts.end(), at + kFreeblockHeaderSize);
+    for (int tried = 0; next != starts.end() && tried < kNextRecordsTried; ++next, ++tried) {
+      RecordCarver::DamageReport report;
+      auto damaged = carver.DamagedCell(p, end, at - pageStart, &report, file.bytes.data() + *next);
+      if (!damaged) continue;
+      const int weight = DamagedWeight(*damaged, report);
+      add(std::move(damaged), weight);
+      found = true;
+    }
+    if (found) starts.insert(std::lower_bound(starts.begin(), starts.end(), at), at);
   }
 }
 
@@ -373,6 +460,7 @@ std::vector<CarvedRecord> RecordCarver::Carve(
       }
     }
   }
+  AddMergedBlockCells(*this, file_, begin, end, pageStart, candidates, add);
   AddAdjacency(candidates, region.fileOffset, region.fileOffset + region.length);
   const std::vector<std::size_t> chosen = ChooseNonOverlapping(candidates);
   std::vector<CellSpan> spans;
@@ -382,8 +470,9 @@ std::vector<CarvedRecord> RecordCarver::Carve(
   for (const std::size_t index : chosen) {
     CarvedRecord& record = candidates[index].record;
     const auto later = LaterCellInside({candidates[index].begin, candidates[index].end}, spans);
-    if (later && !CutOverwrittenTail(record, *later, file_.bytes, file_.header.encoding, shape_.rowidAliasColumn)) {
-      continue;
+    if (later) {
+      if (!CutOverwrittenTail(record, *later, file_.bytes, file_.header.encoding, shape_.rowidAliasColumn)) continue;
+      record.cutAt = *later;
     }
     records.push_back(std::move(record));
   }

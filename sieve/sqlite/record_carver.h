@@ -21,6 +21,11 @@ class RecordCarver {
 
   RecordCarver(const PagedFile& file, const RecordShape& shape);
 
+  // Whether a freed cell of the shape may start at `cell`: a freeblock header followed by
+  // serial types the shape accepts. Its body may since have been overwritten; where it
+  // starts, the freed cell before it ended.
+  bool MayStartFreedCell(const std::uint8_t* cell, const std::uint8_t* end, std::size_t pageOffset) const;
+
   // The records of the region, in offset order. Every offset is tried, both as an intact
   // and as a damaged cell; candidates that `admit` refuses are dropped, and of the rest the
   // non-overlapping set that is most believable as a whole is kept (intact cells above
@@ -33,11 +38,19 @@ class RecordCarver {
 
   // A cell whose first four bytes (payload length, rowid and possibly the header length and
   // the first serial type) became a freeblock header when it was freed. `pageOffset` is the
-  // cell's offset within its page, used to check the header's next pointer. A lost first
-  // serial type is assumed only for kinds of fixed size (rowid alias, null, integer, real):
-  // the length of a lost text or blob cannot be guessed, so such a cell is not found.
+  // cell's offset within its page, used to check the header's next pointer. Lost serial types
+  // of fixed-size kinds are assumed; a lost text or blob length is what the cell's size
+  // leaves, the size being its block's. With `cellEnd`, only readings that end there are
+  // taken: the cell shared a merged block and ends where the next record starts.
   std::optional<CarvedRecord> DamagedCell(const std::uint8_t* cell, const std::uint8_t* end,
-                                          std::size_t pageOffset, DamageReport* report = nullptr) const;
+                                          std::size_t pageOffset, DamageReport* report = nullptr,
+                                          const std::uint8_t* cellEnd = nullptr) const;
+
+  // A record Carve found, read again from its cell the way it was found: intact or damaged,
+  // bound to end where it ended (`boundEnd`, a file offset or 0) and cut where a later cell
+  // starts (`cutAt`, a file offset or 0). `end` bounds the reading as the region did.
+  std::optional<CarvedRecord> ReadAgain(const std::uint8_t* cell, const std::uint8_t* end, std::size_t pageOffset,
+                                        bool damaged, std::size_t boundEnd, std::size_t cutAt) const;
 
  private:
   struct Header {
@@ -55,12 +68,12 @@ class RecordCarver {
   std::optional<CarvedRecord> Build(const Header& header, const std::uint8_t* cellStart,
                                     const std::uint8_t* recordStart, const std::uint8_t* limit) const;
   // Readings of a freed cell whose lost serial types (those in the cell's bytes [typesAt, 4))
-  // include a text or blob: its length is what the cell's size, known from the freeblock the
-  // cell fills, leaves after the other columns. In header_rebuild.cpp.
-  void RebuildLostTypes(const std::uint8_t* cell, const std::uint8_t* end, std::size_t typesAt,
+  // include a text or blob: its length is what the cell's size (it fills [cell, cellEnd))
+  // leaves after the other columns. In header_rebuild.cpp.
+  void RebuildLostTypes(const std::uint8_t* cell, const std::uint8_t* cellEnd, std::size_t typesAt,
                         const std::function<void(std::optional<CarvedRecord>)>& consider) const;
   void RebuildFrom(std::size_t column, std::size_t lostBytes, int variable, Header& header,
-                   const std::uint8_t* cell, const std::uint8_t* blockEnd, std::size_t typesAt,
+                   const std::uint8_t* cell, const std::uint8_t* cellEnd, std::size_t typesAt,
                    const std::function<void(std::optional<CarvedRecord>)>& consider) const;
 
   const PagedFile& file_;

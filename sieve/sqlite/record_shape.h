@@ -64,6 +64,11 @@ struct CarvedRecord {
   std::size_t bodyOffset = 0;
   std::size_t localBodyBytes = 0;
   std::uint64_t bodySize = 0;
+  // How the reading was bounded, so that it can be made again the same way: where a freed
+  // cell of a merged block was read to end (0: only its block and region bounded it), and
+  // where a later cell cut its tail (0: not cut).
+  std::size_t boundEnd = 0;
+  std::size_t cutAt = 0;
 };
 
 }  // namespace sieve::sqlite
