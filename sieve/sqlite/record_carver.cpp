@@ -115,6 +115,32 @@ bool RecordCarver::ReadTypesUntil(const std::uint8_t* p, const std::uint8_t* hea
   return true;
 }
 
+// The values into values_ (Null where lost and unsure, or missing); false when one does not
+// decode or the record says nothing. Most readings tried fail here, before any allocation.
+bool RecordCarver::DecodeBody(const Header& header, const std::uint8_t* localEnd, bool overflow) const {
+  values_.assign(shape_.columns.size(), Value{});
+  const std::uint8_t* body = header.typesEnd;
+  bool saysSomething = false;
+  const bool utf8 = file_.header.encoding == TextEncoding::kUtf8;
+  for (std::size_t column = 0; column < header.count; ++column) {
+    Value value;
+    if (!DecodeValue(types_[column], body, localEnd, overflow, value)) return false;
+    // UTF-8 text with a NUL in it is nearly always zeroed or foreign bytes, not a row.
+    if (value.kind == ValueKind::kText && utf8 && !shape_.allowNulInText &&
+        value.bytes.find('\0') != std::string_view::npos) {
+      return false;
+    }
+    // An assumed type from the shape's short list fixes the value's length, so its bytes are
+    // the value; a type guessed only by size is not.
+    const bool sure = column < 64 && ((header.sure >> column) & 1) != 0;
+    if (static_cast<int>(column) < header.lost && !sure && shape_.firstColumnTypes.empty()) continue;
+    values_[column] = value;
+    saysSomething |= value.kind != ValueKind::kNull && static_cast<int>(column) != shape_.rowidAliasColumn;
+  }
+  // A record of nothing but NULLs carries no data and is most often a run of zero bytes.
+  return saysSomething;
+}
+
 std::optional<CarvedRecord> RecordCarver::Build(const Header& header, const std::uint8_t* cellStart,
                                                 const std::uint8_t* recordStart,
                                                 const std::uint8_t* limit) const {
@@ -126,38 +152,18 @@ std::optional<CarvedRecord> RecordCarver::Build(const Header& header, const std:
   const std::uint64_t cellLength =
       static_cast<std::uint64_t>(recordStart - cellStart) + local + (overflow ? 4 : 0);
   if (cellLength > static_cast<std::uint64_t>(limit - cellStart)) return std::nullopt;
+  if (!DecodeBody(header, recordStart + local, overflow)) return std::nullopt;
 
   CarvedRecord record;
   record.fileOffset = static_cast<std::size_t>(cellStart - file_.bytes.data());
   record.length = static_cast<std::size_t>(cellLength);
   record.lostLeadingColumns = header.lost;
   record.truncated = overflow;
-  record.values.assign(shape_.columns.size(), Value{});
+  record.values = values_;
   record.serialTypes.assign(types_.begin(), types_.begin() + static_cast<std::ptrdiff_t>(header.count));
   record.bodyOffset = static_cast<std::size_t>(header.typesEnd - file_.bytes.data());
   record.localBodyBytes = static_cast<std::size_t>(recordStart + local - header.typesEnd);
   record.bodySize = header.bodySize;
-  const std::uint8_t* body = header.typesEnd;
-  const std::uint8_t* localEnd = recordStart + local;
-  bool saysSomething = false;
-  const bool utf8 = file_.header.encoding == TextEncoding::kUtf8;
-  for (std::size_t column = 0; column < header.count; ++column) {
-    Value value;
-    if (!DecodeValue(types_[column], body, localEnd, overflow, value)) return std::nullopt;
-    // UTF-8 text with a NUL in it is nearly always zeroed or foreign bytes, not a row.
-    if (value.kind == ValueKind::kText && utf8 && !shape_.allowNulInText &&
-        value.bytes.find('\0') != std::string_view::npos) {
-      return std::nullopt;
-    }
-    // An assumed type from the shape's short list fixes the value's length, so its bytes are
-    // the value; a type guessed only by size is not.
-    const bool sure = column < 64 && ((header.sure >> column) & 1) != 0;
-    if (static_cast<int>(column) < header.lost && !sure && shape_.firstColumnTypes.empty()) continue;
-    record.values[column] = value;
-    saysSomething |= value.kind != ValueKind::kNull && static_cast<int>(column) != shape_.rowidAliasColumn;
-  }
-  // A record of nothing but NULLs carries no data and is most often a run of zero bytes.
-  if (!saysSomething) return std::nullopt;
   return record;
 }
 
