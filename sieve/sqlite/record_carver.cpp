@@ -55,6 +55,29 @@ bool TextsValid(const std::vector<Value>& values, bool utf8) {
   return true;
 }
 
+// One test per offset that both searches of Carve must pass, a table lookup on the third
+// byte in the common case: in text and zeroed bytes almost every offset fails it, and the
+// two full tests cost several times as much. A superset of what MayStartIntactCell and
+// LooksLikeFreeblockHeader accept, so it changes no result.
+class OffsetPrefilter {
+ public:
+  OffsetPrefilter(std::size_t minColumns, std::size_t maxHeader, bool indexCell, std::uint32_t usableSize)
+      : indexCell_(indexCell), maxSizeHigh_(usableSize >> 8) {
+    for (std::size_t b = 0; b < 256; ++b) headerByte_[b] = b > minColumns && b <= maxHeader;
+  }
+  bool MayStart(const std::uint8_t* p, const std::uint8_t* end) const {
+    // Index cells keep their header length one byte earlier; they are rare enough to test whole.
+    if (indexCell_ || ((p[0] | p[1] | p[2]) & 0x80) || headerByte_[p[2]]) return true;
+    // A freeblock header's size: at least 4, at most the usable page size.
+    return p[2] <= maxSizeHigh_ && end - p > 4 && (p[2] != 0 || p[3] >= 4);
+  }
+
+ private:
+  bool indexCell_;
+  std::uint32_t maxSizeHigh_;
+  bool headerByte_[256];
+};
+
 constexpr std::size_t kFreeblockHeaderSize = 4;
 // Payload length (<= 3 bytes for any payload a page can hold locally), rowid (<= 9) and
 // header length (<= 2): the serial types start at most this far into the cell.
@@ -366,7 +389,9 @@ std::vector<CarvedRecord> RecordCarver::Carve(
     candidates.push_back({std::move(*record), weight, at, at + length});
   };
   const std::size_t maxHeader = 2 + 9 * shape_.columns.size();
+  const OffsetPrefilter prefilter(minColumns_, maxHeader, shape_.indexCell, file_.header.usableSize);
   for (const std::uint8_t* p = begin; end - p >= 3; ++p) {
+    if (!prefilter.MayStart(p, end)) continue;
     // Most offsets fail these cheap tests; the full checks run only where they pass.
     if (MayStartIntactCell(p, end, minColumns_, maxHeader, shape_.indexCell)) add(IntactCell(p, end), kIntactWeight);
     if (end - p > 4 && LooksLikeFreeblockHeader(p, static_cast<std::size_t>(p - file_.bytes.data()) - pageStart,
