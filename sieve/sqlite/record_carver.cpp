@@ -1,7 +1,6 @@
 #include "sieve/sqlite/record_carver.h"
 
 #include <algorithm>
-#include <unordered_set>
 
 #include "sieve/reader/text.h"
 #include "sieve/sqlite/btree_page.h"
@@ -55,27 +54,29 @@ bool TextsValid(const std::vector<Value>& values, bool utf8) {
   return true;
 }
 
-// One test per offset that both searches of Carve must pass, a table lookup on the third
-// byte in the common case: in text and zeroed bytes almost every offset fails it, and the
-// two full tests cost several times as much. A superset of what MayStartIntactCell and
-// LooksLikeFreeblockHeader accept, so it changes no result.
+// One test per offset that both searches of Carve must pass, on the third byte in the common
+// case: in text and zeroed bytes almost every offset fails it, and the two full tests cost
+// several times as much. A superset of what MayStartIntactCell and LooksLikeFreeblockHeader
+// accept, so it changes no result. Regions are mostly small: it must cost nothing to set up.
 class OffsetPrefilter {
  public:
   OffsetPrefilter(std::size_t minColumns, std::size_t maxHeader, bool indexCell, std::uint32_t usableSize)
-      : indexCell_(indexCell), maxSizeHigh_(usableSize >> 8) {
-    for (std::size_t b = 0; b < 256; ++b) headerByte_[b] = b > minColumns && b <= maxHeader;
-  }
+      : indexCell_(indexCell),
+        firstHeader_(static_cast<std::uint32_t>(minColumns + 1)),
+        headerSpan_(static_cast<std::uint32_t>(maxHeader > minColumns ? maxHeader - minColumns : 0)),
+        maxSizeHigh_(usableSize >> 8) {}
   bool MayStart(const std::uint8_t* p, const std::uint8_t* end) const {
     // Index cells keep their header length one byte earlier; they are rare enough to test whole.
-    if (indexCell_ || ((p[0] | p[1] | p[2]) & 0x80) || headerByte_[p[2]]) return true;
+    if (indexCell_ || ((p[0] | p[1] | p[2]) & 0x80) || std::uint32_t{p[2]} - firstHeader_ < headerSpan_) return true;
     // A freeblock header's size: at least 4, at most the usable page size.
     return p[2] <= maxSizeHigh_ && end - p > 4 && (p[2] != 0 || p[3] >= 4);
   }
 
  private:
   bool indexCell_;
+  std::uint32_t firstHeader_;  // header length bytes in [firstHeader_, firstHeader_ + headerSpan_)
+  std::uint32_t headerSpan_;
   std::uint32_t maxSizeHigh_;
-  bool headerByte_[256];
 };
 
 constexpr std::size_t kFreeblockHeaderSize = 4;
@@ -328,20 +329,28 @@ int DamagedWeight(const CarvedRecord& record, const RecordCarver::DamageReport& 
 // Freed cells lie side by side, as they were allocated: a candidate that starts where
 // another ends, or ends where another starts (or at the region's edge), is more likely real.
 void AddAdjacency(std::vector<Candidate>& candidates, std::size_t regionBegin, std::size_t regionEnd) {
-  std::unordered_set<std::size_t> begins;
-  std::unordered_set<std::size_t> ends;
+  if (candidates.empty()) return;
+  // Sorted lists, not hash sets: most regions hold a few candidates, and a set's nodes cost
+  // an allocation each.
+  std::vector<std::size_t> begins;
+  std::vector<std::size_t> ends;
+  begins.reserve(candidates.size());
+  ends.reserve(candidates.size());
   for (const Candidate& c : candidates) {
-    begins.insert(c.begin);
-    ends.insert(c.end);
+    begins.push_back(c.begin);
+    ends.push_back(c.end);
   }
+  std::sort(begins.begin(), begins.end());
+  std::sort(ends.begin(), ends.end());
   for (Candidate& c : candidates) {
-    if (c.begin == regionBegin || ends.count(c.begin)) c.weight += 15;
-    if (c.end == regionEnd || begins.count(c.end)) c.weight += 15;
+    if (c.begin == regionBegin || std::binary_search(ends.begin(), ends.end(), c.begin)) c.weight += 15;
+    if (c.end == regionEnd || std::binary_search(begins.begin(), begins.end(), c.end)) c.weight += 15;
   }
 }
 
 // The set of non-overlapping candidates with the greatest total weight, in offset order.
 std::vector<std::size_t> ChooseNonOverlapping(std::vector<Candidate>& candidates) {
+  if (candidates.empty()) return {};
   std::sort(candidates.begin(), candidates.end(),
             [](const Candidate& a, const Candidate& b) { return a.end < b.end || (a.end == b.end && a.begin < b.begin); });
   const std::size_t n = candidates.size();
