@@ -1,6 +1,7 @@
 #include "sieve/sqlite/record_carver.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "sieve/reader/text.h"
 #include "sieve/sqlite/btree_page.h"
@@ -64,15 +65,44 @@ class OffsetPrefilter {
       : indexCell_(indexCell),
         firstHeader_(static_cast<std::uint32_t>(minColumns + 1)),
         headerSpan_(static_cast<std::uint32_t>(maxHeader > minColumns ? maxHeader - minColumns : 0)),
-        maxSizeHigh_(usableSize >> 8) {}
+        maxSizeHigh_(usableSize >> 8) {
+    wide_ = !indexCell && firstHeader_ + headerSpan_ <= 256;
+    firstHeader8_ = static_cast<std::uint8_t>(firstHeader_);
+    headerSpan8_ = static_cast<std::uint8_t>(headerSpan_);
+    maxSizeHigh8_ = static_cast<std::uint8_t>(std::min<std::uint32_t>(maxSizeHigh_, 255));
+  }
   bool MayStart(const std::uint8_t* p, const std::uint8_t* end) const {
     // Index cells keep their header length one byte earlier; they are rare enough to test whole.
     if (indexCell_ || ((p[0] | p[1] | p[2]) & 0x80) || std::uint32_t{p[2]} - firstHeader_ < headerSpan_) return true;
     // A freeblock header's size: at least 4, at most the usable page size.
     return p[2] <= maxSizeHigh_ && end - p > 4 && (p[2] != 0 || p[3] >= 4);
   }
+  // Whether MayStart refuses all sixteen offsets from p on, tested at once (true only when
+  // it does; the region's end is left out of the test, which only makes it accept more).
+  // Reads p[0..18].
+  bool RefusesSixteen(const std::uint8_t* p) const {
+    if (!wide_) return false;
+    using Bytes = std::uint8_t __attribute__((vector_size(16)));
+    Bytes a, b, c, d;
+    std::memcpy(&a, p, 16);
+    std::memcpy(&b, p + 1, 16);
+    std::memcpy(&c, p + 2, 16);
+    std::memcpy(&d, p + 3, 16);
+    const Bytes high = (a | b | c) & 0x80;
+    const Bytes header = reinterpret_cast<Bytes>(static_cast<Bytes>(c - firstHeader8_) < headerSpan8_);
+    const Bytes size = reinterpret_cast<Bytes>(c <= maxSizeHigh8_) &
+                       (reinterpret_cast<Bytes>(c != 0) | reinterpret_cast<Bytes>(d >= 4));
+    const Bytes any = high | header | size;
+    std::uint64_t halves[2];
+    std::memcpy(halves, &any, 16);
+    return (halves[0] | halves[1]) == 0;
+  }
+  static constexpr std::size_t kWideReach = 19;  // bytes RefusesSixteen reads
 
  private:
+  // The byte-wide test holds the same bounds in 8 bits: header lengths below 256 only.
+  bool wide_ = false;
+  std::uint8_t firstHeader8_ = 0, headerSpan8_ = 0, maxSizeHigh8_ = 0;
   bool indexCell_;
   std::uint32_t firstHeader_;  // header length bytes in [firstHeader_, firstHeader_ + headerSpan_)
   std::uint32_t headerSpan_;
@@ -400,6 +430,10 @@ std::vector<CarvedRecord> RecordCarver::Carve(
   const std::size_t maxHeader = 2 + 9 * shape_.columns.size();
   const OffsetPrefilter prefilter(minColumns_, maxHeader, shape_.indexCell, file_.header.usableSize);
   for (const std::uint8_t* p = begin; end - p >= 3; ++p) {
+    if (end - p >= static_cast<std::ptrdiff_t>(OffsetPrefilter::kWideReach) && prefilter.RefusesSixteen(p)) {
+      p += 15;
+      continue;
+    }
     if (!prefilter.MayStart(p, end)) continue;
     // Most offsets fail these cheap tests; the full checks run only where they pass.
     if (MayStartIntactCell(p, end, minColumns_, maxHeader, shape_.indexCell)) add(IntactCell(p, end), kIntactWeight);
