@@ -46,17 +46,35 @@ std::uint64_t MixValue(std::uint64_t h, const Value& value) {
   return h;
 }
 
+// Each value is hashed on its own and the row combines the values' hashes, so the several
+// fingerprints of one live row hash its texts once.
+std::uint64_t ValueHash(const Value& value) { return MixValue(0x452821e638d01377ull, value); }
+
+template <typename HashOfColumn>
+std::uint64_t CombineRow(std::size_t columns, int skipColumn, bool skipFirst, const std::int64_t* rowid,
+                         const HashOfColumn& hashOf) {
+  std::uint64_t h = rowid ? Step(0x243f6a8885a308d3ull, static_cast<std::uint64_t>(*rowid)) : 0x13198a2e03707344ull;
+  for (std::size_t column = skipFirst ? 1 : 0; column < columns; ++column) {
+    if (static_cast<int>(column) == skipColumn) continue;
+    h = Step(h, hashOf(column));
+  }
+  return h;
+}
+
+// The hashes of a row's first `columns` values, a missing one hashed as NULL.
+void ValueHashes(const std::vector<Value>& values, std::size_t columns, std::vector<std::uint64_t>& out) {
+  const std::uint64_t null = ValueHash(Value{});
+  out.assign(columns, null);
+  for (std::size_t column = 0; column < columns && column < values.size(); ++column) out[column] = ValueHash(values[column]);
+}
+
 }  // namespace
 
 std::uint64_t RowFingerprint(const std::vector<Value>& values, std::size_t columns, int skipColumn,
                              bool skipFirst, const std::int64_t* rowid) {
-  std::uint64_t h = rowid ? Step(0x243f6a8885a308d3ull, static_cast<std::uint64_t>(*rowid)) : 0x13198a2e03707344ull;
   const Value null;
-  for (std::size_t column = skipFirst ? 1 : 0; column < columns; ++column) {
-    if (static_cast<int>(column) == skipColumn) continue;
-    h = MixValue(h, column < values.size() ? values[column] : null);
-  }
-  return h;
+  return CombineRow(columns, skipColumn, skipFirst, rowid,
+                    [&](std::size_t column) { return ValueHash(column < values.size() ? values[column] : null); });
 }
 
 LiveRows LiveRows::Build(const PagedFile& file, const std::vector<TableShape>& tables) {
@@ -65,6 +83,7 @@ LiveRows LiveRows::Build(const PagedFile& file, const std::vector<TableShape>& t
   if (!file.Searchable()) return live;
   std::vector<std::uint8_t> payload;
   std::vector<Value> values;
+  std::vector<std::uint64_t> hashes;
   for (std::size_t index = 0; index < tables.size(); ++index) {
     const TableShape& table = tables[index];
     if (table.rootPage == 0 || !file.HasPage(table.rootPage)) continue;
@@ -83,15 +102,18 @@ LiveRows LiveRows::Build(const PagedFile& file, const std::vector<TableShape>& t
         values[static_cast<std::size_t>(alias)].integer = cell.rowid;
       }
       ++live.rows_;
-      if (!indexCells) keys.withRowid.Insert(RowFingerprint(values, columns, -1, false, &cell.rowid));
-      keys.withoutRowid.Insert(RowFingerprint(values, columns, alias, false, nullptr));
-      keys.withoutFirst.Insert(RowFingerprint(values, columns, alias, true, nullptr));
+      ValueHashes(values, columns, hashes);
+      const auto hashOf = [&](std::size_t column) { return hashes[column]; };
+      if (!indexCells) keys.withRowid.Insert(CombineRow(columns, -1, false, &cell.rowid, hashOf));
+      keys.withoutRowid.Insert(CombineRow(columns, alias, false, nullptr, hashOf));
+      keys.withoutFirst.Insert(CombineRow(columns, alias, true, nullptr, hashOf));
       if (cell.overflowPage == 0) return;
       // What a carver sees of this row should a stale copy of its cell lie in free space.
       const std::uint8_t* local = file.Page(page).data() + cell.payloadOffset;
       if (!DecodeRecord(local, local + cell.localSize, values, true)) return;
-      keys.cut.Insert(RowFingerprint(values, columns, alias, false, nullptr));
-      keys.cutWithoutFirst.Insert(RowFingerprint(values, columns, alias, true, nullptr));
+      ValueHashes(values, columns, hashes);
+      keys.cut.Insert(CombineRow(columns, alias, false, nullptr, hashOf));
+      keys.cutWithoutFirst.Insert(CombineRow(columns, alias, true, nullptr, hashOf));
     };
     WalkBtree(file, table.rootPage, seen, visitor);
   }

@@ -1,7 +1,7 @@
 #include "sieve/sqlite/record_carver.h"
 
 #include <algorithm>
-#include <unordered_set>
+#include <cstring>
 
 #include "sieve/reader/text.h"
 #include "sieve/sqlite/btree_page.h"
@@ -54,6 +54,60 @@ bool TextsValid(const std::vector<Value>& values, bool utf8) {
   }
   return true;
 }
+
+// One test per offset that both searches of Carve must pass, on the third byte in the common
+// case: in text and zeroed bytes almost every offset fails it, and the two full tests cost
+// several times as much. A superset of what MayStartIntactCell and LooksLikeFreeblockHeader
+// accept, so it changes no result. Regions are mostly small: it must cost nothing to set up.
+class OffsetPrefilter {
+ public:
+  OffsetPrefilter(std::size_t minColumns, std::size_t maxHeader, bool indexCell, std::uint32_t usableSize)
+      : indexCell_(indexCell),
+        firstHeader_(static_cast<std::uint32_t>(minColumns + 1)),
+        headerSpan_(static_cast<std::uint32_t>(maxHeader > minColumns ? maxHeader - minColumns : 0)),
+        maxSizeHigh_(usableSize >> 8) {
+    wide_ = !indexCell && firstHeader_ + headerSpan_ <= 256;
+    firstHeader8_ = static_cast<std::uint8_t>(firstHeader_);
+    headerSpan8_ = static_cast<std::uint8_t>(headerSpan_);
+    maxSizeHigh8_ = static_cast<std::uint8_t>(std::min<std::uint32_t>(maxSizeHigh_, 255));
+  }
+  bool MayStart(const std::uint8_t* p, const std::uint8_t* end) const {
+    // Index cells keep their header length one byte earlier; they are rare enough to test whole.
+    if (indexCell_ || ((p[0] | p[1] | p[2]) & 0x80) || std::uint32_t{p[2]} - firstHeader_ < headerSpan_) return true;
+    // A freeblock header's size: at least 4, at most the usable page size.
+    return p[2] <= maxSizeHigh_ && end - p > 4 && (p[2] != 0 || p[3] >= 4);
+  }
+  // Whether MayStart refuses all sixteen offsets from p on, tested at once (true only when
+  // it does; the region's end is left out of the test, which only makes it accept more).
+  // Reads p[0..18].
+  bool RefusesSixteen(const std::uint8_t* p) const {
+    if (!wide_) return false;
+    using Bytes = std::uint8_t __attribute__((vector_size(16)));
+    Bytes a, b, c, d;
+    std::memcpy(&a, p, 16);
+    std::memcpy(&b, p + 1, 16);
+    std::memcpy(&c, p + 2, 16);
+    std::memcpy(&d, p + 3, 16);
+    const Bytes high = (a | b | c) & 0x80;
+    const Bytes header = reinterpret_cast<Bytes>(static_cast<Bytes>(c - firstHeader8_) < headerSpan8_);
+    const Bytes size = reinterpret_cast<Bytes>(c <= maxSizeHigh8_) &
+                       (reinterpret_cast<Bytes>(c != 0) | reinterpret_cast<Bytes>(d >= 4));
+    const Bytes any = high | header | size;
+    std::uint64_t halves[2];
+    std::memcpy(halves, &any, 16);
+    return (halves[0] | halves[1]) == 0;
+  }
+  static constexpr std::size_t kWideReach = 19;  // bytes RefusesSixteen reads
+
+ private:
+  // The byte-wide test holds the same bounds in 8 bits: header lengths below 256 only.
+  bool wide_ = false;
+  std::uint8_t firstHeader8_ = 0, headerSpan8_ = 0, maxSizeHigh8_ = 0;
+  bool indexCell_;
+  std::uint32_t firstHeader_;  // header length bytes in [firstHeader_, firstHeader_ + headerSpan_)
+  std::uint32_t headerSpan_;
+  std::uint32_t maxSizeHigh_;
+};
 
 constexpr std::size_t kFreeblockHeaderSize = 4;
 // Payload length (<= 3 bytes for any payload a page can hold locally), rowid (<= 9) and
@@ -115,6 +169,32 @@ bool RecordCarver::ReadTypesUntil(const std::uint8_t* p, const std::uint8_t* hea
   return true;
 }
 
+// The values into values_ (Null where lost and unsure, or missing); false when one does not
+// decode or the record says nothing. Most readings tried fail here, before any allocation.
+bool RecordCarver::DecodeBody(const Header& header, const std::uint8_t* localEnd, bool overflow) const {
+  values_.assign(shape_.columns.size(), Value{});
+  const std::uint8_t* body = header.typesEnd;
+  bool saysSomething = false;
+  const bool utf8 = file_.header.encoding == TextEncoding::kUtf8;
+  for (std::size_t column = 0; column < header.count; ++column) {
+    Value value;
+    if (!DecodeValue(types_[column], body, localEnd, overflow, value)) return false;
+    // UTF-8 text with a NUL in it is nearly always zeroed or foreign bytes, not a row.
+    if (value.kind == ValueKind::kText && utf8 && !shape_.allowNulInText &&
+        value.bytes.find('\0') != std::string_view::npos) {
+      return false;
+    }
+    // An assumed type from the shape's short list fixes the value's length, so its bytes are
+    // the value; a type guessed only by size is not.
+    const bool sure = column < 64 && ((header.sure >> column) & 1) != 0;
+    if (static_cast<int>(column) < header.lost && !sure && shape_.firstColumnTypes.empty()) continue;
+    values_[column] = value;
+    saysSomething |= value.kind != ValueKind::kNull && static_cast<int>(column) != shape_.rowidAliasColumn;
+  }
+  // A record of nothing but NULLs carries no data and is most often a run of zero bytes.
+  return saysSomething;
+}
+
 std::optional<CarvedRecord> RecordCarver::Build(const Header& header, const std::uint8_t* cellStart,
                                                 const std::uint8_t* recordStart,
                                                 const std::uint8_t* limit) const {
@@ -126,38 +206,18 @@ std::optional<CarvedRecord> RecordCarver::Build(const Header& header, const std:
   const std::uint64_t cellLength =
       static_cast<std::uint64_t>(recordStart - cellStart) + local + (overflow ? 4 : 0);
   if (cellLength > static_cast<std::uint64_t>(limit - cellStart)) return std::nullopt;
+  if (!DecodeBody(header, recordStart + local, overflow)) return std::nullopt;
 
   CarvedRecord record;
   record.fileOffset = static_cast<std::size_t>(cellStart - file_.bytes.data());
   record.length = static_cast<std::size_t>(cellLength);
   record.lostLeadingColumns = header.lost;
   record.truncated = overflow;
-  record.values.assign(shape_.columns.size(), Value{});
+  record.values = values_;
   record.serialTypes.assign(types_.begin(), types_.begin() + static_cast<std::ptrdiff_t>(header.count));
   record.bodyOffset = static_cast<std::size_t>(header.typesEnd - file_.bytes.data());
   record.localBodyBytes = static_cast<std::size_t>(recordStart + local - header.typesEnd);
   record.bodySize = header.bodySize;
-  const std::uint8_t* body = header.typesEnd;
-  const std::uint8_t* localEnd = recordStart + local;
-  bool saysSomething = false;
-  const bool utf8 = file_.header.encoding == TextEncoding::kUtf8;
-  for (std::size_t column = 0; column < header.count; ++column) {
-    Value value;
-    if (!DecodeValue(types_[column], body, localEnd, overflow, value)) return std::nullopt;
-    // UTF-8 text with a NUL in it is nearly always zeroed or foreign bytes, not a row.
-    if (value.kind == ValueKind::kText && utf8 && !shape_.allowNulInText &&
-        value.bytes.find('\0') != std::string_view::npos) {
-      return std::nullopt;
-    }
-    // An assumed type from the shape's short list fixes the value's length, so its bytes are
-    // the value; a type guessed only by size is not.
-    const bool sure = column < 64 && ((header.sure >> column) & 1) != 0;
-    if (static_cast<int>(column) < header.lost && !sure && shape_.firstColumnTypes.empty()) continue;
-    record.values[column] = value;
-    saysSomething |= value.kind != ValueKind::kNull && static_cast<int>(column) != shape_.rowidAliasColumn;
-  }
-  // A record of nothing but NULLs carries no data and is most often a run of zero bytes.
-  if (!saysSomething) return std::nullopt;
   return record;
 }
 
@@ -340,15 +400,22 @@ int DamagedWeight(const CarvedRecord& record, const RecordCarver::DamageReport& 
 // Freed cells lie side by side, as they were allocated: a candidate that starts where
 // another ends, or ends where another starts (or at the region's edge), is more likely real.
 void AddAdjacency(std::vector<Candidate>& candidates, std::size_t regionBegin, std::size_t regionEnd) {
-  std::unordered_set<std::size_t> begins;
-  std::unordered_set<std::size_t> ends;
+  if (candidates.empty()) return;
+  // Sorted lists, not hash sets: most regions hold a few candidates, and a set's nodes cost
+  // an allocation each.
+  std::vector<std::size_t> begins;
+  std::vector<std::size_t> ends;
+  begins.reserve(candidates.size());
+  ends.reserve(candidates.size());
   for (const Candidate& c : candidates) {
-    begins.insert(c.begin);
-    ends.insert(c.end);
+    begins.push_back(c.begin);
+    ends.push_back(c.end);
   }
+  std::sort(begins.begin(), begins.end());
+  std::sort(ends.begin(), ends.end());
   for (Candidate& c : candidates) {
-    if (c.begin == regionBegin || ends.count(c.begin)) c.weight += 15;
-    if (c.end == regionEnd || begins.count(c.end)) c.weight += 15;
+    if (c.begin == regionBegin || std::binary_search(ends.begin(), ends.end(), c.begin)) c.weight += 15;
+    if (c.end == regionEnd || std::binary_search(begins.begin(), begins.end(), c.end)) c.weight += 15;
   }
 }
 
@@ -400,6 +467,7 @@ void AddMergedBlockCells(const RecordCarver& carver, const PagedFile& file, cons
 
 // The set of non-overlapping candidates with the greatest total weight, in offset order.
 std::vector<std::size_t> ChooseNonOverlapping(std::vector<Candidate>& candidates) {
+  if (candidates.empty()) return {};
   std::sort(candidates.begin(), candidates.end(),
             [](const Candidate& a, const Candidate& b) { return a.end < b.end || (a.end == b.end && a.begin < b.begin); });
   const std::size_t n = candidates.size();
@@ -447,7 +515,13 @@ std::vector<CarvedRecord> RecordCarver::Carve(
     candidates.push_back({std::move(*record), weight, at, at + length});
   };
   const std::size_t maxHeader = 2 + 9 * shape_.columns.size();
+  const OffsetPrefilter prefilter(minColumns_, maxHeader, shape_.indexCell, file_.header.usableSize);
   for (const std::uint8_t* p = begin; end - p >= 3; ++p) {
+    if (end - p >= static_cast<std::ptrdiff_t>(OffsetPrefilter::kWideReach) && prefilter.RefusesSixteen(p)) {
+      p += 15;
+      continue;
+    }
+    if (!prefilter.MayStart(p, end)) continue;
     // Most offsets fail these cheap tests; the full checks run only where they pass.
     if (MayStartIntactCell(p, end, minColumns_, maxHeader, shape_.indexCell)) add(IntactCell(p, end), kIntactWeight);
     if (end - p > 4 && LooksLikeFreeblockHeader(p, static_cast<std::size_t>(p - file_.bytes.data()) - pageStart,

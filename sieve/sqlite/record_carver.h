@@ -65,6 +65,7 @@ class RecordCarver {
                  std::size_t count, Header& header) const;
   bool ReadTypesUntil(const std::uint8_t* p, const std::uint8_t* headerEnd, std::size_t firstColumn,
                       Header& header) const;
+  bool DecodeBody(const Header& header, const std::uint8_t* localEnd, bool overflow) const;
   std::optional<CarvedRecord> Build(const Header& header, const std::uint8_t* cellStart,
                                     const std::uint8_t* recordStart, const std::uint8_t* limit) const;
   // Readings of a freed cell whose lost serial types (those in the cell's bytes [typesAt, 4))
@@ -81,6 +82,7 @@ class RecordCarver {
   std::size_t minColumns_;
   std::uint64_t maxPayload_;  // no payload is longer than the file the page came from
   mutable std::vector<std::uint64_t> types_;  // serial types of the candidate being checked
+  mutable std::vector<Value> values_;         // its values, copied out only when it reads whole
 };
 
 }  // namespace sieve::sqlite
