@@ -44,6 +44,7 @@ void CCalendarSqlite::FindColumns() {
   columns_.priority = at("priority");
   columns_.due = at("due_date");
   columns_.completion = at("completion_date");
+  columns_.allDay = at("all_day");
   columns_.uuid = at(table_ == "Event" ? "unique_identifier" : "UUID");
 
   reminderLists_.clear();
@@ -114,6 +115,7 @@ void CCalendarSqlite::OnRecord(std::size_t, const CarvedRecord& record) {
   item.status = Narrow(CarvedInteger(record.values, columns_.status));
   item.availability = Narrow(CarvedInteger(record.values, columns_.availability));
   item.priority = Narrow(CarvedInteger(record.values, columns_.priority));
+  item.allDay = CarvedInteger(record.values, columns_.allDay).value_or(0) != 0;
   const auto entityType = CarvedInteger(record.values, columns_.entityType);
   const bool inReminderList =
       item.calendarId && std::find(reminderLists_.begin(), reminderLists_.end(), *item.calendarId) !=
