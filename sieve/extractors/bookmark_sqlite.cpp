@@ -21,6 +21,7 @@ int CBookmarkSqlite::scan() {
   title_ = StoredColumnIndex(columns, "title");
   url_ = StoredColumnIndex(columns, "url");
   uuid_ = StoredColumnIndex(columns, "external_uuid");
+  parent_ = StoredColumnIndex(columns, "parent");
   const int result = CSqliteDelete::scan();
   if (result <= 0) return result;
   // An edited bookmark leaves its old cell behind, and moving cells between pages leaves copies
@@ -77,6 +78,7 @@ void CBookmarkSqlite::OnRecord(std::size_t, const CarvedRecord& record) {
   }
   if (const auto* v = CarvedValue(record.values, title_)) found.bookmark.title = Text(*v);
   if (const auto* v = CarvedValue(record.values, url_)) found.bookmark.url = Text(*v);
+  found.bookmark.parent = CarvedInteger(record.values, parent_);
   found_.push_back(std::move(found));
 }
 
