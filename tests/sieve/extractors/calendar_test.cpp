@@ -9,6 +9,7 @@
 
 #include "sieve/extractors/calendar_info.h"
 #include "sieve/extractors/calendar_sqlite.h"
+#include "sieve/extractors/reminder_store_sqlite.h"
 #include "sieve/reader/time_text.h"
 #include "support/test_support.h"
 
@@ -330,6 +331,21 @@ TEST_F(CalendarTest, HostileFilesGiveAClearResult) {
     CCalendarSqlite engine;
     ASSERT_EQ(engine.Load(path), 0);
     EXPECT_GE(engine.scan(), CSqliteDelete::kNotSearchable);
+  }
+  // Damaged reminder stores of both table layouts: records with a title, never a crash.
+  for (const char* version : {"13.7", "18.1"}) {
+    for (const auto& [name, bytes] : test::DamagedCopies(test::ReadFile(backups_[version]->stores.front()), 4096, 5)) {
+      SCOPED_TRACE(std::string(version) + " store " + name);
+      const std::string path = dir.Join(std::string(version) + name + ".sqlite");
+      test::WriteFile(path, bytes);
+      CRemainderInfo reminders;
+      for (const ReminderRecord& r : Read(reminders, dir.Join("absent"), nullptr, {path}).Records()) {
+        EXPECT_FALSE(r.Summary.empty());
+      }
+      CReminderStoreSqlite engine;
+      ASSERT_EQ(engine.Load(path), 0);
+      EXPECT_GE(engine.scan(), CSqliteDelete::kNotSearchable);
+    }
   }
   CCalendarInfo missing;
   int result = 0;
