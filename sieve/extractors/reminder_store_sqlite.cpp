@@ -1,13 +1,13 @@
 #include "sieve/extractors/reminder_store_sqlite.h"
 
 #include <algorithm>
-#include <set>
-#include <tuple>
 
-#include "sieve/extractors/carved_columns.h"
+#include "sieve/sqlite/carve_toolkit.h"
 
 namespace sieve {
 namespace {
+
+using namespace sqlite;
 
 constexpr std::uint32_t kLongestText = 655350;
 
@@ -38,43 +38,18 @@ void CReminderStoreSqlite::FindLayout() {
   columns_.entity = at(col::kEntity);
   if (!layout_->shared) return;
   const int name = StoredColumnIndex(TableColumns("Z_PRIMARYKEY"), "Z_NAME");
-  ForEachLiveRow("Z_PRIMARYKEY", [&](std::int64_t rowid, const std::vector<sqlite::Value>& values) {
-    const sqlite::Value* value = CarvedValue(values, name);
-    if (value != nullptr && value->kind == sqlite::ValueKind::kText && Text(*value) == kReminderEntityName) {
-      entity_ = rowid;
-    }
+  ForEachLiveRow("Z_PRIMARYKEY", [&](std::int64_t rowid, const std::vector<Value>& values) {
+    if (HasText(values, name) && TextAt(values, name) == kReminderEntityName) entity_ = rowid;
   });
 }
 
 int CReminderStoreSqlite::scan() {
   items_.clear();
-  found_.clear();
   FindLayout();
   // Without its entity number a shared table's rows cannot be told apart.
   if (!layout_ || columns_.title < 0 || (layout_->shared && !entity_)) return 0;
   const int result = CSqliteDelete::scan();
-  if (result <= 0) return result;
-  // Edits and page moves leave copies of live rows behind: known by a live Z_PK, a live
-  // reminder's identity, or the same title and due date.
-  const std::set<std::int64_t> live = LiveRowids(layout_->table);
-  std::set<std::string> liveIdentities;
-  std::set<std::pair<std::string, std::optional<double>>> liveReminders;
-  ForEachLiveRow(layout_->table, [&](std::int64_t, const std::vector<sqlite::Value>& values) {
-    const sqlite::Value* title = CarvedValue(values, columns_.title);
-    if (title == nullptr || title->kind != sqlite::ValueKind::kText) return;
-    liveReminders.emplace(Text(*title), CarvedNumber(values, columns_.due));
-    const sqlite::Value* identity = CarvedValue(values, columns_.identity);
-    if (identity != nullptr && identity->kind == sqlite::ValueKind::kText) liveIdentities.insert(Text(*identity));
-  });
-  for (auto& [item, identity] : found_) {
-    if (live.contains(item.rowid) || (!identity.empty() && liveIdentities.contains(identity)) ||
-        liveReminders.contains({item.title, item.due})) {
-      continue;
-    }
-    items_.push_back(std::move(item));
-  }
-  found_.clear();
-  return static_cast<int>(items_.size());
+  return result < 0 ? result : static_cast<int>(items_.size());
 }
 
 std::vector<RecordShape> CReminderStoreSqlite::Shapes() const {
@@ -82,36 +57,35 @@ std::vector<RecordShape> CReminderStoreSqlite::Shapes() const {
   std::optional<RecordShape> shape = ShapeForTable(layout_->table);
   if (!shape) return {};
   // A reminder without a title shows nothing; asking for text also rules out most noise.
-  shape->columns[static_cast<std::size_t>(columns_.title)] = sqlite::kText;
-  if (layout_->shared && columns_.entity >= 0) shape->columns[static_cast<std::size_t>(columns_.entity)] = sqlite::kInteger;
-  shape->maxBytes.assign(shape->columns.size(), kLongestText);
+  LimitValueBytes(*shape, kLongestText);
+  NarrowColumn(*shape, columns_.title, kText);
+  if (layout_->shared) NarrowColumn(*shape, columns_.entity, kInteger);
   return {*shape};
 }
 
-bool CReminderStoreSqlite::Accept(std::size_t, const CarvedRecord& record) const {
-  const sqlite::Value* title = CarvedValue(record.values, columns_.title);
-  if (title == nullptr || title->kind != sqlite::ValueKind::kText || title->bytes.empty()) return false;
-  return !layout_->shared || CarvedInteger(record.values, columns_.entity) == entity_;
+// Edits and page moves leave copies of live rows behind, often with their Z_PK overwritten:
+// they are known by the reminder's CloudKit identity, or by the same title and due date.
+CSqliteDelete::ShapeTable CReminderStoreSqlite::TableOf(std::size_t) const {
+  return {layout_ ? layout_->table : std::string(), {{columns_.identity}, {columns_.title, columns_.due}}};
 }
 
-void CReminderStoreSqlite::OnRecord(std::size_t, const CarvedRecord& record) {
+bool CReminderStoreSqlite::Accept(std::size_t, const CarvedRecord& record) const {
+  if (!HasText(record.values, columns_.title)) return false;
+  return !layout_->shared || IntegerAt(record.values, columns_.entity) == entity_;
+}
+
+void CReminderStoreSqlite::OnRecord(std::size_t, const CarvedRecord& record, const RecordOrigin&) {
   RecoveredReminder item;
-  std::string identity;
   item.rowid = record.rowid;
-  if (const auto* v = CarvedValue(record.values, columns_.title)) item.title = Text(*v);
-  if (const auto* v = CarvedValue(record.values, columns_.notes); v && v->kind == sqlite::ValueKind::kText) {
-    item.notes = Text(*v);
-  }
-  if (const auto* v = CarvedValue(record.values, columns_.identity); v && v->kind == sqlite::ValueKind::kText) {
-    identity = Text(*v);
-  }
-  item.start = CarvedNumber(record.values, columns_.start);
-  item.due = CarvedNumber(record.values, columns_.due);
-  item.completion = CarvedNumber(record.values, columns_.completion);
-  item.list = CarvedInteger(record.values, columns_.list);
-  item.priority = Narrow(CarvedInteger(record.values, columns_.priority));
-  item.completed = CarvedInteger(record.values, columns_.completed).value_or(0) != 0 || item.completion.has_value();
-  found_.emplace_back(std::move(item), std::move(identity));
+  item.title = TextAt(record.values, columns_.title);
+  if (HasText(record.values, columns_.notes)) item.notes = TextAt(record.values, columns_.notes);
+  item.start = NumberAt(record.values, columns_.start);
+  item.due = NumberAt(record.values, columns_.due);
+  item.completion = NumberAt(record.values, columns_.completion);
+  item.list = IntegerAt(record.values, columns_.list);
+  item.priority = Narrow(IntegerAt(record.values, columns_.priority));
+  item.completed = IntegerAt(record.values, columns_.completed).value_or(0) != 0 || item.completion.has_value();
+  items_.push_back(std::move(item));
 }
 
 }  // namespace sieve

@@ -32,8 +32,9 @@ class CReminderStoreSqlite : public CSqliteDelete {
 
  protected:
   std::vector<RecordShape> Shapes() const override;
+  ShapeTable TableOf(std::size_t shapeIndex) const override;
   bool Accept(std::size_t shapeIndex, const CarvedRecord& record) const override;
-  void OnRecord(std::size_t shapeIndex, const CarvedRecord& record) override;
+  void OnRecord(std::size_t shapeIndex, const CarvedRecord& record, const RecordOrigin& origin) override;
 
  private:
   struct Columns {
@@ -45,7 +46,6 @@ class CReminderStoreSqlite : public CSqliteDelete {
   std::optional<ReminderStoreLayout> layout_;
   Columns columns_;
   std::optional<std::int64_t> entity_;  // Z_ENT of reminders in a shared table
-  std::vector<std::pair<RecoveredReminder, std::string>> found_;  // with the identity it carried
   std::vector<RecoveredReminder> items_;
 };
 

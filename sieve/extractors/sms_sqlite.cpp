@@ -1,30 +1,14 @@
 #include "sieve/extractors/sms_sqlite.h"
 
-#include "sieve/reader/text.h"
+#include "sieve/sqlite/carve_toolkit.h"
 
 namespace sieve {
 namespace {
 
-using sqlite::kInteger;
-using sqlite::kNull;
-using sqlite::kText;
+using namespace sqlite;
 
 constexpr std::uint32_t kLongestGuid = 128;
 constexpr std::uint32_t kLongestHandle = 512;
-
-void Narrow(RecordShape& shape, int column, std::uint8_t kinds, std::uint32_t maxBytes = 0) {
-  if (column < 0 || static_cast<std::size_t>(column) >= shape.columns.size()) return;
-  shape.columns[static_cast<std::size_t>(column)] = kinds;
-  if (maxBytes != 0) {
-    if (shape.maxBytes.size() < shape.columns.size()) shape.maxBytes.resize(shape.columns.size(), 0);
-    shape.maxBytes[static_cast<std::size_t>(column)] = maxBytes;
-  }
-}
-
-bool Holds(const std::vector<sqlite::Value>& values, int column, sqlite::ValueKind kind) {
-  return column >= 0 && static_cast<std::size_t>(column) < values.size() &&
-         values[static_cast<std::size_t>(column)].kind == kind;
-}
 
 // madrid_flags: the 0x8000 bit marks an iMessage the owner sent (36869, 45061 sent;
 // 12289, 77825 received).
@@ -34,54 +18,16 @@ constexpr std::int64_t kMadridFromMe = 0x8000;
 
 CSmsSqlite::~CSmsSqlite() = default;
 
-int CSmsSqlite::ColumnOf(const std::string& table, const std::string& name) const {
-  int position = 0;
-  const std::string wanted = ToLowerAscii(name);
-  for (const sqlite::TableColumn& column : TableColumns(table)) {
-    if (!column.stored) continue;
-    if (ToLowerAscii(column.name) == wanted) return position;
-    ++position;
-  }
-  return -1;
-}
-
-std::int64_t CSmsSqlite::IntegerAt(const std::vector<sqlite::Value>& values, int column) const {
-  if (!Holds(values, column, sqlite::ValueKind::kInteger)) return 0;
-  return values[static_cast<std::size_t>(column)].integer;
-}
-
-std::string CSmsSqlite::TextAt(const std::vector<sqlite::Value>& values, int column) const {
-  if (column < 0 || static_cast<std::size_t>(column) >= values.size()) return {};
-  const sqlite::Value& value = values[static_cast<std::size_t>(column)];
-  if (value.kind != sqlite::ValueKind::kText) return {};
-  return Text(value);
-}
-
-// What makes two message rows the same message: the guid where the layout has one,
-// otherwise the party, the date and the text together.
-std::string CSmsSqlite::MessageKey(const std::vector<sqlite::Value>& values) const {
-  const std::string guid = TextAt(values, columns_.guid);
-  if (!guid.empty()) return "g:" + guid;
-  std::string party = TextAt(values, columns_.address);
-  if (IntegerAt(values, columns_.isMadrid) != 0) party = TextAt(values, columns_.madridHandle);
-  return "r:" + party + '\x1f' + std::to_string(IntegerAt(values, columns_.date)) + '\x1f' +
-         TextAt(values, columns_.text);
-}
-
-void CSmsSqlite::LearnLiveRows() {
-  liveMessageRowids_ = LiveRowids("message");
-  liveHandleRowids_ = LiveRowids("handle");
-  ForEachLiveRow("message", [&](std::int64_t, const std::vector<sqlite::Value>& values) {
-    knownMessages_.insert(MessageKey(values));
-  });
-}
-
 int CSmsSqlite::scan() {
   handles_.clear();
   messages_.clear();
-  knownMessages_.clear();
   if (!Searchable()) return CSqliteDelete::scan();
   columns_ = Columns{};
+  const auto message = TableColumns("message");
+  const auto handle = TableColumns("handle");
+  const auto ColumnOf = [&](std::string_view table, const char* name) {
+    return StoredColumnIndex(table == "message" ? message : handle, name);
+  };
   columns_.text = ColumnOf("message", "text");
   columns_.date = ColumnOf("message", "date");
   if (layout_ == SmsLayout::Newer) {
@@ -97,7 +43,6 @@ int CSmsSqlite::scan() {
     columns_.madridHandle = ColumnOf("message", "madrid_handle");
     columns_.madridFlags = ColumnOf("message", "madrid_flags");
   }
-  LearnLiveRows();
   return CSqliteDelete::scan();
 }
 
@@ -105,66 +50,67 @@ std::vector<RecordShape> CSmsSqlite::Shapes() const {
   std::vector<RecordShape> shapes;
   std::optional<RecordShape> message = ShapeForTable("message");
   if (!message || columns_.date < 0 || columns_.text < 0) return shapes;
-  Narrow(*message, columns_.date, kInteger | kNull);
+  NarrowColumn(*message, columns_.date, kInteger | kNull);
   if (layout_ == SmsLayout::Newer) {
     if (columns_.guid < 0 || columns_.handleId < 0) return shapes;
-    Narrow(*message, columns_.guid, kText, kLongestGuid);  // NOT NULL
-    Narrow(*message, columns_.handleId, kInteger | kNull);
-    Narrow(*message, columns_.isFromMe, kInteger | kNull);
+    NarrowColumn(*message, columns_.guid, kText, kLongestGuid);  // NOT NULL
+    NarrowColumn(*message, columns_.handleId, kInteger | kNull);
+    NarrowColumn(*message, columns_.isFromMe, kInteger | kNull);
   } else {
-    Narrow(*message, columns_.address, kText | kNull, kLongestHandle);
-    Narrow(*message, columns_.flags, kInteger | kNull);
-    Narrow(*message, columns_.madridHandle, kText | kNull, kLongestHandle);
+    NarrowColumn(*message, columns_.address, kText | kNull, kLongestHandle);
+    NarrowColumn(*message, columns_.flags, kInteger | kNull);
+    NarrowColumn(*message, columns_.madridHandle, kText | kNull, kLongestHandle);
   }
   shapes.push_back(*message);
   if (layout_ == SmsLayout::Newer) {
     std::optional<RecordShape> handle = ShapeForTable("handle");
     if (handle && columns_.handleIdText >= 0) {
-      Narrow(*handle, columns_.handleIdText, kText, kLongestHandle);
+      NarrowColumn(*handle, columns_.handleIdText, kText, kLongestHandle);
       shapes.push_back(*handle);
     }
   }
   return shapes;
 }
 
-bool CSmsSqlite::Accept(std::size_t shapeIndex, const CarvedRecord& record) const {
-  if (shapeIndex == kHandleShape) {
-    if (record.rowid >= 0 && liveHandleRowids_.count(record.rowid) != 0) return false;
-    return !TextAt(record.values, columns_.handleIdText).empty();
-  }
-  if (record.rowid >= 0 && liveMessageRowids_.count(record.rowid) != 0) return false;
-  if (!Holds(record.values, columns_.date, sqlite::ValueKind::kInteger) &&
-      !Holds(record.values, columns_.date, sqlite::ValueKind::kNull)) {
-    return false;
-  }
-  if (layout_ == SmsLayout::Newer) return !TextAt(record.values, columns_.guid).empty();
-  const bool madrid = IntegerAt(record.values, columns_.isMadrid) != 0;
-  const std::string party = TextAt(record.values, madrid ? columns_.madridHandle : columns_.address);
-  return !party.empty() || Holds(record.values, columns_.text, sqlite::ValueKind::kText);
+// A message is named by its guid where the layout has one, otherwise by its party, date and
+// text together; a handle by its address and service.
+CSqliteDelete::ShapeTable CSmsSqlite::TableOf(std::size_t shapeIndex) const {
+  if (shapeIndex == kHandleShape) return {"handle", {{columns_.handleIdText, columns_.handleService}}};
+  if (layout_ == SmsLayout::Newer) return {"message", {{columns_.guid}}};
+  return {"message", {{columns_.address, columns_.madridHandle, columns_.date, columns_.text}}};
 }
 
-void CSmsSqlite::OnRecord(std::size_t shapeIndex, const CarvedRecord& record) {
+bool CSmsSqlite::Accept(std::size_t shapeIndex, const CarvedRecord& record) const {
+  if (shapeIndex == kHandleShape) return !TextAt(record.values, columns_.handleIdText).empty();
+  const Value* date = ValueAt(record.values, columns_.date);
+  if (date == nullptr || (date->kind != ValueKind::kInteger && date->kind != ValueKind::kNull)) return false;
+  if (layout_ == SmsLayout::Newer) return !TextAt(record.values, columns_.guid).empty();
+  const bool madrid = IntegerAt(record.values, columns_.isMadrid).value_or(0) != 0;
+  const std::string party = TextAt(record.values, madrid ? columns_.madridHandle : columns_.address);
+  const Value* text = ValueAt(record.values, columns_.text);
+  return !party.empty() || (text != nullptr && text->kind == ValueKind::kText);
+}
+
+void CSmsSqlite::OnRecord(std::size_t shapeIndex, const CarvedRecord& record, const RecordOrigin&) {
   if (shapeIndex == kHandleShape) {
     handles_.push_back({record.rowid, TextAt(record.values, columns_.handleIdText),
                         TextAt(record.values, columns_.handleService)});
     return;
   }
-  // A live row, a stale copy of one, or a row already reported elsewhere in the file.
-  if (!knownMessages_.insert(MessageKey(record.values)).second) return;
   RecoveredSmsMessage message;
   message.rowid = record.rowid;
-  message.date = IntegerAt(record.values, columns_.date);
+  message.date = IntegerAt(record.values, columns_.date).value_or(0);
   message.text = TextAt(record.values, columns_.text);
   if (layout_ == SmsLayout::Newer) {
-    message.handleId = IntegerAt(record.values, columns_.handleId);
-    message.isFromMe = IntegerAt(record.values, columns_.isFromMe) != 0 ? 1 : 0;
-  } else if (IntegerAt(record.values, columns_.isMadrid) != 0) {
+    message.handleId = IntegerAt(record.values, columns_.handleId).value_or(0);
+    message.isFromMe = IntegerAt(record.values, columns_.isFromMe).value_or(0) != 0 ? 1 : 0;
+  } else if (IntegerAt(record.values, columns_.isMadrid).value_or(0) != 0) {
     message.address = TextAt(record.values, columns_.madridHandle);
-    message.isFromMe = (IntegerAt(record.values, columns_.madridFlags) & kMadridFromMe) != 0 ? 1 : 0;
+    message.isFromMe = (IntegerAt(record.values, columns_.madridFlags).value_or(0) & kMadridFromMe) != 0 ? 1 : 0;
   } else {
     message.address = TextAt(record.values, columns_.address);
     message.dateSince2001 = false;
-    message.isFromMe = IntegerAt(record.values, columns_.flags) == 2 ? 0 : 1;
+    message.isFromMe = IntegerAt(record.values, columns_.flags).value_or(0) == 2 ? 0 : 1;
   }
   messages_.push_back(std::move(message));
 }

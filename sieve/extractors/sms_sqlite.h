@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -34,7 +33,6 @@ class CSmsSqlite : public CSqliteDelete {
   explicit CSmsSqlite(SmsLayout layout) : layout_(layout) {}
   ~CSmsSqlite() override;
 
-  // Learns the live rows first, so that no live row (nor a stale copy of one) is reported.
   int scan() override;
 
   const std::vector<RecoveredSmsHandle>& Handles() const { return handles_; }
@@ -42,8 +40,9 @@ class CSmsSqlite : public CSqliteDelete {
 
  protected:
   std::vector<RecordShape> Shapes() const override;
+  ShapeTable TableOf(std::size_t shapeIndex) const override;
   bool Accept(std::size_t shapeIndex, const CarvedRecord& record) const override;
-  void OnRecord(std::size_t shapeIndex, const CarvedRecord& record) override;
+  void OnRecord(std::size_t shapeIndex, const CarvedRecord& record, const RecordOrigin& origin) override;
 
  private:
   struct Columns {  // positions in the message / handle shapes; -1 when the file lacks one
@@ -53,17 +52,8 @@ class CSmsSqlite : public CSqliteDelete {
   };
   enum ShapeIndex : std::size_t { kMessageShape = 0, kHandleShape = 1 };
 
-  int ColumnOf(const std::string& table, const std::string& name) const;
-  void LearnLiveRows();
-  std::string MessageKey(const std::vector<sqlite::Value>& values) const;
-  std::int64_t IntegerAt(const std::vector<sqlite::Value>& values, int column) const;
-  std::string TextAt(const std::vector<sqlite::Value>& values, int column) const;
-
   SmsLayout layout_;
   Columns columns_;
-  std::set<std::int64_t> liveMessageRowids_;
-  std::set<std::int64_t> liveHandleRowids_;
-  std::set<std::string> knownMessages_;  // live rows, then every row already reported
   std::vector<RecoveredSmsHandle> handles_;
   std::vector<RecoveredSmsMessage> messages_;
 };

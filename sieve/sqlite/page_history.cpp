@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <limits>
+#include <memory>
 
+#include "sieve/sqlite/copy_on_write_view.h"
 #include "sieve/sqlite/hot_rollback.h"
 #include "sieve/sqlite/rollback_journal.h"
 #include "sieve/sqlite/wal_log.h"
@@ -42,10 +45,21 @@ void AddWarnings(std::vector<std::string>& to, const std::vector<std::string>& f
   to.insert(to.end(), from.begin(), from.end());
 }
 
-}  // namespace
+// The current view's bytes: either a zeroed buffer that every page is copied into, or a
+// copy-on-write mapping whose first `mapped` bytes already hold the main file's.
+struct CurrentBytes {
+  std::uint8_t* data = nullptr;
+  std::size_t mapped = 0;
+};
+using CurrentMaker = std::function<CurrentBytes(FileHistory&, std::size_t size, std::size_t mainBytes)>;
 
-FileHistoryResult ReadFileHistory(std::span<const std::uint8_t> mainFile, std::span<const std::uint8_t> wal,
-                                  std::span<const std::uint8_t> journal) {
+CurrentBytes CopiedCurrent(FileHistory& history, std::size_t size, std::size_t) {
+  history.currentBytes.assign(size, 0);
+  return {history.currentBytes.data(), 0};
+}
+
+FileHistoryResult Read(std::span<const std::uint8_t> mainFile, std::span<const std::uint8_t> wal,
+                       std::span<const std::uint8_t> journal, const CurrentMaker& makeCurrent) {
   // An empty main file is legal: a database whose every page still sits in its log.
   const DatabaseHeader mainHeader = ReadDatabaseHeader(mainFile);
   if (!mainFile.empty() && mainHeader.status != GeometryStatus::kOk) {
@@ -128,20 +142,24 @@ FileHistoryResult ReadFileHistory(std::span<const std::uint8_t> mainFile, std::s
     if (frame.inLog && frame.committed && frame.page <= databasePages) winner[frame.page] = i;
   }
 
-  history.currentBytes.assign(std::size_t{databasePages} * pageSize, 0);
+  const std::size_t currentSize = std::size_t{databasePages} * pageSize;
+  const CurrentBytes current = makeCurrent(history, currentSize, std::size_t{mainPages} * pageSize);
   for (std::uint32_t page = 1; page <= databasePages; ++page) {
+    const std::size_t at = std::size_t{page - 1} * pageSize;
     std::span<const std::uint8_t> source;
     if (winner[page] != kNoFrame) {
       source = log.frames[winner[page]].bytes;
     } else if (page <= basePages && !base.pages[page - 1].empty()) {
       source = base.pages[page - 1];
+      // The mapping already holds the main file's own page; a page the journal put back differs.
+      if (source.data() == mainFile.data() + at && at + pageSize <= current.mapped) continue;
     } else {
-      continue;  // never written: SQLite reads zeros
+      continue;  // mapped already, or never written: SQLite reads zeros
     }
-    std::memcpy(history.currentBytes.data() + std::size_t{page - 1} * pageSize, source.data(), pageSize);
+    std::memcpy(current.data + at, source.data(), pageSize);
   }
-  history.current.bytes = history.currentBytes;
-  history.current.header = ReadDatabaseHeader(history.currentBytes);
+  history.current.bytes = std::span<const std::uint8_t>(current.data, currentSize);
+  history.current.header = ReadDatabaseHeader(history.current.bytes);
 
   for (std::uint32_t page = 1; page <= mainPages; ++page) {
     const auto bytes = mainFile.subspan(std::size_t{page - 1} * pageSize, pageSize);
@@ -158,6 +176,27 @@ FileHistoryResult ReadFileHistory(std::span<const std::uint8_t> mainFile, std::s
     const JournalRecord& record = rollback.records[r];
     if (base.recordCurrent[r] && record.page <= databasePages && winner[record.page] == kNoFrame) continue;
     history.older.push_back({record.page, VersionSource::Journal, 0, 0, true, record.bytes});
+  }
+  return result;
+}
+
+}  // namespace
+
+FileHistoryResult ReadFileHistory(std::span<const std::uint8_t> mainFile, std::span<const std::uint8_t> wal,
+                                  std::span<const std::uint8_t> journal) {
+  return Read(mainFile, wal, journal, CopiedCurrent);
+}
+
+FileHistoryResult ReadFileHistory(const std::string& mainPath, std::span<const std::uint8_t> mainFile,
+                                  std::span<const std::uint8_t> wal, std::span<const std::uint8_t> journal) {
+  std::shared_ptr<CopyOnWriteView> mapping;
+  FileHistoryResult result = Read(mainFile, wal, journal, [&](FileHistory& history, std::size_t size, std::size_t mainBytes) {
+    mapping = CopyOnWriteView::Map(mainPath, size, mainBytes);
+    return mapping ? CurrentBytes{mapping->Data(), mapping->Mapped()} : CopiedCurrent(history, size, mainBytes);
+  });
+  if (mapping) {
+    mapping->Seal();
+    result.history.currentMapping = std::move(mapping);
   }
   return result;
 }

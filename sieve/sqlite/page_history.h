@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -30,13 +31,15 @@ struct PageVersion {
 
 struct FileHistory {
   FileHistory() = default;
-  // `current.bytes` points into `currentBytes`: moving keeps the buffer, copying would not.
+  // `current.bytes` points into `currentBytes` or `currentMapping`: moving keeps them, copying
+  // would not.
   FileHistory(const FileHistory&) = delete;
   FileHistory& operator=(const FileHistory&) = delete;
   FileHistory(FileHistory&&) = default;
   FileHistory& operator=(FileHistory&&) = default;
 
-  std::vector<std::uint8_t> currentBytes;
+  std::vector<std::uint8_t> currentBytes;      // empty when the view is mapped
+  std::shared_ptr<const void> currentMapping;  // a copy-on-write mapping of the main file, else null
   PagedFile current;
   // Every version that is not current, in order: main pages, then WAL frames in file order,
   // then journal records. Spans point into the caller's main, WAL and journal buffers.
@@ -66,5 +69,11 @@ struct FileHistoryResult {
 // `wal` and `journal` may be empty. The buffers must outlive the result.
 FileHistoryResult ReadFileHistory(std::span<const std::uint8_t> mainFile, std::span<const std::uint8_t> wal,
                                   std::span<const std::uint8_t> journal);
+
+// The same for a main file on disk at `mainPath` whose bytes `mainFile` holds (mapped by the
+// caller, say): the current view maps the file copy-on-write, so only the pages the log
+// replaces take memory of their own. Where the file cannot be mapped, the view is copied.
+FileHistoryResult ReadFileHistory(const std::string& mainPath, std::span<const std::uint8_t> mainFile,
+                                  std::span<const std::uint8_t> wal, std::span<const std::uint8_t> journal);
 
 }  // namespace sieve::sqlite

@@ -6,6 +6,7 @@
 #include "sieve/reader/text.h"
 #include "sieve/sqlite/btree_page.h"
 #include "sieve/sqlite/header_rebuild.h"
+#include "sieve/sqlite/overwritten_tail.h"
 #include "sieve/sqlite/record_plausibility.h"
 
 namespace sieve::sqlite {
@@ -45,6 +46,13 @@ bool MayStartIntactCell(const std::uint8_t* p, const std::uint8_t* end, std::siz
   if (p[0] == 0 || end - p < 3) return false;
   const std::uint8_t header = p[2];
   return header >= 0x80 || (header > minColumns && header <= maxHeader && header <= p[0]);
+}
+
+bool TextsValid(const std::vector<Value>& values, bool utf8) {
+  for (const Value& value : values) {
+    if (value.kind == ValueKind::kText && utf8 && !value.truncated && !IsValidUtf8(value.bytes)) return false;
+  }
+  return true;
 }
 
 constexpr std::size_t kFreeblockHeaderSize = 4;
@@ -210,13 +218,12 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
     const std::size_t slack = static_cast<std::size_t>(limit - cell) - candidate->length;
     const bool tight = slack < 4;
     if (!verified && !tight && !SaysEnoughUnchecked(*candidate, shape_)) return;
-    // Values read from a wrong offset mostly make broken UTF-8 of the texts.
-    bool textsValid = true;
-    for (const Value& value : candidate->values) {
-      if (value.kind == ValueKind::kText && utf8 && !value.truncated) textsValid &= IsValidUtf8(value.bytes);
-    }
-    const int score = (slack == 0 ? 8 : tight ? 6 : 0) + (verified ? 4 : 0) + (textsValid ? 2 : 0) +
-                      (candidate->lostLeadingColumns == 0 ? 1 : 0);
+    if (!tight && LostTypeGuessed(*candidate, shape_)) return;
+    int score = (slack == 0 ? 8 : tight ? 6 : 0) + (verified ? 4 : 0) + (candidate->lostLeadingColumns == 0 ? 1 : 0);
+    // Values read from a wrong offset mostly make broken UTF-8 of the texts; checking them
+    // is the dearest part, left out when it could not change the choice.
+    if (score + 2 <= bestScore) return;
+    if (TextsValid(candidate->values, utf8)) score += 2;
     if (score > bestScore) {
       bestScore = score;
       best = std::move(candidate);
@@ -277,6 +284,7 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
       if (ReadTypesUntil(types, record + h.value, 0, header)) consider(Build(header, cell, record, limit), true);
     }
   }
+  if (best) best->damaged = true;
   if (best && report) *report = bestReport;
   return best;
 }
@@ -377,8 +385,18 @@ std::vector<CarvedRecord> RecordCarver::Carve(
     }
   }
   AddAdjacency(candidates, region.fileOffset, region.fileOffset + region.length);
-  for (const std::size_t index : ChooseNonOverlapping(candidates)) {
-    records.push_back(std::move(candidates[index].record));
+  const std::vector<std::size_t> chosen = ChooseNonOverlapping(candidates);
+  std::vector<CellSpan> spans;
+  spans.reserve(candidates.size());
+  for (const Candidate& c : candidates) spans.push_back({c.begin, c.end});
+  spans = SortedSpans(std::move(spans));
+  for (const std::size_t index : chosen) {
+    CarvedRecord& record = candidates[index].record;
+    const auto later = LaterCellInside({candidates[index].begin, candidates[index].end}, spans);
+    if (later && !CutOverwrittenTail(record, *later, file_.bytes, file_.header.encoding, shape_.rowidAliasColumn)) {
+      continue;
+    }
+    records.push_back(std::move(record));
   }
   return records;
 }

@@ -12,14 +12,6 @@ namespace {
 
 constexpr bool Printable(std::uint8_t byte) { return byte >= 0x20 && byte <= 0x7E; }
 
-// A value cut short may end inside a UTF-8 sequence: leave that last sequence out.
-std::string_view WholeSequences(std::string_view text) {
-  std::size_t lead = text.size();
-  while (lead > 0 && text.size() - lead < 3 && (static_cast<std::uint8_t>(text[lead - 1]) & 0xC0) == 0x80) --lead;
-  if (lead > 0 && static_cast<std::uint8_t>(text[lead - 1]) >= 0xC0) return text.substr(0, lead - 1);
-  return text;
-}
-
 std::uint16_t Unit(std::string_view text, std::size_t index, TextEncoding encoding) {
   const auto a = static_cast<std::uint8_t>(text[2 * index]);
   const auto b = static_cast<std::uint8_t>(text[2 * index + 1]);
@@ -56,9 +48,17 @@ std::span<const std::uint8_t> StoredBytes(std::uint64_t serialType, const Value&
 
 }  // namespace
 
+// A value cut short may end inside a UTF-8 sequence: leave that last sequence out.
+std::string_view WholeUtf8Sequences(std::string_view text) {
+  std::size_t lead = text.size();
+  while (lead > 0 && text.size() - lead < 3 && (static_cast<std::uint8_t>(text[lead - 1]) & 0xC0) == 0x80) --lead;
+  if (lead > 0 && static_cast<std::uint8_t>(text[lead - 1]) >= 0xC0) return text.substr(0, lead - 1);
+  return text;
+}
+
 bool TextWellFormed(const Value& value, TextEncoding encoding) {
   if (value.kind != ValueKind::kText) return true;
-  if (encoding == TextEncoding::kUtf8) return IsValidUtf8(value.truncated ? WholeSequences(value.bytes) : value.bytes);
+  if (encoding == TextEncoding::kUtf8) return IsValidUtf8(value.truncated ? WholeUtf8Sequences(value.bytes) : value.bytes);
   return Utf16WellFormed(value.bytes, value.truncated, encoding);
 }
 
@@ -96,12 +96,22 @@ bool NumberHoldsText(std::uint64_t serialType, const Value& value, TextEncoding 
   return false;
 }
 
+bool IntegerOversized(std::uint64_t serialType, const Value& value) {
+  if (serialType < 2 || serialType > 6 || value.kind != ValueKind::kInteger) return false;
+  // The largest magnitude each smaller size holds, as SQLite measures it (~v for negatives).
+  static constexpr std::uint64_t kSmallerHolds[] = {0, 0, 0x7F, 0x7FFF, 0x7FFFFF, 0x7FFFFFFF, 0x7FFFFFFFFFFF};
+  const std::uint64_t magnitude = value.integer < 0 ? ~static_cast<std::uint64_t>(value.integer)
+                                                    : static_cast<std::uint64_t>(value.integer);
+  return magnitude <= kSmallerHolds[serialType];
+}
+
 bool DamagedValuesPlausible(const CarvedRecord& record, TextEncoding encoding) {
   const std::size_t count = std::min(record.serialTypes.size(), record.values.size());
   for (std::size_t column = static_cast<std::size_t>(record.lostLeadingColumns); column < count; ++column) {
     const Value& value = record.values[column];
     if (!TextWellFormed(value, encoding) || Utf16ShiftedByOne(value, encoding) ||
-        NumberHoldsText(record.serialTypes[column], value, encoding)) {
+        NumberHoldsText(record.serialTypes[column], value, encoding) ||
+        IntegerOversized(record.serialTypes[column], value)) {
       return false;
     }
   }
@@ -118,6 +128,14 @@ bool SaysEnoughUnchecked(const CarvedRecord& record, const RecordShape& shape) {
              record.values[column].kind != ValueKind::kNull;
   }
   return known >= std::min<std::size_t>(2, dataColumns);
+}
+
+bool LostTypeGuessed(const CarvedRecord& record, const RecordShape& shape) {
+  if (record.lostLeadingColumns == 0 || shape.rowidAliasColumn == 0 || !shape.firstColumnTypes.empty() ||
+      shape.columns.empty()) {
+    return false;
+  }
+  return (shape.columns[0] & (kText | kBlob)) != 0;
 }
 
 }  // namespace sieve::sqlite

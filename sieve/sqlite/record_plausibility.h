@@ -11,11 +11,15 @@
 
 #include <cstdint>
 #include <span>
+#include <string_view>
 
 #include "sieve/sqlite/record_decoder.h"
 #include "sieve/sqlite/record_shape.h"
 
 namespace sieve::sqlite {
+
+// The text without a UTF-8 sequence its cut left incomplete at the end.
+std::string_view WholeUtf8Sequences(std::string_view text);
 
 // Text whose bytes are well formed in `encoding`: valid UTF-8, or UTF-16 of an even length
 // with every surrogate paired. A value cut short (its overflow pages lost) is judged on the
@@ -31,6 +35,10 @@ bool Utf16ShiftedByOne(const Value& value, TextEncoding encoding);
 // as a number.
 bool NumberHoldsText(std::uint64_t serialType, const Value& value, TextEncoding encoding);
 
+// An integer of serial type 2..6 whose value would fit the next smaller size: SQLite always
+// stores an integer in the fewest bytes of 1, 2, 3, 4, 6 or 8 that hold it.
+bool IntegerOversized(std::uint64_t serialType, const Value& value);
+
 // A record found without its cell prefix must have every value plausible by the rules above.
 bool DamagedValuesPlausible(const CarvedRecord& record, TextEncoding encoding);
 
@@ -39,5 +47,10 @@ bool DamagedValuesPlausible(const CarvedRecord& record, TextEncoding encoding);
 // values when the table has two columns or more beside the rowid alias. A lone value beside
 // NULLs is what a run of stale bytes (page numbers, zeros) reads as most often.
 bool SaysEnoughUnchecked(const CarvedRecord& record, const RecordShape& shape);
+
+// Whether the record's lost first serial type was a guess: its column may hold text or blob,
+// of any length, yet a fixed size was assumed to find the later values. Only a record that
+// fills its freeblock confirms the guess (the block's size then fixes the lost length).
+bool LostTypeGuessed(const CarvedRecord& record, const RecordShape& shape);
 
 }  // namespace sieve::sqlite

@@ -160,6 +160,8 @@ struct LayoutBackup {
   // The stored file of a device path, "" when the backup has none.
   std::string Stored(const std::string& devicePath) const;
 };
-const LayoutBackup& SmallBackup(const std::string& productVersion, const std::string& seed = "11");
+// `extra`: further generator options (for example {"--wal-history"}).
+const LayoutBackup& SmallBackup(const std::string& productVersion, const std::string& seed = "11",
+                                const std::vector<std::string>& extra = {});
 
 }  // namespace sieve::test

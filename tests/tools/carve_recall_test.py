@@ -66,8 +66,11 @@ class Truth:
             if isinstance(got, dict) and isinstance(want, dict):
                 return base64.b64decode(want["base64"]).startswith(base64.b64decode(got["base64"]))
             return False
+        def skipped(v):  # the INTEGER PRIMARY KEY column, not compared (see masked)
+            return self.tables[v["table"]]["ipk"]
         return any(v["state"] != "live" and (table is None or v["table"] == table) and
-                   len(v["values"]) == len(values) and all(fits(g, w) for g, w in zip(values, v["values"]))
+                   len(v["values"]) == len(values) and
+                   all(fits(g, w) or i == skipped(v) for i, (g, w) in enumerate(zip(values, v["values"])))
                    for v in self.versions)
 
     def schema_record(self, values):

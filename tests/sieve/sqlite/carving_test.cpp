@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 
+#include "sieve/sqlite/overwritten_tail.h"
 #include "sieve/sqlite/record_carver.h"
 #include "sieve/sqlite/sqlite_delete.h"
 #include "sqlite_fixture.h"
@@ -55,7 +56,7 @@ class TestCarver : public CSqliteDelete {
     }
     return shapes;
   }
-  void OnRecord(std::size_t shape, const CarvedRecord& record) override {
+  void OnRecord(std::size_t shape, const CarvedRecord& record, const RecordOrigin&) override {
     const std::string key = Text(record.values[1]);
     if (skipLive && (live_[shape].rowids.count(record.rowid) || live_[shape].keys.count(key))) return;
     Found f{shape, record.rowid, {}, record.values, record.truncated};
@@ -347,7 +348,7 @@ TEST(Carving, OnePageDatabaseYieldsNothing) {
       three.columns = {kAny, kAny, kAny};
       return {one, three};
     }
-    void OnRecord(std::size_t, const CarvedRecord&) override { ++records; }
+    void OnRecord(std::size_t, const CarvedRecord&, const RecordOrigin&) override { ++records; }
   } engine;
   ASSERT_EQ(engine.Load(path), 0);
   EXPECT_EQ(engine.PageCount(), 1u);
@@ -388,7 +389,9 @@ TEST(Carving, LostLeadingSerialType) {
     struct Plain : CSqliteDelete {
       std::map<std::string, CarvedRecord> byLabel;
       std::vector<RecordShape> Shapes() const override { return {*ShapeForTable("plain")}; }
-      void OnRecord(std::size_t, const CarvedRecord& record) override { byLabel[Text(record.values[1])] = record; }
+      void OnRecord(std::size_t, const CarvedRecord& record, const RecordOrigin&) override {
+        byLabel[Text(record.values[1])] = record;
+      }
     } carver;
     ASSERT_EQ(carver.Load(path), 0);
     ASSERT_GE(carver.scan(), 0);
@@ -431,6 +434,10 @@ TEST(Carving, DamagedCellPlausibility) {
       {"UTF-16 odd length", TextEncoding::kUtf16le, B("\x13\x01\0\x15", 4), B("a\0b\x2An\0o\0", 8), 0, false},
       {"UTF-16 a byte off", TextEncoding::kUtf16le, B("\x15\x01\0\x15", 4), B("\0a\0b\x2An\0o\0", 9), 0, false},
       {"UTF-16 lone surrogate", TextEncoding::kUtf16le, B("\x15\x01\0\x15", 4), B("a\0b\0\x2A\0\xD8\x41\0", 9), 0, false},
+      {"integer in more bytes than it needs", TextEncoding::kUtf8, "\x13\x04\x07\x15", B("abc\0\0\0\x2A", 7) + real15 + "note", 0, false},
+      // Column 0 (text) lost with the cell prefix: only a block the record fills fixes its length.
+      {"lost text type, tight", TextEncoding::kUtf8, "\x08\x07\x15", real15 + "note", 0, true},
+      {"lost text type, merged block", TextEncoding::kUtf8, "\x08\x07\x15", real15 + "note", 8, false},
   };
   RecordShape shape;
   shape.columns = {kNull | kText, kNull | kInteger, kNull | kInteger | kReal, kNull | kText};
@@ -452,7 +459,65 @@ TEST(Carving, DamagedCellPlausibility) {
     EXPECT_EQ(found.has_value(), c.found) << c.name;
     if (!found || !c.found) continue;
     EXPECT_EQ(found->length, 4 + record.size()) << c.name;
-    EXPECT_EQ(B(found->values[0].bytes), c.body.substr(0, SerialTypeSize(std::uint8_t(c.types[0])))) << c.name;
+    const auto first = static_cast<std::size_t>(found->lostLeadingColumns);  // the column of types[0]
+    EXPECT_EQ(B(found->values[first].bytes), c.body.substr(0, SerialTypeSize(std::uint8_t(c.types[0])))) << c.name;
+  }
+}
+
+// A later cell starting inside a carved cell and reaching past it wrote over the cell's
+// tail; one ending where a record starting at the cell's end does is that record read early.
+// The cell's values are cut where the later cell starts.
+TEST(Carving, OverwrittenTail) {
+  struct SpanCase {
+    const char* name;
+    std::vector<CellSpan> others;
+    std::optional<std::size_t> later;
+  };
+  const SpanCase spans[] = {
+      {"reaches past the end", {{150, 260}}, 150},
+      {"wholly inside", {{150, 190}}, std::nullopt},
+      {"the next record read early", {{196, 240}, {200, 240}}, std::nullopt},
+      {"earliest of two", {{180, 300}, {120, 210}}, 120},
+  };
+  for (const SpanCase& c : spans) {
+    EXPECT_EQ(LaterCellInside({100, 200}, SortedSpans(c.others)), c.later) << c.name;
+  }
+
+  const std::string real15("\x3F\xF8\0\0\0\0\0\0", 8);  // 1.5
+  const std::string cell = std::string("\x15\x07\x05\x13\x01\x07\x15", 7) + "abc\x2A" + real15 + "note";
+  std::vector<std::uint8_t> page(64, 0);
+  std::copy(cell.begin(), cell.end(), page.begin());
+  PagedFile file;
+  file.bytes = page;
+  file.header.status = GeometryStatus::kOk;
+  file.header.pageSize = file.header.usableSize = 64;
+  file.header.pageCount = 1;
+  RecordShape shape;
+  shape.columns = {kNull | kText, kNull | kInteger, kNull | kReal, kNull | kText};
+  const std::size_t body = 7;
+  struct CutCase {
+    const char* name;
+    std::size_t cut;
+    bool kept;
+    std::string label;  // column 0 after the cut
+    bool numbersKept;
+  };
+  const CutCase cuts[] = {
+      {"inside the header", body - 1, false, "", false},
+      {"at the first value", body, false, "", false},
+      {"inside the text", body + 2, true, "ab", false},
+      {"after the numbers", body + 12, true, "abc", true},
+  };
+  for (const CutCase& c : cuts) {
+    auto record = RecordCarver(file, shape).IntactCell(page.data(), page.data() + page.size());
+    ASSERT_TRUE(record) << c.name;
+    ASSERT_EQ(record->values[3].bytes, "note");
+    EXPECT_EQ(CutOverwrittenTail(*record, c.cut, file.bytes, TextEncoding::kUtf8, -1), c.kept) << c.name;
+    if (!c.kept) continue;
+    EXPECT_EQ(record->values[0].bytes, c.label) << c.name;
+    EXPECT_EQ(record->values[1].kind == ValueKind::kInteger && record->values[2].kind == ValueKind::kReal,
+              c.numbersKept) << c.name;
+    EXPECT_TRUE(record->values[3].truncated && record->values[3].bytes.empty()) << c.name;
   }
 }
 

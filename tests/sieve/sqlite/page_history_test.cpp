@@ -46,7 +46,9 @@ std::string Rows(const std::string& path) {
 }
 
 // Our current view must read as SQLite reads main + log (or main + journal, which SQLite
-// rolls back first when it is hot).
+// rolls back first when it is hot), and the view laid over a mapping of the main file must
+// hold the same bytes as the copied one (pages past the file, a page size below the
+// system's, a log that shrinks the file).
 void ExpectCurrentMatchesSqlite(const test::TempDir& dir, const Bytes& main, const Bytes& wal,
                                 const FileHistory& history, const std::string& what, const Bytes& journal = {}) {
   static int serial = 0;
@@ -57,6 +59,11 @@ void ExpectCurrentMatchesSqlite(const test::TempDir& dir, const Bytes& main, con
   Write(stem + "-ours.db", history.currentBytes);
   const std::string theirs = Rows(stem + ".db");
   EXPECT_EQ(Rows(stem + "-ours.db"), theirs) << what;
+  const FileHistoryResult mapped = ReadFileHistory(stem + ".db", main, wal, journal);
+  ASSERT_TRUE(mapped.ok()) << what;
+  EXPECT_EQ(mapped.history.currentMapping != nullptr, !history.currentBytes.empty()) << what;
+  EXPECT_TRUE(Text(mapped.history.current.bytes) == Text(history.currentBytes)) << what;
+  EXPECT_EQ(mapped.history.older.size(), history.older.size()) << what;
 }
 
 bool AnyVersionHolds(const FileHistory& history, VersionSource source, std::string_view text,
@@ -117,6 +124,34 @@ TEST(PageHistory, CheckpointLeavesAnOlderGenerationBehind) {
   EXPECT_TRUE(AnyVersionHolds(result.history, VersionSource::Wal, "gen-old-5",
                               [](const PageVersion& p) { return p.generation == 1 && p.committed; }));
   EXPECT_NE(Text(result.history.currentBytes).find("gen-new"), std::string_view::npos);
+}
+
+// A main file of several system pages that ends inside one, then a log that grows the file
+// and one that shrinks it (VACUUM).
+TEST(PageHistory, ALogThatGrowsOrShrinksTheFile) {
+  test::TempDir dir;
+  WalDb w(dir);
+  const auto insert = [&](int from, int to) {
+    for (int i = from; i < to; ++i) w.db.Exec("INSERT INTO t VALUES(" + std::to_string(i) + ",'" + std::string(200, 'v') + "')");
+  };
+  insert(0, 44);
+  w.db.Exec("PRAGMA wal_checkpoint(TRUNCATE)");
+  const Bytes main = w.Main();
+  ASSERT_GT(main.size(), 8192u);
+  ASSERT_NE(main.size() % 4096, 0u);
+  w.db.Exec("UPDATE t SET v='changed' WHERE id=3");
+  insert(44, 90);
+  const auto check = [&](const char* what, bool shrunk) {
+    const Bytes wal = w.Wal();
+    auto result = ReadFileHistory(main, wal, {});
+    ASSERT_TRUE(result.ok()) << result.error;
+    EXPECT_EQ(result.history.currentBytes.size() < main.size(), shrunk) << what;
+    ExpectCurrentMatchesSqlite(dir, main, wal, result.history, what);
+  };
+  check("grown by the log", false);
+  w.db.Exec("DELETE FROM t WHERE id > 2");
+  w.db.Exec("VACUUM");
+  check("vacuum in the log", true);
 }
 
 TEST(PageHistory, FramesOfAnOpenTransactionAreUncommittedHistory) {
