@@ -5,11 +5,13 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "sieve/extractors/calendar_info.h"
 #include "sieve/extractors/calendar_sqlite.h"
 #include "sieve/extractors/reminder_store_sqlite.h"
+#include "sieve/private_folder.h"
 #include "sieve/reader/time_text.h"
 #include "support/test_support.h"
 
@@ -26,46 +28,68 @@ struct Backup {
   JsonValue storeTruth;  // databases/reminders: the stores of iOS 13 and later
   std::string database;
   std::vector<std::string> stores;
+  std::vector<std::string> storeWals;  // beside each store, "" when it has none
 };
 
 // The older layouts, the iOS 9 one, and the reminder stores' three layouts beside a widened CalendarItem.
 constexpr const char* kVersions[] = {"9.3.2", "4.3.3", "13.7", "16.5", "18.1"};
-constexpr const char* kStoreVersions[] = {"13.7", "16.5", "18.1"};
+// The stores again with their last changes in a -wal.
+constexpr const char* kStoreVersions[] = {"13.7", "16.5", "18.1", "13.7 with -wal", "16.5 with -wal", "18.1 with -wal"};
+constexpr char kWithWal[] = " with -wal";
 
 class CalendarTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     dir_ = new test::TempDir();
-    for (const char* version : kVersions) {
+    folder_ = new PrivateFolder();
+    context_.privateFolder = folder_;
+    std::vector<std::string> names(std::begin(kVersions), std::end(kVersions));
+    for (const char* version : kStoreVersions) {
+      if (std::string_view(version).ends_with(kWithWal)) names.emplace_back(version);
+    }
+    for (const std::string& name : names) {
+      const std::string version = name.substr(0, name.find(' '));
+      std::vector<std::string> args{"--profile", "small", "--seed", "11", "--product-version", version};
+      if (name != version) args.emplace_back("--wal-history");
       auto* backup = new Backup();
-      backup->generated = test::MakeBackup(*dir_, std::string("v") + version,
-                                           {"--profile", "small", "--seed", "11", "--product-version", version});
+      backup->generated = test::MakeBackup(*dir_, "v" + version + (name != version ? "w" : ""), args);
       const JsonValue truth = test::ParseJson(test::ReadFile(backup->generated.TruthPath))["databases"];
       backup->truth = truth["calendar"];
       if (const JsonValue* stores = truth.Find("reminders")) backup->storeTruth = *stores;
+      std::map<std::string, std::string> stored;  // a store's files by their path in the backup
       for (const test::TruthFile& file : test::ReadTruthFiles(backup->generated.TruthPath)) {
         const std::string path = backup->generated.Folder + "/" + file.StoredName;
         if (file.Path == kPath) backup->database = path;
-        if (file.Path.starts_with("Container_v1/Stores/Data-")) backup->stores.push_back(path);
+        if (file.Path.starts_with("Container_v1/Stores/Data-")) stored[file.Path] = path;
       }
-      backups_[version] = backup;
+      for (const auto& [inBackup, path] : stored) {
+        if (!inBackup.ends_with(".sqlite")) continue;
+        backup->stores.push_back(path);
+        const auto wal = stored.find(inBackup + "-wal");
+        backup->storeWals.push_back(wal == stored.end() ? std::string() : wal->second);
+      }
+      EXPECT_EQ(name != version, stored.size() > backup->stores.size()) << name;
+      backups_[name] = backup;
     }
   }
   static void TearDownTestSuite() {
     for (auto& [name, backup] : backups_) delete backup;
     backups_.clear();
     delete dir_;
+    delete folder_;
   }
 
   template <typename Info>
   static Info& Read(Info& info, const std::string& path, int* result = nullptr,
-                    const std::vector<std::string>& stores = {}) {
+                    const std::vector<std::string>& stores = {}, const std::vector<std::string>& wals = {}) {
+    info.SetContext(&context_);
     DatabaseSource source;
     source.main.path = path;
     info.SetDatabase(RuleAction::MainDatabase, source);
-    for (const std::string& store : stores) {
+    for (std::size_t i = 0; i < stores.size(); ++i) {
       DatabaseSource second;
-      second.main.path = store;
+      second.main.path = stores[i];
+      if (i < wals.size()) second.wal.path = wals[i];
       info.SetDatabase(RuleAction::SecondDatabase, second);
     }
     const int rc = info.read("");
@@ -78,10 +102,14 @@ class CalendarTest : public ::testing::Test {
   }
 
   static test::TempDir* dir_;
+  static PrivateFolder* folder_;  // where a store is copied beside its -wal
+  static ScanContext context_;
   static std::map<std::string, Backup*> backups_;
 };
 
 test::TempDir* CalendarTest::dir_ = nullptr;
+PrivateFolder* CalendarTest::folder_ = nullptr;
+ScanContext CalendarTest::context_;
 std::map<std::string, Backup*> CalendarTest::backups_;
 
 template <typename Record>
@@ -181,7 +209,7 @@ TEST_F(CalendarTest, LiveRemindersOfEveryStoreLayoutAreExact) {
     // Every record by its title: the live rows, the marked ones and the carved ones; the
     // calendar's reminders would add unmarked rows.
     std::map<std::string, ReminderRecord> live;
-    for (const ReminderRecord& r : Read(info, backup.database, &result, backup.stores).Records()) {
+    for (const ReminderRecord& r : Read(info, backup.database, &result, backup.stores, backup.storeWals).Records()) {
       EXPECT_TRUE(live.emplace(r.Summary, r).second) << "twice: " << r.Summary;
     }
     EXPECT_EQ(result, 0);
@@ -251,7 +279,7 @@ TEST_F(CalendarTest, DeletedItemsAreRecoveredWithFullPrecisionTimes) {
     const Backup& backup = *backups_[version];
     CRemainderInfo store;
     std::vector<ReminderRecord> carved;
-    for (const ReminderRecord& r : Read(store, backup.database, nullptr, backup.stores).Records()) {
+    for (const ReminderRecord& r : Read(store, backup.database, nullptr, backup.stores, backup.storeWals).Records()) {
       if (r.Deleted) carved.push_back(r);
     }
     // Rows only marked as deleted are no carving result: they are measured as live rows.

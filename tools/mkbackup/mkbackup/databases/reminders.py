@@ -8,12 +8,12 @@ ZREMCDREMINDER and ZREMCDBASELIST, which iOS 18 widens. Columns stand in Core
 Data's order: Z_PK, Z_ENT, Z_OPT, integer attributes, to-one keys, dates,
 strings, blobs. Some reminders are deleted with SQL DELETE, some only moved to
 "recently deleted" (ZMARKEDFORDELETION), and one is retitled, which leaves its
-old cell behind.
+old cell behind. With wal_history each store keeps its last changes in a -wal.
 """
 
 from ..properties import version_key
 from . import Contribution, register
-from .sqlite_file import DatabaseFile, database_entry, text_survives
+from .sqlite_file import DatabaseFile, database_entry, text_survives, wal_companion
 
 DOMAIN = "AppDomainGroup-group.com.apple.reminders"
 MAC_EPOCH = 978307200
@@ -89,19 +89,51 @@ class _Store:
         return self.db.insert(table, {"Z_ENT": self.entity["REMCDList"], "Z_OPT": 1, column: name,
                                       "ZMARKEDFORDELETION": 0, "ZCKIDENTIFIER": rng.uuid_text()})
 
-    def add_reminder(self, row):
-        stored = {"Z_ENT": self.entity["REMCDReminder"], "Z_OPT": 2, self.title: row["summary"],
+    def stored(self, row):
+        """The reminder's columns as the store writes them."""
+        return {"Z_ENT": self.entity["REMCDReminder"], "Z_OPT": 2, self.title: row["summary"],
                   "ZNOTES": row["description"], "ZSTARTDATE": row["start_date"], "ZDUEDATE": row["due_date"],
                   "ZCOMPLETED": row["completed"], "ZCOMPLETIONDATE": row["completion_date"],
                   "ZPRIORITY": row["priority"], "ZLIST": row["list_pk"], "ZMARKEDFORDELETION": row["marked"],
                   "ZCKIDENTIFIER": row["identity"], "ZFLAGGED": 0, "ZALLDAY": 0}
-        return self.db.insert(self.table, stored)
+
+    def add_reminder(self, row):
+        return self.db.insert(self.table, self.stored(row))
 
 
 def _note(rng, index):
     if index % 11 == 5:
         return "Liste: " + "Äpfel, «Birnen» und \"Nüsse\"; " * rng.randint(150, 200)  # overflows a page
     return rng.choice([None, "", "Bring the receipt", "Line one\nline two", "Ключ?", "5 € cash"])
+
+
+def _truth(row, deleted, data, others, wal=None):
+    entry = {k: row[k] for k in ("summary", "start_date", "due_date", "completed", "completion_date",
+                                 "priority", "list", "marked")}
+    entry["description"] = row["description"] or ""
+    if deleted:
+        entry["intact"] = text_survives(data, row["summary"], others) or (
+            wal is not None and text_survives(wal, row["summary"], others))
+    return entry
+
+
+def _wal_history(store, rng, data, rows, doomed):
+    """The -wal of the reminders changed since the last checkpoint: one added and deleted
+    again (it stands only in superseded frames), one retitled (its old row is no deleted
+    reminder) and one older reminder deleted. Returns the log and the rows it deleted."""
+    remaining = [row for row in rows if row not in doomed]
+    edited, gone = remaining[1], remaining[2]
+    added = dict(gone, summary=gone["summary"] + " (again)", identity=rng.uuid_text())
+    stored = store.stored(added)
+    names = ",".join(stored)
+    insert = (f"INSERT INTO {store.table} ({names}) VALUES ({','.join('?' * len(stored))})", list(stored.values()))
+    edited["summary"] += " (later)"
+    retitle = (f"UPDATE {store.table} SET {store.title} = ? WHERE Z_PK = ?", (edited["summary"], edited["pk"]))
+    delete = [(f"DELETE FROM {store.table} WHERE {store.title} = ?", (added["summary"],)),
+              (f"DELETE FROM {store.table} WHERE Z_PK = ?", (gone["pk"],))]
+    wal = wal_companion(data, [[insert], [retitle], delete], rng, keep_deleted=True)
+    rows.append(added)
+    return wal, [added, gone]
 
 
 def _store(context, layout, rng, count, name_prefix):
@@ -139,18 +171,14 @@ def _store(context, layout, rng, count, name_prefix):
     edited["summary"] += " (edited)"
     store.db.db.execute(f"UPDATE {store.table} SET {store.title} = ? WHERE Z_PK = ?", (edited["summary"], edited["pk"]))
     data = store.db.finish()
-
-    def truth_of(row, deleted):
-        entry = {k: row[k] for k in ("summary", "start_date", "due_date", "completed", "completion_date",
-                                     "priority", "list", "marked")}
-        entry["description"] = row["description"] or ""
-        if deleted:
-            entry["intact"] = text_survives(data, row["summary"], [r["summary"] for r in rows])
-        return entry
-
-    live = [truth_of(r, False) for r in rows if r not in doomed]
-    deleted = [truth_of(r, True) for r in doomed]
-    return data, live, deleted
+    wal = None
+    if context.wal_history:
+        wal, in_wal = _wal_history(store, rng, data, rows, doomed)
+        doomed += in_wal
+    others = [r["summary"] for r in rows]
+    live = [_truth(r, False, data, others) for r in rows if r not in doomed]
+    deleted = [_truth(r, True, data, others, wal) for r in doomed]
+    return data, wal, live, deleted
 
 
 @register("reminders")
@@ -163,9 +191,12 @@ def reminders(context):
     entries, live, deleted, stores = [], [], [], []
     for count, prefix, name in ((main_count, "", f"Data-{rng.uuid_text()}.sqlite"),
                                 (local_count, "Local: ", "Data-local.sqlite")):
-        data, store_live, store_deleted = _store(context, layout, rng.derive(name), count, prefix)
+        data, wal, store_live, store_deleted = _store(context, layout, rng.derive(name), count, prefix)
         path = f"Container_v1/Stores/{name}"
-        entries.append(database_entry(DOMAIN, path, data, context.base_time - rng.randint(60, 86400)))
+        mtime = context.base_time - rng.randint(60, 86400)
+        entries.append(database_entry(DOMAIN, path, data, mtime))
+        if wal is not None:
+            entries.append(database_entry(DOMAIN, path + "-wal", wal, mtime))
         stores.append(path)
         live += store_live
         deleted += store_deleted
