@@ -142,6 +142,7 @@ struct CalendarRecord {
   std::string Location;
   std::int32_t Status = 0;
   std::int32_t Availability = 0;
+  std::int32_t AllDay = 0;  // 1: the event fills whole days; its times are midnights
 };
 
 struct ReminderRecord {
@@ -154,12 +155,19 @@ struct ReminderRecord {
   std::int32_t Priority = 0;
   std::string ListTitle;
   std::int32_t Deleted = 0;
+  std::string CompletionDate;  // "" when not completed or when the store kept no date
 };
+
+// Safari keeps two kinds of entries: saved bookmarks and visits from the history.
+enum BookmarkKind : std::int32_t { kBookmarkEntry = 0, kHistoryVisit = 1 };
 
 struct BookmarkRecord {
   std::string Title;
   std::string Url;
   std::int32_t Deleted = 0;
+  std::int32_t Kind = kBookmarkEntry;
+  std::string Folder;     // a bookmark's folder title; "" at the top or for a visit
+  std::string VisitDate;  // a visit's time; "" for a bookmark
 };
 
 struct VoiceMemoRecord {

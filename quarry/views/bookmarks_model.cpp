@@ -47,6 +47,7 @@ QString BookmarkFileHtml(const std::vector<BookmarkItem>& items, const BookmarkF
                  title + QStringLiteral("</TITLE>\r\n<H1>") + title + QStringLiteral("</H1>\r\n<DL><p>\r\n");
   bool anyDeleted = false;
   for (const BookmarkItem& item : items) {
+    if (item.Visit) continue;
     if (item.Deleted) {
       anyDeleted = true;
     } else {
@@ -56,39 +57,53 @@ QString BookmarkFileHtml(const std::vector<BookmarkItem>& items, const BookmarkF
   if (anyDeleted) {
     html += QStringLiteral("    <DT><H3>") + HtmlEscape(texts.DeletedFolder) + QStringLiteral("</H3>\r\n    <DL><p>\r\n");
     for (const BookmarkItem& item : items) {
-      if (item.Deleted) html += EntryLine(item, QStringLiteral("        "));
+      if (item.Deleted && !item.Visit) html += EntryLine(item, QStringLiteral("        "));
     }
     html += QStringLiteral("    </DL><p>\r\n");
   }
   return html + QStringLiteral("</DL><p>\r\n");
 }
 
-void BookmarkTraits::Take(const Record& record, const ViewContext&, std::vector<Item>& out) {
-  out.push_back({RecordText(record.Title), RecordText(record.Url), record.Deleted != 0});
+void BookmarkTraits::Take(const Record& record, const ViewContext& context, std::vector<Item>& out) {
+  const bool visit = record.Kind == sieve::kHistoryVisit;
+  out.push_back({RecordText(record.Title), RecordText(record.Url), record.Deleted != 0, visit,
+                 context.Text(visit ? "IDS_RECOVERY_BOOKMARK_KIND_VISIT" : "IDS_RECOVERY_BOOKMARK_KIND_BOOKMARK"),
+                 RecordText(record.Folder), RecordText(record.VisitDate)});
 }
 
 QStringList BookmarkTraits::Headers(const ViewContext& context) {
-  return {context.Text("IDS_RECOVERY_BOOKMARK_HEADER_TITLE"), context.Text("IDS_RECOVERY_BOOKMARK_HEADER_URL")};
+  return {context.Text("IDS_RECOVERY_BOOKMARK_HEADER_TITLE"), context.Text("IDS_RECOVERY_BOOKMARK_HEADER_URL"),
+          context.Text("IDS_RECOVERY_BOOKMARK_HEADER_KIND"), context.Text("IDS_RECOVERY_BOOKMARK_HEADER_FOLDER"),
+          context.Text("IDS_RECOVERY_BOOKMARK_HEADER_VISITED")};
 }
 
 QString BookmarkTraits::Cell(const Item& item, int column) {
   switch (column) {
     case 0: return ListLine(item.Title);
     case 1: return ListLine(item.Url);
+    case 2: return item.KindText;
+    case 3: return ListLine(item.Folder);
+    case 4: return item.VisitDate;
     default: return {};
   }
 }
 
 bool BookmarkTraits::Matches(const Item& item, const QString& lowerText) {
-  return AnyContains(lowerText, item.Title, item.Url);
+  return AnyContains(lowerText, item.Title, item.Url, item.KindText, item.Folder, item.VisitDate);
 }
 
 std::unique_ptr<CategoryExport> BookmarkTraits::Export(std::vector<Item> checked, const ViewContext& context) {
   // The CSV is the table's; the page is the bookmark file, without a byte-order mark
   // (importers look for the document type at its very start; the file names its charset).
   Table table = MakeTable(context, "IDS_RECOVERY_MAIN_BOOKMARK",
-                          {{"IDS_RECOVERY_BOOKMARK_HEADER_TITLE", "Title"}, {"IDS_RECOVERY_BOOKMARK_HEADER_URL", "URL"}},
-                          checked, [](const BookmarkItem& b) { return TableRow{{b.Title, b.Url}, b.Deleted}; });
+                          {{"IDS_RECOVERY_BOOKMARK_HEADER_TITLE", "Title"},
+                           {"IDS_RECOVERY_BOOKMARK_HEADER_URL", "URL"},
+                           {"IDS_RECOVERY_BOOKMARK_HEADER_KIND", "Kind"},
+                           {"IDS_RECOVERY_BOOKMARK_HEADER_FOLDER", "Folder"},
+                           {"IDS_RECOVERY_BOOKMARK_HEADER_VISITED", "Visited", true}},
+                          checked, [](const BookmarkItem& b) {
+                            return TableRow{{b.Title, b.Url, b.KindText, b.Folder, b.VisitDate}, b.Deleted};
+                          });
   const BookmarkFileTexts texts{context.Text("IDS_RECOVERY_MAIN_BOOKMARK"), context.Text("IDS_BOOKMARK_DELETED_FOLDER")};
   const auto count = static_cast<qsizetype>(checked.size());
   return std::make_unique<DocumentsExport>(

@@ -1,5 +1,6 @@
-// The Safari bookmarks and history view: one row per entry (title, address);
-// exported as a bookmark file that browsers import and a CSV.
+// The Safari bookmarks and history view: one row per entry (title, address, kind,
+// folder, time of a visit); exported as a bookmark file that browsers import, which holds
+// the bookmarks only, and a CSV of every entry with its kind.
 #pragma once
 
 #include <vector>
@@ -13,6 +14,10 @@ struct BookmarkItem {
   QString Title;
   QString Url;
   bool Deleted = false;
+  bool Visit = false;  // a visit from the history, not a saved bookmark
+  QString KindText;    // bookmark or history visit, in the window's language
+  QString Folder;      // a bookmark's folder
+  QString VisitDate;   // a visit's time
 };
 
 // True for an address that may become a link: http, https or ftp, as a browser
@@ -25,8 +30,9 @@ struct BookmarkFileTexts {
   QString DeletedFolder;  // the folder that holds the recovered entries
 };
 
-// The entries in the Netscape bookmark-file format: live entries first, recovered
-// ones in a folder of their own with the deleted marker; every text escaped,
+// The bookmarks in the Netscape bookmark-file format (history visits are no bookmarks and
+// stay out): live entries first, recovered ones in a folder of their own with the deleted
+// marker; every text escaped,
 // attributes in double quotes, an address that may not be a link written as text.
 QString BookmarkFileHtml(const std::vector<BookmarkItem>& items, const BookmarkFileTexts& texts);
 

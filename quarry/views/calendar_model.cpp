@@ -9,7 +9,8 @@ namespace quarry::views {
 
 void CalendarTraits::Take(const Record& record, const ViewContext&, std::vector<Item>& out) {
   out.push_back({RecordText(record.Summary), RecordText(record.Location), RecordText(record.StartDate),
-                 RecordText(record.EndDate), RecordText(record.Description), record.Status, record.Deleted != 0});
+                 RecordText(record.EndDate), RecordText(record.Description), record.Status, record.Deleted != 0,
+                 record.AllDay != 0});
 }
 
 QStringList CalendarTraits::Headers(const ViewContext& context) {
@@ -35,8 +36,13 @@ bool CalendarTraits::Matches(const Item& event, const QString& lowerText) {
 
 DetailRows CalendarTraits::Detail(const Item& event, const ViewContext& context) {
   const QStringList headers = Headers(context);
-  return {{headers[0], event.Summary}, {headers[1], event.Location}, {headers[2], event.Start},
-          {headers[3], event.End},     {headers[4], event.Description}};
+  DetailRows rows{{headers[0], event.Summary}, {headers[1], event.Location}, {headers[2], event.Start},
+                  {headers[3], event.End},     {headers[4], event.Description}};
+  if (event.AllDay) {
+    rows.push_back({context.Text("IDS_RECOVERY_CALENDAR_ALLDAY"),
+                    event.End.isEmpty() || event.End == event.Start ? event.Start : event.Start + QStringLiteral(" – ") + event.End});
+  }
+  return rows;
 }
 
 QString EventsICalendar(const std::vector<EventItem>& events, bool utc) {
@@ -46,9 +52,14 @@ QString EventsICalendar(const std::vector<EventItem>& events, bool utc) {
     ics.Begin(QStringLiteral("VEVENT"));
     ics.Raw(QStringLiteral("UID"), ICalUid(static_cast<qsizetype>(k), {e.Summary, e.Start, e.End, e.Location}));
     ics.Stamp(e.Start.isEmpty() ? e.End : e.Start);
-    // An event needs its start; one that ends before it starts keeps only the start.
-    const bool started = ics.Date(QStringLiteral("DTSTART"), e.Start.isEmpty() ? e.End : e.Start);
-    if (started && !e.Start.isEmpty() && e.End > e.Start) ics.Date(QStringLiteral("DTEND"), e.End);
+    if (e.AllDay) {
+      // Whole days: DATE values, the end being the day after the last one covered.
+      if (ics.Day(QStringLiteral("DTSTART"), e.Start) && e.End >= e.Start) ics.Day(QStringLiteral("DTEND"), e.End, 1);
+    } else {
+      // An event needs its start; one that ends before it starts keeps only the start.
+      const bool started = ics.Date(QStringLiteral("DTSTART"), e.Start.isEmpty() ? e.End : e.Start);
+      if (started && !e.Start.isEmpty() && e.End > e.Start) ics.Date(QStringLiteral("DTEND"), e.End);
+    }
     ics.Text(QStringLiteral("SUMMARY"), e.Summary);
     ics.Text(QStringLiteral("DESCRIPTION"), e.Description);
     ics.Text(QStringLiteral("LOCATION"), e.Location);

@@ -18,6 +18,7 @@ struct EventItem {
   QString Description;
   int Status = 0;  // the calendar's event status: 1 confirmed, 2 tentative, 3 cancelled
   bool Deleted = false;
+  bool AllDay = false;  // Start and End are days ("YYYY-MM-DD"), End the last one covered
 };
 
 struct CalendarTraits {

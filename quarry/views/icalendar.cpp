@@ -51,10 +51,29 @@ bool ICalendarWriter::Date(const QString& name, const QString& dateText) {
   return !value.isEmpty();
 }
 
-void ICalendarWriter::Stamp(const QString& dateText) {
-  // DTSTAMP must be UTC; the time of the export would make every export differ.
+bool ICalendarWriter::Day(const QString& name, const QString& dayText, int daysLater) {
+  const QDate day = QDate::fromString(dayText, QStringLiteral("yyyy-MM-dd"));
+  if (!day.isValid()) return false;
+  body_ += VCardFoldLine(name + QStringLiteral(";VALUE=DATE:") + day.addDays(daysLater).toString(QStringLiteral("yyyyMMdd")));
+  return true;
+}
+
+QDateTime ICalendarWriter::Moment(const QString& dateText) const {
   QDateTime moment = ParseDate(dateText, utc_ ? Qt::UTC : Qt::LocalTime);
   if (!moment.isValid() && !utc_) moment = ParseDate(dateText, Qt::UTC);
+  return moment;
+}
+
+bool ICalendarWriter::UtcDate(const QString& name, const QString& dateText) {
+  const QDateTime moment = Moment(dateText);
+  if (!moment.isValid()) return false;
+  Raw(name, moment.toUTC().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'")));
+  return true;
+}
+
+void ICalendarWriter::Stamp(const QString& dateText) {
+  // DTSTAMP must be UTC; the time of the export would make every export differ.
+  QDateTime moment = Moment(dateText);
   if (!moment.isValid()) moment = QDateTime(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC);
   Raw(QStringLiteral("DTSTAMP"), moment.toUTC().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'")));
 }

@@ -5,6 +5,7 @@
 // programs show on their own clock as the list shows them.
 #pragma once
 
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 
@@ -27,6 +28,11 @@ class ICalendarWriter {
   void Raw(const QString& name, const QString& value);
   // NAME:date-time of a record date; false (and nothing written) when it is no date.
   bool Date(const QString& name, const QString& dateText);
+  // NAME;VALUE=DATE:day of a "YYYY-MM-DD" text, `daysLater` days on; false (and nothing
+  // written) when it is no day.
+  bool Day(const QString& name, const QString& dayText, int daysLater = 0);
+  // NAME:date-time in UTC of a record date (properties that must be UTC); false when it is no date.
+  bool UtcDate(const QString& name, const QString& dateText);
   // DTSTAMP in UTC from a record date; the Apple reference date when there is none,
   // so that the same items always give the same file.
   void Stamp(const QString& dateText);
@@ -37,6 +43,9 @@ class ICalendarWriter {
   QString Finish() const;
 
  private:
+  // A record date on the export's clock; invalid when it is no date.
+  QDateTime Moment(const QString& dateText) const;
+
   bool utc_;
   QString body_;
 };

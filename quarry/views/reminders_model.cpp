@@ -16,6 +16,7 @@ void ReminderTraits::Take(const Record& record, const ViewContext& context, std:
   item.Description = RecordText(record.Description);
   item.Location = RecordText(record.Location);
   item.Completed = record.Completed != 0;
+  item.CompletedOn = RecordText(record.CompletionDate);
   item.StatusText = context.Text(item.Completed ? "IDS_RECOVERY_REMINDER_COMPLETE" : "IDS_RECOVERY_REMINDER_UNCOMPLETE");
   item.Priority = record.Priority >= 0 && record.Priority <= 9 ? record.Priority : 0;
   // The list the phone makes itself is stored under a placeholder name.
@@ -47,6 +48,7 @@ bool ReminderTraits::Matches(const Item& r, const QString& lowerText) {
 DetailRows ReminderTraits::Detail(const Item& r, const ViewContext& context) {
   return {{context.Text("IDS_RECOVERY_REMINDER_HEADER_LIST"), r.ListName},
           {context.Text("IDS_RECOVERY_REMINDER_HEADER_STATUS"), r.StatusText},
+          {context.Text("IDS_RECOVERY_REMINDER_HEADER_COMPLETED_ON"), r.CompletedOn},
           {context.Text("IDS_RECOVERY_REMINDER_HEADER_DATE"), r.Due},
           {context.Text("IDS_RECOVERY_CALENDAR_HEADER_STARTSDATE"), r.Start},
           {context.Text("IDS_RECOVERY_CALENDAR_HEADER_LOCATION"), r.Location},
@@ -67,6 +69,7 @@ QString RemindersICalendar(const std::vector<ReminderItem>& reminders, bool utc)
     ics.Text(QStringLiteral("DESCRIPTION"), r.Description);
     ics.Text(QStringLiteral("LOCATION"), r.Location);
     ics.Raw(QStringLiteral("STATUS"), r.Completed ? QStringLiteral("COMPLETED") : QStringLiteral("NEEDS-ACTION"));
+    if (r.Completed) ics.UtcDate(QStringLiteral("COMPLETED"), r.CompletedOn);
     if (r.Priority > 0) ics.Raw(QStringLiteral("PRIORITY"), QString::number(r.Priority));
     ics.Text(QStringLiteral("CATEGORIES"), r.ListName);
     if (r.Deleted) ics.DeletedMarks();

@@ -17,6 +17,7 @@ struct ReminderItem {
   QString Date;        // the due date, else the start date
   QString Start;
   QString Due;
+  QString CompletedOn;  // "" when not completed or not known
   QString Description;
   QString Location;
   bool Completed = false;

@@ -150,6 +150,13 @@ constexpr Rule kRules[] = {
      RuleAction::MainDatabase, ""},
     {[](const EntryText& e) { return e.path == "Library/Calendar/Calendar.sqlitedb"; }, ExtractorSlot::Reminders,
      RuleAction::MainDatabase, ""},
+    // Since iOS 13 reminders have stores of their own, one per account; the extractor keeps
+    // every one it is handed.
+    {[](const EntryText& e) {
+       return e.domain == "AppDomainGroup-group.com.apple.reminders" && e.path.starts_with("Container_v1/Stores/Data-") &&
+              e.path.ends_with(".sqlite");
+     },
+     ExtractorSlot::Reminders, RuleAction::SecondDatabase, ""},
 };
 
 bool IsFileAction(RuleAction action) { return action == RuleAction::File || action == RuleAction::Thumbnail; }

@@ -6,26 +6,43 @@
 #include <sqlite3.h>
 
 #include "sieve/extractors/bookmark_sqlite.h"
+#include "sieve/reader/time_text.h"
 #include "sieve/sqlite/database.h"
 
 namespace sieve {
 
+std::string CBookmarkInfo::FolderTitle(std::int64_t id) const {
+  const auto found = folders_.find(id);
+  return found == folders_.end() ? std::string() : found->second;
+}
+
 int CBookmarkInfo::read(std::string /*backupFolder*/) {
   records_.clear();
+  folders_.clear();
   const OpenableDatabase file = PrepareDatabase(MainDatabase, "Bookmarks.db");
   if (!file.ok) return SQLITE_CANTOPEN;
   {
     sqlite::Database db;
     const int opened = db.Open(file.path, file.immutable);
     if (opened != SQLITE_OK) return opened;
-    sqlite::Statement query = db.Prepare("SELECT title, url FROM bookmarks ORDER BY id");
+    sqlite::Statement query = db.Prepare("SELECT id, title, url, parent FROM bookmarks ORDER BY id");
     if (!query.Ok()) return query.Result();
+    std::vector<std::pair<BookmarkRecord, std::int64_t>> rows;
     while (query.Step()) {
       BookmarkRecord record;
-      record.Title = query.Text(0);
-      record.Url = query.Text(1);
-      // Folders and bookmarks without an address have nothing to open.
-      if (!record.Url.empty()) records_.push_back(std::move(record));
+      record.Title = query.Text(1);
+      record.Url = query.Text(2);
+      // Folders (no address) are not listed but name their bookmarks' place; the root,
+      // which has no parent, is no place worth naming.
+      if (record.Url.empty()) {
+        if (!query.IsNull(3)) folders_[query.Int64(0)] = record.Title;
+        continue;
+      }
+      rows.emplace_back(std::move(record), query.IsNull(3) ? -1 : query.Int64(3));
+    }
+    for (auto& [record, parent] : rows) {
+      record.Folder = FolderTitle(parent);
+      records_.push_back(std::move(record));
     }
   }
   ReadHistory();
@@ -39,14 +56,16 @@ void CBookmarkInfo::ReadHistory() {
   sqlite::Database db;
   if (db.Open(file.path, file.immutable) != SQLITE_OK) return;
   // Every visit is its own record, so a page seen twice is listed twice.
-  sqlite::Statement visits = db.Prepare("SELECT history_item, title FROM history_visits ORDER BY id");
+  sqlite::Statement visits = db.Prepare("SELECT history_item, title, visit_time FROM history_visits ORDER BY id");
   sqlite::Statement page = db.Prepare("SELECT url FROM history_items WHERE id = ?");
   if (!visits.Ok() || !page.Ok()) return;
   while (visits.Step()) {
     page.Reset();
     page.Bind(1, visits.Int64(0));
     BookmarkRecord record;
+    record.Kind = kHistoryVisit;
     record.Title = visits.Text(1);
+    record.VisitDate = MacTimeTextFromDouble(visits.IsNull(2) ? 0.0 : visits.Double(2));
     if (page.Step()) record.Url = page.Text(0);
     if (!record.Url.empty()) records_.push_back(std::move(record));
   }
@@ -64,6 +83,7 @@ void CBookmarkInfo::AddRecovered(const std::string& bookmarksPath) {
     record.Title = found.title;
     record.Url = found.url;
     record.Deleted = 1;
+    record.Folder = FolderTitle(found.parent.value_or(-1));
     records_.push_back(std::move(record));
   }
 }

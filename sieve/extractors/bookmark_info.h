@@ -1,7 +1,10 @@
-// Safari bookmarks (Library/Safari/Bookmarks.db), history visits (Library/Safari/History.db)
-// and bookmarks carved from the free space of the bookmarks file, as one list.
+// Safari bookmarks (Library/Safari/Bookmarks.db) with their folders, history visits
+// (Library/Safari/History.db) with their times, and bookmarks carved from the free space of
+// the bookmarks file, as one list whose records say which kind they are.
 #pragma once
 
+#include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -22,6 +25,9 @@ class CBookmarkInfo : public CDatabaseInfo {
  private:
   void ReadHistory();
   void AddRecovered(const std::string& bookmarksPath);
+  std::string FolderTitle(std::int64_t id) const;
+
+  std::map<std::int64_t, std::string> folders_;  // folder id -> title; the root has none
 
   std::vector<BookmarkRecord> records_;
 };

@@ -19,6 +19,7 @@ int CBookmarkSqlite::scan() {
   title_ = StoredColumnIndex(columns, "title");
   url_ = StoredColumnIndex(columns, "url");
   uuid_ = StoredColumnIndex(columns, "external_uuid");
+  parent_ = StoredColumnIndex(columns, "parent");
   const int result = CSqliteDelete::scan();
   return result < 0 ? result : static_cast<int>(bookmarks_.size());
 }
@@ -46,7 +47,7 @@ bool CBookmarkSqlite::Accept(std::size_t, const CarvedRecord& record) const {
 }
 
 void CBookmarkSqlite::OnRecord(std::size_t, const CarvedRecord& record, const RecordOrigin&) {
-  bookmarks_.push_back({TextAt(record.values, title_), TextAt(record.values, url_)});
+  bookmarks_.push_back({TextAt(record.values, title_), TextAt(record.values, url_), IntegerAt(record.values, parent_)});
 }
 
 }  // namespace sieve

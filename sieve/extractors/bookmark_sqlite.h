@@ -1,6 +1,8 @@
 // Deleted Safari bookmarks, carved from the free space of Bookmarks.db.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,6 +13,7 @@ namespace sieve {
 struct RecoveredBookmark {
   std::string title;
   std::string url;
+  std::optional<std::int64_t> parent;  // id of its folder
 };
 
 class CBookmarkSqlite : public CSqliteDelete {
@@ -29,6 +32,7 @@ class CBookmarkSqlite : public CSqliteDelete {
   int title_ = -1;
   int url_ = -1;
   int uuid_ = -1;
+  int parent_ = -1;
   std::vector<RecoveredBookmark> bookmarks_;
 };
 

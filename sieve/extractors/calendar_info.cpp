@@ -8,6 +8,7 @@
 #include <sqlite3.h>
 
 #include "sieve/extractors/calendar_sqlite.h"
+#include "sieve/extractors/reminder_store.h"
 #include "sieve/reader/time_text.h"
 #include "sieve/sqlite/database.h"
 
@@ -24,12 +25,28 @@ struct CalendarRow {
 
 // One item as both extractors need it, live or carved.
 struct ItemRow {
-  std::string summary, startDate, endDate, dueDate, description, location, calendarTitle;
-  std::int32_t status = 0, availability = 0, priority = 0, completed = 0;
+  std::string summary, startDate, endDate, dueDate, completionDate, description, location, calendarTitle;
+  std::int32_t status = 0, availability = 0, priority = 0, completed = 0, allDay = 0;
   bool deleted = false;
 };
 
 std::string DateText(std::optional<double> seconds) { return MacTimeTextFromDouble(seconds.value_or(0.0)); }
+
+// An all-day event is stored as floating midnights: its days are the UTC days of those
+// values. The end is the last day covered, whether stored as that day's last second or
+// as the next midnight.
+void SetTimes(ItemRow& item, std::optional<double> start, std::optional<double> end, bool allDay) {
+  item.allDay = allDay ? 1 : 0;
+  if (allDay && start && *start != 0) {
+    item.startDate = MacDateOnlyText(*start);
+    item.endDate = end && *end > *start ? MacDateOnlyText(*end - 1) : item.startDate;
+    return;
+  }
+  item.startDate = DateText(start);
+  item.endDate = DateText(end);
+}
+
+std::string CompletionText(std::optional<double> seconds) { return seconds ? DateText(seconds) : std::string(); }
 
 std::optional<double> NumberColumn(const sqlite::Statement& row, int col) {
   if (row.IsNull(col)) return std::nullopt;
@@ -96,6 +113,7 @@ class CalendarReader {
     optional("priority");
     optional("completion_date");
     optional("due_date");
+    optional("all_day");
     sql += " FROM " + table + " WHERE calendar_id = ? ORDER BY ROWID";
     sqlite::Statement query = db_.Prepare(sql);
     if (!query.Ok()) return;
@@ -107,8 +125,7 @@ class CalendarReader {
       while (query.Step()) {
         ItemRow item;
         item.summary = query.Text(0);
-        item.startDate = DateText(NumberColumn(query, 1));
-        item.endDate = DateText(NumberColumn(query, 2));
+        SetTimes(item, NumberColumn(query, 1), NumberColumn(query, 2), !reminders_ && query.Int(10) != 0);
         item.dueDate = hasDueDate ? DateText(NumberColumn(query, 9)) : item.endDate;
         item.description = query.Text(3);
         if (newer) {
@@ -120,6 +137,7 @@ class CalendarReader {
         item.availability = query.Int(6);
         item.priority = query.Int(7);
         item.completed = query.IsNull(8) ? 0 : 1;
+        item.completionDate = CompletionText(NumberColumn(query, 8));
         item.calendarTitle = calendar.title;
         items.push_back(std::move(item));
       }
@@ -138,8 +156,7 @@ class CalendarReader {
       ItemRow item;
       item.deleted = true;
       item.summary = found.summary;
-      item.startDate = DateText(found.startTime);
-      item.endDate = DateText(found.endTime);
+      SetTimes(item, found.startTime, found.endTime, !reminders_ && found.allDay);
       item.dueDate = engine.HasDueDate() ? DateText(found.dueTime) : item.endDate;
       item.description = found.description;
       item.location = found.locationId ? locations.Find(found.locationId) : found.locationText;
@@ -147,6 +164,7 @@ class CalendarReader {
       item.availability = found.availability;
       item.priority = found.priority;
       item.completed = found.completionTime ? 1 : 0;
+      item.completionDate = CompletionText(found.completionTime);
       if (found.calendarId) {
         const auto title = titles_.find(*found.calendarId);
         if (title != titles_.end()) item.calendarTitle = title->second;
@@ -190,12 +208,36 @@ int CCalendarInfo::read(std::string /*backupFolder*/) {
     record.Location = item.location;
     record.Status = item.status;
     record.Availability = item.availability;
+    record.AllDay = item.allDay;
     records_.push_back(std::move(record));
   }
   return result;
 }
 
+void CRemainderInfo::SetDatabase(RuleAction role, const DatabaseSource& source) {
+  if (role == RuleAction::SecondDatabase) {
+    stores_.push_back(source);
+  } else {
+    CDatabaseInfo::SetDatabase(role, source);
+  }
+}
+
+bool CRemainderInfo::ReadStores(int& result) {
+  bool anyStore = false;
+  for (std::size_t i = 0; i < stores_.size(); ++i) {
+    const OpenableDatabase file = PrepareDatabase(stores_[i], "reminders-" + std::to_string(i) + ".sqlite");
+    const ReminderStoreResult read = ReadReminderStore(file, records_);
+    anyStore |= read.isStore;
+    if (read.code != 0) result = read.code;
+  }
+  for (ReminderRecord& record : records_) record.ListTitle = ListTitleText(record.ListTitle);
+  return anyStore;
+}
+
 int CRemainderInfo::read(std::string /*backupFolder*/) {
+  records_.clear();
+  int storesResult = 0;
+  if (ReadStores(storesResult)) return storesResult;
   records_.clear();
   const OpenableDatabase file = PrepareDatabase(MainDatabase, "remainder.sqlitedb");
   std::vector<ItemRow> items;
@@ -212,6 +254,7 @@ int CRemainderInfo::read(std::string /*backupFolder*/) {
     record.Priority = item.priority;
     record.ListTitle = ListTitleText(item.calendarTitle);
     record.Deleted = item.deleted ? 1 : 0;
+    record.CompletionDate = item.completionDate;
     records_.push_back(std::move(record));
   }
   return result;

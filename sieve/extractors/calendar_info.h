@@ -22,8 +22,11 @@ class CCalendarInfo : public CDatabaseInfo {
   std::vector<CalendarRecord> records_;
 };
 
+// Since iOS 13 reminders live in stores of their own (each a SecondDatabase, there may be
+// several); when a backup has one, the calendar's reminders are left behind.
 class CRemainderInfo : public CDatabaseInfo {
  public:
+  void SetDatabase(RuleAction role, const DatabaseSource& source) override;
   int read(std::string backupFolder) override;
   std::size_t RecordCount(_InfoType type) const override;
   void* RecordAt(_InfoType type, std::size_t index) override;
@@ -31,6 +34,10 @@ class CRemainderInfo : public CDatabaseInfo {
   const std::vector<ReminderRecord>& Records() const { return records_; }
 
  private:
+  // Reads the stores; false when none of them is a Reminders store.
+  bool ReadStores(int& result);
+
+  std::vector<DatabaseSource> stores_;
   std::vector<ReminderRecord> records_;
 };
 

@@ -45,6 +45,7 @@ void CCalendarSqlite::FindColumns() {
   columns_.priority = at("priority");
   columns_.due = at("due_date");
   columns_.completion = at("completion_date");
+  columns_.allDay = at("all_day");
   columns_.uuid = at(table_ == "Event" ? "unique_identifier" : "UUID");
 
   reminderLists_.clear();
@@ -102,6 +103,7 @@ void CCalendarSqlite::OnRecord(std::size_t, const CarvedRecord& record, const Re
   item.status = Narrow(IntegerAt(record.values, columns_.status));
   item.availability = Narrow(IntegerAt(record.values, columns_.availability));
   item.priority = Narrow(IntegerAt(record.values, columns_.priority));
+  item.allDay = IntegerAt(record.values, columns_.allDay).value_or(0) != 0;
   const auto entityType = IntegerAt(record.values, columns_.entityType);
   const bool inReminderList =
       item.calendarId && std::find(reminderLists_.begin(), reminderLists_.end(), *item.calendarId) !=

@@ -30,6 +30,7 @@ struct RecoveredCalendarItem {
   std::int32_t availability = 0;
   std::int32_t priority = 0;
   std::int32_t itemType = 0;  // kReminderType for a reminder, 0 for an event
+  bool allDay = false;
 };
 
 class CCalendarSqlite : public CSqliteDelete {
@@ -52,7 +53,7 @@ class CCalendarSqlite : public CSqliteDelete {
   struct Columns {
     int summary = -1, location = -1, locationId = -1, description = -1, start = -1, end = -1;
     int calendar = -1, status = -1, availability = -1, entityType = -1, priority = -1, due = -1;
-    int completion = -1, uuid = -1;
+    int completion = -1, uuid = -1, allDay = -1;
   };
   void FindColumns();
 

@@ -344,6 +344,17 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
       Header header;
       if (ReadTypes(types, limit, 0, columns, header)) consider(Build(header, cell, types - 1, limit), false);
     }
+    // A wide table's header length takes two bytes, the first of them lost: the serial
+    // types of every column must give a length whose low seven bits are the second byte.
+    if (types == known + 1 && *known < 0x80) {
+      Header header;
+      if (ReadTypes(types, limit, 0, columns, header)) {
+        const auto length = static_cast<std::uint64_t>(header.typesEnd - (types - 2));
+        if (length >= 0x80 && length < 0x4000 && (length & 0x7f) == *known) {
+          consider(Build(header, cell, types - 2, limit), false);
+        }
+      }
+    }
     // Header length still readable just before the serial types: it must agree.
     for (std::size_t lengthBytes = 1; lengthBytes <= 2; ++lengthBytes) {
       const std::uint8_t* record = types - lengthBytes;

@@ -76,10 +76,13 @@ TEST(SieveJson, OneStyleForEveryMemberAndDatesWithTheirOffset) {
     const std::vector<JsonValue>* lines;
     std::regex zone;
   } runs[] = {{&local, std::regex(".*\\+08:00")}, {&utc, std::regex(".*Z")}, {&berlin, std::regex(".*\\+0[12]:00")}};
+  const std::regex day("\\d{4}-\\d{2}-\\d{2}");
   std::vector<std::vector<std::int64_t>> moments(3);
+  std::vector<std::vector<std::string>> days(3);
   std::set<std::string> berlinOffsets;
   for (std::size_t r = 0; r < 3; ++r) {
     for (std::size_t i = 0; i + 1 < runs[r].lines->size(); ++i) {
+      const JsonValue* allDay = (*runs[r].lines)[i].Find("all_day");
       ForEachMember((*runs[r].lines)[i], [&](const std::string& name, const JsonValue& value) {
         EXPECT_TRUE(std::regex_match(name, snake)) << name;
         if (name == "deleted" || name.rfind("is_", 0) == 0 || name.rfind("has_", 0) == 0 || name == "completed") {
@@ -89,6 +92,12 @@ TEST(SieveJson, OneStyleForEveryMemberAndDatesWithTheirOffset) {
           EXPECT_TRUE(value.Type == JsonValue::Kind::Number || value.IsNull()) << name;
         }
         if (!IsDateMember(name) || value.IsNull()) return;
+        // An all-day event's days are the same days in every zone: a date without a time.
+        if (allDay != nullptr && allDay->Bool && (name == "start_date" || name == "end_date")) {
+          EXPECT_TRUE(std::regex_match(value.String, day)) << name << ": " << value.String;
+          days[r].push_back(value.String);
+          return;
+        }
         EXPECT_TRUE(std::regex_match(value.String, runs[r].zone)) << name << ": " << value.String;
         moments[r].push_back(Moment(value.String));
         if (r == 2) berlinOffsets.insert(value.String.substr(19));
@@ -99,6 +108,9 @@ TEST(SieveJson, OneStyleForEveryMemberAndDatesWithTheirOffset) {
   EXPECT_GT(moments[0].size(), 100u);
   EXPECT_EQ(moments[1], moments[0]);
   EXPECT_EQ(moments[2], moments[0]);
+  EXPECT_FALSE(days[0].empty());
+  EXPECT_EQ(days[1], days[0]);
+  EXPECT_EQ(days[2], days[0]);
   EXPECT_EQ(berlinOffsets, (std::set<std::string>{"+01:00", "+02:00"}));
 
   // The summary is keyed by category name and adds up the lines before it.

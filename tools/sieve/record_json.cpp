@@ -139,7 +139,8 @@ class RecordWriter {
         .Field("description", r.Description)
         .Field("location", r.Location)
         .Field("status", r.Status)
-        .Field("availability", r.Availability);
+        .Field("availability", r.Availability)
+        .FlagField("all_day", r.AllDay);
   }
 
   void Fields(const ReminderRecord& r) {
@@ -151,10 +152,18 @@ class RecordWriter {
         .Field("location", r.Location)
         .FlagField("completed", r.Completed)
         .Field("priority", r.Priority)
-        .Field("list_title", r.ListTitle);
+        .Field("list_title", r.ListTitle)
+        .DateField("completion_date", r.CompletionDate);
   }
 
-  void Fields(const BookmarkRecord& r) { json_.FlagField("deleted", r.Deleted).Field("title", r.Title).Field("url", r.Url); }
+  void Fields(const BookmarkRecord& r) {
+    json_.FlagField("deleted", r.Deleted)
+        .Field("kind", r.Kind == kHistoryVisit ? "visit" : "bookmark")
+        .Field("title", r.Title)
+        .Field("url", r.Url)
+        .Field("folder", r.Folder)
+        .DateField("visit_date", r.VisitDate);
+  }
 
   void Fields(const VoiceMemoRecord& r) {
     json_.DateField("date", r.Date).Key("duration_seconds");

@@ -4,6 +4,8 @@
 // hostile text included; then the same over generated backups scanned by the reader.
 #include <gtest/gtest.h>
 
+#include <QDate>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <algorithm>
@@ -56,6 +58,18 @@ std::string IcsTime(const QString& date, bool utc) {
   return S(t) + (utc ? "Z" : "");
 }
 
+// The UTC form a record date takes where iCalendar wants UTC: the text is on the list's clock.
+std::string IcsUtc(const QString& date, bool utc) {
+  if (date.isEmpty()) return {};
+  const QDateTime moment = QDateTime::fromString(date, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+  return S((utc ? QDateTime(moment.date(), moment.time(), Qt::UTC) : moment).toUTC().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'")));
+}
+
+// "YYYYMMDD" of a day text, `later` days on, as a calendar reader reads a DATE value.
+std::string IcsDay(const QString& day, int later) {
+  return S(QDate::fromString(day, QStringLiteral("yyyy-MM-dd")).addDays(later).toString(QStringLiteral("yyyyMMdd")));
+}
+
 using IcsProps = std::map<std::string, std::string>;  // "" for a property that must be absent
 
 struct ViewCase {
@@ -81,8 +95,9 @@ const std::vector<ViewCase>& Views() {
          return IcsProps{{"SUMMARY", S(e.Summary)},
                          {"DESCRIPTION", S(e.Description)},
                          {"LOCATION", S(e.Location)},
-                         {"DTSTART", IcsTime(e.Start.isEmpty() ? e.End : e.Start, utc)},
-                         {"DTEND", e.End > e.Start && !e.Start.isEmpty() ? IcsTime(e.End, utc) : ""}};
+                         {"DTSTART", e.AllDay ? IcsDay(e.Start, 0) : IcsTime(e.Start.isEmpty() ? e.End : e.Start, utc)},
+                         {"DTEND", e.AllDay ? IcsDay(e.End, 1)
+                                   : e.End > e.Start && !e.Start.isEmpty() ? IcsTime(e.End, utc) : ""}};
        }},
       {100073, "Reminders", {"Title", "List", "Status", "Date", "Note"},
        CellsOf<RemindersModel>([](const ReminderItem& r) {
@@ -94,10 +109,14 @@ const std::vector<ViewCase>& Views() {
                          {"DESCRIPTION", S(r.Description)},
                          {"DUE", IcsTime(r.Due, utc)},
                          {"STATUS", r.Completed ? "COMPLETED" : "NEEDS-ACTION"},
+                         {"COMPLETED", r.Completed ? IcsUtc(r.CompletedOn, utc) : ""},
                          {"PRIORITY", r.Priority > 0 ? std::to_string(r.Priority) : ""}};
        }},
-      {100074, "Bookmarks", {"Title", "URL"},
-       CellsOf<BookmarksModel>([](const BookmarkItem& b) { return QStringList{b.Title, b.Url}; }), nullptr},
+      {100074, "Bookmarks", {"Title", "URL", "Kind", "Folder", "Visited"},
+       CellsOf<BookmarksModel>([](const BookmarkItem& b) {
+         return QStringList{b.Title, b.Url, b.KindText, b.Folder, b.VisitDate};
+       }),
+       nullptr},
   };
   return views;
 }
@@ -163,9 +182,10 @@ void CheckExport(const CategoryModel& model, const ViewCase& view, const QString
     EXPECT_FALSE((*bookmarks)["bom"].Bool);
     EXPECT_EQ(bookmarks->Text("doctype"), "DOCTYPE NETSCAPE-Bookmark-file-1");
     std::vector<ExpectedRow> ordered;
+    // History visits are no bookmarks: only the CSV has them.
     for (const bool deleted : {false, true}) {
       for (const ExpectedRow& row : rows) {
-        if (row.Deleted == deleted) ordered.push_back(row);
+        if (row.Deleted == deleted && row.Cells[2] != QLatin1String("History visit")) ordered.push_back(row);
       }
     }
     const JsonValue& entries = (*bookmarks)["entries"];
@@ -359,25 +379,29 @@ TEST(ListViews, HostileRecordsRoundTripThroughEveryExport) {
     notes.Add({0, "unchecked", "", "x"});
 
     auto& calendar = static_cast<CalendarModel&>(*models[2]);
-    calendar.Add({0, nasty, "2016-01-26 02:00:00", "2016-01-26 03:30:00", longText, "Room 4.12; \"B\"", 1, 0});
-    calendar.Add({1, "../x", "2016-03-27 02:30:00", "2016-03-27 02:00:00", "", "東京駅", 3, 0});
-    calendar.Add({0, "no dates", "", "", nasty, "", 0, 0});
-    calendar.Add({0, "unchecked", "", "", "", "", 0, 0});
+    calendar.Add({0, nasty, "2016-01-26 02:00:00", "2016-01-26 03:30:00", longText, "Room 4.12; \"B\"", 1, 0, 0});
+    calendar.Add({1, "../x", "2016-03-27 02:30:00", "2016-03-27 02:00:00", "", "東京駅", 3, 0, 0});
+    calendar.Add({0, "no dates", "", "", nasty, "", 0, 0, 0});
+    calendar.Add({1, "holiday", "2016-03-26", "2016-03-28", "", "", 0, 0, 1});  // whole days, over a clock change
+    calendar.Add({0, "unchecked", "", "", "", "", 0, 0, 0});
 
     auto& reminders = static_cast<RemindersModel&>(*models[3]);
-    reminders.Add({nasty, "2016-01-01 10:00:00", "2016-01-02 09:00:00", longText, "Home", 1, 1, "Work, Projects; \"x\"", 0});
-    reminders.Add({"../x", "", "", "", "", 0, 9, "DEFAULT_TASK_CALENDAR_NAME", 1});
-    reminders.Add({"starts after it is due", "2016-02-02 10:00:00", "2016-02-01 10:00:00", "", "", 0, 0, "L", 0});
-    reminders.Add({"unchecked", "", "", "", "", 0, 0, "", 0});
+    reminders.Add({nasty, "2016-01-01 10:00:00", "2016-01-02 09:00:00", longText, "Home", 1, 1, "Work, Projects; \"x\"", 0,
+                   "2016-01-01 23:59:30"});
+    reminders.Add({"../x", "", "", "", "", 0, 9, "DEFAULT_TASK_CALENDAR_NAME", 1, ""});
+    reminders.Add({"starts after it is due", "2016-02-02 10:00:00", "2016-02-01 10:00:00", "", "", 0, 0, "L", 0, ""});
+    reminders.Add({"unchecked", "", "", "", "", 0, 0, "", 0, ""});
 
     auto& bookmarks = static_cast<BookmarksModel&>(*models[4]);
-    bookmarks.Add({nasty, "https://evil.example/?q=<script>&a=1\"b", 0});
-    bookmarks.Add({"apostrophe", "https://example.org/it's'onclick='alert(1)", 1});
-    bookmarks.Add({"run me", "javascript:alert(document.cookie)", 0});
-    bookmarks.Add({"", "file:///etc/passwd", 1});
-    bookmarks.Add({"../x", "ftp://files.example/x", 0});
-    bookmarks.Add({"", "http://untitled.example/", 0});
-    bookmarks.Add({"unchecked", "http://x.example/", 0});
+    using sieve::kBookmarkEntry, sieve::kHistoryVisit;
+    bookmarks.Add({nasty, "https://evil.example/?q=<script>&a=1\"b", 0, kBookmarkEntry, nasty, ""});
+    bookmarks.Add({"apostrophe", "https://example.org/it's'onclick='alert(1)", 1, kBookmarkEntry, "", ""});
+    bookmarks.Add({"run me", "javascript:alert(document.cookie)", 0, kBookmarkEntry, "Favoriten", ""});
+    bookmarks.Add({"", "file:///etc/passwd", 1, kBookmarkEntry, "", ""});
+    bookmarks.Add({"visited, not saved", "https://visit.example/", 0, kHistoryVisit, "", "2016-03-27 02:30:00"});
+    bookmarks.Add({"../x", "ftp://files.example/x", 0, kBookmarkEntry, "", ""});
+    bookmarks.Add({"", "http://untitled.example/", 0, kBookmarkEntry, "", ""});
+    bookmarks.Add({"unchecked", "http://x.example/", 0, kBookmarkEntry, "", ""});
 
     for (const auto& model : models) {
       model->SetChecked(model->FoundCount() - 1, false);

@@ -96,6 +96,12 @@ TEST(CategoryRules, DatabasesByExactPathAndDomain) {
   // One database, two extractors.
   EXPECT_EQ(Matches("HomeDomain", "Library/Calendar/Calendar.sqlitedb"),
             (Texts{"calendar main |Calendar.sqlitedb", "reminders main |Calendar.sqlitedb"}));
+  // Every store of the Reminders app, in its own domain only; not its companions.
+  const std::string reminders = "AppDomainGroup-group.com.apple.reminders";
+  EXPECT_EQ(Matches(reminders, "Container_v1/Stores/Data-local.sqlite"), Texts{"reminders second |Data-local.sqlite"});
+  EXPECT_EQ(Matches(reminders, "Container_v1/Stores/Data-1F2E.sqlite"), Texts{"reminders second |Data-1F2E.sqlite"});
+  EXPECT_EQ(Matches(reminders, "Container_v1/Stores/Data-1F2E.sqlite-wal"), Texts{});
+  EXPECT_EQ(Matches("HomeDomain", "Container_v1/Stores/Data-1F2E.sqlite"), Texts{});
   // Comparisons are exact: case matters for the fixed paths.
   EXPECT_EQ(Matches("HomeDomain", "library/sms/sms.db"), Texts{});
   EXPECT_EQ(Matches("HomeDomain", "Library/SMS/sms.db", true, 0x41ED), Texts{});

@@ -3,11 +3,13 @@
 #include <cstdio>
 #include <map>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
 #include "sieve/extractors/bookmark_info.h"
 #include "sieve/extractors/bookmark_sqlite.h"
+#include "sieve/reader/time_text.h"
 #include "support/test_support.h"
 
 namespace sieve {
@@ -59,21 +61,27 @@ class SafariTest : public ::testing::Test {
   static inline std::string bookmarks_, history_;
 };
 
-// Bookmarks in id order, then every visit (two visits of one page are two records).
+// Bookmarks in id order with their folders, then every visit with its time (two visits of
+// one page are two records).
 TEST_F(SafariTest, LiveBookmarksAndEveryVisitAreExact) {
   int result = -1;
   const auto records = Read(bookmarks_, history_, &result);
   EXPECT_EQ(result, 0);
-  std::vector<Entry> live;
+  using Live = std::tuple<std::string, std::string, int, std::string, std::string>;  // + kind, folder, time
+  std::vector<Live> live;
   for (const BookmarkRecord& r : records) {
     EXPECT_FALSE(r.Url.empty());
-    if (r.Deleted == 0) live.emplace_back(r.Title, r.Url);
+    if (r.Deleted == 0) live.emplace_back(r.Title, r.Url, r.Kind, r.Folder, r.VisitDate);
   }
-  std::vector<Entry> want;
-  for (const char* list : {"bookmarks", "visits"}) {
-    for (const JsonValue& row : (*truth_)[list].Items) want.emplace_back(row.Text("title"), row.Text("url"));
+  std::vector<Live> want;
+  for (const JsonValue& row : (*truth_)["bookmarks"].Items) {
+    want.emplace_back(row.Text("title"), row.Text("url"), kBookmarkEntry, row.Text("folder"), "");
   }
-  EXPECT_EQ(live, want);  // no folder, no orphan visit, nothing merged
+  for (const JsonValue& row : (*truth_)["visits"].Items) {
+    want.emplace_back(row.Text("title"), row.Text("url"), kHistoryVisit, "",
+                      MacTimeTextFromDouble(row["visit_time"].Number));
+  }
+  EXPECT_EQ(live, want);  // no folder as an entry, no orphan visit, nothing merged
   std::map<Entry, int> visits;
   for (const JsonValue& row : (*truth_)["visits"].Items) ++visits[{row.Text("title"), row.Text("url")}];
   bool repeated = false;
@@ -89,7 +97,8 @@ TEST_F(SafariTest, DeletedBookmarksRecallAndPrecision) {
   const JsonValue& deleted = (*truth_)["deleted_bookmarks"];
   // A url longer than the page is carved up to its first overflow page: a prefix is a match.
   const auto matches = [](const BookmarkRecord& got, const JsonValue& want) {
-    return got.Title == want.Text("title") && !got.Url.empty() && want.Text("url").starts_with(got.Url);
+    return got.Title == want.Text("title") && !got.Url.empty() && want.Text("url").starts_with(got.Url) &&
+           got.Kind == kBookmarkEntry && got.Folder == want.Text("folder");
   };
   int intact = 0, found = 0, correct = 0;
   for (const JsonValue& want : deleted.Items) {
@@ -149,14 +158,20 @@ TEST_F(SafariTest, MissingOrHostileFilesGiveAClearResult) {
 TEST_F(SafariTest, ScanJsonCarriesEveryBookmarkField) {
   const test::CommandResult scan = test::RunSieve({"scan", backup_->Folder, "--json"});
   ASSERT_EQ(scan.ExitCode, 0) << scan.Err;
-  std::vector<std::pair<Entry, int>> json;
+  // Title, address, deleted, kind, folder; and whether a visit time is there.
+  using Line = std::tuple<std::string, std::string, int, std::string, std::string, bool>;
+  std::vector<Line> json;
   for (const JsonValue& line : test::ParseJsonLines(scan.Out)) {
     if (line.Text("category") == InfoTypeName(INFO_BOOKMARK)) {
-      json.push_back({{line.Text("title"), line.Text("url")}, line["deleted"].Bool ? 1 : 0});
+      json.emplace_back(line.Text("title"), line.Text("url"), line["deleted"].Bool ? 1 : 0, line.Text("kind"),
+                        line.Text("folder"), !line["visit_date"].IsNull());
     }
   }
-  std::vector<std::pair<Entry, int>> want;
-  for (const BookmarkRecord& r : Read(bookmarks_, history_)) want.push_back({{r.Title, r.Url}, r.Deleted});
+  std::vector<Line> want;
+  for (const BookmarkRecord& r : Read(bookmarks_, history_)) {
+    want.emplace_back(r.Title, r.Url, r.Deleted, r.Kind == kHistoryVisit ? "visit" : "bookmark", r.Folder,
+                      !r.VisitDate.empty());
+  }
   EXPECT_EQ(json, want);
 }
 

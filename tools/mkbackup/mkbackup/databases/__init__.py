@@ -60,3 +60,4 @@ from . import whatsapp  # noqa: E402,F401
 from . import notes  # noqa: E402,F401
 from . import voice  # noqa: E402,F401
 from . import contacts  # noqa: E402,F401
+from . import reminders  # noqa: E402,F401

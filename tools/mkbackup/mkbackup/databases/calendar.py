@@ -10,7 +10,7 @@ edited, which leaves a stale copy of its old cell in free space.
 
 from ..properties import version_key
 from . import Contribution, register
-from .sqlite_file import DatabaseFile, database_entry
+from .sqlite_file import DatabaseFile, database_entry, text_survives
 
 HOME = "HomeDomain"
 PATH = "Library/Calendar/Calendar.sqlitedb"
@@ -31,6 +31,27 @@ CREATE TABLE CalendarItem (ROWID INTEGER PRIMARY KEY AUTOINCREMENT, summary TEXT
 CREATE TABLE Location (ROWID INTEGER PRIMARY KEY AUTOINCREMENT, title TEXT, address TEXT, latitude INTEGER, longitude INTEGER, address_book_id TEXT, radius INTEGER, item_owner_id INTEGER, alarm_owner_id INTEGER);
 CREATE TABLE OccurrenceCache (day REAL, event_id INTEGER, calendar_id INTEGER, store_id INTEGER, occurrence_date REAL, occurrence_start_date REAL, occurrence_end_date REAL);
 """
+
+# Columns later systems append to CalendarItem (SQLite's ADD COLUMN keeps the older ones in
+# place, so a record grows at its end): travel time and its advisory, the start location,
+# suggestions and junk marks from iOS 10 to 13; conference links and structured location
+# data later. A fresh database of such a system has them from the start.
+ADDED_13 = ("travel_time INTEGER, travel_advisory_behavior INTEGER, start_location_id INTEGER, "
+            "suggestion_info_id INTEGER, junk_status INTEGER, disallow_propose_new_time INTEGER")
+ADDED_16 = ADDED_13 + ", conference_url_detected TEXT, image_id INTEGER, special_day_string TEXT"
+ADDED_18 = ADDED_16 + ", structured_data BLOB, local_structured_data BLOB"
+
+
+def _newer(version):
+    """The newer schema text, CalendarItem widened for the system's version."""
+    key = version_key(version)
+    added = (ADDED_18 if key >= version_key("18") else ADDED_16 if key >= version_key("16")
+             else ADDED_13 if key >= version_key("13") else "")
+    if not added:
+        return NEWER
+    return NEWER.replace("participation_status_modified_date REAL);",
+                         f"participation_status_modified_date REAL, {added});")
+
 
 OLDER = COMMON + """
 CREATE TABLE Calendar (ROWID INTEGER PRIMARY KEY AUTOINCREMENT, store_id INTEGER, title TEXT, flags INTEGER, color TEXT, type TEXT, supported_entity_types INTEGER, external_id TEXT, external_mod_tag TEXT, external_id_tag TEXT, external_rep BLOB, display_order INTEGER, UUID TEXT);
@@ -78,7 +99,7 @@ def build(context):
     rng = context.rng
     newer = version_key(context.props.product_version) >= version_key("5")
     db = DatabaseFile(page_size=4096, auto_vacuum=2, journal_mode="wal")
-    db.script(NEWER if newer else OLDER)
+    db.script(_newer(context.props.product_version) if newer else OLDER)
     db.insert("Store", {"name": "Default", "type": 0, "disabled": 0, "flags": 0})
     calendars = []
     for order, (title, types) in enumerate(CALENDARS):
@@ -107,10 +128,17 @@ def build(context):
     for index in range(event_count):
         start = _mac_time(rng, context.base_time)
         calendar = rng.choice(event_calendars)
-        row = {"summary": _unique(rng, used, lambda: f"{rng.choice(TOPICS)} {rng.choice(PEOPLE)}".strip()),
-               "description": _description(rng, index), "start_date": start,
-               "end_date": None if index % 11 == 3 else start + rng.randint(15, 240) * 60,
-               "start_tz": "Europe/Berlin", "all_day": int(index % 7 == 0), "calendar_id": calendar["id"],
+        summary = _unique(rng, used, lambda: f"{rng.choice(TOPICS)} {rng.choice(PEOPLE)}".strip())
+        description = _description(rng, index)
+        end = None if index % 11 == 3 else start + rng.randint(15, 240) * 60
+        all_day = index % 7 == 0
+        if all_day:
+            # Whole days are floating midnights; the end is the midnight after the last day.
+            start = float(int(start) // 86400 * 86400)
+            end = start + (1 + index % 3) * 86400
+        row = {"summary": summary, "description": description, "start_date": start, "end_date": end,
+               "start_tz": "_float" if all_day else "Europe/Berlin", "all_day": int(all_day),
+               "calendar_id": calendar["id"],
                "status": rng.choice([0, 1, 2, 3]), "availability": rng.choice([0, 1, 2, 3]),
                "UUID" if newer else "unique_identifier": rng.uuid_text(), "hidden": 0}
         if newer:
@@ -155,6 +183,8 @@ def build(context):
     items[edited][0]["summary"] = new_summary
     data = db.finish()
 
+    summaries = [row["summary"] for row, _ in items]
+
     def truth_of(i, deleted):
         row, calendar = items[i]
         location = locations.get(row.get("location_id"), "") if newer else (row.get("location") or "")
@@ -163,11 +193,12 @@ def build(context):
                  "start_date": row["start_date"], "end_date": row["end_date"]}
         if row.get("entity_type") == REMINDER_ENTITY:
             entry.update(due_date=row["due_date"], priority=row["priority"],
-                         completed=int(row["completion_date"] is not None))
+                         completed=int(row["completion_date"] is not None),
+                         completion_date=row["completion_date"])
         else:
-            entry.update(status=row["status"], availability=row["availability"])
+            entry.update(status=row["status"], availability=row["availability"], all_day=row["all_day"])
         if deleted:
-            entry["intact"] = row["summary"].encode("utf-8") in data
+            entry["intact"] = text_survives(data, row["summary"], summaries)
         return entry
 
     def kind(i):

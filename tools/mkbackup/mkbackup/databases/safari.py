@@ -1,8 +1,9 @@
 """Library/Safari/Bookmarks.db and History.db.
 
-Bookmarks sit in folders (folders have no url); some bookmarks are deleted
-the way Safari does it. The history has several visits of some pages, and a
-visit whose page row is missing.
+Bookmarks sit in folders (folders have no url; one folder is deleted, its
+bookmarks then belong nowhere); some bookmarks are deleted the way Safari does
+it. The history has several visits of some pages, with their times in
+seconds since 2001, and a visit whose page row is missing.
 """
 
 from . import Contribution, register
@@ -89,8 +90,11 @@ def _bookmarks(context):
     db.db.execute("COMMIT")
     data = db.finish()
     doomed_ids = {row["id"] for row in doomed}
-    live = [{"title": r["title"] or "", "url": r["url"]} for r in rows if r["id"] not in doomed_ids]
-    deleted = [{"title": r["title"] or "", "url": r["url"],
+    # A bookmark's folder by title; none at the top or when its folder was deleted.
+    titles = {folder: title for folder, title in zip(folders[1:-1], FOLDERS)}
+    live = [{"title": r["title"] or "", "url": r["url"], "folder": titles.get(r["parent"], "")}
+            for r in rows if r["id"] not in doomed_ids]
+    deleted = [{"title": r["title"] or "", "url": r["url"], "folder": titles.get(r["parent"], ""),
                 "intact": r["external_uuid"].encode() in data and r["url"][:60].encode("utf-8") in data}
                for r in doomed]
     return data, live, deleted
@@ -114,9 +118,9 @@ def _history(context):
     for index in range(count):
         item, url, title = items[index % len(items)] if index % 2 else rng.choice(items)
         visit_title = None if index % 10 == 7 else f"{title} · {index % 3}"
-        db.insert("history_visits", {"history_item": item, "title": visit_title,
-                                     "visit_time": float(context.base_time - MAC_EPOCH - index * 97)})
-        visits.append({"title": visit_title or "", "url": url})
+        visit_time = float(context.base_time - MAC_EPOCH - index * 97) + index % 10 / 10
+        db.insert("history_visits", {"history_item": item, "title": visit_title, "visit_time": visit_time})
+        visits.append({"title": visit_title or "", "url": url, "visit_time": visit_time})
     # A visit whose page row is gone has no url and is not listed.
     db.insert("history_visits", {"history_item": 999999, "title": "Orphan visit", "visit_time": 1.0})
     db.db.execute("COMMIT")

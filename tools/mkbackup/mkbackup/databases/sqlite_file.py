@@ -153,6 +153,15 @@ def database_entry(domain, path, data, mtime, protection_class=CLASS_UNTIL_FIRST
                        protection_class=protection_class)
 
 
+def text_survives(data, text, others):
+    """Whether `text` is still in the file's bytes by itself: occurrences inside longer
+    texts of `others` that contain it (a title that is the start of another) do not count."""
+    needle = text.encode("utf-8")
+    inside = sum(data.count(other.encode("utf-8")) * other.encode("utf-8").count(needle)
+                 for other in set(others) if other != text and text in other)
+    return data.count(needle) > inside
+
+
 def truth_rows(rows, columns):
     """The ground-truth form of rows: only the columns a test compares, JSON-ready."""
     def plain(value):
