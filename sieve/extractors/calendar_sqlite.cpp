@@ -13,11 +13,6 @@ constexpr std::int64_t kReminderEntityType = 3;  // CalendarItem.entity_type of 
 constexpr std::int64_t kReminderListTypes = 8;   // Calendar.supported_entity_types of a list
 constexpr std::uint32_t kLongestText = 655350;
 
-std::int32_t Narrow(std::optional<std::int64_t> value) {
-  if (!value) return 0;
-  return static_cast<std::int32_t>(std::clamp<std::int64_t>(*value, INT32_MIN, INT32_MAX));
-}
-
 }  // namespace
 
 void CCalendarSqlite::FindColumns() {
@@ -100,9 +95,9 @@ void CCalendarSqlite::OnRecord(std::size_t, const CarvedRecord& record, const Re
   item.dueTime = NumberAt(record.values, columns_.due);
   item.completionTime = NumberAt(record.values, columns_.completion);
   item.calendarId = IntegerAt(record.values, columns_.calendar);
-  item.status = Narrow(IntegerAt(record.values, columns_.status));
-  item.availability = Narrow(IntegerAt(record.values, columns_.availability));
-  item.priority = Narrow(IntegerAt(record.values, columns_.priority));
+  item.status = Int32At(record.values, columns_.status);
+  item.availability = Int32At(record.values, columns_.availability);
+  item.priority = Int32At(record.values, columns_.priority);
   item.allDay = IntegerAt(record.values, columns_.allDay).value_or(0) != 0;
   const auto entityType = IntegerAt(record.values, columns_.entityType);
   const bool inReminderList =

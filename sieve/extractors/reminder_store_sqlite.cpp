@@ -11,11 +11,6 @@ using namespace sqlite;
 
 constexpr std::uint32_t kLongestText = 655350;
 
-std::int32_t Narrow(std::optional<std::int64_t> value) {
-  if (!value) return 0;
-  return static_cast<std::int32_t>(std::clamp<std::int64_t>(*value, INT32_MIN, INT32_MAX));
-}
-
 }  // namespace
 
 void CReminderStoreSqlite::FindLayout() {
@@ -83,7 +78,7 @@ void CReminderStoreSqlite::OnRecord(std::size_t, const CarvedRecord& record, con
   item.due = NumberAt(record.values, columns_.due);
   item.completion = NumberAt(record.values, columns_.completion);
   item.list = IntegerAt(record.values, columns_.list);
-  item.priority = Narrow(IntegerAt(record.values, columns_.priority));
+  item.priority = Int32At(record.values, columns_.priority);
   item.completed = IntegerAt(record.values, columns_.completed).value_or(0) != 0 || item.completion.has_value();
   items_.push_back(std::move(item));
 }

@@ -1,5 +1,8 @@
 #include "sieve/sqlite/carve_toolkit.h"
 
+#include <algorithm>
+#include <cstdint>
+
 #include "sieve/reader/text.h"
 
 namespace sieve::sqlite {
@@ -54,5 +57,11 @@ void NarrowColumn(RecordShape& shape, int column, std::uint8_t kinds, std::uint3
 }
 
 void LimitValueBytes(RecordShape& shape, std::uint32_t maxBytes) { shape.maxBytes.assign(shape.columns.size(), maxBytes); }
+
+std::int32_t Int32At(const std::vector<Value>& values, int column) {
+  const auto value = IntegerAt(values, column);
+  if (!value) return 0;
+  return static_cast<std::int32_t>(std::clamp<std::int64_t>(*value, INT32_MIN, INT32_MAX));
+}
 
 }  // namespace sieve::sqlite

@@ -24,6 +24,8 @@ const Value* ValueAt(const std::vector<Value>& values, int column);
 // An integer or real column as a double, at full precision; nullopt for anything else.
 std::optional<double> NumberAt(const std::vector<Value>& values, int column);
 std::optional<std::int64_t> IntegerAt(const std::vector<Value>& values, int column);
+// The column as a 32-bit field (status, priority and the like), clamped; 0 when absent.
+std::int32_t Int32At(const std::vector<Value>& values, int column);
 // True when the column holds a text of at least one byte.
 bool HasText(const std::vector<Value>& values, int column);
 // The column as UTF-8 text (numbers in decimal); "" when absent or Null.
