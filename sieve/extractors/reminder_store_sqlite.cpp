@@ -1,6 +1,5 @@
 #include "sieve/extractors/reminder_store_sqlite.h"
 
-#include <algorithm>
 
 #include "sieve/sqlite/carve_toolkit.h"
 
