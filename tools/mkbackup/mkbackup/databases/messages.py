@@ -5,8 +5,8 @@ Messages app deletes them.
 Layouts: iOS 5 (one message table: SMS columns plus the iMessage "madrid_"
 columns, MMS parts in msg_pieces, files under Library/SMS/Parts), iOS 6 to 10
 (handle / chat / message / attachment with join tables, dates in seconds since
-2001) and iOS 11 and later (the same tables with more columns, dates in
-nanoseconds since 2001).
+2001), iOS 11 and 12 (the same tables with more columns, dates in
+nanoseconds since 2001) and iOS 13 and later (messages_recent).
 """
 
 import datetime
@@ -17,6 +17,7 @@ from .cell_bytes import body_bytes, survives
 from .sqlite_file import DatabaseFile, database_entry
 from ..entries import BackupEntry
 from ..properties import version_key
+from . import messages_recent
 
 HOME = "HomeDomain"
 MEDIA = "MediaDomain"
@@ -79,6 +80,9 @@ NAMES = ["Anna", "Jos\u00e9", "Bj\u00f6rk", "Zo\u00eb", "Mei", "Omar", "Liam", "
 
 def layout_for(version):
     key = version_key(version)
+    recent = messages_recent.layout_for(key)
+    if recent:
+        return recent
     if key < (6,):
         return "ios5"
     if key < (11,):
@@ -167,6 +171,8 @@ def messages(context):
     layout = layout_for(context.props.product_version)
     if layout == "ios5":
         return build_ios5(context)
+    if layout in messages_recent.SCHEMAS:
+        return messages_recent.build_recent(context, layout)
     return build_modern(context, layout)
 
 
