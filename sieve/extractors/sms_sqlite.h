@@ -26,7 +26,16 @@ struct RecoveredSmsMessage {
   std::int64_t date = 0;
   bool dateSince2001 = true;  // older SMS rows count from 1970
   int isFromMe = 0;
-  std::string text;
+  bool edited = false;  // date_edited set: text is the latest version
+  bool unsent = false;  // date_retracted set
+  bool audio = false;
+  std::string text;     // from the text column, else from the archived attributedBody
+};
+
+// An attachment row of the newer layout that was deleted; its file may still be in the backup.
+struct RecoveredSmsAttachment {
+  std::string filename;  // as the row names it ("~/Library/SMS/Attachments/...")
+  std::string mimeType;
 };
 
 class CSmsSqlite : public CSqliteDelete {
@@ -39,6 +48,7 @@ class CSmsSqlite : public CSqliteDelete {
 
   const std::vector<RecoveredSmsHandle>& Handles() const { return handles_; }
   const std::vector<RecoveredSmsMessage>& Messages() const { return messages_; }
+  const std::vector<RecoveredSmsAttachment>& Attachments() const { return attachments_; }
 
  protected:
   std::vector<RecordShape> Shapes() const override;
@@ -50,9 +60,15 @@ class CSmsSqlite : public CSqliteDelete {
     int guid = -1, text = -1, handleId = -1, date = -1, isFromMe = -1;
     int address = -1, flags = -1, isMadrid = -1, madridHandle = -1, madridFlags = -1;
     int handleIdText = -1, handleService = -1;
+    int body = -1, associatedType = -1, edited = -1, retracted = -1, audio = -1;  // newer systems' message columns
+    int attachmentFile = -1, attachmentMime = -1;
   };
-  enum ShapeIndex : std::size_t { kMessageShape = 0, kHandleShape = 1 };
+  // Which shape a record was carved with: the order Shapes() gives them in.
+  enum class Shape { kMessage, kHandle, kAttachment };
 
+  std::vector<RecordShape> BuildShapes(std::vector<Shape>& order) const;
+  Shape ShapeAt(std::size_t index) const;
+  std::string BodyText(const std::vector<sqlite::Value>& values) const;
   int ColumnOf(const std::string& table, const std::string& name) const;
   void LearnLiveRows();
   std::string MessageKey(const std::vector<sqlite::Value>& values) const;
@@ -63,9 +79,12 @@ class CSmsSqlite : public CSqliteDelete {
   Columns columns_;
   std::set<std::int64_t> liveMessageRowids_;
   std::set<std::int64_t> liveHandleRowids_;
+  std::set<std::int64_t> liveAttachmentRowids_;
+  std::vector<Shape> shapes_;  // the shape of each index Shapes() gave
   std::set<std::string> knownMessages_;  // live rows, then every row already reported
   std::vector<RecoveredSmsHandle> handles_;
   std::vector<RecoveredSmsMessage> messages_;
+  std::vector<RecoveredSmsAttachment> attachments_;
 };
 
 }  // namespace sieve

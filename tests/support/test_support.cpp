@@ -503,6 +503,8 @@ std::vector<TruthFile> ReadTruthFiles(const std::string& truthPath) {
     t.Path = f.Text("path");
     t.Kind = f.Text("kind");
     t.StoredName = f.Text("stored_name");
+    t.StoredPath = f.Text("stored_path");
+    if (t.StoredPath.empty()) t.StoredPath = t.StoredName;
     t.Sha256 = f.Text("sha256");
     t.ModeOctal = f.Text("mode_octal");
     t.LinkTarget = f.Text("link_target");
@@ -531,18 +533,20 @@ std::string LayoutBackup::Stored(const std::string& devicePath) const {
   return found == StoredByPath.end() ? std::string() : found->second;
 }
 
-const LayoutBackup& SmallBackup(const std::string& productVersion, const std::string& seed) {
+const LayoutBackup& SmallBackup(const std::string& productVersion, const std::string& seed, bool manifestDb) {
   // Removed with everything in it when the program ends.
   static TempDir folder;
   static std::map<std::string, std::unique_ptr<LayoutBackup>> made;
-  const std::string name = "small-" + productVersion + "-" + seed;
+  const std::string name = "small-" + productVersion + "-" + seed + (manifestDb ? "-manifest-db" : "");
   std::unique_ptr<LayoutBackup>& entry = made[name];
   if (entry == nullptr) {
     auto backup = std::make_unique<LayoutBackup>();
-    backup->Backup = MakeBackup(folder, name, {"--profile", "small", "--seed", seed, "--product-version", productVersion});
+    std::vector<std::string> arguments = {"--profile", "small", "--seed", seed, "--product-version", productVersion};
+    if (manifestDb) arguments.push_back("--manifest-db");
+    backup->Backup = MakeBackup(folder, name, arguments);
     backup->Truth = ParseJson(ReadFile(backup->Backup.TruthPath));
     for (const TruthFile& f : ReadTruthFiles(backup->Backup.TruthPath)) {
-      if (!f.StoredName.empty()) backup->StoredByPath[f.Path] = backup->Backup.Folder + "/" + f.StoredName;
+      if (!f.StoredName.empty()) backup->StoredByPath[f.Path] = backup->Backup.Folder + "/" + f.StoredPath;
     }
     entry = std::move(backup);
   }
