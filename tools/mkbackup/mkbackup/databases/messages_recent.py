@@ -231,7 +231,7 @@ def build_recent(context, layout):
                 m["files"].append(w.attachment(rowid, unix, from_me, KINDS[(n // 9 + k) % len(KINDS)]))
         messages.append(m)
         if n % 5 == 2 and not m["unsent"]:
-            unix = _react(w, m, messages, handles, unix)
+            unix = _react(w, m, group_chat, group_members, handles, unix)
 
     hostile = {"guid": rng.uuid_text().upper(), "filename": "~/../../etc/passwd", "mime_type": "text/plain",
                "transfer_name": "passwd"}
@@ -281,36 +281,39 @@ def build_recent(context, layout):
     } | base.counts(context, live, deleted))
 
 
-def _react(w, m, messages, handles, unix):
-    """Tapbacks on message m: one from the other side (or a group member), sometimes
-    one from the owner that is later taken back."""
+def _react(w, m, group_chat, group_members, handles, unix):
+    """Tapbacks on message m: one from the party that did not write it, sometimes one
+    from the other side that is later taken back."""
     rng = w.rng
+    # The row's handle: the other party of a one-to-one chat whoever reacts; in a group
+    # the member who reacts, 0 for the owner.
+    in_group = m["chat"] == group_chat
+    member = m["handle"] or group_members[0]
+
+    def party(from_me):
+        return (0 if from_me else member) if in_group else m["handle"]
+
     kind = rng.randint(0, len(TAPBACKS) - 1)
-    # Sent by the party that did not write m: the owner answers what came in.
-    sender_handle = 0 if not m["is_from_me"] else (m["handle"] or next(iter(handles)))
-    reactions = []
-    rows = []
-    steps = [(kind, 0, sender_handle)]
+    first_from_me = 0 if m["is_from_me"] else 1
+    steps = [(kind, False, first_from_me)]
     if rng.randint(0, 2) == 0:
         other = (kind + 1) % len(TAPBACKS)
-        steps += [(other, 0, 0 if sender_handle else m["handle"] or next(iter(handles))), (other, 1, None)]
-    for kind_now, removal, sender in steps:
-        if removal:
-            sender = steps[-2][2]
+        steps += [(other, False, 1 - first_from_me), (other, True, 1 - first_from_me)]
+    reactions, rows = [], []
+    for kind_now, removal, from_me in steps:
         unix += rng.randint(5, 300)
         prefix = "p:0/" if rng.randint(0, 1) else "bp:"
-        verb = TAPBACK_VERBS[kind_now]
-        text = f"{'Removed a' if removal else verb} \u201c{m['text'][:20]}\u201d"
-        rowid, _ = w.message(m["chat"], sender, unix, 1 if sender == 0 else 0, text,
+        text = f"{'Removed a' if removal else TAPBACK_VERBS[kind_now]} \u201c{m['text'][:20]}\u201d"
+        rowid, _ = w.message(m["chat"], party(from_me), unix, from_me, text,
                              associated_message_guid=prefix + m["guid"],
                              associated_message_type=(3000 if removal else 2000) + kind_now,
                              associated_message_range_length=len(m["text"]))
         rows.append(rowid)
+        sender = "" if from_me else handles[party(from_me)]
         if removal:
-            reactions = [r for r in reactions if not (r["kind"] == TAPBACKS[kind_now] and r["from_me"] == (sender == 0))]
+            reactions = [r for r in reactions if (r["kind"], r["from"]) != (TAPBACKS[kind_now], sender)]
         else:
-            reactions.append({"kind": TAPBACKS[kind_now], "from_me": 1 if sender == 0 else 0,
-                              "from": "" if sender == 0 else handles.get(sender, "")})
+            reactions.append({"kind": TAPBACKS[kind_now], "from_me": from_me, "from": sender})
     m["reactions"] = reactions
     m["reaction_rows"] = rows
     return unix
