@@ -68,17 +68,18 @@ struct SmsMessage {
   std::int32_t Deleted = 0;
   std::int32_t IsFromMe = 0;
   std::int32_t RowId = 0;
-  std::int32_t Edited = 0;   // changed after sending (iOS 16+): Text is the latest version
-  std::int32_t Unsent = 0;   // taken back by its sender (iOS 16+): no text is left
-  std::int32_t IsAudio = 0;  // a recorded audio message; the recording is the attachment
   std::string Text;
   std::string Date;
   std::string Direction;  // "IN" or "OUT"
   std::string AttachmentPath;
-  std::string AttachmentName;  // the attachment's file name, "" for none
-  OptionalFileKey AttachmentKey;
   std::string MimeType;
-  std::vector<SmsReaction> Reactions;
+  // Newer systems (iOS 13 and later) say more of a message.
+  std::int32_t Edited = 0;   // changed after sending (iOS 16+): Text is the latest version
+  std::int32_t Unsent = 0;   // taken back by its sender (iOS 16+): no text is left
+  std::int32_t IsAudio = 0;  // a recorded audio message; the recording is the attachment
+  std::string AttachmentName{};  // the attachment's file name, "" for none
+  OptionalFileKey AttachmentKey{};
+  std::vector<SmsReaction> Reactions{};
 };
 
 struct SmsConversation {
@@ -89,13 +90,13 @@ struct SmsConversation {
 };
 
 struct SmsAttachment {
-  std::int32_t Deleted = 0;  // its row was deleted from sms.db; the file was still in the backup
   std::string FileName;
   std::string BackupFile;
   std::string MimeType;
   std::string RelativePath;
   OptionalFileKey Key;
   std::int64_t ModifiedTime = 0;  // seconds since 1970 from the backup's index, 0 when unknown
+  std::int32_t Deleted = 0;       // its row was deleted from sms.db; the file was still in the backup
 };
 
 struct CallRecord {
