@@ -63,13 +63,26 @@ inline std::pair<double, double> BestOfAlternating(const std::function<void()>& 
 struct ChildRun {
   int status = -1;
   double seconds = 0;
-  long peakKb = 0;  // the child's peak resident memory
+  long peakKb = 0;      // the child's peak resident memory, mapped file pages included
+  long peakAnonKb = 0;  // the most anonymous memory (heap, stacks, private page copies) seen while it ran
+  double cpuSeconds = 0;  // user and system time of all its threads: what a busy machine hardly changes
 
   bool Succeeded() const { return WIFEXITED(status) && WEXITSTATUS(status) == 0; }
 };
 
+// A running process's resident anonymous memory from /proc (RssAnon); 0 when unknown.
+inline long AnonymousKb(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("RssAnon:", 0) == 0) return std::strtol(line.c_str() + 8, nullptr, 10);
+  }
+  return 0;
+}
+
 // Runs args (args[0] an absolute path; no shell) with standard output sent to outPath;
-// measures wall time and the child's peak resident memory from its own rusage.
+// measures wall time, the child's peak resident memory from its own rusage and its peak
+// anonymous memory by sampling.
 inline ChildRun RunChild(const std::vector<std::string>& args, const std::string& outPath) {
   std::vector<char*> argv;
   for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -84,10 +97,20 @@ inline ChildRun RunChild(const std::vector<std::string>& args, const std::string
     execv(argv[0], argv.data());
     _exit(127);
   }
+  // The kernel keeps no peak of anonymous memory alone: it is sampled every few milliseconds.
   rusage usage{};
-  if (wait4(pid, &run.status, 0, &usage) != pid) return run;
+  for (;;) {
+    const pid_t done = wait4(pid, &run.status, WNOHANG, &usage);
+    if (done == pid) break;
+    if (done < 0) return run;
+    run.peakAnonKb = std::max(run.peakAnonKb, AnonymousKb(pid));
+    const timespec pause{0, 3'000'000};
+    nanosleep(&pause, nullptr);
+  }
   run.seconds = Now(Clock::Wall) - start;
   run.peakKb = usage.ru_maxrss;
+  run.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                   static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
   return run;
 }
 

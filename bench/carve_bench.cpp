@@ -1,90 +1,45 @@
-// Times the deleted-record engine over a large database it builds itself, beside two
-// baselines measured in the same run: reading the same bytes into memory (the floor for any
-// engine that holds the file) and SQLite's own SELECT count(*) over the table.
+// Times the deleted-record engine over large databases it builds itself, beside baselines
+// measured in the same run.
 //
 //   carve_bench [--size-mb N] [--free-pages]
 //   carve_bench --cli [--size-mb N] [--wal-mb N]      (defaults 1024 MB, 100 MB)
+//   (through bench/run: bash bench/run carve --cli)
 //
-// --free-pages builds a second file of twice the size in which about 30% of the pages end
-// up on the freelist.
+// Without --cli: Carve() and the one-shape scan in this process over a database of N MB,
+// beside reading the same bytes into memory and SQLite's SELECT count(*). --free-pages adds
+// a file of twice the size in which about 30% of the pages end up on the freelist.
 //
 // --cli times the whole command, `sieve carve DB --json > /dev/null`, over a database with
 // about 30% free pages and a write-ahead log of updates to it, beside `cat` of the same
-// bytes and beside SQLite reading every live row, with the peak memory of each child.
-// Exits 1 below 300 MB/s (database and log bytes per second, page-cached).
+// bytes and beside SQLite reading every live row, page-cached, with the peak memory of
+// each child; then the same over a database and log four times smaller, to show the
+// carve's memory does not grow with the file. The databases are generated on the first
+// run (a few minutes) and kept in the build tree's bench/cache. Exits 1 below 300 MB/s
+// (database and log bytes per second).
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "bench/bench_support.h"
+#include "bench/carve_bench_db.h"
 #include "sieve/sqlite/carve_engine.h"
+#include "sieve/sqlite/found_rows.h"
+#include "sieve/sqlite/live_rows.h"
 #include "sieve/sqlite/sqlite_delete.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using bench::Exec;
 using bench::SecondsOf;
-
-std::int64_t PragmaValue(sqlite3* db, const char* sql) {
-  sqlite3_stmt* q = nullptr;
-  sqlite3_prepare_v2(db, sql, -1, &q, nullptr);
-  const std::int64_t value = sqlite3_step(q) == SQLITE_ROW ? sqlite3_column_int64(q, 0) : 0;
-  sqlite3_finalize(q);
-  return value;
-}
-
-double FreeFraction(sqlite3* db) {
-  const std::int64_t pages = PragmaValue(db, "PRAGMA page_count");
-  return pages > 0 ? static_cast<double>(PragmaValue(db, "PRAGMA freelist_count")) / static_cast<double>(pages) : 0.0;
-}
-
-// Message-like rows of 150 to 600 bytes until the file reaches targetBytes, then deletes
-// every third row and, with freePages, enough whole ranges to free about 30% of the pages.
-std::int64_t Build(const std::string& path, std::uint64_t targetBytes, bool freePages) {
-  sqlite3* db = nullptr;
-  sqlite3_open(path.c_str(), &db);
-  Exec(db, "PRAGMA page_size=4096; PRAGMA secure_delete=OFF; PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF");
-  Exec(db, "CREATE TABLE message(ROWID INTEGER PRIMARY KEY, guid TEXT, text TEXT, date INTEGER, "
-           "is_from_me INTEGER, rate REAL)");
-  sqlite3_stmt* insert = nullptr;
-  sqlite3_prepare_v2(db, "INSERT INTO message VALUES(?,?,?,?,?,?)", -1, &insert, nullptr);
-  std::int64_t rows = 0;
-  std::string text;
-  Exec(db, "BEGIN");
-  for (std::uint64_t written = 0; written < targetBytes; ++rows) {
-    const std::string guid = "guid-" + std::to_string(rows) + "-0123456789abcdef";
-    text.assign(120 + static_cast<std::size_t>((rows * 7919) % 450), static_cast<char>('a' + rows % 26));
-    sqlite3_bind_int64(insert, 1, rows + 1);
-    sqlite3_bind_text(insert, 2, guid.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_bind_text(insert, 3, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
-    sqlite3_bind_int64(insert, 4, 600000000 + rows);
-    sqlite3_bind_int(insert, 5, static_cast<int>(rows % 2));
-    sqlite3_bind_double(insert, 6, rows * 0.5 + 0.25);
-    sqlite3_step(insert);
-    sqlite3_reset(insert);
-    written += guid.size() + text.size() + 30;
-  }
-  sqlite3_finalize(insert);
-  Exec(db, "COMMIT");
-  Exec(db, "DELETE FROM message WHERE ROWID % 3 = 0");
-  if (freePages) {
-    // Widens a deleted range in every 250 rows until whole empty pages make up 30% of the
-    // file: the share a fixed range frees depends on row sizes, so it is measured.
-    for (int range = 70; range < 250 && FreeFraction(db) < 0.30; range += 4) {
-      Exec(db, "DELETE FROM message WHERE ROWID % 250 < " + std::to_string(range));
-    }
-  }
-  sqlite3_close(db);
-  return rows;
-}
 
 class MessageCarver : public sieve::CSqliteDelete {
  public:
@@ -95,7 +50,7 @@ class MessageCarver : public sieve::CSqliteDelete {
     auto shape = ShapeForTable("message");
     return shape ? std::vector<sieve::RecordShape>{*shape} : std::vector<sieve::RecordShape>{};
   }
-  void OnRecord(std::size_t, const sieve::CarvedRecord&) override { ++records; }
+  void OnRecord(std::size_t, const sieve::CarvedRecord&, const sieve::RecordOrigin&) override { ++records; }
 };
 
 void Measure(const std::string& path, const char* label) {
@@ -163,86 +118,117 @@ void Measure(const std::string& path, const char* label) {
 
 constexpr double kCliTargetMbPerSecond = 300.0;
 
-// Rewrites the text of spread-out rows in transactions of a few hundred until the log
-// holds walBytes: many pages get several versions in it, the main file's copies stay
-// behind. The connection stays open and is returned (closing it would checkpoint the log
-// into the database and remove it).
-sqlite3* GrowLog(const std::string& path, std::uint64_t walBytes, std::int64_t rows) {
-  sqlite3* db = nullptr;
-  sqlite3_open(path.c_str(), &db);
-  Exec(db, "PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0; PRAGMA synchronous=OFF");
-  const auto logBytes = [&] {
-    std::error_code missing;  // no log before the first write
-    const std::uintmax_t size = std::filesystem::file_size(path + "-wal", missing);
-    return missing ? 0 : size;
-  };
-  for (std::int64_t round = 0; logBytes() < walBytes && round < 1000000; ++round) {
-    const std::int64_t first = (round * 7919) % (rows > 0 ? rows : 1);
-    Exec(db, "UPDATE message SET text = upper(text) || '" + std::to_string(round) + "' WHERE ROWID BETWEEN " +
-                 std::to_string(first) + " AND " + std::to_string(first + 300));
-  }
-  return db;
-}
-
+// SQLite reading every column of every live row of every table, the log applied; gives the
+// number of rows.
 std::int64_t ReadEveryLiveRow(const std::string& path) {
   sqlite3* db = nullptr;
   sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+  std::vector<std::string> tables;
   sqlite3_stmt* q = nullptr;
-  sqlite3_prepare_v2(db, "SELECT * FROM message", -1, &q, nullptr);
-  std::int64_t bytes = 0;
-  while (sqlite3_step(q) == SQLITE_ROW) {
-    for (int c = 0; c < sqlite3_column_count(q); ++c) bytes += sqlite3_column_bytes(q, c);
-  }
+  sqlite3_prepare_v2(db, "SELECT name FROM sqlite_master WHERE type = 'table'", -1, &q, nullptr);
+  while (sqlite3_step(q) == SQLITE_ROW) tables.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(q, 0)));
   sqlite3_finalize(q);
+  std::int64_t bytes = 0;
+  std::int64_t rows = 0;
+  for (const std::string& table : tables) {
+    sqlite3_prepare_v2(db, ("SELECT * FROM \"" + table + "\"").c_str(), -1, &q, nullptr);
+    for (; sqlite3_step(q) == SQLITE_ROW; ++rows) {
+      for (int c = 0; c < sqlite3_column_count(q); ++c) bytes += sqlite3_column_bytes(q, c);
+    }
+    sqlite3_finalize(q);
+  }
   sqlite3_close(db);
-  return bytes;
+  if (bytes == 0) std::fprintf(stderr, "SQLite read no live row of %s\n", path.c_str());
+  return rows;
 }
 
-int MeasureCommand(const bench::ScratchFolder& folder, std::uint64_t sizeMb, std::uint64_t walMb) {
-  const std::string path = folder / "carve.db";
-  const auto start = Clock::now();
-  const std::int64_t rows = Build(path, sizeMb << 20, true);
-  sqlite3* writer = GrowLog(path, walMb << 20, rows);
-  std::printf("built %lld rows and the log in %.1f s\n", static_cast<long long>(rows),
-              std::chrono::duration<double>(Clock::now() - start).count());
-  const double dbMb = static_cast<double>(std::filesystem::file_size(path)) / (1024.0 * 1024.0);
-  const double walMbs = static_cast<double>(std::filesystem::file_size(path + "-wal")) / (1024.0 * 1024.0);
-  const double mb = dbMb + walMbs;
-  sqlite3* probe = nullptr;
-  sqlite3_open_v2(path.c_str(), &probe, SQLITE_OPEN_READONLY, nullptr);
-  const double free = 100.0 * FreeFraction(probe);
-  sqlite3_close(probe);
+std::size_t CountLines(const std::string& path) {
+  std::ifstream in(path);
+  std::size_t lines = 0;
+  for (std::string line; std::getline(in, line);) ++lines;
+  return lines;
+}
 
-  // Warms the page cache so that every contender reads the same cached bytes.
-  bench::RunChild({"/bin/cat", path, path + "-wal"}, "/dev/null");
-  bench::ChildRun best[2];
-  double selectSeconds = 1e300;
+struct CommandFigures {
+  double mb = 0;
+  std::size_t records = 0;
+  std::int64_t liveRows = 0;
+  bench::ChildRun carve, cat;  // the fastest run of each; peakAnonKb the most of any run
+  double select = 1e300;
+};
+
+// Three rounds of the carve, cat and SQLite in turn over the page-cached files; the first,
+// untimed, run writes the records to count them and warms the cache.
+bool MeasureOne(const bench::ScratchFolder& scratch, const std::string& path, CommandFigures& figures) {
+  figures.mb = static_cast<double>(std::filesystem::file_size(path) + std::filesystem::file_size(path + "-wal")) /
+               (1024.0 * 1024.0);
+  const std::string records = scratch / "records.jsonl";
+  if (!bench::RunChild({SIEVE_PROGRAM, "carve", path, "--json", "-q"}, records).Succeeded()) return false;
+  figures.records = CountLines(records) - 1;  // the summary line
+  std::filesystem::remove(records);
+  long carveAnon = 0;
   for (int round = 0; round < 3; ++round) {
-    const bench::ChildRun carve =
-        bench::RunChild({SIEVE_PROGRAM, "carve", path, "--json", "-q"}, "/dev/null");
+    const bench::ChildRun carve = bench::RunChild({SIEVE_PROGRAM, "carve", path, "--json", "-q"}, "/dev/null");
     const bench::ChildRun cat = bench::RunChild({"/bin/cat", path, path + "-wal"}, "/dev/null");
     if (!carve.Succeeded() || !cat.Succeeded()) {
       std::fprintf(stderr, "sieve carve (status %d) or cat (status %d) failed\n", carve.status, cat.status);
-      sqlite3_close(writer);
-      return 1;
+      return false;
     }
-    if (round == 0 || carve.seconds < best[0].seconds) best[0] = carve;
-    if (round == 0 || cat.seconds < best[1].seconds) best[1] = cat;
-    selectSeconds = std::min(selectSeconds, SecondsOf([&] { (void)ReadEveryLiveRow(path); }, 1));
+    carveAnon = std::max(carveAnon, carve.peakAnonKb);
+    if (round == 0 || carve.seconds < figures.carve.seconds) figures.carve = carve;
+    if (round == 0 || cat.seconds < figures.cat.seconds) figures.cat = cat;
+    figures.select = std::min(figures.select, SecondsOf([&] { figures.liveRows = ReadEveryLiveRow(path); }, 1));
   }
-  sqlite3_close(writer);
-
-  const double speed = mb / best[0].seconds;
-  std::printf("database %.1f MB (%.1f%% of its pages free) + log %.1f MB = %.1f MB\n", dbMb, free, walMbs, mb);
-  std::printf("  sieve carve --json > /dev/null   %8.3f s  %8.0f MB/s  peak memory %.1f MB (mapped file pages count)\n",
-              best[0].seconds, speed, static_cast<double>(best[0].peakKb) / 1024.0);
-  std::printf("  cat DB DB-wal > /dev/null        %8.3f s  %8.0f MB/s  peak memory %.1f MB\n", best[1].seconds,
-              mb / best[1].seconds, static_cast<double>(best[1].peakKb) / 1024.0);
-  std::printf("  SQLite SELECT * (every live row) %8.3f s  %8.0f MB/s\n", selectSeconds, mb / selectSeconds);
-  std::printf("  target >= %.0f MB/s: %s\n", kCliTargetMbPerSecond, speed >= kCliTargetMbPerSecond ? "met" : "MISSED");
-  return speed >= kCliTargetMbPerSecond ? 0 : 1;
+  figures.carve.peakAnonKb = carveAnon;
+  return true;
 }
 
+double Mb(long kb) { return static_cast<double>(kb) / 1024.0; }
+
+void PrintFigures(const std::string& path, const CommandFigures& f) {
+  sqlite3* probe = nullptr;
+  sqlite3_open_v2(path.c_str(), &probe, SQLITE_OPEN_READONLY, nullptr);
+  const double free = 100.0 * bench::FreeFraction(probe);
+  sqlite3_close(probe);
+  const double walMb = static_cast<double>(std::filesystem::file_size(path + "-wal")) / (1024.0 * 1024.0);
+  std::printf("database %.1f MB (%.1f%% of its pages free) + log %.1f MB = %.1f MB; %zu records carved, %lld live rows\n",
+              f.mb - walMb, free, walMb, f.mb, f.records, static_cast<long long>(f.liveRows));
+  std::printf("  %-34s %8s %9s %8s %12s %12s\n", "", "seconds", "MB/s", "CPU s", "peak RSS MB", "peak anon MB");
+  std::printf("  %-34s %8.3f %9.0f %8.3f %12.1f %12.1f\n", "sieve carve DB --json > /dev/null", f.carve.seconds,
+              f.mb / f.carve.seconds, f.carve.cpuSeconds, Mb(f.carve.peakKb), Mb(f.carve.peakAnonKb));
+  std::printf("  %-34s %8.3f %9.0f %8.3f %12.1f %12.1f\n", "cat DB DB-wal > /dev/null", f.cat.seconds,
+              f.mb / f.cat.seconds, f.cat.cpuSeconds, Mb(f.cat.peakKb), Mb(f.cat.peakAnonKb));
+  std::printf("  %-34s %8.3f %9.0f\n", "SQLite SELECT * of every table", f.select, f.mb / f.select);
+  // What the carve must hold however it is built: a small entry per reported record (to merge
+  // its copies) and the live rows' fingerprints (to leave out stale copies of them).
+  const double perRecords = static_cast<double>(f.records * sieve::sqlite::FoundRows::kBytesPerRow) / (1024.0 * 1024.0);
+  const double perLive = static_cast<double>(static_cast<std::size_t>(f.liveRows) * sieve::sqlite::LiveRows::kBytesPerRow) /
+                         (1024.0 * 1024.0);
+  std::printf("  the carve needs about %zu B per reported record (%.1f MB) and up to %zu B per live row (%.1f MB)\n",
+              sieve::sqlite::FoundRows::kBytesPerRow, perRecords, sieve::sqlite::LiveRows::kBytesPerRow, perLive);
+}
+
+// The whole command over a database of sizeMb with a log of walMb and over one four times
+// smaller: the speed target on the large one, and the memory of the two side by side (the
+// mapped file pages count in the resident figure; what the carve allocates is anonymous).
+int MeasureCommand(std::uint64_t sizeMb, std::uint64_t walMb) {
+  const bench::ScratchFolder scratch("carve_bench");
+  const std::string large = bench::KeptCarveDatabase(BENCH_CACHE_DIR, sizeMb, walMb);
+  const std::string small = bench::KeptCarveDatabase(BENCH_CACHE_DIR, sizeMb / 4, walMb / 4);
+  CommandFigures big, quarter;
+  if (!MeasureOne(scratch, large, big) || !MeasureOne(scratch, small, quarter)) return 1;
+  PrintFigures(large, big);
+  PrintFigures(small, quarter);
+  const double speed = big.mb / big.carve.seconds;
+  std::printf("memory: the carve's peak anonymous memory is %.1f MB at %.0f MB and %.1f MB at %.0f MB (%.2f x for %.2f x "
+              "the bytes, %.2f x the records)\n",
+              Mb(big.carve.peakAnonKb), big.mb, Mb(quarter.carve.peakAnonKb), quarter.mb,
+              static_cast<double>(big.carve.peakAnonKb) / static_cast<double>(std::max(1L, quarter.carve.peakAnonKb)),
+              big.mb / quarter.mb, static_cast<double>(big.records) / static_cast<double>(std::max<std::size_t>(1, quarter.records)));
+  std::printf("target >= %.0f MB/s page-cached: %.0f MB/s, %s\n", kCliTargetMbPerSecond, speed,
+              speed >= kCliTargetMbPerSecond ? "met" : "MISSED");
+  return speed >= kCliTargetMbPerSecond ? 0 : 1;
+}
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -265,19 +251,19 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
+  if (cli) return MeasureCommand(sizeMb > 0 ? sizeMb : 1024, walMb);
   const bench::ScratchFolder folder("carve_bench");
-  if (cli) return MeasureCommand(folder, sizeMb > 0 ? sizeMb : 1024, walMb);
   if (sizeMb == 0) sizeMb = 100;
   const std::string path = folder / "bench.db";
   const auto start = Clock::now();
-  const std::int64_t rows = Build(path, sizeMb << 20, false);
+  const std::int64_t rows = bench::BuildCarveDatabase(path, sizeMb << 20, false);
   std::printf("built %lld rows in %.1f s, every third deleted\n", static_cast<long long>(rows),
               std::chrono::duration<double>(Clock::now() - start).count());
   Measure(path, "database");
   std::filesystem::remove(path);
   if (freePages) {
     const std::string large = folder / "bench_free.db";
-    Build(large, (2 * sizeMb) << 20, true);
+    bench::BuildCarveDatabase(large, (2 * sizeMb) << 20, true);
     Measure(large, "database with ~30% free pages");
     std::filesystem::remove(large);
   }

@@ -28,7 +28,7 @@ class FuzzCarver : public sieve::CSqliteDelete {
     }
     return shapes;
   }
-  void OnRecord(std::size_t, const sieve::CarvedRecord& record) override {
+  void OnRecord(std::size_t, const sieve::CarvedRecord& record, const sieve::RecordOrigin&) override {
     for (const auto& value : record.values) sink_ += Text(value).size();
   }
 

@@ -21,19 +21,14 @@ class CBookmarkSqlite : public CSqliteDelete {
 
  protected:
   std::vector<RecordShape> Shapes() const override;
+  ShapeTable TableOf(std::size_t shapeIndex) const override;
   bool Accept(std::size_t shapeIndex, const CarvedRecord& record) const override;
-  void OnRecord(std::size_t shapeIndex, const CarvedRecord& record) override;
+  void OnRecord(std::size_t shapeIndex, const CarvedRecord& record, const RecordOrigin& origin) override;
 
  private:
-  struct Found {
-    std::int64_t rowid;
-    RecoveredBookmark bookmark;
-    std::string uuid;
-  };
   int title_ = -1;
   int url_ = -1;
   int uuid_ = -1;
-  std::vector<Found> found_;
   std::vector<RecoveredBookmark> bookmarks_;
 };
 

@@ -1,12 +1,13 @@
 #include "sieve/extractors/calendar_sqlite.h"
 
 #include <algorithm>
-#include <set>
 
-#include "sieve/extractors/carved_columns.h"
+#include "sieve/sqlite/carve_toolkit.h"
 
 namespace sieve {
 namespace {
+
+using namespace sqlite;
 
 constexpr std::int64_t kReminderEntityType = 3;  // CalendarItem.entity_type of a reminder
 constexpr std::int64_t kReminderListTypes = 8;   // Calendar.supported_entity_types of a list
@@ -50,8 +51,8 @@ void CCalendarSqlite::FindColumns() {
   const auto calendarColumns = TableColumns("Calendar");
   const int typesColumn = StoredColumnIndex(calendarColumns, "supported_entity_types");
   if (typesColumn < 0) return;
-  ForEachLiveRow("Calendar", [&](std::int64_t rowid, const std::vector<sqlite::Value>& values) {
-    if (CarvedInteger(values, typesColumn) == kReminderListTypes) reminderLists_.push_back(rowid);
+  ForEachLiveRow("Calendar", [&](std::int64_t rowid, const std::vector<Value>& values) {
+    if (IntegerAt(values, typesColumn) == kReminderListTypes) reminderLists_.push_back(rowid);
   });
 }
 
@@ -59,24 +60,7 @@ int CCalendarSqlite::scan() {
   items_.clear();
   FindColumns();
   const int found = CSqliteDelete::scan();
-  if (found <= 0) return found;
-  // An edited row leaves its old cell behind, and moving cells between pages leaves copies of
-  // live rows; the freeblock header often overwrites their rowid. Neither is a deleted item:
-  // they are known by a live rowid, a live item's UUID, or the same summary and start.
-  const std::set<std::int64_t> live = LiveRowids(table_);
-  std::set<std::string> liveUuids;
-  std::set<std::pair<std::string, std::optional<double>>> liveItems;
-  ForEachLiveRow(table_, [&](std::int64_t, const std::vector<sqlite::Value>& values) {
-    const sqlite::Value* summary = CarvedValue(values, columns_.summary);
-    liveItems.emplace(summary ? Text(*summary) : std::string(), CarvedNumber(values, columns_.start));
-    const sqlite::Value* uuid = CarvedValue(values, columns_.uuid);
-    if (uuid != nullptr && uuid->kind == sqlite::ValueKind::kText) liveUuids.insert(Text(*uuid));
-  });
-  std::erase_if(items_, [&](const RecoveredCalendarItem& item) {
-    return live.contains(item.rowid) || (!item.uuid.empty() && liveUuids.contains(item.uuid)) ||
-           liveItems.contains({item.summary, item.startTime});
-  });
-  return static_cast<int>(items_.size());
+  return found <= 0 ? found : static_cast<int>(items_.size());
 }
 
 std::vector<RecordShape> CCalendarSqlite::Shapes() const {
@@ -84,37 +68,41 @@ std::vector<RecordShape> CCalendarSqlite::Shapes() const {
   std::optional<RecordShape> shape = ShapeForTable(table_);
   if (!shape) return {};
   // An item without a summary shows nothing; asking for text also rules out most noise.
-  shape->columns[static_cast<std::size_t>(columns_.summary)] = sqlite::kText;
-  shape->maxBytes.assign(shape->columns.size(), kLongestText);
+  NarrowColumn(*shape, columns_.summary, kText);
+  LimitValueBytes(*shape, kLongestText);
   return {*shape};
 }
 
-bool CCalendarSqlite::Accept(std::size_t, const CarvedRecord& record) const {
-  const sqlite::Value* summary = CarvedValue(record.values, columns_.summary);
-  if (summary == nullptr || summary->kind != sqlite::ValueKind::kText || summary->bytes.empty()) return false;
-  // A row found without its start and calendar is too damaged to place anywhere.
-  return CarvedNumber(record.values, columns_.start).has_value() || CarvedInteger(record.values, columns_.calendar).has_value();
+// An edited row leaves its old cell behind, and moving cells between pages leaves copies of
+// live rows; the freeblock header often overwrites their rowid. They are known by the item's
+// UUID, or by the same summary and start.
+CSqliteDelete::ShapeTable CCalendarSqlite::TableOf(std::size_t) const {
+  return {table_, {{columns_.uuid}, {columns_.summary, columns_.start}}};
 }
 
-void CCalendarSqlite::OnRecord(std::size_t, const CarvedRecord& record) {
+bool CCalendarSqlite::Accept(std::size_t, const CarvedRecord& record) const {
+  if (!HasText(record.values, columns_.summary)) return false;
+  // A row found without its start and calendar is too damaged to place anywhere.
+  return NumberAt(record.values, columns_.start).has_value() || IntegerAt(record.values, columns_.calendar).has_value();
+}
+
+void CCalendarSqlite::OnRecord(std::size_t, const CarvedRecord& record, const RecordOrigin&) {
   RecoveredCalendarItem item;
   item.rowid = record.rowid;
-  if (const auto* v = CarvedValue(record.values, columns_.summary)) item.summary = Text(*v);
-  if (const auto* v = CarvedValue(record.values, columns_.description)) item.description = Text(*v);
-  if (const auto* v = CarvedValue(record.values, columns_.location)) item.locationText = Text(*v);
-  if (const auto* v = CarvedValue(record.values, columns_.uuid); v && v->kind == sqlite::ValueKind::kText) {
-    item.uuid = Text(*v);
-  }
-  item.locationId = CarvedInteger(record.values, columns_.locationId);
-  item.startTime = CarvedNumber(record.values, columns_.start);
-  item.endTime = CarvedNumber(record.values, columns_.end);
-  item.dueTime = CarvedNumber(record.values, columns_.due);
-  item.completionTime = CarvedNumber(record.values, columns_.completion);
-  item.calendarId = CarvedInteger(record.values, columns_.calendar);
-  item.status = Narrow(CarvedInteger(record.values, columns_.status));
-  item.availability = Narrow(CarvedInteger(record.values, columns_.availability));
-  item.priority = Narrow(CarvedInteger(record.values, columns_.priority));
-  const auto entityType = CarvedInteger(record.values, columns_.entityType);
+  item.summary = TextAt(record.values, columns_.summary);
+  item.description = TextAt(record.values, columns_.description);
+  item.locationText = TextAt(record.values, columns_.location);
+  if (const Value* v = ValueAt(record.values, columns_.uuid); v && v->kind == ValueKind::kText) item.uuid = Text(*v);
+  item.locationId = IntegerAt(record.values, columns_.locationId);
+  item.startTime = NumberAt(record.values, columns_.start);
+  item.endTime = NumberAt(record.values, columns_.end);
+  item.dueTime = NumberAt(record.values, columns_.due);
+  item.completionTime = NumberAt(record.values, columns_.completion);
+  item.calendarId = IntegerAt(record.values, columns_.calendar);
+  item.status = Narrow(IntegerAt(record.values, columns_.status));
+  item.availability = Narrow(IntegerAt(record.values, columns_.availability));
+  item.priority = Narrow(IntegerAt(record.values, columns_.priority));
+  const auto entityType = IntegerAt(record.values, columns_.entityType);
   const bool inReminderList =
       item.calendarId && std::find(reminderLists_.begin(), reminderLists_.end(), *item.calendarId) !=
                              reminderLists_.end();

@@ -44,8 +44,9 @@ class CCalendarSqlite : public CSqliteDelete {
 
  protected:
   std::vector<RecordShape> Shapes() const override;
+  ShapeTable TableOf(std::size_t shapeIndex) const override;
   bool Accept(std::size_t shapeIndex, const CarvedRecord& record) const override;
-  void OnRecord(std::size_t shapeIndex, const CarvedRecord& record) override;
+  void OnRecord(std::size_t shapeIndex, const CarvedRecord& record, const RecordOrigin& origin) override;
 
  private:
   struct Columns {

@@ -4,9 +4,12 @@
 #include <optional>
 
 #include "sieve/reader/text.h"
+#include "sieve/sqlite/carve_toolkit.h"
 
 namespace sieve {
 namespace {
+
+using namespace sqlite;
 
 constexpr char kOldTable[] = "call";
 constexpr char kStoreTable[] = "ZCALLRECORD";
@@ -21,15 +24,9 @@ constexpr double kLongestCall = 7.0 * 86400.0;
 constexpr std::uint32_t kLongestAddress = 320;
 constexpr std::uint32_t kLongestName = 4096;
 
-double Number(const sqlite::Value& value) {
-  if (value.kind == sqlite::ValueKind::kInteger) return static_cast<double>(value.integer);
-  if (value.kind == sqlite::ValueKind::kReal) return value.real;
-  return 0.0;
-}
-
-bool HasValue(const std::vector<sqlite::Value>& values, int column) {
-  return column >= 0 && static_cast<std::size_t>(column) < values.size() &&
-         values[static_cast<std::size_t>(column)].kind != sqlite::ValueKind::kNull;
+bool HasValue(const std::vector<Value>& values, int column) {
+  const Value* value = ValueAt(values, column);
+  return value != nullptr && value->kind != ValueKind::kNull;
 }
 
 }  // namespace
@@ -46,29 +43,22 @@ const char* CCallSqlite::TableName() const {
 
 CCallSqlite::Columns CCallSqlite::FindColumns() const {
   const bool store = Layout() == CallLayout::CallRecordStore;
+  const auto columns = TableColumns(TableName());
+  const auto at = [&](const char* name) { return StoredColumnIndex(columns, name); };
   Columns found;
-  int stored = 0;
-  for (const sqlite::TableColumn& column : TableColumns(TableName())) {
-    if (!column.stored) continue;
-    const std::string name = ToLowerAscii(column.name);
-    if (name == (store ? "zaddress" : "address")) found.address = stored;
-    if (name == (store ? "zdate" : "date")) found.date = stored;
-    if (name == (store ? "zduration" : "duration")) found.duration = stored;
-    if (name == (store ? "zoriginated" : "flags")) found.flags = stored;
-    if (store && name == "zname") found.name = stored;
-    if (name == (store ? "zanswered" : "answered")) found.answered = stored;
-    ++stored;
-  }
+  found.address = at(store ? "ZADDRESS" : "address");
+  found.date = at(store ? "ZDATE" : "date");
+  found.duration = at(store ? "ZDURATION" : "duration");
+  found.flags = at(store ? "ZORIGINATED" : "flags");
+  if (store) found.name = at("ZNAME");
+  found.answered = at(store ? "ZANSWERED" : "answered");
   return found;
 }
 
 int CCallSqlite::scan() {
   calls_.clear();
   layout_ = Searchable() ? Layout() : CallLayout::Unknown;
-  if (layout_ != CallLayout::Unknown) {
-    columns_ = FindColumns();
-    liveRowids_ = LiveRowids(TableName());
-  }
+  if (layout_ != CallLayout::Unknown) columns_ = FindColumns();
   return CSqliteDelete::scan();
 }
 
@@ -78,49 +68,44 @@ std::vector<RecordShape> CCallSqlite::Shapes() const {
   if (c.address < 0 || c.date < 0 || c.duration < 0 || c.flags < 0) return {};
   std::optional<RecordShape> shape = ShapeForTable(TableName());
   if (!shape) return {};
-  const auto narrow = [&](int column, std::uint8_t kinds, std::uint32_t maxBytes) {
-    const auto at = static_cast<std::size_t>(column);
-    shape->columns[at] &= kinds;
-    if (shape->maxBytes.size() < shape->columns.size()) shape->maxBytes.resize(shape->columns.size(), 0);
-    if (maxBytes > 0) shape->maxBytes[at] = maxBytes;
-  };
   // A call always has its date, length and direction; a withheld number has no address.
-  narrow(c.address, sqlite::kNull | sqlite::kText | sqlite::kBlob, kLongestAddress);
-  narrow(c.date, sqlite::kInteger | sqlite::kReal, 0);
-  narrow(c.duration, sqlite::kInteger | sqlite::kReal, 0);
-  narrow(c.flags, sqlite::kInteger, 0);
-  if (c.name >= 0) narrow(c.name, sqlite::kNull | sqlite::kText, kLongestName);
-  if (c.answered >= 0) narrow(c.answered, sqlite::kNull | sqlite::kInteger, 0);
+  NarrowColumn(*shape, c.address, kNull | kText | kBlob, kLongestAddress);
+  NarrowColumn(*shape, c.date, kInteger | kReal);
+  NarrowColumn(*shape, c.duration, kInteger | kReal);
+  NarrowColumn(*shape, c.flags, kInteger);
+  NarrowColumn(*shape, c.name, kNull | kText, kLongestName);
+  NarrowColumn(*shape, c.answered, kNull | kInteger);
   return {*shape};
 }
+
+// A live call's old copy (left behind when the row was rewritten) is not a deleted call.
+CSqliteDelete::ShapeTable CCallSqlite::TableOf(std::size_t) const { return {TableName(), {}}; }
 
 bool CCallSqlite::Accept(std::size_t, const CarvedRecord& record) const {
   const Columns& c = columns_;
   const auto& v = record.values;
   if (!HasValue(v, c.date) || !HasValue(v, c.duration) || !HasValue(v, c.flags)) return false;
-  const double date = Number(v[static_cast<std::size_t>(c.date)]);
+  const double date = NumberAt(v, c.date).value_or(0.0);
   const bool store = layout_ == CallLayout::CallRecordStore;
   if (store ? (date < kEarliestMac || date > kLatestMac) : (date < kEarliestUnix || date > kLatestUnix)) {
     return false;
   }
-  if (std::fabs(Number(v[static_cast<std::size_t>(c.duration)])) > kLongestCall) return false;
+  if (std::fabs(NumberAt(v, c.duration).value_or(0.0)) > kLongestCall) return false;
   const std::int64_t flags = v[static_cast<std::size_t>(c.flags)].integer;
   if (store ? (flags != 0 && flags != 1) : (flags < 0 || flags > 0x7fffffff)) return false;
   if (HasValue(v, c.address) && !IsValidUtf8(v[static_cast<std::size_t>(c.address)].bytes)) return false;
   return true;
 }
 
-void CCallSqlite::OnRecord(std::size_t, const CarvedRecord& record) {
-  // A live row's old copy (left behind when the row was rewritten) is not a deleted call.
-  if (record.rowid >= 0 && liveRowids_.count(record.rowid) > 0) return;
+void CCallSqlite::OnRecord(std::size_t, const CarvedRecord& record, const RecordOrigin&) {
   const Columns& c = columns_;
   const auto& v = record.values;
   RecoveredCall call;
-  if (HasValue(v, c.address)) call.address = Text(v[static_cast<std::size_t>(c.address)]);
-  call.date = Number(v[static_cast<std::size_t>(c.date)]);
-  call.duration = Number(v[static_cast<std::size_t>(c.duration)]);
+  call.address = TextAt(v, c.address);
+  call.date = NumberAt(v, c.date).value_or(0.0);
+  call.duration = NumberAt(v, c.duration).value_or(0.0);
   call.flags = v[static_cast<std::size_t>(c.flags)].integer;
-  if (HasValue(v, c.name)) call.name = Text(v[static_cast<std::size_t>(c.name)]);
+  call.name = TextAt(v, c.name);
   if (HasValue(v, c.answered)) call.answered = v[static_cast<std::size_t>(c.answered)].integer != 0 ? 1 : 0;
   call.rowid = record.rowid;
   calls_.push_back(std::move(call));

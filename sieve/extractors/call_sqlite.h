@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -34,8 +33,9 @@ class CCallSqlite : public CSqliteDelete {
 
  protected:
   std::vector<RecordShape> Shapes() const override;
+  ShapeTable TableOf(std::size_t shapeIndex) const override;
   bool Accept(std::size_t shapeIndex, const CarvedRecord& record) const override;
-  void OnRecord(std::size_t shapeIndex, const CarvedRecord& record) override;
+  void OnRecord(std::size_t shapeIndex, const CarvedRecord& record, const RecordOrigin& origin) override;
 
  private:
   // Positions of the wanted columns in the stored record; -1 when the table lacks one.
@@ -52,7 +52,6 @@ class CCallSqlite : public CSqliteDelete {
 
   CallLayout layout_ = CallLayout::Unknown;  // of the file being scanned
   Columns columns_;
-  std::set<std::int64_t> liveRowids_;
   std::vector<RecoveredCall> calls_;
 };
 

@@ -8,111 +8,59 @@
 
 #include "sieve/extractors/index_entry.h"
 #include "sieve/reader/text.h"
+#include "sieve/sqlite/carve_toolkit.h"
 
 namespace sieve {
 namespace {
 
-using sqlite::Value;
-using sqlite::ValueKind;
+using namespace sqlite;
 
 constexpr const char* kPersonTable = "ABPerson";
 constexpr const char* kMultiValueTable = "ABMultiValue";
 constexpr std::array<const char*, kPersonTextCount> kPersonColumnNames = {
     "First", "Last", "Middle", "Organization", "Department", "Note", "Birthday", "JobTitle", "Prefix", "Suffix"};
 
-// Index of a column among the columns a record stores; -1 when the table has none of that name.
-int StoredIndex(const std::vector<sqlite::TableColumn>& columns, std::string_view name) {
-  const std::string wanted = ToLowerAscii(name);
-  int stored = 0;
-  for (const sqlite::TableColumn& column : columns) {
-    if (!column.stored) continue;
-    if (ToLowerAscii(column.name) == wanted) return stored;
-    ++stored;
-  }
-  return -1;
-}
-
-const Value* At(const std::vector<Value>& values, int index) {
-  if (index < 0 || static_cast<std::size_t>(index) >= values.size()) return nullptr;
-  return &values[static_cast<std::size_t>(index)];
-}
-
 bool IsInteger(const Value* value) { return value != nullptr && value->kind == ValueKind::kInteger; }
-
-std::int64_t IntegerOr(const Value* value, std::int64_t fallback) {
-  return IsInteger(value) ? value->integer : fallback;
-}
-
-double NumberOr(const Value* value, double fallback) {
-  if (IsInteger(value)) return static_cast<double>(value->integer);
-  return value != nullptr && value->kind == ValueKind::kReal ? value->real : fallback;
-}
 
 }  // namespace
 
 void CContactSqlite::FindColumns() {
   const auto person = TableColumns(kPersonTable);
   havePeople_ = !person.empty();
-  for (std::size_t i = 0; i < kPersonTextCount; ++i) columns_.person[i] = StoredIndex(person, kPersonColumnNames[i]);
-  columns_.nickname = StoredIndex(person, "Nickname");
-  columns_.creationDate = StoredIndex(person, "CreationDate");
-  columns_.modificationDate = StoredIndex(person, "ModificationDate");
-  columns_.personGuid = StoredIndex(person, "guid");  // the iOS 5 table has none
+  for (std::size_t i = 0; i < kPersonTextCount; ++i) columns_.person[i] = StoredColumnIndex(person, kPersonColumnNames[i]);
+  columns_.nickname = StoredColumnIndex(person, "Nickname");
+  columns_.creationDate = StoredColumnIndex(person, "CreationDate");
+  columns_.modificationDate = StoredColumnIndex(person, "ModificationDate");
+  columns_.personGuid = StoredColumnIndex(person, "guid");  // the iOS 5 table has none
   const auto multi = TableColumns(kMultiValueTable);
-  columns_.recordId = StoredIndex(multi, "record_id");
-  columns_.property = StoredIndex(multi, "property");
-  columns_.identifier = StoredIndex(multi, "identifier");
-  columns_.label = StoredIndex(multi, "label");
-  columns_.value = StoredIndex(multi, "value");
-  columns_.guid = StoredIndex(multi, "guid");  // the iOS 5 table has none
+  columns_.recordId = StoredColumnIndex(multi, "record_id");
+  columns_.property = StoredColumnIndex(multi, "property");
+  columns_.identifier = StoredColumnIndex(multi, "identifier");
+  columns_.label = StoredColumnIndex(multi, "label");
+  columns_.value = StoredColumnIndex(multi, "value");
+  columns_.guid = StoredColumnIndex(multi, "guid");  // the iOS 5 table has none
   haveMultiValues_ = columns_.recordId >= 0 && columns_.property >= 0 && columns_.value >= 0;
 }
 
 PersonTexts CContactSqlite::TextsOf(const CarvedRecord& record) const {
   PersonTexts texts;
   for (std::size_t i = 0; i < kPersonTextCount; ++i) {
-    if (const Value* v = At(record.values, columns_.person[i])) texts[i] = Text(*v);
+    texts[i] = TextAt(record.values, columns_.person[i]);
   }
   return texts;
-}
-
-CContactSqlite::MultiValueKey CContactSqlite::KeyOf(const RecoveredMultiValue& v) const {
-  return {v.recordId, v.property, v.identifier, v.label, v.value, v.guid};
-}
-
-void CContactSqlite::CollectLiveRows() {
-  livePersonCells_ = LiveCells(kPersonTable);
-  livePeople_.clear();
-  for (const LiveCell& cell : livePersonCells_) livePeople_.insert(cell.rowid);
-  ForEachLiveRow(kPersonTable, [&](std::int64_t, const std::vector<Value>& values) {
-    CarvedRecord row;
-    row.values = values;
-    livePersonTexts_.insert(TextsOf(row));
-  });
-  ForEachLiveRow(kMultiValueTable, [&](std::int64_t, const std::vector<Value>& values) {
-    RecoveredMultiValue v;
-    v.recordId = IntegerOr(At(values, columns_.recordId), 0);
-    v.property = IntegerOr(At(values, columns_.property), 0);
-    v.identifier = IntegerOr(At(values, columns_.identifier), 0);
-    v.label = IntegerOr(At(values, columns_.label), -1);
-    if (const Value* text = At(values, columns_.value)) v.value = Text(*text);
-    if (const Value* guid = At(values, columns_.guid)) v.guid = Text(*guid);
-    liveMultiValues_.insert(KeyOf(v));
-  });
 }
 
 int CContactSqlite::Recover() {
   people_.clear();
   multiValues_.clear();
-  seenMultiValues_.clear();
-  seenPeople_.clear();
   if (!IsLoaded()) return kNotLoaded;
   if (!Searchable()) return kNotSearchable;
   FindColumns();
-  CollectLiveRows();
+  livePersonCells_ = LiveCells(kPersonTable);
+  livePeople_.clear();
+  for (const LiveCell& cell : livePersonCells_) livePeople_.insert(cell.rowid);
   const int carved = scan();
   if (carved < 0) return carved;
-  DropRowidlessCopies();
   FindLostRowids();
   Link();
   return static_cast<int>(people_.size());
@@ -127,81 +75,68 @@ std::vector<RecordShape> CContactSqlite::Shapes() const {
   if (haveMultiValues_) {
     if (auto multi = ShapeForTable(kMultiValueTable)) {
       // Without the person, the kind and the value a multi-value row is worth nothing.
-      multi->columns[static_cast<std::size_t>(columns_.recordId)] = sqlite::kInteger;
-      multi->columns[static_cast<std::size_t>(columns_.property)] = sqlite::kInteger;
-      multi->columns[static_cast<std::size_t>(columns_.value)] = sqlite::kText;
+      NarrowColumn(*multi, columns_.recordId, kInteger);
+      NarrowColumn(*multi, columns_.property, kInteger);
+      NarrowColumn(*multi, columns_.value, kText);
       shapes[kMultiValueShape] = *multi;
     }
   }
   return shapes;
 }
 
+// A person is named by the texts that name them; a multi-value by what it says of whom
+// (the guid only in layouts that have one).
+CSqliteDelete::ShapeTable CContactSqlite::TableOf(std::size_t shapeIndex) const {
+  if (shapeIndex == kPersonShape) return {kPersonTable, {RowIdentity(columns_.person.begin(), columns_.person.end())}};
+  RowIdentity multi;
+  for (const int column : {columns_.recordId, columns_.property, columns_.identifier, columns_.label, columns_.value,
+                           columns_.guid}) {
+    if (column >= 0) multi.push_back(column);
+  }
+  return {kMultiValueTable, {multi}};
+}
+
 bool CContactSqlite::Accept(std::size_t shapeIndex, const CarvedRecord& record) const {
   if (shapeIndex == kPersonShape) {
-    if (record.rowid >= 0 && livePeople_.count(record.rowid) != 0) return false;
     // A person is worth reporting only with something that names them.
     for (const int column : {columns_.person[kFirst], columns_.person[kLast], columns_.person[kMiddle],
                              columns_.person[kOrganization], columns_.person[kDepartment], columns_.nickname,
                              columns_.person[kJobTitle], columns_.person[kNote]}) {
-      const Value* v = At(record.values, column);
-      if (v != nullptr && v->kind == ValueKind::kText && !v->bytes.empty()) return true;
+      if (HasText(record.values, column)) return true;
     }
     return false;
   }
-  const Value* recordId = At(record.values, columns_.recordId);
-  const Value* property = At(record.values, columns_.property);
-  const Value* value = At(record.values, columns_.value);
+  const Value* recordId = ValueAt(record.values, columns_.recordId);
+  const Value* property = ValueAt(record.values, columns_.property);
+  const Value* value = ValueAt(record.values, columns_.value);
   return IsInteger(recordId) && recordId->integer > 0 && IsInteger(property) && property->integer > 0 &&
          value != nullptr && value->kind == ValueKind::kText && !value->bytes.empty();
 }
 
-void CContactSqlite::OnRecord(std::size_t shapeIndex, const CarvedRecord& record) {
+void CContactSqlite::OnRecord(std::size_t shapeIndex, const CarvedRecord& record, const RecordOrigin& origin) {
   if (shapeIndex == kPersonShape) {
     RecoveredPerson person;
     person.rowid = record.rowid;
-    person.page = record.page;
+    // A cell of an older page version says nothing of where it stood among the live cells.
+    person.page = origin.olderVersion ? 0 : record.page;
     person.fileOffset = record.fileOffset;
     person.texts = TextsOf(record);
-    if (const Value* nickname = At(record.values, columns_.nickname); nickname != nullptr && nickname->kind == ValueKind::kText) {
-      person.nickname = Text(*nickname);
-    }
-    person.creationDate = NumberOr(At(record.values, columns_.creationDate), 0);
-    person.modificationDate = NumberOr(At(record.values, columns_.modificationDate), 0);
-    if (const Value* guid = At(record.values, columns_.personGuid); guid != nullptr && guid->kind == ValueKind::kText) {
-      person.guid = Text(*guid);
-    }
-    if (livePersonTexts_.count(person.texts) != 0) return;  // an older copy of a live row
-    if (!seenPeople_.insert({person.rowid, person.texts}).second) return;
+    if (HasText(record.values, columns_.nickname)) person.nickname = TextAt(record.values, columns_.nickname);
+    person.creationDate = NumberAt(record.values, columns_.creationDate).value_or(0);
+    person.modificationDate = NumberAt(record.values, columns_.modificationDate).value_or(0);
+    if (HasText(record.values, columns_.personGuid)) person.guid = TextAt(record.values, columns_.personGuid);
     people_.push_back(std::move(person));
     return;
   }
   RecoveredMultiValue v;
   v.uid = record.rowid;
-  v.recordId = IntegerOr(At(record.values, columns_.recordId), 0);
-  v.property = IntegerOr(At(record.values, columns_.property), 0);
-  v.identifier = IntegerOr(At(record.values, columns_.identifier), 0);
-  v.label = IntegerOr(At(record.values, columns_.label), -1);
-  v.value = Text(*At(record.values, columns_.value));
-  if (const Value* guid = At(record.values, columns_.guid)) v.guid = Text(*guid);
-  const MultiValueKey key = KeyOf(v);
-  if (liveMultiValues_.count(key) != 0 || !seenMultiValues_.insert(key).second) return;
+  v.recordId = IntegerAt(record.values, columns_.recordId).value_or(0);
+  v.property = IntegerAt(record.values, columns_.property).value_or(0);
+  v.identifier = IntegerAt(record.values, columns_.identifier).value_or(0);
+  v.label = IntegerAt(record.values, columns_.label).value_or(-1);
+  v.value = TextAt(record.values, columns_.value);
+  v.guid = TextAt(record.values, columns_.guid);
   multiValues_.push_back(std::move(v));
-}
-
-// A cell whose first bytes were overwritten is often a second copy of a row found whole
-// elsewhere (the row was moved before it was deleted): only the copy with its rowid stays.
-void CContactSqlite::DropRowidlessCopies() {
-  std::set<PersonTexts> withRowid;
-  for (const RecoveredPerson& person : people_) {
-    if (person.rowid >= 0) withRowid.insert(person.texts);
-  }
-  std::set<PersonTexts> rowidless;
-  people_.erase(std::remove_if(people_.begin(), people_.end(),
-                               [&](const RecoveredPerson& person) {
-                                 return person.rowid < 0 &&
-                                        (withRowid.count(person.texts) != 0 || !rowidless.insert(person.texts).second);
-                               }),
-                people_.end());
 }
 
 // A person whose cell lost its rowid is still named by its entry in the guid index; the

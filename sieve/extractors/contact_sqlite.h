@@ -7,7 +7,6 @@
 #include <map>
 #include <set>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "sieve/sqlite/sqlite_delete.h"
@@ -39,7 +38,7 @@ struct RecoveredPerson {
   double modificationDate = 0;
   std::string guid;  // "" in layouts without the column
   std::vector<RecoveredMultiValue> values;
-  std::uint32_t page = 0;  // where the cell was found
+  std::uint32_t page = 0;  // where the cell was found in the file (0: in an older page version)
   std::size_t fileOffset = 0;
 };
 
@@ -54,8 +53,9 @@ class CContactSqlite : public CSqliteDelete {
 
  protected:
   std::vector<RecordShape> Shapes() const override;
+  ShapeTable TableOf(std::size_t shapeIndex) const override;
   bool Accept(std::size_t shapeIndex, const CarvedRecord& record) const override;
-  void OnRecord(std::size_t shapeIndex, const CarvedRecord& record) override;
+  void OnRecord(std::size_t shapeIndex, const CarvedRecord& record, const RecordOrigin& origin) override;
 
  private:
   enum Shape : std::size_t { kPersonShape, kMultiValueShape };
@@ -64,13 +64,8 @@ class CContactSqlite : public CSqliteDelete {
     int nickname = -1, personGuid = -1, creationDate = -1, modificationDate = -1;
     int recordId = -1, property = -1, identifier = -1, label = -1, value = -1, guid = -1;
   };
-  using MultiValueKey = std::tuple<std::int64_t, std::int64_t, std::int64_t, std::int64_t, std::string, std::string>;
-
   void FindColumns();
-  void CollectLiveRows();
   PersonTexts TextsOf(const CarvedRecord& record) const;
-  MultiValueKey KeyOf(const RecoveredMultiValue& value) const;
-  void DropRowidlessCopies();
   void FindLostRowids();
   void PlaceLostRowids(std::set<std::int64_t>& orphans);
   void Link();
@@ -80,13 +75,9 @@ class CContactSqlite : public CSqliteDelete {
   bool haveMultiValues_ = false;
   std::set<std::int64_t> livePeople_;
   std::vector<LiveCell> livePersonCells_;
-  std::set<PersonTexts> livePersonTexts_;
-  std::set<MultiValueKey> liveMultiValues_;
 
   std::vector<RecoveredPerson> people_;
   std::vector<RecoveredMultiValue> multiValues_;
-  std::set<MultiValueKey> seenMultiValues_;
-  std::set<std::pair<std::int64_t, PersonTexts>> seenPeople_;
 };
 
 }  // namespace sieve

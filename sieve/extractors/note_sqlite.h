@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -27,7 +26,7 @@ struct RecoveredNoteBody {
 
 class CNoteSqlite : public CSqliteDelete {
  public:
-  // Carves both tables; rows whose row id is live are left out.
+  // Carves both tables; copies of live rows are left out.
   int scan() override;
 
   const std::vector<RecoveredNote>& Notes() const { return notes_; }
@@ -35,8 +34,9 @@ class CNoteSqlite : public CSqliteDelete {
 
  protected:
   std::vector<RecordShape> Shapes() const override;
+  ShapeTable TableOf(std::size_t shapeIndex) const override;
   bool Accept(std::size_t shapeIndex, const CarvedRecord& record) const override;
-  void OnRecord(std::size_t shapeIndex, const CarvedRecord& record) override;
+  void OnRecord(std::size_t shapeIndex, const CarvedRecord& record, const RecordOrigin& origin) override;
 
  private:
   // Position of each column we read in the file's real column order (-1 when missing).
@@ -50,8 +50,6 @@ class CNoteSqlite : public CSqliteDelete {
   void FindColumns();
 
   Columns columns_;
-  std::set<std::int64_t> liveNotes_;
-  std::set<std::int64_t> liveBodies_;
   std::vector<RecoveredNote> notes_;
   std::vector<RecoveredNoteBody> bodies_;
 };

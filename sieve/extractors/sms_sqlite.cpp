@@ -1,33 +1,16 @@
 #include "sieve/extractors/sms_sqlite.h"
 
 #include "sieve/extractors/typedstream.h"
-#include "sieve/reader/text.h"
+#include "sieve/sqlite/carve_toolkit.h"
 
 namespace sieve {
 namespace {
 
-using sqlite::kBlob;
-using sqlite::kInteger;
-using sqlite::kNull;
-using sqlite::kText;
+using namespace sqlite;
 
 constexpr std::uint32_t kLongestGuid = 128;
 constexpr std::uint32_t kLongestHandle = 512;
 constexpr std::uint32_t kLongestPath = 1024;
-
-void Narrow(RecordShape& shape, int column, std::uint8_t kinds, std::uint32_t maxBytes = 0) {
-  if (column < 0 || static_cast<std::size_t>(column) >= shape.columns.size()) return;
-  shape.columns[static_cast<std::size_t>(column)] = kinds;
-  if (maxBytes != 0) {
-    if (shape.maxBytes.size() < shape.columns.size()) shape.maxBytes.resize(shape.columns.size(), 0);
-    shape.maxBytes[static_cast<std::size_t>(column)] = maxBytes;
-  }
-}
-
-bool Holds(const std::vector<sqlite::Value>& values, int column, sqlite::ValueKind kind) {
-  return column >= 0 && static_cast<std::size_t>(column) < values.size() &&
-         values[static_cast<std::size_t>(column)].kind == kind;
-}
 
 // madrid_flags: the 0x8000 bit marks an iMessage the owner sent (36869, 45061 sent;
 // 12289, 77825 received).
@@ -36,94 +19,56 @@ constexpr std::int64_t kMadridFromMe = 0x8000;
 // associated_message_type of tapbacks (2000-2005) and of their removal (3000-3005).
 bool IsTapback(std::int64_t type) { return type >= 2000 && type < 4000; }
 
+bool IsSet(const std::vector<Value>& values, int column) { return IntegerAt(values, column).value_or(0) != 0; }
+
 }  // namespace
 
 CSmsSqlite::~CSmsSqlite() = default;
 
-int CSmsSqlite::ColumnOf(const std::string& table, const std::string& name) const {
-  int position = 0;
-  const std::string wanted = ToLowerAscii(name);
-  for (const sqlite::TableColumn& column : TableColumns(table)) {
-    if (!column.stored) continue;
-    if (ToLowerAscii(column.name) == wanted) return position;
-    ++position;
-  }
-  return -1;
-}
-
-std::int64_t CSmsSqlite::IntegerAt(const std::vector<sqlite::Value>& values, int column) const {
-  if (!Holds(values, column, sqlite::ValueKind::kInteger)) return 0;
-  return values[static_cast<std::size_t>(column)].integer;
-}
-
 // The message's words: the text column, else the string of the archived attributedBody
 // (newer systems leave text empty). A body cut short by a lost overflow page gives nothing.
-std::string CSmsSqlite::BodyText(const std::vector<sqlite::Value>& values) const {
+std::string CSmsSqlite::BodyText(const std::vector<Value>& values) const {
   std::string text = TextAt(values, columns_.text);
-  if (!text.empty() || !Holds(values, columns_.body, sqlite::ValueKind::kBlob)) return text;
-  const std::string_view blob = values[static_cast<std::size_t>(columns_.body)].bytes;
-  const auto body = typedstream::AttributedText(
-      std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(blob.data()), blob.size()));
-  return body ? *body : std::string();
-}
-
-std::string CSmsSqlite::TextAt(const std::vector<sqlite::Value>& values, int column) const {
-  if (column < 0 || static_cast<std::size_t>(column) >= values.size()) return {};
-  const sqlite::Value& value = values[static_cast<std::size_t>(column)];
-  if (value.kind != sqlite::ValueKind::kText) return {};
-  return Text(value);
-}
-
-// What makes two message rows the same message: the guid where the layout has one,
-// otherwise the party, the date and the text together.
-std::string CSmsSqlite::MessageKey(const std::vector<sqlite::Value>& values) const {
-  const std::string guid = TextAt(values, columns_.guid);
-  if (!guid.empty()) return "g:" + guid;
-  std::string party = TextAt(values, columns_.address);
-  if (IntegerAt(values, columns_.isMadrid) != 0) party = TextAt(values, columns_.madridHandle);
-  return "r:" + party + '\x1f' + std::to_string(IntegerAt(values, columns_.date)) + '\x1f' +
-         TextAt(values, columns_.text);
-}
-
-void CSmsSqlite::LearnLiveRows() {
-  liveMessageRowids_ = LiveRowids("message");
-  liveHandleRowids_ = LiveRowids("handle");
-  liveAttachmentRowids_ = LiveRowids("attachment");
-  ForEachLiveRow("message", [&](std::int64_t, const std::vector<sqlite::Value>& values) {
-    knownMessages_.insert(MessageKey(values));
-  });
+  const Value* body = ValueAt(values, columns_.body);
+  if (!text.empty() || body == nullptr || body->kind != ValueKind::kBlob) return text;
+  const auto decoded = typedstream::AttributedText(
+      std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(body->bytes.data()), body->bytes.size()));
+  return decoded ? *decoded : std::string();
 }
 
 int CSmsSqlite::scan() {
   handles_.clear();
   messages_.clear();
   attachments_.clear();
-  knownMessages_.clear();
+  shapes_.clear();
   if (!Searchable()) return CSqliteDelete::scan();
   columns_ = Columns{};
-  columns_.text = ColumnOf("message", "text");
-  columns_.date = ColumnOf("message", "date");
+  const auto message = TableColumns("message");
+  const auto handle = TableColumns("handle");
+  const auto attachment = TableColumns("attachment");
+  columns_.text = StoredColumnIndex(message, "text");
+  columns_.date = StoredColumnIndex(message, "date");
   if (layout_ == SmsLayout::Newer) {
-    columns_.guid = ColumnOf("message", "guid");
-    columns_.handleId = ColumnOf("message", "handle_id");
-    columns_.isFromMe = ColumnOf("message", "is_from_me");
-    columns_.handleIdText = ColumnOf("handle", "id");
-    columns_.handleService = ColumnOf("handle", "service");
-    columns_.body = ColumnOf("message", "attributedBody");
-    columns_.associatedType = ColumnOf("message", "associated_message_type");
-    columns_.edited = ColumnOf("message", "date_edited");
-    columns_.retracted = ColumnOf("message", "date_retracted");
-    columns_.audio = ColumnOf("message", "is_audio_message");
-    columns_.attachmentFile = ColumnOf("attachment", "filename");
-    columns_.attachmentMime = ColumnOf("attachment", "mime_type");
+    columns_.guid = StoredColumnIndex(message, "guid");
+    columns_.handleId = StoredColumnIndex(message, "handle_id");
+    columns_.isFromMe = StoredColumnIndex(message, "is_from_me");
+    columns_.body = StoredColumnIndex(message, "attributedBody");
+    columns_.associatedType = StoredColumnIndex(message, "associated_message_type");
+    columns_.edited = StoredColumnIndex(message, "date_edited");
+    columns_.retracted = StoredColumnIndex(message, "date_retracted");
+    columns_.audio = StoredColumnIndex(message, "is_audio_message");
+    columns_.handleIdText = StoredColumnIndex(handle, "id");
+    columns_.handleService = StoredColumnIndex(handle, "service");
+    columns_.attachmentGuid = StoredColumnIndex(attachment, "guid");
+    columns_.attachmentFile = StoredColumnIndex(attachment, "filename");
+    columns_.attachmentMime = StoredColumnIndex(attachment, "mime_type");
   } else {
-    columns_.address = ColumnOf("message", "address");
-    columns_.flags = ColumnOf("message", "flags");
-    columns_.isMadrid = ColumnOf("message", "is_madrid");
-    columns_.madridHandle = ColumnOf("message", "madrid_handle");
-    columns_.madridFlags = ColumnOf("message", "madrid_flags");
+    columns_.address = StoredColumnIndex(message, "address");
+    columns_.flags = StoredColumnIndex(message, "flags");
+    columns_.isMadrid = StoredColumnIndex(message, "is_madrid");
+    columns_.madridHandle = StoredColumnIndex(message, "madrid_handle");
+    columns_.madridFlags = StoredColumnIndex(message, "madrid_flags");
   }
-  LearnLiveRows();
   BuildShapes(shapes_);
   return CSqliteDelete::scan();
 }
@@ -137,65 +82,72 @@ CSmsSqlite::Shape CSmsSqlite::ShapeAt(std::size_t index) const {
   return index < shapes_.size() ? shapes_[index] : Shape::kMessage;
 }
 
+// A table the file lacks leaves its shape out, so `order` says which shape each index is.
 std::vector<RecordShape> CSmsSqlite::BuildShapes(std::vector<Shape>& order) const {
   order.clear();
   std::vector<RecordShape> shapes;
   std::optional<RecordShape> message = ShapeForTable("message");
   if (!message || columns_.date < 0 || columns_.text < 0) return shapes;
-  Narrow(*message, columns_.date, kInteger | kNull);
+  NarrowColumn(*message, columns_.date, kInteger | kNull);
   if (layout_ == SmsLayout::Newer) {
     if (columns_.guid < 0 || columns_.handleId < 0) return shapes;
-    Narrow(*message, columns_.guid, kText, kLongestGuid);  // NOT NULL
-    Narrow(*message, columns_.handleId, kInteger | kNull);
-    Narrow(*message, columns_.isFromMe, kInteger | kNull);
-    Narrow(*message, columns_.body, kBlob | kNull);
+    NarrowColumn(*message, columns_.guid, kText, kLongestGuid);  // NOT NULL
+    NarrowColumn(*message, columns_.handleId, kInteger | kNull);
+    NarrowColumn(*message, columns_.isFromMe, kInteger | kNull);
+    NarrowColumn(*message, columns_.body, kBlob | kNull);
   } else {
-    Narrow(*message, columns_.address, kText | kNull, kLongestHandle);
-    Narrow(*message, columns_.flags, kInteger | kNull);
-    Narrow(*message, columns_.madridHandle, kText | kNull, kLongestHandle);
+    NarrowColumn(*message, columns_.address, kText | kNull, kLongestHandle);
+    NarrowColumn(*message, columns_.flags, kInteger | kNull);
+    NarrowColumn(*message, columns_.madridHandle, kText | kNull, kLongestHandle);
   }
   shapes.push_back(*message);
   order.push_back(Shape::kMessage);
   if (layout_ != SmsLayout::Newer) return shapes;
   std::optional<RecordShape> handle = ShapeForTable("handle");
   if (handle && columns_.handleIdText >= 0) {
-    Narrow(*handle, columns_.handleIdText, kText, kLongestHandle);
+    NarrowColumn(*handle, columns_.handleIdText, kText, kLongestHandle);
     shapes.push_back(*handle);
     order.push_back(Shape::kHandle);
   }
   std::optional<RecordShape> attachment = ShapeForTable("attachment");
-  if (attachment && columns_.attachmentFile >= 0) {
-    Narrow(*attachment, ColumnOf("attachment", "guid"), kText, kLongestGuid);  // NOT NULL
-    Narrow(*attachment, columns_.attachmentFile, kText, kLongestPath);
-    Narrow(*attachment, columns_.attachmentMime, kText | kNull, kLongestGuid);
+  if (attachment && columns_.attachmentGuid >= 0 && columns_.attachmentFile >= 0) {
+    NarrowColumn(*attachment, columns_.attachmentGuid, kText, kLongestGuid);  // NOT NULL
+    NarrowColumn(*attachment, columns_.attachmentFile, kText, kLongestPath);
+    NarrowColumn(*attachment, columns_.attachmentMime, kText | kNull, kLongestGuid);
     shapes.push_back(*attachment);
     order.push_back(Shape::kAttachment);
   }
   return shapes;
 }
 
-bool CSmsSqlite::Accept(std::size_t shapeIndex, const CarvedRecord& record) const {
-  const Shape shape = ShapeAt(shapeIndex);
-  if (shape == Shape::kHandle) {
-    if (record.rowid >= 0 && liveHandleRowids_.count(record.rowid) != 0) return false;
-    return !TextAt(record.values, columns_.handleIdText).empty();
+// A message is named by its guid where the layout has one, otherwise by its party, date and
+// text together; a handle by its address and service; an attachment by its guid.
+CSqliteDelete::ShapeTable CSmsSqlite::TableOf(std::size_t shapeIndex) const {
+  switch (ShapeAt(shapeIndex)) {
+    case Shape::kHandle: return {"handle", {{columns_.handleIdText, columns_.handleService}}};
+    case Shape::kAttachment: return {"attachment", {{columns_.attachmentGuid}}};
+    case Shape::kMessage: break;
   }
-  if (shape == Shape::kAttachment) {
-    if (record.rowid >= 0 && liveAttachmentRowids_.count(record.rowid) != 0) return false;
-    return !TextAt(record.values, columns_.attachmentFile).empty();
-  }
-  if (record.rowid >= 0 && liveMessageRowids_.count(record.rowid) != 0) return false;
-  if (!Holds(record.values, columns_.date, sqlite::ValueKind::kInteger) &&
-      !Holds(record.values, columns_.date, sqlite::ValueKind::kNull)) {
-    return false;
-  }
-  if (layout_ == SmsLayout::Newer) return !TextAt(record.values, columns_.guid).empty();
-  const bool madrid = IntegerAt(record.values, columns_.isMadrid) != 0;
-  const std::string party = TextAt(record.values, madrid ? columns_.madridHandle : columns_.address);
-  return !party.empty() || Holds(record.values, columns_.text, sqlite::ValueKind::kText);
+  if (layout_ == SmsLayout::Newer) return {"message", {{columns_.guid}}};
+  return {"message", {{columns_.address, columns_.madridHandle, columns_.date, columns_.text}}};
 }
 
-void CSmsSqlite::OnRecord(std::size_t shapeIndex, const CarvedRecord& record) {
+bool CSmsSqlite::Accept(std::size_t shapeIndex, const CarvedRecord& record) const {
+  switch (ShapeAt(shapeIndex)) {
+    case Shape::kHandle: return !TextAt(record.values, columns_.handleIdText).empty();
+    case Shape::kAttachment: return !TextAt(record.values, columns_.attachmentFile).empty();
+    case Shape::kMessage: break;
+  }
+  const Value* date = ValueAt(record.values, columns_.date);
+  if (date == nullptr || (date->kind != ValueKind::kInteger && date->kind != ValueKind::kNull)) return false;
+  if (layout_ == SmsLayout::Newer) return !TextAt(record.values, columns_.guid).empty();
+  const bool madrid = IsSet(record.values, columns_.isMadrid);
+  const std::string party = TextAt(record.values, madrid ? columns_.madridHandle : columns_.address);
+  const Value* text = ValueAt(record.values, columns_.text);
+  return !party.empty() || (text != nullptr && text->kind == ValueKind::kText);
+}
+
+void CSmsSqlite::OnRecord(std::size_t shapeIndex, const CarvedRecord& record, const RecordOrigin&) {
   const Shape shape = ShapeAt(shapeIndex);
   if (shape == Shape::kHandle) {
     handles_.push_back({record.rowid, TextAt(record.values, columns_.handleIdText),
@@ -207,27 +159,25 @@ void CSmsSqlite::OnRecord(std::size_t shapeIndex, const CarvedRecord& record) {
     return;
   }
   // A tapback answers another message and is no message of its own.
-  if (IsTapback(IntegerAt(record.values, columns_.associatedType))) return;
-  // A live row, a stale copy of one, or a row already reported elsewhere in the file.
-  if (!knownMessages_.insert(MessageKey(record.values)).second) return;
+  if (IsTapback(IntegerAt(record.values, columns_.associatedType).value_or(0))) return;
   RecoveredSmsMessage message;
   message.rowid = record.rowid;
-  message.date = IntegerAt(record.values, columns_.date);
+  message.date = IntegerAt(record.values, columns_.date).value_or(0);
   message.text = TextAt(record.values, columns_.text);
   if (layout_ == SmsLayout::Newer) {
-    message.handleId = IntegerAt(record.values, columns_.handleId);
-    message.isFromMe = IntegerAt(record.values, columns_.isFromMe) != 0 ? 1 : 0;
-    message.edited = IntegerAt(record.values, columns_.edited) != 0;
-    message.unsent = IntegerAt(record.values, columns_.retracted) != 0;
-    message.audio = IntegerAt(record.values, columns_.audio) != 0;
+    message.handleId = IntegerAt(record.values, columns_.handleId).value_or(0);
+    message.isFromMe = IsSet(record.values, columns_.isFromMe) ? 1 : 0;
+    message.edited = IsSet(record.values, columns_.edited);
+    message.unsent = IsSet(record.values, columns_.retracted);
+    message.audio = IsSet(record.values, columns_.audio);
     message.text = message.unsent ? std::string() : BodyText(record.values);
-  } else if (IntegerAt(record.values, columns_.isMadrid) != 0) {
+  } else if (IsSet(record.values, columns_.isMadrid)) {
     message.address = TextAt(record.values, columns_.madridHandle);
-    message.isFromMe = (IntegerAt(record.values, columns_.madridFlags) & kMadridFromMe) != 0 ? 1 : 0;
+    message.isFromMe = (IntegerAt(record.values, columns_.madridFlags).value_or(0) & kMadridFromMe) != 0 ? 1 : 0;
   } else {
     message.address = TextAt(record.values, columns_.address);
     message.dateSince2001 = false;
-    message.isFromMe = IntegerAt(record.values, columns_.flags) == 2 ? 0 : 1;
+    message.isFromMe = IntegerAt(record.values, columns_.flags).value_or(0) == 2 ? 0 : 1;
   }
   messages_.push_back(std::move(message));
 }

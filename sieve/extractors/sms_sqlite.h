@@ -1,9 +1,8 @@
-// Deleted handles and messages of sms.db, carved out of the file's free space. Shapes
-// follow the columns the file really has, so every system version's layout is found.
+// Deleted handles, messages and attachment rows of sms.db, carved out of the file's history.
+// Shapes follow the columns the file really has, so every system version's layout is found.
 #pragma once
 
 #include <cstdint>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -43,7 +42,6 @@ class CSmsSqlite : public CSqliteDelete {
   explicit CSmsSqlite(SmsLayout layout) : layout_(layout) {}
   ~CSmsSqlite() override;
 
-  // Learns the live rows first, so that no live row (nor a stale copy of one) is reported.
   int scan() override;
 
   const std::vector<RecoveredSmsHandle>& Handles() const { return handles_; }
@@ -52,8 +50,9 @@ class CSmsSqlite : public CSqliteDelete {
 
  protected:
   std::vector<RecordShape> Shapes() const override;
+  ShapeTable TableOf(std::size_t shapeIndex) const override;
   bool Accept(std::size_t shapeIndex, const CarvedRecord& record) const override;
-  void OnRecord(std::size_t shapeIndex, const CarvedRecord& record) override;
+  void OnRecord(std::size_t shapeIndex, const CarvedRecord& record, const RecordOrigin& origin) override;
 
  private:
   struct Columns {  // positions in the message / handle shapes; -1 when the file lacks one
@@ -61,7 +60,7 @@ class CSmsSqlite : public CSqliteDelete {
     int address = -1, flags = -1, isMadrid = -1, madridHandle = -1, madridFlags = -1;
     int handleIdText = -1, handleService = -1;
     int body = -1, associatedType = -1, edited = -1, retracted = -1, audio = -1;  // newer systems' message columns
-    int attachmentFile = -1, attachmentMime = -1;
+    int attachmentGuid = -1, attachmentFile = -1, attachmentMime = -1;
   };
   // Which shape a record was carved with: the order Shapes() gives them in.
   enum class Shape { kMessage, kHandle, kAttachment };
@@ -69,19 +68,10 @@ class CSmsSqlite : public CSqliteDelete {
   std::vector<RecordShape> BuildShapes(std::vector<Shape>& order) const;
   Shape ShapeAt(std::size_t index) const;
   std::string BodyText(const std::vector<sqlite::Value>& values) const;
-  int ColumnOf(const std::string& table, const std::string& name) const;
-  void LearnLiveRows();
-  std::string MessageKey(const std::vector<sqlite::Value>& values) const;
-  std::int64_t IntegerAt(const std::vector<sqlite::Value>& values, int column) const;
-  std::string TextAt(const std::vector<sqlite::Value>& values, int column) const;
 
   SmsLayout layout_;
   Columns columns_;
-  std::set<std::int64_t> liveMessageRowids_;
-  std::set<std::int64_t> liveHandleRowids_;
-  std::set<std::int64_t> liveAttachmentRowids_;
   std::vector<Shape> shapes_;  // the shape of each index Shapes() gave
-  std::set<std::string> knownMessages_;  // live rows, then every row already reported
   std::vector<RecoveredSmsHandle> handles_;
   std::vector<RecoveredSmsMessage> messages_;
   std::vector<RecoveredSmsAttachment> attachments_;

@@ -2,17 +2,16 @@
 
 #include <cmath>
 #include <map>
-#include <set>
 #include <tuple>
 
 #include "sieve/reader/text.h"
 #include "sieve/reader/time_text.h"
+#include "sieve/sqlite/carve_toolkit.h"
 
 namespace sieve {
 namespace {
 
-using sqlite::Value;
-using sqlite::ValueKind;
+using namespace sqlite;
 
 constexpr std::string_view kTable = "ZWAMESSAGE";
 // JIDs are "<number or group id>@<server>"; longer texts in their place are not JIDs.
@@ -53,41 +52,37 @@ bool SameText(const RecoveredWaMessage& a, const RecoveredWaMessage& b) {
 }  // namespace
 
 CWhatAppUndelete::Columns CWhatAppUndelete::Locate() const {
-  Columns columns;
-  int position = 0;
-  for (const sqlite::TableColumn& column : TableColumns(kTable)) {
-    if (!column.stored) continue;
-    const std::string name = ToLowerAscii(column.name);
-    if (name == "z_ent") columns.ent = position;
-    if (name == "zmessagetype") columns.type = position;
-    if (name == "zmessagedate") columns.date = position;
-    if (name == "zfromjid") columns.from = position;
-    if (name == "ztojid") columns.to = position;
-    if (name == "ztext") columns.text = position;
-    ++position;
-  }
-  return columns;
+  const auto columns = TableColumns(kTable);
+  const auto at = [&](const char* name) { return StoredColumnIndex(columns, name); };
+  Columns found;
+  found.ent = at("Z_ENT");
+  found.type = at("ZMESSAGETYPE");
+  found.date = at("ZMESSAGEDATE");
+  found.from = at("ZFROMJID");
+  found.to = at("ZTOJID");
+  found.text = at("ZTEXT");
+  return found;
 }
 
 std::vector<RecordShape> CWhatAppUndelete::Shapes() const {
   std::optional<RecordShape> shape = ShapeForTable(kTable);
   const Columns& c = columns_;
   if (!shape || c.date < 0 || c.from < 0 || c.to < 0 || c.text < 0) return {};
-  const auto at = [&](int column) -> std::uint8_t& { return shape->columns[static_cast<std::size_t>(column)]; };
   // Core Data writes the entity number in every row and the date of every message.
-  if (c.ent >= 0) at(c.ent) = ColumnKind::kInteger;
-  at(c.date) = ColumnKind::kInteger | ColumnKind::kReal;
-  shape->maxBytes.assign(shape->columns.size(), 0);
-  shape->maxBytes[static_cast<std::size_t>(c.from)] = kMaxJidBytes;
-  shape->maxBytes[static_cast<std::size_t>(c.to)] = kMaxJidBytes;
+  NarrowColumn(*shape, c.ent, kInteger);
+  NarrowColumn(*shape, c.date, kInteger | kReal);
+  NarrowColumn(*shape, c.from, kAny, kMaxJidBytes);
+  NarrowColumn(*shape, c.to, kAny, kMaxJidBytes);
   return {*shape};
 }
 
+// A message is named by its parties, its date and its text.
+CSqliteDelete::ShapeTable CWhatAppUndelete::TableOf(std::size_t) const {
+  return {std::string(kTable), {{columns_.from, columns_.to, columns_.date, columns_.text}}};
+}
+
 bool CWhatAppUndelete::Decode(const std::vector<Value>& values, RecoveredWaMessage& out) const {
-  const auto value = [&](int column) -> const Value* {
-    return column >= 0 && static_cast<std::size_t>(column) < values.size() ? &values[static_cast<std::size_t>(column)]
-                                                                           : nullptr;
-  };
+  const auto value = [&](int column) { return ValueAt(values, column); };
   const Value* date = value(columns_.date);
   const Value* from = value(columns_.from);
   const Value* to = value(columns_.to);
@@ -115,9 +110,9 @@ bool CWhatAppUndelete::Accept(std::size_t, const CarvedRecord& record) const {
   return Decode(record.values, message);
 }
 
-void CWhatAppUndelete::OnRecord(std::size_t, const CarvedRecord& record) {
+void CWhatAppUndelete::OnRecord(std::size_t, const CarvedRecord& record, const RecordOrigin&) {
   RecoveredWaMessage message;
-  if (Decode(record.values, message)) found_.emplace_back(record.rowid, std::move(message));
+  if (Decode(record.values, message)) found_.push_back(std::move(message));
 }
 
 int CWhatAppUndelete::scan() {
@@ -126,28 +121,9 @@ int CWhatAppUndelete::scan() {
   columns_ = Searchable() ? Locate() : Columns{};
   const int carved = CSqliteDelete::scan();
   if (carved < 0) return carved;
-
-  const std::set<std::int64_t> liveRowids = LiveRowids(kTable);
-  std::map<MessageKey, std::vector<RecoveredWaMessage>> live;
-  ForEachLiveRow(kTable, [&](std::int64_t, const std::vector<Value>& values) {
-    RecoveredWaMessage message;
-    if (Decode(values, message)) live[KeyOf(message)].push_back(std::move(message));
-  });
-  const auto matchesAny = [](const std::vector<RecoveredWaMessage>* list, const RecoveredWaMessage& m) {
-    if (list == nullptr) return false;
-    for (const RecoveredWaMessage& other : *list) {
-      if (SameText(other, m)) return true;
-    }
-    return false;
-  };
-
   std::map<MessageKey, std::vector<std::size_t>> kept;  // key -> positions in messages_
-  for (auto& [rowid, message] : found_) {
-    if (rowid >= 0 && liveRowids.contains(rowid)) continue;
-    const MessageKey key = KeyOf(message);
-    const auto liveFound = live.find(key);
-    if (matchesAny(liveFound == live.end() ? nullptr : &liveFound->second, message)) continue;
-    std::vector<std::size_t>& same = kept[key];
+  for (RecoveredWaMessage& message : found_) {
+    std::vector<std::size_t>& same = kept[KeyOf(message)];
     bool repeat = false;
     for (const std::size_t index : same) {
       RecoveredWaMessage& earlier = messages_[index];

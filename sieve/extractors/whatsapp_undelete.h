@@ -22,17 +22,17 @@ struct RecoveredWaMessage {
 
 class CWhatAppUndelete : public CSqliteDelete {
  public:
-  // Carves, then keeps only messages that are not live: rowids of the live table and
-  // copies identical to a live row (left behind when the app rewrote a row) are dropped,
-  // as are repeats of one message found in several places. Returns the number kept, or
-  // the base's failure codes.
+  // Carves messages that are not live (the base leaves out copies of live rows); of one
+  // message found with its text whole in one place and cut in another, the whole one is
+  // kept. Returns the number kept, or the base's failure codes.
   int scan() override;
   const std::vector<RecoveredWaMessage>& Messages() const { return messages_; }
 
  protected:
   std::vector<RecordShape> Shapes() const override;
+  ShapeTable TableOf(std::size_t shapeIndex) const override;
   bool Accept(std::size_t shapeIndex, const CarvedRecord& record) const override;
-  void OnRecord(std::size_t shapeIndex, const CarvedRecord& record) override;
+  void OnRecord(std::size_t shapeIndex, const CarvedRecord& record, const RecordOrigin& origin) override;
 
  private:
   // Positions of the columns read, in the stored record; -1 when the table lacks one.
@@ -43,7 +43,7 @@ class CWhatAppUndelete : public CSqliteDelete {
   bool Decode(const std::vector<sqlite::Value>& values, RecoveredWaMessage& out) const;
 
   Columns columns_;
-  std::vector<std::pair<std::int64_t, RecoveredWaMessage>> found_;
+  std::vector<RecoveredWaMessage> found_;
   std::vector<RecoveredWaMessage> messages_;
 };
 

@@ -5,14 +5,15 @@
 #include <algorithm>
 #include <memory>
 #include <span>
-#include <unordered_map>
 
 #include "sieve/reader/text.h"
+#include "sieve/sqlite/found_rows.h"
 #include "sieve/sqlite/free_space.h"
 #include "sieve/sqlite/history_regions.h"
 #include "sieve/sqlite/live_rows.h"
 #include "sieve/sqlite/overflow_chains.h"
 #include "sieve/sqlite/page_map.h"
+#include "sieve/sqlite/parallel_for.h"
 #include "sieve/sqlite/record_carver.h"
 #include "sieve/sqlite/table_shapes.h"
 
@@ -63,9 +64,23 @@ class Engine {
 
  private:
   void ForEachRegion(const HistoryRegionVisitor& visit, double from, double to);
+  // A region met on the walk, searched later with others at once.
+  struct PendingRegion {
+    HistoryView view;
+    FreeRegion region;
+    bool wholeCell = false;
+    std::vector<Candidate> found;
+  };
   void CarveRegion(const HistoryView& view, const FreeRegion& region, bool wholeCell, std::size_t firstTable,
                    std::size_t lastTable);
-  void Keep(const HistoryView& view, Candidate& candidate);
+  void CarveRegions(std::vector<PendingRegion>& pending);
+  HistoryView ViewAgain(HistoryView view, PagedFile& one) const;
+  std::vector<Candidate> FindInRegion(const HistoryView& view, const FreeRegion& region, bool wholeCell,
+                                      std::size_t firstTable, std::size_t lastTable) const;
+  void Keep(const HistoryView& view, const FreeRegion& region, Candidate& candidate);
+  bool CompleteFromOverflow(const HistoryView& view, CarvedRecord& record, int alias);
+  HistoryView ViewOf(const FoundRow& row, PagedFile& one) const;
+  bool Emit(const FoundRow& row, const std::function<void(const CarvedRow&)>& emit);
   bool MayHoldFreedBytes(std::uint32_t page) const {
     const PageRole role = map_.Role(page);
     return role == PageRole::kFreelistLeaf || role == PageRole::kUnclaimed;
@@ -80,11 +95,7 @@ class Engine {
   PageMap map_;
   std::vector<TableShape> tables_;
   LiveRows live_;
-  std::vector<CarvedRow> rows_;
-  // Rows by their key; rows with the same key are chained through nextSameKey_.
-  static constexpr std::size_t kNoRow = static_cast<std::size_t>(-1);
-  std::unordered_map<std::uint64_t, std::size_t> rowIndex_;
-  std::vector<std::size_t> nextSameKey_;
+  FoundRows rows_;
   std::vector<std::uint8_t> body_;
   CarveResult result_;
 };
@@ -98,13 +109,43 @@ void Engine::ForEachRegion(const HistoryRegionVisitor& visit, double from, doubl
 
 void Engine::CarveRegion(const HistoryView& view, const FreeRegion& region, bool wholeCell, std::size_t firstTable,
                          std::size_t lastTable) {
+  for (Candidate& candidate : FindInRegion(view, region, wholeCell, firstTable, lastTable)) Keep(view, region, candidate);
+}
+
+void Engine::CarveRegions(std::vector<PendingRegion>& pending) {
+  ParallelFor(pending.size(), [&](std::size_t i) {
+    PendingRegion& at = pending[i];
+    PagedFile one;
+    at.found = FindInRegion(ViewAgain(at.view, one), at.region, at.wholeCell, 1, tables_.size());
+  });
+  for (PendingRegion& at : pending) {
+    PagedFile one;
+    const HistoryView view = ViewAgain(at.view, one);
+    for (Candidate& candidate : at.found) Keep(view, at.region, candidate);
+  }
+  pending.clear();
+}
+
+// An older version's one-page file lived only while the walk visited it.
+HistoryView Engine::ViewAgain(HistoryView view, PagedFile& one) const {
+  if (!view.olderVersion) return view;
+  one.bytes = history_.older[view.olderIndex].bytes.first(file_.header.pageSize);
+  one.header = file_.header;
+  view.file = &one;
+  return view;
+}
+
+// The records of a region that no other reading of the same bytes explains better, in the
+// order they are kept. Reads only: regions may be searched at once on several threads.
+std::vector<Candidate> Engine::FindInRegion(const HistoryView& view, const FreeRegion& region, bool wholeCell,
+                                            std::size_t firstTable, std::size_t lastTable) const {
   std::vector<Candidate> found;
   const bool schemaPass = firstTable == 0;
   if (schemaPass && (region.fileOffset > view.file->bytes.size() ||
                      !MayHoldSchemaRecord(view.file->bytes.subspan(region.fileOffset).first(
                                               std::min(region.length, view.file->bytes.size() - region.fileOffset)),
                                           file_.header.encoding))) {
-    return;
+    return found;
   }
   for (std::size_t t = firstTable; t < lastTable; ++t) {
     const RecordCarver carver(*view.file, tables_[t].shape);
@@ -128,17 +169,16 @@ void Engine::CarveRegion(const HistoryView& view, const FreeRegion& region, bool
     std::stable_sort(found.begin(), found.end(),
                      [](const Candidate& a, const Candidate& b) { return Belief(a.record) > Belief(b.record); });
   }
-  std::vector<std::pair<std::size_t, std::size_t>> taken;
+  std::vector<Candidate> chosen;
   for (Candidate& candidate : found) {
     const std::size_t begin = candidate.record.fileOffset;
     const std::size_t end = begin + candidate.record.length;
-    const bool overlaps = std::any_of(taken.begin(), taken.end(), [&](const auto& span) {
-      return begin < span.second && span.first < end;
+    const bool overlaps = std::any_of(chosen.begin(), chosen.end(), [&](const Candidate& taken) {
+      return begin < taken.record.fileOffset + taken.record.length && taken.record.fileOffset < end;
     });
-    if (overlaps) continue;
-    taken.emplace_back(begin, end);
-    Keep(view, candidate);
+    if (!overlaps) chosen.push_back(std::move(candidate));
   }
+  return chosen;
 }
 
 CarvedValue Engine::Own(const Value& value) const {
@@ -152,22 +192,23 @@ CarvedValue Engine::Own(const Value& value) const {
   return out;
 }
 
-void Engine::Keep(const HistoryView& view, Candidate& candidate) {
+// A cell whose payload went on to overflow pages is completed from them when they still hold
+// its bytes; true when that makes it a record of the freed chain.
+bool Engine::CompleteFromOverflow(const HistoryView& view, CarvedRecord& record, int alias) {
+  const auto viewBytes = view.file->bytes;
+  const std::size_t localEnd = record.bodyOffset + record.localBodyBytes;
+  if (localEnd + 4 > viewBytes.size()) return false;
+  const auto local = viewBytes.subspan(record.bodyOffset, record.localBodyBytes + 4);
+  const auto mayHold = [this](std::uint32_t page) { return MayHoldFreedBytes(page); };
+  return ReadFreedChain(file_, record, local, mayHold, body_) == ChainState::kComplete &&
+         DecodeCompletedBody(body_, record, alias) && !view.olderVersion;
+}
+
+void Engine::Keep(const HistoryView& view, const FreeRegion& region, Candidate& candidate) {
   CarvedRecord& record = candidate.record;
   const int alias = tables_[candidate.table].shape.rowidAliasColumn;
   CarveSource source = view.source;
-  if (record.truncated) {
-    const auto viewBytes = view.file->bytes;
-    const std::size_t localEnd = record.bodyOffset + record.localBodyBytes;
-    if (localEnd + 4 <= viewBytes.size()) {
-      const auto local = viewBytes.subspan(record.bodyOffset, record.localBodyBytes + 4);
-      const auto mayHold = [this](std::uint32_t page) { return MayHoldFreedBytes(page); };
-      if (ReadFreedChain(file_, record, local, mayHold, body_) == ChainState::kComplete &&
-          DecodeCompletedBody(body_, record, alias) && !view.olderVersion) {
-        source = CarveSource::Overflow;
-      }
-    }
-  }
+  if (record.truncated && CompleteFromOverflow(view, record, alias)) source = CarveSource::Overflow;
   if (!options_.includeLive && live_.IsLive(candidate.table, record, alias)) {
     ++result_.liveCopiesSkipped;
     return;
@@ -180,45 +221,87 @@ void Engine::Keep(const HistoryView& view, Candidate& candidate) {
   // copies merge when what both kept agrees.
   const std::uint64_t key = RowFingerprint(record.values, record.values.size(), alias, true, nullptr) ^
                             (candidate.table * 0x9e3779b97f4a7c15ull);
-  const auto head = rowIndex_.find(key);
-  for (std::size_t index = head == rowIndex_.end() ? kNoRow : head->second; index != kNoRow;
-       index = nextSameKey_[index]) {
-    CarvedRow& first = rows_[index];
-    if (record.rowid >= 0 && first.rowid && *first.rowid != record.rowid) continue;
-    const bool firstKnown = first.values.empty() || !first.firstLost;
-    if (record.lostLeadingColumns == 0 && firstKnown && !first.values.empty() && alias != 0 &&
-        !(first.values[0] == Own(record.values[0]))) {
+  const auto ownFirst = [&] { return ValueFingerprint(Own(record.values[0])); };
+  for (std::uint32_t held = rows_.Newest(key); held != 0; held = rows_[held - 1].nextSameKey) {
+    FoundRow& first = rows_[held - 1];
+    if (first.table != candidate.table) continue;
+    if (record.rowid >= 0 && first.rowid >= 0 && first.rowid != record.rowid) continue;
+    if (record.lostLeadingColumns == 0 && !first.firstLost && !record.values.empty() && alias != 0 &&
+        first.firstValue != ownFirst()) {
       continue;
     }
-    if (source != first.source && std::find(first.alsoIn.begin(), first.alsoIn.end(), source) == first.alsoIn.end()) {
-      first.alsoIn.push_back(source);
+    const auto seen = first.alsoIn + first.alsoInCount;
+    if (source != first.source && std::find(first.alsoIn, seen, source) == seen && first.alsoInCount < 5) {
+      first.alsoIn[first.alsoInCount++] = source;
     }
-    if (!first.rowid && record.rowid >= 0) {
+    if (first.rowid < 0 && record.rowid >= 0) {
       first.rowid = record.rowid;
-      if (alias >= 0) first.values[static_cast<std::size_t>(alias)] = Own(record.values[static_cast<std::size_t>(alias)]);
+      if (alias >= 0) {
+        const auto column = static_cast<std::size_t>(alias);
+        rows_.Patch(held - 1, column, Own(record.values[column]));
+        if (alias == 0) first.firstValue = ownFirst();
+      }
     }
     if (first.firstLost && record.lostLeadingColumns == 0 && !record.values.empty()) {
-      first.values[0] = Own(record.values[0]);
+      rows_.Patch(held - 1, 0, Own(record.values[0]));
+      first.firstValue = ownFirst();
       first.firstLost = false;
     }
     return;
   }
-  nextSameKey_.push_back(head == rowIndex_.end() ? kNoRow : head->second);
-  rowIndex_[key] = rows_.size();
-  CarvedRow row;
-  row.table = tables_[candidate.table].name;
+  FoundRow row;
+  row.key = key;
+  row.firstValue = record.values.empty() ? 0 : ownFirst();
+  row.rowid = record.rowid;
+  row.cell = record.fileOffset;
+  row.view = view.olderVersion ? static_cast<std::uint32_t>(view.olderIndex + 1) : 0;
+  row.limit = static_cast<std::uint32_t>(region.fileOffset + region.length - record.fileOffset);
+  row.page = region.page;
+  row.table = static_cast<std::uint32_t>(candidate.table);
   row.source = source;
-  row.page = view.olderVersion ? view.page : record.page;
-  row.offset = record.fileOffset;
-  row.frame = view.frame;
-  if (record.rowid >= 0) row.rowid = record.rowid;
+  row.damaged = record.damaged;
   row.firstLost = record.lostLeadingColumns > 0;
-  row.values.reserve(record.values.size());
-  for (const Value& value : record.values) {
-    row.values.push_back(Own(value));
-    row.partial |= value.truncated;
+  rows_.Add(row);
+}
+
+HistoryView Engine::ViewOf(const FoundRow& row, PagedFile& one) const {
+  if (row.view == 0) return {&file_, row.source, false, 0, 0};
+  const PageVersion& version = history_.older[row.view - 1];
+  one.bytes = version.bytes.first(file_.header.pageSize);
+  one.header = file_.header;
+  return {&one, row.source, true, version.page, version.frame, row.view - 1};
+}
+
+// Reads a kept record again where it was found, the same way, and writes it out with what
+// its other copies added. False if the reading no longer gives a record (it cannot: the
+// bytes and the reading are the same).
+bool Engine::Emit(const FoundRow& row, const std::function<void(const CarvedRow&)>& emit) {
+  PagedFile one;
+  const HistoryView view = ViewOf(row, one);
+  const TableShape& table = tables_[row.table];
+  const RecordCarver carver(*view.file, table.shape);
+  const std::uint8_t* cell = view.file->bytes.data() + row.cell;
+  auto record = row.damaged ? carver.DamagedCell(cell, cell + row.limit, row.cell - view.file->PageOffset(row.page))
+                            : carver.IntactCell(cell, cell + row.limit);
+  if (!record) return false;
+  if (record->truncated) CompleteFromOverflow(view, *record, table.shape.rowidAliasColumn);
+  CarvedRow out;
+  out.table = table.name;
+  out.source = row.source;
+  out.page = view.olderVersion ? view.page : row.page;
+  out.offset = record->fileOffset;
+  out.frame = view.frame;
+  if (row.rowid >= 0) out.rowid = row.rowid;
+  out.firstLost = row.firstLost;
+  out.values.reserve(record->values.size());
+  for (const Value& value : record->values) {
+    out.values.push_back(Own(value));
+    out.partial |= value.truncated;
   }
-  rows_.push_back(std::move(row));
+  rows_.ApplyPatches(row, out.values);
+  out.alsoIn.assign(row.alsoIn, row.alsoIn + row.alsoInCount);
+  emit(out);
+  return true;
 }
 
 CarveResult Engine::Run(const std::function<void(const CarvedRow&)>& emit) {
@@ -247,9 +330,17 @@ CarveResult Engine::Run(const std::function<void(const CarvedRow&)>& emit) {
   ForEachRegion([&](const HistoryView& view, const FreeRegion& region, bool cell) { CarveRegion(view, region, cell, 0, 1); },
                 0.0, 0.1);
   result_.pagesRead = 0;
+  // Every table's records: regions are searched in batches on all cores, and what they hold
+  // is kept in the walk's order, so the result is the same as one region after another.
+  constexpr std::size_t kBatch = 4096;
+  std::vector<PendingRegion> pending;
   ForEachRegion(
-      [&](const HistoryView& view, const FreeRegion& region, bool cell) { CarveRegion(view, region, cell, 1, tables_.size()); },
+      [&](const HistoryView& view, const FreeRegion& region, bool cell) {
+        pending.push_back({view, region, cell, {}});
+        if (pending.size() == kBatch) CarveRegions(pending);
+      },
       0.1, 1.0);
+  CarveRegions(pending);
   if (stopped_) {
     result_.status = CarveStatus::kStopped;
     result_.error = "stopped";
@@ -257,10 +348,10 @@ CarveResult Engine::Run(const std::function<void(const CarvedRow&)>& emit) {
   }
   for (const TableShape& table : tables_) result_.columns[table.name] = table.columnNames;
   const std::string wanted = ToLowerAscii(options_.table);
-  for (const CarvedRow& row : rows_) {
-    if (!wanted.empty() && ToLowerAscii(row.table) != wanted) continue;
-    emit(row);
-    ++result_.rowsReported;
+  for (std::uint32_t index = 0; index < rows_.size(); ++index) {
+    const FoundRow& row = rows_[index];
+    if (!wanted.empty() && ToLowerAscii(tables_[row.table].name) != wanted) continue;
+    if (Emit(row, emit)) ++result_.rowsReported;
   }
   if (control_) control_->Report(1.0);
   return result_;

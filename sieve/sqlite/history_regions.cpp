@@ -21,6 +21,13 @@ std::string_view CarveSourceName(CarveSource source) {
 
 namespace {
 
+// A main-file page is older because a log frame replaced it or a hot journal's rollback did.
+CarveSource OlderSource(const FileHistory& history, const PageVersion& version) {
+  const bool journal = version.source == VersionSource::Journal ||
+                       (version.source == VersionSource::Main && history.journalRolledBack);
+  return journal ? CarveSource::Journal : CarveSource::Wal;
+}
+
 CarveSource SourceOfRegion(RegionKind kind) {
   switch (kind) {
     case RegionKind::kFreeblock: return CarveSource::Freeblock;
@@ -60,6 +67,22 @@ bool SplitBtreePage(std::span<const std::uint8_t> usable, std::uint32_t pageNumb
     visit({regionPage, kind, pageFileOffset + start, end - start}, header->type != kInteriorIndexPage);
   }
   return true;
+}
+
+// The bytes a page version holds as a freelist trunk page: the next trunk's page number, the
+// count of leaf page numbers and the list itself, each number at most `lastPage`. 0 when the
+// page does not read as one. The list is page numbers, never a record, so carving it only
+// reads them as values.
+std::size_t TrunkListBytes(std::span<const std::uint8_t> usable, std::uint32_t lastPage) {
+  if (usable.size() < 8) return 0;
+  const std::uint32_t next = BigEndian32(usable.data());
+  const std::uint32_t count = BigEndian32(usable.data() + 4);
+  if (next > lastPage || count > usable.size() / 4 - 2) return 0;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const std::uint32_t leaf = BigEndian32(usable.data() + 8 + 4 * i);
+    if (leaf < 2 || leaf > lastPage) return 0;
+  }
+  return 8 + 4 * std::size_t{count};
 }
 
 // Asks the control every 64 regions: often enough to stop within a blink, rarely enough
@@ -108,6 +131,8 @@ void ForEachHistoryRegion(const FileHistory& history, const PageMap& map, const 
     }
     visit(main, region, false);
   });
+  std::uint32_t highestPage = file.header.pageCount;
+  for (const PageVersion& version : history.older) highestPage = std::max(highestPage, version.page);
   std::size_t done = 0;
   for (const PageVersion& version : history.older) {
     ++done;
@@ -117,14 +142,14 @@ void ForEachHistoryRegion(const FileHistory& history, const PageMap& map, const 
     PagedFile one;
     one.bytes = version.bytes.first(file.header.pageSize);
     one.header = file.header;
-    HistoryView view{&one, version.source == VersionSource::Journal ? CarveSource::Journal : CarveSource::Wal, true,
-                     version.page, version.frame};
+    HistoryView view{&one, OlderSource(history, version), true, version.page, version.frame, done - 1};
     // The version's live cells are candidates as much as its free space; a page that was not
     // a b-tree page then is read whole.
     const auto usable = one.bytes.first(file.header.usableSize);
     const auto inner = [&](const FreeRegion& part, bool cell) { visit(view, part, cell); };
     if (!SplitBtreePage(usable, version.page, 0, 1, RegionKind::kLostPage, inner)) {
-      visit(view, {1, RegionKind::kLostPage, 0, usable.size()}, false);
+      const std::size_t list = TrunkListBytes(usable, highestPage);
+      visit(view, {1, RegionKind::kLostPage, list, usable.size() - list}, false);
     }
     if (done % 256 == 0) report(static_cast<double>(file.header.pageCount + done));
   }

@@ -23,6 +23,7 @@ struct HistoryView {
   bool olderVersion = false;
   std::uint32_t page = 0;  // the real page number of an older version
   std::uint32_t frame = 0;
+  std::size_t olderIndex = 0;  // an older version's place in history.older
 };
 
 // wholeCell: the region is exactly one cell a page's pointer array named.

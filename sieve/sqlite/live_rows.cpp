@@ -46,16 +46,6 @@ std::uint64_t MixValue(std::uint64_t h, const Value& value) {
   return h;
 }
 
-bool Contains(const std::vector<std::uint64_t>& sorted, std::uint64_t key) {
-  return std::binary_search(sorted.begin(), sorted.end(), key);
-}
-
-void Finish(std::vector<std::uint64_t>& keys) {
-  std::sort(keys.begin(), keys.end());
-  keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
-  keys.shrink_to_fit();
-}
-
 }  // namespace
 
 std::uint64_t RowFingerprint(const std::vector<Value>& values, std::size_t columns, int skipColumn,
@@ -93,20 +83,17 @@ LiveRows LiveRows::Build(const PagedFile& file, const std::vector<TableShape>& t
         values[static_cast<std::size_t>(alias)].integer = cell.rowid;
       }
       ++live.rows_;
-      if (!indexCells) keys.withRowid.push_back(RowFingerprint(values, columns, -1, false, &cell.rowid));
-      keys.withoutRowid.push_back(RowFingerprint(values, columns, alias, false, nullptr));
-      keys.withoutFirst.push_back(RowFingerprint(values, columns, alias, true, nullptr));
+      if (!indexCells) keys.withRowid.Insert(RowFingerprint(values, columns, -1, false, &cell.rowid));
+      keys.withoutRowid.Insert(RowFingerprint(values, columns, alias, false, nullptr));
+      keys.withoutFirst.Insert(RowFingerprint(values, columns, alias, true, nullptr));
       if (cell.overflowPage == 0) return;
       // What a carver sees of this row should a stale copy of its cell lie in free space.
       const std::uint8_t* local = file.Page(page).data() + cell.payloadOffset;
       if (!DecodeRecord(local, local + cell.localSize, values, true)) return;
-      keys.cut.push_back(RowFingerprint(values, columns, alias, false, nullptr));
-      keys.cutWithoutFirst.push_back(RowFingerprint(values, columns, alias, true, nullptr));
+      keys.cut.Insert(RowFingerprint(values, columns, alias, false, nullptr));
+      keys.cutWithoutFirst.Insert(RowFingerprint(values, columns, alias, true, nullptr));
     };
     WalkBtree(file, table.rootPage, seen, visitor);
-    for (auto* list : {&keys.withRowid, &keys.withoutRowid, &keys.withoutFirst, &keys.cut, &keys.cutWithoutFirst}) {
-      Finish(*list);
-    }
   }
   return live;
 }
@@ -117,14 +104,14 @@ bool LiveRows::IsLive(std::size_t table, const CarvedRecord& record, int alias) 
   const std::size_t columns = record.values.size();
   const bool lostFirst = record.lostLeadingColumns > 0;
   if (record.truncated) {
-    return Contains(lostFirst ? keys.cutWithoutFirst : keys.cut,
+    return (lostFirst ? keys.cutWithoutFirst : keys.cut).Contains(
                     RowFingerprint(record.values, columns, alias, lostFirst, nullptr));
   }
-  if (lostFirst) return Contains(keys.withoutFirst, RowFingerprint(record.values, columns, alias, true, nullptr));
+  if (lostFirst) return keys.withoutFirst.Contains(RowFingerprint(record.values, columns, alias, true, nullptr));
   if (record.rowid >= 0 && !keys.withRowid.empty()) {
-    return Contains(keys.withRowid, RowFingerprint(record.values, columns, -1, false, &record.rowid));
+    return keys.withRowid.Contains(RowFingerprint(record.values, columns, -1, false, &record.rowid));
   }
-  return Contains(keys.withoutRowid, RowFingerprint(record.values, columns, alias, false, nullptr));
+  return keys.withoutRowid.Contains(RowFingerprint(record.values, columns, alias, false, nullptr));
 }
 
 }  // namespace sieve::sqlite

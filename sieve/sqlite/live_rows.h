@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "sieve/sqlite/fingerprint_set.h"
 #include "sieve/sqlite/paged_file.h"
 #include "sieve/sqlite/record_shape.h"
 #include "sieve/sqlite/table_shapes.h"
@@ -23,10 +24,13 @@ class LiveRows {
 
   bool IsLive(std::size_t table, const CarvedRecord& record, int rowidAliasColumn) const;
   std::size_t RowCount() const { return rows_; }
+  // Memory per live row at most: three fingerprints (five for rows with overflow pages are
+  // rare), in sets at most half full that double as they grow.
+  static constexpr std::size_t kBytesPerRow = 3 * sizeof(std::uint64_t) * 4;
 
  private:
   struct Table {
-    std::vector<std::uint64_t> withRowid, withoutRowid, withoutFirst, cut, cutWithoutFirst;
+    FingerprintSet withRowid, withoutRowid, withoutFirst, cut, cutWithoutFirst;
   };
   std::vector<Table> tables_;
   std::size_t rows_ = 0;

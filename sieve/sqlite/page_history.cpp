@@ -2,8 +2,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <limits>
+#include <memory>
 
+#include "sieve/sqlite/copy_on_write_view.h"
+#include "sieve/sqlite/hot_rollback.h"
 #include "sieve/sqlite/rollback_journal.h"
 #include "sieve/sqlite/wal_log.h"
 
@@ -31,14 +35,31 @@ const char* GeometryText(GeometryStatus status) {
   return "ok";
 }
 
+std::uint32_t HighestRecordPage(const RollbackJournal& journal) {
+  std::uint32_t highest = 0;
+  for (const JournalRecord& record : journal.records) highest = std::max(highest, record.page);
+  return highest;
+}
+
 void AddWarnings(std::vector<std::string>& to, const std::vector<std::string>& from) {
   to.insert(to.end(), from.begin(), from.end());
 }
 
-}  // namespace
+// The current view's bytes: either a zeroed buffer that every page is copied into, or a
+// copy-on-write mapping whose first `mapped` bytes already hold the main file's.
+struct CurrentBytes {
+  std::uint8_t* data = nullptr;
+  std::size_t mapped = 0;
+};
+using CurrentMaker = std::function<CurrentBytes(FileHistory&, std::size_t size, std::size_t mainBytes)>;
 
-FileHistoryResult ReadFileHistory(std::span<const std::uint8_t> mainFile, std::span<const std::uint8_t> wal,
-                                  std::span<const std::uint8_t> journal) {
+CurrentBytes CopiedCurrent(FileHistory& history, std::size_t size, std::size_t) {
+  history.currentBytes.assign(size, 0);
+  return {history.currentBytes.data(), 0};
+}
+
+FileHistoryResult Read(std::span<const std::uint8_t> mainFile, std::span<const std::uint8_t> wal,
+                       std::span<const std::uint8_t> journal, const CurrentMaker& makeCurrent) {
   // An empty main file is legal: a database whose every page still sits in its log.
   const DatabaseHeader mainHeader = ReadDatabaseHeader(mainFile);
   if (!mainFile.empty() && mainHeader.status != GeometryStatus::kOk) {
@@ -81,9 +102,18 @@ FileHistoryResult ReadFileHistory(std::span<const std::uint8_t> mainFile, std::s
   if (pageSize != 0 && mainFile.size() % pageSize != 0) {
     history.warnings.push_back("the database file ends inside a page; the partial page is ignored");
   }
+  if (rollback.hot && !log.frames.empty()) {
+    history.warnings.push_back("a hot rollback journal beside a write-ahead log is not played back");
+    rollback.hot = false;
+  }
+  const RolledBackFile base = RollBackHotJournal(mainFile.first(std::size_t{mainPages} * pageSize), pageSize, rollback,
+                                                 std::max(mainPages, HighestRecordPage(rollback)), history.warnings);
+  const auto basePages = static_cast<std::uint32_t>(base.pages.size());
+  history.journalRolledBack = base.rolledBack;
+  if (base.rolledBack) history.warnings.push_back("the rollback journal is hot: its pages are put back, as SQLite does on open");
 
-  // The database size: the last commit of the log's valid chain, else the main file's.
-  std::uint32_t databasePages = mainFile.empty() ? 0 : mainHeader.pageCount;
+  // The database size: the last commit of the log's valid chain, else the (rolled back) main file's.
+  std::uint32_t databasePages = mainFile.empty() ? 0 : base.rolledBack ? basePages : mainHeader.pageCount;
   std::uint32_t highestFramePage = 0;
   std::uint32_t committedFrames = 0;
   for (const WalFrame& frame : log.frames) {
@@ -92,17 +122,17 @@ FileHistoryResult ReadFileHistory(std::span<const std::uint8_t> mainFile, std::s
     highestFramePage = std::max(highestFramePage, frame.page);
     if (frame.commitSize != 0) databasePages = frame.commitSize;
   }
-  const std::uint32_t backed = std::max(mainPages, highestFramePage);
+  const std::uint32_t backed = std::max(basePages, highestFramePage);
   if (databasePages > backed) {
     history.warnings.push_back("the log's last commit claims " + std::to_string(databasePages) +
                                " pages but no file holds any page past " + std::to_string(backed));
     databasePages = backed;
   }
   // Every page of the database comes from the main file or a distinct frame.
-  if (std::uint64_t{databasePages} > std::uint64_t{mainPages} + committedFrames) {
+  if (std::uint64_t{databasePages} > std::uint64_t{basePages} + committedFrames) {
     return Failure(HistoryStatus::kTooLarge, "the log's last commit claims " + std::to_string(databasePages) +
                                                  " pages but the files hold at most " +
-                                                 std::to_string(std::uint64_t{mainPages} + committedFrames));
+                                                 std::to_string(std::uint64_t{basePages} + committedFrames));
   }
 
   // The newest committed frame of each page wins over the main file.
@@ -112,23 +142,29 @@ FileHistoryResult ReadFileHistory(std::span<const std::uint8_t> mainFile, std::s
     if (frame.inLog && frame.committed && frame.page <= databasePages) winner[frame.page] = i;
   }
 
-  history.currentBytes.assign(std::size_t{databasePages} * pageSize, 0);
+  const std::size_t currentSize = std::size_t{databasePages} * pageSize;
+  const CurrentBytes current = makeCurrent(history, currentSize, std::size_t{mainPages} * pageSize);
   for (std::uint32_t page = 1; page <= databasePages; ++page) {
+    const std::size_t at = std::size_t{page - 1} * pageSize;
     std::span<const std::uint8_t> source;
     if (winner[page] != kNoFrame) {
       source = log.frames[winner[page]].bytes;
-    } else if (page <= mainPages) {
-      source = mainFile.subspan(std::size_t{page - 1} * pageSize, pageSize);
+    } else if (page <= basePages && !base.pages[page - 1].empty()) {
+      source = base.pages[page - 1];
+      // The mapping already holds the main file's own page; a page the journal put back differs.
+      if (source.data() == mainFile.data() + at && at + pageSize <= current.mapped) continue;
     } else {
-      continue;  // never written: SQLite reads zeros
+      continue;  // mapped already, or never written: SQLite reads zeros
     }
-    std::memcpy(history.currentBytes.data() + std::size_t{page - 1} * pageSize, source.data(), pageSize);
+    std::memcpy(current.data + at, source.data(), pageSize);
   }
-  history.current.bytes = history.currentBytes;
-  history.current.header = ReadDatabaseHeader(history.currentBytes);
+  history.current.bytes = std::span<const std::uint8_t>(current.data, currentSize);
+  history.current.header = ReadDatabaseHeader(history.current.bytes);
 
   for (std::uint32_t page = 1; page <= mainPages; ++page) {
-    if (page <= databasePages && winner[page] == kNoFrame) continue;
+    const auto bytes = mainFile.subspan(std::size_t{page - 1} * pageSize, pageSize);
+    const bool inBase = page <= basePages && base.pages[page - 1].data() == bytes.data();
+    if (inBase && page <= databasePages && winner[page] == kNoFrame) continue;
     history.older.push_back({page, VersionSource::Main, 0, 0, true, mainFile.subspan(std::size_t{page - 1} * pageSize, pageSize)});
   }
   for (std::uint32_t i = 0; i < log.frames.size(); ++i) {
@@ -136,8 +172,31 @@ FileHistoryResult ReadFileHistory(std::span<const std::uint8_t> mainFile, std::s
     if (frame.page <= databasePages && winner[frame.page] == i) continue;
     history.older.push_back({frame.page, VersionSource::Wal, frame.index, frame.generation, frame.committed, frame.bytes});
   }
-  for (const JournalRecord& record : rollback.records) {
+  for (std::size_t r = 0; r < rollback.records.size(); ++r) {
+    const JournalRecord& record = rollback.records[r];
+    if (base.recordCurrent[r] && record.page <= databasePages && winner[record.page] == kNoFrame) continue;
     history.older.push_back({record.page, VersionSource::Journal, 0, 0, true, record.bytes});
+  }
+  return result;
+}
+
+}  // namespace
+
+FileHistoryResult ReadFileHistory(std::span<const std::uint8_t> mainFile, std::span<const std::uint8_t> wal,
+                                  std::span<const std::uint8_t> journal) {
+  return Read(mainFile, wal, journal, CopiedCurrent);
+}
+
+FileHistoryResult ReadFileHistory(const std::string& mainPath, std::span<const std::uint8_t> mainFile,
+                                  std::span<const std::uint8_t> wal, std::span<const std::uint8_t> journal) {
+  std::shared_ptr<CopyOnWriteView> mapping;
+  FileHistoryResult result = Read(mainFile, wal, journal, [&](FileHistory& history, std::size_t size, std::size_t mainBytes) {
+    mapping = CopyOnWriteView::Map(mainPath, size, mainBytes);
+    return mapping ? CurrentBytes{mapping->Data(), mapping->Mapped()} : CopiedCurrent(history, size, mainBytes);
+  });
+  if (mapping) {
+    mapping->Seal();
+    result.history.currentMapping = std::move(mapping);
   }
   return result;
 }

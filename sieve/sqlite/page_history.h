@@ -4,10 +4,12 @@
 //
 // Facts relied on: a reader takes, for each page, the newest frame of the log's valid chain at
 // or before its last commit frame, else the main file's page; the database then has as many
-// pages as that commit frame says. A journal record holds a page as it was before the change.
+// pages as that commit frame says. A journal record holds a page as it was before the change;
+// SQLite puts a hot journal's records back before it reads anything (see hot_rollback.h).
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -29,18 +31,23 @@ struct PageVersion {
 
 struct FileHistory {
   FileHistory() = default;
-  // `current.bytes` points into `currentBytes`: moving keeps the buffer, copying would not.
+  // `current.bytes` points into `currentBytes` or `currentMapping`: moving keeps them, copying
+  // would not.
   FileHistory(const FileHistory&) = delete;
   FileHistory& operator=(const FileHistory&) = delete;
   FileHistory(FileHistory&&) = default;
   FileHistory& operator=(FileHistory&&) = default;
 
-  std::vector<std::uint8_t> currentBytes;
+  std::vector<std::uint8_t> currentBytes;      // empty when the view is mapped
+  std::shared_ptr<const void> currentMapping;  // a copy-on-write mapping of the main file, else null
   PagedFile current;
   // Every version that is not current, in order: main pages, then WAL frames in file order,
   // then journal records. Spans point into the caller's main, WAL and journal buffers.
   std::vector<PageVersion> older;
   std::vector<std::string> warnings;
+  // A hot rollback journal was played back: `current` is the file as it stood before the
+  // unfinished transaction, and the main file's pages that transaction wrote are older.
+  bool journalRolledBack = false;
 };
 
 enum class HistoryStatus : std::uint8_t {
@@ -62,5 +69,11 @@ struct FileHistoryResult {
 // `wal` and `journal` may be empty. The buffers must outlive the result.
 FileHistoryResult ReadFileHistory(std::span<const std::uint8_t> mainFile, std::span<const std::uint8_t> wal,
                                   std::span<const std::uint8_t> journal);
+
+// The same for a main file on disk at `mainPath` whose bytes `mainFile` holds (mapped by the
+// caller, say): the current view maps the file copy-on-write, so only the pages the log
+// replaces take memory of their own. Where the file cannot be mapped, the view is copied.
+FileHistoryResult ReadFileHistory(const std::string& mainPath, std::span<const std::uint8_t> mainFile,
+                                  std::span<const std::uint8_t> wal, std::span<const std::uint8_t> journal);
 
 }  // namespace sieve::sqlite

@@ -5,6 +5,9 @@
 
 #include "sieve/reader/text.h"
 #include "sieve/sqlite/btree_page.h"
+#include "sieve/sqlite/header_rebuild.h"
+#include "sieve/sqlite/overwritten_tail.h"
+#include "sieve/sqlite/record_plausibility.h"
 
 namespace sieve::sqlite {
 
@@ -20,21 +23,6 @@ std::uint8_t KindBit(ValueKind kind) {
 }
 
 namespace {
-
-// Serial types a lost leading column may have had, one per stored size: the sizes are all
-// that matter for finding the later values, and the lost value itself is reported as Null.
-std::vector<std::uint64_t> AssumableTypes(std::uint8_t kinds, bool rowidAlias) {
-  if (rowidAlias) return {0};
-  std::vector<std::uint64_t> types;
-  if (kinds & kNull) types.push_back(0);
-  if (kinds & kInteger) {
-    for (const std::uint64_t type : {8u, 1u, 2u, 3u, 4u, 5u, 6u}) {
-      if (type != 8 || !(kinds & kNull)) types.push_back(type);  // 8 and 0 both take no bytes
-    }
-  }
-  if ((kinds & kReal) && !(kinds & kInteger)) types.push_back(7);  // same size as type 6
-  return types;
-}
 
 // The first cell bytes of a freed cell hold the next freeblock's offset and this block's
 // size; stale copies of such headers stay behind when blocks merge.
@@ -60,6 +48,13 @@ bool MayStartIntactCell(const std::uint8_t* p, const std::uint8_t* end, std::siz
   return header >= 0x80 || (header > minColumns && header <= maxHeader && header <= p[0]);
 }
 
+bool TextsValid(const std::vector<Value>& values, bool utf8) {
+  for (const Value& value : values) {
+    if (value.kind == ValueKind::kText && utf8 && !value.truncated && !IsValidUtf8(value.bytes)) return false;
+  }
+  return true;
+}
+
 constexpr std::size_t kFreeblockHeaderSize = 4;
 // Payload length (<= 3 bytes for any payload a page can hold locally), rowid (<= 9) and
 // header length (<= 2): the serial types start at most this far into the cell.
@@ -67,12 +62,6 @@ constexpr std::size_t kMaxTypesOffset = 14;
 
 }  // namespace
 
-struct RecordCarver::Header {
-  std::size_t count = 0;  // serial types read, assumed ones included
-  int lost = 0;           // leading serial types assumed
-  const std::uint8_t* typesEnd = nullptr;
-  std::uint64_t bodySize = 0;  // serial types themselves are kept in types_
-};
 
 RecordCarver::RecordCarver(const PagedFile& file, const RecordShape& shape)
     : file_(file),
@@ -162,7 +151,8 @@ std::optional<CarvedRecord> RecordCarver::Build(const Header& header, const std:
     }
     // An assumed type from the shape's short list fixes the value's length, so its bytes are
     // the value; a type guessed only by size is not.
-    if (static_cast<int>(column) < header.lost && shape_.firstColumnTypes.empty()) continue;
+    const bool sure = column < 64 && ((header.sure >> column) & 1) != 0;
+    if (static_cast<int>(column) < header.lost && !sure && shape_.firstColumnTypes.empty()) continue;
     record.values[column] = value;
     saysSomething |= value.kind != ValueKind::kNull && static_cast<int>(column) != shape_.rowidAliasColumn;
   }
@@ -222,18 +212,18 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
   DamageReport bestReport;
   int bestScore = -1;
   const auto consider = [&](std::optional<CarvedRecord> candidate, bool verified) {
-    if (!candidate) return;
+    if (!candidate || !DamagedValuesPlausible(*candidate, file_.header.encoding)) return;
     // A freed cell that merged with nothing fills its block exactly, or up to a fragment of
     // fewer than 4 bytes that was absorbed with it.
     const std::size_t slack = static_cast<std::size_t>(limit - cell) - candidate->length;
     const bool tight = slack < 4;
-    // Values read from a wrong offset mostly make broken UTF-8 of the texts.
-    bool textsValid = true;
-    for (const Value& value : candidate->values) {
-      if (value.kind == ValueKind::kText && utf8 && !value.truncated) textsValid &= IsValidUtf8(value.bytes);
-    }
-    const int score = (slack == 0 ? 8 : tight ? 6 : 0) + (verified ? 4 : 0) + (textsValid ? 2 : 0) +
-                      (candidate->lostLeadingColumns == 0 ? 1 : 0);
+    if (!verified && !tight && !SaysEnoughUnchecked(*candidate, shape_)) return;
+    if (!tight && LostTypeGuessed(*candidate, shape_)) return;
+    int score = (slack == 0 ? 8 : tight ? 6 : 0) + (verified ? 4 : 0) + (candidate->lostLeadingColumns == 0 ? 1 : 0);
+    // Values read from a wrong offset mostly make broken UTF-8 of the texts; checking them
+    // is the dearest part, left out when it could not change the choice.
+    if (score + 2 <= bestScore) return;
+    if (TextsValid(candidate->values, utf8)) score += 2;
     if (score > bestScore) {
       bestScore = score;
       best = std::move(candidate);
@@ -241,10 +231,13 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
     }
   };
 
-  for (std::size_t offset = 3; offset <= kMaxTypesOffset; ++offset) {
+  // An index cell has no rowid: its serial types may start two bytes in.
+  for (std::size_t offset = shape_.indexCell ? 2 : 3; offset <= kMaxTypesOffset; ++offset) {
     const std::uint8_t* types = cell + offset;
     if (types >= limit) break;
     if (types < known) {
+      RebuildLostTypes(cell, end, offset, [&](std::optional<CarvedRecord> candidate) { consider(std::move(candidate), false); });
+      if (offset + 1 < kFreeblockHeaderSize) continue;
       // Payload length, rowid and header length took one byte each: the first serial type
       // was overwritten too.
       const auto column0 = static_cast<std::size_t>(0);
@@ -280,6 +273,7 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
       if (ReadTypesUntil(types, record + h.value, 0, header)) consider(Build(header, cell, record, limit), true);
     }
   }
+  if (best) best->damaged = true;
   if (best && report) *report = bestReport;
   return best;
 }
@@ -380,8 +374,18 @@ std::vector<CarvedRecord> RecordCarver::Carve(
     }
   }
   AddAdjacency(candidates, region.fileOffset, region.fileOffset + region.length);
-  for (const std::size_t index : ChooseNonOverlapping(candidates)) {
-    records.push_back(std::move(candidates[index].record));
+  const std::vector<std::size_t> chosen = ChooseNonOverlapping(candidates);
+  std::vector<CellSpan> spans;
+  spans.reserve(candidates.size());
+  for (const Candidate& c : candidates) spans.push_back({c.begin, c.end});
+  spans = SortedSpans(std::move(spans));
+  for (const std::size_t index : chosen) {
+    CarvedRecord& record = candidates[index].record;
+    const auto later = LaterCellInside({candidates[index].begin, candidates[index].end}, spans);
+    if (later && !CutOverwrittenTail(record, *later, file_.bytes, file_.header.encoding, shape_.rowidAliasColumn)) {
+      continue;
+    }
+    records.push_back(std::move(record));
   }
   return records;
 }

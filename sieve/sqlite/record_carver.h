@@ -40,7 +40,13 @@ class RecordCarver {
                                           std::size_t pageOffset, DamageReport* report = nullptr) const;
 
  private:
-  struct Header;
+  struct Header {
+    std::size_t count = 0;  // serial types read, assumed ones included
+    int lost = 0;           // leading serial types assumed
+    std::uint64_t sure = 0;  // bit per lost column whose value is still certain (its type rebuilt)
+    const std::uint8_t* typesEnd = nullptr;
+    std::uint64_t bodySize = 0;  // serial types themselves are kept in types_
+  };
   bool AcceptType(std::size_t column, std::uint64_t serialType) const;
   bool ReadTypes(const std::uint8_t* p, const std::uint8_t* limit, std::size_t firstColumn,
                  std::size_t count, Header& header) const;
@@ -48,6 +54,14 @@ class RecordCarver {
                       Header& header) const;
   std::optional<CarvedRecord> Build(const Header& header, const std::uint8_t* cellStart,
                                     const std::uint8_t* recordStart, const std::uint8_t* limit) const;
+  // Readings of a freed cell whose lost serial types (those in the cell's bytes [typesAt, 4))
+  // include a text or blob: its length is what the cell's size, known from the freeblock the
+  // cell fills, leaves after the other columns. In header_rebuild.cpp.
+  void RebuildLostTypes(const std::uint8_t* cell, const std::uint8_t* end, std::size_t typesAt,
+                        const std::function<void(std::optional<CarvedRecord>)>& consider) const;
+  void RebuildFrom(std::size_t column, std::size_t lostBytes, int variable, Header& header,
+                   const std::uint8_t* cell, const std::uint8_t* blockEnd, std::size_t typesAt,
+                   const std::function<void(std::optional<CarvedRecord>)>& consider) const;
 
   const PagedFile& file_;
   const RecordShape& shape_;

@@ -52,6 +52,7 @@ struct CarvedRecord {
   // rowid when it is known. Text and blob bytes point into the loaded file.
   std::vector<Value> values;
   int lostLeadingColumns = 0;  // leading serial types that were overwritten and had to be assumed
+  bool damaged = false;        // read as a cell whose first bytes a freeblock header overwrote
   // The payload continued on overflow pages; values are cut at the end of the part kept on the
   // page (texts and blobs shortened, numbers past it Null), each marked truncated.
   bool truncated = false;

@@ -117,6 +117,8 @@ RollbackJournal ParseRollbackJournal(std::span<const std::uint8_t> journal, std:
   }
 
   // A journal not yet synced has the rest of its header but not its magic.
+  out.hot = !zeroMagic;
+  bool playing = out.hot;
   std::size_t at = 0;
   std::size_t tail = 0;  // just past the last record read, where older transactions' records may follow
   for (bool first = true; first || HasMagic(journal, at); first = false) {
@@ -142,6 +144,7 @@ RollbackJournal ParseRollbackJournal(std::span<const std::uint8_t> journal, std:
     const std::size_t start = at + sector;
     const std::size_t fits = start <= journal.size() ? (journal.size() - start) / recordSize : 0;
     const bool countFromSize = recordCount == 0 || recordCount == 0xffffffff;
+    playing = playing && recordCount != 0;
     const std::size_t wanted = countFromSize ? fits : recordCount;
     std::size_t read = 0;
     bool stop = false;
@@ -163,6 +166,7 @@ RollbackJournal ParseRollbackJournal(std::span<const std::uint8_t> journal, std:
         break;
       }
       out.records.push_back({record->page, true, record->bytes});
+      if (playing) out.playedBack = out.records.size();
     }
     tail = start + read * recordSize;
     if (stop) break;

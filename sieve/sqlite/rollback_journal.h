@@ -11,6 +11,10 @@
 //   in PERSIST mode has its header zeroed; its records usually stay behind it, and behind
 //   them the records of earlier, larger transactions, each under its own nonce. The magic is
 //   written last, when the journal is synced: before that the header holds all but the magic.
+//   A journal whose magic is in place is hot: SQLite rolls it back when it opens the database,
+//   writing back each record of a segment whose count is not 0 up to the first one that fails
+//   its checksum (a count of 0 in a hot journal plays back nothing from there on), then
+//   cutting the database to the first header's page count.
 #pragma once
 
 #include <cstdint>
@@ -39,6 +43,8 @@ struct RollbackJournal {
   std::uint32_t pageSize = 0;
   std::uint32_t initialPages = 0;  // of the first segment
   bool zeroedHeader = false;  // the magic is zeroed: committed, or not yet synced
+  bool hot = false;           // the magic is in place: SQLite rolls the journal back on open
+  std::size_t playedBack = 0;  // of a hot journal, records [0, playedBack) are written back
   std::vector<JournalRecord> records;
   std::vector<std::string> warnings;
 };

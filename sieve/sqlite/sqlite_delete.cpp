@@ -5,13 +5,15 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <filesystem>
 #include <memory>
-#include <unordered_set>
 
 #include "sieve/reader/text.h"
 #include "sieve/sqlite/btree_walk.h"
+#include "sieve/sqlite/carve_toolkit.h"
 #include "sieve/sqlite/free_space.h"
+#include "sieve/sqlite/history_regions.h"
+#include "sieve/sqlite/live_table_rows.h"
+#include "sieve/sqlite/main_file_history.h"
 #include "sieve/sqlite/record_carver.h"
 #include "sieve/sqlite/table_shapes.h"
 
@@ -23,87 +25,150 @@ CSqliteDelete::CSqliteDelete() = default;
 CSqliteDelete::~CSqliteDelete() = default;
 
 void CSqliteDelete::Release() {
-  bytes_.clear();
-  bytes_.shrink_to_fit();
+  for (auto* buffer : {&main_, &wal_, &journal_}) {
+    buffer->clear();
+    buffer->shrink_to_fit();
+  }
   loaded_ = false;
-  file_ = PagedFile{};
+  history_ = FileHistory{};
   schema_.clear();
   pageMap_ = PageMap{};
 }
 
-int CSqliteDelete::Load(const std::string& path) {
-  Release();
-  // Opened without blocking and checked to be a plain file: a FIFO in a backup must not hang the scan.
+namespace {
+
+// The whole of a plain file; false when it is missing, not a plain file or unreadable.
+// Opened without blocking and checked to be a plain file: a FIFO in a backup must not hang
+// the scan.
+bool ReadPlainFile(const std::string& path, std::vector<std::uint8_t>& bytes) {
+  bytes.clear();
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   struct stat info {};
-  if (fd < 0) return -1;
+  if (fd < 0) return false;
   if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
     ::close(fd);
-    return -1;
+    return false;
   }
   const std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(::fdopen(fd, "rb"), &std::fclose);
   if (!in) {
     ::close(fd);
-    return -1;
+    return false;
   }
   // One read into a buffer sized from the file's length; the loop only runs should the file
   // have grown since.
-  std::error_code ec;
-  const std::uintmax_t expected = std::filesystem::file_size(path, ec);
-  std::vector<std::uint8_t> bytes(ec ? 0 : static_cast<std::size_t>(expected));
+  bytes.resize(static_cast<std::size_t>(info.st_size));
   bytes.resize(std::fread(bytes.data(), 1, bytes.size(), in.get()));
   std::uint8_t chunk[1 << 16];
   for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, in.get())) > 0;) {
     bytes.insert(bytes.end(), chunk, chunk + got);
   }
   // A folder opens on some systems but fails on the first read.
-  if (std::ferror(in.get())) return -1;
-  return LoadBytes(std::move(bytes));
+  return !std::ferror(in.get());
 }
 
-int CSqliteDelete::LoadBytes(std::vector<std::uint8_t> bytes) {
+}  // namespace
+
+int CSqliteDelete::Load(const std::string& path) {
   Release();
-  bytes_ = std::move(bytes);
+  std::vector<std::uint8_t> main, wal, journal;
+  if (!ReadPlainFile(path, main)) return -1;
+  if (!ReadPlainFile(path + "-wal", wal)) wal.clear();
+  if (!ReadPlainFile(path + "-journal", journal)) journal.clear();
+  return LoadBytes(std::move(main), std::move(wal), std::move(journal));
+}
+
+int CSqliteDelete::LoadBytes(std::vector<std::uint8_t> bytes, std::vector<std::uint8_t> wal,
+                             std::vector<std::uint8_t> journal) {
+  Release();
+  main_ = std::move(bytes);
+  wal_ = std::move(wal);
+  journal_ = std::move(journal);
   loaded_ = true;
   IndexFile();
   return 0;
 }
 
 void CSqliteDelete::IndexFile() {
-  file_.bytes = bytes_;
-  file_.header = ReadDatabaseHeader(bytes_);
-  if (!file_.Searchable()) return;
-  schema_ = ReadSchema(file_);
+  if (!wal_.empty() || !journal_.empty()) {
+    FileHistoryResult read = ReadFileHistory(main_, wal_, journal_);
+    if (read.ok() && read.history.current.Searchable()) {
+      history_ = std::move(read.history);
+    } else {
+      // A log or journal that is not one (or does not fit the file) adds nothing.
+      wal_.clear();
+      journal_.clear();
+    }
+  }
+  if (wal_.empty() && journal_.empty()) history_ = MainFileHistory(std::move(main_));
+  if (!file().Searchable()) return;
+  schema_ = ReadSchema(file());
   std::vector<std::uint32_t> roots;
   for (const SchemaEntry& entry : schema_) {
     if (entry.rootPage != 0) roots.push_back(entry.rootPage);
   }
-  pageMap_ = PageMap::Build(file_, roots);
+  pageMap_ = PageMap::Build(file(), roots);
+}
+
+FoundRecords CSqliteDelete::Find(std::size_t shapeIndex, const RecordShape& shape) const {
+  const ShapeTable table = TableOf(shapeIndex);
+  FoundRecords found(shape.rowidAliasColumn, table.identities);
+  StaleCopyFilter stale;
+  if (!table.name.empty()) {
+    TableShape live;
+    live.name = table.name;
+    live.rootPage = TableRootPage(table.name);
+    live.shape = shape;
+    stale = StaleCopyFilter::Build(file(), live, table.identities);
+  }
+  const auto admit = [&](const CarvedRecord& record) { return Accept(shapeIndex, record); };
+  const auto keep = [&](CarvedRecord& record, const HistoryView& view) {
+    if (stale.IsStale(record)) return;
+    RecordOrigin origin;
+    origin.source = view.source;  // the walk names the kind of region, or the log or journal
+    origin.page = view.olderVersion ? view.page : record.page;
+    origin.frame = view.frame;
+    origin.olderVersion = view.olderVersion;
+    found.Add(std::move(record), std::move(origin));
+  };
+  HistoryWalk walk;
+  ForEachHistoryRegion(
+      history_, pageMap_,
+      [&](const HistoryView& view, const FreeRegion& region, bool wholeCell) {
+        const RecordCarver carver(*view.file, shape);
+        if (wholeCell) {
+          // A cell the page itself names is read where it starts, not searched for.
+          const std::uint8_t* begin = view.file->bytes.data() + region.fileOffset;
+          auto record = carver.IntactCell(begin, begin + region.length);
+          if (!record) return;
+          record->page = region.page;
+          record->region = region.kind;
+          if (admit(*record)) keep(*record, view);
+          return;
+        }
+        for (CarvedRecord& record : carver.Carve(region, admit)) keep(record, view);
+      },
+      walk);
+  return found;
 }
 
 int CSqliteDelete::scan() {
   if (!loaded_) return kNotLoaded;
-  if (!file_.Searchable()) return kNotSearchable;
+  if (!Searchable()) return kNotSearchable;
   const std::vector<RecordShape> shapes = Shapes();
-  int found = 0;
+  int reported = 0;
   for (std::size_t index = 0; index < shapes.size(); ++index) {
-    const RecordCarver carver(file_, shapes[index]);
-    std::unordered_set<std::size_t> reported;
-    const auto admit = [&](const CarvedRecord& record) { return Accept(index, record); };
-    ForEachFreeRegion([&](const FreeRegion& region) {
-      for (const CarvedRecord& record : carver.Carve(region, admit)) {
-        // One report per place in the file, should regions ever overlap.
-        if (!reported.insert(record.fileOffset).second) continue;
-        OnRecord(index, record);
-        ++found;
-      }
-    });
+    if (shapes[index].columns.empty()) continue;
+    const FoundRecords found = Find(index, shapes[index]);
+    for (const auto& [record, origin] : found.Records()) {
+      OnRecord(index, record, origin);
+      ++reported;
+    }
   }
-  return found;
+  return reported;
 }
 
 void CSqliteDelete::ForEachFreeRegion(const std::function<void(const FreeRegion&)>& visit) const {
-  if (Searchable()) EnumerateFreeRegions(file_, pageMap_, visit);
+  if (Searchable()) EnumerateFreeRegions(file(), pageMap_, visit);
 }
 
 const SchemaEntry* CSqliteDelete::FindTable(std::string_view table) const {
@@ -144,13 +209,13 @@ std::vector<CSqliteDelete::LiveCell> CSqliteDelete::LiveCells(std::string_view t
   std::vector<LiveCell> cells;
   const std::uint32_t root = TableRootPage(table);
   if (root == 0 || !Searchable()) return cells;
-  std::vector<bool> seen(file_.header.pageCount + 1u, false);
+  std::vector<bool> seen(PageCount() + 1u, false);
   BtreeVisitor visitor;
   visitor.onPayloadCell = [&](std::uint32_t page, const BtreePageHeader& header, const CellInfo& cell) {
     if (header.type != kLeafTablePage) return;
     cells.push_back({page, static_cast<std::size_t>(page - 1) * PageSize() + cell.offset, cell.rowid});
   };
-  WalkBtree(file_, root, seen, visitor);
+  WalkBtree(file(), root, seen, visitor);
   return cells;
 }
 
@@ -159,36 +224,22 @@ void CSqliteDelete::ForEachLiveRow(
     const std::function<void(std::int64_t, const std::vector<Value>&)>& visit) const {
   const std::uint32_t root = TableRootPage(table);
   if (root == 0 || !Searchable()) return;
-  int aliasColumn = -1;
-  const std::vector<TableColumn> columns = TableColumns(table);
-  for (std::size_t i = 0, stored = 0; i < columns.size(); ++i) {
-    if (!columns[i].stored) continue;
-    if (columns[i].rowidAlias) aliasColumn = static_cast<int>(stored);
-    ++stored;
-  }
-  std::vector<bool> seen(file_.header.pageCount + 1u, false);
-  std::vector<std::uint8_t> payload;
-  std::vector<Value> values;
-  BtreeVisitor visitor;
-  visitor.onPayloadCell = [&](std::uint32_t page, const BtreePageHeader& header, const CellInfo& cell) {
-    if (header.type != kLeafTablePage) return;
-    const bool complete = ReadPayload(file_, page, cell, bytes_.size(), payload);
-    if (!DecodeRecord(payload.data(), payload.data() + payload.size(), values, !complete)) return;
-    if (aliasColumn >= 0 && static_cast<std::size_t>(aliasColumn) < values.size()) {
-      values[static_cast<std::size_t>(aliasColumn)].kind = ValueKind::kInteger;
-      values[static_cast<std::size_t>(aliasColumn)].integer = cell.rowid;
-    }
-    visit(cell.rowid, values);
-  };
-  WalkBtree(file_, root, seen, visitor);
+  const std::optional<RecordShape> shape = ShapeForTable(table);
+  ForEachLiveTableRow(file(), root, shape ? shape->rowidAliasColumn : -1, visit);
 }
 
-std::string CSqliteDelete::Text(const Value& value) const { return ValueText(value, file_.header.encoding); }
+std::string CSqliteDelete::Text(const Value& value) const { return ValueText(value, file().header.encoding); }
+
+std::string CSqliteDelete::TextAt(const std::vector<Value>& values, int column) const {
+  return sqlite::TextAt(values, column, file().header.encoding);
+}
 
 std::vector<RecordShape> CSqliteDelete::Shapes() const { return {}; }
 
+CSqliteDelete::ShapeTable CSqliteDelete::TableOf(std::size_t) const { return {}; }
+
 bool CSqliteDelete::Accept(std::size_t, const CarvedRecord&) const { return true; }
 
-void CSqliteDelete::OnRecord(std::size_t, const CarvedRecord&) {}
+void CSqliteDelete::OnRecord(std::size_t, const CarvedRecord&, const RecordOrigin&) {}
 
 }  // namespace sieve

@@ -533,17 +533,19 @@ std::string LayoutBackup::Stored(const std::string& devicePath) const {
   return found == StoredByPath.end() ? std::string() : found->second;
 }
 
-const LayoutBackup& SmallBackup(const std::string& productVersion, const std::string& seed, bool manifestDb) {
+const LayoutBackup& SmallBackup(const std::string& productVersion, const std::string& seed,
+                                const std::vector<std::string>& extra) {
   // Removed with everything in it when the program ends.
   static TempDir folder;
   static std::map<std::string, std::unique_ptr<LayoutBackup>> made;
-  const std::string name = "small-" + productVersion + "-" + seed + (manifestDb ? "-manifest-db" : "");
+  std::string name = "small-" + productVersion + "-" + seed;
+  for (const std::string& option : extra) name += option;
   std::unique_ptr<LayoutBackup>& entry = made[name];
   if (entry == nullptr) {
     auto backup = std::make_unique<LayoutBackup>();
-    std::vector<std::string> arguments = {"--profile", "small", "--seed", seed, "--product-version", productVersion};
-    if (manifestDb) arguments.push_back("--manifest-db");
-    backup->Backup = MakeBackup(folder, name, arguments);
+    std::vector<std::string> args = {"--profile", "small", "--seed", seed, "--product-version", productVersion};
+    args.insert(args.end(), extra.begin(), extra.end());
+    backup->Backup = MakeBackup(folder, name, args);
     backup->Truth = ParseJson(ReadFile(backup->Backup.TruthPath));
     for (const TruthFile& f : ReadTruthFiles(backup->Backup.TruthPath)) {
       if (!f.StoredName.empty()) backup->StoredByPath[f.Path] = backup->Backup.Folder + "/" + f.StoredPath;

@@ -161,8 +161,9 @@ struct LayoutBackup {
   // The stored file of a device path, "" when the backup has none.
   std::string Stored(const std::string& devicePath) const;
 };
-// manifestDb: the newer backup index (Manifest.db and two-digit folders).
+// `extra`: further generator options (for example {"--wal-history"}, or {"--manifest-db"} for
+// the newer backup index: Manifest.db and two-digit folders).
 const LayoutBackup& SmallBackup(const std::string& productVersion, const std::string& seed = "11",
-                                bool manifestDb = false);
+                                const std::vector<std::string>& extra = {});
 
 }  // namespace sieve::test

@@ -39,6 +39,10 @@ def parse_arguments(argv):
     p.add_argument("--pictures", type=int, default=0, metavar="N",
                    help="N more camera-roll pictures, small JPEGs with their own Exif dates"
                         " (--messages 100000 --pictures 20000 make a full phone in about a minute)")
+    p.add_argument("--wal-history", action="store_true",
+                   help="leave sms.db (iOS 6 and later) and notes.sqlite in WAL mode with their last"
+                        " changes (rows added, edited and deleted) only in a -wal beside them;"
+                        " the truth marks the deleted rows found there (\"wal\": true)")
     p.add_argument("--seed", type=int, default=1, help="drives every random choice (default 1)")
     p.add_argument("--truth", metavar="FILE", help="write the JSON ground truth here")
     p.add_argument("--force", action="store_true", help="replace a non-empty OUT_DIR")
@@ -167,7 +171,7 @@ def generate(args):
         PROFILES[args.profile](builder)
     more_pictures(builder, args.pictures)
     contributions = databases.contribute(args.profile, rng, props, props.backup_timestamp,
-                                         args.messages)
+                                         args.messages, args.wal_history)
     entries = builder.entries + [e for c in contributions.values() for e in c.entries]
     odd = OddRows(rng.derive("odd-rows"), props.backup_timestamp) if args.odd_rows else None
     if odd is not None:
@@ -192,6 +196,8 @@ def generate(args):
         generator["messages"] = args.messages
     if args.pictures:
         generator["pictures"] = args.pictures
+    if args.wal_history:
+        generator["wal_history"] = True
     return truth.build(generator, props, options, facts, keybag, contributions, status,
                        odd.truth(facts) if odd else [])
 

@@ -136,7 +136,7 @@ int CarveFiles(const DatabaseFiles& files, const Options& options) {
   if (!files.journal.empty()) Detail("reading the journal " + Printable(files.journal));
 
   RefuseTruncated(files.main, main.Bytes());
-  sqlite::FileHistoryResult read = sqlite::ReadFileHistory(main.Bytes(), wal.Bytes(), journal.Bytes());
+  sqlite::FileHistoryResult read = sqlite::ReadFileHistory(files.main, main.Bytes(), wal.Bytes(), journal.Bytes());
   if (!read.ok()) {
     const std::string& culprit = read.status == sqlite::HistoryStatus::kBadWal       ? files.wal
                                  : read.status == sqlite::HistoryStatus::kBadJournal ? files.journal

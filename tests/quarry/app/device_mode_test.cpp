@@ -44,9 +44,10 @@ struct Flow {
   QList<int> scans;
   QStringList messages;
   QStringList sources;
+  QStringList trustTexts;  // what the trust page said each time it was shown
 
-  explicit Flow(const QString& folder = QStringLiteral("/nonexistent/DeviceBackup"))
-      : flow(device->Seam(), shelf, folder) {
+  explicit Flow(const QString& folder = QStringLiteral("/nonexistent/DeviceBackup"), views::DeviceSeam seam = {})
+      : flow(seam.makeProbe ? std::move(seam) : device->Seam(), shelf, folder) {
     QObject::connect(&flow, &DeviceFlow::showPage, &flow, [this](int id) { Show(id); }, Qt::QueuedConnection);
     QObject::connect(&flow, &DeviceFlow::deviceState, [this](int state) { states << state; });
     QObject::connect(&flow, &DeviceFlow::scanState, [this](int state) { scans << state; });
@@ -56,6 +57,7 @@ struct Flow {
   void Set(const std::function<void(ScriptedDeviceState&)>& change) { device->Set(change); }
   void Show(int id) {
     page = id;
+    if (id == page::kTrust) trustTexts << flow.TrustText();
     flow.PageShown(id);
   }
   // From the connected page to a running backup.
@@ -91,34 +93,19 @@ class DeviceModeTest : public QObject {
                                   backup.Backup.Folder + R"("}}]})");
     QVERIFY2(fake.Ready(), fake.Failure().c_str());
     qputenv("QUARRY_BACKUP_HELPER", BACKUP_HELPER);
-    views::BackupShelf shelf;
     const QString folder = QString::fromStdString(dir_.Join("real-device-backup"));
-    DeviceFlow flow(views::TetherDeviceSeam(), shelf, folder);
-    int page = page::kNoDevice;
-    QStringList messages;
-    QStringList sources;
-    QStringList trustTexts;
-    QObject::connect(
-        &flow, &DeviceFlow::showPage, &flow,
-        [&](int id) {
-          page = id;
-          if (id == page::kTrust) trustTexts << flow.TrustText();
-          flow.PageShown(id);
-        },
-        Qt::QueuedConnection);
-    QObject::connect(&flow, &DeviceFlow::message, [&](const QString& text, bool) { messages << text; });
-    QObject::connect(&flow, &DeviceFlow::setScanSource, [&](const QString& source) { sources << source; });
-    flow.PageShown(page::kNoDevice);
-    QTRY_COMPARE_WITH_TIMEOUT(page, page::kDeviceConnected, 20000);
-    QVERIFY2(!trustTexts.isEmpty() && trustTexts.front().contains(QStringLiteral("Trust")),
-             qPrintable(trustTexts.join(QLatin1Char('|'))));
-    QVERIFY2(flow.DeviceText().startsWith(QStringLiteral("Fake Phone (")), qPrintable(flow.DeviceText()));
-    flow.Scan();
-    QTRY_VERIFY_WITH_TIMEOUT(page == page::kResults || !messages.isEmpty(), 60000);
-    QVERIFY2(messages.isEmpty(), qPrintable(messages.join(QLatin1Char('\n')) + QString::fromStdString(fake.Log())));
-    QCOMPARE(page, page::kResults);
-    QCOMPARE(sources, QStringList{QDir(folder).filePath(QString::fromStdString(udid))});
-    QVERIFY(QFile::exists(sources.front() + QStringLiteral("/Manifest.plist")));
+    Flow f(folder, views::TetherDeviceSeam());
+    f.Show(page::kNoDevice);
+    QTRY_COMPARE_WITH_TIMEOUT(f.page, page::kDeviceConnected, 20000);
+    QVERIFY2(!f.trustTexts.isEmpty() && f.trustTexts.front().contains(QStringLiteral("Trust")),
+             qPrintable(f.trustTexts.join(QLatin1Char('|'))));
+    QVERIFY2(f.flow.DeviceText().startsWith(QStringLiteral("Fake Phone (")), qPrintable(f.flow.DeviceText()));
+    f.flow.Scan();
+    QTRY_VERIFY_WITH_TIMEOUT(f.page == page::kResults || !f.messages.isEmpty(), 60000);
+    QVERIFY2(f.messages.isEmpty(), qPrintable(f.messages.join(QLatin1Char('\n')) + QString::fromStdString(fake.Log())));
+    QCOMPARE(f.page, page::kResults);
+    QCOMPARE(f.sources, QStringList{QDir(folder).filePath(QString::fromStdString(udid))});
+    QVERIFY(QFile::exists(f.sources.front() + QStringLiteral("/Manifest.plist")));
     qunsetenv("QUARRY_BACKUP_HELPER");
   }
 

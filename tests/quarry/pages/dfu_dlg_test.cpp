@@ -62,9 +62,13 @@ class DfuDlgTest : public QObject {
     shown.page.StartButton()->click();
     QVERIFY(!shown.page.StartButton()->isEnabled());
     QCOMPARE(shown.page.Steps().step(), views::DfuSteps::Step::Second);
-    for (int i = 0; i < views::DfuSteps::kStepTicks; ++i) shown.page.Tick();
+    for (int i = 1; i < views::DfuSteps::kStepTicks; ++i) shown.page.Tick();
+    QCOMPARE(shown.page.Steps().step(), views::DfuSteps::Step::Second);
+    shown.page.Tick();
     QCOMPARE(shown.page.Steps().step(), views::DfuSteps::Step::Third);
-    for (int i = views::DfuSteps::kStepTicks; i <= views::DfuSteps::kGiveUpTicks; ++i) shown.page.Tick();
+    for (int i = views::DfuSteps::kStepTicks; i < views::DfuSteps::kGiveUpTicks; ++i) shown.page.Tick();
+    QVERIFY(shown.told.isEmpty());  // gives up on the tick after kGiveUpTicks, not before
+    shown.page.Tick();
     QCOMPARE(shown.told, QStringList{Translate(QStringLiteral("IDS_DFUMODE_FAILED"))});
     QCOMPARE(pages.count(), 1);
     QCOMPARE(pages.at(0).at(0).toInt(), page::kDeviceConnected);

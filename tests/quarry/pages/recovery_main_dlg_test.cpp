@@ -156,7 +156,7 @@ class RecoveryMainDlgTest : public QObject {
     QCOMPARE(Translate(QStringLiteral("IDS_RECOVER_MAIN_BTN_PAUSE")), QStringLiteral("Pause"));
   }
 
-  void ScansToTheEndWithCountsTotalsAndKeepsTheResultsWhenShownAgain() {
+  void ScansToTheEndWithCountsTotalsAndAgainWhenHandedAnew() {
     Fixture f(small_.Folder);
     QSignalSpy state(&f.bus, &PageBus::scanState);
     QVERIFY(!f.page.HasResults());
@@ -201,15 +201,8 @@ class RecoveryMainDlgTest : public QObject {
     QCOMPARE(voicemail->count(), 0);
     QCOMPARE(f.page.Categories()->Entries().size(), 18);
 
-    // Shown again by a tab: the results stay, no new scan; a backup handed over anew scans again.
+    // A backup handed over anew scans again (shown again by a tab it does not: window_test).
     QVERIFY(f.page.HasResults());
-    const qsizetype found = contacts.FoundCount();
-    f.page.hide();
-    f.page.show();
-    f.page.OnShowPage();
-    QVERIFY(!f.page.Scanning());
-    QCOMPARE(contacts.FoundCount(), found);
-    QCOMPARE(f.finished.count(), 1);
     f.Start();
     QVERIFY(f.page.Scanning());
     QVERIFY(f.WaitFinished(1));

@@ -1,5 +1,5 @@
 // The contacts export read back: the page as XML, the CSV with an RFC 4180
-// reader, the vCards with a vCard reader; names, pictures and failures.
+// reader, the vCards with a vCard reader; names and pictures.
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -138,20 +138,6 @@ TEST(ContactsExport, NothingCheckedGivesAnEmptyPageAHeaderOnlyCsvAndNoVCards) {
   EXPECT_EQ(test::ReadCsv(QString::fromUtf8(test::ReadBytes(out.Contacts.filePath(QStringLiteral("CSV/Contacts.csv"))))).size(), 1u);
   EXPECT_TRUE(QDir(out.Contacts.filePath(QStringLiteral("VCF"))).entryList(QDir::Files).isEmpty());
 }
-
-TEST(ContactsExport, AFolderThatCannotBeMadeIsAFailureNamingIt) {
-  sieve::test::TempDir dir;
-  sieve::test::WriteFile(dir.Join("Contacts"), "a file where the folder should go");
-  ContactsModel model;
-  sieve::ContactRecord r;
-  r.First = "Eve";
-  model.AddContact(r);
-  const Exported out = Export(model, Q(dir.Path()));
-  EXPECT_TRUE(out.Report.Written.isEmpty());
-  ASSERT_FALSE(out.Report.Failed.isEmpty());
-  EXPECT_TRUE(out.Report.Failed[0].contains(QStringLiteral("Contacts"))) << out.Report.Failed[0].toStdString();
-}
-
 
 using sieve::test::JsonValue;
 

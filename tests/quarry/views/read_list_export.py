@@ -6,9 +6,7 @@ after a strict check of its lines (CR LF ends, at most 75 octets, no split UTF-8
 usage: read_list_export.py CATEGORY_FOLDER NAME
 """
 
-import csv
 import html.parser
-import io
 import json
 import os
 import sys
@@ -16,12 +14,7 @@ import sys
 import icalendar
 import vobject
 
-
-def read_csv(path):
-    with open(path, "rb") as f:
-        data = f.read()
-    rows = list(csv.reader(io.StringIO(data.decode("utf-8-sig"), newline=""), strict=True))
-    return {"bom": data.startswith(b"\xef\xbb\xbf"), "rows": rows}
+from read_export import read_csv
 
 
 class TablePage(html.parser.HTMLParser):

@@ -138,26 +138,5 @@ TEST(SelectionTally, FindsAndChecksAreCountedApartAndInvertMovesByNMinusTwoC) {
   EXPECT_EQ(w.Tally.FoundCount(), 0);
 }
 
-TEST(SelectionTally, ChecksOfItemsHiddenByAFilterSurvive) {
-  Wired w;
-  w.Add("Joanna", false);
-  w.Add("Gone", true);
-  w.Add("Mark", false);
-  w.Model.ShowDeletedOnly(true);
-  ASSERT_EQ(w.Model.rowCount(), 1);
-  w.Model.CheckAll(false);  // only the visible deleted contact
-  EXPECT_EQ(w.Tally.CheckedCount(), 2);
-  w.Model.ShowDeletedOnly(false);
-  w.Model.SearchText(QStringLiteral("ANN"));
-  ASSERT_EQ(w.Model.rowCount(), 1);
-  w.Model.InvertCheck();  // Joanna cleared; Mark hidden and kept
-  w.Model.SearchText(QString());
-  EXPECT_FALSE(w.Model.IsChecked(0));
-  EXPECT_FALSE(w.Model.IsChecked(1));
-  EXPECT_TRUE(w.Model.IsChecked(2));
-  EXPECT_EQ(w.Tally.CheckedCount(), 1);
-  EXPECT_EQ(w.Model.SnapshotChecked()->ItemCount(), 1);
-}
-
 }  // namespace
 }  // namespace quarry::views

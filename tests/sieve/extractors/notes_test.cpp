@@ -10,6 +10,7 @@
 
 #include "sieve/extractors/html_text.h"
 #include "sieve/extractors/note_body.h"
+#include "sieve/private_folder.h"
 #include "sieve/extractors/note_info.h"
 #include "sieve/extractors/note_sqlite.h"
 #include "support/test_support.h"
@@ -25,13 +26,16 @@ std::string ExpectedDate(double macSeconds) {
 }
 
 std::vector<NoteRecord> ReadNotes(const std::string& older, const std::string& newer, const std::string& version,
-                                  int* result = nullptr) {
+                                  int* result = nullptr, const std::string& olderWal = "") {
   ScanContext context;
+  PrivateFolder folder;
   context.productVersion = version;
+  context.privateFolder = &folder;
   CNoteInfo info;
   info.SetContext(&context);
   DatabaseSource main, second;
   main.main.path = older;
+  main.wal.path = olderWal;
   second.main.path = newer;
   if (!older.empty()) info.SetDatabase(RuleAction::MainDatabase, main);
   if (!newer.empty()) info.SetDatabase(RuleAction::SecondDatabase, second);
@@ -90,13 +94,15 @@ struct Generated {
   const test::GeneratedBackup& backup;
   const JsonValue& truth;
   std::string older, newer;
+  std::string olderWal;  // "" unless generated with its recent changes in a -wal
 
   Generated(const std::string& v, const test::LayoutBackup& b)
       : version(v),
         backup(b.Backup),
         truth(b.Database("notes")),
         older(b.Stored("Library/Notes/notes.sqlite")),
-        newer(b.Stored("NoteStore.sqlite")) {}
+        newer(b.Stored("NoteStore.sqlite")),
+        olderWal(b.Stored("Library/Notes/notes.sqlite-wal")) {}
 };
 
 // Every layout with every seed, the newest layout last.
@@ -104,6 +110,15 @@ std::vector<Generated> AllBackups() {
   std::vector<Generated> all;
   for (const Layout& layout : kLayouts) {
     for (const std::string& seed : kSeeds) all.emplace_back(layout.version, test::SmallBackup(layout.version, seed));
+  }
+  return all;
+}
+
+// Every layout, its last changes left in a -wal beside notes.sqlite.
+std::vector<Generated> WalBackups() {
+  std::vector<Generated> all;
+  for (const Layout& layout : kLayouts) {
+    all.emplace_back(layout.version, test::SmallBackup(layout.version, kSeeds[0], {"--wal-history"}));
   }
   return all;
 }
@@ -185,16 +200,23 @@ struct Figures {
 };
 
 // Deleted notes of the older store whose body cells survive come back with their text, and
-// with their title and date when the note row survives too; nothing else comes back.
+// with their title and date when the note row survives too; nothing else comes back. With a
+// -wal, also the notes deleted since the last checkpoint (one of them only ever written to the
+// log), and not the old row of a note retitled since.
 TEST(NoteBackups, DeletedNotesRecallAndPrecisionPerLayout) {
   std::map<std::string, Figures> figures;
-  for (const Generated& g : AllBackups()) {
+  std::vector<Generated> backups = AllBackups();
+  for (Generated& g : WalBackups()) backups.push_back(std::move(g));
+  for (const Generated& g : backups) {
     SCOPED_TRACE(g.backup.Folder);
     const JsonValue& truth = g.truth["older"];
     std::vector<NoteRecord> recovered;
-    for (const NoteRecord& r : ReadNotes(g.older, "", g.version)) {
+    std::size_t live = 0;
+    for (const NoteRecord& r : ReadNotes(g.older, "", g.version, nullptr, g.olderWal)) {
       if (r.Deleted) recovered.push_back(r);
+      live += !r.Deleted;
     }
+    EXPECT_EQ(live, truth["live"].Items.size());
     // A body longer than its page is carved up to the page end: most of its text is a match.
     const auto sameText = [](const NoteRecord& got, const JsonValue& want) {
       const std::string text = want.Text("text");
@@ -204,7 +226,7 @@ TEST(NoteBackups, DeletedNotesRecallAndPrecisionPerLayout) {
     const auto sameNote = [](const NoteRecord& got, const JsonValue& want) {
       return got.Title == want.Text("title") && got.Date == ExpectedDate(want["date"].Number);
     };
-    Figures& f = figures[truth.Text("layout")];
+    Figures& f = figures[truth.Text("layout") + (g.olderWal.empty() ? "" : " with -wal")];
     for (const JsonValue& want : truth["deleted"].Items) {
       ++f.deleted;
       if (!want["intact"].Bool) continue;
@@ -236,7 +258,7 @@ TEST(NoteBackups, DeletedNotesRecallAndPrecisionPerLayout) {
     EXPECT_GE(recall, 0.9) << layout;
     EXPECT_GE(precision, 0.95) << layout;
   }
-  EXPECT_EQ(figures.size(), 2u);
+  EXPECT_EQ(figures.size(), 4u);
 }
 
 TEST(NoteBackups, ScanJsonCarriesEveryNoteField) {

@@ -197,9 +197,10 @@ TEST(CarveEngine, RecallAndPrecisionAcrossShapes) {
       {"secure_delete", "PRAGMA page_size=1024", false, 0, 0, true},
       {"utf-16le", "PRAGMA encoding='UTF-16le'; PRAGMA page_size=1024"},
       {"utf-16be", "PRAGMA encoding='UTF-16be'; PRAGMA page_size=4096"},
-      // Freed index cells lose the key text's serial type and the next one with it: only
-      // rows kept whole (freelist pages, the gap) come back.
-      {"without rowid", "PRAGMA page_size=1024", true, 0, 0, false, false, 0.10, 0.85},
+      // Freed index cells lose the key text's serial type and the next one with it: rebuilt
+      // from the freeblock's size where the cell fills it, though a key ending in bytes that
+      // read as a character can still be split wrongly against the number after it.
+      {"without rowid", "PRAGMA page_size=1024", true, 0, 0, false, false, 0.60, 0.85},
       {"overflow values", "PRAGMA page_size=1024", false, 3000, 0, false, false, 0.99, 1.0, true},
       {"auto_vacuum incremental", "PRAGMA auto_vacuum=INCREMENTAL; PRAGMA page_size=1024"},
       {"auto_vacuum full", "PRAGMA auto_vacuum=FULL; PRAGMA page_size=1024", false, 0, 0, false, false, 0.0},

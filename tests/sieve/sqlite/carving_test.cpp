@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <set>
 #include <span>
 #include <string>
 
+#include "sieve/sqlite/overwritten_tail.h"
+#include "sieve/sqlite/record_carver.h"
 #include "sieve/sqlite/sqlite_delete.h"
 #include "sqlite_fixture.h"
 #include "support/test_support.h"
@@ -53,7 +56,7 @@ class TestCarver : public CSqliteDelete {
     }
     return shapes;
   }
-  void OnRecord(std::size_t shape, const CarvedRecord& record) override {
+  void OnRecord(std::size_t shape, const CarvedRecord& record, const RecordOrigin&) override {
     const std::string key = Text(record.values[1]);
     if (skipLive && (live_[shape].rowids.count(record.rowid) || live_[shape].keys.count(key))) return;
     Found f{shape, record.rowid, {}, record.values, record.truncated};
@@ -345,7 +348,7 @@ TEST(Carving, OnePageDatabaseYieldsNothing) {
       three.columns = {kAny, kAny, kAny};
       return {one, three};
     }
-    void OnRecord(std::size_t, const CarvedRecord&) override { ++records; }
+    void OnRecord(std::size_t, const CarvedRecord&, const RecordOrigin&) override { ++records; }
   } engine;
   ASSERT_EQ(engine.Load(path), 0);
   EXPECT_EQ(engine.PageCount(), 1u);
@@ -354,35 +357,168 @@ TEST(Carving, OnePageDatabaseYieldsNothing) {
 }
 
 // Rows of small rowids in a table without a rowid alias: the freeblock header covers the
-// payload length, the rowid, the header length and column 0's serial type, which has to be
-// assumed. The later columns still come back exactly.
+// payload length, the rowid, the header length and column 0's serial type. A number's type
+// has to be assumed (its value is not reported); a text's length is what the freeblock's
+// size leaves after the other columns, so it comes back exactly. The later columns always do.
 TEST(Carving, LostLeadingSerialType) {
-  test::TempDir dir;
-  const std::string path = dir.Join("plain.db");
-  {
-    WritableDb db(path);
-    Configure(db, 4096, "NONE");
-    db.Exec("CREATE TABLE plain(amount INTEGER, label TEXT)");
-    for (int i = 1; i <= 100; ++i) {
-      db.Exec("INSERT INTO plain VALUES(" + std::to_string(i * 1000) + ", 'label number " + std::to_string(i) + "')");
+  struct Case {
+    const char* table;
+    const char* first;  // column 0's value for row i, as SQL
+    std::function<std::string(int)> expected;  // its bytes; none: an assumed number, not reported
+  };
+  const std::string name29(29, 'x'), bytes8 = "abcdefgh";
+  const Case cases[] = {
+      {"CREATE TABLE plain(amount INTEGER, label TEXT)", "i * 1000", {}},
+      {"CREATE TABLE plain(name TEXT, label TEXT)", "'name ' || substr('xxxxxxxxxxxxxxxxxxxxxxxxxxxxx', 1, i % 29)",
+       [&](int i) { return "name " + name29.substr(0, static_cast<std::size_t>(i % 29)); }},
+      // A column that holds text or blob alike: the length comes back, the kind is read as text.
+      {"CREATE TABLE plain(data BLOB, label TEXT)", "CAST(substr('abcdefgh', 1, i % 7 + 1) AS BLOB)",
+       [&](int i) { return bytes8.substr(0, static_cast<std::size_t>(i % 7 + 1)); }},
+  };
+  for (const Case& c : cases) {
+    test::TempDir dir;
+    const std::string path = dir.Join("plain.db");
+    {
+      WritableDb db(path);
+      Configure(db, 4096, "NONE");
+      db.Exec(c.table);
+      db.Exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 100) "
+              "INSERT INTO plain SELECT " + std::string(c.first) + ", 'label number ' || i FROM n");
+      db.Exec("DELETE FROM plain WHERE rowid % 2 = 1");
     }
-    db.Exec("DELETE FROM plain WHERE rowid % 2 = 1");
+    struct Plain : CSqliteDelete {
+      std::map<std::string, CarvedRecord> byLabel;
+      std::vector<RecordShape> Shapes() const override { return {*ShapeForTable("plain")}; }
+      void OnRecord(std::size_t, const CarvedRecord& record, const RecordOrigin&) override {
+        byLabel[Text(record.values[1])] = record;
+      }
+    } carver;
+    ASSERT_EQ(carver.Load(path), 0);
+    ASSERT_GE(carver.scan(), 0);
+    for (int i = 1; i <= 100; i += 2) {
+      const auto found = carver.byLabel.find("label number " + std::to_string(i));
+      ASSERT_NE(found, carver.byLabel.end()) << c.table << " " << i;
+      const CarvedRecord& record = found->second;
+      EXPECT_EQ(record.lostLeadingColumns, 1) << c.table << " " << i;
+      EXPECT_EQ(record.rowid, -1);
+      if (!c.expected) {
+        EXPECT_EQ(record.values[0].kind, ValueKind::kNull) << c.table;
+      } else {
+        EXPECT_EQ(record.values[0].bytes, c.expected(i)) << c.table << " " << i;
+      }
+    }
+    EXPECT_EQ(carver.byLabel.size(), 50u) << c.table;
   }
-  struct Plain : CSqliteDelete {
-    std::map<std::string, CarvedRecord> byLabel;
-    std::vector<RecordShape> Shapes() const override { return {*ShapeForTable("plain")}; }
-    void OnRecord(std::size_t, const CarvedRecord& record) override { byLabel[Text(record.values[1])] = record; }
-  } carver;
-  ASSERT_EQ(carver.Load(path), 0);
-  ASSERT_GE(carver.scan(), 0);
-  for (int i = 1; i <= 100; i += 2) {
-    const auto found = carver.byLabel.find("label number " + std::to_string(i));
-    ASSERT_NE(found, carver.byLabel.end()) << i;
-    EXPECT_EQ(found->second.lostLeadingColumns, 1) << i;
-    EXPECT_EQ(found->second.rowid, -1);
-    EXPECT_EQ(found->second.values[0].kind, ValueKind::kNull);  // assumed, so not reported
+}
+
+// Cells found without their prefix (a freeblock header over their first four bytes): a true
+// record comes back; bytes that only parse as one are refused because their values cannot
+// be what SQLite stored, or because too little of them was checked to believe them.
+TEST(Carving, DamagedCellPlausibility) {
+  using B = std::string;
+  const B real15("\x3F\xF8\0\0\0\0\0\0", 8);  // 1.5
+  struct Case {
+    const char* name;
+    TextEncoding encoding;
+    B types, body;   // the record after the overwritten cell prefix (its header length lost too)
+    std::size_t slack;  // freeblock bytes past the record: >= 4 when it merged with a neighbour
+    bool found;
+  };
+  const Case cases[] = {
+      {"true record", TextEncoding::kUtf8, "\x13\x01\x07\x15", B("abc\x2A") + real15 + "note", 0, true},
+      {"broken UTF-8", TextEncoding::kUtf8, "\x13\x01\x07\x15", B("abc\x2A") + real15 + "n\xC3(e", 0, false},
+      {"text read as a real", TextEncoding::kUtf8, "\x13\x01\x07\x15", B("abc\x2A") + "v000001-" + "note", 0, false},
+      {"lone value, tight", TextEncoding::kUtf8, B("\x13\0\0\0", 4), "abc", 0, true},
+      {"lone value, merged block", TextEncoding::kUtf8, B("\x13\0\0\0", 4), "abc", 8, false},
+      {"UTF-16 record", TextEncoding::kUtf16le, B("\x15\x01\0\x15", 4), B("a\0b\0\x2An\0o\0", 9), 0, true},
+      {"UTF-16 odd length", TextEncoding::kUtf16le, B("\x13\x01\0\x15", 4), B("a\0b\x2An\0o\0", 8), 0, false},
+      {"UTF-16 a byte off", TextEncoding::kUtf16le, B("\x15\x01\0\x15", 4), B("\0a\0b\x2An\0o\0", 9), 0, false},
+      {"UTF-16 lone surrogate", TextEncoding::kUtf16le, B("\x15\x01\0\x15", 4), B("a\0b\0\x2A\0\xD8\x41\0", 9), 0, false},
+      {"integer in more bytes than it needs", TextEncoding::kUtf8, "\x13\x04\x07\x15", B("abc\0\0\0\x2A", 7) + real15 + "note", 0, false},
+      // Column 0 (text) lost with the cell prefix: only a block the record fills fixes its length.
+      {"lost text type, tight", TextEncoding::kUtf8, "\x08\x07\x15", real15 + "note", 0, true},
+      {"lost text type, merged block", TextEncoding::kUtf8, "\x08\x07\x15", real15 + "note", 8, false},
+  };
+  RecordShape shape;
+  shape.columns = {kNull | kText, kNull | kInteger, kNull | kInteger | kReal, kNull | kText};
+  for (const Case& c : cases) {
+    std::vector<std::uint8_t> page(512, 0);
+    const std::size_t at = 200;
+    const B record = c.types + c.body;
+    const std::size_t size = 4 + record.size() + c.slack;
+    page[at + 3] = static_cast<std::uint8_t>(size);  // freeblock header: no next block, its size
+    std::copy(record.begin(), record.end(), page.begin() + at + 4);
+    PagedFile file;
+    file.bytes = page;
+    file.header.status = GeometryStatus::kOk;
+    file.header.pageSize = file.header.usableSize = 512;
+    file.header.pageCount = 1;
+    file.header.encoding = c.encoding;
+    const RecordCarver carver(file, shape);
+    const auto found = carver.DamagedCell(page.data() + at, page.data() + at + size, at);
+    EXPECT_EQ(found.has_value(), c.found) << c.name;
+    if (!found || !c.found) continue;
+    EXPECT_EQ(found->length, 4 + record.size()) << c.name;
+    const auto first = static_cast<std::size_t>(found->lostLeadingColumns);  // the column of types[0]
+    EXPECT_EQ(B(found->values[first].bytes), c.body.substr(0, SerialTypeSize(std::uint8_t(c.types[0])))) << c.name;
   }
-  EXPECT_EQ(carver.byLabel.size(), 50u);
+}
+
+// A later cell starting inside a carved cell and reaching past it wrote over the cell's
+// tail; one ending where a record starting at the cell's end does is that record read early.
+// The cell's values are cut where the later cell starts.
+TEST(Carving, OverwrittenTail) {
+  struct SpanCase {
+    const char* name;
+    std::vector<CellSpan> others;
+    std::optional<std::size_t> later;
+  };
+  const SpanCase spans[] = {
+      {"reaches past the end", {{150, 260}}, 150},
+      {"wholly inside", {{150, 190}}, std::nullopt},
+      {"the next record read early", {{196, 240}, {200, 240}}, std::nullopt},
+      {"earliest of two", {{180, 300}, {120, 210}}, 120},
+  };
+  for (const SpanCase& c : spans) {
+    EXPECT_EQ(LaterCellInside({100, 200}, SortedSpans(c.others)), c.later) << c.name;
+  }
+
+  const std::string real15("\x3F\xF8\0\0\0\0\0\0", 8);  // 1.5
+  const std::string cell = std::string("\x15\x07\x05\x13\x01\x07\x15", 7) + "abc\x2A" + real15 + "note";
+  std::vector<std::uint8_t> page(64, 0);
+  std::copy(cell.begin(), cell.end(), page.begin());
+  PagedFile file;
+  file.bytes = page;
+  file.header.status = GeometryStatus::kOk;
+  file.header.pageSize = file.header.usableSize = 64;
+  file.header.pageCount = 1;
+  RecordShape shape;
+  shape.columns = {kNull | kText, kNull | kInteger, kNull | kReal, kNull | kText};
+  const std::size_t body = 7;
+  struct CutCase {
+    const char* name;
+    std::size_t cut;
+    bool kept;
+    std::string label;  // column 0 after the cut
+    bool numbersKept;
+  };
+  const CutCase cuts[] = {
+      {"inside the header", body - 1, false, "", false},
+      {"at the first value", body, false, "", false},
+      {"inside the text", body + 2, true, "ab", false},
+      {"after the numbers", body + 12, true, "abc", true},
+  };
+  for (const CutCase& c : cuts) {
+    auto record = RecordCarver(file, shape).IntactCell(page.data(), page.data() + page.size());
+    ASSERT_TRUE(record) << c.name;
+    ASSERT_EQ(record->values[3].bytes, "note");
+    EXPECT_EQ(CutOverwrittenTail(*record, c.cut, file.bytes, TextEncoding::kUtf8, -1), c.kept) << c.name;
+    if (!c.kept) continue;
+    EXPECT_EQ(record->values[0].bytes, c.label) << c.name;
+    EXPECT_EQ(record->values[1].kind == ValueKind::kInteger && record->values[2].kind == ValueKind::kReal,
+              c.numbersKept) << c.name;
+    EXPECT_TRUE(record->values[3].truncated && record->values[3].bytes.empty()) << c.name;
+  }
 }
 
 }  // namespace

@@ -28,7 +28,7 @@ struct Everything : CSqliteDelete {
     shapes.push_back(loose);
     return shapes;
   }
-  void OnRecord(std::size_t, const CarvedRecord& record) override {
+  void OnRecord(std::size_t, const CarvedRecord& record, const RecordOrigin&) override {
     ++records;
     // Every reported value lies inside the file.
     const auto* begin = reinterpret_cast<const char*>(Bytes().data());

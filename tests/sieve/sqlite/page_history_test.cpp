@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "sieve/sqlite/page_history.h"
+#include "sieve/sqlite/record_decoder.h"
 #include "sqlite_fixture.h"
 #include "support/test_support.h"
 
@@ -44,16 +45,25 @@ std::string Rows(const std::string& path) {
   return out;
 }
 
-// Our current view must read as SQLite reads main + log.
+// Our current view must read as SQLite reads main + log (or main + journal, which SQLite
+// rolls back first when it is hot), and the view laid over a mapping of the main file must
+// hold the same bytes as the copied one (pages past the file, a page size below the
+// system's, a log that shrinks the file).
 void ExpectCurrentMatchesSqlite(const test::TempDir& dir, const Bytes& main, const Bytes& wal,
-                                const FileHistory& history, const std::string& what) {
+                                const FileHistory& history, const std::string& what, const Bytes& journal = {}) {
   static int serial = 0;
   const std::string stem = dir.Join("check" + std::to_string(++serial));
   Write(stem + ".db", main);
   if (!wal.empty()) Write(stem + ".db-wal", wal);
+  if (!journal.empty()) Write(stem + ".db-journal", journal);
   Write(stem + "-ours.db", history.currentBytes);
   const std::string theirs = Rows(stem + ".db");
   EXPECT_EQ(Rows(stem + "-ours.db"), theirs) << what;
+  const FileHistoryResult mapped = ReadFileHistory(stem + ".db", main, wal, journal);
+  ASSERT_TRUE(mapped.ok()) << what;
+  EXPECT_EQ(mapped.history.currentMapping != nullptr, !history.currentBytes.empty()) << what;
+  EXPECT_TRUE(Text(mapped.history.current.bytes) == Text(history.currentBytes)) << what;
+  EXPECT_EQ(mapped.history.older.size(), history.older.size()) << what;
 }
 
 bool AnyVersionHolds(const FileHistory& history, VersionSource source, std::string_view text,
@@ -114,6 +124,34 @@ TEST(PageHistory, CheckpointLeavesAnOlderGenerationBehind) {
   EXPECT_TRUE(AnyVersionHolds(result.history, VersionSource::Wal, "gen-old-5",
                               [](const PageVersion& p) { return p.generation == 1 && p.committed; }));
   EXPECT_NE(Text(result.history.currentBytes).find("gen-new"), std::string_view::npos);
+}
+
+// A main file of several system pages that ends inside one, then a log that grows the file
+// and one that shrinks it (VACUUM).
+TEST(PageHistory, ALogThatGrowsOrShrinksTheFile) {
+  test::TempDir dir;
+  WalDb w(dir);
+  const auto insert = [&](int from, int to) {
+    for (int i = from; i < to; ++i) w.db.Exec("INSERT INTO t VALUES(" + std::to_string(i) + ",'" + std::string(200, 'v') + "')");
+  };
+  insert(0, 44);
+  w.db.Exec("PRAGMA wal_checkpoint(TRUNCATE)");
+  const Bytes main = w.Main();
+  ASSERT_GT(main.size(), 8192u);
+  ASSERT_NE(main.size() % 4096, 0u);
+  w.db.Exec("UPDATE t SET v='changed' WHERE id=3");
+  insert(44, 90);
+  const auto check = [&](const char* what, bool shrunk) {
+    const Bytes wal = w.Wal();
+    auto result = ReadFileHistory(main, wal, {});
+    ASSERT_TRUE(result.ok()) << result.error;
+    EXPECT_EQ(result.history.currentBytes.size() < main.size(), shrunk) << what;
+    ExpectCurrentMatchesSqlite(dir, main, wal, result.history, what);
+  };
+  check("grown by the log", false);
+  w.db.Exec("DELETE FROM t WHERE id > 2");
+  w.db.Exec("VACUUM");
+  check("vacuum in the log", true);
 }
 
 TEST(PageHistory, FramesOfAnOpenTransactionAreUncommittedHistory) {
@@ -284,6 +322,57 @@ TEST(PageHistory, RollbackJournalHoldsPagesBeforeTheChange) {
     result = ReadFileHistory(after, {}, journal);
     EXPECT_EQ(result.status, c.status) << c.what << ": " << result.error;
     for (const PageVersion& v : result.history.older) EXPECT_TRUE(asBefore(v)) << c.what << ": page " << v.page;
+  }
+}
+
+TEST(PageHistory, HotJournalIsRolledBackAndTheSpilledPagesAreHistory) {
+  test::TempDir dir;
+  const std::string path = dir.Join("h.db");
+  WritableDb db(path);
+  db.Exec("PRAGMA page_size=1024");
+  db.Exec("CREATE TABLE t(id INTEGER PRIMARY KEY, v TEXT)");
+  for (int i = 0; i < 60; ++i) db.Exec("INSERT INTO t VALUES(" + std::to_string(i) + ",'kept-" + std::string(80, 'k') + "')");
+  db.Exec("PRAGMA cache_size=1");  // the open transaction spills its pages into the main file
+  db.Exec("BEGIN");
+  db.Exec("UPDATE t SET v='spilled-" + std::string(80, 's') + "'");
+  for (int i = 60; i < 160; ++i) db.Exec("INSERT INTO t VALUES(" + std::to_string(i) + ",'spilled-grown')");
+  const Bytes main = FileBytes(path), hot = FileBytes(path + "-journal");
+  db.Exec("ROLLBACK");
+  ASSERT_GT(hot.size(), 28u);
+  ASSERT_NE(hot[0], 0) << "the journal is not hot";
+  ASSERT_NE(Text(main).find("spilled-"), std::string_view::npos) << "nothing spilled";
+  const std::uint32_t sector = BigEndian32(hot.data() + 20);
+
+  struct Case {
+    const char* what;
+    std::function<void(Bytes&)> change;
+    bool hot;
+    bool allPutBack;  // every spilled page within the old size gets its old content back
+  };
+  const Case cases[] = {
+      {"as written", [](Bytes&) {}, true, true},
+      {"record count 0: nothing played back", [](Bytes& b) { PutBigEndian32(b, 8, 0); }, true, false},
+      {"first record fails its checksum", [&](Bytes& b) { b[sector + 4 + 1024 - 200] ^= 0xff; }, true, false},
+      {"magic zeroed: not hot", [](Bytes& b) { std::fill(b.begin(), b.begin() + 8, 0); }, false, false},
+  };
+  for (const Case& c : cases) {
+    Bytes journal = hot;
+    c.change(journal);
+    auto result = ReadFileHistory(main, {}, journal);
+    ASSERT_TRUE(result.ok()) << c.what << ": " << result.error;
+    const FileHistory& h = result.history;
+    ExpectCurrentMatchesSqlite(dir, main, {}, h, c.what, journal);
+    EXPECT_EQ(h.journalRolledBack, c.hot) << c.what;
+    const bool spilledCurrent = Text(h.currentBytes).find("spilled-") != std::string_view::npos;
+    EXPECT_EQ(spilledCurrent, !c.allPutBack) << c.what;
+    // What the rollback overwrote (or cut off) is history.
+    EXPECT_EQ(AnyVersionHolds(h, VersionSource::Main, "spilled-"), c.allPutBack) << c.what;
+    // A page put back is current, not history as well.
+    for (const PageVersion& v : h.older) {
+      if (c.hot && v.source == VersionSource::Journal && v.page <= h.current.header.pageCount) {
+        EXPECT_NE(Text(v.bytes), Text(std::span(h.currentBytes).subspan((v.page - 1) * 1024, 1024))) << c.what;
+      }
+    }
   }
 }
 

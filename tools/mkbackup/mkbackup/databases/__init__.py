@@ -26,6 +26,7 @@ class Context:
     props: object           # BackupProperties
     base_time: int          # seconds since 1970: "now" on the device
     messages: object = None  # messages in sms.db instead of the profile's number
+    wal_history: bool = False  # leave recent changes of some databases in a -wal beside them
 
 
 @dataclass
@@ -43,10 +44,10 @@ def register(name):
     return decorate
 
 
-def contribute(profile, rng, props, base_time, messages=None):
+def contribute(profile, rng, props, base_time, messages=None, wal_history=False):
     """Runs every registered contributor in name order: {name: Contribution}."""
     return {name: _CONTRIBUTORS[name](Context(profile, rng.derive("db/" + name), props, base_time,
-                                              messages))
+                                              messages, wal_history))
             for name in sorted(_CONTRIBUTORS)}
 
 

@@ -14,7 +14,7 @@ import re
 
 from . import Contribution, register
 from .cell_bytes import body_bytes, survives
-from .sqlite_file import DatabaseFile, database_entry
+from .sqlite_file import DatabaseFile, database_entry, select_rows, wal_companion
 from ..entries import BackupEntry
 from ..properties import version_key
 from . import messages_recent
@@ -305,13 +305,80 @@ def build_modern(context, layout):
     names = {handles[h]: NAMES[i % len(NAMES)] for i, h in enumerate(handles)}
     # Each record body starts with its guid (the rowid alias is stored as NULL).
     positions = guid_positions(data)
+    deleted_rows = [deleted_truth(m, data, gone_rows, positions) for m in deleted]
+    if context.wal_history:
+        wal, live, in_wal = wal_history(rng, data, live, texts, chats, unix, plain_insert(stored_date))
+        entries.append(BackupEntry(domain=HOME, path=DB_PATH + "-wal", content=wal, mtime=mtime))
+        deleted_rows += in_wal
     return Contribution(entries=entries, truth={
         "layout": layout,
         "group": {"identifier": group_identifier, "members": [handles[h] for h in group_members]},
         "live": [live_truth(m) for m in live],
-        "deleted": [deleted_truth(m, data, gone_rows, positions) for m in deleted],
+        "deleted": deleted_rows,
         "names": names,
     } | counts(context, live, deleted))
+
+
+def plain_insert(stored_date):
+    """Writes a new message m as the iOS 6 to 12 layouts hold one; returns its rowid."""
+    def insert_row(db, m):
+        return db.execute("INSERT INTO message (guid, text, handle_id, service, account, date, is_from_me, is_sent, "
+                          "is_finished, is_delivered) VALUES (?, ?, ?, 'SMS', 'e:me@example.com', ?, ?, ?, 1, 1)",
+                          (m["guid"], m["text"], m["handle"], stored_date(m["unix"]), m["is_from_me"],
+                           m["is_from_me"])).lastrowid
+    return insert_row
+
+
+def text_edit(m, text):
+    """The statements that give message m a new text."""
+    return [("UPDATE message SET text = ? WHERE ROWID = ?", (text, m["rowid"]))]
+
+
+def wal_history(rng, data, live, texts, chats, unix, insert_row, edit=text_edit):
+    """The -wal of the messages written, edited and deleted since the last checkpoint: new
+    messages (some deleted again, so they stand only in superseded frames), one live message
+    edited (its old text is no deleted message) and a few older messages deleted.
+    insert_row(db, m) writes a new message and returns its rowid; edit(m, text) gives the
+    statements of the edit. Returns the log, the live messages after it, and the truth of
+    the rows it deleted."""
+    # Messages that stand alone: no attachment, tapback, edit or unsend of their own.
+    plain = [m for m in live if m["handle"] in chats and not m["files"] and not m.get("reaction_rows")
+             and not m.get("edited") and not m.get("unsent")]
+    edited, doomed_old = plain[0], plain[1:4]
+    # Only parties whose conversation is still there.
+    address_of = {m["handle"]: m["address"] for m in live if m["handle"] in chats}
+    added = []
+    for n in range(4):
+        unix += rng.randint(30, 600)
+        handle = rng.choice(sorted(address_of))
+        added.append({"address": address_of[handle], "text": texts.next(), "unix": unix, "is_from_me": n % 2,
+                      "handle": handle, "chat": chats[handle], "files": [], "guid": rng.uuid_text().upper()})
+    edited_text = texts.next()
+    doomed = doomed_old + added[:2]
+    removed = []
+
+    def insert(db):
+        for m in added:
+            m["rowid"] = insert_row(db, m)
+            db.execute("INSERT INTO chat_message_join (chat_id, message_id) VALUES (?, ?)", (m["chat"], m["rowid"]))
+
+    def delete(db):
+        for m in doomed:
+            removed.extend(select_rows(db, "message", "ROWID = ?", (m["rowid"],)))
+            db.execute("DELETE FROM chat_message_join WHERE chat_id = ? AND message_id = ?", (m["chat"], m["rowid"]))
+            db.execute("DELETE FROM message WHERE ROWID = ?", (m["rowid"],))
+
+    wal = wal_companion(data, [[insert], edit(edited, edited_text), [delete]], rng, keep_deleted=True)
+    edited["text"] = edited_text
+    gone = {m["rowid"] for m in doomed}
+    rows = {row["rowid"]: row for row in removed}
+    in_wal = []
+    for m in doomed:
+        values = [None] + list(rows[m["rowid"]].values())[2:]
+        in_wal.append({"address": m["address"], "text": m["text"], "date": date_text(m["unix"]),
+                       "is_from_me": m["is_from_me"], "intact": survives(data, values) or survives(wal, values),
+                       "wal": True})
+    return wal, [m for m in live + added if m["rowid"] not in gone], in_wal
 
 
 def live_truth(m):

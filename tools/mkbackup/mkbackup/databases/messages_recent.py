@@ -3,7 +3,8 @@ appended, written the way newer phones write a conversation: the body only in
 attributedBody for many messages, edited and unsent messages (iOS 16+),
 tapbacks as rows of their own that name the message they answer, audio
 messages and attachments of several kinds. Deletions go by SQL DELETE and the
-truth says which deleted rows still stand in the file.
+truth says which deleted rows still stand in the file; with --wal-history the
+last changes stay in a -wal beside it, as for the older layouts.
 
 Column orders: the iOS 12 tables of a real device file, then the columns each
 later system appended at the end of its table, in the order published
@@ -137,7 +138,7 @@ class _Writer:
         # iOS 16 and later leave text empty for most messages; iOS 13 for some.
         return self.rng.randint(0, 99) < (70 if self.newer else 20)
 
-    def message(self, chat, handle, unix, from_me, text, **extra):
+    def message_row(self, handle, unix, from_me, text, **extra):
         archive_only = extra.pop("archive_only", False)
         row = {"guid": self.rng.uuid_text().upper(), "text": None if archive_only or not text else text,
                "handle_id": handle, "attributedBody": attributed_string(text) if text else None,
@@ -148,9 +149,33 @@ class _Writer:
                "sort_id": 0} | extra
         if self.newer:
             row.setdefault("part_count", 1)
+        return row
+
+    def message(self, chat, handle, unix, from_me, text, **extra):
+        row = self.message_row(handle, unix, from_me, text, **extra)
         rowid = self.db.insert("message", row)
         self.db.insert("chat_message_join", {"chat_id": chat, "message_id": rowid, "message_date": row["date"]})
         return rowid, row["guid"]
+
+    def insert_into(self, connection, m):
+        """Writes new message m (a plain one) through an open connection, the -wal's; returns its rowid."""
+        row = self.message_row(m["handle"], m["unix"], m["is_from_me"], m["text"],
+                               archive_only=self.body_only_in_archive()) | {"guid": m["guid"]}
+        m |= {"edited": False, "unsent": False, "audio": False, "reactions": []}
+        cursor = connection.execute(f"INSERT INTO message ({', '.join(row)}) VALUES ({', '.join('?' * len(row))})",
+                                    list(row.values()))
+        return cursor.lastrowid
+
+    def edit(self, m, text):
+        """The statements that give message m a new body: iOS 16 on marks it edited and keeps
+        the earlier body in the summary; before, only the body is rewritten."""
+        changes = {"text": text, "attributedBody": attributed_string(text)}
+        if self.newer:
+            changes |= {"date_edited": self.stored_date(m["unix"] + 40), "message_summary_info":
+                        _summary_info(edited_from=m["text"], date=self.stored_date(m["unix"]))}
+            m["edited"] = True
+        assignments = ", ".join(f"{name} = ?" for name in changes)
+        return [(f"UPDATE message SET {assignments} WHERE ROWID = ?", [*changes.values(), m["rowid"]])]
 
     def attachment(self, message_rowid, unix, from_me, kind, name=None):
         self.attachment_number += 1
@@ -270,11 +295,16 @@ def build_recent(context, layout):
     gone_attachments = {row["rowid"]: row for row in db.deleted.get("attachment", [])}
     live = [m for m in messages if m["rowid"] not in gone_ids]
     positions = base.guid_positions(data)
+    deleted_rows = [base.deleted_truth(m, data, gone_rows, positions) for m in deleted]
+    if context.wal_history:
+        wal, live, in_wal = base.wal_history(rng, data, live, texts, chats, unix, w.insert_into, w.edit)
+        w.entries.append(BackupEntry(domain=base.HOME, path=base.DB_PATH + "-wal", content=wal, mtime=w.mtime))
+        deleted_rows += in_wal
     return Contribution(entries=w.entries, truth={
         "layout": layout,
         "group": {"identifier": group_identifier, "members": [handles[h] for h in group_members]},
         "live": [_live_truth(m) for m in live],
-        "deleted": [base.deleted_truth(m, data, gone_rows, positions) for m in deleted],
+        "deleted": deleted_rows,
         "deleted_attachments": [{"path": f["relative"], "intact": _attachment_survives(
             data, gone_attachments[f["rowid"]], positions)} for f in deleted_files],
         "names": {handles[h]: base.NAMES[i % len(base.NAMES)] for i, h in enumerate(handles)},

@@ -12,7 +12,7 @@ import gzip
 
 from . import register, Contribution
 from .cell_bytes import survives
-from .sqlite_file import DatabaseFile, database_entry
+from .sqlite_file import DatabaseFile, database_entry, wal_companion
 from ..properties import version_key
 
 MAC_EPOCH = 978307200
@@ -133,8 +133,8 @@ def _body_row(note, pk):
             "ZEXTERNALCONTENTREF": None, "ZEXTERNALREPRESENTATION": None}
 
 
-def _values(db, table, pk):
-    values = list(db.db.execute(f'SELECT * FROM "{table}" WHERE Z_PK = ?', (pk,)).fetchone())
+def _values(connection, table, pk):
+    values = list(connection.execute(f'SELECT * FROM "{table}" WHERE Z_PK = ?', (pk,)).fetchone())
     values[0] = None
     return values
 
@@ -144,10 +144,10 @@ def _truth(note, deleted=False):
             "deleted": 1 if deleted else 0}
 
 
-def _older_store(rng, base_time, layout, sizes):
+def _older_store(rng, base_time, layout, sizes, wal_history=False):
     live_count, deleted_count, late_count = sizes
     old_layout = "ios6" if layout.startswith("notes.sqlite/ios6") else "ios8"
-    db = DatabaseFile(page_size=4096, auto_vacuum=2, journal_mode="delete")
+    db = DatabaseFile(page_size=4096, auto_vacuum=2, journal_mode="wal" if wal_history else "delete")
     db.script(OLD_TABLES % (ZNOTE_IOS6 if old_layout == "ios6" else ZNOTE_IOS7))
     serial = iter(range(1, 10 ** 6))
     planned = [(_note(rng, next(serial), base_time, long_text=(i == 2)), False) for i in range(live_count)]
@@ -170,8 +170,8 @@ def _older_store(rng, base_time, layout, sizes):
 
     def delete(items):
         for pk, note in items:
-            body_values = _values(db, "ZNOTEBODY", pk)
-            note_values = _values(db, "ZNOTE", pk)
+            body_values = _values(db.db, "ZNOTEBODY", pk)
+            note_values = _values(db.db, "ZNOTE", pk)
             db.delete("ZNOTEBODY", "Z_PK = ?", (pk,))
             db.delete("ZNOTE", "Z_PK = ?", (pk,))
             removed.append((note, body_values, note_values))
@@ -200,9 +200,49 @@ def _older_store(rng, base_time, layout, sizes):
         entry["intact"] = survives(data, body_values)
         entry["note_intact"] = survives(data, note_values)
         deleted.append(entry)
+    wal = None
+    if wal_history:
+        wal, live, in_wal = _wal_history(rng, data, live, live_by_pk, serial, top, base_time, old_layout)
+        deleted += in_wal
     truth = {"layout": "notes.sqlite/" + old_layout, "domain": OLD_STORE[0], "path": OLD_STORE[1],
              "live": [_truth(n) for n in live], "deleted": deleted}
-    return data, truth
+    return data, wal, truth
+
+
+def _wal_history(rng, data, live, live_by_pk, serial, top, base_time, layout):
+    """The -wal of the notes written, edited and deleted since the last checkpoint: two new
+    notes (one deleted again, so it stands only in superseded frames), one note retitled (its
+    old row is no deleted note) and one older note deleted. Returns the log, the live notes
+    after it, and the truth of the notes it deleted."""
+    added = [(top + 1 + i, _note(rng, next(serial), base_time)) for i in range(2)]
+    (edited_pk, edited), (doomed_pk, doomed) = sorted(live_by_pk.items())[:2]
+    edited_title = f"{edited['title']} (edited)"
+    removed = []
+
+    def insert(connection):
+        for pk, note in added:
+            for table, row in (("ZNOTE", _old_note_row(note, pk, layout)), ("ZNOTEBODY", _body_row(note, pk))):
+                names = ",".join(row)
+                connection.execute(f"INSERT INTO {table} ({names}) VALUES ({','.join('?' * len(row))})",
+                                   list(row.values()))
+
+    def delete(connection):
+        for pk, note in ((doomed_pk, doomed), added[0]):
+            removed.append((note, _values(connection, "ZNOTEBODY", pk), _values(connection, "ZNOTE", pk)))
+            connection.execute("DELETE FROM ZNOTEBODY WHERE Z_PK = ?", (pk,))
+            connection.execute("DELETE FROM ZNOTE WHERE Z_PK = ?", (pk,))
+
+    wal = wal_companion(data, [[insert], [("UPDATE ZNOTE SET ZTITLE = ? WHERE Z_PK = ?", (edited_title, edited_pk))],
+                               [delete]], rng, keep_deleted=True)
+    edited["title"] = edited_title
+    in_wal = []
+    for note, body_values, note_values in removed:
+        entry = _truth(note, deleted=True)
+        entry["intact"] = survives(data, body_values) or survives(wal, body_values)
+        entry["note_intact"] = survives(data, note_values) or survives(wal, note_values)
+        entry["wal"] = True
+        in_wal.append(entry)
+    return wal, [n for n in live if n is not doomed] + [added[1][1]], in_wal
 
 
 # ---- the newer store: the note text inside a protocol-buffer message, gzip-compressed
@@ -293,6 +333,9 @@ def notes(context):
     if layout.startswith("NoteStore"):
         data, truth["newer"] = _new_store(rng.derive("newer"), context.base_time, sizes)
         entries.append(database_entry(*NEW_STORE, data, context.base_time - 300))
-    data, truth["older"] = _older_store(rng.derive("older"), context.base_time, layout, sizes)
+    data, wal, truth["older"] = _older_store(rng.derive("older"), context.base_time, layout, sizes,
+                                             context.wal_history)
     entries.append(database_entry(*OLD_STORE, data, context.base_time - 900))
+    if wal is not None:
+        entries.append(database_entry(OLD_STORE[0], OLD_STORE[1] + "-wal", wal, context.base_time - 900))
     return Contribution(entries=entries, truth=truth)

@@ -79,10 +79,12 @@ WAL_HEADER = 32
 WAL_FRAME_HEADER = 24
 
 
-def wal_companion(data, transactions, rng):
+def wal_companion(data, transactions, rng, keep_deleted=False):
     """The -wal file a live WAL-mode database `data` has beside it when each
-    of `transactions` (lists of (sql, parameters)) is committed but not yet
-    checkpointed. The main file is unchanged by them.
+    of `transactions` (lists of (sql, parameters), or of callables given the
+    connection) is committed but not yet checkpointed. The main file is
+    unchanged by them. With keep_deleted, deleted cells keep their bytes
+    (secure_delete off), as on a phone.
 
     SQLite salts a new WAL with random bytes; they are replaced from `rng`
     and the checksums redone, so the same seed gives the same file."""
@@ -93,12 +95,17 @@ def wal_companion(data, transactions, rng):
         db = sqlite3.connect(path, isolation_level=None)
         try:
             db.execute("PRAGMA wal_autocheckpoint=0")
+            if keep_deleted:
+                db.execute("PRAGMA secure_delete=OFF")
             if db.execute("PRAGMA journal_mode").fetchone()[0] != "wal":
                 raise ValueError("the database is not in WAL mode")
             for statements in transactions:
                 db.execute("BEGIN")
-                for sql, parameters in statements:
-                    db.execute(sql, parameters)
+                for step in statements:
+                    if callable(step):
+                        step(db)
+                    else:
+                        db.execute(*step)
                 db.execute("COMMIT")
             # Read while the connection is open: closing would checkpoint it away.
             with open(path + "-wal", "rb") as source:
@@ -153,3 +160,10 @@ def truth_rows(rows, columns):
             return value.hex()
         return value
     return [{c: plain(row.get(c)) for c in columns} for row in rows]
+
+
+def select_rows(db, table, where, params=()):
+    """The rows `where` selects from an open connection, as dicts with "rowid"."""
+    cursor = db.execute(f'SELECT rowid AS rowid, * FROM "{table}" WHERE {where}', params)
+    names = [d[0] for d in cursor.description]
+    return [dict(zip(names, values)) for values in cursor.fetchall()]

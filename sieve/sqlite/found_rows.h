@@ -1,0 +1,64 @@
+// The records a carve has kept, held small: where each was read (to be read again when the
+// rows are written) and what merging later copies needs (key, rowid, first column, sources),
+// not the values. A carve of a large file keeps millions of records; holding their values
+// until the end would take memory in proportion to the file.
+#pragma once
+
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+#include "sieve/sqlite/carve_engine.h"
+
+namespace sieve::sqlite {
+
+struct FoundRow {
+  std::uint64_t key = 0;          // fingerprint of the values a damaged copy keeps too
+  std::uint64_t firstValue = 0;   // fingerprint of the first column as reported
+  std::int64_t rowid = -1;        // -1 while no copy kept it
+  std::uint64_t cell = 0;         // where the reading starts in its view's bytes
+  std::uint32_t view = 0;         // 0: the current file; i + 1: history.older[i]
+  std::uint32_t limit = 0;        // bytes from `cell` the reading was bounded by
+  std::uint32_t page = 0;         // the page the carver was given (1 for an older version)
+  std::uint32_t table = 0;
+  std::uint32_t nextSameKey = 0;  // the row found before with the same key, + 1; 0 for none
+  std::uint32_t patches = 0;      // index of its value patches + 1; 0 for none
+  CarveSource source = CarveSource::Freelist;
+  bool damaged = false;           // read as a cell whose first bytes a freeblock header overwrote
+  bool firstLost = false;
+  std::uint8_t alsoInCount = 0;
+  CarveSource alsoIn[5] = {};     // other sources, in the order they were found
+};
+
+class FoundRows {
+ public:
+  // The newest row with this key (+ 1), 0 for none; follow FoundRow::nextSameKey for older ones.
+  std::uint32_t Newest(std::uint64_t key) const;
+  // Adds the row (its nextSameKey is set here) and gives its index.
+  std::uint32_t Add(FoundRow row);
+  FoundRow& operator[](std::uint32_t index) { return rows_[index]; }
+  const FoundRow& operator[](std::uint32_t index) const { return rows_[index]; }
+  std::uint32_t size() const { return static_cast<std::uint32_t>(rows_.size()); }
+
+  // A value a later copy supplied (the rowid alias, a lost first column): kept in order.
+  void Patch(std::uint32_t index, std::size_t column, CarvedValue value);
+  void ApplyPatches(const FoundRow& row, std::vector<CarvedValue>& values) const;
+
+  // Bytes held per row, the key table's share (two to four slots) included; the list may
+  // hold up to twice that while it doubles.
+  static constexpr std::size_t kBytesPerRow = sizeof(FoundRow) + 4 * sizeof(std::uint32_t);
+
+ private:
+  void Grow();
+
+  std::vector<FoundRow> rows_;
+  // Open addressing: the newest row (+ 1) per key, 0 for an empty slot; a power of two in
+  // size, at most half full.
+  std::vector<std::uint32_t> slots_;
+  std::vector<std::vector<std::pair<std::size_t, CarvedValue>>> patches_;
+};
+
+// Equal values give equal fingerprints (text and blob bytes, numbers, truncation).
+std::uint64_t ValueFingerprint(const CarvedValue& value);
+
+}  // namespace sieve::sqlite

@@ -1,0 +1,31 @@
+// Runs work(i) for every i below `count` on the machine's cores, the calling thread among
+// them, and returns when all are done. Items are handed out a few at a time, as their cost
+// varies. `work` must be safe to run on different items at once.
+#pragma once
+
+#include <algorithm>
+#include <atomic>
+#include <cstddef>
+#include <functional>
+#include <thread>
+#include <vector>
+
+namespace sieve::sqlite {
+
+inline void ParallelFor(std::size_t count, const std::function<void(std::size_t)>& work) {
+  constexpr std::size_t kStep = 16;
+  const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
+  const std::size_t threads = std::min<std::size_t>({cores, 8, (count + kStep - 1) / kStep});
+  std::atomic<std::size_t> next{0};
+  const auto run = [&] {
+    for (std::size_t from; (from = next.fetch_add(kStep)) < count;) {
+      for (std::size_t i = from; i < std::min(count, from + kStep); ++i) work(i);
+    }
+  };
+  std::vector<std::thread> helpers;
+  for (std::size_t t = 1; t < threads; ++t) helpers.emplace_back(run);
+  run();
+  for (std::thread& helper : helpers) helper.join();
+}
+
+}  // namespace sieve::sqlite
