@@ -57,6 +57,13 @@ struct ContactRecord {
   std::int32_t Unowned = 0;
 };
 
+// A tapback ("loved", "liked", ...) left on a message; one taken back is not listed.
+struct SmsReaction {
+  std::string Kind;    // "love", "like", "dislike", "laugh", "emphasize", "question"
+  std::string Sender;  // the sender's address, "" when the device's owner reacted
+  std::int32_t IsFromMe = 0;
+};
+
 struct SmsMessage {
   std::int32_t Deleted = 0;
   std::int32_t IsFromMe = 0;
@@ -66,6 +73,13 @@ struct SmsMessage {
   std::string Direction;  // "IN" or "OUT"
   std::string AttachmentPath;
   std::string MimeType;
+  // Newer systems (iOS 13 and later) say more of a message.
+  std::int32_t Edited = 0;   // changed after sending (iOS 16+): Text is the latest version
+  std::int32_t Unsent = 0;   // taken back by its sender (iOS 16+): no text is left
+  std::int32_t IsAudio = 0;  // a recorded audio message; the recording is the attachment
+  std::string AttachmentName{};  // the attachment's file name, "" for none
+  OptionalFileKey AttachmentKey{};
+  std::vector<SmsReaction> Reactions{};
 };
 
 struct SmsConversation {
@@ -82,6 +96,7 @@ struct SmsAttachment {
   std::string RelativePath;
   OptionalFileKey Key;
   std::int64_t ModifiedTime = 0;  // seconds since 1970 from the backup's index, 0 when unknown
+  std::int32_t Deleted = 0;       // its row was deleted from sms.db; the file was still in the backup
 };
 
 struct CallRecord {

@@ -81,7 +81,7 @@ void CChatPage::AddEntry(const views::ChatEntry& entry) {
   date->setStyleSheet(QStringLiteral("color: #8a8f99;"));
   layout->addWidget(date);
 
-  QString text = entry.Text;
+  QString text = entry.ShownText();
   if (!entry.AttachmentPath.empty()) {
     const QString name = views::ResolveAttachment(entry, files_).Name;
     text += (text.isEmpty() ? QString() : QStringLiteral("\n")) + TextWith("IDS_MESSAGE_ATTACHMENT", name);

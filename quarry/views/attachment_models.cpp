@@ -59,6 +59,7 @@ void SmsAttachmentTraits::Take(const Record& record, const ViewContext& context,
   AttachmentItem item = ItemOf(record.FileName, record.BackupFile, record.Key, context);
   item.Type = FromUtf8(record.MimeType);
   item.ModifiedTime = record.ModifiedTime;
+  item.Deleted = record.Deleted != 0;
   out.push_back(std::move(item));
 }
 

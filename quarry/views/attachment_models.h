@@ -20,6 +20,7 @@ struct AttachmentItem {
   sieve::OptionalFileKey Key;
   qint64 Size = 0;  // of the stored file, 0 when it is not there
   std::int64_t ModifiedTime = 0;  // seconds since 1970, 0 when not known
+  bool Deleted = false;           // its database row was deleted; the file was still in the backup
 };
 
 // What the two views share; Record and Take are each view's own.
@@ -28,7 +29,7 @@ struct AttachmentTraitsBase {
 
   static QStringList Headers(const ViewContext& context);
   static QString Cell(const Item& item, int column);
-  static bool Deleted(const Item&) { return false; }  // attachments are only read from live rows
+  static bool Deleted(const Item& item) { return item.Deleted; }
   static bool Matches(const Item& item, const QString& lowerText);
   static qint64 Size(const Item& item) { return item.Size; }
 };

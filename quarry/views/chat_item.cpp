@@ -8,6 +8,11 @@
 
 namespace quarry::views {
 
+QString ChatEntry::ShownText() const {
+  if (Note.isEmpty()) return Text;
+  return Text.isEmpty() ? Note : Text + QLatin1Char('\n') + Note;
+}
+
 bool ChatThread::HoldsDeleted() const {
   return Deleted || std::any_of(Entries.begin(), Entries.end(), [](const ChatEntry& e) { return e.Deleted; });
 }

@@ -18,6 +18,10 @@ struct ChatEntry {
   bool Deleted = false;   // recovered from the database's free space
   std::string AttachmentPath;  // the stored file (or the device path when it is not in the backup), "" for none
   QString MimeType;
+  QString Note;  // what else the message says of itself: edited, unsent, audio, reactions; "" for nothing
+
+  // The text with its note on a line of its own, as views and exports show it.
+  QString ShownText() const;
 };
 
 struct ChatThread {

@@ -1,5 +1,6 @@
 #include "quarry/views/chat_models.h"
 
+#include <QStringList>
 #include <algorithm>
 
 #include "quarry/views/chats_export.h"
@@ -10,6 +11,20 @@ namespace {
 
 QString FromUtf8(const std::string& text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// "(edited)", "(unsent)", "(audio message)" and the reactions, e.g. "love: +15551234567, like: me".
+QString MessageNote(const sieve::SmsMessage& m) {
+  QStringList parts;
+  if (m.Unsent != 0) parts << QStringLiteral("(unsent)");
+  if (m.Edited != 0) parts << QStringLiteral("(edited)");
+  if (m.IsAudio != 0) parts << QStringLiteral("(audio message)");
+  QStringList reactions;
+  for (const sieve::SmsReaction& r : m.Reactions) {
+    reactions << FromUtf8(r.Kind) + QStringLiteral(": ") + (r.IsFromMe != 0 ? QStringLiteral("me") : FromUtf8(r.Sender));
+  }
+  if (!reactions.isEmpty()) parts << QStringLiteral("[") + reactions.join(QStringLiteral(", ")) + QStringLiteral("]");
+  return parts.join(QLatin1Char(' '));
 }
 
 }  // namespace
@@ -44,7 +59,7 @@ void MessageTraits::Take(const Record& record, const ViewContext&, std::vector<I
   thread.Deleted = record.Deleted != 0;
   for (const sieve::SmsMessage& m : record.Messages) {
     thread.Entries.push_back({FromUtf8(m.Date), FromUtf8(m.Text), m.IsFromMe != 0, m.Deleted != 0, m.AttachmentPath,
-                              FromUtf8(m.MimeType)});
+                              FromUtf8(m.MimeType), MessageNote(m)});
   }
   out.push_back(std::move(thread));
 }
@@ -71,7 +86,7 @@ void WhatsAppTraits::Take(const Record& record, const ViewContext&, std::vector<
   thread.Deleted = WhatsAppChatDeleted(record);
   for (const sieve::WaMessage& m : record.Messages) {
     // IsIncoming 1: the partner wrote it.
-    thread.Entries.push_back({FromUtf8(m.Date), FromUtf8(m.Text), m.IsIncoming == 0, m.Deleted != 0, m.MediaPath, {}});
+    thread.Entries.push_back({FromUtf8(m.Date), FromUtf8(m.Text), m.IsIncoming == 0, m.Deleted != 0, m.MediaPath, {}, {}});
   }
   out.push_back(std::move(thread));
 }

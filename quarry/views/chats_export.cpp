@@ -105,7 +105,7 @@ ChatsExport::CopiedFiles ChatsExport::CopyAttachments(const QString& htmlFolder,
 QString ChatsExport::BubbleHtml(const ChatEntry& entry, const CopiedFiles& copied) const {
   QString html = QStringLiteral("<div class=\"date\">\n") + Line(HtmlEscape(entry.Date)) + QStringLiteral("</div>\n");
   html += QStringLiteral("<div class=\"%1\">\n").arg(entry.Outgoing ? QStringLiteral("out") : QStringLiteral("in"));
-  html += Line(Marked(entry.Deleted, HtmlLines(entry.Text)));
+  html += Line(Marked(entry.Deleted, HtmlLines(entry.ShownText())));
   if (!entry.AttachmentPath.empty()) {
     const auto resolved = attachments_.find(entry.AttachmentPath);
     const QString name = resolved != attachments_.end() ? resolved->second.Name : QString();
@@ -190,7 +190,7 @@ QString ChatsExport::CsvText(const CopiedFiles& copied) const {
                          ? copy->second
                          : (resolved != attachments_.end() ? resolved->second.Name : QString());
       }
-      row << entry.Date << (entry.Outgoing ? QStringLiteral("Sent") : QStringLiteral("Received")) << entry.Text
+      row << entry.Date << (entry.Outgoing ? QStringLiteral("Sent") : QStringLiteral("Received")) << entry.ShownText()
           << attachment << ((entry.Deleted || thread.Deleted) ? QStringLiteral("1") : QStringLiteral("0"));
       csv += CsvLine(row);
     }

@@ -9,6 +9,8 @@
 #include <utility>
 
 #include "sieve/extractors/index_entry.h"
+#include "sieve/extractors/sms_reactions.h"
+#include "sieve/extractors/typedstream.h"
 #include "sieve/path_safety.h"
 #include "sieve/reader/time_text.h"
 #include "sieve/reader/version.h"
@@ -69,6 +71,31 @@ std::string DateOf(const sqlite::Statement& row, int column, bool since2001) {
     default:
       return kEmptyDateText;
   }
+}
+
+// The column if the table has it, else a constant in its place: newer systems add columns.
+std::string ColumnOr(sqlite::Database& db, const char* column, const char* otherwise) {
+  return db.HasColumn("message", column) ? std::string(column) : std::string(otherwise);
+}
+
+// The words of a live message row: the text column, else the archived attributedBody
+// that newer systems keep instead.
+std::string BodyOf(const sqlite::Statement& row, int textColumn, int bodyColumn) {
+  std::string text = row.Text(textColumn);
+  if (!text.empty() || row.Type(bodyColumn) != SQLITE_BLOB) return text;
+  const std::vector<std::uint8_t> blob = row.Blob(bodyColumn);
+  return typedstream::AttributedText(blob).value_or(std::string());
+}
+
+SmsAttachment AttachmentOf(const std::string& relative, const StoredFile& file, std::string mimeType) {
+  SmsAttachment attachment;
+  attachment.FileName = LastComponent(relative);
+  attachment.BackupFile = file.path;
+  attachment.MimeType = std::move(mimeType);
+  attachment.RelativePath = relative;
+  attachment.Key = file.key;
+  attachment.ModifiedTime = file.modifiedTime;
+  return attachment;
 }
 
 void SetDirection(SmsMessage& message, bool fromMe) {
@@ -195,23 +222,55 @@ int CSmsInfo::ReadNewer(sqlite::Database& db) {
     while (joins.Step()) firstAttachment.emplace(joins.Int64(0), std::make_pair(joins.Text(1), joins.Text(2)));
   }
 
-  sqlite::Statement messages = db.Prepare("SELECT ROWID, handle_id, date, text, is_from_me FROM message ORDER BY ROWID");
+  // Older files lack the newer columns; each is read by name where it exists.
+  const std::string sql = "SELECT ROWID, handle_id, date, text, is_from_me, " + ColumnOr(db, "guid", "NULL") + ", " +
+                          ColumnOr(db, "attributedBody", "NULL") + ", " + ColumnOr(db, "date_edited", "0") + ", " +
+                          ColumnOr(db, "date_retracted", "0") + ", " + ColumnOr(db, "is_audio_message", "0") + ", " +
+                          ColumnOr(db, "associated_message_type", "0") + ", " +
+                          ColumnOr(db, "associated_message_guid", "NULL") + " FROM message ORDER BY ROWID";
+  sqlite::Statement messages = db.Prepare(sql);
   if (!messages.Ok()) return messages.Result() != SQLITE_OK ? messages.Result() : SQLITE_ERROR;
+  std::map<std::string, std::pair<std::size_t, std::size_t>> byGuid;  // guid -> conversation, message
+  struct PendingTapback {
+    Tapback tapback;
+    std::string sender;
+    bool fromMe;
+  };
+  std::vector<PendingTapback> tapbacks;
   while (messages.Step()) {
     const std::int64_t rowid = messages.Int64(0);
     const std::int64_t handle = messages.Int64(1);
+    const bool fromMe = messages.Int64(4) != 0;
+    if (IsTapbackType(messages.Int64(10))) {
+      // A reaction joins the message it answers once every message is read.
+      if (auto tapback = ParseTapback(messages.Int64(10), messages.Text(11))) {
+        const auto sender = liveHandles_.find(handle);
+        tapbacks.push_back({std::move(*tapback), sender != liveHandles_.end() ? sender->second : std::string(), fromMe});
+      }
+      continue;
+    }
     SmsMessage message;
-    message.Text = messages.Text(3);
+    message.Unsent = messages.Int64(8) != 0 ? 1 : 0;
+    message.Edited = messages.Int64(7) != 0 ? 1 : 0;
+    message.IsAudio = messages.Int64(9) != 0 ? 1 : 0;
+    if (message.Unsent == 0) message.Text = BodyOf(messages, 3, 6);
     message.Date = DateOf(messages, 2, true);
-    SetDirection(message, messages.Int64(4) != 0);
+    SetDirection(message, fromMe);
     if (const auto attachment = firstAttachment.find(rowid); attachment != firstAttachment.end()) {
       message.AttachmentPath = DevicePathOfAttachment(attachment->second.first);
+      message.AttachmentName = LastComponent(message.AttachmentPath);
       message.MimeType = attachment->second.second;
     }
+    const std::string guid = messages.Text(5);
+    const auto place = [&](SmsConversation& conversation) {
+      if (!guid.empty()) byGuid[guid] = {static_cast<std::size_t>(&conversation - conversations_.data()),
+                                         conversation.Messages.size()};
+      conversation.Messages.push_back(std::move(message));
+    };
 
     const auto live = handle != 0 ? liveHandles_.find(handle) : liveHandles_.end();
     if (live != liveHandles_.end()) {
-      ConversationFor("h:" + std::to_string(handle), live->second, 0).Messages.push_back(std::move(message));
+      place(ConversationFor("h:" + std::to_string(handle), live->second, 0));
       continue;
     }
     // Sent to a group (handle_id 0), or from a handle that is gone: the message's chat holds it.
@@ -222,13 +281,13 @@ int CSmsInfo::ReadNewer(sqlite::Database& db) {
       if (chatOfMessage.Step()) chat = chatOfMessage.Int64(0);
     }
     if (chat < 0) {
-      ConversationFor("u:", "", 0).Messages.push_back(std::move(message));
+      place(ConversationFor("u:", "", 0));
       continue;
     }
     const std::string key = "c:" + std::to_string(chat);
     const bool firstOfChat = conversationIndex_.count(key) == 0;
     const std::string& identifier = chatNames[chat];
-    ConversationFor(key, identifier, 0).Messages.push_back(std::move(message));
+    place(ConversationFor(key, identifier, 0));
     if (firstOfChat && membersOfChat.Ok()) {
       std::vector<std::string>& members = groupMembers_[identifier];
       membersOfChat.Reset();
@@ -238,6 +297,13 @@ int CSmsInfo::ReadNewer(sqlite::Database& db) {
         if (member != liveHandles_.end()) members.push_back(member->second);
       }
     }
+  }
+  // In the order they were written, so that a removal follows what it takes back.
+  for (const PendingTapback& pending : tapbacks) {
+    const auto answered = byGuid.find(pending.tapback.answered);
+    if (answered == byGuid.end()) continue;  // it answers a message no longer in the file
+    SmsMessage& message = conversations_[answered->second.first].Messages[answered->second.second];
+    ApplyTapback(message.Reactions, pending.tapback, pending.sender, pending.fromMe);
   }
   ReadAttachmentTable(db);
   return SQLITE_OK;
@@ -251,14 +317,7 @@ void CSmsInfo::ReadAttachmentTable(sqlite::Database& db) {
     if (relative.empty()) continue;
     const auto file = files_.find(relative);
     if (file == files_.end()) continue;
-    SmsAttachment attachment;
-    attachment.FileName = LastComponent(relative);
-    attachment.BackupFile = file->second.path;
-    attachment.MimeType = rows.Text(1);
-    attachment.RelativePath = relative;
-    attachment.Key = file->second.key;
-    attachment.ModifiedTime = file->second.modifiedTime;
-    attachments_.push_back(std::move(attachment));
+    attachments_.push_back(AttachmentOf(relative, file->second, rows.Text(1)));
   }
 }
 
@@ -271,6 +330,8 @@ void CSmsInfo::LinkAttachments() {
       const auto found = byPath.find(message.AttachmentPath);
       if (found == byPath.end()) continue;  // the file is not in the backup: keep its device path
       message.AttachmentPath = found->second->BackupFile;
+      message.AttachmentName = found->second->FileName;
+      message.AttachmentKey = found->second->Key;
       // The file's name stands in for a message that has no words of its own.
       if (OnlyStandsForAttachment(message.Text)) message.Text = found->second->FileName;
     }
@@ -348,6 +409,8 @@ int CSmsInfo::ReadOlder(sqlite::Database& db) {
     if (const auto attachment = attachmentOfMessage_.find(rowid); attachment != attachmentOfMessage_.end()) {
       const SmsAttachment& file = attachments_[attachment->second];
       message.AttachmentPath = file.BackupFile;
+      message.AttachmentName = file.FileName;
+      message.AttachmentKey = file.Key;
       message.MimeType = file.MimeType;
       if (OnlyStandsForAttachment(message.Text)) message.Text = file.FileName;
     }
@@ -375,6 +438,9 @@ void CSmsInfo::RecoverDeleted(const std::string& path, SmsLayout layout) {
     }
     SmsMessage message;
     message.Deleted = 1;
+    message.Edited = recovered.edited ? 1 : 0;
+    message.Unsent = recovered.unsent ? 1 : 0;
+    message.IsAudio = recovered.audio ? 1 : 0;
     message.Text = recovered.text;
     message.Date = recovered.dateSince2001 ? MacTimeText(recovered.date) : UnixTimeText(recovered.date);
     SetDirection(message, recovered.isFromMe != 0);
@@ -389,6 +455,21 @@ void CSmsInfo::RecoverDeleted(const std::string& path, SmsLayout layout) {
     ConversationFor("d:" + address, address, 1).Messages.push_back(std::move(message));
   }
   conversationIndex_.clear();
+  AddDeletedAttachments(engine);
+}
+
+// Deleting a message deletes its attachment row; the file can outlive it in the backup.
+void CSmsInfo::AddDeletedAttachments(const CSmsSqlite& engine) {
+  std::set<std::string> listed;
+  for (const SmsAttachment& attachment : attachments_) listed.insert(attachment.RelativePath);
+  for (const RecoveredSmsAttachment& row : engine.Attachments()) {
+    const std::string relative = DevicePathOfAttachment(row.filename);
+    if (relative.empty() || !listed.insert(relative).second) continue;
+    const auto file = files_.find(relative);
+    if (file == files_.end()) continue;
+    attachments_.push_back(AttachmentOf(relative, file->second, row.mimeType));
+    attachments_.back().Deleted = 1;
+  }
 }
 
 std::map<std::int64_t, std::string> CSmsInfo::RecoveredHandles(const CSmsSqlite& engine) const {

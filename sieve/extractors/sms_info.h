@@ -37,6 +37,7 @@ class CSmsInfo : public CDatabaseInfo {
   int ReadNewer(sqlite::Database& db);
   int ReadOlder(sqlite::Database& db);
   void RecoverDeleted(const std::string& path, SmsLayout layout);
+  void AddDeletedAttachments(const CSmsSqlite& engine);
   // Handle rowid -> id of the handles recovered from free space, lost rowids found again.
   std::map<std::int64_t, std::string> RecoveredHandles(const CSmsSqlite& engine) const;
   SmsConversation& ConversationFor(const std::string& key, const std::string& address, int deleted);

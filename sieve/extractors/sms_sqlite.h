@@ -1,5 +1,5 @@
-// Deleted handles and messages of sms.db, carved out of the file's free space. Shapes
-// follow the columns the file really has, so every system version's layout is found.
+// Deleted handles, messages and attachment rows of sms.db, carved out of the file's history.
+// Shapes follow the columns the file really has, so every system version's layout is found.
 #pragma once
 
 #include <cstdint>
@@ -25,7 +25,16 @@ struct RecoveredSmsMessage {
   std::int64_t date = 0;
   bool dateSince2001 = true;  // older SMS rows count from 1970
   int isFromMe = 0;
-  std::string text;
+  bool edited = false;  // date_edited set: text is the latest version
+  bool unsent = false;  // date_retracted set
+  bool audio = false;
+  std::string text;     // from the text column, else from the archived attributedBody
+};
+
+// An attachment row of the newer layout that was deleted; its file may still be in the backup.
+struct RecoveredSmsAttachment {
+  std::string filename;  // as the row names it ("~/Library/SMS/Attachments/...")
+  std::string mimeType;
 };
 
 class CSmsSqlite : public CSqliteDelete {
@@ -37,6 +46,7 @@ class CSmsSqlite : public CSqliteDelete {
 
   const std::vector<RecoveredSmsHandle>& Handles() const { return handles_; }
   const std::vector<RecoveredSmsMessage>& Messages() const { return messages_; }
+  const std::vector<RecoveredSmsAttachment>& Attachments() const { return attachments_; }
 
  protected:
   std::vector<RecordShape> Shapes() const override;
@@ -49,13 +59,22 @@ class CSmsSqlite : public CSqliteDelete {
     int guid = -1, text = -1, handleId = -1, date = -1, isFromMe = -1;
     int address = -1, flags = -1, isMadrid = -1, madridHandle = -1, madridFlags = -1;
     int handleIdText = -1, handleService = -1;
+    int body = -1, associatedType = -1, edited = -1, retracted = -1, audio = -1;  // newer systems' message columns
+    int attachmentGuid = -1, attachmentFile = -1, attachmentMime = -1;
   };
-  enum ShapeIndex : std::size_t { kMessageShape = 0, kHandleShape = 1 };
+  // Which shape a record was carved with: the order Shapes() gives them in.
+  enum class Shape { kMessage, kHandle, kAttachment };
+
+  std::vector<RecordShape> BuildShapes(std::vector<Shape>& order) const;
+  Shape ShapeAt(std::size_t index) const;
+  std::string BodyText(const std::vector<sqlite::Value>& values) const;
 
   SmsLayout layout_;
   Columns columns_;
+  std::vector<Shape> shapes_;  // the shape of each index Shapes() gave
   std::vector<RecoveredSmsHandle> handles_;
   std::vector<RecoveredSmsMessage> messages_;
+  std::vector<RecoveredSmsAttachment> attachments_;
 };
 
 }  // namespace sieve

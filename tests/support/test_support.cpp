@@ -503,6 +503,8 @@ std::vector<TruthFile> ReadTruthFiles(const std::string& truthPath) {
     t.Path = f.Text("path");
     t.Kind = f.Text("kind");
     t.StoredName = f.Text("stored_name");
+    t.StoredPath = f.Text("stored_path");
+    if (t.StoredPath.empty()) t.StoredPath = t.StoredName;
     t.Sha256 = f.Text("sha256");
     t.ModeOctal = f.Text("mode_octal");
     t.LinkTarget = f.Text("link_target");
@@ -546,7 +548,7 @@ const LayoutBackup& SmallBackup(const std::string& productVersion, const std::st
     backup->Backup = MakeBackup(folder, name, args);
     backup->Truth = ParseJson(ReadFile(backup->Backup.TruthPath));
     for (const TruthFile& f : ReadTruthFiles(backup->Backup.TruthPath)) {
-      if (!f.StoredName.empty()) backup->StoredByPath[f.Path] = backup->Backup.Folder + "/" + f.StoredName;
+      if (!f.StoredName.empty()) backup->StoredByPath[f.Path] = backup->Backup.Folder + "/" + f.StoredPath;
     }
     entry = std::move(backup);
   }

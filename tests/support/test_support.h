@@ -134,6 +134,7 @@ struct TruthFile {
   std::string Path;
   std::string Kind;         // "file", "dir" or "symlink"
   std::string StoredName;   // "" for entries without a stored file
+  std::string StoredPath;   // StoredName inside the backup folder (two-digit folders in the newer index)
   std::string Sha256;       // "" for entries without content
   std::string ModeOctal;
   std::string LinkTarget;
@@ -160,7 +161,8 @@ struct LayoutBackup {
   // The stored file of a device path, "" when the backup has none.
   std::string Stored(const std::string& devicePath) const;
 };
-// `extra`: further generator options (for example {"--wal-history"}).
+// `extra`: further generator options (for example {"--wal-history"}, or {"--manifest-db"} for
+// the newer backup index: Manifest.db and two-digit folders).
 const LayoutBackup& SmallBackup(const std::string& productVersion, const std::string& seed = "11",
                                 const std::vector<std::string>& extra = {});
 

@@ -58,9 +58,22 @@ class RecordWriter {
         .Field("direction", r.Direction)
         .DateField("date", r.Date)
         .Field("text", r.Text)
+        .FlagField("edited", r.Edited)
+        .FlagField("unsent", r.Unsent)
+        .FlagField("audio", r.IsAudio)
+        .Field("attachment_name", r.AttachmentName)
         .Field("mime_type", r.MimeType);
     // The key came with the attachment record, delivered before the conversations.
     files_.Write(json_, "attachment_path", r.AttachmentPath, std::nullopt);
+    json_.Key("reactions").BeginArray();
+    for (const SmsReaction& reaction : r.Reactions) {
+      json_.BeginObject()
+          .Field("kind", reaction.Kind)
+          .Field("sender", reaction.Sender)
+          .FlagField("is_from_me", reaction.IsFromMe)
+          .EndObject();
+    }
+    json_.EndArray();
   }
 
   void Fields(const SmsConversation& r) {
@@ -69,7 +82,8 @@ class RecordWriter {
   }
 
   void Fields(const SmsAttachment& r) {
-    json_.Field("file_name", r.FileName)
+    json_.FlagField("deleted", r.Deleted)
+        .Field("file_name", r.FileName)
         .Field("mime_type", r.MimeType)
         .Field("relative_path", r.RelativePath)
         .Field("has_key", r.Key.has_value())

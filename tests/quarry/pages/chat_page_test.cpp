@@ -29,7 +29,9 @@ class ChatPageTest : public QObject {
     QVERIFY(messages != nullptr);
     messages->Add({0, "+1 555", "Ann", {{0, 1, 0, "<b>hi</b>", "d1", "OUT", "", ""},
                                         {1, 0, 0, "gone", "d2", "IN", "/nowhere/ab12", "image/png"}}});
-    messages->Add({0, "+1 666", "Bob", {{0, 0, 0, "live only", "d3", "IN", "", ""}}});
+    // An edited message with a tapback: both are said under its text.
+    messages->Add({0, "+1 666", "Bob", {{0, 0, 0, "live only", "d3", "IN", "", "", 1, 0, 0, "", {},
+                                         {{"love", "", 1}}}}});
     std::unique_ptr<CFunctionDlg> made(MakeCategoryPage(*row, model.get()));
     auto* page = dynamic_cast<CChatPage*>(made.get());
     QVERIFY(page != nullptr);
@@ -53,6 +55,7 @@ class ChatPageTest : public QObject {
     page->ShowDeletedOnly(false);
     page->Table()->selectRow(1);
     QCOMPARE(page->Bubbles().size(), 1);
+    QCOMPARE(static_cast<QLabel*>(page->Bubbles()[0])->text(), QStringLiteral("live only\n(edited) [love: me]"));
   }
 };
 

@@ -5,8 +5,8 @@ Messages app deletes them.
 Layouts: iOS 5 (one message table: SMS columns plus the iMessage "madrid_"
 columns, MMS parts in msg_pieces, files under Library/SMS/Parts), iOS 6 to 10
 (handle / chat / message / attachment with join tables, dates in seconds since
-2001) and iOS 11 and later (the same tables with more columns, dates in
-nanoseconds since 2001).
+2001), iOS 11 and 12 (the same tables with more columns, dates in
+nanoseconds since 2001) and iOS 13 and later (messages_recent).
 """
 
 import datetime
@@ -17,6 +17,7 @@ from .cell_bytes import body_bytes, survives
 from .sqlite_file import DatabaseFile, database_entry, select_rows, wal_companion
 from ..entries import BackupEntry
 from ..properties import version_key
+from . import messages_recent
 
 HOME = "HomeDomain"
 MEDIA = "MediaDomain"
@@ -79,6 +80,9 @@ NAMES = ["Anna", "Jos\u00e9", "Bj\u00f6rk", "Zo\u00eb", "Mei", "Omar", "Liam", "
 
 def layout_for(version):
     key = version_key(version)
+    recent = messages_recent.layout_for(key)
+    if recent:
+        return recent
     if key < (6,):
         return "ios5"
     if key < (11,):
@@ -167,6 +171,8 @@ def messages(context):
     layout = layout_for(context.props.product_version)
     if layout == "ios5":
         return build_ios5(context)
+    if layout in messages_recent.SCHEMAS:
+        return messages_recent.build_recent(context, layout)
     return build_modern(context, layout)
 
 
@@ -301,7 +307,7 @@ def build_modern(context, layout):
     positions = guid_positions(data)
     deleted_rows = [deleted_truth(m, data, gone_rows, positions) for m in deleted]
     if context.wal_history:
-        wal, live, in_wal = wal_history(rng, data, live, texts, chats, stored_date, unix)
+        wal, live, in_wal = wal_history(rng, data, live, texts, chats, unix, plain_insert(stored_date))
         entries.append(BackupEntry(domain=HOME, path=DB_PATH + "-wal", content=wal, mtime=mtime))
         deleted_rows += in_wal
     return Contribution(entries=entries, truth={
@@ -313,12 +319,31 @@ def build_modern(context, layout):
     } | counts(context, live, deleted))
 
 
-def wal_history(rng, data, live, texts, chats, stored_date, unix):
+def plain_insert(stored_date):
+    """Writes a new message m as the iOS 6 to 12 layouts hold one; returns its rowid."""
+    def insert_row(db, m):
+        return db.execute("INSERT INTO message (guid, text, handle_id, service, account, date, is_from_me, is_sent, "
+                          "is_finished, is_delivered) VALUES (?, ?, ?, 'SMS', 'e:me@example.com', ?, ?, ?, 1, 1)",
+                          (m["guid"], m["text"], m["handle"], stored_date(m["unix"]), m["is_from_me"],
+                           m["is_from_me"])).lastrowid
+    return insert_row
+
+
+def text_edit(m, text):
+    """The statements that give message m a new text."""
+    return [("UPDATE message SET text = ? WHERE ROWID = ?", (text, m["rowid"]))]
+
+
+def wal_history(rng, data, live, texts, chats, unix, insert_row, edit=text_edit):
     """The -wal of the messages written, edited and deleted since the last checkpoint: new
     messages (some deleted again, so they stand only in superseded frames), one live message
     edited (its old text is no deleted message) and a few older messages deleted.
-    Returns the log, the live messages after it, and the truth of the rows it deleted."""
-    plain = [m for m in live if m["handle"] in chats and not m["files"]]
+    insert_row(db, m) writes a new message and returns its rowid; edit(m, text) gives the
+    statements of the edit. Returns the log, the live messages after it, and the truth of
+    the rows it deleted."""
+    # Messages that stand alone: no attachment, tapback, edit or unsend of their own.
+    plain = [m for m in live if m["handle"] in chats and not m["files"] and not m.get("reaction_rows")
+             and not m.get("edited") and not m.get("unsent")]
     edited, doomed_old = plain[0], plain[1:4]
     # Only parties whose conversation is still there.
     address_of = {m["handle"]: m["address"] for m in live if m["handle"] in chats}
@@ -334,11 +359,7 @@ def wal_history(rng, data, live, texts, chats, stored_date, unix):
 
     def insert(db):
         for m in added:
-            cursor = db.execute("INSERT INTO message (guid, text, handle_id, service, account, date, is_from_me, "
-                                "is_sent, is_finished, is_delivered) VALUES (?, ?, ?, 'SMS', 'e:me@example.com', ?, ?,"
-                                " ?, 1, 1)", (m["guid"], m["text"], m["handle"], stored_date(m["unix"]),
-                                              m["is_from_me"], m["is_from_me"]))
-            m["rowid"] = cursor.lastrowid
+            m["rowid"] = insert_row(db, m)
             db.execute("INSERT INTO chat_message_join (chat_id, message_id) VALUES (?, ?)", (m["chat"], m["rowid"]))
 
     def delete(db):
@@ -347,8 +368,7 @@ def wal_history(rng, data, live, texts, chats, stored_date, unix):
             db.execute("DELETE FROM chat_message_join WHERE chat_id = ? AND message_id = ?", (m["chat"], m["rowid"]))
             db.execute("DELETE FROM message WHERE ROWID = ?", (m["rowid"],))
 
-    wal = wal_companion(data, [[insert], [("UPDATE message SET text = ? WHERE ROWID = ?",
-                                            (edited_text, edited["rowid"]))], [delete]], rng, keep_deleted=True)
+    wal = wal_companion(data, [[insert], edit(edited, edited_text), [delete]], rng, keep_deleted=True)
     edited["text"] = edited_text
     gone = {m["rowid"] for m in doomed}
     rows = {row["rowid"]: row for row in removed}
