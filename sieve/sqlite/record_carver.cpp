@@ -424,16 +424,18 @@ void AddAdjacency(std::vector<Candidate>& candidates, std::size_t regionBegin, s
 // end). Going backwards, a cell found this way is the next record of the one before it.
 constexpr int kNextRecordsTried = 4;
 
+// `headers`: the region's offsets that look like a freeblock header, in increasing order (the
+// forward search found them already; only they can start a freed cell).
 void AddMergedBlockCells(const RecordCarver& carver, const PagedFile& file, const std::uint8_t* begin,
                          const std::uint8_t* end, std::size_t pageStart, const std::vector<Candidate>& candidates,
+                         const std::vector<std::size_t>& headers,
                          const std::function<void(std::optional<CarvedRecord>, int)>& add) {
   std::vector<std::size_t> starts;
   starts.reserve(candidates.size() + 1);
   for (const Candidate& c : candidates) starts.push_back(c.begin);
   starts.push_back(static_cast<std::size_t>(end - file.bytes.data()));
-  for (const std::uint8_t* p = begin; end - p > static_cast<std::ptrdiff_t>(kFreeblockHeaderSize); ++p) {
-    const auto at = static_cast<std::size_t>(p - file.bytes.data());
-    if (carver.MayStartFreedCell(p, end, at - pageStart)) starts.push_back(at);
+  for (const std::size_t at : headers) {
+    if (carver.MayStartFreedCell(file.bytes.data() + at, end, at - pageStart)) starts.push_back(at);
   }
   // A freed cell whose body a later cell took keeps only its header: four bytes that end a
   // record before them too.
@@ -447,10 +449,9 @@ void AddMergedBlockCells(const RecordCarver& carver, const PagedFile& file, cons
   }
   std::sort(starts.begin(), starts.end());
   starts.erase(std::unique(starts.begin(), starts.end()), starts.end());
-  for (std::ptrdiff_t back = end - begin - static_cast<std::ptrdiff_t>(kFreeblockHeaderSize + 1); back >= 0; --back) {
-    const std::uint8_t* p = begin + back;
-    const auto at = static_cast<std::size_t>(p - file.bytes.data());
-    if (!LooksLikeFreeblockHeader(p, at - pageStart, file.header.usableSize)) continue;
+  for (auto header = headers.rbegin(); header != headers.rend(); ++header) {
+    const std::size_t at = *header;
+    const std::uint8_t* p = file.bytes.data() + at;
     bool found = false;
     auto next = std::upper_bound(starts.begin(), starts.end(), at + kFreeblockHeaderSize);
     for (int tried = 0; next != starts.end() && tried < kNextRecordsTried; ++next, ++tried) {
@@ -516,6 +517,7 @@ std::vector<CarvedRecord> RecordCarver::Carve(
   };
   const std::size_t maxHeader = 2 + 9 * shape_.columns.size();
   const OffsetPrefilter prefilter(minColumns_, maxHeader, shape_.indexCell, file_.header.usableSize);
+  std::vector<std::size_t> headers;  // offsets that look like a freeblock header, increasing
   for (const std::uint8_t* p = begin; end - p >= 3; ++p) {
     if (end - p >= static_cast<std::ptrdiff_t>(OffsetPrefilter::kWideReach) && prefilter.RefusesSixteen(p)) {
       p += 15;
@@ -526,6 +528,7 @@ std::vector<CarvedRecord> RecordCarver::Carve(
     if (MayStartIntactCell(p, end, minColumns_, maxHeader, shape_.indexCell)) add(IntactCell(p, end), kIntactWeight);
     if (end - p > 4 && LooksLikeFreeblockHeader(p, static_cast<std::size_t>(p - file_.bytes.data()) - pageStart,
                                                  file_.header.usableSize)) {
+      headers.push_back(static_cast<std::size_t>(p - file_.bytes.data()));
       DamageReport report;
       auto damaged = DamagedCell(p, end, static_cast<std::size_t>(p - file_.bytes.data()) - pageStart, &report);
       if (damaged) {
@@ -534,7 +537,7 @@ std::vector<CarvedRecord> RecordCarver::Carve(
       }
     }
   }
-  AddMergedBlockCells(*this, file_, begin, end, pageStart, candidates, add);
+  AddMergedBlockCells(*this, file_, begin, end, pageStart, candidates, headers, add);
   AddAdjacency(candidates, region.fileOffset, region.fileOffset + region.length);
   const std::vector<std::size_t> chosen = ChooseNonOverlapping(candidates);
   std::vector<CellSpan> spans;
