@@ -263,6 +263,7 @@ void Engine::Keep(const HistoryView& view, const FreeRegion& region, Candidate& 
   row.table = static_cast<std::uint32_t>(candidate.table);
   row.source = source;
   row.damaged = record.damaged;
+  row.reading = record.reading;
   row.firstLost = record.lostLeadingColumns > 0;
   rows_.Add(row);
 }
@@ -284,7 +285,7 @@ bool Engine::Emit(const FoundRow& row, const std::function<void(const CarvedRow&
   const TableShape& table = tables_[row.table];
   const RecordCarver carver(*view.file, table.shape);
   const std::uint8_t* cell = view.file->bytes.data() + row.cell;
-  auto record = carver.ReadAgain(cell, cell + row.limit, row.cell - view.file->PageOffset(row.page), row.damaged,
+  auto record = carver.ReadAgain(cell, cell + row.limit, row.cell - view.file->PageOffset(row.page), row.reading,
                                  row.endsAtLimit ? row.cell + row.limit : 0, row.cutAt != 0 ? row.cell + row.cutAt : 0);
   if (!record) return false;
   if (record->truncated) CompleteFromOverflow(view, *record, table.shape);
