@@ -344,9 +344,9 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
       // Payload length, rowid and header length took one byte each: the first serial type
       // was overwritten too.
       const auto column0 = static_cast<std::size_t>(0);
-      const std::vector<std::uint64_t> assumable =
-          shape_.firstColumnTypes.empty() ? AssumableTypes(shape_.columns[column0], shape_.rowidAliasColumn == 0)
-                                          : shape_.firstColumnTypes;
+      const AssumableTypeList ownTypes = AssumableTypes(shape_.columns[column0], shape_.rowidAliasColumn == 0);
+      const std::span<const std::uint64_t> assumable =
+          shape_.firstColumnTypes.empty() ? ownTypes.Span() : std::span<const std::uint64_t>(shape_.firstColumnTypes);
       for (std::size_t index = 0; index < assumable.size(); ++index) {
         if (!tried(offset, Filled::kAssumed, index)) continue;
         const std::uint64_t assumed = assumable[index];
