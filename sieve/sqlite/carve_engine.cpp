@@ -98,6 +98,7 @@ class Engine {
   FoundRows rows_;
   std::vector<std::uint8_t> body_;
   CarveResult result_;
+  CarvedRow out_;  // the row being written, reused so its lists and names keep their memory
 };
 
 void Engine::ForEachRegion(const HistoryRegionVisitor& visit, double from, double to) {
@@ -263,6 +264,7 @@ void Engine::Keep(const HistoryView& view, const FreeRegion& region, Candidate& 
   row.table = static_cast<std::uint32_t>(candidate.table);
   row.source = source;
   row.damaged = record.damaged;
+  row.reading = record.reading;
   row.firstLost = record.lostLeadingColumns > 0;
   rows_.Add(row);
 }
@@ -284,19 +286,20 @@ bool Engine::Emit(const FoundRow& row, const std::function<void(const CarvedRow&
   const TableShape& table = tables_[row.table];
   const RecordCarver carver(*view.file, table.shape);
   const std::uint8_t* cell = view.file->bytes.data() + row.cell;
-  auto record = carver.ReadAgain(cell, cell + row.limit, row.cell - view.file->PageOffset(row.page), row.damaged,
+  auto record = carver.ReadAgain(cell, cell + row.limit, row.cell - view.file->PageOffset(row.page), row.reading,
                                  row.endsAtLimit ? row.cell + row.limit : 0, row.cutAt != 0 ? row.cell + row.cutAt : 0);
   if (!record) return false;
   if (record->truncated) CompleteFromOverflow(view, *record, table.shape);
-  CarvedRow out;
+  CarvedRow& out = out_;
   out.table = table.name;
   out.source = row.source;
   out.page = view.olderVersion ? view.page : row.page;
   out.offset = record->fileOffset;
   out.frame = view.frame;
-  if (row.rowid >= 0) out.rowid = row.rowid;
+  out.rowid = row.rowid >= 0 ? std::optional<std::int64_t>(row.rowid) : std::nullopt;
   out.firstLost = row.firstLost;
-  out.values.reserve(record->values.size());
+  out.partial = false;
+  out.values.clear();
   for (const Value& value : record->values) {
     out.values.push_back(Own(value));
     out.partial |= value.truncated;

@@ -3,11 +3,12 @@
 // cell). Unallocated also covers pages that nothing in the file refers to.
 #pragma once
 
+#include <cstdint>
 #include <string_view>
 
 namespace sieve::sqlite {
 
-enum class CarveSource { Freelist, Freeblock, Unallocated, Overflow, Wal, Journal };
+enum class CarveSource : std::uint8_t { Freelist, Freeblock, Unallocated, Overflow, Wal, Journal };
 
 // "freelist", "freeblock", "unallocated", "overflow", "wal", "journal".
 std::string_view CarveSourceName(CarveSource source);

@@ -25,6 +25,7 @@ struct FoundRow {
   std::uint32_t nextSameKey = 0;  // the row found before with the same key, + 1; 0 for none
   std::uint32_t patches = 0;      // index of its value patches + 1; 0 for none
   CarveSource source = CarveSource::Freelist;
+  std::uint16_t reading = 0;      // CarvedRecord::reading: how a damaged cell was read
   bool damaged = false;           // read as a cell whose first bytes a freeblock header overwrote
   bool firstLost = false;
   bool endsAtLimit = false;       // a freed cell of a merged block, read to end exactly at `limit`

@@ -17,17 +17,21 @@
 
 namespace sieve::sqlite {
 
-std::vector<std::uint64_t> AssumableTypes(std::uint8_t kinds, bool rowidAlias) {
-  if (rowidAlias) return {0};
-  std::vector<std::uint64_t> types;
-  if (kinds & kNull) types.push_back(0);
+AssumableTypeList AssumableTypes(std::uint8_t kinds, bool rowidAlias) {
+  AssumableTypeList list;
+  const auto add = [&list](std::uint64_t type) { list.types[list.count++] = type; };
+  if (rowidAlias) {
+    add(0);
+    return list;
+  }
+  if (kinds & kNull) add(0);
   if (kinds & kInteger) {
     for (const std::uint64_t type : {8u, 1u, 2u, 3u, 4u, 5u, 6u}) {
-      if (type != 8 || !(kinds & kNull)) types.push_back(type);  // 8 and 0 both take no bytes
+      if (type != 8 || !(kinds & kNull)) add(type);  // 8 and 0 both take no bytes
     }
   }
-  if ((kinds & kReal) && !(kinds & kInteger)) types.push_back(7);  // same size as type 6
-  return types;
+  if ((kinds & kReal) && !(kinds & kInteger)) add(7);  // same size as type 6
+  return list;
 }
 
 bool OnlyTypeOfSize(std::uint8_t kinds, std::int64_t size) {
@@ -188,7 +192,8 @@ void RecordCarver::RebuildFrom(std::size_t column, std::size_t lostBytes, int va
   if (column >= columns) return;
   const std::uint8_t kinds = shape_.columns[column];
   const bool alias = static_cast<int>(column) == shape_.rowidAliasColumn;
-  for (const std::uint64_t type : AssumableTypes(kinds, alias)) {
+  const AssumableTypeList assumable = AssumableTypes(kinds, alias);
+  for (const std::uint64_t type : assumable.Span()) {
     types_[column] = type;
     const std::int64_t size = SerialTypeSize(type);
     const std::uint64_t sure = header.sure;

@@ -3,8 +3,10 @@
 // rowid of a table cell, the header length and, in short cells, the first serial types.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "sieve/sqlite/record_decoder.h"
@@ -13,7 +15,13 @@ namespace sieve::sqlite {
 
 // Serial types a lost column of `kinds` may have had, one per stored size: the sizes are all
 // that matter for finding the later values. Null and the integers 0 and 1 all take no bytes.
-std::vector<std::uint64_t> AssumableTypes(std::uint8_t kinds, bool rowidAlias);
+// Held in place: it is asked for at every offset a damaged cell is tried at.
+struct AssumableTypeList {
+  std::array<std::uint64_t, 8> types{};
+  std::size_t count = 0;
+  std::span<const std::uint64_t> Span() const { return {types.data(), count}; }
+};
+AssumableTypeList AssumableTypes(std::uint8_t kinds, bool rowidAlias);
 
 // Whether a value of `size` bytes in a column of `kinds` has one serial type only (so an
 // assumed type is the real one and the value may be reported).

@@ -114,6 +114,15 @@ constexpr std::size_t kFreeblockHeaderSize = 4;
 // header length (<= 2): the serial types start at most this far into the cell.
 constexpr std::size_t kMaxTypesOffset = 14;
 
+// Which reading of a damaged cell won, so that it can be made again alone: where its serial
+// types start (low four bits), how the lost header was filled in, and which assumed type.
+// Codes that collide only let more readings be tried again, which still picks the same one.
+enum class Filled : std::uint16_t { kRebuilt = 1, kAssumed, kShapeCount, kLengthByte };
+
+std::uint16_t ReadingCode(std::size_t typesOffset, Filled filled, std::size_t index) {
+  return static_cast<std::uint16_t>(typesOffset | static_cast<std::size_t>(filled) << 4 | index << 7);
+}
+
 }  // namespace
 
 
@@ -275,7 +284,7 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
                                                       const std::uint8_t* end,
                                                       std::size_t pageOffset,
                                                       DamageReport* report,
-                                                      const std::uint8_t* cellEnd) const {
+                                                      const std::uint8_t* cellEnd, std::uint16_t only) const {
   const std::size_t columns = shape_.columns.size();
   if (columns == 0 || end - cell < static_cast<std::ptrdiff_t>(kFreeblockHeaderSize + 1) ||
       !LooksLikeFreeblockHeader(cell, pageOffset, file_.header.usableSize)) {
@@ -290,6 +299,13 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
   std::optional<CarvedRecord> best;
   DamageReport bestReport;
   int bestScore = -1;
+  std::uint16_t reading = 0;  // the reading being tried
+  // Given `only`, the readings other than it are left untried: the one that won among all
+  // still wins among fewer, so the record is the same.
+  const auto tried = [&](std::size_t typesOffset, Filled filled, std::size_t index) {
+    reading = ReadingCode(typesOffset, filled, index);
+    return only == 0 || only == reading;
+  };
   const auto consider = [&](std::optional<CarvedRecord> candidate, bool verified) {
     if (!candidate || !DamagedValuesPlausible(*candidate, file_.header.encoding) ||
         !IntegersInShortestForm(candidate->serialTypes, candidate->values, file_.header.schemaFormat >= 4)) {
@@ -310,6 +326,7 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
     if (score > bestScore) {
       bestScore = score;
       best = std::move(candidate);
+      best->reading = reading;
       bestReport = {verified, tight};
     }
   };
@@ -319,16 +336,20 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
     const std::uint8_t* types = cell + offset;
     if (types >= limit) break;
     if (types < known) {
-      RebuildLostTypes(cell, cellEnd ? cellEnd : limit, offset,
-                       [&](std::optional<CarvedRecord> candidate) { consider(std::move(candidate), false); });
+      if (tried(offset, Filled::kRebuilt, 0)) {
+        RebuildLostTypes(cell, cellEnd ? cellEnd : limit, offset,
+                         [&](std::optional<CarvedRecord> candidate) { consider(std::move(candidate), false); });
+      }
       if (offset + 1 < kFreeblockHeaderSize) continue;
       // Payload length, rowid and header length took one byte each: the first serial type
       // was overwritten too.
       const auto column0 = static_cast<std::size_t>(0);
-      const std::vector<std::uint64_t> assumable =
-          shape_.firstColumnTypes.empty() ? AssumableTypes(shape_.columns[column0], shape_.rowidAliasColumn == 0)
-                                          : shape_.firstColumnTypes;
-      for (const std::uint64_t assumed : assumable) {
+      const AssumableTypeList ownTypes = AssumableTypes(shape_.columns[column0], shape_.rowidAliasColumn == 0);
+      const std::span<const std::uint64_t> assumable =
+          shape_.firstColumnTypes.empty() ? ownTypes.Span() : std::span<const std::uint64_t>(shape_.firstColumnTypes);
+      for (std::size_t index = 0; index < assumable.size(); ++index) {
+        if (!tried(offset, Filled::kAssumed, index)) continue;
+        const std::uint64_t assumed = assumable[index];
         Header header;
         header.lost = 1;
         types_[0] = assumed;
@@ -340,7 +361,7 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
     }
     // Header length lost (it sat just before the first known byte): take the shape's
     // column count.
-    if (types == known) {
+    if (types == known && tried(offset, Filled::kShapeCount, 0)) {
       Header header;
       if (ReadTypes(types, limit, 0, columns, header)) consider(Build(header, cell, types - 1, limit), false);
     }
@@ -359,6 +380,7 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
     for (std::size_t lengthBytes = 1; lengthBytes <= 2; ++lengthBytes) {
       const std::uint8_t* record = types - lengthBytes;
       if (record < known) break;
+      if (!tried(offset, Filled::kLengthByte, lengthBytes)) continue;
       const Varint h = ReadVarint(record, limit);
       if (h.length != lengthBytes || h.value <= lengthBytes ||
           h.value > static_cast<std::uint64_t>(limit - record)) {
@@ -377,10 +399,11 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
 }
 
 std::optional<CarvedRecord> RecordCarver::ReadAgain(const std::uint8_t* cell, const std::uint8_t* end,
-                                                    std::size_t pageOffset, bool damaged, std::size_t boundEnd,
-                                                    std::size_t cutAt) const {
+                                                    std::size_t pageOffset, std::uint16_t damagedReading,
+                                                    std::size_t boundEnd, std::size_t cutAt) const {
   const std::uint8_t* cellEnd = boundEnd == 0 ? nullptr : file_.bytes.data() + boundEnd;
-  auto record = damaged ? DamagedCell(cell, end, pageOffset, nullptr, cellEnd) : IntactCell(cell, end);
+  auto record = damagedReading != 0 ? DamagedCell(cell, end, pageOffset, nullptr, cellEnd, damagedReading)
+                                    : IntactCell(cell, end);
   if (record && cutAt != 0) {
     if (!CutOverwrittenTail(*record, cutAt, file_.bytes, file_.header.encoding, shape_.rowidAliasColumn)) {
       return std::nullopt;
@@ -435,16 +458,18 @@ void AddAdjacency(std::vector<Candidate>& candidates, std::size_t regionBegin, s
 // end). Going backwards, a cell found this way is the next record of the one before it.
 constexpr int kNextRecordsTried = 4;
 
+// `headers`: the region's offsets that look like a freeblock header, in increasing order (the
+// forward search found them already; only they can start a freed cell).
 void AddMergedBlockCells(const RecordCarver& carver, const PagedFile& file, const std::uint8_t* begin,
                          const std::uint8_t* end, std::size_t pageStart, const std::vector<Candidate>& candidates,
+                         const std::vector<std::size_t>& headers,
                          const std::function<void(std::optional<CarvedRecord>, int)>& add) {
   std::vector<std::size_t> starts;
   starts.reserve(candidates.size() + 1);
   for (const Candidate& c : candidates) starts.push_back(c.begin);
   starts.push_back(static_cast<std::size_t>(end - file.bytes.data()));
-  for (const std::uint8_t* p = begin; end - p > static_cast<std::ptrdiff_t>(kFreeblockHeaderSize); ++p) {
-    const auto at = static_cast<std::size_t>(p - file.bytes.data());
-    if (carver.MayStartFreedCell(p, end, at - pageStart)) starts.push_back(at);
+  for (const std::size_t at : headers) {
+    if (carver.MayStartFreedCell(file.bytes.data() + at, end, at - pageStart)) starts.push_back(at);
   }
   // A freed cell whose body a later cell took keeps only its header: four bytes that end a
   // record before them too.
@@ -458,10 +483,9 @@ void AddMergedBlockCells(const RecordCarver& carver, const PagedFile& file, cons
   }
   std::sort(starts.begin(), starts.end());
   starts.erase(std::unique(starts.begin(), starts.end()), starts.end());
-  for (std::ptrdiff_t back = end - begin - static_cast<std::ptrdiff_t>(kFreeblockHeaderSize + 1); back >= 0; --back) {
-    const std::uint8_t* p = begin + back;
-    const auto at = static_cast<std::size_t>(p - file.bytes.data());
-    if (!LooksLikeFreeblockHeader(p, at - pageStart, file.header.usableSize)) continue;
+  for (auto header = headers.rbegin(); header != headers.rend(); ++header) {
+    const std::size_t at = *header;
+    const std::uint8_t* p = file.bytes.data() + at;
     bool found = false;
     auto next = std::upper_bound(starts.begin(), starts.end(), at + kFreeblockHeaderSize);
     for (int tried = 0; next != starts.end() && tried < kNextRecordsTried; ++next, ++tried) {
@@ -527,6 +551,7 @@ std::vector<CarvedRecord> RecordCarver::Carve(
   };
   const std::size_t maxHeader = 2 + 9 * shape_.columns.size();
   const OffsetPrefilter prefilter(minColumns_, maxHeader, shape_.indexCell, file_.header.usableSize);
+  std::vector<std::size_t> headers;  // offsets that look like a freeblock header, increasing
   for (const std::uint8_t* p = begin; end - p >= 3; ++p) {
     if (end - p >= static_cast<std::ptrdiff_t>(OffsetPrefilter::kWideReach) && prefilter.RefusesSixteen(p)) {
       p += 15;
@@ -537,6 +562,7 @@ std::vector<CarvedRecord> RecordCarver::Carve(
     if (MayStartIntactCell(p, end, minColumns_, maxHeader, shape_.indexCell)) add(IntactCell(p, end), kIntactWeight);
     if (end - p > 4 && LooksLikeFreeblockHeader(p, static_cast<std::size_t>(p - file_.bytes.data()) - pageStart,
                                                  file_.header.usableSize)) {
+      headers.push_back(static_cast<std::size_t>(p - file_.bytes.data()));
       DamageReport report;
       auto damaged = DamagedCell(p, end, static_cast<std::size_t>(p - file_.bytes.data()) - pageStart, &report);
       if (damaged) {
@@ -545,7 +571,7 @@ std::vector<CarvedRecord> RecordCarver::Carve(
       }
     }
   }
-  AddMergedBlockCells(*this, file_, begin, end, pageStart, candidates, add);
+  AddMergedBlockCells(*this, file_, begin, end, pageStart, candidates, headers, add);
   AddAdjacency(candidates, region.fileOffset, region.fileOffset + region.length);
   const std::vector<std::size_t> chosen = ChooseNonOverlapping(candidates);
   std::vector<CellSpan> spans;

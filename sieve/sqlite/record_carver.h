@@ -41,16 +41,19 @@ class RecordCarver {
   // cell's offset within its page, used to check the header's next pointer. Lost serial types
   // of fixed-size kinds are assumed; a lost text or blob length is what the cell's size
   // leaves, the size being its block's. With `cellEnd`, only readings that end there are
-  // taken: the cell shared a merged block and ends where the next record starts.
+  // taken: the cell shared a merged block and ends where the next record starts. With `only`
+  // (a CarvedRecord::reading this gave), that reading alone is tried.
   std::optional<CarvedRecord> DamagedCell(const std::uint8_t* cell, const std::uint8_t* end,
                                           std::size_t pageOffset, DamageReport* report = nullptr,
-                                          const std::uint8_t* cellEnd = nullptr) const;
+                                          const std::uint8_t* cellEnd = nullptr, std::uint16_t only = 0) const;
 
-  // A record Carve found, read again from its cell the way it was found: intact or damaged,
+  // A record Carve found, read again from its cell the way it was found: intact
+  // (`damagedReading` 0) or damaged (its CarvedRecord::reading),
   // bound to end where it ended (`boundEnd`, a file offset or 0) and cut where a later cell
   // starts (`cutAt`, a file offset or 0). `end` bounds the reading as the region did.
   std::optional<CarvedRecord> ReadAgain(const std::uint8_t* cell, const std::uint8_t* end, std::size_t pageOffset,
-                                        bool damaged, std::size_t boundEnd, std::size_t cutAt) const;
+                                        std::uint16_t damagedReading, std::size_t boundEnd,
+                                        std::size_t cutAt) const;
 
  private:
   struct Header {

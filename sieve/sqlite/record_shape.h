@@ -53,6 +53,7 @@ struct CarvedRecord {
   std::vector<Value> values;
   int lostLeadingColumns = 0;  // leading serial types that were overwritten and had to be assumed
   bool damaged = false;        // read as a cell whose first bytes a freeblock header overwrote
+  std::uint16_t reading = 0;   // for a damaged cell: which of its readings won, to make it again alone
   // The payload continued on overflow pages; values are cut at the end of the part kept on the
   // page (texts and blobs shortened, numbers past it Null), each marked truncated.
   bool truncated = false;

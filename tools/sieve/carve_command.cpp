@@ -153,15 +153,26 @@ int CarveFiles(const DatabaseFiles& files, const Options& options) {
   std::map<std::string, TableRows> tables;
   JsonWriter line;
   bool interrupted = false;
+  // Rows of one table and source mostly come together: the count last found is kept, not
+  // looked up again by name for each of millions of rows.
+  std::uint64_t* count = nullptr;
+  std::string countTable;
+  sqlite::CarveSource countSource{};
   const auto emit = [&](const CarvedRow& row) {
     // Rows come once the whole history is read; Ctrl-C while they are written ends the output too.
     interrupted = interrupted || Interrupted();
     if (interrupted) return;
-    ++counts[row.table][std::string(sqlite::CarveSourceName(row.source))];
+    if (count == nullptr || row.source != countSource || row.table != countTable) {
+      count = &counts[row.table][std::string(sqlite::CarveSourceName(row.source))];
+      countTable = row.table;
+      countSource = row.source;
+    }
+    ++*count;
     if (json) {
       line.Clear();
       WriteCarvedRow(line, row);
-      WriteOut(line.Text() + "\n");
+      WriteOut(line.Text());
+      WriteOut("\n");
       return;
     }
     TableRows& table = tables[row.table];

@@ -515,7 +515,7 @@ TEST(Carving, OverwrittenTail) {
     ASSERT_TRUE(record) << c.name;
     ASSERT_EQ(record->values[3].bytes, "note");
     EXPECT_EQ(CutOverwrittenTail(*record, c.cut, file.bytes, TextEncoding::kUtf8, -1), c.kept) << c.name;
-    const auto again = RecordCarver(file, shape).ReadAgain(page.data(), page.data() + page.size(), 0, false, 0, c.cut);
+    const auto again = RecordCarver(file, shape).ReadAgain(page.data(), page.data() + page.size(), 0, 0, 0, c.cut);
     EXPECT_EQ(again.has_value(), c.kept) << c.name;
     if (!c.kept) continue;
     EXPECT_EQ(record->values[0].bytes, c.label) << c.name;
@@ -573,7 +573,7 @@ TEST(Carving, MergedBlockCellsEndAtTheNextRecord) {
       texts.push_back(B(record.values[0].bytes));
       // Read again at output, the cell is bound to end where it was found to.
       const auto again = carver.ReadAgain(page.data() + record.fileOffset, page.data() + at + block.size(),
-                                          record.fileOffset, record.damaged, record.boundEnd, record.cutAt);
+                                          record.fileOffset, record.reading, record.boundEnd, record.cutAt);
       EXPECT_TRUE(again && again->values[0].bytes == record.values[0].bytes) << c.name;
     }
     EXPECT_EQ(texts, c.texts) << c.name;
