@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <future>
 #include <memory>
 #include <span>
 
@@ -74,6 +75,7 @@ class Engine {
   void CarveRegion(const HistoryView& view, const FreeRegion& region, bool wholeCell, std::size_t firstTable,
                    std::size_t lastTable);
   void CarveRegions(std::vector<PendingRegion>& pending);
+  void KeepSearched();
   HistoryView ViewAgain(HistoryView view, PagedFile& one) const;
   std::vector<Candidate> FindInRegion(const HistoryView& view, const FreeRegion& region, bool wholeCell,
                                       std::size_t firstTable, std::size_t lastTable) const;
@@ -95,7 +97,9 @@ class Engine {
   PageMap map_;
   std::vector<TableShape> tables_;
   LiveRows live_;
+  std::future<LiveRows> liveBuilt_;  // live_ while it is still being built
   FoundRows rows_;
+  std::vector<PendingRegion> searched_;  // the batch searched last, what it found not yet kept
   std::vector<std::uint8_t> body_;
   CarveResult result_;
   CarvedRow out_;  // the row being written, reused so its lists and names keep their memory
@@ -113,18 +117,29 @@ void Engine::CarveRegion(const HistoryView& view, const FreeRegion& region, bool
   for (Candidate& candidate : FindInRegion(view, region, wholeCell, firstTable, lastTable)) Keep(view, region, candidate);
 }
 
+// Searches a batch on the helpers while this thread keeps what the batch before it found:
+// Keep only reads what the search reads (the main pass adds no table), and keeping batch
+// after batch in the walk's order gives the same rows as keeping one region after another.
 void Engine::CarveRegions(std::vector<PendingRegion>& pending) {
-  ParallelFor(pending.size(), [&](std::size_t i) {
-    PendingRegion& at = pending[i];
-    PagedFile one;
-    at.found = FindInRegion(ViewAgain(at.view, one), at.region, at.wholeCell, 1, tables_.size());
-  });
-  for (PendingRegion& at : pending) {
+  const std::size_t tables = tables_.size();
+  ParallelFor(
+      pending.size(),
+      [&](std::size_t i) {
+        PendingRegion& at = pending[i];
+        PagedFile one;
+        at.found = FindInRegion(ViewAgain(at.view, one), at.region, at.wholeCell, 1, tables);
+      },
+      [&] { KeepSearched(); });
+  std::swap(searched_, pending);
+}
+
+void Engine::KeepSearched() {
+  for (PendingRegion& at : searched_) {
     PagedFile one;
     const HistoryView view = ViewAgain(at.view, one);
     for (Candidate& candidate : at.found) Keep(view, at.region, candidate);
   }
-  pending.clear();
+  searched_.clear();
 }
 
 // An older version's one-page file lived only while the walk visited it.
@@ -210,6 +225,7 @@ void Engine::Keep(const HistoryView& view, const FreeRegion& region, Candidate& 
   const int alias = tables_[candidate.table].shape.rowidAliasColumn;
   CarveSource source = view.source;
   if (record.truncated && CompleteFromOverflow(view, record, tables_[candidate.table].shape)) source = CarveSource::Overflow;
+  if (liveBuilt_.valid()) live_ = liveBuilt_.get();
   if (!options_.includeLive && live_.IsLive(candidate.table, record, alias)) {
     ++result_.liveCopiesSkipped;
     return;
@@ -330,7 +346,10 @@ CarveResult Engine::Run(const std::function<void(const CarvedRow&)>& emit) {
   }
   map_ = PageMap::Build(file_, roots);
   tables_ = SchemaTableShapes(schema);
-  live_ = LiveRows::Build(file_, tables_);
+  // The live rows are first asked for when a record is kept, mostly once the main pass
+  // keeps its first batch: they are read on a thread of their own meanwhile, over the
+  // tables the schema names (a dropped table has no live rows).
+  liveBuilt_ = std::async(std::launch::async, [this, tables = tables_] { return LiveRows::Build(file_, tables); });
 
   // Schema records first: a dropped table's CREATE TABLE gives the shape its rows are carved with.
   ForEachRegion([&](const HistoryView& view, const FreeRegion& region, bool cell) { CarveRegion(view, region, cell, 0, 1); },
@@ -347,6 +366,7 @@ CarveResult Engine::Run(const std::function<void(const CarvedRow&)>& emit) {
       },
       0.1, 1.0);
   CarveRegions(pending);
+  KeepSearched();
   if (stopped_) {
     result_.status = CarveStatus::kStopped;
     result_.error = "stopped";

@@ -12,10 +12,15 @@
 
 namespace sieve::sqlite {
 
-inline void ParallelFor(std::size_t count, const std::function<void(std::size_t)>& work) {
+// With `alongside`, the calling thread first runs it while at least one helper starts on the
+// items, then joins them: serial work on the previous batch's results (merging them, writing
+// them out) overlaps the search of the next batch.
+inline void ParallelFor(std::size_t count, const std::function<void(std::size_t)>& work,
+                        const std::function<void()>& alongside = {}) {
   constexpr std::size_t kStep = 16;
   const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
-  const std::size_t threads = std::min<std::size_t>({cores, 8, (count + kStep - 1) / kStep});
+  std::size_t threads = std::min<std::size_t>({cores, 8, (count + kStep - 1) / kStep});
+  if (alongside && count > 0) threads = std::max<std::size_t>(threads, 2);
   std::atomic<std::size_t> next{0};
   const auto run = [&] {
     for (std::size_t from; (from = next.fetch_add(kStep)) < count;) {
@@ -24,6 +29,7 @@ inline void ParallelFor(std::size_t count, const std::function<void(std::size_t)
   };
   std::vector<std::thread> helpers;
   for (std::size_t t = 1; t < threads; ++t) helpers.emplace_back(run);
+  if (alongside) alongside();
   run();
   for (std::thread& helper : helpers) helper.join();
 }
