@@ -204,17 +204,26 @@ bool RecordCarver::DecodeBody(const Header& header, const std::uint8_t* localEnd
   return saysSomething;
 }
 
+std::uint64_t RecordCarver::CellLength(const Header& header, const std::uint8_t* cellStart,
+                                       const std::uint8_t* recordStart, const std::uint8_t* limit) const {
+  const auto headerLength = static_cast<std::uint64_t>(header.typesEnd - recordStart);
+  const std::uint64_t payload = headerLength + header.bodySize;
+  const std::uint32_t local = LocalPayloadSize(payload, file_.header.usableSize, !shape_.indexCell);
+  if (local < headerLength) return 0;
+  const std::uint64_t cellLength =
+      static_cast<std::uint64_t>(recordStart - cellStart) + local + (local < payload ? 4 : 0);
+  return cellLength > static_cast<std::uint64_t>(limit - cellStart) ? 0 : cellLength;
+}
+
 std::optional<CarvedRecord> RecordCarver::Build(const Header& header, const std::uint8_t* cellStart,
                                                 const std::uint8_t* recordStart,
                                                 const std::uint8_t* limit) const {
+  const std::uint64_t cellLength = CellLength(header, cellStart, recordStart, limit);
+  if (cellLength == 0) return std::nullopt;
   const auto headerLength = static_cast<std::uint64_t>(header.typesEnd - recordStart);
   const std::uint64_t payload = headerLength + header.bodySize;
   const std::uint32_t local = LocalPayloadSize(payload, file_.header.usableSize, !shape_.indexCell);
   const bool overflow = local < payload;
-  if (local < headerLength) return std::nullopt;
-  const std::uint64_t cellLength =
-      static_cast<std::uint64_t>(recordStart - cellStart) + local + (overflow ? 4 : 0);
-  if (cellLength > static_cast<std::uint64_t>(limit - cellStart)) return std::nullopt;
   if (!DecodeBody(header, recordStart + local, overflow)) return std::nullopt;
 
   CarvedRecord record;
@@ -306,6 +315,10 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
     reading = ReadingCode(typesOffset, filled, index);
     return only == 0 || only == reading;
   };
+  const auto score = [&](std::size_t length, bool verified, int lost) {
+    const std::size_t slack = cellEnd ? 0 : static_cast<std::size_t>(limit - cell) - length;
+    return (slack == 0 ? 8 : slack < 4 ? 6 : 0) + (verified ? 4 : 0) + (lost == 0 ? 1 : 0);
+  };
   const auto consider = [&](std::optional<CarvedRecord> candidate, bool verified) {
     if (!candidate || !DamagedValuesPlausible(*candidate, file_.header.encoding) ||
         !IntegersInShortestForm(candidate->serialTypes, candidate->values, file_.header.schemaFormat >= 4)) {
@@ -318,17 +331,28 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
     const bool tight = slack < 4;
     if (!verified && !tight && !SaysEnoughUnchecked(*candidate, shape_)) return;
     if (!tight && LostTypeGuessed(*candidate, shape_)) return;
-    int score = (slack == 0 ? 8 : tight ? 6 : 0) + (verified ? 4 : 0) + (candidate->lostLeadingColumns == 0 ? 1 : 0);
+    int points = score(candidate->length, verified, candidate->lostLeadingColumns);
     // Values read from a wrong offset mostly make broken UTF-8 of the texts; checking them
     // is the dearest part, left out when it could not change the choice.
-    if (score + 2 <= bestScore) return;
-    if (TextsValid(candidate->values, utf8)) score += 2;
-    if (score > bestScore) {
-      bestScore = score;
+    if (points + 2 <= bestScore) return;
+    if (TextsValid(candidate->values, utf8)) points += 2;
+    if (points > bestScore) {
+      bestScore = points;
       best = std::move(candidate);
       best->reading = reading;
       bestReport = {verified, tight};
     }
+  };
+
+  // A reading's length is known from its serial types: one that cannot end where the cell
+  // must, or cannot score above the best so far, is not decoded (consider would refuse it).
+  const auto build = [&](const Header& header, const std::uint8_t* recordStart, bool verified) {
+    const std::uint64_t length = CellLength(header, cell, recordStart, limit);
+    if (length == 0 || (cellEnd && length != static_cast<std::uint64_t>(cellEnd - cell)) ||
+        score(static_cast<std::size_t>(length), verified, header.lost) + 2 <= bestScore) {
+      return;
+    }
+    consider(Build(header, cell, recordStart, limit), verified);
   };
 
   // An index cell has no rowid: its serial types may start two bytes in.
@@ -355,7 +379,7 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
         types_[0] = assumed;
         header.bodySize = static_cast<std::uint64_t>(SerialTypeSize(assumed));
         if (!ReadTypes(known, limit, 1, columns - 1, header)) continue;
-        consider(Build(header, cell, types - 1, limit), false);
+        build(header, types - 1, false);
       }
       continue;
     }
@@ -363,7 +387,7 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
     // column count.
     if (types == known && tried(offset, Filled::kShapeCount, 0)) {
       Header header;
-      if (ReadTypes(types, limit, 0, columns, header)) consider(Build(header, cell, types - 1, limit), false);
+      if (ReadTypes(types, limit, 0, columns, header)) build(header, types - 1, false);
     }
     // A wide table's header length takes two bytes, the first of them lost: the serial
     // types of every column must give a length whose low seven bits are the second byte.
@@ -372,7 +396,7 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
       if (ReadTypes(types, limit, 0, columns, header)) {
         const auto length = static_cast<std::uint64_t>(header.typesEnd - (types - 2));
         if (length >= 0x80 && length < 0x4000 && (length & 0x7f) == *known) {
-          consider(Build(header, cell, types - 2, limit), false);
+          build(header, types - 2, false);
         }
       }
     }
@@ -387,7 +411,7 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
         continue;
       }
       Header header;
-      if (ReadTypesUntil(types, record + h.value, 0, header)) consider(Build(header, cell, record, limit), true);
+      if (ReadTypesUntil(types, record + h.value, 0, header)) build(header, record, true);
     }
   }
   if (best) {

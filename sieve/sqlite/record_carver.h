@@ -69,6 +69,9 @@ class RecordCarver {
   bool ReadTypesUntil(const std::uint8_t* p, const std::uint8_t* headerEnd, std::size_t firstColumn,
                       Header& header) const;
   bool DecodeBody(const Header& header, const std::uint8_t* localEnd, bool overflow) const;
+  // The length of the cell the serial types make, 0 if they cannot fit before `limit`.
+  std::uint64_t CellLength(const Header& header, const std::uint8_t* cellStart, const std::uint8_t* recordStart,
+                           const std::uint8_t* limit) const;
   std::optional<CarvedRecord> Build(const Header& header, const std::uint8_t* cellStart,
                                     const std::uint8_t* recordStart, const std::uint8_t* limit) const;
   // Readings of a freed cell whose lost serial types (those in the cell's bytes [typesAt, 4))
