@@ -139,8 +139,11 @@ RecordCarver::RecordCarver(const PagedFile& file, const RecordShape& shape)
 bool RecordCarver::AcceptType(std::size_t column, std::uint64_t serialType) const {
   if (column >= shape_.columns.size()) return false;
   if (static_cast<int>(column) == shape_.rowidAliasColumn) return serialType == 0;
-  const auto kind = SerialTypeKind(serialType);
-  if (!kind || !(shape_.columns[column] & KindBit(*kind))) return false;
+  // The kind's bit straight from the type: this runs for every serial type tried.
+  static constexpr std::uint8_t kFixedKinds[12] = {kNull,    kInteger, kInteger, kInteger, kInteger, kInteger,
+                                                   kInteger, kReal,    kInteger, kInteger, 0,        0};
+  const std::uint8_t kind = serialType < 12 ? kFixedKinds[serialType] : std::uint8_t{(serialType & 1) ? kText : kBlob};
+  if (!(shape_.columns[column] & kind)) return false;
   if (column < shape_.maxBytes.size() && shape_.maxBytes[column] != 0 &&
       SerialTypeSize(serialType) > shape_.maxBytes[column]) {
     return false;
