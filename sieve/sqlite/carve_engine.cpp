@@ -72,9 +72,7 @@ class Engine {
     bool wholeCell = false;
     std::vector<Candidate> found;
   };
-  void CarveRegion(const HistoryView& view, const FreeRegion& region, bool wholeCell, std::size_t firstTable,
-                   std::size_t lastTable);
-  void CarveRegions(std::vector<PendingRegion>& pending);
+  void CarveRegions(std::vector<PendingRegion>& pending, bool schemaPass);
   void KeepSearched();
   HistoryView ViewAgain(HistoryView view, PagedFile& one) const;
   std::vector<Candidate> FindInRegion(const HistoryView& view, const FreeRegion& region, bool wholeCell,
@@ -113,25 +111,25 @@ void Engine::ForEachRegion(const HistoryRegionVisitor& visit, double from, doubl
   stopped_ = stopped_ || walk.stopped;
 }
 
-void Engine::CarveRegion(const HistoryView& view, const FreeRegion& region, bool wholeCell, std::size_t firstTable,
-                         std::size_t lastTable) {
-  for (Candidate& candidate : FindInRegion(view, region, wholeCell, firstTable, lastTable)) Keep(view, region, candidate);
-}
-
 // Searches a batch on the helpers while this thread keeps what the batch before it found:
-// Keep only reads what the search reads (the main pass adds no table), and keeping batch
-// after batch in the walk's order gives the same rows as keeping one region after another.
-void Engine::CarveRegions(std::vector<PendingRegion>& pending) {
-  const std::size_t tables = tables_.size();
-  ParallelFor(
-      pending.size(),
-      [&](std::size_t i) {
-        PendingRegion& at = pending[i];
-        PagedFile one;
-        at.found = FindInRegion(ViewAgain(at.view, one), at.region, at.wholeCell, 1, tables);
-      },
-      [&] { KeepSearched(); });
+// in the main pass Keep only reads what the search reads, and keeping batch after batch in
+// the walk's order gives the same rows as keeping one region after another. A schema record
+// kept may add a dropped table's shape, so the schema pass keeps each batch before the next.
+void Engine::CarveRegions(std::vector<PendingRegion>& pending, bool schemaPass) {
+  const std::size_t first = schemaPass ? 0 : 1;
+  const std::size_t last = schemaPass ? 1 : tables_.size();
+  const auto search = [&](std::size_t i) {
+    PendingRegion& at = pending[i];
+    PagedFile one;
+    at.found = FindInRegion(ViewAgain(at.view, one), at.region, at.wholeCell, first, last);
+  };
+  if (schemaPass) {
+    ParallelFor(pending.size(), search);
+  } else {
+    ParallelFor(pending.size(), search, [&] { KeepSearched(); });
+  }
   std::swap(searched_, pending);
+  if (schemaPass) KeepSearched();
 }
 
 void Engine::KeepSearched() {
@@ -387,22 +385,22 @@ CarveResult Engine::Run(const std::function<void(const CarvedRow&)>& emit) {
   // tables the schema names (a dropped table has no live rows).
   liveBuilt_ = std::async(std::launch::async, [this, tables = tables_] { return LiveRows::Build(file_, tables); });
 
-  // Schema records first: a dropped table's CREATE TABLE gives the shape its rows are carved with.
-  ForEachRegion([&](const HistoryView& view, const FreeRegion& region, bool cell) { CarveRegion(view, region, cell, 0, 1); },
-                0.0, 0.1);
-  result_.pagesRead = 0;
-  // Every table's records: regions are searched in batches on all cores, and what they hold
-  // is kept in the walk's order, so the result is the same as one region after another.
+  // Schema records first: a dropped table's CREATE TABLE gives the shape its rows are carved
+  // with. Then every table's records. Regions are searched in batches on all cores, and what
+  // they hold is kept in the walk's order, so the result is the same as one region after another.
   constexpr std::size_t kBatch = 4096;
   std::vector<PendingRegion> pending;
-  ForEachRegion(
-      [&](const HistoryView& view, const FreeRegion& region, bool cell) {
-        pending.push_back({view, region, cell, {}});
-        if (pending.size() == kBatch) CarveRegions(pending);
-      },
-      0.1, 1.0);
-  CarveRegions(pending);
-  KeepSearched();
+  for (const bool schemaPass : {true, false}) {
+    if (!schemaPass) result_.pagesRead = 0;
+    ForEachRegion(
+        [&](const HistoryView& view, const FreeRegion& region, bool cell) {
+          pending.push_back({view, region, cell, {}});
+          if (pending.size() == kBatch) CarveRegions(pending, schemaPass);
+        },
+        schemaPass ? 0.0 : 0.1, schemaPass ? 0.1 : 1.0);
+    CarveRegions(pending, schemaPass);
+    KeepSearched();
+  }
   if (stopped_) {
     result_.status = CarveStatus::kStopped;
     result_.error = "stopped";
