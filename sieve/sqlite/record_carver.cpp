@@ -221,25 +221,37 @@ std::uint64_t RecordCarver::CellLength(const Header& header, const std::uint8_t*
 std::optional<CarvedRecord> RecordCarver::Build(const Header& header, const std::uint8_t* cellStart,
                                                 const std::uint8_t* recordStart,
                                                 const std::uint8_t* limit) const {
+  CarvedRecord record;
+  if (!BuildInto(header, cellStart, recordStart, limit, record)) return std::nullopt;
+  return record;
+}
+
+bool RecordCarver::BuildInto(const Header& header, const std::uint8_t* cellStart, const std::uint8_t* recordStart,
+                             const std::uint8_t* limit, CarvedRecord& record) const {
   const std::uint64_t cellLength = CellLength(header, cellStart, recordStart, limit);
-  if (cellLength == 0) return std::nullopt;
+  if (cellLength == 0) return false;
   const auto headerLength = static_cast<std::uint64_t>(header.typesEnd - recordStart);
   const std::uint64_t payload = headerLength + header.bodySize;
   const std::uint32_t local = LocalPayloadSize(payload, file_.header.usableSize, !shape_.indexCell);
   const bool overflow = local < payload;
-  if (!DecodeBody(header, recordStart + local, overflow)) return std::nullopt;
+  if (!DecodeBody(header, recordStart + local, overflow)) return false;
 
-  CarvedRecord record;
+  // The record starts afresh but keeps its lists' memory.
+  std::vector<Value> values = std::move(record.values);
+  std::vector<std::uint64_t> serialTypes = std::move(record.serialTypes);
+  record = CarvedRecord{};
+  record.values = std::move(values);
+  record.serialTypes = std::move(serialTypes);
   record.fileOffset = static_cast<std::size_t>(cellStart - file_.bytes.data());
   record.length = static_cast<std::size_t>(cellLength);
   record.lostLeadingColumns = header.lost;
   record.truncated = overflow;
-  record.values = values_;
+  record.values.assign(values_.begin(), values_.end());
   record.serialTypes.assign(types_.begin(), types_.begin() + static_cast<std::ptrdiff_t>(header.count));
   record.bodyOffset = static_cast<std::size_t>(header.typesEnd - file_.bytes.data());
   record.localBodyBytes = static_cast<std::size_t>(recordStart + local - header.typesEnd);
   record.bodySize = header.bodySize;
-  return record;
+  return true;
 }
 
 std::optional<CarvedRecord> RecordCarver::IntactCell(const std::uint8_t* cell,
@@ -322,7 +334,10 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
     const std::size_t slack = cellEnd ? 0 : static_cast<std::size_t>(limit - cell) - length;
     return (slack == 0 ? 8 : slack < 4 ? 6 : 0) + (verified ? 4 : 0) + (lost == 0 ? 1 : 0);
   };
-  const auto consider = [&](std::optional<CarvedRecord> candidate, bool verified) {
+  // The reading being tried and the best so far trade places when it wins, so neither gives
+  // up its lists' memory for the next reading.
+  CarvedRecord trial;
+  const auto consider = [&](CarvedRecord* candidate, bool verified) {
     if (!candidate || !DamagedValuesPlausible(*candidate, file_.header.encoding) ||
         !IntegersInShortestForm(candidate->serialTypes, candidate->values, file_.header.schemaFormat >= 4)) {
       return;
@@ -341,7 +356,8 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
     if (TextsValid(candidate->values, utf8)) points += 2;
     if (points > bestScore) {
       bestScore = points;
-      best = std::move(candidate);
+      if (!best) best.emplace();
+      std::swap(*best, *candidate);
       best->reading = reading;
       bestReport = {verified, tight};
     }
@@ -355,7 +371,7 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
         score(static_cast<std::size_t>(length), verified, header.lost) + 2 <= bestScore) {
       return;
     }
-    consider(Build(header, cell, recordStart, limit), verified);
+    if (BuildInto(header, cell, recordStart, limit, trial)) consider(&trial, verified);
   };
 
   // An index cell has no rowid: its serial types may start two bytes in.
@@ -365,7 +381,7 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
     if (types < known) {
       if (tried(offset, Filled::kRebuilt, 0)) {
         RebuildLostTypes(cell, cellEnd ? cellEnd : limit, offset,
-                         [&](std::optional<CarvedRecord> candidate) { consider(std::move(candidate), false); });
+                         [&](std::optional<CarvedRecord> candidate) { consider(candidate ? &*candidate : nullptr, false); });
       }
       if (offset + 1 < kFreeblockHeaderSize) continue;
       // Payload length, rowid and header length took one byte each: the first serial type
@@ -374,14 +390,18 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
       const AssumableTypeList ownTypes = AssumableTypes(shape_.columns[column0], shape_.rowidAliasColumn == 0);
       const std::span<const std::uint64_t> assumable =
           shape_.firstColumnTypes.empty() ? ownTypes.Span() : std::span<const std::uint64_t>(shape_.firstColumnTypes);
+      // The serial types after the lost one are the same whichever type is assumed: read once.
+      Header rest;
+      rest.lost = 1;
+      int restRead = -1;  // not yet, then 0 or 1
       for (std::size_t index = 0; index < assumable.size(); ++index) {
         if (!tried(offset, Filled::kAssumed, index)) continue;
+        if (restRead < 0) restRead = ReadTypes(known, limit, 1, columns - 1, rest) ? 1 : 0;
+        if (restRead == 0) break;
         const std::uint64_t assumed = assumable[index];
-        Header header;
-        header.lost = 1;
+        Header header = rest;
         types_[0] = assumed;
-        header.bodySize = static_cast<std::uint64_t>(SerialTypeSize(assumed));
-        if (!ReadTypes(known, limit, 1, columns - 1, header)) continue;
+        header.bodySize += static_cast<std::uint64_t>(SerialTypeSize(assumed));
         build(header, types - 1, false);
       }
       continue;

@@ -72,6 +72,9 @@ class RecordCarver {
   // The length of the cell the serial types make, 0 if they cannot fit before `limit`.
   std::uint64_t CellLength(const Header& header, const std::uint8_t* cellStart, const std::uint8_t* recordStart,
                            const std::uint8_t* limit) const;
+  // Build into `record`, whose lists keep their memory; false where Build gives nothing.
+  bool BuildInto(const Header& header, const std::uint8_t* cellStart, const std::uint8_t* recordStart,
+                 const std::uint8_t* limit, CarvedRecord& record) const;
   std::optional<CarvedRecord> Build(const Header& header, const std::uint8_t* cellStart,
                                     const std::uint8_t* recordStart, const std::uint8_t* limit) const;
   // Readings of a freed cell whose lost serial types (those in the cell's bytes [typesAt, 4))
