@@ -180,13 +180,15 @@ JsonWriter& JsonWriter::String(std::string_view text) {
 
 JsonWriter& JsonWriter::Int(std::int64_t value) {
   BeforeValue();
-  out_ += std::to_string(value);
+  char buffer[24];
+  out_.append(buffer, std::to_chars(buffer, buffer + sizeof buffer, value).ptr);
   return *this;
 }
 
 JsonWriter& JsonWriter::Uint(std::uint64_t value) {
   BeforeValue();
-  out_ += std::to_string(value);
+  char buffer[24];
+  out_.append(buffer, std::to_chars(buffer, buffer + sizeof buffer, value).ptr);
   return *this;
 }
 
@@ -210,6 +212,10 @@ JsonWriter& JsonWriter::Null() {
   BeforeValue();
   out_ += "null";
   return *this;
+}
+
+void JsonWriter::NewLine() {
+  if (hasMembers_.empty()) out_ += '\n';
 }
 
 void JsonWriter::Clear() {
