@@ -162,23 +162,29 @@ std::vector<Candidate> Engine::FindInRegion(const HistoryView& view, const FreeR
                                           file_.header.encoding))) {
     return found;
   }
-  for (std::size_t t = firstTable; t < lastTable; ++t) {
-    const RecordCarver carver(*view.file, tables_[t].shape);
-    const bool schema = t == 0;
-    const auto admit = [&](const CarvedRecord& record) {
-      return !schema || (!record.values.empty() && IsSchemaType(record.values[0]));
-    };
-    if (wholeCell) {
-      // A cell the page itself names is read where it starts, not searched for.
-      const std::uint8_t* begin = view.file->bytes.data() + region.fileOffset;
-      auto record = carver.IntactCell(begin, begin + region.length);
-      if (!record || !admit(*record)) continue;
+  const auto admit = [](std::size_t table, const CarvedRecord& record) {
+    return table != 0 || (!record.values.empty() && IsSchemaType(record.values[0]));
+  };
+  std::vector<RecordCarver> carvers;
+  carvers.reserve(lastTable - firstTable);
+  for (std::size_t t = firstTable; t < lastTable; ++t) carvers.emplace_back(*view.file, tables_[t].shape);
+  if (wholeCell) {
+    // A cell the page itself names is read where it starts, not searched for.
+    const std::uint8_t* begin = view.file->bytes.data() + region.fileOffset;
+    for (std::size_t t = firstTable; t < lastTable; ++t) {
+      auto record = carvers[t - firstTable].IntactCell(begin, begin + region.length);
+      if (!record || !admit(t, *record)) continue;
       record->page = region.page;
       record->region = region.kind;
       found.push_back({t, std::move(*record)});
-      continue;
     }
-    for (CarvedRecord& record : carver.Carve(region, admit)) found.push_back({t, std::move(record)});
+  } else {
+    auto all = RecordCarver::CarveAll(carvers, region, [&](std::size_t index, const CarvedRecord& record) {
+      return admit(firstTable + index, record);
+    });
+    for (std::size_t index = 0; index < all.size(); ++index) {
+      for (CarvedRecord& record : all[index]) found.push_back({firstTable + index, std::move(record)});
+    }
   }
   if (found.size() > 1) {
     std::stable_sort(found.begin(), found.end(),

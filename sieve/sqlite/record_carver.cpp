@@ -1,6 +1,7 @@
 #include "sieve/sqlite/record_carver.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "sieve/reader/text.h"
@@ -579,60 +580,103 @@ std::vector<std::size_t> ChooseNonOverlapping(std::vector<Candidate>& candidates
 
 std::vector<CarvedRecord> RecordCarver::Carve(
     const FreeRegion& region, const std::function<bool(const CarvedRecord&)>& admit) const {
-  std::vector<CarvedRecord> records;
-  if (region.fileOffset > file_.bytes.size() || region.length > file_.bytes.size() - region.fileOffset) {
+  auto records = CarveAll(std::span<const RecordCarver>(this, 1), region,
+                          [&admit](std::size_t, const CarvedRecord& record) { return !admit || admit(record); });
+  return std::move(records[0]);
+}
+
+std::vector<std::vector<CarvedRecord>> RecordCarver::CarveAll(
+    std::span<const RecordCarver> carvers, const FreeRegion& region,
+    const std::function<bool(std::size_t, const CarvedRecord&)>& admit) {
+  std::vector<std::vector<CarvedRecord>> records(carvers.size());
+  if (carvers.empty()) return records;
+  const PagedFile& file = carvers[0].file_;
+  if (region.fileOffset > file.bytes.size() || region.length > file.bytes.size() - region.fileOffset) {
     return records;
   }
-  const std::uint8_t* begin = file_.bytes.data() + region.fileOffset;
+  const std::uint8_t* begin = file.bytes.data() + region.fileOffset;
   const std::uint8_t* end = begin + region.length;
-  const std::size_t pageStart = file_.PageOffset(region.page);
-  std::vector<Candidate> candidates;
-  const auto add = [&](std::optional<CarvedRecord> record, int weight) {
+  const std::size_t pageStart = file.PageOffset(region.page);
+  const std::uint32_t usable = file.header.usableSize;
+  // Each shape's own search; the offsets are scanned once for all, with a prefilter that
+  // admits what any shape's admits (the freeblock-header test is the same for all).
+  struct Search {
+    OffsetPrefilter prefilter;
+    std::size_t maxHeader;
+    std::vector<Candidate> candidates;
+  };
+  std::vector<Search> searches;
+  searches.reserve(carvers.size());
+  std::size_t minColumns = SIZE_MAX;
+  std::size_t maxHeader = 0;
+  bool indexCell = false;
+  for (const RecordCarver& carver : carvers) {
+    const std::size_t own = 2 + 9 * carver.shape_.columns.size();
+    searches.push_back({OffsetPrefilter(carver.minColumns_, own, carver.shape_.indexCell, usable), own, {}});
+    minColumns = std::min(minColumns, carver.minColumns_);
+    maxHeader = std::max(maxHeader, own);
+    indexCell = indexCell || carver.shape_.indexCell;
+  }
+  const OffsetPrefilter any(minColumns, maxHeader, indexCell, usable);
+  const auto add = [&](std::size_t index, std::optional<CarvedRecord> record, int weight) {
     if (!record) return;
     record->page = region.page;
     record->region = region.kind;
-    if (admit && !admit(*record)) return;
+    if (!admit(index, *record)) return;
     const std::size_t at = record->fileOffset;
     const std::size_t length = record->length;
-    candidates.push_back({std::move(*record), weight, at, at + length});
+    searches[index].candidates.push_back({std::move(*record), weight, at, at + length});
   };
-  const std::size_t maxHeader = 2 + 9 * shape_.columns.size();
-  const OffsetPrefilter prefilter(minColumns_, maxHeader, shape_.indexCell, file_.header.usableSize);
   std::vector<std::size_t> headers;  // offsets that look like a freeblock header, increasing
   for (const std::uint8_t* p = begin; end - p >= 3; ++p) {
-    if (end - p >= static_cast<std::ptrdiff_t>(OffsetPrefilter::kWideReach) && prefilter.RefusesSixteen(p)) {
+    if (end - p >= static_cast<std::ptrdiff_t>(OffsetPrefilter::kWideReach) && any.RefusesSixteen(p)) {
       p += 15;
       continue;
     }
-    if (!prefilter.MayStart(p, end)) continue;
-    // Most offsets fail these cheap tests; the full checks run only where they pass.
-    if (MayStartIntactCell(p, end, minColumns_, maxHeader, shape_.indexCell)) add(IntactCell(p, end), kIntactWeight);
-    if (end - p > 4 && LooksLikeFreeblockHeader(p, static_cast<std::size_t>(p - file_.bytes.data()) - pageStart,
-                                                 file_.header.usableSize)) {
-      headers.push_back(static_cast<std::size_t>(p - file_.bytes.data()));
+    if (!any.MayStart(p, end)) continue;
+    const std::size_t at = static_cast<std::size_t>(p - file.bytes.data());
+    // Every shape's prefilter admits a freeblock header: the list is the same for all.
+    const bool header = end - p > 4 && LooksLikeFreeblockHeader(p, at - pageStart, usable);
+    if (header) headers.push_back(at);
+    for (std::size_t index = 0; index < carvers.size(); ++index) {
+      const RecordCarver& carver = carvers[index];
+      const Search& search = searches[index];
+      if (carvers.size() > 1 && !search.prefilter.MayStart(p, end)) continue;
+      // Most offsets fail these cheap tests; the full checks run only where they pass.
+      if (MayStartIntactCell(p, end, carver.minColumns_, search.maxHeader, carver.shape_.indexCell)) {
+        add(index, carver.IntactCell(p, end), kIntactWeight);
+      }
+      if (!header) continue;
       DamageReport report;
-      auto damaged = DamagedCell(p, end, static_cast<std::size_t>(p - file_.bytes.data()) - pageStart, &report);
+      auto damaged = carver.DamagedCell(p, end, at - pageStart, &report);
       if (damaged) {
         const int weight = DamagedWeight(*damaged, report);
-        add(std::move(damaged), weight);
+        add(index, std::move(damaged), weight);
       }
     }
   }
-  AddMergedBlockCells(*this, file_, begin, end, pageStart, candidates, headers, add);
-  AddAdjacency(candidates, region.fileOffset, region.fileOffset + region.length);
-  const std::vector<std::size_t> chosen = ChooseNonOverlapping(candidates);
-  std::vector<CellSpan> spans;
-  spans.reserve(candidates.size());
-  for (const Candidate& c : candidates) spans.push_back({c.begin, c.end});
-  spans = SortedSpans(std::move(spans));
-  for (const std::size_t index : chosen) {
-    CarvedRecord& record = candidates[index].record;
-    const auto later = LaterCellInside({candidates[index].begin, candidates[index].end}, spans);
-    if (later) {
-      if (!CutOverwrittenTail(record, *later, file_.bytes, file_.header.encoding, shape_.rowidAliasColumn)) continue;
-      record.cutAt = *later;
+  for (std::size_t index = 0; index < carvers.size(); ++index) {
+    const RecordCarver& carver = carvers[index];
+    std::vector<Candidate>& candidates = searches[index].candidates;
+    AddMergedBlockCells(carver, file, begin, end, pageStart, candidates, headers,
+                        [&](std::optional<CarvedRecord> record, int weight) { add(index, std::move(record), weight); });
+    AddAdjacency(candidates, region.fileOffset, region.fileOffset + region.length);
+    const std::vector<std::size_t> chosen = ChooseNonOverlapping(candidates);
+    std::vector<CellSpan> spans;
+    spans.reserve(candidates.size());
+    for (const Candidate& c : candidates) spans.push_back({c.begin, c.end});
+    spans = SortedSpans(std::move(spans));
+    for (const std::size_t chosenIndex : chosen) {
+      CarvedRecord& record = candidates[chosenIndex].record;
+      const auto later = LaterCellInside({candidates[chosenIndex].begin, candidates[chosenIndex].end}, spans);
+      if (later) {
+        if (!CutOverwrittenTail(record, *later, file.bytes, file.header.encoding, carver.shape_.rowidAliasColumn)) {
+          continue;
+        }
+        record.cutAt = *later;
+      }
+      records[index].push_back(std::move(record));
     }
-    records.push_back(std::move(record));
   }
   return records;
 }

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "sieve/sqlite/free_space.h"
@@ -32,6 +33,13 @@ class RecordCarver {
   // damaged ones, cells that adjoin each other above strays).
   std::vector<CarvedRecord> Carve(const FreeRegion& region,
                                   const std::function<bool(const CarvedRecord&)>& admit) const;
+
+  // Carve for several shapes of the same file at once: element i of the result is what
+  // carvers[i].Carve would give, `admit` being asked with i. The region's offsets are
+  // scanned once, not once per shape; most are refused by every shape alike.
+  static std::vector<std::vector<CarvedRecord>> CarveAll(std::span<const RecordCarver> carvers,
+                                                         const FreeRegion& region,
+                                                         const std::function<bool(std::size_t, const CarvedRecord&)>& admit);
 
   // A whole table-leaf cell (payload length, rowid, record) starting at `cell`.
   std::optional<CarvedRecord> IntactCell(const std::uint8_t* cell, const std::uint8_t* end) const;
