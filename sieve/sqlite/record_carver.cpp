@@ -336,8 +336,8 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
     return (slack == 0 ? 8 : slack < 4 ? 6 : 0) + (verified ? 4 : 0) + (lost == 0 ? 1 : 0);
   };
   // The reading being tried and the best so far trade places when it wins, so neither gives
-  // up its lists' memory for the next reading.
-  CarvedRecord trial;
+  // up its lists' memory for the next reading; the carver keeps the one tried from call to call.
+  CarvedRecord& trial = trial_;
   const auto consider = [&](CarvedRecord* candidate, bool verified) {
     if (!candidate || !DamagedValuesPlausible(*candidate, file_.header.encoding) ||
         !IntegersInShortestForm(candidate->serialTypes, candidate->values, file_.header.schemaFormat >= 4)) {
@@ -512,6 +512,7 @@ void AddMergedBlockCells(const RecordCarver& carver, const PagedFile& file, cons
                          const std::uint8_t* end, std::size_t pageStart, const std::vector<Candidate>& candidates,
                          const std::vector<std::size_t>& headers,
                          const std::function<void(std::optional<CarvedRecord>, int)>& add) {
+  if (headers.empty()) return;  // most regions: nothing to try
   std::vector<std::size_t> starts;
   starts.reserve(candidates.size() + 1);
   for (const Candidate& c : candidates) starts.push_back(c.begin);

@@ -100,6 +100,7 @@ class RecordCarver {
   std::uint64_t maxPayload_;  // no payload is longer than the file the page came from
   mutable std::vector<std::uint64_t> types_;  // serial types of the candidate being checked
   mutable std::vector<Value> values_;         // its values, copied out only when it reads whole
+  mutable CarvedRecord trial_;                // a damaged cell's reading being tried
 };
 
 }  // namespace sieve::sqlite
