@@ -1,7 +1,5 @@
 #include "sieve/sqlite/carve_engine.h"
 
-#include <string.h>
-
 #include <algorithm>
 #include <future>
 #include <memory>
@@ -16,22 +14,12 @@
 #include "sieve/sqlite/page_map.h"
 #include "sieve/sqlite/parallel_for.h"
 #include "sieve/sqlite/record_carver.h"
+#include "sieve/sqlite/schema_word.h"
 #include "sieve/sqlite/table_shapes.h"
 
 namespace sieve::sqlite {
 
 namespace {
-
-// A schema record carries its CREATE statement; regions without the word (in any case, in
-// either text encoding) cannot hold one, and skipping them spares a pass over most of the file.
-bool MayHoldSchemaRecord(std::span<const std::uint8_t> bytes, TextEncoding encoding) {
-  static constexpr std::string_view kUtf8[] = {"REATE", "reate"};
-  static constexpr std::string_view kUtf16[] = {std::string_view("R\0E\0A\0T\0E", 9), std::string_view("r\0e\0a\0t\0e", 9)};
-  for (const std::string_view word : encoding == TextEncoding::kUtf8 ? kUtf8 : kUtf16) {
-    if (memmem(bytes.data(), bytes.size(), word.data(), word.size()) != nullptr) return true;
-  }
-  return false;
-}
 
 bool IsSchemaType(const Value& value) {
   if (value.kind != ValueKind::kText) return false;
@@ -157,7 +145,7 @@ std::vector<Candidate> Engine::FindInRegion(const HistoryView& view, const FreeR
   std::vector<Candidate> found;
   const bool schemaPass = firstTable == 0;
   if (schemaPass && (region.fileOffset > view.file->bytes.size() ||
-                     !MayHoldSchemaRecord(view.file->bytes.subspan(region.fileOffset).first(
+                     !MayHoldCreateWord(view.file->bytes.subspan(region.fileOffset).first(
                                               std::min(region.length, view.file->bytes.size() - region.fileOffset)),
                                           file_.header.encoding))) {
     return found;
