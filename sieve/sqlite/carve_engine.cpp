@@ -63,13 +63,14 @@ class Engine {
   void CarveRegions(std::vector<PendingRegion>& pending, bool schemaPass);
   void KeepSearched();
   HistoryView ViewAgain(HistoryView view, PagedFile& one) const;
+  void PrepareCarvers(std::size_t firstTable, std::size_t lastTable);
   std::vector<Candidate> FindInRegion(const HistoryView& view, const FreeRegion& region, bool wholeCell,
-                                      std::size_t firstTable, std::size_t lastTable) const;
+                                      std::size_t firstTable, std::vector<RecordCarver>& carvers) const;
   void Keep(const HistoryView& view, const FreeRegion& region, Candidate& candidate);
   bool CompleteFromOverflow(const HistoryView& view, CarvedRecord& record, const RecordShape& shape,
                             std::vector<std::uint8_t>& body) const;
   HistoryView ViewOf(const FoundRow& row, PagedFile& one) const;
-  bool ReadOut(const FoundRow& row, CarvedRow& out, std::vector<std::uint8_t>& body) const;
+  bool ReadOut(const FoundRow& row, CarvedRow& out, std::vector<std::uint8_t>& body, RecordCarver& carver) const;
   void EmitAll(const std::function<void(const CarvedRow&)>& emit);
   bool MayHoldFreedBytes(std::uint32_t page) const {
     const PageRole role = map_.Role(page);
@@ -88,6 +89,12 @@ class Engine {
   std::future<LiveRows> liveBuilt_;  // live_ while it is still being built
   FoundRows rows_;
   std::vector<PendingRegion> searched_;  // the batch searched last, what it found not yet kept
+  // Per thread slot, a carver for each table from carversFrom_ on, rebound from region to
+  // region so that their scratch memory stays; made again when the tables change.
+  std::vector<std::vector<RecordCarver>> carvers_;
+  std::size_t carversFrom_ = 0;
+  const TableShape* carversOf_ = nullptr;
+  std::size_t carversTo_ = 0;
   std::vector<std::uint8_t> body_;
   CarveResult result_;
 };
@@ -105,16 +112,16 @@ void Engine::ForEachRegion(const HistoryRegionVisitor& visit, double from, doubl
 // kept may add a dropped table's shape, so the schema pass keeps each batch before the next.
 void Engine::CarveRegions(std::vector<PendingRegion>& pending, bool schemaPass) {
   const std::size_t first = schemaPass ? 0 : 1;
-  const std::size_t last = schemaPass ? 1 : tables_.size();
-  const auto search = [&](std::size_t i) {
+  PrepareCarvers(first, schemaPass ? 1 : tables_.size());
+  const auto search = [&](std::size_t i, std::size_t slot) {
     PendingRegion& at = pending[i];
     PagedFile one;
-    at.found = FindInRegion(ViewAgain(at.view, one), at.region, at.wholeCell, first, last);
+    at.found = FindInRegion(ViewAgain(at.view, one), at.region, at.wholeCell, first, carvers_[slot]);
   };
   if (schemaPass) {
-    ParallelFor(pending.size(), search);
+    ParallelForSlots(pending.size(), search);
   } else {
-    ParallelFor(pending.size(), search, [&] { KeepSearched(); });
+    ParallelForSlots(pending.size(), search, [&] { KeepSearched(); });
   }
   std::swap(searched_, pending);
   if (schemaPass) KeepSearched();
@@ -138,10 +145,24 @@ HistoryView Engine::ViewAgain(HistoryView view, PagedFile& one) const {
   return view;
 }
 
+void Engine::PrepareCarvers(std::size_t firstTable, std::size_t lastTable) {
+  if (!carvers_.empty() && carversFrom_ == firstTable && carversTo_ == lastTable && carversOf_ == tables_.data()) return;
+  carvers_.clear();
+  carvers_.resize(kMaxParallelThreads);
+  for (std::vector<RecordCarver>& slot : carvers_) {
+    slot.reserve(lastTable - firstTable);
+    for (std::size_t t = firstTable; t < lastTable; ++t) slot.emplace_back(file_, tables_[t].shape);
+  }
+  carversFrom_ = firstTable;
+  carversTo_ = lastTable;
+  carversOf_ = tables_.data();
+}
+
 // The records of a region that no other reading of the same bytes explains better, in the
-// order they are kept. Reads only: regions may be searched at once on several threads.
+// order they are kept; `carvers` are the thread's, one per table from firstTable on. Reads
+// only the engine: regions may be searched at once on several threads.
 std::vector<Candidate> Engine::FindInRegion(const HistoryView& view, const FreeRegion& region, bool wholeCell,
-                                            std::size_t firstTable, std::size_t lastTable) const {
+                                            std::size_t firstTable, std::vector<RecordCarver>& carvers) const {
   std::vector<Candidate> found;
   const bool schemaPass = firstTable == 0;
   if (schemaPass && (region.fileOffset > view.file->bytes.size() ||
@@ -153,9 +174,8 @@ std::vector<Candidate> Engine::FindInRegion(const HistoryView& view, const FreeR
   const auto admit = [](std::size_t table, const CarvedRecord& record) {
     return table != 0 || (!record.values.empty() && IsSchemaType(record.values[0]));
   };
-  std::vector<RecordCarver> carvers;
-  carvers.reserve(lastTable - firstTable);
-  for (std::size_t t = firstTable; t < lastTable; ++t) carvers.emplace_back(*view.file, tables_[t].shape);
+  for (RecordCarver& carver : carvers) carver.Rebind(*view.file);
+  const std::size_t lastTable = firstTable + carvers.size();
   if (wholeCell) {
     // A cell the page itself names is read where it starts, not searched for.
     const std::uint8_t* begin = view.file->bytes.data() + region.fileOffset;
@@ -290,11 +310,12 @@ HistoryView Engine::ViewOf(const FoundRow& row, PagedFile& one) const {
 // Reads a kept record again where it was found, the same way, into `out` with what its
 // other copies added. False if the reading no longer gives a record (it cannot: the bytes
 // and the reading are the same). Reads only: rows are read out on several threads at once.
-bool Engine::ReadOut(const FoundRow& row, CarvedRow& out, std::vector<std::uint8_t>& body) const {
+bool Engine::ReadOut(const FoundRow& row, CarvedRow& out, std::vector<std::uint8_t>& body,
+                     RecordCarver& carver) const {
   PagedFile one;
   const HistoryView view = ViewOf(row, one);
   const TableShape& table = tables_[row.table];
-  const RecordCarver carver(*view.file, table.shape);
+  carver.Rebind(*view.file);
   const std::uint8_t* cell = view.file->bytes.data() + row.cell;
   auto record = carver.ReadAgain(cell, cell + row.limit, row.cell - view.file->PageOffset(row.page), row.reading,
                                  row.endsAtLimit ? row.cell + row.limit : 0, row.cutAt != 0 ? row.cell + row.cutAt : 0);
@@ -338,15 +359,16 @@ void Engine::EmitAll(const std::function<void(const CarvedRow&)>& emit) {
     }
     ready.count = 0;
   };
+  PrepareCarvers(0, tables_.size());
   for (std::uint32_t from = 0; from < rows_.size(); from += kChunk) {
     reading.count = std::min<std::size_t>(kChunk, rows_.size() - from);
-    ParallelFor(
+    ParallelForSlots(
         reading.count,
-        [&](std::size_t i) {
+        [&](std::size_t i, std::size_t slot) {
           const FoundRow& row = rows_[from + static_cast<std::uint32_t>(i)];
           std::vector<std::uint8_t> body;
           reading.read[i] = (wanted.empty() || ToLowerAscii(tables_[row.table].name) == wanted) &&
-                            ReadOut(row, reading.rows[i], body);
+                            ReadOut(row, reading.rows[i], body, carvers_[slot][row.table]);
         },
         hand);
     std::swap(reading, ready);

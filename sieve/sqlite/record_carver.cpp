@@ -128,14 +128,18 @@ std::uint16_t ReadingCode(std::size_t typesOffset, Filled filled, std::size_t in
 
 
 RecordCarver::RecordCarver(const PagedFile& file, const RecordShape& shape)
-    : file_(file),
-      shape_(shape),
+    : shape_(shape),
       minColumns_(shape.minColumns == 0 || shape.minColumns > shape.columns.size()
                       ? shape.columns.size()
                       : shape.minColumns),
-      maxPayload_(std::max<std::uint64_t>(file.bytes.size(),
-                                          std::uint64_t{file.header.pageSize} * file.header.pageCount)),
-      types_(shape.columns.size()) {}
+      types_(shape.columns.size()) {
+  Rebind(file);
+}
+
+void RecordCarver::Rebind(const PagedFile& file) {
+  file_ = &file;
+  maxPayload_ = std::max<std::uint64_t>(file.bytes.size(), std::uint64_t{file.header.pageSize} * file.header.pageCount);
+}
 
 bool RecordCarver::AcceptType(std::size_t column, std::uint64_t serialType) const {
   if (column >= shape_.columns.size()) return false;
@@ -188,7 +192,7 @@ bool RecordCarver::DecodeBody(const Header& header, const std::uint8_t* localEnd
   values_.assign(shape_.columns.size(), Value{});
   const std::uint8_t* body = header.typesEnd;
   bool saysSomething = false;
-  const bool utf8 = file_.header.encoding == TextEncoding::kUtf8;
+  const bool utf8 = file_->header.encoding == TextEncoding::kUtf8;
   for (std::size_t column = 0; column < header.count; ++column) {
     Value value;
     if (!DecodeValue(types_[column], body, localEnd, overflow, value)) return false;
@@ -212,7 +216,7 @@ std::uint64_t RecordCarver::CellLength(const Header& header, const std::uint8_t*
                                        const std::uint8_t* recordStart, const std::uint8_t* limit) const {
   const auto headerLength = static_cast<std::uint64_t>(header.typesEnd - recordStart);
   const std::uint64_t payload = headerLength + header.bodySize;
-  const std::uint32_t local = LocalPayloadSize(payload, file_.header.usableSize, !shape_.indexCell);
+  const std::uint32_t local = LocalPayloadSize(payload, file_->header.usableSize, !shape_.indexCell);
   if (local < headerLength) return 0;
   const std::uint64_t cellLength =
       static_cast<std::uint64_t>(recordStart - cellStart) + local + (local < payload ? 4 : 0);
@@ -233,7 +237,7 @@ bool RecordCarver::BuildInto(const Header& header, const std::uint8_t* cellStart
   if (cellLength == 0) return false;
   const auto headerLength = static_cast<std::uint64_t>(header.typesEnd - recordStart);
   const std::uint64_t payload = headerLength + header.bodySize;
-  const std::uint32_t local = LocalPayloadSize(payload, file_.header.usableSize, !shape_.indexCell);
+  const std::uint32_t local = LocalPayloadSize(payload, file_->header.usableSize, !shape_.indexCell);
   const bool overflow = local < payload;
   if (!DecodeBody(header, recordStart + local, overflow)) return false;
 
@@ -243,13 +247,13 @@ bool RecordCarver::BuildInto(const Header& header, const std::uint8_t* cellStart
   record = CarvedRecord{};
   record.values = std::move(values);
   record.serialTypes = std::move(serialTypes);
-  record.fileOffset = static_cast<std::size_t>(cellStart - file_.bytes.data());
+  record.fileOffset = static_cast<std::size_t>(cellStart - file_->bytes.data());
   record.length = static_cast<std::size_t>(cellLength);
   record.lostLeadingColumns = header.lost;
   record.truncated = overflow;
   record.values.assign(values_.begin(), values_.end());
   record.serialTypes.assign(types_.begin(), types_.begin() + static_cast<std::ptrdiff_t>(header.count));
-  record.bodyOffset = static_cast<std::size_t>(header.typesEnd - file_.bytes.data());
+  record.bodyOffset = static_cast<std::size_t>(header.typesEnd - file_->bytes.data());
   record.localBodyBytes = static_cast<std::size_t>(recordStart + local - header.typesEnd);
   record.bodySize = header.bodySize;
   return true;
@@ -293,7 +297,7 @@ std::optional<CarvedRecord> RecordCarver::IntactCell(const std::uint8_t* cell,
 bool RecordCarver::MayStartFreedCell(const std::uint8_t* cell, const std::uint8_t* end, std::size_t pageOffset) const {
   const std::size_t columns = shape_.columns.size();
   if (end - cell <= static_cast<std::ptrdiff_t>(kFreeblockHeaderSize) ||
-      !LooksLikeFreeblockHeader(cell, pageOffset, file_.header.usableSize)) {
+      !LooksLikeFreeblockHeader(cell, pageOffset, file_->header.usableSize)) {
     return false;
   }
   // The types after the header belong to the first, second or third column, as the lost
@@ -312,7 +316,7 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
                                                       const std::uint8_t* cellEnd, std::uint16_t only) const {
   const std::size_t columns = shape_.columns.size();
   if (columns == 0 || end - cell < static_cast<std::ptrdiff_t>(kFreeblockHeaderSize + 1) ||
-      !LooksLikeFreeblockHeader(cell, pageOffset, file_.header.usableSize)) {
+      !LooksLikeFreeblockHeader(cell, pageOffset, file_->header.usableSize)) {
     return std::nullopt;
   }
   // The cell cannot have reached past the block its header describes.
@@ -320,7 +324,7 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
   const std::uint8_t* known = cell + kFreeblockHeaderSize;
   if (cellEnd && (cellEnd > limit || cellEnd <= known)) return std::nullopt;
 
-  const bool utf8 = file_.header.encoding == TextEncoding::kUtf8;
+  const bool utf8 = file_->header.encoding == TextEncoding::kUtf8;
   std::optional<CarvedRecord> best;
   DamageReport bestReport;
   int bestScore = -1;
@@ -339,8 +343,8 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
   // up its lists' memory for the next reading; the carver keeps the one tried from call to call.
   CarvedRecord& trial = trial_;
   const auto consider = [&](CarvedRecord* candidate, bool verified) {
-    if (!candidate || !DamagedValuesPlausible(*candidate, file_.header.encoding) ||
-        !IntegersInShortestForm(candidate->serialTypes, candidate->values, file_.header.schemaFormat >= 4)) {
+    if (!candidate || !DamagedValuesPlausible(*candidate, file_->header.encoding) ||
+        !IntegersInShortestForm(candidate->serialTypes, candidate->values, file_->header.schemaFormat >= 4)) {
       return;
     }
     // A freed cell that merged with nothing fills its block exactly, or up to a fragment of
@@ -440,7 +444,7 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
   }
   if (best) {
     best->damaged = true;
-    if (cellEnd) best->boundEnd = static_cast<std::size_t>(cellEnd - file_.bytes.data());
+    if (cellEnd) best->boundEnd = static_cast<std::size_t>(cellEnd - file_->bytes.data());
   }
   if (best && report) *report = bestReport;
   return best;
@@ -449,11 +453,11 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
 std::optional<CarvedRecord> RecordCarver::ReadAgain(const std::uint8_t* cell, const std::uint8_t* end,
                                                     std::size_t pageOffset, std::uint16_t damagedReading,
                                                     std::size_t boundEnd, std::size_t cutAt) const {
-  const std::uint8_t* cellEnd = boundEnd == 0 ? nullptr : file_.bytes.data() + boundEnd;
+  const std::uint8_t* cellEnd = boundEnd == 0 ? nullptr : file_->bytes.data() + boundEnd;
   auto record = damagedReading != 0 ? DamagedCell(cell, end, pageOffset, nullptr, cellEnd, damagedReading)
                                     : IntactCell(cell, end);
   if (record && cutAt != 0) {
-    if (!CutOverwrittenTail(*record, cutAt, file_.bytes, file_.header.encoding, shape_.rowidAliasColumn)) {
+    if (!CutOverwrittenTail(*record, cutAt, file_->bytes, file_->header.encoding, shape_.rowidAliasColumn)) {
       return std::nullopt;
     }
     record->cutAt = cutAt;
@@ -591,7 +595,7 @@ std::vector<std::vector<CarvedRecord>> RecordCarver::CarveAll(
     const std::function<bool(std::size_t, const CarvedRecord&)>& admit) {
   std::vector<std::vector<CarvedRecord>> records(carvers.size());
   if (carvers.empty()) return records;
-  const PagedFile& file = carvers[0].file_;
+  const PagedFile& file = *carvers[0].file_;
   if (region.fileOffset > file.bytes.size() || region.length > file.bytes.size() - region.fileOffset) {
     return records;
   }

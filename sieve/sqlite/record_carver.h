@@ -21,6 +21,9 @@ class RecordCarver {
   };
 
   RecordCarver(const PagedFile& file, const RecordShape& shape);
+  // Carves `file` from now on, the shape and the scratch memory staying: one carver serves
+  // region after region, of the current file and of older page versions alike.
+  void Rebind(const PagedFile& file);
 
   // Whether a freed cell of the shape may start at `cell`: a freeblock header followed by
   // serial types the shape accepts. Its body may since have been overwritten; where it
@@ -94,10 +97,10 @@ class RecordCarver {
                    const std::uint8_t* cell, const std::uint8_t* cellEnd, std::size_t typesAt,
                    const std::function<void(std::optional<CarvedRecord>)>& consider) const;
 
-  const PagedFile& file_;
+  const PagedFile* file_ = nullptr;
   const RecordShape& shape_;
   std::size_t minColumns_;
-  std::uint64_t maxPayload_;  // no payload is longer than the file the page came from
+  std::uint64_t maxPayload_ = 0;  // no payload is longer than the file the page came from
   mutable std::vector<std::uint64_t> types_;  // serial types of the candidate being checked
   mutable std::vector<Value> values_;         // its values, copied out only when it reads whole
   mutable CarvedRecord trial_;                // a damaged cell's reading being tried
