@@ -77,6 +77,7 @@ class Engine {
     return role == PageRole::kFreelistLeaf || role == PageRole::kUnclaimed;
   }
   CarvedValue Own(const Value& value) const;
+  void OwnInto(const Value& value, CarvedValue& out) const;
 
   const FileHistory& history_;
   const PagedFile& file_;
@@ -212,13 +213,28 @@ std::vector<Candidate> Engine::FindInRegion(const HistoryView& view, const FreeR
 
 CarvedValue Engine::Own(const Value& value) const {
   CarvedValue out;
+  OwnInto(value, out);
+  return out;
+}
+
+// Into a value that keeps its text's memory: valid UTF-8 (nearly every text) is copied as it
+// is, which is what ValueText would give, without a new string.
+void Engine::OwnInto(const Value& value, CarvedValue& out) const {
   out.kind = value.kind;
   out.integer = value.integer;
   out.real = value.real;
   out.truncated = value.truncated;
-  if (value.kind == ValueKind::kText) out.bytes = ValueText(value, file_.header.encoding);
-  if (value.kind == ValueKind::kBlob) out.bytes.assign(value.bytes);
-  return out;
+  if (value.kind == ValueKind::kText) {
+    if (file_.header.encoding == TextEncoding::kUtf8 && IsValidUtf8(value.bytes)) {
+      out.bytes.assign(value.bytes);
+    } else {
+      out.bytes = ValueText(value, file_.header.encoding);
+    }
+  } else if (value.kind == ValueKind::kBlob) {
+    out.bytes.assign(value.bytes);
+  } else {
+    out.bytes.clear();
+  }
 }
 
 // A cell whose payload went on to overflow pages is completed from them when they still hold
@@ -329,10 +345,10 @@ bool Engine::ReadOut(const FoundRow& row, CarvedRow& out, std::vector<std::uint8
   out.rowid = row.rowid >= 0 ? std::optional<std::int64_t>(row.rowid) : std::nullopt;
   out.firstLost = row.firstLost;
   out.partial = false;
-  out.values.clear();
-  for (const Value& value : record->values) {
-    out.values.push_back(Own(value));
-    out.partial |= value.truncated;
+  out.values.resize(record->values.size());
+  for (std::size_t i = 0; i < record->values.size(); ++i) {
+    OwnInto(record->values[i], out.values[i]);
+    out.partial |= record->values[i].truncated;
   }
   rows_.ApplyPatches(row, out.values);
   out.alsoIn.assign(row.alsoIn, row.alsoIn + row.alsoInCount);
