@@ -2,6 +2,8 @@
 
 #include <QStringList>
 #include <algorithm>
+#include <string_view>
+#include <utility>
 
 #include "quarry/views/chats_export.h"
 
@@ -13,15 +15,30 @@ QString FromUtf8(const std::string& text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-// "(edited)", "(unsent)", "(audio message)" and the reactions, e.g. "love: +15551234567, like: me".
-QString MessageNote(const sieve::SmsMessage& m) {
+// A reaction's kind in the chosen language; a kind this program does not know stays as stored.
+QString ReactionKind(const std::string& kind, const ViewContext& context) {
+  static constexpr std::pair<std::string_view, const char*> kKeys[] = {
+      {"love", "IDS_MESSAGE_REACTION_LOVE"},       {"like", "IDS_MESSAGE_REACTION_LIKE"},
+      {"dislike", "IDS_MESSAGE_REACTION_DISLIKE"}, {"laugh", "IDS_MESSAGE_REACTION_LAUGH"},
+      {"emphasize", "IDS_MESSAGE_REACTION_EMPHASIZE"}, {"question", "IDS_MESSAGE_REACTION_QUESTION"},
+      {"emoji", "IDS_MESSAGE_REACTION_EMOJI"},     {"sticker", "IDS_MESSAGE_REACTION_STICKER"}};
+  for (const auto& [name, key] : kKeys) {
+    if (kind == name) return context.Text(key);
+  }
+  return FromUtf8(kind);
+}
+
+// "(edited)", "(unsent)", "(audio message)" and the reactions, e.g. "[love: +15551234567, like: me]",
+// in the chosen language.
+QString MessageNote(const sieve::SmsMessage& m, const ViewContext& context) {
   QStringList parts;
-  if (m.Unsent != 0) parts << QStringLiteral("(unsent)");
-  if (m.Edited != 0) parts << QStringLiteral("(edited)");
-  if (m.IsAudio != 0) parts << QStringLiteral("(audio message)");
+  if (m.Unsent != 0) parts << context.Text("IDS_MESSAGE_NOTE_UNSENT");
+  if (m.Edited != 0) parts << context.Text("IDS_MESSAGE_NOTE_EDITED");
+  if (m.IsAudio != 0) parts << context.Text("IDS_MESSAGE_NOTE_AUDIO");
   QStringList reactions;
   for (const sieve::SmsReaction& r : m.Reactions) {
-    reactions << FromUtf8(r.Kind) + QStringLiteral(": ") + (r.IsFromMe != 0 ? QStringLiteral("me") : FromUtf8(r.Sender));
+    reactions << ReactionKind(r.Kind, context) + QStringLiteral(": ") +
+                     (r.IsFromMe != 0 ? context.Text("IDS_MESSAGE_REACTION_ME") : FromUtf8(r.Sender));
   }
   if (!reactions.isEmpty()) parts << QStringLiteral("[") + reactions.join(QStringLiteral(", ")) + QStringLiteral("]");
   return parts.join(QLatin1Char(' '));
@@ -51,7 +68,7 @@ qint64 ChatTraitsBase::Size(const Item& item) {
   return size;
 }
 
-void MessageTraits::Take(const Record& record, const ViewContext&, std::vector<Item>& out) {
+void MessageTraits::Take(const Record& record, const ViewContext& context, std::vector<Item>& out) {
   ChatThread thread;
   const QString address = FromUtf8(record.Address);
   (address.contains(QLatin1Char('@')) ? thread.Email : thread.Phone) = address;
@@ -59,7 +76,7 @@ void MessageTraits::Take(const Record& record, const ViewContext&, std::vector<I
   thread.Deleted = record.Deleted != 0;
   for (const sieve::SmsMessage& m : record.Messages) {
     thread.Entries.push_back({FromUtf8(m.Date), FromUtf8(m.Text), m.IsFromMe != 0, m.Deleted != 0, m.AttachmentPath,
-                              FromUtf8(m.MimeType), MessageNote(m)});
+                              FromUtf8(m.MimeType), MessageNote(m, context)});
   }
   out.push_back(std::move(thread));
 }

@@ -15,6 +15,7 @@
 #include "quarry/views/attachment_models.h"
 #include "quarry/views/category_table.h"
 #include "quarry/views/chat_models.h"
+#include "quarry/views/dictionary.h"
 #include "quarry/views/scan_session.h"
 #include "sieve/info_type.h"
 #include "support/test_support.h"
@@ -283,6 +284,41 @@ TEST(ChatsExport, ScannedBackupsGiveDecryptedAttachments) {
     EXPECT_EQ(static_cast<std::size_t>(std::count_if(rows.begin() + 1, rows.end(),
                                                      [](const QStringList& r) { return r.last() == QLatin1String("1"); })),
               deleted);
+  }
+}
+
+// What a message says of itself (edited, unsent, audio, reactions) reads in the chosen language;
+// a reaction kind this program does not know is shown as stored, another's by their address.
+TEST(MessageNotes, FollowTheChosenLanguage) {
+  CRBDictionary german;
+  ASSERT_TRUE(german.LoadFile(QStringLiteral(QUARRY_DIC_DIR "/de/quarry.ini")));
+  ViewContext deContext;
+  deContext.texts = [&](const QString& key) { return german.Text(key); };
+  sieve::SmsMessage edited, unsent, audio, reacted, plain;
+  edited.Edited = 1;
+  unsent.Unsent = 1;
+  audio.IsAudio = 1;
+  audio.Edited = 1;
+  reacted.Reactions = {{"love", "", 1}, {"firework", "+1555", 0}, {"question", "+1666", 0}};
+  const struct {
+    const sieve::SmsMessage& message;
+    const char* english;
+    const char* german;
+  } cases[] = {{edited, "(edited)", "(bearbeitet)"},
+               {unsent, "(unsent)", "(widerrufen)"},
+               {audio, "(edited) (audio message)", "(bearbeitet) (Sprachnachricht)"},
+               {reacted, "[love: me, firework: +1555, question: +1666]",
+                "[Herz: ich, firework: +1555, Fragezeichen: +1666]"},
+               {plain, "", ""}};
+  for (const auto& c : cases) {
+    sieve::SmsConversation conversation{0, "+1555", "", {c.message}};
+    for (const auto& [context, want] : {std::pair{ViewContext{}, c.english}, std::pair{deContext, c.german}}) {
+      std::vector<ChatThread> threads;
+      MessageTraits::Take(conversation, context, threads);
+      ASSERT_EQ(threads.size(), 1u);
+      ASSERT_EQ(threads[0].Entries.size(), 1u);
+      EXPECT_EQ(threads[0].Entries[0].Note, QString::fromUtf8(want));
+    }
   }
 }
 
