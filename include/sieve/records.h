@@ -186,6 +186,7 @@ struct BookmarkRecord {
 };
 
 struct VoiceMemoRecord {
+  std::int32_t Deleted = 0;  // 1: in "Recently Deleted", or a row recovered from free space
   std::string Date;
   std::string Duration;
   std::string FileName;

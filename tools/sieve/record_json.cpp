@@ -180,7 +180,7 @@ class RecordWriter {
   }
 
   void Fields(const VoiceMemoRecord& r) {
-    json_.DateField("date", r.Date).Key("duration_seconds");
+    json_.FlagField("deleted", r.Deleted).DateField("date", r.Date).Key("duration_seconds");
     WholeNumber(r.Duration);
     json_.Field("file_name", r.FileName)
         .Field("custom_label", r.CustomLabel)
