@@ -81,7 +81,21 @@ void CChatPage::AddEntry(const views::ChatEntry& entry) {
   date->setStyleSheet(QStringLiteral("color: #8a8f99;"));
   layout->addWidget(date);
 
+  if (entry.System) {
+    // No one's words: a centred line between the bubbles.
+    QString line = entry.ShownText();
+    if (entry.Deleted) line = Text("IDS_MESSAGE_DELETED_MARK") + QLatin1Char(' ') + line;
+    QLabel* system = PlainLabel(Breakable(line), bubbles_);
+    system->setObjectName(QStringLiteral("chatSystemLine"));
+    system->setAlignment(Qt::AlignCenter);
+    system->setStyleSheet(entry.Deleted ? QStringLiteral("color: #c00000; font-style: italic;")
+                                        : QStringLiteral("color: #5f6368; font-style: italic;"));
+    layout->addWidget(system);
+    return;
+  }
   QString text = entry.ShownText();
+  if (!entry.Sender.isEmpty()) text = entry.Sender + QStringLiteral(":\n") + text;
+  if (!entry.Link.isEmpty()) text += QLatin1Char('\n') + entry.Link;
   if (!entry.AttachmentPath.empty()) {
     const QString name = views::ResolveAttachment(entry, files_).Name;
     text += (text.isEmpty() ? QString() : QStringLiteral("\n")) + TextWith("IDS_MESSAGE_ATTACHMENT", name);
