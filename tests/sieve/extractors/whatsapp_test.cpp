@@ -151,6 +151,7 @@ void ExpectLiveChats(const Scanned& scanned, const JsonValue& truth,
 
 struct Score {
   std::size_t intact = 0, intactFound = 0, reported = 0, correct = 0;
+  std::size_t events = 0;  // recovered system lines, each with its event and member checked
 };
 
 // Recovered messages against the deleted ones of the truth: each must be one of them, with
@@ -176,6 +177,7 @@ void ScoreDeleted(const Scanned& scanned, const JsonValue& truth, Score& score) 
       score.intactFound += (*hit->second)["intact"].Bool;
       EXPECT_EQ(m.SenderName, hit->second->Text("sender")) << m.Text;
       EXPECT_EQ(std::string(WaEventName(m.Event)), hit->second->Text("event")) << m.Text;
+      score.events += m.Event != kWaNoEvent;
     }
   }
 }
@@ -187,6 +189,7 @@ void ExpectScore(const char* what, const Score& s) {
               precision, s.correct, s.reported);
   EXPECT_GE(recall, 0.95);
   EXPECT_GE(precision, 0.98);
+  EXPECT_GT(s.events, 0u);
 }
 
 TEST_F(WhatsAppBackup, LiveChatsAndMessagesCarryEveryField) {

@@ -349,7 +349,6 @@ def build(context):
     live_texts = [m for m in b.messages if m["type"] == TEXT and m["text"] and len(m["text"]) < 200
                   and m["session"] != sessions[-1][0] and not m["text"].startswith("BEGIN:VCARD")]
     doomed = [live_texts[i] for i in range(1, len(live_texts), 4)]
-    doomed.append(next(m for m in b.messages if m["event"] == "joined"))
     for m in doomed:
         b.db.delete("ZWAMESSAGE", "Z_PK = ?", (m["pk"],))
     last_pk = sessions[-1][0]
@@ -357,6 +356,9 @@ def build(context):
                 (last_pk,))
     b.db.delete("ZWAMESSAGE", "ZCHATSESSION = ?", (last_pk,))
     b.db.delete("ZWACHATSESSION", "Z_PK = ?", (last_pk,))
+    # Removing the chat merged pages, which rewrote the group's; what is deleted after stays.
+    for m in [m for m in b.messages if m["event"] == "joined"] + [live_texts[-2]]:
+        b.db.delete("ZWAMESSAGE", "Z_PK = ?", (m["pk"],))
     data = b.db.finish()
     deleted_pks = {row["Z_PK"] for row in b.db.deleted.get("ZWAMESSAGE", [])}
     wal = None
