@@ -278,10 +278,11 @@ class ChatBuilder:
 def build(context):
     b = ChatBuilder(context)
     count = message_counts(context.profile)
+    # The group is the most recent chat, at the top of the app's list.
+    group_pk = b.session(GROUP[0], GROUP[1], group=True)
     sessions = []
     for name, jid in PARTNERS:
         sessions.append((b.session(name, jid), name, jid))
-    group_pk = b.session(GROUP[0], GROUP[1], group=True)
     members, names = [], {}
     for i, (name, jid) in enumerate(PARTNERS[:4]):
         # The fourth member is in no address book: lines name it by the name it chose.
