@@ -3,6 +3,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QScrollArea>
+#include <QStringList>
 #include <algorithm>
 #include <QVBoxLayout>
 
@@ -93,13 +94,15 @@ void CChatPage::AddEntry(const views::ChatEntry& entry) {
     layout->addWidget(system);
     return;
   }
-  QString text = entry.ShownText();
-  if (!entry.Sender.isEmpty()) text = entry.Sender + QStringLiteral(":\n") + text;
-  if (!entry.Link.isEmpty()) text += QLatin1Char('\n') + entry.Link;
+  // The member's name, the words, the map link and the attachment, each on its own line.
+  QStringList lines;
+  if (!entry.Sender.isEmpty()) lines << entry.Sender + QLatin1Char(':');
+  if (!entry.ShownText().isEmpty()) lines << entry.ShownText();
+  if (!entry.Link.isEmpty()) lines << entry.Link;
   if (!entry.AttachmentPath.empty()) {
-    const QString name = views::ResolveAttachment(entry, files_).Name;
-    text += (text.isEmpty() ? QString() : QStringLiteral("\n")) + TextWith("IDS_MESSAGE_ATTACHMENT", name);
+    lines << TextWith("IDS_MESSAGE_ATTACHMENT", views::ResolveAttachment(entry, files_).Name);
   }
+  QString text = lines.join(QLatin1Char('\n'));
   if (entry.Deleted) text = Text("IDS_MESSAGE_DELETED_MARK") + QLatin1Char('\n') + text;
   QLabel* bubble = PlainLabel(Breakable(text), bubbles_);
   bubble->setObjectName(entry.Outgoing ? QStringLiteral("chatBubbleOut") : QStringLiteral("chatBubbleIn"));
