@@ -74,20 +74,62 @@ class VoiceBackup : public testing::Test {
   static inline std::vector<test::TruthFile> stored_;
 };
 
+// A memo as the scan hands it over, with the bytes of its recording read while the
+// reader's private folder (which holds decrypted copies) still exists.
+struct ScannedMemo {
+  VoiceMemoRecord record;
+  std::string audio;
+};
+
 void CollectMemo(void* record, _InfoType type, void* user) {
-  if (type == INFO_VOICE_MEMO) static_cast<std::vector<VoiceMemoRecord>*>(user)->push_back(*static_cast<VoiceMemoRecord*>(record));
+  if (type != INFO_VOICE_MEMO) return;
+  const auto& memo = *static_cast<VoiceMemoRecord*>(record);
+  static_cast<std::vector<ScannedMemo>*>(user)->push_back({memo, memo.OrgPath.empty() ? "" : test::ReadFile(memo.OrgPath)});
 }
 
 // The memos of a whole scan through the reader, so the index walk hands over both stores,
 // their logs and the recordings.
-std::vector<VoiceMemoRecord> ScanMemos(const std::string& folder) {
+std::vector<ScannedMemo> ScanWithAudio(const std::string& folder, const std::string& password = "") {
   CItunesBackupReader reader;
   const int index = reader.ReadItunesbackFromPath(folder.c_str());
-  std::vector<VoiceMemoRecord> memos;
+  std::vector<ScannedMemo> memos;
   if (index < 0) return memos;
+  if (!password.empty()) reader.SetPassword(index, password);
   reader.SetCallBack(&CollectMemo, &memos);
   reader.ReadBackup(index);
   return memos;
+}
+
+std::vector<VoiceMemoRecord> ScanMemos(const std::string& folder) {
+  std::vector<VoiceMemoRecord> memos;
+  for (ScannedMemo& m : ScanWithAudio(folder)) memos.push_back(std::move(m.record));
+  return memos;
+}
+
+// The newer store of an encrypted backup: the same memos as the plain one, each recording
+// decrypted into the private folder with the plain file's bytes.
+TEST(VoiceMemoLayouts, EncryptedBackupGivesTheSameMemosAndRecordings) {
+  TempDir dir;
+  const std::string password = "memo ✓";
+  const std::string file = test::WritePasswordFile(dir, password, "memo-password");
+  const test::LayoutBackup& plain = test::SmallBackup("16.7", "9", {"--manifest-db"});
+  const test::GeneratedBackup encrypted = test::MakeBackup(
+      dir, "enc", {"--profile", "small", "--seed", "9", "--product-version", "16.7", "--manifest-db", "--encrypted",
+                   "--password-file", file, "--dp-iterations", "1000"});
+  const auto want = ScanWithAudio(plain.Backup.Folder);
+  const auto got = ScanWithAudio(encrypted.Folder, password);
+  ASSERT_EQ(got.size(), want.size());
+  std::size_t decrypted = 0;
+  for (std::size_t i = 0; i < got.size(); ++i) {
+    SCOPED_TRACE(want[i].record.FileName);
+    EXPECT_EQ(got[i].record.FileName, want[i].record.FileName);
+    EXPECT_EQ(got[i].record.CustomLabel, want[i].record.CustomLabel);
+    EXPECT_EQ(got[i].record.Deleted, want[i].record.Deleted);
+    EXPECT_EQ(got[i].audio, want[i].audio);
+    EXPECT_EQ(got[i].record.FileKey.has_value(), !want[i].record.OrgPath.empty());
+    decrypted += !got[i].audio.empty();
+  }
+  EXPECT_GT(decrypted, 3u);
 }
 
 // Each store layout in each backup index layout: Recordings.db before system 13,
