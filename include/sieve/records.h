@@ -122,6 +122,11 @@ struct WaMessage {
   std::string Text;
   std::string Date;
   std::string MediaPath;
+  std::string SenderName{};  // in a group: the member who wrote it or caused the event
+  std::int32_t Event = 0;    // a WaEvent: not 0 for a system line, which no one wrote
+  std::int32_t HasLocation = 0;  // 1: a shared location at Latitude, Longitude
+  double Latitude = 0.0;
+  double Longitude = 0.0;
 };
 
 struct WaChat {
@@ -186,6 +191,7 @@ struct BookmarkRecord {
 };
 
 struct VoiceMemoRecord {
+  std::int32_t Deleted = 0;  // 1: in "Recently Deleted", or a row recovered from free space
   std::string Date;
   std::string Duration;
   std::string FileName;

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "quarry/views/chats_export.h"
+#include "sieve/whatsapp_event.h"
 
 namespace quarry::views {
 
@@ -96,14 +97,39 @@ bool WhatsAppChatDeleted(const sieve::WaChat& chat) {
          std::all_of(chat.Messages.begin(), chat.Messages.end(), [](const sieve::WaMessage& m) { return m.Deleted != 0; });
 }
 
-void WhatsAppTraits::Take(const Record& record, const ViewContext&, std::vector<Item>& out) {
+// What a group event's system line says, in the program's language.
+QString EventLine(const sieve::WaMessage& m, const ViewContext& context) {
+  static constexpr std::pair<std::int32_t, const char*> kKeys[] = {
+      {sieve::kWaEventCreated, "IDS_WHATSAPP_EVENT_CREATED"}, {sieve::kWaEventJoined, "IDS_WHATSAPP_EVENT_JOINED"},
+      {sieve::kWaEventLeft, "IDS_WHATSAPP_EVENT_LEFT"},       {sieve::kWaEventRemoved, "IDS_WHATSAPP_EVENT_REMOVED"},
+      {sieve::kWaEventSubject, "IDS_WHATSAPP_EVENT_SUBJECT"}, {sieve::kWaEventPicture, "IDS_WHATSAPP_EVENT_PICTURE"}};
+  const QString who = m.SenderName.empty() ? context.Text("IDS_WHATSAPP_SOMEONE") : FromUtf8(m.SenderName);
+  for (const auto& [event, key] : kKeys) {
+    if (event == m.Event) return context.Text(key).arg(who, FromUtf8(m.Text));
+  }
+  return m.Text.empty() ? context.Text("IDS_WHATSAPP_EVENT_OTHER") : FromUtf8(m.Text);
+}
+
+void WhatsAppTraits::Take(const Record& record, const ViewContext& context, std::vector<Item>& out) {
   ChatThread thread;
   thread.Name = FromUtf8(record.PartnerName);
   thread.Phone = FromUtf8(record.PhoneNumber);
   thread.Deleted = WhatsAppChatDeleted(record);
   for (const sieve::WaMessage& m : record.Messages) {
-    // IsIncoming 1: the partner wrote it.
-    thread.Entries.push_back({FromUtf8(m.Date), FromUtf8(m.Text), m.IsIncoming == 0, m.Deleted != 0, m.MediaPath, {}, {}});
+    // IsIncoming 1: the partner wrote it; a system line is no one's.
+    ChatEntry entry{FromUtf8(m.Date), FromUtf8(m.Text), m.IsIncoming == 0, m.Deleted != 0, m.MediaPath, {}, {}};
+    entry.Sender = FromUtf8(m.SenderName);
+    if (m.Event != sieve::kWaNoEvent) {
+      entry.System = true;
+      entry.Outgoing = false;
+      entry.Text = EventLine(m, context);
+    }
+    if (m.HasLocation != 0) {
+      entry.Link = FromUtf8(sieve::MapLink(m.Latitude, m.Longitude));
+      const QString position = QStringLiteral("%1, %2").arg(m.Latitude, 0, 'f', 6).arg(m.Longitude, 0, 'f', 6);
+      entry.Note = context.Text("IDS_WHATSAPP_LOCATION").arg(position);
+    }
+    thread.Entries.push_back(std::move(entry));
   }
   out.push_back(std::move(thread));
 }

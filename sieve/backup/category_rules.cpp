@@ -118,6 +118,14 @@ constexpr Rule kRules[] = {
 
     {[](const EntryText& e) { return e.path == "Media/Recordings/Recordings.db"; }, ExtractorSlot::VoiceMemos,
      RuleAction::MainDatabase, ""},
+    // Since system 13 the memos have a Core Data store of their own, which moved from the
+    // media folder into the app's group container with 14.
+    {[](const EntryText& e) {
+       return (e.domain == "MediaDomain" && e.path == "Media/Recordings/CloudRecordings.db") ||
+              (e.domain == "AppDomainGroup-group.com.apple.VoiceMemos.shared" &&
+               e.path == "Recordings/CloudRecordings.db");
+     },
+     ExtractorSlot::VoiceMemos, RuleAction::SecondDatabase, ""},
     {[](const EntryText& e) { return Contains(e.path, "Recordings") && Contains(e.path, ".m4a"); },
      ExtractorSlot::VoiceMemos, RuleAction::File, ""},
 

@@ -175,7 +175,7 @@ TEST_P(MediaBackups, VoiceMemosAreNamedAfterLabelOrFileAndCopiedReadable) {
   std::vector<std::string> args{"--profile", "sample"};
   if (encrypted) args.insert(args.end(), {"--encrypted", "--password-file", sieve::test::WritePasswordFile(dir, password)});
   Scanned scan(dir, "backup", args, encrypted ? password : std::string());
-  const CategoryModel& list = *scan.models.at(sieve::INFO_VOICE_MEMO);
+  CategoryModel& list = *scan.models.at(sieve::INFO_VOICE_MEMO);
 
   // Names as the memos give them; contents as the generator wrote them.
   std::multiset<std::string> names;
@@ -188,11 +188,23 @@ TEST_P(MediaBackups, VoiceMemosAreNamedAfterLabelOrFileAndCopiedReadable) {
       if (truth.Path == memo.Text("file")) contents.insert(truth.Sha256);
     }
   }
+  // Memos recovered from the store's free space are listed too, marked deleted.
+  std::size_t deleted = 0;
+  for (const JsonValue& memo : scan.truth["databases"]["voice"]["recordings"]["deleted"].Items) {
+    if (!memo["intact"].Bool) continue;
+    names.insert(memo.Text("label").empty() ? memo.Text("path").substr(memo.Text("path").find_last_of("/\\") + 1)
+                                            : memo.Text("label"));
+    ++deleted;
+  }
   std::multiset<std::string> listed;
   for (qsizetype i = 0; i < list.FoundCount(); ++i) listed.insert(list.ItemCell(i, 0).toStdString());
   ASSERT_GT(contents.size(), 3u);
+  ASSERT_GT(deleted, 0u);
   EXPECT_EQ(listed, names);
   EXPECT_GT(list.FoundSize(), 0);
+  list.ShowDeletedOnly(true);
+  EXPECT_EQ(static_cast<std::size_t>(list.rowCount()), deleted);
+  list.ShowDeletedOnly(false);
 
   const auto [files, report] = Export(list, Q(dir.Join("out")));
   std::multiset<std::string> exported;

@@ -85,6 +85,13 @@ TEST(CategoryRules, DatabasesByExactPathAndDomain) {
   EXPECT_EQ(Matches("WirelessDomain", "Library/CallHistory/call_history.db"),
             Texts{"call-history main |call_history.db"});
   EXPECT_EQ(Matches("MediaDomain", "Media/Recordings/Recordings.db"), Texts{"voice-memos main |Recordings.db"});
+  // The newer memo store in its two homes; its recordings beside it are the memos' files.
+  const std::string memos = "AppDomainGroup-group.com.apple.VoiceMemos.shared";
+  EXPECT_EQ(Matches("MediaDomain", "Media/Recordings/CloudRecordings.db"), Texts{"voice-memos second |CloudRecordings.db"});
+  EXPECT_EQ(Matches(memos, "Recordings/CloudRecordings.db"), Texts{"voice-memos second |CloudRecordings.db"});
+  EXPECT_EQ(Matches(memos, "Recordings/CloudRecordings.db-wal"), Texts{});
+  EXPECT_EQ(Matches("HomeDomain", "Recordings/CloudRecordings.db"), Texts{});
+  EXPECT_EQ(Matches(memos, "Recordings/20240101 101010-AB12.m4a"), Texts{"voice-memos file |20240101 101010-AB12.m4a"});
   for (const char* path : {"Library/AddressBook/AddressBook.sqlite", "Library/AddressBook/AddressBook.sqlitedb"}) {
     EXPECT_EQ(Matches("HomeDomain", path).size(), 1u) << path;
     EXPECT_EQ(Matches("HomeDomain", path)[0].substr(0, 14), "contacts main ") << path;
