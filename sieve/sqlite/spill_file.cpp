@@ -27,7 +27,7 @@ bool SpillFile::Create(const std::string& folder) {
 
 void SpillFile::Fail(const char* what, int error) {
   if (!ok()) return;
-  error_ = std::string("cannot ") + what + " the carve's temporary file: " + std::strerror(error);
+  error_ = std::string("cannot ") + what + " a temporary file of the carve: " + std::strerror(error);
 }
 
 std::uint64_t SpillFile::Write(const void* data, std::size_t size) {

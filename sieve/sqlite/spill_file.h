@@ -23,6 +23,7 @@ class SpillFile {
   bool Create(const std::string& folder);
   // Takes an open descriptor instead (closed with this object).
   void Adopt(int fd) { fd_ = fd; }
+  int fd() const { return fd_; }
 
   // The first failure, as a sentence; empty while all went well. Every call after a
   // failure does nothing.

@@ -149,7 +149,20 @@ int CarveFiles(const DatabaseFiles& files, const Options& options, PrivateFolder
   if (!files.journal.empty()) Detail("reading the journal " + Printable(files.journal));
 
   RefuseTruncated(files.main, main.Bytes());
-  sqlite::FileHistoryResult read = sqlite::ReadFileHistory(files.main, main.Bytes(), wal.Bytes(), journal.Bytes());
+  sqlite::CarveOptions carve;
+  carve.table = options.Value("--table").value_or("");
+  carve.includeLive = options.Has("--include-live");
+  carve.inMemoryBytes = InMemoryBytes(options);
+  // A carve of a large file sets its records aside, and the pages its log replaces: they are
+  // private data, so only in a private folder; without one, everything stays in memory.
+  if (folder.Ensure()) {
+    carve.spillFolder = folder.Path();
+  } else {
+    Warn("cannot create a private folder for temporary data; the carve holds everything in memory");
+  }
+  const bool large = main.Bytes().size() + wal.Bytes().size() + journal.Bytes().size() > carve.inMemoryBytes;
+  sqlite::FileHistoryResult read = sqlite::ReadFileHistory(files.main, main.Bytes(), wal.Bytes(), journal.Bytes(),
+                                                           large ? carve.spillFolder : std::string());
   if (!read.ok()) {
     const std::string& culprit = read.status == sqlite::HistoryStatus::kBadWal       ? files.wal
                                  : read.status == sqlite::HistoryStatus::kBadJournal ? files.journal
@@ -158,17 +171,6 @@ int CarveFiles(const DatabaseFiles& files, const Options& options, PrivateFolder
   }
   for (const std::string& warning : read.history.warnings) Warn(Printable(warning));
 
-  sqlite::CarveOptions carve;
-  carve.table = options.Value("--table").value_or("");
-  carve.includeLive = options.Has("--include-live");
-  carve.inMemoryBytes = InMemoryBytes(options);
-  // A carve of a large file sets its records aside: they are private data, so only in a
-  // private folder; without one, everything stays in memory.
-  if (folder.Ensure()) {
-    carve.spillFolder = folder.Path();
-  } else {
-    Warn("cannot create a private folder for temporary data; the carve holds everything in memory");
-  }
   const bool json = options.Has("--json");
   CarveCounts counts;
   std::map<std::string, TableRows> tables;
