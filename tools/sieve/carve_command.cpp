@@ -155,14 +155,15 @@ int CarveFiles(const DatabaseFiles& files, const Options& options, PrivateFolder
   carve.inMemoryBytes = InMemoryBytes(options);
   // A carve of a large file sets its records aside, and the pages its log replaces: they are
   // private data, so only in a private folder; without one, everything stays in memory.
-  if (folder.Ensure()) {
-    carve.spillFolder = folder.Path();
-  } else {
-    Warn("cannot create a private folder for temporary data; the carve holds everything in memory");
+  if (main.Bytes().size() + wal.Bytes().size() + journal.Bytes().size() > carve.inMemoryBytes) {
+    if (folder.Ensure()) {
+      carve.spillFolder = folder.Path();
+    } else {
+      Warn("cannot create a private folder for temporary data; the carve holds everything in memory");
+    }
   }
-  const bool large = main.Bytes().size() + wal.Bytes().size() + journal.Bytes().size() > carve.inMemoryBytes;
-  sqlite::FileHistoryResult read = sqlite::ReadFileHistory(files.main, main.Bytes(), wal.Bytes(), journal.Bytes(),
-                                                           large ? carve.spillFolder : std::string());
+  sqlite::FileHistoryResult read =
+      sqlite::ReadFileHistory(files.main, main.Bytes(), wal.Bytes(), journal.Bytes(), carve.spillFolder);
   if (!read.ok()) {
     const std::string& culprit = read.status == sqlite::HistoryStatus::kBadWal       ? files.wal
                                  : read.status == sqlite::HistoryStatus::kBadJournal ? files.journal
