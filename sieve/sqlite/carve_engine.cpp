@@ -15,6 +15,7 @@
 #include "sieve/sqlite/page_map.h"
 #include "sieve/sqlite/parallel_for.h"
 #include "sieve/sqlite/record_carver.h"
+#include "sieve/sqlite/spilled_rows.h"
 #include "sieve/sqlite/table_shapes.h"
 
 namespace sieve::sqlite {
@@ -80,7 +81,11 @@ class Engine {
   void Keep(const HistoryView& view, const FreeRegion& region, Candidate& candidate);
   bool CompleteFromOverflow(const HistoryView& view, CarvedRecord& record, const RecordShape& shape);
   HistoryView ViewOf(const FoundRow& row, PagedFile& one) const;
-  bool Emit(const FoundRow& row, const std::function<void(const CarvedRow&)>& emit);
+  std::optional<CarvedRecord> ReadBack(const FoundRow& row, PagedFile& one, HistoryView& view);
+  bool Emit(const FoundRow& row, const FoundRows::Patches* patches, const std::function<void(const CarvedRow&)>& emit);
+  bool StartSpill();
+  bool EmitSpilled(const std::function<void(const CarvedRow&)>& emit);
+  bool SpillFailed();
   bool MayHoldFreedBytes(std::uint32_t page) const {
     const PageRole role = map_.Role(page);
     return role == PageRole::kFreelistLeaf || role == PageRole::kUnclaimed;
@@ -96,6 +101,10 @@ class Engine {
   std::vector<TableShape> tables_;
   LiveRows live_;
   FoundRows rows_;
+  // For a large file, the records are set aside on disk instead of in rows_.
+  SpillFile spillFile_;
+  std::unique_ptr<SpilledRows> spill_;
+  std::uint32_t kept_ = 0;
   std::vector<std::uint8_t> body_;
   CarveResult result_;
   CarvedRow out_;  // the row being written, reused so its lists and names keep their memory
@@ -210,9 +219,18 @@ void Engine::Keep(const HistoryView& view, const FreeRegion& region, Candidate& 
   const int alias = tables_[candidate.table].shape.rowidAliasColumn;
   CarveSource source = view.source;
   if (record.truncated && CompleteFromOverflow(view, record, tables_[candidate.table].shape)) source = CarveSource::Overflow;
-  if (!options_.includeLive && live_.IsLive(candidate.table, record, alias)) {
-    ++result_.liveCopiesSkipped;
-    return;
+  FoundCopy copy;
+  if (!options_.includeLive) {
+    if (const auto liveKey = live_.Key(candidate.table, record, alias)) {
+      // A table whose live rows were set aside is checked when the partitions are read.
+      if (spill_ && !live_.Holds(candidate.table)) {
+        copy.hasLiveKey = true;
+        copy.liveKey = *liveKey;
+      } else if (live_.Contains(*liveKey)) {
+        ++result_.liveCopiesSkipped;
+        return;
+      }
+    }
   }
   if (candidate.table == 0 && AddDroppedTable(tables_, record.values, file_.header.encoding)) {
     result_.droppedTables.push_back(tables_.back().name);
@@ -220,39 +238,11 @@ void Engine::Keep(const HistoryView& view, const FreeRegion& region, Candidate& 
   // The same record may be found intact in one place and with its cell prefix overwritten in
   // another: the key leaves out what a damaged copy loses (rowid, first column), and the
   // copies merge when what both kept agrees.
-  const std::uint64_t key = RowFingerprint(record.values, record.values.size(), alias, true, nullptr) ^
-                            (candidate.table * 0x9e3779b97f4a7c15ull);
-  const auto ownFirst = [&] { return ValueFingerprint(Own(record.values[0])); };
-  for (std::uint32_t held = rows_.Newest(key); held != 0; held = rows_[held - 1].nextSameKey) {
-    FoundRow& first = rows_[held - 1];
-    if (first.table != candidate.table) continue;
-    if (record.rowid >= 0 && first.rowid >= 0 && first.rowid != record.rowid) continue;
-    if (record.lostLeadingColumns == 0 && !first.firstLost && !record.values.empty() && alias != 0 &&
-        first.firstValue != ownFirst()) {
-      continue;
-    }
-    const auto seen = first.alsoIn + first.alsoInCount;
-    if (source != first.source && std::find(first.alsoIn, seen, source) == seen && first.alsoInCount < 5) {
-      first.alsoIn[first.alsoInCount++] = source;
-    }
-    if (first.rowid < 0 && record.rowid >= 0) {
-      first.rowid = record.rowid;
-      if (alias >= 0) {
-        const auto column = static_cast<std::size_t>(alias);
-        rows_.Patch(held - 1, column, Own(record.values[column]));
-        if (alias == 0) first.firstValue = ownFirst();
-      }
-    }
-    if (first.firstLost && record.lostLeadingColumns == 0 && !record.values.empty()) {
-      rows_.Patch(held - 1, 0, Own(record.values[0]));
-      first.firstValue = ownFirst();
-      first.firstLost = false;
-    }
-    return;
-  }
-  FoundRow row;
-  row.key = key;
-  row.firstValue = record.values.empty() ? 0 : ownFirst();
+  FoundRow& row = copy.row;
+  row.key = RowFingerprint(record.values, record.values.size(), alias, true, nullptr) ^
+            (candidate.table * 0x9e3779b97f4a7c15ull);
+  copy.hasValues = !record.values.empty();
+  row.firstValue = copy.hasValues ? ValueFingerprint(Own(record.values[0])) : 0;
   row.rowid = record.rowid;
   row.cell = record.fileOffset;
   row.view = view.olderVersion ? static_cast<std::uint32_t>(view.olderIndex + 1) : 0;
@@ -266,7 +256,12 @@ void Engine::Keep(const HistoryView& view, const FreeRegion& region, Candidate& 
   row.damaged = record.damaged;
   row.reading = record.reading;
   row.firstLost = record.lostLeadingColumns > 0;
-  rows_.Add(row);
+  if (spill_) {
+    copy.order = kept_++;
+    spill_->Add(copy);
+    return;
+  }
+  rows_.Keep(copy, alias, [&](std::size_t column) { return Own(record.values[column]); });
 }
 
 HistoryView Engine::ViewOf(const FoundRow& row, PagedFile& one) const {
@@ -277,19 +272,28 @@ HistoryView Engine::ViewOf(const FoundRow& row, PagedFile& one) const {
   return {&one, row.source, true, version.page, version.frame, row.view - 1};
 }
 
-// Reads a kept record again where it was found, the same way, and writes it out with what
-// its other copies added. False if the reading no longer gives a record (it cannot: the
-// bytes and the reading are the same).
-bool Engine::Emit(const FoundRow& row, const std::function<void(const CarvedRow&)>& emit) {
-  PagedFile one;
-  const HistoryView view = ViewOf(row, one);
+// Reads a kept record again where it was found, the same way (and completed from its
+// overflow pages as when it was kept). None if the reading no longer gives a record (it
+// cannot: the bytes and the reading are the same).
+std::optional<CarvedRecord> Engine::ReadBack(const FoundRow& row, PagedFile& one, HistoryView& view) {
+  view = ViewOf(row, one);
   const TableShape& table = tables_[row.table];
   const RecordCarver carver(*view.file, table.shape);
   const std::uint8_t* cell = view.file->bytes.data() + row.cell;
   auto record = carver.ReadAgain(cell, cell + row.limit, row.cell - view.file->PageOffset(row.page), row.reading,
                                  row.endsAtLimit ? row.cell + row.limit : 0, row.cutAt != 0 ? row.cell + row.cutAt : 0);
+  if (record && record->truncated) CompleteFromOverflow(view, *record, table.shape);
+  return record;
+}
+
+// Writes a kept record out with what its other copies added.
+bool Engine::Emit(const FoundRow& row, const FoundRows::Patches* patches,
+                  const std::function<void(const CarvedRow&)>& emit) {
+  PagedFile one;
+  HistoryView view;
+  const auto record = ReadBack(row, one, view);
   if (!record) return false;
-  if (record->truncated) CompleteFromOverflow(view, *record, table.shape);
+  const TableShape& table = tables_[row.table];
   CarvedRow& out = out_;
   out.table = table.name;
   out.source = row.source;
@@ -304,10 +308,41 @@ bool Engine::Emit(const FoundRow& row, const std::function<void(const CarvedRow&
     out.values.push_back(Own(value));
     out.partial |= value.truncated;
   }
-  rows_.ApplyPatches(row, out.values);
+  ApplyPatches(patches, out.values);
   out.alsoIn.assign(row.alsoIn, row.alsoIn + row.alsoInCount);
   emit(out);
   return true;
+}
+
+// A carve of more bytes than it may hold sets its records aside (see SpilledRows).
+bool Engine::StartSpill() {
+  std::uint64_t bytes = file_.bytes.size() + std::uint64_t{history_.older.size()} * file_.header.pageSize;
+  if (options_.spillFolder.empty() || bytes <= options_.inMemoryBytes) return true;
+  if (!spillFile_.Create(options_.spillFolder)) return false;
+  spill_ = std::make_unique<SpilledRows>(spillFile_, SpilledRows::PartitionsFor(bytes));
+  return true;
+}
+
+bool Engine::EmitSpilled(const std::function<void(const CarvedRow&)>& emit) {
+  const auto aliasOf = [&](std::uint32_t table) { return tables_[table].shape.rowidAliasColumn; };
+  const auto valueOf = [&](const FoundRow& copy, std::size_t column) {
+    PagedFile one;
+    HistoryView view;
+    const auto record = ReadBack(copy, one, view);
+    return record && column < record->values.size() ? Own(record->values[column]) : CarvedValue{};
+  };
+  if (!spill_->Merge(aliasOf, valueOf, result_.liveCopiesSkipped)) return false;
+  const std::string wanted = ToLowerAscii(options_.table);
+  return spill_->ForEachRow([&](const FoundRow& row, const FoundRows::Patches* patches) {
+    if (!wanted.empty() && ToLowerAscii(tables_[row.table].name) != wanted) return;
+    if (Emit(row, patches, emit)) ++result_.rowsReported;
+  });
+}
+
+bool Engine::SpillFailed() {
+  result_.status = CarveStatus::kSpillFailed;
+  result_.error = spillFile_.error();
+  return false;
 }
 
 CarveResult Engine::Run(const std::function<void(const CarvedRow&)>& emit) {
@@ -330,7 +365,16 @@ CarveResult Engine::Run(const std::function<void(const CarvedRow&)>& emit) {
   }
   map_ = PageMap::Build(file_, roots);
   tables_ = SchemaTableShapes(schema);
-  live_ = LiveRows::Build(file_, tables_);
+  if (!StartSpill()) {
+    SpillFailed();
+    return result_;
+  }
+  if (spill_) {
+    const LiveRows::SetAside setAside = [&](std::uint64_t key) { spill_->AddLiveKey(key); };
+    live_ = LiveRows::Build(file_, tables_, &setAside);
+  } else {
+    live_ = LiveRows::Build(file_, tables_);
+  }
 
   // Schema records first: a dropped table's CREATE TABLE gives the shape its rows are carved with.
   ForEachRegion([&](const HistoryView& view, const FreeRegion& region, bool cell) { CarveRegion(view, region, cell, 0, 1); },
@@ -353,11 +397,16 @@ CarveResult Engine::Run(const std::function<void(const CarvedRow&)>& emit) {
     return result_;
   }
   for (const TableShape& table : tables_) result_.columns[table.name] = table.columnNames;
+  if (spill_) {
+    if (!EmitSpilled(emit)) SpillFailed();
+    if (control_) control_->Report(1.0);
+    return result_;
+  }
   const std::string wanted = ToLowerAscii(options_.table);
   for (std::uint32_t index = 0; index < rows_.size(); ++index) {
     const FoundRow& row = rows_[index];
     if (!wanted.empty() && ToLowerAscii(tables_[row.table].name) != wanted) continue;
-    if (Emit(row, emit)) ++result_.rowsReported;
+    if (Emit(row, rows_.PatchesOf(row), emit)) ++result_.rowsReported;
   }
   if (control_) control_->Report(1.0);
   return result_;
