@@ -120,7 +120,7 @@ void FileCopies::Write(JsonWriter& json, std::string_view name, const std::strin
                        std::string_view hint, std::string_view storedName) {
   if (path.empty()) return;
   if (const std::string copy = Copy(path, key, hint); !copy.empty()) json.Field(name, copy);
-  if (!encrypted_ && Inside(path, backupFolder_)) {
+  if (!storedName.empty() && !encrypted_ && Inside(path, backupFolder_)) {
     std::error_code ec;
     const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
     json.Field(storedName, ec ? path : absolute.string());

@@ -205,8 +205,7 @@ class RecordWriter {
     for (const std::string& album : r.Albums) json_.String(album);
     json_.EndArray();
     if (!r.ThumbnailPath.empty()) {
-      files_.Write(json_, "thumbnail_path", r.ThumbnailPath, r.ThumbnailKey, LastPart(r.ThumbnailPath),
-                   "thumbnail_stored_path");
+      files_.Write(json_, "thumbnail_path", r.ThumbnailPath, r.ThumbnailKey, LastPart(r.ThumbnailPath), "");
     }
   }
 
