@@ -2,7 +2,11 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <set>
+
 #include "sieve/extractors/photo_library.h"
+#include "sieve/extractors/photo_library_sqlite.h"
 #include "sieve/sqlite/database.h"
 
 namespace sieve {
@@ -70,27 +74,58 @@ void CCameraInfo::Register(const FileRegistration& registration) {
 }
 
 int CCameraInfo::read(std::string /*backupFolder*/) {
-  if (!MainDatabase.IsSet() || Groups().empty()) return 0;
+  if (!MainDatabase.IsSet()) return 0;
   const OpenableDatabase file = PrepareDatabase(MainDatabase, "Photos.sqlite");
   if (!file.ok) return SQLITE_CANTOPEN;
   sqlite::Database db;
   if (const int rc = db.Open(file.path, file.immutable); rc != SQLITE_OK) return rc;
-  std::vector<MediaFile>& files = Groups().front().Files;
+  std::set<std::string> live;
   for (PhotoAsset& asset : ReadPhotoLibrary(db)) {
-    const auto found = fileByDevicePath_.find(asset.devicePath);
-    if (found == fileByDevicePath_.end() || found->second >= files.size()) continue;
-    MediaFile& f = files[found->second];
-    f.DateTaken = std::move(asset.dateTaken);
-    f.Width = asset.width;
-    f.Height = asset.height;
-    f.Albums = std::move(asset.albums);
-    if (asset.trashed) {
-      f.Trashed = 1;
-      f.Deleted = 1;
-      f.TrashedDate = std::move(asset.trashedDate);
-    }
+    live.insert(asset.devicePath);
+    Annotate(std::move(asset), false);
+  }
+  db.Close();
+  // Assets the library let go of: listed as deleted, by their file or their thumbnail when
+  // the backup still has one, else by name and date alone.
+  CPhotoLibrarySqlite engine;
+  if (engine.Load(file.path) != 0 || engine.Recover() < 0) return 0;
+  for (const PhotoAsset& asset : engine.Assets()) {
+    if (live.count(asset.devicePath) == 0) Annotate(asset, true);
   }
   return 0;
+}
+
+void CCameraInfo::Annotate(PhotoAsset asset, bool purged) {
+  constexpr const char* kGroup = "Camera Roll";
+  MediaFile* f = nullptr;
+  if (const auto found = fileByDevicePath_.find(asset.devicePath); found != fileByDevicePath_.end()) {
+    f = &Groups().front().Files[found->second];
+  }
+  if (f == nullptr && purged) {
+    const std::string name = asset.devicePath.substr(asset.devicePath.rfind('/') + 1);
+    // A thumbnail listed in the picture's place, or a new entry of its own.
+    std::vector<MediaFile>& files = Groups()[GroupIndex(kGroup)].Files;
+    const auto thumbnail = std::find_if(files.begin(), files.end(),
+                                        [&](const MediaFile& m) { return m.Deleted != 0 && m.FileName == name; });
+    if (thumbnail != files.end()) {
+      f = &*thumbnail;
+    } else {
+      MediaFile gone;
+      gone.FileName = name;
+      f = &files[AddFile(kGroup, std::move(gone))];
+    }
+  }
+  if (f == nullptr) return;
+  f->DateTaken = std::move(asset.dateTaken);
+  f->Width = asset.width;
+  f->Height = asset.height;
+  f->Albums = std::move(asset.albums);
+  if (purged) f->Deleted = 1;
+  if (asset.trashed) {
+    f->Trashed = 1;
+    f->Deleted = 1;
+    f->TrashedDate = std::move(asset.trashedDate);
+  }
 }
 
 std::size_t CAppDocumentInfo::RecordCount(_InfoType type) const {

@@ -8,6 +8,7 @@
 
 #include "sieve/records.h"
 #include "sieve/extractors/database_info.h"
+#include "sieve/extractors/photo_library.h"
 
 namespace sieve {
 
@@ -29,14 +30,14 @@ class CAppDocumentInfo : public CDatabaseInfo {
  protected:
   explicit CAppDocumentInfo(_InfoType type) : type_(type) {}
   std::vector<MediaGroup>& Groups() { return groups_; }
+  // The group of that name, added when missing.
+  std::size_t GroupIndex(const std::string& name);
   static MediaFile FileOf(const FileRegistration& registration);
   // Camera roll and photo stream deliver the files of their first group one by one;
   // the others deliver whole groups.
   virtual bool DeliversFiles() const { return false; }
 
  private:
-  std::size_t GroupIndex(const std::string& name);
-
   _InfoType type_;
   std::vector<MediaGroup> groups_;
   std::unordered_map<std::string, std::size_t> groupByName_;
@@ -66,6 +67,10 @@ class CCameraInfo : public CAppDocumentInfo {
   bool DeliversFiles() const override { return true; }
 
  private:
+  // Gives a listed file what the library says of it; a purged asset is marked deleted,
+  // and listed by name when the backup has no file of it.
+  void Annotate(PhotoAsset asset, bool purged);
+
   std::unordered_map<std::string, std::size_t> fileByDevicePath_;  // full files of the first group
 };
 

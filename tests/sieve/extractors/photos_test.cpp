@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -50,8 +51,8 @@ void MakeSqlite(const std::string& path, const char* sql) {
 
 class PhotoLayouts : public testing::TestWithParam<Layout> {};
 
-// Live assets come out exactly; assets in "Recently Deleted" are the deleted items, scored by
-// recall and precision against the truth; purged assets, whose files are gone, are not listed.
+// Live assets come out exactly; assets in "Recently Deleted" and assets purged from the library
+// (rows deleted, files gone, carved) are the deleted items, scored by recall and precision.
 TEST_P(PhotoLayouts, CameraRollJoinsTheLibraryToItsFiles) {
   const Layout& layout = GetParam();
   std::vector<std::string> options;
@@ -68,13 +69,21 @@ TEST_P(PhotoLayouts, CameraRollJoinsTheLibraryToItsFiles) {
   std::map<std::string, const MediaFile*> byName;
   for (const MediaFile& f : files) byName.emplace(f.FileName, &f);
 
-  std::size_t trashedTruth = 0, trashedFound = 0, live = 0;
+  std::size_t trashedTruth = 0, trashedFound = 0, live = 0, purgedIntact = 0, purgedFound = 0;
+  std::set<std::string> purged;
   for (const JsonValue& asset : truth["assets"].Items) {
     const std::string name = asset.Text("file_name");
     SCOPED_TRACE(name);
     const auto found = byName.find(name);
     if (asset["purged"].Bool) {
-      EXPECT_EQ(found, byName.end());
+      // Known from its carved row only: deleted, no file, its date.
+      purged.insert(name);
+      if (!asset["intact"].Bool) continue;
+      ++purgedIntact;
+      if (found != byName.end() && found->second->Deleted == 1 && found->second->FilePath.empty() &&
+          found->second->DateTaken == DateOf(asset["date_created"])) {
+        ++purgedFound;
+      }
       continue;
     }
     ASSERT_NE(found, byName.end());
@@ -96,8 +105,17 @@ TEST_P(PhotoLayouts, CameraRollJoinsTheLibraryToItsFiles) {
       EXPECT_EQ(f.TrashedDate, "");
     }
   }
-  std::size_t reportedTrashed = 0;
-  for (const MediaFile& f : files) reportedTrashed += f.Trashed;
+  std::size_t reportedTrashed = 0, reportedPurged = 0, correctPurged = 0;
+  for (const MediaFile& f : files) {
+    reportedTrashed += f.Trashed;
+    if (f.FilePath.empty()) {
+      ++reportedPurged;
+      correctPurged += purged.count(f.FileName);
+    }
+  }
+  ASSERT_GE(purgedIntact, 1u);
+  EXPECT_GE(static_cast<double>(purgedFound) / static_cast<double>(purgedIntact), 0.95);
+  EXPECT_GE(static_cast<double>(correctPurged) / static_cast<double>(std::max<std::size_t>(reportedPurged, 1)), 0.98);
   ASSERT_GE(trashedTruth, 2u);
   ASSERT_GE(live, 4u);
   EXPECT_GE(static_cast<double>(trashedFound) / static_cast<double>(trashedTruth), 0.95);

@@ -5,7 +5,7 @@ Each asset row names its file by ZDIRECTORY ("DCIM/102APPLE") and ZFILENAME, the
 it was taken (ZDATECREATED, seconds since 2001), its kind (0 picture, 1 video), its size
 in pixels and whether it sits in "Recently Deleted" (ZTRASHEDSTATE 1 with ZTRASHEDDATE);
 its file stays in the backup until the device purges it, which deletes the row (here with
-SQL DELETE) and the file. Albums are rows of ZGENERICALBUM joined to assets through a
+SQL DELETE) and the file; the truth says whether the purged row's record survives. Albums are rows of ZGENERICALBUM joined to assets through a
 Core Data join table named after the entity numbers, which move between versions:
 
   iOS 13       ZGENERICASSET, Z_26ASSETS (Z_26ALBUMS, Z_34ASSETS, Z_FOK_34ASSETS)
@@ -23,6 +23,7 @@ from ..entries import BackupEntry, Expectation
 from ..properties import version_key
 from .. import heif, media
 from . import Contribution, register
+from .cell_bytes import survives
 from .sqlite_file import DatabaseFile, database_entry
 
 import datetime
@@ -120,7 +121,7 @@ def photos(context):
             "ZCREATIONDATE": now2001 - 400 * 86400, "ZTRASHEDDATE": now2001 - 86400 if trashed else None,
             "ZUUID": rng.uuid_text(), "ZCLOUDGUID": rng.uuid_text()}))
 
-    entries, assets = [], []
+    entries, assets, gone = [], [], []
     count = COUNTS.get(context.profile, COUNTS["sample"])
     for n in range(count):
         extension, kind, brand = FILE_KINDS[n % len(FILE_KINDS)]
@@ -132,7 +133,7 @@ def photos(context):
         if data is None:
             continue  # heif-enc missing: said once on stderr
         trashed = n % 4 == 3
-        purged = n % 7 == 6
+        purged = n % 4 == 1
         row = {"Z_ENT": asset_ent, "Z_OPT": 3, "ZKIND": kind, "ZWIDTH": width, "ZHEIGHT": height,
                "ZTRASHEDSTATE": 1 if trashed else 0, "ZVISIBILITYSTATE": 0, "ZSAVEDASSETTYPE": 3,
                "ZDATECREATED": taken2001, "ZADDEDDATE": taken2001 + 5, "ZMODIFICATIONDATE": taken2001 + 60,
@@ -154,9 +155,7 @@ def photos(context):
                  "albums": sorted(albums), "purged": purged}
         assets.append(truth)
         if purged:
-            # The device empties "Recently Deleted": the row and the file go.
-            db.delete(f"Z_{join_ent}ASSETS", f"Z_{column_ent}ASSETS = ?", (pk,))
-            db.delete(asset_table, "Z_PK = ?", (pk,))
+            gone.append((truth, pk))  # its file is gone already; its row goes below
             continue
         mtime = int(taken2001) + MAC_EPOCH + 60
         entries.append(BackupEntry(DOMAIN, device_path, content=data, mtime=mtime,
@@ -167,6 +166,13 @@ def photos(context):
             entries.append(BackupEntry(DOMAIN, thumb, content=heif.jpeg_thumbnail(rng.derive(thumb), 48, 32),
                                        mtime=mtime, expect=Expectation("camera-roll", "Camera Roll", name,
                                                                        deleted=True, listed=False)))
+    # Later the device empties "Recently Deleted": the rows of the purged assets go.
+    gone = [(truth, db.delete(asset_table, "Z_PK = ?", (pk,))[0]) for truth, pk in gone]
+    for _, row in gone:
+        db.delete(f"Z_{join_ent}ASSETS", f"Z_{column_ent}ASSETS = ?", (row["Z_PK"],))
     data = db.finish()
+    for truth, row in gone:
+        # Whether the purged row's record still stands in the file (its Z_PK is stored as NULL).
+        truth["intact"] = survives(data, [None] + list(row.values())[2:])
     entries.append(database_entry(DOMAIN, PATH, data, context.base_time - 600))
     return Contribution(entries=entries, truth={"layout": layout, "path": PATH, "assets": assets})
