@@ -22,11 +22,13 @@ struct Layout {
   std::string version;
   std::string name;  // the generator's layout
   bool manifestDb;
+  bool walHistory = false;  // the library's last changes only in its -wal
 };
 
 const std::vector<Layout> kLayouts = {{"13.7", "ios13", false}, {"13.7", "ios13", true},
                                       {"16.7", "ios16", false}, {"16.7", "ios16", true},
-                                      {"18.2", "ios18", false}, {"18.2", "ios18", true}};
+                                      {"18.2", "ios18", false}, {"18.2", "ios18", true},
+                                      {"18.2", "ios18", true, true}};
 
 void Collect(void* record, _InfoType type, void* user) {
   if (type == INFO_CAMERA_ROLL) static_cast<std::vector<MediaFile>*>(user)->push_back(*static_cast<MediaFile*>(record));
@@ -57,6 +59,7 @@ TEST_P(PhotoLayouts, CameraRollJoinsTheLibraryToItsFiles) {
   const Layout& layout = GetParam();
   std::vector<std::string> options;
   if (layout.manifestDb) options.push_back("--manifest-db");
+  if (layout.walHistory) options.push_back("--wal-history");
   const test::LayoutBackup& backup = test::SmallBackup(layout.version, "11", options);
   const JsonValue& truth = backup.Database("photos");
   ASSERT_EQ(truth.Text("layout"), layout.name);
@@ -114,6 +117,10 @@ TEST_P(PhotoLayouts, CameraRollJoinsTheLibraryToItsFiles) {
     }
   }
   ASSERT_GE(purgedIntact, 1u);
+  // A picture imported since the last checkpoint is read from the log.
+  std::size_t inWal = 0;
+  for (const JsonValue& asset : truth["assets"].Items) inWal += asset.Find("in_wal") != nullptr ? 1 : 0;
+  EXPECT_EQ(inWal, layout.walHistory ? 1u : 0u);
   EXPECT_GE(static_cast<double>(purgedFound) / static_cast<double>(purgedIntact), 0.95);
   EXPECT_GE(static_cast<double>(correctPurged) / static_cast<double>(std::max<std::size_t>(reportedPurged, 1)), 0.98);
   ASSERT_GE(trashedTruth, 2u);
@@ -123,8 +130,8 @@ TEST_P(PhotoLayouts, CameraRollJoinsTheLibraryToItsFiles) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Versions, PhotoLayouts, testing::ValuesIn(kLayouts), [](const auto& info) {
-  std::string name = info.param.name + (info.param.manifestDb ? "_manifest_db" : "_mbdb");
-  return name;
+  return info.param.name + (info.param.manifestDb ? "_manifest_db" : "_mbdb") +
+         (info.param.walHistory ? "_wal_history" : "");
 });
 
 // A library whose tables are not what they claim: no crash, and nothing taken from names

@@ -17,6 +17,8 @@ dates and floats, strings, blobs. The tables carry the columns a reader meets ar
 ones it needs, not every one of the hundred-odd columns of a device's table. Pictures are
 JPEG, PNG and HEIC (heif-enc), videos HEVC in QuickTime or MP4 (heif.py); a video's
 thumbnail lies under Media/PhotoData/Thumbnails/V2/<directory>/<file name>/5005.JPG.
+With wal_history the library keeps its last changes (one picture trashed, one imported) in
+an un-checkpointed -wal.
 """
 
 from ..entries import BackupEntry, Expectation
@@ -24,7 +26,7 @@ from ..properties import version_key
 from .. import heif, media
 from . import Contribution, register
 from .cell_bytes import survives
-from .sqlite_file import DatabaseFile, database_entry
+from .sqlite_file import DatabaseFile, database_entry, wal_companion
 
 import datetime
 
@@ -104,6 +106,43 @@ def _file_bytes(rng, extension, brand, width, height, taken):
     return heif.hevc_movie(picture, int(taken.timestamp()), width, height, brand)
 
 
+def _asset_row(rng, entity, name, extension, kind, width, height, taken2001, trashed2001):
+    return {"Z_ENT": entity, "Z_OPT": 3, "ZKIND": kind, "ZWIDTH": width, "ZHEIGHT": height,
+            "ZTRASHEDSTATE": 0 if trashed2001 is None else 1, "ZVISIBILITYSTATE": 0, "ZSAVEDASSETTYPE": 3,
+            "ZDATECREATED": taken2001, "ZADDEDDATE": taken2001 + 5, "ZMODIFICATIONDATE": taken2001 + 60,
+            "ZTRASHEDDATE": trashed2001, "ZDURATION": 1.0 if kind else 0.0, "ZDIRECTORY": FOLDER,
+            "ZFILENAME": name, "ZUNIFORMTYPEIDENTIFIER": UTIS[extension], "ZUUID": rng.uuid_text(),
+            "ZLATITUDE": -180.0, "ZLONGITUDE": -180.0}
+
+
+def _wal_history(rng, asset_table, asset_ent, data, assets, entries, now2001):
+    """The -wal of the library's last changes, not yet checkpointed: one more picture moved
+    to "Recently Deleted" and one picture imported since, so both are live only in the log."""
+    victim = next(a for a in assets if not a["trashed"] and not a["purged"] and a["kind"] == 0)
+    victim["trashed"], victim["trashed_date"] = True, now2001 - 3600 + 0.25
+    for entry in entries:
+        if entry.path == victim["device_path"]:
+            entry.expect.deleted = True
+    name, taken2001 = "IMG_2999.JPG", now2001 - 7200 + 0.5
+    taken = datetime.datetime.utcfromtimestamp(int(taken2001) + MAC_EPOCH)
+    row = _asset_row(rng, asset_ent, name, "JPG", 0, 96, 64, taken2001, None)
+    columns = ", ".join(row)
+    marks = ", ".join("?" for _ in row)
+    wal = wal_companion(data, [
+        [(f"UPDATE {asset_table} SET ZTRASHEDSTATE = 1, ZTRASHEDDATE = ? WHERE ZFILENAME = ?",
+          (victim["trashed_date"], victim["file_name"]))],
+        [(f"INSERT INTO {asset_table} ({columns}) VALUES ({marks})", tuple(row.values()))],
+    ], rng)
+    device_path = f"Media/{FOLDER}/{name}"
+    assets.append({"file_name": name, "device_path": device_path, "kind": 0, "width": 96, "height": 64,
+                   "date_created": taken2001, "trashed": False, "trashed_date": None, "albums": [],
+                   "purged": False, "in_wal": True})
+    entries.append(BackupEntry(DOMAIN, device_path, content=media.jpeg_picture(rng.derive(name), 96, 64, taken),
+                               mtime=int(taken2001) + MAC_EPOCH + 60,
+                               expect=Expectation("camera-roll", "Camera Roll", name)))
+    return wal
+
+
 @register("photos")
 def photos(context):
     layout = layout_of(context.props.product_version)
@@ -134,13 +173,8 @@ def photos(context):
             continue  # heif-enc missing: said once on stderr
         trashed = n % 4 == 3
         purged = n % 4 == 1
-        row = {"Z_ENT": asset_ent, "Z_OPT": 3, "ZKIND": kind, "ZWIDTH": width, "ZHEIGHT": height,
-               "ZTRASHEDSTATE": 1 if trashed else 0, "ZVISIBILITYSTATE": 0, "ZSAVEDASSETTYPE": 3,
-               "ZDATECREATED": taken2001, "ZADDEDDATE": taken2001 + 5, "ZMODIFICATIONDATE": taken2001 + 60,
-               "ZTRASHEDDATE": now2001 - rng.randint(1, 29) * 86400 + 0.5 if trashed else None,
-               "ZDURATION": 1.0 if kind else 0.0, "ZDIRECTORY": FOLDER, "ZFILENAME": name,
-               "ZUNIFORMTYPEIDENTIFIER": UTIS[extension], "ZUUID": rng.uuid_text(),
-               "ZLATITUDE": -180.0, "ZLONGITUDE": -180.0}
+        row = _asset_row(rng, asset_ent, name, extension, kind, width, height, taken2001,
+                         now2001 - rng.randint(1, 29) * 86400 + 0.5 if trashed else None)
         pk = db.insert(asset_table, row)
         albums = []
         for k, album in enumerate(album_ids):
@@ -174,5 +208,8 @@ def photos(context):
     for truth, row in gone:
         # Whether the purged row's record still stands in the file (its Z_PK is stored as NULL).
         truth["intact"] = survives(data, [None] + list(row.values())[2:])
+    if context.wal_history:
+        wal = _wal_history(rng.derive("wal"), asset_table, asset_ent, data, assets, entries, now2001)
+        entries.append(database_entry(DOMAIN, PATH + "-wal", wal, context.base_time - 60))
     entries.append(database_entry(DOMAIN, PATH, data, context.base_time - 600))
     return Contribution(entries=entries, truth={"layout": layout, "path": PATH, "assets": assets})
