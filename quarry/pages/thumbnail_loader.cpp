@@ -27,8 +27,6 @@ CThumbnailLoader::~CThumbnailLoader() {
   pool_.waitForDone();  // a worker still running finishes its picture and stops
 }
 
-bool CThumbnailLoader::CanDraw(const QString& fileName) { return views::IsDrawablePicture(fileName); }
-
 std::optional<QPixmap> CThumbnailLoader::Cached(const std::string& storedPath) const {
   if (const QPixmap* made = cache_.object(QString::fromStdString(storedPath))) return *made;
   return std::nullopt;

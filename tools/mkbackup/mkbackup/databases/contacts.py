@@ -352,6 +352,8 @@ def contacts(context):
             continue
         uid = phones[-1][0]
         b.book.delete("ABMultiValue", "UID = ?", (uid,))
+        # Its last-four row goes with it: a later value may be given the same UID.
+        b.book.delete("ABPhoneLastFour", "multivalue_id = ?", (uid,))
         b.values[rowid] = [v for v in b.values[rowid] if v[0] != uid]
         lone.append((rowid, phones[-1]))
     for i in range(added_later):
