@@ -202,6 +202,17 @@ class RecordWriter {
         .Field("has_key", r.FileKey.has_value())
         .TimeField("modified_time", r.ModifiedTime);
     files_.Write(json_, "file_path", r.FilePath, r.FileKey, r.FileName);
+    json_.DateField("date_taken", r.DateTaken)
+        .FlagField("trashed", r.Trashed)
+        .DateField("trashed_date", r.TrashedDate)
+        .Field("width", r.Width)
+        .Field("height", r.Height)
+        .Key("albums").BeginArray();
+    for (const std::string& album : r.Albums) json_.String(album);
+    json_.EndArray();
+    if (!r.ThumbnailPath.empty()) {
+      files_.Write(json_, "thumbnail_path", r.ThumbnailPath, r.ThumbnailKey, LastPart(r.ThumbnailPath), "");
+    }
   }
 
   void Fields(const MediaGroup& r) {

@@ -59,6 +59,13 @@ TEST(CategoryRules, CameraRollPhotoStreamAndMusic) {
             Texts{"camera-roll thumb Camera Roll|IMG_7.JPG"});
   EXPECT_EQ(Matches("CameraRollDomain", "Media/DCIM/.THUMB/x.ithmb"), Texts{});
   EXPECT_EQ(Matches("CameraRollDomain", "Media/DCIM/.THUMB/noext"), Texts{});
+  // Since iOS 13 a thumbnail is named by the folder of its picture or video; the library beside.
+  EXPECT_EQ(Matches("CameraRollDomain", "Media/PhotoData/Thumbnails/V2/DCIM/100APPLE/IMG_3.MOV/5005.JPG"),
+            Texts{"camera-roll thumb Camera Roll|IMG_3.MOV"});
+  EXPECT_EQ(Matches("CameraRollDomain", "Media/PhotoData/Thumbnails/V2/DCIM/100APPLE/5005.JPG"),
+            Texts{"camera-roll thumb Camera Roll|5005.JPG"});
+  EXPECT_EQ(Matches("CameraRollDomain", "Media/DCIM/100APPLE/IMG_4.HEIC"), Texts{"camera-roll file Camera Roll|IMG_4.HEIC"});
+  EXPECT_EQ(Matches("CameraRollDomain", "Media/PhotoData/Photos.sqlite"), Texts{"camera-roll main |Photos.sqlite"});
 
   EXPECT_EQ(Matches("MediaDomain", "Media/PhotoStreamsData/123/100APPLE/IMG_9.JPG"),
             Texts{"photo-stream file PhotoStream|IMG_9.JPG"});
