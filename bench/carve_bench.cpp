@@ -2,7 +2,7 @@
 // measured in the same run.
 //
 //   carve_bench [--size-mb N] [--free-pages]
-//   carve_bench --cli [--size-mb N] [--wal-mb N] [--baseline-sieve PROGRAM]   (defaults 1024 MB, 100 MB)
+//   carve_bench --cli [--size-mb N] [--wal-mb N] [--baseline SIEVE]  (defaults 1024 MB, 100 MB)
 //   (through bench/run: bash bench/run carve --cli)
 //
 // Without --cli: Carve() and the one-shape scan in this process over a database of N MB,
@@ -13,11 +13,11 @@
 // about 30% free pages and a write-ahead log of updates to it, beside `cat` of the same
 // bytes and beside SQLite reading every live row, page-cached, with the peak memory of
 // each child; then the same over a database and log four times smaller, to show the
-// carve's memory does not grow with the file. The databases are generated on the first
-// run (a few minutes) and kept in the build tree's bench/cache. Exits 1 below 300 MB/s
-// (database and log bytes per second). --baseline-sieve times another build of sieve (say,
-// the main branch's) in the same rounds, so that the two are compared under the same load;
-// the load average is printed before and after.
+// carve's memory does not grow with the file. --baseline runs another build of sieve (the main
+// branch's) beside it in every round, for its time and memory under the same load; the load
+// average is printed before and after. The databases are generated on the first run (a few
+// minutes) and kept in the build tree's bench/cache. Exits 1 below 300 MB/s (database and
+// log bytes per second).
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -162,6 +162,7 @@ struct CommandFigures {
 
 // Three rounds of the carve, cat and SQLite in turn over the page-cached files; the first,
 // untimed, run writes the records to count them and warms the cache.
+// baseline: another build of sieve (the main branch's) run beside it in each round, or "".
 bool MeasureOne(const bench::ScratchFolder& scratch, const std::string& path, const std::string& baseline,
                 CommandFigures& figures) {
   figures.mb = static_cast<double>(std::filesystem::file_size(path) + std::filesystem::file_size(path + "-wal")) /
@@ -172,6 +173,15 @@ bool MeasureOne(const bench::ScratchFolder& scratch, const std::string& path, co
   std::filesystem::remove(records);
   long carveAnon = 0, baselineAnon = 0;
   for (int round = 0; round < 3; ++round) {
+    if (!baseline.empty()) {
+      const bench::ChildRun other = bench::RunChild({baseline, "carve", path, "--json", "-q"}, "/dev/null");
+      if (!other.Succeeded()) {
+        std::fprintf(stderr, "the baseline %s failed (status %d)\n", baseline.c_str(), other.status);
+        return false;
+      }
+      baselineAnon = std::max(baselineAnon, other.peakAnonKb);
+      if (round == 0 || other.seconds < figures.baseline.seconds) figures.baseline = other;
+    }
     const bench::ChildRun carve = bench::RunChild({SIEVE_PROGRAM, "carve", path, "--json", "-q"}, "/dev/null");
     const bench::ChildRun cat = bench::RunChild({"/bin/cat", path, path + "-wal"}, "/dev/null");
     if (!carve.Succeeded() || !cat.Succeeded()) {
@@ -181,15 +191,6 @@ bool MeasureOne(const bench::ScratchFolder& scratch, const std::string& path, co
     carveAnon = std::max(carveAnon, carve.peakAnonKb);
     if (round == 0 || carve.seconds < figures.carve.seconds) figures.carve = carve;
     if (round == 0 || cat.seconds < figures.cat.seconds) figures.cat = cat;
-    if (!baseline.empty()) {
-      const bench::ChildRun other = bench::RunChild({baseline, "carve", path, "--json", "-q"}, "/dev/null");
-      if (!other.Succeeded()) {
-        std::fprintf(stderr, "the baseline sieve carve failed (status %d)\n", other.status);
-        return false;
-      }
-      baselineAnon = std::max(baselineAnon, other.peakAnonKb);
-      if (round == 0 || other.seconds < figures.baseline.seconds) figures.baseline = other;
-    }
     figures.select = std::min(figures.select, SecondsOf([&] { figures.liveRows = ReadEveryLiveRow(path); }, 1));
   }
   figures.carve.peakAnonKb = carveAnon;
@@ -211,30 +212,35 @@ void PrintFigures(const std::string& path, const CommandFigures& f) {
   std::printf("  %-34s %8.3f %9.0f %8.3f %12.1f %12.1f\n", "sieve carve DB --json > /dev/null", f.carve.seconds,
               f.mb / f.carve.seconds, f.carve.cpuSeconds, Mb(f.carve.peakKb), Mb(f.carve.peakAnonKb));
   if (f.baseline.status != -1) {
-    std::printf("  %-34s %8.3f %9.0f %8.3f %12.1f %12.1f\n", "baseline sieve carve (same rounds)", f.baseline.seconds,
+    std::printf("  %-34s %8.3f %9.0f %8.3f %12.1f %12.1f\n", "  the same with the baseline sieve", f.baseline.seconds,
                 f.mb / f.baseline.seconds, f.baseline.cpuSeconds, Mb(f.baseline.peakKb), Mb(f.baseline.peakAnonKb));
   }
   std::printf("  %-34s %8.3f %9.0f %8.3f %12.1f %12.1f\n", "cat DB DB-wal > /dev/null", f.cat.seconds,
               f.mb / f.cat.seconds, f.cat.cpuSeconds, Mb(f.cat.peakKb), Mb(f.cat.peakAnonKb));
   std::printf("  %-34s %8.3f %9.0f\n", "SQLite SELECT * of every table", f.select, f.mb / f.select);
-  // What the carve must hold however it is built: a small entry per reported record (to merge
-  // its copies) and the live rows' fingerprints (to leave out stale copies of them).
+  // Held in memory, a carve needs a small entry per record (to merge its copies) and the live
+  // rows' fingerprints (to leave out stale copies of them); a large one sets them aside.
   const double perRecords = static_cast<double>(f.records * sieve::sqlite::FoundRows::kBytesPerRow) / (1024.0 * 1024.0);
   const double perLive = static_cast<double>(static_cast<std::size_t>(f.liveRows) * sieve::sqlite::LiveRows::kBytesPerRow) /
                          (1024.0 * 1024.0);
-  std::printf("  the carve needs about %zu B per reported record (%.1f MB) and up to %zu B per live row (%.1f MB)\n",
+  std::printf("  in memory the carve would need about %zu B per reported record (%.1f MB) and up to %zu B per live row "
+              "(%.1f MB)\n",
               sieve::sqlite::FoundRows::kBytesPerRow, perRecords, sieve::sqlite::LiveRows::kBytesPerRow, perLive);
+  const auto perRecord = [&](long kb) { return 1024.0 * static_cast<double>(kb) / static_cast<double>(std::max<std::size_t>(1, f.records)); };
+  std::printf("  peak anonymous memory per reported record: %.1f B", perRecord(f.carve.peakAnonKb));
+  if (f.baseline.status != -1) std::printf(" (baseline %.1f B)", perRecord(f.baseline.peakAnonKb));
+  std::printf("\n");
 }
 
-// The whole command over a database of sizeMb with a log of walMb and over one four times
-// smaller: the speed target on the large one, and the memory of the two side by side (the
-// mapped file pages count in the resident figure; what the carve allocates is anonymous).
 // The machine's load average over the last minute: wall times mean little on a busy machine.
 double LoadAverage() {
   double load[1] = {0};
   return getloadavg(load, 1) == 1 ? load[0] : -1;
 }
 
+// The whole command over a database of sizeMb with a log of walMb and over one four times
+// smaller: the speed target on the large one, and the memory of the two side by side (the
+// mapped file pages count in the resident figure; what the carve allocates is anonymous).
 int MeasureCommand(std::uint64_t sizeMb, std::uint64_t walMb, const std::string& baseline) {
   const bench::ScratchFolder scratch("carve_bench");
   const std::string large = bench::KeptCarveDatabase(BENCH_CACHE_DIR, sizeMb, walMb);
@@ -252,6 +258,11 @@ int MeasureCommand(std::uint64_t sizeMb, std::uint64_t walMb, const std::string&
               Mb(big.carve.peakAnonKb), big.mb, Mb(quarter.carve.peakAnonKb), quarter.mb,
               static_cast<double>(big.carve.peakAnonKb) / static_cast<double>(std::max(1L, quarter.carve.peakAnonKb)),
               big.mb / quarter.mb, static_cast<double>(big.records) / static_cast<double>(std::max<std::size_t>(1, quarter.records)));
+  if (!baseline.empty()) {
+    std::printf("memory of the baseline: %.1f MB at %.0f MB and %.1f MB at %.0f MB; CPU s %.2f / %.2f here against %.2f / %.2f\n",
+                Mb(big.baseline.peakAnonKb), big.mb, Mb(quarter.baseline.peakAnonKb), quarter.mb, big.carve.cpuSeconds,
+                quarter.carve.cpuSeconds, big.baseline.cpuSeconds, quarter.baseline.cpuSeconds);
+  }
   std::printf("target >= %.0f MB/s page-cached: %.0f MB/s, %s\n", kCliTargetMbPerSecond, speed,
               speed >= kCliTargetMbPerSecond ? "met" : "MISSED");
   return speed >= kCliTargetMbPerSecond ? 0 : 1;
@@ -274,10 +285,10 @@ int main(int argc, char** argv) {
       freePages = true;
     } else if (arg == "--cli") {
       cli = true;
-    } else if (arg == "--baseline-sieve" && i + 1 < argc) {
+    } else if (arg == "--baseline" && i + 1 < argc) {
       baseline = argv[++i];
     } else {
-      std::fprintf(stderr, "usage: %s [--size-mb N] [--free-pages] | --cli [--size-mb N] [--wal-mb N] [--baseline-sieve PROGRAM]\n", argv[0]);
+      std::fprintf(stderr, "usage: %s [--size-mb N] [--free-pages] | --cli [--size-mb N] [--wal-mb N] [--baseline SIEVE]\n", argv[0]);
       return 2;
     }
   }

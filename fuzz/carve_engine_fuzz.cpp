@@ -18,7 +18,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   std::size_t sink = 0;
   for (const bool includeLive : {false, true}) {
-    Carve(history, {"", includeLive}, [&](const CarvedRow& row) {
+    CarveOptions options;
+    options.includeLive = includeLive;
+    Carve(history, options, [&](const CarvedRow& row) {
       for (const CarvedValue& value : row.values) sink += value.bytes.size();
     });
   }

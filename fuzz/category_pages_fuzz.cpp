@@ -1,7 +1,7 @@
 // Feeds arbitrary bytes to every category's deleted-record engine as its database file:
 // each takes its shapes from the file's own schema, carves, and compares with the live
-// rows, so one input reaches the address-book, message, note, calendar, bookmark and
-// call-history carving alike.
+// rows, so one input reaches the address-book, message, note, calendar, bookmark,
+// call-history and photo-library carving alike.
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -11,6 +11,7 @@
 #include "sieve/extractors/call_sqlite.h"
 #include "sieve/extractors/contact_sqlite.h"
 #include "sieve/extractors/note_sqlite.h"
+#include "sieve/extractors/photo_library_sqlite.h"
 #include "sieve/extractors/sms_sqlite.h"
 
 namespace {
@@ -71,5 +72,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const auto& call : e.Calls()) n += Touch(call.address) + Touch(call.name);
     return n;
   });
+  sieve::CPhotoLibrarySqlite photos;
+  if (photos.LoadBytes(bytes) == 0 && photos.Recover() > 0) {
+    for (const auto& asset : photos.Assets()) sink += Touch(asset.devicePath) + Touch(asset.dateTaken);
+  }
   return sink == static_cast<std::size_t>(-1) ? 1 : 0;
 }

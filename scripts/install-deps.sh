@@ -9,6 +9,7 @@ packages=(
   clang
   python3 python3-cryptography python3-pil python3-vobject python3-icalendar sqlite3 tzdata
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev xvfb xauth
+  libheif-dev libheif-examples
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -122,6 +122,11 @@ struct WaMessage {
   std::string Text;
   std::string Date;
   std::string MediaPath;
+  std::string SenderName{};  // in a group: the member who wrote it or caused the event
+  std::int32_t Event = 0;    // a WaEvent: not 0 for a system line, which no one wrote
+  std::int32_t HasLocation = 0;  // 1: a shared location at Latitude, Longitude
+  double Latitude = 0.0;
+  double Longitude = 0.0;
 };
 
 struct WaChat {
@@ -186,6 +191,7 @@ struct BookmarkRecord {
 };
 
 struct VoiceMemoRecord {
+  std::int32_t Deleted = 0;  // 1: in "Recently Deleted", or a row recovered from free space
   std::string Date;
   std::string Duration;
   std::string FileName;
@@ -204,11 +210,23 @@ struct VoicemailRecord {
 };
 
 struct MediaFile {
-  std::int32_t Deleted = 0;  // 1: a camera-roll picture known only from its thumbnail
+  // 1: a camera-roll picture known only from its thumbnail, or one the photo library keeps
+  // in "Recently Deleted"
+  std::int32_t Deleted = 0;
   std::string FileName;
   std::string FilePath;      // stored file in the backup folder
   OptionalFileKey FileKey;
   std::int64_t ModifiedTime = 0;  // seconds since 1970 from the backup's index, 0 when unknown
+  // What the camera roll's photo library says of the file ("", 0 or empty without one).
+  std::string DateTaken;
+  std::int32_t Trashed = 0;  // 1: in "Recently Deleted"
+  std::string TrashedDate;
+  std::int32_t Width = 0;
+  std::int32_t Height = 0;
+  std::vector<std::string> Albums;  // the albums the user put it in, by title
+  // A small rendering the device keeps of the file (a video's first frame), when the backup has one.
+  std::string ThumbnailPath;
+  OptionalFileKey ThumbnailKey;
 };
 
 struct MediaGroup {

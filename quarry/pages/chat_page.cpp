@@ -3,6 +3,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QScrollArea>
+#include <QStringList>
 #include <algorithm>
 #include <QVBoxLayout>
 
@@ -81,11 +82,27 @@ void CChatPage::AddEntry(const views::ChatEntry& entry) {
   date->setStyleSheet(QStringLiteral("color: #8a8f99;"));
   layout->addWidget(date);
 
-  QString text = entry.ShownText();
-  if (!entry.AttachmentPath.empty()) {
-    const QString name = views::ResolveAttachment(entry, files_).Name;
-    text += (text.isEmpty() ? QString() : QStringLiteral("\n")) + TextWith("IDS_MESSAGE_ATTACHMENT", name);
+  if (entry.System) {
+    // No one's words: a centred line between the bubbles.
+    QString line = entry.ShownText();
+    if (entry.Deleted) line = Text("IDS_MESSAGE_DELETED_MARK") + QLatin1Char(' ') + line;
+    QLabel* system = PlainLabel(Breakable(line), bubbles_);
+    system->setObjectName(QStringLiteral("chatSystemLine"));
+    system->setAlignment(Qt::AlignCenter);
+    system->setStyleSheet(entry.Deleted ? QStringLiteral("color: #c00000; font-style: italic;")
+                                        : QStringLiteral("color: #5f6368; font-style: italic;"));
+    layout->addWidget(system);
+    return;
   }
+  // The member's name, the words, the map link and the attachment, each on its own line.
+  QStringList lines;
+  if (!entry.Sender.isEmpty()) lines << entry.Sender + QLatin1Char(':');
+  if (!entry.ShownText().isEmpty()) lines << entry.ShownText();
+  if (!entry.Link.isEmpty()) lines << entry.Link;
+  if (!entry.AttachmentPath.empty()) {
+    lines << TextWith("IDS_MESSAGE_ATTACHMENT", views::ResolveAttachment(entry, files_).Name);
+  }
+  QString text = lines.join(QLatin1Char('\n'));
   if (entry.Deleted) text = Text("IDS_MESSAGE_DELETED_MARK") + QLatin1Char('\n') + text;
   QLabel* bubble = PlainLabel(Breakable(text), bubbles_);
   bubble->setObjectName(entry.Outgoing ? QStringLiteral("chatBubbleOut") : QStringLiteral("chatBubbleIn"));

@@ -22,8 +22,8 @@ namespace {
 
 // Draws a cell of the grid: the thumbnail (asked for while the cell is painted, so
 // only cells on screen cost anything), the check box and the name below; a deleted
-// picture carries the deleted marker. Pictures that cannot be drawn here (HEIC,
-// videos) get the file icon.
+// picture carries the deleted marker. A video is drawn by the thumbnail the device
+// made of it; what has none gets the file icon.
 class ThumbnailDelegate : public QStyledItemDelegate {
  public:
   ThumbnailDelegate(const views::MediaItems* items, CThumbnailLoader* loader, QObject* parent)
@@ -35,8 +35,8 @@ class ThumbnailDelegate : public QStyledItemDelegate {
   }
 
   void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
-    if (const views::MediaItem* item = ItemOf(index); item != nullptr && CThumbnailLoader::CanDraw(item->Name)) {
-      loader_->Thumbnail(item->StoredPath, item->Key);
+    if (const views::MediaItem* item = ItemOf(index); item != nullptr && !item->PictureSource.empty()) {
+      loader_->Thumbnail(item->PictureSource, item->PictureKey);
     }
     QStyledItemDelegate::paint(painter, option, index);
     if (index.data(views::CategoryModel::kDeletedRole).toBool()) {
@@ -64,8 +64,8 @@ class ThumbnailDelegate : public QStyledItemDelegate {
   QIcon IconOf(const QModelIndex& index) const {
     const views::MediaItem* item = ItemOf(index);
     const QStyle* style = QApplication::style();
-    if (item == nullptr || !CThumbnailLoader::CanDraw(item->Name)) return style->standardIcon(QStyle::SP_FileIcon);
-    const std::optional<QPixmap> made = loader_->Cached(item->StoredPath);
+    if (item == nullptr || item->PictureSource.empty()) return style->standardIcon(QStyle::SP_FileIcon);
+    const std::optional<QPixmap> made = loader_->Cached(item->PictureSource);
     if (!made) return {};  // being made: an empty frame until it comes
     if (made->isNull()) return style->standardIcon(QStyle::SP_MessageBoxWarning);  // unreadable picture
     return QIcon(*made);
@@ -152,7 +152,7 @@ void CMediaGridPage::UpdatePreview() {
   QPixmap picture;
   if (shown_ >= 0 && shown_ < Model()->FoundCount()) {
     const views::MediaItem& media = items_->MediaAt(shown_);
-    if (CThumbnailLoader::CanDraw(media.Name)) picture = loader_->Thumbnail(media.StoredPath, media.Key).value_or(QPixmap());
+    if (!media.PictureSource.empty()) picture = loader_->Thumbnail(media.PictureSource, media.PictureKey).value_or(QPixmap());
   }
   preview_->setPixmap(picture);
   preview_->setVisible(!picture.isNull());

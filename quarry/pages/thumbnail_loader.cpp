@@ -1,7 +1,8 @@
 #include "quarry/pages/thumbnail_loader.h"
 
-#include <QImageReader>
 #include <QMetaObject>
+
+#include "quarry/views/picture_file.h"
 
 namespace quarry {
 
@@ -9,22 +10,6 @@ namespace {
 
 // Twice a screenful or so; a request older than that is for a cell long gone.
 constexpr std::size_t kMaxQueued = 256;
-
-QImage MakeThumbnail(const QString& path, int side) {
-  if (path.isEmpty()) return {};
-  QImageReader reader(path);
-  reader.setAutoTransform(true);  // the Exif orientation, so portraits stand upright
-  const QSize size = reader.size();
-  // Decoded at the small size directly where the format can (JPEG): a 12-megapixel
-  // picture is never held whole.
-  if (size.isValid()) reader.setScaledSize(size.scaled(side, side, Qt::KeepAspectRatio).expandedTo(QSize(1, 1)));
-  QImage image = reader.read();
-  if (image.isNull()) return {};
-  if (image.width() > side || image.height() > side) {
-    image = image.scaled(side, side, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-  }
-  return image;
-}
 
 }  // namespace
 
@@ -40,12 +25,6 @@ CThumbnailLoader::~CThumbnailLoader() {
     queue_.clear();
   }
   pool_.waitForDone();  // a worker still running finishes its picture and stops
-}
-
-bool CThumbnailLoader::CanDraw(const QString& fileName) {
-  static const QList<QByteArray> formats = QImageReader::supportedImageFormats();
-  const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
-  return dot >= 0 && formats.contains(fileName.mid(dot + 1).toLower().toLatin1());
 }
 
 std::optional<QPixmap> CThumbnailLoader::Cached(const std::string& storedPath) const {
@@ -82,7 +61,7 @@ void CThumbnailLoader::Work() {
       request = std::move(queue_.back());
       queue_.pop_back();
     }
-    const QImage image = MakeThumbnail(files_->ReadablePath(request.path, request.key), side_);
+    const QImage image = views::ReadPictureScaled(files_->ReadablePath(request.path, request.key), side_);
     // The cache lives on the window's thread; a loader gone by then drops the call.
     QMetaObject::invokeMethod(this, [this, path = request.path, image] { Deliver(path, image); },
                               Qt::QueuedConnection);

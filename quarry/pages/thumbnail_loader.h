@@ -31,10 +31,6 @@ class CThumbnailLoader : public QObject {
                             QObject* parent = nullptr);
   ~CThumbnailLoader() override;
 
-  // True for a file name whose kind this program can draw (JPEG, PNG, GIF...); HEIC
-  // pictures, videos and documents get a generic icon instead.
-  static bool CanDraw(const QString& fileName);
-
   // The thumbnail once made (a null pixmap for a picture that cannot be read);
   // std::nullopt while it is being made, in which case it is asked for.
   std::optional<QPixmap> Thumbnail(const std::string& storedPath, const sieve::OptionalFileKey& key);

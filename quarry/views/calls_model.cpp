@@ -29,6 +29,8 @@ void CallTraits::Take(const Record& record, const ViewContext& context, std::vec
   CallItem item;
   item.Name = RecordText(record.Name);
   item.Phone = RecordText(record.Address);
+  // A call whose number was withheld (or never known) says so instead of showing a blank.
+  if (item.Phone.isEmpty()) item.Phone = context.Text("IDS_RECOVERY_CALL_NO_NUMBER");
   item.Date = RecordText(record.Date);
   item.Outgoing = CallOutgoing(record);
   item.Deleted = record.Deleted != 0;

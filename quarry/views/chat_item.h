@@ -19,6 +19,9 @@ struct ChatEntry {
   std::string AttachmentPath;  // the stored file (or the device path when it is not in the backup), "" for none
   QString MimeType;
   QString Note;  // what else the message says of itself: edited, unsent, audio, reactions; "" for nothing
+  QString Sender{};  // in a group: the member who wrote it; "" otherwise
+  bool System = false;  // a line no one wrote (a group event): shown centred, neither sent nor received
+  QString Link{};   // a map link for a shared location; "" for none
 
   // The text with its note on a line of its own, as views and exports show it.
   QString ShownText() const;

@@ -104,8 +104,17 @@ ChatsExport::CopiedFiles ChatsExport::CopyAttachments(const QString& htmlFolder,
 
 QString ChatsExport::BubbleHtml(const ChatEntry& entry, const CopiedFiles& copied) const {
   QString html = QStringLiteral("<div class=\"date\">\n") + Line(HtmlEscape(entry.Date)) + QStringLiteral("</div>\n");
+  if (entry.System) {
+    return html + QStringLiteral("<div class=\"system\">\n") + Line(Marked(entry.Deleted, HtmlLines(entry.ShownText()))) +
+           QStringLiteral("</div>\n");
+  }
   html += QStringLiteral("<div class=\"%1\">\n").arg(entry.Outgoing ? QStringLiteral("out") : QStringLiteral("in"));
+  if (!entry.Sender.isEmpty()) html += QStringLiteral("<div class=\"sender\">") + HtmlEscape(entry.Sender) + QStringLiteral("</div>\n");
   html += Line(Marked(entry.Deleted, HtmlLines(entry.ShownText())));
+  if (!entry.Link.isEmpty()) {
+    const QString href = HtmlEscape(entry.Link);
+    html += QStringLiteral("<div class=\"map\"><a href=\"%1\">%1</a></div>\n").arg(href);
+  }
   if (!entry.AttachmentPath.empty()) {
     const auto resolved = attachments_.find(entry.AttachmentPath);
     const QString name = resolved != attachments_.end() ? resolved->second.Name : QString();
@@ -169,7 +178,8 @@ QStringList ChatsExport::CsvHeaders() const {
   const QStringList tail = {date, QStringLiteral("Type"), QStringLiteral("Content"), QStringLiteral("Attachment"),
                             QStringLiteral("Deleted")};
   if (kind_ == ChatKind::Messages) return QStringList{QStringLiteral("Name"), QStringLiteral("Phone/Email")} + tail;
-  return QStringList{QStringLiteral("Chat"), QStringLiteral("Name"), QStringLiteral("Phone")} + tail;
+  return QStringList{QStringLiteral("Chat"), QStringLiteral("Name"), QStringLiteral("Phone")} + tail +
+         QStringList{QStringLiteral("Sender"), QStringLiteral("Map")};
 }
 
 QString ChatsExport::CsvText(const CopiedFiles& copied) const {
@@ -190,8 +200,11 @@ QString ChatsExport::CsvText(const CopiedFiles& copied) const {
                          ? copy->second
                          : (resolved != attachments_.end() ? resolved->second.Name : QString());
       }
-      row << entry.Date << (entry.Outgoing ? QStringLiteral("Sent") : QStringLiteral("Received")) << entry.ShownText()
-          << attachment << ((entry.Deleted || thread.Deleted) ? QStringLiteral("1") : QStringLiteral("0"));
+      const QString type = entry.System ? QStringLiteral("System")
+                                        : (entry.Outgoing ? QStringLiteral("Sent") : QStringLiteral("Received"));
+      row << entry.Date << type << entry.ShownText() << attachment
+          << ((entry.Deleted || thread.Deleted) ? QStringLiteral("1") : QStringLiteral("0"));
+      if (kind_ == ChatKind::WhatsApp) row << entry.Sender << entry.Link;
       csv += CsvLine(row);
     }
   }

@@ -7,6 +7,7 @@
 #include "quarry/views/exif_date.h"
 #include "quarry/views/file_copy_export.h"
 #include "quarry/views/media_dates.h"
+#include "quarry/views/picture_file.h"
 
 namespace quarry::views {
 
@@ -20,6 +21,7 @@ enum Column { kName, kGroup, kDate, kSize, kDeleted };
 // gives the file. The Exif block is read from plain files only: reading it from an
 // encrypted backup would decrypt every picture of the backup while the scan runs.
 QString TakenDate(const sieve::MediaFile& file, std::int64_t modifiedTime, const ViewContext& context) {
+  if (!file.DateTaken.empty()) return FromUtf8(file.DateTaken);
   if (!file.FileKey) {
     const QString readable = context.Files().ReadablePath(file.FilePath, file.FileKey);
     const QString exif = readable.isEmpty() ? QString() : ExifDateTakenOfFile(readable);
@@ -72,9 +74,23 @@ MediaItem MediaItemOf(const sieve::MediaFile& file, std::int64_t modifiedTime, M
   MediaItem item;
   item.Name = FromUtf8(file.FileName);
   item.Deleted = file.Deleted != 0;
-  if (item.Deleted) item.DeletedMark = context.Text("IDS_MEDIA_DELETED_YES");
+  if (item.Deleted) item.DeletedMark = context.Text(file.Trashed != 0 ? "IDS_MEDIA_RECENTLY_DELETED" : "IDS_MEDIA_DELETED_YES");
   item.StoredPath = file.FilePath;
   item.Key = file.FileKey;
+  if (IsDrawablePicture(item.Name)) {
+    item.PictureSource = file.FilePath;
+    item.PictureKey = file.FileKey;
+  } else if (!file.ThumbnailPath.empty()) {
+    item.PictureSource = file.ThumbnailPath;
+    item.PictureKey = file.ThumbnailKey;
+  }
+  QStringList albums;
+  for (const std::string& album : file.Albums) albums << FromUtf8(album);
+  item.Albums = albums.join(QStringLiteral(", "));
+  if (file.Width > 0 && file.Height > 0) {
+    item.Dimensions = QStringLiteral("%1 \u00D7 %2").arg(file.Width).arg(file.Height);
+  }
+  item.TrashedDate = FromUtf8(file.TrashedDate);
   item.ModifiedTime = modifiedTime;
   item.Size = file.FilePath.empty() ? 0 : QFileInfo(FromUtf8(file.FilePath)).size();
   if (kind == MediaKind::CameraRoll) {
@@ -105,14 +121,21 @@ QString MediaTraitsBase::Cell(const Item& item, int column) {
 }
 
 bool MediaTraitsBase::Matches(const Item& item, const QString& lowerText) {
-  return AnyContains(lowerText, item.Name, item.Group, item.Date);
+  return AnyContains(lowerText, item.Name, item.Group, item.Date, item.Albums);
 }
 
 DetailRows MediaTraitsBase::Detail(const Item& item, const ViewContext& context) {
-  return {{context.Text("IDS_MEDIA_HEADER_GROUP"), item.Group},
-          {context.Text("IDS_MEDIA_HEADER_DATE"), item.Date},
-          {context.Text("IDS_MEDIA_HEADER_SIZE"), SizeText(item.Size)},
-          {context.Text("IDS_MEDIA_HEADER_DELETED"), item.DeletedMark}};
+  DetailRows rows = {{context.Text("IDS_MEDIA_HEADER_GROUP"), item.Group},
+                     {context.Text("IDS_MEDIA_HEADER_DATE"), item.Date},
+                     {context.Text("IDS_MEDIA_HEADER_SIZE"), SizeText(item.Size)},
+                     {context.Text("IDS_MEDIA_HEADER_DELETED"), item.DeletedMark}};
+  // What only the photo library says, where it says it.
+  for (const auto& [key, text] : {std::pair{"IDS_MEDIA_TRASHED_DATE", &item.TrashedDate},
+                                  std::pair{"IDS_MEDIA_ALBUMS", &item.Albums},
+                                  std::pair{"IDS_MEDIA_DIMENSIONS", &item.Dimensions}}) {
+    if (!text->isEmpty()) rows.append({context.Text(key), *text});
+  }
+  return rows;
 }
 
 std::unique_ptr<CategoryExport> MediaTraitsBase::ExportOf(MediaKind kind, std::vector<Item> checked,

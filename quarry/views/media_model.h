@@ -1,8 +1,9 @@
 // The views of files found in the backup: camera roll and photo stream (single
 // files), and the pictures, videos and documents of apps and the music (groups of
 // files, one item per file). Columns: name, group, date, size, deleted. The camera
-// roll's group is the day the picture was taken (YYYY/MM/DD), or "unknown date";
-// no picture is left out for its date.
+// roll's group is the day the picture was taken (YYYY/MM/DD: the photo library's date,
+// else the Exif date, else the file's), or "unknown date"; no picture is left out for
+// its date. A file in the library's "Recently Deleted" is marked as such.
 #pragma once
 
 #include <string>
@@ -24,6 +25,14 @@ struct MediaItem {
   std::string StoredPath;
   sieve::OptionalFileKey Key;
   std::int64_t ModifiedTime = 0;
+  // What the picture grid draws: the file itself when it is a picture this program
+  // draws, else the thumbnail the device made of it (a video's), else "" (an icon).
+  std::string PictureSource;
+  sieve::OptionalFileKey PictureKey;
+  // From the camera roll's photo library ("" without one).
+  QString Albums;      // titles joined by ", "
+  QString Dimensions;  // "4032 × 3024"
+  QString TrashedDate;
 };
 
 enum class MediaKind { CameraRoll, PhotoStream, AppPictures, AppVideos, AppDocuments, Music };

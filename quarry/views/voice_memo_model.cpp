@@ -48,6 +48,7 @@ void VoiceMemoTraits::Take(const Record& record, const ViewContext& context, std
   item.Path = record.OrgPath;
   item.Size = record.OrgPath.empty() ? 0 : QFileInfo(FromUtf8(record.OrgPath)).size();
   item.ModifiedTime = record.ModifiedTime;
+  item.Deleted = record.Deleted != 0;
   out.push_back(std::move(item));
 }
 
@@ -74,7 +75,7 @@ std::unique_ptr<CategoryExport> VoiceMemoTraits::Export(std::vector<Item> checke
   std::vector<ExportedFile> files;
   files.reserve(checked.size());
   for (Item& item : checked) {
-    files.push_back({VoiceMemoFileName(item.Name), QString(), std::move(item.Date), item.Size, false,
+    files.push_back({VoiceMemoFileName(item.Name), QString(), std::move(item.Date), item.Size, item.Deleted,
                      std::move(item.Path), std::nullopt, item.ModifiedTime});
   }
   // Folder names in English, as every category's: a recovery's layout does not change with the language.

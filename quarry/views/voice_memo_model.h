@@ -17,6 +17,7 @@ struct VoiceMemoItem {
   qint64 Size = 0;   // of the recording on this computer, 0 when it is not in the backup
   std::string Path;  // the readable recording ("" when not in the backup)
   std::int64_t ModifiedTime = 0;
+  bool Deleted = false;  // in "Recently Deleted", or recovered from the store's free space
 };
 
 // A memo's name: its label, else the part of its file name after the last "/"
@@ -34,8 +35,7 @@ struct VoiceMemoTraits {
   static void Take(const Record& record, const ViewContext& context, std::vector<Item>& out);
   static QStringList Headers(const ViewContext& context);
   static QString Cell(const Item& item, int column);
-  // The records do not say whether a memo was deleted.
-  static bool Deleted(const Item&) { return false; }
+  static bool Deleted(const Item& item) { return item.Deleted; }
   static bool Matches(const Item& item, const QString& lowerText);
   static qint64 Size(const Item& item) { return item.Size; }
   static std::unique_ptr<CategoryExport> Export(std::vector<Item> checked, const ViewContext& context);

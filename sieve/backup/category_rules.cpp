@@ -36,8 +36,8 @@ bool ExtensionIn(string_view path, const std::array<string_view, N>& table) {
 
 constexpr std::array<string_view, 12> kDocumentExtensions = {"pdf",  "txt", "epub", "doc", "docx", "xls",
                                                              "xlsx", "ppt", "pptx", "rar", "zip",  "chm"};
-constexpr std::array<string_view, 10> kPictureExtensions = {"jpeg", "jpg", "bmp", "png", "gif",
-                                                            "pcx",  "tiff", "tga", "psd", "crd"};
+constexpr std::array<string_view, 12> kPictureExtensions = {"jpeg", "jpg", "bmp", "png", "gif", "pcx",
+                                                            "tiff", "tga", "psd", "crd", "heic", "heif"};
 constexpr std::array<string_view, 11> kVideoExtensions = {"avi", "mkv", "rmvb", "asf",  "mp4", "mpg",
                                                           "rm",  "mpeg", "wmv", "vob", "mov"};
 
@@ -52,7 +52,7 @@ struct EntryText {
 enum class Naming {
   AfterLastSlash,       // the text after the path's last "/"
   CameraRollFull,       // the path after "Media/DCIM/" and its eight-character folder
-  CameraRollThumbnail,  // after the last "/", without a "100APPLE___" prefix
+  CameraRollThumbnail,  // after the last "/", without a "100APPLE___" prefix; see ThumbnailOwner
 };
 
 struct Rule {
@@ -65,6 +65,19 @@ struct Rule {
 
 constexpr std::size_t kCameraRollPrefixLength = 20;  // "Media/DCIM/100APPLE/"
 constexpr string_view kThumbnailPrefix = "100APPLE___";
+// Since iOS 13 a thumbnail is a file of a folder named after its picture or video:
+// ".../Thumbnails/V2/DCIM/100APPLE/IMG_0003.MOV/5005.JPG".
+constexpr string_view kNamedThumbnailFolder = "/Thumbnails/V2/";
+
+// The name of the file a thumbnail of that layout renders; "" for other layouts.
+string_view ThumbnailOwner(string_view path) {
+  if (!Contains(path, kNamedThumbnailFolder)) return {};
+  const std::size_t last = path.rfind('/');
+  const std::size_t parent = path.rfind('/', last - 1);
+  if (parent == string_view::npos || parent + 1 >= last) return {};
+  const string_view owner = path.substr(parent + 1, last - parent - 1);
+  return Contains(owner, ".") ? owner : string_view{};
+}
 
 bool IsMusicFile(string_view path) {
   static constexpr std::array<string_view, 6> kAudio = {".mp3", ".MP3", ".ape", ".APE", ".m4a", ".M4A"};
@@ -115,9 +128,20 @@ constexpr Rule kRules[] = {
        return (e.path.starts_with("Media/DCIM/.THUMB/") || Contains(e.path, "Thumbnails")) && IsPicturePath(e.path);
      },
      ExtractorSlot::CameraRoll, RuleAction::Thumbnail, "Camera Roll", Naming::CameraRollThumbnail},
+    // The photo library: when each picture was taken, its albums, what is in "Recently Deleted".
+    {[](const EntryText& e) { return e.path == "Media/PhotoData/Photos.sqlite"; }, ExtractorSlot::CameraRoll,
+     RuleAction::MainDatabase, ""},
 
     {[](const EntryText& e) { return e.path == "Media/Recordings/Recordings.db"; }, ExtractorSlot::VoiceMemos,
      RuleAction::MainDatabase, ""},
+    // Since system 13 the memos have a Core Data store of their own, which moved from the
+    // media folder into the app's group container with 14.
+    {[](const EntryText& e) {
+       return (e.domain == "MediaDomain" && e.path == "Media/Recordings/CloudRecordings.db") ||
+              (e.domain == "AppDomainGroup-group.com.apple.VoiceMemos.shared" &&
+               e.path == "Recordings/CloudRecordings.db");
+     },
+     ExtractorSlot::VoiceMemos, RuleAction::SecondDatabase, ""},
     {[](const EntryText& e) { return Contains(e.path, "Recordings") && Contains(e.path, ".m4a"); },
      ExtractorSlot::VoiceMemos, RuleAction::File, ""},
 
@@ -176,6 +200,7 @@ bool NameFor(const Rule& rule, string_view path, std::string& name) {
   if (rule.naming == Naming::CameraRollThumbnail && last.starts_with(kThumbnailPrefix)) {
     last.remove_prefix(kThumbnailPrefix.size());
   }
+  if (rule.naming == Naming::CameraRollThumbnail && !ThumbnailOwner(path).empty()) last = ThumbnailOwner(path);
   name = last;
   return !name.empty() || !IsFileAction(rule.action);
 }

@@ -1,11 +1,13 @@
 #include "sieve/extractors/bookmark_info.h"
 
 #include <set>
+#include <tuple>
 #include <utility>
 
 #include <sqlite3.h>
 
 #include "sieve/extractors/bookmark_sqlite.h"
+#include "sieve/extractors/history_sqlite.h"
 #include "sieve/reader/time_text.h"
 #include "sieve/sqlite/database.h"
 
@@ -53,21 +55,52 @@ int CBookmarkInfo::read(std::string /*backupFolder*/) {
 void CBookmarkInfo::ReadHistory() {
   const OpenableDatabase file = PrepareDatabase(SecondDatabase, "history.db");
   if (!file.ok) return;
-  sqlite::Database db;
-  if (db.Open(file.path, file.immutable) != SQLITE_OK) return;
-  // Every visit is its own record, so a page seen twice is listed twice.
-  sqlite::Statement visits = db.Prepare("SELECT history_item, title, visit_time FROM history_visits ORDER BY id");
-  sqlite::Statement page = db.Prepare("SELECT url FROM history_items WHERE id = ?");
-  if (!visits.Ok() || !page.Ok()) return;
-  while (visits.Step()) {
-    page.Reset();
-    page.Bind(1, visits.Int64(0));
+  std::map<std::int64_t, std::string> pages;
+  {
+    sqlite::Database db;
+    if (db.Open(file.path, file.immutable) != SQLITE_OK) return;
+    sqlite::Statement items = db.Prepare("SELECT id, url FROM history_items");
+    while (items.Ok() && items.Step()) pages[items.Int64(0)] = items.Text(1);
+    // Every visit is its own record, so a page seen twice is listed twice.
+    sqlite::Statement visits = db.Prepare("SELECT history_item, title, visit_time FROM history_visits ORDER BY id");
+    while (items.Ok() && visits.Ok() && visits.Step()) {
+      const auto page = pages.find(visits.Int64(0));
+      if (page == pages.end() || page->second.empty()) continue;
+      BookmarkRecord record;
+      record.Kind = kHistoryVisit;
+      record.Title = visits.Text(1);
+      record.Url = page->second;
+      record.VisitDate = MacTimeTextFromDouble(visits.IsNull(2) ? 0.0 : visits.Double(2));
+      records_.push_back(std::move(record));
+    }
+  }
+  AddRecoveredVisits(file.path, pages);
+}
+
+void CBookmarkInfo::AddRecoveredVisits(const std::string& historyPath, std::map<std::int64_t, std::string> pages) {
+  CHistorySqlite engine;
+  if (engine.Load(historyPath) != 0 || engine.scan() <= 0) return;
+  // A cleared page's row went with its visits: its address comes from its carved row, where
+  // that kept its id.
+  for (const RecoveredPage& page : engine.Pages()) {
+    if (page.id >= 0 && !page.url.empty()) pages.emplace(page.id, page.url);
+  }
+  std::set<std::tuple<std::string, std::string, std::string>> listed;
+  for (const BookmarkRecord& record : records_) {
+    if (record.Kind == kHistoryVisit) listed.emplace(record.Title, record.Url, record.VisitDate);
+  }
+  for (const RecoveredVisit& visit : engine.Visits()) {
+    const auto page = pages.find(visit.item);
+    // A visit whose address is lost says nothing worth listing.
+    if (page == pages.end()) continue;
     BookmarkRecord record;
     record.Kind = kHistoryVisit;
-    record.Title = visits.Text(1);
-    record.VisitDate = MacTimeTextFromDouble(visits.IsNull(2) ? 0.0 : visits.Double(2));
-    if (page.Step()) record.Url = page.Text(0);
-    if (!record.Url.empty()) records_.push_back(std::move(record));
+    record.Deleted = 1;
+    record.Title = visit.title;
+    record.Url = page->second;
+    record.VisitDate = MacTimeTextFromDouble(visit.time);
+    if (!listed.emplace(record.Title, record.Url, record.VisitDate).second) continue;
+    records_.push_back(std::move(record));
   }
 }
 

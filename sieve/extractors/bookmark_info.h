@@ -1,6 +1,6 @@
 // Safari bookmarks (Library/Safari/Bookmarks.db) with their folders, history visits
-// (Library/Safari/History.db) with their times, and bookmarks carved from the free space of
-// the bookmarks file, as one list whose records say which kind they are.
+// (Library/Safari/History.db) with their times, and bookmarks and visits carved from the free
+// space and logs of both files, as one list whose records say which kind they are.
 #pragma once
 
 #include <cstdint>
@@ -25,6 +25,8 @@ class CBookmarkInfo : public CDatabaseInfo {
  private:
   void ReadHistory();
   void AddRecovered(const std::string& bookmarksPath);
+  // pages: id -> address of the live page rows.
+  void AddRecoveredVisits(const std::string& historyPath, std::map<std::int64_t, std::string> pages);
   std::string FolderTitle(std::int64_t id) const;
 
   std::map<std::int64_t, std::string> folders_;  // folder id -> title; the root has none

@@ -125,8 +125,12 @@ constexpr std::string_view kAttachmentMark = "\xEF\xBF\xBC";  // U+FFFC
 std::optional<NoteBody> DecodeNoteBody(std::span<const std::uint8_t> zdata) {
   const auto inflated = InflateStream(zdata, kMaxInflatedNoteBody);
   if (!inflated) return std::nullopt;
+  return DecodeNoteMessage(*inflated);
+}
+
+std::optional<NoteBody> DecodeNoteMessage(std::span<const std::uint8_t> message) {
   // Store message -> document (2) -> note (3).
-  std::span<const std::uint8_t> note(*inflated);
+  std::span<const std::uint8_t> note(message);
   for (std::uint32_t field : {2u, 3u}) {
     const auto inner = ProtoReader(note).FindBytes(field);
     if (!inner) return std::nullopt;

@@ -57,6 +57,8 @@ struct NoteBody {
 
 // The decoded ZDATA blob; nullopt for anything that cannot be decoded.
 std::optional<NoteBody> DecodeNoteBody(std::span<const std::uint8_t> zdata);
+// The same for the message once inflated.
+std::optional<NoteBody> DecodeNoteMessage(std::span<const std::uint8_t> message);
 
 // The plain text of a ZDATA blob as valid UTF-8; "" for anything that cannot be decoded.
 std::string NoteBodyText(std::span<const std::uint8_t> zdata);

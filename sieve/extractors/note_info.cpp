@@ -9,6 +9,7 @@
 #include "sieve/extractors/note_body.h"
 #include "sieve/extractors/note_sqlite.h"
 #include "sieve/extractors/note_store.h"
+#include "sieve/extractors/note_store_sqlite.h"
 #include "sieve/reader/time_text.h"
 #include "sieve/reader/text.h"
 #include "sieve/reader/version.h"
@@ -62,10 +63,15 @@ void* CNoteInfo::RecordAt(_InfoType type, std::size_t index) {
 
 int CNoteInfo::read(std::string /*backupFolder*/) {
   records_.clear();
+  noteStore_.reset();
   if (context_ != nullptr && CompareVersions(context_->productVersion, kNoteStoreVersion) >= 0) {
     ReadNoteStore();
   }
-  return ReadOlderStore();
+  const int result = ReadOlderStore();
+  // Live notes of both stores come first, then the recovered ones.
+  if (noteStore_) RecoverNoteStore(*noteStore_);
+  noteStore_.reset();
+  return result;
 }
 
 void CNoteInfo::ReadNoteStore() {
@@ -75,6 +81,7 @@ void CNoteInfo::ReadNoteStore() {
   sqlite::Database db;
   if (db.Open(openable.path, openable.immutable) != SQLITE_OK) return;
   ReadNoteStoreNotes(db, records_);
+  noteStore_ = NoteStoreFile{openable.path, NoteStoreNames(db, "ZTITLE2"), NoteStoreNames(db, "ZFILENAME")};
 }
 
 int CNoteInfo::ReadOlderStore() {
@@ -102,7 +109,7 @@ int CNoteInfo::ReadOlderStore() {
   notes = sqlite::Statement();
   body = sqlite::Statement();
   db.Close();
-  RecoverDeleted(openable.path);
+  RecoverOlderStore(openable.path);
   return 0;
 }
 
@@ -111,21 +118,56 @@ bool CNoteInfo::HasContent(const std::string& content) const {
                      [&](const std::unique_ptr<NoteRecord>& r) { return r->Content == content; });
 }
 
-void CNoteInfo::RecoverDeleted(const std::string& path) {
+void CNoteInfo::RecoverOlderStore(const std::string& path) {
   CNoteSqlite engine;
   if (engine.Load(path) != 0 || engine.scan() < 0) return;
-  const std::vector<RecoveredNote>& notes = engine.Notes();
+  std::vector<RecoveredText> texts;
+  for (const RecoveredNoteBody& body : engine.Bodies()) texts.push_back({HtmlToText(body.Text), {}});
+  AddRecovered(engine.Notes(), engine.Bodies(), texts, {});
+}
+
+void CNoteInfo::RecoverNoteStore(const NoteStoreFile& store) {
+  CNoteStoreSqlite engine;
+  if (engine.Load(store.path) != 0 || engine.scan() < 0) return;
+  const std::map<std::int64_t, std::string>& mediaFiles = store.mediaFiles;
+  // Deleting a note deletes its attachment rows; their media rows, which name the files, stay.
+  std::vector<NoteAttachmentName> attachments;
+  for (const RecoveredNoteAttachment& a : engine.Attachments()) {
+    const auto file = mediaFiles.find(a.Media);
+    std::string name = file != mediaFiles.end() ? file->second : std::string();
+    if (name.empty()) name = a.Title;
+    if (name.empty()) name = a.Type;
+    attachments.push_back({a.Identifier, std::move(name)});
+  }
+  std::vector<RecoveredText> texts;
+  for (std::size_t i = 0; i < engine.Bodies().size(); ++i) {
+    NoteBody body{engine.Bodies()[i].Text, engine.BodyAttachments()[i]};
+    std::vector<std::string> names = NoteAttachmentNames(body, attachments);
+    texts.push_back({NameAttachmentMarks(body.text, names), std::move(names)});
+  }
+  AddRecovered(engine.Notes(), engine.Bodies(), texts, store.folders);
+}
+
+void CNoteInfo::AddRecovered(const std::vector<RecoveredNote>& notes, const std::vector<RecoveredNoteBody>& bodies,
+                             const std::vector<RecoveredText>& texts,
+                             const std::map<std::int64_t, std::string>& folders) {
+  const auto folderOf = [&](const RecoveredNote& note) {
+    const auto found = folders.find(note.Folder);
+    return found == folders.end() ? std::string() : found->second;
+  };
   std::set<std::size_t> used;
-  for (const RecoveredNoteBody& body : engine.Bodies()) {
-    const std::string text = HtmlToText(body.Text);
+  for (std::size_t i = 0; i < bodies.size() && i < texts.size(); ++i) {
+    const std::string& text = texts[i].text;
     if (text.empty() || HasContent(text)) continue;
     auto record = std::make_unique<NoteRecord>();
     record->Deleted = 1;
     record->Content = text;
-    if (const RecoveredNote* note = NoteOfBody(notes, used, body, text)) {
+    record->Attachments = texts[i].attachments;
+    if (const RecoveredNote* note = NoteOfBody(notes, used, bodies[i], text)) {
       used.insert(static_cast<std::size_t>(note - notes.data()));
       record->Title = note->Title;
       record->Date = MacTimeTextFromDouble(note->ModificationTime);
+      record->Folder = folderOf(*note);
     } else {
       record->Title = TitleFromText(text);
       record->Date = kEmptyDateText;
@@ -145,6 +187,7 @@ void CNoteInfo::RecoverDeleted(const std::string& path) {
     record->Deleted = 1;
     record->Title = note.Title;
     record->Date = date;
+    record->Folder = folderOf(note);
     records_.push_back(std::move(record));
   }
 }

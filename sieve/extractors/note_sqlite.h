@@ -12,8 +12,9 @@ namespace sieve {
 
 struct RecoveredNote {
   std::int64_t Key = -1;  // Z_PK; -1 when the cell's row id was overwritten
-  std::int64_t Body = -1;  // ZBODY: the Z_PK of its body; -1 when lost
-  double ModificationTime = 0;  // seconds since 2001
+  std::int64_t Body = -1;  // ZBODY (ZNOTEDATA in the newer store): the Z_PK of its body; -1 when lost
+  std::int64_t Folder = -1;  // the newer store's ZFOLDER; -1 when lost or none
+  double ModificationTime = 0;  // seconds since 2001 (the creation in the newer store)
   bool HasModificationTime = false;
   std::string Title;
 };
@@ -21,7 +22,7 @@ struct RecoveredNote {
 struct RecoveredNoteBody {
   std::int64_t Key = -1;
   std::int64_t Owner = -1;  // ZOWNER: the Z_PK of the note; -1 when lost
-  std::string Text;         // raw HTML, as stored
+  std::string Text;         // raw HTML, as stored (the decoded text in the newer store)
 };
 
 class CNoteSqlite : public CSqliteDelete {

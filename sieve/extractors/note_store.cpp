@@ -29,10 +29,7 @@ std::int64_t EntityNumber(sqlite::Database& db, std::string_view name) {
   return query.Step() && !query.IsNull(0) ? query.Int64(0) : -1;
 }
 
-struct Attachment {
-  std::string identifier;
-  std::string name;
-};
+using Attachment = NoteAttachmentName;
 
 // A note's attachments, named by their media's file name, else their title, else their type.
 class AttachmentQuery {
@@ -64,20 +61,29 @@ class AttachmentQuery {
   sqlite::Statement query_;
 };
 
-// The text of a decoded body, each attachment mark replaced by the attachment's name.
-std::string TextWithAttachments(const NoteBody& body, const std::vector<Attachment>& attachments) {
+}  // namespace
+
+std::vector<std::string> NoteAttachmentNames(const NoteBody& body, const std::vector<NoteAttachmentName>& attachments) {
   std::vector<std::string> names;
   for (const NoteBodyAttachment& mark : body.attachments) {
     std::string name = mark.type.empty() ? std::string("attachment") : mark.type;
-    for (const Attachment& a : attachments) {
+    for (const NoteAttachmentName& a : attachments) {
       if (!mark.identifier.empty() && a.identifier == mark.identifier) name = a.name;
     }
     names.push_back(std::move(name));
   }
-  return NameAttachmentMarks(body.text, names);
+  return names;
 }
 
-}  // namespace
+std::map<std::int64_t, std::string> NoteStoreNames(sqlite::Database& db, std::string_view column) {
+  std::map<std::int64_t, std::string> names;
+  if (!db.TableExists(kTable) || !db.HasColumn(kTable, column)) return names;
+  const std::string name(column);
+  sqlite::Statement rows = db.Prepare("SELECT Z_PK, " + name + " FROM ZICCLOUDSYNCINGOBJECT WHERE " + name +
+                                      " IS NOT NULL");
+  while (rows.Ok() && rows.Step()) names[rows.Int64(0)] = rows.Text(1);
+  return names;
+}
 
 std::string NoteTitleFromText(std::string_view text) { return std::string(text.substr(0, text.find('\n'))); }
 
@@ -119,7 +125,7 @@ void ReadNoteStoreNotes(sqlite::Database& db, std::vector<std::unique_ptr<NoteRe
         // A locked note's body is encrypted with a key made from its password: it is listed, unread.
         if (record->Locked == 0) {
           if (const std::optional<NoteBody> decoded = DecodeNoteBody(body.Blob(0))) {
-            record->Content = TextWithAttachments(*decoded, attachments);
+            record->Content = NameAttachmentMarks(decoded->text, NoteAttachmentNames(*decoded, attachments));
           }
         }
       }

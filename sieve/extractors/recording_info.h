@@ -1,4 +1,5 @@
-// Voice memos: the rows of "Recordings.db" joined with the ".m4a" files the backup holds.
+// Voice memos: the rows of "Recordings.db" and of the newer "CloudRecordings.db", live and
+// deleted, joined with the ".m4a" files the backup holds.
 #pragma once
 
 #include <map>
@@ -13,8 +14,9 @@
 namespace sieve {
 
 // The recording file a device path names: its last component ("/" or "\" separated) made a
-// safe file name; "" when the path ends in a separator or names no file.
-std::string RecordingFileName(std::string_view devicePath);
+// safe file name; "" when the path ends in a separator or names no file. A path without
+// any separator names a file only when bareNameAllowed.
+std::string RecordingFileName(std::string_view devicePath, bool bareNameAllowed = false);
 
 class CRecordingInfo : public CDatabaseInfo {
  public:
@@ -28,6 +30,10 @@ class CRecordingInfo : public CDatabaseInfo {
   const std::vector<std::unique_ptr<VoiceMemoRecord>>& Records() const { return records_; }
 
  private:
+  enum class Store { Older, Cloud };
+  int ReadStore(const DatabaseSource& source, Store store);
+  void LinkFile(VoiceMemoRecord& record, bool bareNameAllowed);
+
   // Recording file name -> its stored file (path and, when encrypted, key).
   std::map<std::string, StoredFile> files_;
   std::vector<std::unique_ptr<VoiceMemoRecord>> records_;

@@ -6,6 +6,7 @@
 
 #include <sqlite3.h>
 
+#include "sieve/extractors/whatsapp_system.h"
 #include "sieve/extractors/whatsapp_undelete.h"
 #include "sieve/path_safety.h"
 #include "sieve/private_folder.h"
@@ -119,6 +120,7 @@ int CWhatAppInfo::read(std::string /*backupFolder*/) {
   const int opened = db.Open(openable.path, openable.immutable);
   if (opened != 0) return opened;
   if (!db.TableExists("ZWACHATSESSION") || !db.TableExists("ZWAMESSAGE")) return 0;
+  ReadMembers(db);
   ReadChats(db);
   if (db.TableExists("ZWAMEDIAITEM")) ReadAttachments(db);
   db.Close();
@@ -128,19 +130,37 @@ int CWhatAppInfo::read(std::string /*backupFolder*/) {
   return 0;
 }
 
+void CWhatAppInfo::ReadMembers(sqlite::Database& db) {
+  members_.clear();
+  if (!db.TableExists("ZWAGROUPMEMBER")) return;
+  const auto member = [&](std::string_view column) { return Column(db, "ZWAGROUPMEMBER", "g", column); };
+  sqlite::Statement rows = db.Prepare("SELECT g.Z_PK, " + member("ZCONTACTNAME") + ", " + member("ZFIRSTNAME") + ", " +
+                                      member("ZMEMBERJID") + " FROM ZWAGROUPMEMBER g");
+  if (!rows.Ok()) return;
+  while (rows.Step()) members_[rows.Int64(0)] = {rows.Text(1), rows.Text(2), rows.Text(3)};
+}
+
 void CWhatAppInfo::ReadChats(sqlite::Database& db) {
   sqlite::Statement sessions = db.Prepare("SELECT ZCONTACTJID, ZPARTNERNAME FROM ZWACHATSESSION ORDER BY Z_PK");
   if (!sessions.Ok()) return;
   const bool hasItems = db.TableExists("ZWAMEDIAITEM");
+  const bool hasMembers = db.TableExists("ZWAGROUPMEMBER") && db.HasColumn("ZWAMESSAGE", "ZGROUPMEMBER");
   const auto item = [&](std::string_view column) {
     return hasItems ? Column(db, "ZWAMEDIAITEM", "i", column) : std::string("NULL");
   };
+  const auto member = [&](std::string_view column) {
+    return hasMembers ? Column(db, "ZWAGROUPMEMBER", "g", column) : std::string("NULL");
+  };
+  const auto message = [&](std::string_view column) { return Column(db, "ZWAMESSAGE", "m", column); };
   // The chat's JID is bound, never written into the query.
   const std::string sql = "SELECT m.ZMEDIAITEM, m.ZMESSAGEDATE, m.ZFROMJID, m.ZTEXT, m.ZMESSAGETYPE, " +
                           item("ZMEDIALOCALPATH") + ", " + item("ZXMPPTHUMBPATH") + ", " +
-                          item("ZTHUMBNAILLOCALPATH") + ", " + item("ZVCARDSTRING") + ", " + item("ZVCARDNAME") +
-                          " FROM ZWAMESSAGE m" +
+                          item("ZTHUMBNAILLOCALPATH") + ", " + item("ZVCARDSTRING") + ", " + item("ZVCARDNAME") + ", " +
+                          message("ZGROUPEVENTTYPE") + ", " + message("ZPUSHNAME") + ", " + member("ZCONTACTNAME") +
+                          ", " + member("ZFIRSTNAME") + ", " + member("ZMEMBERJID") + ", " + item("ZLATITUDE") + ", " +
+                          item("ZLONGITUDE") + ", " + item("ZTITLE") + " FROM ZWAMESSAGE m" +
                           (hasItems ? " LEFT JOIN ZWAMEDIAITEM i ON i.Z_PK = m.ZMEDIAITEM" : "") +
+                          (hasMembers ? " LEFT JOIN ZWAGROUPMEMBER g ON g.Z_PK = m.ZGROUPMEMBER" : "") +
                           " WHERE m.ZFROMJID = ?1 OR m.ZTOJID = ?1 ORDER BY m.Z_PK";
   sqlite::Statement messages = db.Prepare(sql);
   if (!messages.Ok()) return;
@@ -149,6 +169,7 @@ void CWhatAppInfo::ReadChats(sqlite::Database& db) {
     if (jid.find('@') == std::string::npos || chatByJid_.contains(jid)) continue;
     WaChat* chat = ChatOf(jid, true);
     chat->PartnerName = sessions.Text(1);
+    const bool group = IsGroupJid(jid);
     messages.Reset();
     messages.Bind(1, jid);
     while (messages.Step()) {
@@ -157,8 +178,24 @@ void CWhatAppInfo::ReadChats(sqlite::Database& db) {
       message.MessageType = messages.Int(4);
       message.Date = MacTimeTextFromDouble(messages.Double(1));
       const std::string text = messages.Text(3);
-      if (IsSharedContact(message.MessageType, text)) {
+      message.Event = WaEventOf(message.MessageType,
+                                messages.IsNull(10) ? std::nullopt : std::optional<std::int64_t>(messages.Int64(10)));
+      // In a group, the member's name; an event names the member who caused it.
+      if (group && (message.IsIncoming != 0 || message.Event != kWaNoEvent)) {
+        message.SenderName = WaMemberName(messages.Text(12), messages.Text(13), messages.Text(11), messages.Text(14));
+      }
+      if (message.Event != kWaNoEvent) {
+        message.Text = text;
+      } else if (IsSharedContact(message.MessageType, text)) {
         message.Text = CardFileName(messages.Text(9), CardText(messages.Text(8), text));
+      } else if (message.MessageType == kWaLocationType) {
+        message.Text = text.empty() ? messages.Text(17) : text;
+        const double latitude = messages.Double(15), longitude = messages.Double(16);
+        if (!messages.IsNull(15) && !messages.IsNull(16) && IsMapPosition(latitude, longitude)) {
+          message.HasLocation = 1;
+          message.Latitude = latitude;
+          message.Longitude = longitude;
+        }
       } else {
         message.Text = text;
         if (messages.Int64(0) != 0) {
@@ -221,7 +258,15 @@ void CWhatAppInfo::AddRecovered(const std::vector<RecoveredWaMessage>& recovered
     message.Deleted = 1;
     message.IsIncoming = m->incoming ? 1 : 0;
     message.MessageType = m->messageType;
-    message.Text = IsSharedContact(m->messageType, m->text) && m->text.starts_with(kCardStart)
+    message.Event = WaEventOf(m->messageType, m->groupEventType);
+    if (m->groupMember) {
+      const auto member = members_.find(*m->groupMember);
+      if (member != members_.end()) {
+        const GroupMember& g = member->second;
+        message.SenderName = WaMemberName(g.contactName, g.firstName, m->pushName, g.jid);
+      }
+    }
+    message.Text = message.Event == kWaNoEvent && IsSharedContact(m->messageType, m->text) && m->text.starts_with(kCardStart)
                        ? CardFileName({}, m->text)
                        : m->text;
     message.Date = MacTimeTextFromDouble(m->date);

@@ -1,6 +1,7 @@
-// WhatsApp chats from ChatStorage.sqlite: every chat session with its messages, the
-// media items as attachments linked to their files in the backup, and deleted messages
-// recovered from the database's free space.
+// WhatsApp chats from ChatStorage.sqlite: every chat session with its messages (group
+// members named, group events as system lines, shared locations with their coordinates),
+// the media items as attachments linked to their files in the backup, and deleted messages
+// recovered from the database's free space and its log's history.
 #pragma once
 
 #include <map>
@@ -32,6 +33,7 @@ class CWhatAppInfo : public CDatabaseInfo {
   const std::vector<WaAttachment>& Attachments() const { return attachments_; }
 
  private:
+  void ReadMembers(sqlite::Database& db);
   void ReadChats(sqlite::Database& db);
   void ReadAttachments(sqlite::Database& db);
   void AddRecovered(const std::vector<RecoveredWaMessage>& recovered);
@@ -44,6 +46,10 @@ class CWhatAppInfo : public CDatabaseInfo {
   CWaMediaIndex thumbnails_;
   std::vector<WaChat> chats_;
   std::map<std::string, std::size_t> chatByJid_;
+  struct GroupMember {
+    std::string contactName, firstName, jid;
+  };
+  std::map<std::int64_t, GroupMember> members_;  // by ZWAGROUPMEMBER Z_PK
   std::vector<WaAttachment> attachments_;
 };
 

@@ -61,6 +61,9 @@ CWhatAppUndelete::Columns CWhatAppUndelete::Locate() const {
   found.from = at("ZFROMJID");
   found.to = at("ZTOJID");
   found.text = at("ZTEXT");
+  found.event = at("ZGROUPEVENTTYPE");
+  found.member = at("ZGROUPMEMBER");
+  found.push = at("ZPUSHNAME");
   return found;
 }
 
@@ -101,6 +104,9 @@ bool CWhatAppUndelete::Decode(const std::vector<Value>& values, RecoveredWaMessa
   out.messageType = type && type->kind == ValueKind::kInteger ? static_cast<std::int32_t>(type->integer) : 0;
   out.text = text->kind == ValueKind::kText ? Text(*text) : std::string();
   out.truncated = text->truncated;
+  out.groupEventType = IntegerAt(values, columns_.event);
+  out.groupMember = IntegerAt(values, columns_.member);
+  out.pushName = HasText(values, columns_.push) ? TextAt(values, columns_.push) : std::string();
   out.date = *seconds;
   return true;
 }

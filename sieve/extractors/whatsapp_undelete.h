@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,9 @@ struct RecoveredWaMessage {
   std::int32_t messageType = 0;
   std::string text;
   double date = 0.0;    // ZMESSAGEDATE, seconds since 2001 as stored
+  std::optional<std::int64_t> groupEventType;  // ZGROUPEVENTTYPE
+  std::optional<std::int64_t> groupMember;     // ZGROUPMEMBER: Z_PK of the member in a group
+  std::string pushName;                        // ZPUSHNAME: the name the sender chose
   bool truncated = false;
 };
 
@@ -37,7 +41,7 @@ class CWhatAppUndelete : public CSqliteDelete {
  private:
   // Positions of the columns read, in the stored record; -1 when the table lacks one.
   struct Columns {
-    int ent = -1, type = -1, date = -1, from = -1, to = -1, text = -1;
+    int ent = -1, type = -1, date = -1, from = -1, to = -1, text = -1, event = -1, member = -1, push = -1;
   };
   Columns Locate() const;
   bool Decode(const std::vector<sqlite::Value>& values, RecoveredWaMessage& out) const;

@@ -15,6 +15,7 @@
 #include "sieve/sqlite/parallel_for.h"
 #include "sieve/sqlite/record_carver.h"
 #include "sieve/sqlite/schema_word.h"
+#include "sieve/sqlite/spilled_rows.h"
 #include "sieve/sqlite/table_shapes.h"
 
 namespace sieve::sqlite {
@@ -70,8 +71,17 @@ class Engine {
   bool CompleteFromOverflow(const HistoryView& view, CarvedRecord& record, const RecordShape& shape,
                             std::vector<std::uint8_t>& body) const;
   HistoryView ViewOf(const FoundRow& row, PagedFile& one) const;
-  bool ReadOut(const FoundRow& row, CarvedRow& out, std::vector<std::uint8_t>& body, RecordCarver& carver) const;
-  void EmitAll(const std::function<void(const CarvedRow&)>& emit);
+  std::optional<CarvedRecord> ReadBack(const FoundRow& row, PagedFile& one, HistoryView& view,
+                                       std::vector<std::uint8_t>& body, RecordCarver& carver) const;
+  bool ReadOut(const FoundRow& row, const FoundRows::Patches* patches, CarvedRow& out, std::vector<std::uint8_t>& body,
+               RecordCarver& carver) const;
+  // Calls its argument with every kept row (and what its other copies added) in the order kept.
+  using RowSource = std::function<bool(const std::function<void(const FoundRow&, const FoundRows::Patches*)>&)>;
+  bool EmitAll(const RowSource& rows, const std::function<void(const CarvedRow&)>& emit);
+  void AwaitLiveRows();
+  bool StartSpill();
+  bool EmitSpilled(const std::function<void(const CarvedRow&)>& emit);
+  bool SpillFailed();
   bool MayHoldFreedBytes(std::uint32_t page) const {
     const PageRole role = map_.Role(page);
     return role == PageRole::kFreelistLeaf || role == PageRole::kUnclaimed;
@@ -87,8 +97,14 @@ class Engine {
   PageMap map_;
   std::vector<TableShape> tables_;
   LiveRows live_;
-  std::future<LiveRows> liveBuilt_;  // live_ while it is still being built
   FoundRows rows_;
+  // For a large file, the records are set aside on disk instead of in rows_.
+  SpillFile spillFile_;
+  std::unique_ptr<SpilledRows> spill_;
+  std::uint32_t kept_ = 0;
+  // live_ while it is still being built; declared after spill_ so that it is waited for
+  // before the spill it may write live keys to goes away.
+  std::future<LiveRows> liveBuilt_;
   std::vector<PendingRegion> searched_;  // the batch searched last, what it found not yet kept
   // Per thread slot, a carver for each table from carversFrom_ on, rebound from region to
   // region so that their scratch memory stays; made again when the tables change.
@@ -255,10 +271,19 @@ void Engine::Keep(const HistoryView& view, const FreeRegion& region, Candidate& 
   const int alias = tables_[candidate.table].shape.rowidAliasColumn;
   CarveSource source = view.source;
   if (record.truncated && CompleteFromOverflow(view, record, tables_[candidate.table].shape, body_)) source = CarveSource::Overflow;
-  if (liveBuilt_.valid()) live_ = liveBuilt_.get();
-  if (!options_.includeLive && live_.IsLive(candidate.table, record, alias)) {
-    ++result_.liveCopiesSkipped;
-    return;
+  AwaitLiveRows();
+  FoundCopy copy;
+  if (!options_.includeLive) {
+    if (const auto liveKey = live_.Key(candidate.table, record, alias)) {
+      // A table whose live rows were set aside is checked when the partitions are read.
+      if (spill_ && !live_.Holds(candidate.table)) {
+        copy.hasLiveKey = true;
+        copy.liveKey = *liveKey;
+      } else if (live_.Contains(*liveKey)) {
+        ++result_.liveCopiesSkipped;
+        return;
+      }
+    }
   }
   if (candidate.table == 0 && AddDroppedTable(tables_, record.values, file_.header.encoding)) {
     result_.droppedTables.push_back(tables_.back().name);
@@ -266,39 +291,11 @@ void Engine::Keep(const HistoryView& view, const FreeRegion& region, Candidate& 
   // The same record may be found intact in one place and with its cell prefix overwritten in
   // another: the key leaves out what a damaged copy loses (rowid, first column), and the
   // copies merge when what both kept agrees.
-  const std::uint64_t key = RowFingerprint(record.values, record.values.size(), alias, true, nullptr) ^
-                            (candidate.table * 0x9e3779b97f4a7c15ull);
-  const auto ownFirst = [&] { return ValueFingerprint(Own(record.values[0])); };
-  for (std::uint32_t held = rows_.Newest(key); held != 0; held = rows_[held - 1].nextSameKey) {
-    FoundRow& first = rows_[held - 1];
-    if (first.table != candidate.table) continue;
-    if (record.rowid >= 0 && first.rowid >= 0 && first.rowid != record.rowid) continue;
-    if (record.lostLeadingColumns == 0 && !first.firstLost && !record.values.empty() && alias != 0 &&
-        first.firstValue != ownFirst()) {
-      continue;
-    }
-    const auto seen = first.alsoIn + first.alsoInCount;
-    if (source != first.source && std::find(first.alsoIn, seen, source) == seen && first.alsoInCount < 5) {
-      first.alsoIn[first.alsoInCount++] = source;
-    }
-    if (first.rowid < 0 && record.rowid >= 0) {
-      first.rowid = record.rowid;
-      if (alias >= 0) {
-        const auto column = static_cast<std::size_t>(alias);
-        rows_.Patch(held - 1, column, Own(record.values[column]));
-        if (alias == 0) first.firstValue = ownFirst();
-      }
-    }
-    if (first.firstLost && record.lostLeadingColumns == 0 && !record.values.empty()) {
-      rows_.Patch(held - 1, 0, Own(record.values[0]));
-      first.firstValue = ownFirst();
-      first.firstLost = false;
-    }
-    return;
-  }
-  FoundRow row;
-  row.key = key;
-  row.firstValue = record.values.empty() ? 0 : ownFirst();
+  FoundRow& row = copy.row;
+  row.key = RowFingerprint(record.values, record.values.size(), alias, true, nullptr) ^
+            (candidate.table * 0x9e3779b97f4a7c15ull);
+  copy.hasValues = !record.values.empty();
+  row.firstValue = copy.hasValues ? ValueFingerprint(Own(record.values[0])) : 0;
   row.rowid = record.rowid;
   row.cell = record.fileOffset;
   row.view = view.olderVersion ? static_cast<std::uint32_t>(view.olderIndex + 1) : 0;
@@ -312,7 +309,12 @@ void Engine::Keep(const HistoryView& view, const FreeRegion& region, Candidate& 
   row.damaged = record.damaged;
   row.reading = record.reading;
   row.firstLost = record.lostLeadingColumns > 0;
-  rows_.Add(row);
+  if (spill_) {
+    copy.order = kept_++;
+    spill_->Add(copy);
+    return;
+  }
+  rows_.Keep(copy, alias, [&](std::size_t column) { return Own(record.values[column]); });
 }
 
 HistoryView Engine::ViewOf(const FoundRow& row, PagedFile& one) const {
@@ -323,21 +325,29 @@ HistoryView Engine::ViewOf(const FoundRow& row, PagedFile& one) const {
   return {&one, row.source, true, version.page, version.frame, row.view - 1};
 }
 
-// Reads a kept record again where it was found, the same way, into `out` with what its
-// other copies added. False if the reading no longer gives a record (it cannot: the bytes
-// and the reading are the same). Reads only: rows are read out on several threads at once.
-bool Engine::ReadOut(const FoundRow& row, CarvedRow& out, std::vector<std::uint8_t>& body,
-                     RecordCarver& carver) const {
-  PagedFile one;
-  const HistoryView view = ViewOf(row, one);
-  const TableShape& table = tables_[row.table];
+// Reads a kept record again where it was found, the same way (and completed from its
+// overflow pages as when it was kept). None if the reading no longer gives a record (it
+// cannot: the bytes and the reading are the same). Reads only the engine.
+std::optional<CarvedRecord> Engine::ReadBack(const FoundRow& row, PagedFile& one, HistoryView& view,
+                                             std::vector<std::uint8_t>& body, RecordCarver& carver) const {
+  view = ViewOf(row, one);
   carver.Rebind(*view.file);
   const std::uint8_t* cell = view.file->bytes.data() + row.cell;
   auto record = carver.ReadAgain(cell, cell + row.limit, row.cell - view.file->PageOffset(row.page), row.reading,
                                  row.endsAtLimit ? row.cell + row.limit : 0, row.cutAt != 0 ? row.cell + row.cutAt : 0);
+  if (record && record->truncated) CompleteFromOverflow(view, *record, tables_[row.table].shape, body);
+  return record;
+}
+
+// A kept record read again into `out` with what its other copies added. False if it no
+// longer reads. Reads only: rows are read out on several threads at once.
+bool Engine::ReadOut(const FoundRow& row, const FoundRows::Patches* patches, CarvedRow& out,
+                     std::vector<std::uint8_t>& body, RecordCarver& carver) const {
+  PagedFile one;
+  HistoryView view;
+  const auto record = ReadBack(row, one, view, body, carver);
   if (!record) return false;
-  if (record->truncated) CompleteFromOverflow(view, *record, table.shape, body);
-  out.table = table.name;
+  out.table = tables_[row.table].name;
   out.source = row.source;
   out.page = view.olderVersion ? view.page : row.page;
   out.offset = record->fileOffset;
@@ -350,18 +360,21 @@ bool Engine::ReadOut(const FoundRow& row, CarvedRow& out, std::vector<std::uint8
     OwnInto(record->values[i], out.values[i]);
     out.partial |= record->values[i].truncated;
   }
-  rows_.ApplyPatches(row, out.values);
+  ApplyPatches(patches, out.values);
   out.alsoIn.assign(row.alsoIn, row.alsoIn + row.alsoInCount);
   return true;
 }
 
-// The kept records in the order they were kept, read out a chunk at a time on the helpers
+// The kept records in the order `rows` gives them, read out a chunk at a time on the helpers
 // while this thread hands the chunk before to `emit`. Rows keep their lists' memory from
-// chunk to chunk.
-void Engine::EmitAll(const std::function<void(const CarvedRow&)>& emit) {
+// chunk to chunk; a row and its patches are copied into the chunk, as a set-aside carve
+// holds them only while it hands them over.
+bool Engine::EmitAll(const RowSource& rows, const std::function<void(const CarvedRow&)>& emit) {
   constexpr std::size_t kChunk = 2048;
   const std::string wanted = ToLowerAscii(options_.table);
   struct Chunk {
+    std::vector<FoundRow> found = std::vector<FoundRow>(kChunk);
+    std::vector<FoundRows::Patches> patches = std::vector<FoundRows::Patches>(kChunk);
     std::vector<CarvedRow> rows = std::vector<CarvedRow>(kChunk);
     std::vector<char> read = std::vector<char>(kChunk, 0);
     std::size_t count = 0;
@@ -375,21 +388,67 @@ void Engine::EmitAll(const std::function<void(const CarvedRow&)>& emit) {
     }
     ready.count = 0;
   };
-  PrepareCarvers(0, tables_.size());
-  for (std::uint32_t from = 0; from < rows_.size(); from += kChunk) {
-    reading.count = std::min<std::size_t>(kChunk, rows_.size() - from);
+  const auto readChunk = [&] {
     ParallelForSlots(
         reading.count,
         [&](std::size_t i, std::size_t slot) {
-          const FoundRow& row = rows_[from + static_cast<std::uint32_t>(i)];
+          const FoundRow& row = reading.found[i];
+          const FoundRows::Patches& patches = reading.patches[i];
           std::vector<std::uint8_t> body;
           reading.read[i] = (wanted.empty() || ToLowerAscii(tables_[row.table].name) == wanted) &&
-                            ReadOut(row, reading.rows[i], body, carvers_[slot][row.table]);
+                            ReadOut(row, patches.empty() ? nullptr : &patches, reading.rows[i], body,
+                                    carvers_[slot][row.table]);
         },
         hand);
     std::swap(reading, ready);
-  }
+  };
+  PrepareCarvers(0, tables_.size());
+  const bool ok = rows([&](const FoundRow& row, const FoundRows::Patches* patches) {
+    reading.found[reading.count] = row;
+    if (patches) {
+      reading.patches[reading.count] = *patches;
+    } else {
+      reading.patches[reading.count].clear();
+    }
+    if (++reading.count == kChunk) readChunk();
+  });
+  if (reading.count > 0) readChunk();
   hand();
+  return ok;
+}
+
+// The live rows' build (on its own thread) is done: a record is about to be checked
+// against them, or the live keys it set aside are about to be read.
+void Engine::AwaitLiveRows() {
+  if (liveBuilt_.valid()) live_ = liveBuilt_.get();
+}
+
+// A carve of more bytes than it may hold sets its records aside (see SpilledRows).
+bool Engine::StartSpill() {
+  std::uint64_t bytes = file_.bytes.size() + std::uint64_t{history_.older.size()} * file_.header.pageSize;
+  if (options_.spillFolder.empty() || bytes <= options_.inMemoryBytes) return true;
+  if (!spillFile_.Create(options_.spillFolder)) return false;
+  spill_ = std::make_unique<SpilledRows>(spillFile_, SpilledRows::PartitionsFor(bytes));
+  return true;
+}
+
+bool Engine::EmitSpilled(const std::function<void(const CarvedRow&)>& emit) {
+  PrepareCarvers(0, tables_.size());
+  const auto aliasOf = [&](std::uint32_t table) { return tables_[table].shape.rowidAliasColumn; };
+  const auto valueOf = [&](const FoundRow& copy, std::size_t column) {
+    PagedFile one;
+    HistoryView view;
+    const auto record = ReadBack(copy, one, view, body_, carvers_[0][copy.table]);
+    return record && column < record->values.size() ? Own(record->values[column]) : CarvedValue{};
+  };
+  if (!spill_->Merge(aliasOf, valueOf, result_.liveCopiesSkipped)) return false;
+  return EmitAll([&](const auto& visit) { return spill_->ForEachRow(visit); }, emit);
+}
+
+bool Engine::SpillFailed() {
+  result_.status = CarveStatus::kSpillFailed;
+  result_.error = spillFile_.error();
+  return false;
 }
 
 CarveResult Engine::Run(const std::function<void(const CarvedRow&)>& emit) {
@@ -412,10 +471,19 @@ CarveResult Engine::Run(const std::function<void(const CarvedRow&)>& emit) {
   }
   map_ = PageMap::Build(file_, roots);
   tables_ = SchemaTableShapes(schema);
+  if (!StartSpill()) {
+    SpillFailed();
+    return result_;
+  }
   // The live rows are first asked for when a record is kept, mostly once the main pass
   // keeps its first batch: they are read on a thread of their own meanwhile, over the
-  // tables the schema names (a dropped table has no live rows).
-  liveBuilt_ = std::async(std::launch::async, [this, tables = tables_] { return LiveRows::Build(file_, tables); });
+  // tables the schema names (a dropped table has no live rows). A large carve's live keys
+  // go to the spill from that thread; nothing else is set aside before they are done.
+  liveBuilt_ = std::async(std::launch::async, [this, tables = tables_] {
+    if (!spill_) return LiveRows::Build(file_, tables);
+    const LiveRows::SetAside setAside = [this](std::uint64_t key) { spill_->AddLiveKey(key); };
+    return LiveRows::Build(file_, tables, &setAside);
+  });
 
   // Schema records first: a dropped table's CREATE TABLE gives the shape its rows are carved
   // with. Then every table's records. Regions are searched in batches on all cores, and what
@@ -433,13 +501,23 @@ CarveResult Engine::Run(const std::function<void(const CarvedRow&)>& emit) {
     CarveRegions(pending, schemaPass);
     KeepSearched();
   }
+  AwaitLiveRows();
   if (stopped_) {
     result_.status = CarveStatus::kStopped;
     result_.error = "stopped";
     return result_;
   }
   for (const TableShape& table : tables_) result_.columns[table.name] = table.columnNames;
-  EmitAll(emit);
+  if (spill_) {
+    if (!EmitSpilled(emit)) SpillFailed();
+  } else {
+    EmitAll(
+        [&](const auto& visit) {
+          for (std::uint32_t index = 0; index < rows_.size(); ++index) visit(rows_[index], rows_.PatchesOf(rows_[index]));
+          return true;
+        },
+        emit);
+  }
   if (control_) control_->Report(1.0);
   return result_;
 }

@@ -51,9 +51,16 @@ struct CarvedRow {
 struct CarveOptions {
   std::string table;  // only this table (ASCII case ignored); empty for all
   bool includeLive = false;
+  // A private folder (mode 0700) for the temporary file of a large carve: a file and history
+  // of more than `inMemoryBytes` have their records and the live rows' keys set aside there,
+  // in partitions, so that memory stays flat. Empty: everything is held in memory.
+  std::string spillFolder;
+  std::uint64_t inMemoryBytes = 64 << 20;
 };
 
-enum class CarveStatus { kOk, kNotSqlite, kTruncated, kStopped };
+// kSpillFailed: the temporary file could not be created, written or read (a full disk); no
+// result is complete then.
+enum class CarveStatus { kOk, kNotSqlite, kTruncated, kStopped, kSpillFailed };
 
 struct CarveResult {
   CarveStatus status = CarveStatus::kOk;

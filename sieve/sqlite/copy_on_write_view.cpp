@@ -14,7 +14,7 @@ namespace sieve::sqlite {
 #ifdef SIEVE_HAS_MMAP
 
 std::unique_ptr<CopyOnWriteView> CopyOnWriteView::Map(const std::string& path, std::size_t size,
-                                                      std::size_t fileBytes) {
+                                                      std::size_t fileBytes, const std::string& overlayFolder) {
   const long systemPage = ::sysconf(_SC_PAGESIZE);
   if (size == 0 || systemPage <= 0) return nullptr;
   const auto unit = static_cast<std::size_t>(systemPage);
@@ -36,7 +36,35 @@ std::unique_ptr<CopyOnWriteView> CopyOnWriteView::Map(const std::string& path, s
       return nullptr;
     }
   }
-  return std::unique_ptr<CopyOnWriteView>(new CopyOnWriteView(data, size, reserved, mapped));
+  std::unique_ptr<CopyOnWriteView> view(new CopyOnWriteView(data, size, reserved, mapped));
+  view->hasOverlay_ = !overlayFolder.empty() && view->overlay_.Create(overlayFolder);
+  return view;
+}
+
+bool CopyOnWriteView::Place(std::size_t at, std::span<const std::uint8_t> bytes) {
+  // Each placement not next to the one before is a mapping of its own, and a process may
+  // hold only so many (65530 by default).
+  constexpr std::size_t kMostMappings = 16384;
+  const auto unit = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+  if (!hasOverlay_ || !overlay_.ok() || bytes.empty() || at % unit != 0 || bytes.size() % unit != 0 ||
+      at + bytes.size() > reserved_) {
+    return false;
+  }
+  const bool extends = at == placedEnd_ && mappings_ > 0;
+  if (!extends && mappings_ == kMostMappings) return false;
+  const std::uint64_t offset = overlay_.Write(bytes.data(), bytes.size());
+  if (!overlay_.ok()) return false;
+  void* placed = ::mmap(data_ + at, bytes.size(), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, overlay_.fd(),
+                        static_cast<off_t>(offset));
+  if (placed == MAP_FAILED) {
+    // A failed fixed mapping may have taken the old one away: memory of its own, copied into.
+    ::mmap(data_ + at, bytes.size(), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
+    hasOverlay_ = false;
+    return false;
+  }
+  mappings_ += extends ? 0 : 1;
+  placedEnd_ = at + bytes.size();
+  return true;
 }
 
 CopyOnWriteView::~CopyOnWriteView() { ::munmap(data_, reserved_); }
@@ -45,7 +73,10 @@ void CopyOnWriteView::Seal() { ::mprotect(data_, reserved_, PROT_READ); }
 
 #else
 
-std::unique_ptr<CopyOnWriteView> CopyOnWriteView::Map(const std::string&, std::size_t, std::size_t) { return nullptr; }
+std::unique_ptr<CopyOnWriteView> CopyOnWriteView::Map(const std::string&, std::size_t, std::size_t, const std::string&) {
+  return nullptr;
+}
+bool CopyOnWriteView::Place(std::size_t, std::span<const std::uint8_t>) { return false; }
 CopyOnWriteView::~CopyOnWriteView() = default;
 void CopyOnWriteView::Seal() {}
 

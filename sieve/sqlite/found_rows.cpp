@@ -1,5 +1,6 @@
 #include "sieve/sqlite/found_rows.h"
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <string_view>
@@ -55,11 +56,41 @@ void FoundRows::Patch(std::uint32_t index, std::size_t column, CarvedValue value
   patches_[row.patches - 1].emplace_back(column, std::move(value));
 }
 
-void FoundRows::ApplyPatches(const FoundRow& row, std::vector<CarvedValue>& values) const {
-  if (row.patches == 0) return;
-  for (const auto& [column, value] : patches_[row.patches - 1]) {
+void ApplyPatches(const FoundRows::Patches* patches, std::vector<CarvedValue>& values) {
+  if (patches == nullptr) return;
+  for (const auto& [column, value] : *patches) {
     if (column < values.size()) values[column] = value;
   }
+}
+
+bool FoundRows::Keep(const FoundCopy& copy, int alias, const ValueOf& valueOf) {
+  const FoundRow& found = copy.row;
+  const bool keptFirst = !found.firstLost && copy.hasValues;
+  for (std::uint32_t held = Newest(found.key); held != 0; held = rows_[held - 1].nextSameKey) {
+    FoundRow& first = rows_[held - 1];
+    if (first.table != found.table) continue;
+    if (found.rowid >= 0 && first.rowid >= 0 && first.rowid != found.rowid) continue;
+    if (keptFirst && !first.firstLost && alias != 0 && first.firstValue != found.firstValue) continue;
+    const auto seen = first.alsoIn + first.alsoInCount;
+    if (found.source != first.source && std::find(first.alsoIn, seen, found.source) == seen && first.alsoInCount < 5) {
+      first.alsoIn[first.alsoInCount++] = found.source;
+    }
+    if (first.rowid < 0 && found.rowid >= 0) {
+      first.rowid = found.rowid;
+      if (alias >= 0) {
+        Patch(held - 1, static_cast<std::size_t>(alias), valueOf(static_cast<std::size_t>(alias)));
+        if (alias == 0) first.firstValue = found.firstValue;
+      }
+    }
+    if (first.firstLost && keptFirst) {
+      Patch(held - 1, 0, valueOf(0));
+      first.firstValue = found.firstValue;
+      first.firstLost = false;
+    }
+    return false;
+  }
+  Add(found);
+  return true;
 }
 
 std::uint64_t ValueFingerprint(const CarvedValue& value) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -33,8 +34,28 @@ struct FoundRow {
   CarveSource alsoIn[5] = {};     // other sources, in the order they were found
 };
 
+// A record as merging it with its other copies needs it: the row it would add, and the
+// order and live-row key it was found with (for a carve that sets its records aside).
+struct FoundCopy {
+  FoundRow row;                 // nextSameKey, patches and alsoIn not yet set
+  std::uint64_t liveKey = 0;    // LiveRows::Key, when hasLiveKey
+  std::uint32_t order = 0;      // the how-manieth record kept
+  bool hasLiveKey = false;
+  bool hasValues = false;
+};
+
 class FoundRows {
  public:
+  using Patches = std::vector<std::pair<std::size_t, CarvedValue>>;
+  // A column's value of the copy being kept (asked for only when it patches the row).
+  using ValueOf = std::function<CarvedValue(std::size_t column)>;
+
+  // Merges the copy into the row it is another copy of, or adds it as a new row (true).
+  // Copies merge when they agree on what both kept (table, rowid, first column): the first
+  // found stays where it is read from, later ones add their source, the rowid and the first
+  // column when it lacked them.
+  bool Keep(const FoundCopy& copy, int rowidAliasColumn, const ValueOf& valueOf);
+
   // The newest row with this key (+ 1), 0 for none; follow FoundRow::nextSameKey for older ones.
   std::uint32_t Newest(std::uint64_t key) const;
   // Adds the row (its nextSameKey is set here) and gives its index.
@@ -45,7 +66,7 @@ class FoundRows {
 
   // A value a later copy supplied (the rowid alias, a lost first column): kept in order.
   void Patch(std::uint32_t index, std::size_t column, CarvedValue value);
-  void ApplyPatches(const FoundRow& row, std::vector<CarvedValue>& values) const;
+  const Patches* PatchesOf(const FoundRow& row) const { return row.patches == 0 ? nullptr : &patches_[row.patches - 1]; }
 
   // Bytes held per row, the key table's share (two to four slots) included; the list may
   // hold up to twice that while it doubles.
@@ -58,8 +79,10 @@ class FoundRows {
   // Open addressing: the newest row (+ 1) per key, 0 for an empty slot; a power of two in
   // size, at most half full.
   std::vector<std::uint32_t> slots_;
-  std::vector<std::vector<std::pair<std::size_t, CarvedValue>>> patches_;
+  std::vector<Patches> patches_;
 };
+
+void ApplyPatches(const FoundRows::Patches* patches, std::vector<CarvedValue>& values);
 
 // Equal values give equal fingerprints (text and blob bytes, numbers, truncation).
 std::uint64_t ValueFingerprint(const CarvedValue& value);

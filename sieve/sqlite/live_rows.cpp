@@ -77,9 +77,24 @@ std::uint64_t RowFingerprint(const std::vector<Value>& values, std::size_t colum
                     [&](std::size_t column) { return ValueHash(column < values.size() ? values[column] : null); });
 }
 
-LiveRows LiveRows::Build(const PagedFile& file, const std::vector<TableShape>& tables) {
+namespace {
+
+// The forms of a row's fingerprint, one per way a carved copy may have kept it.
+enum class Form : std::uint64_t { kWithRowid = 1, kWithoutRowid, kWithoutFirst, kCut, kCutWithoutFirst };
+
+std::uint64_t Joined(std::uint64_t fingerprint, Form form, std::size_t table) {
+  return Step(Step(fingerprint, static_cast<std::uint64_t>(form)), table);
+}
+
+}  // namespace
+
+LiveRows LiveRows::Build(const PagedFile& file, const std::vector<TableShape>& tables, const SetAside* setAside) {
   LiveRows live;
   live.tables_.resize(tables.size());
+  for (std::size_t index = 0; index < tables.size(); ++index) {
+    live.tables_[index].indexCells = tables[index].shape.indexCell;
+    live.tables_[index].setAside = setAside != nullptr && index != 0;
+  }
   if (!file.Searchable()) return live;
   std::vector<std::uint8_t> payload;
   std::vector<Value> values;
@@ -87,7 +102,15 @@ LiveRows LiveRows::Build(const PagedFile& file, const std::vector<TableShape>& t
   for (std::size_t index = 0; index < tables.size(); ++index) {
     const TableShape& table = tables[index];
     if (table.rootPage == 0 || !file.HasPage(table.rootPage)) continue;
-    Table& keys = live.tables_[index];
+    const bool aside = live.tables_[index].setAside;
+    const auto insert = [&](std::uint64_t fingerprint, Form form) {
+      const std::uint64_t key = Joined(fingerprint, form, index);
+      if (aside) {
+        (*setAside)(key);
+      } else {
+        live.keys_.Insert(key);
+      }
+    };
     const std::size_t columns = table.shape.columns.size();
     const int alias = table.shape.rowidAliasColumn;
     const bool indexCells = table.shape.indexCell;
@@ -104,36 +127,35 @@ LiveRows LiveRows::Build(const PagedFile& file, const std::vector<TableShape>& t
       ++live.rows_;
       ValueHashes(values, columns, hashes);
       const auto hashOf = [&](std::size_t column) { return hashes[column]; };
-      if (!indexCells) keys.withRowid.Insert(CombineRow(columns, -1, false, &cell.rowid, hashOf));
-      keys.withoutRowid.Insert(CombineRow(columns, alias, false, nullptr, hashOf));
-      keys.withoutFirst.Insert(CombineRow(columns, alias, true, nullptr, hashOf));
+      if (!indexCells) insert(CombineRow(columns, -1, false, &cell.rowid, hashOf), Form::kWithRowid);
+      insert(CombineRow(columns, alias, false, nullptr, hashOf), Form::kWithoutRowid);
+      insert(CombineRow(columns, alias, true, nullptr, hashOf), Form::kWithoutFirst);
       if (cell.overflowPage == 0) return;
       // What a carver sees of this row should a stale copy of its cell lie in free space.
       const std::uint8_t* local = file.Page(page).data() + cell.payloadOffset;
       if (!DecodeRecord(local, local + cell.localSize, values, true)) return;
       ValueHashes(values, columns, hashes);
-      keys.cut.Insert(CombineRow(columns, alias, false, nullptr, hashOf));
-      keys.cutWithoutFirst.Insert(CombineRow(columns, alias, true, nullptr, hashOf));
+      insert(CombineRow(columns, alias, false, nullptr, hashOf), Form::kCut);
+      insert(CombineRow(columns, alias, true, nullptr, hashOf), Form::kCutWithoutFirst);
     };
     WalkBtree(file, table.rootPage, seen, visitor);
   }
   return live;
 }
 
-bool LiveRows::IsLive(std::size_t table, const CarvedRecord& record, int alias) const {
-  if (table >= tables_.size()) return false;
-  const Table& keys = tables_[table];
+std::optional<std::uint64_t> LiveRows::Key(std::size_t table, const CarvedRecord& record, int alias) const {
+  if (table >= tables_.size()) return std::nullopt;
   const std::size_t columns = record.values.size();
   const bool lostFirst = record.lostLeadingColumns > 0;
   if (record.truncated) {
-    return (lostFirst ? keys.cutWithoutFirst : keys.cut).Contains(
-                    RowFingerprint(record.values, columns, alias, lostFirst, nullptr));
+    return Joined(RowFingerprint(record.values, columns, alias, lostFirst, nullptr),
+                  lostFirst ? Form::kCutWithoutFirst : Form::kCut, table);
   }
-  if (lostFirst) return keys.withoutFirst.Contains(RowFingerprint(record.values, columns, alias, true, nullptr));
-  if (record.rowid >= 0 && !keys.withRowid.empty()) {
-    return keys.withRowid.Contains(RowFingerprint(record.values, columns, -1, false, &record.rowid));
+  if (lostFirst) return Joined(RowFingerprint(record.values, columns, alias, true, nullptr), Form::kWithoutFirst, table);
+  if (record.rowid >= 0 && !tables_[table].indexCells) {
+    return Joined(RowFingerprint(record.values, columns, -1, false, &record.rowid), Form::kWithRowid, table);
   }
-  return keys.withoutRowid.Contains(RowFingerprint(record.values, columns, alias, false, nullptr));
+  return Joined(RowFingerprint(record.values, columns, alias, false, nullptr), Form::kWithoutRowid, table);
 }
 
 }  // namespace sieve::sqlite

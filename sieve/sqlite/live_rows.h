@@ -7,6 +7,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <vector>
 
 #include "sieve/sqlite/fingerprint_set.h"
@@ -18,21 +20,38 @@ namespace sieve::sqlite {
 
 class LiveRows {
  public:
-  // Walks the b-tree of every table of `tables` with a root page (index i of the result
-  // belongs to tables[i]).
-  static LiveRows Build(const PagedFile& file, const std::vector<TableShape>& tables);
+  // Receives the fingerprints of the tables a carve of a large file sets aside on disk.
+  using SetAside = std::function<void(std::uint64_t key)>;
 
-  bool IsLive(std::size_t table, const CarvedRecord& record, int rowidAliasColumn) const;
+  // Walks the b-tree of every table of `tables` with a root page (index i of the result
+  // belongs to tables[i]). With `setAside`, the rows of every table but the schema go there
+  // instead of into memory.
+  static LiveRows Build(const PagedFile& file, const std::vector<TableShape>& tables,
+                        const SetAside* setAside = nullptr);
+
+  // The number a record is looked up by: its values' fingerprint in the form its state asks
+  // for (with the rowid, without it, without the first column, over the part kept on the
+  // page), joined with the form and the table; none for a table the walk did not know.
+  std::optional<std::uint64_t> Key(std::size_t table, const CarvedRecord& record, int rowidAliasColumn) const;
+  // Whether the table's fingerprints are held here (false: they went to `setAside`).
+  bool Holds(std::size_t table) const { return table < tables_.size() && !tables_[table].setAside; }
+  bool Contains(std::uint64_t key) const { return keys_.Contains(key); }
+  bool IsLive(std::size_t table, const CarvedRecord& record, int rowidAliasColumn) const {
+    const auto key = Key(table, record, rowidAliasColumn);
+    return key && keys_.Contains(*key);
+  }
   std::size_t RowCount() const { return rows_; }
-  // Memory per live row at most: three fingerprints (five for rows with overflow pages are
-  // rare), in sets at most half full that double as they grow.
+  // Memory per live row held here at most: three fingerprints (five for rows with overflow
+  // pages are rare), in a set at most half full that doubles as it grows.
   static constexpr std::size_t kBytesPerRow = 3 * sizeof(std::uint64_t) * 4;
 
  private:
   struct Table {
-    FingerprintSet withRowid, withoutRowid, withoutFirst, cut, cutWithoutFirst;
+    bool indexCells = false;  // WITHOUT ROWID: no rowid to match with
+    bool setAside = false;
   };
   std::vector<Table> tables_;
+  FingerprintSet keys_;
   std::size_t rows_ = 0;
 };
 

@@ -50,6 +50,7 @@ void AddWarnings(std::vector<std::string>& to, const std::vector<std::string>& f
 struct CurrentBytes {
   std::uint8_t* data = nullptr;
   std::size_t mapped = 0;
+  CopyOnWriteView* view = nullptr;  // places pages where it can, else they are copied in
 };
 using CurrentMaker = std::function<CurrentBytes(FileHistory&, std::size_t size, std::size_t mainBytes)>;
 
@@ -156,7 +157,9 @@ FileHistoryResult Read(std::span<const std::uint8_t> mainFile, std::span<const s
     } else {
       continue;  // mapped already, or never written: SQLite reads zeros
     }
-    std::memcpy(current.data + at, source.data(), pageSize);
+    if (current.view == nullptr || !current.view->Place(at, source.first(pageSize))) {
+      std::memcpy(current.data + at, source.data(), pageSize);
+    }
   }
   history.current.bytes = std::span<const std::uint8_t>(current.data, currentSize);
   history.current.header = ReadDatabaseHeader(history.current.bytes);
@@ -188,11 +191,12 @@ FileHistoryResult ReadFileHistory(std::span<const std::uint8_t> mainFile, std::s
 }
 
 FileHistoryResult ReadFileHistory(const std::string& mainPath, std::span<const std::uint8_t> mainFile,
-                                  std::span<const std::uint8_t> wal, std::span<const std::uint8_t> journal) {
+                                  std::span<const std::uint8_t> wal, std::span<const std::uint8_t> journal,
+                                  const std::string& overlayFolder) {
   std::shared_ptr<CopyOnWriteView> mapping;
   FileHistoryResult result = Read(mainFile, wal, journal, [&](FileHistory& history, std::size_t size, std::size_t mainBytes) {
-    mapping = CopyOnWriteView::Map(mainPath, size, mainBytes);
-    return mapping ? CurrentBytes{mapping->Data(), mapping->Mapped()} : CopiedCurrent(history, size, mainBytes);
+    mapping = CopyOnWriteView::Map(mainPath, size, mainBytes, overlayFolder);
+    return mapping ? CurrentBytes{mapping->Data(), mapping->Mapped(), mapping.get()} : CopiedCurrent(history, size, mainBytes);
   });
   if (mapping) {
     mapping->Seal();

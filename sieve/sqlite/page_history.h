@@ -72,8 +72,10 @@ FileHistoryResult ReadFileHistory(std::span<const std::uint8_t> mainFile, std::s
 
 // The same for a main file on disk at `mainPath` whose bytes `mainFile` holds (mapped by the
 // caller, say): the current view maps the file copy-on-write, so only the pages the log
-// replaces take memory of their own. Where the file cannot be mapped, the view is copied.
+// replaces take memory of their own, or with `overlayFolder` (a private folder) none: they are
+// mapped from an unnamed file there. Where the file cannot be mapped, the view is copied.
 FileHistoryResult ReadFileHistory(const std::string& mainPath, std::span<const std::uint8_t> mainFile,
-                                  std::span<const std::uint8_t> wal, std::span<const std::uint8_t> journal);
+                                  std::span<const std::uint8_t> wal, std::span<const std::uint8_t> journal,
+                                  const std::string& overlayFolder = {});
 
 }  // namespace sieve::sqlite

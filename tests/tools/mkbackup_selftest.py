@@ -488,5 +488,28 @@ class Generated(unittest.TestCase):
             self.assertFalse(os.path.exists(os.path.join(self.tmp, name)))
 
 
+
+class CellBytes(unittest.TestCase):
+    """The generator's "does this deleted row still stand" answers against cells SQLite wrote."""
+
+    def test_whole_cells_are_found_with_their_row_ids(self):
+        sys.path.insert(0, os.path.join(HERE, "..", "..", "tools", "mkbackup"))
+        from mkbackup.databases.cell_bytes import cell_survives
+        rows = [(5, "abc", 1.5, 0), (300, "é" * 70, 7.0, None), (70000, b"\x00\x01", -3, 2 ** 40),
+                (2 ** 33, "x" * 200, 1, True)]
+        with tempfile.TemporaryDirectory() as folder:
+            path = os.path.join(folder, "t.sqlite")
+            db = sqlite3.connect(path)
+            db.execute("CREATE TABLE t (id INTEGER PRIMARY KEY, a, b REAL, c)")
+            db.executemany("INSERT INTO t VALUES (?, ?, ?, ?)", rows)
+            db.commit()
+            db.close()
+            with open(path, "rb") as f:
+                data = f.read()
+        for rowid, *values in rows:
+            self.assertTrue(cell_survives(data, rowid, [None] + values), rowid)
+            self.assertFalse(cell_survives(data, rowid + 1, [None] + values), rowid)
+        self.assertFalse(cell_survives(data, 5, [None, "abd", 1.5, 0]))
+
 if __name__ == "__main__":
     unittest.main()

@@ -72,6 +72,19 @@ TEST(SieveCarve, RefusesWhatIsNotADatabaseOrItsLog) {
     EXPECT_TRUE(OneErrorLine(run));
     EXPECT_EQ(run.Out, "");
   }
+
+  // A temporary file that cannot be written (a file size limit of nothing stands in for a
+  // full disk) ends the carve with one error line and no summary, not a short result. The
+  // limit is the carve's alone: its output goes through pipes to files that may grow.
+  const char* limited =
+      "exec 3>&1 4>&2; ( trap '' XFSZ; ulimit -f 0; exec \"$0\" \"$@\" ) 2> >(cat >&4) > >(cat >&3); "
+      "rc=$?; wait; exit $rc";
+  const CommandResult full =
+      RunCommand({"/bin/bash", "-c", limited, SIEVE_CLI, "carve", good, "--json", "--memory-mb", "0"});
+  EXPECT_EQ(full.ExitCode, 1);
+  EXPECT_TRUE(OneErrorLine(full));
+  EXPECT_NE(full.Err.find("temporary file"), std::string::npos) << full.Err;
+  EXPECT_EQ(full.Out.find("summary"), std::string::npos);
 }
 
 TEST(SieveCarve, DatabaseInsideABackupCarvesLikeItsExtractedCopyAndLeavesNothing) {
@@ -87,6 +100,11 @@ TEST(SieveCarve, DatabaseInsideABackupCarvesLikeItsExtractedCopyAndLeavesNothing
                                          "--include-live", "--password-file", password}, {}, env);
   ASSERT_EQ(inside.ExitCode, 0) << inside.Err;
   EXPECT_TRUE(std::filesystem::is_empty(tmp)) << "left in TMPDIR: " << ListFilesBelow(tmp).size() << " files";
+  // Its records set aside in the private folder: the same rows, and again nothing left.
+  const CommandResult aside = RunSieve({"carve", backup.Folder, "HomeDomain", "Library/SMS/sms.db", "--json",
+                                        "--include-live", "--memory-mb", "0", "--password-file", password}, {}, env);
+  ASSERT_EQ(aside.ExitCode, 0) << aside.Err;
+  EXPECT_TRUE(std::filesystem::is_empty(tmp)) << "left in TMPDIR: " << ListFilesBelow(tmp).size() << " files";
 
   const std::string copy = dir.Join("sms.db");
   ASSERT_EQ(RunSieve({"extract", backup.Folder, "HomeDomain", "Library/SMS/sms.db", "-o", copy, "--password-file",
@@ -97,6 +115,7 @@ TEST(SieveCarve, DatabaseInsideABackupCarvesLikeItsExtractedCopyAndLeavesNothing
   const auto records = [](const std::string& out) { return out.substr(0, out.rfind("{\"summary\"")); };
   EXPECT_FALSE(records(inside.Out).empty());
   EXPECT_EQ(records(inside.Out), records(extracted.Out));
+  EXPECT_EQ(records(aside.Out), records(extracted.Out));
 
   // The readable form heads the message table's columns with the schema's names.
   const CommandResult table = RunSieve({"carve", copy, "--include-live", "--table", "message"});

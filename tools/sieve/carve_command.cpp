@@ -127,7 +127,20 @@ void RefuseTruncated(const std::string& path, std::span<const std::uint8_t> byte
   }
 }
 
-int CarveFiles(const DatabaseFiles& files, const Options& options) {
+// --memory-mb: how many MB of file and history are carved in memory; above it the records
+// are set aside in the private folder.
+std::uint64_t InMemoryBytes(const Options& options) {
+  const auto given = options.Value("--memory-mb");
+  if (!given) return sqlite::CarveOptions{}.inMemoryBytes;
+  std::uint64_t mb = 0;
+  const auto [end, error] = std::from_chars(given->data(), given->data() + given->size(), mb);
+  if (error != std::errc() || end != given->data() + given->size() || mb > (std::uint64_t{1} << 40)) {
+    throw UsageError("--memory-mb takes a number of MB");
+  }
+  return mb << 20;
+}
+
+int CarveFiles(const DatabaseFiles& files, const Options& options, PrivateFolder& folder) {
   MappedFile main, wal, journal;
   Map(main, files.main, "database");
   Map(wal, files.wal, "write-ahead log");
@@ -136,7 +149,21 @@ int CarveFiles(const DatabaseFiles& files, const Options& options) {
   if (!files.journal.empty()) Detail("reading the journal " + Printable(files.journal));
 
   RefuseTruncated(files.main, main.Bytes());
-  sqlite::FileHistoryResult read = sqlite::ReadFileHistory(files.main, main.Bytes(), wal.Bytes(), journal.Bytes());
+  sqlite::CarveOptions carve;
+  carve.table = options.Value("--table").value_or("");
+  carve.includeLive = options.Has("--include-live");
+  carve.inMemoryBytes = InMemoryBytes(options);
+  // A carve of a large file sets its records aside, and the pages its log replaces: they are
+  // private data, so only in a private folder; without one, everything stays in memory.
+  if (main.Bytes().size() + wal.Bytes().size() + journal.Bytes().size() > carve.inMemoryBytes) {
+    if (folder.Ensure()) {
+      carve.spillFolder = folder.Path();
+    } else {
+      Warn("cannot create a private folder for temporary data; the carve holds everything in memory");
+    }
+  }
+  sqlite::FileHistoryResult read =
+      sqlite::ReadFileHistory(files.main, main.Bytes(), wal.Bytes(), journal.Bytes(), carve.spillFolder);
   if (!read.ok()) {
     const std::string& culprit = read.status == sqlite::HistoryStatus::kBadWal       ? files.wal
                                  : read.status == sqlite::HistoryStatus::kBadJournal ? files.journal
@@ -145,9 +172,6 @@ int CarveFiles(const DatabaseFiles& files, const Options& options) {
   }
   for (const std::string& warning : read.history.warnings) Warn(Printable(warning));
 
-  sqlite::CarveOptions carve;
-  carve.table = options.Value("--table").value_or("");
-  carve.includeLive = options.Has("--include-live");
   const bool json = options.Has("--json");
   CarveCounts counts;
   std::map<std::string, TableRows> tables;
@@ -205,6 +229,10 @@ int CarveFiles(const DatabaseFiles& files, const Options& options) {
   if (result.status == sqlite::CarveStatus::kNotSqlite || result.status == sqlite::CarveStatus::kTruncated) {
     throw CommandError(kExitFailure, Printable(files.main) + ": " + Printable(result.error));
   }
+  // No summary: what was written is not the whole result.
+  if (result.status == sqlite::CarveStatus::kSpillFailed) {
+    throw CommandError(kExitFailure, Printable(result.error) + "; the carve is incomplete");
+  }
   for (const std::string& dropped : result.droppedTables) Detail("shape of dropped table " + Printable(dropped));
 
   if (json) {
@@ -257,14 +285,14 @@ int CarveInBackup(const Options& options) {
   if (!mainOnly && reader.ExtractFile(index, domain, path + "-journal", files.main + "-journal") == 1) {
     files.journal = files.main + "-journal";
   }
-  return CarveFiles(files, options);
+  return CarveFiles(files, options, folder);
 }
 
 }  // namespace
 
 int RunCarve(const Arguments& args) {
   const Options options(args, {"--json", "--include-live", "--main-only", kPasswordStdinOption},
-                        {"--wal", "--journal", "--table", kPasswordFileOption, kKeyFileOption});
+                        {"--wal", "--journal", "--table", "--memory-mb", kPasswordFileOption, kKeyFileOption});
   const std::size_t words = options.Positional().size();
   if (words != 1 && words != 3) throw UsageError("usage: " + std::string(kCarveUsage));
   const bool namedLog = options.Value("--wal") || options.Value("--journal");
@@ -281,7 +309,8 @@ int RunCarve(const Arguments& args) {
   const bool mainOnly = options.Has("--main-only");
   files.wal = options.Value("--wal").value_or(Beside(files.main, "-wal", mainOnly));
   files.journal = options.Value("--journal").value_or(Beside(files.main, "-journal", mainOnly));
-  return CarveFiles(files, options);
+  PrivateFolder folder;
+  return CarveFiles(files, options, folder);
 }
 
 }  // namespace sieve::cli

@@ -34,8 +34,8 @@ inline constexpr std::string_view kScanUsage =
 inline constexpr std::string_view kUnpackUsage =
     "sieve unpack BACKUP -o DIR [--domain D] [--force] [password option]";
 inline constexpr std::string_view kCarveUsage =
-    "sieve carve DB [--wal FILE] [--journal FILE] [--main-only] [--table NAME] [--json] [--include-live] | "
-    "sieve carve BACKUP DOMAIN PATH [--main-only] [--table NAME] [--json] [--include-live] [password option]";
+    "sieve carve DB [--wal FILE] [--journal FILE] [--main-only] [--table NAME] [--json] [--include-live] [--memory-mb N] | "
+    "sieve carve BACKUP DOMAIN PATH [--main-only] [--table NAME] [--json] [--include-live] [--memory-mb N] [password option]";
 inline constexpr std::string_view kKeyUsage =
     "sieve key BACKUP -o FILE [--force] [--password-file FILE | --password-stdin]";
 inline constexpr std::string_view kDeviceUsage =

@@ -117,13 +117,13 @@ std::string FileCopies::Copy(const std::string& path, const OptionalFileKey& key
 }
 
 void FileCopies::Write(JsonWriter& json, std::string_view name, const std::string& path, const OptionalFileKey& key,
-                       std::string_view hint) {
+                       std::string_view hint, std::string_view storedName) {
   if (path.empty()) return;
   if (const std::string copy = Copy(path, key, hint); !copy.empty()) json.Field(name, copy);
-  if (!encrypted_ && Inside(path, backupFolder_)) {
+  if (!storedName.empty() && !encrypted_ && Inside(path, backupFolder_)) {
     std::error_code ec;
     const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
-    json.Field("stored_path", ec ? path : absolute.string());
+    json.Field(storedName, ec ? path : absolute.string());
   }
 }
 

@@ -30,8 +30,9 @@ class FileCopies {
   // the private folder, ciphertext and device paths of files the backup does
   // not hold give neither. `hint` names the copy (the record's file name; the
   // path's last part when empty).
+  // `storedName` keys the stored file's path; "" leaves it out (a record's second file).
   void Write(JsonWriter& json, std::string_view name, const std::string& path, const OptionalFileKey& key,
-             std::string_view hint = {});
+             std::string_view hint = {}, std::string_view storedName = "stored_path");
 
   std::size_t Made() const { return made_.size(); }
   std::size_t Failed() const { return failed_; }

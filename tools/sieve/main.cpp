@@ -114,6 +114,9 @@ and still sums up what it found.
   --main-only            reads no log or journal beside the database
   --table NAME           only the records of table NAME
   --include-live         also records identical to a live row
+  --memory-mb N          carves a database and log of up to N MB (default 64)
+                         in memory; a larger one sets its records aside in a
+                         private temporary file, so memory stays flat
   --json                 JSON Lines on standard output: {"table": name or
                          null, "source": "freelist", "freeblock",
                          "unallocated", "overflow", "wal" or "journal",

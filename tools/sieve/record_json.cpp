@@ -3,6 +3,7 @@
 #include <charconv>
 
 #include "sieve/record_visit.h"
+#include "sieve/whatsapp_event.h"
 
 namespace sieve::cli {
 namespace {
@@ -115,7 +116,12 @@ class RecordWriter {
         .FlagField("is_incoming", r.IsIncoming)
         .Field("message_type", r.MessageType)
         .DateField("date", r.Date)
-        .Field("text", r.Text);
+        .Field("text", r.Text)
+        .Field("sender_name", r.SenderName)
+        .Field("event", WaEventName(r.Event));
+    if (r.HasLocation != 0) {
+      json_.Field("latitude", r.Latitude).Field("longitude", r.Longitude).Field("map_link", MapLink(r.Latitude, r.Longitude));
+    }
     files_.Write(json_, "media_path", r.MediaPath, std::nullopt);
   }
 
@@ -180,7 +186,7 @@ class RecordWriter {
   }
 
   void Fields(const VoiceMemoRecord& r) {
-    json_.DateField("date", r.Date).Key("duration_seconds");
+    json_.FlagField("deleted", r.Deleted).DateField("date", r.Date).Key("duration_seconds");
     WholeNumber(r.Duration);
     json_.Field("file_name", r.FileName)
         .Field("custom_label", r.CustomLabel)
@@ -196,6 +202,17 @@ class RecordWriter {
         .Field("has_key", r.FileKey.has_value())
         .TimeField("modified_time", r.ModifiedTime);
     files_.Write(json_, "file_path", r.FilePath, r.FileKey, r.FileName);
+    json_.DateField("date_taken", r.DateTaken)
+        .FlagField("trashed", r.Trashed)
+        .DateField("trashed_date", r.TrashedDate)
+        .Field("width", r.Width)
+        .Field("height", r.Height)
+        .Key("albums").BeginArray();
+    for (const std::string& album : r.Albums) json_.String(album);
+    json_.EndArray();
+    if (!r.ThumbnailPath.empty()) {
+      files_.Write(json_, "thumbnail_path", r.ThumbnailPath, r.ThumbnailKey, LastPart(r.ThumbnailPath), "");
+    }
   }
 
   void Fields(const MediaGroup& r) {

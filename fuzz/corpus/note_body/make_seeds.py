@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Writes the seeds of the note_body fuzz target into this folder: the ZDATA bodies of the
-newer notes store and the HTML bodies of the older one, as the generator writes them into a
-small backup, plus one body cut short. Run it again to regenerate them.
+newer notes store (also inflated, as the protocol-buffer message) and the HTML bodies of the
+older one, as the generator writes them into a small backup, plus one body cut short. Run it
+again to regenerate them.
 """
 import json
 import os
@@ -9,6 +10,7 @@ import sqlite3
 import subprocess
 import sys
 import tempfile
+import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 MKBACKUP = os.path.join(HERE, "..", "..", "..", "tools", "mkbackup", "mkbackup.py")
@@ -38,6 +40,14 @@ def main():
                 data = body if isinstance(body, bytes) else body.encode("utf-8")
                 with open(os.path.join(HERE, "%s_%d.bin" % (tag, n)), "wb") as f:
                     f.write(data)
+                if tag == "zdata":
+                    try:
+                        message = zlib.decompress(data, 32 + zlib.MAX_WBITS)
+                    except zlib.error:
+                        message = None
+                    if message is not None:
+                        with open(os.path.join(HERE, "message_%d.bin" % n), "wb") as f:
+                            f.write(message)
                 if n == 0:
                     with open(os.path.join(HERE, "%s_cut.bin" % tag), "wb") as f:
                         f.write(data[:len(data) // 2])

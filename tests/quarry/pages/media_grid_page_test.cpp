@@ -53,7 +53,13 @@ class MediaGridPageTest : public QObject {
 
   void aLargeRollOpensAtOnceAndThumbnailsOnlyWhatIsOnScreen() {
     views::CameraRollModel model(views::ViewContext{});
-    for (int i = 0; i < kPictures; ++i) model.Add(sieve::MediaFile{i % 7 == 0, "IMG_" + std::to_string(i) + ".JPG", links_[static_cast<std::size_t>(i)], {}});
+    for (int i = 0; i < kPictures; ++i) {
+      sieve::MediaFile file;
+      file.Deleted = i % 7 == 0;
+      file.FileName = "IMG_" + std::to_string(i) + ".JPG";
+      file.FilePath = links_[static_cast<std::size_t>(i)];
+      model.Add(file);
+    }
     QCOMPARE(model.rowCount(), kPictures);
 
     QElapsedTimer opening;

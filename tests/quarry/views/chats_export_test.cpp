@@ -15,8 +15,10 @@
 #include "quarry/views/attachment_models.h"
 #include "quarry/views/category_table.h"
 #include "quarry/views/chat_models.h"
+#include "quarry/views/dictionary.h"
 #include "quarry/views/scan_session.h"
 #include "sieve/info_type.h"
+#include "sieve/whatsapp_event.h"
 #include "support/test_support.h"
 
 namespace quarry::views {
@@ -152,7 +154,7 @@ TEST(ChatsExport, HostileConversationsReadBackFromPageAndCsv) {
     const std::size_t who = kind.whatsapp ? 3 : 2;  // columns before the date
     for (std::size_t i = 0; i < said.size(); ++i) {
       const auto& row = rows[i + 1].Items;
-      ASSERT_EQ(row.size(), who + 5);
+      ASSERT_EQ(row.size(), who + (kind.whatsapp ? 7 : 5));  // WhatsApp adds sender and map link
       EXPECT_EQ(row[who + 1].String, said[i].outgoing ? "Sent" : "Received");
       EXPECT_EQ(row[who + 2].String, said[i].text);
       EXPECT_EQ(row[who + 3].String.empty(), said[i].attachment.empty());
@@ -176,6 +178,71 @@ TEST(ChatsExport, HostileConversationsReadBackFromPageAndCsv) {
     views.chats->ShowDeletedOnly(false);
     views.chats->SearchText(QStringLiteral("LINE TWO"));
     EXPECT_EQ(views.chats->rowCount(), 1);
+  }
+}
+
+// A group chat: lines of members carry their names, events are system lines (neither
+// sent nor received, worded in the program's language), a shared location links to a map.
+TEST(ChatsExport, WhatsAppGroupLinesEventsAndLocationsReadBack) {
+  sieve::test::TempDir dir;
+  const ViewContext context{{}, std::make_shared<const FileSource>()};
+  WhatsAppModel chats(context);
+  sieve::WaChat group{"Familie <b>", "120363", {}};
+  const auto message = [](int deleted, int incoming, int type, const std::string& text, const std::string& sender,
+                          int event) {
+    sieve::WaMessage m{deleted, incoming, type, text, "2016-03-16 20:31:23", ""};
+    m.SenderName = sender;
+    m.Event = event;
+    return m;
+  };
+  group.Messages.push_back(message(0, 1, 6, "", "Anna \"A\" <x>", sieve::kWaEventCreated));
+  group.Messages.push_back(message(0, 1, 0, "hello, all", "Anna \"A\" <x>", sieve::kWaNoEvent));
+  group.Messages.push_back(message(1, 1, 6, "New <name>", "Bob", sieve::kWaEventSubject));
+  group.Messages.push_back(message(0, 1, 6, "", "", sieve::kWaEventLeft));
+  sieve::WaMessage place = message(0, 0, 5, "Brandenburger Tor", "", sieve::kWaNoEvent);
+  place.HasLocation = 1;
+  place.Latitude = 52.516275;
+  place.Longitude = 13.377704;
+  group.Messages.push_back(place);
+  chats.Add(group);
+
+  const QString out = Q(dir.Join("out"));
+  const ExportReport report = Recover(chats, out);
+  EXPECT_TRUE(report.Failed.isEmpty()) << report.Failed.join(QLatin1Char('\n')).toStdString();
+  const JsonValue read = ReadChatsWithPython(QDir(out).filePath(QStringLiteral("WhatsApp")), "WhatsApp");
+  const std::string link = "https://www.openstreetmap.org/?mlat=52.516275&mlon=13.377704#map=16/52.516275/13.377704";
+  struct Line {
+    const char* cls;
+    std::string text, sender, map, type;
+    bool deleted;
+  };
+  const std::vector<Line> want = {
+      {"system", "Anna \"A\" <x> created the group", "Anna \"A\" <x>", "", "System", false},
+      {"in", "hello, all", "Anna \"A\" <x>", "", "Received", false},
+      {"system", "Bob changed the subject to \u201cNew <name>\u201d", "Bob", "", "System", true},
+      {"system", "Someone left", "", "", "System", false},
+      {"out", "Brandenburger Tor\nLocation: 52.516275, 13.377704", "", link, "Sent", false}};
+  ASSERT_EQ(read["chats"].Items.size(), 1u);
+  const auto& lines = read["chats"].Items[0].Items;
+  const auto& rows = read["csv"]["rows"].Items;
+  ASSERT_EQ(lines.size(), want.size());
+  ASSERT_EQ(rows.size(), want.size() + 1);
+  EXPECT_EQ(rows[0].Items.back().String, "Map");
+  for (std::size_t i = 0; i < want.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(lines[i].Text("class"), want[i].cls);
+    EXPECT_EQ(lines[i].Text("text"), want[i].text);
+    // The page names the member above a bubble; a system line names it in its words.
+    EXPECT_EQ(lines[i].Text("sender"), std::string(want[i].cls) == "system" ? "" : want[i].sender);
+    EXPECT_EQ(lines[i].Text("map"), want[i].map);
+    EXPECT_EQ(lines[i]["deleted"].Bool, want[i].deleted);
+    EXPECT_EQ(lines[i]["hrefs"].Items.size(), want[i].map.empty() ? 0u : 1u);
+    const auto& row = rows[i + 1].Items;
+    ASSERT_EQ(row.size(), 10u);
+    EXPECT_EQ(row[4].String, want[i].type);
+    EXPECT_EQ(row[5].String, want[i].text);
+    EXPECT_EQ(row[8].String, want[i].sender);
+    EXPECT_EQ(row[9].String, want[i].map);
   }
 }
 
@@ -283,6 +350,41 @@ TEST(ChatsExport, ScannedBackupsGiveDecryptedAttachments) {
     EXPECT_EQ(static_cast<std::size_t>(std::count_if(rows.begin() + 1, rows.end(),
                                                      [](const QStringList& r) { return r.last() == QLatin1String("1"); })),
               deleted);
+  }
+}
+
+// What a message says of itself (edited, unsent, audio, reactions) reads in the chosen language;
+// a reaction kind this program does not know is shown as stored, another's by their address.
+TEST(MessageNotes, FollowTheChosenLanguage) {
+  CRBDictionary german;
+  ASSERT_TRUE(german.LoadFile(QStringLiteral(QUARRY_DIC_DIR "/de/quarry.ini")));
+  ViewContext deContext;
+  deContext.texts = [&](const QString& key) { return german.Text(key); };
+  sieve::SmsMessage edited, unsent, audio, reacted, plain;
+  edited.Edited = 1;
+  unsent.Unsent = 1;
+  audio.IsAudio = 1;
+  audio.Edited = 1;
+  reacted.Reactions = {{"love", "", 1}, {"firework", "+1555", 0}, {"question", "+1666", 0}};
+  const struct {
+    const sieve::SmsMessage& message;
+    const char* english;
+    const char* german;
+  } cases[] = {{edited, "(edited)", "(bearbeitet)"},
+               {unsent, "(unsent)", "(widerrufen)"},
+               {audio, "(edited) (audio message)", "(bearbeitet) (Sprachnachricht)"},
+               {reacted, "[love: me, firework: +1555, question: +1666]",
+                "[Herz: ich, firework: +1555, Fragezeichen: +1666]"},
+               {plain, "", ""}};
+  for (const auto& c : cases) {
+    sieve::SmsConversation conversation{0, "+1555", "", {c.message}};
+    for (const auto& [context, want] : {std::pair{ViewContext{}, c.english}, std::pair{deContext, c.german}}) {
+      std::vector<ChatThread> threads;
+      MessageTraits::Take(conversation, context, threads);
+      ASSERT_EQ(threads.size(), 1u);
+      ASSERT_EQ(threads[0].Entries.size(), 1u);
+      EXPECT_EQ(threads[0].Entries[0].Note, QString::fromUtf8(want));
+    }
   }
 }
 

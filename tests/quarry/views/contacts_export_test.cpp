@@ -7,6 +7,8 @@
 #include <QImage>
 #include <algorithm>
 #include <ctime>
+#include <map>
+#include <set>
 
 #include "export_parsers.h"
 #include "quarry/views/contacts_export.h"
@@ -377,6 +379,51 @@ TEST(ContactsExport, HeadlessRecoveryShowsDatesInTheComputersZoneOrInUtc) {
       ++dated;
     }
     EXPECT_GT(dated, 0);
+  }
+}
+
+// The address books of current phones, recovered headless and read back by vobject: each
+// live person's card carries every phone number and e-mail the generator gave them, and
+// their picture byte for byte.
+TEST(ContactsExport, CurrentAddressBooksReachVCardsWholeWithTheirPictures) {
+  for (const char* version : {"13.7", "16.7", "18.2"}) {
+    SCOPED_TRACE(version);
+    sieve::test::TempDir dir;
+    const auto backup = sieve::test::MakeBackup(
+        dir, "backup", {"--profile", "small", "--seed", "11", "--product-version", version, "--manifest-db"});
+    const auto run = sieve::test::RunCommand(
+        {QUARRY_CLI, "--recover", backup.Folder, "--out", dir.Join("out"), "--categories", "contacts"});
+    ASSERT_EQ(run.ExitCode, 0) << run.Err;
+    const JsonValue read = ReadWithPython(QDir(QDir(Q(run.Out).trimmed()).filePath(QStringLiteral("Contacts"))));
+    // Each card's numbers and addresses, and its picture's digest.
+    std::map<std::set<std::string>, std::string> cards;
+    for (const JsonValue& card : read["vcards"].Items) {
+      std::set<std::string> values;
+      std::string photo;
+      for (const JsonValue& line : card["lines"].Items) {
+        if (line.Text("name") == "TEL" || line.Text("name") == "EMAIL") values.insert(line["value"].String);
+        if (line.Text("name") == "PHOTO") {
+          photo = sieve::test::Sha256Hex(QByteArray::fromHex(QByteArray::fromStdString(line["value"].String)).toStdString());
+        }
+      }
+      cards[values] = photo;
+    }
+    const JsonValue truth = sieve::test::ParseJson(sieve::test::ReadFile(backup.TruthPath));
+    const auto& people = truth["databases"]["contacts"]["people"].Items;
+    ASSERT_GE(people.size(), 10u);
+    int pictures = 0;
+    for (const JsonValue& person : people) {
+      std::set<std::string> values;
+      for (const char* kind : {"Phones", "Emails"}) {
+        for (const JsonValue& v : person[kind].Items) values.insert(v.String);
+      }
+      const auto card = cards.find(values);
+      ASSERT_NE(card, cards.end()) << person.Text("Last");
+      const JsonValue& picture = person["ImageSha256"];
+      EXPECT_EQ(card->second, picture.IsNull() ? "" : picture.String) << person.Text("Last");
+      pictures += picture.IsNull() ? 0 : 1;
+    }
+    EXPECT_GT(pictures, 0);
   }
 }
 

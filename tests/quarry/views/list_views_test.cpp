@@ -288,6 +288,7 @@ TEST(ListViews, RowsSayWhatTheRecordsMean) {
   }
   for (qsizetype i = 0; i < callsModel.FoundCount(); ++i) {
     SCOPED_TRACE(i);
+    EXPECT_EQ(S(callsModel.ItemCell(i, 1)), "Unknown number");  // none of them has one
     EXPECT_EQ(S(callsModel.ItemCell(i, 3)), calls[i].Type);
     EXPECT_EQ(S(callsModel.ItemCell(i, 4)), calls[i].Duration);
   }

@@ -9,6 +9,8 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QTimeZone>
+#include <algorithm>
+#include <cmath>
 #include <map>
 #include <set>
 
@@ -17,6 +19,7 @@
 #include "quarry/views/exif_date.h"
 #include "quarry/views/file_copy_export.h"
 #include "quarry/views/media_model.h"
+#include "quarry/views/picture_file.h"
 #include "quarry/views/scan_session.h"
 #include "quarry/views/voice_memo_model.h"
 #include "sieve/info_type.h"
@@ -166,7 +169,115 @@ TEST_P(MediaBackups, ListsMatchTheTruthAndExportsAreTheFilesContent) {
   }
 }
 
+// The camera roll of a current phone: dates, albums and "Recently Deleted" from its photo
+// library, HEIC pictures drawn, videos drawn by their thumbnail, every file exported as it is.
+TEST_P(MediaBackups, PhotoLibraryDatesAlbumsAndPicturesOfACurrentPhone) {
+  const bool encrypted = GetParam();
+  sieve::test::TempDir dir;
+  const std::string password = "heic ✓";
+  std::vector<std::string> args{"--profile", "small", "--product-version", "16.7", "--manifest-db"};
+  if (encrypted) {
+    args.insert(args.end(), {"--encrypted", "--password-file", sieve::test::WritePasswordFile(dir, password)});
+  }
+  Scanned scan(dir, "backup", args, encrypted ? password : std::string());
+  const CategoryModel& list = *scan.models.at(sieve::INFO_CAMERA_ROLL);
+  const auto& media = dynamic_cast<const MediaItems&>(list);
+  std::map<std::string, const MediaItem*> byName;
+  for (qsizetype i = 0; i < list.FoundCount(); ++i) byName[media.MediaAt(i).Name.toStdString()] = &media.MediaAt(i);
+  const ViewContext context{{}, nullptr};
+  // Decrypted copies live as long as the source that made them.
+  const auto source = MakeReaderFileSource(scan.reader, 0);
+  int drawn = 0;
+  for (const JsonValue& asset : scan.truth["databases"]["photos"]["assets"].Items) {
+    const std::string name = asset.Text("file_name");
+    SCOPED_TRACE(name);
+    if (asset["purged"].Bool) {
+      // Named by the library alone: deleted, nothing to draw.
+      if (asset["intact"].Bool) {
+        ASSERT_EQ(byName.count(name), 1u);
+        EXPECT_TRUE(byName.at(name)->Deleted);
+        EXPECT_TRUE(byName.at(name)->PictureSource.empty());
+      }
+      continue;
+    }
+    ASSERT_EQ(byName.count(name), 1u);
+    const MediaItem& item = *byName.at(name);
+    const std::int64_t taken = static_cast<std::int64_t>(std::floor(asset["date_created"].Number)) + 978307200;
+    EXPECT_EQ(item.Date.toStdString(), sieve::test::TestZoneDateText(taken));
+    EXPECT_EQ(item.Group, DayGroup(item.Date, context));
+    EXPECT_EQ(item.Deleted, asset["trashed"].Bool);
+    EXPECT_EQ(item.DeletedMark, asset["trashed"].Bool ? context.Text("IDS_MEDIA_RECENTLY_DELETED") : QString());
+    QStringList albums;
+    for (const JsonValue& album : asset["albums"].Items) albums << Q(album.String);
+    EXPECT_EQ(item.Albums, albums.join(QStringLiteral(", ")));
+    // Pictures by their own bytes, videos by their thumbnail: each drawn at the grid's size.
+    const bool video = asset.Int("kind") == 1;
+    ASSERT_FALSE(item.PictureSource.empty());
+    EXPECT_EQ(item.PictureSource == item.StoredPath, !video);
+    const QImage picture = ReadPictureScaled(source->ReadablePath(item.PictureSource, item.PictureKey), 48);
+    ASSERT_FALSE(picture.isNull());
+    EXPECT_EQ(std::max(picture.width(), picture.height()), 48);
+    if (!video) {
+      EXPECT_EQ(picture.width() > picture.height(), asset.Int("width") > asset.Int("height"));
+    }
+    ++drawn;
+  }
+  EXPECT_GE(drawn, 6);
+  // Exported as they are: the stored bytes (decrypted), nothing converted.
+  const auto [files, report] = Export(list, Q(dir.Join("out")));
+  EXPECT_TRUE(report.Failed.isEmpty());
+  // A picture known from the library alone has nothing to copy: it is reported skipped.
+  qsizetype fileless = 0;
+  for (const auto& [name, item] : byName) {
+    if (item->StoredPath.empty()) {
+      ++fileless;
+      EXPECT_EQ(files.count(name), 0u) << name;
+      continue;
+    }
+    if (!name.ends_with(".HEIC") && !name.ends_with(".MOV") && !name.ends_with(".MP4")) continue;
+    ASSERT_EQ(files.count(name), 1u) << name;
+    EXPECT_EQ(sieve::test::Sha256Hex(files.at(name).toStdString()), scan.FileOf(item->StoredPath).Sha256) << name;
+  }
+  EXPECT_GT(fileless, 0);
+  EXPECT_EQ(report.Skipped.size(), fileless);
+}
+
 INSTANTIATE_TEST_SUITE_P(PlainAndEncrypted, MediaBackups, ::testing::Bool());
+
+// A generated HEIC picture decodes at its size; damaged anywhere it gives nothing or a
+// picture, never a crash: cut short, and bytes of its boxes set to values that lie.
+TEST(HeifPictures, GeneratedAndDamaged) {
+  const sieve::test::LayoutBackup& backup = sieve::test::SmallBackup("18.2", "11", {"--manifest-db"});
+  const QByteArray heic = test::ReadBytes(Q(backup.Stored("Media/DCIM/102APPLE/IMG_2001.HEIC")));
+  ASSERT_TRUE(LooksLikeHeif(heic));
+  const QImage whole = DecodeHeif(heic, 256);
+  ASSERT_FALSE(whole.isNull());
+  EXPECT_EQ(whole.size(), QSize(96, 64));
+  struct Name {
+    const char* name;
+    bool drawable;
+  };
+  for (const Name& n : {Name{"IMG_1.HEIC", true}, Name{"a.heif", true}, Name{"b.jpg", true}, Name{"c.MOV", false},
+                        Name{"heic", false}, Name{"d.pdf", false}}) {
+    EXPECT_EQ(IsDrawablePicture(QLatin1String(n.name)), n.drawable) << n.name;
+  }
+  for (const QByteArray& head : {QByteArray(), QByteArray("\0\0\0\x18" "ftypmp42", 12), QByteArray("\xFF\xD8\xFF\xE0")}) {
+    EXPECT_FALSE(LooksLikeHeif(head));
+  }
+  // The coded picture sits at the end: any cut loses it.
+  for (qsizetype length = 0; length < heic.size(); length += 7) {
+    EXPECT_TRUE(DecodeHeif(heic.left(length), 256).isNull()) << length;
+  }
+  for (qsizetype at = 0; at + 4 <= heic.size(); at += 3) {
+    for (const QByteArray& lie : {QByteArray("\xFF\xFF\xFF\xFF", 4), QByteArray("\x00\x00\x00\x00", 4),
+                                 QByteArray("\x00\x00\x00\x09", 4)}) {
+      QByteArray bad = heic;
+      bad.replace(at, 4, lie);
+      const QImage got = DecodeHeif(bad, 256);
+      EXPECT_TRUE(got.isNull() || (got.width() <= 16384 && got.height() <= 16384)) << at;
+    }
+  }
+}
 
 TEST_P(MediaBackups, VoiceMemosAreNamedAfterLabelOrFileAndCopiedReadable) {
   const bool encrypted = GetParam();
@@ -175,7 +286,7 @@ TEST_P(MediaBackups, VoiceMemosAreNamedAfterLabelOrFileAndCopiedReadable) {
   std::vector<std::string> args{"--profile", "sample"};
   if (encrypted) args.insert(args.end(), {"--encrypted", "--password-file", sieve::test::WritePasswordFile(dir, password)});
   Scanned scan(dir, "backup", args, encrypted ? password : std::string());
-  const CategoryModel& list = *scan.models.at(sieve::INFO_VOICE_MEMO);
+  CategoryModel& list = *scan.models.at(sieve::INFO_VOICE_MEMO);
 
   // Names as the memos give them; contents as the generator wrote them.
   std::multiset<std::string> names;
@@ -188,11 +299,23 @@ TEST_P(MediaBackups, VoiceMemosAreNamedAfterLabelOrFileAndCopiedReadable) {
       if (truth.Path == memo.Text("file")) contents.insert(truth.Sha256);
     }
   }
+  // Memos recovered from the store's free space are listed too, marked deleted.
+  std::size_t deleted = 0;
+  for (const JsonValue& memo : scan.truth["databases"]["voice"]["recordings"]["deleted"].Items) {
+    if (!memo["intact"].Bool) continue;
+    names.insert(memo.Text("label").empty() ? memo.Text("path").substr(memo.Text("path").find_last_of("/\\") + 1)
+                                            : memo.Text("label"));
+    ++deleted;
+  }
   std::multiset<std::string> listed;
   for (qsizetype i = 0; i < list.FoundCount(); ++i) listed.insert(list.ItemCell(i, 0).toStdString());
   ASSERT_GT(contents.size(), 3u);
+  ASSERT_GT(deleted, 0u);
   EXPECT_EQ(listed, names);
   EXPECT_GT(list.FoundSize(), 0);
+  list.ShowDeletedOnly(true);
+  EXPECT_EQ(static_cast<std::size_t>(list.rowCount()), deleted);
+  list.ShowDeletedOnly(false);
 
   const auto [files, report] = Export(list, Q(dir.Join("out")));
   std::multiset<std::string> exported;
@@ -221,7 +344,12 @@ TEST(FileCopyExport, NamesAreUniqueAndSafeTimesKeptAndCancelStopsBetweenFiles) {
                {"../x.jpg", "_._x.jpg"},        {"a:b*c?.jpg", "a_b_c_.jpg"},       {"..", "_"},
                {"50%2.jpg", "50%2.jpg"},        {"50%2.jpg", "50%2_1.jpg"}};  // numbered, "%2" kept
   sieve::MediaGroup group{"Camera", {}};
-  for (const auto& c : cases) group.Files.push_back({0, c.name, picture, std::nullopt});
+  for (const auto& c : cases) {
+    sieve::MediaFile file;
+    file.FileName = c.name;
+    file.FilePath = picture;
+    group.Files.push_back(std::move(file));
+  }
   AppPicturesModel model(ViewContext{});
   model.Add(group);
   std::vector<ExportedFile> files;

@@ -99,8 +99,9 @@ def read_html(path):
 
 
 class ChatPage(html.parser.HTMLParser):
-    """Tab labels, and per conversation its bubbles: class, text (<br> as a line break),
-    whether it is marked deleted, and the links and pictures of its attachment."""
+    """Tab labels, and per conversation its bubbles and system lines: class, text (<br> as a
+    line break), whether it is marked deleted, the links and pictures of its attachment, the
+    group member who wrote it and its map link."""
 
     def __init__(self):
         super().__init__()
@@ -114,13 +115,14 @@ class ChatPage(html.parser.HTMLParser):
             self.li = {"text": "", "deleted": False}
         elif tag == "div" and (attrs.get("id") or "").startswith("myTab1_Content"):
             self.chats.append([])
-        elif tag == "div" and cls in ("in", "out"):
-            self.bubble = {"class": cls, "text": "", "deleted": False, "hrefs": [], "imgs": [], "attachment": ""}
+        elif tag == "div" and cls in ("in", "out", "system"):
+            self.bubble = {"class": cls, "text": "", "deleted": False, "hrefs": [], "imgs": [], "attachment": "",
+                           "sender": "", "map": ""}
             self.depth = 0
         elif self.bubble is not None:
             if tag == "div":
                 self.depth += 1
-                self.in_attachment = cls == "attachment"
+                self.in_attachment = cls if cls in ("attachment", "sender", "map") else False
             elif tag == "br" and not self.in_attachment:
                 self.bubble["text"] += "\n"
             elif tag == "span" and cls == "deleted":
@@ -150,7 +152,7 @@ class ChatPage(html.parser.HTMLParser):
             self.li["text"] += data
         if self.bubble is not None:
             if self.in_attachment:
-                self.bubble["attachment"] += data
+                self.bubble[self.in_attachment] += data
             else:
                 self.bubble["text"] += data
 

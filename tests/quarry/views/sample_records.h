@@ -29,7 +29,11 @@ inline sieve::AnyRecord SampleOf(int type, int n, bool deleted) {
         if constexpr (requires { r.Deleted; }) r.Deleted = deleted ? 1 : 0;
         if constexpr (std::is_same_v<R, sieve::MediaGroup>) {
           r.Name = "group";
-          r.Files.push_back({deleted ? 1 : 0, text + ".jpg", "/nonexistent/" + std::to_string(n), std::nullopt});
+          sieve::MediaFile file;
+          file.Deleted = deleted ? 1 : 0;
+          file.FileName = text + ".jpg";
+          file.FilePath = "/nonexistent/" + std::to_string(n);
+          r.Files.push_back(std::move(file));
         } else if constexpr (std::is_same_v<R, sieve::MediaFile>) {
           r.FileName = text + ".jpg";
         } else if constexpr (std::is_same_v<R, sieve::SmsConversation>) {

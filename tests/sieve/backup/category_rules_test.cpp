@@ -59,6 +59,13 @@ TEST(CategoryRules, CameraRollPhotoStreamAndMusic) {
             Texts{"camera-roll thumb Camera Roll|IMG_7.JPG"});
   EXPECT_EQ(Matches("CameraRollDomain", "Media/DCIM/.THUMB/x.ithmb"), Texts{});
   EXPECT_EQ(Matches("CameraRollDomain", "Media/DCIM/.THUMB/noext"), Texts{});
+  // Since iOS 13 a thumbnail is named by the folder of its picture or video; the library beside.
+  EXPECT_EQ(Matches("CameraRollDomain", "Media/PhotoData/Thumbnails/V2/DCIM/100APPLE/IMG_3.MOV/5005.JPG"),
+            Texts{"camera-roll thumb Camera Roll|IMG_3.MOV"});
+  EXPECT_EQ(Matches("CameraRollDomain", "Media/PhotoData/Thumbnails/V2/DCIM/100APPLE/5005.JPG"),
+            Texts{"camera-roll thumb Camera Roll|5005.JPG"});
+  EXPECT_EQ(Matches("CameraRollDomain", "Media/DCIM/100APPLE/IMG_4.HEIC"), Texts{"camera-roll file Camera Roll|IMG_4.HEIC"});
+  EXPECT_EQ(Matches("CameraRollDomain", "Media/PhotoData/Photos.sqlite"), Texts{"camera-roll main |Photos.sqlite"});
 
   EXPECT_EQ(Matches("MediaDomain", "Media/PhotoStreamsData/123/100APPLE/IMG_9.JPG"),
             Texts{"photo-stream file PhotoStream|IMG_9.JPG"});
@@ -85,6 +92,13 @@ TEST(CategoryRules, DatabasesByExactPathAndDomain) {
   EXPECT_EQ(Matches("WirelessDomain", "Library/CallHistory/call_history.db"),
             Texts{"call-history main |call_history.db"});
   EXPECT_EQ(Matches("MediaDomain", "Media/Recordings/Recordings.db"), Texts{"voice-memos main |Recordings.db"});
+  // The newer memo store in its two homes; its recordings beside it are the memos' files.
+  const std::string memos = "AppDomainGroup-group.com.apple.VoiceMemos.shared";
+  EXPECT_EQ(Matches("MediaDomain", "Media/Recordings/CloudRecordings.db"), Texts{"voice-memos second |CloudRecordings.db"});
+  EXPECT_EQ(Matches(memos, "Recordings/CloudRecordings.db"), Texts{"voice-memos second |CloudRecordings.db"});
+  EXPECT_EQ(Matches(memos, "Recordings/CloudRecordings.db-wal"), Texts{});
+  EXPECT_EQ(Matches("HomeDomain", "Recordings/CloudRecordings.db"), Texts{});
+  EXPECT_EQ(Matches(memos, "Recordings/20240101 101010-AB12.m4a"), Texts{"voice-memos file |20240101 101010-AB12.m4a"});
   for (const char* path : {"Library/AddressBook/AddressBook.sqlite", "Library/AddressBook/AddressBook.sqlitedb"}) {
     EXPECT_EQ(Matches("HomeDomain", path).size(), 1u) << path;
     EXPECT_EQ(Matches("HomeDomain", path)[0].substr(0, 14), "contacts main ") << path;

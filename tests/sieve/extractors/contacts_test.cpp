@@ -24,8 +24,11 @@ using test::TempDir;
 struct Layout {
   std::string version;
   std::string name;  // the generator's layout name
+  bool manifestDb = false;
 };
-const std::vector<Layout> kLayouts = {{"5.1.1", "ios5"}, {"9.3.2", "ios8"}};
+const std::vector<Layout> kLayouts = {{"5.1.1", "ios5"},         {"9.3.2", "ios8"},         {"13.7", "ios13"},
+                                      {"13.7", "ios13", true},   {"16.7", "ios16"},         {"16.7", "ios16", true},
+                                      {"18.2", "ios18"},         {"18.2", "ios18", true}};
 
 // Reads an address book the way the scan hands it over.
 struct Reading {
@@ -97,7 +100,11 @@ struct Generated {
 
 class ContactLayouts : public testing::TestWithParam<Layout> {
  protected:
-  Generated G() const { return Generated(test::SmallBackup(GetParam().version)); }
+  Generated G() const {
+    std::vector<std::string> options;
+    if (GetParam().manifestDb) options.push_back("--manifest-db");
+    return Generated(test::SmallBackup(GetParam().version, "11", options));
+  }
 };
 
 // The names straight from SQLite, the multi-value placement and pictures from the generator's
@@ -329,7 +336,9 @@ TEST_P(ContactLayouts, EngineKeepsLiveRowsOutAndLinksValuesByRecordId) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, ContactLayouts, testing::ValuesIn(kLayouts),
-                         [](const testing::TestParamInfo<Layout>& info) { return info.param.name; });
+                         [](const testing::TestParamInfo<Layout>& info) {
+                           return info.param.name + (info.param.manifestDb ? "_manifest_db" : "");
+                         });
 
 // A small address book built here, with label rows numbered unlike any device's.
 class HandMadeBook : public testing::Test {

@@ -4,11 +4,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "sieve/extractors/recording_info.h"
 #include "sieve/extractors/voicemail_info.h"
+#include "sieve/itunes_backup_reader.h"
+#include "sieve/reader/time_text.h"
 #include "support/test_support.h"
 
 namespace sieve {
@@ -71,29 +74,135 @@ class VoiceBackup : public testing::Test {
   static inline std::vector<test::TruthFile> stored_;
 };
 
-// Every row of the recordings table, in order, with the file the backup holds for it; memos
-// whose path names no file of the backup (or a path out of its folder) have none.
-TEST_F(VoiceBackup, MemosMatchTheirRowsAndFiles) {
-  const JsonValue& truth = (*truth_)["recordings"];
-  const auto memos = ReadMemos(StoredPath(truth.Text("path")));
-  ASSERT_EQ(memos.size(), truth["live"].Items.size());
-  int withFile = 0, withoutLabel = 0;
-  for (std::size_t i = 0; i < memos.size(); ++i) {
-    const JsonValue& want = truth["live"].Items[i];
-    SCOPED_TRACE(want.Text("path"));
-    EXPECT_EQ(memos[i].FileName, want.Text("path"));
-    EXPECT_EQ(memos[i].CustomLabel, want.Text("label"));
-    EXPECT_EQ(memos[i].Duration, std::to_string(static_cast<std::int64_t>(want["duration"].Number)));
-    EXPECT_EQ(memos[i].Date, ExpectedUnixDate(static_cast<std::int64_t>(want["date"].Number) + 978307200));
-    const std::string file = want["file"].IsNull() ? "" : StoredPath(want.Text("file"));
-    EXPECT_EQ(memos[i].OrgPath, file);
-    EXPECT_FALSE(memos[i].FileKey.has_value());
-    withFile += !file.empty();
-    withoutLabel += memos[i].CustomLabel.empty();
+// A memo as the scan hands it over, with the bytes of its recording read while the
+// reader's private folder (which holds decrypted copies) still exists.
+struct ScannedMemo {
+  VoiceMemoRecord record;
+  std::string audio;
+};
+
+void CollectMemo(void* record, _InfoType type, void* user) {
+  if (type != INFO_VOICE_MEMO) return;
+  const auto& memo = *static_cast<VoiceMemoRecord*>(record);
+  static_cast<std::vector<ScannedMemo>*>(user)->push_back({memo, memo.OrgPath.empty() ? "" : test::ReadFile(memo.OrgPath)});
+}
+
+// The memos of a whole scan through the reader, so the index walk hands over both stores,
+// their logs and the recordings.
+std::vector<ScannedMemo> ScanWithAudio(const std::string& folder, const std::string& password = "") {
+  CItunesBackupReader reader;
+  const int index = reader.ReadItunesbackFromPath(folder.c_str());
+  std::vector<ScannedMemo> memos;
+  if (index < 0) return memos;
+  if (!password.empty()) reader.SetPassword(index, password);
+  reader.SetCallBack(&CollectMemo, &memos);
+  reader.ReadBackup(index);
+  return memos;
+}
+
+std::vector<VoiceMemoRecord> ScanMemos(const std::string& folder) {
+  std::vector<VoiceMemoRecord> memos;
+  for (ScannedMemo& m : ScanWithAudio(folder)) memos.push_back(std::move(m.record));
+  return memos;
+}
+
+// The newer store of an encrypted backup: the same memos as the plain one, each recording
+// decrypted into the private folder with the plain file's bytes.
+TEST(VoiceMemoLayouts, EncryptedBackupGivesTheSameMemosAndRecordings) {
+  TempDir dir;
+  const std::string password = "memo ✓";
+  const std::string file = test::WritePasswordFile(dir, password, "memo-password");
+  const test::LayoutBackup& plain = test::SmallBackup("16.7", "9", {"--manifest-db"});
+  const test::GeneratedBackup encrypted = test::MakeBackup(
+      dir, "enc", {"--profile", "small", "--seed", "9", "--product-version", "16.7", "--manifest-db", "--encrypted",
+                   "--password-file", file, "--dp-iterations", "1000"});
+  const auto want = ScanWithAudio(plain.Backup.Folder);
+  const auto got = ScanWithAudio(encrypted.Folder, password);
+  ASSERT_EQ(got.size(), want.size());
+  std::size_t decrypted = 0;
+  for (std::size_t i = 0; i < got.size(); ++i) {
+    SCOPED_TRACE(want[i].record.FileName);
+    EXPECT_EQ(got[i].record.FileName, want[i].record.FileName);
+    EXPECT_EQ(got[i].record.CustomLabel, want[i].record.CustomLabel);
+    EXPECT_EQ(got[i].record.Deleted, want[i].record.Deleted);
+    EXPECT_EQ(got[i].audio, want[i].audio);
+    EXPECT_EQ(got[i].record.FileKey.has_value(), !want[i].record.OrgPath.empty());
+    decrypted += !got[i].audio.empty();
   }
-  EXPECT_GT(withFile, 0);
-  EXPECT_LT(withFile, static_cast<int>(memos.size()));
-  EXPECT_GT(withoutLabel, 0);
+  EXPECT_GT(decrypted, 3u);
+}
+
+// Each store layout in each backup index layout: Recordings.db before system 13,
+// CloudRecordings.db in the media folder with 13 and in the group container from 14 on.
+struct MemoLayout {
+  const char* version;
+  std::vector<std::string> options;
+  const char* store;
+};
+const MemoLayout kMemoLayouts[] = {
+    {"9.3.2", {}, "Media/Recordings/Recordings.db"},
+    {"10.3.3", {"--manifest-db"}, "Media/Recordings/Recordings.db"},
+    {"13.7", {}, "Media/Recordings/CloudRecordings.db"},
+    {"13.7", {"--manifest-db", "--wal-history"}, "Media/Recordings/CloudRecordings.db"},
+    {"16.7", {"--manifest-db"}, "Recordings/CloudRecordings.db"},
+    {"16.7", {"--wal-history"}, "Recordings/CloudRecordings.db"},
+    {"18.2", {"--manifest-db", "--wal-history"}, "Recordings/CloudRecordings.db"},
+};
+
+// Live memos, in row order, exactly as the store holds them and with the file the backup has
+// for them ("Recently Deleted" ones marked deleted); then the memos carved out of the store
+// and its log, scored against the rows the generator deleted.
+TEST(VoiceMemoLayouts, LiveExactlyAndDeletedByRecallAndPrecision) {
+  std::size_t intact = 0, intactFound = 0, reported = 0, correct = 0, recentlyDeleted = 0, deletedWithFile = 0;
+  for (const MemoLayout& layout : kMemoLayouts) {
+    const test::LayoutBackup& b = test::SmallBackup(layout.version, "9", layout.options);
+    SCOPED_TRACE(b.Backup.Folder);
+    const JsonValue& truth = b.Database("voice")["recordings"];
+    ASSERT_EQ(truth.Text("path"), layout.store);
+    const auto memos = ScanMemos(b.Backup.Folder);
+    const auto& live = truth["live"].Items;
+    ASSERT_GE(memos.size(), live.size());
+    for (std::size_t i = 0; i < live.size(); ++i) {
+      const JsonValue& want = live[i];
+      SCOPED_TRACE(want.Text("path"));
+      const bool recent = want.Find("recently_deleted") != nullptr && want["recently_deleted"].Bool;
+      EXPECT_EQ(memos[i].Deleted, recent ? 1 : 0);
+      EXPECT_EQ(memos[i].FileName, want.Text("path"));
+      EXPECT_EQ(memos[i].CustomLabel, want.Text("label"));
+      EXPECT_EQ(memos[i].Duration, std::to_string(static_cast<std::int64_t>(want["duration"].Number)));
+      EXPECT_EQ(memos[i].Date, ExpectedUnixDate(static_cast<std::int64_t>(want["date"].Number) + 978307200));
+      EXPECT_EQ(memos[i].OrgPath, want["file"].IsNull() ? "" : b.Stored(want.Text("file")));
+      recentlyDeleted += recent;
+    }
+    std::map<std::string, const JsonValue*> deleted;  // path|date
+    for (const JsonValue& d : truth["deleted"].Items) {
+      deleted[d.Text("path") + "|" + MacTimeTextFromDouble(d["date"].Number)] = &d;
+      intact += d["intact"].Bool;
+    }
+    for (std::size_t i = live.size(); i < memos.size(); ++i) {
+      ++reported;
+      EXPECT_EQ(memos[i].Deleted, 1);
+      const auto hit = deleted.find(memos[i].FileName + "|" + memos[i].Date);
+      if (hit == deleted.end()) {
+        ADD_FAILURE() << "not a deleted memo: " << memos[i].FileName << " " << memos[i].Date;
+        continue;
+      }
+      ++correct;
+      intactFound += (*hit->second)["intact"].Bool;
+      EXPECT_EQ(memos[i].CustomLabel, hit->second->Text("label"));
+      const JsonValue& file = (*hit->second)["file"];
+      EXPECT_EQ(memos[i].OrgPath, file.IsNull() ? "" : b.Stored(file.String));
+      deletedWithFile += !memos[i].OrgPath.empty();
+    }
+  }
+  const double recall = intact == 0 ? 0.0 : static_cast<double>(intactFound) / static_cast<double>(intact);
+  const double precision = reported == 0 ? 0.0 : static_cast<double>(correct) / static_cast<double>(reported);
+  std::printf("voice memos deleted: recall %.3f (%zu/%zu intact), precision %.3f (%zu/%zu)\n", recall, intactFound,
+              intact, precision, correct, reported);
+  EXPECT_GE(recall, 0.95);
+  EXPECT_GE(precision, 0.98);
+  EXPECT_GT(recentlyDeleted, 0u);
+  EXPECT_GT(deletedWithFile, 0u);  // a deleted memo whose recording the device had not removed yet
 }
 
 TEST(RecordingFileName, NamesOnlyTheLastComponent) {
@@ -103,6 +212,10 @@ TEST(RecordingFileName, NamesOnlyTheLastComponent) {
   EXPECT_EQ(RecordingFileName("/var/mobile/Media/Recordings/"), "");
   EXPECT_EQ(RecordingFileName("/var/mobile/Media/Recordings/.."), "");
   EXPECT_EQ(RecordingFileName("no-separator.m4a"), "");
+  // The newer store names recordings relative to its folder.
+  EXPECT_EQ(RecordingFileName("20240101 101010-AB12.m4a", true), "20240101 101010-AB12.m4a");
+  EXPECT_EQ(RecordingFileName("..", true), "");
+  EXPECT_EQ(RecordingFileName("", true), "");
   const std::string name = RecordingFileName(std::string("/a/b\0c:d*e?.m4a", 15));
   EXPECT_EQ(name.find_first_of(std::string("\0/\\:*?<>|\"", 10)), std::string::npos) << name;
   EXPECT_NE(name.find(".m4a"), std::string::npos);
@@ -164,12 +277,14 @@ TEST_F(VoiceBackup, ScanJsonCarriesEveryMemoField) {
     if (line.Text("category") != "voice-memos") continue;
     ASSERT_NE(line.Find("has_key"), nullptr);
     json.push_back({line.Text("date"), std::to_string(line.Int("duration_seconds", -1)), line.Text("file_name"),
-                    line.Text("custom_label"), line.Text("stored_path"), line["has_key"].Bool ? "key" : ""});
+                    line.Text("custom_label"), line.Text("stored_path"), line["has_key"].Bool ? "key" : "",
+                    line["deleted"].Bool ? "deleted" : ""});
   }
   for (const VoiceMemoRecord& r : ReadMemos(StoredPath((*truth_)["recordings"].Text("path")))) {
     // The JSON's dates are ISO 8601 with the offset of the zone the tests run in.
     const std::string date = r.Date.empty() ? "" : r.Date.substr(0, 10) + "T" + r.Date.substr(11) + "+08:00";
-    want.push_back({date, r.Duration, r.FileName, r.CustomLabel, r.OrgPath, r.FileKey ? "key" : ""});
+    want.push_back({date, r.Duration, r.FileName, r.CustomLabel, r.OrgPath, r.FileKey ? "key" : "",
+                    r.Deleted ? "deleted" : ""});
   }
   EXPECT_FALSE(want.empty());
   EXPECT_EQ(json, want);

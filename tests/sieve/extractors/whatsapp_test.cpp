@@ -1,18 +1,23 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <cmath>
 #include <cstdio>
+#include <optional>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "sieve/extractors/whatsapp_info.h"
+#include "sieve/extractors/whatsapp_system.h"
 #include "sieve/extractors/whatsapp_undelete.h"
 #include "sieve/itunes_backup_reader.h"
 #include "sieve/path_safety.h"
 #include "sieve/private_folder.h"
 #include "sieve/reader/time_text.h"
+#include "sieve/whatsapp_event.h"
 #include "support/test_support.h"
 
 namespace sieve {
@@ -91,12 +96,18 @@ JsonValue WhatsAppBackup::truth_;
 std::map<std::string, std::string> WhatsAppBackup::stored_;
 Scanned WhatsAppBackup::scanned_;
 
-TEST_F(WhatsAppBackup, LiveChatsAndMessagesCarryEveryField) {
-  std::size_t compared = 0;
-  for (const JsonValue& chat : truth_["chats"].Items) {
+// Live chats and messages exactly as the truth has them, with the backup file of each
+// media message: stored(device path) names the file the backup holds for it.
+void ExpectLiveChats(const Scanned& scanned, const JsonValue& truth,
+                     const std::function<std::string(const std::string&)>& stored) {
+  std::size_t compared = 0, named = 0, events = 0, places = 0;
+  for (const JsonValue& chat : truth["chats"].Items) {
     const std::string jid = chat.Text("jid");
     SCOPED_TRACE(jid);
-    const WaChat* found = ChatWithPhone(scanned_, PhoneOf(jid));
+    const WaChat* found = nullptr;
+    for (const WaChat& c : scanned.chats) {
+      if (c.PhoneNumber == PhoneOf(jid)) found = &c;
+    }
     ASSERT_NE(found, nullptr);
     EXPECT_EQ(found->PartnerName, chat.Text("partner"));
     std::vector<const WaMessage*> live;
@@ -104,7 +115,7 @@ TEST_F(WhatsAppBackup, LiveChatsAndMessagesCarryEveryField) {
       if (m.Deleted == 0) live.push_back(&m);
     }
     std::size_t i = 0;
-    for (const JsonValue& m : truth_["messages"].Items) {
+    for (const JsonValue& m : truth["messages"].Items) {
       if (m.Text("jid") != jid) continue;
       SCOPED_TRACE(m.Int("pk"));
       ASSERT_LT(i, live.size());
@@ -114,13 +125,75 @@ TEST_F(WhatsAppBackup, LiveChatsAndMessagesCarryEveryField) {
       EXPECT_EQ(got.Text, ExpectedText(m));
       EXPECT_EQ(got.Date, MacTimeTextFromDouble(m["date"].Number));
       // The full picture when the backup has it, else its thumbnail, else nothing.
-      const std::string file = m["media_file"].IsNull() ? "" : stored_.at(m.Text("media_file"));
-      EXPECT_EQ(got.MediaPath, file);
+      EXPECT_EQ(got.MediaPath, m["media_file"].IsNull() ? "" : stored(m.Text("media_file")));
+      // A group names who wrote a line or caused an event; an event is no one's message.
+      EXPECT_EQ(got.SenderName, m.Text("sender"));
+      EXPECT_EQ(std::string(WaEventName(got.Event)), m.Text("event"));
+      const JsonValue* latitude = m.Find("latitude");
+      const bool hasPlace = latitude != nullptr && !latitude->IsNull();
+      EXPECT_EQ(got.HasLocation, hasPlace ? 1 : 0);
+      if (hasPlace) {
+        EXPECT_DOUBLE_EQ(got.Latitude, latitude->Number);
+        EXPECT_DOUBLE_EQ(got.Longitude, m["longitude"].Number);
+      }
+      named += !got.SenderName.empty();
+      events += got.Event != kWaNoEvent;
+      places += got.HasLocation;
       ++compared;
     }
     EXPECT_EQ(i, live.size());
   }
-  EXPECT_EQ(compared, truth_["messages"].Items.size());
+  EXPECT_EQ(compared, truth["messages"].Items.size());
+  EXPECT_GE(named, 4u);
+  EXPECT_GE(events, 3u);
+  EXPECT_GE(places, 3u);
+}
+
+struct Score {
+  std::size_t intact = 0, intactFound = 0, reported = 0, correct = 0;
+  std::size_t events = 0;  // recovered system lines, each with its event and member checked
+};
+
+// Recovered messages against the deleted ones of the truth: each must be one of them, with
+// its sender and event; counts the intact ones found.
+void ScoreDeleted(const Scanned& scanned, const JsonValue& truth, Score& score) {
+  std::map<std::string, const JsonValue*> deleted;  // phone|direction|date|text
+  for (const JsonValue& d : truth["deleted"].Items) {
+    const std::string key = PhoneOf(d.Text("jid")) + "|" + std::to_string(d.Int("incoming")) + "|" +
+                            MacTimeTextFromDouble(d["date"].Number) + "|" + d.Text("text");
+    deleted[key] = &d;
+    score.intact += d["intact"].Bool;
+  }
+  for (const WaChat& chat : scanned.chats) {
+    for (const WaMessage& m : chat.Messages) {
+      if (m.Deleted == 0) continue;
+      ++score.reported;
+      const auto hit = deleted.find(chat.PhoneNumber + "|" + std::to_string(m.IsIncoming) + "|" + m.Date + "|" + m.Text);
+      if (hit == deleted.end()) {
+        ADD_FAILURE() << "not deleted: " << chat.PhoneNumber << " " << m.Date << " " << m.Text;
+        continue;
+      }
+      ++score.correct;
+      score.intactFound += (*hit->second)["intact"].Bool;
+      EXPECT_EQ(m.SenderName, hit->second->Text("sender")) << m.Text;
+      EXPECT_EQ(std::string(WaEventName(m.Event)), hit->second->Text("event")) << m.Text;
+      score.events += m.Event != kWaNoEvent;
+    }
+  }
+}
+
+void ExpectScore(const char* what, const Score& s) {
+  const double recall = s.intact == 0 ? 0.0 : static_cast<double>(s.intactFound) / static_cast<double>(s.intact);
+  const double precision = s.reported == 0 ? 0.0 : static_cast<double>(s.correct) / static_cast<double>(s.reported);
+  std::printf("%s: recall %.3f (%zu/%zu intact), precision %.3f (%zu/%zu)\n", what, recall, s.intactFound, s.intact,
+              precision, s.correct, s.reported);
+  EXPECT_GE(recall, 0.95);
+  EXPECT_GE(precision, 0.98);
+  EXPECT_GT(s.events, 0u);
+}
+
+TEST_F(WhatsAppBackup, LiveChatsAndMessagesCarryEveryField) {
+  ExpectLiveChats(scanned_, truth_, [](const std::string& path) { return stored_.at(path); });
   // The group's picture is known only by its thumbnail, one chat's photo has no file at all.
   std::size_t thumbs = 0, none = 0;
   for (const JsonValue& m : truth_["messages"].Items) {
@@ -130,6 +203,31 @@ TEST_F(WhatsAppBackup, LiveChatsAndMessagesCarryEveryField) {
   }
   EXPECT_GE(thumbs, 2u);
   EXPECT_GE(none, 1u);
+}
+
+// The store of systems 13, 16 and 18 (columns added and dropped around the ones read), in
+// both backup index layouts, with the last changes in a -wal beside it.
+TEST(WhatsAppLayouts, LiveExactlyAndDeletedByRecallAndPrecision) {
+  struct Layout {
+    const char* version;
+    std::vector<std::string> options;
+    const char* name;
+  };
+  const Layout layouts[] = {{"13.7", {"--wal-history"}, "ios13"},
+                            {"16.7", {"--manifest-db"}, "ios16"},
+                            {"16.7", {"--manifest-db", "--wal-history"}, "ios16"},
+                            {"18.2", {"--manifest-db", "--wal-history"}, "ios18"}};
+  Score score;
+  for (const Layout& layout : layouts) {
+    const test::LayoutBackup& b = test::SmallBackup(layout.version, "3", layout.options);
+    SCOPED_TRACE(b.Backup.Folder);
+    const JsonValue& truth = b.Database("whatsapp");
+    ASSERT_EQ(truth.Text("layout"), layout.name);
+    const Scanned scanned = Scan(b.Backup.Folder);
+    ExpectLiveChats(scanned, truth, [&](const std::string& path) { return b.Stored(path); });
+    ScoreDeleted(scanned, truth, score);
+  }
+  ExpectScore("whatsapp deleted messages, newer layouts", score);
 }
 
 TEST_F(WhatsAppBackup, AttachmentsAreLinkedFilesAndWrittenCards) {
@@ -155,35 +253,10 @@ TEST_F(WhatsAppBackup, AttachmentsAreLinkedFilesAndWrittenCards) {
 }
 
 TEST_F(WhatsAppBackup, DeletedMessagesAreRecoveredIntoTheirChats) {
-  std::map<std::string, const JsonValue*> truth;  // phone|direction|date|text
-  std::size_t intact = 0;
-  for (const JsonValue& d : truth_["deleted"].Items) {
-    const std::string key = PhoneOf(d.Text("jid")) + "|" + std::to_string(d.Int("incoming")) + "|" +
-                            MacTimeTextFromDouble(d["date"].Number) + "|" + d.Text("text");
-    truth[key] = &d;
-    if (d["intact"].Bool) ++intact;
-  }
-  ASSERT_GT(intact, 8u);
-  std::size_t reported = 0, correct = 0, intactFound = 0;
-  for (const WaChat& chat : scanned_.chats) {
-    for (const WaMessage& m : chat.Messages) {
-      if (m.Deleted == 0) continue;
-      ++reported;
-      const auto hit = truth.find(chat.PhoneNumber + "|" + std::to_string(m.IsIncoming) + "|" + m.Date + "|" + m.Text);
-      if (hit == truth.end()) {
-        ADD_FAILURE() << "not deleted: " << chat.PhoneNumber << " " << m.Date << " " << m.Text;
-        continue;
-      }
-      ++correct;
-      if ((*hit->second)["intact"].Bool) ++intactFound;
-    }
-  }
-  const double recall = static_cast<double>(intactFound) / static_cast<double>(intact);
-  const double precision = reported == 0 ? 0.0 : static_cast<double>(correct) / static_cast<double>(reported);
-  std::printf("whatsapp deleted messages: recall %.3f (%zu/%zu intact), precision %.3f (%zu/%zu)\n", recall,
-              intactFound, intact, precision, correct, reported);
-  EXPECT_GE(recall, 0.9);
-  EXPECT_GE(precision, 0.95);
+  Score score;
+  ScoreDeleted(scanned_, truth_, score);
+  ASSERT_GT(score.intact, 8u);
+  ExpectScore("whatsapp deleted messages", score);
   // The whole deleted chat comes back as a chat of its own, without a partner name.
   const WaChat* gone = ChatWithPhone(scanned_, "33612345678");
   ASSERT_NE(gone, nullptr);
@@ -220,15 +293,19 @@ TEST_F(WhatsAppBackup, EncryptedBackupGivesTheSameRecords) {
 TEST_F(WhatsAppBackup, ScanJsonShowsChatsAndAttachmentsWithTheirFields) {
   const test::CommandResult run = test::RunSieve({"scan", backup_.Folder, "--json"});
   ASSERT_EQ(run.ExitCode, 0) << run.Err;
-  std::size_t chats = 0, attachments = 0;
+  std::size_t chats = 0, attachments = 0, places = 0;
   for (const JsonValue& line : test::ParseJsonLines(run.Out)) {
     if (line.Text("category") == InfoTypeName(INFO_WHATSAPP)) {
       ++chats;
       ASSERT_NE(line.Find("partner_name"), nullptr);
       ASSERT_NE(line.Find("phone_number"), nullptr);
       for (const JsonValue& m : line["messages"].Items) {
-        for (const char* field : {"deleted", "is_incoming", "message_type", "text", "date"}) {
+        for (const char* field : {"deleted", "is_incoming", "message_type", "text", "date", "sender_name", "event"}) {
           EXPECT_NE(m.Find(field), nullptr) << field;
+        }
+        if (m.Find("latitude") != nullptr) {
+          ++places;
+          EXPECT_EQ(m.Text("map_link"), MapLink(m["latitude"].Number, m["longitude"].Number));
         }
       }
     } else if (line.Text("category") == InfoTypeName(INFO_WHATSAPP_ATTACHMENT)) {
@@ -238,6 +315,43 @@ TEST_F(WhatsAppBackup, ScanJsonShowsChatsAndAttachmentsWithTheirFields) {
   }
   EXPECT_EQ(chats, scanned_.chats.size());
   EXPECT_EQ(attachments, scanned_.attachments.size());
+  EXPECT_EQ(places, 3u);
+}
+
+TEST(WhatsAppSystemLines, EventsNamesAndMapLinks) {
+  struct Event {
+    std::int32_t messageType;
+    std::optional<std::int64_t> groupEventType;
+    std::int32_t want;
+  };
+  for (const Event& e : std::vector<Event>{{0, std::nullopt, kWaNoEvent}, {0, 1, kWaNoEvent}, {5, 2, kWaNoEvent},
+                                           {6, 11, kWaEventCreated}, {6, 2, kWaEventJoined}, {6, 3, kWaEventLeft},
+                                           {6, 7, kWaEventRemoved}, {6, 1, kWaEventSubject}, {6, 5, kWaEventPicture},
+                                           {6, 99, kWaEventOther}, {6, std::nullopt, kWaEventOther},
+                                           {10, std::nullopt, kWaEventOther}}) {
+    EXPECT_EQ(WaEventOf(e.messageType, e.groupEventType), e.want) << e.messageType << "/" << e.groupEventType.value_or(-1);
+  }
+  struct Name {
+    const char *contact, *first, *push, *jid, *want;
+  };
+  for (const Name& n : std::vector<Name>{{"Anna Schmidt", "Anna", "Annie", "49170@s.whatsapp.net", "Anna Schmidt"},
+                                         {"", "Anna", "Annie", "49170@s.whatsapp.net", "Anna"},
+                                         {"", "", "Annie", "49170@s.whatsapp.net", "Annie"},
+                                         {"", "", "", "49170@s.whatsapp.net", "49170"},
+                                         {"", "", "", "", ""}}) {
+    EXPECT_EQ(WaMemberName(n.contact, n.first, n.push, n.jid), n.want);
+  }
+  struct Place {
+    double latitude, longitude;
+    const char* want;
+  };
+  const double nan = std::nan("");
+  for (const Place& p : std::vector<Place>{
+           {52.516275, 13.377704, "https://www.openstreetmap.org/?mlat=52.516275&mlon=13.377704#map=16/52.516275/13.377704"},
+           {-33.8567844, 151.2152967, "https://www.openstreetmap.org/?mlat=-33.856784&mlon=151.215297#map=16/-33.856784/151.215297"},
+           {0.0, 0.0, ""}, {91.0, 0.0, ""}, {0.0, -180.5, ""}, {nan, 1.0, ""}, {1.0, INFINITY, ""}}) {
+    EXPECT_EQ(MapLink(p.latitude, p.longitude), p.want) << p.latitude << "," << p.longitude;
+  }
 }
 
 // Hand-made databases for the rules the generator does not vary.

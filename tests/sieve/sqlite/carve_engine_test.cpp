@@ -2,6 +2,10 @@
 // overwritten: recall over the rows whose bytes survive, precision over everything reported
 // (a report must equal a row that once existed and is no longer live).
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -56,6 +60,44 @@ struct Case {
   double minPrecision = 1.0;
   bool completesOverflow = false;  // some rows must come back whole from freed overflow pages
 };
+
+// Every field of every row a carve gives, in order.
+std::vector<std::string> Described(const FileHistory& history, const CarveOptions& options, CarveResult& result) {
+  std::vector<std::string> rows;
+  result = Carve(history, options, [&](const CarvedRow& row) {
+    std::string line = row.table + "|" + std::string(CarveSourceName(row.source)) + "|" + std::to_string(row.page) + "|" +
+                       std::to_string(row.offset) + "|" + std::to_string(row.frame) + "|" +
+                       (row.rowid ? std::to_string(*row.rowid) : "-") + (row.partial ? "|partial" : "") +
+                       (row.firstLost ? "|lost" : "");
+    for (const CarveSource also : row.alsoIn) line += "|+" + std::string(CarveSourceName(also));
+    for (const CarvedValue& v : row.values) {
+      line += "|" + std::to_string(static_cast<int>(v.kind)) + ":" + std::to_string(v.integer) + ":" +
+              std::to_string(v.real) + ":" + v.bytes + (v.truncated ? ":cut" : "");
+    }
+    rows.push_back(std::move(line));
+  });
+  return rows;
+}
+
+// A carve that sets its records aside on disk (forced here by a budget of nothing) gives the
+// same rows in the same order as one that holds them in memory, live copies left out alike.
+void ExpectSameWhenSetAside(const FileHistory& history, const std::string& label) {
+  for (const bool includeLive : {false, true}) {
+    test::TempDir dir;
+    CarveOptions inMemory;
+    inMemory.includeLive = includeLive;
+    CarveOptions setAside = inMemory;
+    setAside.spillFolder = dir.Path();
+    setAside.inMemoryBytes = 0;
+    CarveResult held, spilled;
+    const std::vector<std::string> rows = Described(history, inMemory, held);
+    EXPECT_EQ(Described(history, setAside, spilled), rows) << label;
+    EXPECT_EQ(spilled.status, CarveStatus::kOk) << label << ": " << spilled.error;
+    EXPECT_EQ(spilled.rowsReported, held.rowsReported) << label;
+    EXPECT_EQ(spilled.liveCopiesSkipped, held.liveCopiesSkipped) << label;
+    EXPECT_EQ(spilled.droppedTables, held.droppedTables) << label;
+  }
+}
 
 struct Score {
   std::size_t expected = 0, found = 0, reported = 0, wrong = 0, live = 0, overflow = 0;
@@ -179,6 +221,7 @@ Score RunCase(const Case& c) {
   });
   EXPECT_EQ(result.status, CarveStatus::kOk) << c.label << ": " << result.error;
   score.found = found.size();
+  ExpectSameWhenSetAside(history, c.label);
   if (std::getenv("CARVE_DEBUG")) {
     for (const auto& [name, canonical] : gone) {
       const auto at = file.find(name.substr(0, 40));
@@ -273,13 +316,55 @@ TEST(CarveEngine, OlderVersionsOptionsAndControl) {
   EXPECT_EQ(progress.back(), 1.0);
 
   std::set<int> all;
-  EXPECT_EQ(run({"PEOPLE", true}, nullptr, &all).status, CarveStatus::kOk);
+  CarveOptions people;
+  people.table = "PEOPLE";
+  people.includeLive = true;
+  EXPECT_EQ(run(people, nullptr, &all).status, CarveStatus::kOk);
   EXPECT_EQ(all.size(), 200u);
   std::set<int> none;
-  EXPECT_EQ(run({"other", false}, nullptr, &none).rowsReported, 0u);
+  CarveOptions other;
+  other.table = "other";
+  EXPECT_EQ(run(other, nullptr, &none).rowsReported, 0u);
   const ScanControl stop{[] { return true; }, nullptr};
   EXPECT_EQ(run({}, &stop, &none).status, CarveStatus::kStopped);
   EXPECT_TRUE(none.empty());
+  ExpectSameWhenSetAside(history, "older versions");
+}
+
+// A carve whose temporary file cannot be written (a full disk: here a file size limit of
+// nothing) fails as such and gives no row, rather than a result that looks complete.
+TEST(CarveEngine, AFailedTemporaryFileFailsTheCarve) {
+  test::TempDir dir;
+  const std::string path = dir.Join("f.db");
+  {
+    WritableDb db(path);
+    db.Exec("PRAGMA page_size=1024; PRAGMA secure_delete=OFF");
+    testing::CreateSmallTable(db, 200);
+    db.Exec("DELETE FROM people WHERE id % 2 = 0");
+  }
+  const FileHistory history = MainFileHistory(FileBytes(path));
+  CarveOptions options;
+  options.spillFolder = dir.Path();
+  options.inMemoryBytes = 0;
+  std::fflush(nullptr);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit none{0, 0};
+    ::setrlimit(RLIMIT_FSIZE, &none);
+    std::size_t rows = 0;
+    const CarveResult result = Carve(history, options, [&](const CarvedRow&) { ++rows; });
+    const bool failed = result.status == CarveStatus::kSpillFailed && !result.error.empty() && rows == 0;
+    ::_exit(failed ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+  // The same carve with room for its file gives rows.
+  CarveResult result;
+  EXPECT_FALSE(Described(history, options, result).empty());
+  EXPECT_EQ(result.status, CarveStatus::kOk) << result.error;
 }
 
 // A real write-ahead log: rows deleted through SQLite with secure_delete on survive only in
@@ -315,6 +400,7 @@ TEST(CarveEngine, DeletedRowsFromTheWriteAheadLog) {
       found.insert({id, static_cast<int>(row.values[2].integer)});
     });
     EXPECT_EQ(result.status, CarveStatus::kOk);
+    ExpectSameWhenSetAside(read.history, "log, auto_vacuum " + vacuum);
     std::set<std::pair<int, int>> gone;  // every deleted row and every row's value before its update
     for (int id = 1; id <= 120; ++id) {
       if (id % 3 == 0 || id % 7 == 0) gone.insert({id, id % 97});

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string_view>
 
@@ -64,6 +66,17 @@ void ExpectCurrentMatchesSqlite(const test::TempDir& dir, const Bytes& main, con
   EXPECT_EQ(mapped.history.currentMapping != nullptr, !history.currentBytes.empty()) << what;
   EXPECT_TRUE(Text(mapped.history.current.bytes) == Text(history.currentBytes)) << what;
   EXPECT_EQ(mapped.history.older.size(), history.older.size()) << what;
+  const FileHistoryResult overlaid = ReadFileHistory(stem + ".db", main, wal, journal, dir.Path());
+  ASSERT_TRUE(overlaid.ok()) << what;
+  EXPECT_TRUE(Text(overlaid.history.current.bytes) == Text(history.currentBytes)) << what << " (overlay)";
+}
+
+// Mappings of this process that name `folder`: the overlay's unnamed file shows there.
+int MappingsIn(const std::string& folder) {
+  std::ifstream maps("/proc/self/maps");
+  int count = 0;
+  for (std::string line; std::getline(maps, line);) count += line.find(folder) != std::string::npos;
+  return count;
 }
 
 bool AnyVersionHolds(const FileHistory& history, VersionSource source, std::string_view text,
@@ -86,6 +99,33 @@ struct WalDb {
   std::string path;
   WritableDb db;
 };
+
+// With a folder for it, the pages a log replaces are mapped from a file there (where the page
+// size is a multiple of the system's) and read the same as copied ones.
+TEST(PageHistory, PagesTheLogReplacesMapFromAFile) {
+  for (const int pageSize : {1024, 4096, 65536}) {
+    const std::string what = "page size " + std::to_string(pageSize);
+    test::TempDir dir;
+    const std::string path = dir.Join("o.db");
+    WritableDb db(path);
+    db.Exec("PRAGMA page_size=" + std::to_string(pageSize) + "; PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0");
+    db.Exec("CREATE TABLE t(id INTEGER PRIMARY KEY, v TEXT)");
+    for (int i = 0; i < 300; ++i) db.Exec("INSERT INTO t VALUES(" + std::to_string(i) + ",'" + std::string(150, 'a') + "')");
+    db.Exec("PRAGMA wal_checkpoint(TRUNCATE)");
+    db.Exec("UPDATE t SET v='changed' WHERE id % 40 = 0");
+    for (int i = 300; i < 400; ++i) db.Exec("INSERT INTO t VALUES(" + std::to_string(i) + ",'" + std::string(150, 'b') + "')");
+    const Bytes main = FileBytes(path);
+    const Bytes wal = FileBytes(path + "-wal");
+    const FileHistoryResult copied = ReadFileHistory(main, wal, {});
+    ASSERT_TRUE(copied.ok()) << what;
+    const std::string folder = dir.Join("overlay");
+    std::filesystem::create_directory(folder);
+    const FileHistoryResult overlaid = ReadFileHistory(path, main, wal, {}, folder);
+    ASSERT_TRUE(overlaid.ok()) << what;
+    EXPECT_TRUE(Text(overlaid.history.current.bytes) == Text(copied.history.currentBytes)) << what;
+    EXPECT_EQ(MappingsIn(folder) > 0, pageSize >= 4096) << what;
+  }
+}
 
 TEST(PageHistory, SupersededFramesAndMainPagesAreHistory) {
   test::TempDir dir;

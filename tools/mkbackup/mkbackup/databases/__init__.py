@@ -61,3 +61,4 @@ from . import notes  # noqa: E402,F401
 from . import voice  # noqa: E402,F401
 from . import contacts  # noqa: E402,F401
 from . import reminders  # noqa: E402,F401
+from . import photos  # noqa: E402,F401

@@ -1,8 +1,12 @@
 """The address book: AddressBook.sqlitedb with people, their phone numbers, e-mails, web
 pages and street addresses, and AddressBookImages.sqlitedb with their pictures.
 
-Systems before 6 get the iOS 5 layout (no guid columns, rollback journal), later ones the
-iOS 8/9 layout (guid columns, WAL). The label column of a multi-value is a row id into
+Systems before 6 get the iOS 5 layout (no guid columns, rollback journal), 6 to 12 the
+iOS 8/9 layout (guid columns, WAL). From iOS 13 ABPerson grows at its end, past PhonemeData:
+pronunciations, the previous family name, the preferred picture and channel, the downtime
+list and the picture's type and hash (iOS 13); the crop rectangle, wallpaper and display
+flags (iOS 16); the sensitive-content setting and the watch wallpaper (iOS 18). The
+multi-value tables and the images database keep their iOS 8 columns. The label column of a multi-value is a row id into
 ABMultiValueLabel, whose rows each database numbers in its own order, so the labels are
 inserted in a seeded order here. Some people are deleted with their multi-values, some
 single multi-values of live people too, the way the device deletes them; a few people are
@@ -77,6 +81,31 @@ CREATE TABLE FirstSortSectionCountTotal(LanguageIndex, Section TEXT, Type INT, n
 CREATE TABLE LastSortSectionCountTotal(LanguageIndex, Section TEXT, Type INT, number, UNIQUE(LanguageIndex, Section, Type));
 CREATE TABLE ABRecent(date INTEGER, name, property INTEGER, value);
 """
+
+# The columns each newer system appends to ABPerson, in the order it appends them.
+IOS13_PERSON_TAIL = ("AlternateBirthday TEXT, MapsData TEXT, FirstPronunciation TEXT, MiddlePronunciation TEXT, "
+                     "LastPronunciation TEXT, OrganizationPhonetic TEXT, OrganizationPronunciation TEXT, "
+                     "PreviousFamilyName TEXT, PreferredLikenessSource TEXT, PreferredPersonaIdentifier TEXT, "
+                     "PreferredChannel TEXT, DowntimeWhitelist TEXT, ImageType TEXT, ImageHash BLOB, MemojiMetadata BLOB")
+IOS16_PERSON_TAIL = (IOS13_PERSON_TAIL + ", CropRectID TEXT, CropRectHash BLOB, Wallpaper BLOB, WallpaperMetadata BLOB, "
+                     "DisplayFlags INTEGER DEFAULT 0, WallpaperURI TEXT, ImageBackgroundColorsData BLOB")
+IOS18_PERSON_TAIL = (IOS16_PERSON_TAIL + ", SensitiveContentConfiguration BLOB, WatchWallpaperImageData BLOB, "
+                     "SharedPhotoDisplayPreference INTEGER DEFAULT 0")
+
+
+def _widened(tail):
+    return IOS8_BOOK.replace("PhonemeData TEXT, UNIQUE(guid));", f"PhonemeData TEXT, {tail}, UNIQUE(guid));")
+
+
+BOOKS = {"ios5": IOS5_BOOK, "ios8": IOS8_BOOK, "ios13": _widened(IOS13_PERSON_TAIL),
+         "ios16": _widened(IOS16_PERSON_TAIL), "ios18": _widened(IOS18_PERSON_TAIL)}
+
+
+def layout_of(version):
+    key = version_key(version)
+    return ("ios5" if key < (6,) else "ios8" if key < (13,) else "ios13" if key < (14,)
+            else "ios16" if key < (18,) else "ios18")
+
 
 IMAGES = """
 CREATE TABLE _SqliteDatabaseProperties (key TEXT, value TEXT, UNIQUE(key));
@@ -237,12 +266,13 @@ def _multi_values(rng, numbers, index):
 
 
 class _Book:
-    def __init__(self, context, modern):
+    def __init__(self, context, layout):
         self.rng = context.rng
-        self.modern = modern
+        self.layout = layout
+        self.modern = modern = layout != "ios5"
         self.book = DatabaseFile(page_size=4096, auto_vacuum=0, journal_mode="wal" if modern else "delete")
         self.book.db.create_function("ab_generate_guid", 0, lambda: self.rng.uuid_text())
-        self.book.script(IOS8_BOOK if modern else IOS5_BOOK)
+        self.book.script(BOOKS[layout])
         self.images = DatabaseFile(page_size=8192 if modern else 4096, auto_vacuum=1 if modern else 0,
                                    journal_mode="wal" if modern else "delete")
         self.images.script(IMAGES)
@@ -258,6 +288,12 @@ class _Book:
         row = _person(self.rng, index, now2001, long_note)
         if self.modern:
             row["guid"] = self.rng.uuid_text()
+        # The newer columns a device fills for an ordinary card.
+        if self.layout in ("ios13", "ios16", "ios18"):
+            row["PreviousFamilyName"] = self.rng.choice([None, None, "Meier"])
+            row["ImageType"] = "THUMBNAIL" if self.rng.randint(0, 1) else None
+        if self.layout in ("ios16", "ios18"):
+            row["DisplayFlags"] = self.rng.randint(0, 1)
         rowid = self.book.insert("ABPerson", row)
         self.values[rowid] = []
         for identifier, (prop, label, value, parts) in enumerate(_multi_values(self.rng, self.numbers, index)):
@@ -290,10 +326,10 @@ COUNTS = {"small": (16, 5, 3, 2), "sample": (30, 6, 3, 2), "large": (300, 60, 20
 
 @register("contacts")
 def contacts(context):
-    modern = version_key(context.props.product_version) >= (6,)
+    layout = layout_of(context.props.product_version)
     people, deleted_people, deleted_values, added_later = COUNTS.get(context.profile, COUNTS["sample"])
     now2001 = context.base_time - SECONDS_1970_TO_2001
-    b = _Book(context, modern)
+    b = _Book(context, layout)
     b.book.db.execute("BEGIN")
     rowids = [b.add_person(i, now2001, long_note=(i % 11 == 5)) for i in range(people)]
     b.book.db.execute("COMMIT")
@@ -316,6 +352,8 @@ def contacts(context):
             continue
         uid = phones[-1][0]
         b.book.delete("ABMultiValue", "UID = ?", (uid,))
+        # Its last-four row goes with it: a later value may be given the same UID.
+        b.book.delete("ABPhoneLastFour", "multivalue_id = ?", (uid,))
         b.values[rowid] = [v for v in b.values[rowid] if v[0] != uid]
         lone.append((rowid, phones[-1]))
     for i in range(added_later):
@@ -323,7 +361,7 @@ def contacts(context):
 
     book_bytes = b.book.finish()
     images_bytes = b.images.finish()
-    truth = _truth(b, book_bytes, victims, lone, modern)
+    truth = _truth(b, book_bytes, victims, lone, layout)
     mtime = context.base_time - 3600
     return Contribution(entries=[database_entry(DOMAIN, BOOK_PATH, book_bytes, mtime),
                                  database_entry(DOMAIN, IMAGES_PATH, images_bytes, mtime)],
@@ -340,7 +378,7 @@ def _row_survives(data, row):
 TEXTS = ["First", "Last", "Middle", "Organization", "Department", "Note", "Birthday", "JobTitle", "Prefix", "Suffix"]
 
 
-def _truth(b, book_bytes, victims, lone, modern):
+def _truth(b, book_bytes, victims, lone, layout):
     with tempfile.TemporaryDirectory(prefix="mkbackup-ab-") as folder:
         path = os.path.join(folder, "book.sqlite")
         with open(path, "wb") as f:
@@ -381,6 +419,6 @@ def _truth(b, book_bytes, victims, lone, modern):
         })
     deleted_values = [dict(value_truth(uid, prop, label, value), record_id=rowid)
                       for rowid, (uid, prop, label, value) in lone]
-    return {"layout": "ios8" if modern else "ios5", "path": BOOK_PATH, "images_path": IMAGES_PATH,
+    return {"layout": layout, "path": BOOK_PATH, "images_path": IMAGES_PATH,
             "labels": b.labels, "people": live, "deleted_people": deleted_people,
             "deleted_multivalues": deleted_values}

@@ -5,7 +5,8 @@ text is a gzip-compressed protocol-buffer message in ZICNOTEDATA.ZDATA.
 The older store's ZNOTE gained ZCONTAINSCJK with system 7. Notes are deleted with an ordinary
 DELETE of the note and its body; later notes reuse some of the freed space. The truth gives every
 live note with the plain text its body stands for, and every deleted note with "intact": whether
-its body's values still stand in the finished file.
+its body's values still stand in the finished file. With wal_history both stores keep their
+last changes (a note written and deleted again, one retitled, one deleted) in a -wal.
 """
 
 import gzip
@@ -442,7 +443,16 @@ def note_protobuf(text, rng, attachments=()):
     return _field(2, document)
 
 
-def _new_store(rng, base_time, sizes, generation):
+class _Connection:
+    """An open connection with DatabaseFile's insert, for rows written into a -wal."""
+
+    def __init__(self, connection):
+        self.db = connection
+
+    insert = DatabaseFile.insert
+
+
+def _new_store(rng, base_time, sizes, generation, wal_history=False):
     live_count, deleted_count, late_count = sizes
     db = DatabaseFile(page_size=4096, auto_vacuum=2, journal_mode="wal")
     db.script(NEW_TABLES.replace("%OBJECTS%", NOTESTORE_OBJECTS[generation]))
@@ -462,7 +472,7 @@ def _new_store(rng, base_time, sizes, generation):
     serial = iter(range(5000, 10 ** 6))
     count = live_count + deleted_count + 5
 
-    def add(i, kind):
+    def add(i, kind, target=db):
         note = _note(rng, next(serial), base_time, long_text=(i == 1))
         note_pk = next(pk)
         folder = rng.choice(FOLDERS)
@@ -484,14 +494,14 @@ def _new_store(rng, base_time, sizes, generation):
         if locked:
             row.update({"ZCRYPTOITERATIONCOUNT": 20000, "ZCRYPTOSALT": rng.bytes(16),
                         "ZCRYPTOWRAPPEDKEY": rng.bytes(24), "ZPASSWORDHINT": "the usual"})
-        db.insert("ZICCLOUDSYNCINGOBJECT", row)
+        target.insert("ZICCLOUDSYNCINGOBJECT", row)
         for a in attachments:
             media = None
             if a["file"]:
                 media = next(pk)
-                db.insert("ZICCLOUDSYNCINGOBJECT", {"Z_PK": media, "Z_ENT": ENTITIES["ICMedia"], "Z_OPT": 1,
+                target.insert("ZICCLOUDSYNCINGOBJECT", {"Z_PK": media, "Z_ENT": ENTITIES["ICMedia"], "Z_OPT": 1,
                                                     "ZFILENAME": a["file"], "ZIDENTIFIER": rng.uuid_text()})
-            db.insert("ZICCLOUDSYNCINGOBJECT", {"Z_PK": next(pk), "Z_ENT": ENTITIES["ICAttachment"], "Z_OPT": 1,
+            target.insert("ZICCLOUDSYNCINGOBJECT", {"Z_PK": next(pk), "Z_ENT": ENTITIES["ICAttachment"], "Z_OPT": 1,
                                                 "ZNOTE": note_pk, "ZMEDIA": media, "ZTYPEUTI": a["uti"],
                                                 "ZTITLE": a["title"], "ZIDENTIFIER": a["identifier"]})
         content = visible
@@ -509,8 +519,8 @@ def _new_store(rng, base_time, sizes, generation):
                         "ZDATA": blob}
             if locked:
                 data_row.update({"ZCRYPTOINITIALIZATIONVECTOR": rng.bytes(16), "ZCRYPTOTAG": rng.bytes(16)})
-            db.insert("ZICNOTEDATA", data_row)
-            db.db.execute("UPDATE ZICCLOUDSYNCINGOBJECT SET ZNOTEDATA = ? WHERE Z_PK = ?", (data_row["Z_PK"], note_pk))
+            target.insert("ZICNOTEDATA", data_row)
+            target.db.execute("UPDATE ZICCLOUDSYNCINGOBJECT SET ZNOTEDATA = ? WHERE Z_PK = ?", (data_row["Z_PK"], note_pk))
         else:
             content = snippet
         shown_title = title if title else _title_of_text(content)
@@ -563,9 +573,49 @@ def _new_store(rng, base_time, sizes, generation):
         entry["intact"] = survives(data, data_values)
         entry["note_intact"] = survives(data, note_values)
         deleted.append(entry)
+    wal = None
+    if wal_history:
+        wal, live, in_wal = _new_wal_history(rng, data, live_items, lambda i, target: add(count + late_count + i,
+                                                                                              "body", target))
+        deleted += in_wal
     truth = {"layout": "NoteStore.sqlite/" + generation, "domain": NEW_STORE[0], "path": NEW_STORE[1],
              "live": live, "deleted": deleted}
-    return data, truth
+    return data, wal, truth
+
+
+def _new_wal_history(rng, data, live_items, add):
+    """The -wal of the newer store after two notes were written (one deleted again, so it
+    stands only in superseded frames), one note retitled (its old row is no deleted note) and
+    one older note deleted with its body and attachments. Returns the log, the live notes
+    after it and the truth of the notes it deleted."""
+    plain = [item for item in live_items if item[1] is not None and item[2]["text"] and not item[2]["locked"]
+             and item[2]["title"] and not item[2]["deleted"]]
+    (edited_pk, _, edited), (doomed_pk, doomed_data, doomed) = plain[:2]
+    edited_title = edited["title"] + " (edited)"
+    added, removed = [], []
+
+    def insert(connection):
+        for i in range(2):
+            added.append(add(i, _Connection(connection)))
+
+    def delete(connection):
+        for note_pk, data_row, truth in ((doomed_pk, doomed_data, doomed), added[0]):
+            removed.append((truth, _values(connection, "ZICNOTEDATA", data_row["Z_PK"]),
+                            _values(connection, "ZICCLOUDSYNCINGOBJECT", note_pk)))
+            connection.execute("DELETE FROM ZICNOTEDATA WHERE Z_PK = ?", (data_row["Z_PK"],))
+            connection.execute("DELETE FROM ZICCLOUDSYNCINGOBJECT WHERE Z_PK = ? OR ZNOTE = ?", (note_pk, note_pk))
+
+    wal = wal_companion(data, [[insert], [("UPDATE ZICCLOUDSYNCINGOBJECT SET ZTITLE1 = ? WHERE Z_PK = ?",
+                                           (edited_title, edited_pk))], [delete]], rng, keep_deleted=True)
+    edited["title"] = edited_title
+    in_wal = []
+    for truth, data_values, note_values in removed:
+        entry = dict(truth, deleted=1, wal=True)
+        entry["intact"] = survives(data, data_values) or survives(wal, data_values)
+        entry["note_intact"] = survives(data, note_values) or survives(wal, note_values)
+        in_wal.append(entry)
+    live = [truth for pk, _, truth in live_items if pk != doomed_pk] + [added[1][2]]
+    return wal, live, in_wal
 
 
 def _title_of_text(text):
@@ -581,8 +631,11 @@ def notes(context):
     entries, truth = [], {"layout": layout}
     if layout.startswith("NoteStore"):
         generation = layout.split("+")[0].split("/")[1]
-        data, truth["newer"] = _new_store(rng.derive("newer"), context.base_time, sizes, generation)
+        data, wal, truth["newer"] = _new_store(rng.derive("newer"), context.base_time, sizes, generation,
+                                               context.wal_history)
         entries.append(database_entry(*NEW_STORE, data, context.base_time - 300))
+        if wal is not None:
+            entries.append(database_entry(NEW_STORE[0], NEW_STORE[1] + "-wal", wal, context.base_time - 300))
     data, wal, truth["older"] = _older_store(rng.derive("older"), context.base_time, layout, sizes,
                                              context.wal_history)
     entries.append(database_entry(*OLD_STORE, data, context.base_time - 900))

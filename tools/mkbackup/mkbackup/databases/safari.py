@@ -3,16 +3,23 @@
 Bookmarks sit in folders (folders have no url; one folder is deleted, its
 bookmarks then belong nowhere); some bookmarks are deleted the way Safari does
 it. The history has several visits of some pages, with their times in
-seconds since 2001, and a visit whose page row is missing.
+seconds since 2001, and a visit whose page row is missing. Some pages are
+cleared from the history (their visits, then the page row) and some single
+visits deleted, by ordinary DELETEs; later visits reuse some of the space. The
+truth says of each deleted visit whether its row and its page's address still
+stand in the file (the page row whole, with its id). With wal_history the last visits, one of them deleted again,
+and one more deleted visit stand only in a -wal.
 """
 
 from . import Contribution, register
-from .sqlite_file import DatabaseFile, database_entry
+from .cell_bytes import cell_survives, survives
+from .sqlite_file import DatabaseFile, database_entry, wal_companion
 
 HOME = "HomeDomain"
 BOOKMARKS_PATH = "Library/Safari/Bookmarks.db"
 HISTORY_PATH = "Library/Safari/History.db"
 MAC_EPOCH = 978307200
+LATE_VISITS = 2  # visits after the deletions; each may take the place of a deleted one
 
 BOOKMARKS_SCHEMA = """
 CREATE TABLE generations (generation INTEGER NOT NULL);
@@ -100,6 +107,12 @@ def _bookmarks(context):
     return data, live, deleted
 
 
+def _row_values(connection, table, rowid):
+    values = list(connection.execute(f'SELECT * FROM "{table}" WHERE id = ?', (rowid,)).fetchone())
+    values[0] = None  # the rowid alias is stored as Null
+    return values
+
+
 def _history(context):
     rng = context.rng.derive("history")
     db = DatabaseFile(page_size=4096, auto_vacuum=0, journal_mode="wal")
@@ -115,23 +128,81 @@ def _history(context):
                                            "visit_count_score": 0})
         items.append((item, url, title))
     visits = []
-    for index in range(count):
-        item, url, title = items[index % len(items)] if index % 2 else rng.choice(items)
+
+    def visit(connection, index, item, url, title):
         visit_title = None if index % 10 == 7 else f"{title} · {index % 3}"
         visit_time = float(context.base_time - MAC_EPOCH - index * 97) + index % 10 / 10
-        db.insert("history_visits", {"history_item": item, "title": visit_title, "visit_time": visit_time})
-        visits.append({"title": visit_title or "", "url": url, "visit_time": visit_time})
+        cursor = connection.execute("INSERT INTO history_visits (history_item, title, visit_time) VALUES (?, ?, ?)",
+                                    (item, visit_title, visit_time))
+        return {"id": cursor.lastrowid, "item": item, "title": visit_title or "", "url": url,
+                "visit_time": visit_time}
+
+    for index in range(count):
+        item, url, title = items[index % len(items)] if index % 2 else rng.choice(items)
+        visits.append(visit(db.db, index, item, url, title))
     # A visit whose page row is gone has no url and is not listed.
     db.insert("history_visits", {"history_item": 999999, "title": "Orphan visit", "visit_time": 1.0})
     db.db.execute("COMMIT")
-    return db.finish(), visits
+    # Pages cleared from the history, then single visits of pages kept; later visits follow.
+    cleared = {item for n, (item, _, _) in enumerate(items) if n % 5 == 2}
+    removed = []  # (visit, its values, its page's values or None when the page stays)
+    db.db.execute("BEGIN")
+    for v in [v for v in visits if v["item"] in cleared]:
+        removed.append((v, _row_values(db.db, "history_visits", v["id"]), v["item"]))
+        db.db.execute("DELETE FROM history_visits WHERE id = ?", (v["id"],))
+    page_values = {item: _row_values(db.db, "history_items", item) for item in cleared}
+    for item in sorted(cleared):
+        db.db.execute("DELETE FROM history_items WHERE id = ?", (item,))
+    for n, v in enumerate(visits):
+        if v["item"] not in cleared and n % 4 == 1:
+            removed.append((v, _row_values(db.db, "history_visits", v["id"]), None))
+            db.db.execute("DELETE FROM history_visits WHERE id = ?", (v["id"],))
+    gone = {v["id"] for v, _, _ in removed}
+    kept = [entry for entry in items if entry[0] not in cleared]
+    for index in range(count, count + LATE_VISITS):
+        visits.append(visit(db.db, index, *kept[index % len(kept)]))
+    db.db.execute("COMMIT")
+    live = [v for v in visits if v["id"] not in gone]
+    data = db.finish()
+    wal = None
+    if context.wal_history:
+        wal, live, in_wal = _history_wal(rng, data, live, kept, count + LATE_VISITS, visit)
+        removed += in_wal
+    deleted = []
+    for v, values, item in removed:
+        where = [data] if wal is None else [data, wal]
+        # Without its row id a page's address cannot be told to be this visit's.
+        page_ok = item is None or any(cell_survives(b, item, page_values[item]) for b in where)
+        deleted.append({"title": v["title"], "url": v["url"], "visit_time": v["visit_time"],
+                        "intact": page_ok and any(survives(b, values) for b in where)})
+    return data, wal, [{k: v[k] for k in ("title", "url", "visit_time")} for v in live], deleted
+
+
+def _history_wal(rng, data, live, kept, first, visit):
+    """Two visits written after the last checkpoint, the first deleted again together with
+    the oldest live visit: the log holds the only copies of the first."""
+    added, removed = [], []
+
+    def insert(connection):
+        for index in range(first, first + 2):
+            added.append(visit(connection, index, *kept[index % len(kept)]))
+
+    def delete(connection):
+        for v in (added[0], live[0]):
+            removed.append((v, _row_values(connection, "history_visits", v["id"]), None))
+            connection.execute("DELETE FROM history_visits WHERE id = ?", (v["id"],))
+
+    wal = wal_companion(data, [[insert], [delete]], rng, keep_deleted=True)
+    return wal, live[1:] + added[1:], removed
 
 
 @register("safari")
 def safari(context):
     bookmarks, live, deleted = _bookmarks(context)
-    history, visits = _history(context)
+    history, history_wal, visits, deleted_visits = _history(context)
     entries = [database_entry(HOME, BOOKMARKS_PATH, bookmarks, context.base_time - 3600),
                database_entry(HOME, HISTORY_PATH, history, context.base_time - 600)]
-    truth = {"bookmarks": live, "deleted_bookmarks": deleted, "visits": visits}
+    if history_wal is not None:
+        entries.append(database_entry(HOME, HISTORY_PATH + "-wal", history_wal, context.base_time - 600))
+    truth = {"bookmarks": live, "deleted_bookmarks": deleted, "visits": visits, "deleted_visits": deleted_visits}
     return Contribution(entries=entries, truth=truth)

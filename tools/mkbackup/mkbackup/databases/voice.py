@@ -1,6 +1,7 @@
 """Voice memos and voicemail: "Media/Recordings/Recordings.db" (MediaDomain) with the ".m4a"
 recordings beside it, and "Library/Voicemail/voicemail.db" (HomeDomain) with one ".amr" file
-per message named after its ROWID.
+per message named after its ROWID. From system 13 on the memos live in "CloudRecordings.db"
+instead (see voice_cloud.py).
 
 Some memos have no custom label, one names a file the backup does not hold, and a few carry
 paths a careless reader could follow out of its folder. Deleted memos and voicemails are
@@ -11,7 +12,9 @@ and the deleted ones with "intact".
 import time
 
 from . import register, Contribution
+from . import voice_cloud
 from .cell_bytes import survives
+from ..properties import version_key
 from .sqlite_file import DatabaseFile, database_entry
 from .. import media
 from ..entries import BackupEntry
@@ -121,7 +124,10 @@ def _voicemail(context, count, deleted_count):
 @register("voice")
 def voice(context):
     memos, memos_deleted, mails, mails_deleted = SIZES.get(context.profile, SIZES["small"])
-    memo_entries, memo_truth = _recordings(context, memos, memos_deleted)
+    if version_key(context.props.product_version) >= version_key("13"):
+        memo_entries, memo_truth = voice_cloud.cloud_recordings(context, memos, memos_deleted)
+    else:
+        memo_entries, memo_truth = _recordings(context, memos, memos_deleted)
     mail_entries, mail_truth = _voicemail(context, mails, mails_deleted)
     return Contribution(entries=memo_entries + mail_entries,
                         truth={"recordings": memo_truth, "voicemail": mail_truth})

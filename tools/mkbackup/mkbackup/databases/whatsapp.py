@@ -7,12 +7,24 @@ group; messages are texts, photos (a full picture under Library/Media plus its
 messages and one whole chat the way the app does: ordinary DELETEs of the message
 rows and their media items. Delivery-status updates leave stale copies of live
 rows behind, as they do on a phone.
+
+The group has named members (one known only by the name it chose, ZPUSHNAME),
+group events (ZMESSAGETYPE 6 with ZGROUPEVENTTYPE: 11 created, 2 joined,
+1 subject changed with the new subject as text, 3 left) and shared locations
+(ZMESSAGETYPE 5, coordinates in the media item's ZLATITUDE/ZLONGITUDE).
+
+The layout follows the system version: the iOS 15 text below is a real file's;
+the 13, 16 and 18 variants are our reconstruction of how the app's model grew
+(13 without the child-message counters and verification columns, 16 with the
+disappearing-message columns, 18 with the edit columns), each new column in
+Core Data's order (integers, keys, dates, strings, blobs).
 """
 
 import datetime
 
 from . import register, Contribution
-from .sqlite_file import DatabaseFile, database_entry
+from .sqlite_file import DatabaseFile, database_entry, text_survives, wal_companion
+from ..properties import version_key
 from .. import media
 from ..entries import BackupEntry
 
@@ -43,7 +55,53 @@ CREATE TABLE Z_MODELCACHE (Z_CONTENT BLOB);
 
 ENTITIES = {"WAChatSession": 4, "WAGroupInfo": 6, "WAGroupMember": 7, "WAMediaItem": 8,
             "WAMessage": 9}
-TEXT, IMAGE, CONTACT, GROUP_EVENT = 0, 1, 4, 6
+TEXT, IMAGE, CONTACT, LOCATION, GROUP_EVENT = 0, 1, 4, 5, 6
+# ZGROUPEVENTTYPE of the group events written, with the name the reader gives each.
+EVENTS = {11: "created", 2: "joined", 1: "subject-changed", 3: "left"}
+
+
+def _without(sql, table, columns):
+    head, _, rest = sql.partition(f"CREATE TABLE {table} ( ")
+    body, _, tail = rest.partition(" );")
+    kept = [c for c in body.split(", ") if c.split(" ")[0] not in columns]
+    return f"{head}CREATE TABLE {table} ( {', '.join(kept)} );{tail}"
+
+
+def _with_after(sql, table, after, added):
+    head, _, rest = sql.partition(f"CREATE TABLE {table} ( ")
+    body, _, tail = rest.partition(" );")
+    columns = body.split(", ")
+    at = next(i for i, c in enumerate(columns) if c.split(" ")[0] == after) + 1
+    columns[at:at] = added
+    return f"{head}CREATE TABLE {table} ( {', '.join(columns)} );{tail}"
+
+
+def schema_of(layout):
+    sql = SCHEMA
+    if layout == "ios13":
+        sql = _without(sql, "ZWAMESSAGE", {"ZCHILDMESSAGESDELIVEREDCOUNT", "ZCHILDMESSAGESPLAYEDCOUNT",
+                                           "ZCHILDMESSAGESREADCOUNT", "ZFILTEREDRECIPIENTCOUNT"})
+        sql = _without(sql, "ZWACHATSESSION", {"ZIDENTITYVERIFICATIONEPOCH", "ZIDENTITYVERIFICATIONSTATE",
+                                               "ZLOCATIONSHARINGENDDATE"})
+    if layout in ("ios16", "ios18"):
+        sql = _with_after(sql, "ZWAMESSAGE", "ZENCRETRYCOUNT", ["ZEPHEMERALDURATION INTEGER",
+                                                                 "ZEPHEMERALSETTINGTIMESTAMP INTEGER"])
+        sql = _with_after(sql, "ZWACHATSESSION", "ZARCHIVED", ["ZEPHEMERALDURATION INTEGER"])
+    if layout == "ios18":
+        sql = _with_after(sql, "ZWAMESSAGE", "ZDOCID", ["ZEDITVERSION INTEGER"])
+        sql = _with_after(sql, "ZWAMESSAGE", "ZMESSAGEDATE", ["ZLASTEDITDATE TIMESTAMP"])
+        sql = _with_after(sql, "ZWAMEDIAITEM", "ZMOVIEDURATION", ["ZMEDIAORIGINV2 INTEGER"])
+    return sql
+
+
+def layout_of(version):
+    key = version_key(version)
+    if key >= version_key("18"):
+        return "ios18"
+    if key >= version_key("16"):
+        return "ios16"
+    return "ios13" if version_key("13") <= key < version_key("14") else "ios15"
+
 
 # (partner name, JID) of one-to-one chats; the last is the chat the user deletes.
 PARTNERS = [
@@ -62,6 +120,11 @@ PHRASES = [
     "Call me when you land ✈️", "晚上好", "What? Really?", "Happy birthday!!! 🎂🎉",
     "Line one\nLine two\nLine three", "   leading blanks", "Tschüss",
 ]
+
+# Shared locations: latitude, longitude and the place's name (none for a dropped pin).
+PLACES = [(52.516275, 13.377704, "Brandenburger Tor"), (-33.856784, 151.215297, None),
+          (35.658581, 139.745433, "東京タワー")]
+PUSH_NAME = "Marcos 🇧🇷"
 
 # Contact cards shared in chats; the second name is hostile as a file name.
 CARDS = [
@@ -88,8 +151,11 @@ class ChatBuilder:
     def __init__(self, context):
         self.ctx = context
         self.rng = context.rng
+        self.layout = layout_of(context.props.product_version)
         self.db = DatabaseFile(page_size=4096, auto_vacuum=2, journal_mode="wal")
-        self.db.script(SCHEMA)
+        self.db.script(schema_of(self.layout))
+        self.columns = {t: [r[1] for r in self.db.db.execute(f"PRAGMA table_info({t})")]
+                        for t in ("ZWACHATSESSION", "ZWAMESSAGE", "ZWAMEDIAITEM", "ZWAGROUPMEMBER")}
         self.media_entries = []
         self.messages = []        # truth of every message row, live or not
         self.attachments = []     # truth of every media item
@@ -101,8 +167,16 @@ class ChatBuilder:
         self.clock += self.rng.randint(20, 7200) + self.rng.randint(0, 999) / 1000.0
         return self.clock
 
+    def insert(self, table, row):
+        """Inserts the row's columns the layout has; integers it adds are 0, as the app writes them."""
+        fitted = {k: v for k, v in row.items() if k in self.columns[table]}
+        for column in self.columns[table]:
+            if column.startswith(("ZEPHEMERAL", "ZEDITVERSION", "ZMEDIAORIGINV2")):
+                fitted.setdefault(column, 0)
+        return self.db.insert(table, fitted)
+
     def session(self, name, jid, group=False):
-        return self.db.insert("ZWACHATSESSION", {
+        return self.insert("ZWACHATSESSION", {
             "Z_ENT": ENTITIES["WAChatSession"], "Z_OPT": self.rng.randint(1, 40), "ZARCHIVED": 0,
             "ZCONTACTABID": self.rng.randint(1, 400), "ZFLAGS": 0, "ZHIDDEN": 0,
             "ZMESSAGECOUNTER": 0, "ZREMOVED": 0, "ZSESSIONTYPE": 1 if group else 0,
@@ -131,24 +205,26 @@ class ChatBuilder:
         return BackupEntry(DOMAIN, path, content=lambda: media.jpeg_picture(rng, width, height, taken),
                            mtime=self.ctx.base_time - 86400)
 
-    def message(self, session_pk, jid, incoming, kind, member=None, text=None, link="both"):
+    def message(self, session_pk, jid, incoming, kind, member=None, text=None, link="both", event=0, sender=None,
+                push=None, place=None):
         date = self.next_date()
         row = {
             "Z_ENT": ENTITIES["WAMessage"], "Z_OPT": self.rng.randint(1, 6),
             "ZCHILDMESSAGESDELIVEREDCOUNT": 0, "ZCHILDMESSAGESPLAYEDCOUNT": 0,
             "ZCHILDMESSAGESREADCOUNT": 0, "ZDATAITEMVERSION": 3, "ZDOCID": 0, "ZENCRETRYCOUNT": 0,
-            "ZFILTEREDRECIPIENTCOUNT": 0, "ZFLAGS": 0, "ZGROUPEVENTTYPE": 0,
+            "ZFILTEREDRECIPIENTCOUNT": 0, "ZFLAGS": 0, "ZGROUPEVENTTYPE": event,
             "ZISFROMME": 0 if incoming else 1, "ZMESSAGEERRORSTATUS": 0,
             "ZMESSAGESTATUS": 8 if incoming else 6, "ZMESSAGETYPE": kind, "ZSORT": 0,
             "ZSPOTLIGHTSTATUS": 1, "ZSTARRED": 0, "ZCHATSESSION": session_pk,
             "ZGROUPMEMBER": member, "ZLASTSESSION": None, "ZMEDIAITEM": None,
             "ZMESSAGEINFO": None, "ZPARENTMESSAGE": None, "ZMESSAGEDATE": date,
             "ZSENTDATE": date - self.rng.randint(0, 5), "ZFROMJID": jid if incoming else None,
-            "ZMEDIASECTIONID": None, "ZPHASH": None, "ZPUSHNAME": None,
+            "ZMEDIASECTIONID": None, "ZPHASH": None, "ZPUSHNAME": push,
             "ZSTANZAID": self.rng.hex(20).upper(), "ZTEXT": text, "ZTOJID": None if incoming else jid}
         truth = {"jid": jid, "incoming": 1 if incoming else 0, "type": kind, "text": text,
                  "date": date, "stanza": row["ZSTANZAID"], "media_file": None,
-                 "vcard_name": None, "session": session_pk}
+                 "vcard_name": None, "session": session_pk, "sender": sender,
+                 "event": EVENTS.get(event, "other") if kind == GROUP_EVENT else ""}
         media_row = None
         if kind == IMAGE:
             local, xmpp, full, thumb = self.photo_files(jid, link)
@@ -162,6 +238,12 @@ class ChatBuilder:
                 truth["media_file"] = full
             elif link in ("full", "thumb", "both"):
                 truth["media_file"] = thumb
+        elif kind == LOCATION:
+            latitude, longitude, title = place
+            row["ZTEXT"] = None
+            truth["text"] = title
+            truth["latitude"], truth["longitude"] = latitude, longitude
+            media_row = {"ZLATITUDE": latitude, "ZLONGITUDE": longitude, "ZHACCURACY": 12.0, "ZTITLE": title}
         elif kind == CONTACT:
             name, phone = CARDS[self.card_index % len(CARDS)]
             self.card_index += 1
@@ -169,12 +251,16 @@ class ChatBuilder:
             media_row = {"ZVCARDNAME": name, "ZVCARDSTRING": vcard(name, phone)}
             truth["vcard_name"] = name
             truth["vcard"] = media_row["ZVCARDSTRING"]
-        pk = self.db.insert("ZWAMESSAGE", row)
+        pk = self.insert("ZWAMESSAGE", row)
         truth["pk"] = pk
-        if media_row is not None:
+        if media_row is not None and kind == LOCATION:
+            media_row.update({"Z_ENT": ENTITIES["WAMediaItem"], "Z_OPT": 1, "ZMESSAGE": pk})
+            item = self.insert("ZWAMEDIAITEM", media_row)
+            self.db.db.execute("UPDATE ZWAMESSAGE SET ZMEDIAITEM=? WHERE Z_PK=?", (item, pk))
+        elif media_row is not None:
             media_row.update({"Z_ENT": ENTITIES["WAMediaItem"], "Z_OPT": 2, "ZCLOUDSTATUS": 0,
                               "ZMEDIAORIGIN": 0, "ZMESSAGE": pk})
-            item = self.db.insert("ZWAMEDIAITEM", media_row)
+            item = self.insert("ZWAMEDIAITEM", media_row)
             self.db.db.execute("UPDATE ZWAMESSAGE SET ZMEDIAITEM=? WHERE Z_PK=?", (item, pk))
             self.attachments.append({"item": item, "message": pk, "date": date,
                                      "file": truth["media_file"], "vcard_name": truth["vcard_name"],
@@ -192,16 +278,21 @@ class ChatBuilder:
 def build(context):
     b = ChatBuilder(context)
     count = message_counts(context.profile)
+    # The group is the most recent chat, at the top of the app's list.
+    group_pk = b.session(GROUP[0], GROUP[1], group=True)
     sessions = []
     for name, jid in PARTNERS:
         sessions.append((b.session(name, jid), name, jid))
-    group_pk = b.session(GROUP[0], GROUP[1], group=True)
-    members = []
-    for i, (name, jid) in enumerate(PARTNERS[:3]):
-        members.append(b.db.insert("ZWAGROUPMEMBER", {
+    members, names = [], {}
+    for i, (name, jid) in enumerate(PARTNERS[:4]):
+        # The fourth member is in no address book: lines name it by the name it chose.
+        known = i < 3
+        pk = b.insert("ZWAGROUPMEMBER", {
             "Z_ENT": ENTITIES["WAGroupMember"], "Z_OPT": 1, "ZISACTIVE": 1, "ZISADMIN": int(i == 0),
-            "ZCHATSESSION": group_pk, "ZCONTACTNAME": name, "ZFIRSTNAME": name.split(" ")[0],
-            "ZMEMBERJID": jid}))
+            "ZCHATSESSION": group_pk, "ZCONTACTNAME": name if known else None,
+            "ZFIRSTNAME": name.split(" ")[0] if known else None, "ZMEMBERJID": jid})
+        members.append(pk)
+        names[pk] = name if known else PUSH_NAME
     b.db.insert("ZWAGROUPINFO", {"Z_ENT": ENTITIES["WAGroupInfo"], "Z_OPT": 1, "ZSTATE": 0,
                                  "ZCHATSESSION": group_pk, "ZCREATIONDATE": float(b.clock),
                                  "ZCREATORJID": PARTNERS[0][1], "ZOWNERJID": PARTNERS[0][1]})
@@ -215,19 +306,35 @@ def build(context):
                 b.message(pk, jid, incoming, IMAGE, link=["both", "thumb", "none", "full", "both"][s])
             elif i == 4 and s < 3:
                 b.message(pk, jid, incoming, CONTACT)
+            elif i == 5 and s < 2:
+                b.message(pk, jid, incoming, LOCATION, place=PLACES[s])
             else:
                 b.message(pk, jid, incoming, TEXT, text=b.text(i + s * count))
+
+    def group_line(i, incoming, kind, **more):
+        member = members[i % len(members)] if incoming else None
+        push = PUSH_NAME if member == members[3] else None
+        return b.message(group_pk, GROUP[1], incoming, kind, member=member, push=push,
+                         sender=names.get(member), **more)
+
+    b.message(group_pk, GROUP[1], True, GROUP_EVENT, member=members[0], event=11, sender=names[members[0]])
     for i in range(count):
         incoming = i % 3 != 0
-        member = members[i % len(members)] if incoming else None
         if i == 1:
             # Group media lives under the group's JID: the full picture is not one of
             # WhatsApp's media files by its path, only its thumbnail is.
-            b.message(group_pk, GROUP[1], incoming, IMAGE, member=member, link="both")
+            group_line(i, incoming, IMAGE, link="both")
         elif i == 3:
-            b.message(group_pk, GROUP[1], True, GROUP_EVENT, member=members[0])
+            b.message(group_pk, GROUP[1], True, GROUP_EVENT, member=members[3], event=2, sender=PUSH_NAME,
+                      push=PUSH_NAME)
+        elif i == 5:
+            b.message(group_pk, GROUP[1], True, GROUP_EVENT, member=members[1], event=1, sender=names[members[1]],
+                      text="Familie 2.0 🎉")
+        elif i == 6:
+            group_line(i, True, LOCATION, place=PLACES[2])
         else:
-            b.message(group_pk, GROUP[1], incoming, TEXT, member=member, text=b.text(100 + i))
+            group_line(i, incoming, TEXT, text=b.text(100 + i))
+    b.message(group_pk, GROUP[1], True, GROUP_EVENT, member=members[2], event=3, sender=names[members[2]])
     # An old client sent a card as plain text: it still is a shared contact.
     b.message(sessions[0][0], sessions[0][2], True, TEXT, text=vcard("Karl Kaiser", "+49 30 1234567"))
     b.messages[-1]["vcard_name"] = "Karl Kaiser"
@@ -239,7 +346,7 @@ def build(context):
     # Read receipts rewrite a few live rows; their old versions stay in free space.
     sql("UPDATE ZWAMESSAGE SET ZMESSAGESTATUS=13, Z_OPT=Z_OPT+1 WHERE Z_PK % 5 = 0")
 
-    # "Delete for me" on single text messages, then the whole last chat.
+    # "Delete for me" on single text messages and one group event, then the whole last chat.
     live_texts = [m for m in b.messages if m["type"] == TEXT and m["text"] and len(m["text"]) < 200
                   and m["session"] != sessions[-1][0] and not m["text"].startswith("BEGIN:VCARD")]
     doomed = [live_texts[i] for i in range(1, len(live_texts), 4)]
@@ -250,29 +357,65 @@ def build(context):
                 (last_pk,))
     b.db.delete("ZWAMESSAGE", "ZCHATSESSION = ?", (last_pk,))
     b.db.delete("ZWACHATSESSION", "Z_PK = ?", (last_pk,))
+    # Removing the chat merged pages, which rewrote the group's; what is deleted after stays.
+    for m in [m for m in b.messages if m["event"] == "joined"] + [live_texts[-2]]:
+        b.db.delete("ZWAMESSAGE", "Z_PK = ?", (m["pk"],))
     data = b.db.finish()
-
     deleted_pks = {row["Z_PK"] for row in b.db.deleted.get("ZWAMESSAGE", [])}
+    wal = None
+    if context.wal_history:
+        wal, wal_gone = _wal_history(b, data, [m for m in live_texts if m["pk"] not in deleted_pks])
+        deleted_pks |= wal_gone
+
     live, deleted = [], []
     for m in b.messages:
         if m["pk"] in deleted_pks:
             stanza_kept = m["stanza"].encode("utf-8") in data
             text_kept = m["text"] is None or m["text"].encode("utf-8") in data
+            in_wal = wal is not None and text_survives(wal, m["stanza"], []) and (
+                m["text"] is None or text_survives(wal, m["text"], []))
             deleted.append({"jid": m["jid"], "incoming": m["incoming"], "type": m["type"],
-                            "text": m["text"], "date": m["date"],
-                            "intact": bool(stanza_kept and text_kept)})
+                            "text": m["text"], "date": m["date"], "sender": m["sender"], "event": m["event"],
+                            "intact": bool(stanza_kept and text_kept) or bool(in_wal)})
         else:
             live.append({k: m.get(k) for k in ("pk", "jid", "incoming", "type", "text", "date",
-                                                "media_file", "vcard_name")})
+                                                "media_file", "vcard_name", "sender", "event",
+                                                "latitude", "longitude")})
     live_items = {m["pk"] for m in b.messages} - deleted_pks
     attachments = [a for a in b.attachments if a["message"] in live_items]
     chats = [{"jid": jid, "partner": name} for _, name, jid in sessions[:-1]]
     chats.append({"jid": GROUP[1], "partner": GROUP[0]})
-    truth = {"domain": DOMAIN, "path": DATABASE_PATH, "chats": chats, "messages": live,
+    truth = {"domain": DOMAIN, "path": DATABASE_PATH, "layout": b.layout, "chats": chats, "messages": live,
              "attachments": attachments, "deleted": deleted}
     entries = [database_entry(DOMAIN, DATABASE_PATH, data, context.base_time - 600)]
+    if wal is not None:
+        entries.append(database_entry(DOMAIN, DATABASE_PATH + "-wal", wal, context.base_time - 600))
     entries.extend(b.media_entries)
     return entries, truth
+
+
+def _wal_history(b, data, texts):
+    """The last changes, not yet checkpointed: a message sent and deleted for me again (it
+    stands only in superseded frames), and an older text deleted. Returns the log and the
+    deleted messages' keys."""
+    gone = texts[0]
+    session, jid = gone["session"], gone["jid"]
+    date = b.next_date()
+    stanza = b.rng.hex(20).upper()
+    text = "Sorry, wrong chat 🙈"
+    row = {"Z_ENT": ENTITIES["WAMessage"], "Z_OPT": 1, "ZISFROMME": 1, "ZMESSAGESTATUS": 6,
+           "ZMESSAGETYPE": TEXT, "ZCHATSESSION": session, "ZMESSAGEDATE": date, "ZSENTDATE": date,
+           "ZTOJID": jid, "ZSTANZAID": stanza, "ZTEXT": text, "ZGROUPEVENTTYPE": 0}
+    row = {k: v for k, v in row.items() if k in b.columns["ZWAMESSAGE"]}
+    names = ",".join(row)
+    pk = max(m["pk"] for m in b.messages) + 1
+    insert = (f"INSERT INTO ZWAMESSAGE (Z_PK,{names}) VALUES (?,{','.join('?' * len(row))})", [pk, *row.values()])
+    delete = [("DELETE FROM ZWAMESSAGE WHERE Z_PK = ?", (pk,)), ("DELETE FROM ZWAMESSAGE WHERE Z_PK = ?", (gone["pk"],))]
+    wal = wal_companion(data, [[insert], delete], b.rng, keep_deleted=True)
+    b.messages.append({"pk": pk, "jid": jid, "incoming": 0, "type": TEXT, "text": text, "date": date,
+                       "stanza": stanza, "media_file": None, "vcard_name": None, "session": session,
+                       "sender": None, "event": ""})
+    return wal, {pk, gone["pk"]}
 
 
 @register("whatsapp")

@@ -1,0 +1,124 @@
+#include "sieve/sqlite/spill_file.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace sieve::sqlite {
+
+SpillFile::~SpillFile() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+bool SpillFile::Create(const std::string& folder) {
+  fd_ = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd_ < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+    // A file system without unnamed files: a named one, unlinked at once.
+    std::string pattern = folder + "/carve-XXXXXX";
+    fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
+    if (fd_ >= 0) ::unlink(pattern.c_str());
+  }
+  if (fd_ < 0) Fail("create", errno);
+  return fd_ >= 0;
+}
+
+void SpillFile::Fail(const char* what, int error) {
+  if (!ok()) return;
+  error_ = std::string("cannot ") + what + " a temporary file of the carve: " + std::strerror(error);
+}
+
+std::uint64_t SpillFile::Write(const void* data, std::size_t size) {
+  const std::uint64_t at = end_;
+  if (!ok()) return at;
+  const auto* bytes = static_cast<const std::uint8_t*>(data);
+  for (std::size_t done = 0; done < size;) {
+    const ssize_t n = ::pwrite(fd_, bytes + done, size - done, static_cast<off_t>(end_ + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      Fail("write", n < 0 ? errno : ENOSPC);
+      return at;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  end_ += size;
+  return at;
+}
+
+bool SpillFile::Read(std::uint64_t offset, void* data, std::size_t size) {
+  if (!ok()) return false;
+  auto* bytes = static_cast<std::uint8_t*>(data);
+  for (std::size_t done = 0; done < size;) {
+    const ssize_t n = ::pread(fd_, bytes + done, size - done, static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      Fail("read", n < 0 ? errno : EIO);
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+void SpillFile::Release(std::uint64_t offset, std::size_t size) {
+  // Only space: a file system that cannot punch holes keeps the bytes until the file closes.
+  if (ok()) ::fallocate(fd_, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, static_cast<off_t>(offset), static_cast<off_t>(size));
+}
+
+SpillStreams::SpillStreams(SpillFile& file, std::size_t count, std::size_t blockBytes)
+    : file_(file), blockBytes_(blockBytes), streams_(count) {}
+
+void SpillStreams::Flush(Stream& stream) {
+  if (stream.buffer.empty()) return;
+  const std::uint64_t at = file_.Write(stream.buffer.data(), stream.buffer.size());
+  stream.blocks.push_back({at, static_cast<std::uint32_t>(stream.buffer.size())});
+  stream.buffer.clear();
+}
+
+void SpillStreams::Append(std::size_t index, const void* data, std::size_t size) {
+  Stream& stream = streams_[index];
+  const auto* bytes = static_cast<const std::uint8_t*>(data);
+  while (size > 0) {
+    if (stream.buffer.capacity() < blockBytes_) stream.buffer.reserve(blockBytes_);
+    const std::size_t room = std::min(size, blockBytes_ - stream.buffer.size());
+    stream.buffer.insert(stream.buffer.end(), bytes, bytes + room);
+    bytes += room;
+    size -= room;
+    if (stream.buffer.size() == blockBytes_) Flush(stream);
+  }
+}
+
+void SpillStreams::Finish() {
+  for (Stream& stream : streams_) {
+    Flush(stream);
+    std::vector<std::uint8_t>().swap(stream.buffer);
+  }
+}
+
+bool SpillStreams::Reader::NextBlock() {
+  const std::vector<Block>& blocks = streams_->streams_[stream_].blocks;
+  if (block_ == blocks.size()) return false;
+  const Block block = blocks[block_++];
+  bytes_.resize(block.size);
+  at_ = 0;
+  if (!streams_->file_.Read(block.offset, bytes_.data(), block.size)) return false;
+  streams_->file_.Release(block.offset, block.size);
+  return true;
+}
+
+bool SpillStreams::Reader::Read(void* data, std::size_t size) {
+  auto* out = static_cast<std::uint8_t*>(data);
+  while (size > 0) {
+    if (at_ == bytes_.size() && !NextBlock()) return false;
+    const std::size_t part = std::min(size, bytes_.size() - at_);
+    std::memcpy(out, bytes_.data() + at_, part);
+    at_ += part;
+    out += part;
+    size -= part;
+  }
+  return true;
+}
+
+}  // namespace sieve::sqlite

@@ -1,0 +1,96 @@
+// What a carve of a large file sets aside on disk so that its memory does not grow with the
+// file: streams of bytes (one per partition) kept in blocks of one unnamed temporary file,
+// written through a small buffer each and read back in order, whole or block by block.
+// Carved records are private data: the file is created in the caller's private folder and
+// has no name, so nothing of it outlives the process, not even after a crash.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace sieve::sqlite {
+
+class SpillFile {
+ public:
+  SpillFile() = default;
+  ~SpillFile();
+  SpillFile(const SpillFile&) = delete;
+  SpillFile& operator=(const SpillFile&) = delete;
+
+  // Creates the file in `folder` (mode 0600). False, with error() set, when it cannot.
+  bool Create(const std::string& folder);
+  // Takes an open descriptor instead (closed with this object).
+  void Adopt(int fd) { fd_ = fd; }
+  int fd() const { return fd_; }
+
+  // The first failure, as a sentence; empty while all went well. Every call after a
+  // failure does nothing.
+  const std::string& error() const { return error_; }
+  bool ok() const { return error_.empty(); }
+
+  // Appends at the end of the file; the offset written at.
+  std::uint64_t Write(const void* data, std::size_t size);
+  bool Read(std::uint64_t offset, void* data, std::size_t size);
+  // Gives the disk space of bytes already read back to the file system.
+  void Release(std::uint64_t offset, std::size_t size);
+
+ private:
+  void Fail(const char* what, int error);
+
+  int fd_ = -1;
+  std::uint64_t end_ = 0;
+  std::string error_;
+};
+
+class SpillStreams {
+ public:
+  SpillStreams(SpillFile& file, std::size_t count, std::size_t blockBytes = 32 << 10);
+
+  std::size_t count() const { return streams_.size(); }
+  void Append(std::size_t stream, const void* data, std::size_t size);
+  template <typename T>
+  void Append(std::size_t stream, const T& value) {
+    Append(stream, &value, sizeof value);
+  }
+  // Writes out what the buffers still hold and frees them; Append no more after it.
+  void Finish();
+
+  // One stream read from its start, its blocks released as they are passed.
+  class Reader {
+   public:
+    Reader(SpillStreams& streams, std::size_t stream) : streams_(&streams), stream_(stream) {}
+    // False at the end of the stream or on a read failure (the file's error says which).
+    bool Read(void* data, std::size_t size);
+    template <typename T>
+    bool Read(T& value) {
+      return Read(&value, sizeof value);
+    }
+
+   private:
+    bool NextBlock();
+    SpillStreams* streams_;
+    std::size_t stream_;
+    std::size_t block_ = 0;  // the next block to load
+    std::vector<std::uint8_t> bytes_;
+    std::size_t at_ = 0;
+  };
+
+ private:
+  struct Block {
+    std::uint64_t offset;
+    std::uint32_t size;
+  };
+  struct Stream {
+    std::vector<std::uint8_t> buffer;
+    std::vector<Block> blocks;
+  };
+  void Flush(Stream& stream);
+
+  SpillFile& file_;
+  std::size_t blockBytes_;
+  std::vector<Stream> streams_;
+};
+
+}  // namespace sieve::sqlite

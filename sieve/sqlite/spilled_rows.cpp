@@ -1,0 +1,149 @@
+#include "sieve/sqlite/spilled_rows.h"
+
+#include <algorithm>
+#include <queue>
+#include <string>
+
+#include "sieve/sqlite/fingerprint_set.h"
+
+namespace sieve::sqlite {
+
+namespace {
+
+// A partition from a key's bits that neither the fingerprint sets' slots nor the merge
+// table's use, so that one partition's keys still spread over its table.
+std::size_t PartitionOf(std::uint64_t key, std::size_t partitions) {
+  std::uint64_t mixed = (key ^ (key >> 31)) * 0xbf58476d1ce4e5b9ull;
+  mixed ^= mixed >> 29;
+  return static_cast<std::size_t>(((mixed >> 32) * partitions) >> 32);
+}
+
+// A merged row as it is written out: its order, the row, then its patches.
+void WriteValue(SpillStreams& out, std::size_t stream, const CarvedValue& value) {
+  out.Append(stream, value.kind);
+  out.Append(stream, value.truncated);
+  out.Append(stream, value.integer);
+  out.Append(stream, value.real);
+  const auto size = static_cast<std::uint32_t>(value.bytes.size());
+  out.Append(stream, size);
+  out.Append(stream, value.bytes.data(), size);
+}
+
+bool ReadValue(SpillStreams::Reader& in, CarvedValue& value) {
+  std::uint32_t size = 0;
+  if (!in.Read(value.kind) || !in.Read(value.truncated) || !in.Read(value.integer) || !in.Read(value.real) ||
+      !in.Read(size)) {
+    return false;
+  }
+  value.bytes.resize(size);
+  return in.Read(value.bytes.data(), size);
+}
+
+struct MergedRow {
+  std::uint32_t order = 0;
+  FoundRow row;
+  FoundRows::Patches patches;
+};
+
+bool ReadMerged(SpillStreams::Reader& in, MergedRow& out) {
+  std::uint8_t count = 0;
+  if (!in.Read(out.order) || !in.Read(out.row) || !in.Read(count)) return false;
+  out.patches.resize(count);
+  for (auto& [column, value] : out.patches) {
+    std::uint32_t at = 0;
+    if (!in.Read(at) || !ReadValue(in, value)) return false;
+    column = at;
+  }
+  return true;
+}
+
+}  // namespace
+
+SpilledRows::SpilledRows(SpillFile& file, std::size_t partitions)
+    : file_(file),
+      partitions_(partitions),
+      liveKeys_(file, partitions),
+      byLiveKey_(file, partitions),
+      byKey_(file, partitions),
+      merged_(file, partitions) {}
+
+std::size_t SpilledRows::PartitionsFor(std::uint64_t bytes) {
+  constexpr std::uint64_t kBytesPerPartition = 8 << 20;
+  return static_cast<std::size_t>(std::clamp<std::uint64_t>(bytes / kBytesPerPartition, 8, 256));
+}
+
+void SpilledRows::AddLiveKey(std::uint64_t key) { liveKeys_.Append(PartitionOf(key, partitions_), key); }
+
+void SpilledRows::Add(const FoundCopy& copy) {
+  byLiveKey_.Append(PartitionOf(copy.hasLiveKey ? copy.liveKey : copy.row.key, partitions_), copy);
+}
+
+bool SpilledRows::Merge(const std::function<int(std::uint32_t)>& aliasOf, const ValueOf& valueOf,
+                        std::uint64_t& liveCopies) {
+  liveKeys_.Finish();
+  byLiveKey_.Finish();
+  FoundCopy copy;
+  for (std::size_t p = 0; p < partitions_ && file_.ok(); ++p) {
+    FingerprintSet live;
+    SpillStreams::Reader keys(liveKeys_, p);
+    for (std::uint64_t key = 0; keys.Read(key);) live.Insert(key);
+    SpillStreams::Reader copies(byLiveKey_, p);
+    while (copies.Read(copy)) {
+      if (copy.hasLiveKey && live.Contains(copy.liveKey)) {
+        ++liveCopies;
+      } else {
+        byKey_.Append(PartitionOf(copy.row.key, partitions_), copy);
+      }
+    }
+  }
+  byKey_.Finish();
+  std::vector<FoundCopy> copies;
+  std::vector<std::uint32_t> orders;
+  for (std::size_t p = 0; p < partitions_ && file_.ok(); ++p) {
+    copies.clear();
+    SpillStreams::Reader in(byKey_, p);
+    while (in.Read(copy)) copies.push_back(copy);
+    // The live-key round mixed the order; every copy of a record is in this partition, and
+    // merged in the order found they merge as they would have in memory.
+    std::sort(copies.begin(), copies.end(), [](const FoundCopy& a, const FoundCopy& b) { return a.order < b.order; });
+    FoundRows rows;
+    orders.clear();
+    for (const FoundCopy& at : copies) {
+      const auto value = [&](std::size_t column) { return valueOf(at.row, column); };
+      if (rows.Keep(at, aliasOf(at.row.table), value)) orders.push_back(at.order);
+    }
+    for (std::uint32_t i = 0; i < rows.size(); ++i) {
+      const FoundRows::Patches* patches = rows.PatchesOf(rows[i]);
+      merged_.Append(p, orders[i]);
+      merged_.Append(p, rows[i]);
+      merged_.Append(p, static_cast<std::uint8_t>(patches ? patches->size() : 0));
+      for (std::size_t k = 0; patches && k < patches->size(); ++k) {
+        merged_.Append(p, static_cast<std::uint32_t>((*patches)[k].first));
+        WriteValue(merged_, p, (*patches)[k].second);
+      }
+    }
+  }
+  merged_.Finish();
+  return file_.ok();
+}
+
+bool SpilledRows::ForEachRow(const std::function<void(const FoundRow&, const FoundRows::Patches*)>& visit) {
+  // Each partition's rows are in the order found; the next row is the lowest of their heads.
+  std::vector<SpillStreams::Reader> readers;
+  std::vector<MergedRow> heads(partitions_);
+  using Head = std::pair<std::uint32_t, std::size_t>;
+  std::priority_queue<Head, std::vector<Head>, std::greater<Head>> next;
+  for (std::size_t p = 0; p < partitions_; ++p) {
+    readers.emplace_back(merged_, p);
+    if (ReadMerged(readers[p], heads[p])) next.push({heads[p].order, p});
+  }
+  while (!next.empty() && file_.ok()) {
+    const std::size_t p = next.top().second;
+    next.pop();
+    visit(heads[p].row, heads[p].patches.empty() ? nullptr : &heads[p].patches);
+    if (ReadMerged(readers[p], heads[p])) next.push({heads[p].order, p});
+  }
+  return file_.ok();
+}
+
+}  // namespace sieve::sqlite

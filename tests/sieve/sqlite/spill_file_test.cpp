@@ -1,0 +1,76 @@
+// Streams set aside in blocks of one temporary file come back byte for byte, however their
+// records fall across blocks; a file that cannot be written says so.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "sieve/sqlite/spill_file.h"
+#include "support/test_support.h"
+
+namespace sieve::sqlite {
+namespace {
+
+std::vector<std::uint8_t> Record(std::size_t stream, std::size_t index, std::size_t size) {
+  std::vector<std::uint8_t> bytes(size);
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(stream * 131 + index * 17 + i);
+  return bytes;
+}
+
+TEST(SpillStreams, RecordsComeBackInOrderAcrossBlocks) {
+  constexpr std::size_t kBlock = 16;
+  // Record sizes that end inside a block, exactly at its end, and run over one or several.
+  const std::vector<std::vector<std::size_t>> cases = {
+      {1, 7, 3}, {kBlock - 1, 1, kBlock}, {kBlock + 1, 2 * kBlock}, {3 * kBlock + 5, 0, 9}, {}};
+  for (const auto& sizes : cases) {
+    test::TempDir dir;
+    SpillFile file;
+    ASSERT_TRUE(file.Create(dir.Path())) << file.error();
+    SpillStreams streams(file, 3, kBlock);
+    // Streams written interleaved, as the partitions of a carve are.
+    for (std::size_t index = 0; index < sizes.size(); ++index) {
+      for (std::size_t stream = 0; stream < 3; ++stream) {
+        const auto record = Record(stream, index, sizes[index] + stream);
+        streams.Append(stream, record.data(), record.size());
+      }
+    }
+    streams.Finish();
+    for (std::size_t stream = 0; stream < 3; ++stream) {
+      SpillStreams::Reader reader(streams, stream);
+      for (std::size_t index = 0; index < sizes.size(); ++index) {
+        std::vector<std::uint8_t> back(sizes[index] + stream);
+        ASSERT_TRUE(reader.Read(back.data(), back.size())) << "stream " << stream << " record " << index;
+        EXPECT_EQ(back, Record(stream, index, back.size())) << "stream " << stream << " record " << index;
+      }
+      std::uint8_t more;
+      EXPECT_FALSE(reader.Read(more)) << "stream " << stream << " reads past its end";
+    }
+    EXPECT_TRUE(file.ok()) << file.error();
+  }
+}
+
+TEST(SpillStreams, AFullDiskIsAnError) {
+  SpillFile file;
+  const int fd = ::open("/dev/full", O_RDWR | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  file.Adopt(fd);
+  SpillStreams streams(file, 2, 8);
+  const std::uint64_t value = 42;
+  streams.Append(1, value);
+  streams.Finish();
+  EXPECT_FALSE(file.ok());
+  EXPECT_NE(file.error().find("write"), std::string::npos) << file.error();
+  SpillStreams::Reader reader(streams, 1);
+  std::uint64_t back = 0;
+  EXPECT_FALSE(reader.Read(back));
+
+  SpillFile nowhere;
+  EXPECT_FALSE(nowhere.Create("/nonexistent-folder/for/sure"));
+  EXPECT_FALSE(nowhere.error().empty());
+}
+
+}  // namespace
+}  // namespace sieve::sqlite
