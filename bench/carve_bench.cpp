@@ -14,9 +14,10 @@
 // bytes and beside SQLite reading every live row, page-cached, with the peak memory of
 // each child; then the same over a database and log four times smaller, to show the
 // carve's memory does not grow with the file. --baseline runs another build of sieve (the main
-// branch's) beside it in every round, for its time and memory in the same run. The databases are generated on the first
-// run (a few minutes) and kept in the build tree's bench/cache. Exits 1 below 300 MB/s
-// (database and log bytes per second).
+// branch's) beside it in every round, for its time and memory under the same load; the load
+// average is printed before and after. The databases are generated on the first run (a few
+// minutes) and kept in the build tree's bench/cache. Exits 1 below 300 MB/s (database and
+// log bytes per second).
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -28,6 +29,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bench/bench_support.h"
@@ -230,6 +232,12 @@ void PrintFigures(const std::string& path, const CommandFigures& f) {
   std::printf("\n");
 }
 
+// The machine's load average over the last minute: wall times mean little on a busy machine.
+double LoadAverage() {
+  double load[1] = {0};
+  return getloadavg(load, 1) == 1 ? load[0] : -1;
+}
+
 // The whole command over a database of sizeMb with a log of walMb and over one four times
 // smaller: the speed target on the large one, and the memory of the two side by side (the
 // mapped file pages count in the resident figure; what the carve allocates is anonymous).
@@ -238,7 +246,10 @@ int MeasureCommand(std::uint64_t sizeMb, std::uint64_t walMb, const std::string&
   const std::string large = bench::KeptCarveDatabase(BENCH_CACHE_DIR, sizeMb, walMb);
   const std::string small = bench::KeptCarveDatabase(BENCH_CACHE_DIR, sizeMb / 4, walMb / 4);
   CommandFigures big, quarter;
+  const double loadBefore = LoadAverage();
   if (!MeasureOne(scratch, large, baseline, big) || !MeasureOne(scratch, small, baseline, quarter)) return 1;
+  std::printf("load average %.2f before, %.2f after (%u cores)\n", loadBefore, LoadAverage(),
+              std::thread::hardware_concurrency());
   PrintFigures(large, big);
   PrintFigures(small, quarter);
   const double speed = big.mb / big.carve.seconds;

@@ -81,6 +81,10 @@ std::string Utf16ToUtf8(std::u16string_view text) {
 std::string SanitizeUtf8(std::string_view text) {
   // Most text is plain ASCII and comes back as it is; only the rest is checked.
   std::size_t ascii = 0;
+  for (std::uint64_t word; ascii + 8 <= text.size(); ascii += 8) {
+    std::memcpy(&word, text.data() + ascii, 8);
+    if ((word & 0x8080808080808080ull) != 0) break;
+  }
   while (ascii < text.size() && static_cast<unsigned char>(text[ascii]) < 0x80) ++ascii;
   if (ascii == text.size()) return std::string(text);
   std::string out;

@@ -1,8 +1,7 @@
 #include "sieve/sqlite/carve_engine.h"
 
-#include <string.h>
-
 #include <algorithm>
+#include <future>
 #include <memory>
 #include <span>
 
@@ -15,23 +14,13 @@
 #include "sieve/sqlite/page_map.h"
 #include "sieve/sqlite/parallel_for.h"
 #include "sieve/sqlite/record_carver.h"
+#include "sieve/sqlite/schema_word.h"
 #include "sieve/sqlite/spilled_rows.h"
 #include "sieve/sqlite/table_shapes.h"
 
 namespace sieve::sqlite {
 
 namespace {
-
-// A schema record carries its CREATE statement; regions without the word (in any case, in
-// either text encoding) cannot hold one, and skipping them spares a pass over most of the file.
-bool MayHoldSchemaRecord(std::span<const std::uint8_t> bytes, TextEncoding encoding) {
-  static constexpr std::string_view kUtf8[] = {"REATE", "reate"};
-  static constexpr std::string_view kUtf16[] = {std::string_view("R\0E\0A\0T\0E", 9), std::string_view("r\0e\0a\0t\0e", 9)};
-  for (const std::string_view word : encoding == TextEncoding::kUtf8 ? kUtf8 : kUtf16) {
-    if (memmem(bytes.data(), bytes.size(), word.data(), word.size()) != nullptr) return true;
-  }
-  return false;
-}
 
 bool IsSchemaType(const Value& value) {
   if (value.kind != ValueKind::kText) return false;
@@ -72,17 +61,24 @@ class Engine {
     bool wholeCell = false;
     std::vector<Candidate> found;
   };
-  void CarveRegion(const HistoryView& view, const FreeRegion& region, bool wholeCell, std::size_t firstTable,
-                   std::size_t lastTable);
-  void CarveRegions(std::vector<PendingRegion>& pending);
+  void CarveRegions(std::vector<PendingRegion>& pending, bool schemaPass);
+  void KeepSearched();
   HistoryView ViewAgain(HistoryView view, PagedFile& one) const;
+  void PrepareCarvers(std::size_t firstTable, std::size_t lastTable);
   std::vector<Candidate> FindInRegion(const HistoryView& view, const FreeRegion& region, bool wholeCell,
-                                      std::size_t firstTable, std::size_t lastTable) const;
+                                      std::size_t firstTable, std::vector<RecordCarver>& carvers) const;
   void Keep(const HistoryView& view, const FreeRegion& region, Candidate& candidate);
-  bool CompleteFromOverflow(const HistoryView& view, CarvedRecord& record, const RecordShape& shape);
+  bool CompleteFromOverflow(const HistoryView& view, CarvedRecord& record, const RecordShape& shape,
+                            std::vector<std::uint8_t>& body) const;
   HistoryView ViewOf(const FoundRow& row, PagedFile& one) const;
-  std::optional<CarvedRecord> ReadBack(const FoundRow& row, PagedFile& one, HistoryView& view);
-  bool Emit(const FoundRow& row, const FoundRows::Patches* patches, const std::function<void(const CarvedRow&)>& emit);
+  std::optional<CarvedRecord> ReadBack(const FoundRow& row, PagedFile& one, HistoryView& view,
+                                       std::vector<std::uint8_t>& body, RecordCarver& carver) const;
+  bool ReadOut(const FoundRow& row, const FoundRows::Patches* patches, CarvedRow& out, std::vector<std::uint8_t>& body,
+               RecordCarver& carver) const;
+  // Calls its argument with every kept row (and what its other copies added) in the order kept.
+  using RowSource = std::function<bool(const std::function<void(const FoundRow&, const FoundRows::Patches*)>&)>;
+  bool EmitAll(const RowSource& rows, const std::function<void(const CarvedRow&)>& emit);
+  void AwaitLiveRows();
   bool StartSpill();
   bool EmitSpilled(const std::function<void(const CarvedRow&)>& emit);
   bool SpillFailed();
@@ -91,6 +87,7 @@ class Engine {
     return role == PageRole::kFreelistLeaf || role == PageRole::kUnclaimed;
   }
   CarvedValue Own(const Value& value) const;
+  void OwnInto(const Value& value, CarvedValue& out) const;
 
   const FileHistory& history_;
   const PagedFile& file_;
@@ -105,9 +102,18 @@ class Engine {
   SpillFile spillFile_;
   std::unique_ptr<SpilledRows> spill_;
   std::uint32_t kept_ = 0;
+  // live_ while it is still being built; declared after spill_ so that it is waited for
+  // before the spill it may write live keys to goes away.
+  std::future<LiveRows> liveBuilt_;
+  std::vector<PendingRegion> searched_;  // the batch searched last, what it found not yet kept
+  // Per thread slot, a carver for each table from carversFrom_ on, rebound from region to
+  // region so that their scratch memory stays; made again when the tables change.
+  std::vector<std::vector<RecordCarver>> carvers_;
+  std::size_t carversFrom_ = 0;
+  const TableShape* carversOf_ = nullptr;
+  std::size_t carversTo_ = 0;
   std::vector<std::uint8_t> body_;
   CarveResult result_;
-  CarvedRow out_;  // the row being written, reused so its lists and names keep their memory
 };
 
 void Engine::ForEachRegion(const HistoryRegionVisitor& visit, double from, double to) {
@@ -117,23 +123,34 @@ void Engine::ForEachRegion(const HistoryRegionVisitor& visit, double from, doubl
   stopped_ = stopped_ || walk.stopped;
 }
 
-void Engine::CarveRegion(const HistoryView& view, const FreeRegion& region, bool wholeCell, std::size_t firstTable,
-                         std::size_t lastTable) {
-  for (Candidate& candidate : FindInRegion(view, region, wholeCell, firstTable, lastTable)) Keep(view, region, candidate);
-}
-
-void Engine::CarveRegions(std::vector<PendingRegion>& pending) {
-  ParallelFor(pending.size(), [&](std::size_t i) {
+// Searches a batch on the helpers while this thread keeps what the batch before it found:
+// in the main pass Keep only reads what the search reads, and keeping batch after batch in
+// the walk's order gives the same rows as keeping one region after another. A schema record
+// kept may add a dropped table's shape, so the schema pass keeps each batch before the next.
+void Engine::CarveRegions(std::vector<PendingRegion>& pending, bool schemaPass) {
+  const std::size_t first = schemaPass ? 0 : 1;
+  PrepareCarvers(first, schemaPass ? 1 : tables_.size());
+  const auto search = [&](std::size_t i, std::size_t slot) {
     PendingRegion& at = pending[i];
     PagedFile one;
-    at.found = FindInRegion(ViewAgain(at.view, one), at.region, at.wholeCell, 1, tables_.size());
-  });
-  for (PendingRegion& at : pending) {
+    at.found = FindInRegion(ViewAgain(at.view, one), at.region, at.wholeCell, first, carvers_[slot]);
+  };
+  if (schemaPass) {
+    ParallelForSlots(pending.size(), search);
+  } else {
+    ParallelForSlots(pending.size(), search, [&] { KeepSearched(); });
+  }
+  std::swap(searched_, pending);
+  if (schemaPass) KeepSearched();
+}
+
+void Engine::KeepSearched() {
+  for (PendingRegion& at : searched_) {
     PagedFile one;
     const HistoryView view = ViewAgain(at.view, one);
     for (Candidate& candidate : at.found) Keep(view, at.region, candidate);
   }
-  pending.clear();
+  searched_.clear();
 }
 
 // An older version's one-page file lived only while the walk visited it.
@@ -145,35 +162,54 @@ HistoryView Engine::ViewAgain(HistoryView view, PagedFile& one) const {
   return view;
 }
 
+void Engine::PrepareCarvers(std::size_t firstTable, std::size_t lastTable) {
+  if (!carvers_.empty() && carversFrom_ == firstTable && carversTo_ == lastTable && carversOf_ == tables_.data()) return;
+  carvers_.clear();
+  carvers_.resize(kMaxParallelThreads);
+  for (std::vector<RecordCarver>& slot : carvers_) {
+    slot.reserve(lastTable - firstTable);
+    for (std::size_t t = firstTable; t < lastTable; ++t) slot.emplace_back(file_, tables_[t].shape);
+  }
+  carversFrom_ = firstTable;
+  carversTo_ = lastTable;
+  carversOf_ = tables_.data();
+}
+
 // The records of a region that no other reading of the same bytes explains better, in the
-// order they are kept. Reads only: regions may be searched at once on several threads.
+// order they are kept; `carvers` are the thread's, one per table from firstTable on. Reads
+// only the engine: regions may be searched at once on several threads.
 std::vector<Candidate> Engine::FindInRegion(const HistoryView& view, const FreeRegion& region, bool wholeCell,
-                                            std::size_t firstTable, std::size_t lastTable) const {
+                                            std::size_t firstTable, std::vector<RecordCarver>& carvers) const {
   std::vector<Candidate> found;
   const bool schemaPass = firstTable == 0;
   if (schemaPass && (region.fileOffset > view.file->bytes.size() ||
-                     !MayHoldSchemaRecord(view.file->bytes.subspan(region.fileOffset).first(
+                     !MayHoldCreateWord(view.file->bytes.subspan(region.fileOffset).first(
                                               std::min(region.length, view.file->bytes.size() - region.fileOffset)),
                                           file_.header.encoding))) {
     return found;
   }
-  for (std::size_t t = firstTable; t < lastTable; ++t) {
-    const RecordCarver carver(*view.file, tables_[t].shape);
-    const bool schema = t == 0;
-    const auto admit = [&](const CarvedRecord& record) {
-      return !schema || (!record.values.empty() && IsSchemaType(record.values[0]));
-    };
-    if (wholeCell) {
-      // A cell the page itself names is read where it starts, not searched for.
-      const std::uint8_t* begin = view.file->bytes.data() + region.fileOffset;
-      auto record = carver.IntactCell(begin, begin + region.length);
-      if (!record || !admit(*record)) continue;
+  const auto admit = [](std::size_t table, const CarvedRecord& record) {
+    return table != 0 || (!record.values.empty() && IsSchemaType(record.values[0]));
+  };
+  for (RecordCarver& carver : carvers) carver.Rebind(*view.file);
+  const std::size_t lastTable = firstTable + carvers.size();
+  if (wholeCell) {
+    // A cell the page itself names is read where it starts, not searched for.
+    const std::uint8_t* begin = view.file->bytes.data() + region.fileOffset;
+    for (std::size_t t = firstTable; t < lastTable; ++t) {
+      auto record = carvers[t - firstTable].IntactCell(begin, begin + region.length);
+      if (!record || !admit(t, *record)) continue;
       record->page = region.page;
       record->region = region.kind;
       found.push_back({t, std::move(*record)});
-      continue;
     }
-    for (CarvedRecord& record : carver.Carve(region, admit)) found.push_back({t, std::move(record)});
+  } else {
+    auto all = RecordCarver::CarveAll(carvers, region, [&](std::size_t index, const CarvedRecord& record) {
+      return admit(firstTable + index, record);
+    });
+    for (std::size_t index = 0; index < all.size(); ++index) {
+      for (CarvedRecord& record : all[index]) found.push_back({firstTable + index, std::move(record)});
+    }
   }
   if (found.size() > 1) {
     std::stable_sort(found.begin(), found.end(),
@@ -193,32 +229,49 @@ std::vector<Candidate> Engine::FindInRegion(const HistoryView& view, const FreeR
 
 CarvedValue Engine::Own(const Value& value) const {
   CarvedValue out;
+  OwnInto(value, out);
+  return out;
+}
+
+// Into a value that keeps its text's memory: valid UTF-8 (nearly every text) is copied as it
+// is, which is what ValueText would give, without a new string.
+void Engine::OwnInto(const Value& value, CarvedValue& out) const {
   out.kind = value.kind;
   out.integer = value.integer;
   out.real = value.real;
   out.truncated = value.truncated;
-  if (value.kind == ValueKind::kText) out.bytes = ValueText(value, file_.header.encoding);
-  if (value.kind == ValueKind::kBlob) out.bytes.assign(value.bytes);
-  return out;
+  if (value.kind == ValueKind::kText) {
+    if (file_.header.encoding == TextEncoding::kUtf8 && IsValidUtf8(value.bytes)) {
+      out.bytes.assign(value.bytes);
+    } else {
+      out.bytes = ValueText(value, file_.header.encoding);
+    }
+  } else if (value.kind == ValueKind::kBlob) {
+    out.bytes.assign(value.bytes);
+  } else {
+    out.bytes.clear();
+  }
 }
 
 // A cell whose payload went on to overflow pages is completed from them when they still hold
 // its bytes; true when that makes it a record of the freed chain.
-bool Engine::CompleteFromOverflow(const HistoryView& view, CarvedRecord& record, const RecordShape& shape) {
+bool Engine::CompleteFromOverflow(const HistoryView& view, CarvedRecord& record, const RecordShape& shape,
+                                  std::vector<std::uint8_t>& body) const {
   const auto viewBytes = view.file->bytes;
   const std::size_t localEnd = record.bodyOffset + record.localBodyBytes;
   if (localEnd + 4 > viewBytes.size()) return false;
   const auto local = viewBytes.subspan(record.bodyOffset, record.localBodyBytes + 4);
   const auto mayHold = [this](std::uint32_t page) { return MayHoldFreedBytes(page); };
-  return ReadFreedChain(file_, record, local, mayHold, body_) == ChainState::kComplete &&
-         DecodeCompletedBody(body_, record, shape, file_.header.encoding) && !view.olderVersion;
+  return ReadFreedChain(file_, record, local, mayHold, body) == ChainState::kComplete &&
+         DecodeCompletedBody(body, record, shape, file_.header.encoding) && !view.olderVersion;
 }
 
 void Engine::Keep(const HistoryView& view, const FreeRegion& region, Candidate& candidate) {
   CarvedRecord& record = candidate.record;
   const int alias = tables_[candidate.table].shape.rowidAliasColumn;
   CarveSource source = view.source;
-  if (record.truncated && CompleteFromOverflow(view, record, tables_[candidate.table].shape)) source = CarveSource::Overflow;
+  if (record.truncated && CompleteFromOverflow(view, record, tables_[candidate.table].shape, body_)) source = CarveSource::Overflow;
+  AwaitLiveRows();
   FoundCopy copy;
   if (!options_.includeLive) {
     if (const auto liveKey = live_.Key(candidate.table, record, alias)) {
@@ -274,28 +327,27 @@ HistoryView Engine::ViewOf(const FoundRow& row, PagedFile& one) const {
 
 // Reads a kept record again where it was found, the same way (and completed from its
 // overflow pages as when it was kept). None if the reading no longer gives a record (it
-// cannot: the bytes and the reading are the same).
-std::optional<CarvedRecord> Engine::ReadBack(const FoundRow& row, PagedFile& one, HistoryView& view) {
+// cannot: the bytes and the reading are the same). Reads only the engine.
+std::optional<CarvedRecord> Engine::ReadBack(const FoundRow& row, PagedFile& one, HistoryView& view,
+                                             std::vector<std::uint8_t>& body, RecordCarver& carver) const {
   view = ViewOf(row, one);
-  const TableShape& table = tables_[row.table];
-  const RecordCarver carver(*view.file, table.shape);
+  carver.Rebind(*view.file);
   const std::uint8_t* cell = view.file->bytes.data() + row.cell;
   auto record = carver.ReadAgain(cell, cell + row.limit, row.cell - view.file->PageOffset(row.page), row.reading,
                                  row.endsAtLimit ? row.cell + row.limit : 0, row.cutAt != 0 ? row.cell + row.cutAt : 0);
-  if (record && record->truncated) CompleteFromOverflow(view, *record, table.shape);
+  if (record && record->truncated) CompleteFromOverflow(view, *record, tables_[row.table].shape, body);
   return record;
 }
 
-// Writes a kept record out with what its other copies added.
-bool Engine::Emit(const FoundRow& row, const FoundRows::Patches* patches,
-                  const std::function<void(const CarvedRow&)>& emit) {
+// A kept record read again into `out` with what its other copies added. False if it no
+// longer reads. Reads only: rows are read out on several threads at once.
+bool Engine::ReadOut(const FoundRow& row, const FoundRows::Patches* patches, CarvedRow& out,
+                     std::vector<std::uint8_t>& body, RecordCarver& carver) const {
   PagedFile one;
   HistoryView view;
-  const auto record = ReadBack(row, one, view);
+  const auto record = ReadBack(row, one, view, body, carver);
   if (!record) return false;
-  const TableShape& table = tables_[row.table];
-  CarvedRow& out = out_;
-  out.table = table.name;
+  out.table = tables_[row.table].name;
   out.source = row.source;
   out.page = view.olderVersion ? view.page : row.page;
   out.offset = record->fileOffset;
@@ -303,15 +355,72 @@ bool Engine::Emit(const FoundRow& row, const FoundRows::Patches* patches,
   out.rowid = row.rowid >= 0 ? std::optional<std::int64_t>(row.rowid) : std::nullopt;
   out.firstLost = row.firstLost;
   out.partial = false;
-  out.values.clear();
-  for (const Value& value : record->values) {
-    out.values.push_back(Own(value));
-    out.partial |= value.truncated;
+  out.values.resize(record->values.size());
+  for (std::size_t i = 0; i < record->values.size(); ++i) {
+    OwnInto(record->values[i], out.values[i]);
+    out.partial |= record->values[i].truncated;
   }
   ApplyPatches(patches, out.values);
   out.alsoIn.assign(row.alsoIn, row.alsoIn + row.alsoInCount);
-  emit(out);
   return true;
+}
+
+// The kept records in the order `rows` gives them, read out a chunk at a time on the helpers
+// while this thread hands the chunk before to `emit`. Rows keep their lists' memory from
+// chunk to chunk; a row and its patches are copied into the chunk, as a set-aside carve
+// holds them only while it hands them over.
+bool Engine::EmitAll(const RowSource& rows, const std::function<void(const CarvedRow&)>& emit) {
+  constexpr std::size_t kChunk = 2048;
+  const std::string wanted = ToLowerAscii(options_.table);
+  struct Chunk {
+    std::vector<FoundRow> found = std::vector<FoundRow>(kChunk);
+    std::vector<FoundRows::Patches> patches = std::vector<FoundRows::Patches>(kChunk);
+    std::vector<CarvedRow> rows = std::vector<CarvedRow>(kChunk);
+    std::vector<char> read = std::vector<char>(kChunk, 0);
+    std::size_t count = 0;
+  };
+  Chunk reading, ready;
+  const auto hand = [&] {
+    for (std::size_t i = 0; i < ready.count; ++i) {
+      if (!ready.read[i]) continue;
+      emit(ready.rows[i]);
+      ++result_.rowsReported;
+    }
+    ready.count = 0;
+  };
+  const auto readChunk = [&] {
+    ParallelForSlots(
+        reading.count,
+        [&](std::size_t i, std::size_t slot) {
+          const FoundRow& row = reading.found[i];
+          const FoundRows::Patches& patches = reading.patches[i];
+          std::vector<std::uint8_t> body;
+          reading.read[i] = (wanted.empty() || ToLowerAscii(tables_[row.table].name) == wanted) &&
+                            ReadOut(row, patches.empty() ? nullptr : &patches, reading.rows[i], body,
+                                    carvers_[slot][row.table]);
+        },
+        hand);
+    std::swap(reading, ready);
+  };
+  PrepareCarvers(0, tables_.size());
+  const bool ok = rows([&](const FoundRow& row, const FoundRows::Patches* patches) {
+    reading.found[reading.count] = row;
+    if (patches) {
+      reading.patches[reading.count] = *patches;
+    } else {
+      reading.patches[reading.count].clear();
+    }
+    if (++reading.count == kChunk) readChunk();
+  });
+  if (reading.count > 0) readChunk();
+  hand();
+  return ok;
+}
+
+// The live rows' build (on its own thread) is done: a record is about to be checked
+// against them, or the live keys it set aside are about to be read.
+void Engine::AwaitLiveRows() {
+  if (liveBuilt_.valid()) live_ = liveBuilt_.get();
 }
 
 // A carve of more bytes than it may hold sets its records aside (see SpilledRows).
@@ -324,19 +433,16 @@ bool Engine::StartSpill() {
 }
 
 bool Engine::EmitSpilled(const std::function<void(const CarvedRow&)>& emit) {
+  PrepareCarvers(0, tables_.size());
   const auto aliasOf = [&](std::uint32_t table) { return tables_[table].shape.rowidAliasColumn; };
   const auto valueOf = [&](const FoundRow& copy, std::size_t column) {
     PagedFile one;
     HistoryView view;
-    const auto record = ReadBack(copy, one, view);
+    const auto record = ReadBack(copy, one, view, body_, carvers_[0][copy.table]);
     return record && column < record->values.size() ? Own(record->values[column]) : CarvedValue{};
   };
   if (!spill_->Merge(aliasOf, valueOf, result_.liveCopiesSkipped)) return false;
-  const std::string wanted = ToLowerAscii(options_.table);
-  return spill_->ForEachRow([&](const FoundRow& row, const FoundRows::Patches* patches) {
-    if (!wanted.empty() && ToLowerAscii(tables_[row.table].name) != wanted) return;
-    if (Emit(row, patches, emit)) ++result_.rowsReported;
-  });
+  return EmitAll([&](const auto& visit) { return spill_->ForEachRow(visit); }, emit);
 }
 
 bool Engine::SpillFailed() {
@@ -369,28 +475,33 @@ CarveResult Engine::Run(const std::function<void(const CarvedRow&)>& emit) {
     SpillFailed();
     return result_;
   }
-  if (spill_) {
-    const LiveRows::SetAside setAside = [&](std::uint64_t key) { spill_->AddLiveKey(key); };
-    live_ = LiveRows::Build(file_, tables_, &setAside);
-  } else {
-    live_ = LiveRows::Build(file_, tables_);
-  }
+  // The live rows are first asked for when a record is kept, mostly once the main pass
+  // keeps its first batch: they are read on a thread of their own meanwhile, over the
+  // tables the schema names (a dropped table has no live rows). A large carve's live keys
+  // go to the spill from that thread; nothing else is set aside before they are done.
+  liveBuilt_ = std::async(std::launch::async, [this, tables = tables_] {
+    if (!spill_) return LiveRows::Build(file_, tables);
+    const LiveRows::SetAside setAside = [this](std::uint64_t key) { spill_->AddLiveKey(key); };
+    return LiveRows::Build(file_, tables, &setAside);
+  });
 
-  // Schema records first: a dropped table's CREATE TABLE gives the shape its rows are carved with.
-  ForEachRegion([&](const HistoryView& view, const FreeRegion& region, bool cell) { CarveRegion(view, region, cell, 0, 1); },
-                0.0, 0.1);
-  result_.pagesRead = 0;
-  // Every table's records: regions are searched in batches on all cores, and what they hold
-  // is kept in the walk's order, so the result is the same as one region after another.
+  // Schema records first: a dropped table's CREATE TABLE gives the shape its rows are carved
+  // with. Then every table's records. Regions are searched in batches on all cores, and what
+  // they hold is kept in the walk's order, so the result is the same as one region after another.
   constexpr std::size_t kBatch = 4096;
   std::vector<PendingRegion> pending;
-  ForEachRegion(
-      [&](const HistoryView& view, const FreeRegion& region, bool cell) {
-        pending.push_back({view, region, cell, {}});
-        if (pending.size() == kBatch) CarveRegions(pending);
-      },
-      0.1, 1.0);
-  CarveRegions(pending);
+  for (const bool schemaPass : {true, false}) {
+    if (!schemaPass) result_.pagesRead = 0;
+    ForEachRegion(
+        [&](const HistoryView& view, const FreeRegion& region, bool cell) {
+          pending.push_back({view, region, cell, {}});
+          if (pending.size() == kBatch) CarveRegions(pending, schemaPass);
+        },
+        schemaPass ? 0.0 : 0.1, schemaPass ? 0.1 : 1.0);
+    CarveRegions(pending, schemaPass);
+    KeepSearched();
+  }
+  AwaitLiveRows();
   if (stopped_) {
     result_.status = CarveStatus::kStopped;
     result_.error = "stopped";
@@ -399,14 +510,13 @@ CarveResult Engine::Run(const std::function<void(const CarvedRow&)>& emit) {
   for (const TableShape& table : tables_) result_.columns[table.name] = table.columnNames;
   if (spill_) {
     if (!EmitSpilled(emit)) SpillFailed();
-    if (control_) control_->Report(1.0);
-    return result_;
-  }
-  const std::string wanted = ToLowerAscii(options_.table);
-  for (std::uint32_t index = 0; index < rows_.size(); ++index) {
-    const FoundRow& row = rows_[index];
-    if (!wanted.empty() && ToLowerAscii(tables_[row.table].name) != wanted) continue;
-    if (Emit(row, rows_.PatchesOf(row), emit)) ++result_.rowsReported;
+  } else {
+    EmitAll(
+        [&](const auto& visit) {
+          for (std::uint32_t index = 0; index < rows_.size(); ++index) visit(rows_[index], rows_.PatchesOf(rows_[index]));
+          return true;
+        },
+        emit);
   }
   if (control_) control_->Report(1.0);
   return result_;

@@ -139,7 +139,7 @@ void RecordCarver::RebuildLostTypes(const std::uint8_t* cell, const std::uint8_t
   std::pair<std::size_t, std::uint64_t> bestRank{0, 0};
   const auto collect = [&](std::optional<CarvedRecord> record) {
     if (!record) return;
-    const std::pair<std::size_t, std::uint64_t> rank{ControlCharacters(*record, file_.header.encoding),
+    const std::pair<std::size_t, std::uint64_t> rank{ControlCharacters(*record, file_->header.encoding),
                                                      UINT64_MAX - RebuiltBytes(*record)};
     if (!best || rank < bestRank) {
       bestRank = rank;
@@ -168,7 +168,7 @@ void RecordCarver::RebuildFrom(std::size_t column, std::size_t lostBytes, int va
     const std::uint64_t cellSize = static_cast<std::uint64_t>(cellEnd - cell);
     const std::uint64_t before = static_cast<std::uint64_t>(full.typesEnd - cell) + full.bodySize;
     if (!PrefixFits(cellSize, typesAt, shape_.indexCell) || cellSize < before) return;
-    const bool utf8 = file_.header.encoding == TextEncoding::kUtf8;
+    const bool utf8 = file_->header.encoding == TextEncoding::kUtf8;
     if (variable == kNoVariable) {
       auto record = before == cellSize ? Build(full, cell, cell + typesAt - 1, cellEnd) : std::nullopt;
       if (record && Plausible(*record, full.lost, utf8)) consider(std::move(record));

@@ -12,20 +12,36 @@
 
 namespace sieve::sqlite {
 
-inline void ParallelFor(std::size_t count, const std::function<void(std::size_t)>& work) {
+// Threads a ParallelFor runs at most: slots of per-thread scratch are numbered below it.
+constexpr std::size_t kMaxParallelThreads = 8;
+
+// As ParallelFor below, with the slot of the thread running each item (0 for the calling
+// thread), so that each thread can keep scratch memory of its own from item to item.
+inline void ParallelForSlots(std::size_t count, const std::function<void(std::size_t, std::size_t)>& work,
+                             const std::function<void()>& alongside = {}) {
   constexpr std::size_t kStep = 16;
   const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
-  const std::size_t threads = std::min<std::size_t>({cores, 8, (count + kStep - 1) / kStep});
+  std::size_t threads = std::min<std::size_t>({cores, kMaxParallelThreads, (count + kStep - 1) / kStep});
+  if (alongside && count > 0) threads = std::max<std::size_t>(threads, 2);
   std::atomic<std::size_t> next{0};
-  const auto run = [&] {
+  const auto run = [&](std::size_t slot) {
     for (std::size_t from; (from = next.fetch_add(kStep)) < count;) {
-      for (std::size_t i = from; i < std::min(count, from + kStep); ++i) work(i);
+      for (std::size_t i = from; i < std::min(count, from + kStep); ++i) work(i, slot);
     }
   };
   std::vector<std::thread> helpers;
-  for (std::size_t t = 1; t < threads; ++t) helpers.emplace_back(run);
-  run();
+  for (std::size_t t = 1; t < threads; ++t) helpers.emplace_back(run, t);
+  if (alongside) alongside();
+  run(0);
   for (std::thread& helper : helpers) helper.join();
+}
+
+// With `alongside`, the calling thread first runs it while at least one helper starts on the
+// items, then joins them: serial work on the previous batch's results (merging them, writing
+// them out) overlaps the search of the next batch.
+inline void ParallelFor(std::size_t count, const std::function<void(std::size_t)>& work,
+                        const std::function<void()>& alongside = {}) {
+  ParallelForSlots(count, [&work](std::size_t i, std::size_t) { work(i); }, alongside);
 }
 
 }  // namespace sieve::sqlite

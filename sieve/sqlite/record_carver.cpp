@@ -1,6 +1,7 @@
 #include "sieve/sqlite/record_carver.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "sieve/reader/text.h"
@@ -127,20 +128,27 @@ std::uint16_t ReadingCode(std::size_t typesOffset, Filled filled, std::size_t in
 
 
 RecordCarver::RecordCarver(const PagedFile& file, const RecordShape& shape)
-    : file_(file),
-      shape_(shape),
+    : shape_(shape),
       minColumns_(shape.minColumns == 0 || shape.minColumns > shape.columns.size()
                       ? shape.columns.size()
                       : shape.minColumns),
-      maxPayload_(std::max<std::uint64_t>(file.bytes.size(),
-                                          std::uint64_t{file.header.pageSize} * file.header.pageCount)),
-      types_(shape.columns.size()) {}
+      types_(shape.columns.size()) {
+  Rebind(file);
+}
+
+void RecordCarver::Rebind(const PagedFile& file) {
+  file_ = &file;
+  maxPayload_ = std::max<std::uint64_t>(file.bytes.size(), std::uint64_t{file.header.pageSize} * file.header.pageCount);
+}
 
 bool RecordCarver::AcceptType(std::size_t column, std::uint64_t serialType) const {
   if (column >= shape_.columns.size()) return false;
   if (static_cast<int>(column) == shape_.rowidAliasColumn) return serialType == 0;
-  const auto kind = SerialTypeKind(serialType);
-  if (!kind || !(shape_.columns[column] & KindBit(*kind))) return false;
+  // The kind's bit straight from the type: this runs for every serial type tried.
+  static constexpr std::uint8_t kFixedKinds[12] = {kNull,    kInteger, kInteger, kInteger, kInteger, kInteger,
+                                                   kInteger, kReal,    kInteger, kInteger, 0,        0};
+  const std::uint8_t kind = serialType < 12 ? kFixedKinds[serialType] : std::uint8_t{(serialType & 1) ? kText : kBlob};
+  if (!(shape_.columns[column] & kind)) return false;
   if (column < shape_.maxBytes.size() && shape_.maxBytes[column] != 0 &&
       SerialTypeSize(serialType) > shape_.maxBytes[column]) {
     return false;
@@ -184,7 +192,7 @@ bool RecordCarver::DecodeBody(const Header& header, const std::uint8_t* localEnd
   values_.assign(shape_.columns.size(), Value{});
   const std::uint8_t* body = header.typesEnd;
   bool saysSomething = false;
-  const bool utf8 = file_.header.encoding == TextEncoding::kUtf8;
+  const bool utf8 = file_->header.encoding == TextEncoding::kUtf8;
   for (std::size_t column = 0; column < header.count; ++column) {
     Value value;
     if (!DecodeValue(types_[column], body, localEnd, overflow, value)) return false;
@@ -204,30 +212,51 @@ bool RecordCarver::DecodeBody(const Header& header, const std::uint8_t* localEnd
   return saysSomething;
 }
 
+std::uint64_t RecordCarver::CellLength(const Header& header, const std::uint8_t* cellStart,
+                                       const std::uint8_t* recordStart, const std::uint8_t* limit) const {
+  const auto headerLength = static_cast<std::uint64_t>(header.typesEnd - recordStart);
+  const std::uint64_t payload = headerLength + header.bodySize;
+  const std::uint32_t local = LocalPayloadSize(payload, file_->header.usableSize, !shape_.indexCell);
+  if (local < headerLength) return 0;
+  const std::uint64_t cellLength =
+      static_cast<std::uint64_t>(recordStart - cellStart) + local + (local < payload ? 4 : 0);
+  return cellLength > static_cast<std::uint64_t>(limit - cellStart) ? 0 : cellLength;
+}
+
 std::optional<CarvedRecord> RecordCarver::Build(const Header& header, const std::uint8_t* cellStart,
                                                 const std::uint8_t* recordStart,
                                                 const std::uint8_t* limit) const {
+  CarvedRecord record;
+  if (!BuildInto(header, cellStart, recordStart, limit, record)) return std::nullopt;
+  return record;
+}
+
+bool RecordCarver::BuildInto(const Header& header, const std::uint8_t* cellStart, const std::uint8_t* recordStart,
+                             const std::uint8_t* limit, CarvedRecord& record) const {
+  const std::uint64_t cellLength = CellLength(header, cellStart, recordStart, limit);
+  if (cellLength == 0) return false;
   const auto headerLength = static_cast<std::uint64_t>(header.typesEnd - recordStart);
   const std::uint64_t payload = headerLength + header.bodySize;
-  const std::uint32_t local = LocalPayloadSize(payload, file_.header.usableSize, !shape_.indexCell);
+  const std::uint32_t local = LocalPayloadSize(payload, file_->header.usableSize, !shape_.indexCell);
   const bool overflow = local < payload;
-  if (local < headerLength) return std::nullopt;
-  const std::uint64_t cellLength =
-      static_cast<std::uint64_t>(recordStart - cellStart) + local + (overflow ? 4 : 0);
-  if (cellLength > static_cast<std::uint64_t>(limit - cellStart)) return std::nullopt;
-  if (!DecodeBody(header, recordStart + local, overflow)) return std::nullopt;
+  if (!DecodeBody(header, recordStart + local, overflow)) return false;
 
-  CarvedRecord record;
-  record.fileOffset = static_cast<std::size_t>(cellStart - file_.bytes.data());
+  // The record starts afresh but keeps its lists' memory.
+  std::vector<Value> values = std::move(record.values);
+  std::vector<std::uint64_t> serialTypes = std::move(record.serialTypes);
+  record = CarvedRecord{};
+  record.values = std::move(values);
+  record.serialTypes = std::move(serialTypes);
+  record.fileOffset = static_cast<std::size_t>(cellStart - file_->bytes.data());
   record.length = static_cast<std::size_t>(cellLength);
   record.lostLeadingColumns = header.lost;
   record.truncated = overflow;
-  record.values = values_;
+  record.values.assign(values_.begin(), values_.end());
   record.serialTypes.assign(types_.begin(), types_.begin() + static_cast<std::ptrdiff_t>(header.count));
-  record.bodyOffset = static_cast<std::size_t>(header.typesEnd - file_.bytes.data());
+  record.bodyOffset = static_cast<std::size_t>(header.typesEnd - file_->bytes.data());
   record.localBodyBytes = static_cast<std::size_t>(recordStart + local - header.typesEnd);
   record.bodySize = header.bodySize;
-  return record;
+  return true;
 }
 
 std::optional<CarvedRecord> RecordCarver::IntactCell(const std::uint8_t* cell,
@@ -268,7 +297,7 @@ std::optional<CarvedRecord> RecordCarver::IntactCell(const std::uint8_t* cell,
 bool RecordCarver::MayStartFreedCell(const std::uint8_t* cell, const std::uint8_t* end, std::size_t pageOffset) const {
   const std::size_t columns = shape_.columns.size();
   if (end - cell <= static_cast<std::ptrdiff_t>(kFreeblockHeaderSize) ||
-      !LooksLikeFreeblockHeader(cell, pageOffset, file_.header.usableSize)) {
+      !LooksLikeFreeblockHeader(cell, pageOffset, file_->header.usableSize)) {
     return false;
   }
   // The types after the header belong to the first, second or third column, as the lost
@@ -287,7 +316,7 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
                                                       const std::uint8_t* cellEnd, std::uint16_t only) const {
   const std::size_t columns = shape_.columns.size();
   if (columns == 0 || end - cell < static_cast<std::ptrdiff_t>(kFreeblockHeaderSize + 1) ||
-      !LooksLikeFreeblockHeader(cell, pageOffset, file_.header.usableSize)) {
+      !LooksLikeFreeblockHeader(cell, pageOffset, file_->header.usableSize)) {
     return std::nullopt;
   }
   // The cell cannot have reached past the block its header describes.
@@ -295,7 +324,7 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
   const std::uint8_t* known = cell + kFreeblockHeaderSize;
   if (cellEnd && (cellEnd > limit || cellEnd <= known)) return std::nullopt;
 
-  const bool utf8 = file_.header.encoding == TextEncoding::kUtf8;
+  const bool utf8 = file_->header.encoding == TextEncoding::kUtf8;
   std::optional<CarvedRecord> best;
   DamageReport bestReport;
   int bestScore = -1;
@@ -306,9 +335,16 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
     reading = ReadingCode(typesOffset, filled, index);
     return only == 0 || only == reading;
   };
-  const auto consider = [&](std::optional<CarvedRecord> candidate, bool verified) {
-    if (!candidate || !DamagedValuesPlausible(*candidate, file_.header.encoding) ||
-        !IntegersInShortestForm(candidate->serialTypes, candidate->values, file_.header.schemaFormat >= 4)) {
+  const auto score = [&](std::size_t length, bool verified, int lost) {
+    const std::size_t slack = cellEnd ? 0 : static_cast<std::size_t>(limit - cell) - length;
+    return (slack == 0 ? 8 : slack < 4 ? 6 : 0) + (verified ? 4 : 0) + (lost == 0 ? 1 : 0);
+  };
+  // The reading being tried and the best so far trade places when it wins, so neither gives
+  // up its lists' memory for the next reading; the carver keeps the one tried from call to call.
+  CarvedRecord& trial = trial_;
+  const auto consider = [&](CarvedRecord* candidate, bool verified) {
+    if (!candidate || !DamagedValuesPlausible(*candidate, file_->header.encoding) ||
+        !IntegersInShortestForm(candidate->serialTypes, candidate->values, file_->header.schemaFormat >= 4)) {
       return;
     }
     // A freed cell that merged with nothing fills its block exactly, or up to a fragment of
@@ -318,17 +354,29 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
     const bool tight = slack < 4;
     if (!verified && !tight && !SaysEnoughUnchecked(*candidate, shape_)) return;
     if (!tight && LostTypeGuessed(*candidate, shape_)) return;
-    int score = (slack == 0 ? 8 : tight ? 6 : 0) + (verified ? 4 : 0) + (candidate->lostLeadingColumns == 0 ? 1 : 0);
+    int points = score(candidate->length, verified, candidate->lostLeadingColumns);
     // Values read from a wrong offset mostly make broken UTF-8 of the texts; checking them
     // is the dearest part, left out when it could not change the choice.
-    if (score + 2 <= bestScore) return;
-    if (TextsValid(candidate->values, utf8)) score += 2;
-    if (score > bestScore) {
-      bestScore = score;
-      best = std::move(candidate);
+    if (points + 2 <= bestScore) return;
+    if (TextsValid(candidate->values, utf8)) points += 2;
+    if (points > bestScore) {
+      bestScore = points;
+      if (!best) best.emplace();
+      std::swap(*best, *candidate);
       best->reading = reading;
       bestReport = {verified, tight};
     }
+  };
+
+  // A reading's length is known from its serial types: one that cannot end where the cell
+  // must, or cannot score above the best so far, is not decoded (consider would refuse it).
+  const auto build = [&](const Header& header, const std::uint8_t* recordStart, bool verified) {
+    const std::uint64_t length = CellLength(header, cell, recordStart, limit);
+    if (length == 0 || (cellEnd && length != static_cast<std::uint64_t>(cellEnd - cell)) ||
+        score(static_cast<std::size_t>(length), verified, header.lost) + 2 <= bestScore) {
+      return;
+    }
+    if (BuildInto(header, cell, recordStart, limit, trial)) consider(&trial, verified);
   };
 
   // An index cell has no rowid: its serial types may start two bytes in.
@@ -338,7 +386,7 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
     if (types < known) {
       if (tried(offset, Filled::kRebuilt, 0)) {
         RebuildLostTypes(cell, cellEnd ? cellEnd : limit, offset,
-                         [&](std::optional<CarvedRecord> candidate) { consider(std::move(candidate), false); });
+                         [&](std::optional<CarvedRecord> candidate) { consider(candidate ? &*candidate : nullptr, false); });
       }
       if (offset + 1 < kFreeblockHeaderSize) continue;
       // Payload length, rowid and header length took one byte each: the first serial type
@@ -347,15 +395,19 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
       const AssumableTypeList ownTypes = AssumableTypes(shape_.columns[column0], shape_.rowidAliasColumn == 0);
       const std::span<const std::uint64_t> assumable =
           shape_.firstColumnTypes.empty() ? ownTypes.Span() : std::span<const std::uint64_t>(shape_.firstColumnTypes);
+      // The serial types after the lost one are the same whichever type is assumed: read once.
+      Header rest;
+      rest.lost = 1;
+      int restRead = -1;  // not yet, then 0 or 1
       for (std::size_t index = 0; index < assumable.size(); ++index) {
         if (!tried(offset, Filled::kAssumed, index)) continue;
+        if (restRead < 0) restRead = ReadTypes(known, limit, 1, columns - 1, rest) ? 1 : 0;
+        if (restRead == 0) break;
         const std::uint64_t assumed = assumable[index];
-        Header header;
-        header.lost = 1;
+        Header header = rest;
         types_[0] = assumed;
-        header.bodySize = static_cast<std::uint64_t>(SerialTypeSize(assumed));
-        if (!ReadTypes(known, limit, 1, columns - 1, header)) continue;
-        consider(Build(header, cell, types - 1, limit), false);
+        header.bodySize += static_cast<std::uint64_t>(SerialTypeSize(assumed));
+        build(header, types - 1, false);
       }
       continue;
     }
@@ -363,7 +415,7 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
     // column count.
     if (types == known && tried(offset, Filled::kShapeCount, 0)) {
       Header header;
-      if (ReadTypes(types, limit, 0, columns, header)) consider(Build(header, cell, types - 1, limit), false);
+      if (ReadTypes(types, limit, 0, columns, header)) build(header, types - 1, false);
     }
     // A wide table's header length takes two bytes, the first of them lost: the serial
     // types of every column must give a length whose low seven bits are the second byte.
@@ -372,7 +424,7 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
       if (ReadTypes(types, limit, 0, columns, header)) {
         const auto length = static_cast<std::uint64_t>(header.typesEnd - (types - 2));
         if (length >= 0x80 && length < 0x4000 && (length & 0x7f) == *known) {
-          consider(Build(header, cell, types - 2, limit), false);
+          build(header, types - 2, false);
         }
       }
     }
@@ -387,12 +439,12 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
         continue;
       }
       Header header;
-      if (ReadTypesUntil(types, record + h.value, 0, header)) consider(Build(header, cell, record, limit), true);
+      if (ReadTypesUntil(types, record + h.value, 0, header)) build(header, record, true);
     }
   }
   if (best) {
     best->damaged = true;
-    if (cellEnd) best->boundEnd = static_cast<std::size_t>(cellEnd - file_.bytes.data());
+    if (cellEnd) best->boundEnd = static_cast<std::size_t>(cellEnd - file_->bytes.data());
   }
   if (best && report) *report = bestReport;
   return best;
@@ -401,11 +453,11 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
 std::optional<CarvedRecord> RecordCarver::ReadAgain(const std::uint8_t* cell, const std::uint8_t* end,
                                                     std::size_t pageOffset, std::uint16_t damagedReading,
                                                     std::size_t boundEnd, std::size_t cutAt) const {
-  const std::uint8_t* cellEnd = boundEnd == 0 ? nullptr : file_.bytes.data() + boundEnd;
+  const std::uint8_t* cellEnd = boundEnd == 0 ? nullptr : file_->bytes.data() + boundEnd;
   auto record = damagedReading != 0 ? DamagedCell(cell, end, pageOffset, nullptr, cellEnd, damagedReading)
                                     : IntactCell(cell, end);
   if (record && cutAt != 0) {
-    if (!CutOverwrittenTail(*record, cutAt, file_.bytes, file_.header.encoding, shape_.rowidAliasColumn)) {
+    if (!CutOverwrittenTail(*record, cutAt, file_->bytes, file_->header.encoding, shape_.rowidAliasColumn)) {
       return std::nullopt;
     }
     record->cutAt = cutAt;
@@ -464,6 +516,7 @@ void AddMergedBlockCells(const RecordCarver& carver, const PagedFile& file, cons
                          const std::uint8_t* end, std::size_t pageStart, const std::vector<Candidate>& candidates,
                          const std::vector<std::size_t>& headers,
                          const std::function<void(std::optional<CarvedRecord>, int)>& add) {
+  if (headers.empty()) return;  // most regions: nothing to try
   std::vector<std::size_t> starts;
   starts.reserve(candidates.size() + 1);
   for (const Candidate& c : candidates) starts.push_back(c.begin);
@@ -532,60 +585,103 @@ std::vector<std::size_t> ChooseNonOverlapping(std::vector<Candidate>& candidates
 
 std::vector<CarvedRecord> RecordCarver::Carve(
     const FreeRegion& region, const std::function<bool(const CarvedRecord&)>& admit) const {
-  std::vector<CarvedRecord> records;
-  if (region.fileOffset > file_.bytes.size() || region.length > file_.bytes.size() - region.fileOffset) {
+  auto records = CarveAll(std::span<const RecordCarver>(this, 1), region,
+                          [&admit](std::size_t, const CarvedRecord& record) { return !admit || admit(record); });
+  return std::move(records[0]);
+}
+
+std::vector<std::vector<CarvedRecord>> RecordCarver::CarveAll(
+    std::span<const RecordCarver> carvers, const FreeRegion& region,
+    const std::function<bool(std::size_t, const CarvedRecord&)>& admit) {
+  std::vector<std::vector<CarvedRecord>> records(carvers.size());
+  if (carvers.empty()) return records;
+  const PagedFile& file = *carvers[0].file_;
+  if (region.fileOffset > file.bytes.size() || region.length > file.bytes.size() - region.fileOffset) {
     return records;
   }
-  const std::uint8_t* begin = file_.bytes.data() + region.fileOffset;
+  const std::uint8_t* begin = file.bytes.data() + region.fileOffset;
   const std::uint8_t* end = begin + region.length;
-  const std::size_t pageStart = file_.PageOffset(region.page);
-  std::vector<Candidate> candidates;
-  const auto add = [&](std::optional<CarvedRecord> record, int weight) {
+  const std::size_t pageStart = file.PageOffset(region.page);
+  const std::uint32_t usable = file.header.usableSize;
+  // Each shape's own search; the offsets are scanned once for all, with a prefilter that
+  // admits what any shape's admits (the freeblock-header test is the same for all).
+  struct Search {
+    OffsetPrefilter prefilter;
+    std::size_t maxHeader;
+    std::vector<Candidate> candidates;
+  };
+  std::vector<Search> searches;
+  searches.reserve(carvers.size());
+  std::size_t minColumns = SIZE_MAX;
+  std::size_t maxHeader = 0;
+  bool indexCell = false;
+  for (const RecordCarver& carver : carvers) {
+    const std::size_t own = 2 + 9 * carver.shape_.columns.size();
+    searches.push_back({OffsetPrefilter(carver.minColumns_, own, carver.shape_.indexCell, usable), own, {}});
+    minColumns = std::min(minColumns, carver.minColumns_);
+    maxHeader = std::max(maxHeader, own);
+    indexCell = indexCell || carver.shape_.indexCell;
+  }
+  const OffsetPrefilter any(minColumns, maxHeader, indexCell, usable);
+  const auto add = [&](std::size_t index, std::optional<CarvedRecord> record, int weight) {
     if (!record) return;
     record->page = region.page;
     record->region = region.kind;
-    if (admit && !admit(*record)) return;
+    if (!admit(index, *record)) return;
     const std::size_t at = record->fileOffset;
     const std::size_t length = record->length;
-    candidates.push_back({std::move(*record), weight, at, at + length});
+    searches[index].candidates.push_back({std::move(*record), weight, at, at + length});
   };
-  const std::size_t maxHeader = 2 + 9 * shape_.columns.size();
-  const OffsetPrefilter prefilter(minColumns_, maxHeader, shape_.indexCell, file_.header.usableSize);
   std::vector<std::size_t> headers;  // offsets that look like a freeblock header, increasing
   for (const std::uint8_t* p = begin; end - p >= 3; ++p) {
-    if (end - p >= static_cast<std::ptrdiff_t>(OffsetPrefilter::kWideReach) && prefilter.RefusesSixteen(p)) {
+    if (end - p >= static_cast<std::ptrdiff_t>(OffsetPrefilter::kWideReach) && any.RefusesSixteen(p)) {
       p += 15;
       continue;
     }
-    if (!prefilter.MayStart(p, end)) continue;
-    // Most offsets fail these cheap tests; the full checks run only where they pass.
-    if (MayStartIntactCell(p, end, minColumns_, maxHeader, shape_.indexCell)) add(IntactCell(p, end), kIntactWeight);
-    if (end - p > 4 && LooksLikeFreeblockHeader(p, static_cast<std::size_t>(p - file_.bytes.data()) - pageStart,
-                                                 file_.header.usableSize)) {
-      headers.push_back(static_cast<std::size_t>(p - file_.bytes.data()));
+    if (!any.MayStart(p, end)) continue;
+    const std::size_t at = static_cast<std::size_t>(p - file.bytes.data());
+    // Every shape's prefilter admits a freeblock header: the list is the same for all.
+    const bool header = end - p > 4 && LooksLikeFreeblockHeader(p, at - pageStart, usable);
+    if (header) headers.push_back(at);
+    for (std::size_t index = 0; index < carvers.size(); ++index) {
+      const RecordCarver& carver = carvers[index];
+      const Search& search = searches[index];
+      if (carvers.size() > 1 && !search.prefilter.MayStart(p, end)) continue;
+      // Most offsets fail these cheap tests; the full checks run only where they pass.
+      if (MayStartIntactCell(p, end, carver.minColumns_, search.maxHeader, carver.shape_.indexCell)) {
+        add(index, carver.IntactCell(p, end), kIntactWeight);
+      }
+      if (!header) continue;
       DamageReport report;
-      auto damaged = DamagedCell(p, end, static_cast<std::size_t>(p - file_.bytes.data()) - pageStart, &report);
+      auto damaged = carver.DamagedCell(p, end, at - pageStart, &report);
       if (damaged) {
         const int weight = DamagedWeight(*damaged, report);
-        add(std::move(damaged), weight);
+        add(index, std::move(damaged), weight);
       }
     }
   }
-  AddMergedBlockCells(*this, file_, begin, end, pageStart, candidates, headers, add);
-  AddAdjacency(candidates, region.fileOffset, region.fileOffset + region.length);
-  const std::vector<std::size_t> chosen = ChooseNonOverlapping(candidates);
-  std::vector<CellSpan> spans;
-  spans.reserve(candidates.size());
-  for (const Candidate& c : candidates) spans.push_back({c.begin, c.end});
-  spans = SortedSpans(std::move(spans));
-  for (const std::size_t index : chosen) {
-    CarvedRecord& record = candidates[index].record;
-    const auto later = LaterCellInside({candidates[index].begin, candidates[index].end}, spans);
-    if (later) {
-      if (!CutOverwrittenTail(record, *later, file_.bytes, file_.header.encoding, shape_.rowidAliasColumn)) continue;
-      record.cutAt = *later;
+  for (std::size_t index = 0; index < carvers.size(); ++index) {
+    const RecordCarver& carver = carvers[index];
+    std::vector<Candidate>& candidates = searches[index].candidates;
+    AddMergedBlockCells(carver, file, begin, end, pageStart, candidates, headers,
+                        [&](std::optional<CarvedRecord> record, int weight) { add(index, std::move(record), weight); });
+    AddAdjacency(candidates, region.fileOffset, region.fileOffset + region.length);
+    const std::vector<std::size_t> chosen = ChooseNonOverlapping(candidates);
+    std::vector<CellSpan> spans;
+    spans.reserve(candidates.size());
+    for (const Candidate& c : candidates) spans.push_back({c.begin, c.end});
+    spans = SortedSpans(std::move(spans));
+    for (const std::size_t chosenIndex : chosen) {
+      CarvedRecord& record = candidates[chosenIndex].record;
+      const auto later = LaterCellInside({candidates[chosenIndex].begin, candidates[chosenIndex].end}, spans);
+      if (later) {
+        if (!CutOverwrittenTail(record, *later, file.bytes, file.header.encoding, carver.shape_.rowidAliasColumn)) {
+          continue;
+        }
+        record.cutAt = *later;
+      }
+      records[index].push_back(std::move(record));
     }
-    records.push_back(std::move(record));
   }
   return records;
 }

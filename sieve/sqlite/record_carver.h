@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "sieve/sqlite/free_space.h"
@@ -20,6 +21,9 @@ class RecordCarver {
   };
 
   RecordCarver(const PagedFile& file, const RecordShape& shape);
+  // Carves `file` from now on, the shape and the scratch memory staying: one carver serves
+  // region after region, of the current file and of older page versions alike.
+  void Rebind(const PagedFile& file);
 
   // Whether a freed cell of the shape may start at `cell`: a freeblock header followed by
   // serial types the shape accepts. Its body may since have been overwritten; where it
@@ -32,6 +36,13 @@ class RecordCarver {
   // damaged ones, cells that adjoin each other above strays).
   std::vector<CarvedRecord> Carve(const FreeRegion& region,
                                   const std::function<bool(const CarvedRecord&)>& admit) const;
+
+  // Carve for several shapes of the same file at once: element i of the result is what
+  // carvers[i].Carve would give, `admit` being asked with i. The region's offsets are
+  // scanned once, not once per shape; most are refused by every shape alike.
+  static std::vector<std::vector<CarvedRecord>> CarveAll(std::span<const RecordCarver> carvers,
+                                                         const FreeRegion& region,
+                                                         const std::function<bool(std::size_t, const CarvedRecord&)>& admit);
 
   // A whole table-leaf cell (payload length, rowid, record) starting at `cell`.
   std::optional<CarvedRecord> IntactCell(const std::uint8_t* cell, const std::uint8_t* end) const;
@@ -69,6 +80,12 @@ class RecordCarver {
   bool ReadTypesUntil(const std::uint8_t* p, const std::uint8_t* headerEnd, std::size_t firstColumn,
                       Header& header) const;
   bool DecodeBody(const Header& header, const std::uint8_t* localEnd, bool overflow) const;
+  // The length of the cell the serial types make, 0 if they cannot fit before `limit`.
+  std::uint64_t CellLength(const Header& header, const std::uint8_t* cellStart, const std::uint8_t* recordStart,
+                           const std::uint8_t* limit) const;
+  // Build into `record`, whose lists keep their memory; false where Build gives nothing.
+  bool BuildInto(const Header& header, const std::uint8_t* cellStart, const std::uint8_t* recordStart,
+                 const std::uint8_t* limit, CarvedRecord& record) const;
   std::optional<CarvedRecord> Build(const Header& header, const std::uint8_t* cellStart,
                                     const std::uint8_t* recordStart, const std::uint8_t* limit) const;
   // Readings of a freed cell whose lost serial types (those in the cell's bytes [typesAt, 4))
@@ -80,12 +97,13 @@ class RecordCarver {
                    const std::uint8_t* cell, const std::uint8_t* cellEnd, std::size_t typesAt,
                    const std::function<void(std::optional<CarvedRecord>)>& consider) const;
 
-  const PagedFile& file_;
+  const PagedFile* file_ = nullptr;
   const RecordShape& shape_;
   std::size_t minColumns_;
-  std::uint64_t maxPayload_;  // no payload is longer than the file the page came from
+  std::uint64_t maxPayload_ = 0;  // no payload is longer than the file the page came from
   mutable std::vector<std::uint64_t> types_;  // serial types of the candidate being checked
   mutable std::vector<Value> values_;         // its values, copied out only when it reads whole
+  mutable CarvedRecord trial_;                // a damaged cell's reading being tried
 };
 
 }  // namespace sieve::sqlite

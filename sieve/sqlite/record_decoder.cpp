@@ -20,22 +20,6 @@ Varint ReadLongVarint(const std::uint8_t* p, const std::uint8_t* end) {
   return {};
 }
 
-std::int64_t SerialTypeSize(std::uint64_t serialType) {
-  static constexpr std::int64_t kFixed[12] = {0, 1, 2, 3, 4, 6, 8, 8, 0, 0, -1, -1};
-  if (serialType < 12) return kFixed[serialType];
-  // Types near 2^64 would give sizes that do not fit; no real value is that long.
-  if (serialType > (std::uint64_t{1} << 62)) return -1;
-  return static_cast<std::int64_t>((serialType - 12) / 2);
-}
-
-std::optional<ValueKind> SerialTypeKind(std::uint64_t serialType) {
-  if (serialType == 0) return ValueKind::kNull;
-  if (serialType == 7) return ValueKind::kReal;
-  if (serialType <= 9) return ValueKind::kInteger;
-  if (serialType < 12) return std::nullopt;
-  return (serialType & 1) ? ValueKind::kText : ValueKind::kBlob;
-}
-
 std::optional<std::int64_t> SerialInteger(std::uint64_t serialType, const std::uint8_t*& p,
                                           const std::uint8_t* end) {
   if (serialType == 0 || serialType == 8) return 0;

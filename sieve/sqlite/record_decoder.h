@@ -27,12 +27,25 @@ inline Varint ReadVarint(const std::uint8_t* p, const std::uint8_t* end) {
 }
 
 // Bytes a value of this serial type occupies, or -1 for the reserved types 10 and 11.
-std::int64_t SerialTypeSize(std::uint64_t serialType);
+// Inline, as the two below: carving asks them for every serial type it tries.
+inline std::int64_t SerialTypeSize(std::uint64_t serialType) {
+  static constexpr std::int64_t kFixed[12] = {0, 1, 2, 3, 4, 6, 8, 8, 0, 0, -1, -1};
+  if (serialType < 12) return kFixed[serialType];
+  // Types near 2^64 would give sizes that do not fit; no real value is that long.
+  if (serialType > (std::uint64_t{1} << 62)) return -1;
+  return static_cast<std::int64_t>((serialType - 12) / 2);
+}
 
 enum class ValueKind : std::uint8_t { kNull, kInteger, kReal, kText, kBlob };
 
 // nullopt for the reserved types 10 and 11.
-std::optional<ValueKind> SerialTypeKind(std::uint64_t serialType);
+inline std::optional<ValueKind> SerialTypeKind(std::uint64_t serialType) {
+  if (serialType == 0) return ValueKind::kNull;
+  if (serialType == 7) return ValueKind::kReal;
+  if (serialType <= 9) return ValueKind::kInteger;
+  if (serialType < 12) return std::nullopt;
+  return (serialType & 1) ? ValueKind::kText : ValueKind::kBlob;
+}
 
 // Integer of serial type 0..9 (0, 8 and 9 occupy no bytes). Advances p past the field.
 // nullopt when the type is not an integer type or the field runs past end.

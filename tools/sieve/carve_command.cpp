@@ -175,7 +175,9 @@ int CarveFiles(const DatabaseFiles& files, const Options& options, PrivateFolder
   const bool json = options.Has("--json");
   CarveCounts counts;
   std::map<std::string, TableRows> tables;
-  JsonWriter line;
+  // Lines gather in one writer and go out a megabyte at a time, not in two writes each.
+  constexpr std::size_t kOutputChunk = 1 << 20;
+  JsonWriter lines;
   bool interrupted = false;
   // Rows of one table and source mostly come together: the count last found is kept, not
   // looked up again by name for each of millions of rows.
@@ -193,10 +195,12 @@ int CarveFiles(const DatabaseFiles& files, const Options& options, PrivateFolder
     }
     ++*count;
     if (json) {
-      line.Clear();
-      WriteCarvedRow(line, row);
-      WriteOut(line.Text());
-      WriteOut("\n");
+      WriteCarvedRow(lines, row);
+      lines.NewLine();
+      if (lines.Text().size() >= kOutputChunk) {
+        WriteOut(lines.Text());
+        lines.Clear();
+      }
       return;
     }
     TableRows& table = tables[row.table];
@@ -232,6 +236,7 @@ int CarveFiles(const DatabaseFiles& files, const Options& options, PrivateFolder
   for (const std::string& dropped : result.droppedTables) Detail("shape of dropped table " + Printable(dropped));
 
   if (json) {
+    WriteOut(lines.Text());
     JsonWriter summary;
     WriteCarveSummary(summary, counts, result, seconds);
     WriteOut(summary.Text() + "\n");

@@ -2,6 +2,8 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <cstdio>
 #include <ctime>
 
@@ -12,12 +14,28 @@
 namespace sieve::cli {
 namespace {
 
+// Whether none of eight bytes needs more than copying: no control character, DEL, quote,
+// backslash or byte of a multi-byte sequence. Tested a word at a time, as record texts are
+// long runs of such bytes.
+bool EightPlain(const char* p) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+  constexpr std::uint64_t kHigh = 0x8080808080808080ull;
+  std::uint64_t w;
+  std::memcpy(&w, p, 8);
+  const auto hasZero = [](std::uint64_t v) { return (v - kOnes) & ~v & kHigh; };
+  // Below 0x20: exact as no byte has its high bit set once the first test passed.
+  const std::uint64_t below = (w - 0x20 * kOnes) & ~w & kHigh;
+  return ((w & kHigh) | below | hasZero(w ^ (0x7F * kOnes)) | hasZero(w ^ (0x22 * kOnes)) |
+          hasZero(w ^ (0x5C * kOnes))) == 0;
+}
+
 void AppendQuoted(std::string& out, std::string_view text) {
   static const char kHex[] = "0123456789abcdef";
   out += '"';
   for (std::size_t i = 0; i < text.size();) {
     // Runs of printable ASCII without quotes or backslashes go in one append.
     std::size_t plain = i;
+    while (plain + 8 <= text.size() && EightPlain(text.data() + plain)) plain += 8;
     while (plain < text.size()) {
       const unsigned char p = static_cast<unsigned char>(text[plain]);
       if (p < 0x20 || p >= 0x7F || p == '"' || p == '\\') break;
@@ -162,13 +180,15 @@ JsonWriter& JsonWriter::String(std::string_view text) {
 
 JsonWriter& JsonWriter::Int(std::int64_t value) {
   BeforeValue();
-  out_ += std::to_string(value);
+  char buffer[24];
+  out_.append(buffer, std::to_chars(buffer, buffer + sizeof buffer, value).ptr);
   return *this;
 }
 
 JsonWriter& JsonWriter::Uint(std::uint64_t value) {
   BeforeValue();
-  out_ += std::to_string(value);
+  char buffer[24];
+  out_.append(buffer, std::to_chars(buffer, buffer + sizeof buffer, value).ptr);
   return *this;
 }
 
@@ -192,6 +212,10 @@ JsonWriter& JsonWriter::Null() {
   BeforeValue();
   out_ += "null";
   return *this;
+}
+
+void JsonWriter::NewLine() {
+  if (hasMembers_.empty()) out_ += '\n';
 }
 
 void JsonWriter::Clear() {

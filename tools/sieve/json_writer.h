@@ -44,6 +44,8 @@ class JsonWriter {
   // The library's 0/1 flags.
   JsonWriter& FlagField(std::string_view name, std::int32_t flag) { return Key(name).Bool(flag != 0); }
 
+  // Ends a line between whole documents (JSON Lines); nothing inside an open one.
+  void NewLine();
   const std::string& Text() const { return out_; }
   // Empties the text for the next document.
   void Clear();

@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 
+#include "sieve/sqlite/main_file_history.h"
 #include "sieve/sqlite/overwritten_tail.h"
 #include "sieve/sqlite/record_carver.h"
 #include "sieve/sqlite/sqlite_delete.h"
@@ -254,6 +255,26 @@ TEST(Carving, OverflowingRowsAndTwoShapes) {
       EXPECT_GE(GenuinePerson(row), 0) << row.texts[1];
     }
   }
+  // Both shapes carved in one scan of each region give what each carved alone gives.
+  const FileHistory history = MainFileHistory(std::vector<std::uint8_t>(carver.Bytes().begin(), carver.Bytes().end()));
+  const RecordShape shapes[] = {*carver.ShapeForTable("people"), *carver.ShapeForTable("messages")};
+  const std::vector<RecordCarver> both = {RecordCarver(history.current, shapes[0]), RecordCarver(history.current, shapes[1])};
+  std::size_t compared = 0;
+  carver.ForEachFreeRegion([&](const FreeRegion& region) {
+    const auto together = RecordCarver::CarveAll(both, region, [](std::size_t, const CarvedRecord&) { return true; });
+    for (std::size_t s = 0; s < both.size(); ++s) {
+      const std::vector<CarvedRecord> alone = both[s].Carve(region, {});
+      ASSERT_EQ(together[s].size(), alone.size()) << "shape " << s << " at " << region.fileOffset;
+      for (std::size_t i = 0; i < alone.size(); ++i) {
+        EXPECT_EQ(together[s][i].fileOffset, alone[i].fileOffset);
+        EXPECT_EQ(together[s][i].length, alone[i].length);
+        EXPECT_EQ(together[s][i].serialTypes, alone[i].serialTypes);
+        EXPECT_EQ(together[s][i].cutAt, alone[i].cutAt);
+      }
+      compared += alone.size();
+    }
+  });
+  EXPECT_GT(compared, 100u);
 }
 
 TEST(Carving, HeaderPageCountOfOldWriters) {
