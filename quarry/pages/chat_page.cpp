@@ -24,8 +24,23 @@ QString TextWith(const char* key, const QString& value) {
   return text.arg(value);
 }
 
-QLabel* PlainLabel(const QString& text, QWidget* parent) {
-  auto* label = new QLabel(parent);
+// A bubble as wide as its longest line, up to its maximum width: QLabel's own guess
+// folds a short message into a narrow column of two or three lines.
+class BubbleLabel : public QLabel {
+ public:
+  using QLabel::QLabel;
+  QSize sizeHint() const override {
+    const int frame = width() - contentsRect().width() + 2 * margin();
+    const int text = fontMetrics().boundingRect(QRect(0, 0, QWIDGETSIZE_MAX / 2, QWIDGETSIZE_MAX / 2),
+                                                Qt::TextExpandTabs, this->text()).width();
+    // A character to spare: the label lays its text out a few pixels wider than measured here.
+    const int wide = std::clamp(text + frame + fontMetrics().averageCharWidth(), minimumSizeHint().width(), maximumWidth());
+    return {wide, heightForWidth(wide)};
+  }
+};
+
+QLabel* PlainLabel(const QString& text, QWidget* parent, bool bubble = false) {
+  auto* label = bubble ? new BubbleLabel(parent) : new QLabel(parent);
   label->setTextFormat(Qt::PlainText);  // message text is never markup
   label->setWordWrap(true);
   label->setText(text);
@@ -113,7 +128,7 @@ void CChatPage::AddEntry(const views::ChatEntry& entry) {
   row->setObjectName(QStringLiteral("chatBubbleRow"));
   auto* rowLayout = new QHBoxLayout(row);
   rowLayout->setContentsMargins(0, 0, 0, 0);
-  QLabel* bubble = PlainLabel(Breakable(text), row);
+  QLabel* bubble = PlainLabel(Breakable(text), row, true);
   bubble->setObjectName(entry.Outgoing ? QStringLiteral("chatBubbleOut") : QStringLiteral("chatBubbleIn"));
   bubble->setProperty("bubble", true);
   bubble->setProperty("deleted", entry.Deleted);
