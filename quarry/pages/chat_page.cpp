@@ -33,8 +33,12 @@ class BubbleLabel : public QLabel {
     const int frame = width() - contentsRect().width() + 2 * margin();
     const int text = fontMetrics().boundingRect(QRect(0, 0, QWIDGETSIZE_MAX / 2, QWIDGETSIZE_MAX / 2),
                                                 Qt::TextExpandTabs, this->text()).width();
-    // A character to spare: the label lays its text out a few pixels wider than measured here.
-    const int wide = std::clamp(text + frame + fontMetrics().averageCharWidth(), minimumSizeHint().width(), maximumWidth());
+    const int step = std::max(1, fontMetrics().averageCharWidth());
+    int wide = std::clamp(text + frame + step, minimumSizeHint().width(), maximumWidth());
+    // The label lays its text out by its own measure (fallback fonts differ from the one
+    // above): widen until it needs no more lines than at the full width.
+    const int fewest = heightForWidth(maximumWidth());
+    while (wide < maximumWidth() && heightForWidth(wide) > fewest) wide = std::min(maximumWidth(), wide + step);
     return {wide, heightForWidth(wide)};
   }
 };
