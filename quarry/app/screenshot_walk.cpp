@@ -1,6 +1,7 @@
 #include "quarry/app/screenshot_walk.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -16,9 +17,11 @@
 #include <memory>
 #include <vector>
 
+#include "quarry/app/rb_dictionary.h"
 #include "quarry/app/salvage_dlg.h"
 #include "quarry/app/salvage_settings.h"
 #include "quarry/controls/image_button.h"
+#include "quarry/pages/category_page.h"
 #include "quarry/pages/dfu_dlg.h"
 #include "quarry/pages/dfu_pro_dlg.h"
 #include "quarry/pages/file_itunes_dlg.h"
@@ -206,6 +209,73 @@ void AddDeviceSteps(Walk& walk) {
   walk.steps.push_back({QString(), [window] { window->deviceFlow()->Stop(); }, on(page::kDeviceConnected)});
 }
 
+// The results page's view of category page `id`, or null.
+CCategoryPage* ResultsView(CFunctionDlgContainer* pages, int id) {
+  QWidget* page = pages->Page(page::kResults);
+  auto* container = page != nullptr ? page->findChild<CFunctionDlgContainer*>(QStringLiteral("resultsViews")) : nullptr;
+  return container != nullptr ? qobject_cast<CCategoryPage*>(container->Page(id)) : nullptr;
+}
+
+QTableView* ViewTable(CFunctionDlgContainer* pages, int id) {
+  CCategoryPage* view = ResultsView(pages, id);
+  return view != nullptr ? view->findChild<QTableView*>(QStringLiteral("categoryTable")) : nullptr;
+}
+
+QCheckBox* DeletedOnlyBox(CFunctionDlgContainer* pages) {
+  QWidget* page = pages->Page(page::kResults);
+  return page != nullptr ? page->findChild<QCheckBox*>(QStringLiteral("resultsDeletedOnly")) : nullptr;
+}
+
+// Whether view `id` holds an item recovered from a deleted record: its rows under the filter.
+bool HasDeletedItems(CFunctionDlgContainer* pages, int id) {
+  CCategoryPage* view = ResultsView(pages, id);
+  if (view == nullptr || view->Model() == nullptr) return false;
+  views::CategoryModel* model = view->Model();
+  const bool was = model->DeletedOnly();
+  model->ShowDeletedOnly(true);
+  const bool any = model->rowCount() > 0;
+  model->ShowDeletedOnly(was);
+  return any;
+}
+
+// The first row of `table` in "Recently Deleted" (its look differs from another recovered
+// item's), or the first row.
+int RecentlyDeletedRow(const QTableView* table) {
+  const QString mark = Translate(QStringLiteral("IDS_MEDIA_RECENTLY_DELETED"));
+  const QAbstractItemModel* model = table->model();
+  for (int row = 0; row < model->rowCount(); ++row) {
+    for (int column = 0; column < model->columnCount(); ++column) {
+      if (model->index(row, column).data().toString() == mark) return row;
+    }
+  }
+  return 0;
+}
+
+// Opens view `id` of the results page as a user does: a click on its entry's caption,
+// then on its first item.
+void OpenView(CFunctionDlgContainer* pages, int id) {
+  QWidget* page = pages->Page(page::kResults);
+  if (page == nullptr) return;
+  for (CMenuItemEx* entry : page->findChildren<CMenuItemEx*>()) {
+    if (entry->id() != id) continue;
+    const QPointF at(entry->width() - 8, entry->height() / 2.0);
+    QMouseEvent press(QEvent::MouseButtonPress, at, entry->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, at, entry->mapToGlobal(at), Qt::LeftButton, Qt::NoButton,
+                        Qt::NoModifier);
+    QApplication::sendEvent(entry, &press);
+    QApplication::sendEvent(entry, &release);
+  }
+  auto* container = page->findChild<CFunctionDlgContainer*>(QStringLiteral("resultsViews"));
+  // An entry without items cannot be clicked; its view is still worth a look.
+  auto* results = qobject_cast<CRecoveryMainDlg*>(page);
+  if (container != nullptr && container->currentPageId() != id && results != nullptr) {
+    results->Categories()->Select(id);
+    results->ShowCategory(id, false);
+  }
+  if (QTableView* table = ViewTable(pages, id)) table->selectRow(0);
+}
+
 }  // namespace
 
 void StartScreenshotWalk(CSalvageDlg* window, const QString& folder) {
@@ -247,36 +317,23 @@ void StartScreenshotWalk(CSalvageDlg* window, const QString& folder) {
   walk->steps.push_back({QStringLiteral("03-scan-results"), [window] { OpenBackupWhere(window, Readable); },
                          [walk, pages] { return pages->currentPageId() == page::kResults && walk->scanEnded; }});
   // Every category's view in list order, as the user opens them: a click on the entry's
-  // caption, then on the first item.
+  // caption, then on the first item; then, where the view holds recovered items, the first
+  // of them with the deleted-only filter on (a trashed picture's detail, a deleted bubble).
   views::ForEachCategory([&](const views::CategoryRow& row) {
-    const char* kind = row.type >= 0 ? sieve::InfoTypeName(row.type) : "voicemail";
+    const QString kind = QLatin1String(row.type >= 0 ? sieve::InfoTypeName(row.type) : "voicemail");
     const int id = row.pageId;
-    walk->steps.push_back({QStringLiteral("04-view-%1").arg(QLatin1String(kind)),
+    walk->steps.push_back({QStringLiteral("04-view-%1").arg(kind), [pages, id] { OpenView(pages, id); }, nullptr});
+    walk->steps.push_back({QStringLiteral("04-view-%1-deleted").arg(kind),
                            [pages, id] {
-                             QWidget* page = pages->Page(page::kResults);
-                             if (page == nullptr) return;
-                             for (CMenuItemEx* entry : page->findChildren<CMenuItemEx*>()) {
-                               if (entry->id() != id) continue;
-                               const QPointF at(entry->width() - 8, entry->height() / 2.0);
-                               QMouseEvent press(QEvent::MouseButtonPress, at, entry->mapToGlobal(at), Qt::LeftButton,
-                                                 Qt::LeftButton, Qt::NoModifier);
-                               QMouseEvent release(QEvent::MouseButtonRelease, at, entry->mapToGlobal(at),
-                                                   Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
-                               QApplication::sendEvent(entry, &press);
-                               QApplication::sendEvent(entry, &release);
-                             }
-                             auto* container = page->findChild<CFunctionDlgContainer*>(QStringLiteral("resultsViews"));
-                             // An entry without items cannot be clicked; its view is still worth a look.
-                             auto* results = qobject_cast<CRecoveryMainDlg*>(page);
-                             if (container != nullptr && container->currentPageId() != id && results != nullptr) {
-                               results->Categories()->Select(id);
-                               results->ShowCategory(id, false);
-                             }
-                             CFunctionDlg* view = container != nullptr ? container->Page(id) : nullptr;
-                             auto* table = view != nullptr ? view->findChild<QTableView*>(QStringLiteral("categoryTable")) : nullptr;
-                             if (table != nullptr) table->selectRow(0);
+                             if (QCheckBox* only = DeletedOnlyBox(pages)) only->setChecked(true);
+                             if (QTableView* table = ViewTable(pages, id)) table->selectRow(RecentlyDeletedRow(table));
                            },
-                           nullptr});
+                           nullptr, [pages, id] { return HasDeletedItems(pages, id); }});
+    walk->steps.push_back({QString(),
+                           [pages] {
+                             if (QCheckBox* only = DeletedOnlyBox(pages)) only->setChecked(false);
+                           },
+                           nullptr, [pages] { return DeletedOnlyBox(pages) != nullptr && DeletedOnlyBox(pages)->isChecked(); }});
   });
   // Back to contacts, so the recovery below starts where a user would.
   walk->steps.push_back({QString(),

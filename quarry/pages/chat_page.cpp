@@ -1,5 +1,6 @@
 #include "quarry/pages/chat_page.h"
 
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QScrollArea>
@@ -23,8 +24,27 @@ QString TextWith(const char* key, const QString& value) {
   return text.arg(value);
 }
 
-QLabel* PlainLabel(const QString& text, QWidget* parent) {
-  auto* label = new QLabel(parent);
+// A bubble as wide as its longest line, up to its maximum width: QLabel's own guess
+// folds a short message into a narrow column of two or three lines.
+class BubbleLabel : public QLabel {
+ public:
+  using QLabel::QLabel;
+  QSize sizeHint() const override {
+    const int frame = width() - contentsRect().width() + 2 * margin();
+    const int text = fontMetrics().boundingRect(QRect(0, 0, QWIDGETSIZE_MAX / 2, QWIDGETSIZE_MAX / 2),
+                                                Qt::TextExpandTabs, this->text()).width();
+    const int step = std::max(1, fontMetrics().averageCharWidth());
+    int wide = std::clamp(text + frame + step, minimumSizeHint().width(), maximumWidth());
+    // The label lays its text out by its own measure (fallback fonts differ from the one
+    // above): widen until it needs no more lines than at the full width.
+    const int fewest = heightForWidth(maximumWidth());
+    while (wide < maximumWidth() && heightForWidth(wide) > fewest) wide = std::min(maximumWidth(), wide + step);
+    return {wide, heightForWidth(wide)};
+  }
+};
+
+QLabel* PlainLabel(const QString& text, QWidget* parent, bool bubble = false) {
+  auto* label = bubble ? new BubbleLabel(parent) : new QLabel(parent);
   label->setTextFormat(Qt::PlainText);  // message text is never markup
   label->setWordWrap(true);
   label->setText(text);
@@ -44,13 +64,14 @@ CChatPage::CChatPage(views::CategoryModel* model, ThreadOf thread, const views::
   scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   scroll_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
   DetailHead()->addWidget(scroll_, 1);
+  scroll_->viewport()->installEventFilter(this);
   ShowDetail(-1);
 }
 
 QList<QWidget*> CChatPage::Bubbles() const {
   QList<QWidget*> out;
   if (bubbles_ == nullptr) return out;
-  for (QWidget* w : bubbles_->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+  for (QWidget* w : bubbles_->findChildren<QWidget*>()) {
     if (w->property("bubble").toBool()) out.append(w);
   }
   return out;
@@ -104,19 +125,42 @@ void CChatPage::AddEntry(const views::ChatEntry& entry) {
   }
   QString text = lines.join(QLatin1Char('\n'));
   if (entry.Deleted) text = Text("IDS_MESSAGE_DELETED_MARK") + QLatin1Char('\n') + text;
-  QLabel* bubble = PlainLabel(Breakable(text), bubbles_);
+  // The bubble sits in a row of its own beside a stretch: a row layout asks the label for
+  // its height at the width the label really gets. Placed by alignment in the column, the
+  // column would ask at the full width and cut the lines the narrower bubble needs.
+  auto* row = new QWidget(bubbles_);
+  row->setObjectName(QStringLiteral("chatBubbleRow"));
+  auto* rowLayout = new QHBoxLayout(row);
+  rowLayout->setContentsMargins(0, 0, 0, 0);
+  QLabel* bubble = PlainLabel(Breakable(text), row, true);
   bubble->setObjectName(entry.Outgoing ? QStringLiteral("chatBubbleOut") : QStringLiteral("chatBubbleIn"));
   bubble->setProperty("bubble", true);
   bubble->setProperty("deleted", entry.Deleted);
-  // At most four fifths of the pane, whatever the pane's width and the screen's scale.
-  bubble->setMaximumWidth(std::max(120, scroll_->viewport()->width() * 4 / 5));
+  bubble->setMaximumWidth(BubbleWidthLimit());
   bubble->setTextInteractionFlags(Qt::TextSelectableByMouse);
   const QString colours = entry.Outgoing ? QStringLiteral("background: #00ce48; color: white;")
                                          : QStringLiteral("background: #e9e8ed; color: black;");
   const QString border = entry.Deleted ? QStringLiteral("border: 2px solid #ff0000;") : QString();
   bubble->setStyleSheet(QStringLiteral("QLabel { %1 %2 border-radius: 8px; padding: 6px; }").arg(colours, border));
   if (entry.Deleted) bubble->setToolTip(Text("IDS_MESSAGE_DELETED_MARK"));
-  layout->addWidget(bubble, 0, entry.Outgoing ? Qt::AlignRight : Qt::AlignLeft);
+  if (entry.Outgoing) rowLayout->addStretch(1);
+  rowLayout->addWidget(bubble);
+  if (!entry.Outgoing) rowLayout->addStretch(1);
+  layout->addWidget(row);
+}
+
+int CChatPage::BubbleWidthLimit() const {
+  // At most four fifths of the pane, whatever the pane's width and the screen's scale.
+  return std::max(120, scroll_->viewport()->width() * 4 / 5);
+}
+
+bool CChatPage::eventFilter(QObject* watched, QEvent* event) {
+  // The pane's width changes with the window and the splitter: the bubbles follow it.
+  if (scroll_ != nullptr && watched == scroll_->viewport() && event->type() == QEvent::Resize) {
+    const int limit = BubbleWidthLimit();
+    for (QWidget* bubble : Bubbles()) bubble->setMaximumWidth(limit);
+  }
+  return CCategoryPage::eventFilter(watched, event);
 }
 
 }  // namespace quarry

@@ -27,9 +27,11 @@ class CChatPage : public CCategoryPage {
 
  protected:
   void ShowDetail(qsizetype item) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void AddEntry(const views::ChatEntry& entry);
+  int BubbleWidthLimit() const;
 
   ThreadOf thread_;
   const views::FileSource& files_;

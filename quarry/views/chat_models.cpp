@@ -105,7 +105,11 @@ QString EventLine(const sieve::WaMessage& m, const ViewContext& context) {
       {sieve::kWaEventSubject, "IDS_WHATSAPP_EVENT_SUBJECT"}, {sieve::kWaEventPicture, "IDS_WHATSAPP_EVENT_PICTURE"}};
   const QString who = m.SenderName.empty() ? context.Text("IDS_WHATSAPP_SOMEONE") : FromUtf8(m.SenderName);
   for (const auto& [event, key] : kKeys) {
-    if (event == m.Event) return context.Text(key).arg(who, FromUtf8(m.Text));
+    if (event != m.Event) continue;
+    // Only some events say a second thing (the new subject); giving the others a second
+    // argument makes QString warn on every line.
+    const QString line = context.Text(key);
+    return line.contains(QLatin1String("%2")) ? line.arg(who, FromUtf8(m.Text)) : line.arg(who);
   }
   return m.Text.empty() ? context.Text("IDS_WHATSAPP_EVENT_OTHER") : FromUtf8(m.Text);
 }

@@ -6,24 +6,38 @@ namespace {
 
 struct KnownLabel {
   const char* Stored;
-  const char* Text;
+  const char* Text;   // English, as the vCard's X-ABLabel says it
   const char* Types;  // comma-separated
   bool TypesSayAll;
+  const char* Key;    // the reader's words in the dictionary
 };
 
 // The labels the device writes itself. A custom label is kept as its own text.
 constexpr KnownLabel kKnownLabels[] = {
-    {"_$!<Home>!$_", "home", "HOME", true},
-    {"_$!<Work>!$_", "work", "WORK", true},
-    {"_$!<Mobile>!$_", "mobile", "CELL", true},
-    {"iPhone", "iPhone", "CELL", false},
-    {"_$!<Main>!$_", "main", "", false},
-    {"_$!<HomeFAX>!$_", "home fax", "HOME,FAX", true},
-    {"_$!<WorkFAX>!$_", "work fax", "WORK,FAX", true},
-    {"_$!<OtherFAX>!$_", "other fax", "FAX", true},
-    {"_$!<Pager>!$_", "pager", "PAGER", true},
-    {"_$!<Other>!$_", "other", "", false},
-    {"_$!<HomePage>!$_", "home page", "", false},
+    {"_$!<Home>!$_", "home", "HOME", true, "IDS_CONTACT_LABEL_HOME"},
+    {"_$!<Work>!$_", "work", "WORK", true, "IDS_CONTACT_LABEL_WORK"},
+    {"_$!<Mobile>!$_", "mobile", "CELL", true, "IDS_CONTACT_LABEL_MOBILE"},
+    {"iPhone", "iPhone", "CELL", false, "IDS_CONTACT_LABEL_IPHONE"},
+    {"_$!<Main>!$_", "main", "", false, "IDS_CONTACT_LABEL_MAIN"},
+    {"_$!<HomeFAX>!$_", "home fax", "HOME,FAX", true, "IDS_CONTACT_LABEL_HOMEFAX"},
+    {"_$!<WorkFAX>!$_", "work fax", "WORK,FAX", true, "IDS_CONTACT_LABEL_WORKFAX"},
+    {"_$!<OtherFAX>!$_", "other fax", "FAX", true, "IDS_CONTACT_LABEL_OTHERFAX"},
+    {"_$!<Pager>!$_", "pager", "PAGER", true, "IDS_CONTACT_LABEL_PAGER"},
+    {"_$!<Other>!$_", "other", "", false, "IDS_CONTACT_LABEL_OTHER"},
+    {"_$!<HomePage>!$_", "home page", "", false, "IDS_CONTACT_LABEL_HOMEPAGE"},
+    {"_$!<School>!$_", "school", "", false, "IDS_CONTACT_LABEL_SCHOOL"},
+};
+
+// The words for a value without a label: its kind's.
+struct KindCaption {
+  int Property;
+  const char* Key;
+};
+constexpr KindCaption kKindCaptions[] = {
+    {kPhoneProperty, "IDS_CONTACT_LABEL_PHONE"},
+    {kEmailProperty, "IDS_CONTACT_LABEL_EMAIL"},
+    {kAddressProperty, "IDS_CONTACT_LABEL_ADDRESS"},
+    {kWebPageProperty, "IDS_CONTACT_LABEL_WEBPAGE"},
 };
 
 const KnownLabel* Known(const QString& stored) {
@@ -84,16 +98,20 @@ QString CsvColumnOf(const ContactValueItem& value) {
   }
 }
 
-QString ValueCaption(const ContactValueItem& value) {
+LabelWords::LabelWords(const TextLookup& texts) {
+  const auto take = [&](const char* key) { words_.insert(QLatin1String(key), ViewText(texts, QLatin1String(key))); };
+  for (const KnownLabel& label : kKnownLabels) take(label.Key);
+  for (const KindCaption& kind : kKindCaptions) take(kind.Key);
+}
+
+QString LabelWords::Caption(const ContactValueItem& value) const {
+  if (const KnownLabel* known = Known(value.Label)) return words_.value(QLatin1String(known->Key));
   const QString text = MeaningOfLabel(value.Label).Text;
   if (!text.isEmpty()) return text;
-  switch (value.Property) {
-    case kPhoneProperty: return QStringLiteral("phone");
-    case kEmailProperty: return QStringLiteral("e-mail");
-    case kAddressProperty: return QStringLiteral("address");
-    case kWebPageProperty: return QStringLiteral("web page");
-    default: return QStringLiteral("other");
+  for (const KindCaption& kind : kKindCaptions) {
+    if (kind.Property == value.Property) return words_.value(QLatin1String(kind.Key));
   }
+  return words_.value(QStringLiteral("IDS_CONTACT_LABEL_OTHER"));
 }
 
 }  // namespace quarry::views

@@ -2,10 +2,12 @@
 // label's words, the vCard types that carry it, and the CSV column a value belongs in.
 #pragma once
 
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
 #include "quarry/views/contact_item.h"
+#include "quarry/views/view_texts.h"
 
 namespace quarry::views {
 
@@ -26,7 +28,18 @@ LabelMeaning MeaningOfLabel(const QString& stored);
 // CSV has no column for the kind.
 QString CsvColumnOf(const ContactValueItem& value);
 
-// What the detail pane and the report call a value: its label's words, or its kind's.
-QString ValueCaption(const ContactValueItem& value);
+// The reader's words for the labels the device writes and for the kinds of value, looked
+// up once in the program's language, so that an export carries them to its worker.
+class LabelWords {
+ public:
+  explicit LabelWords(const TextLookup& texts = {});  // none: the English words
+
+  // What the detail pane and the report call a value: a device label's words, a label the
+  // user typed as written, or, without a label, its kind's words.
+  QString Caption(const ContactValueItem& value) const;
+
+ private:
+  QHash<QString, QString> words_;  // dictionary key -> words
+};
 
 }  // namespace quarry::views

@@ -108,6 +108,7 @@ ContactsExportTexts ContactsExportTexts::From(const TextLookup& texts) {
   t.ModifiedLabel = text("IDS_CONTACT_MODIFIED");
   t.UnownedTitle = text("IDS_CONTACT_UNOWNED_VALUES");
   t.TimesIn = text("IDS_REPORT_TIMES_IN");
+  t.Labels = LabelWords(texts);
   if (!t.TimesIn.contains(QLatin1String("%1"))) t.TimesIn = EnglishViewText(QStringLiteral("IDS_REPORT_TIMES_IN"));
   return t;
 }
@@ -224,7 +225,7 @@ QString ContactsExport::HtmlText(const QStringList& pictures) const {
     };
     row(texts_.NicknameLabel, item.Nickname);
     row(texts_.JobTitleLabel, item.JobTitle);
-    for (const ContactValueItem& value : item.Values) row(ValueCaption(value), value.Value);
+    for (const ContactValueItem& value : item.Values) row(texts_.Labels.Caption(value), value.Value);
     row(texts_.BirthdayLabel, item.Birthday);
     row(texts_.NoteLabel, item.Note);
     row(texts_.CreatedLabel, item.Created);
@@ -238,7 +239,7 @@ QString ContactsExport::HtmlText(const QStringList& pictures) const {
     bool first = true;
     for (const std::size_t k : unowned) {
       for (const ContactValueItem& value : items_[k].Values) {
-        html += PhoneRow(ValueCaption(value), value.Value, first);
+        html += PhoneRow(texts_.Labels.Caption(value), value.Value, first);
         first = false;
       }
     }

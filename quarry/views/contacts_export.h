@@ -10,6 +10,7 @@
 
 #include "quarry/views/category_export.h"
 #include "quarry/views/contact_item.h"
+#include "quarry/views/contact_labels.h"
 #include "quarry/views/view_texts.h"
 
 namespace quarry::views {
@@ -26,6 +27,7 @@ struct ContactsExportTexts {
   QString ModifiedLabel;
   QString UnownedTitle;
   QString TimesIn;  // "%1" is the zone
+  LabelWords Labels;
 
   static ContactsExportTexts From(const TextLookup& texts);
 };

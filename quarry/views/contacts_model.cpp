@@ -123,8 +123,9 @@ DetailRows ContactTraits::Detail(const Item& contact, const ViewContext& context
   add("IDS_RECOVERY_CONTACT_HEADER_COMPANY", contact.Company);
   add("IDS_CONTACT_CSV_DEPARTMENT", contact.Department);
   add("IDS_CONTACT_CSV_JOBTITLE", contact.JobTitle);
-  // Every value under its own label, as the address book has it.
-  for (const ContactValueItem& value : contact.Values) rows.append({ValueCaption(value), value.Value});
+  // Every value under its own label, as the address book has it, in the reader's words.
+  const LabelWords labels(context.texts);
+  for (const ContactValueItem& value : contact.Values) rows.append({labels.Caption(value), value.Value});
   add("IDS_CONTACT_BIRTHDAY", contact.Birthday);
   add("IDS_CONTACT_CSV_NOTE", contact.Note);
   add("IDS_CONTACT_CREATED", contact.Created);
