@@ -59,6 +59,16 @@ struct BackupFileEntry {
   bool HasKey = false;
 };
 
+// A database the last scan could read only in part, or not at all.
+struct DatabaseProblem {
+  std::string Name;         // its domain and path in the backup
+  bool Unreadable = false;  // nothing of it could be read (else: only in part)
+  int Code = 0;             // SQLite's result when SQLite told, else 0
+};
+
+// One English line naming the database and what went wrong.
+std::string DatabaseProblemText(const DatabaseProblem& problem);
+
 class CItunesBackupReader {
  public:
   // Size of the text buffers of the classic getters; longer values are cut there.
@@ -94,8 +104,11 @@ class CItunesBackupReader {
   BackupLayout Layout(int index) const;
   // What the user should know before trusting a scan: a backup that was not finished
   // or is not a full one (Status.plist), index rows that could not be read and were
-  // skipped. Empty when there is nothing to say.
+  // skipped, databases the last scan could read only in part or not at all. Empty when
+  // there is nothing to say.
   std::vector<std::string> Warnings(int index) const;
+  // The databases of the last scan that were damaged or could not be read, in scan order.
+  std::vector<DatabaseProblem> DatabaseProblems(int index) const;
 
   // The same values as strings ("" for an invalid index).
   std::string BackupName(int index) const;
@@ -126,8 +139,9 @@ class CItunesBackupReader {
 
   // For every backup of the reader, also those added afterwards.
   void SetCallBack(RecordCallback callback, void* user);
-  // Scans the backup: -1 wrong password; 0 no index, no key bag or invalid index;
-  // 1 stopped; otherwise the notes extractor's result (0 when all went well).
+  // Scans the backup: -1 wrong password; 1 stopped; otherwise 0. A scan that read what it
+  // could names the databases it could not read in DatabaseProblems; one that could read
+  // nothing at all (no index, no key bag, no database) says why in LastError.
   int ReadBackup(int index);
   float GetPrg(int index) const;
   void SetPause(int index, int flag);

@@ -38,6 +38,7 @@ StoredFile IndexWalk::StoredFileOf(const CManifestRecord& entry) const {
 
 DatabaseSource IndexWalk::DatabaseOf(const CManifestRecord& entry) const {
   DatabaseSource source;
+  source.name = entry.Domain + "/" + entry.Path;
   source.main = StoredFileOf(entry);
   const auto companion = [&](const char* suffix, StoredFile& out) {
     const auto found = byPath_.find({entry.Domain, entry.Path + suffix});

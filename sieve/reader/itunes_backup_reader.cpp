@@ -1,5 +1,7 @@
 #include "sieve/itunes_backup_reader.h"
 
+#include <sqlite3.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
@@ -159,7 +161,19 @@ std::vector<std::string> CItunesBackupReader::Warnings(int index) const {
   if (record == nullptr) return {};
   std::vector<std::string> all = record->loadWarnings;
   all.insert(all.end(), record->indexWarnings.begin(), record->indexWarnings.end());
+  for (const DatabaseProblem& problem : record->databaseProblems) all.push_back(DatabaseProblemText(problem));
   return all;
+}
+
+std::vector<DatabaseProblem> CItunesBackupReader::DatabaseProblems(int index) const {
+  const CBackupRecord* record = At(index);
+  return record == nullptr ? std::vector<DatabaseProblem>{} : record->databaseProblems;
+}
+
+std::string DatabaseProblemText(const DatabaseProblem& problem) {
+  std::string text = problem.Name + (problem.Unreadable ? " could not be read" : " could be read only in part");
+  if (problem.Code != 0) text += std::string(": ") + sqlite3_errstr(problem.Code);
+  return text;
 }
 
 int CItunesBackupReader::CheckPassword(int index) {
