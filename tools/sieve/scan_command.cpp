@@ -135,7 +135,6 @@ int RunScan(const Arguments& args) {
   PrintWarnings(reader, index);
   if (!filesTo.empty()) {
     Detail(std::to_string(files.Made()) + " files copied to " + Printable(filesTo));
-    if (files.Failed() > 0) Warn(std::to_string(files.Failed()) + " files could not be copied");
   }
 
   RunOutcome outcome = ScanOutcome(reader, index, result);
@@ -152,6 +151,11 @@ int RunScan(const Arguments& args) {
   std::snprintf(took, sizeof took, "scanned in %.2f s", elapsed);
   Note(took);
   if (outcome.Failed()) throw CommandError(outcome);
+  // Each was named as it failed; a copy asked for and not made is no success.
+  if (files.Failed() > 0) {
+    throw CommandError(kExitFailure, std::to_string(files.Failed()) + " files could not be copied into " +
+                                         Printable(filesTo));
+  }
   return kExitOk;
 }
 
