@@ -57,6 +57,9 @@ struct BackupFileEntry {
   std::string Category;      // category names of the rules it matched, comma-separated, or ""
   bool IsDirectory = false;
   bool HasKey = false;
+  // The index's wrapped key of the file, as stored (empty when none): ExtractEntry unwraps it,
+  // so that a listing can be unpacked as it is read, without a second look-up.
+  std::vector<std::uint8_t> IndexKey;
 };
 
 // A database the last scan could read only in part, or not at all.
@@ -160,6 +163,10 @@ class CItunesBackupReader {
   // backup is encrypted): 1 written, 0 failed, -1 wrong password.
   int ExtractFile(int index, const std::string& domain, const std::string& path,
                   const std::string& outPath);
+
+  // The same for an entry ForEachFile or ReadFileIndex gave, without looking it up in the
+  // index again (so without holding the index): 1 written, 0 failed.
+  int ExtractEntry(int index, const BackupFileEntry& entry, const std::string& outPath);
 
   // What the last ExtractFile noticed about a file it still wrote: a stored file whose
   // length is not whole blocks or whose padding is not valid. "" when nothing.
