@@ -93,7 +93,7 @@ std::string FileCopies::Copy(const std::string& path, const OptionalFileKey& key
   // Ciphertext without its key cannot be copied as the file; device paths are not files here.
   const bool usable = key.has_value() ? stored : (stored && !encrypted_) || Inside(path, privateFolder);
   if (folder_.empty() || !usable || failedSources_.count(path) != 0) return {};
-  const std::string_view name = hint.empty() ? std::string_view(LastPart(path)) : hint;
+  const std::string name = hint.empty() ? LastPart(path) : std::string(hint);
   // Written under a temporary name and linked to its own name only when complete, so that a
   // full disk, an error or a signal never leaves a part of a file that looks like the whole.
   int fd = -1;
