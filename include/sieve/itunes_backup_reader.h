@@ -57,7 +57,20 @@ struct BackupFileEntry {
   std::string Category;      // category names of the rules it matched, comma-separated, or ""
   bool IsDirectory = false;
   bool HasKey = false;
+  // The index's wrapped key of the file, as stored (empty when none): ExtractEntry unwraps it,
+  // so that a listing can be unpacked as it is read, without a second look-up.
+  std::vector<std::uint8_t> IndexKey;
 };
+
+// A database the last scan could read only in part, or not at all.
+struct DatabaseProblem {
+  std::string Name;         // its domain and path in the backup
+  bool Unreadable = false;  // nothing of it could be read (else: only in part)
+  int Code = 0;             // SQLite's result when SQLite told, else 0
+};
+
+// One English line naming the database and what went wrong.
+std::string DatabaseProblemText(const DatabaseProblem& problem);
 
 class CItunesBackupReader {
  public:
@@ -94,8 +107,11 @@ class CItunesBackupReader {
   BackupLayout Layout(int index) const;
   // What the user should know before trusting a scan: a backup that was not finished
   // or is not a full one (Status.plist), index rows that could not be read and were
-  // skipped. Empty when there is nothing to say.
+  // skipped, databases the last scan could read only in part or not at all. Empty when
+  // there is nothing to say.
   std::vector<std::string> Warnings(int index) const;
+  // The databases of the last scan that were damaged or could not be read, in scan order.
+  std::vector<DatabaseProblem> DatabaseProblems(int index) const;
 
   // The same values as strings ("" for an invalid index).
   std::string BackupName(int index) const;
@@ -126,8 +142,9 @@ class CItunesBackupReader {
 
   // For every backup of the reader, also those added afterwards.
   void SetCallBack(RecordCallback callback, void* user);
-  // Scans the backup: -1 wrong password; 0 no index, no key bag or invalid index;
-  // 1 stopped; otherwise the notes extractor's result (0 when all went well).
+  // Scans the backup: -1 wrong password; 1 stopped; otherwise 0. A scan that read what it
+  // could names the databases it could not read in DatabaseProblems; one that could read
+  // nothing at all (no index, no key bag, no database) says why in LastError.
   int ReadBackup(int index);
   float GetPrg(int index) const;
   void SetPause(int index, int flag);
@@ -146,6 +163,10 @@ class CItunesBackupReader {
   // backup is encrypted): 1 written, 0 failed, -1 wrong password.
   int ExtractFile(int index, const std::string& domain, const std::string& path,
                   const std::string& outPath);
+
+  // The same for an entry ForEachFile or ReadFileIndex gave, without looking it up in the
+  // index again (so without holding the index): 1 written, 0 failed.
+  int ExtractEntry(int index, const BackupFileEntry& entry, const std::string& outPath);
 
   // What the last ExtractFile noticed about a file it still wrote: a stored file whose
   // length is not whole blocks or whose padding is not valid. "" when nothing.

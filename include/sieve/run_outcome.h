@@ -37,8 +37,8 @@ RunOutcome FailureOutcome(ReaderError error, std::string_view errorText, std::st
 RunOutcome FailureOutcome(const CItunesBackupReader& reader, int index, std::string_view fallback);
 
 // What ReadBackup's `result` and the error it left mean: wrong password, stopped,
-// failed with the reader's reason, notes unreadable (any other non-zero result is
-// the notes extractor's SQLite code), or kExitOk.
+// failed with the reader's reason (also when no database could be read), or kExitOk
+// (databases read only in part, or not at all beside others: warnings).
 RunOutcome ScanOutcome(int result, ReaderError error, std::string_view errorText, std::string_view folder);
 RunOutcome ScanOutcome(const CItunesBackupReader& reader, int index, int result);
 

@@ -342,14 +342,8 @@ int RunHeadlessRecovery(const QStringList& arguments) {
     Err(QStringLiteral("quarry: warning: %1\n").arg(QString::fromStdString(warning)));
   }
   const sieve::RunOutcome outcome = sieve::ScanOutcome(reader, index, result);
-  if (outcome.Failed()) {
-    // A database read only in part still leaves the rest to recover.
-    if (result > 1 && reader.LastError(index) == sieve::ReaderError::None) {
-      Err(QStringLiteral("quarry: note: %1\n").arg(Q(outcome.message)));
-    } else {
-      return Fail(outcome.status, Q(outcome.message));
-    }
-  }
+  // Databases read only in part were named among the warnings; the rest is recovered.
+  if (outcome.Failed()) return Fail(outcome.status, Q(outcome.message));
 
   std::vector<std::unique_ptr<views::CategoryExport>> exports;
   for (const int type : options.Categories) {

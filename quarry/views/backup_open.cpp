@@ -4,6 +4,8 @@
 #include <QStringList>
 #include <QThreadPool>
 #include <algorithm>
+#include <set>
+#include <vector>
 
 #include <openssl/crypto.h>
 
@@ -155,9 +157,19 @@ bool ScanFailed(int result, sieve::ReaderError error) {
 }
 
 QString BackupWarningsText(const sieve::CItunesBackupReader& reader, int index, const TextLookup& texts) {
+  const std::vector<sieve::DatabaseProblem> problems = reader.DatabaseProblems(index);
+  // The reader's English lines for the damaged databases are said below in the user's language.
+  std::set<std::string> said;
+  for (const sieve::DatabaseProblem& problem : problems) said.insert(sieve::DatabaseProblemText(problem));
   QStringList lines;
   for (const std::string& warning : reader.Warnings(index)) {
+    if (said.count(warning) != 0) continue;
     lines.append(ViewText(texts, QStringLiteral("IDS_BACKUP_WARNING")).arg(QString::fromStdString(warning)));
+  }
+  for (const sieve::DatabaseProblem& problem : problems) {
+    const QString key = problem.Unreadable ? QStringLiteral("IDS_RECOVER_MAIN_DATABASE_UNREADABLE")
+                                           : QStringLiteral("IDS_RECOVER_MAIN_DATABASE_PARTIAL");
+    lines.append(ViewText(texts, key).arg(QString::fromStdString(problem.Name)));
   }
   return lines.join(QLatin1Char('\n'));
 }

@@ -101,7 +101,8 @@ QString BackupErrorText(const QString& folder, sieve::ReaderError error, const Q
 bool ScanFailed(int result, sieve::ReaderError error);
 
 // The reader's warnings on a backup (an unfinished or incremental backup, index
-// rows skipped), one per line, each after the dictionary's lead-in; "" for none.
+// rows skipped), one per line, each after the dictionary's lead-in, then every database
+// the last scan could read only in part or not at all; "" for none.
 QString BackupWarningsText(const sieve::CItunesBackupReader& reader, int index, const TextLookup& texts);
 
 }  // namespace quarry::views

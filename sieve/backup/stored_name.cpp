@@ -1,5 +1,6 @@
 #include "sieve/backup/stored_name.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
@@ -68,23 +69,31 @@ StoredFileLocator::StoredFileLocator(std::string folder) : folder_(std::move(fol
     std::error_code typeError;
     const fs::file_type type = it->symlink_status(typeError).type();
     if (type == fs::file_type::regular) {
-      Offer(name, it->path().string(), false);
+      if (!LooksLikeStoredName(name)) continue;
+      storedNamesAtTop_ = true;
+      if (CaseRank(name) == 2) OfferOdd(name, it->path().string(), false);
     } else if (type == fs::file_type::directory && name.size() == 2 && IsHexDigit(name[0]) &&
                IsHexDigit(name[1])) {
+      subFolders_[Lower(name)].push_back(name);
       std::error_code subError;
       for (fs::directory_iterator sub(it->path(), subError); !subError && sub != end; sub.increment(subError)) {
+        const std::string inner = sub->path().filename().string();
+        if (!LooksLikeStoredName(inner)) continue;
+        // The usual ones are found by name when asked for; only the odd ones are kept.
+        if (CaseRank(inner) != 2 && Lower(inner.substr(0, 2)) == Lower(name)) continue;
         std::error_code subType;
         if (sub->symlink_status(subType).type() != fs::file_type::regular) continue;
-        Offer(sub->path().filename().string(), sub->path().string(), true);
+        OfferOdd(inner, sub->path().string(), true);
       }
     }
   }
+  // Two sub-folders of one name in different cases: the smaller path first, as for ties.
+  for (auto& [prefix, folders] : subFolders_) std::sort(folders.begin(), folders.end());
 }
 
-void StoredFileLocator::Offer(std::string name, std::string path, bool inSubFolder) {
-  if (!LooksLikeStoredName(name)) return;
+void StoredFileLocator::OfferOdd(std::string name, std::string path, bool inSubFolder) {
   const int rank = CaseRank(name) + (inSubFolder ? 3 : 0);
-  auto [slot, added] = byName_.try_emplace(Lower(std::move(name)), Candidate{path, rank});
+  auto [slot, added] = odd_.try_emplace(Lower(std::move(name)), Candidate{path, rank});
   if (added) return;
   // Directory order is arbitrary; ties go to the smaller path so the answer is stable.
   Candidate& best = slot->second;
@@ -93,8 +102,28 @@ void StoredFileLocator::Offer(std::string name, std::string path, bool inSubFold
 
 std::string StoredFileLocator::Find(const std::string& storedName) const {
   if (!LooksLikeStoredName(storedName)) return {};
-  const auto found = byName_.find(Lower(storedName));
-  return found == byName_.end() ? std::string() : found->second.path;
+  const std::string lower = Lower(storedName);
+  const std::string upper = Upper(storedName);
+  Candidate best{{}, 6};
+  const auto odd = odd_.find(lower);
+  if (odd != odd_.end()) best = odd->second;
+  // The usual names in rank order: the first one on disk beats every later one.
+  const auto tryName = [&](const fs::path& path, int rank) {
+    if (rank >= best.rank || !IsPlainFile(path)) return false;
+    best = Candidate{path.string(), rank};
+    return true;
+  };
+  if (storedNamesAtTop_) {
+    if (tryName(fs::path(folder_) / lower, 0) || tryName(fs::path(folder_) / upper, 1)) return best.path;
+  }
+  if (const auto folders = subFolders_.find(lower.substr(0, 2)); folders != subFolders_.end()) {
+    for (const int rank : {3, 4}) {
+      for (const std::string& sub : folders->second) {
+        if (tryName(fs::path(folder_) / sub / (rank == 3 ? lower : upper), rank)) return best.path;
+      }
+    }
+  }
+  return best.path;
 }
 
 std::string FindStoredFile(const std::string& folder, const std::string& storedName) {

@@ -3,6 +3,7 @@
 
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 namespace sieve {
 
@@ -15,8 +16,10 @@ std::string StoredFileName(const std::string& domain, const std::string& path);
 // "" when missing. Links are never followed: a stored file is a plain file.
 std::string FindStoredFile(const std::string& folder, const std::string& storedName);
 
-// The same search over a listing made once, so that a large index costs one pass over
-// the folder instead of several file-system look-ups per entry.
+// The same search for many names: one pass over the folder at the start notes its
+// sub-folders and the few names whose case is neither all lower nor all upper; each
+// look-up then tries the usual names on disk. What it keeps does not grow with the
+// number of stored files, however large the backup.
 class StoredFileLocator {
  public:
   explicit StoredFileLocator(std::string folder);
@@ -25,12 +28,17 @@ class StoredFileLocator {
  private:
   struct Candidate {
     std::string path;
-    int rank;
+    int rank = 0;
   };
-  void Offer(std::string name, std::string path, bool inSubFolder);
+  void OfferOdd(std::string name, std::string path, bool inSubFolder);
 
   std::string folder_;
-  std::unordered_map<std::string, Candidate> byName_;  // lower-case stored name -> best file
+  bool storedNamesAtTop_ = false;  // the folder itself holds stored files (the older layout)
+  // Lower-case "xx" -> the sub-folders of that name as they are on disk.
+  std::unordered_map<std::string, std::vector<std::string>> subFolders_;
+  // Lower-case stored name -> the best file of an odd case, or one in a sub-folder not
+  // named after it: rare, so kept whole.
+  std::unordered_map<std::string, Candidate> odd_;
 };
 
 }  // namespace sieve

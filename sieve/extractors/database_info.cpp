@@ -5,6 +5,7 @@
 
 #include "sieve/backup/file_decryptor.h"
 #include "sieve/private_folder.h"
+#include "sieve/sqlite/read_damage.h"
 
 namespace sieve {
 namespace {
@@ -41,10 +42,29 @@ std::string CDatabaseInfo::FindContactName(std::string_view /*address*/) const {
 
 void CDatabaseInfo::FillContactNames(const ContactNameLookup& /*lookup*/) {}
 
+std::string CDatabaseInfo::DatabaseNameOf(std::string_view damageKey) const {
+  for (const auto& [key, name] : opened_) {
+    if (key == damageKey) return name;
+  }
+  return {};
+}
+
 OpenableDatabase CDatabaseInfo::PrepareDatabase(const DatabaseSource& source,
                                                 std::string_view copyName) const {
+  if (!source.IsSet()) return {};
+  OpenableDatabase result = MakeOpenable(source, copyName);
+  const std::string name = source.name.empty() ? source.main.path : source.name;
+  opened_.emplace_back(sqlite::DamageKey(source.main.path), name);
+  if (result.ok) {
+    opened_.emplace_back(sqlite::DamageKey(result.path), name);
+  } else {
+    sqlite::NoteReadDamage(source.main.path, sqlite::ReadDamage::kUnreadable, 0);
+  }
+  return result;
+}
+
+OpenableDatabase CDatabaseInfo::MakeOpenable(const DatabaseSource& source, std::string_view copyName) const {
   OpenableDatabase result;
-  if (!source.IsSet()) return result;
   const bool needsCopy = source.main.key.has_value() || source.wal.IsSet();
   if (!needsCopy) {
     result.path = source.main.path;

@@ -7,6 +7,8 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "sieve/backup/category_rules.h"
 #include "sieve/file_key.h"
@@ -29,6 +31,7 @@ struct DatabaseSource {
   StoredFile main;
   StoredFile wal;
   StoredFile shm;
+  std::string name;  // domain and path in the backup, as a user would look for it
   bool IsSet() const { return main.IsSet(); }
 };
 
@@ -87,6 +90,10 @@ class CDatabaseInfo {
 
   void SetContext(const ScanContext* context) { context_ = context; }
 
+  // The backup's name for a file this extractor opened (a stored file or its private
+  // copy), as damage reports name it; "" when it opened no such file.
+  std::string DatabaseNameOf(std::string_view damageKey) const;
+
   DatabaseSource MainDatabase;
   DatabaseSource SecondDatabase;
 
@@ -94,9 +101,16 @@ class CDatabaseInfo {
   // Makes the database openable without ever writing to the backup: an unencrypted
   // file without a write-ahead log opens in place; otherwise the file (decrypted with
   // its key) and its companions are copied into the private folder under copyName.
+  // A database that cannot be made openable (missing, not decryptable) is reported as
+  // unreadable to the thread's damage watch.
   OpenableDatabase PrepareDatabase(const DatabaseSource& source, std::string_view copyName) const;
 
   const ScanContext* context_ = nullptr;
+
+ private:
+  // Damage key of every file PrepareDatabase handed out, with the database's name.
+  mutable std::vector<std::pair<std::string, std::string>> opened_;
+  OpenableDatabase MakeOpenable(const DatabaseSource& source, std::string_view copyName) const;
 };
 
 }  // namespace sieve

@@ -76,6 +76,7 @@ class CBackupRecord {
   BackupLayout layout = BackupLayout::Unknown;
   std::vector<std::string> loadWarnings;   // from Status.plist
   std::vector<std::string> indexWarnings;  // from the last index read
+  std::vector<DatabaseProblem> databaseProblems;  // from the last scan
   std::string extractNote;                 // from the last single-file extraction
 
   std::vector<CManifestRecord> index;

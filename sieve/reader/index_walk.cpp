@@ -38,9 +38,11 @@ StoredFile IndexWalk::StoredFileOf(const CManifestRecord& entry) const {
 
 DatabaseSource IndexWalk::DatabaseOf(const CManifestRecord& entry) const {
   DatabaseSource source;
+  source.name = entry.Domain + "/" + entry.Path;
   source.main = StoredFileOf(entry);
   const auto companion = [&](const char* suffix, StoredFile& out) {
-    const auto found = byPath_.find({entry.Domain, entry.Path + suffix});
+    const std::string path = entry.Path + suffix;
+    const auto found = byPath_.find({entry.Domain, path});
     if (found != byPath_.end() && Exists(*found->second)) out = StoredFileOf(*found->second);
   };
   companion("-wal", source.wal);

@@ -4,6 +4,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "sieve/backup/stored_name.h"
@@ -33,7 +34,9 @@ class IndexWalk {
 
   CBackupRecord& record_;
   StoredFileLocator locator_;
-  std::map<std::pair<std::string, std::string>, const CManifestRecord*> byPath_;
+  // Keys point into the record's index, which outlives the walk: a phone's index has
+  // hundreds of thousands of entries, and copies of their names doubled a scan's memory.
+  std::map<std::pair<std::string_view, std::string_view>, const CManifestRecord*> byPath_;
 };
 
 }  // namespace sieve

@@ -1,5 +1,7 @@
 #include "sieve/itunes_backup_reader.h"
 
+#include <sqlite3.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
@@ -159,7 +161,19 @@ std::vector<std::string> CItunesBackupReader::Warnings(int index) const {
   if (record == nullptr) return {};
   std::vector<std::string> all = record->loadWarnings;
   all.insert(all.end(), record->indexWarnings.begin(), record->indexWarnings.end());
+  for (const DatabaseProblem& problem : record->databaseProblems) all.push_back(DatabaseProblemText(problem));
   return all;
+}
+
+std::vector<DatabaseProblem> CItunesBackupReader::DatabaseProblems(int index) const {
+  const CBackupRecord* record = At(index);
+  return record == nullptr ? std::vector<DatabaseProblem>{} : record->databaseProblems;
+}
+
+std::string DatabaseProblemText(const DatabaseProblem& problem) {
+  std::string text = problem.Name + (problem.Unreadable ? " could not be read" : " could be read only in part");
+  if (problem.Code != 0) text += std::string(": ") + sqlite3_errstr(problem.Code);
+  return text;
 }
 
 int CItunesBackupReader::CheckPassword(int index) {
@@ -226,6 +240,9 @@ int PrepareIndex(CBackupRecord& record) {
   return 1;
 }
 
+int WriteStoredFile(CBackupRecord& r, const StoredFile& file, const std::string& domain, const std::string& path,
+                    const std::string& outPath);
+
 std::string CategoriesOf(const CManifestRecord& entry, bool exists) {
   std::vector<RuleMatch> matches;
   MatchCategoryRules(entry, exists, matches);
@@ -273,6 +290,7 @@ int CItunesBackupReader::ForEachFile(int index, const std::function<bool(const B
     file.ModifiedTime = entry.ModifiedTime;
     file.ProtectionClass = entry.ProtectionClass;
     file.HasKey = entry.EncryptionKey.size() >= 44;
+    file.IndexKey = std::move(entry.EncryptionKey);
     file.Domain = std::move(entry.Domain);
     file.Path = std::move(entry.Path);
     file.LinkTarget = std::move(entry.LinkTarget);
@@ -300,7 +318,38 @@ int CItunesBackupReader::ExtractFile(int index, const std::string& domain, const
     record->SetError(ReaderError::FileNotFound, "no stored file for " + domain + " " + path);
     return 0;
   }
-  const StoredFile file = walk.StoredFileOf(*found);
+  return WriteStoredFile(*record, walk.StoredFileOf(*found), domain, path, outPath);
+}
+
+int CItunesBackupReader::ExtractEntry(int index, const BackupFileEntry& entry, const std::string& outPath) {
+  CBackupRecord* record = At(index);
+  if (record == nullptr) return 0;
+  record->extractNote.clear();
+  record->SetError(ReaderError::None, {});
+  if (entry.IsDirectory || entry.StoredPath.empty()) {
+    record->SetError(ReaderError::FileNotFound, "no stored file for " + entry.Domain + " " + entry.Path);
+    return 0;
+  }
+  StoredFile file;
+  file.path = entry.StoredPath;
+  if (record->encrypted != 0) {
+    if (!record->keyBag.IsOpen() && record->OpenKeyBag() <= 0) return 0;
+    FileKey key{};
+    if (record->keyBag.FileKeyFromIndexField(entry.IndexKey, key)) file.key = key;
+    crypto::SecureZero(key.data(), key.size());
+  }
+  const int written = WriteStoredFile(*record, file, entry.Domain, entry.Path, outPath);
+  if (file.key) crypto::SecureZero(file.key->data(), file.key->size());
+  return written;
+}
+
+namespace {
+
+// Writes the plain content of one stored file to outPath, decrypted with its key in an
+// encrypted backup; 1 written, 0 failed with the record's error set.
+int WriteStoredFile(CBackupRecord& r, const StoredFile& file, const std::string& domain, const std::string& path,
+                    const std::string& outPath) {
+  CBackupRecord* record = &r;
   if (record->encrypted != 0) {
     if (!file.key) {
       record->SetError(ReaderError::ReadFailed, "the key of " + path + " cannot be unwrapped");
@@ -328,6 +377,8 @@ int CItunesBackupReader::ExtractFile(int index, const std::string& domain, const
   }
   return 1;
 }
+
+}  // namespace
 
 std::string CItunesBackupReader::LastExtractNote(int index) const {
   const CBackupRecord* record = At(index);

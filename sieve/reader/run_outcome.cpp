@@ -43,10 +43,7 @@ RunOutcome ScanOutcome(int result, ReaderError error, std::string_view errorText
   if (result < 0) return {kExitWrongPassword, "wrong password"};
   if (error == ReaderError::Stopped) return {kExitFailure, "the scan was stopped before it ended"};
   if (error != ReaderError::None) return FailureOutcome(error, errorText, folder, "the scan failed");
-  // A stop is recorded as the error, so any other result is the notes extractor's SQLite code.
-  if (result != 0) {
-    return {kExitFailure, "the notes database could not be read (SQLite result " + std::to_string(result) + ")"};
-  }
+  // Databases read only in part, or not at all beside others that were read: warnings.
   return {};
 }
 

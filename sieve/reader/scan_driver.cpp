@@ -1,9 +1,11 @@
 #include "sieve/reader/scan_driver.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "sieve/reader/category_table.h"
 #include "sieve/reader/index_walk.h"
+#include "sieve/sqlite/read_damage.h"
 
 namespace sieve {
 namespace {
@@ -17,9 +19,14 @@ class Scan {
  private:
   // False when stopped.
   bool Deliver(CDatabaseInfo& extractor, const DeliveredKind& delivery);
-  bool RunSteps(int& result);
+  bool RunSteps();
+  // Reads one extractor, keeping what its reads met in the backup's list of problems.
+  void ReadWatched(CDatabaseInfo& extractor);
+  // No database could be read and no record came of the rest: there was nothing to scan.
+  bool NothingRead() const;
 
   CBackupRecord& r_;
+  std::size_t delivered_ = 0;
 };
 
 bool Scan::Deliver(CDatabaseInfo& extractor, const DeliveredKind& delivery) {
@@ -34,12 +41,38 @@ bool Scan::Deliver(CDatabaseInfo& extractor, const DeliveredKind& delivery) {
           static_cast<float>(base + static_cast<int>(static_cast<std::size_t>(delivery.progressShare) * (i + 1) / n));
     }
     void* record = extractor.RecordAt(type, i);
-    if (record != nullptr) r_.callback(record, type, r_.callbackUser);
+    if (record == nullptr) continue;
+    ++delivered_;
+    r_.callback(record, type, r_.callbackUser);
   }
   return true;
 }
 
-bool Scan::RunSteps(int& result) {
+void Scan::ReadWatched(CDatabaseInfo& extractor) {
+  const sqlite::ReadDamageWatch watch;
+  extractor.read(r_.folder);
+  for (const sqlite::DamagedFile& file : watch.Files()) {
+    std::string name = extractor.DatabaseNameOf(file.path);
+    // A file the extractor did not open itself (a companion, a sidecar) is named by its path.
+    if (name.empty()) name = file.path;
+    DatabaseProblem problem{std::move(name), file.damage == sqlite::ReadDamage::kUnreadable, file.code};
+    auto same = std::find_if(r_.databaseProblems.begin(), r_.databaseProblems.end(),
+                             [&](const DatabaseProblem& p) { return p.Name == problem.Name; });
+    if (same == r_.databaseProblems.end()) {
+      r_.databaseProblems.push_back(std::move(problem));
+    } else if (problem.Unreadable && !same->Unreadable) {
+      *same = std::move(problem);
+    }
+  }
+}
+
+bool Scan::NothingRead() const {
+  if (delivered_ > 0 || r_.databaseProblems.empty()) return false;
+  return std::all_of(r_.databaseProblems.begin(), r_.databaseProblems.end(),
+                     [](const DatabaseProblem& p) { return p.Unreadable; });
+}
+
+bool Scan::RunSteps() {
   const CDatabaseInfo* contacts = r_.extractors[static_cast<std::size_t>(ExtractorSlot::Contacts)].get();
   const ContactNameLookup lookup = [contacts](std::string_view address) {
     return contacts->FindContactName(address);
@@ -48,8 +81,7 @@ bool Scan::RunSteps(int& result) {
     if (r_.StopRequested()) return false;
     CDatabaseInfo* extractor = r_.extractors[static_cast<std::size_t>(step.slot)].get();
     if (extractor != nullptr) {
-      const int readResult = extractor->read(r_.folder);
-      if (step.slot == ExtractorSlot::Notes) result = readResult;
+      ReadWatched(*extractor);
       // Contacts come first in the order, so their names are ready for every later step.
       if (contacts != nullptr && step.slot != ExtractorSlot::Contacts) extractor->FillContactNames(lookup);
       for (const DeliveredKind& kind : step.kinds) {
@@ -66,6 +98,7 @@ int Scan::Run() {
   r_.stop = 0;
   r_.pause = 0;
   r_.SetError(ReaderError::None, {});
+  r_.databaseProblems.clear();
   // Results of the previous scan go: its records, extractors and private copies.
   r_.extractors = {};
   r_.privateFolder.Clear();
@@ -97,12 +130,12 @@ int Scan::Run() {
   }
   r_.progress = 30.0f;
 
-  int result = 0;
-  if (!RunSteps(result)) {
+  if (!RunSteps()) {
     r_.SetError(ReaderError::Stopped, "stopped");
     return 1;
   }
-  return result;
+  if (NothingRead()) r_.SetError(ReaderError::ReadFailed, "none of the backup's databases could be read");
+  return 0;
 }
 
 }  // namespace

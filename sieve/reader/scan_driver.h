@@ -6,7 +6,8 @@
 
 namespace sieve {
 
-// -1 wrong password; 0 no index, no key bag; 1 stopped; otherwise the notes result.
+// -1 wrong password; 1 stopped; otherwise 0 (what could not be read is in the record's
+// database problems, and in its error when nothing could be read).
 int RunScan(CBackupRecord& record);
 
 }  // namespace sieve

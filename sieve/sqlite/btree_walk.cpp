@@ -7,17 +7,25 @@
 
 namespace sieve::sqlite {
 
-void WalkBtree(const PagedFile& file, std::uint32_t root, std::vector<bool>& seen,
+bool WalkBtree(const PagedFile& file, std::uint32_t root, std::vector<bool>& seen,
                const BtreeVisitor& visitor) {
+  bool whole = true;
   std::vector<std::uint32_t> pending{root};
   while (!pending.empty()) {
     const std::uint32_t number = pending.back();
     pending.pop_back();
-    if (!file.HasPage(number) || number >= seen.size() || seen[number]) continue;
+    if (!file.HasPage(number) || number >= seen.size()) {
+      whole = false;
+      continue;
+    }
+    if (seen[number]) continue;
     seen[number] = true;
     const auto page = file.Page(number);
     const auto header = ReadBtreePageHeader(page, PagedFile::BtreeHeaderOffset(number));
-    if (!header) continue;
+    if (!header) {
+      whole = false;
+      continue;
+    }
     if (visitor.onPage) visitor.onPage(number, *header);
     for (std::uint32_t i = 0; i < header->cellCount; ++i) {
       const auto cell = ReadCell(page, *header, i);
@@ -27,6 +35,7 @@ void WalkBtree(const PagedFile& file, std::uint32_t root, std::vector<bool>& see
     }
     if (!header->IsLeaf()) pending.push_back(header->rightChild);
   }
+  return whole;
 }
 
 std::vector<std::uint32_t> OverflowPages(const PagedFile& file, const CellInfo& cell) {

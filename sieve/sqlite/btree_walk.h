@@ -18,8 +18,10 @@ struct BtreeVisitor {
 };
 
 // Visits every page reachable from root that `seen` has not marked yet, marking each one.
-// `seen` is indexed by page number and must hold pageCount + 1 entries.
-void WalkBtree(const PagedFile& file, std::uint32_t root, std::vector<bool>& seen,
+// `seen` is indexed by page number and must hold pageCount + 1 entries. False when the walk
+// was led to a page it could not read as one of the tree's (past the end, or no b-tree
+// header): the tree goes on somewhere the walk cannot follow.
+bool WalkBtree(const PagedFile& file, std::uint32_t root, std::vector<bool>& seen,
                const BtreeVisitor& visitor);
 
 // The overflow page numbers a cell's payload continues on, in order. The list ends early at

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "sieve/reader/text.h"
+#include "sieve/sqlite/read_damage.h"
 
 namespace sieve::sqlite {
 
@@ -66,6 +67,7 @@ int Database::Open(const std::string& path, bool immutable) {
   const int result = sqlite3_open_v2(uri.c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr);
   if (result != SQLITE_OK) {
     Close();
+    NoteReadDamage(path, ReadDamage::kUnreadable, result);
     return result;
   }
   sqlite3_extended_result_codes(db_, 1);
@@ -78,6 +80,7 @@ int Database::Open(const std::string& path, bool immutable) {
                            ? SQLITE_ERROR
                            : probe.Result();
       Close();
+      NoteReadDamage(path, ReadDamage::kUnreadable, code);
       return code;
     }
   }

@@ -51,8 +51,10 @@ PageMap PageMap::Build(const PagedFile& file, const std::vector<std::uint32_t>& 
       map.roles_[overflow] = PageRole::kOverflow;
     }
   };
-  WalkBtree(file, 1, seen, visitor);
-  for (const std::uint32_t root : roots) WalkBtree(file, root, seen, visitor);
+  map.damaged_ = !WalkBtree(file, 1, seen, visitor);
+  for (const std::uint32_t root : roots) {
+    if (!WalkBtree(file, root, seen, visitor)) map.damaged_ = true;
+  }
 
   const std::uint32_t maxLeaves = MaxTrunkLeaves(file.header.usableSize);
   std::uint32_t trunk = file.header.firstFreelistTrunk;

@@ -29,10 +29,14 @@ class PageMap {
   // Number of leaf page numbers a trunk page lists (as far as it holds them).
   std::uint32_t TrunkLeafCount(std::uint32_t trunkPage) const;
   std::uint32_t PageCount() const { return roles_.empty() ? 0 : static_cast<std::uint32_t>(roles_.size() - 1); }
+  // A b-tree led to a page the walk could not read: pages nothing claims may then be
+  // live pages cut off from their tree rather than free ones.
+  bool Damaged() const { return damaged_; }
 
  private:
   std::vector<PageRole> roles_;  // indexed by page number; entry 0 unused
   std::unordered_map<std::uint32_t, std::uint32_t> trunkLeafCounts_;
+  bool damaged_ = false;
 };
 
 // Whether `page` is a pointer-map page of an auto-vacuum file with this header: page 2 and

@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <sqlite3.h>
+
 #include <cstdio>
 #include <memory>
 
@@ -14,6 +16,7 @@
 #include "sieve/sqlite/history_regions.h"
 #include "sieve/sqlite/live_table_rows.h"
 #include "sieve/sqlite/main_file_history.h"
+#include "sieve/sqlite/read_damage.h"
 #include "sieve/sqlite/record_carver.h"
 #include "sieve/sqlite/table_shapes.h"
 
@@ -74,7 +77,9 @@ int CSqliteDelete::Load(const std::string& path) {
   if (!ReadPlainFile(path, main)) return -1;
   if (!ReadPlainFile(path + "-wal", wal)) wal.clear();
   if (!ReadPlainFile(path + "-journal", journal)) journal.clear();
-  return LoadBytes(std::move(main), std::move(wal), std::move(journal));
+  LoadBytes(std::move(main), std::move(wal), std::move(journal));
+  if (Searchable() && pageMap_.Damaged()) NoteReadDamage(path, sqlite::ReadDamage::kPartial, SQLITE_CORRUPT);
+  return 0;
 }
 
 int CSqliteDelete::LoadBytes(std::vector<std::uint8_t> bytes, std::vector<std::uint8_t> wal,
@@ -134,6 +139,9 @@ FoundRecords CSqliteDelete::Find(std::size_t shapeIndex, const RecordShape& shap
   ForEachHistoryRegion(
       history_, pageMap_,
       [&](const HistoryView& view, const FreeRegion& region, bool wholeCell) {
+        // A page of a damaged file that no tree reaches may be a live page whose parent is
+        // lost: its rows are not known to be deleted, so they are not offered as such.
+        if (pageMap_.Damaged() && !view.olderVersion && region.kind == RegionKind::kLostPage) return;
         const RecordCarver carver(*view.file, shape);
         if (wholeCell) {
           // A cell the page itself names is read where it starts, not searched for.

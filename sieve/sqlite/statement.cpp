@@ -6,8 +6,19 @@
 #include <utility>
 
 #include "sieve/reader/text.h"
+#include "sieve/sqlite/read_damage.h"
 
 namespace sieve::sqlite {
+namespace {
+
+// A query the file's damage cut short means the file was read only in part.
+void NoteIfDamage(sqlite3* db, int code) {
+  if (db == nullptr || !IsDamageResult(code)) return;
+  const char* path = sqlite3_db_filename(db, "main");
+  if (path != nullptr) NoteReadDamage(path, ReadDamage::kPartial, code);
+}
+
+}  // namespace
 
 Statement::Statement(sqlite3* db, std::string_view sql, bool utf16Text) : utf16_(utf16Text) {
   if (db == nullptr || sql.size() > INT_MAX) {
@@ -16,6 +27,7 @@ Statement::Statement(sqlite3* db, std::string_view sql, bool utf16Text) : utf16_
   }
   result_ = sqlite3_prepare_v2(db, sql.data(), static_cast<int>(sql.size()), &stmt_, nullptr);
   if (result_ != SQLITE_OK) {
+    NoteIfDamage(db, result_);
     sqlite3_finalize(stmt_);
     stmt_ = nullptr;
   }
@@ -65,6 +77,7 @@ bool Statement::Step() {
   if (!stmt_) return false;
   result_ = sqlite3_step(stmt_);
   hasRow_ = result_ == SQLITE_ROW;
+  if (!hasRow_ && result_ != SQLITE_DONE) NoteIfDamage(sqlite3_db_handle(stmt_), result_);
   return hasRow_;
 }
 

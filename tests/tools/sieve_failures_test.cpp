@@ -1,9 +1,13 @@
-// How `sieve` fails: wrong passwords, malformed key files, usage mistakes and folders that are not
-// backups, each with its exit status and one clear line on standard error.
+// How `sieve` fails: wrong passwords, malformed key files, usage mistakes, folders that are not
+// backups and targets that are full or read-only, each with its exit status and clear lines on
+// standard error.
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 
 #include <cctype>
+#include <cstring>
 #include <filesystem>
+#include <map>
 #include <regex>
 #include <string>
 #include <vector>
@@ -272,6 +276,104 @@ TEST(SieveOutput, ExistingFilesAreKeptWithoutForceAndDashIsStandardOutput) {
     const CommandResult forced = RunSieve(unpack);
     EXPECT_EQ(forced.ExitCode, 0) << forced.Err;
     EXPECT_EQ(ReadFile(root + "/" + file.Domain + "/" + file.Path), streamed.Out);
+  }
+}
+
+// A small file system of its own for one test, gone with it.
+class SmallFileSystem {
+ public:
+  SmallFileSystem(const std::string& at, const char* size, bool readOnly) : at_(at) {
+    std::filesystem::create_directories(at);
+    const std::string options = std::string("size=") + size + ",mode=0700";
+    mounted_ = ::mount("tmpfs", at.c_str(), "tmpfs", readOnly ? MS_RDONLY : 0, options.c_str()) == 0;
+  }
+  ~SmallFileSystem() {
+    if (mounted_) ::umount2(at_.c_str(), MNT_DETACH);
+  }
+  SmallFileSystem(const SmallFileSystem&) = delete;
+  SmallFileSystem& operator=(const SmallFileSystem&) = delete;
+  bool Mounted() const { return mounted_; }
+
+ private:
+  std::string at_;
+  bool mounted_ = false;
+};
+
+std::size_t Count(const std::string& text, const std::string& part) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+// The copies that scan records name, with the stored file each was made of, at any depth.
+void CollectCopies(const JsonValue& value, std::map<std::string, std::string>& copies) {
+  const std::string stored = value.Text("stored_path");
+  for (const char* field : {"image_path", "attachment_path", "file_path", "media_path"}) {
+    if (!value.Text(field).empty()) copies[value.Text(field)] = stored;
+  }
+  for (const JsonValue& item : value.Items) CollectCopies(item, copies);
+}
+
+// Into a file system that fills up or cannot be written: every file that failed is named, the
+// command fails, and what is there is whole (no part of a file under a name of its own).
+TEST(SieveOutput, AFullOrReadOnlyTargetNamesEveryFailedFileAndLeavesNoPartOfOne) {
+  TempDir dir;
+  const GeneratedBackup backup = MakeBackup(dir, "plain", {"--profile", "sample", "--seed", "5"});
+  std::map<std::string, std::string> hashOf;  // "domain/path" -> SHA-256
+  for (const TruthFile& f : ReadTruthFiles(backup.TruthPath)) hashOf[f.Domain + "/" + f.Path] = f.Sha256;
+  struct Case {
+    const char* what;
+    const char* size;
+    bool readOnly;
+    bool unpack;  // else scan --files-to
+  };
+  const Case cases[] = {
+      {"unpack into a full disk", "300k", false, true},
+      {"unpack into a read-only one", "1m", true, true},
+      {"scan --files-to into a full disk", "64k", false, false},
+      {"scan --files-to into a read-only one", "1m", true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string target = dir.Join("target");
+    const SmallFileSystem fs(target, c.size, c.readOnly);
+    if (!fs.Mounted()) {
+      GTEST_SKIP() << "cannot mount a small file system here (needs root): " << std::strerror(errno);
+    }
+    const CommandResult run = c.unpack ? RunSieve({"unpack", backup.Folder, "-o", target})
+                                       : RunSieve({"scan", backup.Folder, "--json", "--files-to", target});
+    EXPECT_EQ(run.ExitCode, 1) << run.Err;
+    const std::size_t named = c.unpack ? Count(run.Err, "sieve: warning: cannot unpack ") +
+                                             Count(run.Err, "sieve: warning: cannot create the folder for ")
+                                       : Count(run.Err, "sieve: warning: cannot copy ");
+    EXPECT_GT(named, 0u) << run.Err;
+    const std::string summary = c.unpack ? " entries could not be unpacked\n" : " files could not be copied into ";
+    EXPECT_NE(run.Err.find("sieve: " + std::to_string(named) + summary), std::string::npos) << run.Err;
+    EXPECT_NE(run.Err.find(c.readOnly ? "Read-only file system" : "No space left on device"), std::string::npos)
+        << run.Err;
+
+    const std::vector<std::string> left = ListFilesBelow(target);
+    if (c.readOnly) {
+      EXPECT_TRUE(left.empty());
+    }
+    std::map<std::string, std::string> copies;
+    if (!c.unpack) {
+      for (const JsonValue& line : ParseJsonLines(run.Out)) CollectCopies(line, copies);
+    }
+    for (const std::string& name : left) {
+      SCOPED_TRACE(name);
+      const std::string path = target + "/" + name;
+      EXPECT_EQ(name.find(".sieve-partial"), std::string::npos);
+      if (c.unpack) {
+        EXPECT_EQ(Sha256Hex(ReadFile(path)), hashOf[name]);
+      } else {
+        ASSERT_EQ(copies.count(path), 1u) << "a file no record names";
+        // Pictures made from database blobs have no stored file to compare with.
+        if (!copies[path].empty()) {
+          EXPECT_EQ(ReadFile(path), ReadFile(copies[path]));
+        }
+      }
+    }
   }
 }
 

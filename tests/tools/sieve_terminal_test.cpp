@@ -1,7 +1,8 @@
 // `sieve` at a terminal: the password prompt does not echo and asks again
 // after a wrong password, the terminal is left as it was, progress bars stay on
-// standard error, and Ctrl-C during the slow key derivation ends the program
-// at once without leaving anything.
+// standard error, Ctrl-C during the slow key derivation ends the program
+// at once without leaving anything, and no signal during a scan leaves a
+// decrypted copy behind.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -130,6 +131,49 @@ TEST(SieveTerminal, CtrlCDuringTheKeyDerivationEndsAtOnceAndLeavesNothing) {
   EXPECT_EQ(whole.exitCode, 0) << whole.screen;
   EXPECT_NE(ReadFile(out).find("HomeDomain"), std::string::npos);
   EXPECT_TRUE(std::filesystem::is_empty(tmp));
+}
+
+// True once a file stands anywhere below `folder` (a decrypted copy in the private folder).
+bool WaitForAFile(const std::string& folder) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (std::chrono::steady_clock::now() < until) {
+    std::error_code ec;
+    for (std::filesystem::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+      if (it->is_regular_file(ec)) return true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return false;
+}
+
+TEST(SieveTerminal, NoSignalDuringAScanLeavesADecryptedCopy) {
+  TempDir dir;
+  const std::string password = WritePasswordFile(dir, "signals-pass-1");
+  // Enough messages that the scan runs a few seconds with its copies in place.
+  const GeneratedBackup backup = MakeBackup(
+      dir, "encrypted", {"--profile", "small", "--encrypted", "--password-file", password, "--messages", "8000"});
+  const std::string tmp = dir.Join("tmp");
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGKILL}) {
+    SCOPED_TRACE(strsignal(signal));
+    std::filesystem::remove_all(tmp);
+    std::filesystem::create_directory(tmp);
+    bool copied = false;
+    const TerminalRun run = RunOnTerminal(
+        {"scan", backup.Folder, "--json", "--password-file", password}, {}, dir.Join("stdout"),
+        [&](pid_t pid) {
+          copied = WaitForAFile(tmp);
+          ::kill(pid, signal);
+        },
+        {"TMPDIR=" + tmp});
+    ASSERT_TRUE(copied) << "no decrypted copy appeared";
+    // Interrupted, not finished: stopped with a failure, or ended by the signal.
+    EXPECT_TRUE(run.signal != 0 || run.exitCode == 1) << run.screen;
+    // Only SIGKILL leaves the folder (no handler runs): the next start sweeps it away.
+    EXPECT_EQ(std::filesystem::is_empty(tmp), signal != SIGKILL) << ListFilesBelow(tmp).size() << " files left";
+  }
+  const CommandResult next = RunSieve({"scan", backup.Folder, "--password-file", password}, {}, {"TMPDIR=" + tmp});
+  EXPECT_EQ(next.ExitCode, 0) << next.Err;
+  EXPECT_TRUE(std::filesystem::is_empty(tmp)) << ListFilesBelow(tmp).size() << " files left";
 }
 
 }  // namespace

@@ -71,18 +71,18 @@ void FileCopies::Prepare() const {
   if (!folder_.empty()) EnsureOutputFolder(folder_);
 }
 
-std::string FileCopies::NewName(std::string_view hint, int& fd) {
+std::string FileCopies::PlaceUnder(const std::string& temporary, std::string_view hint, int& error) {
   const std::string name = SafeCopyName(hint);
   const std::size_t dot = name.rfind('.');
   const std::string stem = dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
   const std::string extension = dot == std::string::npos || dot == 0 ? "" : name.substr(dot);
   for (int n = 1; n < 100000; ++n) {
     const std::string path = folder_ + "/" + (n == 1 ? name : stem + "-" + std::to_string(n) + extension);
-    // Exclusive: a file already in the folder, ours or not, is never overwritten.
-    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd >= 0) return path;
+    // A link never overwrites: a file already in the folder, ours or not, stays.
+    if (::link(temporary.c_str(), path.c_str()) == 0) return path;
     if (errno != EEXIST) break;
   }
+  error = errno;
   return {};
 }
 
@@ -93,25 +93,41 @@ std::string FileCopies::Copy(const std::string& path, const OptionalFileKey& key
   // Ciphertext without its key cannot be copied as the file; device paths are not files here.
   const bool usable = key.has_value() ? stored : (stored && !encrypted_) || Inside(path, privateFolder);
   if (folder_.empty() || !usable || failedSources_.count(path) != 0) return {};
+  const std::string name = hint.empty() ? LastPart(path) : std::string(hint);
+  // Written under a temporary name and linked to its own name only when complete, so that a
+  // full disk, an error or a signal never leaves a part of a file that looks like the whole.
   int fd = -1;
-  std::string copy = NewName(hint.empty() ? std::string_view(LastPart(path)) : hint, fd);
-  bool ok = !copy.empty();
+  PrivatePath partial;
+  std::string error;
+  const std::string temporary = TemporaryBeside(folder_ + "/copy", fd, partial, error);
+  bool ok = !temporary.empty();
   if (ok && key) {
     ::close(fd);
     fd = -1;
-    ok = reader_.DecrpytFile(index_, path.c_str(), copy.c_str(), key->data()) == 1;
+    ok = reader_.DecrpytFile(index_, path.c_str(), temporary.c_str(), key->data()) == 1;
   } else if (ok) {
+    errno = 0;
     ok = CopyPlain(path, fd);
+    if (!ok && errno != 0) error = std::strerror(errno);
   }
-  if (fd >= 0 && ::close(fd) != 0) ok = false;
-  if (!ok) {
-    if (!copy.empty()) ::unlink(copy.c_str());
-    Warn("cannot copy " + Printable(LastPart(path)) + " into " + Printable(folder_));
+  if (fd >= 0 && ::close(fd) != 0) {
+    if (ok) error = std::strerror(errno);
+    ok = false;
+  }
+  std::string copy;
+  if (ok) {
+    int placeError = 0;
+    copy = PlaceUnder(temporary, name, placeError);
+    if (copy.empty()) error = std::strerror(placeError);
+  }
+  if (!temporary.empty()) ::unlink(temporary.c_str());
+  if (copy.empty()) {
+    Warn("cannot copy " + Printable(name) + " into " + Printable(folder_) + (error.empty() ? "" : ": " + error));
     failedSources_.insert(path);
     ++failed_;
     return {};
   }
-  Detail("copied " + Printable(LastPart(path)) + " to " + Printable(copy));
+  Detail("copied " + Printable(name) + " to " + Printable(copy));
   made_.emplace(path, copy);
   return copy;
 }

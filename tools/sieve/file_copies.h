@@ -39,8 +39,9 @@ class FileCopies {
 
  private:
   std::string Copy(const std::string& path, const OptionalFileKey& key, std::string_view hint);
-  // A new file in the folder named after `hint`, unique: "name", "name-2.ext"...
-  std::string NewName(std::string_view hint, int& fd);
+  // Links the complete file at `temporary` into the folder under a new name after
+  // `hint`, unique: "name", "name-2.ext"...; "" with `error` (errno) when it cannot.
+  std::string PlaceUnder(const std::string& temporary, std::string_view hint, int& error);
 
   CItunesBackupReader& reader_;
   int index_;

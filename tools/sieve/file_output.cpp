@@ -1,5 +1,7 @@
 #include "tools/sieve/file_output.h"
 
+#include <functional>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 
 #include "sieve/private_folder.h"
 #include "tools/sieve/exit_codes.h"
@@ -57,8 +60,10 @@ std::string ExistsMessage(const std::string& target) {
   return Printable(target) + " exists; give --force to replace it";
 }
 
-ExtractOutcome ExtractInto(CItunesBackupReader& reader, int index, const std::string& domain,
-                           const std::string& path, const std::string& target, bool replace) {
+namespace {
+
+ExtractOutcome ExtractWith(CItunesBackupReader& reader, int index, const std::string& target, bool replace,
+                           const std::function<int(const std::string& temporary)>& extract) {
   ExtractOutcome outcome;
   struct stat st {};
   if (::lstat(target.c_str(), &st) == 0) {
@@ -73,7 +78,7 @@ ExtractOutcome ExtractInto(CItunesBackupReader& reader, int index, const std::st
   const std::string temporary = TemporaryBeside(target, fd, partial, outcome.error);
   if (temporary.empty()) return outcome;
   ::close(fd);
-  outcome.result = reader.ExtractFile(index, domain, path, temporary);
+  outcome.result = extract(temporary);
   if (outcome.result == 1) {
     outcome.note = reader.LastExtractNote(index);
     if (const int error = PutInPlace(temporary, target, replace); error != 0) {
@@ -87,6 +92,22 @@ ExtractOutcome ExtractInto(CItunesBackupReader& reader, int index, const std::st
   }
   partial.Release();
   return outcome;
+}
+
+}  // namespace
+
+ExtractOutcome ExtractInto(CItunesBackupReader& reader, int index, const std::string& domain,
+                           const std::string& path, const std::string& target, bool replace) {
+  return ExtractWith(reader, index, target, replace, [&](const std::string& temporary) {
+    return reader.ExtractFile(index, domain, path, temporary);
+  });
+}
+
+ExtractOutcome ExtractInto(CItunesBackupReader& reader, int index, const BackupFileEntry& entry,
+                           const std::string& target, bool replace) {
+  return ExtractWith(reader, index, target, replace, [&](const std::string& temporary) {
+    return reader.ExtractEntry(index, entry, temporary);
+  });
 }
 
 bool CopyAll(int from, int to) {

@@ -45,6 +45,10 @@ std::string ExistsMessage(const std::string& target);
 ExtractOutcome ExtractInto(CItunesBackupReader& reader, int index, const std::string& domain,
                            const std::string& path, const std::string& target, bool replace);
 
+// The same for an entry of a listing, without looking it up in the index again.
+ExtractOutcome ExtractInto(CItunesBackupReader& reader, int index, const BackupFileEntry& entry,
+                           const std::string& target, bool replace);
+
 // Extracts domain/path of the backup to standard output. The reader writes
 // only into files, so the content passes through a file in a private folder
 // (mode 0700, removed on signals) that is unlinked as soon as it is open.

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "sieve/itunes_backup_reader.h"
 #include "sieve/run_outcome.h"
@@ -57,16 +58,24 @@ void WriteCounts(JsonWriter& json, std::string_view name,
   json.EndObject();
 }
 
-void PrintJsonSummary(const ScanTally& tally, double elapsed, int result) {
+void PrintJsonSummary(const ScanTally& tally, const std::vector<DatabaseProblem>& problems, double elapsed,
+                      int result) {
   JsonWriter json;
   json.BeginObject().Field("summary", true);
   WriteCounts(json, "counts", tally.records);
   WriteCounts(json, "deleted", tally.deleted);
+  json.Key("damaged_databases").BeginArray();
+  for (const DatabaseProblem& problem : problems) {
+    json.BeginObject().Field("name", problem.Name).Field("read", problem.Unreadable ? "none" : "part");
+    if (problem.Code != 0) json.Field("sqlite_result", static_cast<std::int32_t>(problem.Code));
+    json.EndObject();
+  }
+  json.EndArray();
   json.Field("elapsed_seconds", elapsed).Field("result", static_cast<std::int32_t>(result)).EndObject();
   WriteOut(json.Text() + "\n");
 }
 
-void PrintTextSummary(const ScanTally& tally) {
+void PrintTextSummary(const ScanTally& tally, const std::vector<DatabaseProblem>& problems) {
   TextTable table({"Category", "Records", "Deleted"});
   table.AlignRight(1);
   table.AlignRight(2);
@@ -80,6 +89,10 @@ void PrintTextSummary(const ScanTally& tally) {
   table.AddRow({"total", std::to_string(records), std::to_string(deleted)});
   std::fflush(stdout);
   table.Print(stdout);
+  if (problems.empty()) return;
+  std::string lines = "\nDatabases read only in part or not at all:\n";
+  for (const DatabaseProblem& problem : problems) lines += "  " + Printable(DatabaseProblemText(problem)) + "\n";
+  WriteOut(lines);
 }
 
 // Draws progress and forwards Ctrl-C as a stop request while the scan runs, so
@@ -122,22 +135,27 @@ int RunScan(const Arguments& args) {
   PrintWarnings(reader, index);
   if (!filesTo.empty()) {
     Detail(std::to_string(files.Made()) + " files copied to " + Printable(filesTo));
-    if (files.Failed() > 0) Warn(std::to_string(files.Failed()) + " files could not be copied");
   }
 
   RunOutcome outcome = ScanOutcome(reader, index, result);
   outcome.message = Printable(outcome.message);
   if (result < 0 || NothingScanned(reader.LastError(index))) throw CommandError(outcome);
 
+  const std::vector<DatabaseProblem> problems = reader.DatabaseProblems(index);
   if (session.jsonLines) {
-    PrintJsonSummary(session.tally, elapsed, result);
+    PrintJsonSummary(session.tally, problems, elapsed, result);
   } else {
-    PrintTextSummary(session.tally);
+    PrintTextSummary(session.tally, problems);
   }
   char took[64];
   std::snprintf(took, sizeof took, "scanned in %.2f s", elapsed);
   Note(took);
   if (outcome.Failed()) throw CommandError(outcome);
+  // Each was named as it failed; a copy asked for and not made is no success.
+  if (files.Failed() > 0) {
+    throw CommandError(kExitFailure, std::to_string(files.Failed()) + " files could not be copied into " +
+                                         Printable(filesTo));
+  }
   return kExitOk;
 }
 

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -83,7 +84,7 @@ class Unpacker {
       return;
     }
     if (!MakeFolders(fs::path(target).parent_path().string(), shown)) return;
-    const ExtractOutcome outcome = ExtractInto(reader_, index_, e.Domain, e.Path, target, replace_);
+    const ExtractOutcome outcome = ExtractInto(reader_, index_, e, target, replace_);
     if (outcome.kept) {
       ++counts_.existing;
       return;
@@ -137,13 +138,16 @@ class Unpacker {
   std::vector<Folder> folders_;
 };
 
-// What the progress bar measures: the bytes of the files to copy.
-std::uint64_t BytesToCopy(const std::vector<BackupFileEntry>& entries, const std::optional<std::string>& domain) {
-  std::uint64_t total = 0;
-  for (const BackupFileEntry& e : entries) {
-    if ((!domain || e.Domain == *domain) && !e.IsDirectory && !e.StoredPath.empty()) total += e.Size;
-  }
-  return total;
+bool Copied(const BackupFileEntry& e) { return !e.IsDirectory && !e.StoredPath.empty(); }
+
+// Reads the index through `each`, entry by entry; throws as a listing would on failure.
+void ForEachEntry(CItunesBackupReader& reader, int index, const std::function<void(const BackupFileEntry&)>& each) {
+  const int read = reader.ForEachFile(index, [&](const BackupFileEntry& e) {
+    each(e);
+    return true;
+  });
+  if (read < 0) throw CommandError(kExitWrongPassword, "wrong password");
+  if (read != 1) throw ReaderFailure(reader, index, "cannot read the file index");
 }
 
 std::string Summary(const UnpackCounts& c) {
@@ -169,28 +173,35 @@ int RunUnpack(const Arguments& args) {
   const int index = LoadBackup(reader, options.Positional()[0]);
   Unlock(reader, index, password);
 
-  // The library keeps its own lookup of the whole index for ExtractFile; the list here adds little to it.
-  const std::vector<BackupFileEntry> entries = ReadIndexEntries(reader, index);
-  Detail("the index holds " + std::to_string(entries.size()) + " entries");
+  // The index is read twice and never held, so that memory stays flat however long it is: once
+  // for what the progress bar measures (the bytes of the files to copy), once to unpack.
+  std::uint64_t bytes = 0;
+  std::size_t entryCount = 0;
+  ForEachEntry(reader, index, [&](const BackupFileEntry& e) {
+    ++entryCount;
+    if ((!domain || e.Domain == *domain) && Copied(e)) bytes += e.Size;
+  });
+  PrintWarnings(reader, index);
+  Detail("the index holds " + std::to_string(entryCount) + " entries");
   const ReaderError indexState = reader.LastError(index);
   const CommandError indexFailure = ReaderFailure(reader, index, "the file index is damaged");
 
   EnsureOutputFolder(*root);
   Unpacker unpacker(reader, index, *root, options.Has("--force"));
   const auto started = std::chrono::steady_clock::now();
-  const double total = static_cast<double>(BytesToCopy(entries, domain));
+  const double total = static_cast<double>(bytes);
   double copied = 0;
   std::size_t matched = 0;
   {
     ProgressBar bar(stderr);
-    for (const BackupFileEntry& e : entries) {
-      if (domain && e.Domain != *domain) continue;
+    ForEachEntry(reader, index, [&](const BackupFileEntry& e) {
+      if (domain && e.Domain != *domain) return;
       ++matched;
       unpacker.Entry(e);
-      if (!e.IsDirectory && !e.StoredPath.empty()) copied += static_cast<double>(e.Size);
+      if (Copied(e)) copied += static_cast<double>(e.Size);
       bar.Update(total > 0 ? static_cast<float>(100.0 * copied / total) : 100.0f,
                  std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
-    }
+    });
   }
   unpacker.Finish();
 

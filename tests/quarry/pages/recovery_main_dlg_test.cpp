@@ -149,6 +149,12 @@ class RecoveryMainDlgTest : public QObject {
     sieve::test::WriteFile(notAnIndex_.Folder + "/Manifest.db", "not an index at all");
     unfinished_ = sieve::test::MakeBackup(
         dir_, "unfinished", {"--profile", "small", "--manifest-db", "--snapshot-state", "uploading", "--incremental"});
+    // ... whose call history is not a database at all.
+    for (const auto& file : sieve::test::ReadTruthFiles(unfinished_.TruthPath)) {
+      if (file.Path == "Library/CallHistoryDB/CallHistory.storedata") {
+        sieve::test::WriteFile(unfinished_.Folder + "/" + file.StoredPath, "not a database");
+      }
+    }
     AppSettings().autoOpen = 0;
     // The program's English texts, as a user of the window sees them.
     QString error;
@@ -304,9 +310,14 @@ class RecoveryMainDlgTest : public QObject {
     QVERIFY(!notice->isHidden());
     QVERIFY(f.WaitFinished());
     const std::vector<std::string> warnings = f.reader.Warnings(f.index);
-    QCOMPARE(warnings.size(), std::size_t{2});
+    QCOMPARE(warnings.size(), std::size_t{3});
     QStringList lines;
-    for (const std::string& w : warnings) lines.append(Translate(QStringLiteral("IDS_BACKUP_WARNING")).arg(Q(w)));
+    for (std::size_t i = 0; i < 2; ++i) {
+      lines.append(Translate(QStringLiteral("IDS_BACKUP_WARNING")).arg(Q(warnings[i])));
+    }
+    // The damaged database in the user's language, not in the library's English line.
+    lines.append(Translate(QStringLiteral("IDS_RECOVER_MAIN_DATABASE_UNREADABLE"))
+                     .arg(QStringLiteral("HomeDomain/Library/CallHistoryDB/CallHistory.storedata")));
     QCOMPARE(notice->text(), lines.join(QLatin1Char('\n')));
     QVERIFY(notice->text().contains(QStringLiteral("uploading")));
     QVERIFY(!notice->isHidden());

@@ -356,8 +356,8 @@ TEST_F(CallFiles, VersionChoosesTheFileNumerically) {
     context.productVersion = c.version;
     CCallInfo info;
     info.SetContext(&context);
-    if (c.hasOld) info.SetDatabase(RuleAction::MainDatabase, DatabaseSource{{old, {}}, {}, {}});
-    if (c.hasStore) info.SetDatabase(RuleAction::SecondDatabase, DatabaseSource{{store, {}}, {}, {}});
+    if (c.hasOld) info.SetDatabase(RuleAction::MainDatabase, DatabaseSource{{old, {}}, {}, {}, "call_history.db"});
+    if (c.hasStore) info.SetDatabase(RuleAction::SecondDatabase, DatabaseSource{{store, {}}, {}, {}, "CallHistory.storedata"});
     EXPECT_EQ(info.read(""), SQLITE_OK) << c.version;
     EXPECT_EQ(info.RecordCount(INFO_CALL), c.calls) << c.version << " " << c.hasOld << c.hasStore;
   }

@@ -21,9 +21,9 @@ TEST(RunOutcome, ScanResultsBecomeTheDocumentedStatusesAndOneLine) {
       {0, ReaderError::None, "", kExitOk, ""},
       {-1, ReaderError::WrongPassword, "", kExitWrongPassword, "wrong password"},
       {1, ReaderError::Stopped, "stopped", kExitFailure, "the scan was stopped before it ended"},
-      // SQLITE_ERROR is 1 too: without a recorded stop it is the notes' result.
-      {1, ReaderError::None, "", kExitFailure, "the notes database could not be read (SQLite result 1)"},
-      {11, ReaderError::None, "", kExitFailure, "the notes database could not be read (SQLite result 11)"},
+      // Damaged databases beside readable ones are warnings; none readable at all fails.
+      {0, ReaderError::ReadFailed, "none of the backup's databases could be read", kExitFailure,
+       "none of the backup's databases could be read"},
       {0, ReaderError::MissingIndex, "", kExitFailure, "/b has no file index (neither Manifest.mbdb nor Manifest.db)"},
       {0, ReaderError::BadIndex, "Manifest.db is not a database", kExitFailure, "Manifest.db is not a database"},
       {0, ReaderError::ReadFailed, "", kExitFailure, "the scan failed"},
