@@ -15,6 +15,9 @@ from ..properties import version_key
 from . import Contribution, register
 from .sqlite_file import DatabaseFile, database_entry, text_survives, wal_companion
 
+PAGE_SIZE = 4096
+WAL_HEADER, FRAME_HEADER = 32, 24  # bytes before the first frame, and before each page in it
+
 DOMAIN = "AppDomainGroup-group.com.apple.reminders"
 MAC_EPOCH = 978307200
 
@@ -72,7 +75,7 @@ class _Store:
 
     def __init__(self, layout):
         self.shared = layout == "ZREMCDOBJECT"
-        self.db = DatabaseFile(page_size=4096, auto_vacuum=0, journal_mode="wal")
+        self.db = DatabaseFile(page_size=PAGE_SIZE, auto_vacuum=0, journal_mode="wal")
         self.db.script(CORE_DATA)
         self.db.script(SHARED_OBJECT if self.shared else
                        BASE_LIST + SHARED_OBJECT + (REMINDER_18 if layout.endswith("18") else REMINDER_16))
@@ -107,6 +110,40 @@ def _note(rng, index):
     return rng.choice([None, "", "Bring the receipt", "Line one\nline two", "Ключ?", "5 € cash"])
 
 
+def _title_pages(blob, title, in_wal):
+    """Numbers of the pages whose bytes in `blob` (the file, or its -wal) hold `title`."""
+    needle, pages, at = title.encode("utf-8"), set(), blob.find(title.encode("utf-8"))
+    while at >= 0:
+        if not in_wal:
+            pages.add(at // PAGE_SIZE + 1)
+        elif at >= WAL_HEADER:
+            frame = WAL_HEADER + (at - WAL_HEADER) // (FRAME_HEADER + PAGE_SIZE) * (FRAME_HEADER + PAGE_SIZE)
+            pages.add(int.from_bytes(blob[frame:frame + 4], "big"))
+        at = blob.find(needle, at + 1)
+    return pages
+
+
+def _spilled_title_linked(row, blobs):
+    """A note longer than a page pushes the title (stored after it) onto an overflow page.
+    Deleting the row frees that page with the title on it, but the cell that named the page
+    sits in its b-tree page's free space, where later rows may overwrite its tail and with it
+    the page number: the title then stands on a page nothing leads to. Linked while some
+    note bytes still precede the number of a page holding the title."""
+    notes = row["description"].encode("utf-8")
+    pages = set()
+    for blob, in_wal in blobs:
+        pages |= _title_pages(blob, row["summary"], in_wal)
+    for page in pages:
+        pointer = page.to_bytes(4, "big")
+        for blob, _ in blobs:
+            at = blob.find(pointer, 6)
+            while at >= 0:
+                if blob[at - 6:at] in notes:
+                    return True
+                at = blob.find(pointer, at + 1)
+    return False
+
+
 def _truth(row, deleted, data, others, wal=None):
     entry = {k: row[k] for k in ("summary", "start_date", "due_date", "completed", "completion_date",
                                  "priority", "list", "marked")}
@@ -114,6 +151,9 @@ def _truth(row, deleted, data, others, wal=None):
     if deleted:
         entry["intact"] = text_survives(data, row["summary"], others) or (
             wal is not None and text_survives(wal, row["summary"], others))
+        if entry["intact"] and len(entry["description"].encode("utf-8")) > PAGE_SIZE:
+            blobs = [(data, False)] + ([(wal, True)] if wal is not None else [])
+            entry["intact"] = _spilled_title_linked(row, blobs)
     return entry
 
 
