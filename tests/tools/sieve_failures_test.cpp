@@ -311,6 +311,8 @@ void CollectCopies(const JsonValue& value, std::map<std::string, std::string>& c
   for (const char* field : {"image_path", "attachment_path", "file_path", "media_path"}) {
     if (!value.Text(field).empty()) copies[value.Text(field)] = stored;
   }
+  // A thumbnail is a copy of a file of its own, which the record names without a stored path.
+  if (!value.Text("thumbnail_path").empty()) copies[value.Text("thumbnail_path")] = "";
   for (const JsonValue& item : value.Items) CollectCopies(item, copies);
 }
 
