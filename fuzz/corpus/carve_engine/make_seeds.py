@@ -7,17 +7,17 @@ incremental auto-vacuum file, UTF-16 text, each with deleted rows. Deterministic
 header's SQLite version number.
 """
 import os
-import sqlite3
+import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.dirname(HERE))
+from seed_database import fresh_database  # noqa: E402
 
 
 def build(name, statements, pragmas=()):
     path = os.path.join(HERE, name)
-    if os.path.exists(path):
-        os.remove(path)
-    db = sqlite3.connect(path, isolation_level=None)
-    for pragma in ("PRAGMA page_size=512", "PRAGMA secure_delete=OFF") + tuple(pragmas):
+    db = fresh_database(path)
+    for pragma in pragmas:
         db.execute(pragma)
     for sql in statements:
         db.execute(sql)

@@ -6,9 +6,11 @@ pages: the older ZRECORDING table, the newer ZCLOUDRECORDING one, a UTF-16 copy 
 cut short. Run it again to regenerate them.
 """
 import os
-import sqlite3
+import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.dirname(HERE))
+from seed_database import fresh_database  # noqa: E402
 
 OLDER = ("CREATE TABLE ZRECORDING ( Z_PK INTEGER PRIMARY KEY, Z_ENT INTEGER, Z_OPT INTEGER, "
          "ZITUNESPERSISTENTID INTEGER, ZLABELPRESET INTEGER, ZPENDINGRESTORE INTEGER, ZSYNCED INTEGER, "
@@ -22,14 +24,7 @@ CLOUD = ("CREATE TABLE ZCLOUDRECORDING ( Z_PK INTEGER PRIMARY KEY, Z_ENT INTEGER
 
 def build(name, cloud, rows, delete_where, auto_vacuum="NONE", encoding=None, cut=None):
     path = os.path.join(HERE, name)
-    if os.path.exists(path):
-        os.remove(path)
-    db = sqlite3.connect(path, isolation_level=None)
-    db.execute("PRAGMA page_size=512")
-    db.execute("PRAGMA auto_vacuum=%s" % auto_vacuum)
-    db.execute("PRAGMA secure_delete=OFF")
-    if encoding:
-        db.execute("PRAGMA encoding='%s'" % encoding)
+    db = fresh_database(path, 512, auto_vacuum, encoding)
     db.execute(CLOUD if cloud else OLDER)
     for i in range(rows):
         date, label = 484140302.5 + i * 977.25, "Memo %d: Grüße \"take\" 🎵" % i

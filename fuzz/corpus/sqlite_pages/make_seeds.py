@@ -7,22 +7,17 @@ region. Run it again to regenerate them; the output is deterministic but for the
 SQLite version number.
 """
 import os
-import sqlite3
+import sys
 import struct
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.dirname(HERE))
+from seed_database import fresh_database  # noqa: E402
 
 
 def build(name, page_size, statements, encoding=None, auto_vacuum="NONE"):
     path = os.path.join(HERE, name)
-    if os.path.exists(path):
-        os.remove(path)
-    db = sqlite3.connect(path, isolation_level=None)
-    db.execute("PRAGMA page_size=%d" % page_size)
-    db.execute("PRAGMA auto_vacuum=%s" % auto_vacuum)
-    db.execute("PRAGMA secure_delete=OFF")
-    if encoding:
-        db.execute("PRAGMA encoding='%s'" % encoding)
+    db = fresh_database(path, page_size, auto_vacuum, encoding)
     for sql in statements:
         db.execute(sql)
     db.close()

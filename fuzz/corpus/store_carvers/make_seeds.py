@@ -6,10 +6,11 @@ find something. Run it again to regenerate them.
 """
 import gzip
 import os
-import sqlite3
 import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.dirname(HERE))
+from seed_database import fresh_database  # noqa: E402
 sys.path.insert(0, os.path.join(HERE, "..", "..", "..", "tools", "mkbackup"))
 from mkbackup.databases.notes import note_protobuf  # noqa: E402
 from mkbackup.rng import SeededRandom  # noqa: E402
@@ -17,11 +18,7 @@ from mkbackup.rng import SeededRandom  # noqa: E402
 
 def build(name, statements, rows=()):
     path = os.path.join(HERE, name)
-    if os.path.exists(path):
-        os.remove(path)
-    db = sqlite3.connect(path, isolation_level=None)
-    db.execute("PRAGMA page_size=1024")
-    db.execute("PRAGMA secure_delete=OFF")
+    db = fresh_database(path, 1024)
     for sql in statements:
         db.execute(sql)
     for sql, values in rows:

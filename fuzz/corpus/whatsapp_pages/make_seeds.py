@@ -6,9 +6,11 @@ under 16 KB) whose deleted messages sit in freeblocks, unallocated space and fre
 pages; one is cut short and one is UTF-16. Run it again to regenerate them.
 """
 import os
-import sqlite3
+import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.dirname(HERE))
+from seed_database import fresh_database  # noqa: E402
 
 MESSAGE = ("CREATE TABLE ZWAMESSAGE ( Z_PK INTEGER PRIMARY KEY, Z_ENT INTEGER, Z_OPT INTEGER, "
            "ZCHILDMESSAGESDELIVEREDCOUNT INTEGER, ZCHILDMESSAGESPLAYEDCOUNT INTEGER, "
@@ -26,14 +28,7 @@ SESSION = ("CREATE TABLE ZWACHATSESSION ( Z_PK INTEGER PRIMARY KEY, Z_ENT INTEGE
 
 def build(name, rows, delete_where, auto_vacuum="NONE", encoding=None, cut=None):
     path = os.path.join(HERE, name)
-    if os.path.exists(path):
-        os.remove(path)
-    db = sqlite3.connect(path, isolation_level=None)
-    db.execute("PRAGMA page_size=512")
-    db.execute("PRAGMA auto_vacuum=%s" % auto_vacuum)
-    db.execute("PRAGMA secure_delete=OFF")
-    if encoding:
-        db.execute("PRAGMA encoding='%s'" % encoding)
+    db = fresh_database(path, 512, auto_vacuum, encoding)
     db.execute(SESSION)
     db.execute(MESSAGE)
     db.execute("INSERT INTO ZWACHATSESSION VALUES (1, 4, 1, '4915112345678@s.whatsapp.net', 'Jürgen')")
