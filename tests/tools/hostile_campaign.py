@@ -59,9 +59,12 @@ def listing(folder):
 
 
 def error_lines(program, err):
-    """The lines of standard error that are errors, not notes or warnings."""
-    return [line for line in err.splitlines()
-            if line.startswith(program + ": ")
+    """The lines of standard error that are errors. sieve runs with -q, so every line
+    it prints counts; quarry prints its progress there, which does not."""
+    lines = [line for line in err.splitlines() if line.strip()]
+    if program == "sieve":
+        return lines if all(line.startswith("sieve: ") for line in lines) else lines + ["(not sieve's)"]
+    return [line for line in lines if line.startswith(program + ": ")
             and not line.startswith((program + ": warning", program + ": note"))]
 
 
