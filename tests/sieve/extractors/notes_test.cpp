@@ -7,6 +7,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sieve/extractors/html_text.h"
@@ -489,30 +490,29 @@ TEST_F(RecoveredNotes, BodyWithoutItsNoteIsTitledByItsFirstLine) {
 
 // ---- HTML bodies of the older store as text
 
-TEST(HtmlText, EntitiesEndAtTheirSemicolon) {
-  EXPECT_EQ(HtmlToText("&lt;b&gt; &amp;amp; &quot;q&quot; &apos;a&#39;"), "<b> &amp; \"q\" 'a'");
-  EXPECT_EQ(HtmlToText("&ltb &amp &nbspx"), "&ltb &amp &nbspx");  // no ";": written as is
-  EXPECT_EQ(HtmlToText("a&nbsp;b &#233; &#xE9; &#X1F389;"), "a b é é 🎉");
-  EXPECT_EQ(HtmlToText("&#0; &#xD800; &#x110000; &#99999999999;"), "\xEF\xBF\xBD \xEF\xBF\xBD \xEF\xBF\xBD &#99999999999;");
-  EXPECT_EQ(HtmlToText("&unknown; & ;"), "&unknown; & ;");
-}
-
-TEST(HtmlText, KeepsTextAfterTheLastTagAndTheLineBreaks) {
-  EXPECT_EQ(HtmlToText("<div>Hello</div>world"), "Hello\nworld");
-  EXPECT_EQ(HtmlToText("no tags at all"), "no tags at all");
-  EXPECT_EQ(HtmlToText("<div>one</div><div><br></div><div>three</div>"), "one\n\nthree");
-  EXPECT_EQ(HtmlToText("a<br>b<BR/>c<p>d</p>e"), "a\nb\nc\nd\ne");
-  EXPECT_EQ(HtmlToText("<b>bold</b> and <i>it</i>"), "bold and it");
-}
-
-TEST(HtmlText, WhatIsNotATagIsText) {
-  EXPECT_EQ(HtmlToText("a < b > c"), "a < b > c");
-  EXPECT_EQ(HtmlToText("3<4 and 5>2"), "3<4 and 5>2");
-  EXPECT_EQ(HtmlToText("<div>cut <span"), "cut <span");
-  EXPECT_EQ(HtmlToText("x<!-- hidden -->y<script>alert(1)</script>z<style>p{}</style>"), "xyz");
-  EXPECT_EQ(HtmlToText("<!-- never closed"), "");
-  EXPECT_EQ(HtmlToText("<script>never closed"), "");
-  EXPECT_EQ(HtmlToText(std::string("bad \xFF byte")), "bad \xEF\xBF\xBD byte");
+// Entities end at their semicolon; text after the last tag and line breaks are kept; what is
+// not a tag is text.
+TEST(HtmlText, EntitiesTagsAndWhatIsNotATag) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"&lt;b&gt; &amp;amp; &quot;q&quot; &apos;a&#39;", "<b> &amp; \"q\" 'a'"},
+      {"&ltb &amp &nbspx", "&ltb &amp &nbspx"},  // no ";": written as is
+      {"a&nbsp;b &#233; &#xE9; &#X1F389;", "a b é é 🎉"},
+      {"&#0; &#xD800; &#x110000; &#99999999999;", "\xEF\xBF\xBD \xEF\xBF\xBD \xEF\xBF\xBD &#99999999999;"},
+      {"&unknown; & ;", "&unknown; & ;"},
+      {"<div>Hello</div>world", "Hello\nworld"},
+      {"no tags at all", "no tags at all"},
+      {"<div>one</div><div><br></div><div>three</div>", "one\n\nthree"},
+      {"a<br>b<BR/>c<p>d</p>e", "a\nb\nc\nd\ne"},
+      {"<b>bold</b> and <i>it</i>", "bold and it"},
+      {"a < b > c", "a < b > c"},
+      {"3<4 and 5>2", "3<4 and 5>2"},
+      {"<div>cut <span", "cut <span"},
+      {"x<!-- hidden -->y<script>alert(1)</script>z<style>p{}</style>", "xyz"},
+      {"<!-- never closed", ""},
+      {"<script>never closed", ""},
+      {"bad \xFF byte", "bad \xEF\xBF\xBD byte"},
+  };
+  for (const auto& [html, text] : cases) EXPECT_EQ(HtmlToText(html), text) << html;
 }
 
 // ---- compressed bodies of the newer store
