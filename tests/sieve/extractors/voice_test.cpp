@@ -247,28 +247,6 @@ TEST_F(VoiceBackup, VoicemailDatesCountFrom1970) {
   EXPECT_EQ(info.RecordCount(INFO_VOICE_MEMO), 0u);
 }
 
-TEST_F(VoiceBackup, HostileDatabasesGiveAClearResult) {
-  TempDir dir;
-  CRecordingInfo memos;
-  DatabaseSource source;
-  source.main.path = dir.Join("absent");
-  memos.SetDatabase(RuleAction::MainDatabase, source);
-  EXPECT_NE(memos.read(""), 0);
-  EXPECT_EQ(memos.RecordCount(INFO_VOICE_MEMO), 0u);
-  const std::string good = test::ReadFile(StoredPath((*truth_)["recordings"].Text("path")));
-  for (const std::string& bytes : {std::string(), good.substr(0, good.size() / 2), std::string(good.size(), 'x')}) {
-    test::WriteFile(dir.Join("bad.db"), bytes);
-    CRecordingInfo info;
-    source.main.path = dir.Join("bad.db");
-    info.SetDatabase(RuleAction::MainDatabase, source);
-    const int rc = info.read("");
-    for (std::size_t i = 0; i < info.RecordCount(INFO_VOICE_MEMO); ++i) {
-      EXPECT_NE(info.RecordAt(INFO_VOICE_MEMO, i), nullptr);
-    }
-    EXPECT_TRUE(rc != 0 || info.RecordCount(INFO_VOICE_MEMO) == 0) << bytes.size();
-  }
-}
-
 TEST_F(VoiceBackup, ScanJsonCarriesEveryMemoField) {
   const test::CommandResult scan = test::RunSieve({"scan", backup_->Folder, "--json"});
   ASSERT_EQ(scan.ExitCode, 0) << scan.Err;
