@@ -12,79 +12,44 @@
 #include <string>
 #include <vector>
 
-#include "support/test_support.h"
+#include "tools/sieve_cli.h"
 
 namespace sieve::test {
 namespace {
 
-constexpr char kPassword[] = "Quarry-s3cret-7781";
 constexpr char kWrongPassword[] = "wrong-Pa55word-123";
-
-// Exactly one line, "sieve: ..." - what every failure must print.
-::testing::AssertionResult OneErrorLine(const CommandResult& run) {
-  const bool one = run.Err.rfind("sieve: ", 0) == 0 && run.Err.find('\n') == run.Err.size() - 1;
-  if (one) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << "stderr is not one \"sieve:\" line: [" << run.Err << "]";
-}
+constexpr char kPicture[] = "Media/DCIM/100APPLE/IMG_0001.JPG";
 
 TEST(SievePassword, WrongPasswordWritesNothingAndNoPasswordIsEverShown) {
   TempDir dir;
-  const std::string right = WritePasswordFile(dir, kPassword, "right");
   const std::string wrong = WritePasswordFile(dir, kWrongPassword, "wrong");
-  const GeneratedBackup backup = MakeBackup(dir, "encrypted",
-      {"--profile", "small", "--seed", "3", "--encrypted", "--password-file", right});
+  const std::string folder = Shared().encrypted.Folder;
   const std::string out = dir.Join("out");
-  std::vector<CommandResult> runs;
-  const auto run = [&](const std::vector<std::string>& args, std::string_view input = {}) {
-    runs.push_back(RunSieve(args, input));
-    return runs.back();
+  const struct {
+    std::vector<std::string> args;
+    std::string input;
+    int code;
+  } refused[] = {
+      {{"extract", folder, "CameraRollDomain", kPicture, "-o", out, "--password-file", wrong}, "", 3},
+      {{"unpack", folder, "-o", out, "--password-file", wrong}, "", 3},
+      {{"scan", folder, "--json", "--password-stdin"}, std::string(kWrongPassword) + "\n", 3},
+      // No password source and no terminal: a usage error, not a hang.
+      {{"scan", folder}, "", 2},
+      // A password as an argument value is refused without being echoed.
+      {{"scan", folder, std::string("--password=") + kPassword}, "", 2},
+      {{"scan", folder, std::string("--pass=") + kPassword}, "", 2},
+      {{"scan", folder, "--password-file", Shared().passwordFile, "--password-stdin"}, "", 2},
+      {{"scan", folder, "--password-file", dir.Join("absent")}, "", 1},
   };
-
-  const CommandResult extract = run({"extract", backup.Folder, "CameraRollDomain",
-                                     "Media/DCIM/100APPLE/IMG_0001.JPG", "-o", out, "--password-file", wrong});
-  EXPECT_EQ(extract.ExitCode, 3);
-  EXPECT_TRUE(OneErrorLine(extract));
-  EXPECT_FALSE(std::filesystem::exists(out));
-
-  const CommandResult unpack = run({"unpack", backup.Folder, "-o", out, "--password-file", wrong});
-  EXPECT_EQ(unpack.ExitCode, 3);
-  EXPECT_TRUE(OneErrorLine(unpack));
-  EXPECT_FALSE(std::filesystem::exists(out));
-
-  const CommandResult scan = run({"scan", backup.Folder, "--json", "--password-stdin"}, std::string(kWrongPassword) + "\n");
-  EXPECT_EQ(scan.ExitCode, 3);
-  EXPECT_EQ(scan.Out, "");
-  EXPECT_TRUE(OneErrorLine(scan));
-
-  // Nothing decrypted anywhere: the folder holds what the test wrote and the backup.
-  for (const std::string& f : ListFilesBelow(dir.Path())) {
-    EXPECT_TRUE(f == "right" || f == "wrong" || f == "encrypted.truth.json" || f.rfind("encrypted/", 0) == 0) << f;
-  }
+  std::vector<CommandResult> runs;
+  for (const auto& r : refused) runs.push_back(Fails(r.code, r.args, r.input));
+  EXPECT_NE(runs[3].Err.find("--password-file"), std::string::npos) << runs[3].Err;
+  // Nothing decrypted anywhere: the folder holds what the test wrote.
+  EXPECT_EQ(ListFilesBelow(dir.Path()), std::vector<std::string>{"wrong"});
 
   // The right password through standard input; only the first line counts.
-  const CommandResult good = run({"scan", backup.Folder, "--password-stdin"}, std::string(kPassword) + "\nrest\n");
-  EXPECT_EQ(good.ExitCode, 0) << good.Err;
-  const CommandResult extracted = run({"extract", backup.Folder, "CameraRollDomain",
-                                       "Media/DCIM/100APPLE/IMG_0001.JPG", "-o", out, "--password-file", right});
-  EXPECT_EQ(extracted.ExitCode, 0) << extracted.Err;
-
-  // No password source and no terminal: a usage error, not a hang.
-  const CommandResult none = run({"scan", backup.Folder});
-  EXPECT_EQ(none.ExitCode, 2);
-  EXPECT_TRUE(OneErrorLine(none));
-  EXPECT_NE(none.Err.find("--password-file"), std::string::npos);
-  // A password as an argument value is refused without being echoed.
-  for (const std::string& given : {std::string("--password=") + kPassword, std::string("--pass=") + kPassword}) {
-    const CommandResult refused = run({"scan", backup.Folder, given});
-    EXPECT_EQ(refused.ExitCode, 2);
-    EXPECT_TRUE(OneErrorLine(refused));
-  }
-  const CommandResult both = run({"scan", backup.Folder, "--password-file", right, "--password-stdin"});
-  EXPECT_EQ(both.ExitCode, 2);
-  const CommandResult unreadable = run({"scan", backup.Folder, "--password-file", dir.Join("absent")});
-  EXPECT_EQ(unreadable.ExitCode, 1);
-  EXPECT_TRUE(OneErrorLine(unreadable));
-
+  runs.push_back(RunSieve({"scan", folder, "--password-stdin"}, std::string(kPassword) + "\nrest\n"));
+  EXPECT_EQ(runs.back().ExitCode, 0) << runs.back().Err;
   for (const CommandResult& r : runs) {
     for (const char* secret : {kPassword, kWrongPassword}) {
       EXPECT_EQ(r.Out.find(secret), std::string::npos) << "password on stdout";
@@ -95,22 +60,19 @@ TEST(SievePassword, WrongPasswordWritesNothingAndNoPasswordIsEverShown) {
 
 TEST(SieveKeyFile, OnlyAKeyOfTheRightFormIsTakenAndItsTextIsNeverShown) {
   TempDir dir;
-  const std::string password = WritePasswordFile(dir, kPassword);
-  const GeneratedBackup backup = MakeBackup(dir, "encrypted",
-      {"--profile", "small", "--seed", "3", "--encrypted", "--password-file", password});
-  const std::string keyFile = dir.Join("key");
-  ASSERT_EQ(RunSieve({"key", backup.Folder, "-o", keyFile, "--password-file", password}).ExitCode, 0);
-  const std::string key = ReadFile(keyFile).substr(0, 64);
+  const std::string folder = Shared().encrypted.Folder;
+  ASSERT_EQ(RunSieve(Join({"key", folder, "-o", dir.Join("key")}, Shared().secret)).ExitCode, 0);
+  const std::string key = ReadFile(dir.Join("key")).substr(0, 64);
   std::string upper = key;
   for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   const auto extract = [&](const std::string& keyText) {
     WriteFile(dir.Join("given"), keyText);
     std::filesystem::remove(dir.Join("out"));
-    return RunSieve({"extract", backup.Folder, "CameraRollDomain", "Media/DCIM/100APPLE/IMG_0001.JPG", "-o",
-                     dir.Join("out"), "--key-file", dir.Join("given")});
+    return std::vector<std::string>{"extract", folder, "CameraRollDomain", kPicture, "-o", dir.Join("out"),
+                                    "--key-file", dir.Join("given")};
   };
   for (const std::string& accepted : {key, key + "\n", key + "\r\n", upper + "\n"}) {
-    const CommandResult run = extract(accepted);
+    const CommandResult run = RunSieve(extract(accepted));
     EXPECT_EQ(run.ExitCode, 0) << run.Err;
   }
   const struct {
@@ -127,43 +89,39 @@ TEST(SieveKeyFile, OnlyAKeyOfTheRightFormIsTakenAndItsTextIsNeverShown) {
   };
   for (const auto& m : malformed) {
     SCOPED_TRACE(m.name);
-    const CommandResult run = extract(m.text);
-    EXPECT_EQ(run.ExitCode, 1);
-    EXPECT_TRUE(OneErrorLine(run));
+    const CommandResult run = Fails(1, extract(m.text));
     EXPECT_NE(run.Err.find("does not hold a key"), std::string::npos) << run.Err;
     EXPECT_EQ(run.Err.find(key.substr(8, 16)), std::string::npos) << "key text shown: " << run.Err;
     EXPECT_EQ(run.Err.find(kPassword), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(dir.Join("out")));
   }
-  for (const std::string& unreadable : {dir.Join("absent"), dir.Path()}) {
-    const CommandResult run = RunSieve({"scan", backup.Folder, "--key-file", unreadable});
-    EXPECT_EQ(run.ExitCode, 1) << unreadable;
-    EXPECT_TRUE(OneErrorLine(run));
-  }
+  for (const std::string& unreadable : {dir.Join("absent"), dir.Path()}) Fails(1, {"scan", folder, "--key-file", unreadable});
 }
 
 TEST(SieveUsage, UsageMistakesAndFoldersThatAreNotBackups) {
   TempDir dir;
-  const GeneratedBackup backup = MakeBackup(dir, "plain", {"--profile", "small", "--seed", "3"});
+  const std::string folder = Shared().plain.Folder;
+  const std::string k = dir.Join("k");
   const std::vector<std::vector<std::string>> mistakes = {
       {},
       {"frobnicate"},
       {"scan"},
-      {"info", backup.Folder, backup.Folder},
-      {"files", backup.Folder, "--bogus"},
-      {"extract", backup.Folder, "HomeDomain", "Library/x"},
+      {"info", folder, folder},
+      {"files", folder, "--bogus"},
+      {"extract", folder, "HomeDomain", "Library/x"},
       {"list", "--json", "--json"},
       {"list", "--root"},
-      {"scan", backup.Folder, "--json=yes"},
+      {"scan", folder, "--json=yes"},
       {"help", "nothing"},
-      {"key", backup.Folder},
-      {"key", backup.Folder, "-o", dir.Join("k"), "--key-file", dir.Join("k")},
-      {"files", backup.Folder, "--key-file", dir.Join("k"), "--password-stdin"},
-      {"info", backup.Folder, "--password-file", dir.Join("k"), "--password-stdin"},
-      {"key", backup.Folder, "-o", "-"},
-      {"scan", backup.Folder, "--files-to", dir.Join("files")},
+      {"key", folder},
+      {"key", folder, "-o", k, "--key-file", k},
+      {"files", folder, "--key-file", k, "--password-stdin"},
+      {"scan", folder, "--key-file", k, "--password-file", k},
+      {"info", folder, "--password-file", k, "--password-stdin"},
+      {"key", folder, "-o", "-"},
+      {"scan", folder, "--files-to", dir.Join("files")},
       {"-q", "-v", "list", "--root", dir.Path()},
-      {"extract", backup.Folder, "HomeDomain", "Library/x", "-o", "-", "--force"},
+      {"extract", folder, "HomeDomain", "Library/x", "-o", "-", "--force"},
       {"--version", "extra"},
       {"device"},
       {"device", "frobnicate"},
@@ -172,17 +130,12 @@ TEST(SieveUsage, UsageMistakesAndFoldersThatAreNotBackups) {
       {"device", "exit-recovery", "--ecid", "0x12g"},
       {"device", "exit-recovery", "--ecid", "0"},
       {"carve"},
-      {"carve", backup.Folder, "HomeDomain"},
+      {"carve", folder, "HomeDomain"},
       {"carve", dir.Join("x.db"), "--main-only", "--wal", dir.Join("x.db-wal")},
-      {"carve", backup.Folder, "HomeDomain", "Library/x", "--wal", dir.Join("x.db-wal")},
+      {"carve", folder, "HomeDomain", "Library/x", "--wal", dir.Join("x.db-wal")},
       {"carve", dir.Join("x.db"), "--password-stdin"},
   };
-  for (const auto& args : mistakes) {
-    const CommandResult run = RunSieve(args);
-    EXPECT_EQ(run.ExitCode, 2) << ::testing::PrintToString(args);
-    EXPECT_TRUE(OneErrorLine(run)) << ::testing::PrintToString(args);
-    EXPECT_EQ(run.Out, "");
-  }
+  for (const auto& args : mistakes) Fails(2, args);
   const CommandResult help = RunSieve({"help"});
   EXPECT_EQ(help.ExitCode, 0);
   EXPECT_NE(help.Out.find("unpack BACKUP -o DIR"), std::string::npos);
@@ -195,29 +148,23 @@ TEST(SieveUsage, UsageMistakesAndFoldersThatAreNotBackups) {
 
   WriteFile(dir.Join("a-file"), "x");
   std::filesystem::create_directory(dir.Join("empty"));
-  for (const std::string& folder : {dir.Join("absent"), dir.Join("empty"), dir.Join("a-file")}) {
-    for (const char* command : {"info", "files", "scan"}) {
-      const CommandResult run = RunSieve({command, folder});
-      EXPECT_EQ(run.ExitCode, 4) << command << " " << folder;
-      EXPECT_TRUE(OneErrorLine(run));
-    }
+  for (const std::string& notBackup : {dir.Join("absent"), dir.Join("empty"), dir.Join("a-file")}) {
+    for (const char* command : {"info", "files", "scan"}) Fails(4, {command, notBackup});
   }
-  const CommandResult noRoot = RunSieve({"list", "--root", dir.Join("absent")});
-  EXPECT_EQ(noRoot.ExitCode, 4);
-  EXPECT_TRUE(OneErrorLine(noRoot));
+  Fails(4, {"list", "--root", dir.Join("absent")});
 
   // The properties come from Info.plist and Manifest.plist as the generator wrote them.
-  const JsonValue truth = ParseJson(ReadFile(backup.TruthPath))["backup"];
-  const CommandResult info = RunSieve({"info", backup.Folder, "--json"});
+  const JsonValue truth = ParseJson(ReadFile(Shared().plain.TruthPath))["backup"];
+  const CommandResult info = RunSieve({"info", folder, "--json"});
   ASSERT_EQ(info.ExitCode, 0) << info.Err;
   const JsonValue shown = ParseJson(info.Out);
-  EXPECT_EQ(shown.Text("name"), truth.Text("display_name"));
-  EXPECT_EQ(shown.Text("device_name"), truth.Text("device_name"));
-  EXPECT_EQ(shown.Text("product_type"), truth.Text("product_type"));
-  EXPECT_EQ(shown.Text("product_version"), truth.Text("product_version"));
-  EXPECT_EQ(shown.Text("serial_number"), truth.Text("serial_number"));
+  for (const auto& [ours, generated] : {std::pair{"name", "display_name"}, {"device_name", "device_name"},
+                                        {"product_type", "product_type"}, {"product_version", "product_version"},
+                                        {"serial_number", "serial_number"}}) {
+    EXPECT_EQ(shown.Text(ours), truth.Text(generated)) << ours;
+  }
   EXPECT_FALSE(shown["encrypted"].Bool);
-  const CommandResult text = RunSieve({"info", backup.Folder});
+  const CommandResult text = RunSieve({"info", folder});
   EXPECT_NE(text.Out.find("Serial number:  " + truth.Text("serial_number")), std::string::npos) << text.Out;
 }
 
@@ -225,23 +172,15 @@ TEST(SieveUsage, UsageMistakesAndFoldersThatAreNotBackups) {
 // itself, decrypted, to standard output.
 TEST(SieveOutput, ExistingFilesAreKeptWithoutForceAndDashIsStandardOutput) {
   TempDir dir;
-  const std::string password = WritePasswordFile(dir, kPassword);
-  const GeneratedBackup plain = MakeBackup(dir, "plain", {"--profile", "small", "--seed", "5"});
-  const GeneratedBackup encrypted = MakeBackup(
-      dir, "encrypted", {"--profile", "small", "--seed", "5", "--manifest-db", "--encrypted", "--password-file", password});
-  for (const GeneratedBackup* backup : {&plain, &encrypted}) {
+  for (const GeneratedBackup* backup : {&Shared().plain, &Shared().encrypted}) {
     SCOPED_TRACE(backup->Folder);
     TruthFile file;
     for (const TruthFile& f : ReadTruthFiles(backup->TruthPath)) {
       if (f.Kind == "file" && f.Size > 0 && !f.StoredName.empty()) file = f;
     }
     ASSERT_FALSE(file.Path.empty());
-    const std::vector<std::string> secret{"--password-file", password};
-    const auto extract = [&](const std::string& target, std::vector<std::string> more) {
-      std::vector<std::string> args{"extract", backup->Folder, file.Domain, file.Path, "-o", target};
-      args.insert(args.end(), more.begin(), more.end());
-      args.insert(args.end(), secret.begin(), secret.end());
-      return RunSieve(args);
+    const auto extract = [&](const std::string& target, const std::vector<std::string>& more) {
+      return RunSieve(Join(Join({"extract", backup->Folder, file.Domain, file.Path, "-o", target}, more), Shared().secret));
     };
     const CommandResult streamed = extract("-", {});
     ASSERT_EQ(streamed.ExitCode, 0) << streamed.Err;
@@ -255,27 +194,24 @@ TEST(SieveOutput, ExistingFilesAreKeptWithoutForceAndDashIsStandardOutput) {
     EXPECT_TRUE(OneErrorLine(kept));
     EXPECT_NE(kept.Err.find("exists; give --force"), std::string::npos) << kept.Err;
     EXPECT_EQ(ReadFile(target), "mine");
-    const CommandResult replaced = extract(target, {"--force"});
-    EXPECT_EQ(replaced.ExitCode, 0) << replaced.Err;
+    EXPECT_EQ(extract(target, {"--force"}).ExitCode, 0);
     EXPECT_EQ(ReadFile(target), streamed.Out);
 
     // unpack keeps what is there, says so, and fails; --force replaces it.
     const std::string root = dir.Join("unpacked");
+    const std::string mine = root + "/" + file.Domain + "/" + file.Path;
     std::filesystem::remove_all(root);
-    std::filesystem::create_directories(root + "/" + file.Domain + "/" + file.Path);
-    std::filesystem::remove(root + "/" + file.Domain + "/" + file.Path);
-    WriteFile(root + "/" + file.Domain + "/" + file.Path, "mine");
-    std::vector<std::string> unpack{"unpack", backup->Folder, "-o", root};
-    unpack.insert(unpack.end(), secret.begin(), secret.end());
+    std::filesystem::create_directories(std::filesystem::path(mine).parent_path());
+    WriteFile(mine, "mine");
+    const std::vector<std::string> unpack = Join({"unpack", backup->Folder, "-o", root}, Shared().secret);
     const CommandResult keeps = RunSieve(unpack);
     EXPECT_EQ(keeps.ExitCode, 1);
     EXPECT_NE(keeps.Err.find("1 existing"), std::string::npos) << keeps.Err;
     EXPECT_NE(keeps.Err.find("give --force"), std::string::npos) << keeps.Err;
-    EXPECT_EQ(ReadFile(root + "/" + file.Domain + "/" + file.Path), "mine");
-    unpack.push_back("--force");
-    const CommandResult forced = RunSieve(unpack);
+    EXPECT_EQ(ReadFile(mine), "mine");
+    const CommandResult forced = RunSieve(Join(unpack, {"--force"}));
     EXPECT_EQ(forced.ExitCode, 0) << forced.Err;
-    EXPECT_EQ(ReadFile(root + "/" + file.Domain + "/" + file.Path), streamed.Out);
+    EXPECT_EQ(ReadFile(mine), streamed.Out);
   }
 }
 
@@ -319,8 +255,7 @@ void CollectCopies(const JsonValue& value, std::map<std::string, std::string>& c
 // Into a file system that fills up or cannot be written: every file that failed is named, the
 // command fails, and what is there is whole (no part of a file under a name of its own).
 TEST(SieveOutput, AFullOrReadOnlyTargetNamesEveryFailedFileAndLeavesNoPartOfOne) {
-  TempDir dir;
-  const GeneratedBackup backup = MakeBackup(dir, "plain", {"--profile", "sample", "--seed", "5"});
+  const GeneratedBackup& backup = Shared().plain;
   std::map<std::string, std::string> hashOf;  // "domain/path" -> SHA-256
   for (const TruthFile& f : ReadTruthFiles(backup.TruthPath)) hashOf[f.Domain + "/" + f.Path] = f.Sha256;
   struct Case {
@@ -337,6 +272,7 @@ TEST(SieveOutput, AFullOrReadOnlyTargetNamesEveryFailedFileAndLeavesNoPartOfOne)
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
+    const TempDir dir;
     const std::string target = dir.Join("target");
     const SmallFileSystem fs(target, c.size, c.readOnly);
     if (!fs.Mounted()) {

@@ -7,58 +7,13 @@
 
 #include <filesystem>
 #include <regex>
-#include <set>
 #include <string>
 #include <vector>
 
-#include "support/test_support.h"
+#include "tools/sieve_cli.h"
 
 namespace sieve::test {
 namespace {
-
-constexpr char kPassword[] = "Newer layout ✓ 10.3";
-
-class SieveNewerLayout : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    dir_ = new TempDir();
-    passwordFile_ = WritePasswordFile(*dir_, kPassword);
-    // A two-stage key bag as iOS 10.2 and later write, with few rounds so the test stays quick.
-    encrypted_ = MakeBackup(*dir_, "encrypted",
-                            {"--profile", "small", "--seed", "4", "--manifest-db", "--encrypted", "--password-file",
-                             passwordFile_, "--double-protection", "--dp-iterations", "1000"});
-    plain_ = MakeBackup(*dir_, "plain", {"--profile", "small", "--seed", "4", "--manifest-db"});
-  }
-  static void TearDownTestSuite() {
-    delete dir_;
-    dir_ = nullptr;
-  }
-
-  // Writes the key of the encrypted backup to a new file and returns its path.
-  static std::string WriteKey(const std::string& name) {
-    const std::string path = dir_->Join(name);
-    const CommandResult run = RunSieve({"key", encrypted_.Folder, "-o", path, "--password-file", passwordFile_});
-    EXPECT_EQ(run.ExitCode, 0) << run.Err;
-    return path;
-  }
-
-  static TempDir* dir_;
-  static std::string passwordFile_;
-  static GeneratedBackup encrypted_;
-  static GeneratedBackup plain_;
-};
-
-TempDir* SieveNewerLayout::dir_ = nullptr;
-std::string SieveNewerLayout::passwordFile_;
-GeneratedBackup SieveNewerLayout::encrypted_;
-GeneratedBackup SieveNewerLayout::plain_;
-
-// Domain and path of every entry `files --json` listed.
-std::set<std::string> ListedPaths(const CommandResult& run) {
-  std::set<std::string> paths;
-  for (const JsonValue& e : ParseJson(run.Out).Items) paths.insert(e.Text("domain") + "/" + e.Text("path"));
-  return paths;
-}
 
 // Scan output without what differs between two runs: the names of the scans'
 // private folders and the time taken.
@@ -77,79 +32,56 @@ std::vector<std::pair<std::string, std::string>> FilesBelow(const std::string& f
   return files;
 }
 
-TEST_F(SieveNewerLayout, FilesOfAnEncryptedIndexNeedThePassword) {
-  const std::set<std::string> truth = [] {
-    std::set<std::string> paths;
-    for (const TruthFile& f : ReadTruthFiles(encrypted_.TruthPath)) paths.insert(f.Domain + "/" + f.Path);
-    return paths;
-  }();
-
-  // No way to ask (no terminal): the same usage error as the other commands, naming the options.
-  const CommandResult none = RunSieve({"files", encrypted_.Folder, "--json"});
-  EXPECT_EQ(none.ExitCode, 2);
-  EXPECT_EQ(none.Out, "");
-  EXPECT_NE(none.Err.find("--key-file"), std::string::npos) << none.Err;
-
-  const CommandResult wrong = RunSieve({"files", encrypted_.Folder, "--json", "--password-stdin"}, "not it\n");
-  EXPECT_EQ(wrong.ExitCode, 3);
-  EXPECT_EQ(wrong.Out, "");
-  EXPECT_EQ(wrong.Err, "sieve: wrong password\n");
-
-  const CommandResult right = RunSieve({"files", encrypted_.Folder, "--json", "--password-file", passwordFile_});
-  ASSERT_EQ(right.ExitCode, 0) << right.Err;
-  EXPECT_EQ(ListedPaths(right), truth);
-
-  // The plain one of the same seed lists the same entries without any password.
-  const CommandResult plain = RunSieve({"files", plain_.Folder, "--json"});
-  ASSERT_EQ(plain.ExitCode, 0) << plain.Err;
-  EXPECT_EQ(ListedPaths(plain), truth);
+unsigned Mode(const std::string& path) {
+  struct stat st {};
+  EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+  return st.st_mode & 07777;
 }
 
-TEST_F(SieveNewerLayout, ASavedKeyOpensTheBackupAsThePasswordDoes) {
-  const std::string key = WriteKey("key");
-  struct stat st {};
-  ASSERT_EQ(::stat(key.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 07777, 0600u);
+// `sieve key` of the encrypted backup of the newer layout into `path`.
+CommandResult WriteKey(const std::string& path, const std::vector<std::string>& more = {}) {
+  return RunSieve(Join(Join({"key", Shared().newerEncrypted.Folder, "-o", path}, more), Shared().secret));
+}
+
+// The encrypted index is read for `files` too (the rest of what it lists is in
+// sieve_roundtrip_test.cpp): no way to ask for the password is a usage error naming the options.
+TEST(SieveNewerLayout, FilesOfAnEncryptedIndexNeedThePassword) {
+  const std::string folder = Shared().newerEncrypted.Folder;
+  EXPECT_NE(Fails(2, {"files", folder, "--json"}).Err.find("--key-file"), std::string::npos);
+  EXPECT_EQ(Fails(3, {"files", folder, "--json", "--password-stdin"}, "not it\n").Err, "sieve: wrong password\n");
+}
+
+TEST(SieveNewerLayout, ASavedKeyOpensTheBackupAsThePasswordDoes) {
+  TempDir out;
+  const std::string key = out.Join("key");
+  ASSERT_EQ(WriteKey(key).ExitCode, 0);
+  EXPECT_EQ(Mode(key), 0600u);
   const std::string text = ReadFile(key);
   EXPECT_TRUE(std::regex_match(text, std::regex("[0-9a-f]{64}\n"))) << text;
-  EXPECT_EQ(text.find(kPassword), std::string::npos);
+  // A key of the right form that is not this backup's.
+  std::string other = text;
+  other[0] = other[0] == '0' ? '1' : '0';
+  WriteFile(out.Join("other-key"), other);
 
-  TempDir out;
-  const auto run = [&](const std::string& command, const std::vector<std::string>& secret, const std::string& tag) {
+  const std::string folder = Shared().newerEncrypted.Folder;
+  const auto args = [&](const std::string& command, const std::string& tag) -> std::vector<std::string> {
     if (command == "extract") {
-      std::vector<std::string> args{"extract", encrypted_.Folder, "HomeDomain", "Library/AddressBook/AddressBook.sqlitedb",
-                                    "-o", out.Join("extract-" + tag)};
-      args.insert(args.end(), secret.begin(), secret.end());
-      return RunSieve(args);
+      return {"extract", folder, "HomeDomain", "Library/AddressBook/AddressBook.sqlitedb", "-o", out.Join("extract-" + tag)};
     }
-    if (command == "unpack") {
-      std::vector<std::string> args{"unpack", encrypted_.Folder, "-o", out.Join("unpack-" + tag)};
-      args.insert(args.end(), secret.begin(), secret.end());
-      return RunSieve(args);
-    }
-    std::vector<std::string> args{command, encrypted_.Folder, "--json"};
-    args.insert(args.end(), secret.begin(), secret.end());
-    return RunSieve(args);
+    if (command == "unpack") return {"unpack", folder, "-o", out.Join("unpack-" + tag)};
+    return {command, folder, "--json"};
   };
   for (const std::string command : {"files", "scan", "extract", "unpack"}) {
     SCOPED_TRACE(command);
-    const CommandResult byPassword = run(command, {"--password-file", passwordFile_}, "password");
-    const CommandResult byKey = run(command, {"--key-file", key}, "key");
+    const CommandResult byPassword = RunSieve(Join(args(command, "password"), Shared().secret));
+    const CommandResult byKey = RunSieve(Join(args(command, "key"), {"--key-file", key}));
     ASSERT_EQ(byPassword.ExitCode, 0) << byPassword.Err;
     ASSERT_EQ(byKey.ExitCode, 0) << byKey.Err;
-    if (command != "extract" && command != "unpack") {
-      EXPECT_FALSE(byKey.Out.empty());
-    }
+    EXPECT_EQ(byKey.Out.empty(), command == "extract" || command == "unpack");
     EXPECT_EQ(ScanWithoutRunDetails(byKey.Out), ScanWithoutRunDetails(byPassword.Out));
     EXPECT_EQ(ScanWithoutRunDetails(byKey.Err), ScanWithoutRunDetails(byPassword.Err));
-
-    // A key of the right form that is not this backup's: wrong, like a wrong password, and nothing written.
-    std::string other = text;
-    other[0] = other[0] == '0' ? '1' : '0';
-    WriteFile(dir_->Join("other-key"), other);
-    const CommandResult wrong = run(command, {"--key-file", dir_->Join("other-key")}, "wrong");
-    EXPECT_EQ(wrong.ExitCode, 3);
-    EXPECT_EQ(wrong.Out, "");
+    // Wrong, like a wrong password, and nothing written.
+    const CommandResult wrong = Fails(3, Join(args(command, "wrong"), {"--key-file", out.Join("other-key")}));
     EXPECT_EQ(wrong.Err.rfind("sieve: wrong key", 0), 0u) << wrong.Err;
   }
   EXPECT_EQ(ReadFile(out.Join("extract-key")), ReadFile(out.Join("extract-password")));
@@ -157,56 +89,34 @@ TEST_F(SieveNewerLayout, ASavedKeyOpensTheBackupAsThePasswordDoes) {
   EXPECT_FALSE(FilesBelow(out.Join("unpack-key")).empty());
   EXPECT_FALSE(std::filesystem::exists(out.Join("extract-wrong")));
   EXPECT_FALSE(std::filesystem::exists(out.Join("unpack-wrong")));
-
-  // A key and a password together are a mistake, whichever password option it is.
-  for (const std::vector<std::string>& both : {std::vector<std::string>{"--password-file", passwordFile_},
-                                               std::vector<std::string>{"--password-stdin"}}) {
-    std::vector<std::string> args{"scan", encrypted_.Folder, "--key-file", key};
-    args.insert(args.end(), both.begin(), both.end());
-    const CommandResult mixed = RunSieve(args, std::string(kPassword) + "\n");
-    EXPECT_EQ(mixed.ExitCode, 2);
-    EXPECT_EQ(mixed.Out, "");
-  }
 }
 
-TEST_F(SieveNewerLayout, TheKeyFileIsWrittenWholeOrNotAtAll) {
+TEST(SieveNewerLayout, TheKeyFileIsWrittenWholeOrNotAtAll) {
   TempDir out;
+  const std::string folder = Shared().newerEncrypted.Folder;
   const std::string key = out.Join("key");
-  // Refused before the slow derivation: an existing file, a folder, a missing folder.
+  // Refused: an existing file, a folder, a missing folder.
   WriteFile(key, "keep me\n");
   std::filesystem::create_directory(out.Join("folder"));
   for (const std::string& target : {key, out.Join("folder"), out.Join("absent/key")}) {
     SCOPED_TRACE(target);
-    const CommandResult refused = RunSieve({"key", encrypted_.Folder, "-o", target, "--password-file", passwordFile_});
-    EXPECT_EQ(refused.ExitCode, 1);
-    EXPECT_EQ(refused.Err.rfind("sieve: ", 0), 0u);
-    EXPECT_EQ(refused.Err.find('\n'), refused.Err.size() - 1) << refused.Err;
+    Fails(1, Join({"key", folder, "-o", target}, Shared().secret));
   }
   EXPECT_EQ(ReadFile(key), "keep me\n");
 
   // --force replaces it, with the owner's mode whatever the old file had.
   ::chmod(key.c_str(), 0644);
-  const CommandResult forced =
-      RunSieve({"key", encrypted_.Folder, "-o", key, "--force", "--password-file", passwordFile_});
-  ASSERT_EQ(forced.ExitCode, 0) << forced.Err;
-  EXPECT_EQ(ReadFile(key), ReadFile(WriteKey("same-key")));
-  struct stat st {};
-  ASSERT_EQ(::stat(key.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 07777, 0600u);
+  ASSERT_EQ(WriteKey(key, {"--force"}).ExitCode, 0);
+  ASSERT_EQ(WriteKey(out.Join("same-key")).ExitCode, 0);
+  EXPECT_EQ(ReadFile(key), ReadFile(out.Join("same-key")));
+  EXPECT_EQ(Mode(key), 0600u);
 
-  // A wrong password, a plain backup, a key file given to `key`: no file at all.
+  // A wrong password, a plain backup: no file at all.
   const std::string target = out.Join("new-key");
-  const CommandResult wrong = RunSieve({"key", encrypted_.Folder, "-o", target, "--password-stdin"}, "not it\n");
-  EXPECT_EQ(wrong.ExitCode, 3);
-  const CommandResult plain = RunSieve({"key", plain_.Folder, "-o", target});
-  EXPECT_EQ(plain.ExitCode, 1);
-  EXPECT_NE(plain.Err.find("not encrypted"), std::string::npos) << plain.Err;
-  const CommandResult fromKey = RunSieve({"key", encrypted_.Folder, "-o", target, "--key-file", key});
-  EXPECT_EQ(fromKey.ExitCode, 2);
-  const CommandResult noTarget = RunSieve({"key", encrypted_.Folder, "--password-file", passwordFile_});
-  EXPECT_EQ(noTarget.ExitCode, 2);
+  Fails(3, {"key", folder, "-o", target, "--password-stdin"}, "not it\n");
+  EXPECT_NE(Fails(1, {"key", Shared().newerPlain.Folder, "-o", target}).Err.find("not encrypted"), std::string::npos);
   // Only the files this test made: no temporary name was left behind.
-  EXPECT_EQ(ListFilesBelow(out.Path()), (std::vector<std::string>{"key"}));
+  EXPECT_EQ(ListFilesBelow(out.Path()), (std::vector<std::string>{"key", "same-key"}));
 }
 
 // The "sieve: warning:" lines of standard error.
@@ -225,7 +135,7 @@ TEST(SieveWarnings, AnUnfinishedBackupIsToldByInfoAndAfterEveryIndexRead) {
   const GeneratedBackup backup = MakeBackup(
       dir, "unfinished", {"--profile", "small", "--manifest-db", "--snapshot-state", "uploading", "--incremental"});
   const GeneratedBackup finished = MakeBackup(dir, "finished", {"--profile", "small", "--manifest-db"});
-  const GeneratedBackup old = MakeBackup(dir, "old", {"--profile", "small"});
+  const GeneratedBackup& old = Shared().plain;
 
   const CommandResult json = RunSieve({"info", backup.Folder, "--json"});
   ASSERT_EQ(json.ExitCode, 0) << json.Err;
@@ -269,10 +179,7 @@ TEST(SieveWarnings, AnUnfinishedBackupIsToldByInfoAndAfterEveryIndexRead) {
   // Without an index the layout is null, and scanning says why it cannot.
   std::filesystem::remove(finished.Folder + "/Manifest.db");
   EXPECT_TRUE(ParseJson(RunSieve({"info", finished.Folder, "--json"}).Out)["layout"].IsNull());
-  const CommandResult noIndex = RunSieve({"scan", finished.Folder});
-  EXPECT_EQ(noIndex.ExitCode, 1);
-  EXPECT_EQ(noIndex.Out, "");
-  EXPECT_NE(noIndex.Err.find("no file index"), std::string::npos) << noIndex.Err;
+  EXPECT_NE(Fails(1, {"scan", finished.Folder}).Err.find("no file index"), std::string::npos);
 }
 
 }  // namespace
