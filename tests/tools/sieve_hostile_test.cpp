@@ -8,29 +8,28 @@
 #include <string>
 #include <vector>
 
-#include "support/test_support.h"
-#include "hostile_entries.h"
+#include "tools/hostile_entries.h"
+#include "tools/sieve_cli.h"
 
 namespace sieve::test {
 namespace {
 
-bool OneErrorLine(const CommandResult& run) {
-  return run.Err.rfind("sieve: ", 0) == 0 && run.Err.find('\n') == run.Err.size() - 1;
-}
-
-TEST(SieveHostileIndex, DamagedIndexFailsClearlyInEitherLayout) {
+// Damaged indexes at large (cut, lying lengths, flipped bits, either layout) go through the
+// hostile campaign (hostile_campaign.py over tools/mkhostile) and the fuzz targets, which check
+// the exit status, the one line and that nothing crashes. Here what they do not look at: what
+// a cut index still lists, and that the output stays valid JSON.
+TEST(SieveHostileIndex, ACutIndexListsWhatCameBeforeAndFailsInOneLine) {
   TempDir dir;
   const GeneratedBackup backup = MakeBackup(dir, "plain", {"--profile", "sample", "--seed", "9"});
   const std::string index = backup.Folder + "/Manifest.mbdb";
   const std::string original = ReadFile(index);
-  ASSERT_GT(original.size(), 200u);
   const std::vector<TruthFile> truth = ReadTruthFiles(backup.TruthPath);
 
   // Cut inside a record: what came before is listed, then one error line.
   WriteFile(index, original.substr(0, original.size() * 3 / 5));
   const CommandResult truncated = RunSieve({"files", backup.Folder, "--json"});
   EXPECT_EQ(truncated.ExitCode, 1);
-  EXPECT_TRUE(OneErrorLine(truncated)) << truncated.Err;
+  EXPECT_TRUE(OneErrorLine(truncated));
   const JsonValue partial = ParseJson(truncated.Out);
   EXPECT_GT(partial.Items.size(), 0u);
   EXPECT_LT(partial.Items.size(), truth.size());
@@ -38,66 +37,24 @@ TEST(SieveHostileIndex, DamagedIndexFailsClearlyInEitherLayout) {
   // -q leaves the error alone on standard error, without the scan's timing.
   const CommandResult truncatedScan = RunSieve({"-q", "scan", backup.Folder, "--json"});
   EXPECT_EQ(truncatedScan.ExitCode, 1);
-  EXPECT_TRUE(OneErrorLine(truncatedScan)) << truncatedScan.Err;
+  EXPECT_TRUE(OneErrorLine(truncatedScan));
   EXPECT_NO_THROW(ParseJsonLines(truncatedScan.Out));
 
   WriteFile(index, "");
   for (const char* command : {"files", "scan"}) {
     const CommandResult empty = RunSieve({command, backup.Folder});
     EXPECT_EQ(empty.ExitCode, 1) << command;
-    EXPECT_TRUE(OneErrorLine(empty)) << empty.Err;
+    EXPECT_TRUE(OneErrorLine(empty));
   }
-
-  // Single flipped bits all over the file: any outcome but a crash, and
-  // whatever is printed is valid JSON.
-  for (std::size_t k = 0; k < 24; ++k) {
-    std::string flipped = original;
-    const std::size_t at = (k * 7919) % flipped.size();
-    flipped[at] = static_cast<char>(flipped[at] ^ (1 << (k % 8)));
-    WriteFile(index, flipped);
-    for (const char* command : {"files", "scan"}) {
-      SCOPED_TRACE(std::string(command) + " with byte " + std::to_string(at) + " flipped");
-      const CommandResult run = RunSieve({command, backup.Folder, "--json"});
-      EXPECT_EQ(run.Signal, 0);
-      EXPECT_TRUE(run.ExitCode == 0 || run.ExitCode == 1) << run.ExitCode;
-      if (run.ExitCode != 0) {
-        EXPECT_TRUE(OneErrorLine(run)) << run.Err;
-      }
-      EXPECT_NO_THROW(ParseJsonLines(run.Out)) << run.Out;
-    }
-  }
-
-  // The newer index: read whole, then damaged in the same ways.
+  // A newer index that is no database is named.
   const GeneratedBackup newer = MakeBackup(dir, "newer", {"--profile", "small", "--seed", "3", "--manifest-db"});
-  const std::string newerIndex = newer.Folder + "/Manifest.db";
-  const std::string database = ReadFile(newerIndex);
-  std::vector<std::string> damaged = {"not an index at all", database.substr(0, database.size() / 2)};
-  for (std::size_t k = 0; k < 12; ++k) {
-    std::string flipped = database;
-    const std::size_t at = (k * 7919) % flipped.size();
-    flipped[at] = static_cast<char>(flipped[at] ^ (1 << (k % 8)));
-    damaged.push_back(flipped);
-  }
+  WriteFile(newer.Folder + "/Manifest.db", "not an index at all");
   for (const char* command : {"files", "scan"}) {
     const CommandResult run = RunSieve({command, newer.Folder, "--json"});
-    EXPECT_EQ(run.ExitCode, 0) << command << run.Err;
-  }
-  for (std::size_t k = 0; k < damaged.size(); ++k) {
-    WriteFile(newerIndex, damaged[k]);
-    for (const char* command : {"files", "scan"}) {
-      SCOPED_TRACE(std::string(command) + " with damaged Manifest.db " + std::to_string(k));
-      const CommandResult run = RunSieve({command, newer.Folder, "--json"});
-      EXPECT_EQ(run.Signal, 0);
-      if (k == 0) {
-        EXPECT_EQ(run.ExitCode, 1);
-        EXPECT_NE(run.Err.find("Manifest.db"), std::string::npos) << run.Err;
-      }
-      EXPECT_TRUE(run.ExitCode == 0 || run.ExitCode == 1) << run.ExitCode;
-      if (run.ExitCode != 0) {
-        EXPECT_TRUE(OneErrorLine(run)) << run.Err;
-      }
-      EXPECT_NO_THROW(ParseJsonLines(run.Out)) << run.Out;
-    }
+    EXPECT_EQ(run.ExitCode, 1) << command;
+    EXPECT_TRUE(OneErrorLine(run));
+    EXPECT_NE(run.Err.find("Manifest.db"), std::string::npos) << run.Err;
+    EXPECT_NO_THROW(ParseJsonLines(run.Out));
   }
 }
 
@@ -147,12 +104,8 @@ TEST(SieveHostileIndex, HostileNamesStayInsideTheOutputFolder) {
   EXPECT_NE(::lstat((root + "/HomeDomain/Library/evil-link").c_str(), &st), 0);
   // Nothing beside the output folder: only what the test and the generator made.
   for (const std::string& f : ListFilesBelow(dir.Path())) {
-    EXPECT_TRUE(f.rfind("nested/out/", 0) == 0 || f.rfind("plain/", 0) == 0 || f == "plain.truth.json")
-        << f;
-    EXPECT_EQ(f.find("escape"), std::string::npos) << f;
-    EXPECT_EQ(f.find("up.txt"), std::string::npos) << f;
-    EXPECT_EQ(f.find("beside"), std::string::npos) << f;
-    EXPECT_EQ(f.find("absolute"), std::string::npos) << f;
+    EXPECT_TRUE(f.rfind("nested/out/", 0) == 0 || f.rfind("plain/", 0) == 0 || f == "plain.truth.json") << f;
+    for (const char* hostile : {"escape", "up.txt", "beside", "absolute"}) EXPECT_EQ(f.find(hostile), std::string::npos) << f;
   }
 }
 
@@ -195,7 +148,7 @@ TEST(SieveDamagedDatabase, AScanReadsWhatItCanAndNamesEveryDamagedDatabase) {
       {"Library/AddressBook/AddressBook.sqlitedb", Damage::LyingPageCount, "none", "contacts", true},
   };
   TempDir dir;
-  const GeneratedBackup good = MakeBackup(dir, "good", {"--profile", "sample", "--seed", "9"});
+  const GeneratedBackup& good = Shared().plain;
   std::map<std::string, std::string> stored;
   for (const TruthFile& f : ReadTruthFiles(good.TruthPath)) stored[f.Path] = f.StoredPath;
   const JsonValue before = ParseJsonLines(RunSieve({"scan", good.Folder, "--json"}).Out).back();
