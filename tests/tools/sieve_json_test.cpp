@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "support/test_support.h"
+#include "tools/sieve_cli.h"
 
 namespace sieve::test {
 namespace {
@@ -51,17 +51,13 @@ std::int64_t Moment(const std::string& iso) {
 }
 
 std::vector<JsonValue> Scan(const std::vector<std::string>& args, const std::vector<std::string>& environment = {}) {
-  std::vector<std::string> all{"scan"};
-  all.insert(all.end(), args.begin(), args.end());
-  all.push_back("--json");
-  const CommandResult run = RunSieve(all, {}, environment);
+  const CommandResult run = RunSieve(Join(Join({"scan"}, args), {"--json"}), {}, environment);
   EXPECT_EQ(run.ExitCode, 0) << run.Err;
   return ParseJsonLines(run.Out);
 }
 
 TEST(SieveJson, OneStyleForEveryMemberAndDatesWithTheirOffset) {
-  TempDir dir;
-  const GeneratedBackup backup = MakeBackup(dir, "plain", {"--profile", "sample", "--seed", "6"});
+  const GeneratedBackup& backup = Shared().plain;
   const std::vector<JsonValue> local = Scan({backup.Folder});
   const std::vector<JsonValue> utc = Scan({backup.Folder, "--utc"});
   // A zone with summer time: each date has the offset of its own moment.
@@ -131,22 +127,16 @@ TEST(SieveJson, OneStyleForEveryMemberAndDatesWithTheirOffset) {
 TEST(SieveJson, InfoAndFilesDatesAreIsoToo) {
   TempDir dir;
   const GeneratedBackup backup = MakeBackup(dir, "dated", {"--profile", "small", "--backup-date", "2016-06-14T10:12:45Z"});
-  for (const char* utc : {"", "--utc"}) {
+  const std::vector<TruthFile> truth = ReadTruthFiles(backup.TruthPath);
+  for (const bool utc : {false, true}) {
     SCOPED_TRACE(utc);
-    std::vector<std::string> info{"info", backup.Folder, "--json"};
-    std::vector<std::string> files{"files", backup.Folder, "--json"};
-    if (*utc != '\0') {
-      info.push_back(utc);
-      files.push_back(utc);
-    }
-    const CommandResult shown = RunSieve(info);
+    const std::vector<std::string> zone = utc ? std::vector<std::string>{"--utc"} : std::vector<std::string>{};
+    const CommandResult shown = RunSieve(Join({"info", backup.Folder, "--json"}, zone));
     ASSERT_EQ(shown.ExitCode, 0) << shown.Err;
-    EXPECT_EQ(ParseJson(shown.Out).Text("last_backup_date"),
-              *utc != '\0' ? "2016-06-14T10:12:45Z" : "2016-06-14T18:12:45+08:00");
-    const CommandResult listed = RunSieve(files);
+    EXPECT_EQ(ParseJson(shown.Out).Text("last_backup_date"), utc ? "2016-06-14T10:12:45Z" : "2016-06-14T18:12:45+08:00");
+    const CommandResult listed = RunSieve(Join({"files", backup.Folder, "--json"}, zone));
     ASSERT_EQ(listed.ExitCode, 0) << listed.Err;
     const JsonValue entries = ParseJson(listed.Out);
-    const std::vector<TruthFile> truth = ReadTruthFiles(backup.TruthPath);
     ASSERT_EQ(entries.Items.size(), truth.size());
     for (std::size_t i = 0; i < truth.size(); ++i) {
       EXPECT_EQ(Moment(entries.Items[i].Text("modified_date")), truth[i].ModifiedTime) << truth[i].Path;
@@ -163,10 +153,8 @@ bool IsFileMember(const std::string& name) {
 
 TEST(SieveJson, FilePathsAreCopiesThatOutliveTheScan) {
   TempDir dir;
-  const std::string password = WritePasswordFile(dir, "files-to-pw");
-  const GeneratedBackup plain = MakeBackup(dir, "plain", {"--profile", "sample", "--seed", "7"});
-  const GeneratedBackup encrypted =
-      MakeBackup(dir, "encrypted", {"--profile", "sample", "--seed", "7", "--encrypted", "--password-file", password});
+  const GeneratedBackup& plain = Shared().plain;
+  const GeneratedBackup& encrypted = Shared().encrypted;
   std::map<std::string, std::string> contentByName;  // the original bytes' hash by file name, when unique
   for (const TruthFile& f : ReadTruthFiles(encrypted.TruthPath)) {
     const std::string name = std::filesystem::path(f.Path).filename().string();
@@ -176,9 +164,7 @@ TEST(SieveJson, FilePathsAreCopiesThatOutliveTheScan) {
   for (const GeneratedBackup* backup : {&plain, &encrypted}) {
     SCOPED_TRACE(backup->Folder);
     const bool isEncrypted = backup == &encrypted;
-    const std::vector<std::string> secret{"--password-file", password};
-    std::vector<std::string> args{backup->Folder};
-    args.insert(args.end(), secret.begin(), secret.end());
+    std::vector<std::string> args = Join({backup->Folder}, Shared().secret);
 
     // Without --files-to: no path into the private folder or at ciphertext; a plain
     // backup's stored file is named as such.

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "support/test_support.h"
+#include "tools/sieve_cli.h"
 #include "tools/terminal_run.h"
 
 namespace sieve::test {
@@ -27,10 +27,7 @@ TerminalRun RunOnTerminal(const std::vector<std::string>& args, const std::vecto
 
 TEST(SieveTerminal, PromptsWithoutEchoAndRestoresTheTerminal) {
   TempDir dir;
-  constexpr char kPassword[] = "Typed-at-the-prompt-42";
-  const std::string passwordFile = WritePasswordFile(dir, kPassword);
-  const GeneratedBackup backup = MakeBackup(dir, "encrypted",
-      {"--profile", "sample", "--seed", "2", "--encrypted", "--password-file", passwordFile});
+  const GeneratedBackup& backup = Shared().encrypted;
   const std::string out = dir.Join("stdout");
 
   const TerminalRun good = RunOnTerminal({"scan", backup.Folder, "--json"}, {kPassword}, out);
@@ -68,14 +65,12 @@ TEST(SieveTerminal, PromptsWithoutEchoAndRestoresTheTerminal) {
     }
   }
   // A password from a file or standard input gets one try: asking again could not change it.
-  const CommandResult piped = RunSieve({"scan", backup.Folder, "--password-stdin"}, "not-it\nnot-it\n");
-  EXPECT_EQ(piped.ExitCode, 3);
-  EXPECT_EQ(piped.Err, "sieve: wrong password\n");
+  EXPECT_EQ(Fails(3, {"scan", backup.Folder, "--password-stdin"}, "not-it\nnot-it\n").Err, "sieve: wrong password\n");
 }
 
 TEST(SieveTerminal, UnpackShowsItsProgressOnTheTerminalOnly) {
   TempDir dir;
-  const GeneratedBackup backup = MakeBackup(dir, "plain", {"--profile", "sample", "--seed", "4"});
+  const GeneratedBackup& backup = Shared().plain;
   const std::string out = dir.Join("stdout");
   const TerminalRun shown = RunOnTerminal({"unpack", backup.Folder, "-o", dir.Join("all")}, {}, out);
   EXPECT_EQ(shown.exitCode, 0) << shown.screen;
@@ -94,7 +89,6 @@ TEST(SieveTerminal, UnpackShowsItsProgressOnTheTerminalOnly) {
 
 TEST(SieveTerminal, CtrlCDuringTheKeyDerivationEndsAtOnceAndLeavesNothing) {
   TempDir dir;
-  constexpr char kPassword[] = "slow-bag-pass";
   const std::string passwordFile = WritePasswordFile(dir, kPassword);
   // Half the rounds devices use: still a second or more to derive, so Ctrl-C lands inside it.
   const GeneratedBackup backup = MakeBackup(dir, "slow",
