@@ -168,15 +168,19 @@ class Generated(unittest.TestCase):
         with open(os.path.join(folder, name), "rb") as src:
             return src.read()
 
+    def keybag(self, folder):
+        """Manifest.plist and its key bag's header and class blocks."""
+        manifest = plistlib.loads(self.read(folder, "Manifest.plist"))
+        return (manifest, *parse_keybag(manifest["BackupKeyBag"]))
+
     def plaintexts(self, folder, truth, password=None):
         """{(domain, path): plaintext}, checking the index against the truth on the way."""
         records = parse_mbdb(self.read(folder, "Manifest.mbdb"))
         self.assertEqual(len(records), len(truth["files"]))
         keys = None
         if password is not None:
-            manifest = plistlib.loads(self.read(folder, "Manifest.plist"))
+            manifest, header, blocks = self.keybag(folder)
             self.assertTrue(manifest["IsEncrypted"])
-            header, blocks = parse_keybag(manifest["BackupKeyBag"])
             self.assertEqual(len(blocks), 11)
             keys = open_class_keys(header, blocks, password)
             self.assertEqual(sorted(keys), list(range(1, 9)))   # 9..11 stay on the device
@@ -219,8 +223,7 @@ class Generated(unittest.TestCase):
         self.assertGreaterEqual(len(a), 35)
         self.assertLess(sum(len(v) for v in a.values()), 5 << 20)
         # The password opens nothing else, and is written nowhere.
-        manifest = plistlib.loads(self.read(enc, "Manifest.plist"))
-        header, blocks = parse_keybag(manifest["BackupKeyBag"])
+        _, header, blocks = self.keybag(enc)
         self.assertEqual(number(header["TYPE"]), 1)
         self.assertTrue(any("PBKY" in blk for blk in blocks))
         self.assertTrue(all("KTYP" in blk and "KYPT" not in blk for blk in blocks))
@@ -284,24 +287,11 @@ class Generated(unittest.TestCase):
                                       "--password-file", self.pwfile, "--keybag-tag", "KYPT",
                                       "--double-protection", "--iterations", "7",
                                       "--dp-iterations", "5")
-        manifest = plistlib.loads(self.read(folder, "Manifest.plist"))
-        header, blocks = parse_keybag(manifest["BackupKeyBag"])
+        _, header, blocks = self.keybag(folder)
         self.assertEqual((number(header["ITER"]), number(header["DPIC"]), number(header["VERS"])),
                          (7, 5, 4))
         self.assertTrue(all("KYPT" in blk for blk in blocks))
         self.plaintexts(folder, truth, PASSWORD)
-
-    def test_layout_options(self):
-        folder, truth = self.run_tool("opts", "--profile", "small", "--binary-plists",
-                                      "--omit-info-key", "Serial Number", "--display-name", "Zed",
-                                      "--backup-date", "2027-02-03T04:05:06Z", "--no-manifest-plist")
-        info = plistlib.loads(self.read(folder, "Info.plist"))
-        self.assertEqual(self.read(folder, "Info.plist")[:8], b"bplist00")
-        self.assertNotIn("Serial Number", info)
-        self.assertEqual(info["Display Name"], "Zed")
-        self.assertEqual(info["Last Backup Date"].isoformat(), "2027-02-03T04:05:06")
-        self.assertFalse(os.path.exists(os.path.join(folder, "Manifest.plist")))
-        self.assertEqual(truth["backup"]["omitted_info_keys"], ["Serial Number"])
 
     def check_status(self, folder, truth, full, state):
         status = plistlib.loads(self.read(folder, "Status.plist"))
@@ -327,8 +317,7 @@ class Generated(unittest.TestCase):
     def check_odd_rows(self, folder, truth, password, flat, backup_date):
         db_path, keys = os.path.join(folder, "Manifest.db"), None
         if password is not None:
-            manifest = plistlib.loads(self.read(folder, "Manifest.plist"))
-            header, blocks = parse_keybag(manifest["BackupKeyBag"])
+            manifest, header, blocks = self.keybag(folder)
             # Two-stage derivation by default, with a small count for speed.
             self.assertEqual((number(header["VERS"]), number(header["DPIC"]), len(header["DPSL"])), (4, 10000, 20))
             keys = open_class_keys(header, blocks, password)
