@@ -126,13 +126,23 @@ TEST(DeviceBackup, FullBackupIsTheDevicesFilesAndScansTheSame) {
 }
 
 TEST(DeviceBackup, FailuresAreReportedNeverSuccess) {
+  TempDir tools;
+  // The same helper under a file size limit: writes beyond it fail (EFBIG) as a full
+  // disk or a broken one would.
+  const std::string limited = tools.Join("limited-helper");
+  sieve::test::WriteFile(limited, std::string("#!/bin/sh\ntrap '' XFSZ\nulimit -f 16\nexec ") + BACKUP_HELPER +
+                                      " \"$@\"\n");
+  // Stands in for a helper that crashes after a little progress.
+  const std::string crashing = tools.Join("crashing-helper");
+  sieve::test::WriteFile(crashing, "#!/bin/sh\necho '{\"progress\": 40}'\nkill -SEGV $$\n");
+  for (const std::string& script : {limited, crashing}) ASSERT_EQ(::chmod(script.c_str(), 0700), 0);
   const struct {
     const char* name;
     std::string backupExtra;
     DeviceErrorKind kind;
     int number;           // GetErrorCode, 0: any
     const char* inText;   // part of GetErrorDsp
-    bool smallFiles = false;  // the helper may write no file above 8 KiB
+    std::string helper = BACKUP_HELPER;
   } cases[] = {
       {"the device's own error", R"j("errorCode": 208, "errorDescription": "Device locked (MBErrorDomain/208)")j",
        DeviceErrorKind::DeviceReported, 208, "Device locked"},
@@ -140,22 +150,16 @@ TEST(DeviceBackup, FailuresAreReportedNeverSuccess) {
        "broke"},
       {"cancelled on the device", R"("cancelAfterFiles": 3)", DeviceErrorKind::Cancelled, 0, "device cancelled"},
       {"not finished", R"("snapshotState": "uploading")", DeviceErrorKind::Failed, 0, "uploading"},
-      {"a write that fails here", "", DeviceErrorKind::LocalIo, 0, "Writing", true},
+      {"a write that fails here", "", DeviceErrorKind::LocalIo, 0, "Writing", limited},
+      {"a helper that dies", "", DeviceErrorKind::Failed, 0, "signal", crashing},
   };
-  TempDir tools;
-  // The same helper under a file size limit: writes beyond it fail (EFBIG) as a full
-  // disk or a broken one would.
-  const std::string limited = tools.Join("limited-helper");
-  sieve::test::WriteFile(limited, std::string("#!/bin/sh\ntrap '' XFSZ\nulimit -f 16\nexec ") + BACKUP_HELPER +
-                                      " \"$@\"\n");
-  ASSERT_EQ(::chmod(limited.c_str(), 0700), 0);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     test::FakeDevice fake(Scenario(Generated().plain, c.backupExtra));
     ASSERT_TRUE(fake.Ready()) << fake.Failure();
     TempDir out;
     CDeviceBackup backup;
-    Backup(backup, out.Path(), c.smallFiles ? limited : BACKUP_HELPER);
+    Backup(backup, out.Path(), c.helper);
     const DeviceError error = backup.GetError();
     EXPECT_EQ(error.kind, c.kind) << error.text << fake.Log();
     if (c.number != 0) {
@@ -205,21 +209,6 @@ TEST(DeviceBackup, StopIsInstantEvenWhileTheDeviceIsSilent) {
   // A new backup may start at once in the emptied folder.
   EXPECT_EQ(EmptyBackupFolder(out.Path()), 0);
   EXPECT_TRUE(sieve::test::ListFilesBelow(out.Path()).empty());
-}
-
-TEST(DeviceBackup, AHelperThatDiesIsAFailure) {
-  TempDir dir;
-  // Stands in for a helper that crashes after a little progress.
-  const std::string helper = dir.Join("crashing-helper");
-  sieve::test::WriteFile(helper, "#!/bin/sh\necho '{\"progress\": 40}'\nkill -SEGV $$\n");
-  ASSERT_EQ(::chmod(helper.c_str(), 0700), 0);
-  CDeviceBackup backup;
-  backup.SetHelperPath(helper);
-  ASSERT_EQ(backup.StartBackup(dir.Path()), 0);
-  backup.WaitFinish();
-  EXPECT_EQ(backup.GetError().kind, DeviceErrorKind::Failed);
-  EXPECT_NE(backup.GetErrorDsp().find("signal"), std::string::npos) << backup.GetErrorDsp();
-  EXPECT_LT(backup.GetBackProgress(), 100.0);
 }
 
 }  // namespace

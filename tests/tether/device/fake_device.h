@@ -32,21 +32,13 @@ class FakeDevice {
   const std::string& Failure() const { return failure_; }
 
   // Sends one command line and returns the fake's one-line answer once the world has
-  // changed ("detached UDID", "notified 1 observer(s) of NAME", "error: ..."); empty
-  // when it no longer answers.
+  // changed ("detached UDID", "error: ..."); empty when it no longer answers.
   std::string Command(const std::string& line);
   bool Attach(const std::string& udid) { return Command("attach " + udid) == "attached " + udid; }
   bool Detach(const std::string& udid) { return Command("detach " + udid) == "detached " + udid; }
-  std::string Notify(const std::string& udid, const std::string& name) {
-    return Command("notify " + udid + " " + name);
-  }
 
-  const std::string& SocketPath() const { return socket_; }
   // "USBMUXD_SOCKET_ADDRESS=UNIX:..." for RunCommand's environment.
   std::string EnvironmentEntry() const { return "USBMUXD_SOCKET_ADDRESS=UNIX:" + socket_; }
-  // The private folder (scenario, log, the fake's standard error); tests may put
-  // their own files there.
-  const sieve::test::TempDir& Folder() const { return folder_; }
   // What the fake logged so far and wrote on its standard error, for failure messages.
   std::string Log() const;
 
