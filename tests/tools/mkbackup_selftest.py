@@ -16,7 +16,6 @@ import struct
 import subprocess
 import sys
 import tempfile
-import time
 import unittest
 import zipfile
 
@@ -26,7 +25,6 @@ from PIL import Image
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SCRIPT = os.path.join(HERE, "..", "..", "tools", "mkbackup", "mkbackup.py")
-MANIFEST_ONLY = os.path.join(HERE, "..", "..", "tools", "mkbackup", "manifest_only.py")
 PASSWORD = b"c0rrect horse?"
 
 
@@ -395,72 +393,11 @@ class Generated(unittest.TestCase):
         for content, rows_seen in ((None, {}), (wal_data, expected), (wal_data[:wal["recorded_size"]], kept)):
             self.assertEqual(properties_rows(main, content), rows_seen)
 
-    def test_many_messages_and_pictures(self):
-        folder, truth = self.run_tool("many", "--profile", "small", "--messages", "3000",
-                                      "--pictures", "40")
-        files = self.plaintexts(folder, truth)
-        # Copies of a few encoded pictures: each decodes, with its own date and id.
-        listed = {f["path"] for g in truth["expected"]["camera-roll"] for f in g["files"]}
-        taken = {f["path"]: f["mtime"] - 30 for f in truth["files"]}
-        pictures = {p: d for (_, p), d in files.items() if re.match(r"Media/DCIM/11\dAPPLE/", p)}
-        self.assertEqual(len(pictures), 40)
-        self.assertLessEqual(set(pictures), listed)
-        # None is named like a thumbnail, which would then stand for it.
-        thumbnails = {f["expect"]["name"] for f in truth["files"]
-                      if f["expect"] and f["expect"]["deleted"]}
-        self.assertFalse({p.rsplit("/", 1)[1] for p in pictures} & thumbnails)
-        ids = set()
-        for path, data in pictures.items():
-            image = Image.open(io.BytesIO(data))
-            image.load()
-            exif = image.getexif().get_ifd(0x8769)
-            stamp = time.strftime("%Y:%m:%d %H:%M:%S", time.gmtime(taken[path]))
-            self.assertEqual(exif[0x9003], stamp, path)
-            ids.add(exif[0xA420])
-        self.assertEqual(len(ids), 40)
-        # The counts are what the database holds, every message dated before the backup.
-        messages = truth["databases"]["messages"]
-        db_path = os.path.join(self.tmp, "many-sms.db")
-        with open(db_path, "wb") as out:
-            out.write(files[("HomeDomain", "Library/SMS/sms.db")])
-        db = sqlite3.connect(db_path)
-        live, chats, last = db.execute("SELECT COUNT(*), COUNT(DISTINCT chat_id), MAX(date) FROM"
-                                       " message JOIN chat_message_join ON ROWID = message_id").fetchone()
-        db.close()
-        self.assertEqual(messages["counts"],
-                         {"live": live, "deleted": 3000 - live, "conversations": chats})
-        self.assertEqual(len(messages["live"]), live)
-        self.assertGreater(3000 - live, 300)
-        self.assertLess(last + 978307200, truth["backup"]["last_backup_timestamp"])
-
     def test_status_plist_in_the_old_layout(self):
         folder, truth = self.run_tool("old-status", "--profile", "small", "--status-plist", "--incremental")
         self.check_status(folder, truth, False, "finished")
         self.assertTrue(os.path.isfile(os.path.join(folder, "Manifest.mbdb")))
         self.assertNotIn("odd_rows", truth)
-
-    def test_manifest_only(self):
-        out = os.path.join(self.tmp, "index-only")
-        proc = subprocess.run([sys.executable, MANIFEST_ONLY, out, "--entries", "3000", "--seed", "5"],
-                              capture_output=True)
-        self.assertEqual(proc.returncode, 0, proc.stderr.decode())
-        self.assertEqual(sorted(os.listdir(out)), ["Info.plist", "Manifest.db", "Manifest.plist", "Status.plist"])
-        self.assertFalse(plistlib.loads(self.read(out, "Manifest.plist"))["IsEncrypted"])
-        self.assertEqual(plistlib.loads(self.read(out, "Status.plist"))["SnapshotState"], "finished")
-        db = sqlite3.connect(os.path.join(out, "Manifest.db"))
-        rows = db.execute("SELECT fileID, domain, relativePath, flags, file FROM Files").fetchall()
-        db.close()
-        self.assertEqual(len(rows), 3000)
-        share = {k: sum(r[3] == k for r in rows) / len(rows) for k in (1, 2, 4)}
-        self.assertTrue(0.45 < share[1] < 0.65 and 0.3 < share[2] < 0.5 and 0 < share[4] < 0.03, share)
-        folders = {(d, p) for _, d, p, flags, _ in rows if flags == 2}
-        self.assertGreater(max(p.count("/") for _, _, p, _, _ in rows), 5)
-        for file_id, domain, path, flags, blob in rows:
-            self.assertEqual(file_id, hashlib.sha1(f"{domain}-{path}".encode()).hexdigest())
-            self.assertIn((domain, path.rpartition("/")[0]), folders | {(domain, "")})
-            f = mbfile(blob)
-            self.assertEqual((f["RelativePath"], f["Mode"] >> 12), (path, {1: 0o10, 2: 0o4, 4: 0o12}[flags]))
-            self.assertEqual("Target" in f, flags == 4)
 
     def test_refusals(self):
         busy = os.path.join(self.tmp, "busy")
