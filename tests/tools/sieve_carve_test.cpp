@@ -76,21 +76,18 @@ TEST(SieveCarve, DatabaseInsideABackupCarvesLikeItsExtractedCopyAndLeavesNothing
   std::filesystem::create_directory(tmp);
   const std::vector<std::string> env = {"TMPDIR=" + tmp};
 
-  const CommandResult inside = RunSieve({"carve", backup.Folder, "HomeDomain", "Library/SMS/sms.db", "--json",
+  const CommandResult inside = Succeeds({"carve", backup.Folder, "HomeDomain", "Library/SMS/sms.db", "--json",
                                          "--include-live", "--password-file", password}, {}, env);
-  ASSERT_EQ(inside.ExitCode, 0) << inside.Err;
   EXPECT_TRUE(std::filesystem::is_empty(tmp)) << "left in TMPDIR: " << ListFilesBelow(tmp).size() << " files";
   // Its records set aside in the private folder: the same rows, and again nothing left.
-  const CommandResult aside = RunSieve({"carve", backup.Folder, "HomeDomain", "Library/SMS/sms.db", "--json",
+  const CommandResult aside = Succeeds({"carve", backup.Folder, "HomeDomain", "Library/SMS/sms.db", "--json",
                                         "--include-live", "--memory-mb", "0", "--password-file", password}, {}, env);
-  ASSERT_EQ(aside.ExitCode, 0) << aside.Err;
   EXPECT_TRUE(std::filesystem::is_empty(tmp)) << "left in TMPDIR: " << ListFilesBelow(tmp).size() << " files";
 
   const std::string copy = dir.Join("sms.db");
   ASSERT_EQ(RunSieve({"extract", backup.Folder, "HomeDomain", "Library/SMS/sms.db", "-o", copy, "--password-file",
                       password}).ExitCode, 0);
-  const CommandResult extracted = RunSieve({"carve", copy, "--json", "--include-live"});
-  ASSERT_EQ(extracted.ExitCode, 0) << extracted.Err;
+  const CommandResult extracted = Succeeds({"carve", copy, "--json", "--include-live"});
   // Everything but the summary's timing is the same; live rows make it non-empty.
   const auto records = [](const std::string& out) { return out.substr(0, out.rfind("{\"summary\"")); };
   EXPECT_FALSE(records(inside.Out).empty());
@@ -98,8 +95,7 @@ TEST(SieveCarve, DatabaseInsideABackupCarvesLikeItsExtractedCopyAndLeavesNothing
   EXPECT_EQ(records(aside.Out), records(extracted.Out));
 
   // The readable form heads the message table's columns with the schema's names.
-  const CommandResult table = RunSieve({"carve", copy, "--include-live", "--table", "message"});
-  ASSERT_EQ(table.ExitCode, 0) << table.Err;
+  const CommandResult table = Succeeds({"carve", copy, "--include-live", "--table", "message"});
   EXPECT_NE(table.Out.find("ROWID"), std::string::npos) << table.Out.substr(0, 400);
   EXPECT_EQ(table.Out.find(" c1 "), std::string::npos) << table.Out.substr(0, 400);
 }

@@ -33,6 +33,14 @@ inline CommandResult Fails(int code, const std::vector<std::string>& args, std::
   return run;
 }
 
+// Runs sieve, expecting it to succeed.
+inline CommandResult Succeeds(const std::vector<std::string>& args, std::string_view input = {},
+                              const std::vector<std::string>& environment = {}) {
+  CommandResult run = RunSieve(args, input, environment);
+  EXPECT_EQ(run.ExitCode, 0) << ::testing::PrintToString(args) << run.Err;
+  return run;
+}
+
 inline std::vector<std::string> Join(std::vector<std::string> a, const std::vector<std::string>& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "support/test_support.h"
+#include "tools/sieve_cli.h"
 #include "tether/device/fake_device.h"
 
 namespace sieve::test {
@@ -53,8 +53,7 @@ TEST(SieveDevice, ListsEachDeviceWithItsTrustState) {
   EXPECT_EQ(denied->Text("wait"), "denied");
   EXPECT_NE(denied->Text("wait_text").find("Don't Trust"), std::string::npos) << run.Out;
 
-  const CommandResult table = RunSieve({"device", "list"}, {}, {fake.EnvironmentEntry()});
-  ASSERT_EQ(table.ExitCode, 0) << table.Err;
+  const CommandResult table = Succeeds({"device", "list"}, {}, {fake.EnvironmentEntry()});
   EXPECT_NE(table.Out.find(kTrusted), std::string::npos) << table.Out;
   EXPECT_NE(table.Out.find("waiting"), std::string::npos) << table.Out;
 }

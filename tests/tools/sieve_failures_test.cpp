@@ -71,10 +71,7 @@ TEST(SieveKeyFile, OnlyAKeyOfTheRightFormIsTakenAndItsTextIsNeverShown) {
     return std::vector<std::string>{"extract", folder, "CameraRollDomain", kPicture, "-o", dir.Join("out"),
                                     "--key-file", dir.Join("given")};
   };
-  for (const std::string& accepted : {key, key + "\n", key + "\r\n", upper + "\n"}) {
-    const CommandResult run = RunSieve(extract(accepted));
-    EXPECT_EQ(run.ExitCode, 0) << run.Err;
-  }
+  for (const std::string& accepted : {key, key + "\n", key + "\r\n", upper + "\n"}) Succeeds(extract(accepted));
   const struct {
     const char* name;
     std::string text;
@@ -136,14 +133,11 @@ TEST(SieveUsage, UsageMistakesAndFoldersThatAreNotBackups) {
       {"carve", dir.Join("x.db"), "--password-stdin"},
   };
   for (const auto& args : mistakes) Fails(2, args);
-  const CommandResult help = RunSieve({"help"});
-  EXPECT_EQ(help.ExitCode, 0);
+  const CommandResult help = Succeeds({"help"});
   EXPECT_NE(help.Out.find("unpack BACKUP -o DIR"), std::string::npos);
-  const CommandResult commandHelp = RunSieve({"scan", "--help"});
-  EXPECT_EQ(commandHelp.ExitCode, 0);
+  const CommandResult commandHelp = Succeeds({"scan", "--help"});
   EXPECT_EQ(commandHelp.Out.rfind("usage: sieve scan", 0), 0u) << commandHelp.Out;
-  const CommandResult version = RunSieve({"--version"});
-  EXPECT_EQ(version.ExitCode, 0);
+  const CommandResult version = Succeeds({"--version"});
   EXPECT_TRUE(std::regex_match(version.Out, std::regex("sieve [0-9]+\\.[0-9]+\\.[0-9]+\n"))) << version.Out;
 
   WriteFile(dir.Join("a-file"), "x");
@@ -155,8 +149,7 @@ TEST(SieveUsage, UsageMistakesAndFoldersThatAreNotBackups) {
 
   // The properties come from Info.plist and Manifest.plist as the generator wrote them.
   const JsonValue truth = ParseJson(ReadFile(Shared().plain.TruthPath))["backup"];
-  const CommandResult info = RunSieve({"info", folder, "--json"});
-  ASSERT_EQ(info.ExitCode, 0) << info.Err;
+  const CommandResult info = Succeeds({"info", folder, "--json"});
   const JsonValue shown = ParseJson(info.Out);
   for (const auto& [ours, generated] : {std::pair{"name", "display_name"}, {"device_name", "device_name"},
                                         {"product_type", "product_type"}, {"product_version", "product_version"},
@@ -209,8 +202,7 @@ TEST(SieveOutput, ExistingFilesAreKeptWithoutForceAndDashIsStandardOutput) {
     EXPECT_NE(keeps.Err.find("1 existing"), std::string::npos) << keeps.Err;
     EXPECT_NE(keeps.Err.find("give --force"), std::string::npos) << keeps.Err;
     EXPECT_EQ(ReadFile(mine), "mine");
-    const CommandResult forced = RunSieve(Join(unpack, {"--force"}));
-    EXPECT_EQ(forced.ExitCode, 0) << forced.Err;
+    Succeeds(Join(unpack, {"--force"}));
     EXPECT_EQ(ReadFile(mine), streamed.Out);
   }
 }
@@ -322,8 +314,7 @@ TEST(SieveUsage, HelpOfACommandDescribesEachOfItsOptions) {
   const std::regex option("(^|[ [])(-[a-z]|--[a-z][a-z-]*)");
   for (const char* command : {"list", "info", "files", "extract", "scan", "unpack", "key", "carve", "device"}) {
     SCOPED_TRACE(command);
-    const CommandResult help = RunSieve({"help", command});
-    ASSERT_EQ(help.ExitCode, 0) << help.Err;
+    const CommandResult help = Succeeds({"help", command});
     const std::string usage = help.Out.substr(0, help.Out.find('\n'));
     std::string described = help.Out.substr(usage.size());
     EXPECT_EQ(usage.rfind(std::string("usage: sieve ") + command, 0), 0u) << usage;

@@ -74,8 +74,7 @@ TEST(SieveHostileIndex, HostileNamesStayInsideTheOutputFolder) {
   AppendEntry(backup.Folder, {"HomeDomain", "Library/extra.txt", "extra", std::nullopt, 1300000000});
 
   // Names reach JSON as valid text and the terminal without control characters.
-  const CommandResult json = RunSieve({"files", backup.Folder, "--json"});
-  ASSERT_EQ(json.ExitCode, 0) << json.Err;
+  const CommandResult json = Succeeds({"files", backup.Folder, "--json"});
   bool sawOdd = false;
   for (const JsonValue& e : ParseJson(json.Out).Items) {
     if (e.Text("path").find("odd") == std::string::npos) continue;
@@ -84,16 +83,14 @@ TEST(SieveHostileIndex, HostileNamesStayInsideTheOutputFolder) {
   }
   EXPECT_TRUE(sawOdd);
   EXPECT_NE(json.Out.find("\\u001b[31m"), std::string::npos);
-  const CommandResult table = RunSieve({"files", backup.Folder});
-  ASSERT_EQ(table.ExitCode, 0) << table.Err;
+  const CommandResult table = Succeeds({"files", backup.Folder});
   EXPECT_EQ(table.Out.find('\x1b'), std::string::npos);
   EXPECT_EQ(table.Out.find('\x01'), std::string::npos);
   EXPECT_NE(table.Out.find("evil-link -> /etc/passwd"), std::string::npos);
 
   const std::string root = dir.Join("nested/out");
   std::filesystem::create_directories(root);
-  const CommandResult unpack = RunSieve({"unpack", backup.Folder, "-o", root});
-  EXPECT_EQ(unpack.ExitCode, 0) << unpack.Err;
+  const CommandResult unpack = Succeeds({"unpack", backup.Folder, "-o", root});
   EXPECT_EQ(unpack.Out, "");  // the summary is a note, on standard error
   EXPECT_NE(unpack.Err.find("4 unsafe names, 1 links"), std::string::npos) << unpack.Err;
   EXPECT_EQ(ReadFile(root + "/HomeDomain/Library/extra.txt"), "extra");
@@ -160,8 +157,7 @@ TEST(SieveDamagedDatabase, AScanReadsWhatItCanAndNamesEveryDamagedDatabase) {
     ASSERT_FALSE(stored[c.path].empty());
     DamageFile(folder + "/" + stored[c.path], c.damage);
 
-    const CommandResult json = RunSieve({"scan", folder, "--json"});
-    EXPECT_EQ(json.ExitCode, 0) << json.Err;
+    const CommandResult json = Succeeds({"scan", folder, "--json"});
     EXPECT_NE(json.Err.find(std::string("sieve: warning: HomeDomain/") + c.path), std::string::npos) << json.Err;
     const JsonValue summary = ParseJsonLines(json.Out).back();
     const JsonValue* problem = ProblemNamed(summary, c.path);
@@ -176,8 +172,7 @@ TEST(SieveDamagedDatabase, AScanReadsWhatItCanAndNamesEveryDamagedDatabase) {
     // The rest of the backup is read as before.
     EXPECT_EQ(summary["counts"].Int("messages"), before["counts"].Int("messages"));
 
-    const CommandResult text = RunSieve({"scan", folder});
-    EXPECT_EQ(text.ExitCode, 0) << text.Err;
+    const CommandResult text = Succeeds({"scan", folder});
     EXPECT_NE(text.Out.find(std::string("  HomeDomain/") + c.path), std::string::npos) << text.Out;
   }
   EXPECT_TRUE(before["damaged_databases"].Items.empty());

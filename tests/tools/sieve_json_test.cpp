@@ -51,8 +51,7 @@ std::int64_t Moment(const std::string& iso) {
 }
 
 std::vector<JsonValue> Scan(const std::vector<std::string>& args, const std::vector<std::string>& environment = {}) {
-  const CommandResult run = RunSieve(Join(Join({"scan"}, args), {"--json"}), {}, environment);
-  EXPECT_EQ(run.ExitCode, 0) << run.Err;
+  const CommandResult run = Succeeds(Join(Join({"scan"}, args), {"--json"}), {}, environment);
   return ParseJsonLines(run.Out);
 }
 
@@ -131,11 +130,9 @@ TEST(SieveJson, InfoAndFilesDatesAreIsoToo) {
   for (const bool utc : {false, true}) {
     SCOPED_TRACE(utc);
     const std::vector<std::string> zone = utc ? std::vector<std::string>{"--utc"} : std::vector<std::string>{};
-    const CommandResult shown = RunSieve(Join({"info", backup.Folder, "--json"}, zone));
-    ASSERT_EQ(shown.ExitCode, 0) << shown.Err;
+    const CommandResult shown = Succeeds(Join({"info", backup.Folder, "--json"}, zone));
     EXPECT_EQ(ParseJson(shown.Out).Text("last_backup_date"), utc ? "2016-06-14T10:12:45Z" : "2016-06-14T18:12:45+08:00");
-    const CommandResult listed = RunSieve(Join({"files", backup.Folder, "--json"}, zone));
-    ASSERT_EQ(listed.ExitCode, 0) << listed.Err;
+    const CommandResult listed = Succeeds(Join({"files", backup.Folder, "--json"}, zone));
     const JsonValue entries = ParseJson(listed.Out);
     ASSERT_EQ(entries.Items.size(), truth.size());
     for (std::size_t i = 0; i < truth.size(); ++i) {

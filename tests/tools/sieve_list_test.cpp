@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "support/test_support.h"
+#include "tools/sieve_cli.h"
 
 namespace sieve::test {
 namespace {
@@ -28,8 +28,7 @@ TEST(SieveList, OrdersByNameThenDateAndFindsTheDefaultFolder) {
   MakeBackup(dir, "root/a3", {"--profile", "small", "--display-name", "Alpha", "--backup-date", "2015-05-01T00:00:00Z"});
   std::filesystem::create_directories(root + "/not-a-backup");
 
-  const CommandResult json = RunSieve({"list", "--root", root, "--json"});
-  ASSERT_EQ(json.ExitCode, 0) << json.Err;
+  const CommandResult json = Succeeds({"list", "--root", root, "--json"});
   EXPECT_EQ(FolderNames(json), (std::vector<std::string>{"a3", "a2", "a1"}));
   const JsonValue listed = ParseJson(json.Out);
   ASSERT_EQ(listed.Items.size(), 3u);
@@ -40,8 +39,7 @@ TEST(SieveList, OrdersByNameThenDateAndFindsTheDefaultFolder) {
   // A folder that looks like a backup but cannot be listed is named, not silently missing.
   const auto broken = MakeBackup(dir, "root/broken", {"--profile", "small"});
   std::filesystem::remove(broken.Folder + "/Info.plist");
-  const CommandResult table = RunSieve({"list", "--root", root});
-  ASSERT_EQ(table.ExitCode, 0) << table.Err;
+  const CommandResult table = Succeeds({"list", "--root", root});
   EXPECT_NE(table.Err.find("warning: not listed: " + broken.Folder + ": the folder has no Info.plist"),
             std::string::npos)
       << table.Err;
@@ -52,19 +50,16 @@ TEST(SieveList, OrdersByNameThenDateAndFindsTheDefaultFolder) {
   // $XDG_DATA_HOME wins; without it, ~/.local/share.
   MakeBackup(dir, "xdg/MobileSync/Backup/x1", {"--profile", "small", "--display-name", "From XDG"});
   MakeBackup(dir, "home/.local/share/MobileSync/Backup/h1", {"--profile", "small", "--display-name", "From home"});
-  const CommandResult xdg = RunSieve({"list", "--json"}, {}, {"XDG_DATA_HOME=" + dir.Join("xdg"), "HOME=" + dir.Join("home")});
-  ASSERT_EQ(xdg.ExitCode, 0) << xdg.Err;
+  const CommandResult xdg = Succeeds({"list", "--json"}, {}, {"XDG_DATA_HOME=" + dir.Join("xdg"), "HOME=" + dir.Join("home")});
   EXPECT_EQ(FolderNames(xdg), std::vector<std::string>{"x1"});
-  const CommandResult home = RunSieve({"list", "--json"}, {}, {"XDG_DATA_HOME", "HOME=" + dir.Join("home")});
-  ASSERT_EQ(home.ExitCode, 0) << home.Err;
+  const CommandResult home = Succeeds({"list", "--json"}, {}, {"XDG_DATA_HOME", "HOME=" + dir.Join("home")});
   EXPECT_EQ(FolderNames(home), std::vector<std::string>{"h1"});
   const CommandResult none = RunSieve({"list"}, {}, {"XDG_DATA_HOME", "HOME=" + dir.Join("nobody")});
   EXPECT_EQ(none.ExitCode, 4);
 
   // An empty folder is a valid, empty list.
   std::filesystem::create_directories(dir.Join("empty"));
-  const CommandResult empty = RunSieve({"list", "--root", dir.Join("empty"), "--json"});
-  EXPECT_EQ(empty.ExitCode, 0);
+  const CommandResult empty = Succeeds({"list", "--root", dir.Join("empty"), "--json"});
   EXPECT_EQ(ParseJson(empty.Out).Items.size(), 0u);
 }
 

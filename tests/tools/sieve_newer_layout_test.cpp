@@ -73,10 +73,8 @@ TEST(SieveNewerLayout, ASavedKeyOpensTheBackupAsThePasswordDoes) {
   };
   for (const std::string command : {"files", "scan", "extract", "unpack"}) {
     SCOPED_TRACE(command);
-    const CommandResult byPassword = RunSieve(Join(args(command, "password"), Shared().secret));
-    const CommandResult byKey = RunSieve(Join(args(command, "key"), {"--key-file", key}));
-    ASSERT_EQ(byPassword.ExitCode, 0) << byPassword.Err;
-    ASSERT_EQ(byKey.ExitCode, 0) << byKey.Err;
+    const CommandResult byPassword = Succeeds(Join(args(command, "password"), Shared().secret));
+    const CommandResult byKey = Succeeds(Join(args(command, "key"), {"--key-file", key}));
     EXPECT_EQ(byKey.Out.empty(), command == "extract" || command == "unpack");
     EXPECT_EQ(ScanWithoutRunDetails(byKey.Out), ScanWithoutRunDetails(byPassword.Out));
     EXPECT_EQ(ScanWithoutRunDetails(byKey.Err), ScanWithoutRunDetails(byPassword.Err));
@@ -137,8 +135,7 @@ TEST(SieveWarnings, AnUnfinishedBackupIsToldByInfoAndAfterEveryIndexRead) {
   const GeneratedBackup finished = MakeBackup(dir, "finished", {"--profile", "small", "--manifest-db"});
   const GeneratedBackup& old = Shared().plain;
 
-  const CommandResult json = RunSieve({"info", backup.Folder, "--json"});
-  ASSERT_EQ(json.ExitCode, 0) << json.Err;
+  const CommandResult json = Succeeds({"info", backup.Folder, "--json"});
   const JsonValue shown = ParseJson(json.Out);
   EXPECT_EQ(shown.Text("layout"), "Manifest.db");
   std::vector<std::string> warnings;
@@ -161,16 +158,14 @@ TEST(SieveWarnings, AnUnfinishedBackupIsToldByInfoAndAfterEveryIndexRead) {
   };
   for (const auto& args : commands) {
     SCOPED_TRACE(args[0]);
-    const CommandResult run = RunSieve(args);
-    EXPECT_EQ(run.ExitCode, 0) << run.Err;
+    const CommandResult run = Succeeds(args);
     EXPECT_EQ(WarningLines(run.Err), warnings);
     EXPECT_EQ(run.Out.find("warning"), std::string::npos);
   }
 
   // A finished full backup, and one of the old layout without Status.plist, have nothing to say.
   for (const GeneratedBackup* quiet : {&finished, &old}) {
-    const CommandResult info = RunSieve({"info", quiet->Folder, "--json"});
-    ASSERT_EQ(info.ExitCode, 0) << info.Err;
+    const CommandResult info = Succeeds({"info", quiet->Folder, "--json"});
     EXPECT_TRUE(ParseJson(info.Out)["warnings"].Items.empty()) << info.Out;
     const CommandResult scan = RunSieve({"scan", quiet->Folder});
     EXPECT_TRUE(WarningLines(scan.Err).empty()) << scan.Err;

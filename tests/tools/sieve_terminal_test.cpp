@@ -82,8 +82,7 @@ TEST(SieveTerminal, UnpackShowsItsProgressOnTheTerminalOnly) {
   const TerminalRun quiet = RunOnTerminal({"-q", "unpack", backup.Folder, "-o", dir.Join("quiet")}, {}, out);
   EXPECT_EQ(quiet.exitCode, 0) << quiet.screen;
   EXPECT_EQ(quiet.screen, "");
-  const CommandResult piped = RunSieve({"unpack", backup.Folder, "-o", dir.Join("piped")});
-  EXPECT_EQ(piped.ExitCode, 0) << piped.Err;
+  const CommandResult piped = Succeeds({"unpack", backup.Folder, "-o", dir.Join("piped")});
   EXPECT_EQ(piped.Err.find('\r'), std::string::npos) << piped.Err;
 }
 
@@ -165,8 +164,7 @@ TEST(SieveTerminal, NoSignalDuringAScanLeavesADecryptedCopy) {
     // Only SIGKILL leaves the folder (no handler runs): the next start sweeps it away.
     EXPECT_EQ(std::filesystem::is_empty(tmp), signal != SIGKILL) << ListFilesBelow(tmp).size() << " files left";
   }
-  const CommandResult next = RunSieve({"scan", backup.Folder, "--password-file", password}, {}, {"TMPDIR=" + tmp});
-  EXPECT_EQ(next.ExitCode, 0) << next.Err;
+  const CommandResult next = Succeeds({"scan", backup.Folder, "--password-file", password}, {}, {"TMPDIR=" + tmp});
   EXPECT_TRUE(std::filesystem::is_empty(tmp)) << ListFilesBelow(tmp).size() << " files left";
 }
 
