@@ -253,10 +253,7 @@ TEST(HeifPictures, GeneratedAndDamaged) {
   const QImage whole = DecodeHeif(heic, 256);
   ASSERT_FALSE(whole.isNull());
   EXPECT_EQ(whole.size(), QSize(96, 64));
-  struct Name {
-    const char* name;
-    bool drawable;
-  };
+  struct Name { const char* name; bool drawable; };
   for (const Name& n : {Name{"IMG_1.HEIC", true}, Name{"a.heif", true}, Name{"b.jpg", true}, Name{"c.MOV", false},
                         Name{"heic", false}, Name{"d.pdf", false}}) {
     EXPECT_EQ(IsDrawablePicture(QLatin1String(n.name)), n.drawable) << n.name;
