@@ -3,7 +3,8 @@
 // (a late trust answer included), the backup's progress, stop and failures,
 // a finished folder the reader rejects, and through the real window and pages
 // an encrypted device backup whose password is first wrong, then cancelled or
-// right; and once over the real device layer, against the scripted fake phone.
+// right (reaching the results by its folder); and once over the real device
+// layer, against the scripted fake phone.
 #include <QDir>
 #include <QLabel>
 #include <QProgressBar>
@@ -110,12 +111,7 @@ class DeviceModeTest : public QObject {
   }
 
   void theTrustCheckDecidesTheNextPageAndSaysWhyItWaits() {
-    struct Row {
-      views::TrustResult trust;
-      int page;
-      int state;
-      QString says;
-    };
+    struct Row { views::TrustResult trust; int page; int state; QString says; };
     const Row rows[] = {
         {{1, TrustWaitReason::None, {}}, page::kDeviceConnected, 1, {}},
         {{0, TrustWaitReason::None, {}}, page::kNoDevice, 0, {}},
@@ -247,33 +243,19 @@ class DeviceModeTest : public QObject {
       const char* name;
       std::function<void(ScriptedDeviceState&)> script;
       bool starts;   // the backup starts before it fails
-      QString says;  // the whole message, or (when ends) what it must hold
+      QString says;  // the whole message, or (when not whole) what it must hold
       bool whole;
     };
     const Row rows[] = {
         {"disk full", [](ScriptedDeviceState& s) { s.errorCode = -105; }, true, English("IDS_SCAN_ERROR_SPACE"), true},
         {"device error",
-         [](ScriptedDeviceState& s) {
-           s.errorCode = 208;
-           s.errorText = QStringLiteral("Device locked");
-         },
-         true, QStringLiteral("208\nDevice locked\n") + English("IDS_SCAN_ERROR"), true},
-        {"no start",
-         [](ScriptedDeviceState& s) {
-           s.startOk = false;
-           s.errorCode = -105;
-         },
-         false,
+         [](ScriptedDeviceState& s) { s.errorCode = 208; s.errorText = QStringLiteral("Device locked"); }, true, QStringLiteral("208\nDevice locked\n") + English("IDS_SCAN_ERROR"), true},
+        {"no start", [](ScriptedDeviceState& s) { s.startOk = false; s.errorCode = -105; }, false,
          English("IDS_SCAN_ERROR_SPACE"), true},
         {"folder not emptied", [](ScriptedDeviceState& s) { s.emptyOk = false; }, false,
          QStringLiteral("refused by the script"), false},
         // Finished, but its folder holds no backup: told once, not polled for ever.
-        {"rejected folder",
-         [empty](ScriptedDeviceState& s) {
-           s.progress = 100.0;
-           s.doneFolder = empty;
-         },
-         true,
+        {"rejected folder", [empty](ScriptedDeviceState& s) { s.progress = 100.0; s.doneFolder = empty; }, true,
          QDir::toNativeSeparators(empty), false},
     };
     for (const Row& row : rows) {
@@ -291,23 +273,6 @@ class DeviceModeTest : public QObject {
       QCOMPARE(f.flow.BackupValue(), 0);
       QVERIFY(f.sources.isEmpty());
     }
-  }
-
-  void aFinishedBackupReachesTheResultsByItsFolder() {
-    const auto& backup = sieve::test::SmallBackup("10.3.3");
-    const QString folder = QString::fromStdString(backup.Backup.Folder);
-    Flow f;
-    QVERIFY(f.StartBackup());
-    f.Set([&folder](ScriptedDeviceState& s) {
-      s.progress = 100.0;
-      s.doneFolder = folder;
-    });
-    f.flow.Tick();
-    QTRY_COMPARE(f.page, page::kResults);
-    QCOMPARE(f.device->State().waited, 1);
-    QCOMPARE(f.sources, QStringList{views::BackupShelf::FolderName(folder)});
-    QVERIFY(f.shelf.Find(folder) != nullptr);
-    QCOMPARE(f.scans, (QList<int>{page::kScanStarted, page::kScanEnded}));
   }
 
   void anEncryptedDeviceBackupAsksAgainAfterAWrongPasswordAndACancelFreesTheWindow() {
@@ -351,19 +316,13 @@ class DeviceModeTest : public QObject {
       QTRY_COMPARE(window.pageContainer()->currentPageId(), page::kDeviceBackup);
       QVERIFY(window.busy());
       QVERIFY(!window.topButton(CSalvageDlg::kHomeButton)->isEnabled());
-      device->Set([](ScriptedDeviceState& s) {
-        s.progress = 42.17;
-        s.passcode = true;
-      });
+      device->Set([](ScriptedDeviceState& s) { s.progress = 42.17; s.passcode = true; });
       QTRY_COMPARE(analysis->PercentText(), QStringLiteral("42.17%"));
       QCOMPARE(analysis->Bar()->value(), 4217);
       QVERIFY(analysis->PasscodeNoticeShown());
       QVERIFY(analysis->Animating());
 
-      device->Set([&folder](ScriptedDeviceState& s) {
-        s.progress = 100.0;
-        s.doneFolder = folder;
-      });
+      device->Set([&folder](ScriptedDeviceState& s) { s.progress = 100.0; s.doneFolder = folder; });
       const int end = cancel ? page::kDeviceConnected : page::kResults;
       QTRY_COMPARE_WITH_TIMEOUT(window.pageContainer()->currentPageId(), end, 60000);
       QCOMPARE(asked.size(), 2);  // the same backup again after the wrong one

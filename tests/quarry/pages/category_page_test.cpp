@@ -2,7 +2,7 @@
 // check boxes, check all and invert reaching the window as deltas, the deleted-only
 // switch and the search keeping every check, a header click sorting with the checks
 // following their items, the empty list saying why, and a cancelled recovery writing
-// nothing. A category added to the table is covered here without a line of its own.
+// nothing; and the detail pane showing a whole note. A category added to the table is covered here without a line of its own.
 #include <QSignalSpy>
 #include <QStyle>
 #include <QStyleOptionViewItem>
@@ -16,6 +16,8 @@
 #include "quarry/pages/category_page.h"
 #include "quarry/pages/category_pages.h"
 #include "quarry/pages/page_bus.h"
+#include "quarry/views/notes_model.h"
+#include "sieve/info_type.h"
 #include "sample_records.h"
 
 namespace quarry {
@@ -178,6 +180,22 @@ class CategoryPageTest : public QObject {
       shown.model->Clear();
       QCOMPARE(shown.list->EmptyText(), Translate(QStringLiteral("IDS_VIEW_EMPTY")));
     }
+  }
+
+  // The detail pane holds the whole item, line breaks and markup as written (the list
+  // shows one line), and a filter clears it.
+  void ASelectedNoteShowsWhollyInTheDetailPane() {
+    const QString text = QStringLiteral("first line\n<b>second</b> line & more\nthird");
+    const views::CategoryRow* row = views::CategoryOfType(sieve::INFO_NOTE);
+    QVERIFY(row != nullptr);
+    Shown shown(*row);
+    static_cast<views::NotesModel&>(*shown.model).Add({0, "Shopping", "2016-01-26 02:00:00", text.toStdString()});
+    const int last = shown.model->rowCount() - 1;
+    shown.list->Table()->selectRow(last);
+    QVERIFY2(shown.list->DetailText().contains(text), qPrintable(shown.list->DetailText()));
+    QVERIFY(shown.list->RowIcon(last).isNull());
+    shown.page->ApplyDeletedOnly(true);
+    QVERIFY(shown.list->DetailText().isEmpty());
   }
 
   void DeletedMarkerComesFromTheResources() {

@@ -148,6 +148,7 @@ class FileItunesDlgTest : public QObject {
     }
   }
 
+  // (The way back to kept results: window_test's leavingTheResultsByATabKeepsThem.)
   void RowsShowModelAndIosSortByAHeaderAndAnEmptyListSaysWhere() {
     PageBus bus;
     CFileItunesDlg page;
@@ -171,12 +172,6 @@ class FileItunesDlgTest : public QObject {
     QVERIFY(page.ScanRow(RowOf(page.List(), QStringLiteral("Plain Phone"))));
     QCOMPARE(QString::fromStdString(Handed(bus, source.at(0)).BackupName(0)), QStringLiteral("Plain Phone"));
 
-    // The password prompt says which password it wants.
-    CPasswordDlg prompt(QStringLiteral("Locked Phone"), QString(), {});
-    const QString hint = prompt.findChild<QLabel*>(QStringLiteral("passwordHint"))->text();
-    QVERIFY(hint.contains(QStringLiteral("iTunes or Finder")));
-    QVERIFY(hint.contains(QStringLiteral("passcode")));
-
     // No backups: the list says where it looked (a window of its own: the shelf lists what it holds).
     const QString none = QDir(root_).filePath(QStringLiteral("none"));
     PageBus emptyBus;
@@ -195,14 +190,6 @@ class FileItunesDlgTest : public QObject {
     QVERIFY(problems->isVisible());
     QVERIFY2(problems->text().contains(QStringLiteral("halfcopied: the folder has no Info.plist")),
              qPrintable(problems->text()));
-    // The way back to kept results shows only while there are some.
-    QVERIFY(!empty.BackToResultsButton()->isVisible());
-    empty.SetResultsAvailable(true);
-    QVERIFY(empty.BackToResultsButton()->isVisible());
-    QSignalSpy shown(&emptyBus, &PageBus::showPage);
-    QTest::mouseClick(empty.BackToResultsButton(), Qt::LeftButton);
-    QTRY_COMPARE(shown.count(), 1);
-    QCOMPARE(shown.at(0).at(0).toInt(), page::kResults);
   }
 
   void CancelClearsBusyAndTheFolderChoiceAsksToo() {

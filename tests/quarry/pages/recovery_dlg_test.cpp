@@ -1,6 +1,6 @@
-// The recovery dialog over real contact exports: progress to the end with a
-// window thread that keeps answering, a cancel in the middle that returns at
-// once and says so, closing mid-run, and writes that fail with their names.
+// The recovery dialog over real contact exports: progress to the end with a window
+// thread that keeps answering, a cancel or close in the middle that returns at once and
+// says so, destroying it mid-run, and writes that fail with their names.
 #include <QApplication>
 #include <QDir>
 #include <QDirIterator>
@@ -110,116 +110,93 @@ class RecoveryDlgTest : public QObject {
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
   }
 
-  void ExecReturnsOnceClosedAfterTheSummary() {
-    QTemporaryDir dir;
-    CRecoveryDlg dialog(dir.path(), Exports(10, 2));
-    QObject::connect(&dialog, &CRecoveryDlg::recoveryFinished, &dialog,
-                     [&dialog] { dialog.CancelButton()->click(); }, Qt::QueuedConnection);
-    QCOMPARE(dialog.exec(), int(QDialog::Accepted));
-    QCOMPARE(FilesBelow(dir.path(), QStringLiteral("*.vcf")), 20);
-  }
-
-  void CancelMidwayReturnsPromptlyAndSaysCancelled() {
-    QTemporaryDir dir;
-    CRecoveryDlg dialog(dir.path(), Exports(3000, 8));
-    dialog.show();
-    // Wait until the vCards are being written, then cancel.
-    QTRY_VERIFY_WITH_TIMEOUT(FilesBelow(dir.path(), QStringLiteral("*.vcf")) > 50, 60000);
-    QVERIFY(!dialog.Finished());
-    QElapsedTimer clock;
-    clock.start();
-    dialog.CancelButton()->click();
-    QVERIFY(dialog.isVisible());  // stays to show the outcome
-    QCOMPARE(dialog.StatusText(), Translate(QStringLiteral("IDS_RECOVERY_DLG_CANCELLING")));
-    QTRY_VERIFY_WITH_TIMEOUT(dialog.Finished(), 5000);
-    qInfo("cancel answered after %lld ms", static_cast<long long>(clock.elapsed()));
-    QVERIFY(clock.elapsed() < 1000);
-
-    const views::RecoverySummary summary = dialog.Summary();
-    QVERIFY(summary.Cancelled);
-    QVERIFY(dialog.StatusText().startsWith(Translate(QStringLiteral("IDS_RECOVERY_DLG_CANCELLED"))));
-    QVERIFY(dialog.Progress()->value() < 100);
-    const int cards = FilesBelow(dir.path(), QStringLiteral("*.vcf"));
-    QVERIFY(cards < 8 * 3000);
-    QCOMPARE(summary.Report.Written.size(), FilesBelow(dir.path()));
-    // Nothing is written after the summary.
-    QTest::qWait(200);
-    QCOMPARE(FilesBelow(dir.path(), QStringLiteral("*.vcf")), cards);
-    dialog.CancelButton()->click();
-    QCOMPARE(dialog.result(), int(QDialog::Rejected));
-  }
-
-  void ClosingOrDestroyingMidRunStopsTheWorker() {
-    QTemporaryDir dir;
-    auto dialog = std::make_unique<CRecoveryDlg>(dir.path(), Exports(3000, 8));
-    dialog->show();
-    QTRY_VERIFY_WITH_TIMEOUT(FilesBelow(dir.path(), QStringLiteral("*.vcf")) > 20, 60000);
-    // The title bar's close during the run means cancel, not close.
-    dialog->close();
-    QVERIFY(dialog->isVisible());
-    QElapsedTimer clock;
-    clock.start();
-    dialog.reset();  // joins the worker, which has been told to stop
-    QVERIFY(clock.elapsed() < 1000);
-    const int cards = FilesBelow(dir.path(), QStringLiteral("*.vcf"));
-    QTest::qWait(100);  // also drains a result queued for the gone dialog
-    QCOMPARE(FilesBelow(dir.path(), QStringLiteral("*.vcf")), cards);
-  }
-
-  void WritesThatFailAreReportedWithTheirNames() {
-    QTemporaryDir dir;
-    // Something in the way of the category's folder: nothing can be written.
-    QFile blocker(QDir(dir.path()).filePath(QStringLiteral("Contacts")));
-    QVERIFY(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
-    CRecoveryDlg dialog(dir.path(), Exports(3, 1));
-    dialog.show();
-    QTRY_VERIFY_WITH_TIMEOUT(dialog.Finished(), 10000);
-    const views::RecoverySummary summary = dialog.Summary();
-    QVERIFY(!summary.Cancelled);
-    QVERIFY(summary.Report.Written.isEmpty());
-    QCOMPARE(summary.Report.Failed.size(), 3);  // HTML, CSV and VCF folders
-    QVERIFY(dialog.StatusText().startsWith(Translate(QStringLiteral("IDS_RECOVERY_DLG_FAILED"))));
-    for (const QString& failure : summary.Report.Failed) QVERIFY(dialog.FailureText().contains(failure));
-    QVERIFY(dialog.FailureText().contains(QDir::toNativeSeparators(QDir(dir.path()).filePath(QStringLiteral("Contacts/VCF")))));
-  }
-
-  void AReadOnlyTargetFolderGivesFailuresWithNames() {
-    QTemporaryDir dir;
-    const QString category = QDir(dir.path()).filePath(QStringLiteral("Contacts"));
-    const QString vcf = QDir(category).filePath(QStringLiteral("VCF"));
-    QVERIFY(QDir().mkpath(vcf));
-    const auto open = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther |
-                      QFile::WriteOther | QFile::ExeOther;
-    QVERIFY(QFile::setPermissions(dir.path(), open));
-    QVERIFY(QFile::setPermissions(category, open));
-    QVERIFY(QFile::setPermissions(vcf, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther));
-    // Permissions do not stop root, so run the recovery as an ordinary user
-    // (group too: the root group would pick the folders' empty group bits).
-    struct AsUser {
-      bool Root = geteuid() == 0;
-      bool Switched = Root && setegid(65534) == 0 && seteuid(65534) == 0;
-      ~AsUser() {
-        if (Root) (void)(seteuid(0) == 0 && setegid(0) == 0);
+  // Cancel, or the title bar's close, in the middle: the dialog stays to say so, the worker
+  // stops at once and nothing is written after; destroying the dialog mid-run joins it promptly.
+  void CancelOrCloseMidwayStopsPromptlyAndSaysCancelled() {
+    for (const bool destroy : {false, true}) {
+      QTemporaryDir dir;
+      auto dialog = std::make_unique<CRecoveryDlg>(dir.path(), Exports(3000, 8));
+      dialog->show();
+      QTRY_VERIFY_WITH_TIMEOUT(FilesBelow(dir.path(), QStringLiteral("*.vcf")) > 50, 60000);
+      QVERIFY(!dialog->Finished());
+      QElapsedTimer clock;
+      clock.start();
+      if (destroy) {
+        dialog->close();
+      } else {
+        dialog->CancelButton()->click();
       }
-    } user;
-    QVERIFY(!user.Root || user.Switched);
-    views::RecoverySummary summary;
-    QString failureText;
-    QString statusText;
-    {
-      CRecoveryDlg dialog(dir.path(), Exports(3, 1));
-      dialog.show();
-      QTRY_VERIFY_WITH_TIMEOUT(dialog.Finished(), 10000);
-      summary = dialog.Summary();
-      failureText = dialog.FailureText();
-      statusText = dialog.StatusText();
+      QVERIFY(dialog->isVisible());
+      QCOMPARE(dialog->StatusText(), Translate(QStringLiteral("IDS_RECOVERY_DLG_CANCELLING")));
+      if (destroy) {
+        dialog.reset();  // joins the worker, which has been told to stop
+      } else {
+        QTRY_VERIFY_WITH_TIMEOUT(dialog->Finished(), 5000);
+      }
+      qInfo("cancel answered after %lld ms", static_cast<long long>(clock.elapsed()));
+      QVERIFY(clock.elapsed() < 1000);
+      const int cards = FilesBelow(dir.path(), QStringLiteral("*.vcf"));
+      QTest::qWait(200);  // also drains a result queued for a gone dialog
+      QCOMPARE(FilesBelow(dir.path(), QStringLiteral("*.vcf")), cards);
+      if (destroy) continue;
+      const views::RecoverySummary summary = dialog->Summary();
+      QVERIFY(summary.Cancelled);
+      QVERIFY(dialog->StatusText().startsWith(Translate(QStringLiteral("IDS_RECOVERY_DLG_CANCELLED"))));
+      QVERIFY(dialog->Progress()->value() < 100);
+      QVERIFY(cards < 8 * 3000);
+      QCOMPARE(summary.Report.Written.size(), FilesBelow(dir.path()));
+      dialog->CancelButton()->click();
+      QCOMPARE(dialog->result(), int(QDialog::Rejected));
     }
-    QFile::setPermissions(vcf, open);
-    QCOMPARE(summary.Report.Failed.size(), 3);  // each vCard, by name
-    QVERIFY2(failureText.contains(QStringLiteral("Person 1.vcf")), qPrintable(failureText));
-    QVERIFY(!summary.Report.Written.isEmpty());  // HTML and CSV went through
-    QVERIFY(statusText.startsWith(Translate(QStringLiteral("IDS_RECOVERY_DLG_FAILED"))));
+  }
+
+  // A file in the way of the category's folder (nothing written), and a read-only vCard
+  // folder (each card fails, the page and CSV go through): every failure named.
+  void WritesThatFailAreReportedWithTheirNames() {
+    for (const bool readOnly : {false, true}) {
+      QTemporaryDir dir;
+      const QString category = QDir(dir.path()).filePath(QStringLiteral("Contacts"));
+      const QString vcf = QDir(category).filePath(QStringLiteral("VCF"));
+      const auto open = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther |
+                        QFile::WriteOther | QFile::ExeOther;
+      QVERIFY(QFile::setPermissions(dir.path(), open));
+      if (readOnly) {
+        QVERIFY(QDir().mkpath(vcf));
+        QVERIFY(QFile::setPermissions(category, open));
+        QVERIFY(QFile::setPermissions(vcf, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther));
+      } else {
+        QFile blocker(category);
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+      }
+      // Permissions do not stop root, so run the recovery as an ordinary user
+      // (group too: the root group would pick the folders' empty group bits).
+      struct AsUser {
+        bool Root = geteuid() == 0;
+        bool Switched = Root && setegid(65534) == 0 && seteuid(65534) == 0;
+        ~AsUser() {
+          if (Root) (void)(seteuid(0) == 0 && setegid(0) == 0);
+        }
+      } user;
+      QVERIFY(!user.Root || user.Switched);
+      views::RecoverySummary summary;
+      QString failureText, statusText;
+      {
+        CRecoveryDlg dialog(dir.path(), Exports(3, 1));
+        dialog.show();
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.Finished(), 10000);
+        summary = dialog.Summary();
+        failureText = dialog.FailureText();
+        statusText = dialog.StatusText();
+      }
+      QFile::setPermissions(vcf, open);
+      QVERIFY(!summary.Cancelled);
+      QVERIFY(statusText.startsWith(Translate(QStringLiteral("IDS_RECOVERY_DLG_FAILED"))));
+      QCOMPARE(summary.Report.Failed.size(), 3);  // HTML, CSV and VCF folders; or each vCard
+      for (const QString& failure : summary.Report.Failed) QVERIFY(failureText.contains(failure));
+      QCOMPARE(summary.Report.Written.isEmpty(), !readOnly);
+      QVERIFY2(failureText.contains(readOnly ? QStringLiteral("Person 1.vcf") : QDir::toNativeSeparators(vcf)),
+               qPrintable(failureText));
+    }
   }
 };
 

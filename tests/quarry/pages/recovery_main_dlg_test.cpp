@@ -1,9 +1,7 @@
-// The results page driven as a user would, over backups made by tools/mkbackup:
-// a scan to the end, pause/resume, stop and restart, a wrong password, a scan
-// that cannot read the index ending as failed, the backup's warnings as a
-// notice, the filters and checks, a recovery read back with independent
-// parsers, the headless recovery giving the same files, and the window
-// thread's worst gap.
+// The results page driven as a user would, over backups made by tools/mkbackup: a scan
+// to the end, pause/resume, stop and restart with the window thread's worst gap, a wrong
+// password, an unreadable index, the backup's warnings as a notice, filters and checks,
+// recoveries, and the headless recovery giving the same files.
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
@@ -17,7 +15,6 @@
 #include <QTimer>
 #include <filesystem>
 #include <functional>
-#include <set>
 
 #include "export_parsers.h"
 #include "quarry/app/rb_dictionary.h"
@@ -117,21 +114,7 @@ class RecoveryMainDlgTest : public QObject {
 
  private:
   sieve::test::TempDir dir_;
-  sieve::test::GeneratedBackup small_;
-  sieve::test::GeneratedBackup sample_;
-  sieve::test::GeneratedBackup large_;
-  sieve::test::GeneratedBackup locked_;
-  sieve::test::GeneratedBackup noIndex_;
-  sieve::test::GeneratedBackup notAnIndex_;
-  sieve::test::GeneratedBackup unfinished_;
-  QString lastRecoveryRoot_;
-
-  std::set<QString> TruthLiveLastNames() {
-    const auto truth = sieve::test::ParseJson(sieve::test::ReadFile(small_.TruthPath));
-    std::set<QString> names;
-    for (const auto& person : truth["databases"]["contacts"]["people"].Items) names.insert(Q(person.Text("Last")));
-    return names;
-  }
+  sieve::test::GeneratedBackup small_, sample_, large_, locked_, noIndex_, notAnIndex_, unfinished_;
 
  private slots:
   void initTestCase() {
@@ -184,11 +167,10 @@ class RecoveryMainDlgTest : public QObject {
     QCOMPARE(f.Label("resultsStatus")->text(), Translate(QStringLiteral("IDS_RECOVERY_RECOVERYMAIN_SCANFINISH")));
     QVERIFY(f.Label("resultsNotice")->isHidden());  // nothing to warn about
 
-    // Every live contact of the generator was found; found items arrive checked.
+    // Found items arrive checked, counted on their entry and in the totals (what the reader
+    // finds is the reader's tests' concern).
     const views::ContactsModel& contacts = f.page.Contacts();
-    std::set<QString> foundLast;
-    for (qsizetype i = 0; i < contacts.FoundCount(); ++i) foundLast.insert(contacts.Item(i).Last);
-    for (const QString& last : TruthLiveLastNames()) QVERIFY2(foundLast.count(last) == 1, qPrintable(last));
+    QVERIFY(contacts.FoundCount() > 0);
     CMenuItemEx* entry = f.page.Categories()->Entry(page::kFirstCategoryView);
     QVERIFY(entry->isEnabled());
     QVERIFY(entry->isChecked());
@@ -212,50 +194,6 @@ class RecoveryMainDlgTest : public QObject {
     f.Start();
     QVERIFY(f.page.Scanning());
     QVERIFY(f.WaitFinished(1));
-  }
-
-  void PauseHoldsTheScanResumeAndStopEndItAndStartBeginsAfresh() {
-    Fixture f(large_.Folder);
-    QSignalSpy state(&f.bus, &PageBus::scanState);
-    f.Start();
-    f.page.PauseOrResume();
-    QVERIFY(f.page.Paused());
-    QCOMPARE(f.Button("resultsPause")->text(), Translate(QStringLiteral("IDS_RECOVER_MAIN_BTN_RESUME")));
-    QTest::qWait(300);  // the scan reaches its next pause check
-    const float held = f.reader.GetPrg(f.index);
-    const std::int64_t heldContacts = f.page.Contacts().FoundCount();
-    QTest::qWait(600);
-    QCOMPARE(f.reader.GetPrg(f.index), held);
-    QCOMPARE(static_cast<std::int64_t>(f.page.Contacts().FoundCount()), heldContacts);
-    QVERIFY(f.page.Scanning());
-    f.page.PauseOrResume();
-    QCOMPARE(f.Button("resultsPause")->text(), Translate(QStringLiteral("IDS_RECOVER_MAIN_BTN_PAUSE")));
-    QVERIFY(f.WaitFinished());
-    const qsizetype full = f.page.Contacts().FoundCount();
-    QVERIFY(full > 0);
-    const qint64 fullAll = AllViews(f.page).first;
-
-    // Start again: everything emptied, then the same finds, not twice as many.
-    f.page.StopOrStart();
-    QVERIFY(f.page.Scanning());
-    QCOMPARE(f.page.Tally().FoundCount(), AllViews(f.page).first);
-    QVERIFY(f.WaitFinished(1));
-    QCOMPARE(f.page.Contacts().FoundCount(), full);
-    QCOMPARE(f.page.Tally().FoundCount(), fullAll);
-
-    // Stop while paused ends the scan; Start is offered only once it ended.
-    f.page.StopOrStart();
-    f.page.PauseOrResume();
-    f.page.StopOrStart();
-    QVERIFY(!f.Button("resultsStop")->isEnabled());
-    QVERIFY(f.WaitFinished(2));
-    QVERIFY(!f.page.Paused());
-    QVERIFY(f.Button("resultsStop")->isEnabled());
-    QCOMPARE(f.Button("resultsStop")->text(), Translate(QStringLiteral("IDS_RECOVER_MAIN_BTN_START")));
-    QCOMPARE(f.Button("resultsPause")->text(), Translate(QStringLiteral("IDS_RECOVER_MAIN_BTN_PAUSE")));
-    QCOMPARE(state.count(), 6);
-    for (int i = 0; i < state.count(); ++i) QCOMPARE(state.at(i).at(0).toInt(), i % 2);
-    QVERIFY(f.messages.isEmpty());
   }
 
   void AWrongPasswordEndsTheScanAndGoesBackToTheList() {
@@ -369,19 +307,8 @@ class RecoveryMainDlgTest : public QObject {
     QCOMPARE(f.opened, QStringList{folder});
     QVERIFY(f.page.LastSummary().Report.Failed.isEmpty());
 
-    // Every checked item, hidden or not, in the list's order.
-    QStringList checkedNames;
-    for (qsizetype i = 0; i < n; ++i) {
-      if (model.IsChecked(i)) checkedNames.append(model.Item(i).Name);
-    }
-    const QDir contacts(QDir(folder).filePath(QStringLiteral("Contacts")));
-    const auto csv = views::test::ReadCsv(
-        QString::fromUtf8(views::test::ReadBytes(contacts.filePath(QStringLiteral("CSV/Contacts.csv")))));
-    QCOMPARE(static_cast<qsizetype>(csv.size()), checkedNames.size() + 1);
-    for (qsizetype i = 0; i < checkedNames.size(); ++i) QCOMPARE(csv[static_cast<std::size_t>(i + 1)].value(0), checkedNames[i]);
-    // The other formats carry the same export (their contents are the export tests'
-    // concern): one card per checked item.
-    QCOMPARE(QDir(contacts.filePath(QStringLiteral("VCF"))).entryList(QDir::Files).size(), checkedNames.size());
+    // Every checked item, hidden or not (which ones: contact_info_dlg_test): one card each.
+    QCOMPARE(QDir(QDir(folder).filePath(QStringLiteral("Contacts/VCF"))).entryList(QDir::Files).size(), n - deleted);
 
     // A click on the entry's caption clears the filters and re-applies its check to all.
     f.page.ShowCategory(page::kFirstCategoryView, true);
@@ -436,45 +363,18 @@ class RecoveryMainDlgTest : public QObject {
     }
   }
 
-  void TheWindowThreadAnswersDuringAScanAndARecovery() {
-    // Worst gap between the ticks of a 10 ms timer on the window thread.
-    qint64 worst = 0;
-    QElapsedTimer clock;
-    QTimer ticker;
-    ticker.setInterval(10);
-    connect(&ticker, &QTimer::timeout, this, [&] {
-      worst = std::max(worst, clock.restart());
-    });
+  // One large scan driven through its states: paused, stopped, started afresh (watched
+  // for the window thread's worst gap, as its recovery is), and stopped while paused.
+  void PauseStopAndStartOnALargeScanWhileTheWindowAnswers() {
     Fixture f(large_.Folder);
-    clock.start();
-    ticker.start();
-    QVERIFY(f.Scan());
-    const qint64 scanWorst = worst;
-    const qsizetype contacts = f.page.Contacts().FoundCount();
-
-    sieve::test::TempDir out;
-    AppSettings().recoveryFolder = Q(out.Path());
-    CloseRecoveryDialogWhenDone(&f.page);
-    worst = 0;
-    clock.restart();
-    QVERIFY(f.page.Recover());
-    const qint64 recoveryWorst = worst;
-    ticker.stop();
-    qInfo("worst window-thread gap: scan %lld ms, recovery %lld ms (%lld contacts, large profile of 60 MiB)",
-          static_cast<long long>(scanWorst), static_cast<long long>(recoveryWorst),
-          static_cast<long long>(contacts));
-    QVERIFY2(scanWorst < 1000, "the window froze during the scan");
-    QVERIFY2(recoveryWorst < 1000, "the window froze during the recovery");
-  }
-
-  void PausedAndStoppedAreSaidUnscannedCategoriesMarkedAndAHiddenPageStopsItsTimers() {
-    Fixture f(large_.Folder);
+    QSignalSpy state(&f.bus, &PageBus::scanState);
     f.Start();
     QLabel* status = f.Label("resultsStatus");
     // Before the scan is a few percent in, the time is being estimated, never 00:00:00.
     QCOMPARE(f.Label("resultsRemaining")->text(),
              Translate(QStringLiteral("IDS_RECOVER_MAIN_STATIC_REMAINED")) + QLatin1Char(' ') +
                  Translate(QStringLiteral("IDS_RECOVER_MAIN_STATIC_ESTIMATING")));
+    // A hidden page stops its timers; shown again on the running scan, no second scan.
     const auto active = [&f] {
       int n = 0;
       for (QTimer* t : f.page.findChildren<QTimer*>(Qt::FindDirectChildrenOnly)) n += t->isActive() ? 1 : 0;
@@ -484,30 +384,89 @@ class RecoveryMainDlgTest : public QObject {
     f.page.hide();
     QCOMPARE(active(), 0);
     f.page.show();
-    f.page.OnShowPage();  // back on the running scan: no second scan
+    f.page.OnShowPage();
     QCOMPARE(active(), 2);
     QVERIFY(f.page.Scanning());
+
+    // Pause holds the scan; resume lets it go on.
     f.page.PauseOrResume();
+    QVERIFY(f.page.Paused());
+    QCOMPARE(f.Button("resultsPause")->text(), Translate(QStringLiteral("IDS_RECOVER_MAIN_BTN_RESUME")));
     QCOMPARE(status->text(), Translate(QStringLiteral("IDS_RECOVER_MAIN_STATIC_PAUSED")));
+    QTest::qWait(300);  // the scan reaches its next pause check
+    const float held = f.reader.GetPrg(f.index);
+    const std::int64_t heldContacts = f.page.Contacts().FoundCount();
+    QTest::qWait(600);
+    QCOMPARE(f.reader.GetPrg(f.index), held);
+    QCOMPARE(static_cast<std::int64_t>(f.page.Contacts().FoundCount()), heldContacts);
     f.page.PauseOrResume();
+    QCOMPARE(f.Button("resultsPause")->text(), Translate(QStringLiteral("IDS_RECOVER_MAIN_BTN_PAUSE")));
     QCOMPARE(status->text(), Translate(QStringLiteral("IDS_RECOVER_MAIN_STATIC_SCANNING")));
+
+    // Stopped before the end: said with the percent; WhatsApp comes last, never reached,
+    // and every unreached category says so.
     f.page.StopOrStart();
     QVERIFY(f.WaitFinished());
-    QCOMPARE(f.finished.count(), 1);
     const int at = f.page.ProgressValue();
     QVERIFY2(at < 100, "stopped before the end");
     QCOMPARE(status->text(), Translate(QStringLiteral("IDS_RECOVER_MAIN_STATIC_STOPPED")).arg(at));
-    // WhatsApp comes last: never reached. Every unreached category says so.
     const QString note = Translate(QStringLiteral("IDS_RECOVER_MAIN_NOT_SCANNED"));
     QCOMPARE(f.page.Categories()->Entry(100064)->note(), note);
     for (CMenuItemEx* entry : f.page.Categories()->Entries()) {
       if (!entry->note().isEmpty()) QVERIFY(entry->DisplayText().endsWith(note));
     }
-    // A scan to the end marks nothing.
+
+    // Start again, to the end: everything emptied first, nothing marked at the end, and
+    // the window thread's worst gap (a 10 ms timer) small during it and the recovery.
+    qint64 worst = 0;
+    QElapsedTimer clock;
+    QTimer ticker;
+    ticker.setInterval(10);
+    connect(&ticker, &QTimer::timeout, this, [&] { worst = std::max(worst, clock.restart()); });
+    clock.start();
+    ticker.start();
     f.page.StopOrStart();
+    QVERIFY(f.page.Scanning());
+    QCOMPARE(f.page.Tally().FoundCount(), AllViews(f.page).first);
     QVERIFY(f.WaitFinished(1));
+    const qint64 scanWorst = worst;
     for (CMenuItemEx* entry : f.page.Categories()->Entries()) QVERIFY(entry->note().isEmpty());
     QCOMPARE(status->text(), Translate(QStringLiteral("IDS_RECOVERY_RECOVERYMAIN_SCANFINISH")));
+    const qsizetype full = f.page.Contacts().FoundCount();
+    QVERIFY(full > 0);
+    const qint64 fullAll = AllViews(f.page).first;
+    sieve::test::TempDir out;
+    AppSettings().recoveryFolder = Q(out.Path());
+    CloseRecoveryDialogWhenDone(&f.page);
+    worst = 0;
+    clock.restart();
+    QVERIFY(f.page.Recover());
+    const qint64 recoveryWorst = worst;
+    ticker.stop();
+    qInfo("worst window-thread gap: scan %lld ms, recovery %lld ms (%lld contacts, large profile of 60 MiB)",
+          static_cast<long long>(scanWorst), static_cast<long long>(recoveryWorst), static_cast<long long>(full));
+    QVERIFY2(scanWorst < 1000, "the window froze during the scan");
+    QVERIFY2(recoveryWorst < 1000, "the window froze during the recovery");
+
+    // Once more: the same finds, not twice as many.
+    f.page.StopOrStart();
+    QVERIFY(f.WaitFinished(2));
+    QCOMPARE(f.page.Contacts().FoundCount(), full);
+    QCOMPARE(f.page.Tally().FoundCount(), fullAll);
+
+    // Stop while paused ends the scan; Start is offered only once it ended.
+    f.page.StopOrStart();
+    f.page.PauseOrResume();
+    f.page.StopOrStart();
+    QVERIFY(!f.Button("resultsStop")->isEnabled());
+    QVERIFY(f.WaitFinished(3));
+    QVERIFY(!f.page.Paused());
+    QVERIFY(f.Button("resultsStop")->isEnabled());
+    QCOMPARE(f.Button("resultsStop")->text(), Translate(QStringLiteral("IDS_RECOVER_MAIN_BTN_START")));
+    QCOMPARE(f.Button("resultsPause")->text(), Translate(QStringLiteral("IDS_RECOVER_MAIN_BTN_PAUSE")));
+    QCOMPARE(state.count(), 8);
+    for (int i = 0; i < state.count(); ++i) QCOMPARE(state.at(i).at(0).toInt(), i % 2);
+    QVERIFY(f.messages.isEmpty());
   }
 
   void TheCategoryBoxFollowsItsItemsChecksAndRecoverAsksWhere() {

@@ -1,5 +1,5 @@
-// The contacts export read back: the page as XML, the CSV with an RFC 4180
-// reader, the vCards with a vCard reader; names and pictures.
+// The contacts export read back by Python's csv, vobject and html.parser (read_export.py):
+// hostile names, every kind of value with its label, pictures, and dates in a zone or UTC.
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -7,23 +7,23 @@
 #include <QImage>
 #include <algorithm>
 #include <ctime>
-#include <map>
 #include <set>
 
 #include "export_parsers.h"
 #include "quarry/views/contacts_export.h"
 #include "quarry/views/contacts_model.h"
-#include "quarry/views/html_report.h"
 #include "support/test_support.h"
 
 namespace quarry::views {
 namespace {
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
+using sieve::test::JsonValue;
 
 struct Exported {
   ExportReport Report;
   QDir Contacts;
+  JsonValue Read;  // what Python's csv, vobject and html.parser made of it
 };
 
 Exported Export(const ContactsModel& model, const QString& folder) {
@@ -31,13 +31,31 @@ Exported Export(const ContactsModel& model, const QString& folder) {
   std::atomic<bool> cancel{false};
   model.SnapshotChecked()->RecoverTo(folder, cancel, out.Report);
   out.Contacts = QDir(QDir(folder).filePath(QStringLiteral("Contacts")));
+  const auto run = sieve::test::RunCommand({"/usr/bin/python3", EXPORT_READER, out.Contacts.absolutePath().toStdString()});
+  EXPECT_EQ(run.ExitCode, 0) << run.Err;
+  out.Read = sieve::test::ParseJson(run.Out.empty() ? "{}" : run.Out);
   return out;
+}
+
+std::vector<std::string> Texts(const JsonValue& list) {
+  std::vector<std::string> texts;
+  for (const JsonValue& item : list.Items) texts.push_back(item.String);
+  return texts;
+}
+
+// The `name` lines of a card as vobject read them.
+std::vector<const JsonValue*> Lines(const JsonValue& card, const std::string& name) {
+  std::vector<const JsonValue*> found;
+  for (const JsonValue& line : card["lines"].Items) {
+    if (line.Text("name") == name) found.push_back(&line);
+  }
+  return found;
 }
 
 TEST(ContactsExport, HostileNamesRoundTripThroughHtmlCsvAndVCard) {
   sieve::test::TempDir dir;
-  const std::string picture = dir.Join("face.jpg");
-  sieve::test::WriteFile(picture, "\xFF\xD8\xFF\xE0 not really a jpeg");
+  const std::string picture = dir.Join("face.jpg"), jpeg = "\xFF\xD8\xFF\xE0 not really a jpeg";
+  sieve::test::WriteFile(picture, jpeg);
 
   std::vector<sieve::ContactRecord> records(6);
   records[0].First = "<script>";
@@ -57,71 +75,57 @@ TEST(ContactsExport, HostileNamesRoundTripThroughHtmlCsvAndVCard) {
   ContactsModel model;
   for (const auto& r : records) model.AddContact(r);
 
-  const Exported out = Export(model, Q(dir.Path()));
+  const Exported out = Export(model, Q(dir.Join("out")));
   EXPECT_TRUE(out.Report.Failed.isEmpty()) << out.Report.Failed.join(QLatin1Char('\n')).toStdString();
+  std::vector<std::string> names;
+  for (int i = 0; i < model.FoundCount(); ++i) names.push_back(model.Item(i).Name.toStdString());
 
-  // HTML parses as XML and shows every value as it was.
-  const QByteArray html = test::ReadBytes(out.Contacts.filePath(QStringLiteral("HTML/Contacts.html")));
-  ASSERT_TRUE(html.startsWith("\xEF\xBB\xBF"));
-  QString error;
-  const auto divs = test::ReadHtmlDivTexts(html, &error);
-  ASSERT_TRUE(error.isEmpty()) << error.toStdString();
-  QStringList names;
-  for (int i = 0; i < model.FoundCount(); ++i) names.append(model.Item(i).Name);
-  EXPECT_EQ(divs.value(QStringLiteral("name")), names);
-  EXPECT_EQ(divs.value(QStringLiteral("li")), names);
-  EXPECT_EQ(divs.value(QStringLiteral("company")).value(0), QStringLiteral("Acme & Sons"));
-  EXPECT_EQ(divs.value(QStringLiteral("department")).value(1), QStringLiteral("R;D\\lab"));
-  EXPECT_FALSE(html.contains("<script>\n </div>"));
-  EXPECT_TRUE(html.contains("Image/deleted_icon.png"));
-  const QImage marker(out.Contacts.filePath(QStringLiteral("HTML/Image/deleted_icon.png")));
-  EXPECT_EQ(marker.size(), QSize(16, 16));
+  // The page shows every value as it was, the deleted marker and the pictures beside it.
+  const JsonValue& page = out.Read["html"];
+  EXPECT_EQ(Texts(page["items"]), names);
+  EXPECT_EQ(Texts(page["divs"]["name"]), names);
+  EXPECT_EQ(page["divs"]["company"].Items.at(0).String, "Acme & Sons");
+  EXPECT_EQ(page["divs"]["department"].Items.at(1).String, "R;D\\lab");
+  EXPECT_EQ(QImage(out.Contacts.filePath(QStringLiteral("HTML/Image/deleted_icon.png"))).size(), QSize(16, 16));
   EXPECT_TRUE(QFile::exists(out.Contacts.filePath(QStringLiteral("HTML/Images/contact_photo.png"))));
-  EXPECT_EQ(test::ReadBytes(out.Contacts.filePath(QStringLiteral("HTML/Images/a,_b_.jpg"))),
-            QByteArray("\xFF\xD8\xFF\xE0 not really a jpeg"));
+  EXPECT_EQ(test::ReadBytes(out.Contacts.filePath(QStringLiteral("HTML/Images/a,_b_.jpg"))).toStdString(), jpeg);
 
   // CSV: header plus one record per contact, a field for every column, values exact.
-  const auto csv = test::ReadCsv(QString::fromUtf8(test::ReadBytes(out.Contacts.filePath(QStringLiteral("CSV/Contacts.csv")))));
-  ASSERT_EQ(csv.size(), records.size() + 1);
-  for (const auto& row : csv) EXPECT_EQ(row.size(), ContactsExport::CsvHeaders().size());
-  for (std::size_t i = 0; i < records.size(); ++i) EXPECT_EQ(csv[i + 1][0], names[static_cast<qsizetype>(i)]);
-  EXPECT_EQ(csv[1][3], QStringLiteral("Acme & Sons"));
+  const auto& rows = out.Read["csv"]["rows"].Items;
+  ASSERT_EQ(rows.size(), records.size() + 1);
+  for (const auto& row : rows) EXPECT_EQ(row.Items.size(), static_cast<std::size_t>(ContactsExport::CsvHeaders().size()));
+  for (std::size_t i = 0; i < records.size(); ++i) EXPECT_EQ(rows[i + 1].Items[0].String, names[i]);
+  EXPECT_EQ(rows[1].Items[3].String, "Acme & Sons");
+  EXPECT_EQ(rows[1].Items[7].String, "+1 555");  // a main number without labelled values is the mobile one
   // Values of one column share it; an address without a label is an other address.
-  EXPECT_EQ(csv[1][9], QStringLiteral("o1; o2; o3; o4"));
-  EXPECT_EQ(csv[2][18], QStringLiteral("1 Main St\nSpringfield"));
+  EXPECT_EQ(rows[1].Items[9].String, "o1; o2; o3; o4");
+  EXPECT_EQ(rows[2].Items[18].String, "1 Main St\nSpringfield");
 
   // vCards: cleaned, unique file names; every value parses back.
-  const QDir vcf(out.Contacts.filePath(QStringLiteral("VCF")));
-  const QStringList files = vcf.entryList(QDir::Files, QDir::Name);
-  EXPECT_EQ(files, (QStringList{QStringLiteral("A_B.vcf"), QStringLiteral("Ann (2).vcf"), QStringLiteral("Ann.vcf"),
-                                QStringLiteral("Zoë 😀 with a name long enough to need folding in its vCard line.vcf"),
-                                QStringLiteral("_script_.vcf"), QStringLiteral("a,_b_.vcf")}));
-  const auto card = [&vcf](const QString& file) {
-    const auto cards = test::ReadVCards(QString::fromUtf8(test::ReadBytes(vcf.filePath(file))));
-    EXPECT_EQ(cards.size(), 1u) << file.toStdString();
-    return cards.empty() ? test::VCard() : cards[0];
-  };
-  const test::VCard script = card(QStringLiteral("_script_.vcf"));
-  EXPECT_EQ(test::VCardUnescape(script.Values(QStringLiteral("FN")).value(0)), QStringLiteral("<script>"));
-  EXPECT_EQ(test::VCardComponents(script.Values(QStringLiteral("N")).value(0)).value(1), QStringLiteral("<script>"));
-  EXPECT_EQ(script.Values(QStringLiteral("TEL;TYPE=CELL")), QStringList{QStringLiteral("+1 555")});
-  EXPECT_EQ(script.Values(QStringLiteral("TEL")).size(), 4);
-  EXPECT_EQ(script.Values(QStringLiteral("VERSION")), QStringList{QStringLiteral("3.0")});
+  const JsonValue& cards = out.Read["vcards"];
+  EXPECT_EQ(cards.Keys, (std::vector<std::string>{"A_B.vcf", "Ann (2).vcf", "Ann.vcf", names[5] + ".vcf",
+                                                  "_script_.vcf", "a,_b_.vcf"}));
+  for (const JsonValue& card : cards.Items) EXPECT_EQ(card.Int("cards"), 1);
+  const JsonValue& script = cards["_script_.vcf"];
+  EXPECT_EQ(Lines(script, "FN").at(0)->Text("value"), "<script>");
+  EXPECT_EQ((*Lines(script, "N").at(0))["value"].Items.at(1).String, "<script>");
+  EXPECT_EQ(Lines(script, "VERSION").at(0)->Text("value"), "3.0");
+  std::multiset<std::string> phones;  // value and type
+  for (const JsonValue* tel : Lines(script, "TEL")) {
+    const JsonValue* type = (*tel)["params"].Find("TYPE");
+    phones.insert(tel->Text("value") + (type != nullptr ? " " + Texts(*type).at(0) : ""));
+  }
+  EXPECT_EQ(phones, (std::multiset<std::string>{"+1 555 CELL", "o1", "o2", "o3", "o4"}));
 
-  const test::VCard quoted = card(QStringLiteral("a,_b_.vcf"));
-  EXPECT_EQ(test::VCardUnescape(quoted.Values(QStringLiteral("FN")).value(0)), QStringLiteral("a,\"b\""));
-  EXPECT_EQ(test::VCardComponents(quoted.Values(QStringLiteral("ORG")).value(0)),
-            (QStringList{QString(), QStringLiteral("R;D\\lab")}));
-  EXPECT_EQ(test::VCardComponents(quoted.Values(QStringLiteral("ADR")).value(0)).value(2),
-            QStringLiteral("1 Main St\nSpringfield"));
-  EXPECT_EQ(QByteArray::fromBase64(quoted.Values(QStringLiteral("PHOTO;ENCODING=b;TYPE=JPEG")).value(0).toLatin1()),
-            QByteArray("\xFF\xD8\xFF\xE0 not really a jpeg"));
+  const JsonValue& quoted = cards["a,_b_.vcf"];
+  EXPECT_EQ(Lines(quoted, "FN").at(0)->Text("value"), "a,\"b\"");
+  EXPECT_EQ(Texts((*Lines(quoted, "ORG").at(0))["value"]), (std::vector<std::string>{"", "R;D\\lab"}));
+  EXPECT_EQ((*Lines(quoted, "ADR").at(0))["value"].Items.at(2).String, "1 Main St\nSpringfield");
+  EXPECT_EQ(QByteArray::fromHex(QByteArray::fromStdString(Lines(quoted, "PHOTO").at(0)->Text("value"))).toStdString(), jpeg);
 
-  const test::VCard bare = card(QStringLiteral("A_B.vcf"));
-  EXPECT_TRUE(bare.Values(QStringLiteral("ORG")).isEmpty());
-  EXPECT_TRUE(bare.Values(QStringLiteral("TEL")).isEmpty());
-  const QString longName = names[5];
-  EXPECT_EQ(test::VCardUnescape(card(longName + QStringLiteral(".vcf")).Values(QStringLiteral("FN")).value(0)), longName);
+  EXPECT_TRUE(Lines(cards["A_B.vcf"], "ORG").empty());
+  EXPECT_TRUE(Lines(cards["A_B.vcf"], "TEL").empty());
+  EXPECT_EQ(Lines(cards[names[5] + ".vcf"], "FN").at(0)->Text("value"), names[5]);
 }
 
 TEST(ContactsExport, NothingCheckedGivesAnEmptyPageAHeaderOnlyCsvAndNoVCards) {
@@ -133,27 +137,9 @@ TEST(ContactsExport, NothingCheckedGivesAnEmptyPageAHeaderOnlyCsvAndNoVCards) {
   model.CheckAll(false);
   const Exported out = Export(model, Q(dir.Path()));
   EXPECT_TRUE(out.Report.Failed.isEmpty());
-  QString error;
-  const auto divs = test::ReadHtmlDivTexts(test::ReadBytes(out.Contacts.filePath(QStringLiteral("HTML/Contacts.html"))), &error);
-  EXPECT_TRUE(error.isEmpty());
-  EXPECT_TRUE(divs.value(QStringLiteral("li")).isEmpty());
-  EXPECT_EQ(test::ReadCsv(QString::fromUtf8(test::ReadBytes(out.Contacts.filePath(QStringLiteral("CSV/Contacts.csv"))))).size(), 1u);
-  EXPECT_TRUE(QDir(out.Contacts.filePath(QStringLiteral("VCF"))).entryList(QDir::Files).isEmpty());
-}
-
-using sieve::test::JsonValue;
-
-// What common readers make of an export: Python's csv, vobject and html.parser.
-JsonValue ReadWithPython(const QDir& contacts) {
-  const auto run = sieve::test::RunCommand({"/usr/bin/python3", EXPORT_READER, contacts.absolutePath().toStdString()});
-  EXPECT_EQ(run.ExitCode, 0) << run.Err;
-  return sieve::test::ParseJson(run.Out.empty() ? "{}" : run.Out);
-}
-
-std::vector<std::string> Texts(const JsonValue& list) {
-  std::vector<std::string> texts;
-  for (const JsonValue& item : list.Items) texts.push_back(item.String);
-  return texts;
+  EXPECT_TRUE(out.Read["html"]["items"].Items.empty());
+  EXPECT_EQ(out.Read["csv"]["rows"].Items.size(), 1u);
+  EXPECT_TRUE(out.Read["vcards"].Items.empty());
 }
 
 sieve::ContactValue Value(int property, const char* label, const char* value,
@@ -223,8 +209,7 @@ TEST(ContactsExport, EveryFieldKindAndLabelReachesCsvVCardAndPage) {
   for (const auto& r : records) model.AddContact(r);
   const Exported out = Export(model, Q(dir.Path()));
   ASSERT_TRUE(out.Report.Failed.isEmpty()) << out.Report.Failed.join(QLatin1Char('\n')).toStdString();
-  ASSERT_TRUE(out.Contacts.exists());
-  const JsonValue read = ReadWithPython(out.Contacts);
+  const JsonValue& read = out.Read;
 
   // CSV: English headers with the zone in the date columns, one column per kind and label.
   const JsonValue& csv = read["csv"];
@@ -261,22 +246,12 @@ TEST(ContactsExport, EveryFieldKindAndLabelReachesCsvVCardAndPage) {
     EXPECT_FALSE(card["bom"].Bool);
     EXPECT_EQ(card.Int("cards"), 1);
   }
-  const JsonValue& lines = cards["Kenji Müller.vcf"]["lines"];
-  const auto all = [&lines](const std::string& name) {
-    std::vector<const JsonValue*> found;
-    for (const JsonValue& line : lines.Items) {
-      if (line.Text("name") == name) found.push_back(&line);
-    }
-    return found;
-  };
+  const auto all = [&cards](const std::string& name) { return Lines(cards["Kenji Müller.vcf"], name); };
   ASSERT_EQ(all("N").size(), 1u);
   EXPECT_EQ(Texts((*all("N")[0])["value"]), (std::vector<std::string>{"Müller", "Kenji", "", "Dr.", "PhD"}));
-  EXPECT_EQ(all("FN").at(0)->Text("value"), "Kenji Müller");
-  EXPECT_EQ(all("NICKNAME").at(0)->Text("value"), "Ken");
-  EXPECT_EQ(all("TITLE").at(0)->Text("value"), "Engineer");
-  EXPECT_EQ(all("NOTE").at(0)->Text("value"), kenji.Note);
-  EXPECT_EQ(all("BDAY").at(0)->Text("value"), "1984-01-01");
-  EXPECT_EQ(all("X-QUARRY-DELETED").at(0)->Text("value"), "1");
+  const std::pair<const char*, std::string> single[] = {{"FN", "Kenji Müller"}, {"NICKNAME", "Ken"}, {"TITLE", "Engineer"},
+                                                        {"NOTE", kenji.Note}, {"BDAY", "1984-01-01"}, {"X-QUARRY-DELETED", "1"}};
+  for (const auto& [name, value] : single) EXPECT_EQ(all(name).at(0)->Text("value"), value) << name;
   EXPECT_TRUE(all("ORG").empty());
   EXPECT_EQ(all("EMAIL").size(), 3u);  // each address once
   EXPECT_EQ(all("TEL").size(), 10u);
@@ -307,9 +282,7 @@ TEST(ContactsExport, EveryFieldKindAndLabelReachesCsvVCardAndPage) {
   bool textBirthday = false;
   for (const JsonValue& line : li.Items) textBirthday = textBirthday || line.Text("value") == "1984-02-29 (from sync)";
   EXPECT_TRUE(textBirthday);
-  bool company = false;
-  for (const JsonValue& line : cards["_._x.vcf"]["lines"].Items) company = company || line.Text("name") == "ORG";
-  EXPECT_TRUE(company);
+  EXPECT_EQ(Lines(cards["_._x.vcf"], "ORG").size(), 1u);
 
   // The page: in the window's language, every value beside its label, the unowned value in
   // a table of its own, the zone named at the end.
@@ -317,22 +290,15 @@ TEST(ContactsExport, EveryFieldKindAndLabelReachesCsvVCardAndPage) {
   EXPECT_EQ(Texts(page["items"]), (std::vector<std::string>{"Kenji Müller", "李王", "../x"}));
   std::vector<std::vector<std::string>> rows;
   for (const JsonValue& row : page["rows"].Items) rows.push_back(Texts(row));
-  const auto hasRow = [&rows](const std::string& label, const std::string& value) {
-    return std::find(rows.begin(), rows.end(), std::vector<std::string>{label, value}) != rows.end();
-  };
   // The device's labels and the kinds in the page's language, the user's own label as typed.
-  EXPECT_TRUE(hasRow("DE IDS_CONTACT_LABEL_MOBILE", "+1 555 0001"));
-  EXPECT_TRUE(hasRow("Ferienhaus", "+1 555 0009"));
-  EXPECT_TRUE(hasRow("DE IDS_CONTACT_LABEL_PAGER", "+1 555 0008"));
-  EXPECT_TRUE(hasRow("DE IDS_CONTACT_LABEL_WORK", "Hauptstraße 5, Berlin, 10115, Germany"));
-  EXPECT_TRUE(hasRow("DE IDS_CONTACT_LABEL_PHONE", "+1 555 0010"));
-  EXPECT_TRUE(hasRow("DE IDS_CONTACT_NICKNAME", "Ken"));
-  EXPECT_TRUE(hasRow("DE IDS_CONTACT_CREATED", "2016-01-26 02:00:00"));
-  EXPECT_TRUE(hasRow("DE IDS_CONTACT_LABEL_EMAIL", "lost@example.org"));
+  const std::vector<std::string> shown[] = {
+      {"DE IDS_CONTACT_LABEL_MOBILE", "+1 555 0001"}, {"Ferienhaus", "+1 555 0009"},
+      {"DE IDS_CONTACT_LABEL_PAGER", "+1 555 0008"}, {"DE IDS_CONTACT_LABEL_WORK", "Hauptstraße 5, Berlin, 10115, Germany"},
+      {"DE IDS_CONTACT_LABEL_PHONE", "+1 555 0010"}, {"DE IDS_CONTACT_NICKNAME", "Ken"},
+      {"DE IDS_CONTACT_CREATED", "2016-01-26 02:00:00"}, {"DE IDS_CONTACT_LABEL_EMAIL", "lost@example.org"}};
+  for (const auto& row : shown) EXPECT_NE(std::find(rows.begin(), rows.end(), row), rows.end()) << row[0];
   EXPECT_EQ(page.Text("footer"), "Zeiten in UTC+01:00/+02:00 (Europe/Berlin)");
-  EXPECT_TRUE(QFile::exists(out.Contacts.filePath(QStringLiteral("HTML/Contacts.html"))));
 }
-
 
 // The headless recovery of a generated backup: dates in the zone TZ names, or in UTC with
 // --utc, and the CSV's date headers say which. Each zone's text is checked against the C
@@ -381,51 +347,6 @@ TEST(ContactsExport, HeadlessRecoveryShowsDatesInTheComputersZoneOrInUtc) {
       ++dated;
     }
     EXPECT_GT(dated, 0);
-  }
-}
-
-// The address books of current phones, recovered headless and read back by vobject: each
-// live person's card carries every phone number and e-mail the generator gave them, and
-// their picture byte for byte.
-TEST(ContactsExport, CurrentAddressBooksReachVCardsWholeWithTheirPictures) {
-  for (const char* version : {"13.7", "16.7", "18.2"}) {
-    SCOPED_TRACE(version);
-    sieve::test::TempDir dir;
-    const auto backup = sieve::test::MakeBackup(
-        dir, "backup", {"--profile", "small", "--seed", "11", "--product-version", version, "--manifest-db"});
-    const auto run = sieve::test::RunCommand(
-        {QUARRY_CLI, "--recover", backup.Folder, "--out", dir.Join("out"), "--categories", "contacts"});
-    ASSERT_EQ(run.ExitCode, 0) << run.Err;
-    const JsonValue read = ReadWithPython(QDir(QDir(Q(run.Out).trimmed()).filePath(QStringLiteral("Contacts"))));
-    // Each card's numbers and addresses, and its picture's digest.
-    std::map<std::set<std::string>, std::string> cards;
-    for (const JsonValue& card : read["vcards"].Items) {
-      std::set<std::string> values;
-      std::string photo;
-      for (const JsonValue& line : card["lines"].Items) {
-        if (line.Text("name") == "TEL" || line.Text("name") == "EMAIL") values.insert(line["value"].String);
-        if (line.Text("name") == "PHOTO") {
-          photo = sieve::test::Sha256Hex(QByteArray::fromHex(QByteArray::fromStdString(line["value"].String)).toStdString());
-        }
-      }
-      cards[values] = photo;
-    }
-    const JsonValue truth = sieve::test::ParseJson(sieve::test::ReadFile(backup.TruthPath));
-    const auto& people = truth["databases"]["contacts"]["people"].Items;
-    ASSERT_GE(people.size(), 10u);
-    int pictures = 0;
-    for (const JsonValue& person : people) {
-      std::set<std::string> values;
-      for (const char* kind : {"Phones", "Emails"}) {
-        for (const JsonValue& v : person[kind].Items) values.insert(v.String);
-      }
-      const auto card = cards.find(values);
-      ASSERT_NE(card, cards.end()) << person.Text("Last");
-      const JsonValue& picture = person["ImageSha256"];
-      EXPECT_EQ(card->second, picture.IsNull() ? "" : picture.String) << person.Text("Last");
-      pictures += picture.IsNull() ? 0 : 1;
-    }
-    EXPECT_GT(pictures, 0);
   }
 }
 

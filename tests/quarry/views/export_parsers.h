@@ -2,7 +2,6 @@
 // reader of the format sees with what went in.
 #pragma once
 
-#include <QMap>
 #include <QString>
 #include <QStringList>
 #include <map>
@@ -18,21 +17,10 @@ namespace quarry::views::test {
 // RFC 4180 records; a leading byte-order mark is dropped.
 std::vector<QStringList> ReadCsv(const QString& text);
 
-// One vCard: property (name with parameters, upper-case name) and its raw values.
-struct VCard {
-  QMultiMap<QString, QString> Properties;
-  QStringList Values(const QString& property) const;  // in file order
-};
-// Unfolds lines, splits cards; values stay escaped.
-std::vector<VCard> ReadVCards(const QString& text);
 // Undoes the escaping of a text value.
 QString VCardUnescape(const QString& value);
 // Splits a structured value at unescaped semicolons and unescapes each part.
 QStringList VCardComponents(const QString& value);
-
-// The contacts page read as XML: the text of every <div class="KEY"> in order,
-// with the template's surrounding line breaks removed. `error` set on a parse error.
-QMap<QString, QStringList> ReadHtmlDivTexts(const QByteArray& bytes, QString* error);
 
 QByteArray ReadBytes(const QString& path);
 

@@ -68,10 +68,7 @@ TEST(ExportText, VCardValuesUnescapeExactlyAndFoldWithinSeventyFiveOctets) {
 }
 
 TEST(ExportText, FileNamesAreCleanedAndFallBack) {
-  const struct {
-    QString In;
-    QString Out;
-  } cases[] = {
+  const struct { QString In; QString Out; } cases[] = {
       {QStringLiteral("A/B"), QStringLiteral("A_B")},
       {QStringLiteral("a\\b:c?d*e<f>g|h\"i"), QStringLiteral("a_b_c_d_e_f_g_h_i")},
       {QStringLiteral("tab\there"), QStringLiteral("tab_here")},

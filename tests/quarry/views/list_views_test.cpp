@@ -36,10 +36,7 @@ using sieve::test::JsonValue;
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 std::string S(const QString& s) { return s.toStdString(); }
 
-struct ExpectedRow {
-  QStringList Cells;
-  bool Deleted = false;
-};
+struct ExpectedRow { QStringList Cells; bool Deleted = false; };
 
 // An item of a model as the parsers should read its row back.
 template <class Model, class F>
@@ -261,13 +258,7 @@ void CheckExport(const CategoryModel& model, const ViewCase& view, const QString
 
 TEST(ListViews, RowsSayWhatTheRecordsMean) {
   // Calls: the type from the direction and whether the call lasted, the length as h:mm:ss.
-  const struct {
-    const char* Direction;
-    int Flags;
-    float Seconds;
-    const char* Type;
-    const char* Duration;
-  } calls[] = {
+  const struct { const char* Direction; int Flags; float Seconds; const char* Type; const char* Duration; } calls[] = {
       {"IN", 0, 59.9f, "Incoming", "0:00:59"},
       {"OUT", 1, 60.0f, "Outgoing", "0:01:00"},
       {"IN", 4, 3599.0f, "Incoming", "0:59:59"},
@@ -324,12 +315,7 @@ TEST(ListViews, RowsSayWhatTheRecordsMean) {
 
   // Notes: a body-less note shows its title as its text, a title-less one is named by
   // its first line; the list shows one line, the detail pane the whole note.
-  const struct {
-    const char* Title;
-    const char* Content;
-    const char* TitleShown;
-    const char* NoteCell;
-  } notes[] = {
+  const struct { const char* Title; const char* Content; const char* TitleShown; const char* NoteCell; } notes[] = {
       {"Shopping", "", "Shopping", "Shopping"},
       {"", "\n  first line \nsecond", "first line", "   first line  second"},
       {"", "", "", ""},
@@ -344,10 +330,7 @@ TEST(ListViews, RowsSayWhatTheRecordsMean) {
   EXPECT_EQ(notesModel.Detail(1).back().second, QStringLiteral("\n  first line \nsecond"));
 
   // Bookmarks: only what a browser reads as http, https or ftp may become a link.
-  const struct {
-    const char* Url;
-    bool Link;
-  } urls[] = {
+  const struct { const char* Url; bool Link; } urls[] = {
       {"http://a.example/", true},     {"HTTPS://a.example/", true},      {"ftp://files.example/x", true},
       {" \x01https://a.example", true}, {"ht\ntps://a.example", true},     {"javascript:alert(1)", false},
       {"java\tscript:alert(1)", false}, {" JavaScript:alert(1)", false},  {"file:///etc/passwd", false},
@@ -414,52 +397,41 @@ TEST(ListViews, HostileRecordsRoundTripThroughEveryExport) {
   sieve::SetUtcTimes(false);
 }
 
-// Generated backups, plain and encrypted (the newer index layout), scanned by the
-// reader into the views the category table makes: every record reaches its view and
-// every view's export reads back as its items.
-TEST(ListViews, GeneratedBackupsScanIntoTheViewsAndExportWhole) {
+// A generated backup (encrypted, the newer index layout: the reader's tests show every
+// layout gives the same records) scanned by the reader into the views the category table
+// makes: every record reaches its view and every view's export reads back as its items.
+TEST(ListViews, AGeneratedBackupScansIntoTheViewsAndExportsWhole) {
   sieve::test::TempDir dir;
   const std::string password = "lists ✓";
-  const struct {
-    const char* Name;
-    std::vector<std::string> Args;
-  } backups[] = {
-      {"plain", {"--profile", "small", "--seed", "5"}},
-      {"encrypted",
-       {"--profile", "small", "--seed", "6", "--manifest-db", "--encrypted", "--password-file",
-        sieve::test::WritePasswordFile(dir, password), "--dp-iterations", "1000"}},
-  };
-  for (const auto& b : backups) {
-    SCOPED_TRACE(b.Name);
-    const auto backup = sieve::test::MakeBackup(dir, b.Name, b.Args);
-    sieve::CItunesBackupReader reader;
-    const int index = reader.ReadItunesbackFromPath(backup.Folder.c_str());
-    ASSERT_GE(index, 0);
-    reader.SetPassword(index, password);
-    ScanSession session(reader, index);
-    ASSERT_NE(session.Run(), -1);
-    ScanTargets targets{};
-    std::vector<std::unique_ptr<CategoryModel>> models;
-    for (const ViewCase& view : Views()) {
-      const CategoryRow& row = RowOf(view.PageId);
-      models.push_back(row.makeModel(ViewContext{}));
-      targets[static_cast<std::size_t>(row.type)] = models.back().get();
-    }
-    session.Deliver(targets);
-    bool anyDeleted = false;
-    for (std::size_t v = 0; v < models.size(); ++v) {
-      const CategoryModel& model = *models[v];
-      SCOPED_TRACE(Views()[v].Name);
-      EXPECT_GT(model.FoundCount(), 0);
-      EXPECT_EQ(model.FoundCount(), session.FoundCount(static_cast<sieve::_InfoType>(RowOf(Views()[v].PageId).type)));
-      CategoryModel& filtered = *models[v];
-      filtered.ShowDeletedOnly(true);
-      anyDeleted = anyDeleted || filtered.rowCount() > 0;
-      filtered.ShowDeletedOnly(false);
-      CheckExport(model, Views()[v], Q(dir.Join(std::string("out-") + b.Name)), false);
-    }
-    EXPECT_TRUE(anyDeleted);
+  const auto backup = sieve::test::MakeBackup(
+      dir, "encrypted", {"--profile", "small", "--seed", "6", "--manifest-db", "--encrypted", "--password-file",
+                         sieve::test::WritePasswordFile(dir, password), "--dp-iterations", "1000"});
+  sieve::CItunesBackupReader reader;
+  const int index = reader.ReadItunesbackFromPath(backup.Folder.c_str());
+  ASSERT_GE(index, 0);
+  reader.SetPassword(index, password);
+  ScanSession session(reader, index);
+  ASSERT_NE(session.Run(), -1);
+  ScanTargets targets{};
+  std::vector<std::unique_ptr<CategoryModel>> models;
+  for (const ViewCase& view : Views()) {
+    const CategoryRow& row = RowOf(view.PageId);
+    models.push_back(row.makeModel(ViewContext{}));
+    targets[static_cast<std::size_t>(row.type)] = models.back().get();
   }
+  session.Deliver(targets);
+  bool anyDeleted = false;
+  for (std::size_t v = 0; v < models.size(); ++v) {
+    CategoryModel& model = *models[v];
+    SCOPED_TRACE(Views()[v].Name);
+    EXPECT_GT(model.FoundCount(), 0);
+    EXPECT_EQ(model.FoundCount(), session.FoundCount(static_cast<sieve::_InfoType>(RowOf(Views()[v].PageId).type)));
+    model.ShowDeletedOnly(true);
+    anyDeleted = anyDeleted || model.rowCount() > 0;
+    model.ShowDeletedOnly(false);
+    CheckExport(model, Views()[v], Q(dir.Join("out")), false);
+  }
+  EXPECT_TRUE(anyDeleted);
 }
 
 }  // namespace

@@ -50,12 +50,13 @@ def read_vcard(path):
 
 
 class Page(html.parser.HTMLParser):
-    """Table rows as lists of cell texts, list items and the zone footer."""
+    """Table rows as lists of cell texts, list items, the texts of the name, company and
+    department boxes, and the zone footer."""
 
     def __init__(self):
         super().__init__()
-        self.rows, self.items, self.footer = [], [], []
-        self.row, self.cell, self.li, self.date = None, None, None, False
+        self.rows, self.items, self.footer, self.divs = [], [], [], {}
+        self.row, self.cell, self.li, self.date, self.div = None, None, None, False, None
 
     def handle_starttag(self, tag, attrs):
         attrs = dict(attrs)
@@ -67,6 +68,9 @@ class Page(html.parser.HTMLParser):
             self.li = ""
         elif tag == "div" and attrs.get("class") == "date":
             self.date = True
+        elif tag == "div" and attrs.get("class") in ("name", "company", "department"):
+            self.div = self.divs.setdefault(attrs["class"], [])
+            self.div.append("")
 
     def handle_endtag(self, tag):
         if tag in ("td", "th") and self.cell is not None:
@@ -80,6 +84,9 @@ class Page(html.parser.HTMLParser):
             self.li = None
         elif tag == "div" and self.date:
             self.date = False
+        elif tag == "div" and self.div is not None:
+            self.div[-1] = self.div[-1].strip()
+            self.div = None
 
     def handle_data(self, data):
         if self.cell is not None:
@@ -88,6 +95,8 @@ class Page(html.parser.HTMLParser):
             self.li += data
         if self.date:
             self.footer.append(data.strip())
+        if self.div is not None:
+            self.div[-1] += data
 
 
 def read_html(path):
@@ -95,7 +104,7 @@ def read_html(path):
     with open(path, encoding="utf-8-sig") as f:
         page.feed(f.read())
     page.close()
-    return {"rows": page.rows, "items": page.items, "footer": " ".join(page.footer)}
+    return {"rows": page.rows, "items": page.items, "divs": page.divs, "footer": " ".join(page.footer)}
 
 
 class ChatPage(html.parser.HTMLParser):
@@ -172,7 +181,7 @@ def main():
     folder = sys.argv[1]
     out = {"csv": read_csv(os.path.join(folder, "CSV", "Contacts.csv")),
            "html": read_html(os.path.join(folder, "HTML", "Contacts.html")), "vcards": {}}
-    for name in sorted(os.listdir(os.path.join(folder, "VCF"))):
+    for name in sorted(os.listdir(os.path.join(folder, "VCF")) if os.path.isdir(os.path.join(folder, "VCF")) else []):
         out["vcards"][name] = read_vcard(os.path.join(folder, "VCF", name))
     json.dump(out, sys.stdout, ensure_ascii=False)
 

@@ -23,8 +23,8 @@ class TablePage(html.parser.HTMLParser):
 
     def __init__(self):
         super().__init__(convert_charrefs=True)
-        self.rows, self.title, self.footer = [], "", ""
-        self.row, self.cell, self.where = None, None, None
+        self.rows, self.footer = [], ""
+        self.row, self.cell, self.in_footer = None, None, False
 
     def handle_starttag(self, tag, attrs):
         attrs = dict(attrs)
@@ -35,8 +35,8 @@ class TablePage(html.parser.HTMLParser):
             self.row["header"] = tag == "th"
         elif tag == "img" and self.cell is not None and not self.row["cells"]:
             self.row["marker"] = attrs.get("src") == "Image/deleted_icon.png"
-        elif tag == "div" and attrs.get("class") in ("tit", "date"):
-            self.where = attrs["class"]
+        elif tag == "div" and attrs.get("class") == "date":
+            self.in_footer = True
 
     def handle_endtag(self, tag):
         if tag in ("td", "th") and self.cell is not None:
@@ -46,14 +46,12 @@ class TablePage(html.parser.HTMLParser):
             self.rows.append(self.row)
             self.row = None
         elif tag == "div":
-            self.where = None
+            self.in_footer = False
 
     def handle_data(self, data):
         if self.cell is not None:
             self.cell += data
-        elif self.where == "tit":
-            self.title += data
-        elif self.where == "date":
+        elif self.in_footer:
             self.footer += data
 
 
@@ -62,7 +60,7 @@ def read_table_page(path):
     with open(path, encoding="utf-8-sig") as f:
         page.feed(f.read())
     page.close()
-    return {"title": page.title, "footer": page.footer, "rows": page.rows}
+    return {"footer": page.footer, "rows": page.rows}
 
 
 class BookmarkFile(html.parser.HTMLParser):
@@ -70,7 +68,7 @@ class BookmarkFile(html.parser.HTMLParser):
 
     def __init__(self):
         super().__init__(convert_charrefs=True)
-        self.entries, self.folders, self.doctype = [], [], ""
+        self.entries, self.doctype = [], ""
         self.entry, self.in_a, self.in_h3, self.folder = None, False, False, ""
 
     def handle_decl(self, decl):
@@ -99,7 +97,6 @@ class BookmarkFile(html.parser.HTMLParser):
             self.in_a = False
         elif tag == "h3":
             self.in_h3 = False
-            self.folders.append(self.folder)
         elif tag == "tt" and self.entry is not None:
             self.entry["in_tt"] = False
         elif tag == "dl":
@@ -128,8 +125,7 @@ def read_bookmarks(path):
     page.feed(data.decode("utf-8"))
     page.flush()
     page.close()
-    return {"bom": data.startswith(b"\xef\xbb\xbf"), "doctype": page.doctype, "folders": page.folders,
-            "entries": page.entries}
+    return {"bom": data.startswith(b"\xef\xbb\xbf"), "doctype": page.doctype, "entries": page.entries}
 
 
 def line_problems(data):

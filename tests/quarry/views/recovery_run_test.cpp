@@ -15,11 +15,7 @@ namespace {
 const QDateTime kStart(QDate(2026, 3, 4), QTime(5, 6, 7));
 
 TEST(RecoveryFolder, NamedByCleanedBackupNameWithSerialFallback) {
-  const struct {
-    QString Display;
-    QString Serial;
-    QString Expected;
-  } cases[] = {
+  const struct { QString Display; QString Serial; QString Expected; } cases[] = {
       {QStringLiteral("Ann's iPhone"), QStringLiteral("S1"), QStringLiteral("Ann's iPhone")},
       {QStringLiteral("a/b:c"), QStringLiteral("S1"), QStringLiteral("a_b_c")},
       {QStringLiteral(""), QStringLiteral("S1"), QStringLiteral("S1")},

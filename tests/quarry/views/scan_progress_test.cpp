@@ -6,7 +6,6 @@
 
 #include "quarry/views/contacts_model.h"
 #include "quarry/views/scan_progress.h"
-#include "sieve/info_type.h"
 
 namespace quarry::views {
 namespace {
@@ -56,16 +55,6 @@ TEST(RemainingTime, SmoothsUnevenStepsAndEndsAtZero) {
   EXPECT_FALSE(t.Known());
 }
 
-TEST(ScanOrder, ACategoryIsScannedOnceTheScanPassedItsStep) {
-  // Contacts come first and end at 35 %, WhatsApp last.
-  EXPECT_FALSE(CategoryScanned(sieve::INFO_CONTACT, 34.0f));
-  EXPECT_TRUE(CategoryScanned(sieve::INFO_CONTACT, 35.0f));
-  EXPECT_FALSE(CategoryScanned(sieve::INFO_SMS, 70.0f));
-  EXPECT_TRUE(CategoryScanned(sieve::INFO_SMS, 76.0f));
-  EXPECT_FALSE(CategoryScanned(sieve::INFO_WHATSAPP, 99.0f));
-  EXPECT_TRUE(CategoryScanned(sieve::INFO_WHATSAPP, 100.0f));
-}
-
 TEST(ProgressTexts, ClockSizeAndCountInTheLanguagesNotation) {
   EXPECT_EQ(FormatClock(4 * 60 + 5), QStringLiteral("00:04:05"));
   EXPECT_EQ(FormatClock(36000 + 61), QStringLiteral("10:01:01"));
@@ -73,10 +62,7 @@ TEST(ProgressTexts, ClockSizeAndCountInTheLanguagesNotation) {
   const QLocale english(QLocale::English, QLocale::UnitedStates);
   const QLocale german(QLocale::German, QLocale::Germany);
   const QLocale french(QLocale::French, QLocale::France);
-  struct Case {
-    qint64 bytes;
-    QString english, german;
-  };
+  struct Case { qint64 bytes; QString english, german; };
   const Case sizes[] = {
       {0, QStringLiteral("0.0 KB"), QStringLiteral("0,0 KB")},
       {1048575, QStringLiteral("1,024.0 KB"), QStringLiteral("1.024,0 KB")},
