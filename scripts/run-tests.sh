@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds, and runs every check CI runs (in under 30 minutes on 2 cores):
+# Installs what is needed, builds, and runs every check CI runs:
 #   1. the release build (as build.sh release, without debug information or benchmarks) and its tests;
 #   2. the AddressSanitizer + UBSan build and its tests;
 #   3. 60 s of libFuzzer on each fuzz target, two at a time (scripts/fuzz.sh builds them with clang);
