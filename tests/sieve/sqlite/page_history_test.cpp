@@ -1,5 +1,7 @@
 // Page history from real logs and journals that SQLite wrote. The current view is checked
-// against SQLite itself reading the same (possibly damaged) main file and log.
+// against SQLite itself reading the same (possibly damaged) main file and log. Older log
+// generations after a checkpoint and the frames of a transaction that never committed are
+// measured through the carve by tools/mkcarve's wal_generations case (carve_recall).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -151,21 +153,6 @@ TEST(PageHistory, SupersededFramesAndMainPagesAreHistory) {
   for (const PageVersion& v : h.older) EXPECT_EQ(v.bytes.size(), 1024u);
 }
 
-TEST(PageHistory, CheckpointLeavesAnOlderGenerationBehind) {
-  test::TempDir dir;
-  WalDb w(dir);
-  for (int i = 0; i < 6; ++i) w.db.Exec("INSERT INTO t VALUES(" + std::to_string(i) + ",'gen-old-" + std::to_string(i) + "')");
-  w.db.Exec("PRAGMA wal_checkpoint");  // the next writer restarts the log with new salts
-  w.db.Exec("UPDATE t SET v='gen-new' WHERE id=0");
-  const Bytes main = w.Main(), wal = w.Wal();
-  auto result = ReadFileHistory(main, wal, {});
-  ASSERT_TRUE(result.ok()) << result.error;
-  ExpectCurrentMatchesSqlite(dir, main, wal, result.history, "after a checkpoint");
-  EXPECT_TRUE(AnyVersionHolds(result.history, VersionSource::Wal, "gen-old-5",
-                              [](const PageVersion& p) { return p.generation == 1 && p.committed; }));
-  EXPECT_NE(Text(result.history.currentBytes).find("gen-new"), std::string_view::npos);
-}
-
 // A main file of several system pages that ends inside one, then a log that grows the file
 // and one that shrinks it (VACUUM).
 TEST(PageHistory, ALogThatGrowsOrShrinksTheFile) {
@@ -192,24 +179,6 @@ TEST(PageHistory, ALogThatGrowsOrShrinksTheFile) {
   w.db.Exec("DELETE FROM t WHERE id > 2");
   w.db.Exec("VACUUM");
   check("vacuum in the log", true);
-}
-
-TEST(PageHistory, FramesOfAnOpenTransactionAreUncommittedHistory) {
-  test::TempDir dir;
-  WalDb w(dir);
-  for (int i = 1; i < 100; ++i) w.db.Exec("INSERT INTO t VALUES(" + std::to_string(i) + ",'before-" + std::string(50, 'x') + "')");
-  w.db.Exec("PRAGMA cache_size=2");  // a big transaction spills its pages, old and new, into the log
-  w.db.Exec("BEGIN");
-  w.db.Exec("UPDATE t SET v='spilled-" + std::string(50, 'x') + "'");
-  for (int i = 100; i < 200; ++i) w.db.Exec("INSERT INTO t VALUES(" + std::to_string(i) + ",'spilled-" + std::string(50, 'x') + "')");
-  const Bytes main = w.Main(), wal = w.Wal();
-  w.db.Exec("ROLLBACK");
-  auto result = ReadFileHistory(main, wal, {});
-  ASSERT_TRUE(result.ok()) << result.error;
-  ExpectCurrentMatchesSqlite(dir, main, wal, result.history, "open transaction");
-  EXPECT_EQ(Text(result.history.currentBytes).find("spilled-"), std::string_view::npos);
-  EXPECT_TRUE(AnyVersionHolds(result.history, VersionSource::Wal, "spilled-",
-                              [](const PageVersion& p) { return !p.committed && p.generation == 0; }));
 }
 
 // Recomputes every checksum of the log, so a lie in it reads as a log SQLite itself wrote.
