@@ -90,8 +90,8 @@ bool AnyVersionHolds(const FileHistory& history, VersionSource source, std::stri
 
 // A WAL database with autocheckpoint off; `db` stays open so the -wal stays on disk.
 struct WalDb {
-  explicit WalDb(const test::TempDir& dir) : path(dir.Join("w.db")), db(path) {
-    db.Exec("PRAGMA page_size=1024");
+  explicit WalDb(const test::TempDir& dir, int pageSize = 1024) : path(dir.Join("w.db")), db(path) {
+    db.Exec("PRAGMA page_size=" + std::to_string(pageSize));
     db.Exec("PRAGMA journal_mode=WAL");
     db.Exec("PRAGMA wal_autocheckpoint=0");
     db.Exec("CREATE TABLE t(id INTEGER PRIMARY KEY, v TEXT)");
@@ -108,21 +108,17 @@ TEST(PageHistory, PagesTheLogReplacesMapFromAFile) {
   for (const int pageSize : {1024, 4096, 65536}) {
     const std::string what = "page size " + std::to_string(pageSize);
     test::TempDir dir;
-    const std::string path = dir.Join("o.db");
-    WritableDb db(path);
-    db.Exec("PRAGMA page_size=" + std::to_string(pageSize) + "; PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0");
-    db.Exec("CREATE TABLE t(id INTEGER PRIMARY KEY, v TEXT)");
-    for (int i = 0; i < 300; ++i) db.Exec("INSERT INTO t VALUES(" + std::to_string(i) + ",'" + std::string(150, 'a') + "')");
-    db.Exec("PRAGMA wal_checkpoint(TRUNCATE)");
-    db.Exec("UPDATE t SET v='changed' WHERE id % 40 = 0");
-    for (int i = 300; i < 400; ++i) db.Exec("INSERT INTO t VALUES(" + std::to_string(i) + ",'" + std::string(150, 'b') + "')");
-    const Bytes main = FileBytes(path);
-    const Bytes wal = FileBytes(path + "-wal");
+    WalDb w(dir, pageSize);
+    for (int i = 0; i < 300; ++i) w.db.Exec("INSERT INTO t VALUES(" + std::to_string(i) + ",'" + std::string(150, 'a') + "')");
+    w.db.Exec("PRAGMA wal_checkpoint(TRUNCATE)");
+    w.db.Exec("UPDATE t SET v='changed' WHERE id % 40 = 0");
+    for (int i = 300; i < 400; ++i) w.db.Exec("INSERT INTO t VALUES(" + std::to_string(i) + ",'" + std::string(150, 'b') + "')");
+    const Bytes main = w.Main(), wal = w.Wal();
     const FileHistoryResult copied = ReadFileHistory(main, wal, {});
     ASSERT_TRUE(copied.ok()) << what;
     const std::string folder = dir.Join("overlay");
     std::filesystem::create_directory(folder);
-    const FileHistoryResult overlaid = ReadFileHistory(path, main, wal, {}, folder);
+    const FileHistoryResult overlaid = ReadFileHistory(w.path, main, wal, {}, folder);
     ASSERT_TRUE(overlaid.ok()) << what;
     EXPECT_TRUE(Text(overlaid.history.current.bytes) == Text(copied.history.currentBytes)) << what;
     EXPECT_EQ(MappingsIn(folder) > 0, pageSize >= 4096) << what;
