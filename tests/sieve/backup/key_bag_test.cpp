@@ -190,38 +190,33 @@ TEST(KeyBag, PasswordsAndDerivationRules) {
   }
 
   // With DPSL/DPIC the SHA-256 stretch comes first; a bag wrapped without it does not open.
+  // The key derived from the password opens the bag alone; deriving opens nothing by itself.
   BagMaker stretched;
   stretched.stretchSalt = RandomBytes(20, 50);
   stretched.Header();
   const FileKey classKey = stretched.Class(1);
   ASSERT_EQ(stretched.Open(bag), Result::Opened);
   ExpectFileKeyUnwraps(bag, classKey, 1);
+  FileKey derived{};
+  CBackupKeyBag fromKey;
+  ASSERT_EQ(CBackupKeyBag::Derive(stretched.bytes.data(), stretched.bytes.size(), stretched.password, derived),
+            Result::Opened);
+  EXPECT_FALSE(fromKey.IsOpen());
+  ASSERT_EQ(fromKey.OpenWithKey(stretched.bytes.data(), stretched.bytes.size(), derived), Result::Opened);
+  ExpectFileKeyUnwraps(fromKey, classKey, 1);
+  derived[0] ^= 1;
+  EXPECT_EQ(fromKey.OpenWithKey(stretched.bytes.data(), stretched.bytes.size(), derived), Result::WrongPassword);
+  EXPECT_FALSE(fromKey.IsOpen());
+  std::uint32_t rounds = 0, stretch = 0;
+  EXPECT_TRUE(CBackupKeyBag::Rounds(stretched.bytes.data(), stretched.bytes.size(), rounds, stretch));
+  EXPECT_EQ(rounds, stretched.iterations);
+  EXPECT_EQ(stretch, 3u);
   BagMaker unstretched = stretched;
   unstretched.stretchSalt.clear();
   const FileKey oldStyle = unstretched.PasswordKey(unstretched.iterations);
   stretched.bytes.clear();
   stretched.Header().Class(1, oldStyle);
   EXPECT_EQ(stretched.Open(bag), Result::WrongPassword);
-}
-
-TEST(KeyBag, DerivedKeyOpensWithoutThePassword) {
-  BagMaker maker;
-  maker.stretchSalt = RandomBytes(20, 60);
-  maker.Header();
-  const FileKey classKey = maker.Class(1);
-  FileKey derived{};
-  ASSERT_EQ(CBackupKeyBag::Derive(maker.bytes.data(), maker.bytes.size(), maker.password, derived), Result::Opened);
-  CBackupKeyBag bag;
-  EXPECT_FALSE(bag.IsOpen()) << "deriving alone opens nothing";
-  ASSERT_EQ(bag.OpenWithKey(maker.bytes.data(), maker.bytes.size(), derived), Result::Opened);
-  ExpectFileKeyUnwraps(bag, classKey, 1);
-  derived[0] ^= 1;
-  EXPECT_EQ(bag.OpenWithKey(maker.bytes.data(), maker.bytes.size(), derived), Result::WrongPassword);
-  EXPECT_FALSE(bag.IsOpen());
-  std::uint32_t rounds = 0, stretch = 0;
-  EXPECT_TRUE(CBackupKeyBag::Rounds(maker.bytes.data(), maker.bytes.size(), rounds, stretch));
-  EXPECT_EQ(rounds, maker.iterations);
-  EXPECT_EQ(stretch, 3u);
 }
 
 TEST(KeyBag, ALongDerivationStopsWhenAsked) {
