@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -39,17 +40,12 @@ struct ScratchFile {
   ScratchFile(const ScratchFile&) = delete;
   ScratchFile& operator=(const ScratchFile&) = delete;
   int Fd() const { return fileno(file); }
-  std::string Contents() const {
+  std::string Contents() const {  // what the child wrote through the shared descriptor
+    std::rewind(file);
     std::string text;
-    if (::lseek(Fd(), 0, SEEK_SET) != 0) throw SystemError("lseek");
     char buffer[65536];
-    for (;;) {
-      const ssize_t n = ::read(Fd(), buffer, sizeof buffer);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) throw SystemError("read");
-      if (n == 0) break;
-      text.append(buffer, static_cast<std::size_t>(n));
-    }
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;) text.append(buffer, n);
+    if (std::ferror(file)) throw SystemError("read");
     return text;
   }
   std::FILE* file;
@@ -103,11 +99,7 @@ ScopedTimeZone::ScopedTimeZone(const char* tz) {
 }
 
 ScopedTimeZone::~ScopedTimeZone() {
-  if (previous_) {
-    ::setenv("TZ", previous_->c_str(), 1);
-  } else {
-    ::unsetenv("TZ");
-  }
+  previous_ ? ::setenv("TZ", previous_->c_str(), 1) : ::unsetenv("TZ");
   ::tzset();
 }
 
@@ -294,6 +286,8 @@ std::int64_t JsonValue::Int(std::string_view key, std::int64_t fallback) const {
 
 namespace {
 
+// A strict reader: the command line's output must be JSON that any reader takes, so raw
+// control characters, lone surrogates, bad escapes and text after the value are errors.
 class JsonParser {
  public:
   explicit JsonParser(std::string_view text) : text_(text) {}
@@ -309,31 +303,18 @@ class JsonParser {
   [[noreturn]] void Fail(const std::string& what) const {
     throw std::runtime_error("JSON error at byte " + std::to_string(pos_) + ": " + what);
   }
-
   void SkipSpace() {
-    while (pos_ < text_.size() && (text_[pos_] == ' ' || text_[pos_] == '\t' ||
-                                   text_[pos_] == '\n' || text_[pos_] == '\r')) {
-      ++pos_;
-    }
+    while (pos_ < text_.size() && std::string_view(" \t\n\r").find(text_[pos_]) != std::string_view::npos) ++pos_;
   }
-
   bool Take(char c) {
     SkipSpace();
-    if (pos_ < text_.size() && text_[pos_] == c) {
-      ++pos_;
-      return true;
-    }
-    return false;
+    return pos_ < text_.size() && text_[pos_] == c && ++pos_;
   }
-
   void Expect(char c) {
     if (!Take(c)) Fail(std::string("expected '") + c + "'");
   }
-
   bool TakeWord(std::string_view word) {
-    if (text_.substr(pos_, word.size()) != word) return false;
-    pos_ += word.size();
-    return true;
+    return text_.substr(pos_, word.size()) == word && (pos_ += word.size());
   }
 
   JsonValue Value(int depth) {
@@ -342,91 +323,57 @@ class JsonParser {
     if (pos_ >= text_.size()) Fail("unexpected end");
     JsonValue v;
     const char c = text_[pos_];
-    if (c == '{') {
+    if (c == '{' || c == '[') {
       ++pos_;
-      v.Type = JsonValue::Kind::Object;
-      if (Take('}')) return v;
+      const bool object = c == '{';
+      v.Type = object ? JsonValue::Kind::Object : JsonValue::Kind::Array;
+      if (Take(object ? '}' : ']')) return v;
       do {
-        SkipSpace();
-        v.Keys.push_back(String());
-        Expect(':');
+        if (object) {
+          SkipSpace();
+          v.Keys.push_back(String());
+          Expect(':');
+        }
         v.Items.push_back(Value(depth + 1));
       } while (Take(','));
-      Expect('}');
-    } else if (c == '[') {
-      ++pos_;
-      v.Type = JsonValue::Kind::Array;
-      if (Take(']')) return v;
-      do {
-        v.Items.push_back(Value(depth + 1));
-      } while (Take(','));
-      Expect(']');
+      Expect(object ? '}' : ']');
     } else if (c == '"') {
       v.Type = JsonValue::Kind::String;
       v.String = String();
     } else if (TakeWord("true") || TakeWord("false")) {
       v.Type = JsonValue::Kind::Bool;
       v.Bool = c == 't';
-    } else if (TakeWord("null")) {
-      v.Type = JsonValue::Kind::Null;
-    } else {
+    } else if (!TakeWord("null")) {
       v.Type = JsonValue::Kind::Number;
       v.Number = Number();
     }
     return v;
   }
 
+  bool Digits() {
+    const std::size_t from = pos_;
+    while (pos_ < text_.size() && text_[pos_] >= '0' && text_[pos_] <= '9') ++pos_;
+    return pos_ > from;
+  }
   double Number() {
     const std::size_t start = pos_;
     if (pos_ < text_.size() && text_[pos_] == '-') ++pos_;
-    const auto digits = [&] {
-      const std::size_t from = pos_;
-      while (pos_ < text_.size() && text_[pos_] >= '0' && text_[pos_] <= '9') ++pos_;
-      return pos_ > from;
-    };
-    if (!digits()) Fail("bad number");
-    if (pos_ < text_.size() && text_[pos_] == '.') {
-      ++pos_;
-      if (!digits()) Fail("bad fraction");
-    }
+    if (!Digits()) Fail("bad number");
+    if (pos_ < text_.size() && text_[pos_] == '.' && (++pos_, !Digits())) Fail("bad fraction");
     if (pos_ < text_.size() && (text_[pos_] == 'e' || text_[pos_] == 'E')) {
       ++pos_;
       if (pos_ < text_.size() && (text_[pos_] == '+' || text_[pos_] == '-')) ++pos_;
-      if (!digits()) Fail("bad exponent");
+      if (!Digits()) Fail("bad exponent");
     }
     return std::strtod(std::string(text_.substr(start, pos_ - start)).c_str(), nullptr);
   }
 
   unsigned Hex4() {
-    if (pos_ + 4 > text_.size()) Fail("short \\u escape");
     unsigned value = 0;
-    for (int i = 0; i < 4; ++i) {
-      const char h = text_[pos_++];
-      value <<= 4;
-      if (h >= '0' && h <= '9') value |= static_cast<unsigned>(h - '0');
-      else if (h >= 'a' && h <= 'f') value |= static_cast<unsigned>(h - 'a' + 10);
-      else if (h >= 'A' && h <= 'F') value |= static_cast<unsigned>(h - 'A' + 10);
-      else Fail("bad \\u escape");
-    }
+    const auto [end, error] = std::from_chars(text_.data() + pos_, text_.data() + std::min(pos_ + 4, text_.size()), value, 16);
+    if (error != std::errc() || end != text_.data() + pos_ + 4) Fail("bad \\u escape");
+    pos_ += 4;
     return value;
-  }
-
-  static void AppendUtf8(std::string& out, unsigned cp) {
-    if (cp < 0x80) {
-      out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-      out += static_cast<char>(0xC0 | (cp >> 6));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-      out += static_cast<char>(0xE0 | (cp >> 12));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (cp >> 18));
-      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
   }
 
   std::string String() {
@@ -442,32 +389,26 @@ class JsonParser {
         out += c;
         continue;
       }
-      if (pos_ >= text_.size()) Fail("unterminated escape");
-      const char e = text_[pos_++];
-      switch (e) {
-        case '"': out += '"'; break;
-        case '\\': out += '\\'; break;
-        case '/': out += '/'; break;
-        case 'b': out += '\b'; break;
-        case 'f': out += '\f'; break;
-        case 'n': out += '\n'; break;
-        case 'r': out += '\r'; break;
-        case 't': out += '\t'; break;
-        case 'u': {
-          unsigned cp = Hex4();
-          if (cp >= 0xD800 && cp < 0xDC00) {
-            if (!TakeWord("\\u")) Fail("lone high surrogate");
-            const unsigned low = Hex4();
-            if (low < 0xDC00 || low >= 0xE000) Fail("bad low surrogate");
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-          } else if (cp >= 0xDC00 && cp < 0xE000) {
-            Fail("lone low surrogate");
-          }
-          AppendUtf8(out, cp);
-          break;
-        }
-        default: Fail("unknown escape");
+      static const std::string_view kEscapes = "\"\"\\\\//b\bf\fn\nr\rt\t";
+      const char e = pos_ < text_.size() ? text_[pos_++] : '\0';
+      const std::size_t simple = kEscapes.find(e);
+      if (e != 'u' && (simple == std::string_view::npos || simple % 2 != 0)) Fail("unknown escape");
+      if (e != 'u') {
+        out += kEscapes[simple + 1];
+        continue;
       }
+      unsigned cp = Hex4();
+      if (cp >= 0xDC00 && cp < 0xE000) Fail("lone low surrogate");
+      if (cp >= 0xD800 && cp < 0xDC00) {
+        if (!TakeWord("\\u")) Fail("lone high surrogate");
+        const unsigned low = Hex4();
+        if (low < 0xDC00 || low >= 0xE000) Fail("bad low surrogate");
+        cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+      }
+      // UTF-8: the lead byte's marker and the top bits, then six bits in each byte that follows.
+      const int more = cp < 0x80 ? 0 : cp < 0x800 ? 1 : cp < 0x10000 ? 2 : 3;
+      out += static_cast<char>(more == 0 ? cp : ((0xFFu << (7 - more)) & 0xFF) | (cp >> (6 * more)));
+      for (int i = more - 1; i >= 0; --i) out += static_cast<char>(0x80 | ((cp >> (6 * i)) & 0x3F));
     }
   }
 

@@ -115,6 +115,8 @@ void ExpectFileKeyUnwraps(const CBackupKeyBag& bag, const FileKey& classKey, std
   EXPECT_TRUE(bag.FileKeyFromIndexField(IndexField(protectionClass + 100, wrapped), out) && out == fileKey);
 }
 
+// Classes the password cannot open (the device key only, a failed integrity check, a key of
+// the wrong size, no wrapped key) have no key, never garbage; the others open.
 TEST(KeyBag, OpensDeviceLayoutAndUnwrapsFileKeys) {
   BagMaker maker;
   maker.Header();
@@ -122,6 +124,11 @@ TEST(KeyBag, OpensDeviceLayoutAndUnwrapsFileKeys) {
   maker.Add("PBKY", RandomBytes(32, 5));  // extra items inside a block are allowed
   const FileKey b = maker.Class(2, 3, "KYPT");
   const FileKey c = maker.Class(3);
+  maker.Class(4, 1);
+  maker.Class(5, RandomKey(77));
+  const Bytes longer = Wrap(maker.PasswordKey(maker.iterations), RandomBytes(40, 78).data(), 40);
+  maker.Add("UUID", RandomBytes(16, 79)).Add("CLAS", 6).Add("WRAP", 2).Add("WPKY", longer);
+  maker.Add("UUID", RandomBytes(16, 80)).Add("CLAS", 7).Add("WRAP", 2);
   const Bytes original = maker.bytes;
   CBackupKeyBag bag;
   ASSERT_EQ(maker.Open(bag), Result::Opened);
@@ -147,21 +154,6 @@ TEST(KeyBag, OpensDeviceLayoutAndUnwrapsFileKeys) {
 
   bag.Clear();
   EXPECT_FALSE(bag.IsOpen() || bag.ClassKeyCount() > 0 || bag.UnwrapFileKey(good.data(), good.size(), out));
-}
-
-TEST(KeyBag, ClassesThatCannotBeOpenedHaveNoKey) {
-  BagMaker maker;
-  maker.Header();
-  const FileKey kept = maker.Class(1);
-  maker.Class(2, 1);                // wrapped with the device key only: skipped
-  maker.Class(3, RandomKey(77));    // fails its integrity check: no key, never garbage
-  const Bytes longer = Wrap(maker.PasswordKey(maker.iterations), RandomBytes(40, 78).data(), 40);
-  maker.Add("UUID", RandomBytes(16, 79)).Add("CLAS", 4).Add("WRAP", 2).Add("WPKY", longer);
-  maker.Add("UUID", RandomBytes(16, 80)).Add("CLAS", 5).Add("WRAP", 2);  // no wrapped key at all
-  CBackupKeyBag bag;
-  ASSERT_EQ(maker.Open(bag), Result::Opened);
-  EXPECT_EQ(bag.ClassKeyCount(), 1u);
-  ExpectFileKeyUnwraps(bag, kept, 1);
 
   BagMaker deviceOnly;  // nothing a password could open
   deviceOnly.Header().Class(1, 1);
@@ -198,38 +190,33 @@ TEST(KeyBag, PasswordsAndDerivationRules) {
   }
 
   // With DPSL/DPIC the SHA-256 stretch comes first; a bag wrapped without it does not open.
+  // The key derived from the password opens the bag alone; deriving opens nothing by itself.
   BagMaker stretched;
   stretched.stretchSalt = RandomBytes(20, 50);
   stretched.Header();
   const FileKey classKey = stretched.Class(1);
   ASSERT_EQ(stretched.Open(bag), Result::Opened);
   ExpectFileKeyUnwraps(bag, classKey, 1);
+  FileKey derived{};
+  CBackupKeyBag fromKey;
+  ASSERT_EQ(CBackupKeyBag::Derive(stretched.bytes.data(), stretched.bytes.size(), stretched.password, derived),
+            Result::Opened);
+  EXPECT_FALSE(fromKey.IsOpen());
+  ASSERT_EQ(fromKey.OpenWithKey(stretched.bytes.data(), stretched.bytes.size(), derived), Result::Opened);
+  ExpectFileKeyUnwraps(fromKey, classKey, 1);
+  derived[0] ^= 1;
+  EXPECT_EQ(fromKey.OpenWithKey(stretched.bytes.data(), stretched.bytes.size(), derived), Result::WrongPassword);
+  EXPECT_FALSE(fromKey.IsOpen());
+  std::uint32_t rounds = 0, stretch = 0;
+  EXPECT_TRUE(CBackupKeyBag::Rounds(stretched.bytes.data(), stretched.bytes.size(), rounds, stretch));
+  EXPECT_EQ(rounds, stretched.iterations);
+  EXPECT_EQ(stretch, 3u);
   BagMaker unstretched = stretched;
   unstretched.stretchSalt.clear();
   const FileKey oldStyle = unstretched.PasswordKey(unstretched.iterations);
   stretched.bytes.clear();
   stretched.Header().Class(1, oldStyle);
   EXPECT_EQ(stretched.Open(bag), Result::WrongPassword);
-}
-
-TEST(KeyBag, DerivedKeyOpensWithoutThePassword) {
-  BagMaker maker;
-  maker.stretchSalt = RandomBytes(20, 60);
-  maker.Header();
-  const FileKey classKey = maker.Class(1);
-  FileKey derived{};
-  ASSERT_EQ(CBackupKeyBag::Derive(maker.bytes.data(), maker.bytes.size(), maker.password, derived), Result::Opened);
-  CBackupKeyBag bag;
-  EXPECT_FALSE(bag.IsOpen()) << "deriving alone opens nothing";
-  ASSERT_EQ(bag.OpenWithKey(maker.bytes.data(), maker.bytes.size(), derived), Result::Opened);
-  ExpectFileKeyUnwraps(bag, classKey, 1);
-  derived[0] ^= 1;
-  EXPECT_EQ(bag.OpenWithKey(maker.bytes.data(), maker.bytes.size(), derived), Result::WrongPassword);
-  EXPECT_FALSE(bag.IsOpen());
-  std::uint32_t rounds = 0, stretch = 0;
-  EXPECT_TRUE(CBackupKeyBag::Rounds(maker.bytes.data(), maker.bytes.size(), rounds, stretch));
-  EXPECT_EQ(rounds, maker.iterations);
-  EXPECT_EQ(stretch, 3u);
 }
 
 TEST(KeyBag, ALongDerivationStopsWhenAsked) {

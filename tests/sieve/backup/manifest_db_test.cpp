@@ -1,11 +1,10 @@
-// Manifest.db read row by row: every field of the MBFile archive, rows that
-// cannot be read skipped and counted, and damaged files failing clearly.
+// Manifest.db read row by row: every field of the MBFile archive, and rows that
+// cannot be read skipped and counted.
 #include "sieve/backup/manifest_db.h"
 
 #include <gtest/gtest.h>
 #include <plist/plist.h>
 #include <sqlite3.h>
-#include <sys/stat.h>
 
 #include <cstdlib>
 #include <optional>
@@ -130,69 +129,42 @@ TEST(ManifestDb, ReadsEveryFieldAndSkipsWhatCannotBeRead) {
   const std::vector<CManifestRecord> records = ReadAll(path, result);
   EXPECT_EQ(result.status, ManifestDbStatus::Ok);
   EXPECT_EQ(result.skipped, 5u);
-  ASSERT_EQ(records.size(), 5u);
   EXPECT_EQ(result.delivered, 5u);
-
-  EXPECT_TRUE(records[0].IsDirectory());
-  EXPECT_EQ(records[0].Path, "");
-  const CManifestRecord& db = records[1];
-  EXPECT_EQ(db.StoredName, StoredFileName("HomeDomain", "Library/SMS/sms.db"));
-  EXPECT_EQ(db.Domain, "HomeDomain");
-  EXPECT_TRUE(db.IsRegularFile());
-  EXPECT_EQ(db.Size, 8192u);
-  EXPECT_EQ(db.ModifiedTime, 1500000000u);
-  EXPECT_EQ(db.CreatedTime, 1499999990u);
-  EXPECT_EQ(db.ProtectionClass, 3);
-  EXPECT_EQ(db.UserId, 501u);
-  EXPECT_EQ(db.EncryptionKey, key);
-  EXPECT_TRUE(records[2].HasEncryptionKey) << "an empty file keeps its key";
-  EXPECT_TRUE(records[3].IsSymlink());
-  EXPECT_EQ(records[3].LinkTarget, "../elsewhere");
-  EXPECT_FALSE(records[3].HasEncryptionKey);
-  EXPECT_TRUE(records[4].IsDirectory());
+  // Stored name, path, kind, link target, key, size, times, class, owner.
+  std::vector<std::string> got;
+  for (const CManifestRecord& r : records) {
+    got.push_back(r.StoredName.substr(0, 6) + " " + r.Domain + "/" + r.Path + " " +
+                  (r.IsDirectory() ? "d" : r.IsSymlink() ? "l" : r.IsRegularFile() ? "f" : "?") + r.LinkTarget + " " +
+                  (r.HasEncryptionKey ? (r.EncryptionKey == key ? "key" : "other key") : "nokey") + " " +
+                  std::to_string(r.Size) + " " + std::to_string(r.ModifiedTime) + " " + std::to_string(r.CreatedTime) +
+                  " " + std::to_string(r.ProtectionClass) + " " + std::to_string(r.UserId));
+  }
+  const auto name = [](const char* domain, const char* path) { return StoredFileName(domain, path).substr(0, 6); };
+  const std::string times = " 1500000000 1499999990 3 501";
+  EXPECT_EQ(got, (std::vector<std::string>{
+                     name("HomeDomain", "") + " HomeDomain/ d nokey 0" + times,
+                     name("HomeDomain", "Library/SMS/sms.db") + " HomeDomain/Library/SMS/sms.db f key 8192" + times,
+                     name("HomeDomain", "Library/empty") + " HomeDomain/Library/empty f key 0" + times,  // keeps its key
+                     name("MediaDomain", "Media/link") + " MediaDomain/Media/link l../elsewhere nokey 0" + times,
+                     // Flags decide the kind even when the archive's mode disagrees.
+                     name("HomeDomain", "Library/folder") + " HomeDomain/Library/folder d nokey 0" + times}));
 }
 
-TEST(ManifestDb, DamagedFilesFailClearly) {
+// Files that are not an index at all, or damaged ones, are the hostile campaign's part
+// (tools/mkhostile: manifest-db-*, fifo-Manifest.db); here, a table without the archive
+// column and a sink that stops.
+TEST(ManifestDb, OtherTablesAndStopping) {
   test::TempDir dir;
-  const std::string good = dir.Join("good.db");
-  std::vector<Row> rows;
-  for (int i = 0; i < 400; ++i) {
-    rows.push_back(FileRow("HomeDomain", "Library/f" + std::to_string(i), 1, {.size = static_cast<std::uint64_t>(i)}));
-  }
-  WriteIndex(good, rows);
-  const std::string bytes = test::ReadFile(good);
-
-  struct Case {
-    const char* name;
-    std::string content;
-    std::vector<ManifestDbStatus> allowed;
-  };
-  const std::vector<Case> cases = {
-      {"not sqlite", "hello, this is not a database", {ManifestDbStatus::NotAnIndex}},
-      {"empty", "", {ManifestDbStatus::NotAnIndex}},
-      {"half", bytes.substr(0, bytes.size() / 2), {ManifestDbStatus::Damaged, ManifestDbStatus::NotAnIndex}},
-      {"header only", bytes.substr(0, 100), {ManifestDbStatus::NotAnIndex}},
-  };
-  for (const Case& c : cases) {
-    const std::string path = dir.Join(std::string(c.name) + ".db");
-    test::WriteFile(path, c.content);
-    ManifestDbResult result;
-    ReadAll(path, result);
-    EXPECT_NE(std::find(c.allowed.begin(), c.allowed.end(), result.status), c.allowed.end())
-        << c.name << ": " << ManifestDbStatusText(result.status);
-  }
-
   const std::string other = dir.Join("other.db");
   WriteIndex(other, {}, "CREATE TABLE Files (fileID TEXT, domain TEXT, relativePath TEXT, flags INTEGER)");
   ManifestDbResult result;
   ReadAll(other, result);
   EXPECT_EQ(result.status, ManifestDbStatus::NotAnIndex) << "no file column";
 
-  const std::string fifo = dir.Join("fifo.db");
-  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  ReadAll(fifo, result);
-  EXPECT_EQ(result.status, ManifestDbStatus::Missing);
-
+  const std::string good = dir.Join("good.db");
+  std::vector<Row> rows;
+  for (int i = 0; i < 40; ++i) rows.push_back(FileRow("HomeDomain", "Library/f" + std::to_string(i), 1, {}));
+  WriteIndex(good, rows);
   // The sink stops the reading; what came before stays delivered.
   int seen = 0;
   result = ReadManifestDb(good, [&seen](CManifestRecord&&) { return ++seen < 10; });

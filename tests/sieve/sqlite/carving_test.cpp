@@ -126,7 +126,8 @@ std::string PersonKey(int id) {
   return age > 1 ? SmallRowName(id) + static_cast<char>(age) : SmallRowName(id);
 }
 
-std::set<int> Ids(WritableDb& db, const std::string& sql) {
+std::set<int> Ids(const std::string& path, const std::string& sql) {
+  WritableDb db(path);
   std::set<int> ids;
   sqlite3_stmt* q = nullptr;
   sqlite3_prepare_v2(db.Handle(), sql.c_str(), -1, &q, nullptr);
@@ -135,10 +136,37 @@ std::set<int> Ids(WritableDb& db, const std::string& sql) {
   return ids;
 }
 
-void Configure(WritableDb& db, int pageSize, const std::string& autoVacuum) {
-  db.Exec("PRAGMA page_size=" + std::to_string(pageSize));
-  db.Exec("PRAGMA auto_vacuum=" + autoVacuum);
-  db.Exec("PRAGMA secure_delete=OFF");
+// A database of this layout holding people [firstId, firstId + rows), then `then` run on it.
+std::string PeopleDb(const test::TempDir& dir, int pageSize, const std::string& autoVacuum, int rows,
+                     const std::string& then, int firstId = 1) {
+  const std::string path = dir.Join("people.db");
+  WritableDb db(path);
+  db.Exec("PRAGMA page_size=" + std::to_string(pageSize) + "; PRAGMA auto_vacuum=" + autoVacuum +
+          "; PRAGMA secure_delete=OFF");
+  CreateSmallTable(db, rows, firstId);
+  db.Exec(then);
+  return path;
+}
+
+// The rows of [firstId, firstId + rows) that are not live any more.
+std::set<int> Gone(const std::set<int>& live, int rows, int firstId = 1) {
+  std::set<int> gone;
+  for (int id = firstId; id < firstId + rows; ++id) {
+    if (!live.count(id)) gone.insert(id);
+  }
+  return gone;
+}
+
+// One page of `size` bytes as a whole file, for the carver's reading of single cells.
+PagedFile OnePage(const std::vector<std::uint8_t>& page, TextEncoding encoding = TextEncoding::kUtf8) {
+  PagedFile file;
+  file.bytes = page;
+  file.header.status = GeometryStatus::kOk;
+  file.header.pageSize = file.header.usableSize = static_cast<std::uint32_t>(page.size());
+  file.header.pageCount = 1;
+  file.header.encoding = encoding;
+  file.header.schemaFormat = 4;
+  return file;
 }
 
 TEST(Carving, RecallAndPrecisionAcrossLayouts) {
@@ -163,17 +191,10 @@ TEST(Carving, RecallAndPrecisionAcrossLayouts) {
   for (const Scenario& s : scenarios) {
     const std::string name = std::to_string(s.pageSize) + "/" + s.autoVacuum + "/" + s.deletion;
     test::TempDir dir;
-    const std::string path = dir.Join("people.db");
-    std::set<int> deleted;
-    std::set<int> live;
-    {
-      WritableDb db(path);
-      Configure(db, s.pageSize, s.autoVacuum);
-      CreateSmallTable(db, 3000, s.firstId);
-      deleted = Ids(db, std::string("SELECT id FROM people WHERE ") + s.deletion);
-      db.Exec(std::string("DELETE FROM people WHERE ") + s.deletion);
-      live = Ids(db, "SELECT id FROM people");
-    }
+    const std::string path =
+        PeopleDb(dir, s.pageSize, s.autoVacuum, 3000, std::string("DELETE FROM people WHERE ") + s.deletion, s.firstId);
+    const std::set<int> live = Ids(path, "SELECT id FROM people");
+    const std::set<int> deleted = Gone(live, 3000, s.firstId);
     TestCarver carver;
     ASSERT_EQ(carver.Load(path), 0);
     ASSERT_GE(carver.scan(), 0);
@@ -190,71 +211,40 @@ TEST(Carving, RecallAndPrecisionAcrossLayouts) {
   }
 }
 
+// People rows deleted beside big messages rows that fill whole pages and overflow (whose cut
+// records tools/mkcarve's "overflow" case measures): still found, and nothing else read as one.
 TEST(Carving, OverflowingRowsAndTwoShapes) {
   test::TempDir dir;
-  const std::string path = dir.Join("two.db");
-  std::set<int> deleted;
-  std::set<int> deletedPeople;
-  const auto body = [](int id) { return std::string(static_cast<std::size_t>(40 + (id * 37) % 7000), static_cast<char>('a' + id % 26)); };
-  {
-    WritableDb db(path);
-    Configure(db, 4096, "NONE");
-    CreateSmallTable(db, 500);
-    db.Exec("CREATE TABLE messages(ROWID INTEGER PRIMARY KEY AUTOINCREMENT, guid TEXT UNIQUE, text TEXT, date INTEGER, is_from_me INTEGER)");
-    db.Exec("BEGIN");
-    for (int id = 1; id <= 400; ++id) {
-      db.Exec("INSERT INTO messages(guid, text, date, is_from_me) VALUES('guid-" + std::to_string(id) + "', '" +
-              body(id) + "', " + std::to_string(600000000 + id) + ", " + std::to_string(id % 2) + ")");
-    }
-    db.Exec("COMMIT");
-    deleted = Ids(db, "SELECT ROWID FROM messages WHERE ROWID % 4 = 1");
-    db.Exec("DELETE FROM messages WHERE ROWID % 4 = 1");
-    deletedPeople = Ids(db, "SELECT id FROM people WHERE id % 5 = 0");
-    db.Exec("DELETE FROM people WHERE id % 5 = 0");
-  }
+  const std::string path = PeopleDb(dir, 4096, "NONE", 500,
+      "CREATE TABLE messages(ROWID INTEGER PRIMARY KEY AUTOINCREMENT, guid TEXT UNIQUE, text TEXT, date INTEGER, "
+      "is_from_me INTEGER);"
+      "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 400) INSERT INTO messages"
+      "(guid, text, date, is_from_me) SELECT 'guid-' || i, printf('%.*c', 40 + (i * 37) % 7000, char(97 + i % 26)), "
+      "600000000 + i, i % 2 FROM n;"
+      "DELETE FROM messages WHERE ROWID % 4 = 1; DELETE FROM people WHERE id % 5 = 0");
   TestCarver carver;
   ASSERT_EQ(carver.Load(path), 0);
   ASSERT_GE(carver.scan(), 0);
-  std::size_t truncated = 0;
-  const auto genuineMessage = [&](const TestCarver::Found& row) {
-    int id = -1;
-    if (row.shape != 1 || std::sscanf(row.texts[1].c_str(), "guid-%d", &id) != 1) return -1;
-    if (row.texts[1] != "guid-" + std::to_string(id)) return -1;
-    // A text that went on to overflow pages is cut at the end of the part on the page, and
-    // the values after it are lost.
-    if (row.truncated ? !row.values[3].truncated : row.values[3].integer != 600000000 + id) return -1;
-    const std::string expected = body(id);
-    const std::string& text = row.texts[2];
-    if (row.truncated ? expected.compare(0, text.size(), text) != 0 || text.size() >= expected.size()
-                      : text != expected) {
-      return -1;
-    }
-    truncated += row.truncated;
-    return id;
-  };
-  // Big rows fill whole pages; when one is deleted SQLite merges pages and writes live rows
-  // over it. Recall is measured over the rows whose bytes are still in the file.
-  const std::set<int> surviving = Survivors(carver.Bytes(), deleted, [&](int id) {
-    return "guid-" + std::to_string(id) + body(id).substr(0, 8);
-  });
-  const Measure m = MeasureCarve(carver, 1, surviving, genuineMessage);
-  std::printf("  messages: deleted %zu, surviving %zu, recall %.3f, precision %.3f (%zu cut at the page)\n",
-              deleted.size(), surviving.size(), m.recall, m.precision, truncated);
-  EXPECT_GE(surviving.size(), deleted.size() / 2);
-  EXPECT_GE(m.recall, 0.9);
-  EXPECT_GE(m.precision, 0.95);
-  EXPECT_GT(truncated, 10u);
+  const std::set<int> deletedPeople = Gone(Ids(path, "SELECT id FROM people"), 500);
+  ASSERT_EQ(deletedPeople.size(), 100u);
   const std::set<int> survivingPeople = Survivors(carver.Bytes(), deletedPeople, PersonKey);
   const Measure people = MeasureCarve(carver, 0, survivingPeople, GenuinePerson);
   std::printf("  people beside them: deleted %zu, surviving %zu, recall %.3f, precision %.3f\n",
               deletedPeople.size(), survivingPeople.size(), people.recall, people.precision);
   EXPECT_GE(people.recall, 0.9);
   EXPECT_GE(people.precision, 0.95);
+  std::size_t messages = 0, genuineMessages = 0;  // a message must be a deleted one, by its guid
   for (const auto& row : carver.found) {
+    int id = -1;
     if (row.shape == 0) {
       EXPECT_GE(GenuinePerson(row), 0) << row.texts[1];
+    } else if (++messages; std::sscanf(row.texts[1].c_str(), "guid-%d", &id) == 1 && id % 4 == 1) {
+      ++genuineMessages;
     }
   }
+  std::printf("  messages: %zu reported, %zu of them deleted ones\n", messages, genuineMessages);
+  EXPECT_GT(genuineMessages, 50u);
+  EXPECT_GE(genuineMessages, messages * 95 / 100);
   // Both shapes carved in one scan of each region give what each carved alone gives.
   const FileHistory history = MainFileHistory(std::vector<std::uint8_t>(carver.Bytes().begin(), carver.Bytes().end()));
   const RecordShape shapes[] = {*carver.ShapeForTable("people"), *carver.ShapeForTable("messages")};
@@ -277,47 +267,11 @@ TEST(Carving, OverflowingRowsAndTwoShapes) {
   EXPECT_GT(compared, 100u);
 }
 
-TEST(Carving, HeaderPageCountOfOldWriters) {
-  test::TempDir dir;
-  const std::string path = dir.Join("old.db");
-  {
-    WritableDb db(path);
-    Configure(db, 1024, "NONE");
-    CreateSmallTable(db, 800);
-    db.Exec("DELETE FROM people WHERE id % 4 = 0");
-  }
-  TestCarver reference;
-  ASSERT_EQ(reference.Load(path), 0);
-  const int expected = reference.scan();
-  ASSERT_GT(expected, 150);
-
-  auto bytes = testing::FileBytes(path);
-  testing::PutBigEndian32(bytes, 28, 0);  // as iOS 4 and 5 wrote it
-  TestCarver old;
-  old.LoadBytes(bytes);
-  EXPECT_EQ(old.PageCount(), reference.PageCount());
-  EXPECT_EQ(old.scan(), expected);
-
-  testing::PutBigEndian32(bytes, 28, 2);  // stale count: counters at 24 and 92 disagree
-  testing::PutBigEndian32(bytes, 92, 12345);
-  TestCarver stale;
-  stale.LoadBytes(bytes);
-  EXPECT_EQ(stale.PageCount(), bytes.size() / 1024);
-  EXPECT_EQ(stale.scan(), expected);
-}
-
 TEST(Carving, LiveRowsSchemaAndRegions) {
   test::TempDir dir;
-  const std::string path = dir.Join("live.db");
-  std::set<int> live;
-  {
-    WritableDb db(path);
-    Configure(db, 1024, "NONE");
-    CreateSmallTable(db, 2000);
-    db.Exec("CREATE INDEX people_age ON people(age)");
-    db.Exec("DELETE FROM people WHERE id BETWEEN 300 AND 1700");
-    live = Ids(db, "SELECT id FROM people");
-  }
+  const std::string path = PeopleDb(dir, 1024, "NONE", 2000,
+                                    "CREATE INDEX people_age ON people(age); DELETE FROM people WHERE id BETWEEN 300 AND 1700");
+  const std::set<int> live = Ids(path, "SELECT id FROM people");
   TestCarver carver;
   ASSERT_EQ(carver.Load(path), 0);
   const auto rowids = carver.LiveRowids("PEOPLE");
@@ -353,25 +307,21 @@ TEST(Carving, LiveRowsSchemaAndRegions) {
   for (const auto& row : carver.found) EXPECT_EQ(live.count(GenuinePerson(row)), 0u);
 }
 
+// Page 1 (the file header and the schema) is never free space, even to shapes that take anything.
 TEST(Carving, OnePageDatabaseYieldsNothing) {
   test::TempDir dir;
-  const std::string path = dir.Join("one.db");
-  {
-    WritableDb db(path);
-    db.Exec("PRAGMA user_version=7");
-  }
+  WritableDb(dir.Join("one.db")).Exec("PRAGMA user_version=7");
   struct Everything : CSqliteDelete {
     int records = 0;
     std::vector<RecordShape> Shapes() const override {
-      RecordShape one;
-      one.columns = {kAny};
-      RecordShape three;
-      three.columns = {kAny, kAny, kAny};
-      return {one, three};
+      std::vector<RecordShape> shapes(2);
+      shapes[0].columns = {kAny};
+      shapes[1].columns = {kAny, kAny, kAny};
+      return shapes;
     }
     void OnRecord(std::size_t, const CarvedRecord&, const RecordOrigin&) override { ++records; }
   } engine;
-  ASSERT_EQ(engine.Load(path), 0);
+  ASSERT_EQ(engine.Load(dir.Join("one.db")), 0);
   EXPECT_EQ(engine.PageCount(), 1u);
   EXPECT_EQ(engine.scan(), 0);
   EXPECT_EQ(engine.records, 0);
@@ -399,14 +349,10 @@ TEST(Carving, LostLeadingSerialType) {
   for (const Case& c : cases) {
     test::TempDir dir;
     const std::string path = dir.Join("plain.db");
-    {
-      WritableDb db(path);
-      Configure(db, 4096, "NONE");
-      db.Exec(c.table);
-      db.Exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 100) "
-              "INSERT INTO plain SELECT " + std::string(c.first) + ", 'label number ' || i FROM n");
-      db.Exec("DELETE FROM plain WHERE rowid % 2 = 1");
-    }
+    WritableDb(path).Exec("PRAGMA secure_delete=OFF;" + std::string(c.table) +
+                          "; WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 100) "
+                          "INSERT INTO plain SELECT " + c.first + ", 'label number ' || i FROM n;"
+                          "DELETE FROM plain WHERE rowid % 2 = 1");
     struct Plain : CSqliteDelete {
       std::map<std::string, CarvedRecord> byLabel;
       std::vector<RecordShape> Shapes() const override { return {*ShapeForTable("plain")}; }
@@ -470,13 +416,7 @@ TEST(Carving, DamagedCellPlausibility) {
     const std::size_t size = 4 + record.size() + c.slack;
     page[at + 3] = static_cast<std::uint8_t>(size);  // freeblock header: no next block, its size
     std::copy(record.begin(), record.end(), page.begin() + at + 4);
-    PagedFile file;
-    file.bytes = page;
-    file.header.status = GeometryStatus::kOk;
-    file.header.pageSize = file.header.usableSize = 512;
-    file.header.pageCount = 1;
-    file.header.encoding = c.encoding;
-    file.header.schemaFormat = 4;
+    const PagedFile file = OnePage(page, c.encoding);  // the carver keeps a pointer to it
     const RecordCarver carver(file, shape);
     const auto found = carver.DamagedCell(page.data() + at, page.data() + at + size, at);
     EXPECT_EQ(found.has_value(), c.found) << c.name;
@@ -510,11 +450,7 @@ TEST(Carving, OverwrittenTail) {
   const std::string cell = std::string("\x15\x07\x05\x13\x01\x07\x15", 7) + "abc\x2A" + real15 + "note";
   std::vector<std::uint8_t> page(64, 0);
   std::copy(cell.begin(), cell.end(), page.begin());
-  PagedFile file;
-  file.bytes = page;
-  file.header.status = GeometryStatus::kOk;
-  file.header.pageSize = file.header.usableSize = 64;
-  file.header.pageCount = 1;
+  const PagedFile file = OnePage(page);
   RecordShape shape;
   shape.columns = {kNull | kText, kNull | kInteger, kNull | kReal, kNull | kText};
   const std::size_t body = 7;
@@ -582,12 +518,7 @@ TEST(Carving, MergedBlockCellsEndAtTheNextRecord) {
     const std::size_t at = 300;
     const B block = freed(first, first.size() + c.next.size()) + c.next;
     std::copy(block.begin(), block.end(), page.begin() + at);
-    PagedFile file;
-    file.bytes = page;
-    file.header.status = GeometryStatus::kOk;
-    file.header.pageSize = file.header.usableSize = 512;
-    file.header.pageCount = 1;
-    file.header.schemaFormat = 4;
+    const PagedFile file = OnePage(page);
     const RecordCarver carver(file, shape);
     std::vector<B> texts;
     for (const CarvedRecord& record : carver.Carve({1, RegionKind::kFreeblock, at, block.size()}, {})) {

@@ -30,11 +30,8 @@ TEST(Database, ReadOnlyOpenLeavesTheFileAlone) {
   const std::string folder = dir.Join("backup?mode=rwc&x=1#%41 b");
   std::filesystem::create_directory(folder);
   const std::string path = folder + "/sms.db";
-  {
-    testing::WritableDb db(path);
-    db.Exec("CREATE TABLE message(ROWID INTEGER PRIMARY KEY, text TEXT)");
-    db.Exec("INSERT INTO message(text) VALUES('hello')");
-  }
+  testing::WritableDb(path).Exec("CREATE TABLE message(ROWID INTEGER PRIMARY KEY, text TEXT); "
+                                 "INSERT INTO message(text) VALUES('hello')");
   const FileState before = StateOf(path);
   for (const bool immutable : {true, false}) {
     Database db;
@@ -69,12 +66,8 @@ TEST(Database, ReadOnlyOpenLeavesTheFileAlone) {
 TEST(Database, TablesAndColumnsByBoundName) {
   test::TempDir dir;
   const std::string path = dir.Join("names.db");
-  {
-    testing::WritableDb db(path);
-    db.Exec("CREATE TABLE \"o'brien\"(\"first name\" TEXT, Age INTEGER)");
-    db.Exec("CREATE VIEW recent AS SELECT 1");
-    db.Exec("CREATE INDEX byage ON \"o'brien\"(Age)");
-  }
+  testing::WritableDb(path).Exec("CREATE TABLE \"o'brien\"(\"first name\" TEXT, Age INTEGER); "
+                                 "CREATE VIEW recent AS SELECT 1; CREATE INDEX byage ON \"o'brien\"(Age)");
   Database db;
   ASSERT_EQ(db.Open(path, true), SQLITE_OK);
   EXPECT_TRUE(db.TableExists("o'brien"));
@@ -93,17 +86,9 @@ TEST(Database, TablesAndColumnsByBoundName) {
 TEST(Database, ColumnValues) {
   test::TempDir dir;
   const std::string path = dir.Join("text.db");
-  {
-    testing::WritableDb db(path);
-    db.Exec("CREATE TABLE t(v)");
-    sqlite3_stmt* insert = nullptr;
-    sqlite3_prepare_v2(db.Handle(), "INSERT INTO t VALUES(?)", -1, &insert, nullptr);
-    const std::string broken = "why? \xFF\xFEok";  // invalid UTF-8 stored as text
-    sqlite3_bind_text(insert, 1, broken.data(), static_cast<int>(broken.size()), SQLITE_TRANSIENT);
-    sqlite3_step(insert);
-    sqlite3_finalize(insert);
-    db.Exec("INSERT INTO t VALUES(NULL), (-7), (2.5), (x'00FF10')");
-  }
+  // The first text is invalid UTF-8 ("why? \xFF\xFEok"), stored as it is.
+  testing::WritableDb(path).Exec("CREATE TABLE t(v); INSERT INTO t VALUES(CAST(x'7768793F20FFFE6F6B' AS TEXT)), "
+                                 "(NULL), (-7), (2.5), (x'00FF10')");
   Database db;
   ASSERT_EQ(db.Open(path, true), SQLITE_OK);
   Statement rows = db.Prepare("SELECT v, typeof(v) FROM t ORDER BY rowid");
@@ -137,20 +122,9 @@ TEST(Database, ColumnValues) {
 TEST(Database, Utf16Databases) {
   test::TempDir dir;
   const std::string path = dir.Join("utf16.db");
-  {
-    testing::WritableDb db(path);
-    db.Exec("PRAGMA encoding='UTF-16le'");
-    db.Exec("CREATE TABLE t(v TEXT)");
-    sqlite3_stmt* insert = nullptr;
-    sqlite3_prepare_v2(db.Handle(), "INSERT INTO t VALUES(?)", -1, &insert, nullptr);
-    const std::u16string texts[] = {u"h\u00e9llo? \U0001F600", std::u16string(u"a") + char16_t(0xD800) + u"b"};
-    for (const auto& text : texts) {
-      sqlite3_bind_text16(insert, 1, text.data(), static_cast<int>(text.size() * 2), SQLITE_TRANSIENT);
-      sqlite3_step(insert);
-      sqlite3_reset(insert);
-    }
-    sqlite3_finalize(insert);
-  }
+  // The second text holds an unpaired surrogate: "a", U+D800, "b" in UTF-16LE.
+  testing::WritableDb(path).Exec("PRAGMA encoding='UTF-16le'; CREATE TABLE t(v TEXT); "
+                                 "INSERT INTO t VALUES('h\xC3\xA9llo? \xF0\x9F\x98\x80'), (CAST(x'610000D86200' AS TEXT))");
   Database db;
   ASSERT_EQ(db.Open(path, true), SQLITE_OK);
   Statement rows = db.Prepare("SELECT v FROM t ORDER BY rowid");

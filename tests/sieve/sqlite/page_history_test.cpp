@@ -1,5 +1,7 @@
 // Page history from real logs and journals that SQLite wrote. The current view is checked
-// against SQLite itself reading the same (possibly damaged) main file and log.
+// against SQLite itself reading the same (possibly damaged) main file and log. Older log
+// generations after a checkpoint and the frames of a transaction that never committed are
+// measured through the carve by tools/mkcarve's wal_generations case (carve_recall).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -88,8 +90,8 @@ bool AnyVersionHolds(const FileHistory& history, VersionSource source, std::stri
 
 // A WAL database with autocheckpoint off; `db` stays open so the -wal stays on disk.
 struct WalDb {
-  explicit WalDb(const test::TempDir& dir) : path(dir.Join("w.db")), db(path) {
-    db.Exec("PRAGMA page_size=1024");
+  explicit WalDb(const test::TempDir& dir, int pageSize = 1024) : path(dir.Join("w.db")), db(path) {
+    db.Exec("PRAGMA page_size=" + std::to_string(pageSize));
     db.Exec("PRAGMA journal_mode=WAL");
     db.Exec("PRAGMA wal_autocheckpoint=0");
     db.Exec("CREATE TABLE t(id INTEGER PRIMARY KEY, v TEXT)");
@@ -106,21 +108,17 @@ TEST(PageHistory, PagesTheLogReplacesMapFromAFile) {
   for (const int pageSize : {1024, 4096, 65536}) {
     const std::string what = "page size " + std::to_string(pageSize);
     test::TempDir dir;
-    const std::string path = dir.Join("o.db");
-    WritableDb db(path);
-    db.Exec("PRAGMA page_size=" + std::to_string(pageSize) + "; PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0");
-    db.Exec("CREATE TABLE t(id INTEGER PRIMARY KEY, v TEXT)");
-    for (int i = 0; i < 300; ++i) db.Exec("INSERT INTO t VALUES(" + std::to_string(i) + ",'" + std::string(150, 'a') + "')");
-    db.Exec("PRAGMA wal_checkpoint(TRUNCATE)");
-    db.Exec("UPDATE t SET v='changed' WHERE id % 40 = 0");
-    for (int i = 300; i < 400; ++i) db.Exec("INSERT INTO t VALUES(" + std::to_string(i) + ",'" + std::string(150, 'b') + "')");
-    const Bytes main = FileBytes(path);
-    const Bytes wal = FileBytes(path + "-wal");
+    WalDb w(dir, pageSize);
+    for (int i = 0; i < 300; ++i) w.db.Exec("INSERT INTO t VALUES(" + std::to_string(i) + ",'" + std::string(150, 'a') + "')");
+    w.db.Exec("PRAGMA wal_checkpoint(TRUNCATE)");
+    w.db.Exec("UPDATE t SET v='changed' WHERE id % 40 = 0");
+    for (int i = 300; i < 400; ++i) w.db.Exec("INSERT INTO t VALUES(" + std::to_string(i) + ",'" + std::string(150, 'b') + "')");
+    const Bytes main = w.Main(), wal = w.Wal();
     const FileHistoryResult copied = ReadFileHistory(main, wal, {});
     ASSERT_TRUE(copied.ok()) << what;
     const std::string folder = dir.Join("overlay");
     std::filesystem::create_directory(folder);
-    const FileHistoryResult overlaid = ReadFileHistory(path, main, wal, {}, folder);
+    const FileHistoryResult overlaid = ReadFileHistory(w.path, main, wal, {}, folder);
     ASSERT_TRUE(overlaid.ok()) << what;
     EXPECT_TRUE(Text(overlaid.history.current.bytes) == Text(copied.history.currentBytes)) << what;
     EXPECT_EQ(MappingsIn(folder) > 0, pageSize >= 4096) << what;
@@ -151,21 +149,6 @@ TEST(PageHistory, SupersededFramesAndMainPagesAreHistory) {
   for (const PageVersion& v : h.older) EXPECT_EQ(v.bytes.size(), 1024u);
 }
 
-TEST(PageHistory, CheckpointLeavesAnOlderGenerationBehind) {
-  test::TempDir dir;
-  WalDb w(dir);
-  for (int i = 0; i < 6; ++i) w.db.Exec("INSERT INTO t VALUES(" + std::to_string(i) + ",'gen-old-" + std::to_string(i) + "')");
-  w.db.Exec("PRAGMA wal_checkpoint");  // the next writer restarts the log with new salts
-  w.db.Exec("UPDATE t SET v='gen-new' WHERE id=0");
-  const Bytes main = w.Main(), wal = w.Wal();
-  auto result = ReadFileHistory(main, wal, {});
-  ASSERT_TRUE(result.ok()) << result.error;
-  ExpectCurrentMatchesSqlite(dir, main, wal, result.history, "after a checkpoint");
-  EXPECT_TRUE(AnyVersionHolds(result.history, VersionSource::Wal, "gen-old-5",
-                              [](const PageVersion& p) { return p.generation == 1 && p.committed; }));
-  EXPECT_NE(Text(result.history.currentBytes).find("gen-new"), std::string_view::npos);
-}
-
 // A main file of several system pages that ends inside one, then a log that grows the file
 // and one that shrinks it (VACUUM).
 TEST(PageHistory, ALogThatGrowsOrShrinksTheFile) {
@@ -192,24 +175,6 @@ TEST(PageHistory, ALogThatGrowsOrShrinksTheFile) {
   w.db.Exec("DELETE FROM t WHERE id > 2");
   w.db.Exec("VACUUM");
   check("vacuum in the log", true);
-}
-
-TEST(PageHistory, FramesOfAnOpenTransactionAreUncommittedHistory) {
-  test::TempDir dir;
-  WalDb w(dir);
-  for (int i = 1; i < 100; ++i) w.db.Exec("INSERT INTO t VALUES(" + std::to_string(i) + ",'before-" + std::string(50, 'x') + "')");
-  w.db.Exec("PRAGMA cache_size=2");  // a big transaction spills its pages, old and new, into the log
-  w.db.Exec("BEGIN");
-  w.db.Exec("UPDATE t SET v='spilled-" + std::string(50, 'x') + "'");
-  for (int i = 100; i < 200; ++i) w.db.Exec("INSERT INTO t VALUES(" + std::to_string(i) + ",'spilled-" + std::string(50, 'x') + "')");
-  const Bytes main = w.Main(), wal = w.Wal();
-  w.db.Exec("ROLLBACK");
-  auto result = ReadFileHistory(main, wal, {});
-  ASSERT_TRUE(result.ok()) << result.error;
-  ExpectCurrentMatchesSqlite(dir, main, wal, result.history, "open transaction");
-  EXPECT_EQ(Text(result.history.currentBytes).find("spilled-"), std::string_view::npos);
-  EXPECT_TRUE(AnyVersionHolds(result.history, VersionSource::Wal, "spilled-",
-                              [](const PageVersion& p) { return !p.committed && p.generation == 0; }));
 }
 
 // Recomputes every checksum of the log, so a lie in it reads as a log SQLite itself wrote.

@@ -55,21 +55,10 @@ inline void PutBigEndian32(std::vector<std::uint8_t>& bytes, std::size_t at, std
 inline std::string SmallRowName(int id) { return "person-" + std::to_string(id) + "-" + std::string(id % 13, 'x'); }
 
 inline void CreateSmallTable(WritableDb& db, int rows, int firstId = 1) {
-  db.Exec("CREATE TABLE IF NOT EXISTS people(id INTEGER PRIMARY KEY, name TEXT, age INTEGER, score REAL)");
-  db.Exec("BEGIN");
-  sqlite3_stmt* insert = nullptr;
-  sqlite3_prepare_v2(db.Handle(), "INSERT INTO people VALUES(?,?,?,?)", -1, &insert, nullptr);
-  for (int id = firstId; id < firstId + rows; ++id) {
-    const std::string name = SmallRowName(id);
-    sqlite3_bind_int(insert, 1, id);
-    sqlite3_bind_text(insert, 2, name.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_bind_int(insert, 3, id % 97);
-    sqlite3_bind_double(insert, 4, id + 0.25);
-    sqlite3_step(insert);
-    sqlite3_reset(insert);
-  }
-  sqlite3_finalize(insert);
-  db.Exec("COMMIT");
+  db.Exec("CREATE TABLE IF NOT EXISTS people(id INTEGER PRIMARY KEY, name TEXT, age INTEGER, score REAL); "
+          "WITH RECURSIVE n(i) AS (SELECT " + std::to_string(firstId) + " UNION ALL SELECT i + 1 FROM n WHERE i < " +
+          std::to_string(firstId + rows - 1) + ") INSERT INTO people SELECT i, 'person-' || i || '-' || "
+          "substr('xxxxxxxxxxxx', 1, i % 13), i % 97, i + 0.25 FROM n");
 }
 
 }  // namespace sieve::sqlite::testing
