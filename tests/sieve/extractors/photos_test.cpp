@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
-#include <cmath>
 #include <map>
 #include <set>
 #include <string>
@@ -11,6 +9,7 @@
 #include "sieve/itunes_backup_reader.h"
 #include "sieve/records.h"
 #include "sieve/sqlite/database.h"
+#include "extractor_test.h"
 #include "support/test_support.h"
 
 namespace sieve {
@@ -32,23 +31,6 @@ const std::vector<Layout> kLayouts = {{"13.7", "ios13", false}, {"13.7", "ios13"
 
 void Collect(void* record, _InfoType type, void* user) {
   if (type == INFO_CAMERA_ROLL) static_cast<std::vector<MediaFile>*>(user)->push_back(*static_cast<MediaFile*>(record));
-}
-
-std::string DateOf(const JsonValue& seconds2001) {
-  return seconds2001.IsNull() ? "" : test::TestZoneDateText(static_cast<std::int64_t>(std::floor(seconds2001.Number)) + 978307200);
-}
-
-std::vector<std::string> Texts(const JsonValue& list) {
-  std::vector<std::string> out;
-  for (const JsonValue& item : list.Items) out.push_back(item.String);
-  return out;
-}
-
-void MakeSqlite(const std::string& path, const char* sql) {
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-  EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
-  sqlite3_close(db);
 }
 
 class PhotoLayouts : public testing::TestWithParam<Layout> {};
@@ -84,24 +66,24 @@ TEST_P(PhotoLayouts, CameraRollJoinsTheLibraryToItsFiles) {
       if (!asset["intact"].Bool) continue;
       ++purgedIntact;
       if (found != byName.end() && found->second->Deleted == 1 && found->second->FilePath.empty() &&
-          found->second->DateTaken == DateOf(asset["date_created"])) {
+          found->second->DateTaken == test::MacDateText(asset["date_created"])) {
         ++purgedFound;
       }
       continue;
     }
     ASSERT_NE(found, byName.end());
     const MediaFile& f = *found->second;
-    EXPECT_EQ(f.DateTaken, DateOf(asset["date_created"]));
+    EXPECT_EQ(f.DateTaken, test::MacDateText(asset["date_created"]));
     EXPECT_EQ(f.Width, asset.Int("width"));
     EXPECT_EQ(f.Height, asset.Int("height"));
-    EXPECT_EQ(f.Albums, Texts(asset["albums"]));
+    EXPECT_EQ(f.Albums, test::Strings(asset["albums"]));
     EXPECT_EQ(f.FilePath, backup.Stored(asset.Text("device_path")));
     // A video is shown by the thumbnail the device made of it.
     EXPECT_EQ(f.ThumbnailPath, asset.Find("thumbnail") != nullptr ? backup.Stored(asset.Text("thumbnail")) : "");
     if (asset["trashed"].Bool) {
       ++trashedTruth;
       if (f.Deleted == 1 && f.Trashed == 1) ++trashedFound;
-      EXPECT_EQ(f.TrashedDate, DateOf(asset["trashed_date"]));
+      EXPECT_EQ(f.TrashedDate, test::MacDateText(asset["trashed_date"]));
     } else {
       ++live;
       EXPECT_EQ(f.Deleted, 0);
@@ -175,7 +157,7 @@ TEST(PhotoLibrary, OddTablesGiveWhatTheyCanOrNothing) {
     SCOPED_TRACE(c.name);
     test::TempDir dir;
     const std::string path = dir.Join("Photos.sqlite");
-    MakeSqlite(path, c.sql);
+    test::ExecSql(path, c.sql);
     sqlite::Database db;
     ASSERT_EQ(db.Open(path, true), 0);
     const std::vector<PhotoAsset> assets = ReadPhotoLibrary(db);

@@ -1,9 +1,6 @@
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <cstdint>
-#include <cstdio>
-#include <ctime>
 #include <map>
 #include <string>
 #include <vector>
@@ -12,6 +9,7 @@
 #include "sieve/extractors/voicemail_info.h"
 #include "sieve/itunes_backup_reader.h"
 #include "sieve/reader/time_text.h"
+#include "extractor_test.h"
 #include "support/test_support.h"
 
 namespace sieve {
@@ -21,58 +19,6 @@ using test::JsonValue;
 using test::TempDir;
 
 std::string ExpectedUnixDate(std::int64_t unixSeconds) { return test::TestZoneDateText(unixSeconds); }
-
-class VoiceBackup : public testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    dir_ = new TempDir();
-    backup_ = new test::GeneratedBackup(test::MakeBackup(*dir_, "b", {"--profile", "small", "--seed", "9"}));
-    truth_ = new JsonValue(test::ParseJson(test::ReadFile(backup_->TruthPath))["databases"]["voice"]);
-    for (const test::TruthFile& f : test::ReadTruthFiles(backup_->TruthPath)) {
-      if (!f.StoredName.empty()) stored_.push_back(f);
-    }
-  }
-  static void TearDownTestSuite() {
-    delete truth_;
-    delete backup_;
-    delete dir_;
-    stored_.clear();
-  }
-
-  static std::string StoredPath(const std::string& path) {
-    for (const test::TruthFile& f : stored_) {
-      if (f.Path == path) return backup_->Folder + "/" + f.StoredName;
-    }
-    return {};
-  }
-
-  // The memos as the scan reads them: the database and every recording file the index lists.
-  static std::vector<VoiceMemoRecord> ReadMemos(const std::string& database) {
-    CRecordingInfo info;
-    DatabaseSource source;
-    source.main.path = database;
-    info.SetDatabase(RuleAction::MainDatabase, source);
-    for (const test::TruthFile& f : stored_) {
-      if (f.Path.find("Recordings") == std::string::npos || f.Path.find(".m4a") == std::string::npos) continue;
-      FileRegistration file;
-      file.devicePath = f.Path;
-      file.domain = f.Domain;
-      file.file.path = backup_->Folder + "/" + f.StoredName;
-      info.Register(file);
-    }
-    EXPECT_EQ(info.read(""), 0);
-    std::vector<VoiceMemoRecord> memos;
-    for (std::size_t i = 0; i < info.RecordCount(INFO_VOICE_MEMO); ++i) {
-      memos.push_back(*static_cast<VoiceMemoRecord*>(info.RecordAt(INFO_VOICE_MEMO, i)));
-    }
-    return memos;
-  }
-
-  static inline TempDir* dir_ = nullptr;
-  static inline test::GeneratedBackup* backup_ = nullptr;
-  static inline JsonValue* truth_ = nullptr;
-  static inline std::vector<test::TruthFile> stored_;
-};
 
 // A memo as the scan hands it over, with the bytes of its recording read while the
 // reader's private folder (which holds decrypted copies) still exists.
@@ -153,7 +99,8 @@ const MemoLayout kMemoLayouts[] = {
 // for them ("Recently Deleted" ones marked deleted); then the memos carved out of the store
 // and its log, scored against the rows the generator deleted.
 TEST(VoiceMemoLayouts, LiveExactlyAndDeletedByRecallAndPrecision) {
-  std::size_t intact = 0, intactFound = 0, reported = 0, correct = 0, recentlyDeleted = 0, deletedWithFile = 0;
+  test::Recovery score;
+  std::size_t recentlyDeleted = 0, deletedWithFile = 0;
   for (const MemoLayout& layout : kMemoLayouts) {
     const test::LayoutBackup& b = test::SmallBackup(layout.version, "9", layout.options);
     SCOPED_TRACE(b.Backup.Folder);
@@ -177,30 +124,25 @@ TEST(VoiceMemoLayouts, LiveExactlyAndDeletedByRecallAndPrecision) {
     std::map<std::string, const JsonValue*> deleted;  // path|date
     for (const JsonValue& d : truth["deleted"].Items) {
       deleted[d.Text("path") + "|" + MacTimeTextFromDouble(d["date"].Number)] = &d;
-      intact += d["intact"].Bool;
+      score.intact += d["intact"].Bool;
     }
     for (std::size_t i = live.size(); i < memos.size(); ++i) {
-      ++reported;
+      ++score.reported;
       EXPECT_EQ(memos[i].Deleted, 1);
       const auto hit = deleted.find(memos[i].FileName + "|" + memos[i].Date);
       if (hit == deleted.end()) {
         ADD_FAILURE() << "not a deleted memo: " << memos[i].FileName << " " << memos[i].Date;
         continue;
       }
-      ++correct;
-      intactFound += (*hit->second)["intact"].Bool;
+      ++score.correct;
+      score.found += (*hit->second)["intact"].Bool;
       EXPECT_EQ(memos[i].CustomLabel, hit->second->Text("label"));
       const JsonValue& file = (*hit->second)["file"];
       EXPECT_EQ(memos[i].OrgPath, file.IsNull() ? "" : b.Stored(file.String));
       deletedWithFile += !memos[i].OrgPath.empty();
     }
   }
-  const double recall = intact == 0 ? 0.0 : static_cast<double>(intactFound) / static_cast<double>(intact);
-  const double precision = reported == 0 ? 0.0 : static_cast<double>(correct) / static_cast<double>(reported);
-  std::printf("voice memos deleted: recall %.3f (%zu/%zu intact), precision %.3f (%zu/%zu)\n", recall, intactFound,
-              intact, precision, correct, reported);
-  EXPECT_GE(recall, 0.95);
-  EXPECT_GE(precision, 0.98);
+  score.Expect("voice memos", 0.95, 0.98);
   EXPECT_GT(recentlyDeleted, 0u);
   EXPECT_GT(deletedWithFile, 0u);  // a deleted memo whose recording the device had not removed yet
 }
@@ -222,11 +164,12 @@ TEST(RecordingFileName, NamesOnlyTheLastComponent) {
 }
 
 // Voicemail counts seconds since 1970; a message never trashed has the empty date.
-TEST_F(VoiceBackup, VoicemailDatesCountFrom1970) {
-  const JsonValue& truth = (*truth_)["voicemail"];
+TEST(Voicemail, DatesCountFrom1970) {
+  const test::LayoutBackup& b = test::SmallBackup("9.3.2", "9");
+  const JsonValue& truth = b.Database("voice")["voicemail"];
   CVoiceMailInfo info;
   DatabaseSource source;
-  source.main.path = StoredPath(truth.Text("path"));
+  source.main.path = b.Stored(truth.Text("path"));
   info.SetDatabase(RuleAction::MainDatabase, source);
   ASSERT_EQ(info.read(""), 0);
   const auto& mails = info.Records();
@@ -245,27 +188,6 @@ TEST_F(VoiceBackup, VoicemailDatesCountFrom1970) {
   EXPECT_GT(trashed, 0);
   // The scan reads voicemail but no record kind carries it.
   EXPECT_EQ(info.RecordCount(INFO_VOICE_MEMO), 0u);
-}
-
-TEST_F(VoiceBackup, ScanJsonCarriesEveryMemoField) {
-  const test::CommandResult scan = test::RunSieve({"scan", backup_->Folder, "--json"});
-  ASSERT_EQ(scan.ExitCode, 0) << scan.Err;
-  std::vector<std::vector<std::string>> json, want;
-  for (const JsonValue& line : test::ParseJsonLines(scan.Out)) {
-    if (line.Text("category") != "voice-memos") continue;
-    ASSERT_NE(line.Find("has_key"), nullptr);
-    json.push_back({line.Text("date"), std::to_string(line.Int("duration_seconds", -1)), line.Text("file_name"),
-                    line.Text("custom_label"), line.Text("stored_path"), line["has_key"].Bool ? "key" : "",
-                    line["deleted"].Bool ? "deleted" : ""});
-  }
-  for (const VoiceMemoRecord& r : ReadMemos(StoredPath((*truth_)["recordings"].Text("path")))) {
-    // The JSON's dates are ISO 8601 with the offset of the zone the tests run in.
-    const std::string date = r.Date.empty() ? "" : r.Date.substr(0, 10) + "T" + r.Date.substr(11) + "+08:00";
-    want.push_back({date, r.Duration, r.FileName, r.CustomLabel, r.OrgPath, r.FileKey ? "key" : "",
-                    r.Deleted ? "deleted" : ""});
-  }
-  EXPECT_FALSE(want.empty());
-  EXPECT_EQ(json, want);
 }
 
 }  // namespace
