@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# build.sh [release|check|asan|tsan] [TARGET...] : configures and builds into build/<kind>
+# build.sh [release|asan|tsan] [TARGET...] : configures and builds into build/<kind>
 # (every target, or only those named).
 #   release  optimized, with debug information
 #   check    the same optimization without debug information or benchmarks, for the tests
@@ -14,8 +14,6 @@ targets=("$@")
 top=$(cd "$(dirname "$0")/.." && pwd)
 case $kind in
   release) flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo) ;;
-  check)   flags=(-DCMAKE_BUILD_TYPE=Release "-DCMAKE_CXX_FLAGS_RELEASE=-O2 -DNDEBUG" "-DCMAKE_C_FLAGS_RELEASE=-O2 -DNDEBUG"
-                  -DQUARRY_BENCH=OFF) ;;
   asan)    flags=(-DCMAKE_BUILD_TYPE=Debug -DQUARRY_SANITIZE=ON -DQUARRY_BENCH=OFF) ;;
   tsan)
     # -O1: the instrumented tests run several times faster than at -O0; -g1 keeps the
@@ -25,7 +23,7 @@ case $kind in
     [[ ${#targets[@]} -gt 0 ]] || targets=(test_reader test_backup test_sqlite test_quarry_views
                                            test_quarry_recovery_main_dlg test_quarry_recovery_dlg)
     ;;
-  *) echo "usage: build.sh [release|check|asan|tsan] [TARGET...]" >&2; exit 2 ;;
+  *) echo "usage: build.sh [release|asan|tsan] [TARGET...]" >&2; exit 2 ;;
 esac
 cmake -S "$top" -B "$top/build/$kind" -G Ninja "${flags[@]}" >/dev/null
 cmake --build "$top/build/$kind" -j "$(nproc)" ${targets[@]+--target "${targets[@]}"}

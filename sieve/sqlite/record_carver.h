@@ -21,9 +21,12 @@ class RecordCarver {
   };
 
   RecordCarver(const PagedFile& file, const RecordShape& shape);
+  // The carver keeps a pointer to the file: a temporary would be gone before the first read.
+  RecordCarver(PagedFile&& file, const RecordShape& shape) = delete;
   // Carves `file` from now on, the shape and the scratch memory staying: one carver serves
   // region after region, of the current file and of older page versions alike.
   void Rebind(const PagedFile& file);
+  void Rebind(PagedFile&& file) = delete;
 
   // Whether a freed cell of the shape may start at `cell`: a freeblock header followed by
   // serial types the shape accepts. Its body may since have been overwritten; where it
