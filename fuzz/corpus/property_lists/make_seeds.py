@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 # Writes the seed lists of this folder: Info.plist, Manifest.plist and Status.plist as the
 # generator writes them, in both formats, and damaged ones (cut short, nested too deep, a
-# container holding itself, keys of the wrong type). Only run to regenerate the seeds.
+# container holding itself, keys of the wrong type, text holding a NUL). Only run to regenerate the seeds.
 import os, plistlib, sys
 
 here = os.path.dirname(os.path.abspath(__file__))
@@ -25,6 +25,9 @@ seeds = {}
 for name, values in lists.items():
     seeds[name + ".bplist"] = plistlib.dumps(values, fmt=plistlib.FMT_BINARY, sort_keys=True)
     seeds[name + ".xml"] = plistlib.dumps(values, fmt=plistlib.FMT_XML, sort_keys=True)
+# libplist asserts that a string holds no NUL; a UTF-16 string of a binary list can hold one.
+seeds["nul_in_string.bplist"] = plistlib.dumps({"Display Name": "\u00e9\0b", "Lockdown": {"ProductVersion": "\u00e9\0"}},
+                                               fmt=plistlib.FMT_BINARY)
 seeds["cut.bplist"] = seeds["manifest.bplist"][:-40]
 seeds["cut.xml"] = seeds["info.xml"][: len(seeds["info.xml"]) // 2]
 nested = [True]
