@@ -6,7 +6,7 @@ packages=(
   libssl-dev libplist-dev libimobiledevice-dev libusbmuxd-dev libirecovery-1.0-dev libsqlite3-dev zlib1g-dev
   libimobiledevice-utils
   googletest libgtest-dev
-  clang
+  clang libclang-rt-14-dev
   python3 python3-cryptography python3-pil python3-vobject python3-icalendar sqlite3 tzdata
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev xvfb xauth
   libheif-dev libheif-examples

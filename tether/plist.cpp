@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <limits>
 
@@ -30,17 +31,18 @@ std::string FormatLocal(std::int64_t unixSeconds) {
   return text;
 }
 
-int StringOf(plist_t node, std::string& out) {
-  if (node == nullptr || plist_get_node_type(node) != PLIST_STRING) return 0;
-  char* value = nullptr;
-  plist_get_string_val(node, &value);
-  if (value == nullptr) return 0;
-  out = value;
-  std::free(value);
-  return 1;
-}
+int StringOf(plist_t node, std::string& out) { return PlistStringValue(node, out) ? 1 : 0; }
 
 }  // namespace
+
+bool PlistStringValue(void* node, std::string& out) {
+  if (node == nullptr || plist_get_node_type(node) != PLIST_STRING) return false;
+  std::uint64_t length = 0;
+  const char* text = plist_get_string_ptr(node, &length);
+  if (text == nullptr) return false;
+  out.assign(text, ::strnlen(text, static_cast<std::size_t>(length)));
+  return true;
+}
 
 bool ReadRegularFile(const std::string& path, std::size_t maxBytes, std::vector<std::uint8_t>& out) {
   out.clear();

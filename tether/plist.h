@@ -11,6 +11,11 @@ namespace tether {
 // refused without blocking). False, with out empty, on any failure.
 bool ReadRegularFile(const std::string& path, std::size_t maxBytes, std::vector<std::uint8_t>& out);
 
+// The text of a string node (a plist_t) up to any NUL it holds; false for another node.
+// libplist's own getter aborts on a NUL inside a string, which a binary list (UTF-16
+// text) or a device's message can carry.
+bool PlistStringValue(void* node, std::string& out);
+
 class CPlist {
  public:
   CPlist() = default;

@@ -282,6 +282,9 @@ bool CBackupRecord::ReadManifestDbIndex(const ManifestRowSink& sink, const MbdbP
   const std::string path = PlainManifestDb(copy);
   if (path.empty()) return false;
   const ManifestDbResult result = ReadManifestDb(path, sink, onRecord);
+  // Whether the bytes are SQLite's tells a wrong key from a damaged database; asked
+  // before the decrypted copy goes.
+  const bool sqliteBytes = result.status == ManifestDbStatus::NotAnIndex && StartsAsSqlite(path);
   // The decrypted index names every file of the phone: it goes as soon as it is read.
   const bool decrypted = !copy.empty();
   if (decrypted) {
@@ -311,16 +314,19 @@ bool CBackupRecord::ReadManifestDbIndex(const ManifestRowSink& sink, const MbdbP
     case ManifestDbStatus::NotAnIndex:
       break;
   }
-  if (decrypted) {
+  const std::string detail = result.detail.empty() ? std::string() : " (" + result.detail + ")";
+  if (decrypted && sqliteBytes) {
+    SetError(ReaderError::BadIndex, "Manifest.db decrypts, but the database inside is damaged or is not a file "
+                                    "index" + detail);
+  } else if (decrypted) {
     SetError(ReaderError::BadIndex, "Manifest.db does not decrypt to a file index (the ManifestKey or the file "
                                     "is damaged)");
-  } else if (!StartsAsSqlite(path)) {
+  } else if (!sqliteBytes) {
     SetError(ReaderError::BadIndex, encrypted == 0 ? "Manifest.db is not an SQLite file; it may be encrypted "
                                                      "although Manifest.plist says the backup is not"
                                                    : "Manifest.db is not an SQLite file");
   } else {
-    SetError(ReaderError::BadIndex, "Manifest.db is not a backup file index" +
-                                        (result.detail.empty() ? std::string() : " (" + result.detail + ")"));
+    SetError(ReaderError::BadIndex, "Manifest.db is not a backup file index" + detail);
   }
   return false;
 }

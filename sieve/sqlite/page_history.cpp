@@ -107,8 +107,13 @@ FileHistoryResult Read(std::span<const std::uint8_t> mainFile, std::span<const s
     history.warnings.push_back("a hot rollback journal beside a write-ahead log is not played back");
     rollback.hot = false;
   }
+  // Every page of the rolled-back file comes from the main file or a record, as every page of a
+  // logged one from the main file or a frame: a header or a record naming page 2^30 must not
+  // make a file of a thousand million pages out of a few kilobytes.
+  const std::uint64_t heldPages = std::uint64_t{mainPages} + rollback.records.size();
+  const std::uint64_t maxPages = std::min<std::uint64_t>(std::max(mainPages, HighestRecordPage(rollback)), heldPages);
   const RolledBackFile base = RollBackHotJournal(mainFile.first(std::size_t{mainPages} * pageSize), pageSize, rollback,
-                                                 std::max(mainPages, HighestRecordPage(rollback)), history.warnings);
+                                                 maxPages, history.warnings);
   const auto basePages = static_cast<std::uint32_t>(base.pages.size());
   history.journalRolledBack = base.rolledBack;
   if (base.rolledBack) history.warnings.push_back("the rollback journal is hot: its pages are put back, as SQLite does on open");

@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "tether/plist.h"
+
 namespace tether {
 
 int DlErrorFromErrno(int error) {
@@ -27,12 +29,8 @@ plist_t DlItem(plist_t message, std::uint32_t index) {
 }
 
 std::string DlString(plist_t message, std::uint32_t index) {
-  plist_t node = DlItem(message, index);
-  if (node == nullptr || plist_get_node_type(node) != PLIST_STRING) return {};
-  char* text = nullptr;
-  plist_get_string_val(node, &text);
-  std::string result = text != nullptr ? text : "";
-  std::free(text);
+  std::string result;
+  PlistStringValue(DlItem(message, index), result);
   return result;
 }
 
@@ -64,12 +62,8 @@ std::vector<std::string> DlStrings(plist_t message, std::uint32_t index) {
   plist_t node = DlItem(message, index);
   if (node == nullptr || plist_get_node_type(node) != PLIST_ARRAY) return result;
   for (std::uint32_t i = 0; i < plist_array_get_size(node); ++i) {
-    plist_t item = plist_array_get_item(node, i);
-    if (plist_get_node_type(item) != PLIST_STRING) continue;
-    char* text = nullptr;
-    plist_get_string_val(item, &text);
-    if (text != nullptr) result.emplace_back(text);
-    std::free(text);
+    std::string text;
+    if (PlistStringValue(plist_array_get_item(node, i), text)) result.push_back(std::move(text));
   }
   return result;
 }

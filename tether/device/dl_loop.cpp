@@ -13,6 +13,8 @@
 #include "tether/device/device_paths.h"
 #include "tether/device/file_streams.h"
 
+#include "tether/plist.h"
+
 namespace tether {
 
 namespace {
@@ -76,11 +78,9 @@ int MoveItems(const BackupRoot& root, plist_t pairs) {
     plist_t to = nullptr;
     plist_dict_next_item(pairs, it, &from, &to);
     if (from == nullptr) break;
-    char* target = nullptr;
-    if (to != nullptr && plist_get_node_type(to) == PLIST_STRING) plist_get_string_val(to, &target);
-    const int moved = target != nullptr ? root.Rename(from, target) : -EINVAL;
+    std::string target;
+    const int moved = PlistStringValue(to, target) ? root.Rename(from, target) : -EINVAL;
     if (moved != 0 && result == 0) result = moved;
-    std::free(target);
     std::free(from);
   }
   std::free(it);
@@ -99,12 +99,7 @@ DeviceError DeviceVerdict(plist_t message) {
       code = static_cast<std::int64_t>(value);
     }
     node = plist_dict_get_item(info, "ErrorDescription");
-    if (node != nullptr && plist_get_node_type(node) == PLIST_STRING) {
-      char* value = nullptr;
-      plist_get_string_val(node, &value);
-      if (value != nullptr) text = value;
-      std::free(value);
-    }
+    PlistStringValue(node, text);
   }
   if (code == 0) return {};
   if (text.empty()) text = "The device ended the backup with error " + std::to_string(code) + ".";

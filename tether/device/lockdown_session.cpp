@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <utility>
 
+#include "tether/plist.h"
+
 namespace tether {
 
 namespace {
@@ -12,11 +14,6 @@ namespace {
 DeviceError Make(DeviceErrorKind kind, int code, const std::string& what, const char* text) {
   return DeviceError{kind, code, what + ": " + text};
 }
-
-// Frees a string the libraries allocated.
-struct CFree {
-  void operator()(char* text) const { std::free(text); }
-};
 
 struct PlistFree {
   void operator()(plist_t node) const { plist_free(node); }
@@ -157,12 +154,9 @@ plist_t LockdownSession::Value(const char* domain, const char* key, DeviceError*
 
 std::optional<std::string> LockdownSession::StringValue(const char* domain, const char* key, DeviceError* error) {
   const PlistPtr value(Value(domain, key, error));
-  if (!value || plist_get_node_type(value.get()) != PLIST_STRING) return std::nullopt;
-  char* text = nullptr;
-  plist_get_string_val(value.get(), &text);
-  const std::unique_ptr<char, CFree> owned(text);
-  if (!text) return std::nullopt;
-  return std::string(text);
+  std::string text;
+  if (!value || !PlistStringValue(value.get(), text)) return std::nullopt;
+  return text;
 }
 
 std::optional<bool> LockdownSession::BoolValue(const char* domain, const char* key, DeviceError* error) {

@@ -5,6 +5,8 @@
 #include <chrono>
 #include <cstdlib>
 
+#include "tether/plist.h"
+
 namespace tether {
 
 namespace {
@@ -15,12 +17,8 @@ constexpr unsigned kReceiveMs = 25;
 constexpr int kMaxFailures = 20;
 
 std::string StringItem(plist_t dict, const char* key) {
-  plist_t node = plist_dict_get_item(dict, key);
-  if (node == nullptr || plist_get_node_type(node) != PLIST_STRING) return {};
-  char* text = nullptr;
-  plist_get_string_val(node, &text);
-  std::string result = text != nullptr ? text : "";
-  std::free(text);
+  std::string result;
+  PlistStringValue(plist_dict_get_item(dict, key), result);
   return result;
 }
 
