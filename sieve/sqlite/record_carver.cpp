@@ -136,6 +136,10 @@ RecordCarver::RecordCarver(const PagedFile& file, const RecordShape& shape)
                       ? shape.columns.size()
                       : shape.minColumns),
       types_(shape.columns.size()) {
+  assumable_.reserve(shape.columns.size());
+  for (std::size_t column = 0; column < shape.columns.size(); ++column) {
+    assumable_.push_back(AssumableTypes(shape.columns[column], static_cast<int>(column) == shape.rowidAliasColumn));
+  }
   Rebind(file);
 }
 
@@ -397,7 +401,7 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
       // Payload length, rowid and header length took one byte each: the first serial type
       // was overwritten too.
       const auto column0 = static_cast<std::size_t>(0);
-      const AssumableTypeList ownTypes = AssumableTypes(shape_.columns[column0], shape_.rowidAliasColumn == 0);
+      const AssumableTypeList& ownTypes = assumable_[column0];
       const std::span<const std::uint64_t> assumable =
           shape_.firstColumnTypes.empty() ? ownTypes.Span() : std::span<const std::uint64_t>(shape_.firstColumnTypes);
       // The serial types after the lost one are the same whichever type is assumed: read once.
