@@ -192,7 +192,7 @@ void RecordCarver::RebuildFrom(std::size_t column, std::size_t lostBytes, int va
   if (column >= columns) return;
   const std::uint8_t kinds = shape_.columns[column];
   const bool alias = static_cast<int>(column) == shape_.rowidAliasColumn;
-  const AssumableTypeList assumable = AssumableTypes(kinds, alias);
+  const AssumableTypeList& assumable = assumable_[column];
   for (const std::uint64_t type : assumable.Span()) {
     types_[column] = type;
     const std::int64_t size = SerialTypeSize(type);

@@ -49,9 +49,12 @@ bool MayStartIntactCell(const std::uint8_t* p, const std::uint8_t* end, std::siz
   return header >= 0x80 || (header > minColumns && header <= maxHeader && header <= p[0]);
 }
 
-bool TextsValid(const std::vector<Value>& values, bool utf8) {
-  for (const Value& value : values) {
-    if (value.kind == ValueKind::kText && utf8 && !value.truncated && !IsValidUtf8(value.bytes)) return false;
+// Whether the texts of the first `columns` values are whole UTF-8.
+bool TextsValid(const std::vector<Value>& values, std::size_t columns, bool utf8) {
+  if (!utf8) return true;
+  for (std::size_t column = 0; column < columns && column < values.size(); ++column) {
+    const Value& value = values[column];
+    if (value.kind == ValueKind::kText && !value.truncated && !IsValidUtf8(value.bytes)) return false;
   }
   return true;
 }
@@ -133,6 +136,10 @@ RecordCarver::RecordCarver(const PagedFile& file, const RecordShape& shape)
                       ? shape.columns.size()
                       : shape.minColumns),
       types_(shape.columns.size()) {
+  assumable_.reserve(shape.columns.size());
+  for (std::size_t column = 0; column < shape.columns.size(); ++column) {
+    assumable_.push_back(AssumableTypes(shape.columns[column], static_cast<int>(column) == shape.rowidAliasColumn));
+  }
   Rebind(file);
 }
 
@@ -358,7 +365,9 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
     // Values read from a wrong offset mostly make broken UTF-8 of the texts; checking them
     // is the dearest part, left out when it could not change the choice.
     if (points + 2 <= bestScore) return;
-    if (TextsValid(candidate->values, utf8)) points += 2;
+    // DamagedValuesPlausible checked the texts from the first kept serial type on (and the
+    // values past the serial types are NULL): only the lost columns' texts are left.
+    if (TextsValid(candidate->values, static_cast<std::size_t>(candidate->lostLeadingColumns), utf8)) points += 2;
     if (points > bestScore) {
       bestScore = points;
       if (!best) best.emplace();
@@ -392,7 +401,7 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
       // Payload length, rowid and header length took one byte each: the first serial type
       // was overwritten too.
       const auto column0 = static_cast<std::size_t>(0);
-      const AssumableTypeList ownTypes = AssumableTypes(shape_.columns[column0], shape_.rowidAliasColumn == 0);
+      const AssumableTypeList& ownTypes = assumable_[column0];
       const std::span<const std::uint64_t> assumable =
           shape_.firstColumnTypes.empty() ? ownTypes.Span() : std::span<const std::uint64_t>(shape_.firstColumnTypes);
       // The serial types after the lost one are the same whichever type is assumed: read once.

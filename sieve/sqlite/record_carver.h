@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "sieve/sqlite/free_space.h"
+#include "sieve/sqlite/header_rebuild.h"
 #include "sieve/sqlite/paged_file.h"
 #include "sieve/sqlite/record_shape.h"
 
@@ -104,6 +105,9 @@ class RecordCarver {
   const RecordShape& shape_;
   std::size_t minColumns_;
   std::uint64_t maxPayload_ = 0;  // no payload is longer than the file the page came from
+  // Per column, the fixed-size serial types a lost one may be taken for: asked for at every
+  // freeblock header tried, so made once.
+  std::vector<AssumableTypeList> assumable_;
   mutable std::vector<std::uint64_t> types_;  // serial types of the candidate being checked
   mutable std::vector<Value> values_;         // its values, copied out only when it reads whole
   mutable CarvedRecord trial_;                // a damaged cell's reading being tried
