@@ -1,6 +1,7 @@
 // Read-only access to a database of a backup through SQLite, for the live rows.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,6 +29,9 @@ class Database {
   // Opens read-only (mode=ro); immutable also tells SQLite the file cannot change, so it
   // takes no locks and looks for no journal or write-ahead log: use it when none applies.
   // Never creates the file. Returns the SQLite result code; on failure nothing stays open.
+  // Every statement of the connection gets a budget of work in proportion to the file's
+  // size (see StepBudget): one that takes more is going round a loop of damaged pages, so
+  // it is cut short as if SQLite had found the damage itself.
   int Open(const std::string& path, bool immutable);
   bool IsOpen() const { return db_ != nullptr; }
   void Close();
@@ -44,6 +48,7 @@ class Database {
  private:
   sqlite3* db_ = nullptr;
   bool utf16Text_ = false;
+  std::shared_ptr<StepBudget> budget_;
 };
 
 }  // namespace sieve::sqlite

@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <climits>
+#include <cstring>
 #include <utility>
 
 #include "sieve/reader/text.h"
@@ -10,6 +11,21 @@
 
 namespace sieve::sqlite {
 namespace {
+
+// SQLite's own check of the file's structure, which finds every page a tree names twice;
+// it reads the whole file, so it runs only once a statement did more work than the file's
+// size explains. Stops at the first fault.
+bool StructureSound(sqlite3* db) {
+  sqlite3_stmt* check = nullptr;
+  bool sound = false;
+  if (sqlite3_prepare_v2(db, "PRAGMA quick_check(1)", -1, &check, nullptr) == SQLITE_OK &&
+      sqlite3_step(check) == SQLITE_ROW) {
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(check, 0));
+    sound = text != nullptr && std::strcmp(text, "ok") == 0;
+  }
+  sqlite3_finalize(check);
+  return sound;
+}
 
 // A query the file's damage cut short means the file was read only in part.
 void NoteIfDamage(sqlite3* db, int code) {
@@ -20,14 +36,17 @@ void NoteIfDamage(sqlite3* db, int code) {
 
 }  // namespace
 
-Statement::Statement(sqlite3* db, std::string_view sql, bool utf16Text) : utf16_(utf16Text) {
+Statement::Statement(sqlite3* db, std::string_view sql, bool utf16Text, std::shared_ptr<StepBudget> budget)
+    : budget_(std::move(budget)), utf16_(utf16Text) {
   if (db == nullptr || sql.size() > INT_MAX) {
     result_ = SQLITE_MISUSE;
     return;
   }
-  result_ = sqlite3_prepare_v2(db, sql.data(), static_cast<int>(sql.size()), &stmt_, nullptr);
+  // Preparing may read the schema, itself a statement that may go round a loop.
+  if (budget_) budget_->used = 0;
+  const int code = sqlite3_prepare_v2(db, sql.data(), static_cast<int>(sql.size()), &stmt_, nullptr);
+  TakeResult(db, code);
   if (result_ != SQLITE_OK) {
-    NoteIfDamage(db, result_);
     sqlite3_finalize(stmt_);
     stmt_ = nullptr;
   }
@@ -37,6 +56,8 @@ Statement::~Statement() { sqlite3_finalize(stmt_); }
 
 Statement::Statement(Statement&& other) noexcept
     : stmt_(std::exchange(other.stmt_, nullptr)),
+      budget_(std::move(other.budget_)),
+      used_(std::exchange(other.used_, 0)),
       utf16_(other.utf16_),
       hasRow_(std::exchange(other.hasRow_, false)),
       result_(other.result_) {}
@@ -45,6 +66,8 @@ Statement& Statement::operator=(Statement&& other) noexcept {
   if (this != &other) {
     sqlite3_finalize(stmt_);
     stmt_ = std::exchange(other.stmt_, nullptr);
+    budget_ = std::move(other.budget_);
+    used_ = std::exchange(other.used_, 0);
     utf16_ = other.utf16_;
     hasRow_ = std::exchange(other.hasRow_, false);
     result_ = other.result_;
@@ -75,14 +98,48 @@ Statement& Statement::BindNull(int index) {
 bool Statement::Step() {
   hasRow_ = false;
   if (!stmt_) return false;
-  result_ = sqlite3_step(stmt_);
+  // The connection counts for whichever statement steps: this one's count so far goes in
+  // and comes back out, so statements stepped in turn (one per row of another) each keep
+  // their own.
+  if (budget_) {
+    if (!WithinBudget()) {
+      result_ = SQLITE_CORRUPT;
+      NoteIfDamage(sqlite3_db_handle(stmt_), result_);
+      return false;
+    }
+    budget_->used = used_;
+  }
+  const int code = sqlite3_step(stmt_);
+  if (budget_) used_ = budget_->used;
+  TakeResult(sqlite3_db_handle(stmt_), code);
   hasRow_ = result_ == SQLITE_ROW;
-  if (!hasRow_ && result_ != SQLITE_DONE) NoteIfDamage(sqlite3_db_handle(stmt_), result_);
   return hasRow_;
+}
+
+bool Statement::WithinBudget() {
+  using Verdict = StepBudget::Verdict;
+  if (budget_->verdict == Verdict::kUnchecked && used_ > budget_->suspicion) {
+    budget_->checking = true;
+    budget_->verdict = StructureSound(sqlite3_db_handle(stmt_)) ? Verdict::kSound : Verdict::kDamaged;
+    budget_->checking = false;
+  }
+  // A file with a loop gives nothing more, to any statement: each row could be one more
+  // time round.
+  return budget_->verdict != Verdict::kDamaged;
+}
+
+void Statement::TakeResult(sqlite3* db, int code) {
+  result_ = code;
+  if (budget_ && budget_->overrun) {
+    budget_->overrun = false;
+    if ((code & 0xff) == SQLITE_INTERRUPT) result_ = SQLITE_CORRUPT;
+  }
+  if (result_ != SQLITE_OK && result_ != SQLITE_ROW && result_ != SQLITE_DONE) NoteIfDamage(db, result_);
 }
 
 int Statement::Reset() {
   hasRow_ = false;
+  used_ = 0;
   if (!stmt_) return SQLITE_MISUSE;
   result_ = sqlite3_reset(stmt_);
   return result_;

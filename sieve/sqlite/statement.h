@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,11 +13,26 @@ struct sqlite3_stmt;
 
 namespace sieve::sqlite {
 
+// How much work of SQLite's virtual machine the statements of one connection may do
+// before the file is suspected, or known, to hold a loop of pages (see Database::Open),
+// counted in calls of the connection's progress handler. A loop gives the same rows again
+// and again, and each may cost the reader far more than SQLite spends on it.
+struct StepBudget {
+  enum class Verdict : std::uint8_t { kUnchecked, kSound, kDamaged };
+  std::uint64_t suspicion = 0;  // calls after which a statement has the file checked once
+  std::uint64_t limit = 0;      // calls no statement may take: one step going round
+  std::uint64_t used = 0;       // by the statement now stepping
+  Verdict verdict = Verdict::kUnchecked;
+  bool checking = false;        // the file's check runs: it is not counted
+  bool overrun = false;         // the handler just interrupted a statement
+};
+
 class Statement {
  public:
   Statement() = default;
-  // utf16Text: the database stores text as UTF-16 (see Database::Prepare).
-  Statement(sqlite3* db, std::string_view sql, bool utf16Text);
+  // utf16Text: the database stores text as UTF-16 (see Database::Prepare). budget: the
+  // connection's, when it has one.
+  Statement(sqlite3* db, std::string_view sql, bool utf16Text, std::shared_ptr<StepBudget> budget = nullptr);
   ~Statement();
   Statement(Statement&& other) noexcept;
   Statement& operator=(Statement&& other) noexcept;
@@ -24,7 +40,9 @@ class Statement {
   Statement& operator=(const Statement&) = delete;
 
   bool Ok() const { return stmt_ != nullptr; }
-  int Result() const { return result_; }  // SQLite code of the last prepare, bind or step
+  // SQLite code of the last prepare, bind or step; SQLITE_CORRUPT for one cut short for
+  // overrunning its budget.
+  int Result() const { return result_; }
 
   // Parameters are 1-based, as in SQL.
   Statement& Bind(int index, std::int64_t value);
@@ -49,8 +67,14 @@ class Statement {
 
  private:
   bool HasColumn(int col) const;
+  // After a prepare or step: an interruption for overrunning the budget counts as damage.
+  void TakeResult(sqlite3* db, int code);
+  // False when the budget says the file goes round a loop (its check run first if due).
+  bool WithinBudget();
 
   sqlite3_stmt* stmt_ = nullptr;
+  std::shared_ptr<StepBudget> budget_;  // shared: a statement may outlive its Database
+  std::uint64_t used_ = 0;              // budget spent since the statement was last reset
   bool utf16_ = false;  // the database stores text as UTF-16
   bool hasRow_ = false;
   int result_ = 0;

@@ -107,17 +107,25 @@ TEST(SieveHostileIndex, HostileNamesStayInsideTheOutputFolder) {
 }
 
 // How a database file is damaged in place.
-enum class Damage { PageStarts, NotADatabase, LyingPageCount };
+enum class Damage { PageStarts, NotADatabase, LyingPageCount, LoopingTree };
 
 void DamageFile(const std::string& path, Damage damage) {
   std::string bytes = ReadFile(path);
+  const std::size_t pageSize = (static_cast<unsigned char>(bytes[16]) << 8) | static_cast<unsigned char>(bytes[17]);
   switch (damage) {
-    case Damage::PageStarts: {
+    case Damage::PageStarts:
       // Every page's own header after the first: the schema reads, the tables do not.
-      const std::size_t pageSize = (static_cast<unsigned char>(bytes[16]) << 8) | static_cast<unsigned char>(bytes[17]);
       for (std::size_t at = pageSize; at + 16 <= bytes.size(); at += pageSize) bytes.replace(at, 16, 16, '\xAA');
       break;
-    }
+    case Damage::LoopingTree:
+      // Every interior page after the first names itself as its right child: SQLite walks
+      // the same rows round and round.
+      for (std::size_t at = pageSize; at + 12 <= bytes.size(); at += pageSize) {
+        if (bytes[at] != 2 && bytes[at] != 5) continue;
+        const std::size_t page = at / pageSize + 1;
+        for (int i = 0; i < 4; ++i) bytes[at + 8 + i] = static_cast<char>(page >> (24 - 8 * i));
+      }
+      break;
     case Damage::NotADatabase: bytes = "not a database, only some words in its place"; break;
     case Damage::LyingPageCount: bytes.replace(28, 4, std::string("\x00\x01\x86\x9f", 4)); break;
   }
@@ -143,6 +151,7 @@ TEST(SieveDamagedDatabase, AScanReadsWhatItCanAndNamesEveryDamagedDatabase) {
       {"Library/CallHistoryDB/CallHistory.storedata", Damage::PageStarts, "part", "calls", true},
       {"Library/Notes/notes.sqlite", Damage::NotADatabase, "none", "notes", false},
       {"Library/AddressBook/AddressBook.sqlitedb", Damage::LyingPageCount, "none", "contacts", true},
+      {"Library/AddressBook/AddressBook.sqlitedb", Damage::LoopingTree, "part", "contacts", false},
   };
   TempDir dir;
   const GeneratedBackup& good = Shared().plain;
@@ -168,7 +177,10 @@ TEST(SieveDamagedDatabase, AScanReadsWhatItCanAndNamesEveryDamagedDatabase) {
     if (c.noneDeleted) {
       EXPECT_EQ(summary["deleted"].Int(c.category, -1), 0);
     }
-    EXPECT_LT(summary["counts"].Int(c.category), before["counts"].Int(c.category));
+    // A loop gives some rows again before it is found; the scan still ends, and soon.
+    if (c.damage != Damage::LoopingTree) {
+      EXPECT_LT(summary["counts"].Int(c.category), before["counts"].Int(c.category));
+    }
     // The rest of the backup is read as before.
     EXPECT_EQ(summary["counts"].Int("messages"), before["counts"].Int("messages"));
 
