@@ -157,6 +157,8 @@ Statement Database::Prepare(std::string_view sql) { return Statement(db_, sql, u
 
 std::string Database::ErrorMessage() const {
   if (db_ == nullptr) return "database not open";
+  // A statement the budget stopped ended without an error of SQLite's own.
+  if (budget_ && budget_->verdict == StepBudget::Verdict::kDamaged) return sqlite3_errstr(SQLITE_CORRUPT);
   return SanitizeUtf8(sqlite3_errmsg(db_));
 }
 
