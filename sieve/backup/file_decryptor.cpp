@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "sieve/backup/crypto.h"
+#include "sieve/sqlite/scan_control.h"
 
 namespace sieve {
 namespace {
@@ -129,6 +130,8 @@ DecryptStatus Stream(int source, int target, const FileKey& key, std::vector<std
   Block before = zero;
   std::size_t pending = 0;
   for (;;) {
+    // A scan's stop reaches a large file between pieces: a video may take seconds.
+    if (sqlite::ThreadScanControl::StopRequested()) return DecryptStatus::Stopped;
     const long got = ReadFully(source, buffer.data() + pending, buffer.size() - pending);
     if (got < 0) return DecryptStatus::ReadFailed;
     pending += static_cast<std::size_t>(got);

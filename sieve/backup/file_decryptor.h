@@ -10,7 +10,8 @@
 
 namespace sieve {
 
-enum class DecryptStatus { Ok, OpenFailed, CreateFailed, ReadFailed, WriteFailed };
+// Stopped: the scan running on the thread asked to stop (see ThreadScanControl).
+enum class DecryptStatus { Ok, OpenFailed, CreateFailed, ReadFailed, WriteFailed, Stopped };
 
 // Stored files end in PKCS#7 padding; the encrypted Manifest.db is whole pages with
 // none, and a page that happens to end in bytes that look like padding must stay whole.

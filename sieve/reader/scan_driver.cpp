@@ -6,6 +6,7 @@
 #include "sieve/reader/category_table.h"
 #include "sieve/reader/index_walk.h"
 #include "sieve/sqlite/read_damage.h"
+#include "sieve/sqlite/scan_control.h"
 
 namespace sieve {
 namespace {
@@ -51,6 +52,8 @@ bool Scan::Deliver(CDatabaseInfo& extractor, const DeliveredKind& delivery) {
 void Scan::ReadWatched(CDatabaseInfo& extractor) {
   const sqlite::ReadDamageWatch watch;
   extractor.read(r_.folder);
+  // A stop cuts reads short (and may leave copies unmade): that is no damage of the files.
+  if (r_.stop.load() != 0) return;
   for (const sqlite::DamagedFile& file : watch.Files()) {
     std::string name = extractor.DatabaseNameOf(file.path);
     // A file the extractor did not open itself (a companion, a sidecar) is named by its path.
@@ -117,6 +120,13 @@ int Scan::Run() {
   });
   if (!indexRead) return r_.lastError == ReaderError::Stopped ? 1 : 0;
   if (!r_.IndexAgreesWithPlainBackup()) return 0;
+
+  // From here the stop and pause reach the long loops inside the steps too (SQLite
+  // statements, the carving, the decryption of a large file), not only the places between
+  // them. The index read above checks them at every entry already.
+  sqlite::ScanControl control;
+  control.stopRequested = [this] { return r_.StopRequested(); };
+  const sqlite::ThreadScanControl onThisThread(control);
 
   IndexWalk walk(r_);
   const bool walked = walk.Run([this](std::size_t i, std::size_t n) {

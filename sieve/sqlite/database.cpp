@@ -8,6 +8,7 @@
 
 #include "sieve/reader/text.h"
 #include "sieve/sqlite/read_damage.h"
+#include "sieve/sqlite/scan_control.h"
 
 namespace sieve::sqlite {
 
@@ -31,6 +32,8 @@ constexpr std::uint64_t kSuspicionBytesPerOp = 16;
 constexpr std::uint64_t kLimitFloorOps = 1'000'000;
 
 int OnProgress(void* context) {
+  // The scan's stop ends a statement at once; no damage of the file.
+  if (ThreadScanControl::StopRequested()) return 1;
   auto* budget = static_cast<StepBudget*>(context);
   if (budget->checking) return 0;
   if (++budget->used <= budget->limit && budget->verdict != StepBudget::Verdict::kDamaged) return 0;

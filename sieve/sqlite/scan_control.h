@@ -17,4 +17,24 @@ struct ScanControl {
   }
 };
 
+// The scan's control for the loops deep inside it that nothing hands one to: SQLite
+// statements, an extractor's carving, the decryption of a stored file. The scan installs
+// its own for as long as it runs on its thread, so its stop (and pause) reach them; the
+// innermost one installed is the one asked.
+class ThreadScanControl {
+ public:
+  explicit ThreadScanControl(const ScanControl& control);
+  ~ThreadScanControl();
+  ThreadScanControl(const ThreadScanControl&) = delete;
+  ThreadScanControl& operator=(const ThreadScanControl&) = delete;
+
+  // Null outside a scan.
+  static const ScanControl* Current();
+  // False outside a scan.
+  static bool StopRequested();
+
+ private:
+  const ScanControl* outer_;
+};
+
 }  // namespace sieve::sqlite

@@ -136,6 +136,7 @@ FoundRecords CSqliteDelete::Find(std::size_t shapeIndex, const RecordShape& shap
     found.Add(std::move(record), std::move(origin));
   };
   HistoryWalk walk;
+  walk.control = ThreadScanControl::Current();
   ForEachHistoryRegion(
       history_, pageMap_,
       [&](const HistoryView& view, const FreeRegion& region, bool wholeCell) {
@@ -167,6 +168,7 @@ int CSqliteDelete::scan() {
   for (std::size_t index = 0; index < shapes.size(); ++index) {
     if (shapes[index].columns.empty()) continue;
     const FoundRecords found = Find(index, shapes[index]);
+    if (ThreadScanControl::StopRequested()) break;
     for (const auto& [record, origin] : found.Records()) {
       OnRecord(index, record, origin);
       ++reported;

@@ -14,17 +14,21 @@ namespace {
 
 // SQLite's own check of the file's structure, which finds every page a tree names twice;
 // it reads the whole file, so it runs only once a statement did more work than the file's
-// size explains. Stops at the first fault.
-bool StructureSound(sqlite3* db) {
+// size explains. Stops at the first fault. Unchecked when a scan's stop cut it short.
+StepBudget::Verdict CheckStructure(sqlite3* db) {
+  using Verdict = StepBudget::Verdict;
   sqlite3_stmt* check = nullptr;
-  bool sound = false;
-  if (sqlite3_prepare_v2(db, "PRAGMA quick_check(1)", -1, &check, nullptr) == SQLITE_OK &&
-      sqlite3_step(check) == SQLITE_ROW) {
+  Verdict verdict = Verdict::kDamaged;
+  int code = sqlite3_prepare_v2(db, "PRAGMA quick_check(1)", -1, &check, nullptr);
+  if (code == SQLITE_OK) code = sqlite3_step(check);
+  if (code == SQLITE_ROW) {
     const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(check, 0));
-    sound = text != nullptr && std::strcmp(text, "ok") == 0;
+    if (text != nullptr && std::strcmp(text, "ok") == 0) verdict = Verdict::kSound;
+  } else if ((code & 0xff) == SQLITE_INTERRUPT) {
+    verdict = Verdict::kUnchecked;
   }
   sqlite3_finalize(check);
-  return sound;
+  return verdict;
 }
 
 // A query the file's damage cut short means the file was read only in part.
@@ -120,7 +124,7 @@ bool Statement::WithinBudget() {
   using Verdict = StepBudget::Verdict;
   if (budget_->verdict == Verdict::kUnchecked && used_ > budget_->suspicion) {
     budget_->checking = true;
-    budget_->verdict = StructureSound(sqlite3_db_handle(stmt_)) ? Verdict::kSound : Verdict::kDamaged;
+    budget_->verdict = CheckStructure(sqlite3_db_handle(stmt_));
     budget_->checking = false;
   }
   // A file with a loop gives nothing more, to any statement: each row could be one more

@@ -151,14 +151,19 @@ TEST(SieveTerminal, NoSignalDuringAScanLeavesADecryptedCopy) {
     std::filesystem::remove_all(tmp);
     std::filesystem::create_directory(tmp);
     bool copied = false;
+    std::chrono::steady_clock::time_point sent;
     const TerminalRun run = RunOnTerminal(
         {"scan", backup.Folder, "--json", "--password-file", password}, {}, dir.Join("stdout"),
         [&](pid_t pid) {
           copied = WaitForAFile(tmp);
+          sent = std::chrono::steady_clock::now();
           ::kill(pid, signal);
         },
         {"TMPDIR=" + tmp});
     ASSERT_TRUE(copied) << "no decrypted copy appeared";
+    // A stop reaches the scan inside its long loops, not only between its steps (which
+    // took seconds); the bound leaves room for a loaded machine.
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - sent).count(), 3.0);
     // Interrupted, not finished: stopped with a failure, or ended by the signal.
     EXPECT_TRUE(run.signal != 0 || run.exitCode == 1) << run.screen;
     // Only SIGKILL leaves the folder (no handler runs): the next start sweeps it away.
