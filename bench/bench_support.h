@@ -71,6 +71,16 @@ struct ChildRun {
 };
 
 // A running process's resident anonymous memory from /proc (RssAnon); 0 when unknown.
+// A line of /proc/self/status ("VmHWM", "VmRSS") in kB; 0 when absent.
+inline long StatusKb(const char* key) {
+  std::ifstream status("/proc/self/status");
+  const std::string prefix = std::string(key) + ":";
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind(prefix, 0) == 0) return std::strtol(line.c_str() + prefix.size(), nullptr, 10);
+  }
+  return 0;
+}
+
 inline long AnonymousKb(pid_t pid) {
   std::ifstream status("/proc/" + std::to_string(pid) + "/status");
   std::string line;

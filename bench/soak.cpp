@@ -40,6 +40,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using bench::StatusKb;
 
 // Heap that a long session keeps growing by is a leak; a few MB come and go with the
 // allocator's caches and Qt's.
@@ -51,15 +52,6 @@ struct Figures {
   long threads = 0;
   long tmpFiles = 0;
 };
-
-long StatusKb(const char* key) {
-  std::ifstream status("/proc/self/status");
-  const std::string prefix = std::string(key) + ":";
-  for (std::string line; std::getline(status, line);) {
-    if (line.rfind(prefix, 0) == 0) return std::strtol(line.c_str() + prefix.size(), nullptr, 10);
-  }
-  return 0;
-}
 
 long EntriesIn(const fs::path& folder, bool recursive) {
   std::error_code ec;

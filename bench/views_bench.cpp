@@ -39,16 +39,8 @@
 namespace {
 
 namespace fs = std::filesystem;
+using bench::StatusKb;
 
-// A line of /proc/self/status ("VmHWM", "VmRSS") in kB; 0 when absent.
-long StatusKb(const char* key) {
-  std::ifstream status("/proc/self/status");
-  const std::string prefix = std::string(key) + ":";
-  for (std::string line; std::getline(status, line);) {
-    if (line.rfind(prefix, 0) == 0) return std::strtol(line.c_str() + prefix.size(), nullptr, 10);
-  }
-  return 0;
-}
 
 double Mb(long kb) { return static_cast<double>(kb) / 1024.0; }
 double Mb(std::uint64_t bytes) { return static_cast<double>(bytes) / (1024.0 * 1024.0); }
