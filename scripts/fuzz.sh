@@ -5,10 +5,14 @@
 # are kept under BUILD/crashes/NAME; exits non-zero when any target crashed or did not run.
 #
 #   scripts/fuzz.sh [--seconds N] [--jobs J] [--only NAME[,NAME...]] [--build DIR] [--merge] [--no-build]
+#                   [--keep DIR]
 #
 # --merge adds the inputs that found new coverage to the repository's corpus; without it
 # the repository is never written. --no-build runs the fuzzers already built in DIR (for
-# several runs at once on one tree).
+# several runs at once on one tree). --keep runs each target on DIR/NAME, which grows from
+# run to run (the repository's corpus is added to it each time), so that a campaign of
+# several runs goes on from where the last one stopped instead of from the seeds. Slow
+# inputs (slow-unit-*, most often a loaded machine) stay in the crashes folder but fail nothing.
 set -euo pipefail
 
 seconds=60
@@ -16,10 +20,11 @@ jobs=1
 only=""
 merge=0
 rebuild=1
+keep=""
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build/fuzz"
 
-usage() { sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
+usage() { sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
 while [ $# -gt 0 ]; do
   case "$1" in
     --seconds) seconds=${2:?}; shift 2 ;;
@@ -28,6 +33,7 @@ while [ $# -gt 0 ]; do
     --build) build=${2:?}; shift 2 ;;
     --merge) merge=1; shift ;;
     --no-build) rebuild=0; shift ;;
+    --keep) keep=${2:?}; shift 2 ;;
     -h|--help) usage ;;
     *) echo "fuzz.sh: unknown argument $1" >&2; usage ;;
   esac
@@ -36,6 +42,7 @@ case "$seconds$jobs" in *[!0-9]*) echo "fuzz.sh: --seconds and --jobs take whole
 [ "$jobs" -ge 1 ] || jobs=1
 mkdir -p "$build"
 build=$(cd "$build" && pwd)
+if [ -n "$keep" ]; then mkdir -p "$keep" && keep=$(cd "$keep" && pwd); fi
 
 names=()
 for src in "$root"/fuzz/*_fuzz.cpp; do
@@ -74,18 +81,20 @@ fi
 
 run=$(mktemp -d "$build/runs.$(date -u +%Y%m%dT%H%M%S).XXXX")
 
-# One target: fresh scratch corpus, the fuzzer for $seconds, its CPU time beside its log.
+# One target: its corpus (a fresh scratch copy, or the kept one), the fuzzer for $seconds,
+# its CPU time beside its log.
 fuzz_one() {
-  local name=$1 dir="$run/$1"
-  mkdir -p "$dir/corpus" "$build/crashes/$name"
-  find "$root/fuzz/corpus/$name" -type f ! -name '*.py' -exec cp -t "$dir/corpus" {} +
+  local name=$1 dir="$run/$1" corpus="$run/$1/corpus"
+  [ -z "$keep" ] || corpus="$keep/$name"
+  mkdir -p "$dir" "$corpus" "$build/crashes/$name"
+  find "$root/fuzz/corpus/$name" -type f ! -name '*.py' -exec cp -n -t "$corpus" {} +
   ls "$build/crashes/$name" >"$dir/crashes.before"
   local TIMEFORMAT='%U %S' rc=0
   { time "$build/fuzz/${name}_fuzzer" -max_total_time="$seconds" -print_final_stats=1 -timeout=20 \
-      -rss_limit_mb=2048 -artifact_prefix="$build/crashes/$name/" "$dir/corpus" >"$dir/log" 2>&1 || rc=$?; } 2>"$dir/cpu"
+      -rss_limit_mb=2048 -artifact_prefix="$build/crashes/$name/" "$corpus" >"$dir/log" 2>&1 || rc=$?; } 2>"$dir/cpu"
   echo "$rc" >"$dir/rc"
   if [ "$merge" = 1 ] && [ "$rc" = 0 ]; then
-    "$build/fuzz/${name}_fuzzer" -merge=1 "$root/fuzz/corpus/$name" "$dir/corpus" >"$dir/merge.log" 2>&1 || true
+    "$build/fuzz/${name}_fuzzer" -merge=1 "$root/fuzz/corpus/$name" "$corpus" >"$dir/merge.log" 2>&1 || true
   fi
 }
 
@@ -110,7 +119,7 @@ for name in "${names[@]}"; do
   [ -n "$runs" ] || runs=$(grep -o '^#[0-9]*' "$dir/log" | tail -1 | tr -d '#')
   cov=$(grep -o 'cov: [0-9]*' "$dir/log" | tail -1 | cut -d' ' -f2)
   ft=$(grep -o 'ft: [0-9]*' "$dir/log" | tail -1 | cut -d' ' -f2)
-  new=$(ls "$build/crashes/$name" | comm -13 "$dir/crashes.before" - | sed "s|^|$build/crashes/$name/|" | tr '\n' ' ')
+  new=$(ls "$build/crashes/$name" | comm -13 "$dir/crashes.before" - | grep -v '^slow-unit-' | sed "s|^|$build/crashes/$name/|" | tr '\n' ' ')
   printf '%-18s %8s %12s %7s %8s  %s\n' "$name" "$cpu" "${runs:-?}" "${cov:-?}" "${ft:-?}" "${new:-0}"
   if [ "$(cat "$dir/rc")" != 0 ] || [ -n "$new" ]; then
     status=1
