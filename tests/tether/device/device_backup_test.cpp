@@ -175,8 +175,10 @@ TEST(DeviceBackup, FailuresAreReportedNeverSuccess) {
 TEST(DeviceBackup, HostileNamesFailAloneAndWriteNothingOutside) {
   TempDir outside;
   const std::string absolute = outside.Join("absolute");
+  // A move whose old name holds a NUL fails alone, without ending the helper.
   test::FakeDevice fake(Scenario(Generated().plain, R"("hostileNames": ["../escape", ")" + absolute +
-                                                        R"(", "x/../../escape2"])"));
+                                                        R"(", "x/../../escape2"], "moveItems": {")" + kUdid +
+                                                        R"(/a\u0000b": ")" + kUdid + R"(/moved"})"));
   ASSERT_TRUE(fake.Ready()) << fake.Failure();
   TempDir out;
   const std::string folder = out.Join("in");
@@ -189,6 +191,8 @@ TEST(DeviceBackup, HostileNamesFailAloneAndWriteNothingOutside) {
   EXPECT_EQ(sieve::test::ListFilesBelow(out.Path()).size(), sieve::test::ListFilesBelow(folder).size());
   // Each refused upload was answered with an error status, not taken in silence.
   EXPECT_NE(fake.Log().find("hostile upload '../escape' -> status -13"), std::string::npos) << fake.Log();
+  // The key reads up to its NUL, a name that is not there.
+  EXPECT_NE(fake.Log().find("MoveItems 1 -> status -6"), std::string::npos) << fake.Log();
 }
 
 TEST(DeviceBackup, StopIsInstantEvenWhileTheDeviceIsSilent) {
