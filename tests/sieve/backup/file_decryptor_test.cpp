@@ -12,7 +12,6 @@
 
 #include <csignal>
 #include <filesystem>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -25,12 +24,7 @@ namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 constexpr std::size_t kChunk = kDecryptBufferSize;
 
-Bytes RandomBytes(std::size_t size, unsigned seed) {
-  std::mt19937 generator(seed);
-  Bytes bytes(size);
-  for (auto& b : bytes) b = static_cast<std::uint8_t>(generator());
-  return bytes;
-}
+using test::RandomBytes;
 
 FileKey Key(unsigned seed) {
   FileKey key;
