@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <ctime>
@@ -228,6 +229,13 @@ std::string WritePasswordFile(const TempDir& dir, std::string_view password,
   ::close(fd);
   if (!written) throw SystemError("cannot write " + path);
   return path;
+}
+
+std::vector<std::uint8_t> RandomBytes(std::size_t size, unsigned seed) {
+  std::mt19937 generator(seed);
+  std::vector<std::uint8_t> bytes(size);
+  for (auto& b : bytes) b = static_cast<std::uint8_t>(generator());
+  return bytes;
 }
 
 std::string Sha256Hex(std::string_view data) {

@@ -94,6 +94,8 @@ std::string WritePasswordFile(const TempDir& dir, std::string_view password,
                               const std::string& name = "password");
 // Lower-case hexadecimal SHA-256 of the bytes.
 std::string Sha256Hex(std::string_view data);
+// `size` bytes that depend only on `seed` (keys, salts and contents the crypto tests make up).
+std::vector<std::uint8_t> RandomBytes(std::size_t size, unsigned seed);
 
 // The binary property list of a libplist node, which it frees (tests build archives this way).
 std::vector<std::uint8_t> ToBinaryPlist(plist_t node);

@@ -8,11 +8,11 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "sieve/backup/crypto.h"
+#include "support/test_support.h"
 
 namespace sieve {
 namespace {
@@ -20,12 +20,7 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using Result = CBackupKeyBag::OpenResult;
 
-Bytes RandomBytes(std::size_t size, unsigned seed) {
-  std::mt19937 generator(seed);
-  Bytes bytes(size);
-  for (auto& b : bytes) b = static_cast<std::uint8_t>(generator());
-  return bytes;
-}
+using test::RandomBytes;
 
 FileKey RandomKey(unsigned seed) {
   const Bytes bytes = RandomBytes(32, seed);

@@ -207,13 +207,7 @@ TEST_F(CallFiles, StoreKeepsItsOwnNameUnlessAContactMatches) {
   const std::vector<CallRecord> calls = ReadCalls(Store(), true, "10.3", nullptr, lookup);
   ASSERT_EQ(calls.size(), 2u);
   EXPECT_EQ(calls[0].Name, "Own Name");
-  EXPECT_EQ(calls[0].Duration, "0:00:12");
-  EXPECT_EQ(calls[0].Answered, -1);  // a store without ZANSWERED
-  EXPECT_FLOAT_EQ(calls[0].Seconds, 12.9f);
-  EXPECT_EQ(calls[0].Direction, "IN");
-  EXPECT_EQ(calls[0].Date, ExpectedDate(500000000.5, true));
   EXPECT_EQ(calls[1].Name, "Contact Person");
-  EXPECT_EQ(calls[1].Direction, "OUT");
   // Without an address book nothing is looked up and the calls are all there.
   const std::vector<CallRecord> alone = ReadCalls(dir_.Join("CallHistory.storedata"), true, "10.3");
   ASSERT_EQ(alone.size(), 2u);

@@ -279,26 +279,6 @@ TEST_P(ContactLayouts, DeletedPeopleRecallAndPrecision) {
   values.Expect("contact values " + GetParam().name, 0.9, 1.0);
 }
 
-// The engine itself: no candidate whose rowid is live, every value linked by the record id
-// it names.
-TEST_P(ContactLayouts, EngineKeepsLiveRowsOutAndLinksValuesByRecordId) {
-  const Generated g = G();
-  CContactSqlite engine;
-  ASSERT_EQ(engine.Load(g.book), 0);
-  ASSERT_GE(engine.Recover(), 0);
-  std::set<std::int64_t> liveRowids;
-  for (const JsonValue& p : g.truth["people"].Items) liveRowids.insert(p.Int("RowID"));
-  for (const RecoveredPerson& person : engine.People()) {
-    EXPECT_FALSE(person.found && liveRowids.count(person.rowid)) << person.rowid;
-    for (const RecoveredMultiValue& v : person.values) {
-      EXPECT_EQ(v.recordId, person.rowid);
-      if (GetParam().name == "ios5") {
-        EXPECT_TRUE(v.guid.empty());
-      }
-    }
-  }
-}
-
 INSTANTIATE_TEST_SUITE_P(Layouts, ContactLayouts, testing::ValuesIn(kLayouts),
                          [](const testing::TestParamInfo<Layout>& info) {
                            return info.param.name + (info.param.manifestDb ? "_manifest_db" : "");

@@ -15,7 +15,7 @@ namespace sieve {
 namespace {
 
 // The test programs run at UTC+8 (support/test_support.h); other zones below.
-TEST(DateText, TestZoneClockAndEmptyDate) {
+TEST(DateText, TestZoneClockUnitsAndEmptyDate) {
   // No date in the database is no text at all: zero since 2001, NULL, no number.
   EXPECT_EQ(kEmptyDateText, std::string());
   EXPECT_EQ(MacTimeText(std::int64_t{0}), "");
@@ -32,19 +32,13 @@ TEST(DateText, TestZoneClockAndEmptyDate) {
   // Before 1970 and across a leap day.
   EXPECT_EQ(UnixTimeText(std::int64_t{-86400}), "1969-12-31 08:00:00");
   EXPECT_EQ(UnixTimeText(std::int64_t{951782400}), "2000-02-29 08:00:00");
-}
-
-TEST(DateText, UnitDetection) {
+  // Nanoseconds (newer message stores) and milliseconds; a "since 2001" value that is already
+  // seconds since 1970; fractions and numbers as text.
   const std::int64_t mac = 1465899165 - kSecondsFrom1970To2001;
-  // Nanoseconds (newer message stores) and milliseconds.
   EXPECT_EQ(MacTimeText(mac * 1000000000), "2016-06-14 18:12:45");
   EXPECT_EQ(UnixTimeText(std::int64_t{1465899165000}), "2016-06-14 18:12:45");
-  // A "since 2001" value that is already seconds since 1970.
   EXPECT_EQ(MacTimeText(std::int64_t{1465899165}), "2016-06-14 18:12:45");
   EXPECT_EQ(MacTimeTextFromDouble(static_cast<double>(mac) + 0.75), "2016-06-14 18:12:45");
-}
-
-TEST(DateText, TextForms) {
   EXPECT_EQ(UnixTimeText(std::string_view("1465899165.987")), "2016-06-14 18:12:45");
   EXPECT_EQ(MacTimeText(std::string_view("487591965")), "2016-06-14 18:12:45");
   EXPECT_EQ(MacTimeText(std::string_view("not a number")), kEmptyDateText);
