@@ -545,12 +545,34 @@ void AddMergedBlockCells(const RecordCarver& carver, const PagedFile& file, cons
   }
   std::sort(starts.begin(), starts.end());
   starts.erase(std::unique(starts.begin(), starts.end()), starts.end());
+  // The forward search's damaged readings. One that fills its block to the end, where a next
+  // record would start, is what DamagedCell bound to that end gives too (scored and checked
+  // alike, as neither leaves slack; the best of all readings is the best of those ending
+  // there), so it is copied instead of read again.
+  std::vector<std::size_t> forward;
+  for (std::size_t i = 0; i < candidates.size(); ++i) {
+    if (candidates[i].record.damaged) forward.push_back(i);
+  }
+  const auto forwardEndingAt = [&](std::size_t begin, std::size_t end) -> const Candidate* {
+    for (const std::size_t i : forward) {
+      if (candidates[i].begin == begin && candidates[i].end == end) return &candidates[i];
+    }
+    return nullptr;
+  };
   for (auto header = headers.rbegin(); header != headers.rend(); ++header) {
     const std::size_t at = *header;
     const std::uint8_t* p = file.bytes.data() + at;
     bool found = false;
     auto next = std::upper_bound(starts.begin(), starts.end(), at + kFreeblockHeaderSize);
     for (int tried = 0; next != starts.end() && tried < kNextRecordsTried; ++next, ++tried) {
+      const std::size_t blockEnd = std::min(static_cast<std::size_t>(end - file.bytes.data()), at + BigEndian16(p + 2));
+      if (const Candidate* same = *next == blockEnd ? forwardEndingAt(at, *next) : nullptr) {
+        std::optional<CarvedRecord> copy = same->record;
+        copy->boundEnd = *next;
+        add(std::move(copy), same->weight);
+        found = true;
+        continue;
+      }
       RecordCarver::DamageReport report;
       auto damaged = carver.DamagedCell(p, end, at - pageStart, &report, file.bytes.data() + *next);
       if (!damaged) continue;
