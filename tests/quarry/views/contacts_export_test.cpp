@@ -17,7 +17,6 @@
 namespace quarry::views {
 namespace {
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
 using sieve::test::JsonValue;
 
 struct Exported {

@@ -33,7 +33,6 @@ namespace {
 
 using sieve::test::JsonValue;
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
 std::string S(const QString& s) { return s.toStdString(); }
 
 struct ExpectedRow { QStringList Cells; bool Deleted = false; };
