@@ -18,6 +18,7 @@ namespace quarry::views {
 namespace {
 
 using sieve::test::JsonValue;
+using sieve::test::Texts;
 
 struct Exported {
   ExportReport Report;
@@ -34,12 +35,6 @@ Exported Export(const ContactsModel& model, const QString& folder) {
   EXPECT_EQ(run.ExitCode, 0) << run.Err;
   out.Read = sieve::test::ParseJson(run.Out.empty() ? "{}" : run.Out);
   return out;
-}
-
-std::vector<std::string> Texts(const JsonValue& list) {
-  std::vector<std::string> texts;
-  for (const JsonValue& item : list.Items) texts.push_back(item.String);
-  return texts;
 }
 
 // The `name` lines of a card as vobject read them.

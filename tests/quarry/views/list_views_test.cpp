@@ -32,6 +32,7 @@ namespace quarry::views {
 namespace {
 
 using sieve::test::JsonValue;
+using sieve::test::Texts;
 
 std::string S(const QString& s) { return s.toStdString(); }
 
@@ -122,12 +123,6 @@ const CategoryRow& RowOf(int pageId) {
     if (row.pageId == pageId) return row;
   }
   throw std::runtime_error("no category row " + std::to_string(pageId));
-}
-
-std::vector<std::string> Texts(const JsonValue& list) {
-  std::vector<std::string> texts;
-  for (const JsonValue& item : list.Items) texts.push_back(item.String);
-  return texts;
 }
 
 std::vector<std::string> Texts(const QStringList& list) {
