@@ -426,6 +426,12 @@ class JsonParser {
 
 }  // namespace
 
+std::vector<std::string> Texts(const JsonValue& list) {
+  std::vector<std::string> texts;
+  for (const JsonValue& item : list.Items) texts.push_back(item.String);
+  return texts;
+}
+
 JsonValue ParseJson(std::string_view text) { return JsonParser(text).Document(); }
 
 std::vector<JsonValue> ParseJsonLines(std::string_view text) {

@@ -124,6 +124,9 @@ struct JsonValue {
   std::int64_t Int(std::string_view key, std::int64_t fallback = 0) const;
 };
 
+// The strings of an array, in order ("" for an element that is not one).
+std::vector<std::string> Texts(const JsonValue& list);
+
 // Parses one JSON text (surrounding white space allowed); throws
 // std::runtime_error naming the byte offset of the first error.
 JsonValue ParseJson(std::string_view text);

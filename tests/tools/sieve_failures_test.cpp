@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "tools/sieve_cli.h"
+#include "tools/terminal_run.h"
 
 namespace sieve::test {
 namespace {
@@ -32,18 +33,22 @@ TEST(SievePassword, WrongPasswordWritesNothingAndNoPasswordIsEverShown) {
   } refused[] = {
       {{"extract", folder, "CameraRollDomain", kPicture, "-o", out, "--password-file", wrong}, "", 3},
       {{"unpack", folder, "-o", out, "--password-file", wrong}, "", 3},
-      {{"scan", folder, "--json", "--password-stdin"}, std::string(kWrongPassword) + "\n", 3},
-      // No password source and no terminal: a usage error, not a hang.
+      // One try from standard input: a second line could not change the answer.
+      {{"scan", folder, "--json", "--password-stdin"}, std::string(kWrongPassword) + "\n" + kPassword + "\n", 3},
+      // No password source and no terminal: a usage error, not a hang; the newer layout's
+      // encrypted index makes even `files` ask.
       {{"scan", folder}, "", 2},
+      {{"files", Shared().newerEncrypted.Folder, "--json"}, "", 2},
+      {{"files", Shared().newerEncrypted.Folder, "--json", "--password-stdin"}, std::string(kWrongPassword) + "\n", 3},
       // A password as an argument value is refused without being echoed.
       {{"scan", folder, std::string("--password=") + kPassword}, "", 2},
       {{"scan", folder, std::string("--pass=") + kPassword}, "", 2},
-      {{"scan", folder, "--password-file", Shared().passwordFile, "--password-stdin"}, "", 2},
       {{"scan", folder, "--password-file", dir.Join("absent")}, "", 1},
   };
   std::vector<CommandResult> runs;
   for (const auto& r : refused) runs.push_back(Fails(r.code, r.args, r.input));
-  EXPECT_NE(runs[3].Err.find("--password-file"), std::string::npos) << runs[3].Err;
+  for (const std::size_t usage : {3, 4}) EXPECT_NE(runs[usage].Err.find("--key-file"), std::string::npos) << runs[usage].Err;
+  EXPECT_EQ(runs[5].Err, "sieve: wrong password\n");
   // Nothing decrypted anywhere: the folder holds what the test wrote.
   EXPECT_EQ(ListFilesBelow(dir.Path()), std::vector<std::string>{"wrong"});
 
@@ -227,12 +232,6 @@ class SmallFileSystem {
   bool mounted_ = false;
 };
 
-std::size_t Count(const std::string& text, const std::string& part) {
-  std::size_t n = 0;
-  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-  return n;
-}
-
 // The copies that scan records name, with the stored file each was made of, at any depth.
 void CollectCopies(const JsonValue& value, std::map<std::string, std::string>& copies) {
   const std::string stored = value.Text("stored_path");
@@ -273,9 +272,9 @@ TEST(SieveOutput, AFullOrReadOnlyTargetNamesEveryFailedFileAndLeavesNoPartOfOne)
     const CommandResult run = c.unpack ? RunSieve({"unpack", backup.Folder, "-o", target})
                                        : RunSieve({"scan", backup.Folder, "--json", "--files-to", target});
     EXPECT_EQ(run.ExitCode, 1) << run.Err;
-    const std::size_t named = c.unpack ? Count(run.Err, "sieve: warning: cannot unpack ") +
-                                             Count(run.Err, "sieve: warning: cannot create the folder for ")
-                                       : Count(run.Err, "sieve: warning: cannot copy ");
+    const std::size_t named = c.unpack ? Occurrences(run.Err, "sieve: warning: cannot unpack ") +
+                                             Occurrences(run.Err, "sieve: warning: cannot create the folder for ")
+                                       : Occurrences(run.Err, "sieve: warning: cannot copy ");
     EXPECT_GT(named, 0u) << run.Err;
     const std::string summary = c.unpack ? " entries could not be unpacked\n" : " files could not be copied into ";
     EXPECT_NE(run.Err.find("sieve: " + std::to_string(named) + summary), std::string::npos) << run.Err;

@@ -43,14 +43,6 @@ CommandResult WriteKey(const std::string& path, const std::vector<std::string>& 
   return RunSieve(Join(Join({"key", Shared().newerEncrypted.Folder, "-o", path}, more), Shared().secret));
 }
 
-// The encrypted index is read for `files` too (the rest of what it lists is in
-// sieve_roundtrip_test.cpp): no way to ask for the password is a usage error naming the options.
-TEST(SieveNewerLayout, FilesOfAnEncryptedIndexNeedThePassword) {
-  const std::string folder = Shared().newerEncrypted.Folder;
-  EXPECT_NE(Fails(2, {"files", folder, "--json"}).Err.find("--key-file"), std::string::npos);
-  EXPECT_EQ(Fails(3, {"files", folder, "--json", "--password-stdin"}, "not it\n").Err, "sieve: wrong password\n");
-}
-
 TEST(SieveNewerLayout, ASavedKeyOpensTheBackupAsThePasswordDoes) {
   TempDir out;
   const std::string key = out.Join("key");

@@ -64,8 +64,6 @@ TEST(SieveTerminal, PromptsWithoutEchoAndRestoresTheTerminal) {
       EXPECT_EQ(run.screen.substr(run.screen.rfind("sieve: ")), "sieve: wrong password\r\n");
     }
   }
-  // A password from a file or standard input gets one try: asking again could not change it.
-  EXPECT_EQ(Fails(3, {"scan", backup.Folder, "--password-stdin"}, "not-it\nnot-it\n").Err, "sieve: wrong password\n");
 }
 
 TEST(SieveTerminal, UnpackShowsItsProgressOnTheTerminalOnly) {

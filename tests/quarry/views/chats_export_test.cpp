@@ -26,7 +26,6 @@ namespace {
 
 using sieve::test::JsonValue;
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
 
 ExportReport Recover(const CategoryModel& model, const QString& folder, bool cancelled = false) {
   ExportReport report;

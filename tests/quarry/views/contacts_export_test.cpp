@@ -17,8 +17,8 @@
 namespace quarry::views {
 namespace {
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
 using sieve::test::JsonValue;
+using sieve::test::Texts;
 
 struct Exported {
   ExportReport Report;
@@ -35,12 +35,6 @@ Exported Export(const ContactsModel& model, const QString& folder) {
   EXPECT_EQ(run.ExitCode, 0) << run.Err;
   out.Read = sieve::test::ParseJson(run.Out.empty() ? "{}" : run.Out);
   return out;
-}
-
-std::vector<std::string> Texts(const JsonValue& list) {
-  std::vector<std::string> texts;
-  for (const JsonValue& item : list.Items) texts.push_back(item.String);
-  return texts;
 }
 
 // The `name` lines of a card as vobject read them.

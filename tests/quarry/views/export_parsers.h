@@ -11,6 +11,7 @@
 
 // Readable QStrings in test failures.
 inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
+inline QString Q(const std::string& s) { return QString::fromStdString(s); }
 
 namespace quarry::views::test {
 

@@ -32,8 +32,8 @@ namespace quarry::views {
 namespace {
 
 using sieve::test::JsonValue;
+using sieve::test::Texts;
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
 std::string S(const QString& s) { return s.toStdString(); }
 
 struct ExpectedRow { QStringList Cells; bool Deleted = false; };
@@ -123,12 +123,6 @@ const CategoryRow& RowOf(int pageId) {
     if (row.pageId == pageId) return row;
   }
   throw std::runtime_error("no category row " + std::to_string(pageId));
-}
-
-std::vector<std::string> Texts(const JsonValue& list) {
-  std::vector<std::string> texts;
-  for (const JsonValue& item : list.Items) texts.push_back(item.String);
-  return texts;
 }
 
 std::vector<std::string> Texts(const QStringList& list) {

@@ -30,9 +30,6 @@ namespace {
 
 using sieve::test::JsonValue;
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
-
-
 struct Category {
   const char* truthName;  // the generator's name of the category
   sieve::_InfoType type;
