@@ -56,10 +56,10 @@ TEST(SieveCarve, RefusesWhatIsNotADatabaseOrItsLog) {
 
   // A temporary file that cannot be written (a file size limit of nothing stands in for a
   // full disk) ends the carve with one error line and no summary, not a short result. The
-  // limit is the carve's alone: its output goes through pipes to files that may grow.
+  // limit is the carve's alone: its output goes through pipes to files that may grow. Plain
+  // pipelines, not process substitutions, so that bash waits for both copies to end.
   const char* limited =
-      "exec 3>&1 4>&2; ( trap '' XFSZ; ulimit -f 0; exec \"$0\" \"$@\" ) 2> >(cat >&4) > >(cat >&3); "
-      "rc=$?; wait; exit $rc";
+      "set -o pipefail; { ( trap '' XFSZ; ulimit -f 0; exec \"$0\" \"$@\" ) 2>&1 1>&3 3>&- | cat >&2; } 3>&1 | cat";
   const CommandResult full =
       RunCommand({"/bin/bash", "-c", limited, SIEVE_CLI, "carve", good, "--json", "--memory-mb", "0"});
   EXPECT_EQ(full.ExitCode, 1);
