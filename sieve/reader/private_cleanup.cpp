@@ -30,32 +30,39 @@ Slot g_slots[kSlots];
 
 constexpr int kDepthMax = 16;
 
+// Passes over a folder's entries before giving up on removing it: the scan's other threads
+// run on while a signal's handler removes their folder and may create a file in it meanwhile;
+// once the folder itself is gone, nothing can be created in it any more.
+constexpr int kFolderPasses = 64;
+
 // Removes what is at dirfd/name without following links: unlinkat, or for a folder
 // its entries first (read with the raw getdents64 call, which allocates nothing).
 void RemoveAt(int dirfd, const char* name, int depth) {
   if (::unlinkat(dirfd, name, 0) == 0 || errno == ENOENT) return;
   if (errno != EISDIR && errno != EPERM) return;
   if (depth >= kDepthMax) return;
-  const int fd = ::openat(dirfd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return;
-  alignas(8) char buffer[4096];
-  for (;;) {
-    const long n = ::syscall(SYS_getdents64, fd, buffer, sizeof buffer);
-    if (n <= 0) break;
-    for (long at = 0; at < n;) {
-      // struct linux_dirent64: d_ino (8), d_off (8), d_reclen (2), d_type (1), d_name.
-      unsigned short length = 0;
-      std::memcpy(&length, buffer + at + 16, sizeof length);
-      const char* entry = buffer + at + 19;
-      if (length == 0) break;
-      if (!(entry[0] == '.' && (entry[1] == '\0' || (entry[1] == '.' && entry[2] == '\0')))) {
-        RemoveAt(fd, entry, depth + 1);
+  for (int pass = 0; pass < kFolderPasses; ++pass) {
+    const int fd = ::openat(dirfd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return;
+    alignas(8) char buffer[4096];
+    for (;;) {
+      const long n = ::syscall(SYS_getdents64, fd, buffer, sizeof buffer);
+      if (n <= 0) break;
+      for (long at = 0; at < n;) {
+        // struct linux_dirent64: d_ino (8), d_off (8), d_reclen (2), d_type (1), d_name.
+        unsigned short length = 0;
+        std::memcpy(&length, buffer + at + 16, sizeof length);
+        const char* entry = buffer + at + 19;
+        if (length == 0) break;
+        if (!(entry[0] == '.' && (entry[1] == '\0' || (entry[1] == '.' && entry[2] == '\0')))) {
+          RemoveAt(fd, entry, depth + 1);
+        }
+        at += length;
       }
-      at += length;
     }
+    ::close(fd);
+    if (::unlinkat(dirfd, name, AT_REMOVEDIR) == 0 || errno != ENOTEMPTY) return;
   }
-  ::close(fd);
-  ::unlinkat(dirfd, name, AT_REMOVEDIR);
 }
 
 void OnSignal(int signal) {

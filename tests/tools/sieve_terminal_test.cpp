@@ -124,18 +124,6 @@ TEST(SieveTerminal, CtrlCDuringTheKeyDerivationEndsAtOnceAndLeavesNothing) {
   EXPECT_TRUE(std::filesystem::is_empty(tmp));
 }
 
-// True once a file stands anywhere below `folder` (a decrypted copy in the private folder).
-bool WaitForAFile(const std::string& folder) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (std::chrono::steady_clock::now() < until) {
-    std::error_code ec;
-    for (std::filesystem::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-      if (it->is_regular_file(ec)) return true;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return false;
-}
 
 TEST(SieveTerminal, NoSignalDuringAScanLeavesADecryptedCopy) {
   TempDir dir;

@@ -13,8 +13,10 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 extern char** environ;
@@ -128,6 +130,19 @@ inline TerminalRun RunProgramOnTerminal(const std::string& program, const std::v
   ::close(slaveHere);
   ::close(master);
   return result;
+}
+
+// True once a file stands anywhere below `folder` (a decrypted copy in the private folder).
+inline bool WaitForAFile(const std::string& folder) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (std::chrono::steady_clock::now() < until) {
+    std::error_code ec;
+    for (std::filesystem::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+      if (it->is_regular_file(ec)) return true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return false;
 }
 
 }  // namespace sieve::test

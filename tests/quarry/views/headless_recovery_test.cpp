@@ -1,11 +1,15 @@
 // `quarry --recover` on generated backups: an unreadable index fails with the reader's
 // reason, a saved key opens an encrypted backup as its password does, the password is
-// asked for at a terminal, a category list with nothing to recover is refused, and the
-// backup's warnings are printed. --help and --version need no display.
+// asked for at a terminal, a category list with nothing to recover is refused, the
+// backup's warnings are printed, and a signal leaves no decrypted copy. --help and
+// --version need no display.
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <regex>
 #include <set>
 #include <string>
@@ -202,6 +206,35 @@ TEST(HeadlessRecovery, ThePasswordIsAskedAtTheTerminalThreeTimes) {
     for (const std::string& typed : a.typed) EXPECT_EQ(run.screen.find(typed), std::string::npos) << "echoed";
     EXPECT_TRUE(run.echoAfter);
     EXPECT_EQ(QDir(QString::fromStdString(recovered)).exists(), a.exitCode == 0);
+  }
+}
+
+// SIGINT, SIGTERM and SIGHUP while the decrypted copies are in place: the program that
+// runs the window ends as the signal ends it, its private folder gone.
+TEST(HeadlessRecovery, ASignalLeavesNoDecryptedCopy) {
+  sieve::test::TempDir dir;
+  const std::string password = sieve::test::WritePasswordFile(dir, "signals-pass-2");
+  // Enough messages that the recovery runs a few seconds with its copies in place.
+  const auto backup = sieve::test::MakeBackup(
+      dir, "enc", {"--profile", "small", "--encrypted", "--password-file", password, "--messages", "8000"});
+  const std::string tmp = dir.Join("tmp");
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(strsignal(signal));
+    std::filesystem::remove_all(tmp);
+    std::filesystem::create_directory(tmp);
+    bool copied = false;
+    const auto run = sieve::test::RunProgramOnTerminal(
+        QUARRY_CLI,
+        {"--recover", backup.Folder, "--out", dir.Join("out-" + std::to_string(signal)), "--password-file", password},
+        {}, dir.Join("stdout"),
+        [&](pid_t pid) {
+          copied = sieve::test::WaitForAFile(tmp);
+          ::kill(pid, signal);
+        },
+        {"QT_QPA_PLATFORM=offscreen", "TMPDIR=" + tmp});
+    ASSERT_TRUE(copied) << "no decrypted copy appeared";
+    EXPECT_EQ(run.signal, signal) << run.screen;
+    EXPECT_TRUE(std::filesystem::is_empty(tmp)) << sieve::test::ListFilesBelow(tmp).size() << " files left";
   }
 }
 
