@@ -13,6 +13,8 @@
 # run to run (the repository's corpus is added to it each time), so that a campaign of
 # several runs goes on from where the last one stopped instead of from the seeds. Slow
 # inputs (slow-unit-*, most often a loaded machine) stay in the crashes folder but fail nothing.
+# FUZZ_UNIT_TIMEOUT (seconds, default 20) is libFuzzer's limit per input; it counts wall
+# time, so a campaign run at low priority beside other work needs more.
 set -euo pipefail
 
 seconds=60
@@ -90,7 +92,7 @@ fuzz_one() {
   find "$root/fuzz/corpus/$name" -type f ! -name '*.py' -exec cp -n -t "$corpus" {} +
   ls "$build/crashes/$name" >"$dir/crashes.before"
   local TIMEFORMAT='%U %S' rc=0
-  { time "$build/fuzz/${name}_fuzzer" -max_total_time="$seconds" -print_final_stats=1 -timeout=20 \
+  { time "$build/fuzz/${name}_fuzzer" -max_total_time="$seconds" -print_final_stats=1 -timeout="${FUZZ_UNIT_TIMEOUT:-20}" \
       -rss_limit_mb=2048 -artifact_prefix="$build/crashes/$name/" "$corpus" >"$dir/log" 2>&1 || rc=$?; } 2>"$dir/cpu"
   echo "$rc" >"$dir/rc"
   if [ "$merge" = 1 ] && [ "$rc" = 0 ]; then
