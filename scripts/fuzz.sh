@@ -26,7 +26,7 @@ keep=""
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build/fuzz"
 
-usage() { sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
+usage() { sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
 while [ $# -gt 0 ]; do
   case "$1" in
     --seconds) seconds=${2:?}; shift 2 ;;
