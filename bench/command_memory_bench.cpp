@@ -7,10 +7,9 @@
 //   command_memory_bench [--small N] [--large N]      (defaults 50000 and 200000 rows)
 //
 // A command is flat when its peak grows by less than kFlatGrowthMb from the small backup to
-// the large one. Exits 1 when a run fails or a listing command (files) is not flat; the
-// growth of scan (it keeps the index while it hands files to the categories) and unpack is
-// printed, not judged.
-#include <sqlite3.h>
+// the large one. Exits 1 when a run fails or a listing command (files) is not flat. The
+// growth of scan (which keeps the files the categories claim, the items it reports: here the
+// apps' documents among the rows, not the index itself) and unpack is printed, not judged.
 
 #include <cstdio>
 #include <filesystem>

@@ -173,7 +173,10 @@ int CBackupRecord::OpenKeyBag() {
 }
 
 const IndexWalk& CBackupRecord::Lookup() {
-  if (!lookup) lookup = std::make_unique<IndexWalk>(*this);
+  if (!lookup) {
+    lookup = std::make_unique<IndexWalk>(*this);
+    lookup->IndexByPath();
+  }
   return *lookup;
 }
 
@@ -199,10 +202,10 @@ bool CBackupRecord::ReadIndex(const MbdbProgress& onRecord) {
   return false;
 }
 
-bool CBackupRecord::StreamIndex(const ManifestRowSink& sink) {
+bool CBackupRecord::StreamIndex(const ManifestRowSink& sink, const MbdbProgress& progress) {
   layout = DetectLayout();
   if (layout != BackupLayout::ManifestDb) {
-    if (!ReadIndex({})) return false;
+    if (!ReadIndex(progress)) return false;
     for (const CManifestRecord& entry : index) {
       if (!sink(CManifestRecord(entry))) break;
     }
@@ -211,7 +214,7 @@ bool CBackupRecord::StreamIndex(const ManifestRowSink& sink) {
   lookup.reset();
   index.clear();
   indexWarnings.clear();
-  return ReadManifestDbIndex(sink, {});
+  return ReadManifestDbIndex(sink, progress);
 }
 
 bool CBackupRecord::ReadMbdbIndex(const MbdbProgress& onRecord) {
@@ -331,13 +334,20 @@ bool CBackupRecord::ReadManifestDbIndex(const ManifestRowSink& sink, const MbdbP
   return false;
 }
 
+bool CBackupRecord::EntryAgreesWithPlainBackup(const CManifestRecord& entry) const {
+  return encrypted != 0 || !entry.IsRegularFile() || entry.EncryptionKey.size() != kManifestKeySize;
+}
+
+void CBackupRecord::SetPlainBackupDisagrees() {
+  SetError(ReaderError::NoKeyBag,
+           "the file index carries encryption keys, so this backup is encrypted, but Manifest.plist is "
+           "missing or says it is not; its files cannot be decrypted");
+}
+
 bool CBackupRecord::IndexAgreesWithPlainBackup() {
-  if (encrypted != 0) return true;
   for (const CManifestRecord& entry : index) {
-    if (entry.IsRegularFile() && entry.EncryptionKey.size() == kManifestKeySize) {
-      SetError(ReaderError::NoKeyBag,
-               "the file index carries encryption keys, so this backup is encrypted, but Manifest.plist is "
-               "missing or says it is not; its files cannot be decrypted");
+    if (!EntryAgreesWithPlainBackup(entry)) {
+      SetPlainBackupDisagrees();
       return false;
     }
   }

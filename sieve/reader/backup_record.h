@@ -46,11 +46,15 @@ class CBackupRecord {
   bool ReadIndex(const MbdbProgress& progress);
   // Hands every index entry to `sink` in order without keeping the newer layout's
   // index in memory (the old one is small and read whole). Same results as ReadIndex.
-  bool StreamIndex(const ManifestRowSink& sink);
+  bool StreamIndex(const ManifestRowSink& sink, const MbdbProgress& progress = {});
   // After reading the index of a backup that says it is not encrypted: false (with
   // lastError set) when its entries carry wrapped file keys all the same. Writing
   // ciphertext out as if it were the files would be silent garbage.
   bool IndexAgreesWithPlainBackup();
+  // The same for one entry, as the index is streamed, without setting lastError; and
+  // the error for an entry that disagrees.
+  bool EntryAgreesWithPlainBackup(const CManifestRecord& entry) const;
+  void SetPlainBackupDisagrees();
   // Looks at the folder again: which index it holds.
   BackupLayout DetectLayout() const;
 

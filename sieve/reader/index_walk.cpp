@@ -7,7 +7,18 @@
 
 namespace sieve {
 
-IndexWalk::IndexWalk(CBackupRecord& record) : record_(record), locator_(record.folder) {
+namespace {
+
+bool EndsWith(const std::string& text, std::string_view end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+}  // namespace
+
+IndexWalk::IndexWalk(CBackupRecord& record) : record_(record), locator_(record.folder) {}
+
+void IndexWalk::IndexByPath() {
+  byPath_.clear();
   for (const CManifestRecord& entry : record_.index) byPath_[{entry.Domain, entry.Path}] = &entry;
 }
 
@@ -36,20 +47,6 @@ StoredFile IndexWalk::StoredFileOf(const CManifestRecord& entry) const {
   return file;
 }
 
-DatabaseSource IndexWalk::DatabaseOf(const CManifestRecord& entry) const {
-  DatabaseSource source;
-  source.name = entry.Domain + "/" + entry.Path;
-  source.main = StoredFileOf(entry);
-  const auto companion = [&](const char* suffix, StoredFile& out) {
-    const std::string path = entry.Path + suffix;
-    const auto found = byPath_.find({entry.Domain, path});
-    if (found != byPath_.end() && Exists(*found->second)) out = StoredFileOf(*found->second);
-  };
-  companion("-wal", source.wal);
-  if (source.wal.IsSet()) companion("-shm", source.shm);
-  return source;
-}
-
 void IndexWalk::Apply(const CManifestRecord& entry, const RuleMatch& match) {
   auto& slot = record_.extractors[static_cast<std::size_t>(match.slot)];
   if (!slot) {
@@ -60,7 +57,8 @@ void IndexWalk::Apply(const CManifestRecord& entry, const RuleMatch& match) {
   switch (match.action) {
     case RuleAction::MainDatabase:
     case RuleAction::SecondDatabase:
-      slot->SetDatabase(match.action, DatabaseOf(entry));
+      databases_.push_back({static_cast<std::size_t>(match.slot), match.action, entry.Domain, entry.Path,
+                            StoredFileOf(entry)});
       break;
     case RuleAction::File:
     case RuleAction::Thumbnail: {
@@ -77,17 +75,31 @@ void IndexWalk::Apply(const CManifestRecord& entry, const RuleMatch& match) {
   }
 }
 
-bool IndexWalk::Run(const std::function<bool(std::size_t i, std::size_t n)>& between) {
-  const std::size_t n = record_.index.size();
-  std::vector<RuleMatch> matches;
-  for (std::size_t i = 0; i < n; ++i) {
-    if (!between(i, n)) return false;
-    const CManifestRecord& entry = record_.index[i];
-    matches.clear();
-    MatchCategoryRules(entry, Exists(entry), matches);
-    for (const RuleMatch& match : matches) Apply(entry, match);
+void IndexWalk::Offer(const CManifestRecord& entry) {
+  const bool exists = Exists(entry);
+  if (EndsWith(entry.Path, "-wal") || EndsWith(entry.Path, "-shm")) {
+    companions_[{entry.Domain, entry.Path}] = exists ? StoredFileOf(entry) : StoredFile{};
   }
-  return true;
+  std::vector<RuleMatch> matches;
+  MatchCategoryRules(entry, exists, matches);
+  for (const RuleMatch& match : matches) Apply(entry, match);
+}
+
+void IndexWalk::Finish() {
+  const auto companion = [&](const PendingDatabase& database, const char* suffix, StoredFile& out) {
+    const auto found = companions_.find({database.domain, database.path + suffix});
+    if (found != companions_.end()) out = found->second;
+  };
+  for (const PendingDatabase& database : databases_) {
+    DatabaseSource source;
+    source.name = database.domain + "/" + database.path;
+    source.main = database.main;
+    companion(database, "-wal", source.wal);
+    if (source.wal.IsSet()) companion(database, "-shm", source.shm);
+    if (auto& slot = record_.extractors[database.slot]) slot->SetDatabase(database.action, source);
+  }
+  databases_.clear();
+  companions_.clear();
 }
 
 }  // namespace sieve

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "sieve/backup/stored_name.h"
 #include "sieve/reader/backup_record.h"
@@ -16,6 +17,9 @@ class IndexWalk {
  public:
   explicit IndexWalk(CBackupRecord& record);
 
+  // Lookups by name over the record's index (single-file extraction); Find needs it.
+  void IndexByPath();
+
   // The stored file of an entry: its path on disk ("" when missing; the computed
   // name in the backup folder then) and, in an encrypted backup, its unwrapped key.
   StoredFile StoredFileOf(const CManifestRecord& entry) const;
@@ -23,20 +27,31 @@ class IndexWalk {
   // The entry of a file (not a directory) by domain and path, or null.
   const CManifestRecord* Find(const std::string& domain, const std::string& path) const;
 
-  // Offers every entry to the category rules, creating extractors as their first
-  // file appears. `between(i, n)` runs before entry i; returning false stops the walk.
-  // Returns false when stopped.
-  bool Run(const std::function<bool(std::size_t i, std::size_t n)>& between);
+  // Offers one entry, as the index is read, to the category rules, creating extractors as
+  // their first file appears; the entry need not outlive the call, so a scan keeps no
+  // index in memory. A database is handed over by Finish, once its "-wal" and "-shm",
+  // which may come later in the index, are known.
+  void Offer(const CManifestRecord& entry);
+  void Finish();
 
  private:
+  struct PendingDatabase {
+    std::size_t slot;
+    RuleAction action;
+    std::string domain, path;
+    StoredFile main;
+  };
   void Apply(const CManifestRecord& entry, const RuleMatch& match);
-  DatabaseSource DatabaseOf(const CManifestRecord& entry) const;
 
   CBackupRecord& record_;
   StoredFileLocator locator_;
   // Keys point into the record's index, which outlives the walk: a phone's index has
-  // hundreds of thousands of entries, and copies of their names doubled a scan's memory.
+  // hundreds of thousands of entries, and copies of their names doubled its memory.
   std::map<std::pair<std::string_view, std::string_view>, const CManifestRecord*> byPath_;
+  std::vector<PendingDatabase> databases_;
+  // The last entry of each "-wal" or "-shm" name offered, as a database's companion; unset
+  // when that entry has no stored file. Few: only databases keep them.
+  std::map<std::pair<std::string, std::string>, StoredFile> companions_;
 };
 
 }  // namespace sieve

@@ -114,12 +114,39 @@ int Scan::Run() {
   if (bag < 0) return -1;
   if (r_.encrypted != 0 && bag == 0) return 0;
 
-  const bool indexRead = r_.ReadIndex([this](std::uint64_t consumed, std::uint64_t total) {
-    if (total > 0) r_.progress = static_cast<float>(static_cast<double>(consumed) * 10.0 / static_cast<double>(total));
-    return !r_.StopRequested();
-  });
-  if (!indexRead) return r_.lastError == ReaderError::Stopped ? 1 : 0;
-  if (!r_.IndexAgreesWithPlainBackup()) return 0;
+  // Each entry goes to the categories as the index is read: a phone's index has hundreds
+  // of thousands of entries, and none of them is kept.
+  IndexWalk walk(r_);
+  bool agrees = true;
+  const bool indexRead = r_.StreamIndex(
+      [&](CManifestRecord&& entry) {
+        agrees = r_.EntryAgreesWithPlainBackup(entry);
+        if (!agrees) return false;
+        walk.Offer(entry);
+        return !r_.StopRequested();
+      },
+      [this](std::uint64_t consumed, std::uint64_t total) {
+        if (total > 0) r_.progress = static_cast<float>(static_cast<double>(consumed) * 30.0 / static_cast<double>(total));
+        return !r_.StopRequested();
+      });
+  // The old index is read whole before its entries are offered: a stop then ends the offer.
+  const bool stopped = r_.StopRequested();
+  if (!indexRead || !agrees || stopped) {
+    r_.extractors = {};
+    if (!agrees) {
+      r_.SetPlainBackupDisagrees();
+      return 0;
+    }
+    if (stopped) {
+      r_.SetError(ReaderError::Stopped, "stopped");
+      return 1;
+    }
+    return r_.lastError == ReaderError::Stopped ? 1 : 0;
+  }
+  walk.Finish();
+  r_.index.clear();
+  r_.index.shrink_to_fit();
+  r_.progress = 30.0f;
 
   // From here the stop and pause reach the long loops inside the steps too (SQLite
   // statements, the carving, the decryption of a large file), not only the places between
@@ -127,18 +154,6 @@ int Scan::Run() {
   sqlite::ScanControl control;
   control.stopRequested = [this] { return r_.StopRequested(); };
   const sqlite::ThreadScanControl onThisThread(control);
-
-  IndexWalk walk(r_);
-  const bool walked = walk.Run([this](std::size_t i, std::size_t n) {
-    if (r_.StopRequested()) return false;
-    if (i > 0) r_.progress = static_cast<float>((i - 1) * 20 / n + 10);
-    return true;
-  });
-  if (!walked) {
-    r_.SetError(ReaderError::Stopped, "stopped");
-    return 1;
-  }
-  r_.progress = 30.0f;
 
   if (!RunSteps()) {
     r_.SetError(ReaderError::Stopped, "stopped");
