@@ -10,6 +10,7 @@
 // the large one. Exits 1 when a run fails or a listing command (files) is not flat. The
 // growth of scan (which keeps the files the categories claim, the items it reports: here the
 // apps' documents among the rows, not the index itself) and unpack is printed, not judged.
+#include <sqlite3.h>
 
 #include <cstdio>
 #include <filesystem>
