@@ -74,7 +74,7 @@ class Unpacker {
     const std::string target = e.Path.empty() ? root_ + "/" + e.Domain
                                               : root_ + "/" + e.Domain + "/" + e.Path;
     if (e.IsDirectory) {
-      if (MakeFolders(target, shown)) folders_.push_back({target, e.ModifiedTime});
+      MakeFolders(target, shown);
       return;
     }
     // Partial and incremental backups list files they do not hold: nothing to copy, nothing broken.
@@ -103,22 +103,19 @@ class Unpacker {
     ++counts_.written;
   }
 
-  // Writing files into the folders changed their times; set them last, deepest first.
-  void Finish() {
-    std::stable_sort(folders_.begin(), folders_.end(), [](const Folder& a, const Folder& b) {
-      return a.path.size() > b.path.size();
-    });
-    for (const Folder& f : folders_) SetModifiedTime(f.path, f.modifiedTime);
+  // Writing files into the folders changed their times: they are set once everything is
+  // written, in a pass of their own over the index (setting a folder's time changes no
+  // other folder's), so that no list of folders grows with the index.
+  void FolderTime(const BackupFileEntry& e) const {
+    if (!e.IsDirectory || !SafeTarget(e) || (e.Mode & kTypeMask) == kTypeLink || !e.LinkTarget.empty()) return;
+    const std::string target = e.Path.empty() ? root_ + "/" + e.Domain : root_ + "/" + e.Domain + "/" + e.Path;
+    struct stat st {};
+    if (::lstat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) SetModifiedTime(target, e.ModifiedTime);
   }
 
   const UnpackCounts& Counts() const { return counts_; }
 
  private:
-  struct Folder {
-    std::string path;
-    std::uint32_t modifiedTime;
-  };
-
   bool MakeFolders(const std::string& folder, const std::string& shown) {
     std::error_code ec;
     fs::create_directories(folder, ec);
@@ -135,7 +132,6 @@ class Unpacker {
   std::string root_;
   bool replace_;
   UnpackCounts counts_;
-  std::vector<Folder> folders_;
 };
 
 bool Copied(const BackupFileEntry& e) { return !e.IsDirectory && !e.StoredPath.empty(); }
@@ -173,8 +169,9 @@ int RunUnpack(const Arguments& args) {
   const int index = LoadBackup(reader, options.Positional()[0]);
   Unlock(reader, index, password);
 
-  // The index is read twice and never held, so that memory stays flat however long it is: once
-  // for what the progress bar measures (the bytes of the files to copy), once to unpack.
+  // The index is read three times and never held, so that memory stays flat however long it
+  // is: for what the progress bar measures (the bytes of the files to copy), to unpack, and
+  // for the folders' times.
   std::uint64_t bytes = 0;
   std::size_t entryCount = 0;
   ForEachEntry(reader, index, [&](const BackupFileEntry& e) {
@@ -203,7 +200,9 @@ int RunUnpack(const Arguments& args) {
                  std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
     });
   }
-  unpacker.Finish();
+  ForEachEntry(reader, index, [&](const BackupFileEntry& e) {
+    if (!domain || e.Domain == *domain) unpacker.FolderTime(e);
+  });
 
   const UnpackCounts& c = unpacker.Counts();
   char seconds[32];
