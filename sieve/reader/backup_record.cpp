@@ -50,7 +50,6 @@ bool StartsAsSqlite(const fs::path& path) {
 
 CBackupRecord::~CBackupRecord() {
   extractors = {};
-  lookup.reset();
   crypto::SecureZero(password.data(), password.size());
   if (derivedKey) crypto::SecureZero(derivedKey->data(), derivedKey->size());
 }
@@ -172,16 +171,7 @@ int CBackupRecord::OpenKeyBag() {
   return 0;
 }
 
-const IndexWalk& CBackupRecord::Lookup() {
-  if (!lookup) {
-    lookup = std::make_unique<IndexWalk>(*this);
-    lookup->IndexByPath();
-  }
-  return *lookup;
-}
-
 bool CBackupRecord::ReadIndex(const MbdbProgress& onRecord) {
-  lookup.reset();
   index.clear();
   indexWarnings.clear();
   layout = DetectLayout();
@@ -211,7 +201,6 @@ bool CBackupRecord::StreamIndex(const ManifestRowSink& sink, const MbdbProgress&
     }
     return true;
   }
-  lookup.reset();
   index.clear();
   indexWarnings.clear();
   return ReadManifestDbIndex(sink, progress);

@@ -19,7 +19,6 @@
 
 namespace sieve {
 
-class IndexWalk;
 
 class CBackupRecord {
  public:
@@ -58,8 +57,6 @@ class CBackupRecord {
   // Looks at the folder again: which index it holds.
   BackupLayout DetectLayout() const;
 
-  // Index lookups for single-file extraction, built once per index read.
-  const IndexWalk& Lookup();
 
   void SetError(ReaderError error, std::string text);
   // True when the stop flag is set; waits while paused.
@@ -93,7 +90,6 @@ class CBackupRecord {
   std::atomic<int> pause{0};
   std::atomic<int> stop{0};
 
-  std::unique_ptr<IndexWalk> lookup;
 
   ReaderError lastError = ReaderError::None;
   std::string lastErrorText;

@@ -17,19 +17,8 @@ bool EndsWith(const std::string& text, std::string_view end) {
 
 IndexWalk::IndexWalk(CBackupRecord& record) : record_(record), locator_(record.folder) {}
 
-void IndexWalk::IndexByPath() {
-  byPath_.clear();
-  for (const CManifestRecord& entry : record_.index) byPath_[{entry.Domain, entry.Path}] = &entry;
-}
-
 bool IndexWalk::Exists(const CManifestRecord& entry) const {
   return !entry.IsDirectory() && !locator_.Find(entry.StoredName).empty();
-}
-
-const CManifestRecord* IndexWalk::Find(const std::string& domain, const std::string& path) const {
-  const auto found = byPath_.find({domain, path});
-  if (found == byPath_.end() || found->second->IsDirectory()) return nullptr;
-  return found->second;
 }
 
 StoredFile IndexWalk::StoredFileOf(const CManifestRecord& entry) const {

@@ -1,10 +1,8 @@
 // Hands the files of a backup's index to the category extractors.
 #pragma once
 
-#include <functional>
 #include <map>
 #include <string>
-#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -17,15 +15,11 @@ class IndexWalk {
  public:
   explicit IndexWalk(CBackupRecord& record);
 
-  // Lookups by name over the record's index (single-file extraction); Find needs it.
-  void IndexByPath();
 
   // The stored file of an entry: its path on disk ("" when missing; the computed
   // name in the backup folder then) and, in an encrypted backup, its unwrapped key.
   StoredFile StoredFileOf(const CManifestRecord& entry) const;
   bool Exists(const CManifestRecord& entry) const;
-  // The entry of a file (not a directory) by domain and path, or null.
-  const CManifestRecord* Find(const std::string& domain, const std::string& path) const;
 
   // Offers one entry, as the index is read, to the category rules, creating extractors as
   // their first file appears; the entry need not outlive the call, so a scan keeps no
@@ -45,9 +39,6 @@ class IndexWalk {
 
   CBackupRecord& record_;
   StoredFileLocator locator_;
-  // Keys point into the record's index, which outlives the walk: a phone's index has
-  // hundreds of thousands of entries, and copies of their names doubled its memory.
-  std::map<std::pair<std::string_view, std::string_view>, const CManifestRecord*> byPath_;
   std::vector<PendingDatabase> databases_;
   // The last entry of each "-wal" or "-shm" name offered, as a database's companion; unset
   // when that entry has no stored file. Few: only databases keep them.

@@ -222,24 +222,6 @@ int CItunesBackupReader::DecrpytFile(int index, const char* in, const char* out,
 
 namespace {
 
-// Opens the key bag of an encrypted backup and reads its index once, so that many
-// single-file extractions cost one index read; 1, 0 or -1 as ExtractFile.
-int PrepareIndex(CBackupRecord& record) {
-  record.SetError(ReaderError::None, {});
-  if (record.encrypted != 0 && !record.keyBag.IsOpen()) {
-    const int bag = record.OpenKeyBag();
-    if (bag <= 0) return bag;
-  }
-  if (record.lookup) return 1;
-  if (!record.ReadIndex({})) return 0;
-  if (!record.IndexAgreesWithPlainBackup()) {
-    record.index.clear();
-    return 0;
-  }
-  record.Lookup();
-  return 1;
-}
-
 int WriteStoredFile(CBackupRecord& r, const StoredFile& file, const std::string& domain, const std::string& path,
                     const std::string& outPath);
 
@@ -310,11 +292,30 @@ int CItunesBackupReader::ExtractFile(int index, const std::string& domain, const
   CBackupRecord* record = At(index);
   if (record == nullptr) return 0;
   record->extractNote.clear();
-  const int prepared = PrepareIndex(*record);
-  if (prepared <= 0) return prepared;
-  const IndexWalk& walk = record->Lookup();
-  const CManifestRecord* found = walk.Find(domain, path);
-  if (found == nullptr || !walk.Exists(*found)) {
+  record->SetError(ReaderError::None, {});
+  if (record->encrypted != 0 && !record->keyBag.IsOpen()) {
+    const int bag = record->OpenKeyBag();
+    if (bag <= 0) return bag;
+  }
+  // The index is streamed, not held: the last entry of the name counts, as the index's own
+  // order would have it.
+  std::optional<CManifestRecord> found;
+  bool agrees = true;
+  const bool read = record->StreamIndex([&](CManifestRecord&& entry) {
+    if (!record->EntryAgreesWithPlainBackup(entry)) {
+      agrees = false;
+      return false;
+    }
+    if (entry.Domain == domain && entry.Path == path) found = std::move(entry);
+    return true;
+  });
+  if (!agrees) {
+    record->SetPlainBackupDisagrees();
+    return 0;
+  }
+  if (!read) return 0;
+  const IndexWalk walk(*record);
+  if (!found || !walk.Exists(*found)) {
     record->SetError(ReaderError::FileNotFound, "no stored file for " + domain + " " + path);
     return 0;
   }
