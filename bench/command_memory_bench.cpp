@@ -1,5 +1,5 @@
 // Peak memory of the commands that read a whole backup index - sieve files, files --json,
-// scan, scan --json, unpack - over two newer-layout backups whose Manifest.db differ only in their
+// scan, scan --json, unpack, extract - over two newer-layout backups whose Manifest.db differ only in their
 // number of rows (stored files present, empty), beside two baselines measured in the same run:
 // `sieve info` on the same backup (what the program costs before it reads the index) and a
 // plain Python 3 reader writing the same listing (bench/manifest_db_list.py).
@@ -7,7 +7,7 @@
 //   command_memory_bench [--small N] [--large N]      (defaults 50000 and 200000 rows)
 //
 // A command is flat when its peak grows by less than kFlatGrowthMb from the small backup to
-// the large one. Exits 1 when a run fails or files or unpack is not flat. The growth of scan
+// the large one. Exits 1 when a run fails or files, unpack or extract is not flat. The growth of scan
 // is printed, not judged: it keeps the files the categories claim, the items it reports
 // (here the apps' documents among the rows), not the index itself.
 #include <sqlite3.h>
@@ -47,11 +47,30 @@ bool WriteStoredFiles(const std::string& backup) {
   return ok;
 }
 
+// The domain and path of the index's last file row: what `sieve extract` looks for.
+std::vector<std::string> LastFileRow(const std::string& backup) {
+  sqlite3* db = nullptr;
+  std::vector<std::string> row;
+  sqlite3_stmt* q = nullptr;
+  if (sqlite3_open_v2((backup + "/Manifest.db").c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK &&
+      sqlite3_prepare_v2(db, "SELECT domain, relativePath FROM Files WHERE flags = 1 ORDER BY rowid DESC LIMIT 1", -1,
+                         &q, nullptr) == SQLITE_OK &&
+      sqlite3_step(q) == SQLITE_ROW) {
+    row = {reinterpret_cast<const char*>(sqlite3_column_text(q, 0)),
+           reinterpret_cast<const char*>(sqlite3_column_text(q, 1))};
+  }
+  sqlite3_finalize(q);
+  sqlite3_close(db);
+  return row;
+}
+
+enum class Output { kNone, kFolder, kFile };
+
 struct Command {
   const char* label;
   std::vector<std::string> args;  // the program and what comes before the backup
   bool judged;                    // must stay flat
-  bool unpacks;                   // followed by -o and a new folder
+  Output output;                  // followed by -o and a new folder, or a file row and -o FILE
 };
 
 }  // namespace
@@ -66,14 +85,14 @@ int main(int argc, char** argv) {
   const bench::ScratchFolder folder("command_memory_bench");
 
   const std::vector<Command> commands = {
-      {"sieve info (baseline)", {SIEVE_PROGRAM, "info"}, false, false},
-      {"manifest_db_list.py (baseline)", {kPython, pythonReader}, false, false},
-      {"sieve files", {SIEVE_PROGRAM, "files"}, true, false},
-      {"sieve files --json", {SIEVE_PROGRAM, "files", "--json"}, true, false},
-      {"sieve scan", {SIEVE_PROGRAM, "scan"}, false, false},
-      {"sieve scan --json", {SIEVE_PROGRAM, "scan", "--json"}, false, false},
-      // It keeps each folder's time to set once the files are in: a little per folder.
-      {"sieve unpack", {SIEVE_PROGRAM, "-q", "unpack"}, true, true},
+      {"sieve info (baseline)", {SIEVE_PROGRAM, "info"}, false, Output::kNone},
+      {"manifest_db_list.py (baseline)", {kPython, pythonReader}, false, Output::kNone},
+      {"sieve files", {SIEVE_PROGRAM, "files"}, true, Output::kNone},
+      {"sieve files --json", {SIEVE_PROGRAM, "files", "--json"}, true, Output::kNone},
+      {"sieve scan", {SIEVE_PROGRAM, "scan"}, false, Output::kNone},
+      {"sieve scan --json", {SIEVE_PROGRAM, "scan", "--json"}, false, Output::kNone},
+      {"sieve unpack", {SIEVE_PROGRAM, "-q", "unpack"}, true, Output::kFolder},
+      {"sieve extract (last file)", {SIEVE_PROGRAM, "-q", "extract"}, true, Output::kFile},
   };
   std::vector<std::vector<double>> peaks(commands.size());
   const long sizes[] = {small, large};
@@ -90,7 +109,12 @@ int main(int argc, char** argv) {
       std::vector<std::string> args = commands[c].args;
       args.push_back(backup);
       const std::string unpacked = folder / "unpacked";
-      if (commands[c].unpacks) args.insert(args.end(), {"-o", unpacked});
+      if (commands[c].output == Output::kFolder) args.insert(args.end(), {"-o", unpacked});
+      if (commands[c].output == Output::kFile) {
+        const std::vector<std::string> row = LastFileRow(backup);
+        args.insert(args.end(), row.begin(), row.end());
+        args.insert(args.end(), {"-o", unpacked});
+      }
       const bench::ChildRun run = bench::RunChild(args, "/dev/null");
       if (!run.Succeeded()) {
         std::fprintf(stderr, "%s failed on %ld rows\n", commands[c].label, rows);
