@@ -129,7 +129,10 @@ int Scan::Run() {
         if (total > 0) r_.progress = static_cast<float>(static_cast<double>(consumed) * 30.0 / static_cast<double>(total));
         return !r_.StopRequested();
       });
-  // The old index is read whole before its entries are offered: a stop then ends the offer.
+  // The old index is read whole before its entries are offered (a stop then ends the
+  // offer); nothing needs it once they were.
+  r_.index.clear();
+  r_.index.shrink_to_fit();
   const bool stopped = r_.StopRequested();
   if (!indexRead || !agrees || stopped) {
     r_.extractors = {};
@@ -144,8 +147,6 @@ int Scan::Run() {
     return r_.lastError == ReaderError::Stopped ? 1 : 0;
   }
   walk.Finish();
-  r_.index.clear();
-  r_.index.shrink_to_fit();
   r_.progress = 30.0f;
 
   // From here the stop and pause reach the long loops inside the steps too (SQLite
