@@ -15,10 +15,10 @@ class IndexWalk {
  public:
   explicit IndexWalk(CBackupRecord& record);
 
-
   // The stored file of an entry: its path on disk ("" when missing; the computed
   // name in the backup folder then) and, in an encrypted backup, its unwrapped key.
   StoredFile StoredFileOf(const CManifestRecord& entry) const;
+  // A file (not a folder) whose stored file is in the backup folder.
   bool Exists(const CManifestRecord& entry) const;
 
   // Offers one entry, as the index is read, to the category rules, creating extractors as
