@@ -121,7 +121,7 @@ for name in "${names[@]}"; do
   [ -n "$runs" ] || runs=$(grep -o '^#[0-9]*' "$dir/log" | tail -1 | tr -d '#')
   cov=$(grep -o 'cov: [0-9]*' "$dir/log" | tail -1 | cut -d' ' -f2)
   ft=$(grep -o 'ft: [0-9]*' "$dir/log" | tail -1 | cut -d' ' -f2)
-  new=$(ls "$build/crashes/$name" | comm -13 "$dir/crashes.before" - | grep -v '^slow-unit-' | sed "s|^|$build/crashes/$name/|" | tr '\n' ' ')
+  new=$(ls "$build/crashes/$name" | comm -13 "$dir/crashes.before" - | { grep -v '^slow-unit-' || true; } | sed "s|^|$build/crashes/$name/|" | tr '\n' ' ')
   printf '%-18s %8s %12s %7s %8s  %s\n' "$name" "$cpu" "${runs:-?}" "${cov:-?}" "${ft:-?}" "${new:-0}"
   if [ "$(cat "$dir/rc")" != 0 ] || [ -n "$new" ]; then
     status=1
