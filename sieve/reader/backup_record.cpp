@@ -333,16 +333,6 @@ void CBackupRecord::SetPlainBackupDisagrees() {
            "missing or says it is not; its files cannot be decrypted");
 }
 
-bool CBackupRecord::IndexAgreesWithPlainBackup() {
-  for (const CManifestRecord& entry : index) {
-    if (!EntryAgreesWithPlainBackup(entry)) {
-      SetPlainBackupDisagrees();
-      return false;
-    }
-  }
-  return true;
-}
-
 bool CBackupRecord::StopRequested() const {
   if (stop.load() != 0) return true;
   while (pause.load() != 0) {

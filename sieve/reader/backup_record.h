@@ -46,12 +46,9 @@ class CBackupRecord {
   // Hands every index entry to `sink` in order without keeping the newer layout's
   // index in memory (the old one is small and read whole). Same results as ReadIndex.
   bool StreamIndex(const ManifestRowSink& sink, const MbdbProgress& progress = {});
-  // After reading the index of a backup that says it is not encrypted: false (with
-  // lastError set) when its entries carry wrapped file keys all the same. Writing
-  // ciphertext out as if it were the files would be silent garbage.
-  bool IndexAgreesWithPlainBackup();
-  // The same for one entry, as the index is streamed, without setting lastError; and
-  // the error for an entry that disagrees.
+  // False for an entry of a backup that says it is not encrypted when the entry carries
+  // a wrapped file key all the same: writing ciphertext out as if it were the file would
+  // be silent garbage. SetPlainBackupDisagrees gives lastError for it.
   bool EntryAgreesWithPlainBackup(const CManifestRecord& entry) const;
   void SetPlainBackupDisagrees();
   // Looks at the folder again: which index it holds.
