@@ -54,12 +54,16 @@ class Engine {
 
  private:
   void ForEachRegion(const HistoryRegionVisitor& visit, double from, double to);
-  // A region met on the walk, searched later with others at once.
+  // A region met on the walk, searched later with others at once. The schema pass keeps
+  // what it found whole (a schema record may add a table); the main pass keeps only what
+  // merging needs, made on the searching thread, so that the records' memory is freed on
+  // the thread that took it.
   struct PendingRegion {
     HistoryView view;
     FreeRegion region;
     bool wholeCell = false;
     std::vector<Candidate> found;
+    std::vector<FoundCopy> copies;
   };
   void CarveRegions(std::vector<PendingRegion>& pending, bool schemaPass);
   void KeepSearched();
@@ -67,7 +71,13 @@ class Engine {
   void PrepareCarvers(std::size_t firstTable, std::size_t lastTable);
   std::vector<Candidate> FindInRegion(const HistoryView& view, const FreeRegion& region, bool wholeCell,
                                       std::size_t firstTable, std::vector<RecordCarver>& carvers) const;
-  void Keep(const HistoryView& view, const FreeRegion& region, Candidate& candidate);
+  FoundCopy Prepare(const HistoryView& view, const FreeRegion& region, Candidate& candidate,
+                    std::vector<std::uint8_t>& body) const;
+  // `record`: the copy's record when it is still at hand (the schema pass), else null.
+  void Keep(FoundCopy& copy, const CarvedRecord* record);
+  std::uint64_t FirstValueFingerprint(const Value& value) const;
+  // A column of a kept copy, read again where it was found, on this thread's carvers.
+  CarvedValue ValueAgain(const FoundRow& row, std::size_t column);
   bool CompleteFromOverflow(const HistoryView& view, CarvedRecord& record, const RecordShape& shape,
                             std::vector<std::uint8_t>& body) const;
   HistoryView ViewOf(const FoundRow& row, PagedFile& one) const;
@@ -113,6 +123,8 @@ class Engine {
   const TableShape* carversOf_ = nullptr;
   std::size_t carversTo_ = 0;
   std::vector<std::uint8_t> body_;
+  std::vector<std::vector<std::uint8_t>> bodies_ = std::vector<std::vector<std::uint8_t>>(kMaxParallelThreads);
+  std::size_t liveTables_ = 0;  // the tables the live rows' walk covers: the schema's
   CarveResult result_;
 };
 
@@ -133,7 +145,12 @@ void Engine::CarveRegions(std::vector<PendingRegion>& pending, bool schemaPass) 
   const auto search = [&](std::size_t i, std::size_t slot) {
     PendingRegion& at = pending[i];
     PagedFile one;
-    at.found = FindInRegion(ViewAgain(at.view, one), at.region, at.wholeCell, first, carvers_[slot]);
+    const HistoryView view = ViewAgain(at.view, one);
+    at.found = FindInRegion(view, at.region, at.wholeCell, first, carvers_[slot]);
+    if (schemaPass) return;
+    at.copies.reserve(at.found.size());
+    for (Candidate& candidate : at.found) at.copies.push_back(Prepare(view, at.region, candidate, bodies_[slot]));
+    std::vector<Candidate>().swap(at.found);
   };
   if (schemaPass) {
     ParallelForSlots(pending.size(), search);
@@ -148,7 +165,11 @@ void Engine::KeepSearched() {
   for (PendingRegion& at : searched_) {
     PagedFile one;
     const HistoryView view = ViewAgain(at.view, one);
-    for (Candidate& candidate : at.found) Keep(view, at.region, candidate);
+    for (Candidate& candidate : at.found) {
+      FoundCopy copy = Prepare(view, at.region, candidate, body_);
+      Keep(copy, &candidate.record);
+    }
+    for (FoundCopy& copy : at.copies) Keep(copy, nullptr);
   }
   searched_.clear();
 }
@@ -266,36 +287,25 @@ bool Engine::CompleteFromOverflow(const HistoryView& view, CarvedRecord& record,
          DecodeCompletedBody(body, record, shape, file_.header.encoding) && !view.olderVersion;
 }
 
-void Engine::Keep(const HistoryView& view, const FreeRegion& region, Candidate& candidate) {
+// What keeping a found record needs of it: where it was read and how, and its fingerprints.
+// Reads only the engine: runs on the searching threads.
+FoundCopy Engine::Prepare(const HistoryView& view, const FreeRegion& region, Candidate& candidate,
+                          std::vector<std::uint8_t>& body) const {
   CarvedRecord& record = candidate.record;
-  const int alias = tables_[candidate.table].shape.rowidAliasColumn;
+  const RecordShape& shape = tables_[candidate.table].shape;
   CarveSource source = view.source;
-  if (record.truncated && CompleteFromOverflow(view, record, tables_[candidate.table].shape, body_)) source = CarveSource::Overflow;
-  AwaitLiveRows();
+  if (record.truncated && CompleteFromOverflow(view, record, shape, body)) source = CarveSource::Overflow;
   FoundCopy copy;
-  if (!options_.includeLive) {
-    if (const auto liveKey = live_.Key(candidate.table, record, alias)) {
-      // A table whose live rows were set aside is checked when the partitions are read.
-      if (spill_ && !live_.Holds(candidate.table)) {
-        copy.hasLiveKey = true;
-        copy.liveKey = *liveKey;
-      } else if (live_.Contains(*liveKey)) {
-        ++result_.liveCopiesSkipped;
-        return;
-      }
-    }
-  }
-  if (candidate.table == 0 && AddDroppedTable(tables_, record.values, file_.header.encoding)) {
-    result_.droppedTables.push_back(tables_.back().name);
-  }
   // The same record may be found intact in one place and with its cell prefix overwritten in
-  // another: the key leaves out what a damaged copy loses (rowid, first column), and the
-  // copies merge when what both kept agrees.
+  // another: the merge key leaves out what a damaged copy loses (rowid, first column), and
+  // the copies merge when what both kept agrees.
+  const LiveRows::RecordKeys keys = LiveRows::KeysOf(candidate.table, shape.indexCell, record, shape.rowidAliasColumn);
+  copy.hasLiveKey = candidate.table < liveTables_;
+  copy.liveKey = keys.live;
   FoundRow& row = copy.row;
-  row.key = RowFingerprint(record.values, record.values.size(), alias, true, nullptr) ^
-            (candidate.table * 0x9e3779b97f4a7c15ull);
+  row.key = keys.merge ^ (candidate.table * 0x9e3779b97f4a7c15ull);
   copy.hasValues = !record.values.empty();
-  row.firstValue = copy.hasValues ? ValueFingerprint(Own(record.values[0])) : 0;
+  row.firstValue = copy.hasValues ? FirstValueFingerprint(record.values[0]) : 0;
   row.rowid = record.rowid;
   row.cell = record.fileOffset;
   row.view = view.olderVersion ? static_cast<std::uint32_t>(view.olderIndex + 1) : 0;
@@ -309,12 +319,50 @@ void Engine::Keep(const HistoryView& view, const FreeRegion& region, Candidate& 
   row.damaged = record.damaged;
   row.reading = record.reading;
   row.firstLost = record.lostLeadingColumns > 0;
+  return copy;
+}
+
+// ValueFingerprint(Own(value)) without the copy where Own would report the bytes as they are.
+std::uint64_t Engine::FirstValueFingerprint(const Value& value) const {
+  const bool asTheyAre = value.kind == ValueKind::kBlob ||
+                         (value.kind == ValueKind::kText && file_.header.encoding == TextEncoding::kUtf8 &&
+                          IsValidUtf8(value.bytes));
+  if (asTheyAre) return ValueFingerprint(value.kind, value.truncated, value.integer, value.real, value.bytes);
+  if (value.kind != ValueKind::kText) return ValueFingerprint(value.kind, value.truncated, value.integer, value.real, {});
+  return ValueFingerprint(Own(value));
+}
+
+void Engine::Keep(FoundCopy& copy, const CarvedRecord* record) {
+  const std::size_t table = copy.row.table;
+  const int alias = tables_[table].shape.rowidAliasColumn;
+  const bool walked = copy.hasLiveKey;
+  copy.hasLiveKey = false;
+  AwaitLiveRows();
+  if (!options_.includeLive && walked) {
+    // A table whose live rows were set aside is checked when the partitions are read.
+    if (spill_ && !live_.Holds(table)) {
+      copy.hasLiveKey = true;
+    } else if (live_.Contains(copy.liveKey)) {
+      ++result_.liveCopiesSkipped;
+      return;
+    }
+  }
+  if (table == 0 && record && AddDroppedTable(tables_, record->values, file_.header.encoding)) {
+    result_.droppedTables.push_back(tables_.back().name);
+  }
   if (spill_) {
     copy.order = kept_++;
     spill_->Add(copy);
     return;
   }
-  rows_.Keep(copy, alias, [&](std::size_t column) { return Own(record.values[column]); });
+  rows_.Keep(copy, alias, [&](std::size_t column) { return record ? Own(record->values[column]) : ValueAgain(copy.row, column); });
+}
+
+CarvedValue Engine::ValueAgain(const FoundRow& row, std::size_t column) {
+  PagedFile one;
+  HistoryView view;
+  const auto record = ReadBack(row, one, view, body_, carvers_[0][row.table - carversFrom_]);
+  return record && column < record->values.size() ? Own(record->values[column]) : CarvedValue{};
 }
 
 HistoryView Engine::ViewOf(const FoundRow& row, PagedFile& one) const {
@@ -435,12 +483,7 @@ bool Engine::StartSpill() {
 bool Engine::EmitSpilled(const std::function<void(const CarvedRow&)>& emit) {
   PrepareCarvers(0, tables_.size());
   const auto aliasOf = [&](std::uint32_t table) { return tables_[table].shape.rowidAliasColumn; };
-  const auto valueOf = [&](const FoundRow& copy, std::size_t column) {
-    PagedFile one;
-    HistoryView view;
-    const auto record = ReadBack(copy, one, view, body_, carvers_[0][copy.table]);
-    return record && column < record->values.size() ? Own(record->values[column]) : CarvedValue{};
-  };
+  const auto valueOf = [&](const FoundRow& copy, std::size_t column) { return ValueAgain(copy, column); };
   if (!spill_->Merge(aliasOf, valueOf, result_.liveCopiesSkipped)) return false;
   return EmitAll([&](const auto& visit) { return spill_->ForEachRow(visit); }, emit);
 }
@@ -471,6 +514,7 @@ CarveResult Engine::Run(const std::function<void(const CarvedRow&)>& emit) {
   }
   map_ = PageMap::Build(file_, roots);
   tables_ = SchemaTableShapes(schema);
+  liveTables_ = tables_.size();
   if (!StartSpill()) {
     SpillFailed();
     return result_;
@@ -494,7 +538,7 @@ CarveResult Engine::Run(const std::function<void(const CarvedRow&)>& emit) {
     if (!schemaPass) result_.pagesRead = 0;
     ForEachRegion(
         [&](const HistoryView& view, const FreeRegion& region, bool cell) {
-          pending.push_back({view, region, cell, {}});
+          pending.push_back({view, region, cell, {}, {}});
           if (pending.size() == kBatch) CarveRegions(pending, schemaPass);
         },
         schemaPass ? 0.0 : 0.1, schemaPass ? 0.1 : 1.0);

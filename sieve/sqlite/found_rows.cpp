@@ -94,11 +94,15 @@ bool FoundRows::Keep(const FoundCopy& copy, int alias, const ValueOf& valueOf) {
 }
 
 std::uint64_t ValueFingerprint(const CarvedValue& value) {
-  std::uint64_t real;
-  std::memcpy(&real, &value.real, sizeof real);
-  std::uint64_t h = std::hash<std::string_view>{}(value.bytes);
-  for (const std::uint64_t part : {static_cast<std::uint64_t>(value.kind) | (value.truncated ? 0x100u : 0u),
-                                   static_cast<std::uint64_t>(value.integer), real}) {
+  return ValueFingerprint(value.kind, value.truncated, value.integer, value.real, value.bytes);
+}
+
+std::uint64_t ValueFingerprint(ValueKind kind, bool truncated, std::int64_t integer, double real, std::string_view bytes) {
+  std::uint64_t realBits;
+  std::memcpy(&realBits, &real, sizeof realBits);
+  std::uint64_t h = std::hash<std::string_view>{}(bytes);
+  for (const std::uint64_t part : {static_cast<std::uint64_t>(kind) | (truncated ? 0x100u : 0u),
+                                   static_cast<std::uint64_t>(integer), realBits}) {
     h = (h ^ part) * 0x9e3779b97f4a7c15ull;
     h ^= h >> 29;
   }

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -86,5 +87,7 @@ void ApplyPatches(const FoundRows::Patches* patches, std::vector<CarvedValue>& v
 
 // Equal values give equal fingerprints (text and blob bytes, numbers, truncation).
 std::uint64_t ValueFingerprint(const CarvedValue& value);
+// The same of a value given by its parts, so that bytes reported as they are need no copy.
+std::uint64_t ValueFingerprint(ValueKind kind, bool truncated, std::int64_t integer, double real, std::string_view bytes);
 
 }  // namespace sieve::sqlite

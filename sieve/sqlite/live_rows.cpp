@@ -145,17 +145,36 @@ LiveRows LiveRows::Build(const PagedFile& file, const std::vector<TableShape>& t
 
 std::optional<std::uint64_t> LiveRows::Key(std::size_t table, const CarvedRecord& record, int alias) const {
   if (table >= tables_.size()) return std::nullopt;
+  return KeysOf(table, tables_[table].indexCells, record, alias).live;
+}
+
+LiveRows::RecordKeys LiveRows::KeysOf(std::size_t table, bool indexCells, const CarvedRecord& record, int alias) {
   const std::size_t columns = record.values.size();
+  // Most records have few columns: their hashes stay on the stack.
+  constexpr std::size_t kOnStack = 32;
+  std::uint64_t onStack[kOnStack];
+  std::vector<std::uint64_t> onHeap;
+  std::uint64_t* hashes = onStack;
+  if (columns > kOnStack) {
+    onHeap.resize(columns);
+    hashes = onHeap.data();
+  }
+  for (std::size_t column = 0; column < columns; ++column) hashes[column] = ValueHash(record.values[column]);
+  const auto hashOf = [hashes](std::size_t column) { return hashes[column]; };
+  RecordKeys keys;
+  keys.merge = CombineRow(columns, alias, true, nullptr, hashOf);
   const bool lostFirst = record.lostLeadingColumns > 0;
   if (record.truncated) {
-    return Joined(RowFingerprint(record.values, columns, alias, lostFirst, nullptr),
-                  lostFirst ? Form::kCutWithoutFirst : Form::kCut, table);
+    keys.live = Joined(lostFirst ? keys.merge : CombineRow(columns, alias, false, nullptr, hashOf),
+                       lostFirst ? Form::kCutWithoutFirst : Form::kCut, table);
+  } else if (lostFirst) {
+    keys.live = Joined(keys.merge, Form::kWithoutFirst, table);
+  } else if (record.rowid >= 0 && !indexCells) {
+    keys.live = Joined(CombineRow(columns, -1, false, &record.rowid, hashOf), Form::kWithRowid, table);
+  } else {
+    keys.live = Joined(CombineRow(columns, alias, false, nullptr, hashOf), Form::kWithoutRowid, table);
   }
-  if (lostFirst) return Joined(RowFingerprint(record.values, columns, alias, true, nullptr), Form::kWithoutFirst, table);
-  if (record.rowid >= 0 && !tables_[table].indexCells) {
-    return Joined(RowFingerprint(record.values, columns, -1, false, &record.rowid), Form::kWithRowid, table);
-  }
-  return Joined(RowFingerprint(record.values, columns, alias, false, nullptr), Form::kWithoutRowid, table);
+  return keys;
 }
 
 }  // namespace sieve::sqlite

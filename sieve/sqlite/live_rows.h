@@ -33,6 +33,14 @@ class LiveRows {
   // for (with the rowid, without it, without the first column, over the part kept on the
   // page), joined with the form and the table; none for a table the walk did not know.
   std::optional<std::uint64_t> Key(std::size_t table, const CarvedRecord& record, int rowidAliasColumn) const;
+  // Key's number for a table whose cells are index cells or not, and the record's merge
+  // fingerprint (RowFingerprint without the rowid alias and the first column), each value
+  // hashed once. Needs no walk: a carve's searching threads make both before the walk is done.
+  struct RecordKeys {
+    std::uint64_t live = 0;
+    std::uint64_t merge = 0;
+  };
+  static RecordKeys KeysOf(std::size_t table, bool indexCells, const CarvedRecord& record, int rowidAliasColumn);
   // Whether the table's fingerprints are held here (false: they went to `setAside`).
   bool Holds(std::size_t table) const { return table < tables_.size() && !tables_[table].setAside; }
   bool Contains(std::uint64_t key) const { return keys_.Contains(key); }
