@@ -76,8 +76,9 @@ class Engine {
   // `record`: the copy's record when it is still at hand (the schema pass), else null.
   void Keep(FoundCopy& copy, const CarvedRecord* record);
   std::uint64_t FirstValueFingerprint(const Value& value) const;
-  // A column of a kept copy, read again where it was found, on this thread's carvers.
-  CarvedValue ValueAgain(const FoundRow& row, std::size_t column);
+  // A column of a kept copy, read again where it was found, on the carvers and scratch of
+  // ParallelForSlots' `slot` (0: this thread's).
+  CarvedValue ValueAgain(const FoundRow& row, std::size_t column, std::size_t slot);
   bool CompleteFromOverflow(const HistoryView& view, CarvedRecord& record, const RecordShape& shape,
                             std::vector<std::uint8_t>& body) const;
   HistoryView ViewOf(const FoundRow& row, PagedFile& one) const;
@@ -122,7 +123,7 @@ class Engine {
   std::size_t carversFrom_ = 0;
   const TableShape* carversOf_ = nullptr;
   std::size_t carversTo_ = 0;
-  std::vector<std::uint8_t> body_;
+  // Per thread slot, scratch for a payload completed from its overflow pages.
   std::vector<std::vector<std::uint8_t>> bodies_ = std::vector<std::vector<std::uint8_t>>(kMaxParallelThreads);
   std::size_t liveTables_ = 0;  // the tables the live rows' walk covers: the schema's
   CarveResult result_;
@@ -166,7 +167,7 @@ void Engine::KeepSearched() {
     PagedFile one;
     const HistoryView view = ViewAgain(at.view, one);
     for (Candidate& candidate : at.found) {
-      FoundCopy copy = Prepare(view, at.region, candidate, body_);
+      FoundCopy copy = Prepare(view, at.region, candidate, bodies_[0]);
       Keep(copy, &candidate.record);
     }
     for (FoundCopy& copy : at.copies) Keep(copy, nullptr);
@@ -355,13 +356,13 @@ void Engine::Keep(FoundCopy& copy, const CarvedRecord* record) {
     spill_->Add(copy);
     return;
   }
-  rows_.Keep(copy, alias, [&](std::size_t column) { return record ? Own(record->values[column]) : ValueAgain(copy.row, column); });
+  rows_.Keep(copy, alias, [&](std::size_t column) { return record ? Own(record->values[column]) : ValueAgain(copy.row, column, 0); });
 }
 
-CarvedValue Engine::ValueAgain(const FoundRow& row, std::size_t column) {
+CarvedValue Engine::ValueAgain(const FoundRow& row, std::size_t column, std::size_t slot) {
   PagedFile one;
   HistoryView view;
-  const auto record = ReadBack(row, one, view, body_, carvers_[0][row.table - carversFrom_]);
+  const auto record = ReadBack(row, one, view, bodies_[slot], carvers_[slot][row.table - carversFrom_]);
   return record && column < record->values.size() ? Own(record->values[column]) : CarvedValue{};
 }
 
@@ -483,7 +484,9 @@ bool Engine::StartSpill() {
 bool Engine::EmitSpilled(const std::function<void(const CarvedRow&)>& emit) {
   PrepareCarvers(0, tables_.size());
   const auto aliasOf = [&](std::uint32_t table) { return tables_[table].shape.rowidAliasColumn; };
-  const auto valueOf = [&](const FoundRow& copy, std::size_t column) { return ValueAgain(copy, column); };
+  const auto valueOf = [&](const FoundRow& copy, std::size_t column, std::size_t slot) {
+    return ValueAgain(copy, column, slot);
+  };
   if (!spill_->Merge(aliasOf, valueOf, result_.liveCopiesSkipped)) return false;
   return EmitAll([&](const auto& visit) { return spill_->ForEachRow(visit); }, emit);
 }

@@ -118,8 +118,14 @@ LiveRows LiveRows::Build(const PagedFile& file, const std::vector<TableShape>& t
     BtreeVisitor visitor;
     visitor.onPayloadCell = [&](std::uint32_t page, const BtreePageHeader& header, const CellInfo& cell) {
       if (indexCells ? header.type == kLeafTablePage : header.type != kLeafTablePage) return;
-      const bool complete = ReadPayload(file, page, cell, file.bytes.size(), payload);
-      if (!DecodeRecord(payload.data(), payload.data() + payload.size(), values, !complete)) return;
+      const std::uint8_t* local = file.Page(page).data() + cell.payloadOffset;
+      if (cell.overflowPage == 0 && cell.localSize == cell.payloadSize) {
+        // Nearly every row: read in place, not copied out first.
+        if (!DecodeRecord(local, local + cell.localSize, values, false)) return;
+      } else {
+        const bool complete = ReadPayload(file, page, cell, file.bytes.size(), payload);
+        if (!DecodeRecord(payload.data(), payload.data() + payload.size(), values, !complete)) return;
+      }
       if (alias >= 0 && static_cast<std::size_t>(alias) < values.size()) {
         values[static_cast<std::size_t>(alias)].kind = ValueKind::kInteger;
         values[static_cast<std::size_t>(alias)].integer = cell.rowid;
@@ -132,7 +138,6 @@ LiveRows LiveRows::Build(const PagedFile& file, const std::vector<TableShape>& t
       insert(CombineRow(columns, alias, true, nullptr, hashOf), Form::kWithoutFirst);
       if (cell.overflowPage == 0) return;
       // What a carver sees of this row should a stale copy of its cell lie in free space.
-      const std::uint8_t* local = file.Page(page).data() + cell.payloadOffset;
       if (!DecodeRecord(local, local + cell.localSize, values, true)) return;
       ValueHashes(values, columns, hashes);
       insert(CombineRow(columns, alias, false, nullptr, hashOf), Form::kCut);

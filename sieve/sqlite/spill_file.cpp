@@ -26,16 +26,24 @@ bool SpillFile::Create(const std::string& folder) {
 }
 
 void SpillFile::Fail(const char* what, int error) {
+  const std::lock_guard<std::mutex> lock(mutex_);
   if (!ok()) return;
   error_ = std::string("cannot ") + what + " a temporary file of the carve: " + std::strerror(error);
+  failed_.store(true, std::memory_order_relaxed);
 }
 
 std::uint64_t SpillFile::Write(const void* data, std::size_t size) {
-  const std::uint64_t at = end_;
+  std::uint64_t at = 0;
+  {
+    // Only the room is taken under the lock; the bytes go out beside other writers'.
+    const std::lock_guard<std::mutex> lock(mutex_);
+    at = end_;
+    end_ += size;
+  }
   if (!ok()) return at;
   const auto* bytes = static_cast<const std::uint8_t*>(data);
   for (std::size_t done = 0; done < size;) {
-    const ssize_t n = ::pwrite(fd_, bytes + done, size - done, static_cast<off_t>(end_ + done));
+    const ssize_t n = ::pwrite(fd_, bytes + done, size - done, static_cast<off_t>(at + done));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       Fail("write", n < 0 ? errno : ENOSPC);
@@ -43,7 +51,6 @@ std::uint64_t SpillFile::Write(const void* data, std::size_t size) {
     }
     done += static_cast<std::size_t>(n);
   }
-  end_ += size;
   return at;
 }
 

@@ -2,11 +2,14 @@
 // file: streams of bytes (one per partition) kept in blocks of one unnamed temporary file,
 // written through a small buffer each and read back in order, whole or block by block.
 // Carved records are private data: the file is created in the caller's private folder and
-// has no name, so nothing of it outlives the process, not even after a crash.
+// has no name, so nothing of it outlives the process, not even after a crash. Several
+// threads may write and read at once, each its own streams.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -25,10 +28,10 @@ class SpillFile {
   void Adopt(int fd) { fd_ = fd; }
   int fd() const { return fd_; }
 
-  // The first failure, as a sentence; empty while all went well. Every call after a
-  // failure does nothing.
+  // The first failure, as a sentence; empty while all went well (ask once the threads
+  // using the file are done). Every call after a failure does nothing.
   const std::string& error() const { return error_; }
-  bool ok() const { return error_.empty(); }
+  bool ok() const { return !failed_.load(std::memory_order_relaxed); }
 
   // Appends at the end of the file; the offset written at.
   std::uint64_t Write(const void* data, std::size_t size);
@@ -40,8 +43,10 @@ class SpillFile {
   void Fail(const char* what, int error);
 
   int fd_ = -1;
+  std::mutex mutex_;  // over end_ and error_
   std::uint64_t end_ = 0;
   std::string error_;
+  std::atomic<bool> failed_{false};
 };
 
 class SpillStreams {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "sieve/sqlite/fingerprint_set.h"
+#include "sieve/sqlite/parallel_for.h"
 
 namespace sieve::sqlite {
 
@@ -64,8 +65,13 @@ SpilledRows::SpilledRows(SpillFile& file, std::size_t partitions)
       partitions_(partitions),
       liveKeys_(file, partitions),
       byLiveKey_(file, partitions),
-      byKey_(file, partitions),
-      merged_(file, partitions) {}
+      merged_(file, partitions) {
+  // Each thread's set of partitions buffers a block per partition: smaller blocks keep the
+  // buffers of all of them as large as one set's.
+  const std::size_t threads = std::min<std::size_t>(kMaxParallelThreads, std::max(1u, std::thread::hardware_concurrency()));
+  byKey_.reserve(threads);
+  for (std::size_t t = 0; t < threads; ++t) byKey_.emplace_back(file, partitions, std::max<std::size_t>((32 << 10) / threads, 4 << 10));
+}
 
 std::size_t SpilledRows::PartitionsFor(std::uint64_t bytes) {
   constexpr std::uint64_t kBytesPerPartition = 8 << 20;
@@ -82,34 +88,42 @@ bool SpilledRows::Merge(const std::function<int(std::uint32_t)>& aliasOf, const 
                         std::uint64_t& liveCopies) {
   liveKeys_.Finish();
   byLiveKey_.Finish();
-  FoundCopy copy;
-  for (std::size_t p = 0; p < partitions_ && file_.ok(); ++p) {
+  // The partitions one at a time on each core, one item per partition.
+  const auto eachPartition = [this](const std::function<void(std::size_t, std::size_t)>& work) {
+    ParallelForSlots(partitions_, work, {}, 1);
+  };
+  std::vector<std::uint64_t> liveBySlot(kMaxParallelThreads, 0);
+  eachPartition([&](std::size_t p, std::size_t slot) {
+    if (!file_.ok()) return;
+    SpillStreams& byKey = byKey_[slot % byKey_.size()];
     FingerprintSet live;
     SpillStreams::Reader keys(liveKeys_, p);
     for (std::uint64_t key = 0; keys.Read(key);) live.Insert(key);
     SpillStreams::Reader copies(byLiveKey_, p);
-    while (copies.Read(copy)) {
+    for (FoundCopy copy; copies.Read(copy);) {
       if (copy.hasLiveKey && live.Contains(copy.liveKey)) {
-        ++liveCopies;
+        ++liveBySlot[slot];
       } else {
-        byKey_.Append(PartitionOf(copy.row.key, partitions_), copy);
+        byKey.Append(PartitionOf(copy.row.key, partitions_), copy);
       }
     }
-  }
-  byKey_.Finish();
-  std::vector<FoundCopy> copies;
-  std::vector<std::uint32_t> orders;
-  for (std::size_t p = 0; p < partitions_ && file_.ok(); ++p) {
-    copies.clear();
-    SpillStreams::Reader in(byKey_, p);
-    while (in.Read(copy)) copies.push_back(copy);
+  });
+  for (const std::uint64_t count : liveBySlot) liveCopies += count;
+  for (SpillStreams& streams : byKey_) streams.Finish();
+  eachPartition([&](std::size_t p, std::size_t slot) {
+    if (!file_.ok()) return;
+    std::vector<FoundCopy> copies;
+    for (SpillStreams& streams : byKey_) {
+      SpillStreams::Reader in(streams, p);
+      for (FoundCopy copy; in.Read(copy);) copies.push_back(copy);
+    }
     // The live-key round mixed the order; every copy of a record is in this partition, and
     // merged in the order found they merge as they would have in memory.
     std::sort(copies.begin(), copies.end(), [](const FoundCopy& a, const FoundCopy& b) { return a.order < b.order; });
     FoundRows rows;
-    orders.clear();
+    std::vector<std::uint32_t> orders;
     for (const FoundCopy& at : copies) {
-      const auto value = [&](std::size_t column) { return valueOf(at.row, column); };
+      const auto value = [&](std::size_t column) { return valueOf(at.row, column, slot); };
       if (rows.Keep(at, aliasOf(at.row.table), value)) orders.push_back(at.order);
     }
     for (std::uint32_t i = 0; i < rows.size(); ++i) {
@@ -122,7 +136,7 @@ bool SpilledRows::Merge(const std::function<int(std::uint32_t)>& aliasOf, const 
         WriteValue(merged_, p, (*patches)[k].second);
       }
     }
-  }
+  });
   merged_.Finish();
   return file_.ok();
 }

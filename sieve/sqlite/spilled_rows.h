@@ -3,8 +3,9 @@
 // key, so each partition's keys fit in memory to leave out the stale copies of live rows;
 // what is left goes on to partitions by merge key, where all copies of one record meet and
 // merge exactly as in memory (in the order found); the rows come back in the order found by
-// merging the partitions' sorted outputs. Memory: the buffers of one round of partitions and
-// one partition's records at a time, whatever the size of the file.
+// merging the partitions' sorted outputs. The partitions of a round are worked on all cores.
+// Memory: the buffers of one round of partitions and one partition's records per core,
+// whatever the size of the file.
 #pragma once
 
 #include <cstddef>
@@ -28,9 +29,10 @@ class SpilledRows {
   void Add(const FoundCopy& copy);
 
   // Leaves out the copies of live rows (counted in `liveCopies`) and merges the rest.
-  // `aliasOf(table)` is the table's rowid alias column; `valueOf(copy, column)` reads a copy
-  // again for a value it patches its row with. False when the file failed.
-  using ValueOf = std::function<CarvedValue(const FoundRow& copy, std::size_t column)>;
+  // `aliasOf(table)` is the table's rowid alias column; `valueOf(copy, column, slot)` reads
+  // a copy again for a value it patches its row with, on the scratch of ParallelForSlots'
+  // `slot`. False when the file failed.
+  using ValueOf = std::function<CarvedValue(const FoundRow& copy, std::size_t column, std::size_t slot)>;
   bool Merge(const std::function<int(std::uint32_t)>& aliasOf, const ValueOf& valueOf, std::uint64_t& liveCopies);
 
   // Every merged row in the order found. False when the file failed.
@@ -40,7 +42,10 @@ class SpilledRows {
   SpillFile& file_;
   std::size_t partitions_;
   SpillStreams liveKeys_, byLiveKey_;
-  SpillStreams byKey_, merged_;
+  // The copies by merge key, a set of partitions per thread of the live-key round (each
+  // thread writes its own), and the merged rows.
+  std::vector<SpillStreams> byKey_;
+  SpillStreams merged_;
 };
 
 }  // namespace sieve::sqlite
