@@ -336,10 +336,19 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
   DamageReport bestReport;
   int bestScore = -1;
   std::uint16_t reading = 0;  // the reading being tried
+  // The readings' ranks in one fixed sequence (by where the serial types start, then how the
+  // lost header is filled in): of the readings with the best score the first in it wins.
+  // Readings whose header length byte survived are tried first, as they mostly win and
+  // then spare the dearer guesses that could not beat them; with the tie going by rank the
+  // choice is the same in any order of trying.
+  int rank = 0;
+  int bestRank = 0;
+  const auto beats = [&](int points) { return points > bestScore || (points == bestScore && rank < bestRank); };
   // Given `only`, the readings other than it are left untried: the one that won among all
   // still wins among fewer, so the record is the same.
   const auto tried = [&](std::size_t typesOffset, Filled filled, std::size_t index) {
     reading = ReadingCode(typesOffset, filled, index);
+    rank = static_cast<int>(typesOffset * 16 + (static_cast<std::size_t>(filled) - 1) * 4 + std::min<std::size_t>(index, 3));
     return only == 0 || only == reading;
   };
   const auto score = [&](std::size_t length, bool verified, int lost) {
@@ -364,12 +373,13 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
     int points = score(candidate->length, verified, candidate->lostLeadingColumns);
     // Values read from a wrong offset mostly make broken UTF-8 of the texts; checking them
     // is the dearest part, left out when it could not change the choice.
-    if (points + 2 <= bestScore) return;
+    if (!beats(points + 2)) return;
     // DamagedValuesPlausible checked the texts from the first kept serial type on (and the
     // values past the serial types are NULL): only the lost columns' texts are left.
     if (TextsValid(candidate->values, static_cast<std::size_t>(candidate->lostLeadingColumns), utf8)) points += 2;
-    if (points > bestScore) {
+    if (beats(points)) {
       bestScore = points;
+      bestRank = rank;
       if (!best) best.emplace();
       std::swap(*best, *candidate);
       best->reading = reading;
@@ -378,22 +388,43 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
   };
 
   // A reading's length is known from its serial types: one that cannot end where the cell
-  // must, or cannot score above the best so far, is not decoded (consider would refuse it).
+  // must, or cannot beat the best so far, is not decoded (consider would refuse it).
   const auto build = [&](const Header& header, const std::uint8_t* recordStart, bool verified) {
     const std::uint64_t length = CellLength(header, cell, recordStart, limit);
     if (length == 0 || (cellEnd && length != static_cast<std::uint64_t>(cellEnd - cell)) ||
-        score(static_cast<std::size_t>(length), verified, header.lost) + 2 <= bestScore) {
+        !beats(score(static_cast<std::size_t>(length), verified, header.lost) + 2)) {
       return;
     }
     if (BuildInto(header, cell, recordStart, limit, trial)) consider(&trial, verified);
   };
+  // The most any reading can score that the length byte does not check: the guesses at the
+  // lost header are passed over when a checked reading already scores above them.
+  const int uncheckedMost = 8 + 1 + 2;
 
   // An index cell has no rowid: its serial types may start two bytes in.
-  for (std::size_t offset = shape_.indexCell ? 2 : 3; offset <= kMaxTypesOffset; ++offset) {
+  const std::size_t firstOffset = shape_.indexCell ? 2 : 3;
+  // Header length still readable just before the serial types: it must agree.
+  for (std::size_t offset = firstOffset; offset <= kMaxTypesOffset; ++offset) {
+    const std::uint8_t* types = cell + offset;
+    if (types >= limit) break;
+    for (std::size_t lengthBytes = 1; lengthBytes <= 2; ++lengthBytes) {
+      const std::uint8_t* record = types - lengthBytes;
+      if (record < known) break;
+      if (!tried(offset, Filled::kLengthByte, lengthBytes)) continue;
+      const Varint h = ReadVarint(record, limit);
+      if (h.length != lengthBytes || h.value <= lengthBytes ||
+          h.value > static_cast<std::uint64_t>(limit - record)) {
+        continue;
+      }
+      Header header;
+      if (ReadTypesUntil(types, record + h.value, 0, header)) build(header, record, true);
+    }
+  }
+  for (std::size_t offset = firstOffset; offset <= kMaxTypesOffset && bestScore <= uncheckedMost; ++offset) {
     const std::uint8_t* types = cell + offset;
     if (types >= limit) break;
     if (types < known) {
-      if (tried(offset, Filled::kRebuilt, 0)) {
+      if (tried(offset, Filled::kRebuilt, 0) && beats(8 + 2)) {
         RebuildLostTypes(cell, cellEnd ? cellEnd : limit, offset,
                          [&](std::optional<CarvedRecord> candidate) { consider(candidate ? &*candidate : nullptr, false); });
       }
@@ -428,7 +459,7 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
     }
     // A wide table's header length takes two bytes, the first of them lost: the serial
     // types of every column must give a length whose low seven bits are the second byte.
-    if (types == known + 1 && *known < 0x80) {
+    if (types == known + 1 && *known < 0x80 && tried(offset, Filled::kShapeCount, 1)) {
       Header header;
       if (ReadTypes(types, limit, 0, columns, header)) {
         const auto length = static_cast<std::uint64_t>(header.typesEnd - (types - 2));
@@ -436,19 +467,6 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
           build(header, types - 2, false);
         }
       }
-    }
-    // Header length still readable just before the serial types: it must agree.
-    for (std::size_t lengthBytes = 1; lengthBytes <= 2; ++lengthBytes) {
-      const std::uint8_t* record = types - lengthBytes;
-      if (record < known) break;
-      if (!tried(offset, Filled::kLengthByte, lengthBytes)) continue;
-      const Varint h = ReadVarint(record, limit);
-      if (h.length != lengthBytes || h.value <= lengthBytes ||
-          h.value > static_cast<std::uint64_t>(limit - record)) {
-        continue;
-      }
-      Header header;
-      if (ReadTypesUntil(types, record + h.value, 0, header)) build(header, record, true);
     }
   }
   if (best) {
