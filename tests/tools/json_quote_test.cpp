@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
+#include "tools/sieve/carve_json.h"
 #include "tools/sieve/json_writer.h"
 
 namespace sieve::test {
@@ -36,6 +38,17 @@ TEST(JsonQuote, SpecialBytesAreCaughtAtEveryPlaceOfAPlainRun) {
       }
     }
   }
+}
+
+// Blobs are written as base64, each group of three bytes in place: every length of the last
+// group and bytes with the high bit set.
+TEST(Base64, EncodesAsRfc4648) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"", ""},         {"f", "Zg=="},         {"fo", "Zm8="},          {"foo", "Zm9v"},
+      {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"},
+      {"\xff\xfe\xfd", "//79"}, {std::string("\0\0", 2), "AAA="},
+  };
+  for (const auto& [bytes, encoded] : cases) EXPECT_EQ(cli::Base64(bytes), encoded) << encoded;
 }
 
 }  // namespace

@@ -4,22 +4,25 @@ namespace sieve::cli {
 
 std::string Base64(std::string_view bytes) {
   static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  out.reserve((bytes.size() + 2) / 3 * 4);
+  // Sized once and written in place: blobs are many and long.
+  std::string out((bytes.size() + 2) / 3 * 4, '=');
+  char* to = out.data();
   std::size_t i = 0;
-  for (; i + 3 <= bytes.size(); i += 3) {
+  for (; i + 3 <= bytes.size(); i += 3, to += 4) {
     const auto n = (std::uint32_t{static_cast<std::uint8_t>(bytes[i])} << 16) |
                    (std::uint32_t{static_cast<std::uint8_t>(bytes[i + 1])} << 8) |
                    static_cast<std::uint8_t>(bytes[i + 2]);
-    for (int shift = 18; shift >= 0; shift -= 6) out += kAlphabet[(n >> shift) & 63];
+    to[0] = kAlphabet[(n >> 18) & 63];
+    to[1] = kAlphabet[(n >> 12) & 63];
+    to[2] = kAlphabet[(n >> 6) & 63];
+    to[3] = kAlphabet[n & 63];
   }
   if (const std::size_t rest = bytes.size() - i; rest > 0) {
     std::uint32_t n = std::uint32_t{static_cast<std::uint8_t>(bytes[i])} << 16;
     if (rest == 2) n |= std::uint32_t{static_cast<std::uint8_t>(bytes[i + 1])} << 8;
-    out += kAlphabet[(n >> 18) & 63];
-    out += kAlphabet[(n >> 12) & 63];
-    out += rest == 2 ? kAlphabet[(n >> 6) & 63] : '=';
-    out += '=';
+    to[0] = kAlphabet[(n >> 18) & 63];
+    to[1] = kAlphabet[(n >> 12) & 63];
+    if (rest == 2) to[2] = kAlphabet[(n >> 6) & 63];
   }
   return out;
 }
