@@ -229,6 +229,9 @@ std::vector<Candidate> Engine::FindInRegion(const HistoryView& view, const FreeR
     auto all = RecordCarver::CarveAll(carvers, region, [&](std::size_t index, const CarvedRecord& record) {
       return admit(firstTable + index, record);
     });
+    std::size_t count = 0;
+    for (const std::vector<CarvedRecord>& records : all) count += records.size();
+    found.reserve(count);
     for (std::size_t index = 0; index < all.size(); ++index) {
       for (CarvedRecord& record : all[index]) found.push_back({firstTable + index, std::move(record)});
     }
@@ -238,6 +241,7 @@ std::vector<Candidate> Engine::FindInRegion(const HistoryView& view, const FreeR
                      [](const Candidate& a, const Candidate& b) { return Belief(a.record) > Belief(b.record); });
   }
   std::vector<Candidate> chosen;
+  chosen.reserve(found.size());
   for (Candidate& candidate : found) {
     const std::size_t begin = candidate.record.fileOffset;
     const std::size_t end = begin + candidate.record.length;
@@ -356,7 +360,11 @@ void Engine::Keep(FoundCopy& copy, const CarvedRecord* record) {
     spill_->Add(copy);
     return;
   }
-  rows_.Keep(copy, alias, [&](std::size_t column) { return record ? Own(record->values[column]) : ValueAgain(copy.row, column, 0); });
+  // Two captures: the std::function made of it for each record needs no memory of its own.
+  const std::pair<const FoundCopy*, const CarvedRecord*> kept{&copy, record};
+  rows_.Keep(copy, alias, [this, &kept](std::size_t column) {
+    return kept.second ? Own(kept.second->values[column]) : ValueAgain(kept.first->row, column, 0);
+  });
 }
 
 CarvedValue Engine::ValueAgain(const FoundRow& row, std::size_t column, std::size_t slot) {

@@ -135,20 +135,23 @@ void RecordCarver::RebuildLostTypes(const std::uint8_t* cell, const std::uint8_t
   // number's bytes to the text mostly makes control characters (small numbers' high bytes
   // are 0x00 or 0xff): the reading with the fewest control characters, then the longest
   // rebuilt bytes, is taken.
-  std::optional<CarvedRecord> best;
-  std::pair<std::size_t, std::uint64_t> bestRank{0, 0};
-  const auto collect = [&](std::optional<CarvedRecord> record) {
+  struct Best {
+    std::optional<CarvedRecord> record;
+    std::pair<std::size_t, std::uint64_t> rank{0, 0};
+  } best;
+  // Two captures, so that the std::function holding it needs no memory of its own.
+  const auto collect = [this, &best](std::optional<CarvedRecord> record) {
     if (!record) return;
     const std::pair<std::size_t, std::uint64_t> rank{ControlCharacters(*record, file_->header.encoding),
                                                      UINT64_MAX - RebuiltBytes(*record)};
-    if (!best || rank < bestRank) {
-      bestRank = rank;
-      best = std::move(record);
+    if (!best.record || rank < best.rank) {
+      best.rank = rank;
+      best.record = std::move(record);
     }
   };
   Header header;
   RebuildFrom(0, kFreeblockHeader - typesAt, kNoVariable, header, cell, cellEnd, typesAt, collect);
-  if (best) consider(std::move(best));
+  if (best.record) consider(std::move(best.record));
 }
 
 // Assigns the lost columns from `column` on, `lostBytes` bytes of serial types still to

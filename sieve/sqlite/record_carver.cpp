@@ -510,16 +510,33 @@ int DamagedWeight(const CarvedRecord& record, const RecordCarver::DamageReport& 
   return (report.verified ? 60 : 20) + (report.tight ? 25 : 0) - 5 * record.lostLeadingColumns;
 }
 
+// CarveAll's working lists, kept per thread from region to region: most regions are small,
+// and a dozen new lists for each would cost more than searching it.
+struct CarveScratch {
+  std::vector<std::vector<Candidate>> candidates;  // per shape
+  std::vector<OffsetPrefilter> prefilters;  // per shape
+  std::vector<std::size_t> maxHeaders;       // per shape
+  std::vector<std::size_t> headers, starts, forward, begins, ends, previous, chosen;
+  std::vector<long> best;
+  std::vector<CellSpan> spans;
+};
+
+CarveScratch& ThreadScratch() {
+  thread_local CarveScratch scratch;
+  return scratch;
+}
+
 // Freed cells lie side by side, as they were allocated: a candidate that starts where
 // another ends, or ends where another starts (or at the region's edge), is more likely real.
-void AddAdjacency(std::vector<Candidate>& candidates, std::size_t regionBegin, std::size_t regionEnd) {
+void AddAdjacency(std::vector<Candidate>& candidates, std::size_t regionBegin, std::size_t regionEnd,
+                  CarveScratch& scratch) {
   if (candidates.empty()) return;
   // Sorted lists, not hash sets: most regions hold a few candidates, and a set's nodes cost
   // an allocation each.
-  std::vector<std::size_t> begins;
-  std::vector<std::size_t> ends;
-  begins.reserve(candidates.size());
-  ends.reserve(candidates.size());
+  std::vector<std::size_t>& begins = scratch.begins;
+  std::vector<std::size_t>& ends = scratch.ends;
+  begins.clear();
+  ends.clear();
   for (const Candidate& c : candidates) {
     begins.push_back(c.begin);
     ends.push_back(c.end);
@@ -541,11 +558,11 @@ constexpr int kNextRecordsTried = 4;
 // forward search found them already; only they can start a freed cell).
 void AddMergedBlockCells(const RecordCarver& carver, const PagedFile& file, const std::uint8_t* begin,
                          const std::uint8_t* end, std::size_t pageStart, const std::vector<Candidate>& candidates,
-                         const std::vector<std::size_t>& headers,
+                         const std::vector<std::size_t>& headers, CarveScratch& scratch,
                          const std::function<void(std::optional<CarvedRecord>, int)>& add) {
   if (headers.empty()) return;  // most regions: nothing to try
-  std::vector<std::size_t> starts;
-  starts.reserve(candidates.size() + 1);
+  std::vector<std::size_t>& starts = scratch.starts;
+  starts.clear();
   for (const Candidate& c : candidates) starts.push_back(c.begin);
   starts.push_back(static_cast<std::size_t>(end - file.bytes.data()));
   for (const std::size_t at : headers) {
@@ -567,7 +584,8 @@ void AddMergedBlockCells(const RecordCarver& carver, const PagedFile& file, cons
   // record would start, is what DamagedCell bound to that end gives too (scored and checked
   // alike, as neither leaves slack; the best of all readings is the best of those ending
   // there), so it is copied instead of read again.
-  std::vector<std::size_t> forward;
+  std::vector<std::size_t>& forward = scratch.forward;
+  forward.clear();
   for (std::size_t i = 0; i < candidates.size(); ++i) {
     if (candidates[i].record.damaged) forward.push_back(i);
   }
@@ -602,14 +620,19 @@ void AddMergedBlockCells(const RecordCarver& carver, const PagedFile& file, cons
   }
 }
 
-// The set of non-overlapping candidates with the greatest total weight, in offset order.
-std::vector<std::size_t> ChooseNonOverlapping(std::vector<Candidate>& candidates) {
-  if (candidates.empty()) return {};
+// The set of non-overlapping candidates with the greatest total weight, in offset order,
+// into scratch.chosen.
+void ChooseNonOverlapping(std::vector<Candidate>& candidates, CarveScratch& scratch) {
+  std::vector<std::size_t>& chosen = scratch.chosen;
+  chosen.clear();
+  if (candidates.empty()) return;
   std::sort(candidates.begin(), candidates.end(),
             [](const Candidate& a, const Candidate& b) { return a.end < b.end || (a.end == b.end && a.begin < b.begin); });
   const std::size_t n = candidates.size();
-  std::vector<long> best(n + 1, 0);
-  std::vector<std::size_t> previous(n, 0);  // 1-based index of the last candidate ending before this one
+  std::vector<long>& best = scratch.best;
+  best.assign(n + 1, 0);
+  std::vector<std::size_t>& previous = scratch.previous;  // 1-based index of the last candidate ending before this one
+  previous.assign(n, 0);
   for (std::size_t i = 0; i < n; ++i) {
     const auto it = std::upper_bound(candidates.begin(), candidates.begin() + static_cast<std::ptrdiff_t>(i),
                                      candidates[i].begin,
@@ -617,7 +640,6 @@ std::vector<std::size_t> ChooseNonOverlapping(std::vector<Candidate>& candidates
     previous[i] = static_cast<std::size_t>(it - candidates.begin());
     best[i + 1] = std::max(best[i], best[previous[i]] + candidates[i].weight);
   }
-  std::vector<std::size_t> chosen;
   for (std::size_t i = n; i > 0;) {
     if (best[i] == best[i - 1]) {
       --i;
@@ -627,7 +649,6 @@ std::vector<std::size_t> ChooseNonOverlapping(std::vector<Candidate>& candidates
     }
   }
   std::reverse(chosen.begin(), chosen.end());
-  return chosen;
 }
 
 }  // namespace
@@ -654,19 +675,21 @@ std::vector<std::vector<CarvedRecord>> RecordCarver::CarveAll(
   const std::uint32_t usable = file.header.usableSize;
   // Each shape's own search; the offsets are scanned once for all, with a prefilter that
   // admits what any shape's admits (the freeblock-header test is the same for all).
-  struct Search {
-    OffsetPrefilter prefilter;
-    std::size_t maxHeader;
-    std::vector<Candidate> candidates;
-  };
-  std::vector<Search> searches;
-  searches.reserve(carvers.size());
+  CarveScratch& scratch = ThreadScratch();
+  std::vector<OffsetPrefilter>& prefilters = scratch.prefilters;
+  std::vector<std::size_t>& maxHeaders = scratch.maxHeaders;
+  prefilters.clear();
+  maxHeaders.clear();
+  if (scratch.candidates.size() < carvers.size()) scratch.candidates.resize(carvers.size());
   std::size_t minColumns = SIZE_MAX;
   std::size_t maxHeader = 0;
   bool indexCell = false;
-  for (const RecordCarver& carver : carvers) {
+  for (std::size_t index = 0; index < carvers.size(); ++index) {
+    const RecordCarver& carver = carvers[index];
     const std::size_t own = 2 + 9 * carver.shape_.columns.size();
-    searches.push_back({OffsetPrefilter(carver.minColumns_, own, carver.shape_.indexCell, usable), own, {}});
+    prefilters.push_back(OffsetPrefilter(carver.minColumns_, own, carver.shape_.indexCell, usable));
+    maxHeaders.push_back(own);
+    scratch.candidates[index].clear();
     minColumns = std::min(minColumns, carver.minColumns_);
     maxHeader = std::max(maxHeader, own);
     indexCell = indexCell || carver.shape_.indexCell;
@@ -679,9 +702,10 @@ std::vector<std::vector<CarvedRecord>> RecordCarver::CarveAll(
     if (!admit(index, *record)) return;
     const std::size_t at = record->fileOffset;
     const std::size_t length = record->length;
-    searches[index].candidates.push_back({std::move(*record), weight, at, at + length});
+    scratch.candidates[index].push_back({std::move(*record), weight, at, at + length});
   };
-  std::vector<std::size_t> headers;  // offsets that look like a freeblock header, increasing
+  std::vector<std::size_t>& headers = scratch.headers;  // offsets that look like a freeblock header, increasing
+  headers.clear();
   for (const std::uint8_t* p = begin; end - p >= 3; ++p) {
     if (end - p >= static_cast<std::ptrdiff_t>(OffsetPrefilter::kWideReach) && any.RefusesSixteen(p)) {
       p += 15;
@@ -694,10 +718,9 @@ std::vector<std::vector<CarvedRecord>> RecordCarver::CarveAll(
     if (header) headers.push_back(at);
     for (std::size_t index = 0; index < carvers.size(); ++index) {
       const RecordCarver& carver = carvers[index];
-      const Search& search = searches[index];
-      if (carvers.size() > 1 && !search.prefilter.MayStart(p, end)) continue;
+      if (carvers.size() > 1 && !prefilters[index].MayStart(p, end)) continue;
       // Most offsets fail these cheap tests; the full checks run only where they pass.
-      if (MayStartIntactCell(p, end, carver.minColumns_, search.maxHeader, carver.shape_.indexCell)) {
+      if (MayStartIntactCell(p, end, carver.minColumns_, maxHeaders[index], carver.shape_.indexCell)) {
         add(index, carver.IntactCell(p, end), kIntactWeight);
       }
       if (!header) continue;
@@ -711,16 +734,17 @@ std::vector<std::vector<CarvedRecord>> RecordCarver::CarveAll(
   }
   for (std::size_t index = 0; index < carvers.size(); ++index) {
     const RecordCarver& carver = carvers[index];
-    std::vector<Candidate>& candidates = searches[index].candidates;
-    AddMergedBlockCells(carver, file, begin, end, pageStart, candidates, headers,
+    std::vector<Candidate>& candidates = scratch.candidates[index];
+    if (candidates.empty() && headers.empty()) continue;  // most regions of most shapes
+    AddMergedBlockCells(carver, file, begin, end, pageStart, candidates, headers, scratch,
                         [&](std::optional<CarvedRecord> record, int weight) { add(index, std::move(record), weight); });
-    AddAdjacency(candidates, region.fileOffset, region.fileOffset + region.length);
-    const std::vector<std::size_t> chosen = ChooseNonOverlapping(candidates);
-    std::vector<CellSpan> spans;
-    spans.reserve(candidates.size());
+    AddAdjacency(candidates, region.fileOffset, region.fileOffset + region.length, scratch);
+    ChooseNonOverlapping(candidates, scratch);
+    std::vector<CellSpan>& spans = scratch.spans;
+    spans.clear();
     for (const Candidate& c : candidates) spans.push_back({c.begin, c.end});
     spans = SortedSpans(std::move(spans));
-    for (const std::size_t chosenIndex : chosen) {
+    for (const std::size_t chosenIndex : scratch.chosen) {
       CarvedRecord& record = candidates[chosenIndex].record;
       const auto later = LaterCellInside({candidates[chosenIndex].begin, candidates[chosenIndex].end}, spans);
       if (later) {

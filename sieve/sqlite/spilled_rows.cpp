@@ -123,7 +123,9 @@ bool SpilledRows::Merge(const std::function<int(std::uint32_t)>& aliasOf, const 
     FoundRows rows;
     std::vector<std::uint32_t> orders;
     for (const FoundCopy& at : copies) {
-      const auto value = [&](std::size_t column) { return valueOf(at.row, column, slot); };
+      // Two captures: the std::function made of it for each copy needs no memory of its own.
+      const std::pair<const FoundRow*, std::size_t> asked{&at.row, slot};
+      const auto value = [&valueOf, &asked](std::size_t column) { return valueOf(*asked.first, column, asked.second); };
       if (rows.Keep(at, aliasOf(at.row.table), value)) orders.push_back(at.order);
     }
     for (std::uint32_t i = 0; i < rows.size(); ++i) {
