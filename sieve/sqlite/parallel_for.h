@@ -15,14 +15,18 @@ namespace sieve::sqlite {
 // Threads a ParallelFor runs at most: slots of per-thread scratch are numbered below it.
 constexpr std::size_t kMaxParallelThreads = 8;
 
+// The threads a ParallelFor of many items runs on this machine: its slots are below this.
+inline std::size_t ParallelThreads() {
+  return std::min<std::size_t>(std::max(1u, std::thread::hardware_concurrency()), kMaxParallelThreads);
+}
+
 // As ParallelFor below, with the slot of the thread running each item (0 for the calling
 // thread), so that each thread can keep scratch memory of its own from item to item. Items
 // are handed out `step` at a time: 1 for few large ones.
 inline void ParallelForSlots(std::size_t count, const std::function<void(std::size_t, std::size_t)>& work,
                              const std::function<void()>& alongside = {}, std::size_t step = 16) {
   const std::size_t take = std::max<std::size_t>(step, 1);
-  const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
-  std::size_t threads = std::min<std::size_t>({cores, kMaxParallelThreads, (count + take - 1) / take});
+  std::size_t threads = std::min<std::size_t>(ParallelThreads(), (count + take - 1) / take);
   if (alongside && count > 0) threads = std::max<std::size_t>(threads, 2);
   std::atomic<std::size_t> next{0};
   const auto run = [&](std::size_t slot) {

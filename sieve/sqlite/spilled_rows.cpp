@@ -68,7 +68,7 @@ SpilledRows::SpilledRows(SpillFile& file, std::size_t partitions)
       merged_(file, partitions) {
   // Each thread's set of partitions buffers a block per partition: smaller blocks keep the
   // buffers of all of them as large as one set's.
-  const std::size_t threads = std::min<std::size_t>(kMaxParallelThreads, std::max(1u, std::thread::hardware_concurrency()));
+  const std::size_t threads = ParallelThreads();
   byKey_.reserve(threads);
   for (std::size_t t = 0; t < threads; ++t) byKey_.emplace_back(file, partitions, std::max<std::size_t>((32 << 10) / threads, 4 << 10));
 }
@@ -95,7 +95,7 @@ bool SpilledRows::Merge(const std::function<int(std::uint32_t)>& aliasOf, const 
   std::vector<std::uint64_t> liveBySlot(kMaxParallelThreads, 0);
   eachPartition([&](std::size_t p, std::size_t slot) {
     if (!file_.ok()) return;
-    SpillStreams& byKey = byKey_[slot % byKey_.size()];
+    SpillStreams& byKey = byKey_[slot];
     FingerprintSet live;
     SpillStreams::Reader keys(liveKeys_, p);
     for (std::uint64_t key = 0; keys.Read(key);) live.Insert(key);
