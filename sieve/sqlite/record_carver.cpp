@@ -521,7 +521,9 @@ struct CarveScratch {
   std::vector<CellSpan> spans;
 };
 
-CarveScratch& ThreadScratch() {
+// Not inlined: the compiler would otherwise look up the thread's copy again at each use
+// (a call into the dynamic loader, in a shared library), not once per region.
+[[gnu::noinline]] CarveScratch& ThreadScratch() {
   thread_local CarveScratch scratch;
   return scratch;
 }
