@@ -81,6 +81,18 @@ std::optional<CellInfo> ReadCell(std::span<const std::uint8_t> page, const Btree
   return cell;
 }
 
+bool CellMaySpill(std::span<const std::uint8_t> page, const BtreePageHeader& header, std::uint32_t index) {
+  if (index >= header.cellCount || header.type == kInteriorTablePage) return false;
+  const std::uint32_t offset = BigEndian16(page.data() + header.cellPointersStart + 2 * index);
+  if (offset < header.cellPointersEnd || offset >= page.size()) return false;
+  const std::uint8_t* p = page.data() + offset + (header.IsLeaf() ? 0 : 4);
+  const std::uint8_t* end = page.data() + page.size();
+  if (p >= end) return false;
+  const Varint payload = ReadVarint(p, end);
+  const auto usable = static_cast<std::uint32_t>(page.size());
+  return payload.length != 0 && LocalPayloadSize(payload.value, usable, header.type == kLeafTablePage) < payload.value;
+}
+
 std::vector<Freeblock> ReadFreeblocks(std::span<const std::uint8_t> page,
                                       const BtreePageHeader& header) {
   std::vector<Freeblock> blocks;

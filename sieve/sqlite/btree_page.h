@@ -55,6 +55,11 @@ struct CellInfo {
 std::optional<CellInfo> ReadCell(std::span<const std::uint8_t> page, const BtreePageHeader& header,
                                  std::uint32_t index);
 
+// Whether cell i may have a payload longer than its page holds (an overflow chain): its
+// payload length alone, read without the rest of the cell. False only when ReadCell would
+// give no cell or one without overflow pages; most cells of most files need no more.
+bool CellMaySpill(std::span<const std::uint8_t> page, const BtreePageHeader& header, std::uint32_t index);
+
 struct Freeblock {
   std::uint32_t offset = 0;
   std::uint32_t size = 0;

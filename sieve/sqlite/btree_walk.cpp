@@ -27,6 +27,8 @@ bool WalkBtree(const PagedFile& file, std::uint32_t root, std::vector<bool>& see
       continue;
     }
     if (visitor.onPage) visitor.onPage(number, *header);
+    // A leaf's cells lead nowhere: read only for a visitor that asks for them.
+    if (header->IsLeaf() && !visitor.onPayloadCell) continue;
     for (std::uint32_t i = 0; i < header->cellCount; ++i) {
       const auto cell = ReadCell(page, *header, i);
       if (!cell) continue;

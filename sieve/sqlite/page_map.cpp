@@ -41,14 +41,20 @@ PageMap PageMap::Build(const PagedFile& file, const std::vector<std::uint32_t>& 
   std::vector<bool> seen(count + 1u, false);
   for (std::uint32_t page = 1; page <= count; ++page) seen[page] = map.roles_[page] != PageRole::kUnclaimed;
   BtreeVisitor visitor;
-  visitor.onPage = [&](std::uint32_t page, const BtreePageHeader&) {
+  // Only cells with overflow chains claim pages: the others are passed over on their
+  // payload length, not read whole (this walk holds up everything after it).
+  visitor.onPage = [&](std::uint32_t page, const BtreePageHeader& header) {
     map.roles_[page] = PageRole::kBtree;
-  };
-  visitor.onPayloadCell = [&](std::uint32_t, const BtreePageHeader&, const CellInfo& cell) {
-    for (const std::uint32_t overflow : OverflowPages(file, cell)) {
-      if (seen[overflow]) break;
-      seen[overflow] = true;
-      map.roles_[overflow] = PageRole::kOverflow;
+    const auto bytes = file.Page(page);
+    for (std::uint32_t i = 0; i < header.cellCount; ++i) {
+      if (!CellMaySpill(bytes, header, i)) continue;
+      const auto cell = ReadCell(bytes, header, i);
+      if (!cell || !cell->hasPayload) continue;
+      for (const std::uint32_t overflow : OverflowPages(file, *cell)) {
+        if (seen[overflow]) break;
+        seen[overflow] = true;
+        map.roles_[overflow] = PageRole::kOverflow;
+      }
     }
   };
   map.damaged_ = !WalkBtree(file, 1, seen, visitor);
