@@ -81,11 +81,10 @@ class OffsetPrefilter {
     // A freeblock header's size: at least 4, at most the usable page size.
     return p[2] <= maxSizeHigh_ && end - p > 4 && (p[2] != 0 || p[3] >= 4);
   }
-  // Whether MayStart refuses all sixteen offsets from p on, tested at once (true only when
-  // it does; the region's end is left out of the test, which only makes it accept more).
-  // Reads p[0..18].
-  bool RefusesSixteen(const std::uint8_t* p) const {
-    if (!wide_) return false;
+  // Bit i set for each of the sixteen offsets from p on that MayStart may accept, tested at
+  // once (a superset: the region's end is left out of the test). Reads p[0..18].
+  std::uint32_t SixteenMask(const std::uint8_t* p) const {
+    if (!wide_) return 0xffff;
     using Bytes = std::uint8_t __attribute__((vector_size(16)));
     Bytes a, b, c, d;
     std::memcpy(&a, p, 16);
@@ -96,12 +95,16 @@ class OffsetPrefilter {
     const Bytes header = reinterpret_cast<Bytes>(static_cast<Bytes>(c - firstHeader8_) < headerSpan8_);
     const Bytes size = reinterpret_cast<Bytes>(c <= maxSizeHigh8_) &
                        (reinterpret_cast<Bytes>(c != 0) | reinterpret_cast<Bytes>(d >= 4));
+    // Every lane is 0 or has its top bit set; the multiply gathers the eight top bits of a
+    // word into its top byte.
     const Bytes any = high | header | size;
     std::uint64_t halves[2];
     std::memcpy(halves, &any, 16);
-    return (halves[0] | halves[1]) == 0;
+    constexpr std::uint64_t kTops = 0x8080808080808080ull, kGather = 0x0002040810204081ull;
+    return static_cast<std::uint32_t>(((halves[0] & kTops) * kGather) >> 56) |
+           static_cast<std::uint32_t>(((halves[1] & kTops) * kGather) >> 56) << 8;
   }
-  static constexpr std::size_t kWideReach = 19;  // bytes RefusesSixteen reads
+  static constexpr std::size_t kWideReach = 19;  // bytes SixteenMask reads
 
  private:
   // The byte-wide test holds the same bounds in 8 bits: header lengths below 256 only.
@@ -410,10 +413,9 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
     for (std::size_t lengthBytes = 1; lengthBytes <= 2; ++lengthBytes) {
       const std::uint8_t* record = types - lengthBytes;
       if (record < known) break;
-      if (!tried(offset, Filled::kLengthByte, lengthBytes)) continue;
       const Varint h = ReadVarint(record, limit);
       if (h.length != lengthBytes || h.value <= lengthBytes ||
-          h.value > static_cast<std::uint64_t>(limit - record)) {
+          h.value > static_cast<std::uint64_t>(limit - record) || !tried(offset, Filled::kLengthByte, lengthBytes)) {
         continue;
       }
       Header header;
@@ -708,12 +710,8 @@ std::vector<std::vector<CarvedRecord>> RecordCarver::CarveAll(
   };
   std::vector<std::size_t>& headers = scratch.headers;  // offsets that look like a freeblock header, increasing
   headers.clear();
-  for (const std::uint8_t* p = begin; end - p >= 3; ++p) {
-    if (end - p >= static_cast<std::ptrdiff_t>(OffsetPrefilter::kWideReach) && any.RefusesSixteen(p)) {
-      p += 15;
-      continue;
-    }
-    if (!any.MayStart(p, end)) continue;
+  const auto visit = [&](const std::uint8_t* p) {
+    if (!any.MayStart(p, end)) return;
     const std::size_t at = static_cast<std::size_t>(p - file.bytes.data());
     // Every shape's prefilter admits a freeblock header: the list is the same for all.
     const bool header = end - p > 4 && LooksLikeFreeblockHeader(p, at - pageStart, usable);
@@ -733,7 +731,14 @@ std::vector<std::vector<CarvedRecord>> RecordCarver::CarveAll(
         add(index, std::move(damaged), weight);
       }
     }
+  };
+  // Sixteen offsets are tested at once and only those the test lets through are visited,
+  // in increasing order; the last few, one by one.
+  const std::uint8_t* p = begin;
+  for (; end - p >= static_cast<std::ptrdiff_t>(OffsetPrefilter::kWideReach); p += 16) {
+    for (std::uint32_t mask = any.SixteenMask(p); mask != 0; mask &= mask - 1) visit(p + __builtin_ctz(mask));
   }
+  for (; end - p >= 3; ++p) visit(p);
   for (std::size_t index = 0; index < carvers.size(); ++index) {
     const RecordCarver& carver = carvers[index];
     std::vector<Candidate>& candidates = scratch.candidates[index];
