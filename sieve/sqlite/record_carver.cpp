@@ -405,9 +405,11 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
   const int uncheckedMost = 8 + 1 + 2;
 
   // An index cell has no rowid: its serial types may start two bytes in.
-  const std::size_t firstOffset = shape_.indexCell ? 2 : 3;
+  // A reading's code holds where its serial types start: given `only`, that offset alone.
+  const std::size_t firstOffset = only != 0 ? (only & 15u) : shape_.indexCell ? 2 : 3;
+  const std::size_t lastOffset = only != 0 ? (only & 15u) : kMaxTypesOffset;
   // Header length still readable just before the serial types: it must agree.
-  for (std::size_t offset = firstOffset; offset <= kMaxTypesOffset; ++offset) {
+  for (std::size_t offset = firstOffset; offset <= lastOffset; ++offset) {
     const std::uint8_t* types = cell + offset;
     if (types >= limit) break;
     for (std::size_t lengthBytes = 1; lengthBytes <= 2; ++lengthBytes) {
@@ -422,7 +424,7 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
       if (ReadTypesUntil(types, record + h.value, 0, header)) build(header, record, true);
     }
   }
-  for (std::size_t offset = firstOffset; offset <= kMaxTypesOffset && bestScore <= uncheckedMost; ++offset) {
+  for (std::size_t offset = firstOffset; offset <= lastOffset && bestScore <= uncheckedMost; ++offset) {
     const std::uint8_t* types = cell + offset;
     if (types >= limit) break;
     if (types < known) {
