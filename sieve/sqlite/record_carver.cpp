@@ -415,9 +415,11 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
     for (std::size_t lengthBytes = 1; lengthBytes <= 2; ++lengthBytes) {
       const std::uint8_t* record = types - lengthBytes;
       if (record < known) break;
+      // The serial types take a byte at least and nine at most each, one per column read.
       const Varint h = ReadVarint(record, limit);
-      if (h.length != lengthBytes || h.value <= lengthBytes ||
-          h.value > static_cast<std::uint64_t>(limit - record) || !tried(offset, Filled::kLengthByte, lengthBytes)) {
+      if (h.length != lengthBytes || h.value < lengthBytes + std::max<std::size_t>(minColumns_, 1) ||
+          h.value > lengthBytes + 9 * columns || h.value > static_cast<std::uint64_t>(limit - record) ||
+          !tried(offset, Filled::kLengthByte, lengthBytes)) {
         continue;
       }
       Header header;
