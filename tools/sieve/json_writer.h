@@ -54,7 +54,7 @@ class JsonWriter {
   void BeforeValue();
 
   std::string out_;
-  std::vector<bool> hasMembers_;  // one entry per open object or array
+  std::vector<std::uint8_t> hasMembers_;  // one entry per open object or array (bytes: bits cost more to set)
   bool afterKey_ = false;
 };
 
