@@ -6,6 +6,7 @@
 #include <span>
 
 #include "sieve/reader/text.h"
+#include "sieve/sqlite/background_batch.h"
 #include "sieve/sqlite/found_rows.h"
 #include "sieve/sqlite/free_space.h"
 #include "sieve/sqlite/history_regions.h"
@@ -66,6 +67,7 @@ class Engine {
     std::vector<FoundCopy> copies;
   };
   void CarveRegions(std::vector<PendingRegion>& pending, bool schemaPass);
+  void FinishRegions();
   void KeepSearched();
   HistoryView ViewAgain(HistoryView view, PagedFile& one) const;
   void PrepareCarvers(std::size_t firstTable, std::size_t lastTable);
@@ -116,7 +118,9 @@ class Engine {
   // live_ while it is still being built; declared after spill_ so that it is waited for
   // before the spill it may write live keys to goes away.
   std::future<LiveRows> liveBuilt_;
-  std::vector<PendingRegion> searched_;  // the batch searched last, what it found not yet kept
+  // The batch being searched on the helpers, and the one searched before it, what it found
+  // not yet kept.
+  std::vector<PendingRegion> searching_, searched_;
   // Per thread slot, a carver for each table from carversFrom_ on, rebound from region to
   // region so that their scratch memory stays; made again when the tables change.
   std::vector<std::vector<RecordCarver>> carvers_;
@@ -127,6 +131,8 @@ class Engine {
   std::vector<std::vector<std::uint8_t>> bodies_ = std::vector<std::vector<std::uint8_t>>(kMaxParallelThreads);
   std::size_t liveTables_ = 0;  // the tables the live rows' walk covers: the schema's
   CarveResult result_;
+  // Last: it is waited for before what its work reads goes away.
+  BackgroundBatch batch_;
 };
 
 void Engine::ForEachRegion(const HistoryRegionVisitor& visit, double from, double to) {
@@ -136,15 +142,21 @@ void Engine::ForEachRegion(const HistoryRegionVisitor& visit, double from, doubl
   stopped_ = stopped_ || walk.stopped;
 }
 
-// Searches a batch on the helpers while this thread keeps what the batch before it found:
-// in the main pass Keep only reads what the search reads, and keeping batch after batch in
-// the walk's order gives the same rows as keeping one region after another. A schema record
-// kept may add a dropped table's shape, so the schema pass keeps each batch before the next.
+// Starts the search of a batch on the helpers once the batch before it is searched; this
+// thread then keeps what that one found and walks on to fill the next. In the main pass Keep
+// only reads what the search reads, and keeping batch after batch in the walk's order gives
+// the same rows as keeping one region after another. A schema record kept may add a dropped
+// table's shape, so the schema pass keeps each batch before the next is searched.
 void Engine::CarveRegions(std::vector<PendingRegion>& pending, bool schemaPass) {
+  batch_.Finish();
+  std::swap(searched_, searching_);
+  if (schemaPass) KeepSearched();
   const std::size_t first = schemaPass ? 0 : 1;
   PrepareCarvers(first, schemaPass ? 1 : tables_.size());
-  const auto search = [&](std::size_t i, std::size_t slot) {
-    PendingRegion& at = pending[i];
+  std::swap(searching_, pending);
+  pending.clear();
+  batch_.Start(searching_.size(), [this, schemaPass, first](std::size_t i, std::size_t slot) {
+    PendingRegion& at = searching_[i];
     PagedFile one;
     const HistoryView view = ViewAgain(at.view, one);
     at.found = FindInRegion(view, at.region, at.wholeCell, first, carvers_[slot]);
@@ -152,14 +164,15 @@ void Engine::CarveRegions(std::vector<PendingRegion>& pending, bool schemaPass) 
     at.copies.reserve(at.found.size());
     for (Candidate& candidate : at.found) at.copies.push_back(Prepare(view, at.region, candidate, bodies_[slot]));
     std::vector<Candidate>().swap(at.found);
-  };
-  if (schemaPass) {
-    ParallelForSlots(pending.size(), search);
-  } else {
-    ParallelForSlots(pending.size(), search, [&] { KeepSearched(); });
-  }
-  std::swap(searched_, pending);
-  if (schemaPass) KeepSearched();
+  });
+  if (!schemaPass) KeepSearched();
+}
+
+// The last batch of a pass: searched and kept.
+void Engine::FinishRegions() {
+  batch_.Finish();
+  std::swap(searched_, searching_);
+  KeepSearched();
 }
 
 void Engine::KeepSearched() {
@@ -423,9 +436,9 @@ bool Engine::ReadOut(const FoundRow& row, const FoundRows::Patches* patches, Car
 }
 
 // The kept records in the order `rows` gives them, read out a chunk at a time on the helpers
-// while this thread hands the chunk before to `emit`. Rows keep their lists' memory from
-// chunk to chunk; a row and its patches are copied into the chunk, as a set-aside carve
-// holds them only while it hands them over.
+// while this thread hands the chunk before to `emit` and fills the next. Two chunks take
+// turns; rows keep their lists' memory from chunk to chunk. A row and its patches are copied
+// into the chunk, as a set-aside carve holds them only while it hands them over.
 bool Engine::EmitAll(const RowSource& rows, const std::function<void(const CarvedRow&)>& emit) {
   constexpr std::size_t kChunk = 2048;
   const std::string wanted = ToLowerAscii(options_.table);
@@ -436,41 +449,48 @@ bool Engine::EmitAll(const RowSource& rows, const std::function<void(const Carve
     std::vector<char> read = std::vector<char>(kChunk, 0);
     std::size_t count = 0;
   };
-  Chunk reading, ready;
-  const auto hand = [&] {
-    for (std::size_t i = 0; i < ready.count; ++i) {
-      if (!ready.read[i]) continue;
-      emit(ready.rows[i]);
+  Chunk one, two;
+  Chunk* filling = &one;
+  Chunk* reading = &two;
+  BackgroundBatch batch;
+  const auto hand = [&](Chunk& chunk) {
+    for (std::size_t i = 0; i < chunk.count; ++i) {
+      if (!chunk.read[i]) continue;
+      emit(chunk.rows[i]);
       ++result_.rowsReported;
     }
-    ready.count = 0;
+    chunk.count = 0;
   };
-  const auto readChunk = [&] {
-    ParallelForSlots(
-        reading.count,
-        [&](std::size_t i, std::size_t slot) {
-          const FoundRow& row = reading.found[i];
-          const FoundRows::Patches& patches = reading.patches[i];
-          std::vector<std::uint8_t> body;
-          reading.read[i] = (wanted.empty() || ToLowerAscii(tables_[row.table].name) == wanted) &&
-                            ReadOut(row, patches.empty() ? nullptr : &patches, reading.rows[i], body,
-                                    carvers_[slot][row.table]);
-        },
-        hand);
-    std::swap(reading, ready);
+  // The filled chunk is read out once the one before is; that one is handed over meanwhile
+  // and filled again.
+  const auto readFilled = [&] {
+    batch.Finish();
+    std::swap(filling, reading);
+    Chunk& chunk = *reading;
+    batch.Start(chunk.count, [this, &chunk, &wanted](std::size_t i, std::size_t slot) {
+      const FoundRow& row = chunk.found[i];
+      const FoundRows::Patches& patches = chunk.patches[i];
+      std::vector<std::uint8_t> body;
+      chunk.read[i] = (wanted.empty() || ToLowerAscii(tables_[row.table].name) == wanted) &&
+                      ReadOut(row, patches.empty() ? nullptr : &patches, chunk.rows[i], body,
+                              carvers_[slot][row.table]);
+    });
+    hand(*filling);
   };
   PrepareCarvers(0, tables_.size());
   const bool ok = rows([&](const FoundRow& row, const FoundRows::Patches* patches) {
-    reading.found[reading.count] = row;
+    Chunk& chunk = *filling;
+    chunk.found[chunk.count] = row;
     if (patches) {
-      reading.patches[reading.count] = *patches;
+      chunk.patches[chunk.count] = *patches;
     } else {
-      reading.patches[reading.count].clear();
+      chunk.patches[chunk.count].clear();
     }
-    if (++reading.count == kChunk) readChunk();
+    if (++chunk.count == kChunk) readFilled();
   });
-  if (reading.count > 0) readChunk();
-  hand();
+  if (filling->count > 0) readFilled();
+  batch.Finish();
+  hand(*reading);
   return ok;
 }
 
@@ -523,7 +543,6 @@ CarveResult Engine::Run(const std::function<void(const CarvedRow&)>& emit) {
   for (const SchemaEntry& entry : schema) {
     if (entry.rootPage != 0) roots.push_back(entry.rootPage);
   }
-  map_ = PageMap::Build(file_, roots);
   tables_ = SchemaTableShapes(schema);
   liveTables_ = tables_.size();
   if (!StartSpill()) {
@@ -531,14 +550,16 @@ CarveResult Engine::Run(const std::function<void(const CarvedRow&)>& emit) {
     return result_;
   }
   // The live rows are first asked for when a record is kept, mostly once the main pass
-  // keeps its first batch: they are read on a thread of their own meanwhile, over the
-  // tables the schema names (a dropped table has no live rows). A large carve's live keys
-  // go to the spill from that thread; nothing else is set aside before they are done.
+  // keeps its first batch: they are read on a thread of their own meanwhile, beside the page
+  // map's walk too (they need only the b-trees), over the tables the schema names (a dropped
+  // table has no live rows). A large carve's live keys go to the spill from that thread;
+  // nothing else is set aside before they are done.
   liveBuilt_ = std::async(std::launch::async, [this, tables = tables_] {
     if (!spill_) return LiveRows::Build(file_, tables);
     const LiveRows::SetAside setAside = [this](std::uint64_t key) { spill_->AddLiveKey(key); };
     return LiveRows::Build(file_, tables, &setAside);
   });
+  map_ = PageMap::Build(file_, roots);
 
   // Schema records first: a dropped table's CREATE TABLE gives the shape its rows are carved
   // with. Then every table's records. Regions are searched in batches on all cores, and what
@@ -554,7 +575,7 @@ CarveResult Engine::Run(const std::function<void(const CarvedRow&)>& emit) {
         },
         schemaPass ? 0.0 : 0.1, schemaPass ? 0.1 : 1.0);
     CarveRegions(pending, schemaPass);
-    KeepSearched();
+    FinishRegions();
   }
   AwaitLiveRows();
   if (stopped_) {
