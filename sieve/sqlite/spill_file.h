@@ -54,6 +54,8 @@ class SpillStreams {
   SpillStreams(SpillFile& file, std::size_t count, std::size_t blockBytes = 32 << 10);
 
   std::size_t count() const { return streams_.size(); }
+  // Nothing was appended to the stream.
+  bool Empty(std::size_t stream) const { return streams_[stream].buffer.empty() && streams_[stream].blocks.empty(); }
   void Append(std::size_t stream, const void* data, std::size_t size);
   template <typename T>
   void Append(std::size_t stream, const T& value) {

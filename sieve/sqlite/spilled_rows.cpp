@@ -78,10 +78,19 @@ std::size_t SpilledRows::PartitionsFor(std::uint64_t bytes) {
   return static_cast<std::size_t>(std::clamp<std::uint64_t>(bytes / kBytesPerPartition, 8, 256));
 }
 
-void SpilledRows::AddLiveKey(std::uint64_t key) { liveKeys_.Append(PartitionOf(key, partitions_), key); }
+void SpilledRows::AddLiveKey(std::uint64_t key) {
+  liveKeys_.Append(PartitionOf(key, partitions_), key);
+  liveFilter_.Insert(key);
+}
 
 void SpilledRows::Add(const FoundCopy& copy) {
-  byLiveKey_.Append(PartitionOf(copy.hasLiveKey ? copy.liveKey : copy.row.key, partitions_), copy);
+  // Only a copy that may be a live row's waits for the live keys; the rest go straight to
+  // their merge partitions (where copies are put back in the order found before merging).
+  if (copy.hasLiveKey && liveFilter_.MayContain(copy.liveKey)) {
+    byLiveKey_.Append(PartitionOf(copy.liveKey, partitions_), copy);
+  } else {
+    byKey_[0].Append(PartitionOf(copy.row.key, partitions_), copy);
+  }
 }
 
 bool SpilledRows::Merge(const std::function<int(std::uint32_t)>& aliasOf, const ValueOf& valueOf,
@@ -94,7 +103,7 @@ bool SpilledRows::Merge(const std::function<int(std::uint32_t)>& aliasOf, const 
   };
   std::vector<std::uint64_t> liveBySlot(kMaxParallelThreads, 0);
   eachPartition([&](std::size_t p, std::size_t slot) {
-    if (!file_.ok()) return;
+    if (!file_.ok() || byLiveKey_.Empty(p)) return;
     SpillStreams& byKey = byKey_[slot];
     FingerprintSet live;
     SpillStreams::Reader keys(liveKeys_, p);

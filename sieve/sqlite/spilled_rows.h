@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "sieve/sqlite/found_rows.h"
+#include "sieve/sqlite/live_key_filter.h"
 #include "sieve/sqlite/spill_file.h"
 
 namespace sieve::sqlite {
@@ -25,6 +26,7 @@ class SpilledRows {
   // The partitions for a carve of `bytes` (file and history): a few MB of file each.
   static std::size_t PartitionsFor(std::uint64_t bytes);
 
+  // The live keys come first, all of them (from one thread), then the copies (from another).
   void AddLiveKey(std::uint64_t key);
   void Add(const FoundCopy& copy);
 
@@ -42,8 +44,10 @@ class SpilledRows {
   SpillFile& file_;
   std::size_t partitions_;
   SpillStreams liveKeys_, byLiveKey_;
+  LiveKeyFilter liveFilter_;
   // The copies by merge key, a set of partitions per thread of the live-key round (each
-  // thread writes its own), and the merged rows.
+  // thread writes its own; the first set also takes the copies that skip that round), and
+  // the merged rows.
   std::vector<SpillStreams> byKey_;
   SpillStreams merged_;
 };
