@@ -1,8 +1,10 @@
 // JsonQuote (tools/sieve): runs of plain bytes are copied a word at a time, so every byte
-// that needs escaping or checking must be caught wherever it sits in such a run.
+// that needs escaping or checking must be caught wherever it sits in such a run. A carved
+// row's line, written in one piece, has every member and value form of `sieve carve --json`.
 #include <gtest/gtest.h>
 
 #include <string>
+#include <cstdint>
 #include <utility>
 
 #include "tools/sieve/carve_json.h"
@@ -49,6 +51,52 @@ TEST(Base64, EncodesAsRfc4648) {
       {"\xff\xfe\xfd", "//79"}, {std::string("\0\0", 2), "AAA="},
   };
   for (const auto& [bytes, encoded] : cases) EXPECT_EQ(cli::Base64(bytes), encoded) << encoded;
+}
+
+TEST(CarvedRowLine, EveryMemberAndValueForm) {
+  using sqlite::CarvedValue;
+  using sqlite::ValueKind;
+  const auto value = [](ValueKind kind, std::int64_t integer, double real, std::string bytes) {
+    CarvedValue v;
+    v.kind = kind;
+    v.integer = integer;
+    v.real = real;
+    v.bytes = std::move(bytes);
+    return v;
+  };
+  sqlite::CarvedRow plain;
+  plain.table = "message";
+  plain.source = sqlite::CarveSource::Freeblock;
+  plain.page = 7;
+  plain.offset = 4096 * 6 + 100;
+  plain.rowid = -3;
+  plain.values = {value(ValueKind::kNull, 0, 0, ""), value(ValueKind::kInteger, INT64_MIN, 0, ""),
+                  value(ValueKind::kReal, 0, 0.1, ""), value(ValueKind::kReal, 0, 1e300 * 1e300, ""),
+                  value(ValueKind::kText, 0, 0, "say \"hi\"\n"), value(ValueKind::kBlob, 0, 0, "foob")};
+  sqlite::CarvedRow unclaimed;
+  unclaimed.source = sqlite::CarveSource::Wal;
+  unclaimed.page = 1;
+  unclaimed.alsoIn = {sqlite::CarveSource::Freelist, sqlite::CarveSource::Unallocated};
+  unclaimed.partial = true;
+  const std::pair<const sqlite::CarvedRow*, std::string> cases[] = {
+      {&plain,
+       R"({"table":"message","source":"freeblock","page":7,"offset":24676,"rowid":-3,"values":)"
+       R"([null,-9223372036854775808,0.1,null,"say \"hi\"\u000a",{"base64":"Zm9vYg=="}]})"},
+      {&unclaimed,
+       R"({"table":null,"source":"wal","page":1,"offset":0,"rowid":null,"values":[],)"
+       R"("also_in":["freelist","unallocated"],"partial":true})"},
+  };
+  cli::JsonWriter lines;
+  std::string expected;
+  for (const auto& [row, line] : cases) {
+    cli::JsonWriter one;
+    cli::WriteCarvedRow(one, *row);
+    EXPECT_EQ(one.Text(), line);
+    cli::WriteCarvedRow(lines, *row);
+    lines.NewLine();
+    expected += line + "\n";
+  }
+  EXPECT_EQ(lines.Text(), expected);
 }
 
 }  // namespace

@@ -2,11 +2,12 @@
 
 namespace sieve::cli {
 
-std::string Base64(std::string_view bytes) {
+void AppendBase64(std::string& out, std::string_view bytes) {
   static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   // Sized once and written in place: blobs are many and long.
-  std::string out((bytes.size() + 2) / 3 * 4, '=');
-  char* to = out.data();
+  const std::size_t start = out.size();
+  out.resize(start + (bytes.size() + 2) / 3 * 4, '=');
+  char* to = out.data() + start;
   std::size_t i = 0;
   for (; i + 3 <= bytes.size(); i += 3, to += 4) {
     const auto n = (std::uint32_t{static_cast<std::uint8_t>(bytes[i])} << 16) |
@@ -24,48 +25,79 @@ std::string Base64(std::string_view bytes) {
     to[1] = kAlphabet[(n >> 12) & 63];
     if (rest == 2) to[2] = kAlphabet[(n >> 6) & 63];
   }
+}
+
+std::string Base64(std::string_view bytes) {
+  std::string out;
+  AppendBase64(out, bytes);
   return out;
 }
 
 namespace {
 
-void WriteValue(JsonWriter& json, const sqlite::CarvedValue& value) {
+void AppendValue(std::string& out, const sqlite::CarvedValue& value) {
   using sqlite::ValueKind;
   switch (value.kind) {
-    case ValueKind::kNull: json.Null(); break;
-    case ValueKind::kInteger: json.Int(value.integer); break;
-    case ValueKind::kReal: json.Double(value.real); break;
-    case ValueKind::kText: json.String(value.bytes); break;
-    case ValueKind::kBlob: json.BeginObject().Field("base64", Base64(value.bytes)).EndObject(); break;
+    case ValueKind::kNull: out += "null"; break;
+    case ValueKind::kInteger: AppendJsonInt(out, value.integer); break;
+    case ValueKind::kReal: AppendJsonDouble(out, value.real); break;
+    case ValueKind::kText: AppendJsonString(out, value.bytes); break;
+    case ValueKind::kBlob:
+      // Base64 needs no escaping.
+      out += "{\"base64\":\"";
+      AppendBase64(out, value.bytes);
+      out += "\"}";
+      break;
   }
+}
+
+// A source's name is one of the program's plain words.
+void AppendSource(std::string& out, sqlite::CarveSource source) {
+  out += '"';
+  out += sqlite::CarveSourceName(source);
+  out += '"';
 }
 
 }  // namespace
 
+// Written in one piece: the members and their order never change, and going through the
+// writer member by member cost more than the values (a carve writes millions of rows).
 void WriteCarvedRow(JsonWriter& json, const sqlite::CarvedRow& row) {
-  json.BeginObject().Key("table");
+  std::string& out = json.RawValue();
+  out += "{\"table\":";
   if (row.table.empty()) {
-    json.Null();
+    out += "null";
   } else {
-    json.String(row.table);
+    AppendJsonString(out, row.table);
   }
-  json.Field("source", sqlite::CarveSourceName(row.source)).Field("page", row.page).Field("offset", row.offset);
-  json.Key("rowid");
+  out += ",\"source\":";
+  AppendSource(out, row.source);
+  out += ",\"page\":";
+  AppendJsonUint(out, row.page);
+  out += ",\"offset\":";
+  AppendJsonUint(out, row.offset);
+  out += ",\"rowid\":";
   if (row.rowid) {
-    json.Int(*row.rowid);
+    AppendJsonInt(out, *row.rowid);
   } else {
-    json.Null();
+    out += "null";
   }
-  json.Key("values").BeginArray();
-  for (const sqlite::CarvedValue& value : row.values) WriteValue(json, value);
-  json.EndArray();
+  out += ",\"values\":[";
+  for (std::size_t i = 0; i < row.values.size(); ++i) {
+    if (i > 0) out += ',';
+    AppendValue(out, row.values[i]);
+  }
+  out += ']';
   if (!row.alsoIn.empty()) {
-    json.Key("also_in").BeginArray();
-    for (const sqlite::CarveSource source : row.alsoIn) json.String(sqlite::CarveSourceName(source));
-    json.EndArray();
+    out += ",\"also_in\":[";
+    for (std::size_t i = 0; i < row.alsoIn.size(); ++i) {
+      if (i > 0) out += ',';
+      AppendSource(out, row.alsoIn[i]);
+    }
+    out += ']';
   }
-  if (row.partial) json.Field("partial", true);
-  json.EndObject();
+  if (row.partial) out += ",\"partial\":true";
+  out += '}';
 }
 
 void WriteCarveSummary(JsonWriter& json, const CarveCounts& counts, const sqlite::CarveResult& result,

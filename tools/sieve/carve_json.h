@@ -25,7 +25,8 @@ void WriteCarvedRow(JsonWriter& json, const sqlite::CarvedRow& row);
 void WriteCarveSummary(JsonWriter& json, const CarveCounts& counts, const sqlite::CarveResult& result,
                        double seconds);
 
-// Standard base64 with padding.
+// Standard base64 with padding, and the same appended to `out`.
 std::string Base64(std::string_view bytes);
+void AppendBase64(std::string& out, std::string_view bytes);
 
 }  // namespace sieve::cli

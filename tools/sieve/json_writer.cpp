@@ -141,6 +141,29 @@ std::string JsonQuote(std::string_view text) {
   return out;
 }
 
+void AppendJsonString(std::string& out, std::string_view text) { AppendQuoted(out, text); }
+
+// Appended by length, not as a range of iterators (which takes the string's slower path).
+void AppendJsonInt(std::string& out, std::int64_t value) {
+  char buffer[24];
+  out.append(buffer, static_cast<std::size_t>(std::to_chars(buffer, buffer + sizeof buffer, value).ptr - buffer));
+}
+
+void AppendJsonUint(std::string& out, std::uint64_t value) {
+  char buffer[24];
+  out.append(buffer, static_cast<std::size_t>(std::to_chars(buffer, buffer + sizeof buffer, value).ptr - buffer));
+}
+
+void AppendJsonDouble(std::string& out, double value) {
+  if (!std::isfinite(value)) {
+    out += "null";
+    return;
+  }
+  char buffer[32];
+  // Shortest text that reads back as the same value, independent of the locale.
+  out.append(buffer, static_cast<std::size_t>(std::to_chars(buffer, buffer + sizeof buffer, value).ptr - buffer));
+}
+
 void JsonWriter::BeforeValue() {
   if (afterKey_) {
     afterKey_ = false;
@@ -206,25 +229,19 @@ JsonWriter& JsonWriter::String(std::string_view text) {
 
 JsonWriter& JsonWriter::Int(std::int64_t value) {
   BeforeValue();
-  char buffer[24];
-  out_.append(buffer, std::to_chars(buffer, buffer + sizeof buffer, value).ptr);
+  AppendJsonInt(out_, value);
   return *this;
 }
 
 JsonWriter& JsonWriter::Uint(std::uint64_t value) {
   BeforeValue();
-  char buffer[24];
-  out_.append(buffer, std::to_chars(buffer, buffer + sizeof buffer, value).ptr);
+  AppendJsonUint(out_, value);
   return *this;
 }
 
 JsonWriter& JsonWriter::Double(double value) {
-  if (!std::isfinite(value)) return Null();
   BeforeValue();
-  char buffer[32];
-  // Shortest text that reads back as the same value, independent of the locale.
-  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-  out_.append(buffer, result.ptr);
+  AppendJsonDouble(out_, value);
   return *this;
 }
 

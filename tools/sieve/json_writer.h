@@ -44,6 +44,13 @@ class JsonWriter {
   // The library's 0/1 flags.
   JsonWriter& FlagField(std::string_view name, std::int32_t flag) { return Key(name).Bool(flag != 0); }
 
+  // For a value the caller writes in one piece (valid JSON, as the Append functions below
+  // make): writes the separator before it and returns the text to append it to.
+  std::string& RawValue() {
+    BeforeValue();
+    return out_;
+  }
+
   // Ends a line between whole documents (JSON Lines); nothing inside an open one.
   void NewLine();
   const std::string& Text() const { return out_; }
@@ -70,5 +77,12 @@ std::string IsoDateOf(std::int64_t seconds);
 
 // The JSON string literal of `text`, quotes included.
 std::string JsonQuote(std::string_view text);
+
+// The same appended to `out`, and numbers as the writer writes them (a non-finite real as
+// null), for values written in one piece.
+void AppendJsonString(std::string& out, std::string_view text);
+void AppendJsonInt(std::string& out, std::int64_t value);
+void AppendJsonUint(std::string& out, std::uint64_t value);
+void AppendJsonDouble(std::string& out, double value);
 
 }  // namespace sieve::cli
