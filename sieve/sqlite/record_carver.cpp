@@ -36,17 +36,48 @@ bool LooksLikeFreeblockHeader(const std::uint8_t* p, std::size_t pageOffset,
 }
 
 // Payload length and rowid varints followed by a header length in the range the shape
-// allows; only the common one-byte forms are tested, longer varints always pass.
+// allows and within the bytes (IntactCell's first checks, without a call). The payload
+// length's and the header length's one- and two-byte forms are read (longer ones always
+// pass), and a rowid of any length; a cell too near the end of the bytes for those is
+// tested on its one-byte forms alone. A varint that starts with 0x80 adds nothing, and
+// SQLite never writes one in a cell's prefix.
 bool MayStartIntactCell(const std::uint8_t* p, const std::uint8_t* end, std::size_t minColumns,
                         std::size_t maxHeader, bool indexCell) {
   if (indexCell) {
     if (p[0] >= 0x80 || p[1] >= 0x80) return true;
     return p[0] != 0 && p[1] > minColumns && p[1] <= maxHeader && p[1] <= p[0];
   }
-  if (p[0] >= 0x80 || p[1] >= 0x80) return true;
-  if (p[0] == 0 || end - p < 3) return false;
-  const std::uint8_t header = p[2];
-  return header >= 0x80 || (header > minColumns && header <= maxHeader && header <= p[0]);
+  // Two bytes of payload length, nine of rowid, two of header length.
+  constexpr std::ptrdiff_t kReach = 13;
+  if (end - p < kReach) {
+    if (p[0] >= 0x80 || p[1] >= 0x80) return true;
+    if (p[0] == 0 || end - p < 3) return false;
+    const std::uint8_t header = p[2];
+    return header >= 0x80 || (header > minColumns && header <= maxHeader && header <= p[0]);
+  }
+  std::uint32_t payload = p[0];
+  std::size_t at = 1;
+  if (p[0] >= 0x80) {
+    if (p[1] >= 0x80) return true;
+    if (p[0] == 0x80) return false;
+    payload = (payload & 0x7f) << 7 | p[1];
+    at = 2;
+  }
+  if (payload == 0 || p[at] == 0x80) return false;
+  // The rowid's bytes with the high bit set, then its last (the ninth takes all eight bits).
+  for (std::size_t more = 0; more < 8 && p[at] >= 0x80; ++more) ++at;
+  const std::uint8_t* record = p + at + 1;
+  std::size_t header = record[0];
+  std::size_t headerBytes = 1;
+  if (header >= 0x80) {
+    if (record[1] >= 0x80) return true;
+    header = (header & 0x7f) << 7 | record[1];
+    headerBytes = 2;
+  }
+  // The serial types take a byte at least, for the columns a record must have, and nine at
+  // most (maxHeader counts two bytes of header length).
+  return header >= headerBytes + minColumns && header <= maxHeader + headerBytes - 2 && header <= payload &&
+         header <= static_cast<std::size_t>(end - record);
 }
 
 // Whether the texts of the first `columns` values are whole UTF-8.
