@@ -239,9 +239,11 @@ std::vector<Candidate> Engine::FindInRegion(const HistoryView& view, const FreeR
       found.push_back({t, std::move(*record)});
     }
   } else {
-    auto all = RecordCarver::CarveAll(carvers, region, [&](std::size_t index, const CarvedRecord& record) {
-      return admit(firstTable + index, record);
-    });
+    // Per thread, so that the lists keep their memory from region to region.
+    thread_local std::vector<std::vector<CarvedRecord>> all;
+    RecordCarver::CarveAll(
+        carvers, region, [&](std::size_t index, const CarvedRecord& record) { return admit(firstTable + index, record); },
+        all);
     std::size_t count = 0;
     for (const std::vector<CarvedRecord>& records : all) count += records.size();
     found.reserve(count);
@@ -249,10 +251,9 @@ std::vector<Candidate> Engine::FindInRegion(const HistoryView& view, const FreeR
       for (CarvedRecord& record : all[index]) found.push_back({firstTable + index, std::move(record)});
     }
   }
-  if (found.size() > 1) {
-    std::stable_sort(found.begin(), found.end(),
-                     [](const Candidate& a, const Candidate& b) { return Belief(a.record) > Belief(b.record); });
-  }
+  if (found.size() <= 1) return found;
+  std::stable_sort(found.begin(), found.end(),
+                   [](const Candidate& a, const Candidate& b) { return Belief(a.record) > Belief(b.record); });
   std::vector<Candidate> chosen;
   chosen.reserve(found.size());
   for (Candidate& candidate : found) {

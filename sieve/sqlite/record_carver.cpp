@@ -702,11 +702,20 @@ std::vector<CarvedRecord> RecordCarver::Carve(
 std::vector<std::vector<CarvedRecord>> RecordCarver::CarveAll(
     std::span<const RecordCarver> carvers, const FreeRegion& region,
     const std::function<bool(std::size_t, const CarvedRecord&)>& admit) {
-  std::vector<std::vector<CarvedRecord>> records(carvers.size());
-  if (carvers.empty()) return records;
+  std::vector<std::vector<CarvedRecord>> records;
+  CarveAll(carvers, region, admit, records);
+  return records;
+}
+
+void RecordCarver::CarveAll(std::span<const RecordCarver> carvers, const FreeRegion& region,
+                            const std::function<bool(std::size_t, const CarvedRecord&)>& admit,
+                            std::vector<std::vector<CarvedRecord>>& records) {
+  records.resize(carvers.size());
+  for (std::vector<CarvedRecord>& list : records) list.clear();
+  if (carvers.empty()) return;
   const PagedFile& file = *carvers[0].file_;
   if (region.fileOffset > file.bytes.size() || region.length > file.bytes.size() - region.fileOffset) {
-    return records;
+    return;
   }
   const std::uint8_t* begin = file.bytes.data() + region.fileOffset;
   const std::uint8_t* end = begin + region.length;
@@ -798,7 +807,6 @@ std::vector<std::vector<CarvedRecord>> RecordCarver::CarveAll(
       records[index].push_back(std::move(record));
     }
   }
-  return records;
 }
 
 }  // namespace sieve::sqlite

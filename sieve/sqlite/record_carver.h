@@ -47,6 +47,10 @@ class RecordCarver {
   static std::vector<std::vector<CarvedRecord>> CarveAll(std::span<const RecordCarver> carvers,
                                                          const FreeRegion& region,
                                                          const std::function<bool(std::size_t, const CarvedRecord&)>& admit);
+  // The same into `records`, whose lists keep their memory from region to region.
+  static void CarveAll(std::span<const RecordCarver> carvers, const FreeRegion& region,
+                       const std::function<bool(std::size_t, const CarvedRecord&)>& admit,
+                       std::vector<std::vector<CarvedRecord>>& records);
 
   // A whole table-leaf cell (payload length, rowid, record) starting at `cell`.
   std::optional<CarvedRecord> IntactCell(const std::uint8_t* cell, const std::uint8_t* end) const;
