@@ -42,13 +42,13 @@ bool LooksLikeFreeblockHeader(const std::uint8_t* p, std::size_t pageOffset,
 // tested on its one-byte forms alone. A varint that starts with 0x80 adds nothing, and
 // SQLite never writes one in a cell's prefix.
 bool MayStartIntactCell(const std::uint8_t* p, const std::uint8_t* end, std::size_t minColumns,
-                        std::size_t maxHeader, bool indexCell) {
+                        std::size_t maxHeader, bool indexCell, const std::array<bool, 128>& firstTypeAccepted) {
   if (indexCell) {
     if (p[0] >= 0x80 || p[1] >= 0x80) return true;
     return p[0] != 0 && p[1] > minColumns && p[1] <= maxHeader && p[1] <= p[0];
   }
-  // Two bytes of payload length, nine of rowid, two of header length.
-  constexpr std::ptrdiff_t kReach = 13;
+  // Two bytes of payload length, nine of rowid, two of header length, one of the first type.
+  constexpr std::ptrdiff_t kReach = 14;
   if (end - p < kReach) {
     if (p[0] >= 0x80 || p[1] >= 0x80) return true;
     if (p[0] == 0 || end - p < 3) return false;
@@ -75,9 +75,11 @@ bool MayStartIntactCell(const std::uint8_t* p, const std::uint8_t* end, std::siz
     headerBytes = 2;
   }
   // The serial types take a byte at least, for the columns a record must have, and nine at
-  // most (maxHeader counts two bytes of header length).
+  // most (maxHeader counts two bytes of header length); the first must suit the first column.
+  const std::uint8_t firstType = record[headerBytes];
   return header >= headerBytes + minColumns && header <= maxHeader + headerBytes - 2 && header <= payload &&
-         header <= static_cast<std::size_t>(end - record);
+         header <= static_cast<std::size_t>(end - record) &&
+         (header == headerBytes || firstType >= 0x80 || firstTypeAccepted[firstType]);
 }
 
 // Whether the texts of the first `columns` values are whole UTF-8.
@@ -174,6 +176,7 @@ RecordCarver::RecordCarver(const PagedFile& file, const RecordShape& shape)
   for (std::size_t column = 0; column < shape.columns.size(); ++column) {
     assumable_.push_back(AssumableTypes(shape.columns[column], static_cast<int>(column) == shape.rowidAliasColumn));
   }
+  for (std::uint8_t type = 0; type < firstTypeAccepted_.size(); ++type) firstTypeAccepted_[type] = AcceptType(0, type);
   Rebind(file);
 }
 
@@ -764,7 +767,8 @@ void RecordCarver::CarveAll(std::span<const RecordCarver> carvers, const FreeReg
       const RecordCarver& carver = carvers[index];
       if (carvers.size() > 1 && !prefilters[index].MayStart(p, end)) continue;
       // Most offsets fail these cheap tests; the full checks run only where they pass.
-      if (MayStartIntactCell(p, end, carver.minColumns_, maxHeaders[index], carver.shape_.indexCell)) {
+      if (MayStartIntactCell(p, end, carver.minColumns_, maxHeaders[index], carver.shape_.indexCell,
+                             carver.firstTypeAccepted_)) {
         add(index, carver.IntactCell(p, end), kIntactWeight);
       }
       if (!header) continue;

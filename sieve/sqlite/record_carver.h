@@ -2,6 +2,7 @@
 // bytes were overwritten by a freeblock header.
 #pragma once
 
+#include <array>
 #include <functional>
 #include <optional>
 #include <span>
@@ -112,6 +113,9 @@ class RecordCarver {
   // Per column, the fixed-size serial types a lost one may be taken for: asked for at every
   // freeblock header tried, so made once.
   std::vector<AssumableTypeList> assumable_;
+  // Whether a one-byte serial type may be the first column's: the search tests it before
+  // calling IntactCell.
+  std::array<bool, 128> firstTypeAccepted_{};
   mutable std::vector<std::uint64_t> types_;  // serial types of the candidate being checked
   mutable std::vector<Value> values_;         // its values, copied out only when it reads whole
   mutable CarvedRecord trial_;                // a damaged cell's reading being tried
