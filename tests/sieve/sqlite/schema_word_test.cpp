@@ -1,5 +1,6 @@
-// MayHoldCreateWord: the UTF-8 search tests sixteen offsets at once, so the word must be
-// found wherever it sits against those blocks and the region's end, and only in its two cases.
+// MayHoldCreateWord: the UTF-8 search tests thirty-two offsets at a time (sixteen, then one by
+// one, near the end), so the word must be found wherever it sits against those blocks and the
+// region's end, and only in its two cases.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -21,7 +22,7 @@ TEST(SchemaWord, FoundAtEveryPlaceInItsTwoCasesOnly) {
   // The filler has letters of the word but no R or E, so it never completes one.
   const std::string filler = "CxATdxatxat-a AT";
   for (const auto& c : cases) {
-    for (std::size_t size : {5u, 16u, 20u, 21u, 37u, 64u}) {
+    for (std::size_t size : {5u, 16u, 20u, 21u, 36u, 37u, 52u, 64u, 70u}) {
       for (std::size_t at = 0; at + c.word.size() <= size; ++at) {
         std::string text;
         while (text.size() < size) text += filler;
