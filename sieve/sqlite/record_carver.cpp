@@ -104,9 +104,9 @@ class OffsetPrefilter {
         headerSpan_(static_cast<std::uint32_t>(maxHeader > minColumns ? maxHeader - minColumns : 0)),
         maxSizeHigh_(usableSize >> 8) {
     wide_ = !indexCell && firstHeader_ + headerSpan_ <= 256;
-    firstHeader8_ = static_cast<std::uint8_t>(firstHeader_);
-    headerSpan8_ = static_cast<std::uint8_t>(headerSpan_);
-    maxSizeHigh8_ = static_cast<std::uint8_t>(std::min<std::uint32_t>(maxSizeHigh_, 255));
+    firstHeader8_ = Bytes{} + static_cast<std::uint8_t>(firstHeader_);
+    headerSpan8_ = Bytes{} + static_cast<std::uint8_t>(headerSpan_);
+    maxSizeHigh8_ = Bytes{} + static_cast<std::uint8_t>(std::min<std::uint32_t>(maxSizeHigh_, 255));
   }
   bool MayStart(const std::uint8_t* p, const std::uint8_t* end) const {
     // Index cells keep their header length one byte earlier; they are rare enough to test whole.
@@ -118,7 +118,6 @@ class OffsetPrefilter {
   // once (a superset: the region's end is left out of the test). Reads p[0..18].
   std::uint32_t SixteenMask(const std::uint8_t* p) const {
     if (!wide_) return 0xffff;
-    using Bytes = std::uint8_t __attribute__((vector_size(16)));
     Bytes a, b, c, d;
     std::memcpy(&a, p, 16);
     std::memcpy(&b, p + 1, 16);
@@ -140,9 +139,11 @@ class OffsetPrefilter {
   static constexpr std::size_t kWideReach = 19;  // bytes SixteenMask reads
 
  private:
-  // The byte-wide test holds the same bounds in 8 bits: header lengths below 256 only.
+  // The byte-wide test holds the same bounds in 8 bits (header lengths below 256 only), in
+  // every lane, made once for all the region's offsets.
+  using Bytes = std::uint8_t __attribute__((vector_size(16)));
   bool wide_ = false;
-  std::uint8_t firstHeader8_ = 0, headerSpan8_ = 0, maxSizeHigh8_ = 0;
+  Bytes firstHeader8_{}, headerSpan8_{}, maxSizeHigh8_{};
   bool indexCell_;
   std::uint32_t firstHeader_;  // header length bytes in [firstHeader_, firstHeader_ + headerSpan_)
   std::uint32_t headerSpan_;

@@ -2,6 +2,8 @@
 
 #include <chrono>
 #include <cstring>
+#include <string>
+#include <utility>
 
 #include "sieve/path_safety.h"
 #include "sieve/person_name.h"
@@ -113,6 +115,16 @@ TEST(Text, Utf16AndInvalidUtf8BecomeReplacementCharacters) {
   EXPECT_EQ(SanitizeUtf8("\xED\xA0\x80").find('\xED'), std::string::npos);  // encoded surrogate
   EXPECT_TRUE(IsValidUtf8("Grüße"));
   EXPECT_FALSE(IsValidUtf8("\xE2\x82"));
+  // ASCII is passed over thirty-two and eight bytes at a time: a sequence is judged
+  // wherever it sits in or after such a run.
+  for (const auto& [sequence, valid] : {std::pair<std::string, bool>{"\xC3\xA9", true}, {"\xFF", false}, {"\xE2\x82", false}}) {
+    for (const std::size_t length : {7u, 8u, 31u, 32u, 33u, 40u, 64u, 70u}) {
+      for (std::size_t at = 0; at <= length; ++at) {
+        const std::string text = std::string(at, 'a') + sequence + std::string(length - at, 'b');
+        EXPECT_EQ(IsValidUtf8(text), valid) << "at " << at << " of " << length;
+      }
+    }
+  }
 }
 
 TEST(Text, BufferCopiesAreCutAtCharacterBoundaries) {
