@@ -72,7 +72,8 @@ class Engine {
   HistoryView ViewAgain(HistoryView view, PagedFile& one) const;
   void PrepareCarvers(std::size_t firstTable, std::size_t lastTable);
   std::vector<Candidate> FindInRegion(const HistoryView& view, const FreeRegion& region, bool wholeCell,
-                                      std::size_t firstTable, std::vector<RecordCarver>& carvers) const;
+                                      std::size_t firstTable, std::span<RecordCarver> carvers) const;
+  std::size_t OwnerTable(const PendingRegion& at) const;
   FoundCopy Prepare(const HistoryView& view, const FreeRegion& region, Candidate& candidate,
                     std::vector<std::uint8_t>& body) const;
   // `record`: the copy's record when it is still at hand (the schema pass), else null.
@@ -159,13 +160,32 @@ void Engine::CarveRegions(std::vector<PendingRegion>& pending, bool schemaPass) 
     PendingRegion& at = searching_[i];
     PagedFile one;
     const HistoryView view = ViewAgain(at.view, one);
-    at.found = FindInRegion(view, at.region, at.wholeCell, first, carvers_[slot]);
+    std::span<RecordCarver> carvers(carvers_[slot]);
+    std::size_t from = first;
+    if (const std::size_t owner = schemaPass ? 0 : OwnerTable(at); owner != 0) {
+      carvers = carvers.subspan(owner - first, 1);
+      from = owner;
+    }
+    at.found = FindInRegion(view, at.region, at.wholeCell, from, carvers);
     if (schemaPass) return;
     at.copies.reserve(at.found.size());
     for (Candidate& candidate : at.found) at.copies.push_back(Prepare(view, at.region, candidate, bodies_[slot]));
     std::vector<Candidate>().swap(at.found);
   });
   if (!schemaPass) KeepSearched();
+}
+
+// The table whose b-tree holds a freeblock of the current file: the block is one of that
+// tree's freed cells, so only that table's shape is searched for in it. 0 for any other
+// region, searched with every shape.
+std::size_t Engine::OwnerTable(const PendingRegion& at) const {
+  if (at.view.olderVersion || at.region.kind != RegionKind::kFreeblock) return 0;
+  const std::uint32_t root = map_.RootOf(at.region.page);
+  if (root == 0) return 0;
+  for (std::size_t t = 1; t < liveTables_; ++t) {
+    if (tables_[t].rootPage == root) return t;
+  }
+  return 0;
 }
 
 // The last batch of a pass: searched and kept.
@@ -214,7 +234,7 @@ void Engine::PrepareCarvers(std::size_t firstTable, std::size_t lastTable) {
 // order they are kept; `carvers` are the thread's, one per table from firstTable on. Reads
 // only the engine: regions may be searched at once on several threads.
 std::vector<Candidate> Engine::FindInRegion(const HistoryView& view, const FreeRegion& region, bool wholeCell,
-                                            std::size_t firstTable, std::vector<RecordCarver>& carvers) const {
+                                            std::size_t firstTable, std::span<RecordCarver> carvers) const {
   std::vector<Candidate> found;
   const bool schemaPass = firstTable == 0;
   if (schemaPass && (region.fileOffset > view.file->bytes.size() ||

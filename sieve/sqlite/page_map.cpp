@@ -36,6 +36,8 @@ PageMap PageMap::Build(const PagedFile& file, const std::vector<std::uint32_t>& 
   if (!file.Searchable()) return map;
   const std::uint32_t count = file.header.pageCount;
   map.roles_.assign(count + 1u, PageRole::kUnclaimed);
+  map.rootOf_.assign(count + 1u, 0);
+  std::uint32_t walking = 1;
   MarkSpecialPages(file, map.roles_);
 
   std::vector<bool> seen(count + 1u, false);
@@ -45,6 +47,7 @@ PageMap PageMap::Build(const PagedFile& file, const std::vector<std::uint32_t>& 
   // payload length, not read whole (this walk holds up everything after it).
   visitor.onPage = [&](std::uint32_t page, const BtreePageHeader& header) {
     map.roles_[page] = PageRole::kBtree;
+    map.rootOf_[page] = walking;
     const auto bytes = file.Page(page);
     for (std::uint32_t i = 0; i < header.cellCount; ++i) {
       if (!CellMaySpill(bytes, header, i)) continue;
@@ -59,6 +62,7 @@ PageMap PageMap::Build(const PagedFile& file, const std::vector<std::uint32_t>& 
   };
   map.damaged_ = !WalkBtree(file, 1, seen, visitor);
   for (const std::uint32_t root : roots) {
+    walking = root;
     if (!WalkBtree(file, root, seen, visitor)) map.damaged_ = true;
   }
 

@@ -26,6 +26,8 @@ class PageMap {
   static PageMap Build(const PagedFile& file, const std::vector<std::uint32_t>& roots);
 
   PageRole Role(std::uint32_t page) const;
+  // The root of the b-tree a b-tree page belongs to; 0 for any other page.
+  std::uint32_t RootOf(std::uint32_t page) const { return page < rootOf_.size() ? rootOf_[page] : 0; }
   // Number of leaf page numbers a trunk page lists (as far as it holds them).
   std::uint32_t TrunkLeafCount(std::uint32_t trunkPage) const;
   std::uint32_t PageCount() const { return roles_.empty() ? 0 : static_cast<std::uint32_t>(roles_.size() - 1); }
@@ -35,6 +37,7 @@ class PageMap {
 
  private:
   std::vector<PageRole> roles_;  // indexed by page number; entry 0 unused
+  std::vector<std::uint32_t> rootOf_;
   std::unordered_map<std::uint32_t, std::uint32_t> trunkLeafCounts_;
   bool damaged_ = false;
 };
