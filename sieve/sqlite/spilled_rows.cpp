@@ -83,6 +83,10 @@ void SpilledRows::AddLiveKey(std::uint64_t key) {
   liveFilter_.Insert(key);
 }
 
+void SpilledRows::AddUnfiltered(const FoundCopy& copy) {
+  byLiveKey_.Append(PartitionOf(copy.hasLiveKey ? copy.liveKey : copy.row.key, partitions_), copy);
+}
+
 void SpilledRows::Add(const FoundCopy& copy) {
   // Only a copy that may be a live row's waits for the live keys; the rest go straight to
   // their merge partitions (where copies are put back in the order found before merging).

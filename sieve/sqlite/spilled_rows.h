@@ -26,9 +26,12 @@ class SpilledRows {
   // The partitions for a carve of `bytes` (file and history): a few MB of file each.
   static std::size_t PartitionsFor(std::uint64_t bytes);
 
-  // The live keys come first, all of them (from one thread), then the copies (from another).
+  // The live keys come from one thread, the copies from another.
   void AddLiveKey(std::uint64_t key);
+  // After the last live key: the copies that cannot be live rows skip the live-key round.
   void Add(const FoundCopy& copy);
+  // While live keys may still come: every copy with a live key takes that round.
+  void AddUnfiltered(const FoundCopy& copy);
 
   // Leaves out the copies of live rows (counted in `liveCopies`) and merges the rest.
   // `aliasOf(table)` is the table's rowid alias column; `valueOf(copy, column, slot)` reads
