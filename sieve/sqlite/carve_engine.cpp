@@ -55,7 +55,9 @@ class Engine {
   CarveResult Run(const std::function<void(const CarvedRow&)>& emit);
 
  private:
-  void ForEachRegion(const HistoryRegionVisitor& visit, double from, double to);
+  // schemaPass: only the pages MarkSchemaWordPages found the CREATE word in.
+  void ForEachRegion(const HistoryRegionVisitor& visit, double from, double to, bool schemaPass);
+  void MarkSchemaWordPages();
   // A region met on the walk, searched later with others at once. The schema pass keeps
   // what it found whole (a schema record may add a table); the main pass keeps only what
   // merging needs, made on the searching thread, so that the records' memory is freed on
@@ -133,16 +135,44 @@ class Engine {
   // Per thread slot, scratch for a payload completed from its overflow pages.
   std::vector<std::vector<std::uint8_t>> bodies_ = std::vector<std::vector<std::uint8_t>>(kMaxParallelThreads);
   std::size_t liveTables_ = 0;  // the tables the live rows' walk covers: the schema's
+  // Per page of the current file and per older version: whether the CREATE word is in it.
+  std::vector<char> wordPages_, wordVersions_;
   CarveResult result_;
   // Last: it is waited for before what its work reads goes away.
   BackgroundBatch batch_;
 };
 
-void Engine::ForEachRegion(const HistoryRegionVisitor& visit, double from, double to) {
-  HistoryWalk walk{control_, from, to};
+void Engine::ForEachRegion(const HistoryRegionVisitor& visit, double from, double to, bool schemaPass) {
+  HistoryWalk walk;
+  walk.control = control_;
+  walk.from = from;
+  walk.to = to;
+  if (schemaPass) {
+    walk.currentPage = [this](std::uint32_t page) { return page < wordPages_.size() && wordPages_[page] != 0; };
+    walk.olderVersion = [this](std::size_t index) { return index < wordVersions_.size() && wordVersions_[index] != 0; };
+  }
   ForEachHistoryRegion(history_, map_, visit, walk);
   result_.pagesRead += walk.pagesRead;
   stopped_ = stopped_ || walk.stopped;
+}
+
+// A schema record's CREATE statement leaves its word in the page that holds it: the pages
+// (and older versions) with the word somewhere, tested on all cores, are the only ones the
+// schema pass reads. It tests each region too, so the pages passed over change nothing.
+void Engine::MarkSchemaWordPages() {
+  const std::uint32_t pages = map_.PageCount();
+  wordPages_.assign(std::size_t{pages} + 1, 0);
+  wordVersions_.assign(history_.older.size(), 0);
+  ParallelFor(pages + history_.older.size(), [&](std::size_t i) {
+    if (i < pages) {
+      const auto page = static_cast<std::uint32_t>(i + 1);
+      if (file_.HasPage(page)) wordPages_[page] = MayHoldCreateWord(file_.Page(page), file_.header.encoding);
+      return;
+    }
+    const std::span<const std::uint8_t> bytes = history_.older[i - pages].bytes;
+    wordVersions_[i - pages] =
+        MayHoldCreateWord(bytes.first(std::min<std::size_t>(bytes.size(), file_.header.pageSize)), file_.header.encoding);
+  });
 }
 
 // Starts the search of a batch on the helpers once the batch before it is searched; this
@@ -596,6 +626,7 @@ CarveResult Engine::Run(const std::function<void(const CarvedRow&)>& emit) {
     return LiveRows::Build(file_, tables, &setAside);
   });
   map_ = PageMap::Build(file_, roots);
+  MarkSchemaWordPages();
 
   // Schema records first: a dropped table's CREATE TABLE gives the shape its rows are carved
   // with. Then every table's records. Regions are searched in batches on all cores, and what
@@ -609,7 +640,7 @@ CarveResult Engine::Run(const std::function<void(const CarvedRow&)>& emit) {
           pending.push_back({view, region, cell, {}, {}});
           if (pending.size() == kBatch) CarveRegions(pending, schemaPass);
         },
-        schemaPass ? 0.0 : 0.1, schemaPass ? 0.1 : 1.0);
+        schemaPass ? 0.0 : 0.1, schemaPass ? 0.1 : 1.0, schemaPass);
     CarveRegions(pending, schemaPass);
     FinishRegions();
   }

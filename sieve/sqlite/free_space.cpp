@@ -28,10 +28,12 @@ void VisitBtreePage(const PagedFile& file, std::uint32_t number,
 }  // namespace
 
 void EnumerateFreeRegions(const PagedFile& file, const PageMap& map,
-                          const std::function<void(const FreeRegion&)>& visit) {
+                          const std::function<void(const FreeRegion&)>& visit,
+                          const std::function<bool(std::uint32_t page)>& wanted) {
   if (!file.Searchable()) return;
   const std::size_t usable = file.header.usableSize;
   for (std::uint32_t number = 1; number <= map.PageCount(); ++number) {
+    if (wanted && !wanted(number)) continue;
     const std::size_t base = file.PageOffset(number);
     switch (map.Role(number)) {
       case PageRole::kBtree:

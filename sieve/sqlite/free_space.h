@@ -27,8 +27,10 @@ struct FreeRegion {
   std::size_t length = 0;      // never reaches past the page's usable bytes
 };
 
-// Every region of the searchable pages, in page order.
+// Every region of the searchable pages, in page order; with `wanted`, of the pages it
+// accepts only (the others are not read).
 void EnumerateFreeRegions(const PagedFile& file, const PageMap& map,
-                          const std::function<void(const FreeRegion&)>& visit);
+                          const std::function<void(const FreeRegion&)>& visit,
+                          const std::function<bool(std::uint32_t page)>& wanted = {});
 
 }  // namespace sieve::sqlite

@@ -130,7 +130,7 @@ void ForEachHistoryRegion(const FileHistory& history, const PageMap& map, const 
       if (SplitBtreePage(usable, region.page, region.fileOffset, region.page, region.kind, inner)) return;
     }
     visit(main, region, false);
-  });
+  }, walk.currentPage);
   std::uint32_t highestPage = file.header.pageCount;
   for (const PageVersion& version : history.older) highestPage = std::max(highestPage, version.page);
   std::size_t done = 0;
@@ -138,6 +138,7 @@ void ForEachHistoryRegion(const FileHistory& history, const PageMap& map, const 
     ++done;
     if (stopped()) return;
     if (version.bytes.size() < file.header.pageSize || IsPointerMapPage(file.header, version.page)) continue;
+    if (walk.olderVersion && !walk.olderVersion(done - 1)) continue;
     ++walk.pagesRead;
     PagedFile one;
     one.bytes = version.bytes.first(file.header.pageSize);

@@ -34,6 +34,10 @@ struct HistoryWalk {
   double from = 0.0, to = 1.0;  // the share of the caller's progress this walk covers
   std::uint64_t pagesRead = 0;  // counted by the walk
   bool stopped = false;         // set when control asked to stop; the walk then ends
+  // When set, only the pages of the current file and the older versions (by their place in
+  // history.older) they accept are read.
+  std::function<bool(std::uint32_t page)> currentPage;
+  std::function<bool(std::size_t olderIndex)> olderVersion;
 };
 
 // Regions of the current file come first, in page order, then the older versions in the
