@@ -201,7 +201,10 @@ void Engine::CarveRegions(std::vector<PendingRegion>& pending, bool schemaPass) 
     at.found = FindInRegion(view, at.region, at.wholeCell, from, carvers);
     if (schemaPass) return;
     at.copies.reserve(at.found.size());
-    for (Candidate& candidate : at.found) at.copies.push_back(Prepare(view, at.region, candidate, bodies_[slot]));
+    for (Candidate& candidate : at.found) {
+      at.copies.push_back(Prepare(view, at.region, candidate, bodies_[slot]));
+      carvers[candidate.table - from].Recycle(candidate.record);
+    }
     std::vector<Candidate>().swap(at.found);
   });
   if (!schemaPass) KeepSearched();
@@ -477,7 +480,7 @@ bool Engine::ReadOut(const FoundRow& row, const FoundRows::Patches* patches, Car
                      std::vector<std::uint8_t>& body, RecordCarver& carver) const {
   PagedFile one;
   HistoryView view;
-  const auto record = ReadBack(row, one, view, body, carver);
+  auto record = ReadBack(row, one, view, body, carver);
   if (!record) return false;
   out.table = tables_[row.table].name;
   out.source = row.source;
@@ -494,6 +497,7 @@ bool Engine::ReadOut(const FoundRow& row, const FoundRows::Patches* patches, Car
   }
   ApplyPatches(patches, out.values);
   out.alsoIn.assign(row.alsoIn, row.alsoIn + row.alsoInCount);
+  carver.Recycle(*record);
   return true;
 }
 
