@@ -271,8 +271,14 @@ std::uint64_t RecordCarver::CellLength(const Header& header, const std::uint8_t*
 std::optional<CarvedRecord> RecordCarver::Build(const Header& header, const std::uint8_t* cellStart,
                                                 const std::uint8_t* recordStart,
                                                 const std::uint8_t* limit) const {
+  // In the lists of records given back (Recycle), when there are some.
   CarvedRecord record;
-  if (!BuildInto(header, cellStart, recordStart, limit, record)) return std::nullopt;
+  record.values.swap(trial_.values);
+  record.serialTypes.swap(trial_.serialTypes);
+  if (!BuildInto(header, cellStart, recordStart, limit, record)) {
+    Recycle(record);
+    return std::nullopt;
+  }
   return record;
 }
 
