@@ -42,7 +42,7 @@ bool LooksLikeFreeblockHeader(const std::uint8_t* p, std::size_t pageOffset,
 // tested on its one-byte forms alone. A varint that starts with 0x80 adds nothing, and
 // SQLite never writes one in a cell's prefix.
 bool MayStartIntactCell(const std::uint8_t* p, const std::uint8_t* end, std::size_t minColumns,
-                        std::size_t maxHeader, bool indexCell, const std::array<bool, 128>& firstTypeAccepted) {
+                        std::size_t maxHeader, bool indexCell, const std::uint8_t* firstTypes) {
   if (indexCell) {
     if (p[0] >= 0x80 || p[1] >= 0x80) return true;
     return p[0] != 0 && p[1] > minColumns && p[1] <= maxHeader && p[1] <= p[0];
@@ -79,7 +79,7 @@ bool MayStartIntactCell(const std::uint8_t* p, const std::uint8_t* end, std::siz
   const std::uint8_t firstType = record[headerBytes];
   return header >= headerBytes + minColumns && header <= maxHeader + headerBytes - 2 && header <= payload &&
          header <= static_cast<std::size_t>(end - record) &&
-         (header == headerBytes || firstType >= 0x80 || firstTypeAccepted[firstType]);
+         (header == headerBytes || firstType >= 0x80 || firstTypes == nullptr || firstTypes[firstType] != 0);
 }
 
 // Whether the texts of the first `columns` values are whole UTF-8.
@@ -177,7 +177,10 @@ RecordCarver::RecordCarver(const PagedFile& file, const RecordShape& shape)
   for (std::size_t column = 0; column < shape.columns.size(); ++column) {
     assumable_.push_back(AssumableTypes(shape.columns[column], static_cast<int>(column) == shape.rowidAliasColumn));
   }
-  for (std::uint8_t type = 0; type < firstTypeAccepted_.size(); ++type) firstTypeAccepted_[type] = AcceptType(0, type);
+  smallTypes_.resize(shape.columns.size() * 128);
+  for (std::size_t column = 0; column < shape.columns.size(); ++column) {
+    for (std::uint64_t type = 0; type < 128; ++type) smallTypes_[column * 128 + type] = AcceptType(column, type) ? 1 : 0;
+  }
   Rebind(file);
 }
 
@@ -205,7 +208,7 @@ bool RecordCarver::ReadTypes(const std::uint8_t* p, const std::uint8_t* limit,
                              std::size_t firstColumn, std::size_t count, Header& header) const {
   for (std::size_t column = firstColumn; column < firstColumn + count; ++column) {
     const Varint type = ReadVarint(p, limit);
-    if (type.length == 0 || !AcceptType(column, type.value)) return false;
+    if (type.length == 0 || !Accepts(column, type.value)) return false;
     types_[column] = type.value;
     header.bodySize += static_cast<std::uint64_t>(SerialTypeSize(type.value));
     p += type.length;
@@ -220,7 +223,7 @@ bool RecordCarver::ReadTypesUntil(const std::uint8_t* p, const std::uint8_t* hea
   std::size_t column = firstColumn;
   while (p < headerEnd) {
     const Varint type = ReadVarint(p, headerEnd);
-    if (type.length == 0 || !AcceptType(column, type.value)) return false;
+    if (type.length == 0 || !Accepts(column, type.value)) return false;
     types_[column++] = type.value;
     header.bodySize += static_cast<std::uint64_t>(SerialTypeSize(type.value));
     p += type.length;
@@ -775,7 +778,7 @@ void RecordCarver::CarveAll(std::span<const RecordCarver> carvers, const FreeReg
       if (carvers.size() > 1 && !prefilters[index].MayStart(p, end)) continue;
       // Most offsets fail these cheap tests; the full checks run only where they pass.
       if (MayStartIntactCell(p, end, carver.minColumns_, maxHeaders[index], carver.shape_.indexCell,
-                             carver.firstTypeAccepted_)) {
+                             carver.smallTypes_.empty() ? nullptr : carver.smallTypes_.data())) {
         add(index, carver.IntactCell(p, end), kIntactWeight);
       }
       if (!header) continue;

@@ -2,7 +2,6 @@
 // bytes were overwritten by a freeblock header.
 #pragma once
 
-#include <array>
 #include <functional>
 #include <optional>
 #include <span>
@@ -120,9 +119,14 @@ class RecordCarver {
   // Per column, the fixed-size serial types a lost one may be taken for: asked for at every
   // freeblock header tried, so made once.
   std::vector<AssumableTypeList> assumable_;
-  // Whether a one-byte serial type may be the first column's: the search tests it before
-  // calling IntactCell.
-  std::array<bool, 128> firstTypeAccepted_{};
+  // Per column, 128 entries: whether each one-byte serial type is accepted there (AcceptType
+  // made once, as it is asked for every serial type tried; the search tests the first
+  // column's before calling IntactCell).
+  std::vector<std::uint8_t> smallTypes_;
+  bool Accepts(std::size_t column, std::uint64_t serialType) const {
+    if (serialType < 128 && column < shape_.columns.size()) return smallTypes_[column * 128 + serialType] != 0;
+    return AcceptType(column, serialType);
+  }
   mutable std::vector<std::uint64_t> types_;  // serial types of the candidate being checked
   mutable std::vector<Value> values_;         // its values, copied out only when it reads whole
   mutable CarvedRecord trial_;                // a damaged cell's reading being tried
