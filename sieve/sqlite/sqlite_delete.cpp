@@ -137,13 +137,15 @@ FoundRecords CSqliteDelete::Find(std::size_t shapeIndex, const RecordShape& shap
   };
   HistoryWalk walk;
   walk.control = ThreadScanControl::Current();
+  // Made once and pointed at each region's bytes: making one sets up its tables per column.
+  RecordCarver carver(file(), shape);
   ForEachHistoryRegion(
       history_, pageMap_,
       [&](const HistoryView& view, const FreeRegion& region, bool wholeCell) {
         // A page of a damaged file that no tree reaches may be a live page whose parent is
         // lost: its rows are not known to be deleted, so they are not offered as such.
         if (pageMap_.Damaged() && !view.olderVersion && region.kind == RegionKind::kLostPage) return;
-        const RecordCarver carver(*view.file, shape);
+        carver.Rebind(*view.file);
         if (wholeCell) {
           // A cell the page itself names is read where it starts, not searched for.
           const std::uint8_t* begin = view.file->bytes.data() + region.fileOffset;
