@@ -143,16 +143,20 @@ std::string JsonQuote(std::string_view text) {
 
 void AppendJsonString(std::string& out, std::string_view text) { AppendQuoted(out, text); }
 
+namespace {
+
 // Appended by length, not as a range of iterators (which takes the string's slower path).
-void AppendJsonInt(std::string& out, std::int64_t value) {
+template <typename Integer>
+void AppendInteger(std::string& out, Integer value) {
   char buffer[24];
   out.append(buffer, static_cast<std::size_t>(std::to_chars(buffer, buffer + sizeof buffer, value).ptr - buffer));
 }
 
-void AppendJsonUint(std::string& out, std::uint64_t value) {
-  char buffer[24];
-  out.append(buffer, static_cast<std::size_t>(std::to_chars(buffer, buffer + sizeof buffer, value).ptr - buffer));
-}
+}  // namespace
+
+void AppendJsonInt(std::string& out, std::int64_t value) { AppendInteger(out, value); }
+
+void AppendJsonUint(std::string& out, std::uint64_t value) { AppendInteger(out, value); }
 
 void AppendJsonDouble(std::string& out, double value) {
   if (!std::isfinite(value)) {
