@@ -21,7 +21,7 @@ void VisitBtreePage(const PagedFile& file, std::uint32_t number,
            gapEnd - header->cellPointersEnd});
   }
   for (const Freeblock& block : ReadFreeblocks(page, *header)) {
-    visit({number, RegionKind::kFreeblock, base + block.offset, block.size});
+    visit({number, RegionKind::kFreeblock, base + block.offset, block.size, true});
   }
 }
 

@@ -25,6 +25,7 @@ struct FreeRegion {
   RegionKind kind = RegionKind::kUnallocated;
   std::size_t fileOffset = 0;  // first byte of the region in the file
   std::size_t length = 0;      // never reaches past the page's usable bytes
+  bool oneFreeblock = false;   // one entry of a b-tree page's freeblock chain, whatever the page is now
 };
 
 // Every region of the searchable pages, in page order; with `wanted`, of the pages it

@@ -55,7 +55,7 @@ bool SplitBtreePage(std::span<const std::uint8_t> usable, std::uint32_t pageNumb
     visit({regionPage, kind, pageFileOffset + header->cellPointersEnd, gapEnd - header->cellPointersEnd}, false);
   }
   for (const Freeblock& block : ReadFreeblocks(usable, *header)) {
-    visit({regionPage, kind, pageFileOffset + block.offset, block.size}, false);
+    visit({regionPage, kind, pageFileOffset + block.offset, block.size, true}, false);
   }
   for (std::uint32_t i = 0; i < header->cellCount; ++i) {
     const auto cell = ReadCell(usable, *header, i);

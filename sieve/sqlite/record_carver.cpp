@@ -767,6 +767,12 @@ void RecordCarver::CarveAll(std::span<const RecordCarver> carvers, const FreeReg
   };
   std::vector<std::size_t>& headers = scratch.headers;  // offsets that look like a freeblock header, increasing
   headers.clear();
+  // A b-tree page's freeblock holds, behind its 4-byte header, the bytes of the cells freed
+  // into it as they were written (SQLite allocates from a block's far end and shrinks it).
+  // When one freed cell fills the block, its header length byte agreeing, the block's other
+  // offsets lie inside that cell's record: no other record starts there.
+  const bool oneFreeblock = region.oneFreeblock;
+  bool filledByOne = false;
   const auto visit = [&](const std::uint8_t* p) {
     if (!any.MayStart(p, end)) return;
     const std::size_t at = static_cast<std::size_t>(p - file.bytes.data());
@@ -786,6 +792,7 @@ void RecordCarver::CarveAll(std::span<const RecordCarver> carvers, const FreeReg
       auto damaged = carver.DamagedCell(p, end, at - pageStart, &report);
       if (damaged) {
         const int weight = DamagedWeight(*damaged, report);
+        filledByOne = filledByOne || (oneFreeblock && p == begin && report.verified && report.tight);
         add(index, std::move(damaged), weight);
       }
     }
@@ -793,10 +800,22 @@ void RecordCarver::CarveAll(std::span<const RecordCarver> carvers, const FreeReg
   // Sixteen offsets are tested at once and only those the test lets through are visited,
   // in increasing order; the last few, one by one.
   const std::uint8_t* p = begin;
-  for (; end - p >= static_cast<std::ptrdiff_t>(OffsetPrefilter::kWideReach); p += 16) {
-    for (std::uint32_t mask = any.SixteenMask(p); mask != 0; mask &= mask - 1) visit(p + __builtin_ctz(mask));
+  std::uint32_t skipFirst = 0;
+  if (oneFreeblock) {
+    visit(begin);
+    skipFirst = 1;
+    if (filledByOne) {
+      p = end;
+      skipFirst = 0;
+    }
   }
-  for (; end - p >= 3; ++p) visit(p);
+  for (; end - p >= static_cast<std::ptrdiff_t>(OffsetPrefilter::kWideReach); p += 16) {
+    for (std::uint32_t mask = any.SixteenMask(p) & ~skipFirst; mask != 0; mask &= mask - 1) {
+      visit(p + __builtin_ctz(mask));
+    }
+    skipFirst = 0;
+  }
+  for (p += skipFirst; end - p >= 3; ++p) visit(p);
   for (std::size_t index = 0; index < carvers.size(); ++index) {
     const RecordCarver& carver = carvers[index];
     std::vector<Candidate>& candidates = scratch.candidates[index];

@@ -532,5 +532,36 @@ TEST(Carving, MergedBlockCellsEndAtTheNextRecord) {
   }
 }
 
+// A freed cell that fills its block, its header length byte still there, is all the block
+// holds: record-like bytes inside its values are not rows of their own, however well they
+// fit together.
+TEST(Carving, ACellFillingItsFreeblockHidesNoOtherRecord) {
+  using B = std::string;
+  const auto record = [](const B& a, int n, const B& c) {
+    return B{4, static_cast<char>(13 + 2 * a.size()), 1, static_cast<char>(13 + 2 * c.size())} + a +
+           static_cast<char>(n) + c;
+  };
+  const B inner = [&] {
+    const B one = record("inner text", 3, "tail");
+    return B{static_cast<char>(one.size()), 9} + one;
+  }();
+  // A three-byte rowid: the freeblock header takes the payload length and the rowid only
+  // (both lost).
+  const B body = record("outer row", 7, inner + inner);
+  B block = B{static_cast<char>(body.size()), static_cast<char>(0x81), static_cast<char>(0x80), 1} + body;
+  block.replace(0, 4, B{0, 0, 0, static_cast<char>(block.size())});
+  std::vector<std::uint8_t> page(512, 0);
+  const std::size_t at = 300;
+  std::copy(block.begin(), block.end(), page.begin() + at);
+  const PagedFile file = OnePage(page);
+  RecordShape shape;
+  shape.columns = {kText, kInteger, kText};
+  const RecordCarver carver(file, shape);
+  FreeRegion region{1, RegionKind::kFreeblock, at, block.size(), true};
+  const auto found = carver.Carve(region, {});
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(found[0].values[0].bytes, "outer row");
+}
+
 }  // namespace
 }  // namespace sieve::sqlite
