@@ -7,7 +7,13 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 namespace sieve::sqlite {
 
@@ -16,17 +22,51 @@ class LiveKeyFilter {
   // 2^20 words: 8 MB, whatever the size of the file.
   static constexpr unsigned kWordBits = 20;
 
+  LiveKeyFilter() { Allocate(); }
+
+  // Each key's word is far from the last one's and mostly out of the caches: its line is
+  // fetched ahead and set a few keys later, so that the waits overlap.
   void Insert(std::uint64_t key) {
-    if (words_.empty()) words_.assign(std::size_t{1} << kWordBits, 0);
-    words_[WordOf(key)] |= BitsOf(key);
+    const std::size_t word = WordOf(key);
+    __builtin_prefetch(&words_[word], 1);
+    Pending& slot = pending_[inserted_ % kAhead];
+    if (inserted_ >= kAhead) words_[slot.word] |= slot.bits;
+    slot = {word, BitsOf(key)};
+    ++inserted_;
   }
   bool MayContain(std::uint64_t key) const {
-    if (words_.empty()) return false;
+    const std::size_t word = WordOf(key);
     const std::uint64_t bits = BitsOf(key);
-    return (words_[WordOf(key)] & bits) == bits;
+    if ((words_[word] & bits) == bits) return true;
+    // The last few keys inserted may not be set yet.
+    for (std::size_t i = 0; i < kAhead && i < inserted_; ++i) {
+      if (pending_[i].word == word && (pending_[i].bits & bits) == bits) return true;
+    }
+    return false;
   }
 
  private:
+  static constexpr std::size_t kAhead = 8;
+  static constexpr std::size_t kBytes = (std::size_t{1} << kWordBits) * sizeof(std::uint64_t);
+  static constexpr std::align_val_t kAlignment{std::size_t{1} << 21};
+  struct Pending {
+    std::size_t word = 0;
+    std::uint64_t bits = 0;
+  };
+  struct Release {
+    void operator()(std::uint64_t* words) const { ::operator delete(words, kAlignment); }
+  };
+
+  // Aligned to 2 MB and, on Linux, on huge pages where the system allows them: a lookup
+  // per key over 8 MB otherwise misses the address translation cache as well.
+  void Allocate() {
+    words_.reset(static_cast<std::uint64_t*>(::operator new(kBytes, kAlignment)));
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    madvise(words_.get(), kBytes, MADV_HUGEPAGE);
+#endif
+    std::memset(words_.get(), 0, kBytes);
+  }
+
   // Keys are hashes already; mixed again so that the word and the bits use bits of the key
   // that the partitions and the fingerprint sets' slots do not.
   static std::uint64_t Mixed(std::uint64_t key) { return (key ^ (key >> 29)) * 0x94d049bb133111ebull; }
@@ -36,7 +76,9 @@ class LiveKeyFilter {
     return (std::uint64_t{1} << (m & 63)) | (std::uint64_t{1} << ((m >> 6) & 63)) | (std::uint64_t{1} << ((m >> 12) & 63));
   }
 
-  std::vector<std::uint64_t> words_;
+  std::unique_ptr<std::uint64_t[], Release> words_;
+  Pending pending_[kAhead];
+  std::size_t inserted_ = 0;
 };
 
 }  // namespace sieve::sqlite
