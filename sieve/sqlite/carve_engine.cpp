@@ -231,6 +231,24 @@ void Engine::FinishRegions() {
 }
 
 void Engine::KeepSearched() {
+  // The live-key filter's lines are fetched some records ahead of their lookups, so that
+  // the waits on memory overlap.
+  constexpr std::size_t kAhead = 16;
+  std::size_t aheadRegion = 0;
+  std::size_t aheadCopy = 0;
+  const auto fetchAhead = [&](std::size_t count) {
+    while (spill_ && count > 0 && aheadRegion < searched_.size()) {
+      const std::vector<FoundCopy>& copies = searched_[aheadRegion].copies;
+      if (aheadCopy < copies.size()) {
+        spill_->Prefetch(copies[aheadCopy++]);
+        --count;
+      } else {
+        ++aheadRegion;
+        aheadCopy = 0;
+      }
+    }
+  };
+  fetchAhead(kAhead);
   for (PendingRegion& at : searched_) {
     PagedFile one;
     const HistoryView view = ViewAgain(at.view, one);
@@ -238,7 +256,10 @@ void Engine::KeepSearched() {
       FoundCopy copy = Prepare(view, at.region, candidate, bodies_[0]);
       Keep(copy, &candidate.record);
     }
-    for (FoundCopy& copy : at.copies) Keep(copy, nullptr);
+    for (FoundCopy& copy : at.copies) {
+      fetchAhead(1);
+      Keep(copy, nullptr);
+    }
   }
   searched_.clear();
 }
