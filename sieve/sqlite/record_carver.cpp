@@ -801,7 +801,7 @@ void RecordCarver::CarveAll(std::span<const RecordCarver> carvers, const FreeReg
   // in increasing order; the last few, one by one.
   const std::uint8_t* p = begin;
   std::uint32_t skipFirst = 0;
-  if (oneFreeblock) {
+  if (oneFreeblock && end - begin >= 3) {
     visit(begin);
     skipFirst = 1;
     if (filledByOne) {
