@@ -28,7 +28,7 @@ class LiveKeyFilter {
   // fetched ahead and set a few keys later, so that the waits overlap.
   void Insert(std::uint64_t key) {
     const std::size_t word = WordOf(key);
-    __builtin_prefetch(&words_[word], 1);
+    FetchLine(words_.get() + word);
     Pending& slot = pending_[inserted_ % kAhead];
     if (inserted_ >= kAhead) words_[slot.word] |= slot.bits;
     slot = {word, BitsOf(key)};
@@ -45,17 +45,8 @@ class LiveKeyFilter {
     return false;
   }
 
-  // A key about to be looked up: its word's line is fetched meanwhile. Written out as the
-  // instruction itself on x86-64, as GCC drops a __builtin_prefetch in a loop that does
-  // nothing else.
-  void Prefetch(std::uint64_t key) const {
-    const std::uint64_t* word = words_.get() + WordOf(key);
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-    asm volatile("prefetcht0 %0" : : "m"(*word));
-#else
-    __builtin_prefetch(word);
-#endif
-  }
+  // A key about to be looked up: its word's line is fetched meanwhile.
+  void Prefetch(std::uint64_t key) const { FetchLine(words_.get() + WordOf(key)); }
 
  private:
   static constexpr std::size_t kAhead = 8;
@@ -68,6 +59,16 @@ class LiveKeyFilter {
   struct Release {
     void operator()(std::uint64_t* words) const { ::operator delete(words, kAlignment); }
   };
+
+  // Written out as the instruction itself on x86-64, as GCC drops a __builtin_prefetch in a
+  // loop that does nothing else.
+  static void FetchLine(const std::uint64_t* word) {
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+    asm volatile("prefetcht0 %0" : : "m"(*word));
+#else
+    __builtin_prefetch(word);
+#endif
+  }
 
   // Aligned to 2 MB and, on Linux, on huge pages where the system allows them: a lookup
   // per key over 8 MB otherwise misses the address translation cache as well.
