@@ -70,8 +70,32 @@ bool SpillFile::Read(std::uint64_t offset, void* data, std::size_t size) {
 }
 
 void SpillFile::Release(std::uint64_t offset, std::size_t size) {
+  if (size == 0 || !ok()) return;
+  // Every byte is written once and released at most once, so a chunk whose count reaches
+  // its size holds nothing more to read. The chunks one release completes are consecutive:
+  // only its first and last may hold bytes of other releases.
+  std::uint64_t firstDone = 0;
+  std::uint64_t endDone = 0;
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    const std::uint64_t end = offset + size;
+    for (std::uint64_t at = offset; at < end;) {
+      const std::uint64_t chunk = at / releaseChunk_;
+      const std::uint64_t upTo = std::min<std::uint64_t>(end, (chunk + 1) * releaseChunk_);
+      if (releasedIn_.size() <= chunk) releasedIn_.resize(chunk + 1, 0);
+      releasedIn_[chunk] += upTo - at;
+      if (releasedIn_[chunk] == releaseChunk_) {
+        if (endDone == 0) firstDone = chunk;
+        endDone = chunk + 1;
+      }
+      at = upTo;
+    }
+  }
   // Only space: a file system that cannot punch holes keeps the bytes until the file closes.
-  if (ok()) ::fallocate(fd_, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, static_cast<off_t>(offset), static_cast<off_t>(size));
+  if (endDone > firstDone) {
+    ::fallocate(fd_, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, static_cast<off_t>(firstDone * releaseChunk_),
+                static_cast<off_t>((endDone - firstDone) * releaseChunk_));
+  }
 }
 
 SpillStreams::SpillStreams(SpillFile& file, std::size_t count, std::size_t blockBytes)

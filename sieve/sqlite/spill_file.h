@@ -17,7 +17,8 @@ namespace sieve::sqlite {
 
 class SpillFile {
  public:
-  SpillFile() = default;
+  // Disk space goes back to the file system a chunk of `releaseChunk` bytes at a time.
+  explicit SpillFile(std::size_t releaseChunk = kReleaseChunk) : releaseChunk_(releaseChunk) {}
   ~SpillFile();
   SpillFile(const SpillFile&) = delete;
   SpillFile& operator=(const SpillFile&) = delete;
@@ -36,15 +37,21 @@ class SpillFile {
   // Appends at the end of the file; the offset written at.
   std::uint64_t Write(const void* data, std::size_t size);
   bool Read(std::uint64_t offset, void* data, std::size_t size);
-  // Gives the disk space of bytes already read back to the file system.
+  // Bytes read back for the last time: their disk space goes back to the file system once
+  // every byte of their chunk of the file has been released (streams written side by side
+  // share chunks). Giving back each block alone cost as much as reading it.
   void Release(std::uint64_t offset, std::size_t size);
+
+  static constexpr std::size_t kReleaseChunk = 1 << 20;
 
  private:
   void Fail(const char* what, int error);
 
   int fd_ = -1;
-  std::mutex mutex_;  // over end_ and error_
+  std::size_t releaseChunk_;
+  std::mutex mutex_;  // over end_, releasedIn_ and error_
   std::uint64_t end_ = 0;
+  std::vector<std::uint64_t> releasedIn_;  // bytes released per chunk
   std::string error_;
   std::atomic<bool> failed_{false};
 };

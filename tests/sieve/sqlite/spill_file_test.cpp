@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 
 #include <cstdint>
 #include <string>
@@ -51,6 +52,44 @@ TEST(SpillStreams, RecordsComeBackInOrderAcrossBlocks) {
       EXPECT_FALSE(reader.Read(more)) << "stream " << stream << " reads past its end";
     }
     EXPECT_TRUE(file.ok()) << file.error();
+  }
+}
+
+// Streams written side by side share the file's chunks: reading one back must give no
+// space away under another's unread bytes, and reading all gives nearly all of it back.
+TEST(SpillStreams, SpaceGoesBackOnceAWholeChunkIsRead) {
+  constexpr std::size_t kChunk = 64 << 10;
+  constexpr std::size_t kRecord = 1000;  // blocks of 3 records straddle the chunks' ends
+  constexpr std::size_t kRecords = 100;
+  test::TempDir dir;
+  SpillFile file(kChunk);
+  ASSERT_TRUE(file.Create(dir.Path())) << file.error();
+  SpillStreams streams(file, 3, 3 * kRecord);
+  for (std::size_t index = 0; index < kRecords; ++index) {
+    for (std::size_t stream = 0; stream < 3; ++stream) streams.Append(stream, Record(stream, index, kRecord).data(), kRecord);
+  }
+  streams.Finish();
+  const auto allocated = [&] {
+    struct stat st {};
+    EXPECT_EQ(::fstat(file.fd(), &st), 0);
+    return static_cast<std::uint64_t>(st.st_blocks) * 512;
+  };
+  const std::uint64_t written = allocated();
+  for (std::size_t stream : {1, 0, 2}) {
+    SpillStreams::Reader reader(streams, stream);
+    std::vector<std::uint8_t> back(kRecord);
+    for (std::size_t index = 0; index < kRecords; ++index) {
+      ASSERT_TRUE(reader.Read(back.data(), back.size())) << "stream " << stream << " record " << index;
+      ASSERT_EQ(back, Record(stream, index, kRecord)) << "stream " << stream << " record " << index;
+    }
+    if (stream == 1) {
+      EXPECT_EQ(allocated(), written) << "space given back under unread bytes";
+    }
+  }
+  EXPECT_TRUE(file.ok()) << file.error();
+  // Only the last chunk, which the file does not fill, stays (where holes can be punched).
+  if (written > 0) {
+    EXPECT_LE(allocated(), kChunk);
   }
 }
 
