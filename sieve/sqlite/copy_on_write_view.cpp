@@ -1,6 +1,7 @@
 #include "sieve/sqlite/copy_on_write_view.h"
 
 #include <algorithm>
+#include <cstring>
 
 #if __has_include(<sys/mman.h>) && __has_include(<unistd.h>)
 #define SIEVE_HAS_MMAP 1
@@ -45,31 +46,48 @@ bool CopyOnWriteView::Place(std::size_t at, std::span<const std::uint8_t> bytes)
   // Each placement not next to the one before is a mapping of its own, and a process may
   // hold only so many (65530 by default).
   constexpr std::size_t kMostMappings = 16384;
+  // A log's pages come one by one, most in runs of neighbours: a write and a mapping for
+  // each cost more than the carve's search of them. The run is gathered in a bounded buffer.
+  constexpr std::size_t kMostRunBytes = 1 << 20;
   const auto unit = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
   if (!hasOverlay_ || !overlay_.ok() || bytes.empty() || at % unit != 0 || bytes.size() % unit != 0 ||
       at + bytes.size() > reserved_) {
     return false;
   }
-  const bool extends = at == placedEnd_ && mappings_ > 0;
-  if (!extends && mappings_ == kMostMappings) return false;
-  const std::uint64_t offset = overlay_.Write(bytes.data(), bytes.size());
-  if (!overlay_.ok()) return false;
-  void* placed = ::mmap(data_ + at, bytes.size(), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, overlay_.fd(),
-                        static_cast<off_t>(offset));
-  if (placed == MAP_FAILED) {
-    // A failed fixed mapping may have taken the old one away: memory of its own, copied into.
-    ::mmap(data_ + at, bytes.size(), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
-    hasOverlay_ = false;
-    return false;
+  if (run_.empty() || at != runAt_ + run_.size() || run_.size() + bytes.size() > kMostRunBytes) {
+    Flush();
+    const bool extends = at == placedEnd_ && mappings_ > 0;
+    if (!hasOverlay_ || (!extends && mappings_ == kMostMappings)) return false;
+    mappings_ += extends ? 0 : 1;
+    runAt_ = at;
   }
-  mappings_ += extends ? 0 : 1;
+  run_.insert(run_.end(), bytes.begin(), bytes.end());
   placedEnd_ = at + bytes.size();
   return true;
 }
 
+void CopyOnWriteView::Flush() {
+  if (run_.empty()) return;
+  const std::uint64_t offset = overlay_.Write(run_.data(), run_.size());
+  void* placed = !overlay_.ok() ? MAP_FAILED
+                                : ::mmap(data_ + runAt_, run_.size(), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED,
+                                         overlay_.fd(), static_cast<off_t>(offset));
+  if (placed == MAP_FAILED) {
+    // A failed fixed mapping may have taken the old one away: memory of its own, copied into.
+    ::mmap(data_ + runAt_, run_.size(), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
+    std::memcpy(data_ + runAt_, run_.data(), run_.size());
+    hasOverlay_ = false;
+  }
+  run_.clear();
+}
+
 CopyOnWriteView::~CopyOnWriteView() { ::munmap(data_, reserved_); }
 
-void CopyOnWriteView::Seal() { ::mprotect(data_, reserved_, PROT_READ); }
+void CopyOnWriteView::Seal() {
+  Flush();
+  std::vector<std::uint8_t>().swap(run_);
+  ::mprotect(data_, reserved_, PROT_READ);
+}
 
 #else
 
@@ -77,6 +95,7 @@ std::unique_ptr<CopyOnWriteView> CopyOnWriteView::Map(const std::string&, std::s
   return nullptr;
 }
 bool CopyOnWriteView::Place(std::size_t, std::span<const std::uint8_t>) { return false; }
+void CopyOnWriteView::Flush() {}
 CopyOnWriteView::~CopyOnWriteView() = default;
 void CopyOnWriteView::Seal() {}
 

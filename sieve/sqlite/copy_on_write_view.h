@@ -11,6 +11,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "sieve/sqlite/spill_file.h"
 
@@ -32,9 +33,12 @@ class CopyOnWriteView {
   // Bytes at the start that came from the file (whole pages of the system's own size).
   std::size_t Mapped() const { return mapped_; }
   // Puts `bytes` at `at` through the overlay file; false where it cannot (no folder, a part
-  // of a system page, too many places): the caller then copies them in.
+  // of a system page, too many places): the caller then copies them in. Placements next to
+  // each other are gathered and written and mapped as one: Flush before reading them.
   bool Place(std::size_t at, std::span<const std::uint8_t> bytes);
-  // Makes the view read-only once it is built.
+  // Puts the gathered placements in the view (copied in where the overlay fails).
+  void Flush();
+  // Flushes and makes the view read-only once it is built.
   void Seal();
 
  private:
@@ -49,6 +53,8 @@ class CopyOnWriteView {
   bool hasOverlay_ = false;
   std::size_t placedEnd_ = 0;  // where the last placement ended, to tell which extend a mapping
   std::size_t mappings_ = 0;
+  std::size_t runAt_ = 0;  // where the gathered placements go
+  std::vector<std::uint8_t> run_;
 };
 
 }  // namespace sieve::sqlite

@@ -166,6 +166,7 @@ FileHistoryResult Read(std::span<const std::uint8_t> mainFile, std::span<const s
       std::memcpy(current.data + at, source.data(), pageSize);
     }
   }
+  if (current.view != nullptr) current.view->Flush();
   history.current.bytes = std::span<const std::uint8_t>(current.data, currentSize);
   history.current.header = ReadDatabaseHeader(history.current.bytes);
 

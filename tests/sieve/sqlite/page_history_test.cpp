@@ -112,7 +112,7 @@ TEST(PageHistory, PagesTheLogReplacesMapFromAFile) {
     for (int i = 0; i < 300; ++i) w.db.Exec("INSERT INTO t VALUES(" + std::to_string(i) + ",'" + std::string(150, 'a') + "')");
     w.db.Exec("PRAGMA wal_checkpoint(TRUNCATE)");
     w.db.Exec("UPDATE t SET v='changed' WHERE id % 40 = 0");
-    for (int i = 300; i < 400; ++i) w.db.Exec("INSERT INTO t VALUES(" + std::to_string(i) + ",'" + std::string(150, 'b') + "')");
+    for (int i = 300; i < 400; ++i) w.db.Exec("INSERT INTO t VALUES(" + std::to_string(i) + ",'" + std::string(1500, 'b') + "')");
     const Bytes main = w.Main(), wal = w.Wal();
     const FileHistoryResult copied = ReadFileHistory(main, wal, {});
     ASSERT_TRUE(copied.ok()) << what;
@@ -121,6 +121,9 @@ TEST(PageHistory, PagesTheLogReplacesMapFromAFile) {
     const FileHistoryResult overlaid = ReadFileHistory(w.path, main, wal, {}, folder);
     ASSERT_TRUE(overlaid.ok()) << what;
     EXPECT_TRUE(Text(overlaid.history.current.bytes) == Text(copied.history.currentBytes)) << what;
+    // The header is read from the view as soon as it is built (the log grew the file).
+    EXPECT_EQ(overlaid.history.current.header.headerPageCount, copied.history.current.header.headerPageCount) << what;
+    EXPECT_GT(overlaid.history.current.header.headerPageCount, ReadDatabaseHeader(main).headerPageCount) << what;
     EXPECT_EQ(MappingsIn(folder) > 0, pageSize >= 4096) << what;
   }
 }
