@@ -7,8 +7,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -19,7 +22,10 @@ constexpr std::size_t kMaxParallelThreads = 8;
 
 // The threads a batch of many items runs on this machine: its slots are below this.
 inline std::size_t ParallelThreads() {
-  return std::min<std::size_t>(std::max(1u, std::thread::hardware_concurrency()), kMaxParallelThreads);
+  // Asked once: the count is read from a file of the system at each asking.
+  static const std::size_t threads =
+      std::min<std::size_t>(std::max(1u, std::thread::hardware_concurrency()), kMaxParallelThreads);
+  return threads;
 }
 
 class BackgroundBatch {
@@ -29,11 +35,21 @@ class BackgroundBatch {
   BackgroundBatch() = default;
   BackgroundBatch(const BackgroundBatch&) = delete;
   BackgroundBatch& operator=(const BackgroundBatch&) = delete;
-  ~BackgroundBatch() { Finish(); }
+  ~BackgroundBatch() {
+    Finish();
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      stopping_ = true;
+    }
+    wake_.notify_all();
+    for (std::thread& helper : helpers_) helper.join();
+  }
 
   // Starts work(i, slot) for every i below `count` on the helpers, `step` items at a time (1
   // for few large ones); the batch before must be finished. With no core to spare,
-  // everything waits for Finish(), unless `helpers` asks for that many at least.
+  // everything waits for Finish(), unless `helpers` asks for that many at least. The helpers
+  // stay for the next batch: a carve runs thousands of short ones, and a thread started for
+  // each began late and cost more than some of them.
   void Start(std::size_t count, Work work, std::size_t step = 16, std::size_t helpers = 0) {
     Finish();
     work_ = std::move(work);
@@ -42,16 +58,27 @@ class BackgroundBatch {
     next_.store(0, std::memory_order_relaxed);
     std::size_t threads = std::min<std::size_t>(ParallelThreads(), (count + step_ - 1) / step_);
     if (count > 0) threads = std::max(threads, helpers + 1);
-    for (std::size_t slot = 1; slot < threads; ++slot) helpers_.emplace_back([this, slot] { Run(slot); });
     running_ = true;
+    if (threads <= 1) return;
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      taking_ = threads - 1;
+      busy_ = taking_;
+      ++generation_;
+    }
+    // A helper started now takes this batch: it has seen none before.
+    while (helpers_.size() < threads - 1) helpers_.emplace_back([this, slot = helpers_.size() + 1] { Serve(slot); });
+    wake_.notify_all();
   }
 
   // This thread works on what is left, then waits until every item is done.
   void Finish() {
     if (!running_) return;
     Run(0);
-    for (std::thread& helper : helpers_) helper.join();
-    helpers_.clear();
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      done_.wait(lock, [this] { return busy_ == 0; });
+    }
     work_ = nullptr;
     running_ = false;
   }
@@ -63,12 +90,34 @@ class BackgroundBatch {
     }
   }
 
+  void Serve(std::size_t slot) {
+    std::uint64_t seen = 0;
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      wake_.wait(lock, [&] { return stopping_ || generation_ != seen; });
+      if (stopping_) return;
+      seen = generation_;
+      if (slot > taking_) continue;  // a batch of fewer items than helpers
+      lock.unlock();
+      Run(slot);
+      lock.lock();
+      if (--busy_ == 0) done_.notify_one();
+    }
+  }
+
   Work work_;
   std::size_t count_ = 0;
   std::size_t step_ = 16;
   std::atomic<std::size_t> next_{0};
-  std::vector<std::thread> helpers_;
   bool running_ = false;
+
+  std::vector<std::thread> helpers_;
+  std::mutex mutex_;  // over what follows
+  std::condition_variable wake_, done_;
+  std::uint64_t generation_ = 0;  // batches started with helpers
+  std::size_t taking_ = 0;        // helpers that take the current batch (slots 1 to it)
+  std::size_t busy_ = 0;          // of them, those not done with it
+  bool stopping_ = false;
 };
 
 }  // namespace sieve::sqlite
