@@ -61,13 +61,16 @@ class Engine {
   // A region met on the walk, searched later with others at once. The schema pass keeps
   // what it found whole (a schema record may add a table); the main pass keeps only what
   // merging needs, made on the searching thread, so that the records' memory is freed on
-  // the thread that took it.
+  // the thread that took it: its copies [copiesFrom, copiesTo) of its batch's list of slot
+  // copiesSlot.
   struct PendingRegion {
     HistoryView view;
     FreeRegion region;
     bool wholeCell = false;
     std::vector<Candidate> found;
-    std::vector<FoundCopy> copies;
+    std::uint32_t copiesFrom = 0;
+    std::uint32_t copiesTo = 0;
+    std::size_t copiesSlot = 0;
   };
   void CarveRegions(std::vector<PendingRegion>& pending, bool schemaPass);
   void FinishRegions();
@@ -126,6 +129,10 @@ class Engine {
   // The batch being searched on the helpers, and the one searched before it, what it found
   // not yet kept.
   std::vector<PendingRegion> searching_, searched_;
+  // Their copies, a list per thread slot: one list per region cost an allocation and a free
+  // for each of millions of regions.
+  using SlotCopies = std::vector<std::vector<FoundCopy>>;
+  SlotCopies searchingCopies_ = SlotCopies(kMaxParallelThreads), searchedCopies_ = SlotCopies(kMaxParallelThreads);
   // Per thread slot, a carver for each table from carversFrom_ on, rebound from region to
   // region so that their scratch memory stays; made again when the tables change.
   std::vector<std::vector<RecordCarver>> carvers_;
@@ -183,6 +190,7 @@ void Engine::MarkSchemaWordPages() {
 void Engine::CarveRegions(std::vector<PendingRegion>& pending, bool schemaPass) {
   batch_.Finish();
   std::swap(searched_, searching_);
+  std::swap(searchedCopies_, searchingCopies_);
   if (schemaPass) KeepSearched();
   const std::size_t first = schemaPass ? 0 : 1;
   PrepareCarvers(first, schemaPass ? 1 : tables_.size());
@@ -200,11 +208,14 @@ void Engine::CarveRegions(std::vector<PendingRegion>& pending, bool schemaPass) 
     }
     at.found = FindInRegion(view, at.region, at.wholeCell, from, carvers);
     if (schemaPass) return;
-    at.copies.reserve(at.found.size());
+    std::vector<FoundCopy>& copies = searchingCopies_[slot];
+    at.copiesSlot = slot;
+    at.copiesFrom = static_cast<std::uint32_t>(copies.size());
     for (Candidate& candidate : at.found) {
-      at.copies.push_back(Prepare(view, at.region, candidate, bodies_[slot]));
+      copies.push_back(Prepare(view, at.region, candidate, bodies_[slot]));
       carvers[candidate.table - from].Recycle(candidate.record);
     }
+    at.copiesTo = static_cast<std::uint32_t>(copies.size());
     std::vector<Candidate>().swap(at.found);
   });
   if (!schemaPass) KeepSearched();
@@ -227,6 +238,7 @@ std::size_t Engine::OwnerTable(const PendingRegion& at) const {
 void Engine::FinishRegions() {
   batch_.Finish();
   std::swap(searched_, searching_);
+  std::swap(searchedCopies_, searchingCopies_);
   KeepSearched();
 }
 
@@ -238,9 +250,9 @@ void Engine::KeepSearched() {
   std::size_t aheadCopy = 0;
   const auto fetchAhead = [&](std::size_t count) {
     while (spill_ && count > 0 && aheadRegion < searched_.size()) {
-      const std::vector<FoundCopy>& copies = searched_[aheadRegion].copies;
-      if (aheadCopy < copies.size()) {
-        spill_->Prefetch(copies[aheadCopy++]);
+      const PendingRegion& at = searched_[aheadRegion];
+      if (aheadCopy < at.copiesTo - at.copiesFrom) {
+        spill_->Prefetch(searchedCopies_[at.copiesSlot][at.copiesFrom + aheadCopy++]);
         --count;
       } else {
         ++aheadRegion;
@@ -256,12 +268,14 @@ void Engine::KeepSearched() {
       FoundCopy copy = Prepare(view, at.region, candidate, bodies_[0]);
       Keep(copy, &candidate.record);
     }
-    for (FoundCopy& copy : at.copies) {
+    std::vector<FoundCopy>& copies = searchedCopies_[at.copiesSlot];
+    for (std::uint32_t i = at.copiesFrom; i < at.copiesTo; ++i) {
       fetchAhead(1);
-      Keep(copy, nullptr);
+      Keep(copies[i], nullptr);
     }
   }
   searched_.clear();
+  for (std::vector<FoundCopy>& copies : searchedCopies_) copies.clear();
 }
 
 // An older version's one-page file lived only while the walk visited it.
