@@ -11,6 +11,8 @@
 #include <memory>
 #include <new>
 
+#include "sieve/sqlite/fetch_line.h"
+
 #if defined(__linux__)
 #include <sys/mman.h>
 #endif
@@ -59,16 +61,6 @@ class LiveKeyFilter {
   struct Release {
     void operator()(std::uint64_t* words) const { ::operator delete(words, kAlignment); }
   };
-
-  // Written out as the instruction itself on x86-64, as GCC drops a __builtin_prefetch in a
-  // loop that does nothing else.
-  static void FetchLine(const std::uint64_t* word) {
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-    asm volatile("prefetcht0 %0" : : "m"(*word));
-#else
-    __builtin_prefetch(word);
-#endif
-  }
 
   // Aligned to 2 MB and, on Linux, on huge pages where the system allows them: a lookup
   // per key over 8 MB otherwise misses the address translation cache as well.

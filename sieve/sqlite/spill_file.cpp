@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "sieve/sqlite/fetch_line.h"
+
 namespace sieve::sqlite {
 
 SpillFile::~SpillFile() {
@@ -137,6 +139,28 @@ bool SpillStreams::Reader::NextBlock() {
   if (!streams_->file_.Read(block.offset, bytes_.data(), block.size)) return false;
   streams_->file_.Release(block.offset, block.size);
   return true;
+}
+
+namespace {
+
+void FetchLines(const std::uint8_t* begin, const std::uint8_t* end) {
+  constexpr std::uintptr_t kLine = 64;
+  for (auto line = reinterpret_cast<std::uintptr_t>(begin) & ~(kLine - 1); line < reinterpret_cast<std::uintptr_t>(end);
+       line += kLine) {
+    FetchLine(reinterpret_cast<const void*>(line));
+  }
+}
+
+}  // namespace
+
+void SpillStreams::PrefetchAppend(std::size_t index, std::size_t size) const {
+  const std::vector<std::uint8_t>& buffer = streams_[index].buffer;
+  if (buffer.capacity() == 0) return;
+  FetchLines(buffer.data() + buffer.size(), buffer.data() + std::min(buffer.capacity(), buffer.size() + size));
+}
+
+void SpillStreams::Reader::Prefetch(std::size_t size) const {
+  FetchLines(bytes_.data() + at_, bytes_.data() + std::min(bytes_.size(), at_ + size));
 }
 
 bool SpillStreams::Reader::Read(void* data, std::size_t size) {

@@ -68,6 +68,9 @@ class SpillStreams {
   void Append(std::size_t stream, const T& value) {
     Append(stream, &value, sizeof value);
   }
+  // `size` bytes will be appended to the stream after appends to others: the lines they
+  // will be written to are fetched meanwhile (a block per stream is more than the caches hold).
+  void PrefetchAppend(std::size_t stream, std::size_t size) const;
   // Writes out what the buffers still hold and frees them; Append no more after it.
   void Finish();
 
@@ -81,6 +84,9 @@ class SpillStreams {
     bool Read(T& value) {
       return Read(&value, sizeof value);
     }
+    // The next `size` bytes (those of the block at hand) will be read later, after reads of
+    // other streams: their lines are fetched meanwhile.
+    void Prefetch(std::size_t size) const;
 
    private:
     bool NextBlock();

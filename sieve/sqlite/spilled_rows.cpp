@@ -41,6 +41,8 @@ bool ReadValue(SpillStreams::Reader& in, CarvedValue& value) {
 }
 
 struct MergedRow {
+  // Written size without patches.
+  static constexpr std::size_t kBytes = sizeof(std::uint32_t) + sizeof(FoundRow) + 1;
   std::uint32_t order = 0;
   FoundRow row;
   FoundRows::Patches patches;
@@ -81,6 +83,14 @@ std::size_t SpilledRows::PartitionsFor(std::uint64_t bytes) {
 void SpilledRows::AddLiveKey(std::uint64_t key) {
   liveKeys_.Append(PartitionOf(key, partitions_), key);
   liveFilter_.Insert(key);
+}
+
+void SpilledRows::Prefetch(const FoundCopy& copy) const {
+  if (copy.hasLiveKey) {
+    liveFilter_.Prefetch(copy.liveKey);
+    byLiveKey_.PrefetchAppend(PartitionOf(copy.liveKey, partitions_), sizeof copy);
+  }
+  byKey_[0].PrefetchAppend(PartitionOf(copy.row.key, partitions_), sizeof copy);
 }
 
 void SpilledRows::AddUnfiltered(const FoundCopy& copy) {
@@ -171,6 +181,9 @@ bool SpilledRows::ForEachRow(const std::function<void(const FoundRow&, const Fou
     next.pop();
     visit(heads[p].row, heads[p].patches.empty() ? nullptr : &heads[p].patches);
     if (ReadMerged(readers[p], heads[p])) next.push({heads[p].order, p});
+    // The partition's next row is read when its turn comes, after a hundred others: its
+    // block is out of the caches by then, unless fetched now.
+    readers[p].Prefetch(MergedRow::kBytes);
   }
   return file_.ok();
 }

@@ -30,10 +30,9 @@ class SpilledRows {
   void AddLiveKey(std::uint64_t key);
   // After the last live key: the copies that cannot be live rows skip the live-key round.
   void Add(const FoundCopy& copy);
-  // A copy about to be added: the filter's line for its live key is fetched meanwhile.
-  void Prefetch(const FoundCopy& copy) const {
-    if (copy.hasLiveKey) liveFilter_.Prefetch(copy.liveKey);
-  }
+  // A copy about to be added: the filter's line for its live key, and where either of the
+  // partitions it may go to will write it, are fetched meanwhile.
+  void Prefetch(const FoundCopy& copy) const;
   // While live keys may still come: every copy with a live key takes that round.
   void AddUnfiltered(const FoundCopy& copy);
 
