@@ -27,6 +27,10 @@ class FingerprintSet {
     return !slots_.empty() && slots_[Find(slots_, key)] == key;
   }
   bool empty() const { return count_ == 0 && !hasZero_; }
+  // Room for `keys` keys in all without growing.
+  void Reserve(std::size_t keys) {
+    while (2 * keys > slots_.size()) Grow();
+  }
 
  private:
   // Open addressing, at most half full; 0 marks an empty slot (the key 0 is kept aside).

@@ -35,9 +35,18 @@ std::uint32_t FoundRows::Add(FoundRow row) {
   return static_cast<std::uint32_t>(rows_.size() - 1);
 }
 
-void FoundRows::Grow() {
+void FoundRows::Grow() { Rehash(slots_.empty() ? 1024 : 2 * slots_.size()); }
+
+void FoundRows::Reserve(std::size_t rows) {
+  rows_.reserve(rows);
+  std::size_t size = slots_.empty() ? 1024 : slots_.size();
+  while (size < 2 * rows) size *= 2;
+  if (size != slots_.size()) Rehash(size);
+}
+
+void FoundRows::Rehash(std::size_t size) {
   std::vector<std::uint32_t> old = std::move(slots_);
-  slots_.assign(old.empty() ? 1024 : 2 * old.size(), 0);
+  slots_.assign(size, 0);
   const std::size_t mask = slots_.size() - 1;
   for (const std::uint32_t held : old) {
     if (held == 0) continue;

@@ -59,6 +59,8 @@ class FoundRows {
 
   // The newest row with this key (+ 1), 0 for none; follow FoundRow::nextSameKey for older ones.
   std::uint32_t Newest(std::uint64_t key) const;
+  // Room for `rows` rows in all without growing.
+  void Reserve(std::size_t rows);
   // Adds the row (its nextSameKey is set here) and gives its index.
   std::uint32_t Add(FoundRow row);
   FoundRow& operator[](std::uint32_t index) { return rows_[index]; }
@@ -75,6 +77,7 @@ class FoundRows {
 
  private:
   void Grow();
+  void Rehash(std::size_t slots);
 
   std::vector<FoundRow> rows_;
   // Open addressing: the newest row (+ 1) per key, 0 for an empty slot; a power of two in

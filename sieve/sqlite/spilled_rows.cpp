@@ -118,12 +118,24 @@ bool SpilledRows::Merge(const std::function<int(std::uint32_t)>& aliasOf, const 
   std::vector<std::uint64_t> liveBySlot(kMaxParallelThreads, 0);
   eachPartition([&](std::size_t p, std::size_t slot) {
     if (!file_.ok() || byLiveKey_.Empty(p)) return;
-    SpillStreams& byKey = byKey_[slot];
+    // A partition's copies are far fewer than its live keys (three per live row): the keys
+    // are looked up among the copies', in a set the caches hold, rather than each put in a
+    // set of all of them.
+    std::vector<FoundCopy> copies;
+    SpillStreams::Reader copiesIn(byLiveKey_, p);
+    for (FoundCopy copy; copiesIn.Read(copy);) copies.push_back(copy);
+    FingerprintSet asked;
+    asked.Reserve(copies.size());
+    for (const FoundCopy& copy : copies) {
+      if (copy.hasLiveKey) asked.Insert(copy.liveKey);
+    }
     FingerprintSet live;
     SpillStreams::Reader keys(liveKeys_, p);
-    for (std::uint64_t key = 0; keys.Read(key);) live.Insert(key);
-    SpillStreams::Reader copies(byLiveKey_, p);
-    for (FoundCopy copy; copies.Read(copy);) {
+    for (std::uint64_t key = 0; keys.Read(key);) {
+      if (asked.Contains(key)) live.Insert(key);
+    }
+    SpillStreams& byKey = byKey_[slot];
+    for (const FoundCopy& copy : copies) {
       if (copy.hasLiveKey && live.Contains(copy.liveKey)) {
         ++liveBySlot[slot];
       } else {
@@ -141,11 +153,16 @@ bool SpilledRows::Merge(const std::function<int(std::uint32_t)>& aliasOf, const 
       for (FoundCopy copy; in.Read(copy);) copies.push_back(copy);
     }
     // The live-key round mixed the order; every copy of a record is in this partition, and
-    // merged in the order found they merge as they would have in memory.
-    std::sort(copies.begin(), copies.end(), [](const FoundCopy& a, const FoundCopy& b) { return a.order < b.order; });
+    // merged in the order found they merge as they would have in memory. (Their orders are
+    // sorted, not the copies: a copy is twelve times larger.)
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> byOrder(copies.size());
+    for (std::uint32_t i = 0; i < copies.size(); ++i) byOrder[i] = {copies[i].order, i};
+    std::sort(byOrder.begin(), byOrder.end());
     FoundRows rows;
+    rows.Reserve(copies.size());
     std::vector<std::uint32_t> orders;
-    for (const FoundCopy& at : copies) {
+    for (const auto& [order, index] : byOrder) {
+      const FoundCopy& at = copies[index];
       // Two captures: the std::function made of it for each copy needs no memory of its own.
       const std::pair<const FoundRow*, std::size_t> asked{&at.row, slot};
       const auto value = [&valueOf, &asked](std::size_t column) { return valueOf(*asked.first, column, asked.second); };
