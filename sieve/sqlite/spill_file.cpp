@@ -34,13 +34,26 @@ void SpillFile::Fail(const char* what, int error) {
   failed_.store(true, std::memory_order_relaxed);
 }
 
+unsigned SpillFile::ClassOf(std::size_t size) {
+  constexpr unsigned kSmallest = 12;
+  unsigned room = kSmallest;
+  while (room < 63 && (std::uint64_t{1} << room) < size) ++room;
+  return room;
+}
+
 std::uint64_t SpillFile::Write(const void* data, std::size_t size) {
   std::uint64_t at = 0;
   {
     // Only the room is taken under the lock; the bytes go out beside other writers'.
     const std::lock_guard<std::mutex> lock(mutex_);
-    at = end_;
-    end_ += size;
+    const unsigned room = ClassOf(size);
+    if (room < released_.size() && !released_[room].empty()) {
+      at = released_[room].back();
+      released_[room].pop_back();
+    } else {
+      at = end_;
+      end_ += std::uint64_t{1} << room;
+    }
   }
   if (!ok()) return at;
   const auto* bytes = static_cast<const std::uint8_t*>(data);
@@ -72,32 +85,10 @@ bool SpillFile::Read(std::uint64_t offset, void* data, std::size_t size) {
 }
 
 void SpillFile::Release(std::uint64_t offset, std::size_t size) {
-  if (size == 0 || !ok()) return;
-  // Every byte is written once and released at most once, so a chunk whose count reaches
-  // its size holds nothing more to read. The chunks one release completes are consecutive:
-  // only its first and last may hold bytes of other releases.
-  std::uint64_t firstDone = 0;
-  std::uint64_t endDone = 0;
-  {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    const std::uint64_t end = offset + size;
-    for (std::uint64_t at = offset; at < end;) {
-      const std::uint64_t chunk = at / releaseChunk_;
-      const std::uint64_t upTo = std::min<std::uint64_t>(end, (chunk + 1) * releaseChunk_);
-      if (releasedIn_.size() <= chunk) releasedIn_.resize(chunk + 1, 0);
-      releasedIn_[chunk] += upTo - at;
-      if (releasedIn_[chunk] == releaseChunk_) {
-        if (endDone == 0) firstDone = chunk;
-        endDone = chunk + 1;
-      }
-      at = upTo;
-    }
-  }
-  // Only space: a file system that cannot punch holes keeps the bytes until the file closes.
-  if (endDone > firstDone) {
-    ::fallocate(fd_, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, static_cast<off_t>(firstDone * releaseChunk_),
-                static_cast<off_t>((endDone - firstDone) * releaseChunk_));
-  }
+  const unsigned room = ClassOf(size);
+  const std::lock_guard<std::mutex> lock(mutex_);
+  if (released_.size() <= room) released_.resize(room + 1);
+  released_[room].push_back(offset);
 }
 
 SpillStreams::SpillStreams(SpillFile& file, std::size_t count, std::size_t blockBytes)

@@ -17,8 +17,7 @@ namespace sieve::sqlite {
 
 class SpillFile {
  public:
-  // Disk space goes back to the file system a chunk of `releaseChunk` bytes at a time.
-  explicit SpillFile(std::size_t releaseChunk = kReleaseChunk) : releaseChunk_(releaseChunk) {}
+  SpillFile() = default;
   ~SpillFile();
   SpillFile(const SpillFile&) = delete;
   SpillFile& operator=(const SpillFile&) = delete;
@@ -34,24 +33,27 @@ class SpillFile {
   const std::string& error() const { return error_; }
   bool ok() const { return !failed_.load(std::memory_order_relaxed); }
 
-  // Appends at the end of the file; the offset written at.
+  // Writes into room released before, or at the end of the file; the offset written at.
+  // Each write takes room of a power of two bytes, 4 KB at least (so a multiple of the
+  // system's page wherever its size is too).
   std::uint64_t Write(const void* data, std::size_t size);
   bool Read(std::uint64_t offset, void* data, std::size_t size);
-  // Bytes read back for the last time: their disk space goes back to the file system once
-  // every byte of their chunk of the file has been released (streams written side by side
-  // share chunks). Giving back each block alone cost as much as reading it.
+  // The bytes of a write at `offset` of `size` bytes were read back for the last time: their
+  // room takes a later write. The file's pages stay with it, written over: giving them back
+  // (holes punched) and taking new ones cost more than the copies, on a virtual machine
+  // several times more, and the file grows no larger than what is set aside at once.
   void Release(std::uint64_t offset, std::size_t size);
-
-  static constexpr std::size_t kReleaseChunk = 1 << 20;
 
  private:
   void Fail(const char* what, int error);
 
+  // The room a write of `size` bytes takes: 2^ClassOf(size).
+  static unsigned ClassOf(std::size_t size);
+
   int fd_ = -1;
-  std::size_t releaseChunk_;
-  std::mutex mutex_;  // over end_, releasedIn_ and error_
+  std::mutex mutex_;  // over end_, released_ and error_
   std::uint64_t end_ = 0;
-  std::vector<std::uint64_t> releasedIn_;  // bytes released per chunk
+  std::vector<std::vector<std::uint64_t>> released_;  // offsets of released room, by class
   std::string error_;
   std::atomic<bool> failed_{false};
 };
