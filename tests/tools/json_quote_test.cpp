@@ -28,9 +28,10 @@ TEST(JsonQuote, SpecialBytesAreCaughtAtEveryPlaceOfAPlainRun) {
   };
   // Around the special byte, the bytes next to the ones tested (space, '!', '#', '[', ']',
   // '~') must be copied as they are.
-  const std::string plain = " !#[]~abcdefghijklmnopqrstuvwxyz";
+  std::string plain = " !#[]~abcdefghijklmnopqrstuvwxyz";
+  plain += plain + plain;
   for (const Special& special : specials) {
-    for (std::size_t length : {7u, 8u, 9u, 16u, 17u, 24u}) {
+    for (std::size_t length : {7u, 8u, 9u, 16u, 17u, 24u, 63u, 64u, 65u, 80u}) {
       for (std::size_t at = 0; at <= length; ++at) {
         const std::string before = plain.substr(0, at);
         const std::string after = plain.substr(at, length - at);
