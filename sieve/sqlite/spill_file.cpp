@@ -47,9 +47,15 @@ std::uint64_t SpillFile::Write(const void* data, std::size_t size) {
     // Only the room is taken under the lock; the bytes go out beside other writers'.
     const std::lock_guard<std::mutex> lock(mutex_);
     const unsigned room = ClassOf(size);
-    if (room < released_.size() && !released_[room].empty()) {
-      at = released_[room].back();
-      released_[room].pop_back();
+    // The smallest released room that holds the write; a larger one is halved down to it,
+    // the halves not taken kept for later writes (the rounds write blocks of other sizes
+    // than they read).
+    unsigned from = room;
+    while (from < released_.size() && released_[from].empty()) ++from;
+    if (from < released_.size()) {
+      at = released_[from].back();
+      released_[from].pop_back();
+      for (unsigned half = from; half-- > room;) released_[half].push_back(at + (std::uint64_t{1} << half));
     } else {
       at = end_;
       end_ += std::uint64_t{1} << room;

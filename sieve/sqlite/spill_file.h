@@ -35,7 +35,7 @@ class SpillFile {
 
   // Writes into room released before, or at the end of the file; the offset written at.
   // Each write takes room of a power of two bytes, 4 KB at least (so a multiple of the
-  // system's page wherever its size is too).
+  // system's page wherever its size is too), or half, a quarter... of larger released room.
   std::uint64_t Write(const void* data, std::size_t size);
   bool Read(std::uint64_t offset, void* data, std::size_t size);
   // The bytes of a write at `offset` of `size` bytes were read back for the last time: their

@@ -56,9 +56,9 @@ TEST(SpillStreams, RecordsComeBackInOrderAcrossBlocks) {
 }
 
 // Room read back for the last time takes later writes (a carve's rounds write about what
-// they read), and nothing still unread is written over.
+// they read), also writes of smaller blocks, and nothing still unread is written over.
 TEST(SpillStreams, RoomReadBackIsWrittenOverAndNothingElse) {
-  constexpr std::size_t kRecord = 1000;  // blocks of three records, a part of their room
+  constexpr std::size_t kRecord = 1000;  // blocks of nine records, then of three: parts of their room
   constexpr std::size_t kRecords = 100;
   test::TempDir dir;
   SpillFile file;
@@ -79,7 +79,7 @@ TEST(SpillStreams, RoomReadBackIsWrittenOverAndNothingElse) {
       ASSERT_EQ(back, Record(tag, index, kRecord)) << "tag " << tag << " record " << index;
     }
   };
-  SpillStreams first(file, 2, 3 * kRecord);
+  SpillStreams first(file, 2, 9 * kRecord);
   write(first, 0, 0);
   write(first, 1, 1);
   first.Finish();
