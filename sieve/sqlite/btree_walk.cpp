@@ -3,9 +3,20 @@
 #include <algorithm>
 #include <unordered_set>
 
+#include "sieve/sqlite/fetch_line.h"
 #include "sieve/sqlite/record_decoder.h"
 
 namespace sieve::sqlite {
+
+namespace {
+
+void FetchPage(std::span<const std::uint8_t> page) {
+  constexpr std::size_t kLine = 64;
+  constexpr std::size_t kMostBytes = 4096;
+  for (std::size_t at = 0; at < std::min(page.size(), kMostBytes); at += kLine) FetchLine(page.data() + at);
+}
+
+}  // namespace
 
 bool WalkBtree(const PagedFile& file, std::uint32_t root, std::vector<bool>& seen,
                const BtreeVisitor& visitor) {
@@ -14,6 +25,9 @@ bool WalkBtree(const PagedFile& file, std::uint32_t root, std::vector<bool>& see
   while (!pending.empty()) {
     const std::uint32_t number = pending.back();
     pending.pop_back();
+    // The next page's lines are fetched while this one is read: the tree's pages lie all
+    // over the file, and a page read line by line waited on memory at each.
+    if (!pending.empty() && file.HasPage(pending.back())) FetchPage(file.Page(pending.back()));
     if (!file.HasPage(number) || number >= seen.size()) {
       whole = false;
       continue;
