@@ -34,6 +34,8 @@ void SpillFile::Fail(const char* what, int error) {
   failed_.store(true, std::memory_order_relaxed);
 }
 
+void SpillFile::MarkUnreadable() { Fail("read", EIO); }
+
 unsigned SpillFile::ClassOf(std::size_t size) {
   constexpr unsigned kSmallest = 12;
   unsigned room = kSmallest;

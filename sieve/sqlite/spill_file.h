@@ -33,6 +33,9 @@ class SpillFile {
   const std::string& error() const { return error_; }
   bool ok() const { return !failed_.load(std::memory_order_relaxed); }
 
+  // What was read back is not what was written: the file is failed like an unreadable one.
+  void MarkUnreadable();
+
   // Writes into room released before, or at the end of the file; the offset written at.
   // Each write takes room of a power of two bytes, 4 KB at least (so a multiple of the
   // system's page wherever its size is too), or half, a quarter... of larger released room.

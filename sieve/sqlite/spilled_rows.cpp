@@ -1,7 +1,6 @@
 #include "sieve/sqlite/spilled_rows.h"
 
 #include <algorithm>
-#include <queue>
 #include <string>
 
 #include "sieve/sqlite/fingerprint_set.h"
@@ -184,23 +183,63 @@ bool SpilledRows::Merge(const std::function<int(std::uint32_t)>& aliasOf, const 
 }
 
 bool SpilledRows::ForEachRow(const std::function<void(const FoundRow&, const FoundRows::Patches*)>& visit) {
-  // Each partition's rows are in the order found; the next row is the lowest of their heads.
+  // Each partition's rows are in the order found, and no two rows have the same order: the
+  // rows are put in order a window of orders at a time, each order's slot naming the
+  // partition whose head has it. (A heap of the heads cost more than reading the rows: its
+  // compares go either way at random.)
+  constexpr std::uint64_t kWindow = 4096;
+  constexpr std::uint32_t kNone = UINT32_MAX;
   std::vector<SpillStreams::Reader> readers;
   std::vector<MergedRow> heads(partitions_);
-  using Head = std::pair<std::uint32_t, std::size_t>;
-  std::priority_queue<Head, std::vector<Head>, std::greater<Head>> next;
+  std::vector<char> waiting(partitions_, 0);
+  std::vector<std::uint32_t> slots(kWindow, kNone);
+  std::size_t left = 0;
   for (std::size_t p = 0; p < partitions_; ++p) {
     readers.emplace_back(merged_, p);
-    if (ReadMerged(readers[p], heads[p])) next.push({heads[p].order, p});
+    waiting[p] = ReadMerged(readers[p], heads[p]) ? 1 : 0;
+    left += static_cast<std::size_t>(waiting[p]);
   }
-  while (!next.empty() && file_.ok()) {
-    const std::size_t p = next.top().second;
-    next.pop();
-    visit(heads[p].row, heads[p].patches.empty() ? nullptr : &heads[p].patches);
-    if (ReadMerged(readers[p], heads[p])) next.push({heads[p].order, p});
-    // The partition's next row is read when its turn comes, after a hundred others: its
-    // block is out of the caches by then, unless fetched now.
-    readers[p].Prefetch(MergedRow::kBytes);
+  // A head in the window takes its slot; false if it is out of order (not past `after`) or
+  // the slot is taken, which a file as written never gives.
+  std::uint64_t start = 0;
+  const auto place = [&](std::size_t p, std::uint64_t after) {
+    const std::uint64_t order = heads[p].order;
+    if (order >= start + kWindow) return true;
+    if (order < after || slots[order - start] != kNone) return false;
+    slots[order - start] = static_cast<std::uint32_t>(p);
+    waiting[p] = 0;
+    return true;
+  };
+  while (left > 0 && file_.ok()) {
+    // The window starts at the lowest head.
+    start = UINT64_MAX;
+    for (std::size_t p = 0; p < partitions_; ++p) {
+      if (waiting[p]) start = std::min<std::uint64_t>(start, heads[p].order);
+    }
+    for (std::size_t p = 0; p < partitions_; ++p) {
+      if (waiting[p] && !place(p, start)) {
+        file_.MarkUnreadable();
+        return false;
+      }
+    }
+    for (std::uint64_t i = 0; i < kWindow && file_.ok(); ++i) {
+      const std::uint32_t p = slots[i];
+      if (p == kNone) continue;
+      slots[i] = kNone;
+      visit(heads[p].row, heads[p].patches.empty() ? nullptr : &heads[p].patches);
+      if (!ReadMerged(readers[p], heads[p])) {
+        --left;
+        continue;
+      }
+      waiting[p] = 1;
+      if (!place(p, start + i + 1)) {
+        file_.MarkUnreadable();
+        return false;
+      }
+      // The partition's next row is read when its turn comes, after a hundred others: its
+      // block is out of the caches by then, unless fetched now.
+      readers[p].Prefetch(MergedRow::kBytes);
+    }
   }
   return file_.ok();
 }
