@@ -8,16 +8,6 @@
 
 namespace sieve::sqlite {
 
-namespace {
-
-void FetchPage(std::span<const std::uint8_t> page) {
-  constexpr std::size_t kLine = 64;
-  constexpr std::size_t kMostBytes = 4096;
-  for (std::size_t at = 0; at < std::min(page.size(), kMostBytes); at += kLine) FetchLine(page.data() + at);
-}
-
-}  // namespace
-
 bool WalkBtree(const PagedFile& file, std::uint32_t root, std::vector<bool>& seen,
                const BtreeVisitor& visitor) {
   bool whole = true;
@@ -27,7 +17,11 @@ bool WalkBtree(const PagedFile& file, std::uint32_t root, std::vector<bool>& see
     pending.pop_back();
     // The next page's lines are fetched while this one is read: the tree's pages lie all
     // over the file, and a page read line by line waited on memory at each.
-    if (!pending.empty() && file.HasPage(pending.back())) FetchPage(file.Page(pending.back()));
+    if (!pending.empty() && file.HasPage(pending.back())) {
+      constexpr std::size_t kMostBytes = 4096;
+      const auto next = file.Page(pending.back());
+      FetchLines(next.data(), next.data() + std::min(next.size(), kMostBytes));
+    }
     if (!file.HasPage(number) || number >= seen.size()) {
       whole = false;
       continue;

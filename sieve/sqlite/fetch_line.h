@@ -3,6 +3,8 @@
 // more memory than the caches hold.
 #pragma once
 
+#include <cstdint>
+
 namespace sieve::sqlite {
 
 // Written out as the instruction itself on x86-64, as GCC drops a __builtin_prefetch in a
@@ -13,6 +15,15 @@ inline void FetchLine(const void* at) {
 #else
   __builtin_prefetch(at);
 #endif
+}
+
+// Every line of [begin, end).
+inline void FetchLines(const void* begin, const void* end) {
+  constexpr std::uintptr_t kLine = 64;
+  for (auto line = reinterpret_cast<std::uintptr_t>(begin) & ~(kLine - 1); line < reinterpret_cast<std::uintptr_t>(end);
+       line += kLine) {
+    FetchLine(reinterpret_cast<const void*>(line));
+  }
 }
 
 }  // namespace sieve::sqlite

@@ -140,18 +140,6 @@ bool SpillStreams::Reader::NextBlock() {
   return true;
 }
 
-namespace {
-
-void FetchLines(const std::uint8_t* begin, const std::uint8_t* end) {
-  constexpr std::uintptr_t kLine = 64;
-  for (auto line = reinterpret_cast<std::uintptr_t>(begin) & ~(kLine - 1); line < reinterpret_cast<std::uintptr_t>(end);
-       line += kLine) {
-    FetchLine(reinterpret_cast<const void*>(line));
-  }
-}
-
-}  // namespace
-
 void SpillStreams::PrefetchAppend(std::size_t index, std::size_t size) const {
   const std::vector<std::uint8_t>& buffer = streams_[index].buffer;
   if (buffer.capacity() == 0) return;
