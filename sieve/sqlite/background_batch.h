@@ -58,6 +58,16 @@ class BackgroundBatch {
     next_.store(0, std::memory_order_relaxed);
     std::size_t threads = std::min<std::size_t>(ParallelThreads(), (count + step_ - 1) / step_);
     if (count > 0) threads = std::max(threads, helpers + 1);
+    // The helpers this batch lacks are started before it is announced, as having seen the
+    // batches before: where a thread cannot be started, nothing waits for it.
+    std::uint64_t seen = 0;
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      seen = generation_;
+    }
+    while (helpers_.size() + 1 < threads) {
+      helpers_.emplace_back([this, slot = helpers_.size() + 1, seen] { Serve(slot, seen); });
+    }
     running_ = true;
     if (threads <= 1) return;
     {
@@ -66,8 +76,6 @@ class BackgroundBatch {
       busy_ = taking_;
       ++generation_;
     }
-    // A helper started now takes this batch: it has seen none before.
-    while (helpers_.size() < threads - 1) helpers_.emplace_back([this, slot = helpers_.size() + 1] { Serve(slot); });
     wake_.notify_all();
   }
 
@@ -90,8 +98,7 @@ class BackgroundBatch {
     }
   }
 
-  void Serve(std::size_t slot) {
-    std::uint64_t seen = 0;
+  void Serve(std::size_t slot, std::uint64_t seen) {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
       wake_.wait(lock, [&] { return stopping_ || generation_ != seen; });
