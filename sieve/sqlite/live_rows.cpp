@@ -68,6 +68,52 @@ void ValueHashes(const std::vector<Value>& values, std::size_t columns, std::vec
   for (std::size_t column = 0; column < columns && column < values.size(); ++column) out[column] = ValueHash(values[column]);
 }
 
+// DecodeRecord (nothing cut) and ValueHashes in one pass over a record's bytes, each value
+// hashed where it lies: the live rows are most of a file, and decoding them into values first
+// cost as much as the hashing. False when DecodeRecord would fail; `count` is the number of
+// values it would give.
+bool HashRecordInPlace(const std::uint8_t* p, const std::uint8_t* end, std::size_t columns,
+                       std::vector<std::uint64_t>& out, std::size_t& count) {
+  out.assign(columns, ValueHash(Value{}));
+  count = 0;
+  if (p == nullptr || end <= p) return false;
+  const Varint headerLength = ReadVarint(p, end);
+  if (headerLength.length == 0 || headerLength.value < headerLength.length ||
+      headerLength.value > static_cast<std::uint64_t>(end - p)) {
+    return false;
+  }
+  const std::uint8_t* type = p + headerLength.length;
+  const std::uint8_t* headerEnd = p + headerLength.value;
+  const std::uint8_t* body = headerEnd;
+  constexpr std::uint64_t kSeed = 0x452821e638d01377ull;
+  for (; type < headerEnd; ++count) {
+    const Varint serialType = ReadVarint(type, headerEnd);
+    if (serialType.length == 0) return false;
+    type += serialType.length;
+    const std::uint64_t t = serialType.value;
+    const std::int64_t size = SerialTypeSize(t);
+    if (size < 0 || static_cast<std::uint64_t>(size) > static_cast<std::uint64_t>(end - body)) return false;
+    std::uint64_t h;
+    if (t == 0) {
+      h = Step(kSeed, static_cast<std::uint64_t>(ValueKind::kNull));
+    } else if (t == 7) {
+      std::uint64_t bits = 0;
+      for (int i = 0; i < 8; ++i) bits = bits << 8 | body[i];
+      h = Step(Step(kSeed, static_cast<std::uint64_t>(ValueKind::kReal)), bits);
+    } else if (t <= 9) {
+      const std::int64_t integer = t >= 8 ? static_cast<std::int64_t>(t - 8) : SignedBigEndian(body, t);
+      h = Step(Step(kSeed, static_cast<std::uint64_t>(ValueKind::kInteger)), static_cast<std::uint64_t>(integer));
+    } else {
+      const ValueKind kind = (t & 1) ? ValueKind::kText : ValueKind::kBlob;
+      const auto length = static_cast<std::uint64_t>(size);
+      h = Mix(Step(Step(kSeed, static_cast<std::uint64_t>(kind)), length), body, length);
+    }
+    if (count < columns) out[count] = h;
+    body += size;
+  }
+  return true;
+}
+
 }  // namespace
 
 std::uint64_t RowFingerprint(const std::vector<Value>& values, std::size_t columns, int skipColumn,
@@ -119,19 +165,23 @@ LiveRows LiveRows::Build(const PagedFile& file, const std::vector<TableShape>& t
     visitor.onPayloadCell = [&](std::uint32_t page, const BtreePageHeader& header, const CellInfo& cell) {
       if (indexCells ? header.type == kLeafTablePage : header.type != kLeafTablePage) return;
       const std::uint8_t* local = file.Page(page).data() + cell.payloadOffset;
+      std::size_t count = 0;
       if (cell.overflowPage == 0 && cell.localSize == cell.payloadSize) {
-        // Nearly every row: read in place, not copied out first.
-        if (!DecodeRecord(local, local + cell.localSize, values, false)) return;
+        // Nearly every row: hashed in place, not copied out or decoded first.
+        if (!HashRecordInPlace(local, local + cell.localSize, columns, hashes, count)) return;
       } else {
         const bool complete = ReadPayload(file, page, cell, file.bytes.size(), payload);
         if (!DecodeRecord(payload.data(), payload.data() + payload.size(), values, !complete)) return;
+        ValueHashes(values, columns, hashes);
+        count = values.size();
       }
-      if (alias >= 0 && static_cast<std::size_t>(alias) < values.size()) {
-        values[static_cast<std::size_t>(alias)].kind = ValueKind::kInteger;
-        values[static_cast<std::size_t>(alias)].integer = cell.rowid;
+      if (alias >= 0 && static_cast<std::size_t>(alias) < count && static_cast<std::size_t>(alias) < columns) {
+        Value rowid;
+        rowid.kind = ValueKind::kInteger;
+        rowid.integer = cell.rowid;
+        hashes[static_cast<std::size_t>(alias)] = ValueHash(rowid);
       }
       ++live.rows_;
-      ValueHashes(values, columns, hashes);
       const auto hashOf = [&](std::size_t column) { return hashes[column]; };
       if (!indexCells) insert(CombineRow(columns, -1, false, &cell.rowid, hashOf), Form::kWithRowid);
       insert(CombineRow(columns, alias, false, nullptr, hashOf), Form::kWithoutRowid);

@@ -27,11 +27,9 @@ std::optional<std::int64_t> SerialInteger(std::uint64_t serialType, const std::u
   if (serialType > 6) return std::nullopt;
   const auto size = static_cast<std::size_t>(SerialTypeSize(serialType));
   if (end < p || static_cast<std::size_t>(end - p) < size) return std::nullopt;
-  // Sign-extend from the first byte, then shift in the rest.
-  std::uint64_t value = (p[0] & 0x80) ? ~std::uint64_t{0} : 0;
-  for (std::size_t i = 0; i < size; ++i) value = (value << 8) | p[i];
+  const std::int64_t value = SignedBigEndian(p, serialType);
   p += size;
-  return static_cast<std::int64_t>(value);
+  return value;
 }
 
 double BigEndianDouble(const std::uint8_t* p) {
@@ -65,7 +63,9 @@ bool DecodeValue(std::uint64_t serialType, const std::uint8_t*& p, const std::ui
         out.real = BigEndianDouble(p);
         p += 8;
       } else {
-        out.integer = *SerialInteger(serialType, p, end);
+        // Types 8 and 9 are the constants 0 and 1, stored in no bytes.
+        out.integer = serialType >= 8 ? static_cast<std::int64_t>(serialType - 8) : SignedBigEndian(p, serialType);
+        p += size;
       }
       return true;
     case ValueKind::kText:

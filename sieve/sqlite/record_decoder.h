@@ -49,6 +49,28 @@ inline std::optional<ValueKind> SerialTypeKind(std::uint64_t serialType) {
   return (serialType & 1) ? ValueKind::kText : ValueKind::kBlob;
 }
 
+// The big-endian two's-complement integer of a serial type 1..6 (1, 2, 3, 4, 6 or 8 bytes
+// at p, which the caller checked are there). Inline: every integer of every record read
+// comes through here.
+inline std::int64_t SignedBigEndian(const std::uint8_t* p, std::uint64_t serialType) {
+  switch (serialType) {
+    case 1: return static_cast<std::int8_t>(p[0]);
+    case 2: return static_cast<std::int16_t>((p[0] << 8) | p[1]);
+    case 3: return static_cast<std::int32_t>((std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8)) >> 8;
+    case 4: return static_cast<std::int32_t>((std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3]);
+    case 5: {
+      std::uint64_t value = 0;
+      for (int i = 0; i < 6; ++i) value = value << 8 | p[i];
+      return static_cast<std::int64_t>(value << 16) >> 16;
+    }
+    default: {
+      std::uint64_t value = 0;
+      for (int i = 0; i < 8; ++i) value = value << 8 | p[i];
+      return static_cast<std::int64_t>(value);
+    }
+  }
+}
+
 // Integer of serial type 0..9 (0, 8 and 9 occupy no bytes). Advances p past the field.
 // nullopt when the type is not an integer type or the field runs past end.
 std::optional<std::int64_t> SerialInteger(std::uint64_t serialType, const std::uint8_t*& p,
