@@ -20,6 +20,17 @@ inline std::uint64_t Step(std::uint64_t h, std::uint64_t word) {
 
 std::uint64_t Mix(std::uint64_t h, const void* data, std::size_t size) {
   const auto* p = static_cast<const std::uint8_t*>(data);
+  // Long texts in four lanes of their own, joined at the end: each step waits for the
+  // multiply before it, and one lane left the machine idle most of the time.
+  if (size >= 32) {
+    std::uint64_t lanes[4] = {h, h ^ 0x3c6ef372fe94f82bull, h ^ 0xa54ff53a5f1d36f1ull, h ^ 0x510e527fade682d1ull};
+    for (; size >= 32; p += 32, size -= 32) {
+      std::uint64_t words[4];
+      std::memcpy(words, p, 32);
+      for (int lane = 0; lane < 4; ++lane) lanes[lane] = Step(lanes[lane], words[lane]);
+    }
+    h = Step(Step(Step(lanes[0], lanes[1]), lanes[2]), lanes[3]);
+  }
   for (; size >= 8; p += 8, size -= 8) {
     std::uint64_t word;
     std::memcpy(&word, p, 8);

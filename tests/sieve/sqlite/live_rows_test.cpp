@@ -62,7 +62,8 @@ TEST(LiveRows, CopiesOfLiveRowsMatchAtEverySerialType) {
             "INSERT INTO t VALUES(1, -1, 127, -128), (2, -300, 32767, -32768), (3, -70000, 8388607, -8388608),"
             "(4, -2147483648, 2147483647, 3000000000), (5, -140737488355328, 140737488355327, 1099511627776),"
             "(6, -9223372036854775808, 9223372036854775807, 0), (7, 1, 0, NULL), (8, 1.5, -0.0, 1e300),"
-            "(9, 'text', '', x''), (10, x'00ff80', 'ünïcödé', NULL), (-5, NULL, NULL, 'negative rowid')");
+            "(9, 'text', '', x''), (10, x'00ff80', 'ünïcödé', NULL), (-5, NULL, NULL, 'negative rowid'),"
+            "(11, printf('%.*c', 100, 'q'), randomblob(75), printf('%.*c', 33, 'z'))");
   }
   const std::vector<std::uint8_t> bytes = FileBytes(path);
   PagedFile file{bytes, ReadDatabaseHeader(bytes)};
@@ -110,12 +111,21 @@ TEST(LiveRows, CopiesOfLiveRowsMatchAtEverySerialType) {
         value.kind = value.kind == ValueKind::kText ? ValueKind::kBlob : ValueKind::kText;
       }
       EXPECT_FALSE(live.IsLive(table, other, alias)) << "row " << record.rowid << " column " << column;
+      // So is a text or blob with any one byte changed, wherever it sits in a long value.
+      const Value& original = record.values[column];
+      for (std::size_t at = 0; at < original.bytes.size(); ++at) {
+        std::string changed(original.bytes);
+        changed[at] = static_cast<char>(changed[at] ^ 0x20);
+        other = record;
+        other.values[column].bytes = changed;
+        EXPECT_FALSE(live.IsLive(table, other, alias)) << "row " << record.rowid << " column " << column << " byte " << at;
+      }
     }
   }
   sqlite3_finalize(statement);
   sqlite3_close(db);
-  EXPECT_EQ(rows, 11);
-  EXPECT_EQ(live.RowCount(), 12u);  // and the schema's own row
+  EXPECT_EQ(rows, 12);
+  EXPECT_EQ(live.RowCount(), 13u);  // and the schema's own row
 }
 
 }  // namespace
