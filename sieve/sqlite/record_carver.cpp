@@ -245,7 +245,7 @@ bool RecordCarver::DecodeBody(const Header& header, const std::uint8_t* localEnd
     Value value;
     if (!DecodeValue(types_[column], body, localEnd, overflow, value)) return false;
     // UTF-8 text with a NUL in it is nearly always zeroed or foreign bytes, not a row.
-    if (value.kind == ValueKind::kText && utf8 && !shape_.allowNulInText &&
+    if (value.kind == ValueKind::kText && utf8 && !shape_.allowNulInText && !checked_ &&
         value.bytes.find('\0') != std::string_view::npos) {
       return false;
     }
@@ -406,8 +406,9 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
   // up its lists' memory for the next reading; the carver keeps the one tried from call to call.
   CarvedRecord& trial = trial_;
   const auto consider = [&](CarvedRecord* candidate, bool verified) {
-    if (!candidate || !DamagedValuesPlausible(*candidate, file_->header.encoding) ||
-        !IntegersInShortestForm(candidate->serialTypes, candidate->values, file_->header.schemaFormat >= 4)) {
+    if (!candidate) return;
+    if (!checked_ && (!DamagedValuesPlausible(*candidate, file_->header.encoding) ||
+                      !IntegersInShortestForm(candidate->serialTypes, candidate->values, file_->header.schemaFormat >= 4))) {
       return;
     }
     // A freed cell that merged with nothing fills its block exactly, or up to a fragment of
@@ -423,7 +424,7 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
     if (!beats(points + 2)) return;
     // DamagedValuesPlausible checked the texts from the first kept serial type on (and the
     // values past the serial types are NULL): only the lost columns' texts are left.
-    if (TextsValid(candidate->values, static_cast<std::size_t>(candidate->lostLeadingColumns), utf8)) points += 2;
+    if (checked_ || TextsValid(candidate->values, static_cast<std::size_t>(candidate->lostLeadingColumns), utf8)) points += 2;
     if (beats(points)) {
       bestScore = points;
       bestRank = rank;
@@ -531,8 +532,22 @@ std::optional<CarvedRecord> RecordCarver::ReadAgain(const std::uint8_t* cell, co
                                                     std::size_t pageOffset, std::uint16_t damagedReading,
                                                     std::size_t boundEnd, std::size_t cutAt) const {
   const std::uint8_t* cellEnd = boundEnd == 0 ? nullptr : file_->bytes.data() + boundEnd;
+  // A reading's code names that one reading, but for a rebuilt header's (the checks pick among
+  // the headers it could have had, so they run again for it) and for an assumed type's when
+  // the list of types is too long for the code to tell them apart.
+  const auto filled = static_cast<Filled>((damagedReading >> 4) & 7u);
+  const std::size_t assumable = shape_.firstColumnTypes.empty() ? (assumable_.empty() ? 0 : assumable_[0].Span().size())
+                                                                 : shape_.firstColumnTypes.size();
+  const bool oneReading = damagedReading == 0 || filled == Filled::kLengthByte || filled == Filled::kShapeCount ||
+                          (filled == Filled::kAssumed && assumable <= (std::size_t{1} << 9));
+  struct Checked {
+    bool& flag;
+    ~Checked() { flag = false; }
+  } unset{checked_};
+  checked_ = oneReading;
   auto record = damagedReading != 0 ? DamagedCell(cell, end, pageOffset, nullptr, cellEnd, damagedReading)
                                     : IntactCell(cell, end);
+  checked_ = false;
   if (record && cutAt != 0) {
     if (!CutOverwrittenTail(*record, cutAt, file_->bytes, file_->header.encoding, shape_.rowidAliasColumn)) {
       return std::nullopt;

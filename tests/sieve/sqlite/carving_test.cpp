@@ -532,6 +532,41 @@ TEST(Carving, MergedBlockCellsEndAtTheNextRecord) {
   }
 }
 
+// Reading a record again skips the checks its values passed when it was found; a search
+// after it checks again: a text with a NUL in it is still no row, intact or freed.
+TEST(Carving, ReadingAgainLeavesTheChecksOn) {
+  using B = std::string;
+  const auto cell = [](const B& text) {
+    const B record = B{3, static_cast<char>(13 + 2 * text.size()), 1} + text + static_cast<char>(7);
+    return B{static_cast<char>(record.size()), 5} + record;
+  };
+  RecordShape shape;
+  shape.columns = {kText, kInteger};
+  std::vector<std::uint8_t> page(512, 0);
+  const B good = cell("a good row of text");
+  B freed = cell(B("a bad row\0 of text", 19));
+  freed.replace(0, 4, B{0, 0, 0, static_cast<char>(freed.size())});
+  const B bad = cell(B("text with a \0 in it", 20));
+  std::copy(good.begin(), good.end(), page.begin() + 100);
+  std::copy(freed.begin(), freed.end(), page.begin() + 200);
+  std::copy(bad.begin(), bad.end(), page.begin() + 300);
+  const PagedFile file = OnePage(page);
+  const RecordCarver carver(file, shape);
+  const auto search = [&] {
+    std::vector<B> texts;
+    for (const std::size_t at : {100u, 200u, 300u}) {
+      for (const CarvedRecord& record : carver.Carve({1, RegionKind::kFreeblock, at, 40}, {})) {
+        texts.push_back(B(record.values[0].bytes));
+      }
+    }
+    return texts;
+  };
+  ASSERT_EQ(search(), std::vector<B>{"a good row of text"});
+  const auto again = carver.ReadAgain(page.data() + 100, page.data() + 140, 100, 0, 0, 0);
+  ASSERT_TRUE(again.has_value());
+  EXPECT_EQ(search(), std::vector<B>{"a good row of text"});
+}
+
 // A freed cell that fills its block, its header length byte still there, is all the block
 // holds: record-like bytes inside its values are not rows of their own, however well they
 // fit together.
