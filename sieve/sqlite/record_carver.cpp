@@ -242,7 +242,7 @@ bool RecordCarver::DecodeBody(const Header& header, const std::uint8_t* localEnd
   bool saysSomething = false;
   const bool utf8 = file_->header.encoding == TextEncoding::kUtf8;
   for (std::size_t column = 0; column < header.count; ++column) {
-    Value value;
+    Value& value = values_[column];
     if (!DecodeValue(types_[column], body, localEnd, overflow, value)) return false;
     // UTF-8 text with a NUL in it is nearly always zeroed or foreign bytes, not a row.
     if (value.kind == ValueKind::kText && utf8 && !shape_.allowNulInText && !checked_ &&
@@ -252,8 +252,10 @@ bool RecordCarver::DecodeBody(const Header& header, const std::uint8_t* localEnd
     // An assumed type from the shape's short list fixes the value's length, so its bytes are
     // the value; a type guessed only by size is not.
     const bool sure = column < 64 && ((header.sure >> column) & 1) != 0;
-    if (static_cast<int>(column) < header.lost && !sure && shape_.firstColumnTypes.empty()) continue;
-    values_[column] = value;
+    if (static_cast<int>(column) < header.lost && !sure && shape_.firstColumnTypes.empty()) {
+      value = Value{};
+      continue;
+    }
     saysSomething |= value.kind != ValueKind::kNull && static_cast<int>(column) != shape_.rowidAliasColumn;
   }
   // A record of nothing but NULLs carries no data and is most often a run of zero bytes.
@@ -305,7 +307,8 @@ bool RecordCarver::BuildInto(const Header& header, const std::uint8_t* cellStart
   record.length = static_cast<std::size_t>(cellLength);
   record.lostLeadingColumns = header.lost;
   record.truncated = overflow;
-  record.values.assign(values_.begin(), values_.end());
+  // The values go to the record and its old list becomes the next reading's scratch.
+  record.values.swap(values_);
   record.serialTypes.assign(types_.begin(), types_.begin() + static_cast<std::ptrdiff_t>(header.count));
   record.bodyOffset = static_cast<std::size_t>(header.typesEnd - file_->bytes.data());
   record.localBodyBytes = static_cast<std::size_t>(recordStart + local - header.typesEnd);

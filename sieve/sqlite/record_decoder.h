@@ -95,9 +95,49 @@ struct Value {
 
 // Decodes one value of the given serial type at p. With allowCut, a text or blob that runs
 // past end is cut at end (truncated set) and a number that does is Null (truncated set);
-// without it such a value is a failure. Advances p by the stored size on success.
-bool DecodeValue(std::uint64_t serialType, const std::uint8_t*& p, const std::uint8_t* end,
-                 bool allowCut, Value& out);
+// without it such a value is a failure. Advances p by the stored size on success. Inline:
+// the carver decodes every value of every reading it tries.
+inline bool DecodeValue(std::uint64_t serialType, const std::uint8_t*& p, const std::uint8_t* end,
+                 bool allowCut, Value& out) {
+  const auto kind = SerialTypeKind(serialType);
+  const std::int64_t size = SerialTypeSize(serialType);
+  if (!kind || size < 0 || end < p) return false;
+  out = Value{};
+  out.kind = *kind;
+  const auto available = static_cast<std::uint64_t>(end - p);
+  const bool fits = static_cast<std::uint64_t>(size) <= available;
+  if (!fits && !allowCut) return false;
+  switch (*kind) {
+    case ValueKind::kNull:
+      return true;
+    case ValueKind::kInteger:
+    case ValueKind::kReal:
+      if (!fits) {
+        out = Value{};
+        out.truncated = true;
+        p = end;
+        return true;
+      }
+      if (*kind == ValueKind::kReal) {
+        out.real = BigEndianDouble(p);
+        p += 8;
+      } else {
+        // Types 8 and 9 are the constants 0 and 1, stored in no bytes.
+        out.integer = serialType >= 8 ? static_cast<std::int64_t>(serialType - 8) : SignedBigEndian(p, serialType);
+        p += size;
+      }
+      return true;
+    case ValueKind::kText:
+    case ValueKind::kBlob: {
+      const auto taken = fits ? static_cast<std::size_t>(size) : static_cast<std::size_t>(available);
+      out.bytes = std::string_view(reinterpret_cast<const char*>(p), taken);
+      out.truncated = !fits;
+      p += taken;
+      return true;
+    }
+  }
+  return false;
+}
 
 // A whole record (header length, serial types, values) in [p, end). Fails when the header
 // is malformed or a value runs past end. With allowCut, values past end are cut instead
