@@ -627,7 +627,7 @@ constexpr int kNextRecordsTried = 4;
 // `headers`: the region's offsets that look like a freeblock header, in increasing order (the
 // forward search found them already; only they can start a freed cell).
 void AddMergedBlockCells(const RecordCarver& carver, const PagedFile& file, const std::uint8_t* begin,
-                         const std::uint8_t* end, std::size_t pageStart, const std::vector<Candidate>& candidates,
+                         const std::uint8_t* end, std::size_t pageStart, std::vector<Candidate>& candidates,
                          const std::vector<std::size_t>& headers, CarveScratch& scratch,
                          const std::function<void(std::optional<CarvedRecord>, int)>& add) {
   if (headers.empty()) return;  // most regions: nothing to try
@@ -653,13 +653,14 @@ void AddMergedBlockCells(const RecordCarver& carver, const PagedFile& file, cons
   // The forward search's damaged readings. One that fills its block to the end, where a next
   // record would start, is what DamagedCell bound to that end gives too (scored and checked
   // alike, as neither leaves slack; the best of all readings is the best of those ending
-  // there), so it is copied instead of read again.
+  // there), so it is marked as bound there instead of read again: a second candidate of the
+  // same span and weight would only be the one of the two left unchosen.
   std::vector<std::size_t>& forward = scratch.forward;
   forward.clear();
   for (std::size_t i = 0; i < candidates.size(); ++i) {
     if (candidates[i].record.damaged) forward.push_back(i);
   }
-  const auto forwardEndingAt = [&](std::size_t begin, std::size_t end) -> const Candidate* {
+  const auto forwardEndingAt = [&](std::size_t begin, std::size_t end) -> Candidate* {
     for (const std::size_t i : forward) {
       if (candidates[i].begin == begin && candidates[i].end == end) return &candidates[i];
     }
@@ -672,10 +673,8 @@ void AddMergedBlockCells(const RecordCarver& carver, const PagedFile& file, cons
     auto next = std::upper_bound(starts.begin(), starts.end(), at + kFreeblockHeaderSize);
     for (int tried = 0; next != starts.end() && tried < kNextRecordsTried; ++next, ++tried) {
       const std::size_t blockEnd = std::min(static_cast<std::size_t>(end - file.bytes.data()), at + BigEndian16(p + 2));
-      if (const Candidate* same = *next == blockEnd ? forwardEndingAt(at, *next) : nullptr) {
-        std::optional<CarvedRecord> copy = same->record;
-        copy->boundEnd = *next;
-        add(std::move(copy), same->weight);
+      if (Candidate* same = *next == blockEnd ? forwardEndingAt(at, *next) : nullptr) {
+        same->record.boundEnd = *next;
         found = true;
         continue;
       }
