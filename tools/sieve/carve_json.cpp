@@ -1,5 +1,7 @@
 #include "tools/sieve/carve_json.h"
 
+#include <cstring>
+
 namespace sieve::cli {
 
 void AppendBase64(std::string& out, std::string_view bytes) {
@@ -35,27 +37,75 @@ std::string Base64(std::string_view bytes) {
 
 namespace {
 
-void AppendValue(std::string& out, const sqlite::CarvedValue& value) {
+// A row's short pieces (names, numbers, punctuation) gather in a buffer on the stack and go
+// into the output a buffer at a time: appended one by one, each cost a call and a check of
+// the string's room, more than writing it, and a carve writes millions of rows. Texts and
+// blobs are written straight into the output after what was gathered.
+class RowPieces {
+ public:
+  explicit RowPieces(std::string& out) : out_(out) {}
+  ~RowPieces() { Flush(); }
+  RowPieces(const RowPieces&) = delete;
+  RowPieces& operator=(const RowPieces&) = delete;
+
+  void Add(std::string_view text) {
+    if (text.size() > sizeof buffer_ - used_) {
+      Flush();
+      if (text.size() > sizeof buffer_) {
+        out_.append(text);
+        return;
+      }
+    }
+    std::memcpy(buffer_ + used_, text.data(), text.size());
+    used_ += text.size();
+  }
+  void Add(char c) {
+    if (used_ == sizeof buffer_) Flush();
+    buffer_[used_++] = c;
+  }
+  // `write` is one of the WriteJson number writers.
+  template <typename Number>
+  void AddNumber(char* (*write)(char*, Number), Number value) {
+    if (sizeof buffer_ - used_ < kJsonNumberRoom) Flush();
+    used_ = static_cast<std::size_t>(write(buffer_ + used_, value) - buffer_);
+  }
+  // The output, with everything gathered so far in it.
+  std::string& Out() {
+    Flush();
+    return out_;
+  }
+
+ private:
+  void Flush() {
+    out_.append(buffer_, used_);
+    used_ = 0;
+  }
+  char buffer_[256];
+  std::size_t used_ = 0;
+  std::string& out_;
+};
+
+void AddValue(RowPieces& pieces, const sqlite::CarvedValue& value) {
   using sqlite::ValueKind;
   switch (value.kind) {
-    case ValueKind::kNull: out += "null"; break;
-    case ValueKind::kInteger: AppendJsonInt(out, value.integer); break;
-    case ValueKind::kReal: AppendJsonDouble(out, value.real); break;
-    case ValueKind::kText: AppendJsonString(out, value.bytes); break;
+    case ValueKind::kNull: pieces.Add("null"); break;
+    case ValueKind::kInteger: pieces.AddNumber(WriteJsonInt, value.integer); break;
+    case ValueKind::kReal: pieces.AddNumber(WriteJsonDouble, value.real); break;
+    case ValueKind::kText: AppendJsonString(pieces.Out(), value.bytes); break;
     case ValueKind::kBlob:
       // Base64 needs no escaping.
-      out += "{\"base64\":\"";
-      AppendBase64(out, value.bytes);
-      out += "\"}";
+      pieces.Add("{\"base64\":\"");
+      AppendBase64(pieces.Out(), value.bytes);
+      pieces.Add("\"}");
       break;
   }
 }
 
 // A source's name is one of the program's plain words.
-void AppendSource(std::string& out, sqlite::CarveSource source) {
-  out += '"';
-  out += sqlite::CarveSourceName(source);
-  out += '"';
+void AddSource(RowPieces& pieces, sqlite::CarveSource source) {
+  pieces.Add('"');
+  pieces.Add(sqlite::CarveSourceName(source));
+  pieces.Add('"');
 }
 
 }  // namespace
@@ -63,41 +113,41 @@ void AppendSource(std::string& out, sqlite::CarveSource source) {
 // Written in one piece: the members and their order never change, and going through the
 // writer member by member cost more than the values (a carve writes millions of rows).
 void WriteCarvedRow(JsonWriter& json, const sqlite::CarvedRow& row) {
-  std::string& out = json.RawValue();
-  out += "{\"table\":";
+  RowPieces pieces(json.RawValue());
+  pieces.Add("{\"table\":");
   if (row.table.empty()) {
-    out += "null";
+    pieces.Add("null");
   } else {
-    AppendJsonString(out, row.table);
+    AppendJsonString(pieces.Out(), row.table);
   }
-  out += ",\"source\":";
-  AppendSource(out, row.source);
-  out += ",\"page\":";
-  AppendJsonUint(out, row.page);
-  out += ",\"offset\":";
-  AppendJsonUint(out, row.offset);
-  out += ",\"rowid\":";
+  pieces.Add(",\"source\":");
+  AddSource(pieces, row.source);
+  pieces.Add(",\"page\":");
+  pieces.AddNumber<std::uint64_t>(WriteJsonUint, row.page);
+  pieces.Add(",\"offset\":");
+  pieces.AddNumber<std::uint64_t>(WriteJsonUint, row.offset);
+  pieces.Add(",\"rowid\":");
   if (row.rowid) {
-    AppendJsonInt(out, *row.rowid);
+    pieces.AddNumber<std::int64_t>(WriteJsonInt, *row.rowid);
   } else {
-    out += "null";
+    pieces.Add("null");
   }
-  out += ",\"values\":[";
+  pieces.Add(",\"values\":[");
   for (std::size_t i = 0; i < row.values.size(); ++i) {
-    if (i > 0) out += ',';
-    AppendValue(out, row.values[i]);
+    if (i > 0) pieces.Add(',');
+    AddValue(pieces, row.values[i]);
   }
-  out += ']';
+  pieces.Add(']');
   if (!row.alsoIn.empty()) {
-    out += ",\"also_in\":[";
+    pieces.Add(",\"also_in\":[");
     for (std::size_t i = 0; i < row.alsoIn.size(); ++i) {
-      if (i > 0) out += ',';
-      AppendSource(out, row.alsoIn[i]);
+      if (i > 0) pieces.Add(',');
+      AddSource(pieces, row.alsoIn[i]);
     }
-    out += ']';
+    pieces.Add(']');
   }
-  if (row.partial) out += ",\"partial\":true";
-  out += '}';
+  if (row.partial) pieces.Add(",\"partial\":true");
+  pieces.Add('}');
 }
 
 void WriteCarveSummary(JsonWriter& json, const CarveCounts& counts, const sqlite::CarveResult& result,

@@ -150,29 +150,33 @@ std::string JsonQuote(std::string_view text) {
 
 void AppendJsonString(std::string& out, std::string_view text) { AppendQuoted(out, text); }
 
-namespace {
+char* WriteJsonInt(char* to, std::int64_t value) { return std::to_chars(to, to + kJsonNumberRoom, value).ptr; }
 
-// Appended by length, not as a range of iterators (which takes the string's slower path).
-template <typename Integer>
-void AppendInteger(std::string& out, Integer value) {
-  char buffer[24];
-  out.append(buffer, static_cast<std::size_t>(std::to_chars(buffer, buffer + sizeof buffer, value).ptr - buffer));
+char* WriteJsonUint(char* to, std::uint64_t value) { return std::to_chars(to, to + kJsonNumberRoom, value).ptr; }
+
+char* WriteJsonDouble(char* to, double value) {
+  if (!std::isfinite(value)) {
+    std::memcpy(to, "null", 4);
+    return to + 4;
+  }
+  // Shortest text that reads back as the same value, independent of the locale.
+  return std::to_chars(to, to + kJsonNumberRoom, value).ptr;
 }
 
-}  // namespace
+// Appended by length, not as a range of iterators (which takes the string's slower path).
+void AppendJsonInt(std::string& out, std::int64_t value) {
+  char buffer[kJsonNumberRoom];
+  out.append(buffer, static_cast<std::size_t>(WriteJsonInt(buffer, value) - buffer));
+}
 
-void AppendJsonInt(std::string& out, std::int64_t value) { AppendInteger(out, value); }
-
-void AppendJsonUint(std::string& out, std::uint64_t value) { AppendInteger(out, value); }
+void AppendJsonUint(std::string& out, std::uint64_t value) {
+  char buffer[kJsonNumberRoom];
+  out.append(buffer, static_cast<std::size_t>(WriteJsonUint(buffer, value) - buffer));
+}
 
 void AppendJsonDouble(std::string& out, double value) {
-  if (!std::isfinite(value)) {
-    out += "null";
-    return;
-  }
-  char buffer[32];
-  // Shortest text that reads back as the same value, independent of the locale.
-  out.append(buffer, static_cast<std::size_t>(std::to_chars(buffer, buffer + sizeof buffer, value).ptr - buffer));
+  char buffer[kJsonNumberRoom];
+  out.append(buffer, static_cast<std::size_t>(WriteJsonDouble(buffer, value) - buffer));
 }
 
 void JsonWriter::BeforeValue() {

@@ -85,4 +85,11 @@ void AppendJsonInt(std::string& out, std::int64_t value);
 void AppendJsonUint(std::string& out, std::uint64_t value);
 void AppendJsonDouble(std::string& out, double value);
 
+// The same numbers written at `to`, which has room for kJsonNumberRoom characters; give the
+// end of what they wrote.
+inline constexpr std::size_t kJsonNumberRoom = 32;
+char* WriteJsonInt(char* to, std::int64_t value);
+char* WriteJsonUint(char* to, std::uint64_t value);
+char* WriteJsonDouble(char* to, double value);
+
 }  // namespace sieve::cli
