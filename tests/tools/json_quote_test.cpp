@@ -79,7 +79,22 @@ TEST(CarvedRowLine, EveryMemberAndValueForm) {
   unclaimed.page = 1;
   unclaimed.alsoIn = {sqlite::CarveSource::Freelist, sqlite::CarveSource::Unallocated};
   unclaimed.partial = true;
+  // Wider than the writer gathers at once: a long name, and numbers and short texts past
+  // every boundary of its buffer.
+  sqlite::CarvedRow wide;
+  wide.table = std::string(300, 't');
+  wide.source = sqlite::CarveSource::Overflow;
+  std::string wideValues;
+  for (int i = 0; i < 40; ++i) {
+    wide.values.push_back(i % 3 == 2 ? value(ValueKind::kText, 0, 0, std::string(static_cast<std::size_t>(i), 'x'))
+                                     : value(ValueKind::kInteger, INT64_MIN + i, 0, ""));
+    wideValues += (i > 0 ? "," : "") + (i % 3 == 2 ? "\"" + std::string(static_cast<std::size_t>(i), 'x') + "\""
+                                                   : std::to_string(INT64_MIN + i));
+  }
+  const std::string wideLine = R"({"table":")" + wide.table + R"(","source":"overflow","page":0,"offset":0,)"
+                               R"("rowid":null,"values":[)" + wideValues + "]}";
   const std::pair<const sqlite::CarvedRow*, std::string> cases[] = {
+      {&wide, wideLine},
       {&plain,
        R"({"table":"message","source":"freeblock","page":7,"offset":24676,"rowid":-3,"values":)"
        R"([null,-9223372036854775808,0.1,null,"say \"hi\"\u000a",{"base64":"Zm9vYg=="}]})"},
