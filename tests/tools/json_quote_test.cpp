@@ -1,11 +1,19 @@
 // JsonQuote (tools/sieve): runs of plain bytes are copied a word at a time, so every byte
 // that needs escaping or checking must be caught wherever it sits in such a run. A carved
 // row's line, written in one piece, has every member and value form of `sieve carve --json`.
+// Reals are written as std::to_chars writes them, through a shortcut for few decimals.
 #include <gtest/gtest.h>
 
-#include <string>
+#include <charconv>
+#include <cfloat>
+#include <cmath>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "tools/sieve/carve_json.h"
 #include "tools/sieve/json_writer.h"
@@ -45,6 +53,38 @@ TEST(JsonQuote, SpecialBytesAreCaughtAtEveryPlaceOfAPlainRun) {
 
 // Blobs are written as base64, each group of three bytes in place: every length of the last
 // group and bytes with the high bit set.
+TEST(JsonDouble, SameTextAsToChars) {
+  std::vector<double> values = {1.5, -1.5, 0.5, 39.25, -39.75, 1e15 + 0.5, 225179981368524.7, 123456789.123456789,
+                                9.999999999999999, 1.0000000000000002, 1.1, 2.675, 0.1 + 0.2, 1e-7, -0.0, 0.0, 5e-324,
+                                DBL_MAX, 100.0, 1e5, 123456.0, 694224000.123456, 694224000.1234567, 3.0000000001};
+  std::mt19937_64 random(7);
+  // Decimals of one to eleven places at many magnitudes, read as C reads them, and their
+  // neighbouring doubles; then doubles of any bits.
+  for (int places = 1; places <= 11; ++places) {
+    for (int i = 0; i < 400; ++i) {
+      const std::uint64_t digits = random() % (std::uint64_t{1} << (8 + i % 45));
+      const std::string text = std::to_string(digits) + "e-" + std::to_string(places);
+      const double value = std::strtod(text.c_str(), nullptr);
+      for (const double v : {value, std::nextafter(value, 0.0), std::nextafter(value, 1e300), -value}) values.push_back(v);
+    }
+  }
+  for (int i = 0; i < 20000; ++i) {
+    const std::uint64_t bits = random();
+    double value;
+    std::memcpy(&value, &bits, sizeof value);
+    values.push_back(value);
+    values.push_back(std::ldexp(static_cast<double>(random() >> 11), -static_cast<int>(random() % 60)));
+  }
+  for (const double value : values) {
+    char expected[64];
+    const char* end = std::to_chars(expected, expected + sizeof expected, value).ptr;
+    char written[64];
+    const char* writtenEnd = cli::WriteJsonDouble(written, value);
+    const std::string want = std::isfinite(value) ? std::string(static_cast<const char*>(expected), end) : "null";
+    ASSERT_EQ(std::string(static_cast<const char*>(written), writtenEnd), want);
+  }
+}
+
 TEST(Base64, EncodesAsRfc4648) {
   const std::pair<std::string, std::string> cases[] = {
       {"", ""},         {"f", "Zg=="},         {"fo", "Zm8="},          {"foo", "Zm9v"},

@@ -154,11 +154,54 @@ char* WriteJsonInt(char* to, std::int64_t value) { return std::to_chars(to, to +
 
 char* WriteJsonUint(char* to, std::uint64_t value) { return std::to_chars(to, to + kJsonNumberRoom, value).ptr; }
 
+namespace {
+
+// What std::to_chars gives for a number with a whole part and a few decimals (a price, a
+// rate, a time with its fraction), found by scaling it by tens; nullptr for any other (to_chars
+// then), as its general search costs several hundred instructions a number. Facts relied on,
+// with m = |value| >= 1 not whole and m * 10^p < 2^51 (so that the product's rounding error is
+// at most 1/8 and a decimal within half a step of m lies within 1/4 of m * 10^p):
+// - the integer nearest m * 10^p is the only one N whose N / 10^p reads back as m, and it does
+//   exactly when the correctly rounded division N / 10^p equals m;
+// - with the least such p, no shorter decimal reads back as m (one with fewer places would
+//   have been found first, a whole one is not m), and the plain form, N's digits with p
+//   places, is shorter than the exponent form, which to_chars takes only when shorter.
+char* FewDecimals(char* to, double value) {
+  const double magnitude = std::fabs(value);
+  if (!(magnitude >= 1.0) || magnitude == std::floor(magnitude)) return nullptr;
+  constexpr double kLimit = 2251799813685248.0;  // 2^51
+  double scale = 1.0;
+  for (int places = 1; places <= 9; ++places) {
+    scale *= 10.0;
+    const double scaled = magnitude * scale;
+    if (scaled >= kLimit) return nullptr;
+    const double nearest = std::nearbyint(scaled);
+    if (std::fabs(scaled - nearest) >= 0.375 || nearest / scale != magnitude) continue;
+    auto digits = static_cast<std::uint64_t>(nearest);
+    char text[kJsonNumberRoom];
+    char* end = text + sizeof text;
+    char* at = end;
+    for (int place = 0; place < places; ++place, digits /= 10) *--at = static_cast<char>('0' + digits % 10);
+    *--at = '.';
+    do {
+      *--at = static_cast<char>('0' + digits % 10);
+      digits /= 10;
+    } while (digits != 0);
+    if (value < 0) *--at = '-';
+    std::memcpy(to, at, static_cast<std::size_t>(end - at));
+    return to + (end - at);
+  }
+  return nullptr;
+}
+
+}  // namespace
+
 char* WriteJsonDouble(char* to, double value) {
   if (!std::isfinite(value)) {
     std::memcpy(to, "null", 4);
     return to + 4;
   }
+  if (char* end = FewDecimals(to, value)) return end;
   // Shortest text that reads back as the same value, independent of the locale.
   return std::to_chars(to, to + kJsonNumberRoom, value).ptr;
 }
