@@ -456,23 +456,28 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
   // A reading's code holds where its serial types start: given `only`, that offset alone.
   const std::size_t firstOffset = only != 0 ? (only & 15u) : shape_.indexCell ? 2 : 3;
   const std::size_t lastOffset = only != 0 ? (only & 15u) : kMaxTypesOffset;
-  // Header length still readable just before the serial types: it must agree.
-  for (std::size_t offset = firstOffset; offset <= lastOffset; ++offset) {
-    const std::uint8_t* types = cell + offset;
-    if (types >= limit) break;
-    for (std::size_t lengthBytes = 1; lengthBytes <= 2; ++lengthBytes) {
-      const std::uint8_t* record = types - lengthBytes;
-      if (record < known) break;
-      // The serial types take a byte at least and nine at most each, one per column read.
-      const Varint h = ReadVarint(record, limit);
-      if (h.length != lengthBytes || h.value < lengthBytes + std::max<std::size_t>(minColumns_, 1) ||
-          h.value > lengthBytes + 9 * columns || h.value > static_cast<std::uint64_t>(limit - record) ||
-          !tried(offset, Filled::kLengthByte, lengthBytes)) {
-        continue;
-      }
-      Header header;
-      if (ReadTypesUntil(types, record + h.value, 0, header)) build(header, record, true);
+  // Header length still readable just before the serial types: it must agree. Each known
+  // byte may be a one-byte length or the first of a two-byte one, as its high bit says (a
+  // length in any other form would not read as that many bytes), the types right after it.
+  const std::uint8_t* firstRecord = cell + std::max<std::size_t>(kFreeblockHeaderSize, firstOffset >= 2 ? firstOffset - 2 : 0);
+  for (const std::uint8_t* record = firstRecord; record < limit && record < cell + lastOffset; ++record) {
+    std::size_t lengthBytes = 1;
+    std::uint64_t h = record[0];
+    if (h >= 0x80) {
+      if (record + 1 >= limit || record[1] >= 0x80) continue;
+      lengthBytes = 2;
+      h = (h & 0x7f) << 7 | record[1];
     }
+    const std::uint8_t* types = record + lengthBytes;
+    const auto offset = static_cast<std::size_t>(types - cell);
+    // The serial types take a byte at least and nine at most each, one per column read.
+    if (types >= limit || offset < firstOffset || offset > lastOffset ||
+        h < lengthBytes + std::max<std::size_t>(minColumns_, 1) || h > lengthBytes + 9 * columns ||
+        h > static_cast<std::uint64_t>(limit - record) || !tried(offset, Filled::kLengthByte, lengthBytes)) {
+      continue;
+    }
+    Header header;
+    if (ReadTypesUntil(types, record + h, 0, header)) build(header, record, true);
   }
   for (std::size_t offset = firstOffset; offset <= lastOffset && bestScore <= uncheckedMost; ++offset) {
     const std::uint8_t* types = cell + offset;
