@@ -382,7 +382,10 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
   if (cellEnd && (cellEnd > limit || cellEnd <= known)) return std::nullopt;
 
   const bool utf8 = file_->header.encoding == TextEncoding::kUtf8;
-  std::optional<CarvedRecord> best;
+  // The best reading so far is kept in the carver, not in a local optional record, whose
+  // storage the compiler clears at every call (this runs at millions of offsets).
+  CarvedRecord& best = best_;
+  bool haveBest = false;
   DamageReport bestReport;
   int bestScore = -1;
   std::uint16_t reading = 0;  // the reading being tried
@@ -431,9 +434,9 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
     if (beats(points)) {
       bestScore = points;
       bestRank = rank;
-      if (!best) best.emplace();
-      std::swap(*best, *candidate);
-      best->reading = reading;
+      std::swap(best, *candidate);
+      haveBest = true;
+      best.reading = reading;
       bestReport = {verified, tight};
     }
   };
@@ -528,12 +531,11 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
       }
     }
   }
-  if (best) {
-    best->damaged = true;
-    if (cellEnd) best->boundEnd = static_cast<std::size_t>(cellEnd - file_->bytes.data());
-  }
-  if (best && report) *report = bestReport;
-  return best;
+  if (!haveBest) return std::nullopt;
+  best.damaged = true;
+  if (cellEnd) best.boundEnd = static_cast<std::size_t>(cellEnd - file_->bytes.data());
+  if (report) *report = bestReport;
+  return std::move(best);
 }
 
 std::optional<CarvedRecord> RecordCarver::ReadAgain(const std::uint8_t* cell, const std::uint8_t* end,

@@ -130,6 +130,7 @@ class RecordCarver {
   mutable std::vector<std::uint64_t> types_;  // serial types of the candidate being checked
   mutable std::vector<Value> values_;         // its values, copied out only when it reads whole
   mutable CarvedRecord trial_;                // a damaged cell's reading being tried
+  mutable CarvedRecord best_;                 // and the best of its readings so far
   // Set while ReadAgain reads a record the one way it was found on the same bytes: the
   // checks of its values passed then and would again, and they are most of a reading's cost.
   mutable bool checked_ = false;
