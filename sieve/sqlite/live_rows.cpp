@@ -36,8 +36,9 @@ std::uint64_t Mix(std::uint64_t h, const void* data, std::size_t size) {
     std::memcpy(&word, p, 8);
     h = Step(h, word);
   }
+  // The last bytes a byte at a time: a copy of a size not known here is a library call.
   std::uint64_t tail = 0;
-  std::memcpy(&tail, p, size);
+  for (std::size_t i = 0; i < size; ++i) tail |= std::uint64_t{p[i]} << (8 * i);
   return Step(h, tail ^ (std::uint64_t{size} << 56));
 }
 

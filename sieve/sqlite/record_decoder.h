@@ -23,8 +23,11 @@ Varint ReadLongVarint(const std::uint8_t* p, const std::uint8_t* end);
 // Inline because the carver calls it at every byte of free space.
 inline Varint ReadVarint(const std::uint8_t* p, const std::uint8_t* end) {
   if (p < end && p[0] < 0x80) return {p[0], 1};
-  // Two bytes: payload lengths of most records, rowids below 16384.
+  // Two bytes: payload lengths of most records, rowids below 16384; three: rowids below 2^21.
   if (end - p >= 2 && p[1] < 0x80) return {(std::uint64_t{p[0] & 0x7Fu} << 7) | p[1], 2};
+  if (end - p >= 3 && p[2] < 0x80) {
+    return {(std::uint64_t{p[0] & 0x7Fu} << 14) | (std::uint64_t{p[1] & 0x7Fu} << 7) | p[2], 3};
+  }
   return ReadLongVarint(p, end);
 }
 

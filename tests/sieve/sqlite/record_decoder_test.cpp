@@ -15,6 +15,7 @@ Varint VarintOf(const Bytes& b) { return ReadVarint(b.data(), b.data() + b.size(
 TEST(RecordDecoder, Varints) {
   EXPECT_EQ(VarintOf({0x81, 0x80, 0x00}).value, 16384u);
   EXPECT_EQ(VarintOf({0x81, 0x80, 0x00}).length, 3u);
+  EXPECT_EQ(VarintOf({0xFF, 0xFF, 0x7F}).value, 2097151u);  // the largest three-byte one
   EXPECT_EQ(VarintOf({0x7F, 0xFF}).value, 127u);
   EXPECT_EQ(VarintOf({0x7F, 0xFF}).length, 1u);
   // The ninth byte gives all eight of its bits.
