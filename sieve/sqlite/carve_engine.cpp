@@ -163,9 +163,11 @@ void Engine::ForEachRegion(const HistoryRegionVisitor& visit, double from, doubl
   stopped_ = stopped_ || walk.stopped;
 }
 
-// A schema record's CREATE statement leaves its word in the page that holds it: the pages
-// (and older versions) with the word somewhere, tested on all cores, are the only ones the
-// schema pass reads. It tests each region too, so the pages passed over change nothing.
+// A schema record's CREATE statement leaves its word in the region that holds it: the pages
+// of the current file with the word in one of their regions, and the older versions with the
+// word somewhere, tested on all cores, are the only ones the schema pass reads. It tests each
+// region too, so the pages passed over change nothing. A b-tree page's regions are a small
+// part of it: its live cells, most of the file, are not read for this.
 void Engine::MarkSchemaWordPages() {
   const std::uint32_t pages = map_.PageCount();
   wordPages_.assign(std::size_t{pages} + 1, 0);
@@ -173,7 +175,15 @@ void Engine::MarkSchemaWordPages() {
   ParallelFor(pages + history_.older.size(), [&](std::size_t i) {
     if (i < pages) {
       const auto page = static_cast<std::uint32_t>(i + 1);
-      if (file_.HasPage(page)) wordPages_[page] = MayHoldCreateWord(file_.Page(page), file_.header.encoding);
+      if (!file_.Searchable() || !file_.HasPage(page)) return;
+      char found = 0;
+      const std::size_t size = file_.bytes.size();
+      EnumeratePageRegions(file_, map_, page, [&](const FreeRegion& region) {
+        if (found || region.fileOffset >= size) return;
+        const auto bytes = file_.bytes.subspan(region.fileOffset, std::min(region.length, size - region.fileOffset));
+        found = MayHoldCreateWord(bytes, file_.header.encoding) ? 1 : 0;
+      });
+      wordPages_[page] = found;
       return;
     }
     const std::span<const std::uint8_t> bytes = history_.older[i - pages].bytes;

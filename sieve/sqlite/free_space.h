@@ -28,6 +28,10 @@ struct FreeRegion {
   bool oneFreeblock = false;   // one entry of a b-tree page's freeblock chain, whatever the page is now
 };
 
+// The regions of one page of a searchable file (a page HasPage accepts), in order.
+void EnumeratePageRegions(const PagedFile& file, const PageMap& map, std::uint32_t page,
+                          const std::function<void(const FreeRegion&)>& visit);
+
 // Every region of the searchable pages, in page order; with `wanted`, of the pages it
 // accepts only (the others are not read).
 void EnumerateFreeRegions(const PagedFile& file, const PageMap& map,
