@@ -462,21 +462,26 @@ std::optional<CarvedRecord> RecordCarver::DamagedCell(const std::uint8_t* cell,
   // Header length still readable just before the serial types: it must agree. Each known
   // byte may be a one-byte length or the first of a two-byte one, as its high bit says (a
   // length in any other form would not read as that many bytes), the types right after it.
+  // The serial types take a byte at least and nine at most each, one per column read: the
+  // header lengths a one-byte length may give, tested first as most bytes fail it.
+  const std::uint64_t fewestTypes = std::max<std::size_t>(minColumns_, 1);
+  const std::uint64_t mostTypeBytes = 9 * columns;
   const std::uint8_t* firstRecord = cell + std::max<std::size_t>(kFreeblockHeaderSize, firstOffset >= 2 ? firstOffset - 2 : 0);
   for (const std::uint8_t* record = firstRecord; record < limit && record < cell + lastOffset; ++record) {
     std::size_t lengthBytes = 1;
     std::uint64_t h = record[0];
-    if (h >= 0x80) {
+    if (h < 0x80) {
+      if (h - 1 - fewestTypes > mostTypeBytes - fewestTypes) continue;
+    } else {
       if (record + 1 >= limit || record[1] >= 0x80) continue;
       lengthBytes = 2;
       h = (h & 0x7f) << 7 | record[1];
     }
     const std::uint8_t* types = record + lengthBytes;
     const auto offset = static_cast<std::size_t>(types - cell);
-    // The serial types take a byte at least and nine at most each, one per column read.
-    if (types >= limit || offset < firstOffset || offset > lastOffset ||
-        h < lengthBytes + std::max<std::size_t>(minColumns_, 1) || h > lengthBytes + 9 * columns ||
-        h > static_cast<std::uint64_t>(limit - record) || !tried(offset, Filled::kLengthByte, lengthBytes)) {
+    if (types >= limit || offset < firstOffset || offset > lastOffset || h < lengthBytes + fewestTypes ||
+        h > lengthBytes + mostTypeBytes || h > static_cast<std::uint64_t>(limit - record) ||
+        !tried(offset, Filled::kLengthByte, lengthBytes)) {
       continue;
     }
     Header header;
