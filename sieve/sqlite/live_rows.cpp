@@ -88,21 +88,8 @@ bool HashRecordInPlace(const std::uint8_t* p, const std::uint8_t* end, std::size
                        std::vector<std::uint64_t>& out, std::size_t& count) {
   out.assign(columns, ValueHash(Value{}));
   count = 0;
-  if (p == nullptr || end <= p) return false;
-  const Varint headerLength = ReadVarint(p, end);
-  if (headerLength.length == 0 || headerLength.value < headerLength.length ||
-      headerLength.value > static_cast<std::uint64_t>(end - p)) {
-    return false;
-  }
-  const std::uint8_t* type = p + headerLength.length;
-  const std::uint8_t* headerEnd = p + headerLength.value;
-  const std::uint8_t* body = headerEnd;
   constexpr std::uint64_t kSeed = 0x452821e638d01377ull;
-  for (; type < headerEnd; ++count) {
-    const Varint serialType = ReadVarint(type, headerEnd);
-    if (serialType.length == 0) return false;
-    type += serialType.length;
-    const std::uint64_t t = serialType.value;
+  return ForEachField(p, end, [&](std::uint64_t t, const std::uint8_t*& body) {
     const std::int64_t size = SerialTypeSize(t);
     if (size < 0 || static_cast<std::uint64_t>(size) > static_cast<std::uint64_t>(end - body)) return false;
     std::uint64_t h;
@@ -121,9 +108,10 @@ bool HashRecordInPlace(const std::uint8_t* p, const std::uint8_t* end, std::size
       h = Mix(Step(Step(kSeed, static_cast<std::uint64_t>(kind)), length), body, length);
     }
     if (count < columns) out[count] = h;
+    ++count;
     body += size;
-  }
-  return true;
+    return true;
+  });
 }
 
 }  // namespace

@@ -41,24 +41,12 @@ double BigEndianDouble(const std::uint8_t* p) {
 bool DecodeRecord(const std::uint8_t* p, const std::uint8_t* end, std::vector<Value>& values,
                   bool allowCut) {
   values.clear();
-  if (p == nullptr || end <= p) return false;
-  const Varint headerLength = ReadVarint(p, end);
-  if (headerLength.length == 0 || headerLength.value < headerLength.length ||
-      headerLength.value > static_cast<std::uint64_t>(end - p)) {
-    return false;
-  }
-  const std::uint8_t* type = p + headerLength.length;
-  const std::uint8_t* headerEnd = p + headerLength.value;
-  const std::uint8_t* body = headerEnd;
-  while (type < headerEnd) {
-    const Varint serialType = ReadVarint(type, headerEnd);
-    if (serialType.length == 0) return false;
-    type += serialType.length;
+  return ForEachField(p, end, [&](std::uint64_t serialType, const std::uint8_t*& body) {
     Value value;
-    if (!DecodeValue(serialType.value, body, end, allowCut, value)) return false;
+    if (!DecodeValue(serialType, body, end, allowCut, value)) return false;
     values.push_back(value);
-  }
-  return true;
+    return true;
+  });
 }
 
 namespace {

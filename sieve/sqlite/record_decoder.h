@@ -142,6 +142,29 @@ inline bool DecodeValue(std::uint64_t serialType, const std::uint8_t*& p, const 
   return false;
 }
 
+// Walks the header of the record in [p, end): calls `field(serialType, body)` for each serial
+// type in order, `body` pointing at that field's bytes, which the call steps past (or gives
+// false to end the walk as failed). False when the header is malformed.
+template <typename Field>
+bool ForEachField(const std::uint8_t* p, const std::uint8_t* end, Field&& field) {
+  if (p == nullptr || end <= p) return false;
+  const Varint headerLength = ReadVarint(p, end);
+  if (headerLength.length == 0 || headerLength.value < headerLength.length ||
+      headerLength.value > static_cast<std::uint64_t>(end - p)) {
+    return false;
+  }
+  const std::uint8_t* type = p + headerLength.length;
+  const std::uint8_t* headerEnd = p + headerLength.value;
+  const std::uint8_t* body = headerEnd;
+  while (type < headerEnd) {
+    const Varint serialType = ReadVarint(type, headerEnd);
+    if (serialType.length == 0) return false;
+    type += serialType.length;
+    if (!field(serialType.value, body)) return false;
+  }
+  return true;
+}
+
 // A whole record (header length, serial types, values) in [p, end). Fails when the header
 // is malformed or a value runs past end. With allowCut, values past end are cut instead
 // (the payload continued on overflow pages that were not followed).
