@@ -59,8 +59,14 @@ inline std::int64_t SignedBigEndian(const std::uint8_t* p, std::uint64_t serialT
   switch (serialType) {
     case 1: return static_cast<std::int8_t>(p[0]);
     case 2: return static_cast<std::int16_t>((p[0] << 8) | p[1]);
-    case 3: return static_cast<std::int32_t>((std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8)) >> 8;
-    case 4: return static_cast<std::int32_t>((std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3]);
+    case 3: {
+      const std::uint32_t high = std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 8;
+      return static_cast<std::int32_t>(high) >> 8;
+    }
+    case 4: {
+      const std::uint32_t all = std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 8 | p[3];
+      return static_cast<std::int32_t>(all);
+    }
     case 5: {
       std::uint64_t value = 0;
       for (int i = 0; i < 6; ++i) value = value << 8 | p[i];
@@ -101,7 +107,7 @@ struct Value {
 // without it such a value is a failure. Advances p by the stored size on success. Inline:
 // the carver decodes every value of every reading it tries.
 inline bool DecodeValue(std::uint64_t serialType, const std::uint8_t*& p, const std::uint8_t* end,
-                 bool allowCut, Value& out) {
+                        bool allowCut, Value& out) {
   const auto kind = SerialTypeKind(serialType);
   const std::int64_t size = SerialTypeSize(serialType);
   if (!kind || size < 0 || end < p) return false;
