@@ -4,6 +4,7 @@
 // until the end would take memory in proportion to the file.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string_view>
@@ -15,8 +16,8 @@
 namespace sieve::sqlite {
 
 struct FoundRow {
-  std::uint64_t key = 0;          // fingerprint of the values a damaged copy keeps too
-  std::uint64_t firstValue = 0;   // fingerprint of the first column as reported
+  // What reading the row out needs comes first (up to kReadOutBytes): a carve that sets its
+  // rows aside writes that part only, once they are merged.
   std::int64_t rowid = -1;        // -1 while no copy kept it
   std::uint64_t cell = 0;         // where the reading starts in its view's bytes
   std::uint32_t view = 0;         // 0: the current file; i + 1: history.older[i]
@@ -24,8 +25,6 @@ struct FoundRow {
   std::uint32_t cutAt = 0;        // bytes from `cell` to where a later cell cut its tail, 0 for none
   std::uint32_t page = 0;         // the page the carver was given (1 for an older version)
   std::uint32_t table = 0;
-  std::uint32_t nextSameKey = 0;  // the row found before with the same key, + 1; 0 for none
-  std::uint32_t patches = 0;      // index of its value patches + 1; 0 for none
   CarveSource source = CarveSource::Freelist;
   std::uint16_t reading = 0;      // CarvedRecord::reading: how a damaged cell was read
   bool damaged = false;           // read as a cell whose first bytes a freeblock header overwrote
@@ -33,7 +32,14 @@ struct FoundRow {
   bool endsAtLimit = false;       // a freed cell of a merged block, read to end exactly at `limit`
   std::uint8_t alsoInCount = 0;
   CarveSource alsoIn[5] = {};     // other sources, in the order they were found
+  // What only merging needs.
+  std::uint32_t nextSameKey = 0;  // the row found before with the same key, + 1; 0 for none
+  std::uint32_t patches = 0;      // index of its value patches + 1; 0 for none
+  std::uint64_t key = 0;          // fingerprint of the values a damaged copy keeps too
+  std::uint64_t firstValue = 0;   // fingerprint of the first column as reported
 };
+inline constexpr std::size_t kReadOutBytes = offsetof(FoundRow, alsoIn) + sizeof(FoundRow::alsoIn);
+static_assert(kReadOutBytes <= offsetof(FoundRow, nextSameKey));
 
 // A record as merging it with its other copies needs it: the row it would add, and the
 // order and live-row key it was found with (for a carve that sets its records aside).

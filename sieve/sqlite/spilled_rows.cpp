@@ -18,7 +18,7 @@ std::size_t PartitionOf(std::uint64_t key, std::size_t partitions) {
   return static_cast<std::size_t>(((mixed >> 32) * partitions) >> 32);
 }
 
-// A merged row as it is written out: its order, the row, then its patches.
+// A patch's value as a merged row's patches are written out.
 void WriteValue(SpillStreams& out, std::size_t stream, const CarvedValue& value) {
   out.Append(stream, value.kind);
   out.Append(stream, value.truncated);
@@ -39,17 +39,19 @@ bool ReadValue(SpillStreams::Reader& in, CarvedValue& value) {
   return in.Read(value.bytes.data(), size);
 }
 
+// A merged row as it is written: its order, the part of the row reading it out needs, the
+// count of its patches and the patches.
 struct MergedRow {
   // Written size without patches.
-  static constexpr std::size_t kBytes = sizeof(std::uint32_t) + sizeof(FoundRow) + 1;
+  static constexpr std::size_t kBytes = sizeof(std::uint32_t) + kReadOutBytes + 1;
   std::uint32_t order = 0;
-  FoundRow row;
+  FoundRow row;  // merging's part is not read back: left as it was
   FoundRows::Patches patches;
 };
 
 bool ReadMerged(SpillStreams::Reader& in, MergedRow& out) {
   std::uint8_t count = 0;
-  if (!in.Read(out.order) || !in.Read(out.row) || !in.Read(count)) return false;
+  if (!in.Read(out.order) || !in.Read(&out.row, kReadOutBytes) || !in.Read(count)) return false;
   out.patches.resize(count);
   for (auto& [column, value] : out.patches) {
     std::uint32_t at = 0;
@@ -170,7 +172,7 @@ bool SpilledRows::Merge(const std::function<int(std::uint32_t)>& aliasOf, const 
     for (std::uint32_t i = 0; i < rows.size(); ++i) {
       const FoundRows::Patches* patches = rows.PatchesOf(rows[i]);
       merged_.Append(p, orders[i]);
-      merged_.Append(p, rows[i]);
+      merged_.Append(p, &rows[i], kReadOutBytes);
       merged_.Append(p, static_cast<std::uint8_t>(patches ? patches->size() : 0));
       for (std::size_t k = 0; patches && k < patches->size(); ++k) {
         merged_.Append(p, static_cast<std::uint32_t>((*patches)[k].first));
