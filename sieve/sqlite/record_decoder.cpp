@@ -20,18 +20,6 @@ Varint ReadLongVarint(const std::uint8_t* p, const std::uint8_t* end) {
   return {};
 }
 
-std::optional<std::int64_t> SerialInteger(std::uint64_t serialType, const std::uint8_t*& p,
-                                          const std::uint8_t* end) {
-  if (serialType == 0 || serialType == 8) return 0;
-  if (serialType == 9) return 1;
-  if (serialType > 6) return std::nullopt;
-  const auto size = static_cast<std::size_t>(SerialTypeSize(serialType));
-  if (end < p || static_cast<std::size_t>(end - p) < size) return std::nullopt;
-  const std::int64_t value = SignedBigEndian(p, serialType);
-  p += size;
-  return value;
-}
-
 double BigEndianDouble(const std::uint8_t* p) {
   std::uint64_t bits = 0;
   for (int i = 0; i < 8; ++i) bits = (bits << 8) | p[i];

@@ -80,11 +80,6 @@ inline std::int64_t SignedBigEndian(const std::uint8_t* p, std::uint64_t serialT
   }
 }
 
-// Integer of serial type 0..9 (0, 8 and 9 occupy no bytes). Advances p past the field.
-// nullopt when the type is not an integer type or the field runs past end.
-std::optional<std::int64_t> SerialInteger(std::uint64_t serialType, const std::uint8_t*& p,
-                                          const std::uint8_t* end);
-
 // Eight bytes, big-endian IEEE 754.
 double BigEndianDouble(const std::uint8_t* p);
 inline std::uint16_t BigEndian16(const std::uint8_t* p) {

@@ -39,11 +39,16 @@ TEST(RecordDecoder, SerialTypesAndIntegers) {
   EXPECT_EQ(SerialTypeKind(13), ValueKind::kText);
   EXPECT_FALSE(SerialTypeKind(10).has_value());
 
-  const auto integer = [](std::uint64_t type, const Bytes& b, std::size_t* used = nullptr) {
+  // An integer field as DecodeValue reads it; none when it does not decode as one.
+  const auto integer = [](std::uint64_t type, const Bytes& b,
+                           std::size_t* used = nullptr) -> std::optional<std::int64_t> {
     const std::uint8_t* p = b.data();
-    auto value = SerialInteger(type, p, b.data() + b.size());
+    Value value;
+    if (!DecodeValue(type, p, b.data() + b.size(), false, value) || value.kind != ValueKind::kInteger) {
+      return std::nullopt;
+    }
     if (used) *used = static_cast<std::size_t>(p - b.data());
-    return value;
+    return value.integer;
   };
   std::size_t used = 0;
   EXPECT_EQ(integer(3, {0x01, 0x00, 0x00}, &used), 65536);
